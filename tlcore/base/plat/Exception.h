@@ -1,0 +1,120 @@
+// The base of every error the system reports, its system-error and
+// assertion forms, and the fatal and throwing checks.
+//
+// An exception carries its whole text inline (at most 255 bytes of UTF-8,
+// cut on a character boundary) and a short type tag (at most 63 bytes), so
+// throwing allocates nothing and the text survives any unwinding. Exceptions
+// are values: any thread may build and throw them.
+#pragma once
+
+#include <stdarg.h>
+#include <stddef.h>
+
+namespace plat {
+
+class Exception {
+public:
+  static constexpr int kMessageSize = 256;
+  static constexpr int kTypeSize = 64;
+
+  // A copy of the text (null gives an empty message).
+  explicit Exception(const char* text);
+  // printf-style; the integer only selects this form and is not stored.
+  Exception(int, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+  virtual ~Exception();
+
+  // Appends ": " and the formatted text, within the same 256 bytes.
+  Exception& appendFmt(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+  const char* str() const { return message_; }
+  const char* getType() const { return type_; }
+
+  // What top-level handlers log and show: "[%s] " with the type when there
+  // is one, then the message.
+  const char* formatDisplay(char (&out)[kMessageSize]) const;
+
+protected:
+  Exception();
+  void setMessage(const char* text);
+  void vsetMessage(const char* fmt, va_list ap) __attribute__((format(printf, 2, 0)));
+  void setType(const char* type);
+  void setTypeFmt(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+  char message_[kMessageSize];
+  char type_[kTypeSize];
+};
+
+class ExceptionFmt : public Exception {
+public:
+  explicit ExceptionFmt(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+};
+
+// A failed system call: the message ends with the system's text for the
+// error number and " (%d)"; the type is "System-%d".
+class SystemException : public Exception {
+public:
+  SystemException(const char* what, int err);
+  void setErr(int err);
+  int getErr() const { return err_; }
+
+protected:
+  SystemException() = default;
+  int err_ = 0;
+};
+
+// Takes the error number from errno as it is after the message was built.
+class StdlibException : public SystemException {
+public:
+  explicit StdlibException(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+};
+
+class SystemExceptionFmt : public SystemException {
+public:
+  SystemExceptionFmt(int err, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+};
+
+// A failed internal check. fatal() reports it and ends the process; the
+// throwing check throws it like any other exception.
+class AssertionFail : public Exception {
+public:
+  AssertionFail(const char* expression, const char* file, int line);
+
+  [[noreturn]] void fatal() const;
+  // Logs "Warning: %s" at error level and returns.
+  void warn() const;
+
+  const char* getExpression() const { return expression_; }
+  const char* getFile() const { return file_; }
+  int getLine() const { return line_; }
+
+private:
+  const char* expression_;
+  const char* file_;
+  int line_;
+};
+
+class TimedOut : public Exception {
+public:
+  TimedOut();
+};
+
+// Where fatal assertions and warnings log their lines ("%s", "stacktrace:
+// %s", "Warning: %s"); standard error until the log sources take over.
+using AssertionLogger = void (*)(const char* text);
+void setAssertionLogger(AssertionLogger logger);
+
+} // namespace plat
+
+// Fatal check: a broken invariant ends the process with a stack trace.
+#define PLAT_ASSERT(cond)                                                                          \
+  do {                                                                                             \
+    if (!(cond))                                                                                   \
+      ::plat::AssertionFail(#cond, __FILE__, __LINE__).fatal();                                    \
+  } while (0)
+
+// Throwing check, for sites whose caller can recover.
+#define PLAT_CHECK(cond)                                                                           \
+  do {                                                                                             \
+    if (!(cond))                                                                                   \
+      throw ::plat::AssertionFail(#cond, __FILE__, __LINE__);                                      \
+  } while (0)
