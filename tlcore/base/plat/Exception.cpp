@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "os/host.h"
+#include "plat/Log.h"
 #include "plat/String.h"
 
 // The XSI form of strerror_r, which the GNU headers hide behind this name.
@@ -20,32 +21,11 @@ namespace {
 // Set by the first fatal assertion on any thread; a second one aborts at once.
 volatile unsigned char fatalInProgress = 0;
 
-// Stands in for the "Assertion" log source.
-void defaultAssertionLogger(const char* text)
-{
-  fprintf(stderr, "Assertion: %s\n", text);
-}
-
-AssertionLogger assertionLogger = defaultAssertionLogger;
-
-void logAssertion(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void logAssertion(const char* fmt, ...)
-{
-  char text[Exception::kMessageSize * 2];
-  text[0] = 0;
-  va_list ap;
-  va_start(ap, fmt);
-  strCatVFormat(text, sizeof(text), fmt, ap);
-  va_end(ap);
-  assertionLogger(text);
-}
+// Fatal assertions may fire during static initialisation, before this
+// source's constructor has run; the log keeps such messages all the same.
+LogSrc vlog("Assertion");
 
 } // namespace
-
-void setAssertionLogger(AssertionLogger logger)
-{
-  assertionLogger = logger ? logger : defaultAssertionLogger;
-}
 
 // --- Exception ---------------------------------------------------------------
 
@@ -184,11 +164,11 @@ void AssertionFail::fatal() const
 
   fprintf(stderr, "%s\n", message_);
   try {
-    logAssertion("%s", message_);
+    vlog.error("%s", message_);
     std::vector<String> frames;
     os::getBacktrace(frames);
     for (const String& frame : frames)
-      logAssertion("stacktrace: %s", frame.str());
+      vlog.error("stacktrace: %s", frame.str());
   } catch (...) {
   }
   abort();
@@ -197,7 +177,7 @@ void AssertionFail::fatal() const
 void AssertionFail::warn() const
 {
   try {
-    logAssertion("Warning: %s", message_);
+    vlog.error("Warning: %s", message_);
   } catch (...) {
   }
 }

@@ -98,11 +98,6 @@ public:
   TimedOut();
 };
 
-// Where fatal assertions and warnings log their lines ("%s", "stacktrace:
-// %s", "Warning: %s"); standard error until the log sources take over.
-using AssertionLogger = void (*)(const char* text);
-void setAssertionLogger(AssertionLogger logger);
-
 } // namespace plat
 
 // Fatal check: a broken invariant ends the process with a stack trace.

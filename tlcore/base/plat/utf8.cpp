@@ -6,13 +6,15 @@
 #include <string.h>
 #include <wchar.h>
 
-#include <atomic>
+#include "plat/ConfigParameter.h"
 
 namespace plat {
 
 namespace {
 
-std::atomic<bool> badUtf8Assert{false};
+// Hidden: for finding where bad text is made.
+BoolParameter badUtf8Assert("_BadUtf8Assert",
+                            "Make bad UTF-8 cause an assertion failure for debugging", false, true);
 
 inline bool isCont(unsigned char c)
 {
@@ -382,11 +384,6 @@ String escapeControlChars(const char* s, char escape)
   if (!s)
     return String("");
   return buildString([&](Sink& out) { escapeText(out, s, escape); });
-}
-
-void setBadUtf8Assert(bool on)
-{
-  badUtf8Assert = on;
 }
 
 // With the debugging flag set, bad text is a fatal assertion so that the

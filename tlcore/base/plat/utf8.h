@@ -74,15 +74,12 @@ String escapeControlChars(const char* s, char escape);
 
 // --- Errors --------------------------------------------------------------
 
-// Thrown by callers that refuse invalid text.
+// Thrown by callers that refuse invalid text. With the hidden parameter
+// _BadUtf8Assert set, constructing one is a fatal assertion instead.
 class BadUtf8 : public Exception {
 public:
   explicit BadUtf8(const char* message);
   BadUtf8(int, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 };
-
-// Makes every construction of BadUtf8 a fatal assertion, to find where bad
-// text is made; the _BadUtf8Assert parameter sets it.
-void setBadUtf8Assert(bool on);
 
 } // namespace plat

@@ -1,5 +1,7 @@
 #include "plat/Exception.h"
 
+#include <stdio.h>
+
 #include <errno.h>
 #include <signal.h>
 #include <string.h>
@@ -11,6 +13,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include "plat/Log.h"
 
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
@@ -54,6 +58,26 @@ ChildResult runInChild(const std::function<void()>& fn)
   waitpid(pid, &status, 0);
   return {status, out};
 }
+
+// Test destinations for the "Assertion" source: one prints "%s: %s\n"
+// (source, text) on standard error; the others fail in the two possible ways.
+class StderrDest : public plat::LogDest {
+public:
+  StderrDest() : LogDest("errout") {}
+  void write(int, const char* src, const char* text) override { fprintf(stderr, "%s: %s\n", src, text); }
+};
+
+class FailingDest : public plat::LogDest {
+public:
+  FailingDest() : LogDest("failing") {}
+  void write(int, const char*, const char*) override { PLAT_ASSERT(!"logging failed"); }
+};
+
+class ThrowingDest : public plat::LogDest {
+public:
+  ThrowingDest() : LogDest("throwing") {}
+  void write(int, const char*, const char*) override { throw plat::Exception("log down"); }
+};
 
 int countOf(const std::string& s, const std::string& what)
 {
@@ -146,6 +170,8 @@ TEST(Exception, DisplayTextAndTypes)
 TEST(ExceptionDeathTest, FatalAssertionReportsAndAborts)
 {
   ChildResult r = runInChild([] {
+    StderrDest dest;
+    plat::setLogOverride("Assertion:errout:0");
     int answer = 41;
     PLAT_ASSERT(answer == 42);
   });
@@ -161,7 +187,8 @@ TEST(ExceptionDeathTest, FatalAssertionReportsAndAborts)
 TEST(ExceptionDeathTest, NestedFailureAbortsWithoutReportingTwice)
 {
   ChildResult r = runInChild([] {
-    plat::setAssertionLogger([](const char*) { PLAT_ASSERT(!"logging failed"); });
+    FailingDest dest;
+    plat::setLogOverride("Assertion:failing:0");
     PLAT_ASSERT(1 + 1 == 3);
   });
   ASSERT_TRUE(WIFSIGNALED(r.status));
@@ -174,7 +201,8 @@ TEST(ExceptionDeathTest, NestedFailureAbortsWithoutReportingTwice)
 TEST(ExceptionDeathTest, ThrowingLoggerStillAborts)
 {
   ChildResult r = runInChild([] {
-    plat::setAssertionLogger([](const char*) { throw plat::Exception("log down"); });
+    ThrowingDest dest;
+    plat::setLogOverride("Assertion:throwing:0");
     PLAT_ASSERT(false);
   });
   ASSERT_TRUE(WIFSIGNALED(r.status));
@@ -185,8 +213,11 @@ TEST(ExceptionDeathTest, ThrowingLoggerStillAborts)
 TEST(Exception, WarnLogsAndReturns)
 {
   ChildResult r = runInChild([] {
+    StderrDest dest;
+    ThrowingDest throwing;
+    plat::setLogOverride("Assertion:errout:0");
     plat::AssertionFail("x != 0", "f.cpp", 7).warn();
-    plat::setAssertionLogger([](const char*) { throw plat::Exception("log down"); });
+    plat::setLogOverride("Assertion:throwing:0");
     plat::AssertionFail("y", "f.cpp", 8).warn();
   });
   ASSERT_TRUE(WIFEXITED(r.status));

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "plat/Configuration.h"
+
 using namespace plat;
 
 namespace {
@@ -697,17 +699,18 @@ TEST(Utf8Test, BadUtf8IsAnException)
   EXPECT_STREQ(BadUtf8("Bad UTF-8 string").str(), "Bad UTF-8 string");
 }
 
-TEST(Utf8DeathTest, AssertFlagMakesBadUtf8Fatal)
+TEST(Utf8DeathTest, AssertParameterMakesBadUtf8Fatal)
 {
+  EXPECT_FALSE(Configuration::global().getBool("_BadUtf8Assert", true));
   EXPECT_DEATH(
       {
-        setBadUtf8Assert(true);
+        Configuration::global().set("_BadUtf8Assert", "1", kPriorityPreference);
         BadUtf8 e("Bad UTF-8 string");
       },
       "Assertion '0' failed at [^ ]*utf8\\.cpp:[0-9]+: Bad UTF-8 string");
   EXPECT_DEATH(
       {
-        setBadUtf8Assert(true);
+        Configuration::global().set("_BadUtf8Assert", "1", kPriorityPreference);
         BadUtf8 e(1, "Bad UTF-8 string for %s", "Name");
       },
       "Bad UTF-8 string for Name");

@@ -1,0 +1,43 @@
+// An exclusive lock file that holds a process id (or other text), and the
+// test whether another process holds one.
+//
+// A LockFile in lock mode that got the lock owns the descriptor and deletes
+// its file when destroyed; one that was refused holds nothing. In test mode
+// the object only looks: it holds a descriptor exactly when another live
+// process holds the lock, and never deletes anything. One thread at a time.
+#pragma once
+
+#include "plat/String.h"
+
+namespace os {
+
+class LockFile {
+public:
+  // Lock mode (testOnly false): opens or creates the file (0600 when priv,
+  // else 0644) and takes the lock without waiting; when it gets it, the
+  // file's contents become `contents`. Test mode: opens the existing file
+  // read-only and tests the lock; a missing file is "not locked". A lock
+  // held elsewhere never throws; other failures throw plat::SystemException
+  // ("open(%s)", "fchmod", "lockf").
+  LockFile(const char* path, const char* contents, bool testOnly, bool priv);
+  // Lock mode with "%ld\n" of the own process id, not private.
+  explicit LockFile(const char* path);
+  // When it holds the lock, removes the file it locked (not another file
+  // that has replaced it at the path meanwhile) and closes the descriptor.
+  ~LockFile();
+  LockFile(const LockFile&) = delete;
+  LockFile& operator=(const LockFile&) = delete;
+
+  // Lock mode: we hold the lock. Test mode: another process holds it.
+  bool isLocked() const { return fd_ >= 0; }
+  int getFd() const { return fd_; }
+  // Closes the descriptor (so the lock goes) without removing the file.
+  void release();
+
+private:
+  int fd_ = -1;
+  // Kept only in lock mode, for the removal.
+  plat::String path_;
+};
+
+} // namespace os

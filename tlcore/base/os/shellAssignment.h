@@ -1,0 +1,16 @@
+// Reading of shell-style NAME=value lines, as in "/etc/os-release".
+#pragma once
+
+namespace os {
+
+// Splits one line (without its line end) in place at its first '=': the
+// line then holds the name and the returned pointer, into the same buffer,
+// the value. Null when the line has no '='. A value in single or double
+// quotes must end with the same quote and is returned without them
+// (otherwise null): single-quoted text is verbatim; inside double quotes a
+// backslash before '"', '$', '\'', '\\' or '`' is dropped and the next
+// character taken as it is, other backslashes stay. Unquoted values are
+// returned unchanged.
+char* parseShellAssignment(char* line);
+
+} // namespace os
