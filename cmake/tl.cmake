@@ -50,5 +50,93 @@ function(tl_bench name)
   cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
   find_package(benchmark REQUIRED)
   add_executable(${name} ${B_SOURCES})
+  # A benchmark measures optimised, uninstrumented code in every build.
+  target_compile_options(${name} PRIVATE -O2 -fno-sanitize=all)
   target_link_libraries(${name} PRIVATE ${B_LIBS} tlcore_whole benchmark::benchmark)
+endfunction()
+
+# tl_embed_resources(<target> FILES <files...>)
+# Builds each file into <target> as a built-in resource named after the
+# file (plat/Resource.h). Relative paths start at the current source folder;
+# a file generated in the build tree is given by its full path and is made
+# first. Each file becomes a generated unit that registers itself from a
+# static initialiser, so <target> must be linked whole (as tlcore is) or be
+# an OBJECT library.
+function(tl_embed_resources target)
+  cmake_parse_arguments(R "" "" "FILES" ${ARGN})
+  set(script ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/embed_resource.cmake)
+  foreach(f ${R_FILES})
+    get_filename_component(path ${f} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+    get_filename_component(name ${path} NAME)
+    string(MAKE_C_IDENTIFIER ${name} id)
+    set(out ${CMAKE_CURRENT_BINARY_DIR}/resources/${target}_${id}.cpp)
+    add_custom_command(OUTPUT ${out}
+      COMMAND ${CMAKE_COMMAND} -DIN=${path} -DOUT=${out} -DNAME=${name} -P ${script}
+      DEPENDS ${path} ${script}
+      COMMENT "Embedding resource ${name}"
+      VERBATIM)
+    # The rule is attached to a target of this folder, since <target> may be
+    # defined elsewhere; the name also refuses one name embedded twice.
+    add_custom_target(${target}_embed_${id} DEPENDS ${out})
+    add_dependencies(${target} ${target}_embed_${id})
+    target_sources(${target} PRIVATE ${out})
+  endforeach()
+endfunction()
+
+# Message catalogues ---------------------------------------------------------
+
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
+set(TL_CATALOGUE_GEN ${CMAKE_CURRENT_LIST_DIR}/../tools/catalogue_gen.py)
+get_filename_component(TL_CATALOGUE_GEN ${TL_CATALOGUE_GEN} ABSOLUTE)
+
+# tl_catalogue(<target> <module>.catalogue [FUNCTION <name>])
+# Checks a module's catalogue data and builds it into <target>: a generated
+# unit that registers the texts from a static initialiser (so <target> is
+# linked whole, as tlcore is), and the header "<module>/LocStrings.h" on
+# <target>'s include path, declaring <module>::LocStringsInit (or, with
+# FUNCTION, a registration function of that name). Both are made again when
+# the data or the generator changes. The target tl_catalogue_check checks all
+# data files together, so that a key belongs to one module only.
+function(tl_catalogue target file)
+  cmake_parse_arguments(C "" "FUNCTION" "" ${ARGN})
+  get_filename_component(path ${file} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  get_filename_component(module ${path} NAME_WE)
+  set(dir ${CMAKE_BINARY_DIR}/catalogues)
+  set(src ${dir}/${module}_LocStrings.cpp)
+  set(hdr ${dir}/include/${module}/LocStrings.h)
+  set(extra)
+  if(C_FUNCTION)
+    set(extra --function ${C_FUNCTION})
+  endif()
+  add_custom_command(OUTPUT ${src} ${hdr}
+    COMMAND ${Python3_EXECUTABLE} ${TL_CATALOGUE_GEN} generate ${path} ${src} ${hdr} ${extra}
+    DEPENDS ${path} ${TL_CATALOGUE_GEN}
+    COMMENT "Generating the ${module} message catalogue"
+    VERBATIM)
+  # As with resources: <target> may be defined in another folder.
+  add_custom_target(${module}_catalogue DEPENDS ${src} ${hdr})
+  add_dependencies(${target} ${module}_catalogue)
+  target_sources(${target} PRIVATE ${src})
+  target_include_directories(${target} PUBLIC ${dir}/include)
+
+  set_property(GLOBAL APPEND PROPERTY TL_CATALOGUE_FILES ${path})
+  get_property(scheduled GLOBAL PROPERTY TL_CATALOGUE_CHECK_SCHEDULED)
+  if(NOT scheduled)
+    set_property(GLOBAL PROPERTY TL_CATALOGUE_CHECK_SCHEDULED ON)
+    # Runs once every folder has named its catalogues.
+    cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL _tl_catalogue_check)
+  endif()
+endfunction()
+
+# The target tl_catalogue_check: every data file checked against the others,
+# part of every build.
+function(_tl_catalogue_check)
+  get_property(files GLOBAL PROPERTY TL_CATALOGUE_FILES)
+  set(stamp ${CMAKE_BINARY_DIR}/catalogues/check.stamp)
+  add_custom_command(OUTPUT ${stamp}
+    COMMAND ${Python3_EXECUTABLE} ${TL_CATALOGUE_GEN} check ${stamp} ${files}
+    DEPENDS ${files} ${TL_CATALOGUE_GEN}
+    COMMENT "Checking the message catalogues together"
+    VERBATIM)
+  add_custom_target(tl_catalogue_check ALL DEPENDS ${stamp})
 endfunction()

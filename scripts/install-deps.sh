@@ -6,10 +6,17 @@ set -euo pipefail
 what=${1:-test}
 
 # What every build needs.
-pkgs=(cmake ninja-build g++ pkg-config)
+pkgs=(cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev python3)
+# Peers the benchmarks measure against; the test build builds the benchmarks.
+bench_pkgs=(libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev)
 case "$what" in
-  run|bench) pkgs+=(libbenchmark-dev libgtest-dev libgmock-dev) ;;
-  test) pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev python3 coreutils procps) ;;
+  run|bench) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}") ;;
+  test)
+    pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" python3 coreutils procps binutils
+           openssl gzip gettext locales)
+    # The regular-expression tests compare with node.
+    command -v node >/dev/null 2>&1 || pkgs+=(nodejs)
+    ;;
   fuzz) pkgs+=(clang libclang-rt-14-dev) ;;
   *) echo "install-deps.sh: unknown set '$what'" >&2; exit 2 ;;
 esac
@@ -20,13 +27,24 @@ for p in "${pkgs[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
+if [ ${#missing[@]} -gt 0 ]; then
 echo "Installing: ${missing[*]}"
 sudo=
 if [ "$(id -u)" -ne 0 ]; then
   sudo=sudo
 fi
+sudo_cmd=$sudo
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update
 $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# Locales the localisation tests switch to.
+if [ "$what" = test ]; then
+  for l in de_DE de_AT ja_JP; do
+    if ! locale -a 2>/dev/null | grep -qix "$l.utf-\?8"; then
+      echo "Generating locale $l.UTF-8"
+      $sudo_cmd localedef -i "$l" -f UTF-8 "$l.UTF-8"
+    fi
+  done
+fi

@@ -2,6 +2,9 @@
 
 #include <string.h>
 
+#include "plat/DString.h"
+#include "rdr/InStream.h"
+
 namespace os {
 
 char* parseShellAssignment(char* line)
@@ -33,6 +36,12 @@ char* parseShellAssignment(char* line)
   }
   *out = 0;
   return value;
+}
+
+char* parseShellAssignment(rdr::InStream& in, plat::DString& line)
+{
+  in.readLine(line);
+  return line.data() ? parseShellAssignment(line.data()) : nullptr;
 }
 
 } // namespace os

@@ -1,6 +1,13 @@
 // Reading of shell-style NAME=value lines, as in "/etc/os-release".
 #pragma once
 
+namespace plat {
+class DString;
+}
+namespace rdr {
+class InStream;
+}
+
 namespace os {
 
 // Splits one line (without its line end) in place at its first '=': the
@@ -12,5 +19,10 @@ namespace os {
 // character taken as it is, other backslashes stay. Unquoted values are
 // returned unchanged.
 char* parseShellAssignment(char* line);
+
+// Reads the next line of the stream into line and splits it as above: line
+// keeps the name and the result (into line's buffer) is the value, or null.
+// At the end of the input the stream's EndOfStream passes on.
+char* parseShellAssignment(rdr::InStream& in, plat::DString& line);
 
 } // namespace os

@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "plat/Configuration.h"
 #include "plat/Exception.h"
@@ -19,11 +20,14 @@ namespace {
 
 LogSrc logSrc("ConfigParameter");
 
-// The text of a description key. Until the translation store exists the
-// key stands for itself; this is the one place to hook the lookup in.
+// Atomic because descriptions may be read on any thread while the
+// translator is installed during static initialisation.
+std::atomic<ConfigParameter::Translator> translator{nullptr};
+
 const char* translateKey(const char* key)
 {
-  return key;
+  ConfigParameter::Translator fn = translator.load(std::memory_order_acquire);
+  return fn ? fn(key) : key;
 }
 
 bool sameValue(bool a, bool b)
@@ -129,6 +133,11 @@ String ConfigParameter::intToStr(int value) const
 const char* ConfigParameter::getDescription() const
 {
   return description_ ? description_ : translateKey(locDesc_);
+}
+
+void ConfigParameter::setTranslator(Translator fn)
+{
+  translator.store(fn, std::memory_order_release);
 }
 
 bool ConfigParameter::isAdvanced() const

@@ -68,6 +68,11 @@ public:
   const char* getName() const { return name_; }
   // The plain description, else the text of the translation key.
   const char* getDescription() const;
+  // Turns description keys into text. Localisation, a higher layer,
+  // installs it during static initialisation; until then a key stands for
+  // itself.
+  using Translator = const char* (*)(const char* key);
+  static void setTranslator(Translator translator);
   bool isAdvanced() const;
   bool isHidden() const { return name_[0] == '_'; }
   Configuration* getOwner() const { return owner_; }

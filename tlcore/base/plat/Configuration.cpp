@@ -1,13 +1,56 @@
 #include "plat/Configuration.h"
 
+#include <stdlib.h>
+#include <string.h>
 #include <strings.h>
 
 #include <algorithm>
+#include <string>
 
 #include "plat/DString.h"
 #include "plat/Exception.h"
+#include "plat/Log.h"
+#include "plat/utf8.h"
 
 namespace plat {
+
+namespace {
+
+LogSrc logSrc("Configuration");
+
+ConfigurationTexts* texts = nullptr;
+
+const char* tr(const char* key, bool raw)
+{
+  return texts ? texts->translate(key, raw) : key;
+}
+
+// A raw text with its one string argument. Without the localisation
+// engine the key stands for the text, so the argument is appended to keep
+// it visible.
+String formatArg(const char* fmt, const char* arg)
+{
+  if (texts)
+    return texts->formatString(fmt, arg);
+  DString out;
+  if (strstr(fmt, "%S"))
+    out.appendReplacing(fmt, "%S", arg);
+  else
+    out.appendf("%s '%s'", fmt, arg);
+  return out.takeString();
+}
+
+} // namespace
+
+void setConfigurationTexts(ConfigurationTexts* t)
+{
+  texts = t;
+}
+
+BadCmdLineArg::BadCmdLineArg(const char* message) : Exception(message)
+{
+  setType("BadCmdLineArg");
+}
 
 bool StringCaseLess::operator()(const String& a, const String& b) const
 {
@@ -370,6 +413,278 @@ void Configuration::getValuesAtPriority(int priority, ParamValueMap& out) const
     std::map<int, String> values = it->getValues();
     out[String(it->getName())] = values[priority];
   }
+}
+
+void Configuration::migrateAliases(NameValueStore& store)
+{
+  for (const auto& alias : aliases_) {
+    String value;
+    if (!store.get(alias.first.get(), value))
+      continue;
+    ParamValueMap expanded;
+    if (alias.second->expand(alias.first.get(), value.get(), expanded)) {
+      for (const auto& target : expanded) {
+        String existing;
+        if (!store.get(target.first.get(), existing))
+          store.set(target.first.get(), target.second.get());
+      }
+    }
+    store.remove(alias.first.get());
+  }
+  for (Configuration* child : children_)
+    child->migrateAliases(store);
+}
+
+// --- Command line
+
+bool Configuration::setFromArg(const char* arg, int priority)
+{
+  if (!arg)
+    return false;
+  bool dashed = false;
+  if (arg[0] == '-') {
+    dashed = true;
+    arg += arg[1] == '-' ? 2 : 1;
+  }
+  if (const char* eq = strchr(arg, '='))
+    return setFromArgLen(arg, (int)(eq - arg), eq + 1, priority);
+  // A bare word is not an assignment; a dashed name turns a bool on.
+  return dashed && set(arg, nullptr, priority);
+}
+
+bool Configuration::parseArgs(char*** cursor, UsageCallback* usage)
+{
+  char** a = *cursor;
+  while (*a) {
+    if (setFromArg(a[0], kPriorityPreference)) {
+      a++;
+    } else if (a[0][0] == '-' && a[1] && set(a[0] + 1, a[1], kPriorityPreference)) {
+      a += 2;
+    } else {
+      break;
+    }
+  }
+  *cursor = a;
+  if (usage && *a && isHelpArg(*a)) {
+    int mode = 0;
+    if (a[1] && strcasecmp(a[1], "all") == 0)
+      mode = 1;
+    else if (a[1] && strcasecmp(a[1], "xml") == 0)
+      mode = 2;
+    usage->usage(mode, *this);
+    return false;
+  }
+  return true;
+}
+
+bool Configuration::isHelpArg(const char* arg)
+{
+  if (!arg)
+    return false;
+  for (const char* word : {"-help", "--help", "-h", "/?"}) {
+    if (strcasecmp(arg, word) == 0)
+      return true;
+  }
+  return false;
+}
+
+void Configuration::parseCmdLine(char** argv, UsageCallback* usage)
+{
+  parseArgs(&argv, usage);
+  if (!*argv)
+    return;
+  DString message;
+  message.append(formatArg(tr("plat_bad_argument", true), *argv).get());
+  if (usage)
+    message.append("  ").append(tr("plat_run_with_help", false));
+  throw BadCmdLineArg(message.get());
+}
+
+// --- Help and the parameter log
+
+void Configuration::printUsage(Configuration& config, bool advanced, bool showValues, FILE* out)
+{
+  String usage(tr("plat_configuration_param_usage", false));
+  wordWrap(usage, 79, 0);
+  fprintf(out, "%s\n\n", usage.str());
+  printHelp(config, advanced, showValues, out, 79, 14);
+  if (advanced) {
+    fprintf(out, "\n%s\n", tr("plat_configuration_log_names_title", false));
+    printLogSourceNames(79, out);
+    fprintf(out, "\n%s\n", tr("plat_configuration_log_dests_title", false));
+    printLogDestNames(out);
+  }
+}
+
+void Configuration::printHelp(Configuration& config, bool advanced, bool showValues, FILE* out,
+                              int width, int nameWidth)
+{
+  if (config.descKey_)
+    fprintf(out, "%s:\n", tr(config.descKey_, false));
+  else
+    fprintf(out, "%s Parameters:\n", config.getName());
+
+  std::vector<ConfigParameter*> params;
+  for (ConfigParameter* p = config.params_; p; p = p->next_) {
+    if (!p->isHidden() && (advanced || !p->isAdvanced()))
+      params.push_back(p);
+  }
+  std::stable_sort(params.begin(), params.end(), [](ConfigParameter* a, ConfigParameter* b) {
+    return strcasecmp(a->getName(), b->getName()) < 0;
+  });
+
+  for (ConfigParameter* p : params) {
+    const char* desc = p->getDescription();
+    String line(DString::format("  %-*s - %s", nameWidth, p->getName(), desc ? desc : "").get());
+    wordWrap(line, width, nameWidth + 5);
+    if (showValues && !dynamic_cast<BinaryParameter*>(p)) {
+      String value = p->getValueStr();
+      DString note =
+          DString::format("(%s=%s)", tr("plat_configuration_help_default", false), value.str());
+      const char* lastLine = strrchr(line.str(), '\n');
+      lastLine = lastLine ? lastLine + 1 : line.str();
+      DString whole;
+      whole.append(line.str());
+      if ((int)strlen(lastLine) + utf8DisplayWidth(note.get()) >= width)
+        whole.appendf("%-*c%s", nameWidth + 6, '\n', note.get());
+      else
+        whole.appendf(" %s", note.get());
+      line = whole.takeString();
+      wordWrap(line, width, nameWidth + 5);
+    }
+    fprintf(out, "%s\n", line.str());
+  }
+
+  for (Configuration* child : config.children_)
+    printHelp(*child, advanced, showValues, out, width, nameWidth);
+}
+
+void Configuration::logParameters() const
+{
+  std::vector<ConfigParameter*> params;
+  for (ParamIterator it(*this, true); it; it.next()) {
+    if (!it->isHidden())
+      params.push_back(it.get());
+  }
+  std::stable_sort(params.begin(), params.end(), [](ConfigParameter* a, ConfigParameter* b) {
+    int pa = a->getPriority(), pb = b->getPriority();
+    if (pa != pb)
+      return pa > pb;
+    return strcasecmp(a->getName(), b->getName()) < 0;
+  });
+  for (ConfigParameter* p : params) {
+    int priority = p->getPriority();
+    char other[32];
+    snprintf(other, sizeof(other), "Priority %d", priority);
+    const char* source = other;
+    if (priority == kPriorityDefault)
+      source = "Default";
+    else if (priority == kPriorityPreference)
+      source = "Preference";
+    else if (priority == kPriorityPolicy)
+      source = p->hasPriority(kPriorityPreference) ? "Policy overriding preference" : "Policy";
+    // The log form, so that bytes never reach the log.
+    String value = p->getValueStr(priority);
+    logSrc.log(priority == kPriorityDefault ? LogSrc::kInfo : LogSrc::kStatus, "%s=%s (%s)",
+               p->getName(), value.str(), source);
+  }
+}
+
+// --- UsagePrinter
+
+UsagePrinter::UsagePrinter(const char* banner, XmlWriter writeXml)
+    : banner_(banner), writeXml_(writeXml)
+{
+}
+
+void UsagePrinter::usage(int mode, Configuration& config)
+{
+  print(mode, config, stdout);
+  fflush(stdout);
+  exit(1);
+}
+
+void UsagePrinter::print(int mode, Configuration& config, FILE* out) const
+{
+  if (mode == 2 && writeXml_) {
+    writeXml_(config, out);
+    return;
+  }
+  fprintf(out, "%s\n\n", banner_.str());
+  Configuration::printUsage(config, mode == 1, true, out);
+}
+
+// --- One-string command lines
+
+void splitCmdLine(std::vector<String>& out, const char* cmdLine)
+{
+  out.clear();
+  if (!cmdLine)
+    return;
+  const char* p = cmdLine;
+  std::string arg;
+  for (;;) {
+    while (*p == ' ' || *p == '\t')
+      p++;
+    if (!*p)
+      break;
+    arg.clear();
+    bool quoted = false;
+    while (*p && (quoted || (*p != ' ' && *p != '\t'))) {
+      if (*p == '\\') {
+        size_t n = strspn(p, "\\");
+        if (p[n] == '"') {
+          arg.append(n / 2, '\\');
+          if (n % 2) {
+            arg += '"';
+            p += n + 1;
+          } else {
+            p += n; // the quote opens or closes below
+          }
+        } else {
+          arg.append(n, '\\');
+          p += n;
+        }
+      } else if (*p == '"') {
+        quoted = !quoted;
+        p++;
+      } else {
+        arg += *p++;
+      }
+    }
+    out.emplace_back(arg.c_str(), (int)arg.size());
+  }
+}
+
+void appendQuotedArg(DString& cmd, const char* arg)
+{
+  if (cmd.length())
+    cmd.append(" ", 1);
+  if (!arg)
+    arg = "";
+  if (*arg && !strpbrk(arg, " \t\n\"")) {
+    cmd.append(arg);
+    return;
+  }
+  std::string q = "\"";
+  for (const char* p = arg;;) {
+    size_t n = strspn(p, "\\");
+    if (p[n] == '"') {
+      q.append(2 * n + 1, '\\');
+      q += '"';
+      p += n + 1;
+    } else if (!p[n]) {
+      // Doubled so that the closing quote stays a quote.
+      q.append(2 * n, '\\');
+      break;
+    } else {
+      q.append(n, '\\');
+      q += p[n];
+      p += n + 1;
+    }
+  }
+  q += '"';
+  cmd.append(q.c_str(), (int)q.size());
 }
 
 // --- ParamIterator

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <stdio.h>
 
 #include <deque>
 #include <map>
@@ -17,6 +18,8 @@
 #include <vector>
 
 #include "plat/ConfigParameter.h"
+#include "plat/DString.h"
+#include "plat/Exception.h"
 #include "plat/String.h"
 
 namespace plat {
@@ -53,8 +56,49 @@ private:
   StringVector targets_;
 };
 
+// A name/value store that migrateAliases rewrites (a configuration file,
+// say). Values may be null (a bare name).
+class NameValueStore {
+public:
+  virtual ~NameValueStore() = default;
+  // False when the store does not hold name.
+  virtual bool get(const char* name, String& value) = 0;
+  virtual void set(const char* name, const char* value) = 0;
+  virtual void remove(const char* name) = 0;
+};
+
+// Where the help and the command-line errors get their words. The
+// localisation engine is built on plat, so it installs its lookup here at
+// start-up instead of plat calling it; until then a key stands for itself.
+class ConfigurationTexts {
+public:
+  virtual ~ConfigurationTexts() = default;
+  // The text of key; raw when it is a format for formatString.
+  virtual const char* translate(const char* key, bool raw) = 0;
+  // fmt (a raw text) with its one string placeholder filled by arg.
+  virtual String formatString(const char* fmt, const char* arg) = 0;
+};
+// Borrowed; null restores the key-as-text fallback.
+void setConfigurationTexts(ConfigurationTexts* texts);
+
+// Thrown for a command-line argument that is not a parameter setting; the
+// type is "BadCmdLineArg".
+class BadCmdLineArg : public Exception {
+public:
+  explicit BadCmdLineArg(const char* message);
+};
+
 class Configuration {
 public:
+  // Told when the command line asks for help: mode 0 the usual help, 1 the
+  // long help ("all"), 2 the XML parameter description ("xml"). A program's
+  // callback normally ends the process.
+  class UsageCallback {
+  public:
+    virtual ~UsageCallback() = default;
+    virtual void usage(int mode, Configuration& config) = 0;
+  };
+
   explicit Configuration(const char* name, const char* descKey = nullptr);
   // Copies name, heading key and aliases, then the values of every
   // parameter of other and its children, cloning the ones missing here.
@@ -125,6 +169,35 @@ public:
   // Comma-separated names whose effective text differs from other's.
   String diffNames(const Configuration& other) const;
   void getValuesAtPriority(int priority, ParamValueMap& out) const;
+  // Rewrites the aliases (of this configuration and its children) that the
+  // store holds into their targets, keeping targets the store already has.
+  void migrateAliases(NameValueStore& store);
+
+  // --- Command line (priority 10 from parseArgs on)
+  // One argument "-name=value", "--name=value", "name=value", "-name" or
+  // "--name" (a bool turned on).
+  bool setFromArg(const char* arg, int priority);
+  // Consumes arguments of the null-terminated list from *cursor on, also
+  // "-name value", and leaves *cursor at the first one not consumed. When
+  // that is a help word and usage is given, calls it and returns false.
+  bool parseArgs(char*** cursor, UsageCallback* usage = nullptr);
+  // "-help", "--help", "-h" or "/?", in any case.
+  static bool isHelpArg(const char* arg);
+  // parseArgs over all of argv (the arguments after the program name);
+  // throws BadCmdLineArg for the first one left.
+  void parseCmdLine(char** argv, UsageCallback* usage = nullptr);
+
+  // --- Help and the parameter log
+  // The usage text, then the help of config (79 columns), then with
+  // advanced the log source and destination names.
+  static void printUsage(Configuration& config, bool advanced, bool showValues, FILE* out = stdout);
+  // Every visible parameter of config, sorted by name and wrapped at width
+  // columns, then the same for each child.
+  static void printHelp(Configuration& config, bool advanced, bool showValues, FILE* out, int width,
+                        int nameWidth);
+  // Logs every visible parameter's value and where it came from, on the
+  // log source "Configuration".
+  void logParameters() const;
 
   // Walks the parameters configuration by configuration, breadth first when
   // recursive, each configuration's list in order.
@@ -159,5 +232,34 @@ private:
   std::vector<std::unique_ptr<ConfigParameter>> ownedParams_;
   std::map<String, ParameterAlias*, StringCaseLess> aliases_;
 };
+
+// The usage callback of a program: writes the help (or the XML parameter
+// description) to standard output and ends the process with status 1.
+class UsagePrinter : public Configuration::UsageCallback {
+public:
+  using XmlWriter = void (*)(Configuration& config, FILE* out);
+  // banner: the program's version text. writeXml may be null, and mode 2
+  // then prints the usual help.
+  explicit UsagePrinter(const char* banner, XmlWriter writeXml = nullptr);
+
+  void usage(int mode, Configuration& config) override;
+  // What usage writes, without ending the process.
+  void print(int mode, Configuration& config, FILE* out) const;
+
+private:
+  String banner_;
+  XmlWriter writeXml_;
+};
+
+// --- One-string command lines ---------------------------------------------------
+
+// Replaces out with the arguments of cmdLine: split at blanks and tabs
+// outside double quotes; 2n backslashes before a quote give n and the quote
+// opens or closes, 2n+1 give n and a literal quote; other backslashes are
+// literal; "" is an empty argument.
+void splitCmdLine(std::vector<String>& out, const char* cmdLine);
+// Appends arg (after a blank unless cmd is empty), quoted when needed, so
+// that splitCmdLine gives it back unchanged.
+void appendQuotedArg(DString& cmd, const char* arg);
 
 } // namespace plat

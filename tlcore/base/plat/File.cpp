@@ -16,19 +16,13 @@
 #include "plat/Log.h"
 #include "plat/Path.h"
 #include "plat/numbers.h"
+#include "rdr/Exception.h"
 
 namespace plat {
 
 namespace {
 
 LogSrc logFilePtr("FilePtr");
-
-// Stands in for the stream layer's end-of-stream error: same type tag, so
-// callers that recognise it by type keep working.
-class EndOfFile : public Exception {
-public:
-  EndOfFile() : Exception("End of file") { setType("EndOfStream"); }
-};
 
 [[noreturn]] void throwErr(int err, const char* fmt, const char* path)
 {
@@ -496,7 +490,7 @@ int fileRead(FILE* fp, void* buf, int n)
   if (got > 0)
     return (int)got;
   if (feof(fp))
-    throw EndOfFile();
+    throw rdr::EndOfStream("End of file");
   throw StdlibException("reading from file failed");
 }
 

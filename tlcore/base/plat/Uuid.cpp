@@ -1,10 +1,18 @@
 #include "plat/Uuid.h"
 
+#include "crypto/RandomStream.h"
 #include "plat/DString.h"
 #include "plat/Exception.h"
 #include "plat/encodings.h"
 
 namespace plat {
+
+void Uuid::generate(unsigned char* out)
+{
+  crypto::RandomStream random;
+  random.readBytes(out, kSize);
+  fromBytes(out, out, 0);
+}
 
 void Uuid::fromBytes(unsigned char* out, const unsigned char* data, int length)
 {

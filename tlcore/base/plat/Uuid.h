@@ -19,6 +19,9 @@ struct Uuid {
 
   unsigned char bytes[kSize] = {};
 
+  // A random (version-4) identifier from crypto::RandomStream; throws what
+  // seeding the generator throws.
+  static void generate(unsigned char* out);
   // Copies length (at most 16) bytes over the start of out, leaving the rest
   // as it was, then sets the version-4 and variant bits.
   static void fromBytes(unsigned char* out, const unsigned char* data, int length);

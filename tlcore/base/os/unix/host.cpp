@@ -14,6 +14,9 @@
 #include "os/shellAssignment.h"
 #include "plat/DString.h"
 #include "plat/Exception.h"
+#include "plat/File.h"
+#include "rdr/Exception.h"
+#include "rdr/FileInStream.h"
 
 namespace os {
 
@@ -35,26 +38,24 @@ plat::String etcPath(const char* name)
 // returns true; false when the file cannot be read.
 template <typename Fn> bool forEachAssignment(const char* path, Fn fn)
 {
-  FILE* f = fopen(path, "re");
-  if (!f)
-    return false;
-  char* line = nullptr;
-  size_t size = 0;
-  ssize_t len;
-  bool ok = true;
-  while ((len = getline(&line, &size, f)) >= 0) {
-    while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == '\r'))
-      line[--len] = 0;
-    if (const char* value = parseShellAssignment(line)) {
-      if (fn(line, value))
-        break;
+  try {
+    rdr::FileInStream in(path, plat::FilePtr::kNoThrow);
+    if (!in.getFile().get())
+      return false;
+    plat::DString line;
+    for (;;) {
+      const char* value;
+      try {
+        value = parseShellAssignment(in, line);
+      } catch (rdr::EndOfStream&) {
+        return true;
+      }
+      if (value && fn(line.get(), value))
+        return true;
     }
+  } catch (plat::Exception&) {
+    return false;
   }
-  if (ferror(f))
-    ok = false;
-  free(line);
-  fclose(f);
-  return ok;
 }
 
 bool isBlank(char c)

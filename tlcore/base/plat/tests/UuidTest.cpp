@@ -155,3 +155,16 @@ TEST(UuidTest, SetsAreOrderedByBytesWithoutDuplicates)
   strings.insert(String("nope"));
   EXPECT_THROW(uuidSetFromStrings(strings), Exception);
 }
+
+TEST(UuidTest, GenerateMakesDistinctVersion4Identifiers)
+{
+  UuidSet seen;
+  for (int i = 0; i < 20000; i++) {
+    Uuid u;
+    Uuid::generate(u.bytes);
+    ASSERT_EQ(u.bytes[6] & 0xF0, 0x40);
+    ASSERT_EQ(u.bytes[8] & 0xC0, 0x80);
+    seen.insert(u);
+  }
+  EXPECT_EQ(seen.size(), 20000u);
+}

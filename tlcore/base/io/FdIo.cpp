@@ -1,0 +1,410 @@
+#include "io/FdIo.h"
+
+#include <errno.h>
+#include <sys/socket.h>
+
+#include "os/socket.h"
+#include "plat/Exception.h"
+#include "plat/Log.h"
+#include "rdr/Exception.h"
+#include "rdr/FdInStream.h"
+
+namespace io {
+
+namespace {
+
+plat::LogSrc vlog("FdIo");
+
+const char* boolText(bool b)
+{
+  return b ? "true" : "false";
+}
+
+} // namespace
+
+plat::IntParameter LazyFlushTimeout(
+    "LazyFlushTimeout",
+    "Maximum number of seconds for which attempts should be made to flush data to an "
+    "unresponsive client (maximum 49 days)",
+    60, true, nullptr, 0, 2147483647);
+
+// Switching to waiting mode does not write out at once: a peer that takes
+// nothing would stall the loop thread (and a connection being detached only
+// to be shut down has no reason to wait). The buffered bytes go out with the
+// next waiting write or flush, or before the next waiting read.
+class FdIo::FdOutput : public rdr::FdOutStream {
+public:
+  using rdr::FdOutStream::FdOutStream;
+  void setLazyMode(bool lazy) { blockingFlush = !lazy; }
+  bool isBlockingFlush() const { return blockingFlush; }
+};
+
+class FdIo::FdInput : public rdr::FdInStream {
+public:
+  FdInput(int fd, int bufSize, FdOutput* out) : rdr::FdInStream(fd, bufSize), out(out) {}
+
+protected:
+  int fillBuffer(uint8_t* buf, int maxLen) override
+  {
+    // A request written while the loop drove the connection must be out
+    // before its answer is waited for.
+    if (!nonBlocking && out->bytesBuffered() > 0)
+      out->flushBuffer(true);
+    return rdr::FdInStream::fillBuffer(buf, maxLen);
+  }
+
+private:
+  FdOutput* out;
+};
+
+FdIo::FdIo(int fd_, bool ownFd_, bool connectPending_, int inBufSize, int outBufSize,
+           bool nonBlocking)
+    : connectPending(connectPending_), flushTimer(this), shutdownTimer(this)
+{
+  os::initSocketProcessLimits();
+  if (fd_ >= 0)
+    attach(fd_, ownFd_, inBufSize, outBufSize, nonBlocking);
+}
+
+FdIo::~FdIo()
+{
+  forgetHandler();
+  flushTimer.stop();
+  shutdownTimer.stop();
+  delete fdIn;
+  delete fdOut;
+  in = nullptr;
+  out = nullptr;
+}
+
+void FdIo::deleteSelf(void* self)
+{
+  delete static_cast<FdIo*>(self);
+}
+
+void FdIo::attach(int fd_, bool ownFd_, int inBufSize, int outBufSize, bool nonBlocking)
+{
+  PLAT_ASSERT(fd < 0);
+  if (nonBlocking)
+    os::setBlocking(fd_, false);
+  fd = fd_;
+  ownFd = ownFd_;
+  fdOut = new FdOutput(fd, outBufSize);
+  fdIn = new FdInput(fd, inBufSize, fdOut);
+  fdOut->setCallback(this);
+  fdOut->setInStream(fdIn);
+  in = fdIn;
+  out = fdOut;
+}
+
+// --- Handler and interest -----------------------------------------------------
+
+void FdIo::setHandler(IoHandler* h, bool readEnabled)
+{
+  if (!handler && !h)
+    return;
+  if (!fdMgr) {
+    fdMgr = FdManager::current();
+    PLAT_ASSERT(fdMgr);
+  }
+  fdMgr->setRegistered(this, h != nullptr);
+  if (state != kShuttingDown)
+    setInterest(h && readEnabled, h && connectPending);
+  handler = h;
+  if (h) {
+    if (readEnabled && fdIn && (fdIn->nUnread() > 0 || fdIn->isTimedOut()))
+      fdMgr->queueReadable(this);
+    if (!connectPending)
+      fdMgr->queueWritable(this);
+    fdMgr->wake();
+  } else {
+    flushTimer.stop();
+    fdMgr = nullptr;
+  }
+  try {
+    setStreamModes(h != nullptr);
+  } catch (plat::Exception& e) {
+    char text[plat::Exception::kMessageSize];
+    vlog.error("setHandler: %s", e.formatDisplay(text));
+  }
+}
+
+void FdIo::setStreamModes(bool withHandler)
+{
+  if (!fdIn)
+    return;
+  fdIn->setNonBlocking(withHandler);
+  if (withHandler)
+    fdOut->setLazy(true);
+  else
+    fdOut->setLazyMode(false);
+}
+
+void FdIo::forgetHandler()
+{
+  handler = nullptr;
+  if (!fdMgr)
+    return;
+  if (readWanted || writeWanted) {
+    readWanted = writeWanted = false;
+    fdMgr->setEvents(this, false, false);
+  }
+  fdMgr->setRegistered(this, false);
+  fdMgr = nullptr;
+}
+
+void FdIo::setInterest(bool read, bool write)
+{
+  if (!fdMgr || (read == readWanted && write == writeWanted))
+    return;
+  readWanted = read;
+  writeWanted = write;
+  fdMgr->setEvents(this, read, write);
+}
+
+void FdIo::markReadable()
+{
+  if (state != kShuttingDown && fdMgr)
+    fdMgr->queueReadable(this);
+}
+
+// --- Shutdown -------------------------------------------------------------------
+
+void FdIo::shutdown(bool flush, bool tellHandler)
+{
+  vlog.info("shutdown %p (fd=%d), flush %s (tellHandler %s)", (void*)this, fd, boolText(flush),
+            boolText(tellHandler));
+  // A detached connection with bytes to send still flushes through the
+  // loop, never by waiting on the peer.
+  if (!fdMgr && flush && fdOut && fdOut->bytesBuffered() > 0 && FdManager::current()) {
+    PLAT_ASSERT(!tellHandler);
+    fdMgr = FdManager::current();
+    fdMgr->setRegistered(this, true);
+    setStreamModes(true);
+  }
+  if (fdMgr) {
+    state = kShuttingDown;
+    readWanted = writeWanted = false;
+    // Also drops the connection from the ready lists, so no event reaches a
+    // handler that is being forgotten.
+    fdMgr->setEvents(this, false, false);
+    if (!tellHandler)
+      handler = nullptr;
+    if (flush)
+      fdMgr->queueWritable(this);
+    else
+      shutdownTimer.start(0);
+    return;
+  }
+  PLAT_ASSERT(!tellHandler);
+  state = kShuttingDown;
+  handler = nullptr;
+  FdManager* current = FdManager::current();
+  if (busy > 0 && current) {
+    // Asked from inside one of its own callbacks, which still runs on this
+    // object when the call returns.
+    vlog.info("deferred shutdown %p (fd=%d)", (void*)this, fd);
+    current->deferDelete(this, &FdIo::deleteSelf);
+    return;
+  }
+  vlog.info("immediate shutdown %p (fd=%d)", (void*)this, fd);
+  delete this;
+}
+
+void FdIo::completeShutdown(const char* logFormat)
+{
+  vlog.info(logFormat, (void*)this, fd);
+  if (handler) {
+    try {
+      handler->closed(this);
+    } catch (plat::Exception& e) {
+      vlog.status("Shutdown error: %s", e.str());
+    }
+  }
+  if (fdMgr)
+    fdMgr->setRegistered(this, false);
+  fdMgr = nullptr;
+  handler = nullptr;
+  delete this;
+}
+
+void FdIo::fail(const char* format, const plat::Exception& e)
+{
+  vlog.status(format, e.str());
+  if (state == kShuttingDown)
+    shutdownTimer.start(0);
+  else
+    shutdown(false, true);
+}
+
+// --- Loop events ------------------------------------------------------------------
+
+bool FdIo::timerExpired(plat::Timer* t)
+{
+  if (t == &shutdownTimer) {
+    completeShutdown("shutdown complete %p (fd=%d)");
+    return false;
+  }
+  vlog.info("flush timer");
+  if (state == kShuttingDown) {
+    // Whether or not a handler still listens, the flush is given up.
+    shutdownTimer.start(0);
+    return false;
+  }
+  PLAT_ASSERT(handler);
+  fdIn->setTimedOut(true);
+  if (readWanted)
+    fdMgr->queueReadable(this);
+  return false;
+}
+
+void FdIo::blocked(rdr::FdOutStream*, bool isBlocked)
+{
+  if (isBlocked) {
+    if (!writeWanted) {
+      writeWanted = true;
+      if (fdMgr)
+        fdMgr->setEvents(this, readWanted, true);
+    }
+    if (fdMgr) {
+      int seconds = LazyFlushTimeout;
+      flushTimer.start(seconds > 2147483 ? 2147483647 : seconds * 1000);
+    }
+  } else if (fdMgr) {
+    flushTimer.stop();
+    fdMgr->queueWritable(this);
+  }
+}
+
+void FdIo::writeShutDown(rdr::FdOutStream*)
+{
+  if (state == kOpen)
+    state = kOutputClosing;
+}
+
+void FdIo::readable()
+{
+  if (!handler && state == kShuttingDown)
+    return;
+  PLAT_ASSERT(handler);
+  busy++;
+  try {
+    handler->dataAvailable(this);
+  } catch (rdr::BlockException&) {
+    // The handler read all there was.
+  } catch (plat::Exception& e) {
+    if (state != kShuttingDown) {
+      vlog.status("Read error: %s", e.str());
+      shutdown(false, true);
+    }
+  }
+  busy--;
+}
+
+void FdIo::writable()
+{
+  busy++;
+  try {
+    connectPending = false;
+    if (writeWanted) {
+      writeWanted = false;
+      fdMgr->setEvents(this, readWanted, false);
+    }
+    if (fdOut->bytesBuffered() > 0) {
+      fdOut->flushBuffer(fdOut->isBlockingFlush());
+    } else if (state == kOutputClosing) {
+      fdOut->closeWrite();
+      fdMgr->setEvents(this, readWanted, false);
+    } else if (state == kOpen) {
+      PLAT_ASSERT(handler);
+      handler->writable(this);
+    } else {
+      shutdownTimer.start(0);
+    }
+  } catch (plat::Exception& e) {
+    fail("Write error: %s", e);
+  }
+  busy--;
+}
+
+void FdIo::setError(int err)
+{
+  socketError = err;
+}
+
+void FdIo::managerDestroyed()
+{
+  if (state == kShuttingDown) {
+    // completeShutdown without touching the dying manager's lists.
+    fdMgr = nullptr;
+    completeShutdown("shutdown completed by FdManager dtor %p (fd=%d)");
+    return;
+  }
+  flushTimer.stop();
+  handler = nullptr;
+  fdMgr = nullptr;
+  readWanted = writeWanted = false;
+}
+
+// --- Descriptor and descriptions ----------------------------------------------
+
+int FdIo::getSocketError()
+{
+  if (socketError)
+    return socketError;
+  int err = 0;
+  socklen_t len = sizeof(err);
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
+    throw plat::SystemException("getsockopt", errno);
+  socketError = err;
+  return err;
+}
+
+void FdIo::writeState(rdr::OutStream& os)
+{
+  writeFlags(os);
+  fdIn->saveUnread(os);
+}
+
+void FdIo::readState(rdr::InStream& is)
+{
+  readFlags(is);
+  fdIn->restoreUnread(is);
+}
+
+void FdIo::setDisplayName(const char* text)
+{
+  displayNameText = plat::String(text);
+}
+
+const char* FdIo::displayName()
+{
+  if (displayNameText.isNull())
+    displayNameText = plat::format("<fd%d>", fd);
+  return displayNameText.str();
+}
+
+const char* FdIo::peerEndpoint()
+{
+  return "";
+}
+
+const char* FdIo::peerAddress()
+{
+  return "";
+}
+
+const char* FdIo::myEndpoint()
+{
+  return "";
+}
+
+void FdIo::setTimeout(int ms)
+{
+  if (!fdIn)
+    return;
+  fdIn->setTimeout(ms);
+  fdOut->setTimeout(ms);
+}
+
+} // namespace io

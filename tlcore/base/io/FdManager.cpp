@@ -1,0 +1,296 @@
+#include "io/FdManager.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "plat/Exception.h"
+
+namespace io {
+
+namespace {
+
+// The thread-specific slot of the current manager: made during static
+// initialisation, deleted at exit.
+struct CurrentSlot {
+  pthread_key_t key;
+  CurrentSlot() { PLAT_ASSERT(pthread_key_create(&key, nullptr) == 0); }
+  ~CurrentSlot() { pthread_key_delete(key); }
+};
+
+CurrentSlot& slot()
+{
+  static CurrentSlot s;
+  return s;
+}
+
+// Made before main so that the key exists before any thread can race for it.
+const CurrentSlot& slotAtStart = slot();
+
+void setCurrent(FdManager* m)
+{
+  pthread_setspecific(slot().key, m);
+}
+
+// A throw from here would leave a handler half told; nothing can recover.
+template <class F> void callOrDie(F&& f, const char* what)
+{
+  try {
+    f();
+  } catch (...) {
+    plat::AssertionFail(what, __FILE__, __LINE__).fatal();
+  }
+}
+
+} // namespace
+
+// --- FdHandler --------------------------------------------------------------
+
+FdHandler::~FdHandler()
+{
+  if (fd >= 0 && ownFd)
+    ::close(fd);
+  fd = -1;
+}
+
+void FdHandler::writable()
+{
+}
+void FdHandler::setError(int)
+{
+}
+void FdHandler::extraEvent()
+{
+}
+void FdHandler::managerDestroyed()
+{
+}
+
+// --- DeferredCall -----------------------------------------------------------
+
+void DeferredCall::post()
+{
+  if (manager_)
+    return;
+  FdManager* m = FdManager::current();
+  PLAT_ASSERT(m);
+  m->postCall(this);
+}
+
+void DeferredCall::cancel()
+{
+  if (manager_)
+    manager_->cancelCall(this);
+}
+
+// --- FdManager --------------------------------------------------------------
+
+FdManager* FdManager::current()
+{
+  return static_cast<FdManager*>(pthread_getspecific(slot().key));
+}
+
+FdManager::FdManager(bool nested) : timers(nested), wakeTimer(this), previous(current())
+{
+  PLAT_ASSERT(nested || !previous);
+  setCurrent(this);
+}
+
+FdManager::~FdManager()
+{
+  while (!pendingDeletes.empty())
+    runDeletes();
+  while (!handlers.empty()) {
+    FdHandler* h = handlers.back();
+    handlers.pop_back();
+    callOrDie([h] { h->managerDestroyed(); }, "managerDestroyed() threw");
+  }
+  while (!pendingDeletes.empty())
+    runDeletes();
+  PLAT_ASSERT(current() == this);
+  setCurrent(previous);
+  wakeTimer.stop();
+  for (DeferredCall* c : pendingCalls)
+    c->manager_ = nullptr;
+  for (DeferredCall* c : runningCalls)
+    if (c)
+      c->manager_ = nullptr;
+}
+
+bool FdManager::insertSorted(HandlerList& list, FdHandler* h)
+{
+  auto it = std::lower_bound(list.begin(), list.end(), h);
+  if (it != list.end() && *it == h)
+    return false;
+  list.insert(it, h);
+  return true;
+}
+
+bool FdManager::eraseSorted(HandlerList& list, FdHandler* h)
+{
+  auto it = std::lower_bound(list.begin(), list.end(), h);
+  if (it == list.end() || *it != h)
+    return false;
+  list.erase(it);
+  return true;
+}
+
+bool FdManager::containsSorted(const HandlerList& list, FdHandler* h)
+{
+  return std::binary_search(list.begin(), list.end(), h);
+}
+
+void FdManager::setRegistered(FdHandler* h, bool add)
+{
+  if (add) {
+    insertSorted(handlers, h);
+    return;
+  }
+  eraseSorted(handlers, h);
+  for (HandlerList* l :
+       {&pendingRead, &pendingWrite, &pendingExtra, &dispatchRead, &dispatchWrite, &dispatchExtra})
+    eraseSorted(*l, h);
+}
+
+bool FdManager::isRegistered(FdHandler* h) const
+{
+  return containsSorted(handlers, h);
+}
+
+bool FdManager::setEvents(FdHandler* h, bool read, bool write, bool except, bool accept, bool extra)
+{
+  if (!read && !except && !accept) {
+    eraseSorted(pendingRead, h);
+    eraseSorted(dispatchRead, h);
+  }
+  if (!write) {
+    eraseSorted(pendingWrite, h);
+    eraseSorted(dispatchWrite, h);
+  }
+  if (!extra) {
+    eraseSorted(pendingExtra, h);
+    eraseSorted(dispatchExtra, h);
+  }
+  return updateInterest(h, read, write, except, accept, extra);
+}
+
+bool FdManager::updateInterest(FdHandler*, bool, bool, bool, bool, bool extra)
+{
+  return !extra;
+}
+
+void FdManager::queueReadable(FdHandler* h)
+{
+  insertSorted(pendingRead, h);
+  wake();
+}
+
+void FdManager::queueWritable(FdHandler* h)
+{
+  insertSorted(pendingWrite, h);
+  wake();
+}
+
+void FdManager::closeHandlerFds(int keepFd)
+{
+  for (FdHandler* h : handlers)
+    if (h->fd >= 0 && h->fd != keepFd)
+      ::close(h->fd);
+}
+
+void FdManager::wake()
+{
+  wakeTimer.start(0);
+}
+
+bool FdManager::timerExpired(plat::Timer*)
+{
+  return false;
+}
+
+// --- Deferred work ------------------------------------------------------------
+
+void FdManager::postCall(DeferredCall* call)
+{
+  call->manager_ = this;
+  pendingCalls.push_back(call);
+  wake();
+}
+
+void FdManager::cancelCall(DeferredCall* call)
+{
+  call->manager_ = nullptr;
+  auto it = std::find(pendingCalls.begin(), pendingCalls.end(), call);
+  if (it != pendingCalls.end()) {
+    pendingCalls.erase(it);
+    return;
+  }
+  std::replace(runningCalls.begin(), runningCalls.end(), call, (DeferredCall*)nullptr);
+}
+
+void FdManager::deferDelete(void* obj, void (*deleter)(void*))
+{
+  pendingDeletes.push_back({obj, deleter});
+  wake();
+}
+
+void FdManager::runDeferred()
+{
+  // Calls left by a call that threw on an earlier pass are still pending
+  // and go first.
+  runningCalls.erase(std::remove(runningCalls.begin(), runningCalls.end(), nullptr),
+                     runningCalls.end());
+  runningCalls.insert(runningCalls.end(), pendingCalls.begin(), pendingCalls.end());
+  pendingCalls.clear();
+  for (size_t i = 0; i < runningCalls.size(); i++) {
+    DeferredCall* c = runningCalls[i];
+    if (!c)
+      continue;
+    runningCalls[i] = nullptr;
+    c->manager_ = nullptr;
+    // A copy, since the call may destroy its DeferredCall.
+    std::function<void()> fn = c->fn_;
+    fn();
+  }
+  runningCalls.clear();
+}
+
+void FdManager::runDeletes()
+{
+  // Deletes queued by these destructors wait for the next pass.
+  runningDeletes.swap(pendingDeletes);
+  for (const Deferred& d : runningDeletes)
+    d.deleter(d.obj);
+  runningDeletes.clear();
+}
+
+// --- Dispatch -----------------------------------------------------------------
+
+void FdManager::runList(HandlerList& pending, HandlerList& running, void (FdHandler::*event)())
+{
+  running.clear();
+  running.swap(pending);
+  while (!running.empty()) {
+    FdHandler* h = running.back();
+    running.pop_back();
+    (h->*event)();
+  }
+}
+
+void FdManager::dispatch()
+{
+  // Handlers left over by a callback that threw on the last pass are
+  // dropped; they come back when ready or queued again.
+  dispatchExtra.clear();
+  dispatchRead.clear();
+  dispatchWrite.clear();
+  timers.processTimers();
+  runDeferred();
+  runDeletes();
+  runList(pendingExtra, dispatchExtra, &FdHandler::extraEvent);
+  runList(pendingRead, dispatchRead, &FdHandler::readable);
+  runList(pendingWrite, dispatchWrite, &FdHandler::writable);
+}
+
+} // namespace io

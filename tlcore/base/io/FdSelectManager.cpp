@@ -1,0 +1,72 @@
+#include "io/FdSelectManager.h"
+
+#include <limits.h>
+#include <sys/select.h>
+
+#include "plat/Select.h"
+
+namespace io {
+
+FdSelectManager::FdSelectManager(bool nested) : FdManager(nested)
+{
+}
+
+bool FdSelectManager::updateInterest(FdHandler* h, bool read, bool write, bool except, bool accept,
+                                     bool extra)
+{
+  auto set = [h](HandlerList& list, bool on) {
+    if (on)
+      insertSorted(list, h);
+    else
+      eraseSorted(list, h);
+  };
+  set(readInterest, read || accept);
+  set(writeInterest, write);
+  set(exceptInterest, except);
+  return !extra;
+}
+
+bool FdSelectManager::processOnce(int timeoutMs)
+{
+  fd_set sets[3];
+  const HandlerList* interest[3] = {&readInterest, &writeInterest, &exceptInterest};
+  int nfds = 0;
+  for (int i = 0; i < 3; i++) {
+    FD_ZERO(&sets[i]);
+    for (FdHandler* h : *interest[i]) {
+      int fd = h->getFd();
+      // Anything outside the set is left to the events queued for it.
+      if (fd < 0 || fd >= FD_SETSIZE)
+        continue;
+      FD_SET(fd, &sets[i]);
+      if (fd + 1 > nfds)
+        nfds = fd + 1;
+    }
+  }
+
+  int wait = timeoutMs;
+  bool timerBound = false;
+  int timerMs = timers.getTimeout();
+  if (timerMs >= 0 && (wait < 0 || wait >= timerMs)) {
+    wait = timerMs;
+    timerBound = true;
+  }
+
+  int n = plat::selectWithTimeout(nfds, &sets[0], &sets[1], &sets[2], &wait, false);
+  if (n > 0) {
+    for (FdHandler* h : handlers) {
+      int fd = h->getFd();
+      if (fd < 0 || fd >= FD_SETSIZE)
+        continue;
+      if (FD_ISSET(fd, &sets[0]) || FD_ISSET(fd, &sets[2]))
+        insertSorted(pendingRead, h);
+      if (FD_ISSET(fd, &sets[1]))
+        insertSorted(pendingWrite, h);
+    }
+  }
+
+  dispatch();
+  return timerBound || n != 0;
+}
+
+} // namespace io

@@ -1,0 +1,36 @@
+// One module's built-in texts as tools/catalogue_gen.py lays them out, and
+// the list of the catalogues registered in this process.
+//
+// Each module's generated unit holds one constant Catalogue (its keys in
+// ascending byte order and, per language, the texts in the same order) and
+// registers it through registerCatalogue the first time its LocStringsInit
+// is constructed. Keys and texts are static literals and are never copied.
+// Registration happens during static initialisation, on one thread and
+// without a lock; the list is only read afterwards.
+#pragma once
+
+#include <vector>
+
+namespace loc {
+
+struct Catalogue {
+  static constexpr int kLanguages = 5;
+  // The languages in the order they are registered.
+  static const char* const kLanguageCodes[kLanguages];
+
+  const char* module;
+  const char* prefix;
+  unsigned size;
+  const char* const* keys;
+  // Indexed as kLanguageCodes; each holds size texts, parallel to keys.
+  const char* const* texts[kLanguages];
+};
+
+// Adds every text of c to the store (all keys of "de", then "es", "fr",
+// "en" and "pt") and lists c. The first registration of a key wins.
+void registerCatalogue(const Catalogue& c);
+
+// The registered catalogues in registration order.
+const std::vector<const Catalogue*>& catalogues();
+
+} // namespace loc

@@ -1,0 +1,373 @@
+#include "loc/Localize.h"
+
+#include <string.h>
+
+#include "loc/LocPrivate.h"
+#include "loc/LocStrings.h"
+#include "os/AppInfo.h"
+#include "plat/Configuration.h"
+#include "plat/DString.h"
+#include "plat/Exception.h"
+#include "plat/utf8.h"
+
+namespace loc {
+
+plat::LogSrc logSrc("Localize");
+
+namespace {
+
+// The calling thread's own translation map; null makes the process map
+// current.
+thread_local TransMap* tlsMap = nullptr;
+
+void reportMissing(const char* kind, const char* key, const char* file, int line)
+{
+  plat::DString msg;
+  msg.appendf("%s for \"%s\"", kind, key);
+  if (file)
+    msg.appendf(" (%s:%d)", file, line);
+  logSrc.error("%s", msg.get());
+}
+
+const char* translateDescription(const char* key)
+{
+  return translate(key, nullptr, 0, false);
+}
+
+class ConfigTexts : public plat::ConfigurationTexts {
+public:
+  const char* translate(const char* key, bool raw) override
+  {
+    return loc::translate(key, nullptr, 0, raw);
+  }
+  String formatString(const char* fmt, const char* arg) override
+  {
+    return formatArgs(fmt, arg);
+  }
+};
+
+// Lower layers reach the store through the hooks they offer.
+struct InstallHooks {
+  InstallHooks()
+  {
+    translationMutex();
+    LocStringsInit registerTexts;
+    plat::ConfigParameter::setTranslator(translateDescription);
+    // Never freed: parameters may be described during exit.
+    plat::setConfigurationTexts(new ConfigTexts);
+    os::AppInfo::setTranslator(translateDescription);
+  }
+} installHooks;
+
+} // namespace
+
+plat::Mutex& translationMutex()
+{
+  static plat::Mutex* mutex = new plat::Mutex;
+  return *mutex;
+}
+
+// --- LocStr --------------------------------------------------------------------
+
+LocStr& LocStr::operator=(LocStr&& other) noexcept
+{
+  if (this != &other) {
+    reset();
+    s_ = other.s_;
+    owned_ = other.owned_;
+    other.s_ = nullptr;
+  }
+  return *this;
+}
+
+void LocStr::reset()
+{
+  if (owned_)
+    delete[] s_;
+  s_ = nullptr;
+  owned_ = false;
+}
+
+void LocStr::adopt(char* buf)
+{
+  reset();
+  s_ = buf;
+  owned_ = true;
+}
+
+bool LocStrLess::operator()(const LocStr& a, const LocStr& b) const
+{
+  return plat::strCmpNull(a.get(), b.get()) < 0;
+}
+bool LocStrLess::operator()(const char* a, const LocStr& b) const
+{
+  return plat::strCmpNull(a, b.get()) < 0;
+}
+bool LocStrLess::operator()(const LocStr& a, const char* b) const
+{
+  return plat::strCmpNull(a.get(), b) < 0;
+}
+bool CStrLess::operator()(const char* a, const char* b) const
+{
+  return plat::strCmpNull(a, b) < 0;
+}
+
+// --- TransMap ------------------------------------------------------------------
+
+TransMap::TransMap(ProcessTag) {}
+
+TransMap::TransMap() : previous_(tlsMap), isThreadMap_(true)
+{
+  tlsMap = this;
+}
+
+TransMap::~TransMap()
+{
+  if (!isThreadMap_)
+    return;
+  if (tlsMap != this)
+    plat::AssertionFail("thrInst == this", __FILE__, __LINE__).fatal();
+  tlsMap = previous_;
+  plat::MutexLock lock(translationMutex());
+  keys_.clear();
+}
+
+Translation* TransMap::find(const char* key) const
+{
+  auto it = keys_.find(key);
+  return it == keys_.end() ? nullptr : it->second;
+}
+
+// --- Localize ------------------------------------------------------------------
+
+Localize::Localize() : processMap_(TransMap::ProcessTag{}) {}
+
+Localize::~Localize() = default;
+
+Localize* Localize::instance()
+{
+  static Localize inst;
+  return &inst;
+}
+
+void Localize::init(const std::vector<String>& dirs)
+{
+  plat::MutexLock lock(translationMutex());
+  if (!registered_) {
+    registered_ = true;
+    localeParam.addCallback(this);
+  }
+  dirs_ = dirs;
+  loaded_.clear();
+  updateLocale();
+}
+
+void Localize::setStringsDirs(const std::vector<String>& dirs)
+{
+  plat::MutexLock lock(translationMutex());
+  dirs_ = dirs;
+  loaded_.clear();
+  updateLocale();
+}
+
+void Localize::parameterChanged(plat::ConfigParameter*, int)
+{
+  updateLocale();
+}
+
+void Localize::addString(const char* locale, const char* key, const char* text)
+{
+  if (!plat::isValidUtf8(text)) {
+    plat::AssertionFail fail("isValidUtf8(str)", __FILE__, __LINE__);
+    fail.appendFmt("Bad UTF-8 in %s", key);
+    fail.fatal();
+  }
+  if (!cacheTable_ || strcmp(cacheLocale_, locale) != 0) {
+    auto it = table_.find(locale);
+    if (it == table_.end())
+      it = table_.emplace(LocStr(locale, false), KeyTable()).first;
+    cacheLocale_ = it->first.get();
+    cacheTable_ = &it->second;
+    cacheHint_ = cacheTable_->end();
+  }
+  // Catalogues add keys in ascending order, so the position after the last
+  // insertion is the right hint and each insertion costs constant time.
+  auto it = cacheTable_->emplace_hint(cacheHint_, LocStr(key, false), Translation());
+  if (!it->second.text.get()) {
+    it->second.text = LocStr(text, false);
+    generation_++;
+  }
+  cacheHint_ = std::next(it);
+}
+
+void Localize::setString(const char* locale, const char* key, const char* text)
+{
+  plat::MutexLock lock(translationMutex());
+  auto lt = table_.find(locale);
+  if (lt == table_.end())
+    lt = table_.emplace(LocStr(locale, true), KeyTable()).first;
+  auto it = lt->second.find(key);
+  if (it == lt->second.end()) {
+    it = lt->second.emplace(LocStr(key, true), Translation()).first;
+    generation_++;
+  }
+  it->second.text = LocStr(text, true);
+  it->second.state = Translation::kUnused;
+}
+
+String Localize::getLocales()
+{
+  plat::MutexLock lock(translationMutex());
+  plat::DString out;
+  for (const String& l : locales_)
+    out.append(out.length() ? ":" : "").append(l.str());
+  return out.takeString();
+}
+
+std::vector<String> Localize::getLocaleList()
+{
+  plat::MutexLock lock(translationMutex());
+  return locales_;
+}
+
+std::map<std::string, std::string> Localize::getTexts(const char* locale)
+{
+  plat::MutexLock lock(translationMutex());
+  std::map<std::string, std::string> out;
+  auto lt = table_.find(locale);
+  if (lt != table_.end())
+    for (const auto& kv : lt->second)
+      out[kv.first.get()] = kv.second.text.get();
+  return out;
+}
+
+Translation* Localize::lookup(const char* key)
+{
+  TransMap* map = tlsMap ? tlsMap : &processMap_;
+  return map->find(key);
+}
+
+const char* Localize::handOut(Translation* tr, const char* key, bool raw)
+{
+  if (tr->state == Translation::kUnused) {
+    tr->state = raw ? Translation::TR_RAW : Translation::kFormatted;
+    // A finished text shows "%%" as "%"; convert once and keep the result.
+    if (!raw && strchr(tr->text.get(), '%')) {
+      String out;
+      format(out, tr->text.get(), nullptr);
+      tr->text.adopt(out.release());
+    }
+  } else if (raw != (tr->state == Translation::TR_RAW)) {
+    plat::AssertionFail fail("(raw == (state == TR_RAW))", __FILE__, __LINE__);
+    fail.appendFmt("Can't use same string as both raw and formatted - %s", key);
+    fail.fatal();
+  }
+  return tr->text.get();
+}
+
+void Localize::updateLocale()
+{
+  plat::MutexLock lock(translationMutex());
+  buildLocaleList(locales_);
+  updateMap(&processMap_, locales_);
+  String joined = getLocales();
+  if (joined != lastLogged_) {
+    logSrc.status("Locales %s", joined.str());
+    lastLogged_ = joined;
+  }
+}
+
+void Localize::updateMap(TransMap* map, const std::vector<String>& localeList)
+{
+  std::vector<String> fallbacks;
+  getLocaleFallbacks(localeList, fallbacks);
+
+  plat::MutexLock lock(translationMutex());
+  for (const String& l : fallbacks) {
+    if (loaded_.count(l))
+      continue;
+    loaded_.insert(l);
+    loadLocale(l.str());
+  }
+  // Anything that changed the table since the last build (string files
+  // just loaded, texts registered late) needs a rebuild too.
+  if (map->built_ && map->generation_ == generation_ && map->locales_ == fallbacks)
+    return;
+
+  map->locales_ = fallbacks;
+  map->built_ = true;
+  map->generation_ = generation_;
+  map->keys_.clear();
+  logSrc.debug("Updating %s TransMap with locales:", map->isThreadMap_ ? "thread" : "process");
+  for (const String& l : fallbacks) {
+    logSrc.debug(" %s", l.str());
+    auto lt = table_.find(l.str());
+    if (lt == table_.end())
+      continue;
+    for (auto& kv : lt->second)
+      map->keys_.emplace(kv.first.get(), &kv.second);
+  }
+}
+
+void Localize::loadLocale(const char* locale)
+{
+  loadBuiltInStrings(locale);
+  for (const String& dir : dirs_)
+    loadStringsFile(dir.str(), locale);
+}
+
+const char* Localize::pluralLookup(const char* key, unsigned n)
+{
+  TransMap* map = tlsMap ? tlsMap : &processMap_;
+  for (const String& l : map->getLocales()) {
+    auto lt = table_.find(l.str());
+    if (lt == table_.end()) {
+      String lang(l.str(), (int)strcspn(l.str(), "_-.@"));
+      lt = table_.find(lang.str());
+      if (lt == table_.end())
+        continue;
+    }
+    char pluralKey[256];
+    plat::strFormat(pluralKey, "%s_%s", key, pluralSuffix(l.str(), n));
+    auto it = lt->second.find(pluralKey);
+    if (it != lt->second.end())
+      return handOut(&it->second, pluralKey, true);
+  }
+  return nullptr;
+}
+
+// --- Lookups -------------------------------------------------------------------
+
+const char* translate(const char* key, const char* file, int line, bool raw)
+{
+  Localize* l = Localize::instance();
+  {
+    plat::MutexLock lock(translationMutex());
+    if (Translation* tr = l->lookup(key))
+      return l->handOut(tr, key, raw);
+  }
+  reportMissing("Missing translation", key, file, line);
+  return key;
+}
+
+const char* tryTranslate(const char* key, bool raw)
+{
+  Localize* l = Localize::instance();
+  plat::MutexLock lock(translationMutex());
+  Translation* tr = l->lookup(key);
+  return tr ? l->handOut(tr, key, raw) : nullptr;
+}
+
+const char* translatePlural(const char* key, unsigned n, const char* file, int line)
+{
+  Localize* l = Localize::instance();
+  {
+    plat::MutexLock lock(translationMutex());
+    if (const char* text = l->pluralLookup(key, n))
+      return text;
+  }
+  reportMissing("Missing plural translation", key, file, line);
+  return key;
+}
+
+} // namespace loc

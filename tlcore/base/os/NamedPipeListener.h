@@ -1,0 +1,73 @@
+// The listening side of a named pipe (a Unix-domain socket bound to a path).
+//
+// Binds the path and hands every accepted connection, as an os::UnixIo, to
+// its acceptor. It refuses a path where a live server already answers,
+// creates the socket file with the configured mode and owner, marks it
+// sticky, touches it every _UnixSocketRefreshInterval seconds so temporary
+// file cleaners leave it alone, and recreates it if it disappeared. Running
+// out of descriptors pauses accepting for a moment instead of failing.
+//
+// Ownership: owns its socket and the socket file (removed by the
+// destructor); the acceptor is borrowed. Loop thread only. Binding changes
+// the process's umask for a moment.
+#pragma once
+
+#include <stdint.h>
+
+#include "io/FdListener.h"
+#include "plat/ConfigParameter.h"
+#include "plat/String.h"
+#include "plat/Timer.h"
+
+namespace os {
+
+extern plat::IntParameter UnixSocketRefreshInterval;
+
+class NamedPipeListener : public io::FdListener {
+public:
+  static constexpr uint32_t kNoOwner = 0xFFFFFFFF;
+  static constexpr int kMaxPath = 108; // sizeof(sockaddr_un::sun_path)
+
+  struct Config {
+    // Shorter than kMaxPath bytes.
+    plat::String path;
+    // Owner of the socket file and its directory when running as root.
+    uint32_t owner = kNoOwner;
+    // Create the parent directory (private, mode 0700). An existing one must
+    // be a real directory (not a symbolic link) owned by the user (or, for
+    // root with an owner, by root or the owner) that nobody else can write.
+    bool createDir = false;
+    // Socket file mode 0600 instead of 0666.
+    bool ownerOnly = false;
+    bool skipLiveCheck = false;
+    // A datagram socket, without listen.
+    bool datagram = false;
+  };
+
+  // Throws plat::SystemException "name already bound" (EADDRINUSE) when a
+  // live server answers on the path, "NamedPipeListener" (ENAMETOOLONG) for
+  // a path that is too long, and the failing call's exception otherwise;
+  // nothing is left behind.
+  explicit NamedPipeListener(const Config& config);
+  // Removes the socket file.
+  ~NamedPipeListener() override;
+
+  const char* getPath() const { return path.str(); }
+
+protected:
+  io::Io* acceptConnection() override;
+  bool timerExpired(plat::Timer* timer) override;
+
+private:
+  void createSocket();
+  void refresh();
+
+  plat::String path;
+  Config config;
+  plat::Timer refreshTimer;
+  // The socket file we made, so that only it is removed.
+  uint64_t fileDev = 0;
+  uint64_t fileIno = 0;
+};
+
+} // namespace os

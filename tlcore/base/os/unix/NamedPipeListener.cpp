@@ -1,0 +1,220 @@
+#include "os/NamedPipeListener.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include "os/UnixIo.h"
+#include "os/socket.h"
+#include "plat/Exception.h"
+#include "plat/File.h"
+#include "plat/Log.h"
+
+namespace os {
+
+plat::IntParameter
+    UnixSocketRefreshInterval("_UnixSocketRefreshInterval",
+                              "Seconds between refreshes of the socket files of named pipes", 3600,
+                              false, nullptr, 0, INT_MAX);
+
+namespace {
+
+plat::LogSrc pipeLog("NamedPipeListener");
+
+static_assert(sizeof(sockaddr_un::sun_path) == NamedPipeListener::kMaxPath, "sun_path size");
+
+// Closes a descriptor unless released.
+struct FdCloser {
+  int fd;
+  ~FdCloser()
+  {
+    if (fd >= 0)
+      ::close(fd);
+  }
+  int release()
+  {
+    int f = fd;
+    fd = -1;
+    return f;
+  }
+};
+
+bool runningAsRootFor(uint32_t owner)
+{
+  return owner != NamedPipeListener::kNoOwner && geteuid() == 0;
+}
+
+// The socket's directory. A directory that another user owns or can write
+// to, or a link planted in its place, would let that user replace the
+// socket: refuse it rather than repair it. A real directory of the right
+// owner is made private.
+void makeSocketDir(const char* dir, uint32_t owner)
+{
+  bool asRoot = runningAsRootFor(owner);
+  struct stat st;
+  if (lstat(dir, &st) != 0) {
+    if (errno != ENOENT)
+      throw plat::SystemExceptionFmt(errno, "lstat(%s)", dir);
+    if (mkdir(dir, 0700) != 0 && errno != EEXIST)
+      throw plat::SystemExceptionFmt(errno, "mkdir(%s)", dir);
+  }
+  FdCloser d{open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+  if (d.fd < 0) {
+    if (errno == ELOOP || errno == ENOTDIR)
+      throw plat::ExceptionFmt("%s is not a private directory of this user", dir);
+    throw plat::SystemExceptionFmt(errno, "open(%s)", dir);
+  }
+  if (fstat(d.fd, &st) != 0)
+    throw plat::SystemExceptionFmt(errno, "fstat(%s)", dir);
+  uid_t want = asRoot ? (uid_t)owner : geteuid();
+  bool ownerOk = st.st_uid == want || (asRoot && st.st_uid == 0);
+  if (!S_ISDIR(st.st_mode) || !ownerOk || (st.st_mode & 022))
+    throw plat::ExceptionFmt("%s is not a private directory of this user", dir);
+  if ((st.st_mode & 07777) != 0700 && fchmod(d.fd, 0700) != 0)
+    throw plat::SystemExceptionFmt(errno, "chmod(%s)", dir);
+  if (asRoot && st.st_uid != want && fchown(d.fd, want, (gid_t)-1) != 0)
+    throw plat::SystemExceptionFmt(errno, "chown(%s,%d,%d)", dir, (int)owner, -1);
+}
+
+int refreshIntervalMs()
+{
+  int s = UnixSocketRefreshInterval;
+  return s >= INT_MAX / 1000 + 1 ? INT_MAX : s * 1000;
+}
+
+} // namespace
+
+NamedPipeListener::NamedPipeListener(const Config& cfg)
+    : FdListener(-1), path(cfg.path), config(cfg), refreshTimer(this)
+{
+  if (path.isNull() || path.length() == 0)
+    throw plat::SystemException("NamedPipeListener", ENOENT);
+  if (path.length() >= kMaxPath)
+    throw plat::SystemException("NamedPipeListener", ENAMETOOLONG);
+  if (!config.skipLiveCheck && UnixIo::isServerRunning(path.get(), config.datagram))
+    throw plat::SystemException("name already bound", EADDRINUSE);
+  createSocket();
+  refreshTimer.start(refreshIntervalMs());
+}
+
+NamedPipeListener::~NamedPipeListener()
+{
+  // Only our own socket file goes: after it disappeared, another server may
+  // have bound the path.
+  struct stat st;
+  if (lstat(path.get(), &st) == 0 && st.st_dev == fileDev && st.st_ino == fileIno)
+    ::unlink(path.get());
+  refreshTimer.stop();
+}
+
+void NamedPipeListener::createSocket()
+{
+  struct sockaddr_un addr;
+  memset(&addr, 0, sizeof(addr));
+  addr.sun_family = AF_UNIX;
+  if (path.length() >= kMaxPath)
+    throw plat::SystemException("NamedPipeListener", ENAMETOOLONG);
+  memcpy(addr.sun_path, path.get(), path.length());
+
+  if (config.createDir) {
+    const char* slash = strrchr(path.get(), '/');
+    if (slash && slash != path.get()) {
+      plat::String dir(path.get(), (int)(slash - path.get()));
+      makeSocketDir(dir.get(), config.owner);
+    }
+  }
+
+  FdCloser s{socketCloexec(AF_UNIX, config.datagram ? SOCK_DGRAM : SOCK_STREAM, 0)};
+  if (s.fd < 0)
+    throw plat::SystemException("socket", errno);
+
+  ::unlink(path.get());
+  mode_t old = umask(config.ownerOnly ? 0177 : 0111);
+  int r = bind(s.fd, (struct sockaddr*)&addr, sizeof(addr));
+  int err = errno;
+  umask(old);
+  if (r != 0)
+    throw plat::SystemException("bind", err);
+
+  try {
+    if (runningAsRootFor(config.owner) && chown(path.get(), (uid_t)config.owner, (gid_t)-1) != 0)
+      throw plat::SystemExceptionFmt(errno, "chown(%s,%d,%d)", path.get(), (int)config.owner, -1);
+    try {
+      plat::fileMakeSticky(path.get());
+    } catch (plat::Exception& e) {
+      char text[plat::Exception::kMessageSize];
+      pipeLog.info("Failed to set sticky bit on %s: %s", path.get(), e.formatDisplay(text));
+    }
+    if (!config.datagram && listen(s.fd, 5) != 0)
+      throw plat::SystemException("listen", errno);
+    struct stat st;
+    if (lstat(path.get(), &st) != 0)
+      throw plat::SystemExceptionFmt(errno, "lstat(%s)", path.get());
+    fileDev = st.st_dev;
+    fileIno = st.st_ino;
+  } catch (...) {
+    ::unlink(path.get());
+    throw;
+  }
+  installFd(s.release());
+}
+
+io::Io* NamedPipeListener::acceptConnection()
+{
+  if (fd < 0 || config.datagram)
+    return nullptr;
+  int c;
+  try {
+    c = acceptSocket(fd);
+  } catch (plat::SystemException& e) {
+    if ((e.getErr() == ENFILE || e.getErr() == EMFILE) && acceptor) {
+      pipeLog.info("%s: out of descriptors, accepting paused", path.get());
+      pauseAccepting();
+      return nullptr;
+    }
+    throw;
+  }
+  if (c < 0)
+    return nullptr;
+  return new UnixIo(path.get(), c, false);
+}
+
+void NamedPipeListener::refresh()
+{
+  struct stat st;
+  if (lstat(path.get(), &st) == 0) {
+    // Keeps cleaners of temporary directories away from a live socket.
+    utime(path.get(), nullptr);
+    return;
+  }
+  pipeLog.info("Recreating socket: %s", path.get());
+  io::IoAcceptor* saved = acceptor;
+  setAcceptor(nullptr);
+  installFd(-1);
+  try {
+    createSocket();
+  } catch (plat::Exception& e) {
+    char text[plat::Exception::kMessageSize];
+    pipeLog.info("Failed to recreate socket: %s", e.formatDisplay(text));
+  }
+  // Attached even without a socket, so the next refresh still knows where
+  // connections go.
+  if (saved)
+    setAcceptor(saved);
+}
+
+bool NamedPipeListener::timerExpired(plat::Timer* timer)
+{
+  if (timer != &refreshTimer)
+    return FdListener::timerExpired(timer);
+  refresh();
+  return true;
+}
+
+} // namespace os

@@ -1,0 +1,163 @@
+#include "os/UnixIo.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "os/socket.h"
+#include "plat/DString.h"
+#include "plat/Exception.h"
+
+namespace os {
+
+namespace {
+
+// Percent-escapes one path component the way endpoint names are escaped.
+void appendEscaped(plat::DString& out, const char* s, size_t len)
+{
+  static const char kKept[] = "&'()*+,-. !$;=_~";
+  for (size_t i = 0; i < len; i++) {
+    unsigned char c = (unsigned char)s[i];
+    if (c >= 128 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+        (c != 0 && strchr(kKept, c))) {
+      out.append((const char*)&c, 1);
+    } else {
+      out.appendf("%%%.2X", c);
+    }
+  }
+}
+
+bool peerCred(int fd, struct ucred* cred, int* err)
+{
+  socklen_t len = sizeof(*cred);
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, cred, &len) < 0) {
+    *err = errno;
+    return false;
+  }
+  if (len < sizeof(*cred)) {
+    *err = EINVAL;
+    return false;
+  }
+  return true;
+}
+
+} // namespace
+
+UnixIo::UnixIo(const char* path, int fd, bool datagram)
+    : io::FdIo(fd >= 0 ? fd : connectUnix(path, datagram, false), true, false)
+{
+  flags.insert(plat::String("secureTransport"));
+  plat::DString name;
+  name.append("<unix-");
+  name.append(fd >= 0 ? "server" : "client");
+  name.append("-");
+  name.append(path ? path : "anon");
+  struct ucred cred;
+  int err;
+  if (peerCred(getFd(), &cred, &err)) {
+    name.appendf("-uid-%u", (unsigned)cred.uid);
+  }
+  name.append(">");
+  setDisplayName(name.get());
+}
+
+UnixIo::~UnixIo() = default;
+
+int UnixIo::connectUnix(const char* path, bool datagram, bool nonBlocking)
+{
+  struct sockaddr_un addr;
+  if (!path)
+    throw plat::SystemException("UnixIo", EINVAL);
+  size_t len = strlen(path);
+  if (len >= sizeof(addr.sun_path))
+    throw plat::SystemException("UnixIo", ENAMETOOLONG);
+  int fd = socketCloexec(AF_UNIX, datagram ? SOCK_DGRAM : SOCK_STREAM, 0);
+  if (fd < 0)
+    throw plat::SystemException("socket", errno);
+  try {
+    if (nonBlocking)
+      setBlocking(fd, false);
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  memset(&addr, 0, sizeof(addr));
+  addr.sun_family = AF_UNIX;
+  memcpy(addr.sun_path, path, len);
+  int r;
+  do {
+    r = ::connect(fd, (struct sockaddr*)&addr, sizeof(addr));
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) {
+    int err = errno;
+    ::close(fd);
+    throw plat::SystemException("connect", err);
+  }
+  return fd;
+}
+
+bool UnixIo::isServerRunning(const char* path, bool datagram)
+{
+  try {
+    int fd = connectUnix(path, datagram, !datagram);
+    (new UnixIo(path, fd, datagram))->shutdown(false, false);
+    return true;
+  } catch (plat::SystemException& e) {
+    int err = e.getErr();
+    if (err == ENOENT || err == EDESTADDRREQ || err == ECONNREFUSED)
+      return false;
+    if (err == EAGAIN && !datagram)
+      return true;
+    throw;
+  }
+}
+
+uid_t UnixIo::getPeerEuid()
+{
+  struct ucred cred;
+  int err;
+  if (!peerCred(getFd(), &cred, &err))
+    throw plat::SystemException("getPeerEuid", err);
+  return cred.uid;
+}
+
+const char* UnixIo::peerEndpoint()
+{
+  if (!peerEndpointText.isNull())
+    return peerEndpointText.str();
+  struct sockaddr_un addr;
+  socklen_t alen = sizeof(addr);
+  memset(&addr, 0, sizeof(addr));
+  if (getpeername(getFd(), (struct sockaddr*)&addr, &alen) < 0 ||
+      alen <= offsetof(struct sockaddr_un, sun_path) || addr.sun_path[0] != '/')
+    return "";
+  size_t len = strnlen(addr.sun_path, alen - offsetof(struct sockaddr_un, sun_path));
+  plat::DString text;
+  text.append("[unix:");
+  const char* p = addr.sun_path;
+  const char* end = p + len;
+  while (p < end) {
+    const char* slash = (const char*)memchr(p, '/', end - p);
+    const char* stop = slash ? slash : end;
+    appendEscaped(text, p, stop - p);
+    if (!slash)
+      break;
+    text.append("/");
+    p = slash + 1;
+  }
+  text.append("]");
+  peerEndpointText = plat::String(text.get());
+  return peerEndpointText.str();
+}
+
+void namedPipeCredCheck(io::Io* io, uid_t uid)
+{
+  UnixIo* unixIo = dynamic_cast<UnixIo*>(io);
+  if (!unixIo || unixIo->getPeerEuid() != uid)
+    throw plat::Exception("namedPipeCredCheck: uid mismatch");
+}
+
+} // namespace os

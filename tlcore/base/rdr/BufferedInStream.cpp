@@ -1,0 +1,219 @@
+#include "rdr/BufferedInStream.h"
+
+#include <string.h>
+
+#include <algorithm>
+
+#include "plat/encodings.h"
+#include "plat/utf8.h"
+#include "rdr/Exception.h"
+#include "rdr/OutStream.h"
+
+namespace rdr {
+
+// --- BufferedInStream ----------------------------------------------------------
+
+BufferedInStream::BufferedInStream(int bufSize, bool secure)
+    : buffer(bufSize < 0 ? kDefaultBufSize : bufSize, secure)
+{
+  ptr = end = checkpointPtr = buffer.data();
+}
+
+BufferedInStream::BufferedInStream(BufferedInStream&& other) noexcept
+    : InStream(other), offset(other.offset), buffer(std::move(other.buffer)), trace(other.trace)
+{
+  other.ptr = other.end = other.checkpointPtr = nullptr;
+}
+
+BufferedInStream::~BufferedInStream() = default;
+
+void BufferedInStream::reset()
+{
+  ptr = end = checkpointPtr = buffer.data();
+}
+
+void BufferedInStream::compact()
+{
+  uint8_t* start = buffer.data();
+  if (checkpointPtr == start)
+    return;
+  ptrdiff_t dropped = checkpointPtr - start;
+  memmove(start, checkpointPtr, end - checkpointPtr);
+  offset += dropped;
+  ptr -= dropped;
+  end -= dropped;
+  checkpointPtr = start;
+}
+
+bool BufferedInStream::overrun(int size)
+{
+  compact();
+  uint8_t* bufEnd = buffer.data() + buffer.length();
+  // A request larger than the buffer gets what fits.
+  ptrdiff_t need = std::min<ptrdiff_t>(size, bufEnd - ptr);
+  while (end - ptr < need) {
+    uint8_t* fillAt = (uint8_t*)end;
+    int n = fillBuffer(fillAt, (int)(bufEnd - end));
+    if (n <= 0)
+      return false;
+    if (trace) {
+      plat::MBuf<unsigned char> block(fillAt, n);
+      plat::hexDump(block, " <-- ", " <-- ");
+    }
+    end += n;
+  }
+  return true;
+}
+
+void BufferedInStream::saveUnread(OutStream& out)
+{
+  int n = nUnread();
+  out.writeU32((uint32_t)n);
+  out.writeBytes(ptr, n);
+}
+
+void BufferedInStream::restoreUnread(InStream& in)
+{
+  int n = (int)in.readU32();
+  if (n < 1)
+    return;
+  compact();
+  uint8_t* bufEnd = buffer.data() + buffer.length();
+  if (n > bufEnd - end)
+    throw plat::Exception("Too much data for InStream buffer");
+  in.readBytes((uint8_t*)end, n);
+  end += n;
+}
+
+void BufferedNonBlockableInStream::setNonBlocking(bool nb)
+{
+  nonBlocking = nb;
+  setCheckpoint();
+  if (nb)
+    rewindable = true;
+}
+
+// --- ByteReader ------------------------------------------------------------------
+
+void ByteReader::init(InStream* s, int length, uint8_t* buffer, bool copy)
+{
+  if (stream) {
+    if (length != len)
+      throw plat::Exception("ByteReader::init: bad len");
+    return;
+  }
+  stream = s;
+  stream->setCheckpoint();
+  len = length;
+  buf = buffer;
+  ownBuf = false;
+  forceCopy = copy;
+  got = 0;
+}
+
+void ByteReader::reset()
+{
+  if (ownBuf)
+    delete[] buf;
+  stream = nullptr;
+  buf = nullptr;
+  got = len = 0;
+  ownBuf = forceCopy = false;
+}
+
+ByteReader::Result ByteReader::read(bool wait)
+{
+  if (got == 0) {
+    if (len == 0)
+      return {0, buf ? buf : stream->getPtr()};
+    if (stream->nUnread() == 0 && !stream->check(wait, 1))
+      return {0, nullptr};
+    if (stream->nUnread() >= len && !forceCopy) {
+      const uint8_t* p = stream->getPtr();
+      stream->consume(len);
+      return {len, p};
+    }
+  }
+  if (got == len)
+    return {len, buf};
+  if (!buf) {
+    buf = new uint8_t[len];
+    ownBuf = true;
+  }
+  for (;;) {
+    int n = std::min(len - got, stream->nUnread());
+    memcpy(buf + got, stream->getPtr(), n);
+    stream->consume(n);
+    got += n;
+    // What was copied aside must not be delivered again after a rewind.
+    stream->setCheckpoint();
+    if (got == len)
+      return {len, buf};
+    if (!stream->check(wait, 1))
+      return {0, nullptr};
+  }
+}
+
+bool ByteReader::skip(bool wait)
+{
+  while (got < len) {
+    if (stream->nUnread() == 0 && !stream->check(wait, 1))
+      return false;
+    int n = std::min(len - got, stream->nUnread());
+    stream->consume(n);
+    got += n;
+    stream->setCheckpoint();
+  }
+  return true;
+}
+
+const uint8_t* ByteReader::readItems(bool wait, int* nItems)
+{
+  if (got == 0 && !forceCopy) {
+    if (const uint8_t* p = stream->getItemsNB(len, nItems, wait))
+      return p;
+  }
+  Result r = read(wait);
+  if (!r.data)
+    return nullptr;
+  *nItems = 1;
+  // The next call starts the next item; the data stays valid until then.
+  got = 0;
+  return r.data;
+}
+
+plat::String ByteReader::readString(ByteReader& reader, InStream* stream, int maxLen, bool wait)
+{
+  if (!reader.started()) {
+    uint32_t n;
+    try {
+      n = stream->readU32();
+    } catch (BlockException&) {
+      if (wait)
+        throw;
+      return plat::String();
+    }
+    if (n > (uint32_t)maxLen)
+      throw StringTooLongException();
+    if (n == 0) {
+      stream->setCheckpoint();
+      return plat::String("");
+    }
+    reader.init(stream, (int)n, new uint8_t[(size_t)n + 1], true);
+    reader.ownBuf = true;
+  }
+  Result r = reader.read(wait);
+  if (!r.data)
+    return plat::String();
+  const char* text = (const char*)reader.buf;
+  const char* textEnd = text + reader.len;
+  reader.buf[reader.len] = 0;
+  stream->setCheckpoint();
+  // The text ends at a NUL inside it, as a C string does.
+  plat::String result =
+      plat::isValidUtf8(text) ? plat::String(text) : plat::utf8Sanitise(text, textEnd, -1);
+  reader.reset();
+  return result;
+}
+
+} // namespace rdr

@@ -1,0 +1,190 @@
+#include "rdr/FramedInStream.h"
+
+#include <algorithm>
+
+#include "rdr/Exception.h"
+
+namespace rdr {
+
+FramedInStream::FramedInStream(InStream* underlying) : underlying(underlying) {}
+
+void FramedInStream::setUnderlying(InStream* in)
+{
+  underlying = in;
+  inMsg_ = false;
+  ptr = end = nullptr;
+}
+
+// Hands what was read from the window over to the underlying stream.
+void FramedInStream::sync()
+{
+  int n = (int)(ptr - underlying->getPtr());
+  frameSize -= n;
+  PLAT_ASSERT(frameSize >= 0);
+  msgPos += n;
+  underlying->setPtr(ptr);
+}
+
+void FramedInStream::setWindow()
+{
+  if (!inMsg_ || !underlying) {
+    ptr = end = nullptr;
+    return;
+  }
+  ptr = underlying->getPtr();
+  end = ptr + std::min(underlying->nUnread(), frameSize);
+  PLAT_ASSERT(end >= ptr);
+}
+
+int64_t FramedInStream::pos()
+{
+  return msgPos + (inMsg_ ? ptr - underlying->getPtr() : 0);
+}
+
+bool FramedInStream::startMsg(bool wait)
+{
+  if (inMsg_)
+    return true;
+  PLAT_ASSERT(underlying);
+  if (!wait && underlying->nUnread() == 0 && !underlying->check(false, 1))
+    return false;
+  try {
+    readHeader(frameSize, lastFrame, true);
+  } catch (BlockException&) {
+    if (wait)
+      throw;
+    return false;
+  }
+  inMsg_ = true;
+  setWindow();
+  setCheckpoint();
+  return true;
+}
+
+void FramedInStream::endMsg()
+{
+  if (!atEnd())
+    throw FrameException("FramedInStream::endMsg: data left in msg");
+  setCheckpoint();
+  inMsg_ = false;
+  ptr = end = nullptr;
+}
+
+// Passes over exhausted and empty non-last frames. False when the next
+// header has not arrived (wait false).
+bool FramedInStream::nextFrame(bool wait)
+{
+  sync();
+  try {
+    while (!lastFrame && frameSize == 0) {
+      if (underlying->nUnread() == 0 && !underlying->check(wait, 1)) {
+        setWindow();
+        return false;
+      }
+      readHeader(frameSize, lastFrame, false);
+    }
+  } catch (...) {
+    setWindow();
+    throw;
+  }
+  setWindow();
+  return true;
+}
+
+bool FramedInStream::overrun(int size)
+{
+  PLAT_ASSERT(inMsg_);
+  sync();
+  bool result;
+  try {
+    if (frameSize >= size) {
+      result = underlying->nUnread() >= size || underlying->check(false, size);
+    } else if (std::min(underlying->nUnread(), frameSize) > 0) {
+      // The caller gathers the rest from the next frames.
+      result = true;
+    } else if (!nextFrame(false)) {
+      result = false;
+    } else if (frameSize > 0) {
+      result = underlying->nUnread() > 0 || underlying->check(false, 1);
+    } else {
+      throw EndOfMsg();
+    }
+  } catch (...) {
+    setWindow();
+    throw;
+  }
+  setWindow();
+  return result;
+}
+
+void FramedInStream::setCheckpoint()
+{
+  if (!inMsg_)
+    return;
+  sync();
+  underlying->setCheckpoint();
+  checkpointPos = pos();
+  checkpointPtr = ptr;
+  cpLastFrame = lastFrame;
+  cpFrameSize = frameSize;
+  cpMsgPos = msgPos;
+}
+
+void FramedInStream::rewind()
+{
+  if (!inMsg_)
+    return;
+  try {
+    underlying->rewind();
+  } catch (...) {
+    setWindow();
+    throw;
+  }
+  lastFrame = cpLastFrame;
+  frameSize = cpFrameSize;
+  msgPos = cpMsgPos;
+  setWindow();
+}
+
+bool FramedInStream::atEnd()
+{
+  PLAT_ASSERT(inMsg_);
+  try {
+    nextFrame(true);
+  } catch (BlockException&) {
+    rewind();
+    throw;
+  }
+  return frameSize == 0;
+}
+
+template <class Consumer> void FramedInStream::drain(Consumer consume)
+{
+  while (!atEnd()) {
+    if (ptr == end)
+      check(true, 1);
+    consume(ptr, (int)(end - ptr));
+    ptr = end;
+    setCheckpoint();
+  }
+}
+
+void FramedInStream::skipRestOfMsg()
+{
+  drain([](const uint8_t*, int) {});
+}
+
+void FramedInStream::copyRestOfMsg(OutStream& out)
+{
+  drain([&out](const uint8_t* p, int n) { out.writeBytes(p, n); });
+}
+
+void InStreamV4::readHeader(int& frameSize, bool& last, bool)
+{
+  uint8_t buf[2];
+  const uint8_t* p = getUnderlying()->getBytes(buf, 2);
+  frameSize = (p[0] & 0x7F) << 8 | p[1];
+  last = (p[0] >> 7) != 0;
+}
+
+} // namespace rdr

@@ -1,0 +1,377 @@
+#include "rdr/MemIoStream.h"
+
+#include <limits.h>
+#include <string.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "plat/String.h"
+#include "rdr/Exception.h"
+
+namespace rdr {
+
+namespace {
+
+int computeMaxBufs(int64_t maxBytes, int bufSize)
+{
+  if (bufSize <= 0)
+    return 1;
+  if (maxBytes >= 0)
+    return (int)std::min<int64_t>(INT_MAX, (maxBytes + bufSize - 1) / bufSize + 1);
+  return std::max(1, INT_MAX / bufSize);
+}
+
+[[noreturn]] void badState(const char* what)
+{
+  throw plat::Exception(0, "MemIoStream: bad saved state (%s)", what);
+}
+
+} // namespace
+
+Serializable::~Serializable() = default;
+MemIoStream::Callback::~Callback() = default;
+
+MemIoStream::MemIoStream(Callback* cb, int maxBytes, int bs)
+    : callback(cb), bufSize(bs < 0 ? kDefaultBufSize : bs)
+{
+  maxBufs = computeMaxBufs(maxBytes, bufSize);
+  Buf b;
+  b.start = allocBuf();
+  b.end = b.start + bufSize;
+  bufs.push_back(b);
+  InStream::ptr = InStream::end = checkpointPtr = b.start;
+  OutStream::ptr = b.start;
+  OutStream::end = b.end;
+}
+
+MemIoStream::~MemIoStream()
+{
+  for (uint64_t i = 0; i < bufs.size(); i++)
+    freeBuf(bufs[i].start);
+}
+
+uint8_t* MemIoStream::allocBuf()
+{
+  return new uint8_t[bufSize];
+}
+
+void MemIoStream::freeBuf(uint8_t* p)
+{
+  if (p && secure_)
+    plat::secureZero(p, bufSize);
+  delete[] p;
+}
+
+void MemIoStream::setMaxBytes(int maxBytes)
+{
+  if (bufSize != 0)
+    maxBufs = computeMaxBufs(maxBytes, bufSize);
+}
+
+void MemIoStream::updateInEnd()
+{
+  InStream::end = readIdx == writeIdx ? OutStream::ptr : bufs[readIdx].end;
+}
+
+void MemIoStream::releaseFront(int n)
+{
+  for (int i = 0; i < n; i++) {
+    Buf b = bufs.front();
+    bufs.pop_front();
+    if (secure_)
+      plat::secureZero(b.start, bufSize);
+    b.end = b.start + bufSize;
+    bufs.push_back(b);
+  }
+  readIdx -= n;
+  writeIdx -= n;
+}
+
+bool MemIoStream::hasUnread()
+{
+  for (int i = readIdx; i <= writeIdx; i++) {
+    const uint8_t* from = i == readIdx ? InStream::ptr : bufs[i].start;
+    const uint8_t* to = i == writeIdx ? OutStream::ptr : bufs[i].end;
+    if (from < to)
+      return true;
+  }
+  return false;
+}
+
+int64_t MemIoStream::bytesBetween(int from, const uint8_t* p, int to, const uint8_t* q)
+{
+  if (from == to)
+    return q - p;
+  int64_t n = bufs[from].end - p;
+  for (int i = from + 1; i < to; i++)
+    n += bufs[i].end - bufs[i].start;
+  return n + (q - bufs[to].start);
+}
+
+bool MemIoStream::isFull()
+{
+  return writeIdx >= maxBufs - 1 && OutStream::ptr == bufs[writeIdx].start + bufSize;
+}
+
+bool MemIoStream::isReadable()
+{
+  return closedForWrite || error || hasUnread();
+}
+
+void MemIoStream::notifyIfReadable()
+{
+  if (callback && isReadable())
+    callback->dataAvailable(this);
+}
+
+void MemIoStream::setError(const plat::Exception& e)
+{
+  if (auto* se = dynamic_cast<const plat::SystemException*>(&e))
+    error = std::make_shared<plat::SystemException>(*se);
+  else
+    error = std::make_shared<plat::Exception>(e);
+}
+
+void MemIoStream::throwError()
+{
+  if (auto* se = dynamic_cast<const plat::SystemException*>(error.get()))
+    throw plat::SystemException(*se);
+  throw plat::Exception(*error);
+}
+
+// --- Input -------------------------------------------------------------------
+
+int64_t MemIoStream::pos()
+{
+  return checkpointPos + bytesBetween(0, checkpointPtr, readIdx, InStream::ptr);
+}
+
+void MemIoStream::setCheckpoint()
+{
+  InStream::setCheckpoint();
+  PLAT_ASSERT(InStream::ptr == checkpointPtr);
+  if (readIdx == 0)
+    return;
+  bool wasFull = isFull();
+  releaseFront(readIdx);
+  if (wasFull && callback)
+    callback->spaceAvailable(this);
+}
+
+void MemIoStream::rewind()
+{
+  InStream::rewind();
+  readIdx = 0;
+  updateInEnd();
+}
+
+bool MemIoStream::overrun(int)
+{
+  updateInEnd();
+  if (InStream::ptr < InStream::end)
+    return true;
+  bool released = false;
+  bool wasFull = false;
+  while (readIdx < writeIdx) {
+    bool atCheckpoint = readIdx == 0 && InStream::ptr == checkpointPtr;
+    readIdx++;
+    if (atCheckpoint) {
+      // Nothing before the reader is needed any more: recycle the buffer
+      // so that the checkpoint stays in the first one.
+      wasFull = wasFull || isFull();
+      releaseFront(1);
+      PLAT_ASSERT(readIdx == 0);
+      released = true;
+    }
+    InStream::ptr = bufs[readIdx].start;
+    if (atCheckpoint)
+      checkpointPtr = InStream::ptr;
+    updateInEnd();
+    if (InStream::ptr < InStream::end)
+      break;
+  }
+  if (released && wasFull && callback)
+    callback->spaceAvailable(this);
+  if (InStream::ptr < InStream::end)
+    return true;
+  if (error)
+    throwError();
+  if (closedForWrite)
+    throw EndOfStream("End of in-memory IO stream");
+  return false;
+}
+
+// --- Output ------------------------------------------------------------------
+
+int64_t MemIoStream::lengthWritten()
+{
+  return checkpointPos + bytesBetween(0, checkpointPtr, writeIdx, OutStream::ptr);
+}
+
+int MemIoStream::bytesBuffered()
+{
+  return callback ? callback->bytesBuffered(this) : 0;
+}
+
+int MemIoStream::spaceAvailable()
+{
+  if (closedForWrite)
+    return 0;
+  int64_t space = (int64_t)(maxBufs - 1 - writeIdx) * bufSize + (OutStream::end - OutStream::ptr);
+  return (int)std::min<int64_t>(INT_MAX, std::max<int64_t>(0, space));
+}
+
+void MemIoStream::flush()
+{
+  updateInEnd();
+  if (callback && (closedForWrite || error || hasUnread()))
+    callback->dataAvailable(this);
+  if (callback && !closedForWrite && spaceAvailable() > 0)
+    callback->spaceAvailable(this);
+}
+
+bool MemIoStream::closeWrite()
+{
+  closedForWrite = true;
+  OutStream::end = OutStream::ptr;
+  try {
+    flush();
+  } catch (EndOfStream&) {
+  }
+  return callback ? callback->writeClosed(this) : true;
+}
+
+int MemIoStream::overrun(int itemSize, int nItems)
+{
+  if (closedForWrite)
+    throw PipeException("Stream closed for writing");
+  if (itemSize < 1)
+    itemSize = 1;
+  if (nItems < 1)
+    nItems = 1;
+  // Give the consumer a chance to drain and release buffers.
+  if (writeIdx >= maxBufs - 1 && callback && (error || hasUnread()))
+    callback->dataAvailable(this);
+  if (writeIdx >= maxBufs - 1)
+    throw OutStreamFull("MemIoStream: maxBufs exceeded");
+  if (itemSize > bufSize)
+    throw plat::Exception("MemIoStream: item exceeds buffer size");
+  if ((uint64_t)writeIdx + 1 >= bufs.size()) {
+    Buf b;
+    b.start = allocBuf();
+    b.end = b.start + bufSize;
+    bufs.push_back(b);
+  }
+  bufs[writeIdx].end = OutStream::ptr;
+  writeIdx++;
+  updateInEnd();
+  OutStream::ptr = bufs[writeIdx].start;
+  OutStream::end = OutStream::ptr + bufSize;
+  return std::min(nItems, bufSize / itemSize);
+}
+
+// --- Saving and restoring ----------------------------------------------------
+//
+// U32 maxBufs, U32 bufSize, U32 readIdx, U32 writeIdx, U8 closedForWrite,
+// U32 number of buffers (writeIdx + 1; spares are not saved), then per
+// buffer U32 used length and the bytes, U32 input ptr and end (offsets in
+// buffer readIdx), U32 checkpoint offset (buffer 0), U64 checkpointPos,
+// U8 rewindable, U32 output ptr and end (offsets in buffer writeIdx).
+
+void MemIoStream::serialize(OutStream& out)
+{
+  out.writeU32(maxBufs);
+  out.writeU32(bufSize);
+  out.writeU32(readIdx);
+  out.writeU32(writeIdx);
+  out.writeU8(closedForWrite ? 1 : 0);
+  out.writeU32(writeIdx + 1);
+  for (int i = 0; i <= writeIdx; i++) {
+    const uint8_t* fill = i == writeIdx ? OutStream::ptr : bufs[i].end;
+    int used = (int)(fill - bufs[i].start);
+    out.writeU32(used);
+    out.writeBytes(bufs[i].start, used);
+  }
+  out.writeU32((uint32_t)(InStream::ptr - bufs[readIdx].start));
+  out.writeU32((uint32_t)(InStream::end - bufs[readIdx].start));
+  out.writeU32((uint32_t)(checkpointPtr - bufs[0].start));
+  out.writeU64((uint64_t)checkpointPos);
+  out.writeU8(rewindable ? 1 : 0);
+  out.writeU32((uint32_t)(OutStream::ptr - bufs[writeIdx].start));
+  out.writeU32((uint32_t)(OutStream::end - bufs[writeIdx].start));
+}
+
+void MemIoStream::deserialize(InStream& in)
+{
+  uint32_t savedMaxBufs = in.readU32();
+  uint32_t savedBufSize = in.readU32();
+  uint32_t rIdx = in.readU32();
+  uint32_t wIdx = in.readU32();
+  uint8_t closed = in.readU8();
+  uint32_t count = in.readU32();
+  if (savedBufSize != (uint32_t)bufSize)
+    badState("buffer size differs");
+  // No saved state can hold more than a stream of this buffer size allows.
+  uint32_t limit = bufSize == 0 ? 1 : (uint32_t)(INT_MAX / bufSize) + 2;
+  if (savedMaxBufs < 1 || savedMaxBufs > limit || savedMaxBufs > INT_MAX)
+    badState("buffer limit");
+  if (closed > 1)
+    badState("closed flag");
+  if (rIdx > wIdx || wIdx >= savedMaxBufs)
+    badState("buffer index");
+  if (count != wIdx + 1)
+    badState("buffer count");
+
+  std::vector<std::unique_ptr<uint8_t[]>> mem;
+  std::vector<uint32_t> used;
+  for (uint32_t i = 0; i < count; i++) {
+    uint32_t u = in.readU32();
+    // The writer leaves a buffer only with data in it.
+    if (u > (uint32_t)bufSize || (u == 0 && i < wIdx))
+      badState("buffer length");
+    mem.emplace_back(new uint8_t[bufSize]);
+    used.push_back(u);
+    in.readBytes(mem.back().get(), (int)u);
+  }
+  uint32_t inPtr = in.readU32();
+  uint32_t inEnd = in.readU32();
+  uint32_t cp = in.readU32();
+  uint64_t cpPos = in.readU64();
+  uint8_t rew = in.readU8();
+  uint32_t outPtr = in.readU32();
+  uint32_t outEnd = in.readU32();
+  if (inPtr > inEnd || inEnd > used[rIdx])
+    badState("input offset");
+  if (cp > used[0] || (rIdx == 0 && cp > inPtr))
+    badState("checkpoint offset");
+  if (cpPos > (uint64_t)INT64_MAX / 2)
+    badState("checkpoint position");
+  if (rew > 1)
+    badState("rewindable flag");
+  if (outPtr != used[wIdx] || outEnd != (closed ? outPtr : (uint32_t)bufSize))
+    badState("output offset");
+
+  for (uint64_t i = 0; i < bufs.size(); i++)
+    freeBuf(bufs[i].start);
+  bufs.clear();
+  for (uint32_t i = 0; i < count; i++) {
+    Buf b;
+    b.start = mem[i].release();
+    b.end = b.start + (i < wIdx ? used[i] : (uint32_t)bufSize);
+    bufs.push_back(b);
+  }
+  maxBufs = (int)savedMaxBufs;
+  readIdx = (int)rIdx;
+  writeIdx = (int)wIdx;
+  closedForWrite = closed != 0;
+  InStream::ptr = bufs[readIdx].start + inPtr;
+  InStream::end = bufs[readIdx].start + inEnd;
+  checkpointPtr = bufs[0].start + cp;
+  checkpointPos = (int64_t)cpPos;
+  rewindable = rew != 0;
+  OutStream::ptr = bufs[writeIdx].start + outPtr;
+  OutStream::end = bufs[writeIdx].start + outEnd;
+}
+
+} // namespace rdr

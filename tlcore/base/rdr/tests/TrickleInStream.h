@@ -1,0 +1,43 @@
+// A non-blocking source for tests: holds all its bytes but lets a reader
+// see only those that have "arrived", and releases them one byte per
+// overrun, so every refill path of the stream above it is taken. Once all
+// bytes have arrived and the source is closed, it throws EndOfStream.
+#pragma once
+
+#include <algorithm>
+#include <string>
+
+#include "rdr/Exception.h"
+#include "rdr/InStream.h"
+
+class TrickleInStream : public rdr::InStream {
+public:
+  explicit TrickleInStream(std::string bytes, bool closed = true)
+    : data(std::move(bytes)), closed(closed)
+  {
+    ptr = end = checkpointPtr = base();
+  }
+
+  void arrive(size_t n) { arrived = std::min(data.size(), arrived + n); }
+  bool allArrived() const { return arrived == data.size(); }
+
+  int64_t pos() override { return ptr - base(); }
+  bool atEnd() override { return closed && ptr == base() + data.size(); }
+  bool overrun(int) override
+  {
+    if ((size_t)(end - base()) < arrived) {
+      ++end;
+      return true;
+    }
+    if (closed && allArrived())
+      throw rdr::EndOfStream("End of trickle");
+    return false;
+  }
+
+private:
+  const uint8_t* base() const { return (const uint8_t*)data.data(); }
+
+  std::string data;
+  size_t arrived = 0;
+  bool closed;
+};
