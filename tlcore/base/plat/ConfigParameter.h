@@ -68,6 +68,8 @@ public:
   const char* getName() const { return name_; }
   // The plain description, else the text of the translation key.
   const char* getDescription() const;
+  // The translation key of the description, or null.
+  const char* getLocDesc() const { return locDesc_; }
   // Turns description keys into text. Localisation, a higher layer,
   // installs it during static initialisation; until then a key stands for
   // itself.
@@ -80,6 +82,7 @@ public:
   // Replaces the attributes with the comma-separated items of list.
   void setAttributes(const char* list);
   bool hasAttribute(const char* name) const;
+  const StringSet& getAttributes() const { return attributes_; }
 
   // --- Bulk value changes
   // Makes this parameter's values those of other, notifying each change.

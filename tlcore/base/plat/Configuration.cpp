@@ -11,6 +11,7 @@
 #include "plat/Exception.h"
 #include "plat/Log.h"
 #include "plat/utf8.h"
+#include "plat/XmlConfig.h"
 
 namespace plat {
 
@@ -593,7 +594,7 @@ void Configuration::logParameters() const
 // --- UsagePrinter
 
 UsagePrinter::UsagePrinter(const char* banner, XmlWriter writeXml)
-    : banner_(banner), writeXml_(writeXml)
+    : banner_(banner), writeXml_(writeXml ? writeXml : &XmlConfig::writeUsage)
 {
 }
 

@@ -238,8 +238,8 @@ private:
 class UsagePrinter : public Configuration::UsageCallback {
 public:
   using XmlWriter = void (*)(Configuration& config, FILE* out);
-  // banner: the program's version text. writeXml may be null, and mode 2
-  // then prints the usual help.
+  // banner: the program's version text. A null writeXml means the XML
+  // parameter description (XmlConfig::writeUsage).
   explicit UsagePrinter(const char* banner, XmlWriter writeXml = nullptr);
 
   void usage(int mode, Configuration& config) override;

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
 #include <vector>
 
 #include "os/host.h"
@@ -20,6 +21,8 @@ namespace {
 
 // Set by the first fatal assertion on any thread; a second one aborts at once.
 volatile unsigned char fatalInProgress = 0;
+
+std::atomic<FatalFlushHook> fatalFlushHook{nullptr};
 
 // Fatal assertions may fire during static initialisation, before this
 // source's constructor has run; the log keeps such messages all the same.
@@ -171,6 +174,12 @@ void AssertionFail::fatal() const
       vlog.error("stacktrace: %s", frame.str());
   } catch (...) {
   }
+  // Even when logging failed: what is already queued may still get out.
+  try {
+    if (FatalFlushHook hook = fatalFlushHook.load())
+      hook();
+  } catch (...) {
+  }
   abort();
 }
 
@@ -180,6 +189,11 @@ void AssertionFail::warn() const
     vlog.error("Warning: %s", message_);
   } catch (...) {
   }
+}
+
+void setFatalFlushHook(FatalFlushHook hook)
+{
+  fatalFlushHook.store(hook);
 }
 
 TimedOut::TimedOut()

@@ -93,6 +93,12 @@ private:
   int line_;
 };
 
+// Run by AssertionFail::fatal after the stack trace is logged and before the
+// abort, so that log lines still queued for another process get out (the
+// IPC log destination, a higher layer, installs it). Null removes it.
+using FatalFlushHook = void (*)();
+void setFatalFlushHook(FatalFlushHook hook);
+
 class TimedOut : public Exception {
 public:
   TimedOut();

@@ -66,7 +66,7 @@ public:
     int newLength = std::max(srcLength, std::max(minLength, 0));
     int oldLength = length_;
     if (newLength <= oldLength && (oldLength < 128 || newLength >= oldLength / 2)) {
-      if (srcLength > 0 && src != buf_)
+      if (src && srcLength > 0 && src != buf_)
         memmove(buf_, src, sizeof(T) * srcLength);
       if (secure_ && oldLength > newLength)
         secureZero(buf_ + newLength, sizeof(T) * (oldLength - newLength));
@@ -74,7 +74,7 @@ public:
       return;
     }
     T* nbuf = newLength > 0 ? new T[newLength] : nullptr;
-    if (srcLength > 0)
+    if (src && srcLength > 0)
       memcpy(nbuf, src, sizeof(T) * srcLength);
     release(buf_, length_);
     buf_ = nbuf;

@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "io/Endpoint.h"
 #include "os/socket.h"
 #include "plat/DString.h"
 #include "plat/Exception.h"
@@ -14,21 +15,6 @@
 namespace os {
 
 namespace {
-
-// Percent-escapes one path component the way endpoint names are escaped.
-void appendEscaped(plat::DString& out, const char* s, size_t len)
-{
-  static const char kKept[] = "&'()*+,-. !$;=_~";
-  for (size_t i = 0; i < len; i++) {
-    unsigned char c = (unsigned char)s[i];
-    if (c >= 128 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-        (c != 0 && strchr(kKept, c))) {
-      out.append((const char*)&c, 1);
-    } else {
-      out.appendf("%%%.2X", c);
-    }
-  }
-}
 
 bool peerCred(int fd, struct ucred* cred, int* err)
 {
@@ -142,7 +128,7 @@ const char* UnixIo::peerEndpoint()
   while (p < end) {
     const char* slash = (const char*)memchr(p, '/', end - p);
     const char* stop = slash ? slash : end;
-    appendEscaped(text, p, stop - p);
+    text.append(io::endpointEscape(plat::String(p, (int)(stop - p)).get()).get());
     if (!slash)
       break;
     text.append("/");

@@ -1,0 +1,481 @@
+#include "io/IpResolverIpc.h"
+
+#include <pthread.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include "io/FdIo.h"
+#include "io/FdSelectManager.h"
+#include "os/socket.h"
+#include "plat/Log.h"
+#include "plat/Mutex.h"
+#include "plat/Shutdown.h"
+#include "rdr/FramedInStream.h"
+#include "rdr/FramedOutStream.h"
+
+namespace io {
+
+namespace {
+
+plat::LogSrc vlog("IpResolverIpc");
+
+constexpr const char* kRequest = "IpResolve";
+constexpr const char* kResult = "IpResolveResult";
+constexpr int kPairTimeoutMs = 5000;
+
+} // namespace
+
+// --- The client -------------------------------------------------------------------
+
+IpResolverIpc::IpResolverIpc()
+    : ipc(this, "IpResolverIpc", false, true), failTimer(this), readyTimer(this)
+{
+  MsgIpc::Reader::ipc = &ipc;
+  ipc.addReader(kResult, this);
+}
+
+IpResolverIpc::~IpResolverIpc()
+{
+  failTimer.stop();
+  readyTimer.stop();
+  std::vector<Callback*> told;
+  auto tell = [&](Callback* cb) {
+    if (!cb)
+      return;
+    for (Callback* t : told)
+      if (t == cb)
+        return;
+    told.push_back(cb);
+    cb->resolverGone(this);
+  };
+  for (Callback* cb : pending)
+    tell(cb);
+  for (const Ready& r : ready)
+    tell(r.callback);
+  ipc.removeReader(this);
+  MsgIpc::Reader::ipc = nullptr;
+}
+
+void IpResolverIpc::resolve(Callback* callback, const char* host, int port, int family)
+{
+  // A longer name would be cut on the wire and another name resolved.
+  if (!host || strlen(host) > (size_t)kMaxHostNameLength) {
+    failLater(callback,
+              std::unique_ptr<plat::Exception>(new GetAddrInfoException(
+                  host ? "Host name longer than 255 bytes" : "No host name", EAI_NONAME)));
+    return;
+  }
+
+  try {
+    IpInfo address(host, port);
+    if (family == 0 || family == address.family()) {
+      ready.push_back({callback, IpInfoList(address, host), nullptr});
+      readyTimer.start(0);
+      return;
+    }
+  } catch (GetAddrInfoException&) {
+    // Not a numeric address: the server looks it up.
+  }
+
+  pending.push_back(callback);
+  if (failTimer.isStarted())
+    return;
+
+  if (!ipc.isConnected()) {
+    try {
+      launchServer();
+    } catch (plat::Exception& e) {
+      vlog.error("Failed to launch IpResolveServer: %s", e.str());
+      failTimer.start(0);
+      return;
+    }
+  }
+
+  try {
+    rdr::FramedOutStream& out = ipc.writeMsg(kRequest);
+    out.writeShortString(host);
+    out.writeU32((uint32_t)port);
+    out.writeU32((uint32_t)family);
+    out.endMsg(true);
+  } catch (plat::Exception& e) {
+    vlog.error("%s", e.str());
+    // Left pending, it would take the answer meant for the next request.
+    pending.pop_back();
+    failLater(callback, std::unique_ptr<plat::Exception>(new IpResolveException(e.str())));
+    if (pending.empty())
+      closeChannel();
+  }
+}
+
+void IpResolverIpc::closeChannel()
+{
+  // Closing through the loop takes effect on a later pass, which at exit
+  // never comes: shutting the socket down ends the server's side now.
+  if (FdIo* io = dynamic_cast<FdIo*>(ipc.getIpc().getIo()))
+    ::shutdown(io->getFd(), SHUT_RDWR);
+  ipc.close(false);
+}
+
+void IpResolverIpc::failLater(Callback* callback, std::unique_ptr<plat::Exception> error)
+{
+  ready.push_back({callback, IpInfoList(), std::move(error)});
+  readyTimer.start(0);
+}
+
+void IpResolverIpc::cancel(Callback* callback)
+{
+  for (Callback*& cb : pending)
+    if (cb == callback)
+      cb = nullptr;
+  for (Ready& r : ready)
+    if (r.callback == callback)
+      r.callback = nullptr;
+}
+
+int IpResolverIpc::pendingCount()
+{
+  return (int)pending.size();
+}
+
+bool IpResolverIpc::readMsg(const char* name, rdr::FramedInStream& in, MsgIpc*)
+{
+  if (strcmp(name, kResult) != 0)
+    return false;
+
+  // Everything is read before anything is done: an incomplete message is
+  // read again from its start.
+  int status = in.readU8();
+  IpInfoList addresses;
+  int code = 0;
+  plat::String text;
+  if (status == 0) {
+    int count = in.readU16();
+    for (int i = 0; i < count; i++) {
+      int len = in.readU16();
+      plat::MBuf<unsigned char> bytes(len);
+      in.readBytes(bytes.data(), len);
+      addresses.addresses.push_back(
+          IpInfo(reinterpret_cast<const struct sockaddr*>(bytes.data()), len));
+    }
+    if (count == 0)
+      throw IpResolveException("IpResolveResult without addresses");
+  } else if (status == 1) {
+    text = in.readShortString(true);
+  } else if (status == 2) {
+    code = (int)in.readU32();
+    text = in.readShortString(true);
+  } else {
+    throw plat::ExceptionFmt("IpResolveResult: unknown status %d", status);
+  }
+  if (pending.empty())
+    throw IpResolveException("IpResolveResult without a request");
+
+  Callback* callback = pending.front();
+  pending.pop_front();
+  if (status == 0) {
+    if (!vlog.disabled(plat::LogSrc::kDebug))
+      for (const IpInfo& a : addresses.addresses)
+        vlog.debug("Resolved %s", a.toString());
+    if (callback)
+      callback->resolved(this, addresses);
+  } else {
+    vlog.info("%s", text.str());
+    if (callback) {
+      if (status == 1)
+        callback->failed(this, IpResolveException(text.str()));
+      else
+        callback->failed(this, GetAddrInfoException::withMessage(code, text.str()));
+    }
+  }
+  if (pending.empty())
+    closeChannel();
+  return true;
+}
+
+void IpResolverIpc::closed(MsgIpc*)
+{
+  IpResolveException e("Comms failure to IpResolveServer");
+  vlog.info("%s", e.str());
+  // Requests made from inside a callback start afresh.
+  std::deque<Callback*> failing;
+  failing.swap(pending);
+  for (Callback* cb : failing)
+    if (cb)
+      cb->failed(this, e);
+}
+
+bool IpResolverIpc::timerExpired(plat::Timer* timer)
+{
+  if (timer == &failTimer) {
+    closed(&ipc);
+    return false;
+  }
+  // Only the answers queued so far; later ones get a later pass.
+  size_t n = ready.size();
+  for (size_t i = 0; i < n && !ready.empty(); i++) {
+    Ready r = std::move(ready.front());
+    ready.pop_front();
+    if (!r.callback)
+      continue;
+    if (r.error)
+      r.callback->failed(this, *r.error);
+    else
+      r.callback->resolved(this, r.addresses);
+  }
+  return false;
+}
+
+// --- The server -------------------------------------------------------------------
+
+IpResolveServer::IpResolveServer(MsgIpc* channel)
+{
+  ipc = channel;
+  channel->addReader(kRequest, this);
+}
+
+IpResolveServer::~IpResolveServer()
+{
+  if (ipc)
+    ipc->removeReaderByName(kRequest);
+  ipc = nullptr;
+}
+
+bool IpResolveServer::readMsg(const char* name, rdr::FramedInStream& in, MsgIpc* channel)
+{
+  if (strcmp(name, kRequest) != 0)
+    return false;
+  plat::String host = in.readShortString(true);
+  int port = (int)in.readU32();
+  int family = (int)in.readU32();
+
+  IpInfoList list;
+  int status = 0;
+  int code = 0;
+  plat::String text;
+  try {
+    resolveSync(host.get(), port, family, list);
+  } catch (GetAddrInfoException& e) {
+    status = 2;
+    code = e.code;
+    text = plat::String(e.str());
+  } catch (plat::Exception& e) {
+    status = 1;
+    text = plat::String(e.str());
+  }
+
+  rdr::FramedOutStream& out = channel->writeMsg(kResult);
+  out.writeU8((uint8_t)status);
+  if (status == 0) {
+    const std::vector<IpInfo>& addrs = list.addresses;
+    PLAT_ASSERT(addrs.size() < 65536);
+    out.writeU16((uint16_t)addrs.size());
+    for (auto i = addrs.begin(); i != addrs.end(); ++i) {
+      PLAT_ASSERT(i->len() >= 0 && i->len() < 65536);
+      out.writeU16((uint16_t)i->len());
+      out.writeBytes(i->sockAddr(), i->len());
+    }
+  } else {
+    if (status == 2)
+      out.writeU32((uint32_t)code);
+    out.writeShortString(text.str());
+  }
+  out.endMsg(true);
+  return true;
+}
+
+// --- The worker thread ------------------------------------------------------------
+//
+// Stopping a worker: the owner shuts its end of the socket pair down, which
+// ends the worker's loop, and joins the worker, unless the worker is inside
+// a lookup, which cannot be interrupted. Such a worker is abandoned: its
+// thread object is kept (never deleted, as that would join) and reaped once
+// it has finished. When the process is exiting, an abandoned worker must
+// not run on into the static objects being destroyed, so on leaving the
+// lookup it parks for good instead. The phase store and the exiting check
+// are sequentially consistent on both sides: the owner either sees the
+// worker outside a lookup (and waits for it) or the worker sees the exit
+// flag when it comes out (and parks).
+
+struct IpResolverViaThread::WorkerState {
+  enum Phase { kStarting, kRunning, kLookup, kDone };
+
+  void setPhase(int p)
+  {
+    phase.store(p);
+    std::lock_guard<std::mutex> lock(mutex);
+    changed.notify_all();
+  }
+  // Until the worker is done or inside a lookup; false at the deadline.
+  bool waitStoppable(std::chrono::steady_clock::time_point deadline)
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_until(lock, deadline, [&] {
+      int p = phase.load();
+      return p == kDone || p == kLookup;
+    });
+  }
+
+  std::atomic<int> phase{kStarting};
+  std::mutex mutex;
+  std::condition_variable changed;
+  // Taken by the worker when it starts.
+  IoPtr threadEnd;
+};
+
+namespace {
+
+thread_local IpResolverViaThread::WorkerState* tlWorker = nullptr;
+
+[[noreturn]] void park()
+{
+  for (;;)
+    pause();
+}
+
+// Abandoned workers' thread objects, joined and deleted once finished.
+// Leaked on purpose, so the exit sequence never waits for them.
+struct Abandoned {
+  plat::Mutex mutex;
+  std::vector<plat::Thread*> threads;
+};
+
+Abandoned& abandoned()
+{
+  static Abandoned* a = new Abandoned;
+  return *a;
+}
+
+void reapAbandoned()
+{
+  Abandoned& a = abandoned();
+  plat::MutexLock lock(a.mutex);
+  for (auto it = a.threads.begin(); it != a.threads.end();) {
+    if ((*it)->getState() == plat::Thread::kFinished) {
+      delete *it;
+      it = a.threads.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+class QuietCallback : public MsgIpc::Callback {
+public:
+  void closed(MsgIpc*) override {}
+};
+
+} // namespace
+
+namespace detail {
+
+void lookupStarting()
+{
+  if (!tlWorker)
+    return;
+  tlWorker->setPhase(IpResolverViaThread::WorkerState::kLookup);
+  if (plat::isExiting())
+    park();
+}
+
+void lookupFinished()
+{
+  if (!tlWorker)
+    return;
+  tlWorker->setPhase(IpResolverViaThread::WorkerState::kRunning);
+  if (plat::isExiting())
+    park();
+}
+
+} // namespace detail
+
+IpResolverViaThread::IpResolverViaThread() = default;
+
+IpResolverViaThread::~IpResolverViaThread()
+{
+  stopWorker();
+  ourEnd.reset();
+}
+
+void IpResolverViaThread::launchServer()
+{
+  stopWorker();
+  reapAbandoned();
+
+  auto state = std::make_shared<WorkerState>();
+  int fds[2];
+  os::socketPair(fds);
+  ourEnd.reset(new FdIo(fds[0], true));
+  state->threadEnd.reset(new FdIo(fds[1], true));
+
+  workerState = state;
+  thread = new plat::Thread("IpResolveThread", this);
+  try {
+    thread->start();
+  } catch (...) {
+    delete thread;
+    thread = nullptr;
+    workerState.reset();
+    ourEnd.reset();
+    throw;
+  }
+
+  Io* io = ourEnd.release();
+  io->setTimeout(kPairTimeoutMs);
+  ipc.ioAccept(io);
+}
+
+void IpResolverViaThread::stopWorker()
+{
+  closeChannel();
+  if (!thread)
+    return;
+
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  bool stoppable = workerState->waitStoppable(deadline);
+  if (workerState->phase.load() == WorkerState::kDone) {
+    delete thread;
+  } else {
+    if (!stoppable)
+      vlog.error("IpResolveThread did not stop; leaving it");
+    Abandoned& a = abandoned();
+    plat::MutexLock lock(a.mutex);
+    a.threads.push_back(thread);
+  }
+  thread = nullptr;
+  workerState.reset();
+}
+
+void IpResolverViaThread::run(plat::Thread*)
+{
+  // The owner leaves the shared state alone until the phase moves on, and
+  // after that this function no longer touches the resolver object, which
+  // may be gone while a lookup runs.
+  std::shared_ptr<WorkerState> state = workerState;
+  Io* end = state->threadEnd.release();
+  state->setPhase(WorkerState::kRunning);
+  pthread_setname_np(pthread_self(), "IpResolveThread");
+  tlWorker = state.get();
+  try {
+    FdSelectManager manager;
+    QuietCallback quiet;
+    MsgIpc channel(&quiet, "IpResolveThread");
+    end->setTimeout(kPairTimeoutMs);
+    channel.ioAccept(end);
+    IpResolveServer server(&channel);
+    while (channel.isConnected())
+      manager.processOnce(-1);
+  } catch (plat::Exception& e) {
+    vlog.error("IpResolveThread: %s", e.str());
+  }
+  tlWorker = nullptr;
+  state->setPhase(WorkerState::kDone);
+}
+
+} // namespace io

@@ -1,0 +1,60 @@
+// A TCP connection: a descriptor connection on a connected stream socket
+// with Nagle's algorithm off, named after the host it was asked for and the
+// addresses of its two ends. A connection between two loopback addresses
+// carries the flag "secureTransport".
+//
+// Like every io::Io it belongs to the loop thread and ends only through
+// shutdown(); it owns its descriptor when told so and the address records
+// it makes on first use.
+#pragma once
+
+#include <memory>
+
+#include "io/FdIo.h"
+#include "io/IpInfo.h"
+#include "plat/String.h"
+
+namespace io {
+
+class TcpIo : public FdIo {
+public:
+  // Non-blocking. Unless the connect is still under way, turns Nagle's
+  // algorithm off and marks a loopback connection (see markIfLoopback).
+  TcpIo(int fd, bool ownFd, bool connectPending = false, int inBufSize = -1, int outBufSize = -1);
+
+  // The host name the connection was asked for (may be null).
+  void setHostName(const char* name);
+  // Adds "secureTransport" when both ends are loopback addresses; an end
+  // that cannot be read leaves the flags alone.
+  void markIfLoopback();
+
+  // --- Descriptions (owned texts; errors are logged and answer "") ---------------
+  // "<host or address>::<port> (TCP)", or "<fd%d>" when the peer is unknown.
+  const char* displayName() override;
+  // The host name (else the address) and the remote port, "host::port".
+  const char* peerEndpoint() override;
+  const char* resolvedPeerEndpoint() override;
+  const char* peerAddress() override;
+  const char* myEndpoint() override;
+
+  // The local and remote ends; throw plat::SystemException.
+  const IpInfo& myAddress();
+  const IpInfo& peerAddressInfo();
+
+  // Sets TCP_NODELAY to !delay; a failure is logged and answers false.
+  static bool setNoDelay(int fd, bool delay);
+  // The user text for an errno of an established connection, or null.
+  static const char* errorMessage(int systemError);
+
+protected:
+  ~TcpIo() override;
+
+private:
+  std::unique_ptr<IpInfo> myInfo;
+  std::unique_ptr<IpInfo> peerInfo;
+  plat::String hostName;
+  plat::String peerEndpointText;
+  plat::String displayNameText;
+};
+
+} // namespace io

@@ -1,0 +1,24 @@
+#include "os/inheritedFd.h"
+
+#include <sys/socket.h>
+
+#include "io/TcpIo.h"
+#include "os/UnixIo.h"
+#include "os/socket.h"
+
+namespace os {
+
+io::Io* wrapInheritedFd(int fd)
+{
+  setInheritable(fd, false);
+  if (socketType(fd) == SOCK_STREAM) {
+    int family = socketFamily(fd);
+    if (family == AF_INET || family == AF_INET6)
+      return new io::TcpIo(fd, true);
+    if (family == AF_UNIX)
+      return new UnixIo(nullptr, fd);
+  }
+  return new io::FdIo(fd, true);
+}
+
+} // namespace os

@@ -1,0 +1,415 @@
+#include "plat/LogDestFile.h"
+
+#include <errno.h>
+#include <limits.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "os/DirEnum.h"
+#include "os/host.h"
+#include "plat/Colour.h"
+#include "plat/ConfigParameter.h"
+#include "plat/Exception.h"
+#include "plat/Path.h"
+#include "plat/Time.h"
+
+namespace plat {
+
+namespace {
+
+BoolParameter compactLogParam("CompactLog",
+                              "Whether to produce more compact logging lines for readability.  "
+                              "Also produces times in local timezone instead of UTC",
+                              false, true);
+StringParameter logDirParam("LogDir", LocKey{"plat_param_logdir"}, "");
+StringParameter logFileParam("LogFile", LocKey{"plat_param_logfile"}, "");
+IntParameter logKeepDaysParam("LogKeepDays", LocKey{"plat_param_log_keep_days"}, 30, false, nullptr,
+                              0, INT_MAX);
+
+// Rotated files are "<base>.<14 digits>" with "(n)" added on a collision.
+constexpr int kMaxRotationCounter = 99;
+constexpr int kStampDigits = 14;
+
+// Made on first use and kept until exit, for lines logged during static
+// destruction.
+Mutex& headerMutex()
+{
+  static Mutex* m = new Mutex;
+  return *m;
+}
+String& logFileHeader()
+{
+  static String* header = new String;
+  return *header;
+}
+
+bool redirectsStderr = false;
+
+LogDestFile* stderrDest = nullptr;
+LogDestFile* fileDest = nullptr;
+
+// Writes everything, retrying after signals and short writes.
+void writeAll(int fd, const char* data, size_t len)
+{
+  while (len > 0) {
+    ssize_t n = ::write(fd, data, len);
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      return;
+    }
+    data += n;
+    len -= static_cast<size_t>(n);
+  }
+}
+
+// 11 for errors up to 15 for debug: facility 1 (user) times 8 plus the
+// syslog severities 3 (error) to 7 (debug).
+int syslogPriority(int level)
+{
+  return 11 + (level >= 1) + (level >= 6) + (level >= 11) + (level >= 31);
+}
+
+const char* colourCode(int level)
+{
+  if (level < 6)
+    return "31;1";
+  if (level < 11)
+    return "31";
+  if (level < 31)
+    return "36";
+  return "0";
+}
+
+// Only the names rotation itself makes, so that other files that share the
+// base name are never deleted.
+bool isRotatedName(const char* name, const char* base)
+{
+  size_t n = strlen(base);
+  if (strncmp(name, base, n) != 0 || name[n] != '.')
+    return false;
+  const char* p = name + n + 1;
+  for (int i = 0; i < kStampDigits; i++, p++)
+    if (*p < '0' || *p > '9')
+      return false;
+  if (!*p)
+    return true;
+  if (*p++ != '(')
+    return false;
+  const char* digits = p;
+  while (*p >= '0' && *p <= '9')
+    p++;
+  return p > digits && p - digits <= 2 && p[0] == ')' && !p[1];
+}
+
+// now - days, without overflowing: a span beyond the clock's range keeps
+// everything.
+Time retentionCutoff(Time now, int days)
+{
+  Time span, cutoff;
+  if (__builtin_mul_overflow(static_cast<Time>(days), kTicksPerDay, &span) ||
+      __builtin_sub_overflow(now, span, &cutoff))
+    return INT64_MIN;
+  return cutoff;
+}
+
+// Removes expired rotated files, then moves the current file aside under
+// its modification time. Any failure ends the step; the file is then
+// appended to.
+void rotate(const char* path)
+{
+  try {
+    String dir = dirName(path);
+    String base = baseName(path);
+    os::DirEnum entries(dir.str());
+    Time cutoff = retentionCutoff(getTime(), logKeepDaysParam.getValue());
+    while (const char* name = entries.next()) {
+      if (isRotatedName(name, base.str()) && fileGetTime(entries.getPath()) < cutoff)
+        tryFileRemove(entries.getPath());
+    }
+    if (!fileExists(path))
+      return;
+    struct tm tm;
+    timeToTmLocal(&tm, fileGetTime(path));
+    String stem = format("%s.%04d%02d%02d%02d%02d%02d", base.str(), tm.tm_year + 1900,
+                         tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    for (int n = 0; n <= kMaxRotationCounter; n++) {
+      String name = n ? format("%s(%d)", stem.str(), n) : stem;
+      String target = joinPath(dir.str(), name.str(), false);
+      if (!fileExists(target.str())) {
+        tryFileRename(path, target.str());
+        return;
+      }
+    }
+  } catch (Exception&) {
+  }
+}
+
+String configuredPath(int priority)
+{
+  String dir = priority < 0 ? String(logDirParam.getValue()) : logDirParam.getValueStr(priority);
+  String file = priority < 0 ? String(logFileParam.getValue()) : logFileParam.getValueStr(priority);
+  DString d = expandEnvVars(dir.str(), nullptr, true, true);
+  DString f = expandEnvVars(file.str(), nullptr, true, true);
+  return joinPath(d.get(), f.get(), true);
+}
+
+// Follows `LogDir` and `LogFile` while file logging is on.
+class LogDestFileMgr : public ParameterChangedCallback {
+public:
+  explicit LogDestFileMgr(LogDestFile* dest) : dest_(dest)
+  {
+    logDirParam.addCallback(this);
+    logFileParam.addCallback(this);
+  }
+  void parameterChanged(ConfigParameter*, int) override
+  {
+    if (on_)
+      dest_->setPath(configuredPath(-1).str());
+  }
+  void setEnabled(bool on)
+  {
+    if (on == on_)
+      return;
+    if (on)
+      dest_->setPath(configuredPath(-1).str());
+    else
+      dest_->setPath(nullptr);
+    on_ = on;
+  }
+
+private:
+  LogDestFile* dest_;
+  bool on_ = false;
+};
+
+LogDestFileMgr* fileMgr = nullptr;
+
+} // namespace
+
+// --- LogDestFile -------------------------------------------------------------------
+
+LogDestFile::LogDestFile(const char* name, const char* identity, FILE* stream)
+    : LogDest(name), identity_(identity), host_(os::getShortHostName()), stream_(stream, false)
+{
+  stream_.setReportCloseErrors(false);
+  colour_ = stream && terminalSupportsColour(fileno(stream));
+}
+
+LogDestFile::~LogDestFile()
+{
+  MutexLock lock(mutex_);
+  closeFile();
+}
+
+bool LogDestFile::enabled()
+{
+  MutexLock lock(mutex_);
+  return !path_.isNull() || stream_.get();
+}
+
+void LogDestFile::write(int level, const char* srcName, const char* text)
+{
+  MutexLock lock(mutex_);
+  if (stopped_)
+    return;
+  if (!stream_.get() && !openFile())
+    return;
+  writeLine(level, srcName, text);
+}
+
+void LogDestFile::setPath(const char* path)
+{
+  MutexLock lock(mutex_);
+  if (strCmpNull(path, path_.get()) == 0)
+    return;
+  closeFile();
+  path_ = String(path);
+  headerWritten_ = false;
+}
+
+String LogDestFile::getPath()
+{
+  MutexLock lock(mutex_);
+  return path_;
+}
+
+void LogDestFile::setMaxSize(int64_t bytes)
+{
+  MutexLock lock(mutex_);
+  maxSize_ = bytes;
+  stopped_ = false;
+}
+
+void LogDestFile::setSizeListener(SizeListener* listener)
+{
+  MutexLock lock(mutex_);
+  sizeListener_ = listener;
+}
+
+void LogDestFile::reopenIfMoved()
+{
+  MutexLock lock(mutex_);
+  if (path_.isNull() || !stream_.get())
+    return;
+  try {
+    if (fileIsSameAsFd(fileno(stream_.get()), path_.str()))
+      return;
+  } catch (Exception&) {
+    return;
+  }
+  closeFile();
+  headerWritten_ = false;
+  try {
+    openAt(path_.str(), false);
+  } catch (Exception&) {
+    // The next write tries again, with the usual error reporting.
+  }
+}
+
+bool LogDestFile::openFile()
+{
+  if (!path_.length())
+    return false;
+  char first[Exception::kMessageSize];
+  try {
+    openAt(path_.str(), true);
+    return true;
+  } catch (Exception& e) {
+    e.formatDisplay(first);
+  }
+  fprintf(stderr, "Error opening log file: %s\n", first);
+  if (logFileParam.getPriority() <= kPriorityDefault &&
+      logDirParam.getPriority() <= kPriorityDefault)
+    return false;
+  try {
+    String fallback = configuredPath(kPriorityDefault);
+    fprintf(stderr, "Reverting to default log file %s\n", fallback.str());
+    openAt(fallback.str(), true);
+    // Later reopenings and rotations are about the file actually written.
+    path_ = fallback;
+  } catch (Exception& e) {
+    char text[Exception::kMessageSize];
+    fprintf(stderr, "Error opening default log file: %s\n", e.formatDisplay(text));
+    return false;
+  }
+  writeLine(0, "LogDestFile: Error opening log file", first);
+  return true;
+}
+
+void LogDestFile::openAt(const char* path, bool rotateFirst)
+{
+  if (!path || !*path)
+    throw Exception("No log file path");
+  mkDirWithParents(dirName(path).str(), true, false);
+  if (rotateFirst)
+    rotate(path);
+  stopped_ = false;
+  // Appending: when the old file could not be moved aside, its lines stay.
+  stream_.open(path, FilePtr::kWrite, FilePtr::kAppend);
+  headerWritten_ = false;
+  if (redirectsStderr && this == fileDest)
+    dup2(fileno(stream_.get()), 2);
+}
+
+void LogDestFile::closeFile()
+{
+  try {
+    stream_.reset();
+  } catch (Exception& e) {
+    char text[Exception::kMessageSize];
+    fprintf(stderr, "Error closing log file: %s\n", e.formatDisplay(text));
+  }
+}
+
+void LogDestFile::writeLine(int level, const char* srcName, const char* text)
+{
+  DString line;
+  if (!headerWritten_) {
+    MutexLock lock(headerMutex());
+    if (!logFileHeader().isNull()) {
+      String header(logFileHeader());
+      wordWrap(header, 79, 0);
+      line.append(header.str());
+      line.append("\n");
+    }
+    headerWritten_ = true;
+  }
+  if (colour_)
+    line.appendf("\033[%sm", colourCode(level));
+
+  Time now = getTime();
+  struct tm tm;
+  if (compactLogParam.getValue()) {
+    timeToTmLocal(&tm, now);
+    int millis = static_cast<int>((now / kTicksPerMilli) % 1000);
+    line.appendf("%02d:%02d:%02d.%03d %s: %s\n", tm.tm_hour, tm.tm_min, tm.tm_sec, millis, srcName,
+                 text);
+  } else {
+    timeText_.clear();
+    formatTimeIso(timeText_, now, true);
+    line.appendf("<%d> %s %s %s[%lld]: %s: %s\n", syslogPriority(level), timeText_.get(),
+                 host_.str(), identity_.str(), static_cast<long long>(getpid()), srcName, text);
+  }
+  if (colour_)
+    line.append("\033[0m");
+
+  FILE* fp = stream_.get();
+  fflush(fp);
+  int fd = fileno(fp);
+  writeAll(fd, line.get(), static_cast<size_t>(line.length()));
+
+  if (maxSize_ > 0) {
+    struct stat st;
+    if (fstat(fd, &st) == 0 && st.st_size >= maxSize_) {
+      stopped_ = true;
+      closeFile();
+      if (sizeListener_)
+        sizeListener_->logSizeLimitReached(this);
+    }
+  }
+}
+
+// --- Process-wide destinations ---------------------------------------------------------
+
+void initStderrLogDest(const char* identity)
+{
+  if (!stderrDest)
+    stderrDest = new LogDestFile("stderr", identity, stderr);
+}
+
+void initFileLogDest(const char* identity, bool open)
+{
+  if (fileDest)
+    return;
+  fileDest = new LogDestFile("file", identity, nullptr);
+  fileMgr = new LogDestFileMgr(fileDest);
+  if (open)
+    fileMgr->setEnabled(true);
+}
+
+void setFileLogEnabled(bool on)
+{
+  if (fileMgr)
+    fileMgr->setEnabled(on);
+}
+
+LogDestFile* getFileLogDest()
+{
+  return fileDest;
+}
+
+void setLogFileHeader(const char* text)
+{
+  MutexLock lock(headerMutex());
+  logFileHeader() = String(text);
+}
+
+void setLogRedirectsStderr(bool on)
+{
+  redirectsStderr = on;
+}
+
+} // namespace plat

@@ -1,0 +1,342 @@
+#include "tlutil/ConfigFile.h"
+
+#include <errno.h>
+#include <string.h>
+
+#include <vector>
+
+#include "plat/Log.h"
+#include "plat/utf8.h"
+#include "rdr/Exception.h"
+#include "rdr/FileInStream.h"
+#include "rdr/FileOutStream.h"
+#include "rdr/InStream.h"
+#include "rdr/OutStream.h"
+
+namespace plat {
+
+namespace {
+
+LogSrc vlog("FileConfig");
+
+// What the C library's isspace accepts in the "C" locale; fixed so that a
+// file reads the same under every locale.
+bool isBlank(char c)
+{
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+void appendEscaped(DString& out, const char* s)
+{
+  const char* run = s;
+  for (; *s; s++) {
+    const char* esc = *s == '\r' ? "\\r" : *s == '\n' ? "\\n" : *s == '\\' ? "\\\\" : nullptr;
+    if (!esc)
+      continue;
+    out.append(run, (int)(s - run));
+    out.append(esc);
+    run = s + 1;
+  }
+  out.append(run);
+}
+
+// The line that writes name and value, after checking that the reader gives
+// both back unchanged.
+DString buildCheckedLine(const char* name, const char* value)
+{
+  if (!name)
+    name = "";
+  if (!isValidUtf8(name))
+    throw Exception("A configuration name is not valid UTF-8");
+  if (value && !isValidUtf8(value))
+    throw Exception(0, "The value of %s is not valid UTF-8", name);
+  DString line;
+  appendEscaped(line, name);
+  if (value) {
+    line.append("=");
+    appendEscaped(line, value);
+  }
+  if (line.length() > kMaxConfigLine)
+    throw Exception(0, "The configuration line of %s is longer than %d bytes", name,
+                    kMaxConfigLine);
+
+  String readBack(line.get());
+  unescapeConfigLine(readBack.data());
+  char* eq = strchr(readBack.data(), '=');
+  if (eq)
+    *eq = 0;
+  if (strcmp(readBack.get(), name) == 0 && (eq != nullptr) == (value != nullptr) &&
+      (!value || strcmp(eq + 1, value) == 0))
+    return line;
+
+  if (strchr(name, '='))
+    throw Exception(0, "The configuration name \"%s\" contains \"=\"", name);
+  if (isBlank(name[0]))
+    throw Exception(0, "The configuration name \"%s\" begins with a blank, which reading drops",
+                    name);
+  const char* last = value ? value : name;
+  if (*last && isBlank(last[strlen(last) - 1])) {
+    if (value)
+      throw Exception(0, "The value of %s ends with a blank, which reading drops", name);
+    throw Exception(0, "The configuration name \"%s\" ends with a blank, which reading drops",
+                    name);
+  }
+  throw Exception(0, "The configuration entry %s would not read back unchanged", name);
+}
+
+// False when the file is missing; other failures to open it are thrown.
+bool openIfExists(rdr::FileInStream& in, const char* path)
+{
+  try {
+    in.open(path);
+    return true;
+  } catch (Exception& e) {
+    if (isMissingFileError(e))
+      return false;
+    throw;
+  }
+}
+
+bool readMapIfExists(const char* path, CaseInsensitiveStringMap& out, const ConfigAliasMap* aliases)
+{
+  rdr::FileInStream in;
+  if (!openIfExists(in, path))
+    return false;
+  readConfigLines(in, out, aliases);
+  return true;
+}
+
+} // namespace
+
+// --- Lines
+
+void unescapeConfigLine(char* line)
+{
+  if (!line)
+    return;
+  const char* r = line;
+  while (*r && isBlank(*r))
+    r++;
+  char* w = line;
+  // Just after the last character that trimming keeps.
+  char* keep = line;
+  while (*r) {
+    if (r[0] == '\\' && r[1]) {
+      char c = r[1];
+      if (c == 'r') {
+        *w++ = '\r';
+      } else if (c == 'n') {
+        *w++ = '\n';
+      } else if (c == '\\') {
+        *w++ = '\\';
+      } else {
+        *w++ = '\\';
+        *w++ = c;
+      }
+      r += 2;
+      keep = w;
+    } else {
+      char c = *r++;
+      *w++ = c;
+      if (!isBlank(c))
+        keep = w;
+    }
+  }
+  *keep = 0;
+}
+
+char* readConfigLine(rdr::InStream& in, DString& line)
+{
+  in.readLine(line, kMaxConfigLine, nullptr, true);
+  char* s = line.data();
+  if (!s)
+    return nullptr;
+  unescapeConfigLine(s);
+  char* eq = strchr(s, '=');
+  if (!eq)
+    return nullptr;
+  *eq = 0;
+  return eq + 1;
+}
+
+void readConfigLines(rdr::InStream& in, CaseInsensitiveStringMap& out,
+                     const ConfigAliasMap* aliases)
+{
+  DString line;
+  for (;;) {
+    const char* value;
+    try {
+      value = readConfigLine(in, line);
+    } catch (rdr::EndOfStream&) {
+      return;
+    }
+    String name(line.get());
+    if (aliases) {
+      auto alias = aliases->find(name);
+      // A refused alias keeps its line, so a rewrite loses nothing.
+      if (alias != aliases->end() && alias->second->expand(name.get(), value, out))
+        continue;
+    }
+    String& entry = out[name];
+    if (entry != String(value))
+      entry = String(value);
+  }
+}
+
+void applyConfigLines(rdr::InStream& in, Configuration& cfg, int priority)
+{
+  DString line;
+  for (;;) {
+    const char* value;
+    try {
+      value = readConfigLine(in, line);
+    } catch (rdr::EndOfStream&) {
+      return;
+    }
+    try {
+      cfg.set(line.get(), value, priority);
+    } catch (Exception&) {
+      // A value a parameter refuses is ignored, like an unknown name.
+    }
+  }
+}
+
+void checkConfigEntry(const char* name, const char* value)
+{
+  buildCheckedLine(name, value);
+}
+
+void writeConfigLine(rdr::OutStream& out, const char* name, const char* value)
+{
+  DString line = buildCheckedLine(name, value);
+  line.append("\n");
+  out.writeBytes(line.get(), line.length());
+}
+
+void writeConfigLines(rdr::OutStream& out, const CaseInsensitiveStringMap& values)
+{
+  std::vector<DString> lines;
+  lines.reserve(values.size());
+  for (const auto& entry : values)
+    lines.push_back(buildCheckedLine(entry.first.get(), entry.second.get()));
+  for (DString& line : lines) {
+    out.writeBytes(line.get(), line.length());
+    out.writeU8('\n');
+  }
+}
+
+void writeEscapedValue(rdr::OutStream& out, const char* value)
+{
+  DString text;
+  appendEscaped(text, value ? value : "");
+  out.writeBytes(text.get(), text.length());
+}
+
+String escapeConfigValue(const char* value)
+{
+  DString text;
+  appendEscaped(text, value ? value : "");
+  return String(text.get());
+}
+
+bool collectChanges(const Configuration& current, const Configuration& reference,
+                    CaseInsensitiveStringMap& out)
+{
+  bool changed = false;
+  for (Configuration::ParamIterator it(current, true); it; it.next()) {
+    ConfigParameter* ref = reference.find(it->getName(), true);
+    if (!ref)
+      continue;
+    String text = it->getValueStr();
+    if (text == ref->getValueStr())
+      continue;
+    String& entry = out[String(it->getName())];
+    if (entry != text) {
+      entry = text;
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+// --- Files
+
+bool isMissingFileError(const Exception& e)
+{
+  auto* sys = dynamic_cast<const SystemException*>(&e);
+  return sys && (sys->getErr() == ENOENT || sys->getErr() == ENOTDIR);
+}
+
+void readConfigFile(Configuration& cfg, const char* path, int priority)
+{
+  vlog.debug("Looking for %s config in %s", cfg.getName(), path);
+  rdr::FileInStream in(path);
+  vlog.info("Reading %s config from %s", cfg.getName(), path);
+  applyConfigLines(in, cfg, priority);
+}
+
+void readConfigFileToMap(const char* path, CaseInsensitiveStringMap& out,
+                         const ConfigAliasMap* aliases)
+{
+  rdr::FileInStream in(path);
+  readConfigLines(in, out, aliases);
+}
+
+void writeConfigFile(const char* path, const CaseInsensitiveStringMap& values, int flags)
+{
+  rdr::TransactedFileOutStream out(path, flags);
+  writeConfigLines(out, values);
+  out.commit();
+}
+
+void updateConfigFile(const char* path, const char* name, const char* value, int flags)
+{
+  CaseInsensitiveStringMap values;
+  readMapIfExists(path, values, nullptr);
+  values[String(name)] = String(value);
+  writeConfigFile(path, values, flags);
+}
+
+void removeConfigValue(const char* path, const char* name, int flags)
+{
+  CaseInsensitiveStringMap values;
+  if (!readMapIfExists(path, values, nullptr))
+    return;
+  values.erase(String(name));
+  writeConfigFile(path, values, flags);
+}
+
+void saveConfigChanges(Configuration& cfg, const char* path, Configuration& reference, int flags)
+{
+  CaseInsensitiveStringMap values;
+  readMapIfExists(path, values, nullptr);
+  // Aliases of the children too, keeping a target the file names itself.
+  MapNameValueStore store(values);
+  cfg.migrateAliases(store);
+  if (!collectChanges(cfg, reference, values))
+    return;
+  writeConfigFile(path, values, flags);
+}
+
+// --- MapNameValueStore
+
+bool MapNameValueStore::get(const char* name, String& value)
+{
+  auto it = map_.find(String(name));
+  if (it == map_.end())
+    return false;
+  value = it->second;
+  return true;
+}
+
+void MapNameValueStore::set(const char* name, const char* value)
+{
+  map_[String(name)] = String(value);
+}
+
+void MapNameValueStore::remove(const char* name)
+{
+  map_.erase(String(name));
+}
+
+} // namespace plat
