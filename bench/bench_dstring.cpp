@@ -14,6 +14,8 @@
 
 #include "plat/DString.h"
 
+#include "bench_util.h"
+
 namespace {
 
 const char* const kPieces[] = {
@@ -85,17 +87,7 @@ void BM_StdString(benchmark::State& state)
 BENCHMARK(BM_DString)->Arg(16 << 10)->Arg(64 << 10)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StdString)->Arg(16 << 10)->Arg(64 << 10)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
 
-// Keeps each run's time so that the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs)
-      times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
+using tlbench::RatioReporter;
 
 // Both builders must produce the same text, or the comparison means nothing.
 bool sameOutput()
@@ -128,10 +120,8 @@ int main(int argc, char** argv)
   benchmark::RunSpecifiedBenchmarks(&reporter);
   for (int size : {16 << 10, 64 << 10, 1 << 20}) {
     std::string arg = std::to_string(size);
-    double ours = reporter.times["BM_DString/" + arg];
-    double peer = reporter.times["BM_StdString/" + arg];
-    if (ours > 0 && peer > 0)
-      printf("building %d KiB: DString/std::string time ratio %.2f\n", size >> 10, ours / peer);
+    if (double r = reporter.ratio("BM_DString/" + arg, "BM_StdString/" + arg))
+      printf("building %d KiB: DString/std::string time ratio %.2f\n", size >> 10, r);
   }
   benchmark::Shutdown();
   return 0;

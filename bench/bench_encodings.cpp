@@ -11,6 +11,8 @@
 
 #include "plat/encodings.h"
 
+#include "bench_util.h"
+
 namespace {
 
 const std::string& data()
@@ -122,16 +124,7 @@ BENCHMARK(BM_RefBase64);
 BENCHMARK(BM_Unbase64);
 BENCHMARK(BM_RefUnbase64);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs)
-      times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
+using tlbench::RatioReporter;
 
 } // namespace
 

@@ -17,6 +17,8 @@
 #include "rdr/MemInStream.h"
 #include "rdr/ZlibInStream.h"
 
+#include "bench_util.h"
+
 namespace {
 
 std::string raw;
@@ -129,16 +131,7 @@ BENCHMARK(BM_ZlibInStream)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ZlibDirect)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GzipChild)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs)
-      times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
+using tlbench::RatioReporter;
 
 } // namespace
 

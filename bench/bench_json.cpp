@@ -21,6 +21,8 @@
 #include "plat/Json.h"
 #include "plat/utf8.h"
 
+#include "bench_util.h"
+
 namespace {
 
 std::string randomText(std::mt19937& rng, int maxLen)
@@ -156,22 +158,7 @@ BENCHMARK(BM_write_plat)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_write_nlohmann)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_write_rapidjson)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
 
-// Keeps each run's CPU time (steadier than wall time on a busy machine;
-// every benchmark here is single-threaded) for the ratios printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs) {
-      // With repetitions, the median stands for the name.
-      if (r.run_type == Run::RT_Iteration || r.aggregate_name == "median")
-        times[r.run_name.str()] = r.GetAdjustedCPUTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
+using tlbench::RatioReporter;
 
 } // namespace
 
@@ -194,9 +181,7 @@ int main(int argc, char** argv)
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   auto ratio = [&](const char* ours, const char* peer, const char* mb) {
-    double a = reporter.times[std::string(ours) + "/" + mb];
-    double b = reporter.times[std::string(peer) + "/" + mb];
-    return a > 0 && b > 0 ? a / b : 0.0;
+    return reporter.ratio(std::string(ours) + "/" + mb, std::string(peer) + "/" + mb);
   };
   for (const char* mb : {"1", "10"}) {
     double pn = ratio("BM_parse_plat", "BM_parse_nlohmann", mb);

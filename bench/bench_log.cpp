@@ -12,6 +12,8 @@
 
 #include "plat/Log.h"
 
+#include "bench_util.h"
+
 namespace {
 
 FILE* devNull()
@@ -75,17 +77,7 @@ BENCHMARK(BM_disabledLine);
 BENCHMARK(BM_plainFprintf);
 BENCHMARK(BM_enabledLine);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs)
-      times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
+using tlbench::RatioReporter;
 
 } // namespace
 

@@ -14,6 +14,8 @@
 #include "io/FdSelectManager.h"
 #include "os/socket.h"
 
+#include "bench_util.h"
+
 namespace {
 
 const int kSizes[] = {10, 100, 1000};
@@ -84,16 +86,7 @@ void BM_BareSelect(benchmark::State& state)
 BENCHMARK(BM_LoopPass)->Arg(10)->Arg(100)->Arg(1000);
 BENCHMARK(BM_BareSelect)->Arg(10)->Arg(100)->Arg(1000);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs)
-      times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
+using tlbench::RatioReporter;
 
 } // namespace
 
@@ -106,10 +99,8 @@ int main(int argc, char** argv)
   benchmark::RunSpecifiedBenchmarks(&reporter);
   for (int n : kSizes) {
     std::string arg = std::to_string(n);
-    double ours = reporter.times["BM_LoopPass/" + arg];
-    double peer = reporter.times["BM_BareSelect/" + arg];
-    if (ours > 0 && peer > 0)
-      printf("%5d idle handlers: loop pass/bare select time ratio %.2f\n", n, ours / peer);
+    if (double r = reporter.ratio("BM_LoopPass/" + arg, "BM_BareSelect/" + arg))
+      printf("%5d idle handlers: loop pass/bare select time ratio %.2f\n", n, r);
   }
   benchmark::Shutdown();
   return 0;

@@ -21,6 +21,8 @@
 
 #include "plat/Regex.h"
 
+#include "bench_util.h"
+
 namespace {
 
 const std::vector<std::string>& logLines()
@@ -239,22 +241,7 @@ void showStdRegexBlowUp()
   }
 }
 
-// Keeps each run's time so that the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs)
-      times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double ratio(const std::string& a, const std::string& b)
-  {
-    return times.count(a) && times.count(b) && times[b] > 0 ? times[a] / times[b] : 0;
-  }
-  std::map<std::string, double> times;
-};
+using tlbench::RatioReporter;
 
 } // namespace
 

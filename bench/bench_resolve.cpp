@@ -13,6 +13,8 @@
 #include "io/FdSelectManager.h"
 #include "io/IpResolver.h"
 
+#include "bench_util.h"
+
 namespace {
 
 constexpr int kLookups = 1000;
@@ -70,16 +72,7 @@ void BM_GetAddrInfo(benchmark::State& state)
 BENCHMARK(BM_Resolver)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GetAddrInfo)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs)
-      times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
+using tlbench::RatioReporter;
 
 } // namespace
 
@@ -90,11 +83,8 @@ int main(int argc, char** argv)
   benchmark::RunSpecifiedBenchmarks(&reporter);
   for (int i = 0; i < 2; i++) {
     std::string arg = std::to_string(i);
-    double ours = reporter.times["BM_Resolver/" + arg];
-    double peer = reporter.times["BM_GetAddrInfo/" + arg];
-    if (ours > 0 && peer > 0)
-      printf("%s: %d lookups, resolver/getaddrinfo time ratio %.2f\n", kHosts[i], kLookups,
-             ours / peer);
+    if (double r = reporter.ratio("BM_Resolver/" + arg, "BM_GetAddrInfo/" + arg))
+      printf("%s: %d lookups, resolver/getaddrinfo time ratio %.2f\n", kHosts[i], kLookups, r);
   }
   benchmark::Shutdown();
   return 0;

@@ -14,6 +14,8 @@
 #include "rdr/MemIoStream.h"
 #include "rdr/MemOutStream.h"
 
+#include "bench_util.h"
+
 namespace {
 
 constexpr int kBytes = 64 << 10;
@@ -211,17 +213,7 @@ BENCHMARK(BM_writeBulk);
 BENCHMARK(BM_ringBulk);
 BENCHMARK(BM_memcpyBulk);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs)
-      times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
+using tlbench::RatioReporter;
 
 } // namespace
 

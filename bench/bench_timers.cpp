@@ -17,6 +17,8 @@
 #include "plat/Time.h"
 #include "plat/Timer.h"
 
+#include "bench_util.h"
+
 namespace {
 
 using plat::Time;
@@ -205,16 +207,7 @@ const int kSizes[] = {10, 100, 1000, 10000};
 BENCHMARK(BM_TimerManager)->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Multimap)->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs)
-      times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
+using tlbench::RatioReporter;
 
 } // namespace
 
@@ -243,10 +236,8 @@ int main(int argc, char** argv)
   benchmark::RunSpecifiedBenchmarks(&reporter);
   for (int n : kSizes) {
     std::string arg = std::to_string(n);
-    double ours = reporter.times["BM_TimerManager/" + arg];
-    double peer = reporter.times["BM_Multimap/" + arg];
-    if (ours > 0 && peer > 0)
-      printf("%5d timers: TimerManager/std::multimap time ratio %.2f\n", n, ours / peer);
+    if (double r = reporter.ratio("BM_TimerManager/" + arg, "BM_Multimap/" + arg))
+      printf("%5d timers: TimerManager/std::multimap time ratio %.2f\n", n, r);
   }
   benchmark::Shutdown();
   plat::setMonoClock(nullptr);

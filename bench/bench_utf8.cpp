@@ -11,6 +11,8 @@
 
 #include "plat/utf8.h"
 
+#include "bench_util.h"
+
 namespace {
 
 // The peer: a straightforward strict validator with the same definition of
@@ -109,18 +111,7 @@ void BM_reference(benchmark::State& state)
 BENCHMARK(BM_plat)->Arg(0)->Arg(2)->Arg(90);
 BENCHMARK(BM_reference)->Arg(0)->Arg(2)->Arg(90);
 
-// Keeps each run's time so that the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs)
-      times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
+using tlbench::RatioReporter;
 
 } // namespace
 

@@ -14,6 +14,8 @@
 
 #include "3rdparty/xml/Xml.h"
 
+#include "bench_util.h"
+
 namespace {
 
 std::string randomText(std::mt19937& rng, int maxLen)
@@ -93,20 +95,7 @@ void BM_parse_libxml2(benchmark::State& state)
 BENCHMARK(BM_parse_xml)->Arg(1)->Arg(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_parse_libxml2)->Arg(1)->Arg(5)->Unit(benchmark::kMillisecond);
 
-// Keeps each run's CPU time for the ratios printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs) {
-      if (r.run_type == Run::RT_Iteration || r.aggregate_name == "median")
-        times[r.run_name.str()] = r.GetAdjustedCPUTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
+using tlbench::RatioReporter;
 
 } // namespace
 
@@ -130,11 +119,10 @@ int main(int argc, char** argv)
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   for (const char* mb : {"1", "5"}) {
-    double a = reporter.times[std::string("BM_parse_xml/") + mb];
-    double b = reporter.times[std::string("BM_parse_libxml2/") + mb];
-    if (a > 0 && b > 0)
-      printf("%s MB parse: xml/libxml2 time %.2f (goal <= 2.00: %s)\n", mb, a / b,
-             a / b <= 2.0 ? "met" : "missed");
+    double r = reporter.ratio(std::string("BM_parse_xml/") + mb, std::string("BM_parse_libxml2/") + mb);
+    if (r > 0)
+      printf("%s MB parse: xml/libxml2 time %.2f (goal <= 2.00: %s)\n", mb, r,
+             r <= 2.0 ? "met" : "missed");
   }
   benchmark::Shutdown();
   xmlCleanupParser();

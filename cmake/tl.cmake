@@ -21,6 +21,7 @@ function(tl_test name)
   target_compile_definitions(${name} PRIVATE
     TL_TEST_SUPPORT_DIR="${TL_TEST_SUPPORT_DIR}"
     TL_TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
+  target_include_directories(${name} PRIVATE ${TL_TEST_SUPPORT_DIR})
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS ${T_LABEL} TIMEOUT 300)

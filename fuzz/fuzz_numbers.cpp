@@ -11,13 +11,7 @@
 
 #include "plat/numbers.h"
 
-#define FUZZ_CHECK(cond)                                                                           \
-  do {                                                                                             \
-    if (!(cond)) {                                                                                 \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);                     \
-      abort();                                                                                     \
-    }                                                                                              \
-  } while (0)
+#include "fuzz_util.h"
 
 namespace {
 

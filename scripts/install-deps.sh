@@ -13,7 +13,8 @@ case "$what" in
   run|bench) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}") ;;
   test)
     pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" python3 coreutils procps binutils
-           openssl gzip gettext locales libxml2-utils gcc)
+           openssl gzip gettext locales libxml2-utils gcc
+           microsocks dante-server tinyproxy squid)
     # The regular-expression tests compare with node.
     command -v node >/dev/null 2>&1 || pkgs+=(nodejs)
     ;;

@@ -8,6 +8,7 @@
 
 #include "plat/ConfigParameter.h"
 #include "plat/Exception.h"
+#include "plat/encodings.h"
 
 namespace plat {
 
@@ -77,24 +78,13 @@ ColourTable& table()
   return t;
 }
 
-int hexDigit(char c)
-{
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
 bool parseHashRgb(const char* name, Colour& out)
 {
   if (name[0] != '#' || strlen(name) != 7)
     return false;
   int v[6];
   for (int i = 0; i < 6; i++)
-    if ((v[i] = hexDigit(name[1 + i])) < 0)
+    if ((v[i] = hexValue(name[1 + i])) < 0)
       return false;
   out.r = v[0] * 16 + v[1];
   out.g = v[2] * 16 + v[3];

@@ -16,6 +16,7 @@
 
 #include "plat/Json.h"
 #include "plat/JsonScan.h"
+#include "plat/encodings.h"
 #include "plat/utf8.h"
 #include "rdr/Exception.h"
 #include "rdr/MemInStream.h"
@@ -37,17 +38,6 @@ struct StopTable {
   }
 };
 constexpr StopTable kStringStop;
-
-int hexValue(int c)
-{
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
 
 // Objects up to this size are checked for duplicate keys by a scan; larger
 // ones index their keys as they are read, so parsing stays linear.

@@ -8,6 +8,7 @@
 #include "plat/File.h"
 #include "plat/Log.h"
 #include "plat/MBuf.h"
+#include "plat/encodings.h"
 
 namespace plat {
 
@@ -22,14 +23,6 @@ constexpr int kMaxKeyFileSize = 1025;
 struct Digest {
   unsigned char bytes[kDigestBytes];
 };
-
-constexpr int hexValue(char c)
-{
-  return c >= '0' && c <= '9'   ? c - '0'
-         : c >= 'a' && c <= 'f' ? c - 'a' + 10
-         : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                : -1;
-}
 
 constexpr bool isDigestHex(const char* hex)
 {

@@ -16,18 +16,6 @@ const char kHexDigits[] = "0123456789abcdef";
 const char kBase64Std[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 const char kBase64Url[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 
-// Digit value of a hexadecimal character, or -1.
-inline int hexValue(unsigned char c)
-{
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
 // Both alphabets in one table; kPad marks "=", kBad everything else.
 constexpr signed char kBad = -1;
 constexpr signed char kPad = -2;

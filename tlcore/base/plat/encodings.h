@@ -16,6 +16,14 @@ namespace plat {
 
 // --- Hexadecimal -------------------------------------------------------------
 
+// Value of a digit of either case; -1 for any other character.
+constexpr int hexValue(int c)
+{
+  return c >= '0' && c <= '9'   ? c - '0'
+         : c >= 'a' && c <= 'f' ? c - 'a' + 10
+         : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                : -1;
+}
 // Two lower-case digits per byte, high nibble first.
 String binToHex(int length, const unsigned char* data);
 // '0'..'9', 'a'..'f'; any other value throws AssertionFail.

@@ -19,39 +19,13 @@
 #include "plat/Time.h"
 #include "rdr/InStream.h"
 #include "rdr/OutStream.h"
+#include "testutil.h"
 
 namespace {
 
-class CaptureDest : public plat::LogDest {
-public:
-  CaptureDest() : LogDest("fdiocap") {}
-  void write(int, const char*, const char* text) override
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    lines.push_back(text);
-  }
-  bool saw(const std::string& text)
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    for (const std::string& l : lines)
-      if (l == text)
-        return true;
-    return false;
-  }
-  std::mutex mutex;
-  std::vector<std::string> lines;
-};
-CaptureDest capture;
+tltest::CaptureDest capture("fdiocap");
 
-int countFds()
-{
-  int n = 0;
-  DIR* d = opendir("/proc/self/fd");
-  while (struct dirent* e = readdir(d))
-    n += e->d_name[0] != '.';
-  closedir(d);
-  return n;
-}
+using tltest::countFds;
 
 // Knows when it is gone, which is the only way to see a connection end.
 class TestIo : public io::FdIo {

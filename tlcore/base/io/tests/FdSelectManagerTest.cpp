@@ -16,6 +16,7 @@
 #include "os/socket.h"
 #include "plat/Time.h"
 #include "rdr/InStream.h"
+#include "testutil.h"
 
 namespace {
 
@@ -63,15 +64,7 @@ int64_t elapsedMs(plat::Time start)
   return (plat::getMonoTime() - start) / plat::kTicksPerMilli;
 }
 
-int countFds()
-{
-  int n = 0;
-  DIR* d = opendir("/proc/self/fd");
-  while (struct dirent* e = readdir(d))
-    n += e->d_name[0] != '.';
-  closedir(d);
-  return n;
-}
+using tltest::countFds;
 
 class FdSelectManagerTest : public ::testing::Test {
 protected:

@@ -23,27 +23,12 @@
 #include "plat/Log.h"
 #include "rdr/FramedInStream.h"
 #include "rdr/FramedOutStream.h"
+#include "testutil.h"
 
 namespace {
 
 // Records "level source: text".
-class CaptureDest : public plat::LogDest {
-public:
-  CaptureDest() : LogDest("ipccap") {}
-  void write(int level, const char* src, const char* text) override
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    lines.push_back(std::to_string(level) + " " + src + ": " + text);
-  }
-  bool saw(const std::string& line)
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  }
-  std::mutex mutex;
-  std::vector<std::string> lines;
-};
-CaptureDest capture;
+tltest::CaptureDest capture("ipccap", tltest::CaptureDest::kLevelSourceText);
 
 plat::LogSrcViaIpc admin("Admin");
 
@@ -81,17 +66,11 @@ protected:
   // the exit status.
   void startChild(const std::function<int(int fd)>& body)
   {
-    childPid = fork();
-    ASSERT_GE(childPid, 0);
-    if (childPid == 0) {
+    childPid = tltest::spawn([&] {
       close(sv[1]);
-      int status = 99;
-      try {
-        status = body(sv[0]);
-      } catch (...) {
-      }
-      _exit(status);
-    }
+      return body(sv[0]);
+    });
+    ASSERT_GE(childPid, 0);
     close(sv[0]);
   }
 
@@ -117,7 +96,7 @@ protected:
     int status = 0;
     runUntil(mgr, [&] { return waitpid(childPid, &status, WNOHANG) == childPid; });
     childPid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+    return tltest::exitCode(status);
   }
 
   int sv[2] = {-1, -1};

@@ -22,39 +22,13 @@
 #include "plat/Log.h"
 #include "rdr/Exception.h"
 #include "rdr/MemOutStream.h"
+#include "testutil.h"
 
 namespace {
 
-class CaptureDest : public plat::LogDest {
-public:
-  CaptureDest() : LogDest("msgipccap") {}
-  void write(int, const char*, const char* text) override
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    lines.push_back(text);
-  }
-  bool saw(const std::string& text)
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    for (const std::string& l : lines)
-      if (l == text)
-        return true;
-    return false;
-  }
-  std::mutex mutex;
-  std::vector<std::string> lines;
-};
-CaptureDest capture;
+tltest::CaptureDest capture("msgipccap");
 
-int countFds()
-{
-  int n = 0;
-  DIR* d = opendir("/proc/self/fd");
-  while (struct dirent* e = readdir(d))
-    n += e->d_name[0] != '.';
-  closedir(d);
-  return n;
-}
+using tltest::countFds;
 
 // A connection that knows when it is gone.
 class GoneIo : public io::FdIo {
@@ -172,26 +146,19 @@ protected:
   // status (99 for an exception).
   void startPeer(const std::function<int(int fd)>& body)
   {
-    childPid = fork();
-    ASSERT_GE(childPid, 0);
-    if (childPid == 0) {
+    childPid = tltest::spawn([&] {
       close(sv[1]);
-      int status = 99;
-      try {
-        status = body(sv[0]);
-      } catch (...) {
-      }
-      _exit(status);
-    }
+      return body(sv[0]);
+    });
+    ASSERT_GE(childPid, 0);
     close(sv[0]);
     sv[0] = -1;
   }
   int peerStatus()
   {
-    int status = 0;
-    waitpid(childPid, &status, 0);
+    int status = tltest::waitChild(childPid);
     childPid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+    return status;
   }
   // This side's connection; the channel takes it.
   io::Io* connection()

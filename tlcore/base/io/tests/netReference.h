@@ -10,18 +10,11 @@
 #include <utility>
 #include <vector>
 
+#include "testutil.h"
+
 namespace nettest {
 
-inline std::string toHex(const std::string& s)
-{
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : s) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
+using tltest::toHex;
 
 inline std::string fromHex(const std::string& hex)
 {

@@ -1,7 +1,6 @@
-// Loopback helpers shared by the TCP, pool and wrapper tests: a log
-// capture, descriptor counting, loop running with a time limit, and a small
-// line server on the loop ("ping" answers "pong"; "ping+extra" answers
-// "pong" followed by bytes nobody asked for).
+// Loopback helpers shared by the TCP, pool and wrapper tests: loop running
+// with a time limit, and a small line server on the loop ("ping" answers
+// "pong"; "ping+extra" answers "pong" followed by bytes nobody asked for).
 #pragma once
 
 #include <dirent.h>
@@ -26,51 +25,12 @@
 #include "plat/Time.h"
 #include "rdr/InStream.h"
 #include "rdr/OutStream.h"
+#include "testutil.h"
 
 namespace nettest {
 
-class CaptureDest : public plat::LogDest {
-public:
-  explicit CaptureDest(const char* name) : LogDest(name) {}
-  void write(int, const char*, const char* text) override
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    lines.push_back(text);
-  }
-  int count(const std::string& text)
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    int n = 0;
-    for (const std::string& l : lines)
-      n += l == text;
-    return n;
-  }
-  int countPrefix(const std::string& prefix)
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    int n = 0;
-    for (const std::string& l : lines)
-      n += l.compare(0, prefix.size(), prefix) == 0;
-    return n;
-  }
-  void clear()
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    lines.clear();
-  }
-  std::mutex mutex;
-  std::vector<std::string> lines;
-};
-
-inline int countFds()
-{
-  int n = 0;
-  DIR* d = opendir("/proc/self/fd");
-  while (struct dirent* e = readdir(d))
-    n += e->d_name[0] != '.';
-  closedir(d);
-  return n;
-}
+using tltest::CaptureDest;
+using tltest::countFds;
 
 // Runs the loop until done() holds; false when limitMs passed first.
 inline bool runUntil(io::FdSelectManager& mgr, const std::function<bool()>& done,

@@ -16,6 +16,7 @@
 #include "plat/Resource.h"
 #include "rdr/FileInStream.h"
 #include "rdr/MemInStream.h"
+#include "testutil.h"
 
 using loctest::capture;
 using Texts = std::map<std::string, std::string>;
@@ -46,16 +47,7 @@ std::string fromHex(const std::string& hex)
   return out;
 }
 
-class TempDir {
-public:
-  TempDir()
-  {
-    char tmpl[] = "/tmp/locstrXXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { loctest::run("rm -rf " + path); }
-  std::string path;
-};
+using tltest::TempDir;
 
 } // namespace
 
@@ -121,8 +113,8 @@ TEST(StringFileTest, DirectoryFiles)
   TempDir dir;
   const char* entry = "msgid \"t_f\"\nmsgstr \"F\"\n";
   for (const char* name : {"tsfile", "ts-f", "tsa1", "ts_ok"})
-    writeFile(dir.path + "/strings." + name + ".po", entry);
-  writeFile(dir.path + "/strings.tslong.po",
+    writeFile(dir.path() + "/strings." + name + ".po", entry);
+  writeFile(dir.path() + "/strings.tslong.po",
             std::string(entry) + "\nmsgid \"t_g\"\nmsgstr \"" + std::string(300000, 'x') + "\"\n");
   struct Case {
     const char* locale;
@@ -141,12 +133,12 @@ TEST(StringFileTest, DirectoryFiles)
   };
   for (const Case& c : cases) {
     loctest::CaptureScope scope(30);
-    EXPECT_EQ(c.loaded, loc::Localize::instance()->loadStringsFile(dir.path.c_str(), c.locale))
+    EXPECT_EQ(c.loaded, loc::Localize::instance()->loadStringsFile(dir.path().c_str(), c.locale))
         << c.locale;
     std::vector<std::string> want;
     if (c.log) {
       std::string l = c.log;
-      l.replace(l.find("DIR"), 3, dir.path);
+      l.replace(l.find("DIR"), 3, dir.path());
       want.push_back(l);
     }
     EXPECT_EQ(want, capture().take()) << c.locale;
@@ -160,18 +152,18 @@ TEST(StringFileTest, DirectoryFileOverridesBuiltInResource)
   static const char resource[] = "msgid \"t_r1\"\nmsgstr \"res1\"\n\nmsgid \"t_r2\"\nmsgstr \"res2\"\n";
   plat::addBuiltInResource("strings.tsres.po", sizeof(resource) - 1, resource);
   TempDir dir;
-  writeFile(dir.path + "/strings.tsres.po", "msgid \"t_r2\"\nmsgstr \"dir2\"\n");
+  writeFile(dir.path() + "/strings.tsres.po", "msgid \"t_r2\"\nmsgstr \"dir2\"\n");
 
   loctest::setLocale("en");
   loctest::CaptureScope scope(30);
-  loc::Localize::instance()->setStringsDirs({plat::String(dir.path.c_str())});
+  loc::Localize::instance()->setStringsDirs({plat::String(dir.path().c_str())});
   loc::LocaleSetter setter("tsres");
   EXPECT_STREQ("res1", loc::translate("t_r1", nullptr, 0, false));
   EXPECT_STREQ("dir2", loc::translate("t_r2", nullptr, 0, false));
   EXPECT_THAT(capture().take(),
               ::testing::IsSupersetOf(std::vector<std::string>{
                   "30 Loaded strings from built-in resource strings.tsres.po",
-                  "30 Loaded strings from " + dir.path + "/strings.tsres.po"}));
+                  "30 Loaded strings from " + dir.path() + "/strings.tsres.po"}));
 }
 
 // Well-formed files give the same key-to-text map as GNU msgfmt and the
@@ -181,7 +173,7 @@ TEST(StringFileTest, SameTextsAsGettext)
   TempDir dir;
   const int count = 200;
   int status = 0;
-  loctest::run("/usr/bin/python3 " TL_TEST_SUPPORT_DIR "/loc_po_peer.py " + dir.path + " " +
+  loctest::run("/usr/bin/python3 " TL_TEST_SUPPORT_DIR "/loc_po_peer.py " + dir.path() + " " +
                    std::to_string(count) + " 1",
                &status);
   if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
@@ -190,7 +182,7 @@ TEST(StringFileTest, SameTextsAsGettext)
 
   loctest::CaptureScope scope(0);
   for (int i = 0; i < count; i++) {
-    std::string base = dir.path + "/case" + std::to_string(i);
+    std::string base = dir.path() + "/case" + std::to_string(i);
     Texts want;
     std::ifstream map(base + ".map");
     std::string k, v;

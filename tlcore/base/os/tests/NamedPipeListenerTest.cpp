@@ -17,20 +17,13 @@
 #include "os/UnixIo.h"
 #include "osTestUtil.h"
 #include "plat/Exception.h"
+#include "testutil.h"
 
 namespace {
 
 constexpr uid_t kNobody = 65534;
 
-int countFds()
-{
-  int n = 0;
-  DIR* d = opendir("/proc/self/fd");
-  while (struct dirent* e = readdir(d))
-    n += e->d_name[0] != '.';
-  closedir(d);
-  return n;
-}
+using tltest::countFds;
 
 // Keeps what it accepts until destroyed.
 class Collector : public io::IoAcceptor {

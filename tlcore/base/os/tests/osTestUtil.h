@@ -16,50 +16,14 @@
 
 #include <gtest/gtest.h>
 
+#include "testutil.h"
+
 namespace ostest {
 
-// A fresh directory under /tmp, removed with its contents afterwards.
-class TempDir {
-public:
-  TempDir()
-  {
-    char tmpl[] = "/tmp/os-test-XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  ~TempDir()
-  {
-    nftw(path_.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); },
-         16, FTW_DEPTH | FTW_PHYS);
-  }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  std::string write(const std::string& name, const std::string& text, int mode = 0644) const
-  {
-    std::string p = *this / name;
-    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    EXPECT_GE(fd, 0) << p;
-    EXPECT_EQ((ssize_t)text.size(), ::write(fd, text.data(), text.size()));
-    fchmod(fd, mode);
-    close(fd);
-    return p;
-  }
+using tltest::TempDir;
 
-private:
-  std::string path_;
-};
-
-// Runs fn in a forked child; returns its exit status (-signal when killed).
-// The child ends with _exit, so the parent's gtest state is untouched.
-inline int inChild(const std::function<int()>& fn)
-{
-  pid_t pid = fork();
-  if (pid == 0)
-    _exit(fn());
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-}
+// Forked children end with _exit and report through their exit status.
+using tltest::inChild;
 
 // Standard output of a shell command, trailing line ends removed.
 inline std::string run(const std::string& cmd)

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "plat/Log.h"
+#include "testutil.h"
 
 namespace {
 
@@ -45,18 +46,7 @@ struct WithLibraryPath {
   }
 } withLibraryPath;
 
-class CaptureDest : public plat::LogDest {
-public:
-  CaptureDest() : LogDest("dyncap") {}
-  void write(int, const char*, const char* text) override
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    lines.push_back(text);
-  }
-  std::mutex mutex;
-  std::vector<std::string> lines;
-};
-CaptureDest capture;
+tltest::CaptureDest capture("dyncap");
 
 // Whether the test library is loaded now (asking does not load it).
 bool sampleLoaded()

@@ -12,6 +12,7 @@
 
 #include "plat/Exception.h"
 #include "plat/encodings.h"
+#include "testutil.h"
 
 using namespace plat;
 
@@ -32,30 +33,8 @@ Bytes bytesOf(const MBuf<unsigned char>& b)
 // Runs the reference script once over all requests; one answer a request.
 std::vector<std::string> askPython(const std::vector<std::string>& requests)
 {
-  char path[] = "/tmp/encodings_reference_XXXXXX";
-  int fd = mkstemp(path);
-  EXPECT_GE(fd, 0);
-  FILE* in = fdopen(fd, "w");
-  for (const std::string& r : requests)
-    fprintf(in, "%s\n", r.c_str());
-  fclose(in);
-  std::string cmd =
-      std::string("/usr/bin/python3 ") + TL_TEST_SUPPORT_DIR + "/encodings_reference.py < " + path;
-  FILE* p = popen(cmd.c_str(), "r");
-  EXPECT_NE(p, nullptr);
-  std::vector<std::string> answers;
-  std::string line;
-  int c;
-  while (p && (c = fgetc(p)) != EOF) {
-    if (c != '\n') {
-      line += (char)c;
-      continue;
-    }
-    answers.push_back(line);
-    line.clear();
-  }
-  EXPECT_EQ(p ? pclose(p) : -1, 0);
-  unlink(path);
+  std::vector<std::string> answers =
+      tltest::pythonLines(TL_TEST_SUPPORT_DIR "/encodings_reference.py", requests);
   EXPECT_EQ(answers.size(), requests.size());
   answers.resize(requests.size());
   return answers;

@@ -29,6 +29,7 @@
 #include "rdr/MemInStream.h"
 #include "rdr/MemOutStream.h"
 #include "rdr/TextWriter.h"
+#include "testutil.h"
 
 using namespace plat;
 using namespace std::string_literals;
@@ -590,31 +591,7 @@ TEST(Json, ConformanceCorpus)
 
 std::vector<std::string> runPython(const std::string& args, const std::vector<std::string>& input)
 {
-  char path[] = "/tmp/json_reference_XXXXXX";
-  int fd = mkstemp(path);
-  EXPECT_GE(fd, 0);
-  FILE* f = fdopen(fd, "w");
-  for (const std::string& s : input)
-    fprintf(f, "%s\n", s.c_str());
-  fclose(f);
-  std::string cmd =
-      "/usr/bin/python3 " TL_TEST_SUPPORT_DIR "/json_reference.py " + args + " < " + path;
-  FILE* p = popen(cmd.c_str(), "r");
-  EXPECT_NE(p, nullptr);
-  std::vector<std::string> lines;
-  std::string line;
-  int c;
-  while (p && (c = fgetc(p)) != EOF) {
-    if (c == '\n') {
-      lines.push_back(line);
-      line.clear();
-    } else {
-      line += (char)c;
-    }
-  }
-  EXPECT_EQ(p ? pclose(p) : -1, 0);
-  unlink(path);
-  return lines;
+  return tltest::pythonLines(TL_TEST_SUPPORT_DIR "/json_reference.py " + args, input);
 }
 
 std::string toB64(const std::string& s)

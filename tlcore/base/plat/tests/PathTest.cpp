@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "plat/Exception.h"
+#include "testutil.h"
 
 using namespace plat;
 
@@ -22,27 +23,10 @@ namespace {
 // Runs the reference script on one case per line and returns its answers.
 std::vector<std::string> reference(const char* mode, const std::vector<std::string>& cases)
 {
-  char path[] = "/tmp/path_test_XXXXXX";
-  int fd = mkstemp(path);
-  EXPECT_GE(fd, 0);
-  std::string input;
-  for (const std::string& c : cases)
-    input += c + "\n";
-  EXPECT_EQ(write(fd, input.data(), input.size()), static_cast<ssize_t>(input.size()));
-  close(fd);
-  std::string command =
-      std::string("/usr/bin/python3 " TL_TEST_SUPPORT_DIR "/path_reference.py ") + mode + " " + path;
-  std::vector<std::string> out;
-  FILE* f = popen(command.c_str(), "r");
-  if (f) {
-    char line[4096];
-    while (fgets(line, sizeof(line), f)) {
-      line[strcspn(line, "\n")] = 0;
-      out.push_back(line);
-    }
-    EXPECT_EQ(pclose(f), 0) << command;
-  }
-  unlink(path);
+  tltest::TempFile in(tltest::joinLines(cases), "path_test");
+  std::string command = std::string("/usr/bin/python3 " TL_TEST_SUPPORT_DIR "/path_reference.py ") +
+                        mode + " " + in.path();
+  std::vector<std::string> out = tltest::commandLines(command);
   EXPECT_EQ(out.size(), cases.size()) << command;
   return out;
 }

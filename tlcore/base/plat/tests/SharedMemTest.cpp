@@ -26,6 +26,7 @@
 #include "plat/Path.h"
 #include "rdr/MemInStream.h"
 #include "rdr/MemOutStream.h"
+#include "testutil.h"
 
 using plat::SharedMem;
 using plat::SharedMemPosix;
@@ -87,31 +88,11 @@ bool exists(const Described& d)
   return fd >= 0;
 }
 
-// A forked child running fn; it ends with _exit and fn's result (99 for an
-// exception), running no destructors, so it leaves behind what it created.
-pid_t spawn(const std::function<int()>& fn)
-{
-  pid_t pid = fork();
-  if (pid != 0)
-    return pid;
-  int rc = 99;
-  try {
-    rc = fn();
-  } catch (...) {
-  }
-  _exit(rc);
-}
-int waitChild(pid_t pid)
-{
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-int inChild(const std::function<int()>& fn)
-{
-  return waitChild(spawn(fn));
-}
+// Children end with _exit, running no destructors, so they leave behind
+// what they created.
+using tltest::inChild;
+using tltest::spawn;
+using tltest::waitChild;
 
 class SharedMemTest : public ::testing::Test {
 protected:

@@ -14,30 +14,13 @@
 #include "os/AppInfo.h"
 #include "os/dirs.h"
 #include "plat/Log.h"
+#include "testutil.h"
 
 using ::testing::ElementsAre;
 
 namespace {
 
-class CaptureDest : public plat::LogDest {
-public:
-  CaptureDest() : LogDest("TestFeaturesCapture") {}
-  void write(int level, const char*, const char* text) override
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.push_back(std::to_string(level) + " " + text);
-  }
-  std::vector<std::string> take()
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::move(lines_);
-  }
-
-private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
-CaptureDest capture;
+tltest::CaptureDest capture("TestFeaturesCapture", tltest::CaptureDest::kLevelText);
 
 const std::string kFixtureKey = std::string(TL_TEST_SUPPORT_DIR) + "/TestFeaturesEnableKey";
 

@@ -17,54 +17,13 @@
 #include "plat/Log.h"
 #include "plat/Mutex.h"
 #include "plat/Time.h"
+#include "testutil.h"
 
 using plat::Thread;
 
 namespace {
 
-// Routes one source's messages to a test destination while it lives.
-class LogCapture {
-public:
-  explicit LogCapture(const char* source)
-  {
-    std::lock_guard<std::mutex> lock(dest().mutex);
-    dest().lines.clear();
-    dest().levels.clear();
-    plat::setLogOverride((std::string(source) + ":testcapture:110").c_str());
-  }
-  ~LogCapture() { plat::setLogOverride(nullptr); }
-
-  std::vector<std::string> lines()
-  {
-    std::lock_guard<std::mutex> lock(dest().mutex);
-    return dest().lines;
-  }
-  std::vector<int> levels()
-  {
-    std::lock_guard<std::mutex> lock(dest().mutex);
-    return dest().levels;
-  }
-
-private:
-  struct Dest : plat::LogDest {
-    Dest() : LogDest("testcapture") {}
-    void write(int level, const char*, const char* text) override
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      lines.push_back(text);
-      levels.push_back(level);
-    }
-    std::mutex mutex;
-    std::vector<std::string> lines;
-    std::vector<int> levels;
-  };
-  // Destinations stay registered until exit.
-  static Dest& dest()
-  {
-    static Dest* d = new Dest;
-    return *d;
-  }
-};
+using tltest::LogCapture;
 
 // A runner that blocks until released, so tests control when it ends.
 struct Gate : plat::ThreadRunner {

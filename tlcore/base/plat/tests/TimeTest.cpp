@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "plat/numbers.h"
+#include "testutil.h"
 
 using plat::Time;
 
@@ -32,27 +33,8 @@ const Time kYear10000 = 2650467744000000000LL;        // 10000-01-01T00:00:00Z
 // one per request.
 std::vector<std::string> askPython(const std::vector<std::string>& requests)
 {
-  char path[] = "/tmp/time_reference_XXXXXX";
-  int fd = mkstemp(path);
-  EXPECT_GE(fd, 0);
-  FILE* in = fdopen(fd, "w");
-  for (const std::string& r : requests)
-    fprintf(in, "%s\n", r.c_str());
-  fclose(in);
-  std::string cmd =
-      std::string("/usr/bin/python3 ") + TL_TEST_SUPPORT_DIR + "/time_reference.py < " + path;
-  FILE* p = popen(cmd.c_str(), "r");
-  EXPECT_NE(p, nullptr);
-  std::vector<std::string> answers;
-  char line[512];
-  while (p && fgets(line, sizeof(line), p)) {
-    std::string s(line);
-    if (!s.empty() && s.back() == '\n')
-      s.pop_back();
-    answers.push_back(s);
-  }
-  EXPECT_EQ(p ? pclose(p) : -1, 0);
-  unlink(path);
+  std::vector<std::string> answers =
+      tltest::pythonLines(TL_TEST_SUPPORT_DIR "/time_reference.py", requests);
   EXPECT_EQ(answers.size(), requests.size());
   answers.resize(requests.size());
   return answers;

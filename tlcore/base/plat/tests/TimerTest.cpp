@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "plat/Log.h"
+#include "testutil.h"
 
 using plat::Time;
 using plat::Timer;
@@ -18,49 +19,7 @@ using plat::TimerManager;
 
 namespace {
 
-// Routes one source's messages to a test destination while it lives.
-class LogCapture {
-public:
-  explicit LogCapture(const char* source)
-  {
-    std::lock_guard<std::mutex> lock(dest().mutex);
-    dest().lines.clear();
-    dest().levels.clear();
-    plat::setLogOverride((std::string(source) + ":testcapture:110").c_str());
-  }
-  ~LogCapture() { plat::setLogOverride(nullptr); }
-
-  std::vector<std::string> lines()
-  {
-    std::lock_guard<std::mutex> lock(dest().mutex);
-    return dest().lines;
-  }
-  std::vector<int> levels()
-  {
-    std::lock_guard<std::mutex> lock(dest().mutex);
-    return dest().levels;
-  }
-
-private:
-  struct Dest : plat::LogDest {
-    Dest() : LogDest("testcapture") {}
-    void write(int level, const char*, const char* text) override
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      lines.push_back(text);
-      levels.push_back(level);
-    }
-    std::mutex mutex;
-    std::vector<std::string> lines;
-    std::vector<int> levels;
-  };
-  // Destinations stay registered until exit.
-  static Dest& dest()
-  {
-    static Dest* d = new Dest;
-    return *d;
-  }
-};
+using tltest::LogCapture;
 
 constexpr Time kMs = plat::kTicksPerMilli;
 

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "plat/Configuration.h"
+#include "testutil.h"
 
 using namespace plat;
 
@@ -33,16 +34,7 @@ std::string fromHex(const std::string& hex)
   return out;
 }
 
-std::string toHex(const std::string& s)
-{
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : s) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
+using tltest::toHex;
 
 // Independent of the code under test, so that inputs are built without it.
 std::string encode(unsigned cp)
@@ -83,16 +75,7 @@ std::string writeTemp(const std::string& content)
 
 std::string run(const std::string& command)
 {
-  std::string out;
-  FILE* f = popen(command.c_str(), "r");
-  if (!f)
-    return out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
-    out.append(buf, n);
-  EXPECT_EQ(pclose(f), 0) << command;
-  return out;
+  return tltest::commandOutput(command);
 }
 
 const std::string kFFFD = "\xEF\xBF\xBD";

@@ -13,6 +13,7 @@
 
 #include "plat/Exception.h"
 #include "plat/encodings.h"
+#include "testutil.h"
 
 using namespace plat;
 
@@ -20,26 +21,9 @@ namespace {
 
 std::vector<std::string> reference(const std::vector<std::string>& cases)
 {
-  char path[] = "/tmp/uuid_test_XXXXXX";
-  int fd = mkstemp(path);
-  EXPECT_GE(fd, 0);
-  std::string input;
-  for (const std::string& c : cases)
-    input += c + "\n";
-  EXPECT_EQ(write(fd, input.data(), input.size()), static_cast<ssize_t>(input.size()));
-  close(fd);
-  std::string command =
-      std::string("/usr/bin/python3 " TL_TEST_SUPPORT_DIR "/path_reference.py uuid ") + path;
-  std::vector<std::string> out;
-  if (FILE* f = popen(command.c_str(), "r")) {
-    char line[256];
-    while (fgets(line, sizeof(line), f)) {
-      line[strcspn(line, "\n")] = 0;
-      out.push_back(line);
-    }
-    EXPECT_EQ(pclose(f), 0) << command;
-  }
-  unlink(path);
+  tltest::TempFile in(tltest::joinLines(cases), "uuid_test");
+  std::vector<std::string> out = tltest::commandLines(
+      "/usr/bin/python3 " TL_TEST_SUPPORT_DIR "/path_reference.py uuid " + in.path());
   EXPECT_EQ(out.size(), cases.size());
   return out;
 }

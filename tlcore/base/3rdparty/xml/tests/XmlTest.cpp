@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "testutil.h"
 
 using namespace xml;
 
@@ -120,23 +121,8 @@ std::string readFile(const std::string& path)
 
 std::vector<std::string> runLines(const std::string& cmd, const std::string& input = "")
 {
-  std::string path = "/tmp/xmltest_in_" + std::to_string(getpid());
-  writeFile(path, input);
-  FILE* p = popen((cmd + " < " + path).c_str(), "r");
-  std::vector<std::string> lines;
-  std::string line;
-  int c;
-  while (p && (c = fgetc(p)) != EOF) {
-    if (c == '\n') {
-      lines.push_back(line);
-      line.clear();
-    } else {
-      line += char(c);
-    }
-  }
-  EXPECT_EQ(p ? pclose(p) : -1, 0) << cmd;
-  unlink(path.c_str());
-  return lines;
+  tltest::TempFile in(input, "xmltest_in");
+  return tltest::commandLines(cmd + " < " + in.path());
 }
 
 // --- Errors, warnings and their positions ---------------------------------------

@@ -1,0 +1,37 @@
+// Helpers shared by the benchmark programs.
+#pragma once
+
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+namespace tlbench {
+
+// Prints runs as the console reporter does and keeps each run's time, so
+// that main() can print the ratio between our code and its peer at the end.
+// Colour only on a terminal: piped output stays plain text.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+  void ReportRuns(const std::vector<Run>& runs) override
+  {
+    for (const Run& r : runs)
+      times[r.benchmark_name()] = r.GetAdjustedRealTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+  // Time of run a over that of run b; 0 when either did not run.
+  double ratio(const std::string& a, const std::string& b) const
+  {
+    auto ia = times.find(a), ib = times.find(b);
+    if (ia == times.end() || ib == times.end() || ia->second <= 0 || ib->second <= 0)
+      return 0;
+    return ia->second / ib->second;
+  }
+  std::map<std::string, double> times;
+};
+
+} // namespace tlbench

@@ -1,0 +1,343 @@
+// CONNECT tunnels through real proxies (tinyproxy, squid) and a scripted
+// one, all on 127.0.0.1, to a line server run by the test; the User-Agent
+// text.
+#include "http/HttpConnectConnector.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "../../io/tests/netTestUtil.h"
+#include "http/UserAgent.h"
+#include "io/ProxyTcpConnector.h"
+#include "loc/Locale.h"
+#include "os/AppInfo.h"
+#include "plat/Regex.h"
+
+namespace {
+
+using nettest::Result;
+
+// A peer program; stopped and reaped when this goes.
+struct Peer {
+  ~Peer()
+  {
+    if (pid <= 0)
+      return;
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 200; i++) {
+      if (waitpid(pid, nullptr, WNOHANG) == pid)
+        return;
+      plat::sleepMs(50);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  // Runs argv with its standard output on a pipe (read end in out) or
+  // discarded.
+  void start(const std::vector<std::string>& args, int* out = nullptr)
+  {
+    int fds[2] = {-1, -1};
+    if (out) {
+      ASSERT_EQ(0, pipe2(fds, O_CLOEXEC));
+    }
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+      argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid = fork();
+    if (pid == 0) {
+      int null = open("/dev/null", O_RDWR);
+      dup2(out ? fds[1] : null, 1);
+      dup2(null, 2);
+      setpgid(0, 0);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    if (out) {
+      close(fds[1]);
+      *out = fds[0];
+    }
+  }
+  pid_t pid = -1;
+};
+
+int freePort()
+{
+  int port;
+  close(nettest::loopbackSocket(AF_INET, 1, &port));
+  return port;
+}
+
+bool waitForPort(int port, int limitMs)
+{
+  for (int waited = 0; waited < limitMs; waited += 100) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons((uint16_t)port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = connect(fd, (sockaddr*)&a, sizeof(a)) == 0;
+    close(fd);
+    if (ok)
+      return true;
+    plat::sleepMs(100);
+  }
+  return false;
+}
+
+bool matches(const std::string& text, const char* pattern)
+{
+  std::unique_ptr<plat::Regex> re = plat::Regex::create(pattern, 0);
+  return re && re->search(text.c_str());
+}
+
+std::string readFile(const std::string& path)
+{
+  std::ifstream f(path);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// Collects what comes back through a tunnel.
+struct Collector : io::IoHandler {
+  void dataAvailable(io::Io* c) override
+  {
+    while (c->in->check(false, 1))
+      got += (char)c->in->readU8();
+    c->in->setCheckpoint();
+  }
+  void writable(io::Io*) override {}
+  void closed(io::Io*) override { gone = true; }
+  std::string got;
+  bool gone = false;
+};
+
+class HttpConnectTest : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    if (!os::AppInfo::isAppNameSet())
+      os::AppInfo::setAppName("tltest");
+    mgr.reset(new io::FdSelectManager);
+    lines.reset(new nettest::LineServer(AF_INET));
+  }
+  void TearDown() override
+  {
+    nettest::settle(*mgr);
+    lines.reset();
+    nettest::settle(*mgr);
+    mgr.reset();
+  }
+
+  // Runs one connector to the end; the tunnel (kept in result) or "".
+  void connect(const std::string& host, int port, int proxyPort, const char* user,
+               const char* password)
+  {
+    std::string proxy = "127.0.0.1:" + std::to_string(proxyPort);
+    result.reset(new Result);
+    connector.reset(
+        new http::HttpConnectConnector(host.c_str(), port, proxy.c_str(), nullptr, nullptr));
+    if (user)
+      connector->setCredentials(user, password);
+    connector->start(result.get());
+    ASSERT_TRUE(nettest::runUntil(
+        *mgr, [&] { return result->reports > 0; }, 30000));
+    EXPECT_EQ(1, result->reports);
+  }
+
+  // Sends "ping" through the tunnel and expects reply back.
+  void exchange(const std::string& reply)
+  {
+    ASSERT_NE(nullptr, result->io) << result->error;
+    Collector c;
+    result->io->setHandler(&c, true);
+    result->io->out->writeBytes("ping\n", 5);
+    result->io->out->flush();
+    EXPECT_TRUE(nettest::runUntil(*mgr, [&] { return c.got.size() >= reply.size(); }));
+    EXPECT_EQ(reply, c.got);
+    result->io->shutdown(false, false);
+    result->io = nullptr;
+  }
+
+  // Starts the scripted proxy; its port.
+  int scripted(const std::string& scenario)
+  {
+    int out = -1;
+    script.start({"/usr/bin/python3", std::string(TL_TEST_SUPPORT_DIR) + "/connect_scripted.py",
+                  scenario, log.path()},
+                 &out);
+    std::string text;
+    char ch;
+    while (text.size() < 16 && read(out, &ch, 1) == 1 && ch != '\n')
+      text += ch;
+    close(out);
+    return atoi(text.c_str());
+  }
+  // Waits for the scripted proxy to log line.
+  bool scriptLogged(const std::string& line)
+  {
+    return nettest::runUntil(*mgr, [&] {
+      return ("\n" + readFile(log.path())).find("\n" + line + "\n") != std::string::npos;
+    });
+  }
+
+  std::unique_ptr<io::FdSelectManager> mgr;
+  std::unique_ptr<nettest::LineServer> lines;
+  std::unique_ptr<Result> result;
+  std::unique_ptr<http::HttpConnectConnector> connector;
+  tltest::TempFile log{"", "connect_log"};
+  Peer script;
+};
+
+TEST_F(HttpConnectTest, TinyproxyRetriesAfterClosing407OnNewConnection)
+{
+  if (access("/usr/bin/tinyproxy", X_OK) != 0)
+    GTEST_SKIP() << "no tinyproxy";
+  tltest::TempDir dir("tinyproxy");
+  int port = freePort();
+  std::string conf =
+      dir.write("conf", "Port " + std::to_string(port) + "\nListen 127.0.0.1\nTimeout 60\n" +
+                            "BasicAuth user password\nConnectPort " + std::to_string(lines->port) +
+                            "\nAllow 127.0.0.1\nLogLevel Critical\n");
+  Peer peer;
+  peer.start({"/usr/bin/tinyproxy", "-d", "-c", conf});
+  ASSERT_TRUE(waitForPort(port, 30000));
+  // Its 407 is HTTP/1.0 with "Connection: close".
+  connect("127.0.0.1", lines->port, port, "user", "password");
+  exchange("pong\n");
+}
+
+TEST_F(HttpConnectTest, Squid407OnKeptConnection)
+{
+  if (access("/usr/sbin/squid", X_OK) != 0 || access("/usr/lib/squid/basic_ncsa_auth", X_OK) != 0)
+    GTEST_SKIP() << "no squid";
+  tltest::TempDir dir("squid");
+  chmod(dir.path().c_str(), 0777); // squid drops root for its helpers
+  std::string hash = tltest::commandOutput("openssl passwd -apr1 password");
+  dir.write("passwd", "user:" + hash);
+  int port = freePort();
+  std::string d = dir.path();
+  std::string conf = dir.write(
+      "conf", "http_port 127.0.0.1:" + std::to_string(port) + "\npid_filename " + d +
+                  "/squid.pid\ncache_log " + d + "/cache.log\naccess_log none\ncache deny all\n" +
+                  "coredump_dir " + d + "\nvisible_hostname localhost\nnetdb_filename none\n" +
+                  "shutdown_lifetime 0 seconds\nauth_param basic program " +
+                  "/usr/lib/squid/basic_ncsa_auth " + d + "/passwd\nauth_param basic realm t\n" +
+                  "acl authed proxy_auth REQUIRED\nhttp_access allow authed\n" +
+                  "http_access deny all\n");
+  Peer peer;
+  peer.start({"/usr/sbin/squid", "-N", "-f", conf});
+  ASSERT_TRUE(waitForPort(port, 120000));
+
+  connect("127.0.0.1", lines->port, port, "user", "password");
+  exchange("pong\n");
+  // A second 407 after the credentials went out.
+  connect("127.0.0.1", lines->port, port, "user", "wrong");
+  EXPECT_NE(std::string::npos, result->error.find("(AuthenticationFailed)")) << result->error;
+}
+
+TEST_F(HttpConnectTest, ScriptedReplies)
+{
+  struct Case {
+    const char* scenario;
+    bool credentials;
+    const char* error; // a part of the failure's message; null: the tunnel opens
+    int connections;
+  } cases[] = {
+      // The 5 body bytes of the 200 are not tunnel data.
+      {"onebyte", false, nullptr, 1},
+      {"digest", true, "(AuthenticationUnsupported) [Proxy-Authenticate:Digest realm=\"x\"]", 1},
+      {"s503", false, "HTTP status 503 (Service Unavailable) (ConnectFailed)", 1},
+      {"s500", false, "HTTP status 500 (Internal Server Error) (BadProtocol)", 1},
+      {"close", false, "(ConnectionError)", 1},
+      {"http10", true, nullptr, 2},
+      {"pconnclose", true, nullptr, 2},
+      {"nolength", true, nullptr, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    truncate(log.path().c_str(), 0);
+    Peer peer;
+    int port = scripted(c.scenario);
+    std::swap(peer.pid, script.pid);
+    ASSERT_GT(port, 0);
+    connect("127.0.0.1", 9, port, c.credentials ? "user" : nullptr, "password");
+    if (c.error) {
+      EXPECT_NE(std::string::npos, result->error.find(c.error)) << result->error;
+    } else {
+      exchange("ping\n");
+    }
+    std::string text = readFile(log.path());
+    EXPECT_NE(std::string::npos, text.find("conn " + std::to_string(c.connections) + "\n")) << text;
+    EXPECT_EQ(std::string::npos, text.find("conn " + std::to_string(c.connections + 1) + "\n"));
+  }
+}
+
+TEST_F(HttpConnectTest, RequestLinesUnderGermanLocale)
+{
+  int port = scripted("record");
+  ASSERT_GT(port, 0);
+  {
+    // English day and month names in the Date line whatever the locale.
+    loc::LocaleSetter german("de_DE");
+    connect("[2001:db8::1]", 443, port, nullptr, nullptr);
+  }
+  exchange("ping\n");
+  std::string text = readFile(log.path());
+  EXPECT_NE(std::string::npos, text.find("> CONNECT [2001:db8::1]:443 HTTP/1.1\n")) << text;
+  EXPECT_NE(std::string::npos, text.find("> Host: [2001:db8::1]:443\n")) << text;
+  EXPECT_TRUE(matches(text, "\n> Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-9][0-9] "
+                            "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|"
+                            "Dec) [0-9][0-9][0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9] GMT\n"))
+      << text;
+  EXPECT_TRUE(matches(text, "\n> User-Agent: tltest \\(.*; de_DE\\)\n")) << text;
+}
+
+TEST_F(HttpConnectTest, TargetWithControlCharactersIsNotSent)
+{
+  int port = scripted("record");
+  ASSERT_GT(port, 0);
+  const char* hosts[] = {"evil\r\nX-Injected: 1", "a b", "tab\there", "del\x7f", ""};
+  int n = 0;
+  for (const char* host : hosts) {
+    SCOPED_TRACE(host);
+    connect(host, 443, port, nullptr, nullptr);
+    EXPECT_NE(std::string::npos, result->error.find("Bad target host name (ConnectionError)"))
+        << result->error;
+    n++;
+    EXPECT_TRUE(scriptLogged("eof " + std::to_string(n) + " 0"));
+  }
+}
+
+TEST(UserAgent, ProductAndLocale)
+{
+  if (!os::AppInfo::isAppNameSet())
+    os::AppInfo::setAppName("tltest");
+  struct Case {
+    const char* version;
+    const char* locale;
+    const char* pattern;
+  } cases[] = {
+      {nullptr, "fr_FR", "^tltest \\(.*Linux [^;]*; [^;]+; fr_FR\\)$"},
+      {"7.2.1 build 5", "fr_FR", "^tltest/7\\.2\\.1 \\(.*; fr_FR\\)$"},
+      {"7.2d3", "fr_FR", "^tltest/7\\.2 \\(.*; fr_FR\\)$"},
+      {nullptr, "abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrstuvwxyzabcdefghijklm",
+       "^tltest \\(.*; en_US\\)$"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    http::setUserAgentVersion(c.version);
+    loc::LocaleSetter setter(c.locale);
+    std::string ua = http::userAgent().get();
+    EXPECT_TRUE(matches(ua, c.pattern)) << ua;
+  }
+  http::setUserAgentVersion(nullptr);
+}
+
+} // namespace

@@ -1,0 +1,116 @@
+#include "io/ProxyFetcherConnector.h"
+
+#include "http/HttpConnectConnector.h"
+#include "io/Endpoint.h"
+#include "io/ProxyChoice.h"
+#include "io/Socks5Connector.h"
+#include "io/TcpConnector.h"
+#include "loc/Localize.h"
+#include "plat/Log.h"
+
+namespace io {
+
+static plat::LogSrc vlog("ProxyFetcherConnector");
+
+ProxyFetcherConnector::ProxyFetcherConnector(const char* host_, int port_,
+                                             std::unique_ptr<ProxyFetcher> fetcher_)
+    : host(unbracketHost(host_ ? host_ : "")), port(port_), fetcher(std::move(fetcher_))
+{
+}
+
+ProxyFetcherConnector::~ProxyFetcherConnector()
+{
+  cancel();
+}
+
+const char* ProxyFetcherConnector::methodName(bool localised)
+{
+  if (connectedFlag && connector)
+    return connector->methodName(localised);
+  return localised ? LOC_TR("io_proxy_connection_desc") : "Direct TCP via proxy settings";
+}
+
+void ProxyFetcherConnector::begin()
+{
+  if (fetcher)
+    fetcher->fetch(this);
+}
+
+void ProxyFetcherConnector::fetched(ProxyFetcher* from, const char* url,
+                                    const ProxyCredentials& credentials)
+{
+  std::unique_ptr<ProxyFetcher> done;
+  if (from == fetcher.get())
+    done = std::move(fetcher); // released once this answer is used
+  IoConnector* inner = nullptr;
+  try {
+    ProxyChoice choice = chooseProxy(url, credentials);
+    const ProxyCredentials& cred = choice.credentials;
+    bool haveCred = !cred.user.isNull() || !cred.password.isNull();
+    plat::String proxyName = choice.proxyName();
+    switch (choice.kind) {
+    case ProxyChoice::Direct:
+      inner = new TcpConnector(host.str(), port);
+      break;
+    case ProxyChoice::HttpConnect: {
+      auto* c =
+          new http::HttpConnectConnector(host.str(), port, proxyName.str(), nullptr, cred.prompt);
+      if (haveCred)
+        c->setCredentials(cred.user.str(), cred.password.str());
+      inner = c;
+      break;
+    }
+    case ProxyChoice::Socks5: {
+      auto* c = new Socks5Connector(host.str(), port, proxyName.str(), nullptr, cred.prompt);
+      if (haveCred)
+        c->setCredentials(cred.user.str(), cred.password.str());
+      inner = c;
+      break;
+    }
+    }
+  } catch (plat::Exception& e) {
+    vlog.error("Error connecting to proxy: %s", e.str());
+    delete inner;
+    IoConnectorBase::failed(e);
+    return;
+  }
+  connector.reset(inner);
+  connector->start(this);
+}
+
+void ProxyFetcherConnector::fetchFailed(ProxyFetcher*, const plat::Exception& error)
+{
+  cancel();
+  IoConnectorBase::failed(error);
+}
+
+void ProxyFetcherConnector::connected(IoConnector*, Io* io)
+{
+  connectedFlag = true;
+  succeeded(io);
+}
+
+void ProxyFetcherConnector::failed(IoConnector*, const plat::Exception& error)
+{
+  // The error may belong to the inner connector: report before releasing it.
+  fetcher.reset();
+  timer.stop();
+  std::unique_ptr<IoConnector> old = std::move(connector);
+  IoConnectorBase::failed(error);
+}
+
+void ProxyFetcherConnector::cancel()
+{
+  fetcher.reset();
+  connector.reset();
+  timer.stop();
+}
+
+IoConnector* newProxyConnector(ProxySettingsProvider* provider, const char* host, int port,
+                               ProxyPasswdPrompt* prompt)
+{
+  std::unique_ptr<ProxyFetcher> fetcher = getProxyFetcher(provider, host, port, prompt);
+  return new ProxyFetcherConnector(host, port, std::move(fetcher));
+}
+
+} // namespace io

@@ -1,0 +1,52 @@
+// The proxy-aware connection maker: asks a proxy fetcher which proxy serves
+// the target, then runs the matching inner connector (direct TCP, HTTP
+// CONNECT or SOCKS 5) and passes its result up.
+//
+// Owns the fetcher until it answers and the inner connector until this
+// object goes. Reports once, as its last action. Loop thread only.
+#pragma once
+
+#include <memory>
+
+#include "io/Io.h"
+#include "io/ProxySettings.h"
+#include "plat/String.h"
+
+namespace io {
+
+class ProxyFetcherConnector : public IoConnectorBase,
+                              private ProxyFetcherCallback,
+                              private IoConnected {
+public:
+  ProxyFetcherConnector(const char* host, int port, std::unique_ptr<ProxyFetcher> fetcher);
+  ~ProxyFetcherConnector() override;
+
+  // "Direct TCP via proxy settings" until the inner connector has
+  // connected, then the inner connector's name.
+  const char* methodName(bool localised) override;
+
+protected:
+  void begin() override;
+  void cancel() override;
+
+private:
+  void fetched(ProxyFetcher* fetcher, const char* url,
+               const ProxyCredentials& credentials) override;
+  void fetchFailed(ProxyFetcher* fetcher, const plat::Exception& error) override;
+  void connected(IoConnector* connector, Io* io) override;
+  void failed(IoConnector* connector, const plat::Exception& error) override;
+
+  plat::String host;
+  int port;
+  std::unique_ptr<ProxyFetcher> fetcher;
+  std::unique_ptr<IoConnector> connector;
+  bool connectedFlag = false;
+};
+
+// Runs proxy discovery for host:port now and returns a connector (owned by
+// the caller) that connects through the proxy found. Throws plat::Exception
+// for a provider's malformed server text.
+IoConnector* newProxyConnector(ProxySettingsProvider* provider, const char* host, int port,
+                               ProxyPasswdPrompt* prompt);
+
+} // namespace io
