@@ -26,7 +26,7 @@ static plat::LogSrc vlog("ProxySettings");
 namespace {
 
 const char* const kSysconfigPath = "/etc/sysconfig/proxy";
-const char* const kLibProxySpec = "proxy[1]";
+const char* const kLibProxyLibs = "proxy[1]";
 
 plat::String sysconfigPathOverride;
 int euidOverride = -1;
@@ -450,10 +450,10 @@ public:
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!newFn_) {
-      const char* spec = spec_.isNull() ? kLibProxySpec : spec_.get();
-      newFn_ = std::make_unique<plat::DynamicFn>(spec, "px_proxy_factory_new");
-      getFn_ = std::make_unique<plat::DynamicFn>(spec, "px_proxy_factory_get_proxies");
-      freeFn_ = std::make_unique<plat::DynamicFn>(spec, "px_proxy_factory_free");
+      const char* libList = libList_.isNull() ? kLibProxyLibs : libList_.get();
+      newFn_ = std::make_unique<plat::DynamicFn>(libList, "px_proxy_factory_new");
+      getFn_ = std::make_unique<plat::DynamicFn>(libList, "px_proxy_factory_get_proxies");
+      freeFn_ = std::make_unique<plat::DynamicFn>(libList, "px_proxy_factory_free");
     }
     if (!*newFn_ || !*getFn_ || !*freeFn_) {
       vlog.info("libproxy support not available");
@@ -479,11 +479,11 @@ public:
     return true;
   }
 
-  void reset(const char* spec)
+  void reset(const char* libList)
   {
     std::lock_guard<std::mutex> lock(mutex_);
     release();
-    spec_ = plat::String(spec);
+    libList_ = plat::String(libList);
   }
 
 private:
@@ -501,7 +501,7 @@ private:
   }
 
   std::mutex mutex_;
-  plat::String spec_;
+  plat::String libList_;
   std::unique_ptr<plat::DynamicFn> newFn_, getFn_, freeFn_;
   void* factory_ = nullptr;
 };
@@ -548,9 +548,9 @@ void setSysconfigProxyPathForTests(const char* path)
   sysconfigPathOverride = plat::String(path);
 }
 
-void setLibProxySpecForTests(const char* spec)
+void setLibProxyLibsForTests(const char* libList)
 {
-  LibProxy::get().reset(spec);
+  LibProxy::get().reset(libList);
 }
 
 void setEffectiveUidForTests(int uid)

@@ -178,9 +178,9 @@ private:
 // The file read in place of "/etc/sysconfig/proxy" (null restores it).
 void setSysconfigProxyPathForTests(const char* path);
 // The library loaded in place of libproxy ("proxy[1]"), as a path or a
-// library specification; the process-wide functions and factory are
+// library candidate list; the process-wide functions and factory are
 // released and loaded again on next use (null restores it).
-void setLibProxySpecForTests(const char* spec);
+void setLibProxyLibsForTests(const char* libList);
 // The effective user id discovery sees (-1 restores geteuid).
 void setEffectiveUidForTests(int uid);
 

@@ -94,7 +94,7 @@ protected:
     capture.lines.clear();
     plat::setLogOverride("ProxySettings:proxycapture:110,ProxyFetcherConnector:proxycapture:110");
     io::setSysconfigProxyPathForTests("/nonexistent/sysconfig/proxy");
-    io::setLibProxySpecForTests("/nonexistent/libproxy.so.1");
+    io::setLibProxyLibsForTests("/nonexistent/libproxy.so.1");
     io::setEffectiveUidForTests(1000);
   }
   void TearDown() override
@@ -103,7 +103,7 @@ protected:
       unsetenv(v);
     plat::setLogOverride(nullptr);
     io::setSysconfigProxyPathForTests(nullptr);
-    io::setLibProxySpecForTests(nullptr);
+    io::setLibProxyLibsForTests(nullptr);
     io::setEffectiveUidForTests(-1);
   }
 };
@@ -232,7 +232,7 @@ TEST_F(ProxySettingsTest, LibProxyLoadedAtRunTime)
   std::string lib = std::string(dir) + "/libfakeproxy.so";
   std::string cmd = "cc -shared -fPIC -o " + lib + " " TL_TEST_SUPPORT_DIR "/fake_libproxy.c";
   ASSERT_EQ(0, system(cmd.c_str())) << cmd;
-  io::setLibProxySpecForTests(lib.c_str());
+  io::setLibProxyLibsForTests(lib.c_str());
 
   struct Case {
     int euid;
@@ -261,7 +261,7 @@ TEST_F(ProxySettingsTest, LibProxyLoadedAtRunTime)
     const char* asked = getenv("FAKE_PX_ASKED");
     EXPECT_STREQ(c.asked, asked) << c.log;
   }
-  io::setLibProxySpecForTests(nullptr);
+  io::setLibProxyLibsForTests(nullptr);
   remove(lib.c_str());
   rmdir(dir);
 }
