@@ -29,6 +29,32 @@ bool isLinkLocal6(const unsigned char* a)
   return a[0] == 0xfe && (a[1] & 0xc0) == 0x80;
 }
 
+// A socket address of the family with the port and the address bytes (4 or
+// 16 of them; null for the unspecified address).
+void makeSockaddr(int family, int port, const unsigned char* bytes,
+                  plat::MBuf<unsigned char>& addr, int& addrLen)
+{
+  if (family == AF_INET) {
+    sockaddr_in sin;
+    memset(&sin, 0, sizeof(sin));
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons((uint16_t)port);
+    if (bytes)
+      memcpy(&sin.sin_addr, bytes, 4);
+    addr.assign(reinterpret_cast<const unsigned char*>(&sin), sizeof(sin));
+    addrLen = sizeof(sin);
+  } else {
+    sockaddr_in6 sin6;
+    memset(&sin6, 0, sizeof(sin6));
+    sin6.sin6_family = AF_INET6;
+    sin6.sin6_port = htons((uint16_t)port);
+    if (bytes)
+      memcpy(&sin6.sin6_addr, bytes, 16);
+    addr.assign(reinterpret_cast<const unsigned char*>(&sin6), sizeof(sin6));
+    addrLen = sizeof(sin6);
+  }
+}
+
 } // namespace
 
 // --- GetAddrInfoException -----------------------------------------------------------
@@ -102,24 +128,11 @@ IpInfo::IpInfo(int port, bool loopback, int family) : addrLen(0)
 {
   if (!(family == AF_INET || family == AF_INET6))
     failCheck("family == 2 || ((family) == 10)", __LINE__);
-  if (family == AF_INET) {
-    sockaddr_in sin;
-    memset(&sin, 0, sizeof(sin));
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons((uint16_t)port);
-    sin.sin_addr.s_addr = htonl(loopback ? INADDR_LOOPBACK : INADDR_ANY);
-    addr.assign(reinterpret_cast<const unsigned char*>(&sin), sizeof(sin));
-    addrLen = sizeof(sin);
-  } else {
-    sockaddr_in6 sin6;
-    memset(&sin6, 0, sizeof(sin6));
-    sin6.sin6_family = AF_INET6;
-    sin6.sin6_port = htons((uint16_t)port);
-    if (loopback)
-      memcpy(&sin6.sin6_addr, kLoopback6, 16);
-    addr.assign(reinterpret_cast<const unsigned char*>(&sin6), sizeof(sin6));
-    addrLen = sizeof(sin6);
-  }
+  static const unsigned char kLoopback4[4] = {127, 0, 0, 1};
+  const unsigned char* bytes = nullptr;
+  if (loopback)
+    bytes = family == AF_INET ? kLoopback4 : kLoopback6;
+  makeSockaddr(family, port, bytes, addr, addrLen);
 }
 
 IpInfo::IpInfo(const char* text, int port) : addrLen(0)
@@ -158,23 +171,7 @@ IpInfo::IpInfo(const plat::MBuf<unsigned char>& binAddr, int port) : addrLen(0)
 {
   if (!(binAddr.length() == 4 || binAddr.length() == 16))
     failCheck("binAddr.length() == 4 || ((binAddr.length()) == 16)", __LINE__);
-  if (binAddr.length() == 4) {
-    sockaddr_in sin;
-    memset(&sin, 0, sizeof(sin));
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons((uint16_t)port);
-    memcpy(&sin.sin_addr, binAddr.data(), 4);
-    addr.assign(reinterpret_cast<const unsigned char*>(&sin), sizeof(sin));
-    addrLen = sizeof(sin);
-  } else {
-    sockaddr_in6 sin6;
-    memset(&sin6, 0, sizeof(sin6));
-    sin6.sin6_family = AF_INET6;
-    sin6.sin6_port = htons((uint16_t)port);
-    memcpy(&sin6.sin6_addr, binAddr.data(), 16);
-    addr.assign(reinterpret_cast<const unsigned char*>(&sin6), sizeof(sin6));
-    addrLen = sizeof(sin6);
-  }
+  makeSockaddr(binAddr.length() == 4 ? AF_INET : AF_INET6, port, binAddr.data(), addr, addrLen);
 }
 
 IpInfo::IpInfo(const PktInfo& pktInfo, int port)

@@ -26,17 +26,6 @@ bool sameNoCase(const char* a, const char* b)
   return lowerAscii(*a) == lowerAscii(*b);
 }
 
-template <typename T> void growTo(T*& array, int& cap, int need)
-{
-  if (need <= cap)
-    return;
-  int n = cap < 8 ? 8 : cap * 2;
-  if (n < need)
-    n = need;
-  array = static_cast<T*>(xmlRealloc(array, size_t(n) * sizeof(T)));
-  cap = n;
-}
-
 // The index in the document order of the entry, or -1.
 int findOrder(const XmlNodeRecord* r, int index, int kind)
 {

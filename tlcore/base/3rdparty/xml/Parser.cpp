@@ -175,17 +175,6 @@ void releaseRecord(XmlNodeRecord* r)
 
 namespace {
 
-template <typename T> void growTo(T*& array, int& cap, int need)
-{
-  if (need <= cap)
-    return;
-  int n = cap < 8 ? 8 : cap * 2;
-  if (n < need)
-    n = need;
-  array = static_cast<T*>(xmlRealloc(array, size_t(n) * sizeof(T)));
-  cap = n;
-}
-
 template <typename T> void shrinkTo(T*& array, int& cap, int count)
 {
   if (cap == count)

@@ -34,6 +34,18 @@ void* xmlAlloc(size_t n);
 void* xmlRealloc(void* p, size_t n);
 char* xmlStrDup(const char* s, size_t n);
 
+// Grows an array kept by the record to hold at least need elements.
+template <typename T> void growTo(T*& array, int& cap, int need)
+{
+  if (need <= cap)
+    return;
+  int n = cap < 8 ? 8 : cap * 2;
+  if (n < need)
+    n = need;
+  array = static_cast<T*>(xmlRealloc(array, size_t(n) * sizeof(T)));
+  cap = n;
+}
+
 // A fresh record without parent and with no references yet.
 XmlNodeRecord* newRecord(const char* name, size_t nameLength, bool isDeclaration);
 void retainRecord(XmlNodeRecord* r);
