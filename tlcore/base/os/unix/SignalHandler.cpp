@@ -115,8 +115,11 @@ void SignalHandler::addHandler(int signal, Callback* callback, bool enable)
 
 void SignalHandler::kicked(io::FdKicker*, rdr::InStream* in)
 {
-  // Ends with the stream's BlockException once the pipe is empty.
-  for (;;) {
+  // One read takes every byte the pipe holds; bytes that come later make
+  // the pipe readable again for the next pass.
+  if (!in->check(false, 1))
+    return;
+  while (in->nUnread() > 0) {
     int signal = in->readU8();
     in->setCheckpoint();
     dispatching_ = registrations_;
