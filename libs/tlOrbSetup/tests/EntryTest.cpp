@@ -31,7 +31,8 @@ std::string readFile(const std::string& path)
 }
 
 // Runs the program with args; with a signal, sends it once the stand-in
-// window has been shown (the loop is about to run).
+// window has been shown (the loop is about to run). With no argv at all
+// (argc 0) when args holds only "(none)".
 Result runProgram(const std::vector<std::string>& args, int signal = 0)
 {
   Result result;
@@ -41,9 +42,12 @@ Result runProgram(const std::vector<std::string>& args, int signal = 0)
     return result;
   std::string outPath = home / "stdout", errPath = home / "stderr";
   std::string logPath = home / ".zarn/tlzarnconnectsetup.log";
-  std::vector<char*> argv{const_cast<char*>(TL_PROGRAM)};
-  for (const std::string& a : args)
-    argv.push_back(const_cast<char*>(a.c_str()));
+  std::vector<char*> argv;
+  if (args != std::vector<std::string>{"(none)"}) {
+    argv.push_back(const_cast<char*>(TL_PROGRAM));
+    for (const std::string& a : args)
+      argv.push_back(const_cast<char*>(a.c_str()));
+  }
   argv.push_back(nullptr);
   fflush(nullptr);
   pid_t pid = fork();
@@ -135,6 +139,7 @@ TEST_F(Entry, SignalsEndTheLoopWithStatusZero)
   const Case cases[] = {
       {SIGTERM, {}, "SetupApp: Got signal SIGTERM", "All rights reserved."},
       {SIGINT, {"-Locale=de"}, "SetupApp: Got signal SIGINT", "Alle Rechte vorbehalten."},
+      {SIGTERM, {"(none)"}, "SetupApp: Got signal SIGTERM", "All rights reserved."},
   };
   for (const Case& c : cases) {
     Result r = runProgram(c.args, c.signal);
