@@ -51,7 +51,7 @@ io::FdSelectManager& AppLoop::selectManager()
   return manager;
 }
 
-int AppLoop::exitStatus()
+int AppLoopImpl::exitStatus()
 {
   return exitStatusValue;
 }

@@ -50,8 +50,6 @@ public:
   static AppLoop* instance();
   // The process's select manager (current on the main thread once made).
   static io::FdSelectManager& selectManager();
-  // The status stored by the last exit (0 before any).
-  static int exitStatus();
 
 private:
   std::unique_ptr<Impl> impl_;
@@ -65,9 +63,11 @@ public:
   int run() override;
   void quit() override;
 
-  bool isStopped() const { return stop_; }
-
 protected:
+  // The status stored by the last AppLoop::exit (0 before any), which a
+  // variant's run returns too.
+  static int exitStatus();
+
   io::FdSelectManager* manager_;
   bool stop_ = false;
 };
