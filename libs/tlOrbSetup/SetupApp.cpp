@@ -95,8 +95,7 @@ void setOrbUriDefault()
   const char* machine = strcmp(arch, "amd64") == 0 ? "x64" : "x86";
   plat::String uri = plat::format("%stessaly-connect/Tessaly-Daziziz-Latest-Linux-%s.%s",
                                   uriBaseParam.getValue(), machine, kind);
-  orbUriParam.setParam(uri.str(),
-                       testFeatures ? plat::kPriorityDefault : plat::kPriorityPolicy);
+  orbUriParam.setParam(uri.str(), testFeatures ? plat::kPriorityDefault : plat::kPriorityPolicy);
 }
 
 int setupMain(int argc, char** argv)

@@ -1,4 +1,4 @@
-// Running a piece of a test in a forked child (optionally as the test user)
+// Running some of a test's work in a forked child (optionally as the test user)
 // that reports back in text, so that the parent can check it with the usual
 // expectations: process-wide state changed in the child stays there.
 #pragma once

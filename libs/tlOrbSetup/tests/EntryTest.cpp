@@ -2,9 +2,9 @@
 // when the tests run as root) with HOME in a temporary directory: the mode
 // switch, command-line errors and usage, the error handler's log line and
 // message, and SIGTERM/SIGINT ending the running program with status 0.
-#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>

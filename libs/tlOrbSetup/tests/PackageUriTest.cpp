@@ -19,8 +19,8 @@ namespace {
 
 TEST(PackageUri, KindMachineAndPriority)
 {
-  const std::string def = std::string(product::kDownloadBase) +
-                          "tessaly-connect/Tessaly-Daziziz-Latest-Linux-x64.";
+  const std::string def =
+      std::string(product::kDownloadBase) + "tessaly-connect/Tessaly-Daziziz-Latest-Linux-x64.";
   const char* other = "https://other.example/p.deb";
   struct Case {
     const char* osRelease; // null: no file

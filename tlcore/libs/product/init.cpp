@@ -213,20 +213,20 @@ void installVersionInfoUpdater(const char* version)
   static VersionInfoUpdater updater(version);
 }
 
-void initLogging(const char* logSpec, const char* logDir, const char* logFile, bool openNow)
+void initLogging(const char* logSetting, const char* logDir, const char* logFile, bool openNow)
 {
   if (!getenv("ZARN_PROFILE_DIR"))
-    os::setEnv("ZARN_PROFILE_DIR",
-               plat::expandEnvVars("$HOME/.zarn", nullptr, false, true).get());
+    os::setEnv("ZARN_PROFILE_DIR", plat::expandEnvVars("$HOME/.zarn", nullptr, false, true).get());
   plat::Configuration& config = plat::Configuration::global();
   const char* app = os::AppInfo::getAppName(false);
-  config.set("LogDir", logDir ? logDir : geteuid() != 0 ? "$ZARN_PROFILE_DIR" : "/var/log",
-             plat::kPriorityDefault);
+  // Expanded when the file is opened.
+  const char* userLogDir = geteuid() != 0 ? "$ZARN_PROFILE_DIR" : "/var/log";
+  config.set("LogDir", logDir ? logDir : userLogDir, plat::kPriorityDefault);
   config.set("LogFile", logFile ? logFile : plat::format("%s.log", app).str(),
              plat::kPriorityDefault);
   plat::initStderrLogDest(app);
   plat::initFileLogDest(app, openNow);
-  config.set("Log", logSpec ? logSpec : "*:stderr:10", plat::kPriorityDefault);
+  config.set("Log", logSetting ? logSetting : "*:stderr:10", plat::kPriorityDefault);
 }
 
 void loadConfigStore(plat::Configuration* cfg)
@@ -246,13 +246,13 @@ const char* getDocumentationUri()
 }
 
 void init(const char* programPath, const char* appName, const char* displayKey,
-          const char* logSpec, unsigned flags)
+          const char* logSetting, unsigned flags)
 {
   initAppInfo(programPath, appName, displayKey);
   initProfileDirs();
   initTranslationDirs();
   installVersionInfoUpdater(nullptr);
-  initLogging(logSpec, nullptr, nullptr, false);
+  initLogging(logSetting, nullptr, nullptr, false);
   plat::Configuration::global().set("_ProductUri", kWebSite, plat::kPriorityDefault);
   if (flags & kLoadConfig)
     loadConfigStore(nullptr);

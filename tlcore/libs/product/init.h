@@ -24,11 +24,11 @@ enum InitFlags : unsigned {
 };
 
 // initAppInfo, initProfileDirs, initTranslationDirs,
-// installVersionInfoUpdater(null), initLogging(logSpec, null, null, false);
+// installVersionInfoUpdater(null), initLogging(logSetting, null, null, false);
 // then `_ProductUri` defaults to the web site, and the flags' steps follow.
 // programPath may be null (no argv[0]).
 void init(const char* programPath, const char* appName, const char* displayKey,
-          const char* logSpec, unsigned flags);
+          const char* logSetting, unsigned flags);
 
 // Identity (the application name, else the executable's name without
 // ".exe"), the translation store, HOME (from the account database when
@@ -49,9 +49,9 @@ void initTranslationDirs();
 // `Locale`. version, when given, is the documentation version.
 void installVersionInfoUpdater(const char* version);
 // Defaults of `LogDir` (logDir, else "$ZARN_PROFILE_DIR", for root
-// "/var/log"), `LogFile` (logFile, else "<app>.log") and `Log` (logSpec,
+// "/var/log"), `LogFile` (logFile, else "<app>.log") and `Log` (logSetting,
 // else "*:stderr:10"); the standard-error and file destinations.
-void initLogging(const char* logSpec, const char* logDir, const char* logFile, bool openNow);
+void initLogging(const char* logSetting, const char* logDir, const char* logFile, bool openNow);
 // The process's configuration-file store, made once, loaded at priorities
 // 5, 10 and 30 into cfg (null: the global configuration).
 void loadConfigStore(plat::Configuration* cfg);

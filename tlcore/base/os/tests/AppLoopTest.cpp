@@ -15,8 +15,7 @@ namespace {
 // Calls exit with each status from inside one timer callback.
 class ExitTimer : public plat::Timer::Callback {
 public:
-  explicit ExitTimer(std::vector<int> statuses)
-      : statuses_(std::move(statuses)), timer_(this)
+  explicit ExitTimer(std::vector<int> statuses) : statuses_(std::move(statuses)), timer_(this)
   {
     timer_.start(1);
   }

@@ -161,11 +161,10 @@ TEST(SignalHandler, NamesAsPythonHasThem)
   std::vector<std::string> input;
   for (int i = 0; i <= 32; i++)
     input.push_back(std::to_string(i));
-  std::vector<std::string> python = tltest::commandLines(
-      "/usr/bin/python3 -c 'import signal\n"
-      "for n in range(33):\n"
-      "    try: print(signal.Signals(n).name)\n"
-      "    except ValueError: print(\"null\")'");
+  std::vector<std::string> python = tltest::commandLines("/usr/bin/python3 -c 'import signal\n"
+                                                         "for n in range(33):\n"
+                                                         "    try: print(signal.Signals(n).name)\n"
+                                                         "    except ValueError: print(\"null\")'");
   ASSERT_EQ(33u, python.size());
   for (int i = 0; i <= 32; i++) {
     const char* name = os::signalName(i);

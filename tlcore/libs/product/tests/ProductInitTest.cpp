@@ -31,8 +31,8 @@
 namespace {
 
 using plat::ProductVersionInfo;
-using tltest::ChildUser;
 using tltest::childReport;
+using tltest::ChildUser;
 
 plat::StringParameter prefParam("TlProductTestPref", "", "");
 plat::StringParameter policyParam("TlProductTestPolicy", "", "");
@@ -112,13 +112,12 @@ TEST(ProductInit, ProfileDirectories)
           product::initAppInfo(nullptr, "tlproducttest", nullptr);
           product::initProfileDirs();
           const std::string& h = home.path();
-          std::string out = relative(os::getProfileDir(), h) + " " +
-                            relative(os::getConfigProfileDir(), h) + " " +
-                            relative(os::getConfigDir(), h) + " " +
-                            relative(os::getProgramConfigFile(), h);
+          std::string out =
+              relative(os::getProfileDir(), h) + " " + relative(os::getConfigProfileDir(), h) +
+              " " + relative(os::getConfigDir(), h) + " " + relative(os::getProgramConfigFile(), h);
           out += " export=" + relative(getenv("ZARN_PROFILE_DIR"), h);
-          out += " modes=" + modeOf(os::getUserDir()) + "," + modeOf(os::getProfileDir()) +
-                 "," + modeOf(os::getConfigDir());
+          out += " modes=" + modeOf(os::getUserDir()) + "," + modeOf(os::getProfileDir()) + "," +
+                 modeOf(os::getConfigDir());
           return out;
         },
         ordinaryUser());
@@ -185,8 +184,8 @@ TEST(ProductInit, CopiedExecutableAndConfigurationFiles)
   std::string cmd = "HOME=" + home + " TL_PRODUCT_INIT_CHILD=1 " + bin +
                     "/setup.exe --gtest_filter=ProductInitChild.Report > " + dir.path() +
                     "/out 2>&1";
-  int rc = geteuid() == 0 ? tltest::runAsTestUser({"sh", "-c", cmd})
-                          : WEXITSTATUS(system(cmd.c_str()));
+  int rc =
+      geteuid() == 0 ? tltest::runAsTestUser({"sh", "-c", cmd}) : WEXITSTATUS(system(cmd.c_str()));
   EXPECT_EQ(0, rc);
   std::ifstream in(dir / "out");
   std::string line, report;
