@@ -1,0 +1,17 @@
+// The helper and URI modes until their own units replace these.
+#include "plat/Exception.h"
+#include "tlOrbSetup/SetupApp.h"
+
+namespace tlOrbSetup {
+
+int adminHelperMain(int, char**)
+{
+  throw plat::ExceptionFmt("The %s mode is not available in this build", "-helper");
+}
+
+int uriHandlerMain(int, char**)
+{
+  throw plat::ExceptionFmt("The %s mode is not available in this build", "-uri");
+}
+
+} // namespace tlOrbSetup

@@ -1,0 +1,13 @@
+// The maker's addresses that the program must choose itself, all in the
+// reserved ".example" domain, in one place.
+#pragma once
+
+namespace product {
+
+// The maker's web site; `_ProductUri` defaults to it and the documentation
+// address lies below it.
+inline constexpr char kWebSite[] = "https://www.daziziz.example";
+// The download server's base for package files (the default of `_UriBase`).
+inline constexpr char kDownloadBase[] = "https://download.daziziz.example/download/file/";
+
+} // namespace product
