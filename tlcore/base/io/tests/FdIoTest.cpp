@@ -199,6 +199,23 @@ TEST_F(FdIoTest, FlushingShutdownDeliversEveryByteBeforeClosed)
   EXPECT_EQ((uint64_t)kBulk, childReport());
 }
 
+// Detaching writes out what was buffered without waiting on the peer; the
+// loop delivers the rest even through a shutdown without flush.
+TEST_F(FdIoTest, DetachedBytesSurviveShutdownWithoutFlush)
+{
+  fork(slowReader);
+  Handler h;
+  TestIo* io = connection(&h);
+  writeBulk(io);
+  ASSERT_GT(io->out->bytesBuffered(), 0);
+  io->setHandler(nullptr);
+  io->shutdown(false, false);
+  EXPECT_FALSE(gone);
+  runUntil([&] { return gone; });
+  EXPECT_EQ(0, h.closedCalls);
+  EXPECT_EQ((uint64_t)kBulk, childReport());
+}
+
 TEST_F(FdIoTest, PeerThatExitsGivesReadErrorThenClosed)
 {
   fork([](int fd) {
