@@ -10,17 +10,24 @@ pkgs=(cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev python3)
 # Peers the benchmarks measure against; the test build builds the benchmarks.
 bench_pkgs=(libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev)
 case "$what" in
-  run|bench) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}") ;;
+  run) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}") ;;
+  # The proxy benchmark tunnels through real proxies.
+  bench) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" microsocks tinyproxy) ;;
   test)
+    # The regular-expression tests compare with Debian's /usr/bin/node,
+    # whatever other node is on PATH.
     pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" python3 coreutils procps binutils
-           openssl gzip gettext locales libxml2-utils gcc
+           openssl gzip gettext locales libxml2-utils gcc nodejs
            microsocks dante-server tinyproxy squid)
-    # The regular-expression tests compare with node.
-    command -v node >/dev/null 2>&1 || pkgs+=(nodejs)
     ;;
   fuzz) pkgs+=(clang libclang-rt-14-dev) ;;
   *) echo "install-deps.sh: unknown set '$what'" >&2; exit 2 ;;
 esac
+
+sudo=
+if [ "$(id -u)" -ne 0 ]; then
+  sudo=sudo
+fi
 
 missing=()
 for p in "${pkgs[@]}"; do
@@ -29,15 +36,10 @@ for p in "${pkgs[@]}"; do
   fi
 done
 if [ ${#missing[@]} -gt 0 ]; then
-echo "Installing: ${missing[*]}"
-sudo=
-if [ "$(id -u)" -ne 0 ]; then
-  sudo=sudo
-fi
-sudo_cmd=$sudo
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update
-$sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update
+  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
 # Locales the localisation tests switch to.
@@ -45,7 +47,7 @@ if [ "$what" = test ]; then
   for l in de_DE de_AT ja_JP; do
     if ! locale -a 2>/dev/null | grep -qix "$l.utf-\?8"; then
       echo "Generating locale $l.UTF-8"
-      $sudo_cmd localedef -i "$l" -f UTF-8 "$l.UTF-8"
+      $sudo localedef -i "$l" -f UTF-8 "$l.UTF-8"
     fi
   done
 fi

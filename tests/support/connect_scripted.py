@@ -11,7 +11,7 @@ Scenarios:
   digest    407 offering only Digest
   s503 s500 that status
   close     close without a reply
-  http10 pconnclose nolength
+  http10 pconnclose connclose nolength
             407 (Basic) on a connection that cannot carry another request,
             left open; the second connection must carry the credentials
 """
@@ -56,6 +56,8 @@ CHALLENGE_407 = {
     "http10": "HTTP/1.0 407 Auth\r\nProxy-Authenticate: Basic realm=\"t\"\r\nContent-Length: 2\r\n\r\nno",
     "pconnclose": "HTTP/1.1 407 Auth\r\nProxy-Authenticate: Basic realm=\"t\"\r\n"
                   "Proxy-Connection: close\r\nContent-Length: 2\r\n\r\nno",
+    "connclose": "HTTP/1.1 407 Auth\r\nProxy-Authenticate: Basic realm=\"t\"\r\n"
+                 "Connection: close\r\nContent-Length: 2\r\n\r\nno",
     "nolength": "HTTP/1.1 407 Auth\r\nProxy-Authenticate: Basic realm=\"t\"\r\n\r\nno",
 }
 

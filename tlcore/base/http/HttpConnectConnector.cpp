@@ -8,6 +8,7 @@
 #include "plat/DString.h"
 #include "plat/Time.h"
 #include "plat/encodings.h"
+#include "rdr/BufferedOutStream.h"
 #include "rdr/OutStream.h"
 
 namespace http {
@@ -159,6 +160,9 @@ void HttpConnectConnector::sendFirst()
                   open, target, close, port, open, target, close, port, date.get(), agent.get());
   outStream->writeBytes(request.get(), request.length());
   if (!authHeader.isNull()) {
+    // The connection's buffer must not keep the credentials once sent.
+    if (auto* buffered = dynamic_cast<rdr::BufferedOutStream*>(outStream->getBottomStream()))
+      buffered->setSecure(true);
     outStream->writeBytes(authHeader.get(), authHeader.length());
     authHeader.replaceBuf(nullptr);
   }
@@ -224,10 +228,16 @@ bool HttpConnectConnector::stateHandle407()
     throw ChallengeError(proxy.get(), challenge);
 
   machine.setState(&HttpConnectConnector::stateReadBody);
-  needNewConnection = !reply->keepsConnection();
-  // Nothing more is read until the credentials are known: the body waits
-  // in the socket, or the connection is replaced.
-  io->setHandler(this, false);
+  if (!reply->keepsConnection()) {
+    // This connection cannot carry the retry: it goes now, not after the
+    // user has answered; the retry takes a new one.
+    reply.reset();
+    releaseIo();
+  } else {
+    // Nothing more is read until the credentials are known: the body
+    // waits in the socket.
+    io->setHandler(this, false);
+  }
   if (haveCredentials) {
     plat::SecureString u(user), p(password);
     passwordEntered(u.get(), p.get());
@@ -262,7 +272,7 @@ void HttpConnectConnector::passwordEntered(const char* u, const char* p)
   plat::secureZero(encoded.data(), encodedLen);
   sentCredentials = true;
 
-  if (needNewConnection || !io) {
+  if (!io) {
     reply.reset();
     reconnect();
   } else {

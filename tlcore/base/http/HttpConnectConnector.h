@@ -72,8 +72,6 @@ private:
   std::unique_ptr<ConnectReply> reply;
   rdr::StateMachine<HttpConnectConnector> machine;
   bool sentCredentials = false;
-  // The 407's connection cannot carry the retry.
-  bool needNewConnection = false;
   bool asking = false;
 };
 

@@ -29,9 +29,8 @@ plat::IntParameter LazyFlushTimeout(
     60, true, nullptr, 0, 2147483647);
 
 // Switching to waiting mode does not write out at once: a peer that takes
-// nothing would stall the loop thread (and a connection being detached only
-// to be shut down has no reason to wait). The buffered bytes go out with the
-// next waiting write or flush, or before the next waiting read.
+// nothing would stall the loop thread. Detaching writes out what the peer
+// takes at once and leaves the rest to the loop (see setHandler).
 class FdIo::FdOutput : public rdr::FdOutStream {
 public:
   using rdr::FdOutStream::FdOutStream;
@@ -107,7 +106,9 @@ void FdIo::setHandler(IoHandler* h, bool readEnabled)
     fdMgr = FdManager::current();
     PLAT_ASSERT(fdMgr);
   }
-  fdMgr->setRegistered(this, h != nullptr);
+  // A detached connection stays registered while it drains (below).
+  if (h)
+    fdMgr->setRegistered(this, true);
   if (state != kShuttingDown)
     setInterest(h && readEnabled, h && connectPending);
   handler = h;
@@ -119,14 +120,35 @@ void FdIo::setHandler(IoHandler* h, bool readEnabled)
     fdMgr->wake();
   } else {
     flushTimer.stop();
-    fdMgr = nullptr;
   }
   try {
     setStreamModes(h != nullptr);
+    // Detached, the buffered bytes still go out as before, but never by
+    // waiting on the peer: what it takes now, the rest through the loop.
+    if (!h && fdOut && state != kShuttingDown && fdOut->bytesBuffered() > 0)
+      fdOut->flushBuffer(false);
   } catch (plat::Exception& e) {
     char text[plat::Exception::kMessageSize];
     vlog.error("setHandler: %s", e.formatDisplay(text));
   }
+  if (!h && !isDraining())
+    stopDraining();
+}
+
+bool FdIo::isDraining() const
+{
+  return !handler && fdMgr && state != kShuttingDown && fdOut && fdOut->bytesBuffered() > 0 &&
+         !fdOut->getWriteError();
+}
+
+void FdIo::stopDraining()
+{
+  flushTimer.stop();
+  if (fdMgr) {
+    setInterest(false, false);
+    fdMgr->setRegistered(this, false);
+  }
+  fdMgr = nullptr;
 }
 
 void FdIo::setStreamModes(bool withHandler)
@@ -164,7 +186,7 @@ void FdIo::setInterest(bool read, bool write)
 
 void FdIo::markReadable()
 {
-  if (state != kShuttingDown && fdMgr)
+  if (state != kShuttingDown && fdMgr && handler)
     fdMgr->queueReadable(this);
 }
 
@@ -174,6 +196,10 @@ void FdIo::shutdown(bool flush, bool tellHandler)
 {
   vlog.info("shutdown %p (fd=%d), flush %s (tellHandler %s)", (void*)this, fd, boolText(flush),
             boolText(tellHandler));
+  // What was buffered when the handler went is delivered whatever the
+  // shutdown asks, as a waiting detach would have done.
+  if (isDraining())
+    flush = true;
   // A detached connection with bytes to send still flushes through the
   // loop, never by waiting on the peer.
   if (!fdMgr && flush && fdOut && fdOut->bytesBuffered() > 0 && FdManager::current()) {
@@ -251,7 +277,12 @@ bool FdIo::timerExpired(plat::Timer* t)
     shutdownTimer.start(0);
     return false;
   }
-  PLAT_ASSERT(handler);
+  if (!handler) {
+    // A detached connection's peer took nothing: the bytes stay buffered
+    // for the owner's next waiting write or flush.
+    stopDraining();
+    return false;
+  }
   fdIn->setTimedOut(true);
   if (readWanted)
     fdMgr->queueReadable(this);
@@ -284,7 +315,7 @@ void FdIo::writeShutDown(rdr::FdOutStream*)
 
 void FdIo::readable()
 {
-  if (!handler && state == kShuttingDown)
+  if (!handler && (state == kShuttingDown || isDraining()))
     return;
   PLAT_ASSERT(handler);
   busy++;
@@ -311,18 +342,29 @@ void FdIo::writable()
       fdMgr->setEvents(this, readWanted, false);
     }
     if (fdOut->bytesBuffered() > 0) {
-      fdOut->flushBuffer(fdOut->isBlockingFlush());
+      // Never waits: a detached connection's stream is in waiting mode.
+      fdOut->flushBuffer(false);
+    } else if (state == kShuttingDown) {
+      shutdownTimer.start(0);
     } else if (state == kOutputClosing) {
       fdOut->closeWrite();
       fdMgr->setEvents(this, readWanted, false);
-    } else if (state == kOpen) {
-      PLAT_ASSERT(handler);
-      handler->writable(this);
+      if (!handler)
+        stopDraining();
+    } else if (!handler) {
+      // A detached connection has delivered what it held.
+      stopDraining();
     } else {
-      shutdownTimer.start(0);
+      handler->writable(this);
     }
   } catch (plat::Exception& e) {
-    fail("Write error: %s", e);
+    if (!handler && state != kShuttingDown) {
+      // The owner of a detached connection meets the error itself.
+      vlog.status("Write error: %s", e.str());
+      stopDraining();
+    } else {
+      fail("Write error: %s", e);
+    }
   }
   busy--;
 }

@@ -41,6 +41,9 @@ public:
   void attach(int fd, bool ownFd, int inBufSize = -1, int outBufSize = -1, bool nonBlocking = true);
 
   // --- io::Io -------------------------------------------------------------------
+  // Detaching writes out what the peer takes at once and leaves the rest to
+  // the loop, which a following shutdown, even without flush, lets finish
+  // (LazyFlushTimeout at most); the streams then wait as usual.
   void setHandler(IoHandler* handler, bool readEnabled = true) override;
   void shutdown(bool flush, bool tellHandler) override;
   void markReadable() override;
@@ -66,8 +69,8 @@ public:
   void readState(rdr::InStream& is);
 
 protected:
-  // Detaches the handler without flushing, deletes the streams, stops the
-  // timers and closes an owned descriptor.
+  // Detaches the handler, writes out what the peer takes without waiting,
+  // deletes the streams, stops the timers and closes an owned descriptor.
   ~FdIo() override;
 
   void setDisplayName(const char* text);
@@ -95,6 +98,10 @@ private:
   void forgetHandler();
   // The stream modes that go with having a handler.
   void setStreamModes(bool withHandler);
+  // Detached with bytes the loop is still writing out.
+  bool isDraining() const;
+  // Ends a detached connection's tie to the loop.
+  void stopDraining();
   // An error of the connection's own I/O: ends it, or gives up a flush.
   void fail(const char* format, const plat::Exception& e);
 

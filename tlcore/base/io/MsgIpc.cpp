@@ -54,7 +54,17 @@ void MsgIpc::Callback::error(MsgIpc*, const plat::Exception&)
 
 MsgIpc::Stage::~Stage()
 {
+  release();
+}
+
+void MsgIpc::Stage::release()
+{
+  // Messages may carry passwords and tokens.
+  if (buf_)
+    plat::secureZero(buf_, cap_);
   free(buf_);
+  buf_ = nullptr;
+  cap_ = 0;
 }
 
 rdr::OutStream& MsgIpc::Stage::target()
@@ -93,6 +103,8 @@ void MsgIpc::Stage::forwardComplete()
 
 void MsgIpc::Stage::discard()
 {
+  if (buf_ && ptr > buf_)
+    plat::secureZero(buf_, ptr - buf_);
   ptr = buf_;
   setEnd();
 }
@@ -146,9 +158,12 @@ int MsgIpc::Stage::overrun(int itemSize, int nItems)
     int newCap = std::max(need, cap_ > limit / 2 ? limit : cap_ * 2);
     newCap =
         (int)std::min<int64_t>(limit, ((int64_t)newCap + kFrameSpan - 1) / kFrameSpan * kFrameSpan);
-    uint8_t* nb = (uint8_t*)realloc(buf_, newCap);
+    uint8_t* nb = (uint8_t*)malloc(newCap);
     if (!nb)
       throw plat::Exception("MsgIpc::writeMsg: out of memory");
+    if (used > 0)
+      memcpy(nb, buf_, used);
+    release();
     buf_ = nb;
     cap_ = newCap;
     ptr = buf_ + used;

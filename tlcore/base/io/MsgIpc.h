@@ -143,6 +143,7 @@ private:
   // grows over the limit can be refused without a byte of it on the wire.
   // Complete messages pass on to the connection's stream on flush or at the
   // next writeMsg.
+  // Its buffer is wiped when given up.
   class Stage : public rdr::OutStream {
   public:
     explicit Stage(MsgIpc& owner) : owner_(owner) {}
@@ -166,6 +167,8 @@ private:
 
   private:
     rdr::OutStream& target();
+    // Wipes and frees the buffer.
+    void release();
 
     MsgIpc& owner_;
     uint8_t* buf_ = nullptr;

@@ -96,6 +96,9 @@ protected:
   // Stops and restarts the exchange's time-out (around a prompt).
   void stopTimeout();
   void restartTimeout();
+  // Shuts the proxy connection down (no flush, handler not told) and
+  // forgets it and its streams.
+  void releaseIo();
 
   // IoConnected: the TCP connection to the proxy.
   void connected(IoConnector* connector, Io* io) override;
@@ -128,7 +131,6 @@ private:
     ProxyTcpConnector* owner;
   };
 
-  void releaseIo();
   void timedOut();
 
   // A failure found before any connect, reported from the start timer.

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "loc/LocPrivate.h"
@@ -77,19 +78,25 @@ struct LocaleParts {
   }
 };
 
-bool contains(const std::vector<String>& v, const char* s)
-{
-  for (const String& e : v)
-    if (strcmp(e.str(), s) == 0)
-      return true;
-  return false;
-}
+// Appends to a list only what it does not hold yet, in logarithmic time per
+// entry, so that long lists stay cheap.
+class UniqueAppender {
+public:
+  explicit UniqueAppender(std::vector<String>& list) : list_(list)
+  {
+    for (const String& e : list)
+      seen_.insert(e.str());
+  }
+  void add(const char* s)
+  {
+    if (seen_.insert(s).second)
+      list_.emplace_back(s);
+  }
 
-void addUnique(std::vector<String>& v, const char* s)
-{
-  if (!contains(v, s))
-    v.emplace_back(s);
-}
+private:
+  std::vector<String>& list_;
+  std::set<std::string> seen_;
+};
 
 // The libc locale of the `Locale` entries or the environment.
 LocaleRecord& processRecord()
@@ -103,9 +110,15 @@ plat::Mutex& processRecordMutex()
   return *mutex;
 }
 
-std::map<std::string, LocaleRecord>& supportCache()
+// A requested name's answer, failures included: each costs up to eleven
+// libc probes.
+struct SupportAnswer {
+  bool supported;
+  LocaleRecord record;
+};
+std::map<std::string, SupportAnswer>& supportCache()
 {
-  static auto* cache = new std::map<std::string, LocaleRecord>;
+  static auto* cache = new std::map<std::string, SupportAnswer>;
   return *cache;
 }
 plat::Mutex& supportCacheMutex()
@@ -205,6 +218,7 @@ void parseLocaleList(const char* list, std::vector<String>& out, const char* def
 {
   if (!list)
     return;
+  UniqueAppender unique(out);
   std::string copy(list);
   size_t start = 0;
   while (start <= copy.size()) {
@@ -219,20 +233,21 @@ void parseLocaleList(const char* list, std::vector<String>& out, const char* def
     String name = normaliseLocale(parts.language.c_str(), parts.country.c_str(),
                                   defaultLanguage, defaultCountryName);
     if (!name.isNull())
-      addUnique(out, name.str());
+      unique.add(name.str());
   }
 }
 
 void getLocaleFallbacks(const std::vector<String>& locales, std::vector<String>& out)
 {
+  UniqueAppender unique(out);
   for (const String& l : locales) {
-    addUnique(out, l.str());
+    unique.add(l.str());
     LocaleParts parts(l.str());
     if (parts.hasCountry)
-      addUnique(out, parts.language.c_str());
+      unique.add(parts.language.c_str());
   }
-  addUnique(out, "en_US");
-  addUnique(out, "en");
+  unique.add("en_US");
+  unique.add("en");
 }
 
 void sanitiseLocaleList(String& out, const char* list, int maxCount, bool dropCodeset)
@@ -253,14 +268,17 @@ void sanitiseLocaleList(String& out, const char* list, int maxCount, bool dropCo
     size_t end = all.find(':', start);
     if (end == std::string::npos)
       end = all.size();
-    LocaleParts parts(all.substr(start, end - start).c_str());
+    std::string text = all.substr(start, end - start);
+    LocaleParts parts(text.c_str());
     start = end + 1;
     if (!isAlpha(parts.language))
       continue;
     std::string entry = parts.language;
     if (isAlpha(parts.country))
       entry += "_" + parts.country;
-    bool goodCodeset = !parts.codeset.empty() && parts.codeset.size() <= 16;
+    // A codeset counts only right after the language ("de.UTF-8").
+    bool goodCodeset = text[parts.language.size()] == '.' && !parts.codeset.empty() &&
+                       parts.codeset.size() <= 16;
     for (char c : parts.codeset)
       if (!isalnum((unsigned char)c) && c != '-' && c != '_')
         goodCodeset = false;
@@ -284,20 +302,33 @@ bool checkLocaleSupported(const char* name, LocaleRecord& record)
     plat::MutexLock lock(supportCacheMutex());
     auto it = supportCache().find(name);
     if (it != supportCache().end()) {
-      record = it->second;
-      return true;
+      if (it->second.supported)
+        record = it->second.record;
+      return it->second.supported;
     }
   }
 
   int kind = kCharsetOther;
-  LocaleParts parts(name);
-  std::string base(name, strcspn(name, ".@"));
-  std::string modifier = parts.modifier;
+  std::string base, modifier;
   locale_t l = newlocale(LC_CTYPE_MASK, name, (locale_t)0);
   if (l) {
+    // The name libc reports ("POSIX" is "C"), split into its parts.
+    const char* reported = nl_langinfo_l(_NL_LOCALE_NAME(LC_CTYPE), l);
+    if (!reported || !*reported)
+      reported = name;
+    LocaleParts parts(reported);
+    base.assign(reported, strcspn(reported, ".@"));
+    modifier = parts.modifier;
     const char* charset = nl_langinfo_l(CODESET, l);
     kind = charsetKind(charset && *charset ? charset : parts.codeset.c_str());
     freelocale(l);
+  } else {
+    // Refused: split once, everything after the first '.' or '@' being
+    // the modifier.
+    size_t n = strcspn(name, ".@");
+    base.assign(name, n);
+    if (name[n])
+      modifier.assign(name + n + 1);
   }
 
   LocaleRecord found;
@@ -318,12 +349,11 @@ bool checkLocaleSupported(const char* name, LocaleRecord& record)
                      sizeof(kSingleByteVariants) / sizeof(kSingleByteVariants[0]), base, modifier,
                      found);
   }
-  if (!ok)
-    return false;
   plat::MutexLock lock(supportCacheMutex());
-  supportCache()[name] = found;
-  record = found;
-  return true;
+  supportCache()[name] = SupportAnswer{ok, found};
+  if (ok)
+    record = found;
+  return ok;
 }
 
 LocaleRecord getProcessLocaleRecord()
@@ -372,8 +402,8 @@ void buildLocaleList(std::vector<String>& list)
     setProcessLocaleRecord(record);
 
     LocaleParts parts(env);
-    // "C" and "POSIX" in any codeset name no language.
-    bool isC = !*env || parts.language == "C" || parts.language == "POSIX";
+    // Only "C" itself names no language; "C.UTF-8" gives "C".
+    bool isC = !*env || strcmp(env, "C") == 0;
     if (!isC) {
       const char* language = getenv("LANGUAGE");
       if (language && *language)
@@ -387,7 +417,7 @@ void buildLocaleList(std::vector<String>& list)
       }
     }
   }
-  addUnique(list, "en_US");
+  UniqueAppender(list).add("en_US");
 
   if (fromParam) {
     LocaleRecord record;

@@ -5,7 +5,8 @@
 // and a codeset, '@' and a modifier. Lists are ':'-separated; parsing drops
 // codeset and modifier and writes '-' as '_'. The support test asks libc
 // (newlocale, nl_langinfo_l) without touching the process's own locale, so
-// it is safe while other threads run. Successes are cached process-wide.
+// it is safe while other threads run. Each name's answer, a failure too, is
+// kept for the life of the process.
 //
 // loc::LocaleSetter gives the calling thread its own libc locale (uselocale)
 // and, when given a list, its own translation map, for one scope. Setters
@@ -50,7 +51,8 @@ void sanitiseLocaleList(plat::String& out, const char* list, int maxCount, bool 
 // --- libc support ------------------------------------------------------------------
 
 // Fills record with a libc locale usable for name (possibly another codeset
-// variant); false, record untouched, when libc has none.
+// variant); false, record untouched, when libc has none. The first answer
+// for a name stands for the life of the process.
 bool checkLocaleSupported(const char* name, LocaleRecord& record);
 // The process's libc locale record (made by each locale update).
 LocaleRecord getProcessLocaleRecord();

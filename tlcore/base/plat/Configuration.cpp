@@ -716,4 +716,9 @@ void Configuration::ParamIterator::next()
   }
 }
 
+IntParameter ppmm("ppmm", "Physical units per mm", 4, true, nullptr, 1, 32);
+IntParameter TextSizeFactor("TextSizeFactor",
+                            "Factor for text size on this system, normal being 100", 100, true,
+                            nullptr, 1, 1000);
+
 } // namespace plat

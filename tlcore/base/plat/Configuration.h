@@ -262,4 +262,11 @@ void splitCmdLine(std::vector<String>& out, const char* cmdLine);
 // that splitCmdLine gives it back unchanged.
 void appendQuotedArg(DString& cmd, const char* arg);
 
+// --- Display scale -----------------------------------------------------------------
+
+// `ppmm`: physical units per mm, the user interface's scale (1..32, 4).
+extern IntParameter ppmm;
+// `TextSizeFactor`: the text size of this system, normal being 100 (1..1000).
+extern IntParameter TextSizeFactor;
+
 } // namespace plat

@@ -243,8 +243,9 @@ private:
     return new JsonNumber(negative ? (int64_t)(0 - value) : (int64_t)value);
   }
 
-  // The fraction and exponent of a number whose integer part has been read,
-  // following JSON's grammar; the value is kept as a double.
+  // The fraction and exponent of a number whose integer part has been read;
+  // the value is kept as a double. A sign after the exponent letter is not
+  // part of the number, so the exponent is never negative.
   JsonValue* parseReal(uint64_t whole, bool negative)
   {
     std::string text = negative ? "-" : "";
@@ -262,8 +263,6 @@ private:
     }
     if ((p_ < e_ || refillOrEnd()) && (*p_ == 'e' || *p_ == 'E')) {
       text += (char)*p_++;
-      if ((p_ < e_ || refillOrEnd()) && (*p_ == '+' || *p_ == '-'))
-        text += (char)*p_++;
       digits();
     }
     static locale_t cLocale = newlocale(LC_ALL_MASK, "C", (locale_t)0);

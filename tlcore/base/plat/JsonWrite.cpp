@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include <memory>
+#include <string>
 
 #include "plat/Json.h"
 #include "plat/JsonScan.h"
@@ -85,25 +86,49 @@ public:
       *p_++ = (uint8_t)digits[--k];
   }
 
-  // The shortest form that reads back as the same double, always with a
-  // fraction or an exponent so that it stays a real number.
+  // The shortest digits that read back as the same double, always with a
+  // fraction or an exponent so that it stays a real number. The parser
+  // takes no sign after the exponent letter, so small values are written
+  // out in full ("0.0025") and large ones as "2.5e40".
   void real(double d)
   {
+    static locale_t cLocale = newlocale(LC_ALL_MASK, "C", (locale_t)0);
     char buf[40];
     for (int precision = 15; precision <= 17; precision++) {
-      snprintf(buf, sizeof(buf), "%.*g", precision, d);
+      snprintf(buf, sizeof(buf), "%.*e", precision - 1, d);
       // A thread locale may use a decimal comma.
       for (char* c = buf; *c; c++) {
         if (*c == ',')
           *c = '.';
       }
-      static locale_t cLocale = newlocale(LC_ALL_MASK, "C", (locale_t)0);
       if (strtod_l(buf, nullptr, cLocale) == d || precision == 17)
         break;
     }
-    if (!strpbrk(buf, ".eE"))
-      strcat(buf, ".0");
-    bytes(buf, (int)strlen(buf));
+    // buf is [-]d.ddde<sign>xx.
+    const char* p = buf;
+    std::string out;
+    if (*p == '-')
+      out += *p++;
+    std::string digits;
+    for (; *p != 'e'; p++)
+      if (*p != '.')
+        digits += *p;
+    int exp = atoi(p + 1);
+    while (digits.size() > 1 && digits.back() == '0')
+      digits.pop_back();
+    int n = (int)digits.size();
+    if (exp < 0) {
+      out += "0." + std::string(-exp - 1, '0') + digits;
+    } else if (exp < 21) {
+      if (n <= exp + 1)
+        out += digits + std::string(exp + 1 - n, '0') + ".0";
+      else
+        out += digits.substr(0, exp + 1) + "." + digits.substr(exp + 1);
+    } else {
+      out += digits.substr(0, 1) + "." + (n > 1 ? digits.substr(1) : "0") + "e" +
+             std::to_string(exp);
+    }
+    bytes(out.data(), (int)out.size());
   }
 
   void object(const JsonObject& o, int indent, int depth)

@@ -28,6 +28,8 @@ BufferedOutStream::BufferedOutStream(int size, int maxSize)
 
 BufferedOutStream::~BufferedOutStream()
 {
+  if (secure_ && start)
+    plat::secureZero(start, bufSize);
   delete[] start;
 }
 
@@ -54,6 +56,9 @@ void BufferedOutStream::compact()
   offset += dropped;
   ptr -= dropped;
   sent = start;
+  // The tail still holds a copy of the moved bytes.
+  if (secure_)
+    plat::secureZero(ptr, dropped);
 }
 
 void BufferedOutStream::grow(int newSize)
@@ -62,6 +67,8 @@ void BufferedOutStream::grow(int newSize)
   ptrdiff_t unsent = ptr - sent;
   memcpy(nbuf, sent, unsent);
   offset += sent - start;
+  if (secure_)
+    plat::secureZero(start, bufSize);
   delete[] start;
   start = sent = nbuf;
   ptr = nbuf + unsent;
@@ -71,6 +78,8 @@ void BufferedOutStream::grow(int newSize)
 
 void BufferedOutStream::discardBuffer()
 {
+  if (secure_)
+    plat::secureZero(sent, ptr - sent);
   ptr = sent;
   restartIfEmpty();
   setEnd(1);
@@ -84,6 +93,8 @@ int BufferedOutStream::writeOutTraced(bool wait)
       plat::MBuf<unsigned char> block(sent, n);
       plat::hexDump(block, " --> ", " --> ");
     }
+    if (secure_)
+      plat::secureZero(sent, n);
     sent += n;
   }
   return n;

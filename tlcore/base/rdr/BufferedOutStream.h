@@ -58,6 +58,10 @@ public:
   int getMaxBufSize() const { return maxBufSize; }
   // Dumps every written block to standard error.
   void setTrace(bool on) { trace = on; }
+  // A secure stream (one that carries credentials) wipes every byte once
+  // it is written out or dropped, and every buffer it gives up.
+  void setSecure(bool secure) { secure_ = secure; }
+  bool isSecure() const { return secure_; }
 
 protected:
   // Writes at most len bytes: the count written, 0 when it would have to
@@ -87,6 +91,8 @@ private:
   void grow(int newSize);
   // The window for an item of itemSize bytes.
   void setEnd(int itemSize);
+
+  bool secure_ = false;
 };
 
 // Never grows: a full buffer waits for the sink.

@@ -4,6 +4,7 @@
 #include "http/HttpConnectConnector.h"
 
 #include <fcntl.h>
+#include <langinfo.h>
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -17,6 +18,7 @@
 #include "loc/Locale.h"
 #include "os/AppInfo.h"
 #include "plat/Regex.h"
+#include "rdr/BufferedOutStream.h"
 
 namespace {
 
@@ -258,6 +260,7 @@ TEST_F(HttpConnectTest, ScriptedReplies)
       {"close", false, "(ConnectionError)", 1},
       {"http10", true, nullptr, 2},
       {"pconnclose", true, nullptr, 2},
+      {"connclose", true, nullptr, 2},
       {"nolength", true, nullptr, 2},
   };
   for (const Case& c : cases) {
@@ -271,6 +274,11 @@ TEST_F(HttpConnectTest, ScriptedReplies)
     if (c.error) {
       EXPECT_NE(std::string::npos, result->error.find(c.error)) << result->error;
     } else {
+      // The buffer that carried the credentials wipes what it sent.
+      ASSERT_NE(nullptr, result->io) << result->error;
+      auto* out = dynamic_cast<rdr::BufferedOutStream*>(result->io->out->getBottomStream());
+      ASSERT_NE(nullptr, out);
+      EXPECT_EQ(c.credentials, out->isSecure());
       exchange("ping\n");
     }
     std::string text = readFile(log.path());
@@ -279,13 +287,38 @@ TEST_F(HttpConnectTest, ScriptedReplies)
   }
 }
 
+// A 407 that closes its connection lets it go at once, not when the user
+// has answered; the answer goes over a new connection.
+TEST_F(HttpConnectTest, ClosingChallengeReleasesConnectionBeforeTheAnswer)
+{
+  struct Prompt : io::ProxyPasswdPrompt {
+    void ask(bool, bool, const char*, Callback* cb) override { asked = cb; }
+    void cancel(Callback*) override { asked = nullptr; }
+    Callback* asked = nullptr;
+  } prompt;
+  int port = scripted("connclose");
+  ASSERT_GT(port, 0);
+  std::string proxy = "127.0.0.1:" + std::to_string(port);
+  result.reset(new Result);
+  connector.reset(new http::HttpConnectConnector("127.0.0.1", 9, proxy.c_str(), nullptr, &prompt));
+  connector->start(result.get());
+  ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return prompt.asked != nullptr; }));
+  EXPECT_TRUE(scriptLogged("eof 1 1"));
+  prompt.asked->passwordEntered("user", "password");
+  ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return result->reports > 0; }));
+  exchange("ping\n");
+  EXPECT_TRUE(scriptLogged("conn 2"));
+}
+
 TEST_F(HttpConnectTest, RequestLinesUnderGermanLocale)
 {
   int port = scripted("record");
   ASSERT_GT(port, 0);
   {
-    // English day and month names in the Date line whatever the locale.
+    // English day and month names in the Date line whatever the locale,
+    // which must be in force for this to prove anything.
     loc::LocaleSetter german("de_DE");
+    ASSERT_STREQ("So", nl_langinfo(ABDAY_1)) << "locale de_DE.UTF-8 is not generated";
     connect("[2001:db8::1]", 443, port, nullptr, nullptr);
   }
   exchange("ping\n");

@@ -185,18 +185,33 @@ uint64_t stalledReader(int)
   return 0;
 }
 
-TEST_F(FdIoTest, FlushingShutdownDeliversEveryByteBeforeClosed)
+// Every buffered byte reaches a slow reader: through a flushing shutdown
+// (closed only after the last byte), and after a detach, which writes out
+// without waiting on the peer and leaves the rest to the loop even through
+// a shutdown without flush.
+TEST_F(FdIoTest, BufferedBytesReachASlowReader)
 {
-  fork(slowReader);
-  Handler h;
-  TestIo* io = connection(&h);
-  writeBulk(io);
-  ASSERT_GT(io->out->bytesBuffered(), 0);
-  io->shutdown(true, true);
-  runUntil([&] { return gone; });
-  EXPECT_EQ(1, h.closedCalls);
-  EXPECT_EQ(0, h.bufferedAtClose);
-  EXPECT_EQ((uint64_t)kBulk, childReport());
+  for (bool detach : {false, true}) {
+    SCOPED_TRACE(detach ? "detached, then shutdown without flush" : "flushing shutdown");
+    TearDown();
+    SetUp();
+    fork(slowReader);
+    Handler h;
+    TestIo* io = connection(&h);
+    writeBulk(io);
+    ASSERT_GT(io->out->bytesBuffered(), 0);
+    if (detach) {
+      io->setHandler(nullptr);
+      io->shutdown(false, false);
+    } else {
+      io->shutdown(true, true);
+    }
+    EXPECT_FALSE(gone);
+    runUntil([&] { return gone; });
+    EXPECT_EQ(detach ? 0 : 1, h.closedCalls);
+    EXPECT_EQ(detach ? -1 : 0, h.bufferedAtClose);
+    EXPECT_EQ((uint64_t)kBulk, childReport());
+  }
 }
 
 TEST_F(FdIoTest, PeerThatExitsGivesReadErrorThenClosed)

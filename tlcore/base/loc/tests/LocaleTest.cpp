@@ -2,6 +2,7 @@
 
 #include <langinfo.h>
 #include <limits.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "LocTestUtil.h"
+#include "testutil.h"
 #include "loc/Localize.h"
 
 using loctest::capture;
@@ -91,8 +93,10 @@ TEST(LocaleTest, ListHelpers)
     bool drop;
     const char* out;
   } sans[] = {
-      {"en_US.UTF-8:de", 5, false, "en_US.UTF-8:de"},
-      {"en_US.UTF-8@euro:de", 5, true, "en_US:de"},
+      // A codeset is kept only right after the language.
+      {"en_US.UTF-8:de.UTF-8@euro", 5, false, "en_US:de.UTF-8"},
+      {"de.UTF-8:de.a/b:de.", 5, false, "de.UTF-8:de:de"},
+      {"en_US.UTF-8@euro:de.UTF-8", 5, true, "en_US:de"},
       {"e1:fr_F2:de-AT:x.a/b:y:z", 3, false, "fr:de_AT:x"},
   };
   for (const Sanitise& s : sans) {
@@ -125,7 +129,9 @@ TEST(LocaleTest, EnvironmentGivesList)
       {"", "en_US"},
       {"LANG=C", "en_US"},
       {"LANG=C LANGUAGE=fr", "en_US"},
-      {"LANG=C.UTF-8", "en_US"},
+      {"LANG=POSIX", "en_US"},
+      {"LANG=C.UTF-8", "C:en_US"},
+      {"LANG=C.UTF-8 LANGUAGE=fr", "fr_FR:en_US"},
       {"LANG=ja_JP.UTF-8", "ja_JP:en_US"},
       {"LANG=de_AT.UTF-8 LANGUAGE=de:en", "de_AT:en_US"},
       {"LANG=de_AT.UTF-8 LANGUAGE=fr:de", "fr_FR:de_AT:en_US"},
@@ -157,7 +163,10 @@ TEST(LocaleTest, SupportTest)
       {"C", true, "C.UTF-8", loc::kCharsetUtf8},
       {"de_DE.UTF-8", true, "de_DE.UTF-8", loc::kCharsetUtf8},
       {"de_DE", true, "de_DE.UTF-8", loc::kCharsetUtf8},
-      {"de_DE.ISO-8859-15", true, "de_DE.UTF-8", loc::kCharsetUtf8},
+      // Split as libc reports it: "POSIX" is "C", whose UTF-8 variant wins.
+      {"POSIX", true, "C.UTF-8", loc::kCharsetUtf8},
+      // A refused name's codeset counts as its modifier: no variant fits.
+      {"de_DE.ISO-8859-15", false, "unchanged", 7},
       {"xx_YY", false, "unchanged", 7},
       {"", false, "unchanged", 7},
   };
@@ -176,6 +185,28 @@ TEST(LocaleTest, SupportTest)
   EXPECT_THAT(capture().take(),
               ::testing::ElementsAre("30 No OS support for locale \"xx_YY\"", "30 Locales xx_YY:de_DE:en_US"));
   EXPECT_STREQ("de_DE.UTF-8", loc::getProcessLocaleRecord().name.str());
+}
+
+// The first answer for a name stands, a failure too: a locale that libc
+// gains later (through LOCPATH here) is not probed again.
+TEST(LocaleTest, AnswersLastForTheProcess)
+{
+  tltest::TempDir dir("locpath");
+  ASSERT_EQ(0, symlink("/usr/lib/locale/C.utf8", (dir.path() + "/qq_QQ.UTF-8").c_str()));
+  loc::LocaleRecord r;
+  EXPECT_FALSE(loc::checkLocaleSupported("qq_QQ.UTF-8", r));
+  setenv("LOCPATH", dir.path().c_str(), 1);
+  // libc keeps every locale file it loads, so it proves that it sees the
+  // new one in a child.
+  pid_t child = fork();
+  if (child == 0)
+    _exit(haveLocale("qq_QQ.UTF-8") ? 0 : 1);
+  int status = -1;
+  waitpid(child, &status, 0);
+  bool answer = loc::checkLocaleSupported("qq_QQ.UTF-8", r);
+  unsetenv("LOCPATH");
+  ASSERT_EQ(0, status) << "libc does not follow LOCPATH";
+  EXPECT_FALSE(answer);
 }
 
 // Probes run while other threads use libc's locale: the process locale must

