@@ -498,7 +498,10 @@ bool StringParameter::setParam(const char* text, int priority)
     return false;
   if (!isValidUtf8(text))
     throw BadUtf8(1, "Bad UTF-8 string for %s", getName());
-  return setValueAt(String(text), priority);
+  String value(text);
+  bool set = setValueAt(value, priority);
+  wipe(value);
+  return set;
 }
 
 ConfigParameter* StringParameter::clone(Configuration* owner) const

@@ -181,13 +181,14 @@ protected:
   // What log lines show for a value.
   virtual String valueToLogStr(const T& value) const { return valueToStr(value); }
 
+  // Wipes a value about to be dropped when this parameter is secret.
+  void wipe(T& value) const;
+
   std::map<int, T> values_;
 
 private:
   static constexpr bool kHoldsBytes =
       std::is_same<T, String>::value || std::is_same<T, MBuf<unsigned char>>::value;
-  // Wipes a value about to be dropped when this parameter is secret.
-  void wipe(T& value) const;
 };
 
 extern template class TypedParameter<bool>;
