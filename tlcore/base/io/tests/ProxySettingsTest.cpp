@@ -204,7 +204,8 @@ TEST_F(ProxySettingsTest, SysconfigFile)
       {"", "proxy_enabled=no\nHTTP_PROXY=f1\n", "http://f1:80"},
       {"http_proxy=p1", "HTTP_PROXY=f1\n", "http://p1:80"},
   };
-  std::string path = ::testing::TempDir() + "sysconfig-proxy";
+  // Unique: other checkouts on this machine run the same test.
+  std::string path = ::testing::TempDir() + "sysconfig-proxy." + std::to_string(getpid());
   io::setSysconfigProxyPathForTests(path.c_str());
   for (const Case& c : cases) {
     for (const char* v : kProxyVars)
