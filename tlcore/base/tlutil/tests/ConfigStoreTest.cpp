@@ -131,7 +131,7 @@ TEST_F(ConfigStoreTest, AsRootOnlyAnInstallationOfRootsOwnIsRead)
     for (const std::string& d : {prog, prog + "/pc", policy})
       ASSERT_EQ(0, chmod(d.c_str(), 0755));
     std::string file = policy + "/common";
-    std::string users = user.home + "/tlpolicy";
+    std::string users = user.home + "/tlpolicy." + std::to_string(getpid());
     switch (c.first) {
     case kNone:
       ASSERT_TRUE(writeText(file, "A=set\n"));
