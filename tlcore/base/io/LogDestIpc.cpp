@@ -246,11 +246,12 @@ void LogSrcViaIpc::sendLevel(io::MsgIpc* channel)
 
 bool LogSrcViaIpc::readMsg(const char*, rdr::FramedInStream& in, io::MsgIpc*)
 {
-  int level = levelFromWire(in.readU32());
+  // Every u32 level is logged; those beyond int's range as the highest.
+  uint32_t wire = in.readU32();
+  int level = wire > INT_MAX ? INT_MAX : static_cast<int>(wire);
   String source = in.readShortString(true);
   String text = in.readString(LogDestIpc::kMaxText, true);
-  if (level >= 0)
-    log(level, "%s: %s", source.str(), text.str());
+  log(level, "%s: %s", source.str(), text.str());
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/auxv.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -69,9 +70,12 @@ const char* maskedUserInfo(const char* user, const char* password)
   return user || password ? "***:***@" : "";
 }
 
-int effectiveUid()
+// Root, or a setuid/setgid start (AT_SECURE) whatever the user now is.
+bool runsPrivileged()
 {
-  return euidOverride >= 0 ? euidOverride : (int)geteuid();
+  if (euidOverride >= 0)
+    return euidOverride == 0;
+  return geteuid() == 0 || getauxval(AT_SECURE) != 0;
 }
 
 } // namespace
@@ -449,6 +453,12 @@ public:
   bool query(const char* url, plat::String& answer)
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    // Before loading: a library's constructors would run with the
+    // privileges of a root or setuid process.
+    if (runsPrivileged()) {
+      vlog.info("libproxy: skipping as root");
+      return false;
+    }
     if (!newFn_) {
       const char* libList = libList_.isNull() ? kLibProxyLibs : libList_.get();
       newFn_ = std::make_unique<plat::DynamicFn>(libList, "px_proxy_factory_new");
@@ -457,10 +467,6 @@ public:
     }
     if (!*newFn_ || !*getFn_ || !*freeFn_) {
       vlog.info("libproxy support not available");
-      return false;
-    }
-    if (effectiveUid() == 0) {
-      vlog.info("libproxy: skipping as root");
       return false;
     }
     if (!factory_)

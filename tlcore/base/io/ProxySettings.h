@@ -3,7 +3,8 @@
 // Discovery asks, in order, an application-supplied io::ProxySettingsProvider
 // (the one hook every connection maker goes through), the process
 // environment, "/etc/sysconfig/proxy" and libproxy (loaded at run time, never
-// linked, skipped for root); when nothing applies the answer is "direct://".
+// linked, and not loaded at all by root or a setuid start); when nothing
+// applies the answer is "direct://".
 // The answer is an io::ProxyFetcher that delivers one proxy URL with the
 // proxy credentials. Nothing is cached: every discovery reads its sources
 // afresh. Passwords stay in plat::SecureString and never reach a log line.
@@ -181,7 +182,8 @@ void setSysconfigProxyPathForTests(const char* path);
 // library candidate list; the process-wide functions and factory are
 // released and loaded again on next use (null restores it).
 void setLibProxyLibsForTests(const char* libList);
-// The effective user id discovery sees (-1 restores geteuid).
+// The effective user id discovery sees, AT_SECURE left out (-1 restores
+// geteuid and AT_SECURE).
 void setEffectiveUidForTests(int uid);
 
 } // namespace io

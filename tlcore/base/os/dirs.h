@@ -41,7 +41,8 @@ void setProgramConfigFile(const char* path);
 // program's directory P (left out when it cannot be found) P, and, once
 // the path component is set, P/<path component>, P/share/<path component>
 // and the same share directory beside P's parent and grandparent while
-// they are not "/".
+// they are not "/". As root, a program directory that another user could
+// change (plat::checkTrustedAsRoot) is left out with a log line.
 void getDataSearchDirs(std::vector<plat::String>& out);
 // The same for a program in programDir (null: none found).
 void getDataSearchDirs(std::vector<plat::String>& out, const char* programDir);

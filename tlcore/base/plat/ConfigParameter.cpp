@@ -66,6 +66,18 @@ int indexOfName(const char* const* names, const char* name, int fallback)
   return fallback;
 }
 
+void wipeValue(bool&) {}
+void wipeValue(int&) {}
+void wipeValue(String& value)
+{
+  if (value.data())
+    secureZero(value.data(), static_cast<size_t>(value.length()));
+}
+void wipeValue(MBuf<unsigned char>& value)
+{
+  value.setSecure(true);
+}
+
 MBuf<unsigned char> secureBytes(int length, const unsigned char* data)
 {
   return MBuf<unsigned char>(data, data ? length : 0, true);
@@ -77,6 +89,18 @@ String s64Text(int64_t value)
 }
 
 } // namespace
+
+bool isSecretName(const char* name)
+{
+  if (!name)
+    return false;
+  for (const char* word : {"password", "passwd", "pwd", "secret", "token", "credential"}) {
+    if (strcasestr(name, word))
+      return true;
+  }
+  size_t n = strlen(name);
+  return n >= 3 && strcasecmp(name + n - 3, "key") == 0;
+}
 
 // --- ConfigParameter -----------------------------------------------------------
 
@@ -153,6 +177,11 @@ void ConfigParameter::setAttributes(const char* list)
 bool ConfigParameter::hasAttribute(const char* name) const
 {
   return attributes_.count(String(name)) != 0;
+}
+
+bool ConfigParameter::isSecret() const
+{
+  return hasAttribute(kSecretAttribute) || (holdsBytes_ && isSecretName(name_));
 }
 
 void ConfigParameter::copyValuesFrom(ConfigParameter& other)
@@ -247,6 +276,8 @@ template <typename T> bool TypedParameter<T>::setValueAt(const T& value, int pri
   auto it = values_.find(priority);
   if (it != values_.end() && sameValue(it->second, value))
     return true;
+  if (it != values_.end())
+    wipe(it->second);
   values_[priority] = value;
   logSet(priority);
   notify(priority);
@@ -260,6 +291,7 @@ template <typename T> void TypedParameter<T>::unset(int priority, bool notifyCha
   auto it = values_.find(priority);
   if (it == values_.end())
     return;
+  wipe(it->second);
   values_.erase(it);
   logUnset(priority);
   if (notifyChange)
@@ -269,7 +301,23 @@ template <typename T> void TypedParameter<T>::unset(int priority, bool notifyCha
 template <typename T> String TypedParameter<T>::getValueStr(int priority) const
 {
   auto it = values_.find(priority);
-  return it == values_.end() ? String() : valueToLogStr(it->second);
+  if (it == values_.end())
+    return String();
+  // Bytes already show as "<binary>", secret or not.
+  bool bytes = std::is_same<T, MBuf<unsigned char>>::value;
+  return isSecret() && !bytes ? String(kHiddenValue) : valueToLogStr(it->second);
+}
+
+template <typename T> TypedParameter<T>::~TypedParameter()
+{
+  for (auto& v : values_)
+    wipe(v.second);
+}
+
+template <typename T> void TypedParameter<T>::wipe(T& value) const
+{
+  if (isSecret())
+    wipeValue(value);
 }
 
 template <typename T> std::map<int, String> TypedParameter<T>::getValues() const
@@ -450,7 +498,10 @@ bool StringParameter::setParam(const char* text, int priority)
     return false;
   if (!isValidUtf8(text))
     throw BadUtf8(1, "Bad UTF-8 string for %s", getName());
-  return setValueAt(String(text), priority);
+  String value(text);
+  bool set = setValueAt(value, priority);
+  wipe(value);
+  return set;
 }
 
 ConfigParameter* StringParameter::clone(Configuration* owner) const

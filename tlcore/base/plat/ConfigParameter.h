@@ -14,6 +14,7 @@
 #include <stdint.h>
 
 #include <map>
+#include <type_traits>
 #include <vector>
 
 #include "plat/MBuf.h"
@@ -25,6 +26,15 @@ class Configuration; // plat/Configuration.h
 class ConfigParameter;
 
 constexpr int kPriorityDefault = 0, kPriorityPreference = 10, kPriorityPolicy = 30;
+
+// The attribute that marks a parameter holding a secret, and what log lines
+// show for its values.
+constexpr const char kSecretAttribute[] = "secret";
+constexpr const char kHiddenValue[] = "<hidden>";
+
+// Whether a parameter's name says it holds a secret: it mentions a
+// password, secret, token or credential, or ends in "key" (any case).
+bool isSecretName(const char* name);
 
 // A description given as a translation key instead of plain text.
 struct LocKey {
@@ -55,7 +65,8 @@ public:
   virtual int getInt() const;
   virtual int getPriority() const = 0;
   virtual bool hasPriority(int priority) const = 0;
-  // Null when there is no value at the priority; the form used in log lines.
+  // Null when there is no value at the priority; the form used in log lines
+  // (kHiddenValue for a secret, "<binary>" for any bytes).
   virtual String getValueStr(int priority) const = 0;
   virtual std::map<int, String> getValues() const = 0;
   virtual const char* getTypeName() const = 0;
@@ -83,6 +94,10 @@ public:
   void setAttributes(const char* list);
   bool hasAttribute(const char* name) const;
   const StringSet& getAttributes() const { return attributes_; }
+  // Marked with kSecretAttribute, or a text or byte parameter whose name
+  // says so (isSecretName): its values are never logged and are wiped when
+  // dropped.
+  bool isSecret() const;
 
   // --- Bulk value changes
   // Makes this parameter's values those of other, notifying each change.
@@ -110,6 +125,8 @@ protected:
   void logUnset(int priority) const;
   // Step 1 of setting: a policy value for a "noPolicy" parameter.
   bool refusesPriority(int priority) const;
+  // For the text and byte types, whose names can mark them secret.
+  void setHoldsBytes(bool holds) { holdsBytes_ = holds; }
 
 private:
   friend class Configuration;
@@ -122,6 +139,7 @@ private:
   const char* locDesc_;
   bool advanced_;
   bool ownsStrings_;
+  bool holdsBytes_ = false;
   StringSet attributes_;
   std::vector<ParameterChangedCallback*> callbacks_;
 };
@@ -145,12 +163,15 @@ protected:
                  bool advanced, Configuration* owner, const char* attributes)
       : ConfigParameter(name, description, locDesc, advanced, owner, attributes)
   {
+    setHoldsBytes(kHoldsBytes);
     values_[kPriorityDefault] = def;
   }
   TypedParameter(const TypedParameter& other, Configuration* owner)
       : ConfigParameter(other, owner, true), values_(other.values_)
   {
+    setHoldsBytes(kHoldsBytes);
   }
+  ~TypedParameter() override;
 
   const T& effective() const { return values_.rbegin()->second; }
   // The common steps after parsing: policy check, no-op on equal value,
@@ -160,7 +181,14 @@ protected:
   // What log lines show for a value.
   virtual String valueToLogStr(const T& value) const { return valueToStr(value); }
 
+  // Wipes a value about to be dropped when this parameter is secret.
+  void wipe(T& value) const;
+
   std::map<int, T> values_;
+
+private:
+  static constexpr bool kHoldsBytes =
+      std::is_same<T, String>::value || std::is_same<T, MBuf<unsigned char>>::value;
 };
 
 extern template class TypedParameter<bool>;

@@ -495,10 +495,27 @@ void Configuration::parseCmdLine(char** argv, UsageCallback* usage)
   if (!*argv)
     return;
   DString message;
-  message.append(formatArg(tr("plat_bad_argument", true), *argv).get());
+  message.append(formatArg(tr("plat_bad_argument", true), argForLog(*argv).str()).get());
   if (usage)
     message.append("  ").append(tr("plat_run_with_help", false));
   throw BadCmdLineArg(message.get());
+}
+
+String Configuration::argForLog(const char* arg) const
+{
+  if (!arg)
+    return String();
+  const char* name = arg;
+  for (int i = 0; i < 2 && *name == '-'; i++)
+    name++;
+  const char* eq = strchr(name, '=');
+  if (!eq)
+    return String(arg);
+  String key(name, static_cast<int>(eq - name));
+  const ConfigParameter* p = find(key.get(), true);
+  if (p ? !p->isSecret() : !isSecretName(key.get()))
+    return String(arg);
+  return format("%.*s=%s", static_cast<int>(eq - arg), arg, kHiddenValue);
 }
 
 // --- Help and the parameter log
@@ -539,7 +556,7 @@ void Configuration::printHelp(Configuration& config, bool advanced, bool showVal
     String line(DString::format("  %-*s - %s", nameWidth, p->getName(), desc ? desc : "").get());
     wordWrap(line, width, nameWidth + 5);
     if (showValues && !dynamic_cast<BinaryParameter*>(p)) {
-      String value = p->getValueStr();
+      String value = p->isSecret() ? String(kHiddenValue) : p->getValueStr();
       DString note =
           DString::format("(%s=%s)", tr("plat_configuration_help_default", false), value.str());
       const char* lastLine = strrchr(line.str(), '\n');

@@ -186,6 +186,10 @@ public:
   // parseArgs over all of argv (the arguments after the program name);
   // throws BadCmdLineArg for the first one left.
   void parseCmdLine(char** argv, UsageCallback* usage = nullptr);
+  // The argument as logs and errors show it: the value of an assignment to
+  // a secret parameter (or, for an unknown name, one that isSecretName
+  // calls secret) becomes kHiddenValue.
+  String argForLog(const char* arg) const;
 
   // --- Help and the parameter log
   // The usage text, then the help of config (79 columns), then with

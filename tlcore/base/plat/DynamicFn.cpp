@@ -96,7 +96,7 @@ DynamicFn::~DynamicFn()
 bool DynamicFn::tryLibrary(const char* file, const char* symbols)
 {
   MutexLock lock(loadMutex());
-  handle = dlopen(file, RTLD_LAZY | RTLD_GLOBAL);
+  handle = dlopen(file, RTLD_LAZY | RTLD_LOCAL);
   if (!handle) {
     vlog.debug(" [DynFnOpen(%s) failed]", file);
     return false;

@@ -5,7 +5,9 @@
 // fall back.
 //
 // The library that supplied the function stays loaded while the holder
-// lives. Loading and lookup are serialised by one process-wide mutex, so
+// lives, with its symbols kept to itself (RTLD_LOCAL). Callers that may run
+// as root decide before making a holder, since loading runs the library's
+// constructors. Loading and lookup are serialised by one process-wide mutex, so
 // holders may be made on any thread; each holder belongs to its maker.
 #pragma once
 

@@ -109,6 +109,11 @@ inline String realpath(const char* path)
 // leading directory and the path itself are owned by a trusted user (stat and
 // lstat) and writable by neither group nor others.
 void checkSecurePath(const char* path, const std::set<uid_t>& trusted);
+// For a process whose effective user is root (nothing otherwise): throws as
+// checkSecurePath unless the path, with and without its links resolved, and
+// every directory above it belong to root and are writable by no one else.
+// A missing path is judged by its nearest existing ancestor.
+void checkTrustedAsRoot(const char* path);
 // The path with its links resolved, checked as above with root as the only
 // trusted owner. With expectedTarget, a missing path throws
 // "%s must be created and point to %s".

@@ -1,11 +1,14 @@
 #include "plat/LogDestFile.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <string>
 
 #include "os/DirEnum.h"
 #include "os/host.h"
@@ -14,6 +17,7 @@
 #include "plat/Exception.h"
 #include "plat/Path.h"
 #include "plat/Time.h"
+#include "plat/numbers.h"
 
 namespace plat {
 
@@ -129,10 +133,12 @@ void rotate(const char* path)
       if (isRotatedName(name, base.str()) && fileGetTime(entries.getPath()) < cutoff)
         tryFileRemove(entries.getPath());
     }
-    if (!fileExists(path))
+    // lstat: a link (dangling or not) is moved aside too, never followed.
+    struct stat st;
+    if (::lstat(path, &st) < 0)
       return;
     struct tm tm;
-    timeToTmLocal(&tm, fileGetTime(path));
+    timeToTmLocal(&tm, unixSecondsToTime(st.st_mtime));
     String stem = format("%s.%04d%02d%02d%02d%02d%02d", base.str(), tm.tm_year + 1900,
                          tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     for (int n = 0; n <= kMaxRotationCounter; n++) {
@@ -145,6 +151,80 @@ void rotate(const char* path)
     }
   } catch (Exception&) {
   }
+}
+
+// Owners whose folders and files this process may write into.
+bool trustedOwner(uid_t uid)
+{
+  return uid == geteuid() || uid == 0;
+}
+
+// Every existing directory along path: owned by this user or root, and
+// writable by no one else unless sticky (so that nobody else can swap what
+// lies below). Links are judged by their owner alone.
+void checkFolderChain(const char* path)
+{
+  std::string prefix;
+  const char* p = path;
+  for (;;) {
+    if (prefix.empty())
+      prefix = "/";
+    struct stat st;
+    if (::lstat(prefix.c_str(), &st) < 0)
+      checkSysCall(-1, "lstat(%s)", prefix.c_str());
+    bool othersWrite = !S_ISLNK(st.st_mode) && (st.st_mode & 022) && !(st.st_mode & S_ISVTX);
+    if (!trustedOwner(st.st_uid) || othersWrite)
+      throw Exception(0, "Log folder %s can be changed by another user", prefix.c_str());
+    while (*p == '/')
+      p++;
+    if (!*p)
+      return;
+    const char* end = strchrnul(p, '/');
+    if (prefix.size() > 1)
+      prefix += '/';
+    prefix.append(p, end - p);
+    p = end;
+  }
+}
+
+// The log folder, opened after checking that no other user can write to it
+// or to the way there.
+int openLogFolder(const char* dir)
+{
+  String literal = dir[0] == '/' ? normalisePath(dir)
+                                 : normalisePath(joinPath(getCwd().str(), dir, true).str());
+  checkFolderChain(literal.str());
+  String real = realpath(literal.str());
+  checkFolderChain(real.str());
+  int fd = ::open(real.str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  checkSysCall(fd, "open(%s)", real.str());
+  struct stat st;
+  if (::fstat(fd, &st) < 0 || !trustedOwner(st.st_uid) || (st.st_mode & 022)) {
+    ::close(fd);
+    throw Exception(0, "Log folder %s can be written by another user", real.str());
+  }
+  return fd;
+}
+
+// Opens (creating it 0600) the file name in the folder for appending: never
+// through a link, and only a regular file of this user with no other name.
+int openLogFileAt(int dirFd, const char* name, const char* path)
+{
+  int fd;
+  do {
+    fd = ::openat(dirFd, name,
+                  O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
+                  0600);
+  } while (fd < 0 && errno == EINTR);
+  checkSysCall(fd, "open(%s)", path);
+  struct stat st;
+  if (::fstat(fd, &st) < 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
+      st.st_nlink != 1) {
+    ::close(fd);
+    throw Exception(0, "Log file %s is not a regular file of this user", path);
+  }
+  fcntl(fd, F_SETFL, O_WRONLY | O_APPEND);
+  return fd;
 }
 
 String configuredPath(int priority)
@@ -252,18 +332,19 @@ void LogDestFile::setSizeListener(SizeListener* listener)
 void LogDestFile::reopenIfMoved()
 {
   MutexLock lock(mutex_);
-  if (path_.isNull() || !stream_.get())
+  if (openPath_.isNull() || !stream_.get())
     return;
   try {
-    if (fileIsSameAsFd(fileno(stream_.get()), path_.str()))
+    if (fileIsSameAsFd(fileno(stream_.get()), openPath_.str()))
       return;
   } catch (Exception&) {
     return;
   }
+  String path = openPath_;
   closeFile();
   headerWritten_ = false;
   try {
-    openAt(path_.str(), false);
+    openAt(path.str(), false);
   } catch (Exception&) {
     // The next write tries again, with the usual error reporting.
   }
@@ -287,9 +368,9 @@ bool LogDestFile::openFile()
   try {
     String fallback = configuredPath(kPriorityDefault);
     fprintf(stderr, "Reverting to default log file %s\n", fallback.str());
+    // path_ keeps the configured path, so that setting it again changes
+    // nothing; reopenIfMoved follows the file actually written.
     openAt(fallback.str(), true);
-    // Later reopenings and rotations are about the file actually written.
-    path_ = fallback;
   } catch (Exception& e) {
     char text[Exception::kMessageSize];
     fprintf(stderr, "Error opening default log file: %s\n", e.formatDisplay(text));
@@ -303,12 +384,30 @@ void LogDestFile::openAt(const char* path, bool rotateFirst)
 {
   if (!path || !*path)
     throw Exception("No log file path");
-  mkDirWithParents(dirName(path).str(), true, false);
-  if (rotateFirst)
-    rotate(path);
+  String dir = dirName(path);
+  mkDirWithParents(dir.str(), true, false);
+  int dirFd = openLogFolder(dir.str());
+  int fd = -1;
+  try {
+    if (rotateFirst)
+      rotate(path);
+    // Appending: when the old file could not be moved aside, its lines stay.
+    String name = baseName(path);
+    fd = openLogFileAt(dirFd, name.str(), path);
+  } catch (...) {
+    ::close(dirFd);
+    throw;
+  }
+  ::close(dirFd);
+  FILE* fp = fdopen(fd, "a");
+  if (!fp) {
+    int err = errno;
+    ::close(fd);
+    throw SystemExceptionFmt(err, "fdopen(%s)", path);
+  }
   stopped_ = false;
-  // Appending: when the old file could not be moved aside, its lines stay.
-  stream_.open(path, FilePtr::kWrite, FilePtr::kAppend);
+  stream_.reset(fp, true);
+  openPath_ = String(path);
   headerWritten_ = false;
   if (redirectsStderr && this == fileDest)
     dup2(fileno(stream_.get()), 2);
@@ -316,6 +415,7 @@ void LogDestFile::openAt(const char* path, bool rotateFirst)
 
 void LogDestFile::closeFile()
 {
+  openPath_ = String();
   try {
     stream_.reset();
   } catch (Exception& e) {

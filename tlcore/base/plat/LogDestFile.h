@@ -56,7 +56,9 @@ private:
   // Both under the mutex.
   void writeLine(int level, const char* srcName, const char* text);
   bool openFile();
-  // Throws plat::Exception when the file cannot be opened.
+  // Throws plat::Exception when the file cannot be opened, or when its
+  // folder (or the way there) can be changed by another user, or when it is
+  // not a regular file of this user. A new file is made 0600.
   void openAt(const char* path, bool rotateFirst);
   void closeFile();
 
@@ -64,6 +66,8 @@ private:
   String host_;
   Mutex mutex_;
   String path_;
+  // The file open now: path_, or the default after a fallback.
+  String openPath_;
   DString timeText_;
   FilePtr stream_;
   bool stopped_ = false;

@@ -145,9 +145,21 @@ void unescapeConfigLine(char* line)
   *keep = 0;
 }
 
-char* readConfigLine(rdr::InStream& in, DString& line)
+namespace {
+
+// readConfigLine for the line numbered lineNo. A NUL byte would cut the line
+// where C strings end ("n\0x=1" would read as the bare name "n"), so such a
+// line is refused whole.
+char* readNumberedLine(rdr::InStream& in, DString& line, int lineNo)
 {
-  in.readLine(line, kMaxConfigLine, nullptr, true);
+  bool sawNul = false;
+  in.readLine(line, kMaxConfigLine, &sawNul, true);
+  if (sawNul) {
+    line.clear();
+    if (lineNo > 0)
+      throw Exception(0, "Configuration line %d holds a NUL byte", lineNo);
+    throw Exception("Configuration line holds a NUL byte");
+  }
   char* s = line.data();
   if (!s)
     return nullptr;
@@ -159,14 +171,21 @@ char* readConfigLine(rdr::InStream& in, DString& line)
   return eq + 1;
 }
 
+} // namespace
+
+char* readConfigLine(rdr::InStream& in, DString& line)
+{
+  return readNumberedLine(in, line, 0);
+}
+
 void readConfigLines(rdr::InStream& in, CaseInsensitiveStringMap& out,
                      const ConfigAliasMap* aliases)
 {
   DString line;
-  for (;;) {
+  for (int lineNo = 1;; lineNo++) {
     const char* value;
     try {
-      value = readConfigLine(in, line);
+      value = readNumberedLine(in, line, lineNo);
     } catch (rdr::EndOfStream&) {
       return;
     }
@@ -186,10 +205,10 @@ void readConfigLines(rdr::InStream& in, CaseInsensitiveStringMap& out,
 void applyConfigLines(rdr::InStream& in, Configuration& cfg, int priority)
 {
   DString line;
-  for (;;) {
+  for (int lineNo = 1;; lineNo++) {
     const char* value;
     try {
-      value = readConfigLine(in, line);
+      value = readNumberedLine(in, line, lineNo);
     } catch (rdr::EndOfStream&) {
       return;
     }

@@ -35,16 +35,20 @@ constexpr int kMaxConfigLine = 262144;
 // One line, trimmed, unescaped and split: line holds the name and the
 // result points at the value inside it (null for a bare name). The end of
 // the stream throws rdr::EndOfStream; a line over kMaxConfigLine throws
-// rdr::StringTooLongException.
+// rdr::StringTooLongException; a line holding a NUL byte throws
+// plat::Exception.
 char* readConfigLine(rdr::InStream& in, DString& line);
 // The trim-and-unescape step alone, in place.
 void unescapeConfigLine(char* line);
 // Every line to the end of the stream into out (a later line wins); a name
-// that aliases holds is stored as its targets instead.
+// that aliases holds is stored as its targets instead. A line holding a NUL
+// byte throws "Configuration line %d holds a NUL byte"; the lines before it
+// are kept, nothing of it or after it.
 void readConfigLines(rdr::InStream& in, CaseInsensitiveStringMap& out,
                      const ConfigAliasMap* aliases);
 // Every line to the end of the stream set in cfg at priority; lines that
-// name no parameter or hold a bad value are ignored.
+// name no parameter or hold a bad value are ignored; a NUL byte throws as
+// for readConfigLines.
 void applyConfigLines(rdr::InStream& in, Configuration& cfg, int priority);
 
 // Throws plat::Exception naming the problem when the entry could not be

@@ -5,12 +5,15 @@
 #include "os/program.h"
 #include "plat/Exception.h"
 #include "plat/File.h"
+#include "plat/Log.h"
 
 namespace tlutil {
 
 namespace {
 
 ConfigStore* current;
+
+plat::LogSrc vlog("ConfigStore");
 
 } // namespace
 
@@ -44,6 +47,7 @@ ConfigStoreFile::ConfigStoreFile(const char* programDir)
   const char* sys = os::getSystemConfigDir();
   if (programDir && *programDir) {
     plat::String install = plat::format("%s/%s", programDir, os::AppInfo::getPathComp(false));
+    installDir_ = plat::format("%s/", install.get());
     addDir(plat::kPriorityPreference, plat::format("%s/config.d", install.get()).get(), true);
     addDir(plat::kPriorityPolicy, plat::format("%s/policy.d", install.get()).get(), false);
   }
@@ -74,6 +78,8 @@ void ConfigStoreFile::load(int level, plat::Configuration* cfg)
   if (files == files_.end())
     return;
   for (const plat::String& path : files->second) {
+    if (!isTrusted(path.get()))
+      continue;
     try {
       plat::readConfigFile(target, path.get(), level);
     } catch (plat::Exception& e) {
@@ -81,6 +87,19 @@ void ConfigStoreFile::load(int level, plat::Configuration* cfg)
         continue;
       throw plat::Exception(0, "Error reading %s: %s", path.get(), e.str());
     }
+  }
+}
+
+bool ConfigStoreFile::isTrusted(const char* path) const
+{
+  if (installDir_.isNull() || !plat::strStartsWith(path, installDir_.get()))
+    return true;
+  try {
+    plat::checkTrustedAsRoot(path);
+    return true;
+  } catch (plat::Exception& e) {
+    vlog.status("Skipping %s as root: %s", path, e.str());
+    return false;
   }
 }
 

@@ -46,7 +46,9 @@ protected:
 // system's "<system config dir>/config.d" and the user's configuration
 // directory; level 30 (policy) the installation's, then the system's
 // "policy.d". Each directory gives "common", "common.custom" (not in the
-// user's or the policy directories) and the application's own file.
+// user's or the policy directories) and the application's own file. As
+// root, the installation's files are read only when they and every
+// directory above them belong to root and no one else can write them.
 class ConfigStoreFile : public ConfigStore {
 public:
   // For the running program's directory (os::getProgramDir).
@@ -69,10 +71,15 @@ public:
 
 private:
   void addDir(int level, const char* dir, bool withCustom);
+  // False, with a log line, for a file of the installation's directories
+  // that a root process must not trust (plat::checkTrustedAsRoot).
+  bool isTrusted(const char* path) const;
   // Throws when start-up has not set the user's file.
   const char* userFile() const;
 
   std::map<int, std::vector<plat::String>> files_;
+  // "<program dir>/<path component>/", or null.
+  plat::String installDir_;
 };
 
 // --- Writers of the setup engine

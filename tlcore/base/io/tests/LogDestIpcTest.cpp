@@ -186,6 +186,38 @@ TEST_F(LogDestIpcTest, FatalAssertionSendsWhatIsQueued)
   EXPECT_EQ(100 + SIGABRT, loggerStatus(mgr));
 }
 
+TEST_F(LogDestIpcTest, EveryWireLevelIsLogged)
+{
+  startChild([](int fd) {
+    io::FdSelectManager mgr;
+    Closed events;
+    io::MsgIpc channel(&events, "Raw");
+    channel.ioAccept(new io::FdIo(fd, true));
+    for (uint32_t level : {0x7fffffffu, 0x80000000u, 0xffffffffu}) {
+      rdr::FramedOutStream& out = channel.writeMsg("logMsg");
+      out.writeU32(level);
+      out.writeShortString("Raw");
+      out.writeString(std::to_string(level).c_str(), plat::LogDestIpc::kMaxText);
+      out.endMsg(true);
+    }
+    runUntil(mgr, [&] { return events.gone; });
+    return 0;
+  });
+  io::FdSelectManager mgr;
+  plat::setLogOverride("Admin:ipccap:2147483647");
+  Closed events;
+  io::MsgIpc channel(&events, "Receiver");
+  channel.ioAccept(new io::FdIo(sv[1], true));
+  admin.setIpc(&channel, true);
+  ASSERT_TRUE(runUntil(mgr, [&] { return capture.lines.size() >= 3; }));
+  channel.close(false);
+  const std::vector<std::string> expected = {"2147483647 Admin: Raw: 2147483647",
+                                             "2147483647 Admin: Raw: 2147483648",
+                                             "2147483647 Admin: Raw: 4294967295"};
+  EXPECT_EQ(expected, capture.lines);
+  EXPECT_EQ(0, loggerStatus(mgr));
+}
+
 // A receiver in another process that reads everything and asks for level
 // 110 whenever it gets "again".
 class AskingReceiver : public io::MsgIpc::Reader {

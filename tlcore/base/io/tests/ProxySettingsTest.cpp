@@ -2,7 +2,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <dlfcn.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <mutex>
@@ -15,6 +17,7 @@
 #include "loc/Locale.h"
 #include "plat/Log.h"
 #include "rdr/Exception.h"
+#include "testuser.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -201,7 +204,8 @@ TEST_F(ProxySettingsTest, SysconfigFile)
       {"", "proxy_enabled=no\nHTTP_PROXY=f1\n", "http://f1:80"},
       {"http_proxy=p1", "HTTP_PROXY=f1\n", "http://p1:80"},
   };
-  std::string path = ::testing::TempDir() + "sysconfig-proxy";
+  // Unique: other checkouts on this machine run the same test.
+  std::string path = ::testing::TempDir() + "sysconfig-proxy." + std::to_string(getpid());
   io::setSysconfigProxyPathForTests(path.c_str());
   for (const Case& c : cases) {
     for (const char* v : kProxyVars)
@@ -261,8 +265,39 @@ TEST_F(ProxySettingsTest, LibProxyLoadedAtRunTime)
     const char* asked = getenv("FAKE_PX_ASKED");
     EXPECT_STREQ(c.asked, asked) << c.log;
   }
+  // Loaded for itself alone: its names stay out of the global scope.
+  EXPECT_EQ(nullptr, dlsym(RTLD_DEFAULT, "px_proxy_factory_get_proxies"));
   io::setLibProxyLibsForTests(nullptr);
   remove(lib.c_str());
+  rmdir(dir);
+}
+
+// As root, a library that another user made is never loaded: its
+// constructor would run as root before any check.
+TEST_F(ProxySettingsTest, AsRootLibProxyIsNotLoaded)
+{
+  TL_REQUIRE_TEST_USER();
+  const tltest::TestUser& user = *tltest::testUser();
+  char dir[] = "/tmp/userpxXXXXXX";
+  ASSERT_TRUE(mkdtemp(dir));
+  ASSERT_EQ(0, chown(dir, user.uid, user.gid));
+  const std::string src = std::string(dir) + "/ctor.c", lib = std::string(dir) + "/libpx.so",
+                    marker = std::string(dir) + "/ran";
+  ASSERT_EQ(0, tltest::forkAsTestUser([&] {
+    std::ofstream(src) << "#include <fcntl.h>\n#include <unistd.h>\n"
+                          "__attribute__((constructor)) static void ran(void)\n"
+                          "{ close(open(\"" + marker + "\", O_CREAT | O_WRONLY, 0644)); }\n";
+    return 0;
+  }));
+  ASSERT_EQ(0, tltest::runAsTestUser({"cc", "-shared", "-fPIC", "-o", lib, src,
+                                      TL_TEST_SUPPORT_DIR "/fake_libproxy.c"}));
+  io::setLibProxyLibsForTests(lib.c_str());
+  io::setEffectiveUidForTests(-1);
+  EXPECT_EQ("direct://", discover("t", 443));
+  EXPECT_THAT(capture.all(), HasSubstr("100 libproxy: skipping as root\n"));
+  EXPECT_NE(0, access(marker.c_str(), F_OK)) << "the library ran as root";
+  for (const std::string& f : {src, lib, marker})
+    unlink(f.c_str());
   rmdir(dir);
 }
 

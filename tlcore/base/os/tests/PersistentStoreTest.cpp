@@ -12,6 +12,8 @@
 #include "osTestUtil.h"
 #include "plat/Exception.h"
 #include "plat/File.h"
+#include "rootdir.h"
+#include "testuser.h"
 
 namespace {
 
@@ -52,6 +54,29 @@ TEST(PersistentStoreTest, DataSearchOrder)
     EXPECT_EQ(searchDirs(c.programDir), c.expected) << c.programDir;
   }
   os::setSystemConfigDir("");
+}
+
+// As root, a data directory beside the program that another user owns, or
+// lies below one, is not searched.
+TEST(PersistentStoreTest, AsRootDataDirsOfOtherUsersAreLeftOut)
+{
+  TL_REQUIRE_TEST_USER();
+  const tltest::TestUser& user = *tltest::testUser();
+  tltest::RootOnlyDir root;
+  ASSERT_FALSE(root.path().empty());
+  os::AppInfo::set("app", "Company", "p", nullptr, nullptr);
+  os::setSystemConfigDir("");
+  const std::string r = root.path();
+  for (const std::string& d : {r + "/a", r + "/a/bin", r + "/b", r + "/b/bin", r + "/b/bin/p"})
+    ASSERT_EQ(0, mkdir(d.c_str(), 0755)) << d;
+  // The user owns a's program directory and b's data directory beside it.
+  ASSERT_EQ(0, chown((r + "/a/bin").c_str(), user.uid, user.gid));
+  ASSERT_EQ(0, chown((r + "/b/bin/p").c_str(), user.uid, user.gid));
+  EXPECT_EQ(searchDirs((r + "/a/bin").c_str()),
+            (std::vector<std::string>{r + "/a/share/p", r + "/share/p"}));
+  EXPECT_EQ(searchDirs((r + "/b/bin").c_str()),
+            (std::vector<std::string>{r + "/b/bin", r + "/b/bin/share/p", r + "/b/share/p",
+                                      r + "/share/p"}));
 }
 
 TEST(PersistentStoreTest, StorePathIsInTheConfigurationDirectory)

@@ -2,7 +2,9 @@
 
 #include "os/AppInfo.h"
 #include "os/program.h"
+#include "plat/Exception.h"
 #include "plat/File.h"
+#include "plat/Log.h"
 #include "plat/Path.h"
 
 namespace os {
@@ -98,12 +100,38 @@ void getDataSearchDirs(std::vector<plat::String>& out)
   getDataSearchDirs(out, getProgramDir().get());
 }
 
+namespace {
+
+plat::LogSrc vlog("DataDirs");
+
+// The program's own directories, without those a root process must not
+// trust.
+void addProgramDirs(std::vector<plat::String>& out, const char* programDir);
+
+} // namespace
+
 void getDataSearchDirs(std::vector<plat::String>& out, const char* programDir)
 {
   if (*getSystemConfigDir())
     out.emplace_back(getSystemConfigDir());
   if (!programDir || !*programDir)
     return;
+  std::vector<plat::String> dirs;
+  addProgramDirs(dirs, programDir);
+  for (plat::String& dir : dirs) {
+    try {
+      plat::checkTrustedAsRoot(dir.get());
+      out.push_back(std::move(dir));
+    } catch (plat::Exception& e) {
+      vlog.status("Skipping %s as root: %s", dir.get(), e.str());
+    }
+  }
+}
+
+namespace {
+
+void addProgramDirs(std::vector<plat::String>& out, const char* programDir)
+{
   out.emplace_back(programDir);
   // Before start-up has named the product only its program directory is
   // known.
@@ -122,6 +150,8 @@ void getDataSearchDirs(std::vector<plat::String>& out, const char* programDir)
   plat::String grandparent = plat::dirName(parent.get());
   out.push_back(plat::joinPath(grandparent.get(), share.get(), false));
 }
+
+} // namespace
 
 plat::String getPersistentStorePath(const char* name)
 {

@@ -1,6 +1,7 @@
 // The command line, the help listing and the parameter log of
 // plat::Configuration, with the English texts through the localisation
 // engine.
+#include <limits.h>
 #include <stdio.h>
 #include <strings.h>
 
@@ -370,6 +371,60 @@ TEST_F(CommandLineTest, ParameterLogIsSortedAndLeavesOutHiddenNames)
                             "100 Configuration: aDefault=1 (Default)",
                             "100 Configuration: zChild=0 (Default)",
                         }));
+}
+
+TEST_F(CommandLineTest, SecretsAreHiddenInEveryLog)
+{
+  static CaptureDest dest;
+  Configuration cfg("SecretCfg");
+  cfg.addString("ProxyPassword", "d", "");
+  cfg.addString("Marked", "d", "", false, "secret");
+  cfg.addString("Name", "d", "");
+  cfg.addInt("PasswordHashRounds", "d", 1);
+  cfg.addInt("Pin", "d", 0, false, INT_MIN, INT_MAX, "secret");
+  const unsigned char none[] = {0};
+  cfg.addBinary("ServerKey", "d", 1, none);
+
+  dest.lines.clear();
+  setLogOverride("Configuration:CmdLineTestCapture:110,ConfigParameter:CmdLineTestCapture:110");
+  Argv argv({"-ProxyPassword=s3cret1", "Marked=s3cret2", "-Name", "visible",
+             "--PasswordHashRounds=7", "-Pin", "4242", "ServerKey=5eC3e7"});
+  cfg.parseCmdLine(argv.get());
+  cfg.get("ProxyPassword").unset(kPriorityPreference, false);
+  cfg.logParameters();
+  setLogOverride(nullptr);
+  const std::vector<std::string> expected = {
+      "100 ConfigParameter: set ProxyPassword(string) to <hidden>, priority 10",
+      "100 ConfigParameter: set Marked(string) to <hidden>, priority 10",
+      "100 ConfigParameter: set Name(string) to visible, priority 10",
+      "100 ConfigParameter: set PasswordHashRounds(int) to 7, priority 10",
+      "100 ConfigParameter: set Pin(int) to <hidden>, priority 10",
+      "100 ConfigParameter: set ServerKey(binary) to <binary>, priority 10",
+      "100 ConfigParameter: unset ProxyPassword(string) priority 10, now <hidden>, priority 0",
+      "30 Configuration: Marked=<hidden> (Preference)",
+      "30 Configuration: Name=visible (Preference)",
+      "30 Configuration: PasswordHashRounds=7 (Preference)",
+      "30 Configuration: Pin=<hidden> (Preference)",
+      "30 Configuration: ServerKey=<binary> (Preference)",
+      "100 Configuration: ProxyPassword=<hidden> (Default)",
+  };
+  EXPECT_EQ(dest.lines, expected);
+
+  // Arguments that are not taken show no secret either.
+  const std::pair<const char*, const char*> refused[] = {
+      {"-Pin=s3cret", "Bad argument '-Pin=<hidden>'."},
+      {"--SessionToken=s3cret", "Bad argument '--SessionToken=<hidden>'."},
+      {"Name2=shown", "Bad argument 'Name2=shown'."},
+  };
+  for (const auto& r : refused) {
+    Argv bad({r.first});
+    try {
+      cfg.parseCmdLine(bad.get());
+      ADD_FAILURE() << r.first;
+    } catch (const Exception& e) {
+      EXPECT_STREQ(e.str(), r.second);
+    }
+  }
 }
 
 TEST(SplitCmdLineTest, Examples)

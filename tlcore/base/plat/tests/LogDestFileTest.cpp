@@ -23,6 +23,7 @@
 #include "plat/Configuration.h"
 #include "plat/File.h"
 #include "plat/Time.h"
+#include "testuser.h"
 
 namespace {
 
@@ -239,8 +240,66 @@ TEST_F(LogDestFileTest, RevertsToTheDefaultFile)
       << text;
   EXPECT_EQ(0u, text.find("<11> ")) << text;
   EXPECT_NE(std::string::npos, text.find("]: Src: after\n")) << text;
+  // The configured path stays; only the file written is the default one.
+  EXPECT_STREQ((dir + "/plain/sub/x.log").c_str(), dest->getPath().str());
   plat::setFileLogEnabled(false);
   EXPECT_FALSE(dest->enabled());
+}
+
+// As root, nothing another user controls makes the log write through a
+// link: a folder that user owns or can write to is refused (the default
+// file is used instead, made 0600), and a link in the log's own place is
+// moved aside, never followed.
+TEST_F(LogDestFileTest, AsRootLinksAndFoldersOfOtherUsersAreNotFollowed)
+{
+  TL_REQUIRE_TEST_USER();
+  const tltest::TestUser& user = *tltest::testUser();
+  ASSERT_EQ(0, chmod(dir.c_str(), 0711));
+  const std::string victim = dir + "/victim", made = dir + "/made", def = dir + "/def/def.log";
+  writeFile(victim, "secret\n");
+  ASSERT_EQ(0, chmod(victim.c_str(), 0600));
+  ASSERT_TRUE(param("LogDir").setParam((dir + "/def").c_str(), plat::kPriorityDefault));
+  ASSERT_TRUE(param("LogFile").setParam("def.log", plat::kPriorityDefault));
+  struct Case {
+    const char* folder;
+    bool usersFolder;
+    int mode;
+    const std::string& target;
+    bool fallsBack;
+  } cases[] = {
+      {"u1", true, 0755, victim, true},
+      {"u2", true, 0755, made, true},
+      {"w", false, 0777, victim, true},
+      {"own", false, 0700, made, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    std::string folder = dir + "/" + c.folder, path = folder + "/a.log";
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+    ASSERT_EQ(0, chmod(folder.c_str(), c.mode));
+    if (c.usersFolder) {
+      ASSERT_EQ(0, chown(folder.c_str(), user.uid, user.gid));
+    }
+    bool byUser = c.usersFolder || (c.mode & 02);
+    auto plant = [&] { return symlink(c.target.c_str(), path.c_str()); };
+    ASSERT_EQ(0, byUser ? tltest::forkAsTestUser(plant) : plant());
+    ASSERT_TRUE(param("LogFile").setParam(path.c_str(), plat::kPriorityPreference));
+    unlink(def.c_str());
+    {
+      plat::LogDestFile dest(nullptr, "tester", nullptr);
+      dest.setPath(path.c_str());
+      dest.write(0, "Src", c.folder);
+    }
+
+    EXPECT_EQ("secret\n", readFile(victim));
+    EXPECT_FALSE(plat::pathExists(made.c_str()));
+    const std::string& written = c.fallsBack ? def : path;
+    EXPECT_NE(std::string::npos, readFile(written).find(": Src: " + std::string(c.folder) + "\n"));
+    struct stat st;
+    ASSERT_EQ(0, lstat(written.c_str(), &st));
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(0600u, st.st_mode & 07777);
+  }
 }
 
 TEST_F(LogDestFileTest, ThreadsNeverInterleaveLines)

@@ -84,6 +84,28 @@ TEST(ConfigFileTest, ApplyingSetsKnownNamesOnly)
   EXPECT_EQ(count->getValue(), 1); // out of range: ignored
 }
 
+TEST(ConfigFileTest, LineWithNulIsAnErrorAndNotApplied)
+{
+  Configuration cfg("T");
+  BoolParameter* n = cfg.addBool("n", "d", false);
+  StringParameter* a = cfg.addString("a", "d", "");
+  const char text[] = "a=1\nn\0x=1\na=2\n";
+  rdr::MemInStream in(text, sizeof(text) - 1);
+  try {
+    applyConfigLines(in, cfg, kPriorityPreference);
+    ADD_FAILURE();
+  } catch (Exception& e) {
+    EXPECT_STREQ(e.str(), "Configuration line 2 holds a NUL byte");
+  }
+  EXPECT_FALSE(n->getValue());
+  EXPECT_STREQ(a->getValue(), "1");
+
+  rdr::MemInStream again(text, sizeof(text) - 1);
+  CaseInsensitiveStringMap map;
+  EXPECT_THROW(readConfigLines(again, map, nullptr), Exception);
+  EXPECT_EQ(map.count(String("n")), 0u);
+}
+
 TEST(ConfigFileTest, RewriteKeepsOddLinesAsOneEntryEach)
 {
   ostest::TempDir dir;

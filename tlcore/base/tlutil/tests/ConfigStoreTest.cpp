@@ -1,6 +1,8 @@
 #include "tlutil/ConfigStore.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -12,6 +14,8 @@
 #include "plat/Exception.h"
 #include "plat/File.h"
 #include "plat/Path.h"
+#include "rootdir.h"
+#include "testuser.h"
 
 using namespace plat;
 
@@ -90,6 +94,79 @@ TEST_F(ConfigStoreTest, LaterFilesWinAndPolicyWinsOverAll)
   } catch (Exception& e) {
     EXPECT_TRUE(strStartsWith(e.str(), ("Error reading " + dir / "user/common" + ": ").c_str()))
         << e.str();
+  }
+}
+
+// Writes text to path, creating it 0644.
+bool writeText(const std::string& path, const std::string& text)
+{
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  bool ok = fd >= 0 && fchmod(fd, 0644) == 0 &&
+            write(fd, text.data(), text.size()) == (ssize_t)text.size();
+  if (fd >= 0)
+    close(fd);
+  return ok;
+}
+
+// As root, the installation's policy counts only when root alone can change
+// it and every directory above it: each way another user could have written
+// it is refused.
+TEST_F(ConfigStoreTest, AsRootOnlyAnInstallationOfRootsOwnIsRead)
+{
+  TL_REQUIRE_TEST_USER();
+  const tltest::TestUser& user = *tltest::testUser();
+  tltest::RootOnlyDir root;
+  ASSERT_FALSE(root.path().empty());
+  enum Attack { kNone, kUserOwnsProgramDir, kFolderWritable, kUserOwnsFile, kLinkToUsersFile };
+  const std::pair<Attack, const char*> cases[] = {
+      {kNone, "set"},          {kUserOwnsProgramDir, ""}, {kFolderWritable, ""},
+      {kUserOwnsFile, ""},     {kLinkToUsersFile, ""},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    std::string prog = root / ("prog" + std::to_string(n++));
+    std::string policy = prog + "/pc/policy.d";
+    mkDirWithParents(policy.c_str(), false, false);
+    for (const std::string& d : {prog, prog + "/pc", policy})
+      ASSERT_EQ(0, chmod(d.c_str(), 0755));
+    std::string file = policy + "/common";
+    std::string users = user.home + "/tlpolicy." + std::to_string(getpid());
+    switch (c.first) {
+    case kNone:
+      ASSERT_TRUE(writeText(file, "A=set\n"));
+      break;
+    case kUserOwnsProgramDir:
+      // The owner of the program directory swaps in a tree of its own.
+      ASSERT_EQ(0, chown(prog.c_str(), user.uid, user.gid));
+      ASSERT_EQ(0, tltest::forkAsTestUser([&] {
+        return rename((prog + "/pc").c_str(), (prog + "/old").c_str()) == 0 &&
+                       mkdir((prog + "/pc").c_str(), 0755) == 0 &&
+                       mkdir(policy.c_str(), 0755) == 0 && writeText(file, "A=evil\n")
+                   ? 0
+                   : 1;
+      }));
+      break;
+    case kFolderWritable:
+      ASSERT_EQ(0, chmod(policy.c_str(), 0777));
+      ASSERT_EQ(0, tltest::forkAsTestUser([&] { return writeText(file, "A=evil\n") ? 0 : 1; }));
+      break;
+    case kUserOwnsFile:
+      ASSERT_TRUE(writeText(file, "A=set\n"));
+      ASSERT_EQ(0, chown(file.c_str(), user.uid, user.gid));
+      ASSERT_EQ(0, tltest::forkAsTestUser([&] { return writeText(file, "A=evil\n") ? 0 : 1; }));
+      break;
+    case kLinkToUsersFile:
+      ASSERT_EQ(0, tltest::forkAsTestUser([&] { return writeText(users, "A=evil\n") ? 0 : 1; }));
+      ASSERT_EQ(0, symlink(users.c_str(), file.c_str()));
+      break;
+    }
+    Configuration cfg("T");
+    StringParameter* a = cfg.addString("A", "d", "");
+    tlutil::ConfigStoreFile store(prog.c_str());
+    store.load(kPriorityPolicy, &cfg);
+    EXPECT_STREQ(a->getValue(), c.second);
+    unlink(users.c_str());
   }
 }
 
