@@ -7,12 +7,18 @@
 // file cleaners leave it alone, and recreates it if it disappeared. Running
 // out of descriptors pauses accepting for a moment instead of failing.
 //
+// Running as root for an owner, it works on the socket file with the
+// owner's file-system user id and changes mode and times only through a
+// descriptor of the file it bound, so a link the owner puts at the path
+// leads nowhere.
+//
 // Ownership: owns its socket and the socket file (removed by the
 // destructor); the acceptor is borrowed. Loop thread only. Binding changes
 // the process's umask for a moment.
 #pragma once
 
 #include <stdint.h>
+#include <sys/stat.h>
 
 #include "io/FdListener.h"
 #include "plat/ConfigParameter.h"
@@ -61,6 +67,9 @@ protected:
 private:
   void createSocket();
   void refresh();
+  // An O_PATH descriptor of whatever is at the path (no link followed) and
+  // its stat; -1 with errno when there is nothing.
+  int openSocketFile(struct stat* st);
 
   plat::String path;
   Config config;
