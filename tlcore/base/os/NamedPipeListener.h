@@ -37,7 +37,9 @@ public:
   struct Config {
     // Shorter than kMaxPath bytes.
     plat::String path;
-    // Owner of the socket file and its directory when running as root.
+    // Owner of the socket file and its directory when running as root; the
+    // file is bound as this user, who must be able to write the directory
+    // (createDir makes it so).
     uint32_t owner = kNoOwner;
     // Create the parent directory (private, mode 0700). An existing one must
     // be a real directory (not a symbolic link) owned by the user (or, for
