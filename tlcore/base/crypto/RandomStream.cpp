@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <mutex>
@@ -30,6 +31,7 @@ struct Generator {
 Generator gen;
 pthread_mutex_t lock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 std::atomic<bool> instantiated{false};
+std::atomic<pid_t> seededPid{0};
 std::mutex instantiateMutex;
 
 void hmacStep(uint8_t out[32], const uint8_t* v, int sep, const uint8_t* data)
@@ -57,25 +59,34 @@ void update(const uint8_t* data)
   hmacStep(gen.v, gen.v, -1, nullptr);
 }
 
+// Seeds the generator on first use, and reseeds it (SP 800-90A: an update
+// with fresh entropy) in a process forked from a seeded one, which would
+// otherwise repeat its parent's output.
 void ensureInstantiated()
 {
-  if (instantiated.load(std::memory_order_acquire))
+  pid_t pid = getpid();
+  if (instantiated.load(std::memory_order_acquire) &&
+      seededPid.load(std::memory_order_relaxed) == pid)
     return;
   std::lock_guard<std::mutex> once(instantiateMutex);
-  if (instantiated.load(std::memory_order_relaxed))
+  bool reseed = instantiated.load(std::memory_order_relaxed);
+  if (reseed && seededPid.load(std::memory_order_relaxed) == pid)
     return;
-  // A failing entropy source leaves the generator unseeded; the next use
+  // A failing entropy source leaves the generator as it was; the next use
   // tries again.
   uint8_t seed[kSeedSize];
   os::getEntropy(seed, kSeedSize);
   pthread_mutex_lock(&lock);
-  memset(gen.k, 0x00, sizeof(gen.k));
-  memset(gen.v, 0x01, sizeof(gen.v));
+  if (!reseed) {
+    memset(gen.k, 0x00, sizeof(gen.k));
+    memset(gen.v, 0x01, sizeof(gen.v));
+  }
   if (!gen.hmac)
     gen.hmac = new Hmac(256, 32, gen.k);
   update(seed);
   plat::secureZero(seed, sizeof(seed));
   pthread_mutex_unlock(&lock);
+  seededPid.store(pid, std::memory_order_relaxed);
   instantiated.store(true, std::memory_order_release);
 }
 

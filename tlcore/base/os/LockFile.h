@@ -18,7 +18,9 @@ public:
   // file's contents become `contents`. Test mode: opens the existing file
   // read-only and tests the lock; a missing file is "not locked". A lock
   // held elsewhere never throws; other failures throw plat::SystemException
-  // ("open(%s)", "fchmod", "lockf").
+  // ("open(%s)", "fchmod", "lockf"). No link is followed, and nothing is
+  // written unless the file is a regular file of this user with one name
+  // that stays at the path (plat::Exception otherwise).
   LockFile(const char* path, const char* contents, bool testOnly, bool priv);
   // Lock mode with "%ld\n" of the own process id, not private.
   explicit LockFile(const char* path);

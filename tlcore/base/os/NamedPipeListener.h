@@ -7,12 +7,18 @@
 // file cleaners leave it alone, and recreates it if it disappeared. Running
 // out of descriptors pauses accepting for a moment instead of failing.
 //
+// Running as root for an owner, it works on the socket file with the
+// owner's file-system user id and changes mode and times only through a
+// descriptor of the file it bound, so a link the owner puts at the path
+// leads nowhere.
+//
 // Ownership: owns its socket and the socket file (removed by the
 // destructor); the acceptor is borrowed. Loop thread only. Binding changes
 // the process's umask for a moment.
 #pragma once
 
 #include <stdint.h>
+#include <sys/stat.h>
 
 #include "io/FdListener.h"
 #include "plat/ConfigParameter.h"
@@ -31,7 +37,9 @@ public:
   struct Config {
     // Shorter than kMaxPath bytes.
     plat::String path;
-    // Owner of the socket file and its directory when running as root.
+    // Owner of the socket file and its directory when running as root; the
+    // file is bound as this user, who must be able to write the directory
+    // (createDir makes it so).
     uint32_t owner = kNoOwner;
     // Create the parent directory (private, mode 0700). An existing one must
     // be a real directory (not a symbolic link) owned by the user (or, for
@@ -61,6 +69,9 @@ protected:
 private:
   void createSocket();
   void refresh();
+  // An O_PATH descriptor of whatever is at the path (no link followed) and
+  // its stat; -1 with errno when there is nothing.
+  int openSocketFile(struct stat* st);
 
   plat::String path;
   Config config;

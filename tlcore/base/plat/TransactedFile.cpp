@@ -82,16 +82,17 @@ void TransactedFile::createTmp(int flags)
   reset(fp, true);
   tmpPath_ = std::move(tmp);
 
-  // Keep the target's permissions; a private file never gets more than its
-  // owner's bits, not even for a moment.
+  // Keep a regular target's permission bits; a private file never gets more
+  // than its owner's bits, not even for a moment. The commit replaces a link
+  // rather than writing through it, so a link's target lends nothing, and
+  // set-id bits are never copied (root would make set-id files of its own).
   try {
     struct stat st;
-    if (::stat(path_.str(), &st) == 0) {
-      mode_t mode = st.st_mode & (priv ? 07700 : 07777);
-      if (::fchmod(fd, mode) < 0)
+    if (::lstat(path_.str(), &st) == 0) {
+      if (S_ISREG(st.st_mode) && ::fchmod(fd, st.st_mode & (priv ? 0700 : 0777)) < 0)
         throw SystemException("fileCopyPerms/fchmod", errno);
     } else if (errno != ENOENT && errno != ENOTDIR) {
-      throw SystemExceptionFmt(errno, "fileCopyPerms/stat(%s)", path_.str());
+      throw SystemExceptionFmt(errno, "fileCopyPerms/lstat(%s)", path_.str());
     }
   } catch (Exception& e) {
     logTransactedFile.error("%s", e.str());

@@ -36,9 +36,7 @@ MemIoStream::MemIoStream(Callback* cb, int maxBytes, int bs)
     : callback(cb), bufSize(bs < 0 ? kDefaultBufSize : bs)
 {
   maxBufs = computeMaxBufs(maxBytes, bufSize);
-  Buf b;
-  b.start = allocBuf();
-  b.end = b.start + bufSize;
+  Buf b = newBuf(bufSize);
   bufs.push_back(b);
   InStream::ptr = InStream::end = checkpointPtr = b.start;
   OutStream::ptr = b.start;
@@ -48,19 +46,23 @@ MemIoStream::MemIoStream(Callback* cb, int maxBytes, int bs)
 MemIoStream::~MemIoStream()
 {
   for (uint64_t i = 0; i < bufs.size(); i++)
-    freeBuf(bufs[i].start);
+    freeBuf(bufs[i]);
 }
 
-uint8_t* MemIoStream::allocBuf()
+MemIoStream::Buf MemIoStream::newBuf(int capacity)
 {
-  return new uint8_t[bufSize];
+  Buf b;
+  b.start = new uint8_t[capacity];
+  b.end = b.start + capacity;
+  b.capacity = capacity;
+  return b;
 }
 
-void MemIoStream::freeBuf(uint8_t* p)
+void MemIoStream::freeBuf(const Buf& b)
 {
-  if (p && secure_)
-    plat::secureZero(p, bufSize);
-  delete[] p;
+  if (b.start && secure_)
+    plat::secureZero(b.start, b.capacity);
+  delete[] b.start;
 }
 
 void MemIoStream::setMaxBytes(int maxBytes)
@@ -79,6 +81,10 @@ void MemIoStream::releaseFront(int n)
   for (int i = 0; i < n; i++) {
     Buf b = bufs.front();
     bufs.pop_front();
+    if (b.capacity < bufSize) {
+      freeBuf(b);
+      continue;
+    }
     if (secure_)
       plat::secureZero(b.start, bufSize);
     b.end = b.start + bufSize;
@@ -257,12 +263,8 @@ int MemIoStream::overrun(int itemSize, int nItems)
     throw OutStreamFull("MemIoStream: maxBufs exceeded");
   if (itemSize > bufSize)
     throw plat::Exception("MemIoStream: item exceeds buffer size");
-  if ((uint64_t)writeIdx + 1 >= bufs.size()) {
-    Buf b;
-    b.start = allocBuf();
-    b.end = b.start + bufSize;
-    bufs.push_back(b);
-  }
+  if ((uint64_t)writeIdx + 1 >= bufs.size())
+    bufs.push_back(newBuf(bufSize));
   bufs[writeIdx].end = OutStream::ptr;
   writeIdx++;
   updateInEnd();
@@ -323,6 +325,9 @@ void MemIoStream::deserialize(InStream& in)
   if (count != wIdx + 1)
     badState("buffer count");
 
+  // Memory follows the input: a buffer behind the writer gets just its
+  // data, so a few bytes of input claiming many buffers allocate no more
+  // than they hold, and each allocation waits for its length to be read.
   std::vector<std::unique_ptr<uint8_t[]>> mem;
   std::vector<uint32_t> used;
   for (uint32_t i = 0; i < count; i++) {
@@ -330,7 +335,7 @@ void MemIoStream::deserialize(InStream& in)
     // The writer leaves a buffer only with data in it.
     if (u > (uint32_t)bufSize || (u == 0 && i < wIdx))
       badState("buffer length");
-    mem.emplace_back(new uint8_t[bufSize]);
+    mem.emplace_back(new uint8_t[i < wIdx ? u : (uint32_t)bufSize]);
     used.push_back(u);
     in.readBytes(mem.back().get(), (int)u);
   }
@@ -353,12 +358,13 @@ void MemIoStream::deserialize(InStream& in)
     badState("output offset");
 
   for (uint64_t i = 0; i < bufs.size(); i++)
-    freeBuf(bufs[i].start);
+    freeBuf(bufs[i]);
   bufs.clear();
   for (uint32_t i = 0; i < count; i++) {
     Buf b;
+    b.capacity = i < wIdx ? (int)used[i] : bufSize;
     b.start = mem[i].release();
-    b.end = b.start + (i < wIdx ? used[i] : (uint32_t)bufSize);
+    b.end = b.start + b.capacity;
     bufs.push_back(b);
   }
   maxBufs = (int)savedMaxBufs;

@@ -2,10 +2,11 @@
 // producer writes at one end, a consumer reads at the other, and an optional
 // callback tells each side when the other has acted.
 //
-// Every buffer has bufSize bytes (array-new, owned by the stream). The
+// Every buffer has bufSize bytes (array-new, owned by the stream), except
+// that a restored buffer behind the writer holds just its data. The
 // reader's checkpoint always lies in the first buffer of the ring; buffers
 // behind it are not freed but moved to the ring's end as spares, which the
-// writer reuses before allocating. At most maxBufs buffers hold data at
+// writer reuses before allocating (short restored ones are freed). At most maxBufs buffers hold data at
 // once; a writer beyond that throws OutStreamFull. An error stored with
 // setError reaches the reader once the data written before it has been
 // read. The whole state can be saved and restored (Serializable). The
@@ -47,7 +48,8 @@ public:
   void setCallback(Callback* cb) { callback = cb; }
   void setMaxBytes(int maxBytes);
   // Buffers that may hold data at once, and the ring's size (spares
-  // included): the ring only grows by allocating.
+  // included): the ring grows only by allocating, and shrinks only when
+  // short restored buffers are released.
   int getMaxBufs() const { return maxBufs; }
   int getBufSize() const { return bufSize; }
   int bufferCount() const { return (int)bufs.size(); }
@@ -92,10 +94,13 @@ private:
   struct Buf {
     uint8_t* start = nullptr;
     uint8_t* end = nullptr;
+    // Allocated bytes: bufSize, or less for a restored buffer behind the
+    // writer, which is never written again.
+    int capacity = 0;
   };
 
-  uint8_t* allocBuf();
-  void freeBuf(uint8_t* p);
+  Buf newBuf(int capacity);
+  void freeBuf(const Buf& b);
   void updateInEnd();
   // Moves the first n buffers to the ring's end as spares.
   void releaseFront(int n);

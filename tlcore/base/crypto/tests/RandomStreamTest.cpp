@@ -3,6 +3,8 @@
 #include "crypto/RandomStream.h"
 
 #include <errno.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +19,7 @@
 #include "cryptoTestUtil.h"
 
 #include "os/entropy.h"
+#include "testutil.h"
 #include "rdr/MemInStream.h"
 
 using crypto::RandomStream;
@@ -210,4 +213,24 @@ TEST_F(RandomStreamTest, EntropyFailureIsReportedAndRetried)
   // The generator was left unseeded: the next use seeds it afresh.
   gNoEntropy = false;
   EXPECT_EQ(draw(8), reference({8})[0]);
+}
+
+// A forked child reseeds: its first bytes are not the parent's next ones.
+TEST_F(RandomStreamTest, ForkedChildReseeds)
+{
+  os::setEntropyCallsForTest(nullptr);
+  draw(16);
+  int fds[2];
+  ASSERT_EQ(0, pipe2(fds, O_CLOEXEC));
+  int status = tltest::inChild([&] {
+    std::string mine = draw(16);
+    return write(fds[1], mine.data(), mine.size()) == (ssize_t)mine.size() ? 0 : 1;
+  });
+  close(fds[1]);
+  ASSERT_EQ(0, status);
+  char buf[64];
+  ssize_t n = read(fds[0], buf, sizeof(buf));
+  close(fds[0]);
+  ASSERT_EQ(32, n);
+  EXPECT_NE(std::string(buf, n), draw(16));
 }

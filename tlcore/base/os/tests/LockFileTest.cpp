@@ -11,6 +11,7 @@
 
 #include "osTestUtil.h"
 #include "plat/Exception.h"
+#include "testuser.h"
 
 namespace {
 
@@ -173,4 +174,49 @@ TEST(LockFile, DestructorLeavesAReplacedFileAlone)
     ASSERT_EQ(0, rename((dir / "new").c_str(), path.c_str()));
   }
   EXPECT_EQ("someone else\n", contents(path));
+}
+
+// As root in a directory another user owns, that user's links and files at
+// the lock path are refused and nothing they point to is touched.
+TEST(LockFile, RootRefusesWhatAnotherUserPlants)
+{
+  TL_REQUIRE_TEST_USER();
+  const tltest::TestUser& user = *tltest::testUser();
+  ostest::TempDir dir;
+  ASSERT_EQ(0, chmod(dir.path().c_str(), 0711));
+  std::string userDir = dir / "user";
+  ASSERT_EQ(0, mkdir(userDir.c_str(), 0755));
+  ASSERT_EQ(0, chown(userDir.c_str(), user.uid, user.gid));
+  std::string victim = dir.write("victim", "secret\n", 0600);
+  std::string lock = userDir + "/lock";
+  std::string created = dir / "created";
+  struct Case {
+    const char* name;
+    std::function<int()> plant;
+    std::string untouched;
+    std::string text;
+  } cases[] = {
+      {"link to a root file", [&] { return symlink(victim.c_str(), lock.c_str()); }, victim,
+       "secret\n"},
+      {"dangling link", [&] { return symlink(created.c_str(), lock.c_str()); }, created, ""},
+      {"the user's file",
+       [&] {
+         int fd = open(lock.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+         return fd >= 0 && write(fd, "mine\n", 5) == 5 && close(fd) == 0 ? 0 : 1;
+       },
+       lock, "mine\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    unlink(lock.c_str());
+    ASSERT_EQ(0, tltest::forkAsTestUser(c.plant));
+    struct stat before = {};
+    lstat(c.untouched.c_str(), &before);
+    EXPECT_THROW(os::LockFile(lock.c_str()), plat::Exception);
+    EXPECT_EQ(c.text, contents(c.untouched));
+    struct stat after = {};
+    lstat(c.untouched.c_str(), &after);
+    EXPECT_EQ(before.st_mode, after.st_mode);
+    EXPECT_EQ(before.st_uid, after.st_uid);
+  }
 }

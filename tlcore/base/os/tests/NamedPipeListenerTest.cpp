@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <utime.h>
 
 #include <memory>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "osTestUtil.h"
 #include "plat/Exception.h"
 #include "testutil.h"
+#include "testuser.h"
 
 namespace {
 
@@ -270,6 +272,70 @@ TEST_F(NamedPipeListenerTest, PausesWhenOutOfDescriptors)
     return listener.isListening() ? 0 : 13;
   });
   EXPECT_EQ(0, status);
+}
+
+// Root binds a socket for a user in that user's directory while the user
+// keeps renaming links to a root file over the socket path: neither the
+// binding, the sticky bit nor the refresh may reach the root file.
+TEST_F(NamedPipeListenerTest, RootBindingForAUserFollowsNoLink)
+{
+  TL_REQUIRE_TEST_USER();
+  const tltest::TestUser& user = *tltest::testUser();
+  std::string sockDir = dir / "user";
+  ASSERT_EQ(0, mkdir(sockDir.c_str(), 0700));
+  ASSERT_EQ(0, chown(sockDir.c_str(), user.uid, user.gid));
+  std::string victim = dir.write("victim", "root's\n", 0640);
+  struct utimbuf old = {1000000, 1000000};
+  ASSERT_EQ(0, utime(victim.c_str(), &old));
+  std::string path = sockDir + "/sock";
+
+  int stop[2];
+  ASSERT_EQ(0, pipe2(stop, O_CLOEXEC));
+  pid_t attacker = tltest::spawn([&] {
+    close(stop[1]);
+    if (setgroups(0, nullptr) != 0 || setgid(user.gid) != 0 || setuid(user.uid) != 0)
+      return 90;
+    fcntl(stop[0], F_SETFL, O_NONBLOCK);
+    std::string link = sockDir + "/link";
+    char c;
+    for (time_t end = time(nullptr) + 120; time(nullptr) < end && read(stop[0], &c, 1) < 0;) {
+      unlink(link.c_str());
+      if (symlink(victim.c_str(), link.c_str()) == 0)
+        rename(link.c_str(), path.c_str());
+    }
+    return 0;
+  });
+  close(stop[0]);
+
+  os::UnixSocketRefreshInterval.setValue(0, plat::kPriorityPreference);
+  os::NamedPipeListener::Config cfg = config(path);
+  cfg.owner = user.uid;
+  cfg.createDir = true;
+  cfg.ownerOnly = true;
+  cfg.skipLiveCheck = true;
+  int bound = 0;
+  struct stat st = {};
+  time_t end = time(nullptr) + 20;
+  for (int round = 0; round < 300 && time(nullptr) < end; round++) {
+    try {
+      os::NamedPipeListener listener(cfg);
+      bound++;
+      // The refresh timer is due at once.
+      mgr->processOnce(0);
+      mgr->processOnce(0);
+    } catch (plat::Exception&) {
+    }
+    ASSERT_EQ(0, lstat(victim.c_str(), &st));
+    if (st.st_uid != 0 || (st.st_mode & 07777) != 0640 || st.st_mtime != old.modtime) {
+      ADD_FAILURE() << "round " << round << ": the root file changed";
+      break;
+    }
+  }
+  close(stop[1]);
+  EXPECT_EQ(0, tltest::waitChild(attacker));
+  EXPECT_EQ(0u, st.st_uid);
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+  EXPECT_GT(bound, 0);
 }
 
 } // namespace

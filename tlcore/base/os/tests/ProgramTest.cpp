@@ -109,6 +109,9 @@ TEST(Program, FindExecutable)
       {dir / "none" + ":~/bin:" + b, "", "foo", true, "throw"},
       {"", dir.path(), "./x", false, dir / "x"},
       {"", dir.path(), "x", false, ""},
+      // Relative entries are skipped, however the working directory is set.
+      {"b:" + a, dir.path(), "foo", true, ""},
+      {"b::.", dir.path(), "foo", true, ""},
       {b, "", "missing", true, ""},
       {systemPath, "", "sh", true, resolved(ostest::run("command -v sh"))},
       {systemPath, "", "env", true, resolved(ostest::run("command -v env"))},

@@ -17,6 +17,9 @@ namespace {
 
 plat::LogSrc vlog("LockFile");
 
+// Tries to lock a file that is still at the path before giving up.
+constexpr int kMaxAttempts = 10;
+
 // Locks are taken on the open file description (OFD locks), not the process
 // (lockf): a process-owned lock would be dropped by closing any descriptor of
 // the file, so a test of our own lock file would silently release it, and a
@@ -69,19 +72,31 @@ LockFile::LockFile(const char* path, const char* contents, bool testOnly, bool p
 {
   int mode = priv ? 0600 : 0644;
   // A holder that gives up deletes the file while we may hold it open, so a
-  // lock taken on a file no longer at the path is worthless: try again.
+  // lock taken on a file no longer at the path is worthless: try again, and
+  // give up rather than write into a file that keeps moving.
   for (int attempt = 0;; attempt++) {
-    int fd = testOnly ? open(path, O_RDONLY | O_CLOEXEC)
-                      : open(path, O_RDWR | O_CREAT | O_CLOEXEC, mode);
+    if (attempt == kMaxAttempts)
+      throw plat::ExceptionFmt("%s keeps being replaced", path);
+    // No link is followed, and a FIFO planted at the path cannot block us.
+    int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    int fd = testOnly ? open(path, O_RDONLY | flags) : open(path, O_RDWR | O_CREAT | flags, mode);
     if (fd < 0) {
       if (testOnly && errno == ENOENT)
         return;
       throw plat::SystemExceptionFmt(errno, "open(%s)", path);
     }
-    if (!testOnly && fchmod(fd, mode) != 0) {
+    // Nothing is changed before the file is known to be our own lock file:
+    // a regular file of this user with no other name (a hard link would
+    // carry our writes elsewhere). Testing only reads the lock.
+    struct stat own;
+    if (fstat(fd, &own) != 0) {
       int err = errno;
       close(fd);
-      throw plat::SystemException("fchmod", err);
+      throw plat::SystemExceptionFmt(err, "fstat(%s)", path);
+    }
+    if (!S_ISREG(own.st_mode) || (!testOnly && (own.st_uid != geteuid() || own.st_nlink > 1))) {
+      close(fd);
+      throw plat::ExceptionFmt("%s is not a lock file of this user", path);
     }
     int r = wholeFileLock(fd, testOnly);
     if (r < 0) {
@@ -101,11 +116,15 @@ LockFile::LockFile(const char* path, const char* contents, bool testOnly, bool p
       close(fd);
       return;
     }
-    struct stat own, st;
-    if (attempt < 10 && fstat(fd, &own) == 0 &&
-        (lstat(path, &st) != 0 || !sameFile(own, st))) {
+    struct stat st;
+    if (fstat(fd, &own) != 0 || lstat(path, &st) != 0 || !sameFile(own, st)) {
       close(fd);
       continue;
+    }
+    if (fchmod(fd, mode) != 0) {
+      int err = errno;
+      close(fd);
+      throw plat::SystemException("fchmod", err);
     }
     if (ftruncate(fd, 0) != 0 || !writeAll(fd, contents ? contents : "")) {
       char text[128];

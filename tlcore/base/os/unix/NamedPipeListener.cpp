@@ -4,16 +4,15 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <string.h>
+#include <sys/fsuid.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <utime.h>
 
 #include "os/UnixIo.h"
 #include "os/socket.h"
 #include "plat/Exception.h"
-#include "plat/File.h"
 #include "plat/Log.h"
 
 namespace os {
@@ -48,6 +47,43 @@ struct FdCloser {
 bool runningAsRootFor(uint32_t owner)
 {
   return owner != NamedPipeListener::kNoOwner && geteuid() == 0;
+}
+
+// While it lives, the calling thread acts on the file system as the owner
+// when binding as root for one: bind then makes the socket the owner's own,
+// and every path step is checked against the owner's rights, so a link or
+// directory the owner swaps in leads nowhere the owner could not go anyway.
+class OwnerFsIds {
+public:
+  explicit OwnerFsIds(uint32_t owner)
+  {
+    if (!runningAsRootFor(owner))
+      return;
+    saved_ = setfsuid((uid_t)owner);
+    active_ = true;
+    // setfsuid reports no failure; an invalid id reads back the current one.
+    if ((uid_t)setfsuid((uid_t)-1) != (uid_t)owner)
+      throw plat::SystemException("setfsuid", EPERM);
+  }
+  ~OwnerFsIds()
+  {
+    if (active_)
+      setfsuid(saved_);
+  }
+  OwnerFsIds(const OwnerFsIds&) = delete;
+  OwnerFsIds& operator=(const OwnerFsIds&) = delete;
+
+private:
+  uid_t saved_ = 0;
+  bool active_ = false;
+};
+
+// A socket file cannot be opened for real, so the descriptor is an O_PATH
+// one and mode and times are set through its /proc entry, which names the
+// pinned file however the path changes.
+plat::String procFdPath(int fd)
+{
+  return plat::format("/proc/self/fd/%d", fd);
 }
 
 // The socket's directory. A directory that another user owns or can write
@@ -107,9 +143,13 @@ NamedPipeListener::~NamedPipeListener()
 {
   // Only our own socket file goes: after it disappeared, another server may
   // have bound the path.
-  struct stat st;
-  if (lstat(path.get(), &st) == 0 && st.st_dev == fileDev && st.st_ino == fileIno)
-    ::unlink(path.get());
+  try {
+    OwnerFsIds ids(config.owner);
+    struct stat st;
+    if (lstat(path.get(), &st) == 0 && st.st_dev == fileDev && st.st_ino == fileIno)
+      ::unlink(path.get());
+  } catch (plat::Exception&) {
+  }
   refreshTimer.stop();
 }
 
@@ -134,31 +174,38 @@ void NamedPipeListener::createSocket()
   if (s.fd < 0)
     throw plat::SystemException("socket", errno);
 
-  ::unlink(path.get());
-  mode_t old = umask(config.ownerOnly ? 0177 : 0111);
-  int r = bind(s.fd, (struct sockaddr*)&addr, sizeof(addr));
-  int err = errno;
-  umask(old);
+  int r, err;
+  {
+    OwnerFsIds ids(config.owner);
+    ::unlink(path.get());
+    mode_t old = umask(config.ownerOnly ? 0177 : 0111);
+    r = bind(s.fd, (struct sockaddr*)&addr, sizeof(addr));
+    err = errno;
+    umask(old);
+  }
   if (r != 0)
     throw plat::SystemException("bind", err);
 
   try {
-    if (runningAsRootFor(config.owner) && chown(path.get(), (uid_t)config.owner, (gid_t)-1) != 0)
-      throw plat::SystemExceptionFmt(errno, "chown(%s,%d,%d)", path.get(), (int)config.owner, -1);
-    try {
-      plat::fileMakeSticky(path.get());
-    } catch (plat::Exception& e) {
+    // From here on only the file just bound is acted on: another file at
+    // the path (its owner may swap one in) is refused, never changed.
+    struct stat st;
+    FdCloser f{openSocketFile(&st)};
+    uid_t want = runningAsRootFor(config.owner) ? (uid_t)config.owner : geteuid();
+    if (f.fd < 0 || !S_ISSOCK(st.st_mode) || st.st_uid != want)
+      throw plat::ExceptionFmt("%s was replaced while it was being created", path.get());
+    if (!(st.st_mode & S_ISVTX) &&
+        chmod(procFdPath(f.fd).get(), (st.st_mode & 07777) | S_ISVTX) != 0) {
+      plat::SystemExceptionFmt e(errno, "fileMakeSticky/chmod(%s)", path.get());
       char text[plat::Exception::kMessageSize];
       pipeLog.info("Failed to set sticky bit on %s: %s", path.get(), e.formatDisplay(text));
     }
     if (!config.datagram && listen(s.fd, 5) != 0)
       throw plat::SystemException("listen", errno);
-    struct stat st;
-    if (lstat(path.get(), &st) != 0)
-      throw plat::SystemExceptionFmt(errno, "lstat(%s)", path.get());
     fileDev = st.st_dev;
     fileIno = st.st_ino;
   } catch (...) {
+    OwnerFsIds ids(config.owner);
     ::unlink(path.get());
     throw;
   }
@@ -188,9 +235,20 @@ io::Io* NamedPipeListener::acceptConnection()
 void NamedPipeListener::refresh()
 {
   struct stat st;
-  if (lstat(path.get(), &st) == 0) {
-    // Keeps cleaners of temporary directories away from a live socket.
-    utime(path.get(), nullptr);
+  int fd;
+  try {
+    fd = openSocketFile(&st);
+  } catch (plat::Exception& e) {
+    char text[plat::Exception::kMessageSize];
+    pipeLog.info("Failed to recreate socket: %s", e.formatDisplay(text));
+    return;
+  }
+  if (fd >= 0 || errno != ENOENT) {
+    // Keeps cleaners of temporary directories away from a live socket; a
+    // file that has taken its place is left alone.
+    FdCloser f{fd};
+    if (fd >= 0 && st.st_dev == fileDev && st.st_ino == fileIno)
+      utimensat(AT_FDCWD, procFdPath(fd).get(), nullptr, 0);
     return;
   }
   pipeLog.info("Recreating socket: %s", path.get());
@@ -207,6 +265,19 @@ void NamedPipeListener::refresh()
   // connections go.
   if (saved)
     setAcceptor(saved);
+}
+
+int NamedPipeListener::openSocketFile(struct stat* st)
+{
+  OwnerFsIds ids(config.owner);
+  int fd = open(path.get(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0 && fstat(fd, st) != 0) {
+    int err = errno;
+    ::close(fd);
+    errno = err;
+    return -1;
+  }
+  return fd;
 }
 
 bool NamedPipeListener::timerExpired(plat::Timer* timer)

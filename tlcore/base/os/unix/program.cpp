@@ -65,9 +65,9 @@ plat::String findExecutable(const char* name, bool searchPath)
   while (char* entry = plat::strTok(&cursor, ':')) {
     if (entry[0] == '~')
       throw plat::Exception("PATH contains invalid '~' character");
-    // An empty entry would mean the working directory: not a place to take
-    // programs from.
-    if (!*entry)
+    // An empty or relative entry names a place under the working directory,
+    // which may be anybody's: not a place to take programs from.
+    if (entry[0] != '/')
       continue;
     plat::String candidate = plat::format("%s/%s", entry, name);
     struct stat st;

@@ -16,6 +16,7 @@
 
 #include "FileTestUtil.h"
 #include "plat/Exception.h"
+#include "testuser.h"
 
 using namespace filetest;
 
@@ -123,7 +124,9 @@ TEST_F(TransactedFileTest, PermissionsKept)
     int targetMode; // -1: no target
     int flags;
     int mode;
+    bool link = false; // the target is a link to a file of targetMode
   };
+  std::string linked = path("linked");
   for (const Case& c : std::vector<Case>{
            {-1, 0, 0664},
            {-1, plat::FilePtr::kPrivate, 0600},
@@ -131,10 +134,19 @@ TEST_F(TransactedFileTest, PermissionsKept)
            {0604, 0, 0604},
            {0644, plat::FilePtr::kPrivate, 0600},
            {0700, plat::FilePtr::kPrivate, 0700},
+           // Set-id and sticky bits are not copied, nor a link target's mode.
+           {07755, 0, 0755},
+           {06750, plat::FilePtr::kPrivate, 0700},
+           {0640, 0, 0664, true},
+           {04755, plat::FilePtr::kPrivate, 0600, true},
        }) {
     unlink(target.c_str());
-    if (c.targetMode >= 0)
+    if (c.link) {
+      writeFile(linked, "other", c.targetMode);
+      ASSERT_EQ(0, symlink(linked.c_str(), target.c_str()));
+    } else if (c.targetMode >= 0) {
       writeFile(target, "old", c.targetMode);
+    }
     plat::TransactedFile tf(target.c_str(), c.flags);
     // Already while it is written, not only once committed.
     EXPECT_EQ(c.mode, modeOf(tf.getTmpPath())) << std::oct << c.targetMode;
@@ -235,6 +247,29 @@ TEST_F(TransactedFileTest, OpenFailures)
     }
   });
   EXPECT_EQ(Names{"ro"}, entries());
+}
+
+// Root rewrites a file in a user's directory where the user has put a link
+// to a set-user-id root program: the result is an ordinary file.
+TEST_F(TransactedFileTest, RootMakesNoSetIdFileThroughAUsersLink)
+{
+  TL_REQUIRE_TEST_USER();
+  const tltest::TestUser& user = *tltest::testUser();
+  std::string program = path("program");
+  writeFile(program, "#!/bin/sh\n", 04755);
+  std::string userDir = path("user");
+  ASSERT_EQ(0, mkdir(userDir.c_str(), 0755));
+  ASSERT_EQ(0, chown(userDir.c_str(), user.uid, user.gid));
+  std::string conf = userDir + "/conf";
+  ASSERT_EQ(0, tltest::forkAsTestUser([&] { return symlink(program.c_str(), conf.c_str()); }));
+  plat::TransactedFile tf(conf.c_str());
+  put(tf, "written by root\n");
+  tf.commit();
+  struct stat st;
+  ASSERT_EQ(0, lstat(conf.c_str(), &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(0664u, st.st_mode & 07777);
+  EXPECT_EQ(04755, modeOf(program));
 }
 
 } // namespace
