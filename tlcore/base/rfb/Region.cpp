@@ -347,7 +347,8 @@ void Region::TileIterator::startBox()
     tileSize_ = Point(boxRect_.width(), boxRect_.height());
     return;
   }
-  PLAT_ASSERT(multipleOf_ > 0);
+  int multipleOf = multipleOf_;
+  PLAT_ASSERT(multipleOf > 0);
   int64_t w = maxArea_ / multipleOf_;
   w -= w % multipleOf_;
   int64_t h = multipleOf_;
