@@ -144,7 +144,27 @@ bool Region::addRects(int count, const Rect* rects)
 {
   if (count <= 0)
     return !isBroken();
-  Region joined = joinHalving(rects, count);
+  // Rectangles in scan order are appended; from the first that is not, the
+  // rest are joined by halving. Either way the boxes are the same.
+  Region joined;
+  Appender appender(&joined.r_, Appender::kGrow);
+  int i = 0;
+  for (; i < count; i++) {
+    Xregion::Region one;
+    initRect(&one, rects[i].topLeft.x, rects[i].topLeft.y, rects[i].bottomRight.x, rects[i].bottomRight.y);
+    if (regionIsEmpty(&one))
+      continue;
+    if (joined.isEmpty()) {
+      joined.r_ = one;
+      continue;
+    }
+    if (!appender.append(one.extents))
+      break;
+  }
+  if (i < count) {
+    Region rest = joinHalving(rects + i, count - i);
+    regionUnion(&joined.r_, &joined.r_, &rest.r_);
+  }
   if (isEmpty()) {
     *this = std::move(joined);
     return !isBroken();

@@ -45,8 +45,8 @@ public:
   bool assignSubtract(const Region& other);
   bool assignSubtract(const Rect& r) { return assignSubtract(Region(r)); }
   void translate(const Point& delta);
-  // Joins count rectangles, first among themselves by halving; count 0
-  // changes nothing.
+  // Joins count rectangles, first among themselves: those in scan order by
+  // appending, the rest by halving; count 0 changes nothing.
   bool addRects(int count, const Rect* rects);
   void clear();
   // Boxes that already obey the band rules.

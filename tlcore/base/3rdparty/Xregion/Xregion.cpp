@@ -455,70 +455,11 @@ bool regionIntersect(Region* dst, const Region* a, const Region* b)
 
 namespace {
 
-// In-place union of one rectangle b into a: true when done, false when the
-// band sweep must do it.
-bool unionRectFast(Region* a, const RgnRect& b)
+// Where the band holding box i starts; bands are sorted by y1.
+int64_t bandStartOf(const RgnRect* boxes, int64_t i)
 {
-  RgnRect& e = a->extents;
-  if (!a->data) {
-    if (e.y1 == b.y1 && e.y2 == b.y2 && e.x1 <= b.x2 && b.x1 <= e.x2) {
-      e.x1 = std::min(e.x1, b.x1);
-      e.x2 = std::max(e.x2, b.x2);
-      return true;
-    }
-    if (e.x1 == b.x1 && e.x2 == b.x2 && e.y1 <= b.y2 && b.y1 <= e.y2) {
-      e.y1 = std::min(e.y1, b.y1);
-      e.y2 = std::max(e.y2, b.y2);
-      return true;
-    }
-    return false;
-  }
-
-  RegionData* d = a->data;
-  RgnRect* boxes = d->rects();
-  int64_t n = d->numRects;
-  RgnRect* last = boxes + n - 1;
-  int64_t bandStart = n - 1;
-  while (bandStart > 0 && boxes[bandStart - 1].y1 == last->y1)
-    bandStart--;
-
-  if (b.y1 == last->y1 && b.y2 == last->y2) {
-    for (int64_t i = n - 1; i >= bandStart && boxes[i].x2 >= b.x1; i--) {
-      if (boxes[i].x1 <= b.x1 && boxes[i].x2 >= b.x2)
-        return true; // already covered
-    }
-    if (b.x1 >= last->x1 && b.x1 <= last->x2) {
-      last->x2 = std::max(last->x2, b.x2);
-    } else if (b.x1 > last->x2 && d->size > n) {
-      boxes[d->numRects++] = b;
-    } else {
-      return false;
-    }
-  } else if (b.y1 >= last->y2 && d->size > n) {
-    boxes[d->numRects++] = b;
-    bandStart = n;
-  } else {
-    return false;
-  }
-
-  // Fix-up: extents, then the last band against the one before it.
-  e.x1 = std::min(e.x1, b.x1);
-  e.x2 = std::max(e.x2, b.x2);
-  e.y2 = b.y2;
-  n = d->numRects;
-  if (bandStart > 0) {
-    int64_t prevStart = bandStart - 1;
-    while (prevStart > 0 && boxes[prevStart - 1].y1 == boxes[bandStart - 1].y1)
-      prevStart--;
-    if (boxes[bandStart - 1].x2 == boxes[n - 1].x2)
-      coalesce(a, prevStart, bandStart);
-  }
-  if (d->numRects == 1) {
-    e = boxes[0];
-    freeData(a);
-    a->data = nullptr;
-  }
-  return true;
+  int16_t y1 = boxes[i].y1;
+  return std::partition_point(boxes, boxes + i, [y1](const RgnRect& r) { return r.y1 < y1; }) - boxes;
 }
 
 } // namespace
@@ -538,7 +479,7 @@ bool regionUnion(Region* dst, const Region* a, const Region* b)
   if (!b->data && encloses(b->extents, a->extents))
     return dst == b ? true : regionCopy(dst, b);
 
-  if (dst == a && !b->data && unionRectFast(dst, b->extents))
+  if (dst == a && !b->data && Appender(dst, Appender::kFixedRoom).append(b->extents))
     return true;
 
   RgnRect e = makeBox(std::min(a->extents.x1, b->extents.x1), std::min(a->extents.y1, b->extents.y1),
@@ -546,6 +487,101 @@ bool regionUnion(Region* dst, const Region* a, const Region* b)
   if (!regionOp(dst, a, b, unionBand, kKeepBoth))
     return false;
   dst->extents = e;
+  return true;
+}
+
+int64_t Appender::bandStart(int64_t& cached, int64_t boxIndex)
+{
+  if (cached < 0)
+    cached = bandStartOf(region_->data->rects(), boxIndex);
+  return cached;
+}
+
+bool Appender::append(const RgnRect& b)
+{
+  Region* r = region_;
+  RgnRect& e = r->extents;
+  if (regionIsBroken(r))
+    return false;
+  if (!r->data) {
+    // One rectangle: b joins it when they share rows or columns and meet.
+    if (e.y1 == b.y1 && e.y2 == b.y2 && e.x1 <= b.x2 && b.x1 <= e.x2) {
+      e.x1 = std::min(e.x1, b.x1);
+      e.x2 = std::max(e.x2, b.x2);
+      return true;
+    }
+    if (e.x1 == b.x1 && e.x2 == b.x2 && e.y1 <= b.y2 && b.y1 <= e.y2) {
+      e.y1 = std::min(e.y1, b.y1);
+      e.y2 = std::max(e.y2, b.y2);
+      return true;
+    }
+    bool after = (b.y1 == e.y1 && b.y2 == e.y2 && b.x1 > e.x2) || b.y1 >= e.y2;
+    if (growth_ == kFixedRoom || !after)
+      return false;
+    if (!regionRectAlloc(r, 1))
+      return false;
+    lastStart_ = 0;
+    prevStart_ = -1;
+  } else if (r->data->numRects == 0) {
+    if (growth_ == kFixedRoom)
+      return false;
+    freeData(r);
+    e = b;
+    r->data = nullptr;
+    return true;
+  }
+
+  int64_t n = r->data->numRects;
+  const RgnRect* last = r->data->rects() + n - 1;
+  bool newBand = false, widened = false;
+  if (b.y1 == last->y1 && b.y2 == last->y2) {
+    for (const RgnRect* p = last; p >= r->data->rects() && p->y1 == b.y1 && p->x2 >= b.x1; p--) {
+      if (p->x1 <= b.x1 && p->x2 >= b.x2)
+        return true; // already covered
+    }
+    if (b.x1 < last->x1)
+      return false;
+    bandStart(lastStart_, n - 1);
+    if (b.x1 <= last->x2) {
+      r->data->rects()[n - 1].x2 = std::max(last->x2, b.x2);
+      widened = true;
+    }
+  } else if (b.y1 >= last->y2) {
+    newBand = true;
+  } else {
+    return false;
+  }
+  if (!widened) {
+    if (r->data->size <= n && (growth_ == kFixedRoom || !regionRectAlloc(r, 1)))
+      return false;
+    r->data->rects()[r->data->numRects++] = b;
+    if (newBand) {
+      prevStart_ = bandStart(lastStart_, n - 1);
+      lastStart_ = n;
+    }
+  }
+
+  RegionData* d = r->data;
+  RgnRect* boxes = d->rects();
+  // Fix-up: extents, then the last band against the one before it.
+  e.x1 = std::min(e.x1, b.x1);
+  e.x2 = std::max(e.x2, b.x2);
+  e.y2 = b.y2;
+  n = d->numRects;
+  int64_t start = lastStart_;
+  if (start > 0 && boxes[start - 1].y2 == boxes[start].y1 && boxes[start - 1].x2 == boxes[n - 1].x2) {
+    int64_t prev = bandStart(prevStart_, start - 1);
+    if (coalesce(r, prev, start) == prev) {
+      lastStart_ = prev;
+      prevStart_ = -1;
+    }
+  }
+  if (d->numRects == 1) {
+    e = boxes[0];
+    freeData(r);
+    r->data = nullptr;
+    lastStart_ = prevStart_ = -1;
+  }
   return true;
 }
 

@@ -89,6 +89,32 @@ bool regionOp(Region* dst, const Region* a, const Region* b, BandOp bandOp, Keep
 bool regionIntersect(Region* dst, const Region* a, const Region* b);
 bool regionUnion(Region* dst, const Region* a, const Region* b);
 bool regionSubtract(Region* dst, const Region* m, const Region* s);
+// Joins boxes that come in scan order into a region without band sweeps:
+// a box within or right of the last box of the last band, or below the
+// region. Remembers where the last two bands start, so that appending
+// many boxes in a row costs no search. The region is borrowed and must not
+// be changed by other means while the appender is used.
+class Appender {
+public:
+  // kFixedRoom: only into room the block already has (the in-place union);
+  // kGrow: the block grows as needed.
+  enum Growth { kFixedRoom, kGrow };
+
+  Appender(Region* region, Growth growth) : region_(region), growth_(growth) {}
+  // False, with the region unchanged, when b does not come after the
+  // region in scan order or there is no room; also when the region is (or,
+  // growing, became) broken.
+  bool append(const RgnRect& b);
+
+private:
+  int64_t bandStart(int64_t& cached, int64_t boxIndex);
+
+  Region* region_;
+  Growth growth_;
+  int64_t lastStart_ = -1; // where the last band starts; -1 when not known
+  int64_t prevStart_ = -1; // the same for the band before it
+};
+
 // Moves the region; what leaves -32768..32767 is cut off.
 void regionTranslate(Region* region, int dx, int dy);
 

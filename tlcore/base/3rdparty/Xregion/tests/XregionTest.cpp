@@ -14,6 +14,7 @@
 
 #include "3rdparty/Xregion/Xregion.h"
 #include "regioncheck.h"
+#include "regionpeers.h"
 #include "rfb/Region.h"
 
 #include <pixman.h>
@@ -26,39 +27,17 @@
 #undef TRUE
 #undef FALSE
 
+namespace tltest {
+void PrintTo(const RegionBox& b, std::ostream* os) { *os << b.x1 << "," << b.y1 << " to " << b.x2 << "," << b.y2; }
+} // namespace tltest
+
 namespace {
 
 using Xregion::RgnRect;
 
-struct Box {
-  int x1, y1, x2, y2;
-  bool operator==(const Box& o) const { return x1 == o.x1 && y1 == o.y1 && x2 == o.x2 && y2 == o.y2; }
-};
-
-void PrintTo(const Box& b, std::ostream* os) { *os << b.x1 << "," << b.y1 << " to " << b.x2 << "," << b.y2; }
-
-using Boxes = std::vector<Box>;
-
-// --- Reading the three representations -------------------------------------
-
-Boxes boxesOf(const Xregion::Region* r)
-{
-  Boxes out;
-  const RgnRect* b = Xregion::regionRects(r);
-  for (int64_t i = 0; i < Xregion::regionNumRects(r); i++)
-    out.push_back({b[i].x1, b[i].y1, b[i].x2, b[i].y2});
-  return out;
-}
-
-Boxes boxesOf(pixman_region16_t* r)
-{
-  int n;
-  pixman_box16_t* b = pixman_region_rectangles(r, &n);
-  Boxes out;
-  for (int i = 0; i < n; i++)
-    out.push_back({b[i].x1, b[i].y1, b[i].x2, b[i].y2});
-  return out;
-}
+using Box = tltest::RegionBox;
+using Boxes = tltest::RegionBoxes;
+using tltest::boxesOf;
 
 Boxes boxesOf(::Region r)
 {
@@ -265,26 +244,6 @@ TEST(XregionPeers, RandomSetsAgreeWithPixmanAndXlib)
   }
 }
 
-// What translation must give: the moved boxes cut to the 16-bit range,
-// computed with pixman's 32-bit regions.
-Boxes clippedMove(const Xregion::Region* r, int dx, int dy)
-{
-  std::vector<pixman_box32_t> moved;
-  const RgnRect* b = Xregion::regionRects(r);
-  for (int64_t i = 0; i < Xregion::regionNumRects(r); i++)
-    moved.push_back({b[i].x1 + dx, b[i].y1 + dy, b[i].x2 + dx, b[i].y2 + dy});
-  pixman_region32_t p;
-  pixman_region32_init_rects(&p, moved.data(), (int)moved.size());
-  pixman_region32_intersect_rect(&p, &p, -32768, -32768, 65535, 65535);
-  int n;
-  pixman_box32_t* pb = pixman_region32_rectangles(&p, &n);
-  Boxes out;
-  for (int i = 0; i < n; i++)
-    out.push_back({pb[i].x1, pb[i].y1, pb[i].x2, pb[i].y2});
-  pixman_region32_fini(&p);
-  return out;
-}
-
 TEST(XregionTranslate, EdgesOfTheRangeClipDropAndCoalesce)
 {
   std::mt19937 rng(7);
@@ -301,7 +260,7 @@ TEST(XregionTranslate, EdgesOfTheRangeClipDropAndCoalesce)
     rfb::Region r;
     r.addRects((int)rects.size(), rects.data());
     int dx = uni(-2000, 2000), dy = uni(-2000, 2000);
-    Boxes want = clippedMove(r.raw(), dx, dy);
+    Boxes want = tltest::clippedMove(r.raw(), dx, dy);
     rfb::Region moved(r);
     moved.translate(rfb::Point(dx, dy));
     SCOPED_TRACE("round " + std::to_string(round));
