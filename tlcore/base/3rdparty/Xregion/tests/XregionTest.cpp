@@ -337,6 +337,14 @@ TEST(XregionEdgeCases, TableOfSmallRegions)
   EXPECT_TRUE(a.isEmpty());
   EXPECT_VALID(a.raw());
 
+  // Bands that clamping makes equal are merged.
+  rfb::Rect steps[] = {{32000, 0, 32100, 10}, {32000, 10, 32200, 20}};
+  rfb::Region merged;
+  merged.addRects(2, steps);
+  merged.translate(rfb::Point(700, 0));
+  EXPECT_EQ(boxesOf(merged.raw()), (Boxes{{32700, 0, 32767, 20}}));
+  EXPECT_EQ(merged.raw()->data, nullptr);
+
   // Moving a region at x 32000 by 1000 cuts at 32767 and drops what starts
   // beyond it.
   rfb::Rect near[] = {{31500, 0, 32000, 10}, {31000, 20, 31500, 30}, {32100, 20, 32200, 30}};
