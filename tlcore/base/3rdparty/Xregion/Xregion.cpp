@@ -293,14 +293,9 @@ void regionSetExtents(Region* region)
 {
   if (!region->data)
     return;
-  if (!region->data->size) {
-    region->extents.x2 = region->extents.x1;
-    region->extents.y2 = region->extents.y1;
-    return;
-  }
   const RgnRect* b = region->data->rects();
   int64_t n = region->data->numRects;
-  if (n == 0) {
+  if (n == 0) { // the shared blocks, or a block left without boxes
     region->extents.x2 = region->extents.x1;
     region->extents.y2 = region->extents.y1;
     return;
