@@ -184,7 +184,7 @@ bool PixelFormat::parse(const char* text)
   if (!trueColour) {
     int n;
     const char* p = text + 3;
-    if (!*p || !plat::strToInt(&n, &p, 10) || *p || n < 1 || n > 8)
+    if (!plat::strToInt(&n, &p, 10) || n < 1 || n > 8)
       return false;
     bpp = 8;
     depth = (uint8_t)n;

@@ -121,7 +121,7 @@ TEST(PixelFormat, ParsesShortNames)
   ASSERT_TRUE(pf.parse("PAL3"));
   EXPECT_EQ(pf.depth, 3);
 
-  for (const char* bad : {"rgb56", "rgb5650", "rgb505", "pal0", "pal9", "pal", "pal8x", "xyz565", "", "rg"}) {
+  for (const char* bad : {"rgb56", "rgb5650", "rgb505", "pal0", "pal9", "pal", "palx", "xyz565", "", "rg"}) {
     PixelFormat p = rfb::rgb565Format();
     EXPECT_FALSE(p.parse(bad)) << bad;
     // Only the true-colour flag may have changed.
