@@ -8,7 +8,10 @@ what=${1:-test}
 # What every build needs.
 pkgs=(cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev python3)
 # Peers the benchmarks measure against; the test build builds the benchmarks.
-bench_pkgs=(libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev)
+# pixman's and Xlib's regions are the region code's peers in tests, fuzz targets
+# and benchmarks.
+bench_pkgs=(libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev
+            libpixman-1-dev libx11-dev)
 case "$what" in
   run) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}") ;;
   # The proxy benchmark tunnels through real proxies.
@@ -20,7 +23,7 @@ case "$what" in
            openssl gzip gettext locales libxml2-utils gcc nodejs
            microsocks dante-server tinyproxy squid)
     ;;
-  fuzz) pkgs+=(clang libclang-rt-14-dev) ;;
+  fuzz) pkgs+=(clang libclang-rt-14-dev libpixman-1-dev libx11-dev) ;;
   *) echo "install-deps.sh: unknown set '$what'" >&2; exit 2 ;;
 esac
 
