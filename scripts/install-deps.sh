@@ -9,9 +9,9 @@ what=${1:-test}
 pkgs=(cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev python3)
 # Peers the benchmarks measure against; the test build builds the benchmarks.
 # pixman's and Xlib's regions are the region code's peers in tests, fuzz targets
-# and benchmarks.
+# and benchmarks; libxkbcommon and X11's Compose file the keysym code's.
 bench_pkgs=(libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev
-            libpixman-1-dev libx11-dev)
+            libpixman-1-dev libx11-dev libxkbcommon-dev libx11-data)
 case "$what" in
   run) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}") ;;
   # The proxy benchmark tunnels through real proxies.
@@ -32,9 +32,12 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo=sudo
 fi
 
+# Outputs are read whole before they are matched: with pipefail, a grep -q
+# that stops reading early would fail the pipeline through SIGPIPE.
 missing=()
 for p in "${pkgs[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  if [[ "$status" != *"install ok installed"* ]]; then
     missing+=("$p")
   fi
 done
@@ -47,8 +50,9 @@ fi
 
 # Locales the localisation tests switch to.
 if [ "$what" = test ]; then
+  have=$(locale -a 2>/dev/null || true)
   for l in de_DE de_AT ja_JP; do
-    if ! locale -a 2>/dev/null | grep -qix "$l.utf-\?8"; then
+    if ! grep -qix "$l.utf-\?8" <<<"$have"; then
       echo "Generating locale $l.UTF-8"
       $sudo localedef -i "$l" -f UTF-8 "$l.UTF-8"
     fi

@@ -48,7 +48,7 @@ check() {
 
 apt="apt-get install -y --no-install-recommends"
 core="cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev python3"
-peers="libgtest-dev libgmock-dev libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev"
+peers="libgtest-dev libgmock-dev libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev libpixman-1-dev libx11-dev libxkbcommon-dev libx11-data"
 gen() { echo "localedef -i $1 -f UTF-8 $1.UTF-8"; }
 
 # Every package present, locales missing: the locale branch alone.
@@ -65,6 +65,8 @@ check "bench, nothing installed" bench 0 "*" "" 0 \
 check "run, nothing installed" run 0 "*" "" 0 "apt-get update" "$apt $core $peers"
 check "run, all present" run 1000 "" "" 0
 check "fuzz, clang missing" fuzz 0 "clang" "" 0 "apt-get update" "$apt clang"
+check "fuzz, nothing installed" fuzz 0 "*" "" 0 "apt-get update" \
+  "$apt $core clang libclang-rt-14-dev libpixman-1-dev libx11-dev"
 check "unknown set" nope 0 "" "" 2
 
 [ "$failures" -eq 0 ] && echo "install-deps.sh: all decisions as expected"
