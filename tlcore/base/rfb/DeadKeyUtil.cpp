@@ -14,7 +14,7 @@ namespace {
 
 plat::LogSrc vlog("DeadKeyUtil");
 
-plat::StringParameter deadKeyFileParam("DeadKeyFile", plat::LocKey{"rfb_param_deadkeyfile"}, "",
+plat::StringParameter deadKeyFileParam("DeadKeyFile", "File containing dead key information", "",
                                        true);
 
 constexpr int kBuiltInDeadSymbolCount = sizeof(kBuiltInDeadSymbols) / sizeof(kBuiltInDeadSymbols[0]);
