@@ -44,6 +44,16 @@ private:
   plat::MBuf<unsigned char> scratch_;
 };
 
+// An mbedtls bignum owned by scope (wiped when freed).
+class Mpi {
+public:
+  Mpi() { mbedtls_mpi_init(&v); }
+  ~Mpi() { mbedtls_mpi_free(&v); }
+  Mpi(const Mpi&) = delete;
+  Mpi& operator=(const Mpi&) = delete;
+  mbedtls_mpi v;
+};
+
 // A number of len bytes; false while incomplete. Zero bytes throw
 // BigNumOverflow "bigNumReadF invalid bytes".
 bool bigNumReadF(rdr::InStream& in, mbedtls_mpi* x, int len, FieldCursor& cursor);

@@ -39,15 +39,6 @@ const uint8_t kWeierstrassMarker[4] = {0xFF, 0xFE, 0xCD, 0x5A};
 // Private values are at most 66 bytes (P-521).
 constexpr int kMaxPrivateLength = 67;
 
-class Mpi {
-public:
-  Mpi() { mbedtls_mpi_init(&v); }
-  ~Mpi() { mbedtls_mpi_free(&v); }
-  Mpi(const Mpi&) = delete;
-  Mpi& operator=(const Mpi&) = delete;
-  mbedtls_mpi v;
-};
-
 void reverse(unsigned char* p, int n)
 {
   std::reverse(p, p + n);
@@ -94,12 +85,44 @@ struct EcKeyImpl {
       throw MbedTlsException("mbedtls_ecp_copy", ret);
   }
 
+  // The uncompressed SEC1 point; its length.
+  int encodePoint(unsigned char (&point)[256]) const
+  {
+    size_t len = 0;
+    int ret = mbedtls_ecp_point_write_binary(&grp, &Q, MBEDTLS_ECP_PF_UNCOMPRESSED, &len, point,
+                                             sizeof(point));
+    PLAT_ASSERT(!ret && len <= 256);
+    return (int)len;
+  }
+
   int curve;
   mbedtls_ecp_group grp;
   mbedtls_mpi d;
   mbedtls_ecp_point Q;
   FieldCursor cursor;
 };
+
+namespace {
+
+// Runs a step of an incremental read: once it completes, the stream's
+// checkpoint moves past the item and the progress is forgotten; a failure
+// leaves an empty key.
+template <class Step> bool readStep(EcKeyImpl& k, rdr::InStream& in, Step step)
+{
+  try {
+    if (!step())
+      return false;
+    k.cursor.next(in);
+    k.cursor.reset();
+    return true;
+  } catch (...) {
+    k.cursor.reset();
+    k.clear();
+    throw;
+  }
+}
+
+} // namespace
 
 EcKey::EcKey(Curve curve) : impl_(new EcKeyImpl(curve))
 {
@@ -153,7 +176,7 @@ bool EcKey::readPublic(rdr::InStream& in, plat::MBuf<unsigned char>* raw)
 {
   EcKeyImpl& k = *impl_;
   FieldCursor& c = k.cursor;
-  try {
+  return readStep(k, in, [&] {
     if (c.field == 0) {
       k.clear();
       if (!k.montgomery()) {
@@ -212,14 +235,8 @@ bool EcKey::readPublic(rdr::InStream& in, plat::MBuf<unsigned char>* raw)
         raw->assign(p, len);
       }
     }
-    c.next(in);
-    c.reset();
     return true;
-  } catch (...) {
-    c.reset();
-    k.clear();
-    throw;
-  }
+  });
 }
 
 void EcKey::writePublic(rdr::OutStream& out) const
@@ -236,13 +253,10 @@ void EcKey::writePublic(rdr::OutStream& out) const
     return;
   }
   unsigned char point[256];
-  size_t len = 0;
-  int ret = mbedtls_ecp_point_write_binary(&k.grp, &k.Q, MBEDTLS_ECP_PF_UNCOMPRESSED, &len, point,
-                                           sizeof(point));
-  PLAT_ASSERT(!ret && len <= 256);
+  int len = k.encodePoint(point);
   out.writeBytes(kWeierstrassMarker, 4);
   out.writeU8((uint8_t)len);
-  out.writeBytes(point, (int)len);
+  out.writeBytes(point, len);
 }
 
 void EcKey::writeRawPublic(rdr::OutStream& out) const
@@ -250,18 +264,14 @@ void EcKey::writeRawPublic(rdr::OutStream& out) const
   const EcKeyImpl* impl = impl_.get();
   PLAT_ASSERT(impl->curve != Curve25519 && impl->curve != Curve448);
   unsigned char point[256];
-  size_t len = 0;
-  int ret = mbedtls_ecp_point_write_binary(&impl->grp, &impl->Q, MBEDTLS_ECP_PF_UNCOMPRESSED, &len,
-                                           point, sizeof(point));
-  PLAT_ASSERT(!ret && len <= 256);
-  out.writeBytes(point, (int)len);
+  out.writeBytes(point, impl->encodePoint(point));
 }
 
 bool EcKey::readPrivate(rdr::InStream& in)
 {
   EcKeyImpl& k = *impl_;
   FieldCursor& c = k.cursor;
-  try {
+  return readStep(k, in, [&] {
     if (c.field == 0) {
       k.clear();
       uint32_t len;
@@ -282,14 +292,8 @@ bool EcKey::readPrivate(rdr::InStream& in)
       ret = mbedtls_ecp_mul(&k.grp, &k.Q, &k.d, &k.grp.G, mbedTlsRandom, nullptr);
     if (ret)
       throw MbedTlsException("Invalid private key", ret);
-    c.next(in);
-    c.reset();
     return true;
-  } catch (...) {
-    c.reset();
-    k.clear();
-    throw;
-  }
+  });
 }
 
 void EcKey::writePrivate(rdr::OutStream& out) const

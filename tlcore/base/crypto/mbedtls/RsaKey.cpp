@@ -218,7 +218,13 @@ void writeFramed(rdr::OutStream& out, const plat::MBuf<unsigned char>& block)
   out.writeBytes(block.data(), block.length());
 }
 
-enum class Mode { Public, Private };
+struct PkContext {
+  PkContext() { mbedtls_pk_init(&v); }
+  ~PkContext() { mbedtls_pk_free(&v); }
+  PkContext(const PkContext&) = delete;
+  PkContext& operator=(const PkContext&) = delete;
+  mbedtls_pk_context v;
+};
 
 // The decryption core: out becomes the plaintext (secure).
 template <class Op>
@@ -340,18 +346,13 @@ void RsaPublicKey::setFromText(const char* text, int length)
     buf = copy.data();
     bufLength = length + 1;
   }
-  mbedtls_pk_context pk;
-  mbedtls_pk_init(&pk);
-  struct Free {
-    mbedtls_pk_context* pk;
-    ~Free() { mbedtls_pk_free(pk); }
-  } freePk{&pk};
-  int ret = mbedtls_pk_parse_public_key(&pk, buf, bufLength);
+  PkContext pk;
+  int ret = mbedtls_pk_parse_public_key(&pk.v, buf, bufLength);
   if (ret)
     throw MbedTlsException("mbedtls_pk_parse_public_key", ret);
-  if (mbedtls_pk_get_type(&pk) != MBEDTLS_PK_RSA)
+  if (mbedtls_pk_get_type(&pk.v) != MBEDTLS_PK_RSA)
     throw plat::Exception("Invalid key type, expected an RSA public key");
-  const mbedtls_rsa_context* rsa = mbedtls_pk_rsa(pk);
+  const mbedtls_rsa_context* rsa = mbedtls_pk_rsa(pk.v);
   check(mbedtls_mpi_copy(&impl_->ctx.N, &rsa->N));
   check(mbedtls_mpi_copy(&impl_->ctx.E, &rsa->E));
   impl_->ctx.len = rsa->len;
@@ -381,21 +382,16 @@ std::vector<RsaPublicKey> RsaPublicKey::keysFromBundle(const char* text)
 
 plat::MBuf<unsigned char> RsaPublicKey::der() const
 {
-  mbedtls_pk_context pk;
-  mbedtls_pk_init(&pk);
-  struct Free {
-    mbedtls_pk_context* pk;
-    ~Free() { mbedtls_pk_free(pk); }
-  } freePk{&pk};
-  check(mbedtls_pk_setup(&pk, mbedtls_pk_info_from_type(MBEDTLS_PK_RSA)));
-  mbedtls_rsa_context* rsa = mbedtls_pk_rsa(pk);
+  PkContext pk;
+  check(mbedtls_pk_setup(&pk.v, mbedtls_pk_info_from_type(MBEDTLS_PK_RSA)));
+  mbedtls_rsa_context* rsa = mbedtls_pk_rsa(pk.v);
   check(mbedtls_mpi_copy(&rsa->N, &impl_->ctx.N));
   check(mbedtls_mpi_copy(&rsa->E, &impl_->ctx.E));
   rsa->len = mbedtls_mpi_size(&rsa->N);
   int size = 2 * byteLength(bits()) + 20;
   plat::MBuf<unsigned char> out(size);
   unsigned char* p = out.data() + size;
-  int ret = mbedtls_pk_write_pubkey(&p, out.data(), &pk);
+  int ret = mbedtls_pk_write_pubkey(&p, out.data(), &pk.v);
   if (ret < 0)
     throw MbedTlsException("MbedTls error", ret);
   memmove(out.data(), p, ret);
@@ -624,15 +620,6 @@ bool findPrime(mbedtls_mpi* x, int bits, plat::Time deadline)
     check(mbedtls_mpi_add_int(x, x, 2));
   }
 }
-
-class Mpi {
-public:
-  Mpi() { mbedtls_mpi_init(&v); }
-  ~Mpi() { mbedtls_mpi_free(&v); }
-  Mpi(const Mpi&) = delete;
-  Mpi& operator=(const Mpi&) = delete;
-  mbedtls_mpi v;
-};
 
 // One resumable step of the generation: P first, then Q until the modulus
 // has exactly nbits bits and E is invertible. N is set only once the key

@@ -24,25 +24,12 @@ using cryptotest::written;
 
 namespace {
 
-const std::string kHelper = TL_TEST_SUPPORT_DIR "/crypto_pubkey.py";
-
 std::vector<std::string> helper(const std::vector<std::string>& requests)
 {
-  std::vector<std::string> out = tltest::pythonLines(kHelper, requests);
-  EXPECT_EQ(out.size(), requests.size());
-  out.resize(requests.size());
-  return out;
+  return cryptotest::pubkeyHelper(requests);
 }
 
-template <class Fn> std::string errorOf(Fn fn)
-{
-  try {
-    fn();
-  } catch (plat::Exception& e) {
-    return e.str();
-  }
-  return "no error";
-}
+using cryptotest::errorOf;
 
 Bytes bytes(const std::string& s)
 {

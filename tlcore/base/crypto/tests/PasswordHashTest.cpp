@@ -21,8 +21,6 @@ using cryptotest::hexOf;
 
 namespace {
 
-const std::string kHelper = TL_TEST_SUPPORT_DIR "/crypto_pubkey.py";
-
 plat::MBuf<unsigned char> buf(const Bytes& b)
 {
   return plat::MBuf<unsigned char>(b.data(), (int)b.size());
@@ -87,7 +85,7 @@ TEST(Pbkdf2, AgainstHashlibAndOpenssl)
     theirs.erase(std::remove(theirs.begin(), theirs.end(), '\n'), theirs.end());
     EXPECT_EQ(theirs, upperColons(hexOf(keys.back())));
   }
-  std::vector<std::string> expected = tltest::pythonLines(kHelper, requests);
+  std::vector<std::string> expected = cryptotest::pubkeyHelper(requests);
   ASSERT_EQ(expected.size(), cases.size());
   for (size_t i = 0; i < cases.size(); i++)
     EXPECT_EQ(hexOf(keys[i]), expected[i]) << requests[i];

@@ -29,14 +29,9 @@ using cryptotest::written;
 
 namespace {
 
-const std::string kHelper = TL_TEST_SUPPORT_DIR "/crypto_pubkey.py";
-
 std::vector<std::string> helper(const std::vector<std::string>& requests)
 {
-  std::vector<std::string> out = tltest::pythonLines(kHelper, requests);
-  EXPECT_EQ(out.size(), requests.size());
-  out.resize(requests.size());
-  return out;
+  return cryptotest::pubkeyHelper(requests);
 }
 
 std::string str(const Bytes& b)
@@ -61,15 +56,7 @@ Bytes unframed(const Bytes& b)
   return Bytes(b.begin() + 2, b.end());
 }
 
-template <class Fn> std::string errorOf(Fn fn)
-{
-  try {
-    fn();
-  } catch (plat::Exception& e) {
-    return e.str();
-  }
-  return "no error";
-}
+using cryptotest::errorOf;
 
 // One 2048-bit key pair from openssl, shared by the suite.
 class RsaTest : public ::testing::Test {

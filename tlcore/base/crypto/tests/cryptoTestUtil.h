@@ -16,6 +16,7 @@
 #include "plat/encodings.h"
 #include "rdr/BufferedInStream.h"
 #include "rdr/MemOutStream.h"
+#include "testutil.h"
 
 namespace cryptotest {
 
@@ -65,6 +66,27 @@ inline std::vector<std::string> split(const std::string& text, const char* separ
     at = text.find_first_not_of(separators, next);
   }
   return out;
+}
+
+// Answers of tests/support/crypto_pubkey.py, one per request.
+inline std::vector<std::string> pubkeyHelper(const std::vector<std::string>& requests)
+{
+  std::vector<std::string> out =
+      tltest::pythonLines(TL_TEST_SUPPORT_DIR "/crypto_pubkey.py", requests);
+  EXPECT_EQ(out.size(), requests.size());
+  out.resize(requests.size());
+  return out;
+}
+
+// The message of the plat::Exception fn throws, or "no error".
+template <class Fn> std::string errorOf(Fn fn)
+{
+  try {
+    fn();
+  } catch (plat::Exception& e) {
+    return e.str();
+  }
+  return "no error";
 }
 
 typedef std::vector<unsigned char> Bytes;
