@@ -8,13 +8,14 @@ what=${1:-test}
 # What every build needs.
 pkgs=(cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev python3)
 # Peers the benchmarks measure against; the test build builds the benchmarks.
-bench_pkgs=(libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev)
+bench_pkgs=(libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev
+            openssl)
 case "$what" in
   run|bench) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}") ;;
   test)
     pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" python3 coreutils procps binutils
            openssl gzip gettext locales libxml2-utils gcc
-           microsocks dante-server tinyproxy squid)
+           microsocks dante-server tinyproxy squid python3-cryptography)
     # The regular-expression tests compare with node.
     command -v node >/dev/null 2>&1 || pkgs+=(nodejs)
     ;;
