@@ -25,6 +25,15 @@ public:
   FieldCursor(const FieldCursor&) = delete;
   FieldCursor& operator=(const FieldCursor&) = delete;
 
+  // Called first by every read: progress made on another stream is
+  // forgotten, as its item cannot continue on this one.
+  void attach(rdr::InStream& in)
+  {
+    if (stream_ != &in) {
+      reset();
+      stream_ = &in;
+    }
+  }
   // The next len bytes once they have all come, else null; valid until
   // next() or reset().
   const uint8_t* get(rdr::InStream& in, int len);
@@ -40,6 +49,7 @@ public:
   int length = -1; // the length prefix of a variable field, once read
 
 private:
+  rdr::InStream* stream_ = nullptr; // compared, never used
   rdr::ByteReader reader_;
   plat::MBuf<unsigned char> scratch_;
 };

@@ -109,6 +109,7 @@ namespace {
 // leaves an empty key.
 template <class Step> bool readStep(EcKeyImpl& k, rdr::InStream& in, Step step)
 {
+  k.cursor.attach(in);
   try {
     if (!step())
       return false;

@@ -131,6 +131,7 @@ private:
 
 bool RsaKeyImpl::read(rdr::InStream& in, RsaExponent exponent, bool privateForm)
 {
+  cursor.attach(in);
   try {
     if (cursor.field == 0) {
       reset();
@@ -196,6 +197,7 @@ void RsaKeyImpl::write(rdr::OutStream& out, RsaExponent exponent, bool privateFo
 
 const uint8_t* RsaKeyImpl::readFramed(rdr::InStream& in)
 {
+  cursor.attach(in);
   if (cursor.length < 0) {
     uint32_t length;
     if (!cursor.getU16(in, &length))

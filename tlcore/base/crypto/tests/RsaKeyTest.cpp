@@ -368,6 +368,14 @@ TEST_F(RsaTest, FramedBlocksAreReadAtEverySplit)
         return pub->readAndVerifyPss(in, 6, data.data(), 256, PssSalt::DigestLength);
       },
       [] {});
+  // A read left unfinished on a stream that is gone starts again on the next.
+  {
+    cryptotest::PieceStream gone(sig, false);
+    gone.avail = 100;
+    EXPECT_FALSE(pub->readAndVerifyPss(gone, 6, data.data(), 256, PssSalt::DigestLength));
+  }
+  rdr::MemInStream next(sig.data(), (int)sig.size());
+  EXPECT_TRUE(pub->readAndVerifyPss(next, 6, data.data(), 256, PssSalt::DigestLength));
 }
 
 Bytes u32(uint32_t v)
