@@ -8,12 +8,14 @@
 
 namespace crypto {
 
-Hmac::Hmac(int digestBits, const plat::MBuf<unsigned char>& key) : Hmac(digestBits, key.length(), key.data())
+Hmac::Hmac(int digestBits, const plat::MBuf<unsigned char>& key)
+    : Hmac(digestBits, key.length(), key.data())
 {
 }
 
 // A missing key is an empty key: the pads are never left undefined.
-Hmac::Hmac(int digestBits, int keyLength, const void* key) : sha_(digestBits, true)
+Hmac::Hmac(int digestBits, int keyLength, const void* key)
+    : sha_(digestBits, true), innerStart_(digestBits, true), outerStart_(digestBits, true)
 {
   setKey(keyLength, key);
 }
@@ -43,21 +45,28 @@ void Hmac::setKey(int keyLength, const void* key)
     opad_[i] = ipad_[i] ^ 0x5c;
     ipad_[i] ^= 0x36;
   }
+  absorbPads();
+}
+
+void Hmac::absorbPads()
+{
+  innerStart_.start();
+  innerStart_.update(blockSize(), ipad_);
+  outerStart_.start();
+  outerStart_.update(blockSize(), opad_);
   reset();
 }
 
 void Hmac::reset()
 {
-  sha_.start();
-  sha_.update(blockSize(), ipad_);
+  sha_.copyStateFrom(innerStart_);
 }
 
 void Hmac::final(unsigned char* out, int outLength)
 {
   unsigned char inner[64];
   sha_.final(inner, sizeof(inner));
-  sha_.start();
-  sha_.update(blockSize(), opad_);
+  sha_.copyStateFrom(outerStart_);
   sha_.update(sha_.getDigestBytes(), inner);
   sha_.final(out, outLength);
   plat::secureZero(inner, sizeof(inner));
@@ -75,6 +84,11 @@ void Hmac::readState(rdr::InStream& in)
   sha_.readState(in);
   in.readBytes(ipad_, kPadSize);
   in.readBytes(opad_, kPadSize);
+  // The message state read above stays; only the saved starts follow the pads.
+  Sha message(sha_.getDigestBits(), true);
+  message.copyStateFrom(sha_);
+  absorbPads();
+  sha_.copyStateFrom(message);
 }
 
 } // namespace crypto

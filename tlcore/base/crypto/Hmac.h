@@ -1,8 +1,9 @@
 // HMAC (RFC 2104) over crypto::Sha, with its own inner and outer pads.
 //
-// The pads are inline and the digest context is allocated once, so PBKDF2
+// The pads are inline and the digest contexts are allocated once, so PBKDF2
 // and the random generator run many rounds on one object through reset()
-// rather than rebuilding it. Any digest size of crypto::Sha, SHA-1
+// rather than rebuilding it; the digest states after each pad are kept, so
+// a message costs no pad compressions. Any digest size of crypto::Sha, SHA-1
 // included. The pads and the context are wiped on destruction. One thread
 // at a time per object.
 #pragma once
@@ -44,7 +45,12 @@ public:
 private:
   int blockSize() const { return sha_.getDigestBits() <= 256 ? 64 : 128; }
 
+  // Digests ipad_ and opad_ into the saved states.
+  void absorbPads();
+
   Sha sha_;
+  Sha innerStart_; // the digest after the inner pad
+  Sha outerStart_; // the digest after the outer pad
   unsigned char ipad_[kPadSize];
   unsigned char opad_[kPadSize];
 };

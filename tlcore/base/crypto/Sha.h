@@ -34,6 +34,10 @@ public:
   // before the next message.
   void final(unsigned char* buffer, int bufferSize);
 
+  // Takes over the running state of a digest of the same size (to resume
+  // from a saved point without digesting again).
+  void copyStateFrom(const Sha& other);
+
   // The running state, host byte order (the library context's raw fields).
   // readState accepts only the state of a digest of this object's size.
   void writeState(rdr::OutStream& out) const;

@@ -131,6 +131,12 @@ void Sha::final(unsigned char* buffer, int bufSize)
   }
 }
 
+void Sha::copyStateFrom(const Sha& other)
+{
+  PLAT_ASSERT(other.digestBits_ == digestBits_);
+  memcpy(ctx_, other.ctx_, sizeof(*ctx_));
+}
+
 void Sha::writeState(rdr::OutStream& out) const
 {
   unsigned char buf[kMaxStateSize];
