@@ -160,7 +160,7 @@ void HttpConnectConnector::sendFirst()
   outStream->writeBytes(request.get(), request.length());
   if (!authHeader.isNull()) {
     outStream->writeBytes(authHeader.get(), authHeader.length());
-    authHeader.replaceBuf(nullptr);
+    authHeader.reset(nullptr);
   }
   outStream->writeBytes("\r\n", 2);
   outStream->flush();
@@ -249,7 +249,7 @@ void HttpConnectConnector::passwordEntered(const char* u, const char* p)
   memcpy(buf, u, userLen);
   buf[userLen] = ':';
   memcpy(buf + userLen + 1, p, passLen + 1);
-  pair.replaceBuf(buf);
+  pair.reset(buf);
   plat::String encoded = plat::binToBase64(pair.length(), (const unsigned char*)pair.get(), false);
 
   static const char kPrefix[] = "Proxy-Authorization: Basic ";
@@ -258,7 +258,7 @@ void HttpConnectConnector::passwordEntered(const char* u, const char* p)
   memcpy(line, kPrefix, sizeof(kPrefix) - 1);
   memcpy(line + sizeof(kPrefix) - 1, encoded.get(), encodedLen);
   memcpy(line + sizeof(kPrefix) - 1 + encodedLen, "\r\n", 3);
-  authHeader.replaceBuf(line);
+  authHeader.reset(line);
   plat::secureZero(encoded.data(), encodedLen);
   sentCredentials = true;
 

@@ -158,26 +158,26 @@ bool FdManager::isRegistered(FdHandler* h) const
   return containsSorted(handlers, h);
 }
 
-bool FdManager::setEvents(FdHandler* h, bool read, bool write, bool except, bool accept, bool extra)
+bool FdManager::setEvents(FdHandler* h, FdEvents events)
 {
-  if (!read && !except && !accept) {
+  if (!hasAny(events, FdEvents::kRead | FdEvents::kExcept | FdEvents::kAccept)) {
     eraseSorted(pendingRead, h);
     eraseSorted(dispatchRead, h);
   }
-  if (!write) {
+  if (!hasAny(events, FdEvents::kWrite)) {
     eraseSorted(pendingWrite, h);
     eraseSorted(dispatchWrite, h);
   }
-  if (!extra) {
+  if (!hasAny(events, FdEvents::kExtra)) {
     eraseSorted(pendingExtra, h);
     eraseSorted(dispatchExtra, h);
   }
-  return updateInterest(h, read, write, except, accept, extra);
+  return updateInterest(h, events);
 }
 
-bool FdManager::updateInterest(FdHandler*, bool, bool, bool, bool, bool extra)
+bool FdManager::updateInterest(FdHandler*, FdEvents events)
 {
-  return !extra;
+  return !hasAny(events, FdEvents::kExtra);
 }
 
 void FdManager::queueReadable(FdHandler* h)
@@ -229,7 +229,7 @@ void FdManager::cancelCall(DeferredCall* call)
   std::replace(runningCalls.begin(), runningCalls.end(), call, (DeferredCall*)nullptr);
 }
 
-void FdManager::deferDelete(void* obj, void (*deleter)(void*))
+void FdManager::queueDelete(void* obj, void (*deleter)(void*))
 {
   pendingDeletes.push_back({obj, deleter});
   wake();

@@ -11,8 +11,7 @@ FdSelectManager::FdSelectManager(bool nested) : FdManager(nested)
 {
 }
 
-bool FdSelectManager::updateInterest(FdHandler* h, bool read, bool write, bool except, bool accept,
-                                     bool extra)
+bool FdSelectManager::updateInterest(FdHandler* h, FdEvents events)
 {
   auto set = [h](HandlerList& list, bool on) {
     if (on)
@@ -20,10 +19,10 @@ bool FdSelectManager::updateInterest(FdHandler* h, bool read, bool write, bool e
     else
       eraseSorted(list, h);
   };
-  set(readInterest, read || accept);
-  set(writeInterest, write);
-  set(exceptInterest, except);
-  return !extra;
+  set(readInterest, hasAny(events, FdEvents::kRead | FdEvents::kAccept));
+  set(writeInterest, hasAny(events, FdEvents::kWrite));
+  set(exceptInterest, hasAny(events, FdEvents::kExcept));
+  return !hasAny(events, FdEvents::kExtra);
 }
 
 bool FdSelectManager::processOnce(int timeoutMs)

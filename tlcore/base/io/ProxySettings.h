@@ -174,6 +174,7 @@ private:
   plat::String url_;
 };
 
+#ifdef TL_TEST_HOOKS
 // --- Test hooks ------------------------------------------------------------------
 // The file read in place of "/etc/sysconfig/proxy" (null restores it).
 void setSysconfigProxyPathForTests(const char* path);
@@ -183,5 +184,6 @@ void setSysconfigProxyPathForTests(const char* path);
 void setLibProxyLibsForTests(const char* libList);
 // The effective user id discovery sees (-1 restores geteuid).
 void setEffectiveUidForTests(int uid);
+#endif
 
 } // namespace io

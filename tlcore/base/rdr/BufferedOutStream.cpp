@@ -7,6 +7,7 @@
 #include "plat/MBuf.h"
 #include "plat/encodings.h"
 #include "rdr/Exception.h"
+#include "rdr/window.h"
 
 namespace rdr {
 
@@ -47,13 +48,7 @@ void BufferedOutStream::restartIfEmpty()
 
 void BufferedOutStream::compact()
 {
-  if (sent == start)
-    return;
-  ptrdiff_t dropped = sent - start;
-  memmove(start, sent, ptr - sent);
-  offset += dropped;
-  ptr -= dropped;
-  sent = start;
+  slideToStart(start, sent, ptr, offset, ptr);
 }
 
 void BufferedOutStream::grow(int newSize)

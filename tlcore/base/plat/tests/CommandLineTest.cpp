@@ -15,6 +15,7 @@
 #include "loc/Localize.h"
 #include "plat/Configuration.h"
 #include "plat/Log.h"
+#include "testutil.h"
 
 using namespace plat;
 
@@ -73,14 +74,7 @@ std::string capture(const std::function<void(FILE*)>& fn)
 {
   FILE* f = tmpfile();
   fn(f);
-  std::string out;
-  rewind(f);
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
-    out.append(buf, n);
-  fclose(f);
-  return out;
+  return tltest::readAndClose(f);
 }
 
 TEST_F(CommandLineTest, AcceptedFormsAndWhereParsingStops)
@@ -292,18 +286,9 @@ TEST_F(CommandLineTest, UsagePrinterOutput)
   EXPECT_EXIT(cfg.parseCmdLine(argv.get(), &printer), ::testing::ExitedWithCode(1), "");
 }
 
-struct CaptureDest : LogDest {
-  CaptureDest() : LogDest("CmdLineTestCapture") {}
-  void write(int level, const char* src, const char* text) override
-  {
-    lines.push_back(std::to_string(level) + " " + src + ": " + text);
-  }
-  std::vector<std::string> lines;
-};
-
 TEST_F(CommandLineTest, ParameterLogIsSortedAndLeavesOutHiddenNames)
 {
-  static CaptureDest dest;
+  static tltest::CaptureDest dest("CmdLineTestCapture", tltest::CaptureDest::kLevelSourceText);
   Configuration cfg("LogCfg"), child("Child");
   cfg.logChanges = child.logChanges = false;
   cfg.addChild(&child);

@@ -203,7 +203,7 @@ TEST_F(FileTest, CheckSecurePath)
   try {
     plat::checkSecurePath(base.c_str(), trusted);
   } catch (plat::Exception& e) {
-    plat::tryRmDir(base.c_str(), true);
+    (void)plat::tryRmDir(base.c_str(), true);
     GTEST_SKIP() << "the working directory is not in a safe place: " << e.str();
   }
   mkdir((base + "/a").c_str(), 0755);
@@ -240,7 +240,7 @@ TEST_F(FileTest, CheckSecurePath)
   } catch (plat::Exception& e) {
     EXPECT_EQ(base + "/none must be created and point to /target", e.str());
   }
-  plat::tryRmDir(base.c_str(), true);
+  (void)plat::tryRmDir(base.c_str(), true);
 }
 
 TEST_F(FileTest, MakeUniqueFileNameSequence)
