@@ -144,7 +144,7 @@ public:
     queueDelete(obj, [](void* p) { Deleter(static_cast<T*>(p)); });
   }
 
-  plat::TimerManager& getTimers() { return timers; }
+  plat::TimerManager& getTimers() { return timers_; }
 
 protected:
   // Tells the concrete manager what to watch; the base watches nothing and
@@ -162,10 +162,10 @@ protected:
   static bool eraseSorted(HandlerList& list, FdHandler* handler);
   static bool containsSorted(const HandlerList& list, FdHandler* handler);
 
-  HandlerList handlers;
-  HandlerList pendingRead, pendingWrite, pendingExtra;
-  HandlerList dispatchRead, dispatchWrite, dispatchExtra;
-  plat::TimerManager timers;
+  HandlerList handlers_;
+  HandlerList pendingRead_, pendingWrite_, pendingExtra_;
+  HandlerList dispatchRead_, dispatchWrite_, dispatchExtra_;
+  plat::TimerManager timers_;
 
 private:
   friend class DeferredCall;
@@ -183,10 +183,10 @@ private:
     void (*deleter)(void*);
   };
 
-  plat::Timer wakeTimer;
-  FdManager* previous;
-  std::vector<DeferredCall*> pendingCalls, runningCalls;
-  std::vector<Deferred> pendingDeletes, runningDeletes;
+  plat::Timer wakeTimer_;
+  FdManager* previous_;
+  std::vector<DeferredCall*> pendingCalls_, runningCalls_;
+  std::vector<Deferred> pendingDeletes_, runningDeletes_;
 };
 
 } // namespace io

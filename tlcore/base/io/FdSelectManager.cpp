@@ -45,7 +45,7 @@ bool FdSelectManager::processOnce(int timeoutMs)
 
   int wait = timeoutMs;
   bool timerBound = false;
-  int timerMs = timers.getTimeout();
+  int timerMs = timers_.getTimeout();
   if (timerMs >= 0 && (wait < 0 || wait >= timerMs)) {
     wait = timerMs;
     timerBound = true;
@@ -53,14 +53,14 @@ bool FdSelectManager::processOnce(int timeoutMs)
 
   int n = plat::selectWithTimeout(nfds, &sets[0], &sets[1], &sets[2], &wait, false);
   if (n > 0) {
-    for (FdHandler* h : handlers) {
+    for (FdHandler* h : handlers_) {
       int fd = h->getFd();
       if (fd < 0 || fd >= FD_SETSIZE)
         continue;
       if (FD_ISSET(fd, &sets[0]) || FD_ISSET(fd, &sets[2]))
-        insertSorted(pendingRead, h);
+        insertSorted(pendingRead_, h);
       if (FD_ISSET(fd, &sets[1]))
-        insertSorted(pendingWrite, h);
+        insertSorted(pendingWrite_, h);
     }
   }
 

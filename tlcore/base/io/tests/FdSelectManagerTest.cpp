@@ -27,7 +27,7 @@ class TestManager : public io::FdSelectManager {
 public:
   void queueExtra(io::FdHandler* h)
   {
-    insertSorted(pendingExtra, h);
+    insertSorted(pendingExtra_, h);
     wake();
   }
 };
