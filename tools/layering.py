@@ -10,11 +10,12 @@ one library, but its folders follow the order in which its subsystems are
 built; the cross-uses that go against that order are listed in CORE_UPWARD
 with their reasons.
 
-Every header, source and test under the library folders is read, and so is
-tests/support. Top-level tests/, bench/ and fuzz/ stand above every layer.
-An include is resolved as the compiler does (the including file's folder,
-then the include paths); a header that is not the project's own is skipped.
-Prints one line per fault and exits 1 when there is any.
+Every header, source and test under the library folders is read. Helpers in
+tests/support belong to no layer: what a test reaches through them counts
+as included by the test. Top-level tests/, bench/ and fuzz/ stand above
+every layer. An include is resolved as the compiler does (the including
+file's folder, then the include paths); a header that is not the project's
+own is skipped. Prints one line per fault and exits 1 when there is any.
 """
 
 import fnmatch
@@ -54,8 +55,6 @@ FOLDERS = {
     "tlcore/libs/svr": ("engine and wizard", 0),
     "tlcore/libs/rfb": ("engine and wizard", 0),
     "tlcore/libs/tlauth": ("engine and wizard", 0),
-    # Helpers every test includes: they may use the core only.
-    "tests/support": ("core", 6),
 }
 
 # A folder that holds files of two layers: these files are the core's.
@@ -145,8 +144,36 @@ def resolve(root, including, name, modules):
     return None
 
 
+def includes_of(root, rel):
+    """(line number, name) of every #include in a file."""
+    with open(os.path.join(root, rel), encoding="utf-8", errors="replace") as fh:
+        for lineno, line in enumerate(fh, 1):
+            m = INCLUDE_RE.match(line)
+            if m:
+                yield lineno, m.group(2)
+
+
+def through_support(root, support, modules, seen=None):
+    """The project headers outside tests/support that a support header
+    reaches, directly or through other support headers."""
+    seen = set() if seen is None else seen
+    if support in seen:
+        return []
+    seen.add(support)
+    reached = []
+    for _, name in includes_of(root, support):
+        target = resolve(root, support, name, modules)
+        if target is None:
+            continue
+        if target.startswith("tests/support/"):
+            reached += through_support(root, target, modules, seen)
+        else:
+            reached.append(target)
+    return reached
+
+
 def library_files(root):
-    for top in ("tlcore", "libs", "tests/support"):
+    for top in ("tlcore", "libs"):
         for dirpath, dirnames, filenames in os.walk(os.path.join(root, top)):
             dirnames[:] = [d for d in dirnames if not d.startswith(".")]
             for f in sorted(filenames):
@@ -162,33 +189,39 @@ def check(root):
         if src is None:
             faults.append(f"{rel}: folder has no layer; add it to FOLDERS in tools/layering.py")
             continue
-        is_test = "/tests/" in rel and not rel.startswith("tests/")
-        with open(os.path.join(root, rel), encoding="utf-8", errors="replace") as fh:
-            for lineno, line in enumerate(fh, 1):
-                m = INCLUDE_RE.match(line)
-                if not m:
+        is_test = "/tests/" in rel
+        for lineno, name in includes_of(root, rel):
+            target = resolve(root, rel, name, modules)
+            if target is None:
+                continue
+            if target.startswith("tests/support/"):
+                if not is_test:
+                    faults.append(f"{rel}:{lineno}: includes {target}, which no library may use")
                     continue
-                target = resolve(root, rel, m.group(2), modules)
-                if target is None or target.startswith(("tests/", "bench/", "fuzz/")) and \
-                        not target.startswith("tests/support/"):
-                    if target is not None:
-                        faults.append(f"{rel}:{lineno}: includes {target}, which no library "
-                                      "may use")
-                    continue
-                dst = classify(target)
-                if dst is None:
-                    continue
-                where = f"{rel}:{lineno}: includes {m.group(2)}"
-                if dst[0] > src[0]:
-                    faults.append(f"{where} ({LAYERS[dst[0]]}) from the {LAYERS[src[0]]} layer")
-                elif "/tests/" in target and os.path.dirname(target) != os.path.dirname(rel):
-                    faults.append(f"{where}: another folder's test header; shared helpers "
-                                  "belong in tests/support")
-                elif (not is_test and dst[0] == src[0] == 0 and dst[1] > src[1]
-                      and (src[2], dst[2]) not in CORE_UPWARD):
-                    faults.append(f"{where}: {src[2]} (core subsystem {src[1]}) uses "
-                                  f"{dst[2]} (subsystem {dst[1]}); list the reason in "
-                                  "CORE_UPWARD if the design calls for it")
+                for reached in through_support(root, target, modules):
+                    dst = classify(reached)
+                    if dst is not None and dst[0] > src[0]:
+                        faults.append(f"{rel}:{lineno}: includes {name}, which reaches "
+                                      f"{reached} ({LAYERS[dst[0]]}) from the "
+                                      f"{LAYERS[src[0]]} layer")
+                continue
+            if target.startswith(("tests/", "bench/", "fuzz/")):
+                faults.append(f"{rel}:{lineno}: includes {target}, which no library may use")
+                continue
+            dst = classify(target)
+            if dst is None:
+                continue
+            where = f"{rel}:{lineno}: includes {name}"
+            if dst[0] > src[0]:
+                faults.append(f"{where} ({LAYERS[dst[0]]}) from the {LAYERS[src[0]]} layer")
+            elif "/tests/" in target and os.path.dirname(target) != os.path.dirname(rel):
+                faults.append(f"{where}: another folder's test header; shared helpers "
+                              "belong in tests/support")
+            elif (not is_test and dst[0] == src[0] == 0 and dst[1] > src[1]
+                  and (src[2], dst[2]) not in CORE_UPWARD):
+                faults.append(f"{where}: {src[2]} (core subsystem {src[1]}) uses "
+                              f"{dst[2]} (subsystem {dst[1]}); list the reason in "
+                              "CORE_UPWARD if the design calls for it")
     return faults
 
 

@@ -15,6 +15,8 @@ FILES = {
     "tlcore/base/http/Http.h": "",
     "tlcore/uilibs/mui/MuElement.h": '#include "plat/String.h"\n',
     "libs/tlOrbSetup/tlOrbSetup.catalogue": "",
+    "tests/support/uihelp.h": '#include "mui/MuElement.h"\n',
+    "tests/support/helpers.h": '#include "uihelp.h"\n',
 }
 
 # (file, its text, faults expected)
@@ -26,6 +28,8 @@ CASES = [
     ("tlcore/base/rdr/tests/e.cpp", '#include "http/Http.h"\n', 0),
     ("tlcore/base/plat/f.cpp", '#include "rdr/InStream.h"\n', 0),
     ("tlcore/uilibs/mui/g.cpp", '#include "rdr/InStream.h"\n', 0),
+    ("tlcore/base/io/tests/h.cpp", '#include "helpers.h"\n', 1),
+    ("libs/tlOrbSetup/tests/i.cpp", '#include "helpers.h"\n', 0),
 ]
 
 
