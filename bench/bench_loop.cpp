@@ -54,7 +54,7 @@ void BM_LoopPass(benchmark::State& state)
   for (int fd : idle.fds) {
     handlers.push_back(new Idle(fd));
     mgr.setRegistered(handlers.back(), true);
-    mgr.setEvents(handlers.back(), true, false);
+    mgr.setEvents(handlers.back(), io::FdEvents::kRead);
   }
   for (auto _ : state)
     benchmark::DoNotOptimize(mgr.processOnce(0));

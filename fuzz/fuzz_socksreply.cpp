@@ -13,7 +13,7 @@ static int readAll(const uint8_t* data, size_t size, int64_t* used)
 {
   rdr::MemInStream is(data, (int)size);
   try {
-    int code = io::Socks5Connector::readConnectReply(is, "proxy:1080");
+    int code = io::Socks5Connector::parseConnectReply(is, "proxy:1080");
     *used = is.pos();
     return code;
   } catch (io::ProxyError&) {

@@ -31,7 +31,7 @@ namespace tltest {
 // thread logs.
 class CaptureDest : public plat::LogDest {
 public:
-  enum Format { kText, kLevelText, kLevelSourceText };
+  enum Format { kText, kLevelText, kSourceText, kLevelSourceText };
   explicit CaptureDest(const char* name, Format format = kText)
     : LogDest(name), format_(format)
   {
@@ -39,9 +39,9 @@ public:
   void write(int level, const char* src, const char* text) override
   {
     std::string line;
-    if (format_ != kText)
+    if (format_ == kLevelText || format_ == kLevelSourceText)
       line = std::to_string(level) + " ";
-    if (format_ == kLevelSourceText)
+    if (format_ == kSourceText || format_ == kLevelSourceText)
       line += std::string(src) + ": ";
     line += text;
     std::lock_guard<std::mutex> lock(mutex);
@@ -77,6 +77,27 @@ public:
     std::lock_guard<std::mutex> lock(mutex);
     return std::move(lines);
   }
+  // The lines so far that contain part, leaving none.
+  std::vector<std::string> grep(const char* part)
+  {
+    std::vector<std::string> out;
+    for (std::string& l : take())
+      if (l.find(part) != std::string::npos)
+        out.push_back(l);
+    return out;
+  }
+  // Every line so far, each ending in a newline.
+  std::string all()
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::string s;
+    for (const std::string& l : lines)
+      s += l + "\n";
+    return s;
+  }
+  // A destination switched off takes no lines.
+  bool enabled() override { return on; }
+  bool on = true;
   std::mutex mutex;
   std::vector<std::string> lines;
 
@@ -255,20 +276,43 @@ inline std::string joinLines(const std::vector<std::string>& lines)
   return s;
 }
 
-// Runs a shell command and returns all it printed; a failed exit fails the
-// test.
-inline std::string commandOutput(const std::string& command)
+// Everything in a temporary file, from its start; the file is closed.
+inline std::string readAndClose(FILE* f)
 {
   std::string out;
+  rewind(f);
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
+    out.append(buf, n);
+  fclose(f);
+  return out;
+}
+
+// Runs a shell command and returns all it printed; its wait status goes to
+// status (-1 when it could not start).
+inline std::string runCommand(const std::string& command, int* status)
+{
+  std::string out;
+  *status = -1;
   FILE* p = popen(command.c_str(), "r");
-  EXPECT_NE(p, nullptr) << command;
   if (!p)
     return out;
   char buf[65536];
   size_t n;
   while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
     out.append(buf, n);
-  EXPECT_EQ(pclose(p), 0) << command;
+  *status = pclose(p);
+  return out;
+}
+
+// Runs a shell command and returns all it printed; a failed exit fails the
+// test.
+inline std::string commandOutput(const std::string& command)
+{
+  int status;
+  std::string out = runCommand(command, &status);
+  EXPECT_EQ(status, 0) << command;
   return out;
 }
 

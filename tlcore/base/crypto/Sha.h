@@ -9,10 +9,7 @@
 
 #include "plat/MBuf.h"
 
-namespace rdr {
-class InStream;
-class OutStream;
-} // namespace rdr
+#include "rdr/Forward.h"
 
 namespace crypto {
 

@@ -164,7 +164,7 @@ void HttpConnectConnector::sendFirst()
     if (auto* buffered = dynamic_cast<rdr::BufferedOutStream*>(outStream->getBottomStream()))
       buffered->setSecure(true);
     outStream->writeBytes(authHeader.get(), authHeader.length());
-    authHeader.replaceBuf(nullptr);
+    authHeader.reset(nullptr);
   }
   outStream->writeBytes("\r\n", 2);
   outStream->flush();
@@ -259,7 +259,7 @@ void HttpConnectConnector::passwordEntered(const char* u, const char* p)
   memcpy(buf, u, userLen);
   buf[userLen] = ':';
   memcpy(buf + userLen + 1, p, passLen + 1);
-  pair.replaceBuf(buf);
+  pair.reset(buf);
   plat::String encoded = plat::binToBase64(pair.length(), (const unsigned char*)pair.get(), false);
 
   static const char kPrefix[] = "Proxy-Authorization: Basic ";
@@ -268,7 +268,7 @@ void HttpConnectConnector::passwordEntered(const char* u, const char* p)
   memcpy(line, kPrefix, sizeof(kPrefix) - 1);
   memcpy(line + sizeof(kPrefix) - 1, encoded.get(), encodedLen);
   memcpy(line + sizeof(kPrefix) - 1 + encodedLen, "\r\n", 3);
-  authHeader.replaceBuf(line);
+  authHeader.reset(line);
   plat::secureZero(encoded.data(), encodedLen);
   sentCredentials = true;
 

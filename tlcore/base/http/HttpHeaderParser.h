@@ -17,9 +17,7 @@
 #include "plat/Exception.h"
 #include "plat/String.h"
 
-namespace rdr {
-class InStream;
-}
+#include "rdr/Forward.h"
 
 namespace http {
 

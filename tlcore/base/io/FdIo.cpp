@@ -20,6 +20,18 @@ const char* boolText(bool b)
   return b ? "true" : "false";
 }
 
+// Counts a callback of the connection's own on the stack while it runs.
+class BusyScope {
+public:
+  explicit BusyScope(int& depth) : depth_(depth) { ++depth_; }
+  ~BusyScope() { --depth_; }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+  int& depth_;
+};
+
 } // namespace
 
 plat::IntParameter LazyFlushTimeout(
@@ -70,15 +82,16 @@ FdIo::~FdIo()
   forgetHandler();
   flushTimer.stop();
   shutdownTimer.stop();
-  delete fdIn;
-  delete fdOut;
+  // The input refers to the output: it goes first.
+  fdIn.reset();
+  fdOut.reset();
   in = nullptr;
   out = nullptr;
 }
 
-void FdIo::deleteSelf(void* self)
+void FdIo::deleteSelf(FdIo* self)
 {
-  delete static_cast<FdIo*>(self);
+  delete self;
 }
 
 void FdIo::attach(int fd_, bool ownFd_, int inBufSize, int outBufSize, bool nonBlocking)
@@ -88,12 +101,12 @@ void FdIo::attach(int fd_, bool ownFd_, int inBufSize, int outBufSize, bool nonB
     os::setBlocking(fd_, false);
   fd = fd_;
   ownFd = ownFd_;
-  fdOut = new FdOutput(fd, outBufSize);
-  fdIn = new FdInput(fd, inBufSize, fdOut);
+  fdOut = std::make_unique<FdOutput>(fd, outBufSize);
+  fdIn = std::make_unique<FdInput>(fd, inBufSize, fdOut.get());
   fdOut->setCallback(this);
-  fdOut->setInStream(fdIn);
-  in = fdIn;
-  out = fdOut;
+  fdOut->setInStream(fdIn.get());
+  in = fdIn.get();
+  out = fdOut.get();
 }
 
 // --- Handler and interest -----------------------------------------------------
@@ -169,7 +182,7 @@ void FdIo::forgetHandler()
     return;
   if (readWanted || writeWanted) {
     readWanted = writeWanted = false;
-    fdMgr->setEvents(this, false, false);
+    fdMgr->setEvents(this, FdEvents::kNone);
   }
   fdMgr->setRegistered(this, false);
   fdMgr = nullptr;
@@ -181,7 +194,7 @@ void FdIo::setInterest(bool read, bool write)
     return;
   readWanted = read;
   writeWanted = write;
-  fdMgr->setEvents(this, read, write);
+  fdMgr->setEvents(this, readWriteEvents(read, write));
 }
 
 void FdIo::markReadable()
@@ -213,7 +226,7 @@ void FdIo::shutdown(bool flush, bool tellHandler)
     readWanted = writeWanted = false;
     // Also drops the connection from the ready lists, so no event reaches a
     // handler that is being forgotten.
-    fdMgr->setEvents(this, false, false);
+    fdMgr->setEvents(this, FdEvents::kNone);
     if (!tellHandler)
       handler = nullptr;
     if (flush)
@@ -230,7 +243,7 @@ void FdIo::shutdown(bool flush, bool tellHandler)
     // Asked from inside one of its own callbacks, which still runs on this
     // object when the call returns.
     vlog.info("deferred shutdown %p (fd=%d)", (void*)this, fd);
-    current->deferDelete(this, &FdIo::deleteSelf);
+    current->deferDelete<FdIo, &FdIo::deleteSelf>(this);
     return;
   }
   vlog.info("immediate shutdown %p (fd=%d)", (void*)this, fd);
@@ -295,7 +308,7 @@ void FdIo::blocked(rdr::FdOutStream*, bool isBlocked)
     if (!writeWanted) {
       writeWanted = true;
       if (fdMgr)
-        fdMgr->setEvents(this, readWanted, true);
+        fdMgr->setEvents(this, readWriteEvents(readWanted, true));
     }
     if (fdMgr) {
       int seconds = LazyFlushTimeout;
@@ -318,7 +331,7 @@ void FdIo::readable()
   if (!handler && (state == kShuttingDown || isDraining()))
     return;
   PLAT_ASSERT(handler);
-  busy++;
+  BusyScope scope(busy);
   try {
     handler->dataAvailable(this);
   } catch (rdr::BlockException&) {
@@ -329,17 +342,16 @@ void FdIo::readable()
       shutdown(false, true);
     }
   }
-  busy--;
 }
 
 void FdIo::writable()
 {
-  busy++;
+  BusyScope scope(busy);
   try {
     connectPending = false;
     if (writeWanted) {
       writeWanted = false;
-      fdMgr->setEvents(this, readWanted, false);
+      fdMgr->setEvents(this, readWriteEvents(readWanted, false));
     }
     if (fdOut->bytesBuffered() > 0) {
       // Never waits: a detached connection's stream is in waiting mode.
@@ -348,7 +360,7 @@ void FdIo::writable()
       shutdownTimer.start(0);
     } else if (state == kOutputClosing) {
       fdOut->closeWrite();
-      fdMgr->setEvents(this, readWanted, false);
+      fdMgr->setEvents(this, readWriteEvents(readWanted, false));
       if (!handler)
         stopDraining();
     } else if (!handler) {
@@ -366,7 +378,6 @@ void FdIo::writable()
       fail("Write error: %s", e);
     }
   }
-  busy--;
 }
 
 void FdIo::setError(int err)

@@ -13,6 +13,8 @@
 // only this connection: they are logged and the handler hears closed().
 #pragma once
 
+#include <memory>
+
 #include "io/FdManager.h"
 #include "io/Io.h"
 #include "plat/ConfigParameter.h"
@@ -89,7 +91,7 @@ protected:
 private:
   enum State { kOpen = 0, kOutputClosing = 1, kShuttingDown = 2 };
 
-  static void deleteSelf(void* self);
+  static void deleteSelf(FdIo* self);
   // Ends the shutdown: tells a handler that is still attached, unregisters
   // and deletes the connection.
   void completeShutdown(const char* logFormat);
@@ -107,8 +109,8 @@ private:
 
   class FdInput;
   class FdOutput;
-  FdInput* fdIn = nullptr;
-  FdOutput* fdOut = nullptr;
+  std::unique_ptr<FdInput> fdIn;
+  std::unique_ptr<FdOutput> fdOut;
   bool connectPending;
   FdManager* fdMgr = nullptr;
   int socketError = 0;

@@ -31,14 +31,14 @@ FdKicker::FdKicker(FdKickerCallback* cb) : callback(cb), manager(FdManager::curr
   in = new rdr::FdInStream(fd);
   in->setNonBlocking(true);
   manager->setRegistered(this, true);
-  manager->setEvents(this, true, false);
+  manager->setEvents(this, FdEvents::kRead);
 }
 
 FdKicker::~FdKicker()
 {
   if (manager) {
     try {
-      manager->setEvents(this, false, false);
+      manager->setEvents(this, FdEvents::kNone);
       manager->setRegistered(this, false);
     } catch (...) {
       plat::AssertionFail("FdKicker unregistering threw", __FILE__, __LINE__).fatal();

@@ -9,10 +9,7 @@
 
 #include "io/FdManager.h"
 
-namespace rdr {
-class InStream;
-class FdInStream;
-} // namespace rdr
+#include "rdr/Forward.h"
 
 namespace io {
 

@@ -33,7 +33,8 @@ FdListener::~FdListener()
 
 void FdListener::updateInterest()
 {
-  fdMgr->setEvents(this, false, false, false, listening, acceptor && extraCallback);
+  fdMgr->setEvents(this, (listening ? FdEvents::kAccept : FdEvents::kNone) |
+                             (acceptor && extraCallback ? FdEvents::kExtra : FdEvents::kNone));
   if (listening)
     fdMgr->queueReadable(this);
 }

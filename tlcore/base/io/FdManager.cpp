@@ -91,29 +91,29 @@ FdManager* FdManager::current()
   return static_cast<FdManager*>(pthread_getspecific(slot().key));
 }
 
-FdManager::FdManager(bool nested) : timers(nested), wakeTimer(this), previous(current())
+FdManager::FdManager(bool nested) : timers_(nested), wakeTimer_(this), previous_(current())
 {
-  PLAT_ASSERT(nested || !previous);
+  PLAT_ASSERT(nested || !previous_);
   setCurrent(this);
 }
 
 FdManager::~FdManager()
 {
-  while (!pendingDeletes.empty())
+  while (!pendingDeletes_.empty())
     runDeletes();
-  while (!handlers.empty()) {
-    FdHandler* h = handlers.back();
-    handlers.pop_back();
+  while (!handlers_.empty()) {
+    FdHandler* h = handlers_.back();
+    handlers_.pop_back();
     callOrDie([h] { h->managerDestroyed(); }, "managerDestroyed() threw");
   }
-  while (!pendingDeletes.empty())
+  while (!pendingDeletes_.empty())
     runDeletes();
   PLAT_ASSERT(current() == this);
-  setCurrent(previous);
-  wakeTimer.stop();
-  for (DeferredCall* c : pendingCalls)
+  setCurrent(previous_);
+  wakeTimer_.stop();
+  for (DeferredCall* c : pendingCalls_)
     c->manager_ = nullptr;
-  for (DeferredCall* c : runningCalls)
+  for (DeferredCall* c : runningCalls_)
     if (c)
       c->manager_ = nullptr;
 }
@@ -144,64 +144,64 @@ bool FdManager::containsSorted(const HandlerList& list, FdHandler* h)
 void FdManager::setRegistered(FdHandler* h, bool add)
 {
   if (add) {
-    insertSorted(handlers, h);
+    insertSorted(handlers_, h);
     return;
   }
-  eraseSorted(handlers, h);
+  eraseSorted(handlers_, h);
   for (HandlerList* l :
-       {&pendingRead, &pendingWrite, &pendingExtra, &dispatchRead, &dispatchWrite, &dispatchExtra})
+       {&pendingRead_, &pendingWrite_, &pendingExtra_, &dispatchRead_, &dispatchWrite_, &dispatchExtra_})
     eraseSorted(*l, h);
 }
 
 bool FdManager::isRegistered(FdHandler* h) const
 {
-  return containsSorted(handlers, h);
+  return containsSorted(handlers_, h);
 }
 
-bool FdManager::setEvents(FdHandler* h, bool read, bool write, bool except, bool accept, bool extra)
+bool FdManager::setEvents(FdHandler* h, FdEvents events)
 {
-  if (!read && !except && !accept) {
-    eraseSorted(pendingRead, h);
-    eraseSorted(dispatchRead, h);
+  if (!hasAny(events, FdEvents::kRead | FdEvents::kExcept | FdEvents::kAccept)) {
+    eraseSorted(pendingRead_, h);
+    eraseSorted(dispatchRead_, h);
   }
-  if (!write) {
-    eraseSorted(pendingWrite, h);
-    eraseSorted(dispatchWrite, h);
+  if (!hasAny(events, FdEvents::kWrite)) {
+    eraseSorted(pendingWrite_, h);
+    eraseSorted(dispatchWrite_, h);
   }
-  if (!extra) {
-    eraseSorted(pendingExtra, h);
-    eraseSorted(dispatchExtra, h);
+  if (!hasAny(events, FdEvents::kExtra)) {
+    eraseSorted(pendingExtra_, h);
+    eraseSorted(dispatchExtra_, h);
   }
-  return updateInterest(h, read, write, except, accept, extra);
+  return updateInterest(h, events);
 }
 
-bool FdManager::updateInterest(FdHandler*, bool, bool, bool, bool, bool extra)
+bool FdManager::updateInterest(FdHandler*, FdEvents events)
 {
-  return !extra;
+  return !hasAny(events, FdEvents::kExtra);
 }
 
 void FdManager::queueReadable(FdHandler* h)
 {
-  insertSorted(pendingRead, h);
+  insertSorted(pendingRead_, h);
   wake();
 }
 
 void FdManager::queueWritable(FdHandler* h)
 {
-  insertSorted(pendingWrite, h);
+  insertSorted(pendingWrite_, h);
   wake();
 }
 
 void FdManager::closeHandlerFds(int keepFd)
 {
-  for (FdHandler* h : handlers)
+  for (FdHandler* h : handlers_)
     if (h->fd >= 0 && h->fd != keepFd)
       ::close(h->fd);
 }
 
 void FdManager::wake()
 {
-  wakeTimer.start(0);
+  wakeTimer_.start(0);
 }
 
 bool FdManager::timerExpired(plat::Timer*)
@@ -214,24 +214,24 @@ bool FdManager::timerExpired(plat::Timer*)
 void FdManager::postCall(DeferredCall* call)
 {
   call->manager_ = this;
-  pendingCalls.push_back(call);
+  pendingCalls_.push_back(call);
   wake();
 }
 
 void FdManager::cancelCall(DeferredCall* call)
 {
   call->manager_ = nullptr;
-  auto it = std::find(pendingCalls.begin(), pendingCalls.end(), call);
-  if (it != pendingCalls.end()) {
-    pendingCalls.erase(it);
+  auto it = std::find(pendingCalls_.begin(), pendingCalls_.end(), call);
+  if (it != pendingCalls_.end()) {
+    pendingCalls_.erase(it);
     return;
   }
-  std::replace(runningCalls.begin(), runningCalls.end(), call, (DeferredCall*)nullptr);
+  std::replace(runningCalls_.begin(), runningCalls_.end(), call, (DeferredCall*)nullptr);
 }
 
-void FdManager::deferDelete(void* obj, void (*deleter)(void*))
+void FdManager::queueDelete(void* obj, void (*deleter)(void*))
 {
-  pendingDeletes.push_back({obj, deleter});
+  pendingDeletes_.push_back({obj, deleter});
   wake();
 }
 
@@ -239,30 +239,30 @@ void FdManager::runDeferred()
 {
   // Calls left by a call that threw on an earlier pass are still pending
   // and go first.
-  runningCalls.erase(std::remove(runningCalls.begin(), runningCalls.end(), nullptr),
-                     runningCalls.end());
-  runningCalls.insert(runningCalls.end(), pendingCalls.begin(), pendingCalls.end());
-  pendingCalls.clear();
-  for (size_t i = 0; i < runningCalls.size(); i++) {
-    DeferredCall* c = runningCalls[i];
+  runningCalls_.erase(std::remove(runningCalls_.begin(), runningCalls_.end(), nullptr),
+                     runningCalls_.end());
+  runningCalls_.insert(runningCalls_.end(), pendingCalls_.begin(), pendingCalls_.end());
+  pendingCalls_.clear();
+  for (size_t i = 0; i < runningCalls_.size(); i++) {
+    DeferredCall* c = runningCalls_[i];
     if (!c)
       continue;
-    runningCalls[i] = nullptr;
+    runningCalls_[i] = nullptr;
     c->manager_ = nullptr;
     // A copy, since the call may destroy its DeferredCall.
     std::function<void()> fn = c->fn_;
     fn();
   }
-  runningCalls.clear();
+  runningCalls_.clear();
 }
 
 void FdManager::runDeletes()
 {
   // Deletes queued by these destructors wait for the next pass.
-  runningDeletes.swap(pendingDeletes);
-  for (const Deferred& d : runningDeletes)
+  runningDeletes_.swap(pendingDeletes_);
+  for (const Deferred& d : runningDeletes_)
     d.deleter(d.obj);
-  runningDeletes.clear();
+  runningDeletes_.clear();
 }
 
 // --- Dispatch -----------------------------------------------------------------
@@ -282,15 +282,15 @@ void FdManager::dispatch()
 {
   // Handlers left over by a callback that threw on the last pass are
   // dropped; they come back when ready or queued again.
-  dispatchExtra.clear();
-  dispatchRead.clear();
-  dispatchWrite.clear();
-  timers.processTimers();
+  dispatchExtra_.clear();
+  dispatchRead_.clear();
+  dispatchWrite_.clear();
+  timers_.processTimers();
   runDeferred();
   runDeletes();
-  runList(pendingExtra, dispatchExtra, &FdHandler::extraEvent);
-  runList(pendingRead, dispatchRead, &FdHandler::readable);
-  runList(pendingWrite, dispatchWrite, &FdHandler::writable);
+  runList(pendingExtra_, dispatchExtra_, &FdHandler::extraEvent);
+  runList(pendingRead_, dispatchRead_, &FdHandler::readable);
+  runList(pendingWrite_, dispatchWrite_, &FdHandler::writable);
 }
 
 } // namespace io

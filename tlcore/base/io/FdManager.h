@@ -15,11 +15,31 @@
 #include <functional>
 #include <vector>
 
+#include "plat/Flags.h"
 #include "plat/Timer.h"
 
 namespace io {
 
 class FdManager;
+
+// The descriptor events a handler asks to hear of, combined with |.
+enum class FdEvents : unsigned {
+  kNone = 0,
+  kRead = 1,
+  kWrite = 2,
+  kExcept = 4,
+  // A listening socket's pending connection (watched as read readiness).
+  kAccept = 8,
+  // The extra kind, which no manager here produces.
+  kExtra = 16,
+};
+
+PLAT_FLAG_OPERATORS(FdEvents)
+// Read and write interest as two flags a connection keeps.
+constexpr FdEvents readWriteEvents(bool read, bool write)
+{
+  return (read ? FdEvents::kRead : FdEvents::kNone) | (write ? FdEvents::kWrite : FdEvents::kNone);
+}
 
 // Something with a descriptor that wants events from the thread's manager.
 class FdHandler {
@@ -96,8 +116,7 @@ public:
   // Which events to watch for; drops the handler from the ready lists of
   // the kinds it no longer wants. The answer (false for extra interest on a
   // manager that cannot watch it) may be ignored.
-  bool setEvents(FdHandler* handler, bool read, bool write, bool except = false,
-                 bool accept = false, bool extra = false);
+  bool setEvents(FdHandler* handler, FdEvents events);
   // Has the handler called on the next pass without a descriptor event;
   // that pass does not block.
   void queueReadable(FdHandler* handler);
@@ -116,19 +135,21 @@ public:
   // deletes whatever is still queued.
   template <class T> void deleteLater(T* obj)
   {
-    deferDelete(obj, [](void* p) { delete static_cast<T*>(p); });
+    queueDelete(obj, [](void* p) { delete static_cast<T*>(p); });
   }
-  // The same for classes whose destructor is not public: they pass their
-  // own deleter.
-  void deferDelete(void* obj, void (*deleter)(void*));
+  // The same for classes whose destructor is not public: Deleter is their
+  // own function that deletes one.
+  template <class T, void (*Deleter)(T*)> void deferDelete(T* obj)
+  {
+    queueDelete(obj, [](void* p) { Deleter(static_cast<T*>(p)); });
+  }
 
-  plat::TimerManager& getTimers() { return timers; }
+  plat::TimerManager& getTimers() { return timers_; }
 
 protected:
   // Tells the concrete manager what to watch; the base watches nothing and
   // answers true unless extra is asked for.
-  virtual bool updateInterest(FdHandler* handler, bool read, bool write, bool except, bool accept,
-                              bool extra);
+  virtual bool updateInterest(FdHandler* handler, FdEvents events);
   virtual void idleHook() {}
 
   // The part of a pass after the wait: due timers, deferred calls and
@@ -141,10 +162,10 @@ protected:
   static bool eraseSorted(HandlerList& list, FdHandler* handler);
   static bool containsSorted(const HandlerList& list, FdHandler* handler);
 
-  HandlerList handlers;
-  HandlerList pendingRead, pendingWrite, pendingExtra;
-  HandlerList dispatchRead, dispatchWrite, dispatchExtra;
-  plat::TimerManager timers;
+  HandlerList handlers_;
+  HandlerList pendingRead_, pendingWrite_, pendingExtra_;
+  HandlerList dispatchRead_, dispatchWrite_, dispatchExtra_;
+  plat::TimerManager timers_;
 
 private:
   friend class DeferredCall;
@@ -155,16 +176,17 @@ private:
   void runDeletes();
   void postCall(DeferredCall* call);
   void cancelCall(DeferredCall* call);
+  void queueDelete(void* obj, void (*deleter)(void*));
 
   struct Deferred {
     void* obj;
     void (*deleter)(void*);
   };
 
-  plat::Timer wakeTimer;
-  FdManager* previous;
-  std::vector<DeferredCall*> pendingCalls, runningCalls;
-  std::vector<Deferred> pendingDeletes, runningDeletes;
+  plat::Timer wakeTimer_;
+  FdManager* previous_;
+  std::vector<DeferredCall*> pendingCalls_, runningCalls_;
+  std::vector<Deferred> pendingDeletes_, runningDeletes_;
 };
 
 } // namespace io

@@ -11,8 +11,7 @@ FdSelectManager::FdSelectManager(bool nested) : FdManager(nested)
 {
 }
 
-bool FdSelectManager::updateInterest(FdHandler* h, bool read, bool write, bool except, bool accept,
-                                     bool extra)
+bool FdSelectManager::updateInterest(FdHandler* h, FdEvents events)
 {
   auto set = [h](HandlerList& list, bool on) {
     if (on)
@@ -20,10 +19,10 @@ bool FdSelectManager::updateInterest(FdHandler* h, bool read, bool write, bool e
     else
       eraseSorted(list, h);
   };
-  set(readInterest, read || accept);
-  set(writeInterest, write);
-  set(exceptInterest, except);
-  return !extra;
+  set(readInterest, hasAny(events, FdEvents::kRead | FdEvents::kAccept));
+  set(writeInterest, hasAny(events, FdEvents::kWrite));
+  set(exceptInterest, hasAny(events, FdEvents::kExcept));
+  return !hasAny(events, FdEvents::kExtra);
 }
 
 bool FdSelectManager::processOnce(int timeoutMs)
@@ -46,7 +45,7 @@ bool FdSelectManager::processOnce(int timeoutMs)
 
   int wait = timeoutMs;
   bool timerBound = false;
-  int timerMs = timers.getTimeout();
+  int timerMs = timers_.getTimeout();
   if (timerMs >= 0 && (wait < 0 || wait >= timerMs)) {
     wait = timerMs;
     timerBound = true;
@@ -54,14 +53,14 @@ bool FdSelectManager::processOnce(int timeoutMs)
 
   int n = plat::selectWithTimeout(nfds, &sets[0], &sets[1], &sets[2], &wait, false);
   if (n > 0) {
-    for (FdHandler* h : handlers) {
+    for (FdHandler* h : handlers_) {
       int fd = h->getFd();
       if (fd < 0 || fd >= FD_SETSIZE)
         continue;
       if (FD_ISSET(fd, &sets[0]) || FD_ISSET(fd, &sets[2]))
-        insertSorted(pendingRead, h);
+        insertSorted(pendingRead_, h);
       if (FD_ISSET(fd, &sets[1]))
-        insertSorted(pendingWrite, h);
+        insertSorted(pendingWrite_, h);
     }
   }
 

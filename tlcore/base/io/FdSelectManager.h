@@ -23,8 +23,7 @@ public:
   bool processOnce(int timeoutMs);
 
 protected:
-  bool updateInterest(FdHandler* handler, bool read, bool write, bool except, bool accept,
-                      bool extra) override;
+  bool updateInterest(FdHandler* handler, FdEvents events) override;
 
 private:
   HandlerList readInterest, writeInterest, exceptInterest;

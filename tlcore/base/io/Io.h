@@ -15,10 +15,7 @@
 #include "plat/String.h"
 #include "plat/Timer.h"
 
-namespace rdr {
-class InStream;
-class OutStream;
-} // namespace rdr
+#include "rdr/Forward.h"
 
 namespace io {
 

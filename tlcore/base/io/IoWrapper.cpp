@@ -14,9 +14,9 @@ IoWrapper::IoWrapper(Io* inner_, IoHandler* handler_) : inner(inner_), handler(h
 
 IoWrapper::~IoWrapper() = default;
 
-void IoWrapper::deleteSelf(void* self)
+void IoWrapper::deleteSelf(IoWrapper* self)
 {
-  delete static_cast<IoWrapper*>(self);
+  delete self;
 }
 
 void IoWrapper::setHandler(IoHandler* h, bool readEnabled)
@@ -93,7 +93,7 @@ void IoWrapper::closed(Io*)
   in = nullptr;
   out = nullptr;
   if (FdManager* mgr = FdManager::current())
-    mgr->deferDelete(this, &IoWrapper::deleteSelf);
+    mgr->deferDelete<IoWrapper, &IoWrapper::deleteSelf>(this);
   else
     delete this;
 }

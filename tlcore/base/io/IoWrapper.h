@@ -49,7 +49,7 @@ protected:
   IoHandler* handler;
 
 private:
-  static void deleteSelf(void* self);
+  static void deleteSelf(IoWrapper* self);
 };
 
 class NamedIo : public IoWrapper {

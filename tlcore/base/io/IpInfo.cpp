@@ -174,6 +174,18 @@ IpInfo::IpInfo(const plat::MBuf<unsigned char>& binAddr, int port) : addrLen(0)
   makeSockaddr(binAddr.length() == 4 ? AF_INET : AF_INET6, port, binAddr.data(), addr, addrLen);
 }
 
+bool isNumericAddress(const char* text, int port, IpInfo* out)
+{
+  try {
+    IpInfo address(text, port);
+    if (out)
+      *out = std::move(address);
+    return true;
+  } catch (plat::Exception&) {
+    return false;
+  }
+}
+
 IpInfo::IpInfo(const PktInfo& pktInfo, int port)
     : IpInfo(plat::MBuf<unsigned char>(pktInfo.destAddress().data, pktInfo.destAddress().length),
              port)

@@ -119,6 +119,10 @@ private:
   mutable plat::String numericText;
 };
 
+// Whether text is a numeric address (as IpInfo(text, port) reads it) rather
+// than a name; the address goes to out when it is not null.
+bool isNumericAddress(const char* text, int port = 0, IpInfo* out = nullptr);
+
 // Addresses in resolver order with the name they were resolved from.
 class IpInfoList {
 public:

@@ -27,7 +27,7 @@ Ipc::~Ipc()
 void Ipc::ioAccept(Io* io)
 {
   PLAT_ASSERT(!io_);
-  io_ = io;
+  io_.reset(io);
   in_ = io->in;
   out_ = io->out ? io->out : &nullOut_;
   io->setHandler(sync_ ? nullptr : this, true);
@@ -47,11 +47,9 @@ void Ipc::setSync(bool sync)
 
 Io* Ipc::detach()
 {
-  Io* io = io_;
-  io_ = nullptr;
   in_ = nullptr;
   out_ = &nullOut_;
-  return io;
+  return io_.release();
 }
 
 void Ipc::close()
@@ -59,7 +57,7 @@ void Ipc::close()
   if (!io_)
     return;
   rdr::OutStream* oldOut = out_;
-  Io* io = detach();
+  IoPtr io(detach(), flushOnClose_, false);
   if (flushOnClose_) {
     // A lazy stream sends what it can now; shutdown(true, ...) finishes the
     // rest from the loop, so closing never waits for a slow peer.
@@ -74,7 +72,7 @@ void Ipc::close()
   // handler is not detached first: that would switch the streams to waiting
   // mode and, on a descriptor connection, drop the loop that defers the
   // delete.
-  io->shutdown(flushOnClose_, false);
+  io.reset();
 }
 
 Io* Ipc::release()
@@ -99,8 +97,7 @@ void Ipc::dataAvailable(Io*)
     ipcLog.info("%s: %s", name_.str(), e.str());
     // The connection goes first, so whatever the callbacks do (write, close,
     // accept a new connection, destroy this channel) meets a clean state.
-    if (Io* io = detach())
-      io->shutdown(false, false);
+    IoPtr(detach(), false, false).reset();
     try {
       callback_->error(this, e);
       if (guard.destroyed())

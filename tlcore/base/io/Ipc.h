@@ -17,45 +17,17 @@
 #pragma once
 
 #include "io/Io.h"
-#include <memory>
-
 #include "plat/Exception.h"
+#include "plat/LivenessToken.h"
 #include "plat/String.h"
 #include "rdr/BufferedOutStream.h"
-
-namespace rdr {
-class InStream;
-class OutStream;
-} // namespace rdr
+#include "rdr/Forward.h"
 
 namespace io {
 
-// Lets code that called out tell whether the object it belongs to was
-// destroyed meanwhile. The owner holds a LivenessToken and clears it in its
-// destructor; each guard keeps the token alive while it looks at it.
-class LivenessToken {
-public:
-  LivenessToken() : alive_(std::make_shared<bool>(true)) {}
-  ~LivenessToken() { markDestroyed(); }
-  // Called first thing in the owner's destructor, so callbacks made while
-  // it tears down already see it as gone.
-  void markDestroyed() { *alive_ = false; }
-  LivenessToken(const LivenessToken&) = delete;
-  LivenessToken& operator=(const LivenessToken&) = delete;
-
-private:
-  friend class DestroyGuard;
-  std::shared_ptr<bool> alive_;
-};
-
-class DestroyGuard {
-public:
-  explicit DestroyGuard(const LivenessToken& token) : alive_(token.alive_) {}
-  bool destroyed() const { return !*alive_; }
-
-private:
-  std::shared_ptr<bool> alive_;
-};
+// The channels use these unqualified.
+using plat::DestroyGuard;
+using plat::LivenessToken;
 
 class Ipc : public IoAcceptor, private IoHandler {
 public:
@@ -89,8 +61,8 @@ public:
   // Detaches the connection without shutting it down; the caller owns it.
   Io* release();
 
-  bool isConnected() const { return io_ != nullptr; }
-  Io* getIo() const { return io_; }
+  bool isConnected() const { return (bool)io_; }
+  Io* getIo() const { return io_.get(); }
   // Null while unconnected.
   rdr::InStream* getIn() const { return in_; }
   // Never null: a discarding stream while unconnected.
@@ -111,7 +83,7 @@ private:
 
   plat::String name_;
   Callback* callback_;
-  Io* io_ = nullptr;
+  IoPtr io_;
   rdr::InStream* in_ = nullptr;
   rdr::OutStream* out_;
   rdr::NullOutStream nullOut_;

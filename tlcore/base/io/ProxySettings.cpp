@@ -267,12 +267,7 @@ bool ProxySettingsTable::bypassed() const
   std::string target = host_.str();
   if (target.size() >= 2 && target.front() == '[' && target.back() == ']')
     target = target.substr(1, target.size() - 2);
-  bool numeric = false;
-  try {
-    IpInfo ip(target.c_str(), 0);
-    numeric = true;
-  } catch (plat::Exception&) {
-  }
+  bool numeric = isNumericAddress(target.c_str());
   if (!target.empty() && target.back() == '.')
     target.pop_back();
 
@@ -547,6 +542,7 @@ std::unique_ptr<ProxyFetcher> LibProxyQuery::toFetcher(const ProxyCredentials& c
   return ProxyFetcherSync::fromUrl(url_.get(), credentials);
 }
 
+#ifdef TL_TEST_HOOKS
 // --- Test hooks ------------------------------------------------------------------------
 
 void setSysconfigProxyPathForTests(const char* path)
@@ -563,5 +559,6 @@ void setEffectiveUidForTests(int uid)
 {
   euidOverride = uid;
 }
+#endif
 
 } // namespace io

@@ -175,6 +175,7 @@ private:
   plat::String url_;
 };
 
+#ifdef TL_TEST_HOOKS
 // --- Test hooks ------------------------------------------------------------------
 // The file read in place of "/etc/sysconfig/proxy" (null restores it).
 void setSysconfigProxyPathForTests(const char* path);
@@ -185,5 +186,6 @@ void setLibProxyLibsForTests(const char* libList);
 // The effective user id discovery sees, AT_SECURE left out (-1 restores
 // geteuid and AT_SECURE).
 void setEffectiveUidForTests(int uid);
+#endif
 
 } // namespace io

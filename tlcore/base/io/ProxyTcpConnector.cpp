@@ -16,10 +16,12 @@ static int g_timeoutMs = 10000;
 ProxyPasswdPrompt::Callback::~Callback() = default;
 ProxyPasswdPrompt::~ProxyPasswdPrompt() = default;
 
+#ifdef TL_TEST_HOOKS
 void ProxyTcpConnector::setTimeoutMsForTests(int ms)
 {
   g_timeoutMs = ms > 0 ? ms : 10000;
 }
+#endif
 
 int ProxyTcpConnector::timeoutMs()
 {
@@ -63,10 +65,9 @@ void ProxyTcpConnector::start(IoConnected* cb)
 void ProxyTcpConnector::reconnect()
 {
   releaseIo();
-  delete tcpConnector;
-  tcpConnector = nullptr;
+  tcpConnector.reset();
   try {
-    tcpConnector = new TcpConnector(proxy.str(), -1, 0);
+    tcpConnector = std::make_unique<TcpConnector>(proxy.str(), -1, 0);
   } catch (plat::Exception& e) {
     // Reported from the loop like any other connect failure.
     vlog.info("Bad proxy address %s: %s", proxy.str(), e.str());
@@ -80,8 +81,7 @@ void ProxyTcpConnector::reconnect()
 
 void ProxyTcpConnector::connected(IoConnector*, Io* newIo)
 {
-  delete tcpConnector;
-  tcpConnector = nullptr;
+  tcpConnector.reset();
   releaseIo();
   io = newIo;
   begin();
@@ -89,8 +89,7 @@ void ProxyTcpConnector::connected(IoConnector*, Io* newIo)
 
 void ProxyTcpConnector::failed(IoConnector*, const plat::Exception& error)
 {
-  delete tcpConnector;
-  tcpConnector = nullptr;
+  tcpConnector.reset();
   fail(ProxyError(ProxyError::kBadConnection, proxy.str(), nullptr, error));
 }
 
@@ -176,8 +175,7 @@ void ProxyTcpConnector::finish()
 
 void ProxyTcpConnector::cancel()
 {
-  delete tcpConnector;
-  tcpConnector = nullptr;
+  tcpConnector.reset();
   releaseIo();
   timeout.stop();
   timer.stop();

@@ -19,10 +19,7 @@
 #include "plat/String.h"
 #include "plat/Timer.h"
 
-namespace rdr {
-class InStream;
-class OutStream;
-} // namespace rdr
+#include "rdr/Forward.h"
 
 namespace io {
 
@@ -65,7 +62,9 @@ public:
 
   // The time-out of the exchange (10000 ms); tests shorten it. Applies to
   // connectors that start the time-out afterwards.
+#ifdef TL_TEST_HOOKS
   static void setTimeoutMsForTests(int ms);
+#endif
   static int timeoutMs();
 
 protected:
@@ -116,7 +115,7 @@ protected:
   Io* io = nullptr;
   rdr::InStream* inStream = nullptr;
   rdr::OutStream* outStream = nullptr;
-  TcpConnector* tcpConnector = nullptr;
+  std::unique_ptr<TcpConnector> tcpConnector;
   plat::String methodNamePlain;
   plat::String methodNameLocalised;
   ProxyPasswdPrompt* prompt;

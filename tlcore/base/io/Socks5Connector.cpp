@@ -157,13 +157,8 @@ bool Socks5Connector::ReadAuthReply()
 
 bool Socks5Connector::SendConnectRequest()
 {
-  bool numeric = false;
   IpInfo address;
-  try {
-    address = IpInfo(host.str(), port);
-    numeric = true;
-  } catch (plat::Exception&) {
-  }
+  bool numeric = isNumericAddress(host.str(), port, &address);
   int nameLen = host.length();
   // The name's length travels in one byte: a longer name is refused, never cut.
   if (!numeric && nameLen > 255)
@@ -187,7 +182,7 @@ bool Socks5Connector::SendConnectRequest()
   return true;
 }
 
-int Socks5Connector::readConnectReply(rdr::InStream& is, const char* via)
+int Socks5Connector::parseConnectReply(rdr::InStream& is, const char* via)
 {
   if (is.readU8() != kVersion)
     throw ProxyError(ProxyError::kBadProtocol, via);
@@ -215,7 +210,7 @@ int Socks5Connector::readConnectReply(rdr::InStream& is, const char* via)
 
 bool Socks5Connector::ReadConnectReply()
 {
-  int code = readConnectReply(*inStream, proxy.str());
+  int code = parseConnectReply(*inStream, proxy.str());
   switch (code) {
   case 0x00:
     inStream->setCheckpoint();

@@ -10,9 +10,7 @@
 #include "io/ProxyTcpConnector.h"
 #include "rdr/StateMachine.h"
 
-namespace rdr {
-class InStream;
-}
+#include "rdr/Forward.h"
 
 namespace io {
 
@@ -29,7 +27,7 @@ public:
   // address of any type, port) from is. Returns the reply code; throws
   // io::ProxyError "BadProtocol" (via) for a malformed reply and
   // rdr::BlockException / rdr::EndOfStream when bytes are missing.
-  static int readConnectReply(rdr::InStream& is, const char* via);
+  static int parseConnectReply(rdr::InStream& is, const char* via);
 
 protected:
   void sendFirst() override;

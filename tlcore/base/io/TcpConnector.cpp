@@ -21,25 +21,23 @@ plat::LogSrc addrLog("TcpAddrConnector");
 
 // --- IoConnectorMulti ---------------------------------------------------------------
 
-IoConnectorMulti::IoConnectorMulti(int delay) : delayMs(delay), timer(this)
+IoConnectorMulti::IoConnectorMulti(int delay) : delayMs_(delay), timer_(this)
 {
 }
 
 IoConnectorMulti::~IoConnectorMulti()
 {
-  timer.stop();
-  for (IoConnector* ic : ics)
-    delete ic;
+  timer_.stop();
 }
 
-void IoConnectorMulti::add(IoConnector* connector)
+void IoConnectorMulti::add(std::unique_ptr<IoConnector> connector)
 {
-  ics.push_back(connector);
+  ics_.push_back(std::move(connector));
 }
 
 void IoConnectorMulti::start(IoConnected* callback)
 {
-  PLAT_ASSERT(!ics.empty());
+  PLAT_ASSERT(!ics_.empty());
   PLAT_ASSERT(!cb_);
   PLAT_ASSERT(callback);
   cb_ = callback;
@@ -48,65 +46,64 @@ void IoConnectorMulti::start(IoConnected* callback)
 
 void IoConnectorMulti::startNext()
 {
-  current++;
-  ics[current]->start(this);
-  if (delayMs >= 0 && current + 1 < (int)ics.size())
-    timer.start(delayMs);
+  current_++;
+  ics_[current_]->start(this);
+  if (delayMs_ >= 0 && current_ + 1 < (int)ics_.size())
+    timer_.start(delayMs_);
 }
 
 bool IoConnectorMulti::timerExpired(plat::Timer*)
 {
-  if (current + 1 < (int)ics.size())
+  if (current_ + 1 < (int)ics_.size())
     startNext();
   return false;
 }
 
 void IoConnectorMulti::connected(IoConnector* connector, Io* io)
 {
-  timer.stop();
+  timer_.stop();
   // The others are abandoned now; the reporting one is still on the stack
   // and goes on the next pass.
-  std::vector<IoConnector*> all;
-  all.swap(ics);
-  for (IoConnector* ic : all) {
-    if (ic != connector)
-      delete ic;
+  std::vector<std::unique_ptr<IoConnector>> all;
+  all.swap(ics_);
+  for (std::unique_ptr<IoConnector>& ic : all) {
+    if (ic.get() != connector)
+      continue;
+    if (FdManager* mgr = FdManager::current())
+      mgr->deleteLater(ic.release());
   }
-  if (FdManager* mgr = FdManager::current())
-    mgr->deleteLater(connector);
-  else
-    delete connector;
+  all.clear();
   cb_->connected(this, io);
 }
 
 void IoConnectorMulti::failed(IoConnector*, const plat::Exception& error)
 {
-  failures++;
-  timer.stop();
-  if (current + 1 < (int)ics.size()) {
+  failures_++;
+  timer_.stop();
+  if (current_ + 1 < (int)ics_.size()) {
     startNext();
     return;
   }
-  if (delayMs < 0 || failures >= (int)ics.size())
+  if (delayMs_ < 0 || failures_ >= (int)ics_.size())
     cb_->failed(this, error);
 }
 
 void IoConnectorMulti::progress(IoConnector*)
 {
-  if (progressSent)
+  if (progressSent_)
     return;
-  progressSent = true;
+  progressSent_ = true;
   cb_->progress(this);
 }
 
 Io* IoConnectorMulti::connect()
 {
-  PLAT_ASSERT(!ics.empty());
+  PLAT_ASSERT(!ics_.empty());
   for (size_t i = 0;; i++) {
     try {
-      return ics[i]->connect();
+      return ics_[i]->connect();
     } catch (plat::Exception&) {
-      if (i + 1 == ics.size())
+      if (i + 1 == ics_.size())
         throw;
     }
   }
@@ -114,8 +111,8 @@ Io* IoConnectorMulti::connect()
 
 // --- TcpAddrConnector ------------------------------------------------------------
 
-TcpAddrConnector::TcpAddrConnector(IpInfo address_, const char* hostName_)
-    : address(std::move(address_)), hostName(hostName_)
+TcpAddrConnector::TcpAddrConnector(IpInfo addr, const char* name)
+    : address_(std::move(addr)), hostName_(name)
 {
 }
 
@@ -132,15 +129,15 @@ int TcpAddrConnector::connectSocket(const IpInfo& address, bool blocking)
 
 Io* TcpAddrConnector::connect()
 {
-  int fd = connectSocket(address, true);
+  int fd = connectSocket(address_, true);
   TcpIo* io;
   try {
-    io = new TcpIo(fd, true);
+    io = new TcpIo(fd, TcpIoFlags::kOwnFd);
   } catch (...) {
     ::close(fd);
     throw;
   }
-  io->setHostName(hostName.get());
+  io->setHostName(hostName_.get());
   os::setSocketDscp(fd);
   return io;
 }
@@ -148,14 +145,14 @@ Io* TcpAddrConnector::connect()
 void TcpAddrConnector::begin()
 {
   try {
-    int fd = connectSocket(address, false);
+    int fd = connectSocket(address_, false);
     try {
-      io_ = new TcpIo(fd, true, true);
+      io_ = new TcpIo(fd, TcpIoFlags::kOwnFd | TcpIoFlags::kConnectPending);
     } catch (...) {
       ::close(fd);
       throw;
     }
-    io_->setHostName(hostName.get());
+    io_->setHostName(hostName_.get());
     // Reads stay off: the first writable event says the connect finished.
     io_->setHandler(this, false);
   } catch (plat::Exception& e) {
@@ -199,7 +196,7 @@ void TcpAddrConnector::writable(Io* io)
 void TcpAddrConnector::fail(const plat::Exception& error)
 {
   char text[plat::Exception::kMessageSize];
-  addrLog.info("TCP to %s failed: %s", address.toString(), error.formatDisplay(text));
+  addrLog.info("TCP to %s failed: %s", address_.toString(), error.formatDisplay(text));
   cancel();
   failed(error);
 }
@@ -224,10 +221,10 @@ const char* TcpAddrConnector::errorMessage(int systemError)
 
 // --- TcpConnector ------------------------------------------------------------------
 
-TcpConnector::TcpConnector(const char* host_, int port_)
-    : host(unbracketHost(host_)), port(port_), goneReport([this] {
+TcpConnector::TcpConnector(const char* hostText, int portNumber)
+    : host_(unbracketHost(hostText)), port_(portNumber), goneReport_([this] {
         IpResolver::IpResolveException e("Name resolver gone before answering");
-        callback->failed(this, e);
+        callback_->failed(this, e);
       })
 {
 }
@@ -236,36 +233,35 @@ TcpConnector::TcpConnector(const char* endpoint, int basePort, int range)
     : TcpConnector(nullptr, 0)
 {
   plat::String bracketed;
-  parseEndpointName(endpoint, bracketed, &port, basePort, range);
-  host = unbracketHost(bracketed.str());
+  parseEndpointName(endpoint, bracketed, &port_, basePort, range);
+  host_ = unbracketHost(bracketed.str());
 }
 
 TcpConnector::~TcpConnector()
 {
-  if (resolver)
-    resolver->cancel(this);
-  delete multi;
+  if (resolver_)
+    resolver_->cancel(this);
 }
 
 void TcpConnector::start(IoConnected* cb)
 {
-  callback = cb;
+  callback_ = cb;
   IpResolver* r = IpResolverMgr::getResolver();
-  if (resolver)
-    resolver->cancel(this);
-  goneReport.cancel();
-  resolver = r;
-  resolver->resolve(this, host.str(), port, 0);
+  if (resolver_)
+    resolver_->cancel(this);
+  goneReport_.cancel();
+  resolver_ = r;
+  resolver_->resolve(this, host_.str(), port_, 0);
 }
 
 Io* TcpConnector::connect()
 {
-  connLog.info("connect to %s:%d", host.str(), port);
+  connLog.info("connect to %s:%d", host_.str(), port_);
   IpInfoList addresses;
-  resolveSync(host.str(), port, 0, addresses);
+  resolveSync(host_.str(), port_, 0, addresses);
   IoConnectorMulti m(-1);
   for (IpInfo& a : addresses.addresses)
-    m.add(new TcpAddrConnector(a, host.str()));
+    m.add(std::make_unique<TcpAddrConnector>(a, host_.str()));
   return m.connect();
 }
 
@@ -276,42 +272,41 @@ const char* TcpConnector::methodName(bool localised)
 
 void TcpConnector::resolved(IpResolver*, IpInfoList& addresses)
 {
-  resolver = nullptr;
-  delete multi;
-  multi = new IoConnectorMulti(10);
+  resolver_ = nullptr;
+  multi_ = std::make_unique<IoConnectorMulti>(10);
   for (IpInfo& a : addresses.addresses)
-    multi->add(new TcpAddrConnector(a, host.str()));
-  if (multi->empty()) {
+    multi_->add(std::make_unique<TcpAddrConnector>(a, host_.str()));
+  if (multi_->empty()) {
     // The resolver promises at least one address; should it break that,
     // the caller still hears of it.
     failed(static_cast<IpResolver*>(nullptr),
            GetAddrInfoException("getaddrinfo", EAI_NONAME));
     return;
   }
-  multi->start(this);
+  multi_->start(this);
 }
 
 void TcpConnector::failed(IpResolver*, const plat::Exception& error)
 {
-  resolver = nullptr;
-  callback->failed(this, error);
+  resolver_ = nullptr;
+  callback_->failed(this, error);
 }
 
 void TcpConnector::resolverGone(IpResolver*)
 {
-  resolver = nullptr;
-  if (callback && FdManager::current())
-    goneReport.post();
+  resolver_ = nullptr;
+  if (callback_ && FdManager::current())
+    goneReport_.post();
 }
 
 void TcpConnector::connected(IoConnector*, Io* io)
 {
-  callback->connected(this, io);
+  callback_->connected(this, io);
 }
 
 void TcpConnector::failed(IoConnector*, const plat::Exception& error)
 {
-  callback->failed(this, error);
+  callback_->failed(this, error);
 }
 
 } // namespace io

@@ -12,6 +12,7 @@
 // it. Loop thread only.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "io/FdManager.h"
@@ -36,9 +37,9 @@ public:
   explicit IoConnectorMulti(int delayMs = 10);
   ~IoConnectorMulti() override;
 
-  // Takes ownership; in the order to try. Before start only.
-  void add(IoConnector* connector);
-  bool empty() const { return ics.empty(); }
+  // In the order to try. Before start only.
+  void add(std::unique_ptr<IoConnector> connector);
+  bool empty() const { return ics_.empty(); }
 
   // Fatal with no connectors, a null callback or a second start.
   void start(IoConnected* callback) override;
@@ -53,12 +54,12 @@ private:
   bool timerExpired(plat::Timer* timer) override;
 
   IoConnected* cb_ = nullptr;
-  std::vector<IoConnector*> ics;
-  int current = -1;
-  int failures = 0;
-  int delayMs;
-  plat::Timer timer;
-  bool progressSent = false;
+  std::vector<std::unique_ptr<IoConnector>> ics_;
+  int current_ = -1;
+  int failures_ = 0;
+  int delayMs_;
+  plat::Timer timer_;
+  bool progressSent_ = false;
 };
 
 // One non-blocking connect to one address.
@@ -88,9 +89,9 @@ private:
   void writable(Io* io) override;
   void fail(const plat::Exception& error);
 
-  IpInfo address;
+  IpInfo address_;
   TcpIo* io_ = nullptr;
-  plat::String hostName;
+  plat::String hostName_;
 };
 
 // A direct TCP connection to a host name or numeric address.
@@ -109,8 +110,8 @@ public:
   // "Direct TCP".
   const char* methodName(bool localised) override;
 
-  const char* getHost() const { return host.str(); }
-  int getPort() const { return port; }
+  const char* getHost() const { return host_.str(); }
+  int getPort() const { return port_; }
 
 private:
   // IpResolver::Callback
@@ -121,13 +122,13 @@ private:
   void connected(IoConnector* connector, Io* io) override;
   void failed(IoConnector* connector, const plat::Exception& error) override;
 
-  IoConnected* callback = nullptr;
-  plat::String host;
-  int port = 0;
-  IpResolver* resolver = nullptr;
-  IoConnectorMulti* multi = nullptr;
+  IoConnected* callback_ = nullptr;
+  plat::String host_;
+  int port_ = 0;
+  IpResolver* resolver_ = nullptr;
+  std::unique_ptr<IoConnectorMulti> multi_;
   // A resolver that went away unanswered is reported on the next pass.
-  DeferredCall goneReport;
+  DeferredCall goneReport_;
 };
 
 } // namespace io

@@ -17,10 +17,11 @@ plat::LogSrc vlog("TcpIo");
 
 } // namespace
 
-TcpIo::TcpIo(int fd, bool ownFd, bool connectPending, int inBufSize, int outBufSize)
-    : FdIo(fd, ownFd, connectPending, inBufSize, outBufSize, true)
+TcpIo::TcpIo(int fd, TcpIoFlags flags, int inBufSize, int outBufSize)
+    : FdIo(fd, hasAny(flags, TcpIoFlags::kOwnFd), hasAny(flags, TcpIoFlags::kConnectPending),
+           inBufSize, outBufSize, true)
 {
-  if (!connectPending) {
+  if (!hasAny(flags, TcpIoFlags::kConnectPending)) {
     setNoDelay(fd, false);
     markIfLoopback();
   }

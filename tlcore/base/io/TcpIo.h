@@ -12,15 +12,26 @@
 
 #include "io/FdIo.h"
 #include "io/IpInfo.h"
+#include "plat/Flags.h"
 #include "plat/String.h"
 
 namespace io {
+
+// How a TcpIo takes its descriptor.
+enum class TcpIoFlags : unsigned {
+  kNone = 0,
+  // The descriptor is closed with the connection.
+  kOwnFd = 1,
+  // A non-blocking connect is still under way.
+  kConnectPending = 2,
+};
+PLAT_FLAG_OPERATORS(TcpIoFlags)
 
 class TcpIo : public FdIo {
 public:
   // Non-blocking. Unless the connect is still under way, turns Nagle's
   // algorithm off and marks a loopback connection (see markIfLoopback).
-  TcpIo(int fd, bool ownFd, bool connectPending = false, int inBufSize = -1, int outBufSize = -1);
+  TcpIo(int fd, TcpIoFlags flags, int inBufSize = -1, int outBufSize = -1);
 
   // The host name the connection was asked for (may be null).
   void setHostName(const char* name);

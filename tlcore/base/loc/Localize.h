@@ -26,12 +26,10 @@
 #include "plat/String.h"
 
 #include "loc/Locale.h"
+#include "rdr/Forward.h"
 
 namespace plat {
 class DString;
-}
-namespace rdr {
-class InStream;
 }
 
 namespace loc {

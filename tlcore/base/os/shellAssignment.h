@@ -1,11 +1,10 @@
 // Reading of shell-style NAME=value lines, as in "/etc/os-release".
 #pragma once
 
+#include "rdr/Forward.h"
+
 namespace plat {
 class DString;
-}
-namespace rdr {
-class InStream;
 }
 
 namespace os {

@@ -42,9 +42,9 @@ bool isDir(const char* path);
 // With recursive, the contents go first; symbolic links (the path itself
 // included) are removed or refused, never followed.
 void rmDir(const char* path, bool recursive);
-bool tryRmDir(const char* path, bool recursive);
+[[nodiscard]] bool tryRmDir(const char* path, bool recursive);
 void chDir(const char* path);
-bool tryChDir(const char* path);
+[[nodiscard]] bool tryChDir(const char* path);
 // The current working directory; throws "getcwd".
 String getCwd();
 
@@ -71,12 +71,12 @@ void fileSetTime(const char* path, Time modified, Time accessed = 0);
 FILE* fileOpen(const char* path, int openFlags, const char* stdioMode, int perms);
 int fileOpenFd(const char* path, int flags, int perms = 0);
 // -1 with errno set on failure.
-int tryFileOpenFd(const char* path, int flags, int perms = 0);
+[[nodiscard]] int tryFileOpenFd(const char* path, int flags, int perms = 0);
 
 void fileRemove(const char* path);
-bool tryFileRemove(const char* path);
+[[nodiscard]] bool tryFileRemove(const char* path);
 void fileRename(const char* from, const char* to);
-bool tryFileRename(const char* from, const char* to);
+[[nodiscard]] bool tryFileRename(const char* from, const char* to);
 
 // Makes the object owned by the effective user and drops every group and
 // other permission bit. The stream's or descriptor's object is used when one
@@ -133,13 +133,13 @@ int fileRead(FILE* fp, void* buf, int n);
 void fileTruncate(FILE* fp, int64_t length);
 int64_t fileTell(FILE* fp);
 void fileSeek(FILE* fp, int64_t offset, int whence);
-int64_t tryFileTell(FILE* fp);
-bool tryFileSeek(FILE* fp, int64_t offset, int whence);
+[[nodiscard]] int64_t tryFileTell(FILE* fp);
+[[nodiscard]] bool tryFileSeek(FILE* fp, int64_t offset, int whence);
 // The size of the whole stream; the position is kept.
 int64_t fileStreamSize(FILE* fp);
 // An exclusive record lock on the whole file; false when another process
 // holds one (only possible without wait).
-bool fileLock(FILE* fp, bool wait);
+[[nodiscard]] bool fileLock(FILE* fp, bool wait);
 void fileUnlock(FILE* fp);
 
 // Owns (or borrows) a stdio stream and closes an owned one when dropped.

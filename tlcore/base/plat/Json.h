@@ -26,10 +26,7 @@
 #include "plat/String.h"
 #include "plat/Time.h"
 
-namespace rdr {
-class InStream;
-class TextWriter;
-} // namespace rdr
+#include "rdr/Forward.h"
 
 namespace plat {
 

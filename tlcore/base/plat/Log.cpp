@@ -386,6 +386,7 @@ public:
       setCachedLevel(src, s.applied ? src->getLevel() : -1);
   }
 
+#ifdef TL_TEST_HOOKS
   static void resetForTests()
   {
     State& s = state();
@@ -396,6 +397,7 @@ public:
     for (LogSrc* src = s.sources; src; src = src->next_)
       setCachedLevel(src, src->getLevel());
   }
+#endif
 
   static void printDests(FILE* out)
   {
@@ -677,10 +679,12 @@ void flushMemLog()
   LogRegistry::flush();
 }
 
+#ifdef TL_TEST_HOOKS
 void resetMemLogForTests()
 {
   LogRegistry::resetForTests();
 }
+#endif
 
 // --- The Log parameter ---------------------------------------------------------
 

@@ -224,7 +224,9 @@ void updateLogLevels();
 // dropped without formatting.
 void flushMemLog();
 
+#ifdef TL_TEST_HOOKS
 // Tests only: empties the memory log and returns to the start-up phase.
 void resetMemLogForTests();
+#endif
 
 } // namespace plat

@@ -131,7 +131,7 @@ void rotate(const char* path)
     Time cutoff = retentionCutoff(getTime(), logKeepDaysParam.getValue());
     while (const char* name = entries.next()) {
       if (isRotatedName(name, base.str()) && fileGetTime(entries.getPath()) < cutoff)
-        tryFileRemove(entries.getPath());
+        (void)tryFileRemove(entries.getPath()); // retried at the next rotation
     }
     // lstat: a link (dangling or not) is moved aside too, never followed.
     struct stat st;
@@ -145,7 +145,7 @@ void rotate(const char* path)
       String name = n ? format("%s(%d)", stem.str(), n) : stem;
       String target = joinPath(dir.str(), name.str(), false);
       if (!fileExists(target.str())) {
-        tryFileRename(path, target.str());
+        (void)tryFileRename(path, target.str()); // else the log goes on in place
         return;
       }
     }

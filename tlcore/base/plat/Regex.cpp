@@ -87,20 +87,20 @@ inline bool Regex::accepts(const uint32_t* program, int pc, int32_t c, int flags
 
 void Regex::analyse()
 {
-  int length = static_cast<int>(program.size());
-  const uint32_t* prog = program.data();
-  joinPoint.assign(length + 1, 0);
-  joinPoint[searchStart] = joinPoint[anchoredStart] = 1;
+  int length = static_cast<int>(program_.size());
+  const uint32_t* prog = program_.data();
+  joinPoint_.assign(length + 1, 0);
+  joinPoint_[searchStart_] = joinPoint_[anchoredStart_] = 1;
   for (int pc = 0; pc < length; pc += instructionLength(prog, pc)) {
     int32_t w = static_cast<int32_t>(prog[pc]);
     if (w <= 0)
-      joinPoint[-w] = 1;
+      joinPoint_[-w] = 1;
     else if (w == opForkTarget || w == opForkNext)
-      joinPoint[prog[pc + 1]] = 1;
+      joinPoint_[prog[pc + 1]] = 1;
   }
 
   std::vector<bool> seen(length + 1);
-  std::vector<int> work{anchoredStart};
+  std::vector<int> work{anchoredStart_};
   uint64_t bits[2] = {0, 0};
   bool high = false;
   while (!work.empty()) {
@@ -149,10 +149,10 @@ void Regex::analyse()
       break;
     }
   }
-  skipAhead = true;
-  highFirst = high;
-  firstBytes[0] = bits[0];
-  firstBytes[1] = bits[1];
+  skipAhead_ = true;
+  highFirst_ = high;
+  firstBytes_[0] = bits[0];
+  firstBytes_[1] = bits[1];
 }
 
 // The state of one matching call, with two forms of the same search.
@@ -176,8 +176,8 @@ public:
   // Tracks the first nSlots capture slots (none for yes/no answers). With
   // anyMatch, the first match found ends the run.
   Matcher(const Regex& re, const char* text, const char* end, int nSlots, bool anyMatch)
-      : re(re), prog(re.program.data()), join(re.joinPoint.data()),
-        progLen(static_cast<int>(re.program.size())), nSlots(nSlots), flags(re.flags_),
+      : re(re), prog(re.program_.data()), join(re.joinPoint_.data()),
+        progLen(static_cast<int>(re.program_.size())), nSlots(nSlots), flags(re.flags_),
         anyMatch(anyMatch), text(text), end(limitEnd(text, end))
   {
     for (int i = 0; i < nSlots; i++) {
@@ -218,7 +218,7 @@ public:
       return true;
     const int stride = 1 + nSlots;
     while (pos < end && clist->size() > 0) {
-      if (re.skipAhead && !matched && clist->size() == static_cast<uint64_t>(stride) &&
+      if (re.skipAhead_ && !matched && clist->size() == static_cast<uint64_t>(stride) &&
           (*clist)[0] == 0) {
         // Only the search loop is left: jump to where a match can begin.
         const char* q = skipToCandidate(pos);
@@ -230,7 +230,7 @@ public:
           nextKnown = false;
           newGeneration();
           clist->clear();
-          startThread(*clist, re.searchStart);
+          startThread(*clist, re.searchStart_);
           continue;
         }
       }
@@ -289,15 +289,15 @@ private:
         done[w] = 0;
     }
     touchedRow = -1;
-    bool anchored = entry != re.searchStart;
-    int body = anchored ? entry : re.anchoredStart;
+    bool anchored = entry != re.searchStart_;
+    int body = anchored ? entry : re.anchoredStart_;
     for (const char* s = from;;) {
       if (tryAt(s, body))
         return true;
       if (anchored || s >= end)
         return false;
       s += charLength(s);
-      if (re.skipAhead) {
+      if (re.skipAhead_) {
         s = skipToCandidate(s);
         if (s == end)
           return false;
@@ -471,9 +471,9 @@ private:
     for (; p < end; p++) {
       unsigned char b = static_cast<unsigned char>(*p);
       if (b >= 0x80) {
-        if (re.highFirst)
+        if (re.highFirst_)
           return p;
-      } else if (re.firstBytes[b >> 6] & (uint64_t(1) << (b & 63))) {
+      } else if (re.firstBytes_[b >> 6] & (uint64_t(1) << (b & 63))) {
         return p;
       }
     }
@@ -643,7 +643,7 @@ bool Regex::matchesAtStart(const char* text, const char* end) const
   if (!text)
     text = "";
   Matcher m(*this, text, end, 0, true);
-  return m.run(text, anchoredStart);
+  return m.run(text, anchoredStart_);
 }
 
 bool Regex::search(const char* text, const char* end) const
@@ -651,7 +651,7 @@ bool Regex::search(const char* text, const char* end) const
   if (!text)
     text = "";
   Matcher m(*this, text, end, 0, true);
-  return m.run(text, searchStart);
+  return m.run(text, searchStart_);
 }
 
 const char* Regex::exec(const char* text, const char** end, const char** starts, const char** ends,
@@ -667,7 +667,7 @@ const char* Regex::exec(const char* text, const char** end, const char** starts,
   if (groups < 0)
     groups = 0;
   Matcher m(*this, text, end ? *end : nullptr, 2 * groups + 2, false);
-  if (!m.run(text, searchStart)) {
+  if (!m.run(text, searchStart_)) {
     if (end)
       *end = nullptr;
     return nullptr;
@@ -767,7 +767,7 @@ void Regex::replace(const char* text, const char* replacement, DString& out, boo
   std::string result;
   const char* copied = text;
   const char* from = text;
-  for (int count = 0; count < maxCount && m.run(from, searchStart); count++) {
+  for (int count = 0; count < maxCount && m.run(from, searchStart_); count++) {
     const int32_t* s = m.slot();
     const char* start = text + s[0];
     const char* stop = text + s[1];
@@ -798,13 +798,13 @@ std::vector<String> Regex::split(const char* text) const
   const char* textEnd = m.textEnd();
   if (text == textEnd) {
     // An empty text that the pattern matches has no pieces.
-    if (!m.run(text, searchStart))
+    if (!m.run(text, searchStart_))
       pieces.emplace_back("");
     return pieces;
   }
   const char* pieceStart = text;
   const char* from = text;
-  while (m.run(from, searchStart)) {
+  while (m.run(from, searchStart_)) {
     const int32_t* s = m.slot();
     const char* start = text + s[0];
     const char* stop = text + s[1];

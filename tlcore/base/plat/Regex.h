@@ -168,21 +168,21 @@ private:
   // Finds the join points and the bytes a match can start with.
   void analyse();
 
-  std::vector<uint32_t> program;
-  int anchoredStart = 0;
-  int searchStart = 1;
+  std::vector<uint32_t> program_;
+  int anchoredStart_ = 0;
+  int searchStart_ = 1;
   int groupCount_ = 0;
   int flags_ = 0;
   // Positions that more than one instruction can lead to (jump and fork
   // targets, entries). Only these can be reached twice at one text
   // position, so only these need the matchers' visited marks.
-  std::vector<uint8_t> joinPoint;
+  std::vector<uint8_t> joinPoint_;
   // Set when the body cannot match the empty text: then firstBytes lists
   // the ASCII bytes (bit per byte) that can begin a match, and highFirst
   // says whether any byte from 0x80 up can.
-  bool skipAhead = false;
-  bool highFirst = false;
-  uint64_t firstBytes[2] = {0, 0};
+  bool skipAhead_ = false;
+  bool highFirst_ = false;
+  uint64_t firstBytes_[2] = {0, 0};
 };
 
 } // namespace plat

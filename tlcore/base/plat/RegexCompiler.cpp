@@ -181,7 +181,7 @@ int commonEscape(const char*& p)
 class Regex::Compiler {
 public:
   Compiler(Regex& re, const char* pattern, bool delimited)
-      : re(re), prog(re.program), p(pattern), delimited(delimited)
+      : re(re), prog(re.program_), p(pattern), delimited(delimited)
   {
   }
 
@@ -190,8 +190,8 @@ public:
   const char* compile()
   {
     prog = {opAny, opForkNext, 0, opSave, 0};
-    re.searchStart = 1;
-    re.anchoredStart = 3;
+    re.searchStart_ = 1;
+    re.anchoredStart_ = 3;
     alternation();
     emit(opSave, 1);
     return p;

@@ -150,11 +150,13 @@ std::unique_ptr<SharedMem> SharedMem::receive(rdr::InStream& is)
   throw Exception("Unsupported memory type received");
 }
 
+#ifdef TL_TEST_HOOKS
 void SharedMem::resetStaleCleaningForTests()
 {
   sysVCleaned = false;
   posixCleaned = false;
 }
+#endif
 
 // --- SharedMemSysV -----------------------------------------------------------
 

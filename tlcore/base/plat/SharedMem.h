@@ -23,14 +23,11 @@
 #include <memory>
 
 #include "plat/String.h"
+#include "rdr/Forward.h"
 
 namespace os {
 class LockFile;
 }
-namespace rdr {
-class InStream;
-class OutStream;
-} // namespace rdr
 
 namespace plat {
 
@@ -52,9 +49,11 @@ public:
   uint32_t getSize() const { return size_; }
   uint64_t getSerial() const { return serial_; }
 
+#ifdef TL_TEST_HOOKS
   // --- Test hooks
   // The next creation of each kind cleans up stale blocks again.
   static void resetStaleCleaningForTests();
+#endif
 
 protected:
   explicit SharedMem(uint32_t size);

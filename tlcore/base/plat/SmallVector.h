@@ -24,7 +24,7 @@ template <typename T, unsigned N> class SmallVector {
   static_assert(N > 0, "SmallVector needs inline room");
 
 public:
-  SmallVector() : capacity_(N), size_(0), data_(inlineData()), isSmall(true) {}
+  SmallVector() : capacity_(N), size_(0), data_(inlineData()), isSmall_(true) {}
   SmallVector(const SmallVector& other) : SmallVector()
   {
     if (other.size_ > capacity_)
@@ -42,7 +42,7 @@ public:
   }
   ~SmallVector()
   {
-    if (!isSmall)
+    if (!isSmall_)
       ::operator delete(data_);
   }
 
@@ -58,11 +58,11 @@ public:
     T* heap = static_cast<T*>(::operator new(cap * sizeof(T)));
     if (size_ > 0)
       memcpy(static_cast<void*>(heap), data_, size_ * sizeof(T));
-    if (!isSmall)
+    if (!isSmall_)
       ::operator delete(data_);
     data_ = heap;
     capacity_ = cap;
-    isSmall = false;
+    isSmall_ = false;
   }
 
   void push_back(const T& value) { emplace_back(value); }
@@ -85,18 +85,18 @@ public:
   // place; otherwise both end up on the heap and swap storage.
   void swap(SmallVector& other)
   {
-    if (isSmall && size_ > other.capacity_)
+    if (isSmall_ && size_ > other.capacity_)
       reserve(size_);
-    if (other.isSmall && other.size_ > capacity_)
+    if (other.isSmall_ && other.size_ > capacity_)
       other.reserve(other.size_);
-    if (isSmall != other.isSmall) {
-      if (isSmall)
+    if (isSmall_ != other.isSmall_) {
+      if (isSmall_)
         moveToHeap();
       else
         other.moveToHeap();
     }
-    PLAT_ASSERT(isSmall == other.isSmall);
-    if (!isSmall) {
+    PLAT_ASSERT(isSmall_ == other.isSmall_);
+    if (!isSmall_) {
       uint64_t c = capacity_, s = size_;
       T* d = data_;
       capacity_ = other.capacity_;
@@ -116,7 +116,7 @@ public:
   uint64_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   uint64_t capacity() const { return capacity_; }
-  bool small() const { return isSmall; }
+  bool small() const { return isSmall_; }
 
   T& operator[](uint64_t i) { return data_[i]; }
   const T& operator[](uint64_t i) const { return data_[i]; }
@@ -145,7 +145,7 @@ private:
     if (size_ == 0) {
       data_ = nullptr;
       capacity_ = 0;
-      isSmall = false;
+      isSmall_ = false;
     } else {
       reserve(size_);
     }
@@ -171,7 +171,7 @@ private:
   uint64_t capacity_;
   uint64_t size_;
   T* data_;
-  bool isSmall;
+  bool isSmall_;
   alignas(T) unsigned char inline_[N * sizeof(T)];
 };
 

@@ -141,46 +141,53 @@ int strCmpNull(const char* a, const char* b)
   return r < 0 ? -1 : r > 0 ? 1 : 0;
 }
 
-bool strStartsWith(const char* s, const char* prefix)
+namespace {
+
+// Prefix and suffix tests with one comparison of n bytes (case-sensitive or
+// not); a null prefix or suffix matches everything.
+template <int (*Cmp)(const char*, const char*, size_t)>
+bool startsWith(const char* s, const char* prefix)
 {
   if (!prefix)
     return true;
   size_t n = strlen(prefix);
   if (!s)
     return n == 0;
-  return strncmp(s, prefix, n) == 0;
+  return Cmp(s, prefix, n) == 0;
+}
+
+template <int (*Cmp)(const char*, const char*, size_t)>
+bool endsWith(const char* s, const char* suffix)
+{
+  if (!suffix)
+    return true;
+  size_t n = strlen(suffix);
+  size_t len = s ? strlen(s) : 0;
+  if (n > len)
+    return false;
+  return n == 0 || Cmp(s + len - n, suffix, n) == 0;
+}
+
+} // namespace
+
+bool strStartsWith(const char* s, const char* prefix)
+{
+  return startsWith<strncmp>(s, prefix);
 }
 
 bool strEndsWith(const char* s, const char* suffix)
 {
-  if (!suffix)
-    return true;
-  size_t n = strlen(suffix);
-  size_t len = s ? strlen(s) : 0;
-  if (n > len)
-    return false;
-  return n == 0 || memcmp(s + len - n, suffix, n) == 0;
+  return endsWith<strncmp>(s, suffix);
 }
 
 bool strStartsWithNoCase(const char* s, const char* prefix)
 {
-  if (!prefix)
-    return true;
-  size_t n = strlen(prefix);
-  if (!s)
-    return n == 0;
-  return strncasecmp(s, prefix, n) == 0;
+  return startsWith<strncasecmp>(s, prefix);
 }
 
 bool strEndsWithNoCase(const char* s, const char* suffix)
 {
-  if (!suffix)
-    return true;
-  size_t n = strlen(suffix);
-  size_t len = s ? strlen(s) : 0;
-  if (n > len)
-    return false;
-  return n == 0 || strncasecmp(s + len - n, suffix, n) == 0;
+  return endsWith<strncasecmp>(s, suffix);
 }
 
 const char* strCaseStr(const char* haystack, const char* needle)
@@ -472,61 +479,28 @@ char* strCatChar(char* buf, int size, unsigned codePoint, int count)
 
 // --- String --------------------------------------------------------------
 
-String::String(const char* s, int len) : buf_(strDup(s, len))
+namespace detail {
+
+void freeText(char* buf)
 {
+  delete[] buf;
 }
 
-String::String(const String& other) : buf_(strDup(other.buf_))
+void wipeAndFreeText(char* buf)
 {
-}
-
-String::String(String&& other) noexcept : buf_(other.buf_)
-{
-  other.buf_ = nullptr;
-}
-
-String& String::operator=(const String& other)
-{
-  if (this != &other)
-    reset(strDup(other.buf_));
-  return *this;
-}
-
-String& String::operator=(String&& other) noexcept
-{
-  if (this != &other) {
-    delete[] buf_;
-    buf_ = other.buf_;
-    other.buf_ = nullptr;
+  if (buf) {
+    secureZero(buf, strlen(buf));
+    delete[] buf;
   }
-  return *this;
 }
 
-String::~String()
-{
-  delete[] buf_;
-}
+} // namespace detail
 
 String String::adopt(char* buf)
 {
   String s;
   s.buf_ = buf;
   return s;
-}
-
-void String::reset(char* buf)
-{
-  if (buf == buf_)
-    return;
-  delete[] buf_;
-  buf_ = buf;
-}
-
-char* String::release()
-{
-  char* b = buf_;
-  buf_ = nullptr;
-  return b;
 }
 
 String& String::toUpper()
@@ -594,55 +568,10 @@ String format(const char* fmt, ...)
 
 // --- SecureString ----------------------------------------------------------
 
-SecureString::SecureString(const char* s, int len) : buf_(strDup(s, len))
-{
-}
-
-SecureString::SecureString(const SecureString& other) : buf_(strDup(other.buf_))
-{
-}
-
-SecureString::SecureString(SecureString&& other) noexcept : buf_(other.buf_)
-{
-  other.buf_ = nullptr;
-}
-
-SecureString& SecureString::operator=(const SecureString& other)
-{
-  if (this != &other)
-    replaceBuf(strDup(other.buf_));
-  return *this;
-}
-
-SecureString& SecureString::operator=(SecureString&& other) noexcept
-{
-  if (this != &other) {
-    replaceBuf(other.buf_);
-    other.buf_ = nullptr;
-  }
-  return *this;
-}
-
-SecureString::~SecureString()
-{
-  replaceBuf(nullptr);
-}
-
-void SecureString::replaceBuf(char* buf)
-{
-  if (buf == buf_)
-    return;
-  if (buf_) {
-    secureZero(buf_, strlen(buf_));
-    delete[] buf_;
-  }
-  buf_ = buf;
-}
-
 void SecureString::assign(const char* s, int len)
 {
   // Copy first: s may point into the text being wiped.
-  replaceBuf(strDup(s, len));
+  reset(strDup(s, len));
 }
 
 // --- StringVector ----------------------------------------------------------

@@ -99,30 +99,77 @@ template <int N> char* strFormat(char (&buf)[N], const char* fmt, ...)
 
 // --- Owned strings ---------------------------------------------------------
 
-class String {
-public:
-  String() = default;
-  // A copy of at most len bytes of s (null stays null).
-  explicit String(const char* s, int len = -1);
-  String(const String& other);
-  String(String&& other) noexcept;
-  String& operator=(const String& other);
-  String& operator=(String&& other) noexcept;
-  ~String();
+namespace detail {
 
-  // Takes ownership of an array-new buffer.
-  static String adopt(char* buf);
-  // Replaces the text with an owned array-new buffer (may be null).
-  void reset(char* buf = nullptr);
-  // Gives up ownership of the buffer.
-  char* release();
+void freeText(char* buf);
+// Wipes the text with zeros first.
+void wipeAndFreeText(char* buf);
+
+// The owned array-new buffer (or null) behind String and SecureString:
+// copying, moving and replacing, with Free releasing the text dropped.
+template <void (*Free)(char*)>
+class OwnedText {
+public:
+  OwnedText() = default;
+  OwnedText(const OwnedText& other) : buf_(strDup(other.buf_)) {}
+  OwnedText(OwnedText&& other) noexcept : buf_(other.release()) {}
+  OwnedText& operator=(const OwnedText& other)
+  {
+    if (this != &other)
+      reset(strDup(other.buf_));
+    return *this;
+  }
+  OwnedText& operator=(OwnedText&& other) noexcept
+  {
+    if (this != &other)
+      reset(other.release());
+    return *this;
+  }
+  ~OwnedText() { Free(buf_); }
+
+  // Releases the held text, then takes ownership of an array-new buffer
+  // (may be null).
+  void reset(char* buf = nullptr)
+  {
+    if (buf == buf_)
+      return;
+    Free(buf_);
+    buf_ = buf;
+  }
 
   const char* get() const { return buf_; }
   // The text, or "" when null.
   const char* str() const { return buf_ ? buf_ : ""; }
-  char* data() { return buf_; }
   bool isNull() const { return buf_ == nullptr; }
   int length() const { return strLen(buf_); }
+
+protected:
+  explicit OwnedText(char* buf) : buf_(buf) {}
+  // Gives up ownership of the buffer.
+  char* release()
+  {
+    char* b = buf_;
+    buf_ = nullptr;
+    return b;
+  }
+
+  char* buf_ = nullptr;
+};
+
+} // namespace detail
+
+class String : public detail::OwnedText<detail::freeText> {
+public:
+  String() = default;
+  // A copy of at most len bytes of s (null stays null).
+  explicit String(const char* s, int len = -1) : OwnedText(strDup(s, len)) {}
+
+  // Takes ownership of an array-new buffer.
+  static String adopt(char* buf);
+  // Gives up ownership of the buffer.
+  using OwnedText::release;
+
+  char* data() { return buf_; }
 
   String& toUpper();
   String& toLower();
@@ -131,9 +178,6 @@ public:
   // A new string with sep before every position i (0 < i < length) that is
   // a multiple of n.
   String insertEvery(char sep, int n) const;
-
-private:
-  char* buf_ = nullptr;
 };
 
 bool operator==(const String& a, const String& b);
@@ -146,28 +190,13 @@ inline bool operator!=(const String& a, const String& b)
 String format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Passwords and tokens: the text is wiped with zeros whenever it is dropped.
-class SecureString {
+class SecureString : public detail::OwnedText<detail::wipeAndFreeText> {
 public:
   SecureString() = default;
-  explicit SecureString(const char* s, int len = -1);
-  SecureString(const SecureString& other);
-  SecureString(SecureString&& other) noexcept;
-  SecureString& operator=(const SecureString& other);
-  SecureString& operator=(SecureString&& other) noexcept;
-  ~SecureString();
+  explicit SecureString(const char* s, int len = -1) : OwnedText(strDup(s, len)) {}
 
-  // Wipes and frees the held text, then takes ownership of buf (may be null).
-  void replaceBuf(char* buf);
   // Wipes and frees the held text, then holds a copy of s (null stays null).
   void assign(const char* s, int len = -1);
-
-  const char* get() const { return buf_; }
-  const char* str() const { return buf_ ? buf_ : ""; }
-  bool isNull() const { return buf_ == nullptr; }
-  int length() const { return strLen(buf_); }
-
-private:
-  char* buf_ = nullptr;
 };
 
 // A vector of owned copies of strings.

@@ -56,13 +56,17 @@ constexpr Digest kBuiltInDigest = kReleaseDigest;
 
 bool gateRun = false;
 bool enabled = false;
+#ifdef TL_TEST_HOOKS
 const std::vector<String>* dirsOverride = nullptr;
 const unsigned char* digestOverride = nullptr;
+#endif
 
 std::vector<String> candidateDirs()
 {
+#ifdef TL_TEST_HOOKS
   if (dirsOverride)
     return *dirsOverride;
+#endif
   std::vector<String> dirs;
   os::getDataSearchDirs(dirs);
   String store = os::getPersistentStorePath(nullptr);
@@ -105,7 +109,11 @@ bool isTestFeaturesEnabled()
 
 const unsigned char* getTestFeaturesDigest()
 {
-  return digestOverride ? digestOverride : kBuiltInDigest.bytes;
+#ifdef TL_TEST_HOOKS
+  if (digestOverride)
+    return digestOverride;
+#endif
+  return kBuiltInDigest.bytes;
 }
 
 const unsigned char* getReleaseTestFeaturesDigest()
@@ -113,6 +121,7 @@ const unsigned char* getReleaseTestFeaturesDigest()
   return kReleaseDigest.bytes;
 }
 
+#ifdef TL_TEST_HOOKS
 void resetTestFeaturesGateForTests()
 {
   gateRun = false;
@@ -128,5 +137,6 @@ void setTestFeaturesDigestForTests(const unsigned char* digest)
 {
   digestOverride = digest;
 }
+#endif
 
 } // namespace plat

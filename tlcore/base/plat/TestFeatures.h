@@ -26,7 +26,9 @@ bool isTestFeaturesEnabled();
 const unsigned char* getTestFeaturesDigest();
 const unsigned char* getReleaseTestFeaturesDigest();
 
-// --- Test hooks
+#ifdef TL_TEST_HOOKS
+// --- Test hooks: test builds only, so that nothing in a release build can
+// open the gate.
 // Forgets the answer so that the next call decides again.
 void resetTestFeaturesGateForTests();
 // Searches these directories instead of the application's (null restores
@@ -35,5 +37,6 @@ void setTestFeaturesDirsForTests(const std::vector<String>* dirs);
 // Compares with this 32-byte digest instead of the built-in one (null
 // restores it). Borrowed.
 void setTestFeaturesDigestForTests(const unsigned char* digest);
+#endif
 
 } // namespace plat

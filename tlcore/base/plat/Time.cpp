@@ -11,6 +11,7 @@
 #include <string>
 
 #include "plat/Exception.h"
+#include "plat/calendar.h"
 #include "plat/numbers.h"
 
 namespace plat {
@@ -20,7 +21,6 @@ namespace {
 std::atomic<MonoClockFn> monoClockFn{nullptr};
 std::atomic<WallClockFn> wallClockFn{nullptr};
 
-const int64_t kSecondsPerDay = 86400;
 const int64_t kSeconds1601To1970 = 11644473600LL;
 // 400 Gregorian years (146,097 days) in seconds.
 const int64_t kSecondsPer400Years = 12622780800LL;
@@ -52,39 +52,15 @@ int64_t floorMod(int64_t n, int64_t d)
   return r;
 }
 
-Time saturate(__int128 v)
-{
-  if (v > INT64_MAX)
-    return INT64_MAX;
-  if (v < INT64_MIN)
-    return INT64_MIN;
-  return (Time)v;
-}
-
 Time timespecTicks(const struct timespec& ts)
 {
   return (Time)ts.tv_sec * kTicksPerSecond + ts.tv_nsec / 100;
 }
 
-// The proleptic Gregorian date of a day count since 1970-01-01.
-void civilFromDays(int64_t z, int64_t* year, int* month, int* day)
-{
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  *day = (int)(doy - (153 * mp + 2) / 5 + 1);
-  *month = (int)(mp < 10 ? mp + 3 : mp - 9);
-  *year = yoe + era * 400 + (*month <= 2);
-}
-
 int dayOfYear(int64_t year, int month, int day)
 {
   static const int kBefore[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-  return kBefore[month - 1] + (month > 2 && leap ? 1 : 0) + day - 1;
+  return kBefore[month - 1] + (month > 2 && isLeapYear(year) ? 1 : 0) + day - 1;
 }
 
 // The fields are printed as 64-bit values so that out-of-range tm fields
@@ -223,13 +199,13 @@ void sleepMs(int milliseconds)
 
 Time timevalToTime(int64_t seconds, int64_t microseconds)
 {
-  return saturate((__int128)seconds * kTicksPerSecond + (__int128)microseconds * 10 +
+  return saturateTicks((__int128)seconds * kTicksPerSecond + (__int128)microseconds * 10 +
                   kUnixEpochTicks);
 }
 
 Time timespecToTime(int64_t seconds, int64_t nanoseconds)
 {
-  return saturate((__int128)seconds * kTicksPerSecond + nanoseconds / 100 + kUnixEpochTicks);
+  return saturateTicks((__int128)seconds * kTicksPerSecond + nanoseconds / 100 + kUnixEpochTicks);
 }
 
 struct timeval timeToTimeval(Time t)
@@ -273,7 +249,7 @@ void timeToTmUtc(struct tm* out, Time t)
   floorDivMod(t, kTicksPerDay, &days, &rest);
   int64_t year;
   int month, day;
-  civilFromDays(days - kSeconds1601To1970 / kSecondsPerDay, &year, &month, &day);
+  civilFromDays(days - kDays1601To1970, &year, &month, &day);
   const int64_t secs = rest / kTicksPerSecond;
 
   memset(out, 0, sizeof(*out));

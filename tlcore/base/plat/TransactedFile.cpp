@@ -71,7 +71,7 @@ void TransactedFile::createTmp(int flags)
   if (!fp) {
     err = errno;
     ::close(fd);
-    tryFileRemove(tmp.str());
+    (void)tryFileRemove(tmp.str()); // best effort: the failure is reported
     broken_ = true;
     failedWhat_ = String("fdopen");
     failedErr_ = err;
@@ -107,7 +107,7 @@ TransactedFile::~TransactedFile()
     logTransactedFile.error("%s", e.str());
   }
   if (!tmpPath_.isNull())
-    tryFileRemove(tmpPath_.str());
+    (void)tryFileRemove(tmpPath_.str()); // best effort: nothing was committed
 }
 
 void TransactedFile::fail(const char* what, int err)

@@ -14,9 +14,7 @@
 #include "plat/Configuration.h"
 #include "rdr/TextWriter.h"
 
-namespace rdr {
-class OutStream;
-}
+#include "rdr/Forward.h"
 
 namespace plat {
 

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "plat/calendar.h"
+
 namespace plat {
 
 namespace {
@@ -54,29 +56,6 @@ bool parseWhole(F cursorForm, const char* text, int base, T* out)
 {
   const char* p = text;
   return text && cursorForm(out, &p, base) && *p == '\0';
-}
-
-// Days from 1970-01-01 to the given proleptic Gregorian date (month 1-12);
-// exact for every int year.
-int64_t daysFromCivil(int64_t y, int m, int d)
-{
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-const int64_t kDays1601To1970 = 134774;
-
-Time saturate(__int128 v)
-{
-  if (v > INT64_MAX)
-    return INT64_MAX;
-  if (v < INT64_MIN)
-    return INT64_MIN;
-  return (Time)v;
 }
 
 } // namespace
@@ -218,11 +197,9 @@ uint64_t parseU64(const char* text, int base)
 bool isValidDateTime(int year, int month, int day, unsigned hour, unsigned minute,
                      unsigned second)
 {
-  static const int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 60)
     return false;
-  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-  return day <= kMonthDays[month - 1] + (month == 2 && leap ? 1 : 0);
+  return day <= daysInMonth(year, month);
 }
 
 bool dateToTime(Time* out, int year, int month, int day, int hour, int minute, int second)
@@ -243,7 +220,7 @@ bool dateToTime(Time* out, int year, int month, int day, int hour, int minute, i
 
 Time unixSecondsToTime(int64_t seconds)
 {
-  return saturate((__int128)seconds * kTicksPerSecond + kUnixEpochTicks);
+  return saturateTicks((__int128)seconds * kTicksPerSecond + kUnixEpochTicks);
 }
 
 } // namespace plat

@@ -8,6 +8,7 @@
 #include "plat/utf8.h"
 #include "rdr/Exception.h"
 #include "rdr/OutStream.h"
+#include "rdr/window.h"
 
 namespace rdr {
 
@@ -34,15 +35,7 @@ void BufferedInStream::reset()
 
 void BufferedInStream::compact()
 {
-  uint8_t* start = buffer.data();
-  if (checkpointPtr == start)
-    return;
-  ptrdiff_t dropped = checkpointPtr - start;
-  memmove(start, checkpointPtr, end - checkpointPtr);
-  offset += dropped;
-  ptr -= dropped;
-  end -= dropped;
-  checkpointPtr = start;
+  slideToStart(buffer.data(), checkpointPtr, end, offset, ptr, end);
 }
 
 bool BufferedInStream::overrun(int size)

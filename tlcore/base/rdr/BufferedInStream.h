@@ -12,11 +12,10 @@
 
 #include "plat/MBuf.h"
 #include "plat/NonCopyable.h"
+#include "rdr/Forward.h"
 #include "rdr/InStream.h"
 
 namespace rdr {
-
-class OutStream;
 
 class BufferedInStream : public InStream, private plat::NonCopyable {
 public:

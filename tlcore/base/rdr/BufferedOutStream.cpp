@@ -7,6 +7,7 @@
 #include "plat/MBuf.h"
 #include "plat/encodings.h"
 #include "rdr/Exception.h"
+#include "rdr/window.h"
 
 namespace rdr {
 
@@ -49,15 +50,9 @@ void BufferedOutStream::restartIfEmpty()
 
 void BufferedOutStream::compact()
 {
-  if (sent == start)
-    return;
-  ptrdiff_t dropped = sent - start;
-  memmove(start, sent, ptr - sent);
-  offset += dropped;
-  ptr -= dropped;
-  sent = start;
+  ptrdiff_t dropped = slideToStart(start, sent, ptr, offset, ptr);
   // The tail still holds a copy of the moved bytes.
-  if (secure_)
+  if (secure_ && dropped)
     plat::secureZero(ptr, dropped);
 }
 

@@ -12,10 +12,9 @@
 #pragma once
 
 #include "rdr/BufferedOutStream.h"
+#include "rdr/Forward.h"
 
 namespace rdr {
-
-class FdInStream;
 
 class FdOutStream : public BufferedLazyOutStream {
 public:

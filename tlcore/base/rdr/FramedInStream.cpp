@@ -6,11 +6,11 @@
 
 namespace rdr {
 
-FramedInStream::FramedInStream(InStream* underlying) : underlying(underlying) {}
+FramedInStream::FramedInStream(InStream* in) : underlying_(in) {}
 
 void FramedInStream::setUnderlying(InStream* in)
 {
-  underlying = in;
+  underlying_ = in;
   inMsg_ = false;
   ptr = end = nullptr;
 }
@@ -18,38 +18,38 @@ void FramedInStream::setUnderlying(InStream* in)
 // Hands what was read from the window over to the underlying stream.
 void FramedInStream::sync()
 {
-  int n = (int)(ptr - underlying->getPtr());
-  frameSize -= n;
-  PLAT_ASSERT(frameSize >= 0);
-  msgPos += n;
-  underlying->setPtr(ptr);
+  int n = (int)(ptr - underlying_->getPtr());
+  frameSize_ -= n;
+  PLAT_ASSERT(frameSize_ >= 0);
+  msgPos_ += n;
+  underlying_->setPtr(ptr);
 }
 
 void FramedInStream::setWindow()
 {
-  if (!inMsg_ || !underlying) {
+  if (!inMsg_ || !underlying_) {
     ptr = end = nullptr;
     return;
   }
-  ptr = underlying->getPtr();
-  end = ptr + std::min(underlying->nUnread(), frameSize);
+  ptr = underlying_->getPtr();
+  end = ptr + std::min(underlying_->nUnread(), frameSize_);
   PLAT_ASSERT(end >= ptr);
 }
 
 int64_t FramedInStream::pos()
 {
-  return msgPos + (inMsg_ ? ptr - underlying->getPtr() : 0);
+  return msgPos_ + (inMsg_ ? ptr - underlying_->getPtr() : 0);
 }
 
 bool FramedInStream::startMsg(bool wait)
 {
   if (inMsg_)
     return true;
-  PLAT_ASSERT(underlying);
-  if (!wait && underlying->nUnread() == 0 && !underlying->check(false, 1))
+  PLAT_ASSERT(underlying_);
+  if (!wait && underlying_->nUnread() == 0 && !underlying_->check(false, 1))
     return false;
   try {
-    readHeader(frameSize, lastFrame, true);
+    readHeader(frameSize_, lastFrame_, true);
   } catch (BlockException&) {
     if (wait)
       throw;
@@ -76,12 +76,12 @@ bool FramedInStream::nextFrame(bool wait)
 {
   sync();
   try {
-    while (!lastFrame && frameSize == 0) {
-      if (underlying->nUnread() == 0 && !underlying->check(wait, 1)) {
+    while (!lastFrame_ && frameSize_ == 0) {
+      if (underlying_->nUnread() == 0 && !underlying_->check(wait, 1)) {
         setWindow();
         return false;
       }
-      readHeader(frameSize, lastFrame, false);
+      readHeader(frameSize_, lastFrame_, false);
     }
   } catch (...) {
     setWindow();
@@ -97,15 +97,15 @@ bool FramedInStream::overrun(int size)
   sync();
   bool result;
   try {
-    if (frameSize >= size) {
-      result = underlying->nUnread() >= size || underlying->check(false, size);
-    } else if (std::min(underlying->nUnread(), frameSize) > 0) {
+    if (frameSize_ >= size) {
+      result = underlying_->nUnread() >= size || underlying_->check(false, size);
+    } else if (std::min(underlying_->nUnread(), frameSize_) > 0) {
       // The caller gathers the rest from the next frames.
       result = true;
     } else if (!nextFrame(false)) {
       result = false;
-    } else if (frameSize > 0) {
-      result = underlying->nUnread() > 0 || underlying->check(false, 1);
+    } else if (frameSize_ > 0) {
+      result = underlying_->nUnread() > 0 || underlying_->check(false, 1);
     } else {
       throw EndOfMsg();
     }
@@ -122,12 +122,12 @@ void FramedInStream::setCheckpoint()
   if (!inMsg_)
     return;
   sync();
-  underlying->setCheckpoint();
+  underlying_->setCheckpoint();
   checkpointPos = pos();
   checkpointPtr = ptr;
-  cpLastFrame = lastFrame;
-  cpFrameSize = frameSize;
-  cpMsgPos = msgPos;
+  cpLastFrame_ = lastFrame_;
+  cpFrameSize_ = frameSize_;
+  cpMsgPos_ = msgPos_;
 }
 
 void FramedInStream::rewind()
@@ -135,14 +135,14 @@ void FramedInStream::rewind()
   if (!inMsg_)
     return;
   try {
-    underlying->rewind();
+    underlying_->rewind();
   } catch (...) {
     setWindow();
     throw;
   }
-  lastFrame = cpLastFrame;
-  frameSize = cpFrameSize;
-  msgPos = cpMsgPos;
+  lastFrame_ = cpLastFrame_;
+  frameSize_ = cpFrameSize_;
+  msgPos_ = cpMsgPos_;
   setWindow();
 }
 
@@ -155,7 +155,7 @@ bool FramedInStream::atEnd()
     rewind();
     throw;
   }
-  return frameSize == 0;
+  return frameSize_ == 0;
 }
 
 template <class Consumer> void FramedInStream::drain(Consumer consume)

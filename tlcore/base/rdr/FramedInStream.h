@@ -24,7 +24,7 @@ public:
 
   // Leaves any open message; the window is empty.
   void setUnderlying(InStream* in);
-  InStream* getUnderlying() const { return underlying; }
+  InStream* getUnderlying() const { return underlying_; }
 
   // --- Messages --------------------------------------------------------------
   // Reads the first header. With wait false returns false instead of
@@ -56,13 +56,13 @@ private:
   template <class Consumer> void drain(Consumer consume);
 
   bool inMsg_ = false;
-  bool lastFrame = false;
-  int frameSize = 0;
-  int64_t msgPos = 0;
-  bool cpLastFrame = false;
-  int cpFrameSize = 0;
-  int64_t cpMsgPos = 0;
-  InStream* underlying;
+  bool lastFrame_ = false;
+  int frameSize_ = 0;
+  int64_t msgPos_ = 0;
+  bool cpLastFrame_ = false;
+  int cpFrameSize_ = 0;
+  int64_t cpMsgPos_ = 0;
+  InStream* underlying_;
 };
 
 // The V4 header: big-endian 16 bits, bit 15 marks the last frame, bits 0-14

@@ -10,11 +10,11 @@
 
 namespace rdr {
 
-MemOutStream::MemOutStream(int initialSize, int maxLen_) : maxLen(maxLen_ > 0 ? maxLen_ : 0)
+MemOutStream::MemOutStream(int initialSize, int limit) : maxLen_(limit > 0 ? limit : 0)
 {
   capacity_ = initialSize < 0 ? 256 : initialSize;
-  start = capacity_ > 0 ? new uint8_t[capacity_] : nullptr;
-  ptr = start;
+  start_ = capacity_ > 0 ? new uint8_t[capacity_] : nullptr;
+  ptr = start_;
   setEnd();
 }
 
@@ -25,32 +25,32 @@ MemOutStream::~MemOutStream()
 
 void MemOutStream::freeBuffer()
 {
-  if (start && secure_)
-    plat::secureZero(start, capacity_);
-  delete[] start;
-  start = ptr = end = nullptr;
+  if (start_ && secure_)
+    plat::secureZero(start_, capacity_);
+  delete[] start_;
+  start_ = ptr = end = nullptr;
   capacity_ = 0;
 }
 
 void MemOutStream::setEnd()
 {
-  int window = maxLen > 0 ? std::min(capacity_, maxLen) : capacity_;
+  int window = maxLen_ > 0 ? std::min(capacity_, maxLen_) : capacity_;
   // A cap set below what was written closes the window rather than putting
   // its end behind ptr.
-  end = std::max(start + window, ptr);
+  end = std::max(start_ + window, ptr);
 }
 
 void MemOutStream::setMaxLen(int m)
 {
-  maxLen = m > 0 ? m : 0;
+  maxLen_ = m > 0 ? m : 0;
   setEnd();
 }
 
 int MemOutStream::spaceAvailable()
 {
-  if (maxLen == 0)
+  if (maxLen_ == 0)
     return INT_MAX;
-  return (int)std::max<int64_t>(0, maxLen - length());
+  return (int)std::max<int64_t>(0, maxLen_ - length());
 }
 
 int MemOutStream::overrun(int itemSize, int nItems)
@@ -59,22 +59,22 @@ int MemOutStream::overrun(int itemSize, int nItems)
     itemSize = 1;
   if (nItems < 1)
     nItems = 1;
-  int64_t len = ptr - start;
-  if ((maxLen > 0 && len + itemSize > maxLen) || len + itemSize > INT_MAX)
+  int64_t len = ptr - start_;
+  if ((maxLen_ > 0 && len + itemSize > maxLen_) || len + itemSize > INT_MAX)
     throw OutStreamFull();
   int64_t want = std::max(len + (int64_t)itemSize * nItems, 2 * (int64_t)capacity_);
   want = std::min<int64_t>(want, INT_MAX);
-  if (maxLen > 0)
-    want = std::min<int64_t>(want, maxLen);
+  if (maxLen_ > 0)
+    want = std::min<int64_t>(want, maxLen_);
   if (want > capacity_) {
     uint8_t* nbuf = new uint8_t[want];
     if (len > 0)
-      memcpy(nbuf, start, len);
-    if (start && secure_)
-      plat::secureZero(start, capacity_);
-    delete[] start;
-    start = nbuf;
-    ptr = start + len;
+      memcpy(nbuf, start_, len);
+    if (start_ && secure_)
+      plat::secureZero(start_, capacity_);
+    delete[] start_;
+    start_ = nbuf;
+    ptr = start_ + len;
     capacity_ = (int)want;
   }
   setEnd();
@@ -93,10 +93,10 @@ void MemOutStream::writeBytes(const void* data, int len)
 
 void MemOutStream::nulTerminate()
 {
-  if (ptr > start && ptr[-1] == 0)
+  if (ptr > start_ && ptr[-1] == 0)
     return;
-  if (maxLen > 0 && maxLen < INT_MAX) {
-    maxLen++;
+  if (maxLen_ > 0 && maxLen_ < INT_MAX) {
+    maxLen_++;
     setEnd();
   }
   writeU8(0);
@@ -104,8 +104,8 @@ void MemOutStream::nulTerminate()
 
 uint8_t* MemOutStream::releaseData()
 {
-  uint8_t* data = start;
-  start = ptr = end = nullptr;
+  uint8_t* data = start_;
+  start_ = ptr = end = nullptr;
   capacity_ = 0;
   return data;
 }
@@ -121,7 +121,7 @@ void MemOutStream::releaseInto(plat::MBuf<unsigned char>& out)
 void MemOutStream::releaseString(plat::DString& out)
 {
   nulTerminate();
-  int cap = (int)(end - start);
+  int cap = (int)(end - start_);
   out.adoptBuf((char*)releaseData(), cap);
 }
 

@@ -24,18 +24,18 @@ public:
 
   // --- OutStream -----------------------------------------------------------
   void writeBytes(const void* data, int len) override;
-  int64_t length() override { return ptr - start; }
+  int64_t length() override { return ptr - start_; }
   int spaceAvailable() override;
   int overrun(int itemSize, int nItems) override;
 
   // --- The data ------------------------------------------------------------
-  const uint8_t* data() const { return start; }
+  const uint8_t* data() const { return start_; }
   int capacity() const { return capacity_; }
   // Forgets what was written; the buffer stays.
-  void clear() { ptr = start; }
+  void clear() { ptr = start_; }
   // Sets the cap (0 = none); the window follows.
   void setMaxLen(int maxLen);
-  int getMaxLen() const { return maxLen; }
+  int getMaxLen() const { return maxLen_; }
   void setSecure(bool secure) { secure_ = secure; }
 
   // Appends a zero byte unless the data already ends with one; the cap is
@@ -54,9 +54,9 @@ private:
   void setEnd();
   void freeBuffer();
 
-  uint8_t* start = nullptr;
+  uint8_t* start_ = nullptr;
   int capacity_ = 0;
-  int maxLen = 0;
+  int maxLen_ = 0;
   bool secure_ = false;
 };
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "rdr/Exception.h"
+#include "rdr/window.h"
 
 namespace rdr {
 
@@ -21,23 +22,18 @@ uint32_t le32(const uint8_t* p)
 } // namespace
 
 ZlibInStream::ZlibInStream(int bufSize_, bool gzip)
-  : zs(new z_stream()), bufSize(bufSize_ > 0 ? bufSize_ : kDefaultBufSize),
-    buffer(new uint8_t[bufSize]), gzip(gzip)
+  : zs(std::make_unique<z_stream>()), bufSize(bufSize_ > 0 ? bufSize_ : kDefaultBufSize),
+    buffer(std::make_unique<uint8_t[]>(bufSize)), gzip(gzip)
 {
-  int rc = gzip ? inflateInit2(zs, -MAX_WBITS) : inflateInit(zs);
-  if (rc != Z_OK) {
-    delete zs;
-    delete[] buffer;
+  int rc = gzip ? inflateInit2(zs.get(), -MAX_WBITS) : inflateInit(zs.get());
+  if (rc != Z_OK)
     throw plat::Exception("ZlibInStream: inflateInit failed");
-  }
-  ptr = end = checkpointPtr = buffer;
+  ptr = end = checkpointPtr = buffer.get();
 }
 
 ZlibInStream::~ZlibInStream()
 {
-  delete[] buffer;
-  inflateEnd(zs);
-  delete zs;
+  inflateEnd(zs.get());
 }
 
 void ZlibInStream::startMember()
@@ -52,13 +48,13 @@ void ZlibInStream::setUnderlying(InStream* in)
 {
   underlying = in;
   offset = pos();
-  ptr = end = checkpointPtr = buffer;
+  ptr = end = checkpointPtr = buffer.get();
   checkpointPos = offset;
   if (!in)
     return;
   if (gzip) {
     // A gzip header always begins a new deflate stream.
-    inflateReset(zs);
+    inflateReset(zs.get());
     startMember();
     readGzipHeader(*in);
   }
@@ -109,7 +105,7 @@ void ZlibInStream::readGzipHeader(InStream& in)
 
 void ZlibInStream::reset()
 {
-  inflateReset(zs);
+  inflateReset(zs.get());
   startMember();
   outputFull = true;
 }
@@ -156,10 +152,10 @@ bool ZlibInStream::decompress()
 
   uint8_t* out = const_cast<uint8_t*>(end);
   zs->next_out = out;
-  zs->avail_out = (uInt)(buffer + bufSize - out);
+  zs->avail_out = (uInt)(buffer.get() + bufSize - out);
   zs->next_in = const_cast<Bytef*>(underlying->getPtr());
   zs->avail_in = (uInt)underlying->nUnread();
-  int rc = inflate(zs, Z_SYNC_FLUSH);
+  int rc = inflate(zs.get(), Z_SYNC_FLUSH);
   if (rc != Z_OK && rc != Z_BUF_ERROR && rc != Z_STREAM_END)
     throw plat::Exception(0, "ZlibInStream: inflate failed with error %d", rc);
 
@@ -183,17 +179,10 @@ bool ZlibInStream::decompress()
 
 bool ZlibInStream::overrun(int size)
 {
-  if (checkpointPtr > buffer) {
-    ptrdiff_t dropped = checkpointPtr - buffer;
-    memmove(buffer, checkpointPtr, end - checkpointPtr);
-    offset += dropped;
-    ptr -= dropped;
-    end -= dropped;
-    checkpointPtr = buffer;
-  }
+  slideToStart(buffer.get(), checkpointPtr, end, offset, ptr, end);
   if (!underlying)
     throw plat::Exception("ZlibInStream overrun: no underlying stream");
-  ptrdiff_t need = std::min<ptrdiff_t>(size, buffer + bufSize - ptr);
+  ptrdiff_t need = std::min<ptrdiff_t>(size, buffer.get() + bufSize - ptr);
   while (end - ptr < need) {
     if (!decompress())
       return false;

@@ -15,6 +15,8 @@
 
 #include <stdint.h>
 
+#include <memory>
+
 #include "rdr/InStream.h"
 
 struct z_stream_s;
@@ -42,7 +44,7 @@ public:
   // the source is at its end; BlockException when it has no data.
   bool discardPending();
 
-  int64_t pos() override { return ptr - buffer + offset; }
+  int64_t pos() override { return ptr - buffer.get() + offset; }
   bool overrun(int size) override;
 
 private:
@@ -55,10 +57,10 @@ private:
   void startMember();
 
   InStream* underlying = nullptr;
-  z_stream_s* zs;
+  std::unique_ptr<z_stream_s> zs;
   int bufSize;
   int64_t offset = 0;
-  uint8_t* buffer;
+  std::unique_ptr<uint8_t[]> buffer;
   bool gzip;
   // The last step filled the output space, so zlib may hold more output
   // without new input.

@@ -16,10 +16,7 @@
 #include "plat/DString.h"
 #include "plat/String.h"
 
-namespace rdr {
-class InStream;
-class OutStream;
-} // namespace rdr
+#include "rdr/Forward.h"
 
 namespace plat {
 

@@ -866,10 +866,12 @@ XmlNode XmlNode::parseBuffer(const char* text, size_t length, const char* tag,
   return result;
 }
 
-XmlNode XmlNode::parseFile(const char* path, const char* tag, XmlResults* results)
+namespace {
+
+// Reads and parses a whole file into res (reset first). With setEncoding,
+// an encoding recognised in its first bytes becomes the global one.
+XmlNode readAndParse(const char* path, const char* tag, XmlResults& res, bool setEncoding)
 {
-  XmlResults local;
-  XmlResults& res = results ? *results : local;
   res = XmlResults();
   size_t n = 0;
   XmlError error = kXmlNoError;
@@ -878,31 +880,30 @@ XmlNode XmlNode::parseFile(const char* path, const char* tag, XmlResults* result
     res.error = error;
     return XmlNode();
   }
+  if (setEncoding) {
+    XmlEncoding guess = guessEncoding(buf, n < 200 ? n : 200, true);
+    if (guess != kXmlEncodingUnknown)
+      gEncoding = guess;
+  }
   size_t skip = byteOrderMarkLength(buf, n);
-  XmlNode node = parseBuffer(buf + skip, n - skip, tag, &res);
+  XmlNode node = XmlNode::parseBuffer(buf + skip, n - skip, tag, &res);
   free(buf);
   return node;
+}
+
+} // namespace
+
+XmlNode XmlNode::parseFile(const char* path, const char* tag, XmlResults* results)
+{
+  XmlResults local;
+  return readAndParse(path, tag, results ? *results : local, false);
 }
 
 XmlNode XmlNode::openFile(const char* path, const char* tag, XmlResults* results)
 {
   XmlResults local;
   XmlResults& res = results ? *results : local;
-  res = XmlResults();
-  size_t n = 0;
-  XmlError error = kXmlNoError;
-  char* buf = readFile(path, &n, &error);
-  XmlNode node;
-  if (!buf) {
-    res.error = error;
-  } else {
-    XmlEncoding guess = guessEncoding(buf, n < 200 ? n : 200, true);
-    if (guess != kXmlEncodingUnknown)
-      gEncoding = guess;
-    size_t skip = byteOrderMarkLength(buf, n);
-    node = parseBuffer(buf + skip, n - skip, tag, &res);
-    free(buf);
-  }
+  XmlNode node = readAndParse(path, tag, res, true);
   if (res.error) {
     bool firstTag = res.error == kXmlFirstTagNotFound;
     printf("XML Parsing error inside file '%s'.\n%s\nAt line %i, column %i.\n%s%s%s",

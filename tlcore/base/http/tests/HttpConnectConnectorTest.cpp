@@ -12,7 +12,7 @@
 #include <memory>
 #include <sstream>
 
-#include "../../io/tests/netTestUtil.h"
+#include "netTestUtil.h"
 #include "http/UserAgent.h"
 #include "io/ProxyTcpConnector.h"
 #include "loc/Locale.h"

@@ -27,7 +27,7 @@ class TestManager : public io::FdSelectManager {
 public:
   void queueExtra(io::FdHandler* h)
   {
-    insertSorted(pendingExtra, h);
+    insertSorted(pendingExtra_, h);
     wake();
   }
 };
@@ -85,7 +85,7 @@ TEST_F(FdSelectManagerTest, OnePassRunsTimersDeferredExtraReadWriteInOrder)
   ASSERT_EQ(1, write(sv[1], "x", 1));
   Recorder h("h", sv[0]);
   mgr.setRegistered(&h, true);
-  mgr.setEvents(&h, true, true);
+  mgr.setEvents(&h, io::FdEvents::kRead | io::FdEvents::kWrite);
 
   io::DeferredCall deferred([] { events.push_back("deferred"); });
   Tick tick([&] {
@@ -104,7 +104,7 @@ TEST_F(FdSelectManagerTest, OnePassRunsTimersDeferredExtraReadWriteInOrder)
 
   // A readable() that drops write interest keeps writable() from running.
   events.clear();
-  h.onRead = [&] { mgr.setEvents(&h, true, false); };
+  h.onRead = [&] { mgr.setEvents(&h, io::FdEvents::kRead); };
   EXPECT_TRUE(mgr.processOnce(-1));
   EXPECT_EQ((std::vector<std::string>{"h.read"}), events);
 
@@ -156,7 +156,7 @@ TEST_F(FdSelectManagerTest, TimerBoundsTheWait)
   // A descriptor outside the select set is only ever called when queued.
   Recorder high("high", 1024);
   mgr.setRegistered(&high, true);
-  mgr.setEvents(&high, true, false);
+  mgr.setEvents(&high, io::FdEvents::kRead);
   EXPECT_FALSE(mgr.processOnce(0));
   mgr.queueReadable(&high);
   mgr.processOnce(0);

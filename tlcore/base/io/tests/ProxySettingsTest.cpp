@@ -18,6 +18,7 @@
 #include "plat/Log.h"
 #include "rdr/Exception.h"
 #include "testuser.h"
+#include "testutil.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -29,28 +30,7 @@ const char* const kProxyVars[] = {
     "socks_server", "SOCKS_VERSION", "socks_version",  "no_proxy",      "NO_PROXY",
     "ALL_PROXY",    "all_proxy",     "FAKE_PX_ANSWER", "FAKE_PX_ASKED", "FAKE_PX_NEW_FAILS"};
 
-class CaptureDest : public plat::LogDest {
-public:
-  CaptureDest() : LogDest("proxycapture") {}
-  void write(int level, const char*, const char* text) override
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines.push_back(std::to_string(level) + " " + text);
-  }
-  std::string all()
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::string s;
-    for (const auto& l : lines)
-      s += l + "\n";
-    return s;
-  }
-  std::vector<std::string> lines;
-
-private:
-  std::mutex mutex_;
-};
-CaptureDest capture;
+tltest::CaptureDest capture("proxycapture", tltest::CaptureDest::kLevelText);
 
 struct Recorder : io::ProxyFetcherCallback {
   std::string got;

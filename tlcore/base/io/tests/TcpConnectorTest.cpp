@@ -116,8 +116,8 @@ TEST_F(TcpConnectorTest, RefusedFirstAddressStartsTheNextAtOnce)
   // A stagger far beyond the time limit of the run: only the failure can
   // start the second attempt in time.
   io::IoConnectorMulti multi(60000);
-  multi.add(new io::TcpAddrConnector(io::IpInfo("::1", port), "dual.test"));
-  multi.add(new io::TcpAddrConnector(io::IpInfo("127.0.0.1", port), "dual.test"));
+  multi.add(std::make_unique<io::TcpAddrConnector>(io::IpInfo("::1", port), "dual.test"));
+  multi.add(std::make_unique<io::TcpAddrConnector>(io::IpInfo("127.0.0.1", port), "dual.test"));
   Result r;
   multi.start(&r);
   ASSERT_TRUE(run([&] { return r.reports > 0; }));
@@ -163,9 +163,9 @@ TEST_F(TcpConnectorTest, AllRefusedGiveOneFailureWithTheLastError)
   FakeConnector* first = new FakeConnector("first", false);
   FakeConnector* second = new FakeConnector("second", true);
   FakeConnector* third = new FakeConnector("third", true);
-  multi.add(first);
-  multi.add(second);
-  multi.add(third);
+  multi.add(std::unique_ptr<io::IoConnector>(first));
+  multi.add(std::unique_ptr<io::IoConnector>(second));
+  multi.add(std::unique_ptr<io::IoConnector>(third));
   Result m;
   multi.start(&m);
   ASSERT_TRUE(run([&] { return third->begun; }));
@@ -189,8 +189,8 @@ TEST_F(TcpConnectorTest, SuccessAbandonsTheOtherAttemptsWithoutLeaks)
   int lfd = nettest::loopbackSocket(AF_INET6, 4, &port);
   {
     io::IoConnectorMulti multi(10);
-    multi.add(new io::TcpAddrConnector(io::IpInfo(silentPort, true, AF_INET), nullptr));
-    multi.add(new io::TcpAddrConnector(io::IpInfo(port, true, AF_INET6), nullptr));
+    multi.add(std::make_unique<io::TcpAddrConnector>(io::IpInfo(silentPort, true, AF_INET), nullptr));
+    multi.add(std::make_unique<io::TcpAddrConnector>(io::IpInfo(port, true, AF_INET6), nullptr));
     Result r;
     multi.start(&r);
     ASSERT_TRUE(run([&] { return r.reports > 0; }));
@@ -230,8 +230,8 @@ TEST_F(TcpConnectorTest, BlockingConnectTakesTheFirstAddressThatWorks)
   int p4;
   int refused = nettest::loopbackSocket(AF_INET, -1, &p4, port);
   io::IoConnectorMulti multi(-1);
-  multi.add(new io::TcpAddrConnector(io::IpInfo(port, true, AF_INET), nullptr));
-  multi.add(new io::TcpAddrConnector(io::IpInfo(port, true, AF_INET6), nullptr));
+  multi.add(std::make_unique<io::TcpAddrConnector>(io::IpInfo(port, true, AF_INET), nullptr));
+  multi.add(std::make_unique<io::TcpAddrConnector>(io::IpInfo(port, true, AF_INET6), nullptr));
   io::Io* c = multi.connect();
   EXPECT_STREQ("::1", c->peerAddress());
   c->shutdown(false, false);

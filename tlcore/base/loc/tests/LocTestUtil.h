@@ -11,36 +11,14 @@
 #include "loc/Localize.h"
 #include "plat/Configuration.h"
 #include "plat/Log.h"
+#include "testutil.h"
 
 namespace loctest {
 
 // Records "level text" for each line of the Localize source.
-class CaptureDest : public plat::LogDest {
+class CaptureDest : public tltest::CaptureDest {
 public:
-  CaptureDest() : LogDest("loccap") {}
-  void write(int level, const char*, const char* text) override
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.push_back(std::to_string(level) + " " + text);
-  }
-  std::vector<std::string> take()
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::move(lines_);
-  }
-  // Lines that contain part.
-  std::vector<std::string> grep(const char* part)
-  {
-    std::vector<std::string> out;
-    for (std::string& l : take())
-      if (l.find(part) != std::string::npos)
-        out.push_back(l);
-    return out;
-  }
-
-private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
+  CaptureDest() : tltest::CaptureDest("loccap", kLevelText) {}
 };
 
 inline CaptureDest& capture()
@@ -74,15 +52,8 @@ inline void setLocale(const char* value)
 // Runs a shell command and returns its standard output.
 inline std::string run(const std::string& cmd, int* status = nullptr)
 {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p)
-    return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
-    out.append(buf, n);
-  int st = pclose(p);
+  int st;
+  std::string out = tltest::runCommand(cmd, &st);
   if (status)
     *status = st;
   return out;

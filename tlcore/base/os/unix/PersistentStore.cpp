@@ -76,10 +76,11 @@ void PersistentStoreFile::remove(const char* name)
   if (directory_.length() == 0)
     return;
   if (!name || !*name) {
-    plat::tryRmDir(directory_.get(), true);
+    // Removing what is not there is no failure.
+    (void)plat::tryRmDir(directory_.get(), true);
     return;
   }
-  plat::tryFileRemove(itemPath(name));
+  (void)plat::tryFileRemove(itemPath(name));
   // Walk up the item's own directories, never the store's or above it.
   plat::String part(name);
   for (;;) {

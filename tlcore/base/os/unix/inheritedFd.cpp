@@ -14,7 +14,7 @@ io::Io* wrapInheritedFd(int fd)
   if (socketType(fd) == SOCK_STREAM) {
     int family = socketFamily(fd);
     if (family == AF_INET || family == AF_INET6)
-      return new io::TcpIo(fd, true);
+      return new io::TcpIo(fd, io::TcpIoFlags::kOwnFd);
     if (family == AF_UNIX)
       return new UnixIo(nullptr, fd);
   }

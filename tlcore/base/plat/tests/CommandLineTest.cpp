@@ -16,6 +16,7 @@
 #include "loc/Localize.h"
 #include "plat/Configuration.h"
 #include "plat/Log.h"
+#include "testutil.h"
 
 using namespace plat;
 
@@ -74,14 +75,7 @@ std::string capture(const std::function<void(FILE*)>& fn)
 {
   FILE* f = tmpfile();
   fn(f);
-  std::string out;
-  rewind(f);
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
-    out.append(buf, n);
-  fclose(f);
-  return out;
+  return tltest::readAndClose(f);
 }
 
 TEST_F(CommandLineTest, AcceptedFormsAndWhereParsingStops)
@@ -331,18 +325,9 @@ TEST_F(CommandLineTest, DisplayScaleParameters)
   }
 }
 
-struct CaptureDest : LogDest {
-  CaptureDest() : LogDest("CmdLineTestCapture") {}
-  void write(int level, const char* src, const char* text) override
-  {
-    lines.push_back(std::to_string(level) + " " + src + ": " + text);
-  }
-  std::vector<std::string> lines;
-};
-
 TEST_F(CommandLineTest, ParameterLogIsSortedAndLeavesOutHiddenNames)
 {
-  static CaptureDest dest;
+  static tltest::CaptureDest dest("CmdLineTestCapture", tltest::CaptureDest::kLevelSourceText);
   Configuration cfg("LogCfg"), child("Child");
   cfg.logChanges = child.logChanges = false;
   cfg.addChild(&child);
@@ -375,7 +360,7 @@ TEST_F(CommandLineTest, ParameterLogIsSortedAndLeavesOutHiddenNames)
 
 TEST_F(CommandLineTest, SecretsAreHiddenInEveryLog)
 {
-  static CaptureDest dest;
+  static tltest::CaptureDest dest("CmdLineSecretCapture", tltest::CaptureDest::kLevelSourceText);
   Configuration cfg("SecretCfg");
   cfg.addString("ProxyPassword", "d", "");
   cfg.addString("Marked", "d", "", false, "secret");
@@ -385,8 +370,8 @@ TEST_F(CommandLineTest, SecretsAreHiddenInEveryLog)
   const unsigned char none[] = {0};
   cfg.addBinary("ServerKey", "d", 1, none);
 
-  dest.lines.clear();
-  setLogOverride("Configuration:CmdLineTestCapture:110,ConfigParameter:CmdLineTestCapture:110");
+  dest.clear();
+  setLogOverride("Configuration:CmdLineSecretCapture:110,ConfigParameter:CmdLineSecretCapture:110");
   Argv argv({"-ProxyPassword=s3cret1", "Marked=s3cret2", "-Name", "visible",
              "--PasswordHashRounds=7", "-Pin", "4242", "ServerKey=5eC3e7"});
   cfg.parseCmdLine(argv.get());

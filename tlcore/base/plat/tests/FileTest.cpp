@@ -224,7 +224,7 @@ TEST_F(FileTest, CheckSecurePath)
   std::string base = makeSafePrivateDir(trusted);
   ASSERT_NE("", base) << "no safe folder to make a private directory in";
   struct Remove {
-    ~Remove() { plat::tryRmDir(path.c_str(), true); }
+    ~Remove() { (void)plat::tryRmDir(path.c_str(), true); }
     std::string path;
   } remove{base};
   mkdir((base + "/a").c_str(), 0755);

@@ -38,7 +38,7 @@ protected:
   }
   void TearDown() override
   {
-    plat::tryRmDir(dir.c_str(), true);
+    (void)plat::tryRmDir(dir.c_str(), true);
     umask(oldMask_);
   }
   std::string path(const std::string& name) const { return dir + "/" + name; }

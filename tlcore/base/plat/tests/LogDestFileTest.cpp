@@ -90,7 +90,7 @@ protected:
     plat::setWallClock(nullptr);
     for (const char* p : {"CompactLog", "LogKeepDays", "LogDir", "LogFile"})
       param(p).resetValues(false);
-    plat::tryRmDir(dir.c_str(), true);
+    (void)plat::tryRmDir(dir.c_str(), true);
   }
 
   // One opening of the log at `log` and one line.
@@ -175,7 +175,7 @@ TEST_F(LogDestFileTest, RotationAndRetention)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.keepDays);
     ASSERT_TRUE(param("LogKeepDays").setParam(c.keepDays, plat::kPriorityPreference));
-    plat::tryRmDir(dir.c_str(), true);
+    (void)plat::tryRmDir(dir.c_str(), true);
     mkdir(dir.c_str(), 0700);
     std::vector<std::string> expected;
     for (const File& f : files) {

@@ -15,31 +15,16 @@
 
 #include "plat/ConfigParameter.h"
 #include "plat/Configuration.h"
+#include "testutil.h"
 
 using ::testing::ElementsAre;
 
 namespace {
 
 // Records every line it is given as "level source: text".
-class CaptureDest : public plat::LogDest {
+class CaptureDest : public tltest::CaptureDest {
 public:
-  explicit CaptureDest(const char* name) : LogDest(name) {}
-  void write(int level, const char* src, const char* text) override
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.push_back(std::to_string(level) + " " + src + ": " + text);
-  }
-  bool enabled() override { return on; }
-  std::vector<std::string> take()
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::move(lines_);
-  }
-  bool on = true;
-
-private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
+  explicit CaptureDest(const char* name) : tltest::CaptureDest(name, kLevelSourceText) {}
 };
 
 // Stand-ins for the destinations the grammar examples name.
@@ -61,14 +46,7 @@ std::string captureStderr(const std::function<void()>& fn)
   fflush(stderr);
   dup2(saved, 2);
   close(saved);
-  std::string out;
-  rewind(tmp);
-  char buf[1024];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), tmp)) > 0)
-    out.append(buf, n);
-  fclose(tmp);
-  return out;
+  return tltest::readAndClose(tmp);
 }
 
 class LogTest : public ::testing::Test {

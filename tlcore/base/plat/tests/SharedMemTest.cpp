@@ -108,7 +108,7 @@ protected:
   void TearDown() override
   {
     os::setTmpDirForTest(nullptr);
-    plat::tryRmDir(tmp_.c_str(), true);
+    (void)plat::tryRmDir(tmp_.c_str(), true);
   }
   std::string marker(const Described& d)
   {

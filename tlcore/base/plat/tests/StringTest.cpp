@@ -371,7 +371,7 @@ TEST(SecureString, AssignAndReplace)
   EXPECT_TRUE(s.isNull());
   s.assign("password", -1);
   plat::SecureString copy(s);
-  s.replaceBuf(plat::strDup("other"));
+  s.reset(plat::strDup("other"));
   EXPECT_STREQ(s.get(), "other");
   EXPECT_STREQ(copy.get(), "password");
   s.assign(s.get() + 1); // from its own text

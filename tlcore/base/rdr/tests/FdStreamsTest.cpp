@@ -25,6 +25,7 @@
 #include "plat/Log.h"
 #include "plat/Time.h"
 #include "rdr/Exception.h"
+#include "testutil.h"
 
 namespace {
 
@@ -77,21 +78,7 @@ public:
   std::vector<bool> seen;
 };
 
-class CaptureDest : public plat::LogDest {
-public:
-  explicit CaptureDest(const char* name) : LogDest(name) {}
-  void write(int, const char* src, const char* text) override
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines.push_back(std::string(src) + ": " + text);
-  }
-  std::vector<std::string> lines;
-
-private:
-  std::mutex mutex_;
-};
-
-CaptureDest capture("fdstreamtest");
+tltest::CaptureDest capture("fdstreamtest", tltest::CaptureDest::kSourceText);
 
 } // namespace
 
@@ -317,5 +304,5 @@ TEST(FileStreams, TransactedWriteAndReadBack)
     closedir(d);
     EXPECT_EQ(1, entries); // no temporary file left
   }
-  plat::tryRmDir(dir.c_str(), true);
+  (void)plat::tryRmDir(dir.c_str(), true);
 }

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "os/tests/osTestUtil.h"
+#include "osTestUtil.h"
 #include "plat/Exception.h"
 #include "plat/File.h"
 #include "rdr/MemInStream.h"

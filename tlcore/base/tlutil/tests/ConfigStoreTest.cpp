@@ -10,7 +10,7 @@
 
 #include "os/AppInfo.h"
 #include "os/dirs.h"
-#include "os/tests/osTestUtil.h"
+#include "osTestUtil.h"
 #include "plat/Exception.h"
 #include "plat/File.h"
 #include "plat/Path.h"

@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "LocTestUtil.h"
+#include "testutil.h"
 #include "loc/Catalogue.h"
 #include "loc/Localize.h"
 
@@ -283,7 +283,7 @@ TEST(CatalogueTest, GeneratorRefusesBadData)
             "/demo.catalogue";
     }
     int status = -1;
-    std::string out = loctest::run(cmd + " 2>&1", &status);
+    std::string out = tltest::runCommand(cmd + " 2>&1", &status);
     struct stat st;
     bool generated = stat((dir + "/out.cpp").c_str(), &st) == 0;
     unlink((dir + "/out.cpp").c_str());
@@ -296,5 +296,5 @@ TEST(CatalogueTest, GeneratorRefusesBadData)
     EXPECT_NE(std::string::npos, out.find(c.message)) << out;
     EXPECT_FALSE(generated) << c.message;
   }
-  loctest::run("rm -rf " + dir);
+  tltest::commandOutput("rm -rf " + dir);
 }

@@ -146,7 +146,7 @@ public:
   io::Io* acceptConnection() override
   {
     int fd = os::acceptSocket(getFd());
-    return fd < 0 ? nullptr : new io::TcpIo(fd, true);
+    return fd < 0 ? nullptr : new io::TcpIo(fd, io::TcpIoFlags::kOwnFd);
   }
   void ioAccept(io::Io* c) override
   {
