@@ -9,7 +9,8 @@ Usage: ctrlcomms_fake.py PATH LOG [options]
                    that a client sees UID as its peer
   --silent         never reply
   --close          close each connection at once
-  --config HEX     body of every "getConfigReply"
+  --config HEX,HEX,...  bodies of the successive "getConfigReply" messages
+                   (the last one repeats)
   --connections N,M,...  connection counts of the successive
                    "getConnectionsReply" messages (fields "c<i>f<j>")
 
@@ -64,7 +65,7 @@ def short(text):
 def main():
     path, log_path = sys.argv[1], sys.argv[2]
     args = sys.argv[3:]
-    opts = {"uid": None, "silent": False, "close": False, "config": b"", "connections": []}
+    opts = {"uid": None, "silent": False, "close": False, "config": [b""], "connections": []}
     while args:
         a = args.pop(0)
         if a == "--uid":
@@ -74,7 +75,7 @@ def main():
         elif a == "--close":
             opts["close"] = True
         elif a == "--config":
-            opts["config"] = bytes.fromhex(args.pop(0))
+            opts["config"] = [bytes.fromhex(h) for h in args.pop(0).split(",")]
         elif a == "--connections":
             opts["connections"] = [int(n) for n in args.pop(0).split(",")]
     log = open(log_path, "w")
@@ -93,6 +94,7 @@ def main():
     log.flush()
     conn, _ = srv.accept()
     counts = list(opts["connections"])
+    configs = list(opts["config"])
     try:
         if opts["close"]:
             conn.close()
@@ -106,7 +108,8 @@ def main():
             if name == "verifyChannel":
                 send_message(conn, "channelCreds")
             elif name == "getConfig":
-                send_message(conn, "getConfigReply", opts["config"])
+                body = configs.pop(0) if len(configs) > 1 else configs[0]
+                send_message(conn, "getConfigReply", body)
             elif name == "getConnections":
                 n = counts.pop(0) if counts else 0
                 body = struct.pack(">H", n)

@@ -148,7 +148,8 @@ TEST_F(CtrlCommsTest, CommandsAndReplies)
   std::string path = userPipe();
   EXPECT_EQ("/tmp/.zarn-" + std::to_string(geteuid()) + "/tlzarnconnectsetup.CtrlComms", path);
   std::string config = "Name=va\\nl\\\\ue\nBare\nEmpty=\n";
-  FakeServer fake(path, {"--config", tltest::toHex(config), "--connections", "3,0"});
+  FakeServer fake(path, {"--config", tltest::toHex(config) + "," + tltest::toHex("Other=1\n"),
+                         "--connections", "3,0"});
   {
     smisc::CtrlCommsClientHelper client;
     client.getConfig("Desktop");
@@ -158,6 +159,11 @@ TEST_F(CtrlCommsTest, CommandsAndReplies)
     EXPECT_STREQ("va\nl\\ue", got.at(plat::String("name")).get());
     EXPECT_TRUE(got.at(plat::String("Bare")).isNull());
     EXPECT_STREQ("", got.at(plat::String("Empty")).get());
+    // A second reply replaces the whole map.
+    client.getConfig("Other");
+    client.waitFor("getConfigReply");
+    ASSERT_EQ(1u, client.config().size());
+    EXPECT_STREQ("1", client.config().at(plat::String("other")).get());
 
     client.getConnections();
     client.waitFor("getConnectionsReply");
@@ -182,6 +188,7 @@ TEST_F(CtrlCommsTest, CommandsAndReplies)
   std::vector<std::string> expected = {
       "verifyChannel ",
       "getConfig " + shortString("Desktop"),
+      "getConfig " + shortString("Other"),
       "getConnections ",
       "getConnections ",
       "setConfig " + tltest::toHex("A=x\\ny\nb\nC=back\\\\slash\\r\n"),
