@@ -8,6 +8,22 @@
 
 namespace tlauth {
 
+namespace {
+
+// A short string holds at most 255 bytes: a longer name is cut before the
+// character that does not fit, so the peer still reads valid UTF-8.
+void writeName(rdr::OutStream& out, const char* name)
+{
+  int n = plat::strnLen(name, 256);
+  if (n > 255)
+    for (n = 255; n > 0 && ((unsigned char)name[n] & 0xC0) == 0x80; n--) {
+    }
+  out.writeU8((uint8_t)n);
+  out.writeBytes(name, n);
+}
+
+} // namespace
+
 bool SAuthFlows::containsMethod(unsigned number) const
 {
   for (const SAuthFlow& flow : *this)
@@ -96,7 +112,7 @@ void SAuthFlows::write(rdr::OutStream& out) const
     out.writeU16((uint16_t)i.size());
     for (const SAuthStep& step : i) {
       out.writeU16((uint16_t)step.number);
-      out.writeShortString(step.name.str());
+      writeName(out, step.name.str());
     }
   }
 }

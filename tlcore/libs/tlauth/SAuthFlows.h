@@ -55,7 +55,8 @@ public:
   // Replaces the flows; invalid UTF-8 in names becomes U+FFFD. A read that
   // throws leaves the flows as they were.
   void read(rdr::InStream& in);
-  // 65,536 flows, or steps in one flow, are a fatal assertion.
+  // 65,536 flows, or steps in one flow, are a fatal assertion. A name over
+  // 255 bytes is cut on a character boundary.
   void write(rdr::OutStream& out) const;
 };
 

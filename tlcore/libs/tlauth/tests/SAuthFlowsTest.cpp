@@ -109,6 +109,23 @@ TEST(SAuthFlowsTest, ReadRepairsNamesAndKeepsFlowsOnFailure)
   }
 }
 
+TEST(SAuthFlowsTest, LongNamesAreCutOnCharacterBoundaries)
+{
+  // 127 two-byte characters and one more: 256 bytes, cut to 254.
+  std::string name;
+  for (int i = 0; i < 128; i++)
+    name += "\xc3\xa9";
+  SAuthFlows flows;
+  flows.push_back({{1, plat::String(name.c_str())}, {2, plat::String(std::string(300, 'x').c_str())}});
+  std::string bytes = wire(flows);
+  ASSERT_EQ(size_t(2 + 2 + 2 + 1 + 254 + 2 + 1 + 255), bytes.size());
+  SAuthFlows back;
+  rdr::MemInStream in(bytes.data(), (int)bytes.size());
+  back.read(in);
+  EXPECT_EQ(name.substr(0, 254), back[0][0].name.str());
+  EXPECT_EQ(std::string(255, 'x'), back[0][1].name.str());
+}
+
 TEST(SAuthFlowsTest, CompleteStep)
 {
   struct Case {
