@@ -1,5 +1,6 @@
 #include "svr/AuthSchemes.h"
 
+#include <string.h>
 #include <strings.h>
 
 #include <algorithm>
