@@ -8,23 +8,28 @@ endif()
 # Folder holding reference scripts and fixtures shared by the tests.
 set(TL_TEST_SUPPORT_DIR ${CMAKE_SOURCE_DIR}/tests/support)
 
-# tl_test(<name> LABEL <label> SOURCES <files...> [LIBS <libs...>])
+# tl_test(<name> LABEL <label> SOURCES <files...> [LIBS <libs...>] [LOCK <resource>])
 # One gtest executable; each test case is a ctest test labelled with the
-# folder it tests.
+# folder it tests. With LOCK, its cases hold that ctest resource lock (for
+# fixed paths that tests share).
 function(tl_test name)
   if(NOT TL_BUILD_TESTS OR TL_LIBFUZZER)
     return()
   endif()
-  cmake_parse_arguments(T "" "LABEL" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "LABEL;LOCK" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} tlcore_whole GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
     TL_TEST_SUPPORT_DIR="${TL_TEST_SUPPORT_DIR}"
     TL_TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
   target_include_directories(${name} PRIVATE ${TL_TEST_SUPPORT_DIR})
+  set(lock)
+  if(T_LOCK)
+    set(lock RESOURCE_LOCK ${T_LOCK})
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS ${T_LABEL} TIMEOUT 300)
+    PROPERTIES LABELS ${T_LABEL} TIMEOUT 300 ${lock})
 endfunction()
 
 # tl_fuzz(<name> SOURCES <files...> [LIBS <libs...>])

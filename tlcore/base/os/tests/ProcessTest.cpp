@@ -18,6 +18,7 @@
 #include "os/paths.h"
 #include "osTestUtil.h"
 #include "plat/Exception.h"
+#include "plat/numbers.h"
 
 namespace {
 
@@ -241,4 +242,54 @@ TEST(Process, PrivateTemporaryDirectory)
     rmdir(own.c_str());
   }
   os::setTmpDirForTest(nullptr);
+}
+
+TEST(Process, NamedPipePathsAndUserIds)
+{
+  ostest::TempDir tmp;
+  os::setTmpDirForTest(tmp.path().c_str());
+  os::AppInfo::set("app", "company", "zarn", nullptr, nullptr);
+  std::string own = tmp / (".zarn-" + std::to_string(geteuid()));
+  struct Case {
+    const char* user;
+    const char* app;
+    long long pid;
+    int index;
+    std::string path;
+  } cases[] = {
+      {nullptr, nullptr, 0, -1, own + "/app.SetupComms"},
+      {nullptr, nullptr, 0, 0, own + "/app.SetupComms"},
+      {nullptr, nullptr, 1234, 2, own + "/app.SetupComms.1234.2"},
+      {nullptr, nullptr, 0, 2, own + "/app.SetupComms.0.2"},
+      {nullptr, "other", 7, -1, own + "/other.SetupComms.7"},
+      {nullptr, nullptr, -1, 0, own + "/app.SetupComms." + std::to_string(getpid()) + ".0"},
+      {"someone", "x", 0, 0, tmp / ".zarn-someone/x.SetupComms"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(c.path, os::makeNamedPipePath("SetupComms", c.user, c.app, c.pid, c.index).str());
+  os::setTmpDirForTest(nullptr);
+
+  struct Uid {
+    const char* text;
+    uint32_t uid;
+    bool bad;
+  } uids[] = {
+      {nullptr, (uint32_t)geteuid(), false}, {"0", 0, false},
+      {"-1", 0xFFFFFFFF, false},             {"4294967295", 0xFFFFFFFF, false},
+      {"-2147483648", 0x80000000, false},    {"12a", 0, true},
+      {"4294967296", 0, true},               {"-2147483649", 0, true},
+      {"", 0, true},
+  };
+  for (const Uid& u : uids) {
+    SCOPED_TRACE(u.text ? u.text : "(null)");
+    uint32_t uid = 7;
+    try {
+      os::parseUid(&uid, u.text);
+      EXPECT_FALSE(u.bad);
+      EXPECT_EQ(u.uid, uid);
+    } catch (const plat::BadNum& e) {
+      EXPECT_TRUE(u.bad);
+      EXPECT_STREQ("Failed to parse integer", e.str());
+    }
+  }
 }

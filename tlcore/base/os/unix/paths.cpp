@@ -7,6 +7,7 @@
 
 #include "os/AppInfo.h"
 #include "plat/Exception.h"
+#include "plat/numbers.h"
 
 namespace os {
 
@@ -65,6 +66,32 @@ plat::String getTmpPath(const char* name)
                                    (unsigned)geteuid());
   makePrivateDir(path.get());
   return path;
+}
+
+plat::String makeNamedPipePath(const char* name, const char* user, const char* app, long long pid,
+                               int index)
+{
+  plat::String dir = getTmpPath(user);
+  if (!app)
+    app = AppInfo::getAppName(false);
+  if (pid == -1)
+    pid = getpid();
+  if (index < 1 && pid == 0)
+    return plat::format("%s/%s.%s", dir.get(), app, name);
+  if (index < 0)
+    return plat::format("%s/%s.%s.%lld", dir.get(), app, name, pid);
+  return plat::format("%s/%s.%s.%lld.%d", dir.get(), app, name, pid, index);
+}
+
+void parseUid(uint32_t* out, const char* text)
+{
+  static const char kBad[] = "Failed to parse integer";
+  if (!text)
+    *out = (uint32_t)geteuid();
+  else if (text[0] == '-')
+    *out = (uint32_t)plat::parseInt(text, 10, kBad);
+  else
+    *out = plat::parseUInt(text, 10, kBad);
 }
 
 } // namespace os

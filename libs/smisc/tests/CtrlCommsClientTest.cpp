@@ -1,0 +1,309 @@
+// The control-channel client against a stand-in server (a python process
+// listening on the control pipe) that records every message it receives.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "childio.h"
+#include "os/AppInfo.h"
+#include "os/paths.h"
+#include "plat/Exception.h"
+#include "rdr/MemInStream.h"
+#include "score/Mode.h"
+#include "smisc/CtrlCommsClientHelper.h"
+#include "testuser.h"
+#include "testutil.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The stand-in server on one pipe path; killed and its socket removed when
+// this goes.
+class FakeServer {
+public:
+  FakeServer(const std::string& path, const std::vector<std::string>& options) : path_(path)
+  {
+    char log[] = "/tmp/ctrlcomms-log-XXXXXX";
+    close(mkstemp(log));
+    log_ = log;
+    std::vector<std::string> argv = {"/usr/bin/python3", TL_TEST_SUPPORT_DIR "/ctrlcomms_fake.py",
+                                     path, log_};
+    argv.insert(argv.end(), options.begin(), options.end());
+    pid_ = fork();
+    if (pid_ == 0) {
+      std::vector<char*> args;
+      for (std::string& a : argv)
+        args.push_back(&a[0]);
+      args.push_back(nullptr);
+      execv(args[0], args.data());
+      _exit(127);
+    }
+    auto until = Clock::now() + std::chrono::seconds(60);
+    while (lines().empty() && Clock::now() < until && running())
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ("ready", lines().empty() ? "" : lines()[0]) << "the fake server did not start";
+  }
+  ~FakeServer()
+  {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    unlink(path_.c_str());
+    unlink(log_.c_str());
+  }
+
+  // The messages received, once the server ended (after the client went).
+  std::vector<std::string> messages()
+  {
+    auto until = Clock::now() + std::chrono::seconds(60);
+    while (running() && Clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(running()) << "the fake server did not end";
+    std::vector<std::string> l = lines();
+    return std::vector<std::string>(l.begin() + (l.empty() ? 0 : 1), l.end());
+  }
+
+private:
+  bool running()
+  {
+    if (pid_ <= 0)
+      return false;
+    int status;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
+    }
+    return true;
+  }
+  std::vector<std::string> lines()
+  {
+    std::vector<std::string> out;
+    std::ifstream in(log_);
+    for (std::string line; std::getline(in, line);)
+      out.push_back(line);
+    return out;
+  }
+
+  std::string path_;
+  std::string log_;
+  pid_t pid_ = -1;
+};
+
+std::string shortString(const std::string& s)
+{
+  return tltest::toHex(std::string(1, (char)s.size()) + s);
+}
+
+std::string failureOf(const std::function<void()>& fn)
+{
+  try {
+    fn();
+  } catch (const plat::Exception& e) {
+    return e.str();
+  }
+  return "no exception";
+}
+
+class CtrlCommsTest : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    os::AppInfo::set("tlzarnconnectsetup", "Tessaly", "zarn", nullptr, nullptr);
+    score::setCurrentMode(score::kModeUser);
+    ownDir_ = "/tmp/.zarn-" + std::to_string(geteuid());
+    madeOwnDir_ = access(ownDir_.c_str(), F_OK) != 0;
+  }
+  void TearDown() override
+  {
+    score::setCurrentMode(score::kModeUser);
+    // The per-user directory goes again when this test made it.
+    if (madeOwnDir_)
+      rmdir(ownDir_.c_str());
+  }
+
+  // The pipe of the user-mode server of this user.
+  std::string userPipe()
+  {
+    return os::makeNamedPipePath("CtrlComms", nullptr, nullptr, 0, 0).str();
+  }
+
+  std::string ownDir_;
+  bool madeOwnDir_ = false;
+};
+
+TEST_F(CtrlCommsTest, CommandsAndReplies)
+{
+  std::string path = userPipe();
+  EXPECT_EQ("/tmp/.zarn-" + std::to_string(geteuid()) + "/tlzarnconnectsetup.CtrlComms", path);
+  std::string config = "Name=va\\nl\\\\ue\nBare\nEmpty=\n";
+  FakeServer fake(path, {"--config", tltest::toHex(config) + "," + tltest::toHex("Other=1\n"),
+                         "--connections", "3,0"});
+  {
+    smisc::CtrlCommsClientHelper client;
+    client.getConfig("Desktop");
+    client.waitFor("getConfigReply");
+    const plat::CaseInsensitiveStringMap& got = client.config();
+    ASSERT_EQ(3u, got.size());
+    EXPECT_STREQ("va\nl\\ue", got.at(plat::String("name")).get());
+    EXPECT_TRUE(got.at(plat::String("Bare")).isNull());
+    EXPECT_STREQ("", got.at(plat::String("Empty")).get());
+    // A second reply replaces the whole map.
+    client.getConfig("Other");
+    client.waitFor("getConfigReply");
+    ASSERT_EQ(1u, client.config().size());
+    EXPECT_STREQ("1", client.config().at(plat::String("other")).get());
+
+    client.getConnections();
+    client.waitFor("getConnectionsReply");
+    ASSERT_EQ(3u, client.connections().size());
+    EXPECT_STREQ("c0f0", client.connections()[0].fields[0].get());
+    EXPECT_STREQ("c2f5", client.connections()[2].fields[5].get());
+    client.getConnections();
+    client.waitFor("getConnectionsReply");
+    EXPECT_TRUE(client.connections().empty());
+
+    plat::CaseInsensitiveStringMap values;
+    values[plat::String("b")] = plat::String();
+    values[plat::String("A")] = plat::String("x\ny");
+    values[plat::String("C")] = plat::String("back\\slash\r");
+    client.setConfig(values);
+    client.disconnClient("c1", "bye");
+    client.showStatus();
+    client.showStatusDialog();
+    client.reload();
+    client.stop();
+  }
+  std::vector<std::string> expected = {
+      "verifyChannel ",
+      "getConfig " + shortString("Desktop"),
+      "getConfig " + shortString("Other"),
+      "getConnections ",
+      "getConnections ",
+      "setConfig " + tltest::toHex("A=x\\ny\nb\nC=back\\\\slash\\r\n"),
+      "disconnClient " + shortString("c1") + shortString("bye"),
+      "showStatus ",
+      "showStatusDialog ",
+      "reload ",
+      "stop ",
+  };
+  EXPECT_EQ(expected, fake.messages());
+}
+
+TEST_F(CtrlCommsTest, PeerOfAnotherUserIsRefused)
+{
+  TL_REQUIRE_TEST_USER();
+  FakeServer fake(userPipe(), {"--uid", std::to_string(tltest::testUser()->uid)});
+  EXPECT_EQ("Contacting ZARN Server failed: namedPipeCredCheck: uid mismatch",
+            failureOf([] { smisc::CtrlCommsClientHelper client; }));
+  EXPECT_EQ(std::vector<std::string>{"verifyChannel "}, fake.messages());
+}
+
+TEST_F(CtrlCommsTest, ExpectedUserFollowsTheMode)
+{
+  TL_REQUIRE_TEST_USER();
+  const tltest::TestUser* user = tltest::testUser();
+  // Service mode: the service's pipe, served by root.
+  score::setCurrentMode(score::kModeService);
+  std::string serviceDir = "/tmp/.zarn-zarnservice";
+  mkdir(serviceDir.c_str(), 0700);
+  std::string path = serviceDir + "/tlzarnconnectsetup.CtrlComms";
+  EXPECT_EQ(path, os::makeNamedPipePath("CtrlComms", "zarnservice", nullptr, 0, 0).str());
+  for (bool asRoot : {true, false}) {
+    SCOPED_TRACE(asRoot ? "root" : "test user");
+    std::vector<std::string> options;
+    if (!asRoot)
+      options = {"--uid", std::to_string(user->uid)};
+    FakeServer fake(path, options);
+    std::string failure = failureOf([] { smisc::CtrlCommsClientHelper().reload(); });
+    if (asRoot) {
+      EXPECT_EQ("no exception", failure);
+      EXPECT_EQ((std::vector<std::string>{"verifyChannel ", "reload "}), fake.messages());
+    } else {
+      EXPECT_EQ("Contacting ZARN Server failed: namedPipeCredCheck: uid mismatch", failure);
+    }
+  }
+  rmdir(serviceDir.c_str());
+
+  // User mode run by the test user: its own pipe, served as that user.
+  score::setCurrentMode(score::kModeUser);
+  std::string userDir = "/tmp/.zarn-" + std::to_string(user->uid);
+  mkdir(userDir.c_str(), 0700);
+  ASSERT_EQ(0, chown(userDir.c_str(), user->uid, user->gid));
+  std::string userPath = userDir + "/tlzarnconnectsetup.CtrlComms";
+  {
+    FakeServer fake(userPath, {"--uid", std::to_string(user->uid)});
+    std::string report = tltest::childReport(
+        [] { return failureOf([] { smisc::CtrlCommsClientHelper().reload(); }); },
+        tltest::ChildUser::kTestUser);
+    EXPECT_EQ("no exception", report);
+    EXPECT_EQ((std::vector<std::string>{"verifyChannel ", "reload "}), fake.messages());
+  }
+  unlink(userPath.c_str());
+  rmdir(userDir.c_str());
+}
+
+TEST_F(CtrlCommsTest, NoServer)
+{
+  unlink(userPipe().c_str());
+  std::string failure = failureOf([] { smisc::CtrlCommsClientHelper client; });
+  EXPECT_EQ(0u, failure.find("Contacting ZARN Server failed: connect: ")) << failure;
+}
+
+TEST_F(CtrlCommsTest, SilentServerTimesOut)
+{
+  FakeServer fake(userPipe(), {"--silent"});
+  auto start = Clock::now();
+  try {
+    smisc::CtrlCommsClientHelper client(userPipe().c_str(), geteuid());
+    ADD_FAILURE() << "no time-out";
+  } catch (const plat::TimedOut& e) {
+    EXPECT_STREQ("Timed out waiting for response from ZARN Server", e.str());
+    EXPECT_STREQ("TimedOut", e.getType());
+  }
+  double waited = std::chrono::duration<double>(Clock::now() - start).count();
+  EXPECT_GE(waited, 4.9);
+  EXPECT_LT(waited, 120);
+  EXPECT_EQ(std::vector<std::string>{"verifyChannel "}, fake.messages());
+}
+
+TEST_F(CtrlCommsTest, ServerThatClosesAtOnce)
+{
+  FakeServer fake(userPipe(), {"--close"});
+  try {
+    smisc::CtrlCommsClientHelper client(userPipe().c_str(), geteuid());
+    ADD_FAILURE() << "no error";
+  } catch (const plat::TimedOut& e) {
+    ADD_FAILURE() << e.str();
+  } catch (const plat::Exception& e) {
+    EXPECT_STRNE("", e.str());
+  }
+}
+
+TEST(CtrlCommsReplies, ConnectionsReplyReader)
+{
+  std::vector<smisc::ConnectionInfo> list(2);
+  std::string body("\0\1" "\1a" "\0" "\2\xff" "b" "\1d" "\1e" "\1f", 14);
+  rdr::MemInStream in(body.data(), (int)body.size());
+  smisc::CtrlCommsClientHelper::readConnectionsReply(in, list);
+  ASSERT_EQ(1u, list.size());
+  EXPECT_STREQ("\xEF\xBF\xBD" "b", list[0].fields[2].get());
+  // A body shorter than its count promises: an error, and the list stays.
+  std::string cut("\0\2\1a", 4);
+  rdr::MemInStream shortIn(cut.data(), (int)cut.size());
+  EXPECT_THROW(smisc::CtrlCommsClientHelper::readConnectionsReply(shortIn, list), plat::Exception);
+  EXPECT_EQ(1u, list.size());
+}
+
+} // namespace
