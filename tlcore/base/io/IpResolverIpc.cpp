@@ -365,6 +365,9 @@ struct Abandoned {
   struct Worker {
     plat::Thread* thread;
     std::shared_ptr<IpResolverViaThread::WorkerState> state;
+    // Parked for good and detached: its object is never deleted (that
+    // would join).
+    bool detached;
   };
   plat::Mutex mutex;
   std::vector<Worker> workers;
@@ -381,7 +384,7 @@ void reapAbandoned()
   Abandoned& a = abandoned();
   plat::MutexLock lock(a.mutex);
   for (auto it = a.workers.begin(); it != a.workers.end();) {
-    if (it->thread->getState() == plat::Thread::kFinished) {
+    if (!it->detached && it->thread->getState() == plat::Thread::kFinished) {
       delete it->thread;
       it = a.workers.erase(it);
     } else {
@@ -390,8 +393,8 @@ void reapAbandoned()
   }
 }
 
-// The shutdown step: joins the abandoned workers that finish and parks the
-// rest, so that none is left running when the statics go.
+// The shutdown step: joins the abandoned workers that finish and parks and
+// detaches the rest, so that none is left running when the statics go.
 void settleAbandoned()
 {
   Abandoned& a = abandoned();
@@ -402,15 +405,18 @@ void settleAbandoned()
   }
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (Abandoned::Worker& w : workers) {
-    if (w.state->settle(deadline)) {
-      delete w.thread;
-    } else {
+    if (!w.detached) {
+      if (w.state->settle(deadline)) {
+        delete w.thread;
+        continue;
+      }
       if (w.state->getPhase() != IpResolverViaThread::WorkerState::kLookup)
         vlog.error("IpResolveThread did not stop; leaving it");
-      // Parked for good: never joined, so its thread object stays.
-      plat::MutexLock lock(a.mutex);
-      a.workers.push_back(w);
+      pthread_detach(w.thread->getHandle());
+      w.detached = true;
     }
+    plat::MutexLock lock(a.mutex);
+    a.workers.push_back(w);
   }
 }
 
@@ -489,7 +495,7 @@ void IpResolverViaThread::stopWorker()
     {
       Abandoned& a = abandoned();
       plat::MutexLock lock(a.mutex);
-      a.workers.push_back({thread, workerState});
+      a.workers.push_back({thread, workerState, false});
     }
     // Run after the pool's own step, which may abandon more.
     plat::addShutdownStep(plat::kShutdownResolvers, &settleAbandoned);
