@@ -107,10 +107,11 @@ std::vector<std::string> readTrickled(const std::string& wire)
 {
   TrickleInStream src(wire);
   InStreamV4 in(&src);
-  // Each wait re-reads the message from its start: small inputs arrive
-  // byte by byte, large ones in about 64 pieces, so no input costs
-  // quadratic time.
-  size_t step = 1 + wire.size() / 64;
+  // Each wait re-reads the message from its start: small inputs arrive byte
+  // by byte (every cut is tried), large ones in growing pieces, released a
+  // few bytes per refill, so no input costs quadratic time.
+  src.setGrain(1 + wire.size() / 1024);
+  size_t piece = 1;
   std::vector<std::string> got;
   MemOutStream body;
   for (;;) {
@@ -127,7 +128,9 @@ std::vector<std::string> readTrickled(const std::string& wire)
       return got;
     }
     check(!src.allArrived());
-    src.arrive(step);
+    src.arrive(piece);
+    if (wire.size() > 256)
+      piece += piece / 4 + 1;
   }
 }
 
