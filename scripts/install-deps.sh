@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need; does nothing
-# when all of them are present. Usage: install-deps.sh [run|test|bench|fuzz]
+# when all of them are present. Usage: install-deps.sh [run|test|tsan|bench|fuzz]
 set -euo pipefail
 
 what=${1:-test}
@@ -11,10 +11,12 @@ pkgs=(cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev python3)
 bench_pkgs=(libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev)
 case "$what" in
   run|bench) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}") ;;
-  test)
+  test|tsan)
     pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" python3 coreutils procps binutils
            openssl gzip gettext locales libxml2-utils gcc
            microsocks dante-server tinyproxy squid)
+    # gcc's ThreadSanitizer runtime.
+    if [ "$what" = tsan ]; then pkgs+=(libtsan2); fi
     # The regular-expression tests compare with node.
     command -v node >/dev/null 2>&1 || pkgs+=(nodejs)
     ;;
@@ -41,7 +43,7 @@ $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
 # Locales the localisation tests switch to.
-if [ "$what" = test ]; then
+if [ "$what" = test ] || [ "$what" = tsan ]; then
   for l in de_DE de_AT ja_JP; do
     if ! locale -a 2>/dev/null | grep -qix "$l.utf-\?8"; then
       echo "Generating locale $l.UTF-8"

@@ -2,7 +2,7 @@
 # Runs one test case many times in a row under a test preset, stopping at the
 # first failure (an abort after the case passed counts as one), to show that
 # an intermittent fault is gone.
-# Usage: repeat-test.sh <Suite.Case> [count] [preset]
+# Usage: repeat-test.sh <Suite.Case> [count] [test|tsan]
 #   e.g. repeat-test.sh TcpConnectorTest.ResolverGoneIsReportedAsFailure 500
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,6 +12,7 @@ name=$1
 count=${2:-500}
 preset=${3:-test}
 
+bash scripts/install-deps.sh "$preset"
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j 4
 pattern="^${name//./\\.}\$"
