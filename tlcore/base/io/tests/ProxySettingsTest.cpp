@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <mutex>
@@ -206,10 +205,7 @@ TEST_F(ProxySettingsTest, SysconfigFile)
       {"", "proxy_enabled=no\nHTTP_PROXY=f1\n", "http://f1:80"},
       {"http_proxy=p1", "HTTP_PROXY=f1\n", "http://p1:80"},
   };
-  // A folder of its own: runs of this test in parallel must not share it.
-  char dir[] = "/tmp/sysconfigXXXXXX";
-  ASSERT_TRUE(mkdtemp(dir));
-  std::string path = std::string(dir) + "/proxy";
+  std::string path = ::testing::TempDir() + "sysconfig-proxy";
   io::setSysconfigProxyPathForTests(path.c_str());
   for (const Case& c : cases) {
     for (const char* v : kProxyVars)
@@ -225,7 +221,6 @@ TEST_F(ProxySettingsTest, SysconfigFile)
         << c.file;
   }
   remove(path.c_str());
-  rmdir(dir);
 }
 
 TEST_F(ProxySettingsTest, LibProxyAbsent)
