@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "fuzz_io.h"
 #include "io/MsgIpc.h"
 #include "rdr/Exception.h"
 #include "rdr/MemInStream.h"
@@ -23,32 +24,6 @@ void check(bool ok)
   if (!ok)
     abort();
 }
-
-// A connection over memory streams; the fuzzer owns it.
-class MemIo : public io::Io {
-public:
-  explicit MemIo(rdr::InStream* input)
-  {
-    in = input;
-    out = &sink;
-  }
-  ~MemIo() override = default;
-  void setHandler(io::IoHandler* h, bool) override { handler = h; }
-  void shutdown(bool, bool) override
-  {
-    shut = true;
-    handler = nullptr;
-  }
-  const char* displayName() override { return "<mem>"; }
-  const char* peerEndpoint() override { return ""; }
-  const char* peerAddress() override { return ""; }
-  const char* myEndpoint() override { return ""; }
-  void setTimeout(int) override {}
-
-  io::IoHandler* handler = nullptr;
-  bool shut = false;
-  rdr::NullOutStream sink;
-};
 
 class Owner : public io::MsgIpc::Callback {
 public:

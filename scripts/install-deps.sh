@@ -1,9 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need; does nothing
-# when all of them are present. Usage: install-deps.sh [run|test|bench|fuzz]
+# when all of them are present. Usage: install-deps.sh [run|test|tsan|bench|fuzz]
 set -euo pipefail
 
 what=${1:-test}
+
+# tsan: the tests' packages, then gcc's ThreadSanitizer runtime.
+if [ "$what" = tsan ]; then
+  bash "$0" test
+  status=$(dpkg-query -W -f='${Status}' libtsan2 2>/dev/null || true)
+  if [[ "$status" != *"install ok installed"* ]]; then
+    s=
+    [ "$(id -u)" -eq 0 ] || s=sudo
+    $s apt-get update
+    $s apt-get install -y --no-install-recommends libtsan2
+  fi
+  exit 0
+fi
 
 # What every build needs.
 pkgs=(cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev python3)

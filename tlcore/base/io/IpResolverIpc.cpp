@@ -5,7 +5,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -296,35 +295,62 @@ bool IpResolveServer::readMsg(const char* name, rdr::FramedInStream& in, MsgIpc*
 // ends the worker's loop, and joins the worker, unless the worker is inside
 // a lookup, which cannot be interrupted. Such a worker is abandoned: its
 // thread object is kept (never deleted, as that would join) and reaped once
-// it has finished. When the process is exiting, an abandoned worker must
-// not run on into the static objects being destroyed, so on leaving the
-// lookup it parks for good instead. The phase store and the exiting check
-// are sequentially consistent on both sides: the owner either sees the
-// worker outside a lookup (and waits for it) or the worker sees the exit
-// flag when it comes out (and parks).
+// it has finished. An abandoned worker must not run on into the static
+// objects destroyed at exit, so the shutdown sequence settles every one of
+// them: it tells each to park for good at its next lookup boundary and then
+// joins those that finish instead. Both sides decide under the state's
+// mutex, so a worker either parks or is waited for.
 
 struct IpResolverViaThread::WorkerState {
   enum Phase { kStarting, kRunning, kLookup, kDone };
 
-  void setPhase(int p)
+  void setPhase(Phase p)
   {
-    phase.store(p);
     std::lock_guard<std::mutex> lock(mutex);
+    phase = p;
     changed.notify_all();
+  }
+  Phase getPhase()
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    return phase;
   }
   // Until the worker is done or inside a lookup; false at the deadline.
   bool waitStoppable(std::chrono::steady_clock::time_point deadline)
   {
     std::unique_lock<std::mutex> lock(mutex);
-    return changed.wait_until(lock, deadline, [&] {
-      int p = phase.load();
-      return p == kDone || p == kLookup;
-    });
+    return changed.wait_until(lock, deadline, [&] { return phase == kDone || phase == kLookup; });
+  }
+  // A lookup boundary on the worker: parks for good once told to, keeping
+  // the phase the owner saw; otherwise moves on to p.
+  void crossLookupBoundary(Phase p)
+  {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (!mustPark) {
+        phase = p;
+        changed.notify_all();
+        return;
+      }
+    }
+    for (;;)
+      pause();
+  }
+  // Makes the worker park at its next lookup boundary; true when it has
+  // finished instead (and may be joined), false when it is parked in or
+  // after a lookup or did not stop by the deadline.
+  bool settle(std::chrono::steady_clock::time_point deadline)
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    mustPark = true;
+    changed.wait_until(lock, deadline, [&] { return phase == kDone || phase == kLookup; });
+    return phase == kDone;
   }
 
-  std::atomic<int> phase{kStarting};
   std::mutex mutex;
   std::condition_variable changed;
+  Phase phase = kStarting;
+  bool mustPark = false;
   // Taken by the worker when it starts.
   IoPtr threadEnd;
 };
@@ -333,17 +359,18 @@ namespace {
 
 thread_local IpResolverViaThread::WorkerState* tlWorker = nullptr;
 
-[[noreturn]] void park()
-{
-  for (;;)
-    pause();
-}
-
-// Abandoned workers' thread objects, joined and deleted once finished.
-// Leaked on purpose, so the exit sequence never waits for them.
+// Abandoned workers, joined and deleted once finished. Leaked on purpose:
+// the shutdown step that settles them runs at exit.
 struct Abandoned {
+  struct Worker {
+    plat::Thread* thread;
+    std::shared_ptr<IpResolverViaThread::WorkerState> state;
+    // Parked for good and detached: its object is never deleted (that
+    // would join).
+    bool detached;
+  };
   plat::Mutex mutex;
-  std::vector<plat::Thread*> threads;
+  std::vector<Worker> workers;
 };
 
 Abandoned& abandoned()
@@ -356,13 +383,40 @@ void reapAbandoned()
 {
   Abandoned& a = abandoned();
   plat::MutexLock lock(a.mutex);
-  for (auto it = a.threads.begin(); it != a.threads.end();) {
-    if ((*it)->getState() == plat::Thread::kFinished) {
-      delete *it;
-      it = a.threads.erase(it);
+  for (auto it = a.workers.begin(); it != a.workers.end();) {
+    if (!it->detached && it->thread->getState() == plat::Thread::kFinished) {
+      delete it->thread;
+      it = a.workers.erase(it);
     } else {
       ++it;
     }
+  }
+}
+
+// The shutdown step: joins the abandoned workers that finish and parks and
+// detaches the rest, so that none is left running when the statics go.
+void settleAbandoned()
+{
+  Abandoned& a = abandoned();
+  std::vector<Abandoned::Worker> workers;
+  {
+    plat::MutexLock lock(a.mutex);
+    workers.swap(a.workers);
+  }
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (Abandoned::Worker& w : workers) {
+    if (!w.detached) {
+      if (w.state->settle(deadline)) {
+        delete w.thread;
+        continue;
+      }
+      if (w.state->getPhase() != IpResolverViaThread::WorkerState::kLookup)
+        vlog.error("IpResolveThread did not stop; leaving it");
+      pthread_detach(w.thread->getHandle());
+      w.detached = true;
+    }
+    plat::MutexLock lock(a.mutex);
+    a.workers.push_back(w);
   }
 }
 
@@ -377,20 +431,14 @@ namespace detail {
 
 void lookupStarting()
 {
-  if (!tlWorker)
-    return;
-  tlWorker->setPhase(IpResolverViaThread::WorkerState::kLookup);
-  if (plat::isExiting())
-    park();
+  if (tlWorker)
+    tlWorker->crossLookupBoundary(IpResolverViaThread::WorkerState::kLookup);
 }
 
 void lookupFinished()
 {
-  if (!tlWorker)
-    return;
-  tlWorker->setPhase(IpResolverViaThread::WorkerState::kRunning);
-  if (plat::isExiting())
-    park();
+  if (tlWorker)
+    tlWorker->crossLookupBoundary(IpResolverViaThread::WorkerState::kRunning);
 }
 
 } // namespace detail
@@ -439,14 +487,18 @@ void IpResolverViaThread::stopWorker()
 
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   bool stoppable = workerState->waitStoppable(deadline);
-  if (workerState->phase.load() == WorkerState::kDone) {
+  if (workerState->getPhase() == WorkerState::kDone) {
     delete thread;
   } else {
     if (!stoppable)
       vlog.error("IpResolveThread did not stop; leaving it");
-    Abandoned& a = abandoned();
-    plat::MutexLock lock(a.mutex);
-    a.threads.push_back(thread);
+    {
+      Abandoned& a = abandoned();
+      plat::MutexLock lock(a.mutex);
+      a.workers.push_back({thread, workerState, false});
+    }
+    // Run after the pool's own step, which may abandon more.
+    plat::addShutdownStep(plat::kShutdownResolvers, &settleAbandoned);
   }
   thread = nullptr;
   workerState.reset();

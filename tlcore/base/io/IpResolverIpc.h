@@ -83,7 +83,8 @@ class IpResolverViaThread : public IpResolverIpc, private plat::ThreadRunner {
 public:
   IpResolverViaThread();
   // Closes the connection, which ends the worker, and joins it; a worker
-  // still blocked in a lookup is left behind to end (or park) on its own.
+  // still blocked in a lookup is left behind, to be reaped later or settled
+  // by the shutdown sequence.
   ~IpResolverViaThread() override;
 
   // What the owner and its worker share: the worker's end of the socket
@@ -107,8 +108,8 @@ private:
 
 namespace detail {
 // Called by io::resolveSync around the blocking lookup. On a resolver
-// worker they record the phase, and park the worker for good when the
-// process is exiting (its owner has stopped waiting for it by then).
+// worker they record the phase, and park the worker for good once the
+// shutdown sequence has stopped waiting for it.
 void lookupStarting();
 void lookupFinished();
 } // namespace detail

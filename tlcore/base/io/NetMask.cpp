@@ -30,35 +30,48 @@ bool readByte(const char** p, unsigned char* out)
   return true;
 }
 
-// One address, IPv6 when it holds ":", else dotted IPv4 of one to four parts
-// (missing parts are 0; text after a fourth part is not looked at).
+// The raw bytes of a numeric address, read as IpInfo reads it, so that a
+// short IPv4 text ("127.1", "10.1") means the same here as in a target.
+int numericBytes(const char* text, unsigned char* out)
+{
+  try {
+    IpInfo address(text, 0);
+    IpInfo::RawAddress raw = address.rawAddress();
+    if (raw.length != 4 && raw.length != 16)
+      throw NetMask::Exception("Bad IP address/mask");
+    memcpy(out, raw.data, raw.length);
+    return raw.length;
+  } catch (NetMask::Exception&) {
+    throw;
+  } catch (plat::Exception&) {
+    throw NetMask::Exception("Bad IP address/mask");
+  }
+}
+
+// One address, IPv6 when it holds ":", else IPv4; text after a fourth
+// dotted decimal part is not looked at.
 void parseAddress(const char* text, unsigned char* out, int* length)
 {
-  int len;
   unsigned char bytes[16] = {};
-  if (strchr(text, ':')) {
-    try {
-      IpInfo ip(text, 0);
-      IpInfo::RawAddress raw = ip.rawAddress();
-      if (raw.length != 16)
-        throw NetMask::Exception("Bad IP address/mask");
-      memcpy(bytes, raw.data, 16);
-    } catch (NetMask::Exception&) {
-      throw;
-    } catch (plat::Exception&) {
-      throw NetMask::Exception("Bad IP address/mask");
-    }
-    len = 16;
-  } else {
+  bool isV6 = strchr(text, ':') != nullptr;
+  std::string address = text;
+  if (!isV6) {
     const char* p = text;
-    if (!readByte(&p, &bytes[0]))
-      throw NetMask::Exception("Bad IP address/mask");
-    for (int i = 1; i < 4 && *p; i++) {
-      if (*p++ != '.' || !readByte(&p, &bytes[i]))
-        throw NetMask::Exception("Bad IP address/mask");
+    unsigned char part;
+    int parts = 0;
+    while (parts < 4 && (parts == 0 || *p == '.')) {
+      const char* q = parts == 0 ? p : p + 1;
+      if (!readByte(&q, &part))
+        break;
+      p = q;
+      parts++;
     }
-    len = 4;
+    if (parts == 4)
+      address.resize(p - text);
   }
+  int len = numericBytes(address.c_str(), bytes);
+  if (len != (isV6 ? 16 : 4))
+    throw NetMask::Exception("Bad IP address/mask");
   if (*length != 0 && *length != len)
     throw NetMask::Exception("Mismatched IP mask");
   *length = len;

@@ -19,9 +19,10 @@ public:
 
   // The empty mask, which matches every address.
   NetMask() = default;
-  // "address[/prefix or mask address]"; IPv4 may leave out trailing parts
-  // (10 is 10.0.0.0). Empty text gives the empty mask; no mask part means
-  // the host alone. Throws NetMask::Exception.
+  // "address[/prefix or mask address]"; addresses are read as IpInfo reads
+  // numeric text, so short IPv4 forms mean the same ("127.1" is 127.0.0.1).
+  // Empty text gives the empty mask; no mask part means the host alone.
+  // Throws NetMask::Exception.
   explicit NetMask(const char* text);
 
   bool matches(const IpInfo& address) const;

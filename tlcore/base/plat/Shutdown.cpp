@@ -3,7 +3,6 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <vector>
 
 #include "plat/Mutex.h"
@@ -29,12 +28,8 @@ Registry& registry()
   return *r;
 }
 
-// Trivially destructible, so workers may read it at any time.
-std::atomic<bool> exiting{false};
-
 void atExit()
 {
-  exiting.store(true);
   shutdownSingletons();
 }
 
@@ -70,11 +65,6 @@ void shutdownSingletons()
     }
     next.fn();
   }
-}
-
-bool isExiting()
-{
-  return exiting.load();
 }
 
 } // namespace plat

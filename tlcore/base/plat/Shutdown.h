@@ -28,8 +28,5 @@ enum ShutdownOrder {
 void addShutdownStep(int order, void (*step)());
 // Runs and removes every registered step, lowest order first.
 void shutdownSingletons();
-// True from the start of a shutdown at process exit on, so that a
-// worker thread that outlives its owner parks instead of touching statics.
-bool isExiting();
 
 } // namespace plat

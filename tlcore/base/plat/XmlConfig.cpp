@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "plat/numbers.h"
@@ -279,9 +280,15 @@ void XmlConfig::load(Configuration& cfg, const char* xmlText, Filter* filter)
   Configuration staging("XmlConfig");
   staging.logChanges = cfg.logChanges;
   std::vector<ConfigParameter*> created;
+  std::set<String, StringCaseLess> names;
   for (int i = 0, n = root.childCount(); i < n; i++) {
-    if (ConfigParameter* p = createParam(root.child(i), staging, filter))
+    if (ConfigParameter* p = createParam(root.child(i), staging, filter)) {
+      // A second parameter of a name would hide the first from every
+      // lookup: the document does not describe one set of parameters.
+      if (!names.insert(String(p->getName())).second)
+        throw Exception(kIncompatible);
       created.push_back(p);
+    }
   }
 
   cfg.clear();

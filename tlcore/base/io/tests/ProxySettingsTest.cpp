@@ -162,6 +162,10 @@ TEST_F(ProxySettingsTest, BypassList)
       {"fe80::/10", "fe80::7", 443, true},
       {"x, ,\t*", "any.where", 443, true},
       {"other", "10.1.2.3", 443, false},
+      // Short IPv4 forms read alike on both sides.
+      {"127.1", "127.1", 443, true},
+      {"127.1", "127.0.0.1", 443, true},
+      {"10.1", "10.1.0.0", 443, false},
   };
   for (const Case& c : cases) {
     io::ProxySettingsTable t(c.host, c.port);
@@ -345,14 +349,19 @@ TEST(NetMask, ParseMatchAndText)
   };
   const Case cases[] = {
       {"192.168.1.7/24", nullptr, "192.168.1.0/24", "192.168.1.200", "192.168.2.1"},
-      {"10", nullptr, "10.0.0.0", "10.0.0.0", "10.0.0.1"},
+      // Short IPv4 forms are read as numeric address text is everywhere.
+      {"10", nullptr, "0.0.0.10", "0.0.0.10", "10.0.0.0"},
+      {"10.1", nullptr, "10.0.0.1", "10.1", "10.1.0.0"},
+      {"127.1/8", nullptr, "127.0.0.0/8", "127.9.9.9", "128.0.0.1"},
+      {"1.2.3.4junk", nullptr, "1.2.3.4", "1.2.3.4", nullptr},
       {"192.168.0.1/255.255.0.255", nullptr, "192.168.0.1/255.255.0.255", "192.168.7.1",
        "192.168.7.0"},
       {"::1/128", nullptr, "::1", "::1", "::2"},
       {"", nullptr, "", "::2", nullptr},
       {"10.0.0.0/33", "Bad IP mask", nullptr, nullptr, nullptr},
       {"10.0.0.0/ffff::", "Mismatched IP mask", nullptr, nullptr, nullptr},
-      {"10.256", "Bad IP address/mask", nullptr, nullptr, nullptr},
+      {"10.256", nullptr, "10.0.1.0", "10.0.1.0", nullptr},
+      {"10.256.1.1", "Bad IP address/mask", nullptr, nullptr, nullptr},
       {"zz::1", "Bad IP address/mask", nullptr, nullptr, nullptr},
   };
   for (const Case& c : cases) {

@@ -153,6 +153,9 @@ TEST(XmlConfig, RefusedDocuments)
        "Incompatible XML config"},
       {good + "<bool name='X' locDesc='k'><value data='1' priority='p'/></bool>",
        "Incompatible XML config"},
+      // One name twice, in any case: the second would be hidden.
+      {good + "<int name=\"new\" description=\"D\">" + value + "</int>",
+       "Incompatible XML config"},
       {good + "<bool name=\"B\"", "XML error 1:93 Error: Unexpected token found"},
       // Repaired by the XML layer: a missing end tag, a mismatched one.
       {good + "<bool name=\"B\" description=\"D\">" + value, "XML error 1:140 Warning: Unmatched end tag"},

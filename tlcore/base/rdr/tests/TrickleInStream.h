@@ -1,6 +1,7 @@
 // A non-blocking source for tests: holds all its bytes but lets a reader
 // see only those that have "arrived", and releases them one byte per
-// overrun, so every refill path of the stream above it is taken. Once all
+// overrun (or a few, see setGrain), so every refill path of the stream
+// above it is taken. Once all
 // bytes have arrived and the source is closed, it throws EndOfStream.
 #pragma once
 
@@ -19,14 +20,18 @@ public:
   }
 
   void arrive(size_t n) { arrived = std::min(data.size(), arrived + n); }
+  // Bytes released per overrun, for large inputs that would take too long
+  // byte by byte.
+  void setGrain(size_t n) { grain = n ? n : 1; }
   bool allArrived() const { return arrived == data.size(); }
 
   int64_t pos() override { return ptr - base(); }
   bool atEnd() override { return closed && ptr == base() + data.size(); }
   bool overrun(int) override
   {
-    if ((size_t)(end - base()) < arrived) {
-      ++end;
+    size_t seen = end - base();
+    if (seen < arrived) {
+      end = base() + std::min(arrived, seen + grain);
       return true;
     }
     if (closed && allArrived())
@@ -39,5 +44,6 @@ private:
 
   std::string data;
   size_t arrived = 0;
+  size_t grain = 1;
   bool closed;
 };
