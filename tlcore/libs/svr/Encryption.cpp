@@ -102,7 +102,7 @@ plat::SecureString encodePassword(const char* password, bool classic)
   }
   hex[2 * stored.length()] = 0;
   plat::SecureString text;
-  text.replaceBuf(hex);
+  text.reset(hex);
   return text;
 }
 
