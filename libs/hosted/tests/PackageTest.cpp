@@ -63,11 +63,11 @@ std::string sample()
   return written(w);
 }
 
-// The error of reading the file, or "ok: " and the section names.
-std::string readFile(const std::string& path)
+// The error of reading, or "ok:" and the section names.
+template <class Make> std::string outcome(Make make)
 {
   try {
-    PackageReader r(path.c_str());
+    PackageReader r = make();
     std::string names = "ok:";
     for (const auto& s : r.sections())
       names += " " + s.first;
@@ -77,17 +77,14 @@ std::string readFile(const std::string& path)
   }
 }
 
+std::string readFile(const std::string& path)
+{
+  return outcome([&] { return PackageReader(path.c_str()); });
+}
+
 std::string readBytes(const std::string& bytes)
 {
-  try {
-    PackageReader r((int)bytes.size(), bytes.data());
-    std::string names = "ok:";
-    for (const auto& s : r.sections())
-      names += " " + s.first;
-    return names;
-  } catch (plat::Exception& e) {
-    return e.str();
-  }
+  return outcome([&] { return PackageReader((int)bytes.size(), bytes.data()); });
 }
 
 TEST(Package, EmptyPackageAndChecksum)
