@@ -217,21 +217,33 @@ const BedSeq& BedSeq::empty()
   return *e;
 }
 
+BedString::BedString(const char* text, int length)
+{
+  if (!text)
+    text = "";
+  length_ = length < 0 ? (int)strlen(text) : length;
+  text_ = static_cast<char*>(plat::jsonAllocate(length_ + 1));
+  memcpy(text_, text, length_);
+  text_[length_] = 0;
+}
+
+BedString::~BedString() { plat::jsonRelease(text_, length_ + 1); }
+
 void BedMap::set(const char* key, const BedValuePtr& value)
 {
   for (Entry& e : entries_) {
-    if (plat::strCmpNull(e.key.get(), key) == 0) {
+    if (plat::strCmpNull(e.key(), key) == 0) {
       e.value = value;
       return;
     }
   }
-  entries_.push_back(Entry{plat::String(key), value});
+  entries_.push_back(Entry{plat::SharedHandle<BedString>(key ? new BedString(key) : nullptr), value});
 }
 
 const BedMap::Entry* BedMap::find(const char* key) const
 {
   for (const Entry& e : entries_)
-    if (plat::strCmpNull(e.key.get(), key) == 0)
+    if (plat::strCmpNull(e.key(), key) == 0)
       return &e;
   return nullptr;
 }
@@ -283,17 +295,76 @@ void BedWriter::writeString(const char* text, int length)
     text = "";
   if (length < 0)
     length = (int)strlen(text);
-  auto it = index_.find(std::string_view(text, length));
-  if (it != index_.end()) {
-    writeUnsigned(0, it->second);
+  std::string_view view(text, length);
+  constexpr size_t kSeen = 1024;
+  if (!seen_)
+    seen_.reset(new Seen[kSeen]);
+  Seen& seen = seen_[(reinterpret_cast<uintptr_t>(text) >> 4) % kSeen];
+  if (seen.text == text && texts_[seen.index] == view) {
+    writeUnsigned(0, seen.index);
     return;
   }
-  std::unique_ptr<char[]> copy(new char[length + 1]);
-  memcpy(copy.get(), text, length);
-  copy[length] = 0;
-  index_.emplace(std::string_view(copy.get(), length), (uint32_t)texts_.size());
-  texts_.push_back(std::move(copy));
+  size_t hash = std::hash<std::string_view>()(view);
+  int64_t index = find(view, hash);
+  if (index >= 0) {
+    writeUnsigned(0, (uint64_t)index);
+    seen = Seen{text, (uint32_t)index};
+    return;
+  }
   writeData(0, length, text);
+  insert(view, hash);
+  seen = Seen{text, (uint32_t)(texts_.size() - 1)};
+}
+
+int64_t BedWriter::find(std::string_view text, size_t hash) const
+{
+  if (slots_.empty())
+    return -1;
+  size_t mask = slots_.size() - 1;
+  for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    uint32_t slot = slots_[i];
+    if (!slot)
+      return -1;
+    if (texts_[slot - 1] == text)
+      return slot - 1;
+  }
+}
+
+void BedWriter::insert(std::string_view text, size_t hash)
+{
+  // Copied into the current chunk (a new one when it is full), so the table
+  // does not depend on the caller's text staying put.
+  constexpr size_t kChunk = 64 * 1024;
+  if (text.size() > chunkFree_) {
+    size_t size = std::max(kChunk, text.size());
+    chunks_.emplace_back(new char[size]);
+    chunkNext_ = chunks_.back().get();
+    chunkFree_ = size;
+  }
+  if (!text.empty())
+    memcpy(chunkNext_, text.data(), text.size());
+  texts_.push_back(std::string_view(chunkNext_, text.size()));
+  hashes_.push_back(hash);
+  chunkNext_ += text.size();
+  chunkFree_ -= text.size();
+
+  if (texts_.size() * 2 > slots_.size()) {
+    std::vector<uint32_t> slots(std::max<size_t>(64, slots_.size() * 2), 0);
+    size_t mask = slots.size() - 1;
+    for (size_t t = 0; t < texts_.size(); t++) {
+      size_t i = hashes_[t] & mask;
+      while (slots[i])
+        i = (i + 1) & mask;
+      slots[i] = (uint32_t)t + 1;
+    }
+    slots_.swap(slots);
+    return;
+  }
+  size_t mask = slots_.size() - 1;
+  size_t i = hash & mask;
+  while (slots_[i])
+    i = (i + 1) & mask;
+  slots_[i] = (uint32_t)texts_.size();
 }
 
 void BedWriter::writeData(int type, int64_t length, const void* bytes)
@@ -309,7 +380,7 @@ void BedWriter::writeData(int type, int64_t length, const void* bytes)
 void BedInt::encode(BedWriter& w) const { w.writeSigned(1, value_); }
 void BedBool::encode(BedWriter& w) const { w.writeUnsigned(3, value_ ? 1 : 0); }
 void BedTime::encode(BedWriter& w) const { w.writeUnsigned(2, packTime(ticks_)); }
-void BedString::encode(BedWriter& w) const { w.writeString(text_.str()); }
+void BedString::encode(BedWriter& w) const { w.writeString(text_, length_); }
 void BedOpaque::encode(BedWriter& w) const { w.writeData(1, data_.length(), data_.data()); }
 
 void BedMap::encode(BedWriter& w) const
@@ -317,7 +388,10 @@ void BedMap::encode(BedWriter& w) const
   w.stream().writeU8(0xE0);
   w.writeSigned(1, 2 * (int64_t)entries_.size());
   for (const Entry& e : entries_) {
-    w.writeString(e.key.str());
+    if (e.keyText)
+      w.writeString(e.keyText->value(), e.keyText->length());
+    else
+      w.writeString("", 0);
     e.value->encode(w);
   }
 }
@@ -379,44 +453,43 @@ BedValuePtr BedReader::readComposite(int header)
     if (count % 2)
       throw BedException("BED map bad length");
     BedValuePtr result(new BedMap);
-    std::vector<BedMap::Entry>& entries = static_cast<BedMap&>(*result).entries_;
+    BedMap::Entries& entries = static_cast<BedMap&>(*result).entries_;
     entries.reserve(reserve / 2);
     // Small maps are searched in place; large ones through a set of views
     // of the entries' own keys (their buffers stay put as the vector grows).
     const bool useSet = count / 2 > 16;
     std::unordered_set<std::string_view> seen;
     for (int64_t i = 0; i < count / 2; i++) {
-      BedValuePtr key = readValue();
-      const BedString& k = key->asString();
-      std::string_view kv(k.value(), k.length());
+      plat::SharedHandle<BedString> key = readKey();
+      std::string_view kv(key->value(), key->length());
       bool duplicate = false;
       if (useSet) {
         duplicate = seen.count(kv) != 0;
       } else {
         for (const BedMap::Entry& e : entries)
-          duplicate = duplicate || kv == e.key.str();
+          duplicate = duplicate || kv == std::string_view(e.keyText->value(), e.keyText->length());
       }
       if (duplicate)
         throw BedException("BED decode error");
-      BedValuePtr value = readValue();
-      entries.push_back(BedMap::Entry{plat::String(k.value(), k.length()), std::move(value)});
+      entries.push_back(BedMap::Entry{std::move(key), BedValuePtr()});
+      entries.back().value = readValue();
       if (useSet)
-        seen.insert(std::string_view(entries.back().key.str(), k.length()));
+        seen.insert(kv);
     }
+    return result;
+  }
+  if (type == 1) {
+    BedSeq* seq = new BedSeq;
+    BedValuePtr result(seq);
+    seq->reserve(reserve);
+    for (int64_t i = 0; i < count; i++)
+      seq->append(readValue());
     return result;
   }
   std::vector<BedValuePtr> children;
   children.reserve(reserve);
   for (int64_t i = 0; i < count; i++)
     children.push_back(readValue());
-  if (type == 1) {
-    BedSeq* seq = new BedSeq;
-    BedValuePtr result(seq);
-    seq->reserve(children.size());
-    for (BedValuePtr& c : children)
-      seq->append(c);
-    return result;
-  }
   return BedValuePtr(new BedUnknown(type, std::move(children)));
 }
 
@@ -433,23 +506,7 @@ BedValuePtr BedReader::readVariable(int header)
   if (ownsBytes() && in_->nUnread() < len)
     throw rdr::EndOfStream("End of in-memory input stream");
   if (type == 0) {
-    // Read in place when the window holds the whole text.
-    plat::MBuf<char> copy;
-    const bool inWindow = in_->nUnread() >= len;
-    const char* text = reinterpret_cast<const char*>(in_->getPtr());
-    if (!inWindow) {
-      copy.resize(len);
-      in_->readBytes(copy.data(), len);
-      text = copy.data();
-    }
-    // A NUL would cut the text short: refused, like invalid UTF-8.
-    if (memchr(text, 0, len) || !plat::isValidUtf8(text, text + len))
-      throw BedException("BED decode error");
-    table_.push_back(plat::String(text, len));
-    BedValuePtr result(new BedString(text, len));
-    if (inWindow)
-      in_->consume(len);
-    return result;
+    return readText(len);
   }
   if (type == 1) {
     plat::MBuf<unsigned char> data(len);
@@ -473,18 +530,8 @@ BedValuePtr BedReader::readFixed(int header)
   switch (type) {
   case 1:
     return BedValuePtr(new BedInt(signExtend(v, width)));
-  case 0: {
-    if (v >= table_.size())
-      throw BedException("BED decode error");
-    const plat::String& s = table_[v];
-    int len = s.length();
-    // A repeat is two bytes on the wire but a whole text in memory: the
-    // copy counts against the size limit.
-    repeated_ += len;
-    if (consumed() > max_)
-      throw BedException("BED data too large");
-    return BedValuePtr(new BedString(s.str(), len));
-  }
+  case 0:
+    return repeat(v);
   case 2:
     if (width == 3)
       return BedValuePtr(new BedTime(unpackTime(v)));
@@ -503,6 +550,66 @@ BedValuePtr BedReader::readFixed(int header)
   for (int i = 0; i < n; i++)
     raw[1 + i] = (unsigned char)(v >> (8 * (n - 1 - i)));
   return BedValuePtr(new BedUnknown(std::move(raw)));
+}
+
+plat::SharedHandle<BedString> BedReader::readText(int len)
+{
+  // In place when the window holds the whole text.
+  const char* text = reinterpret_cast<const char*>(in_->getPtr());
+  const bool inWindow = in_->nUnread() >= len;
+  std::unique_ptr<char[]> copy;
+  if (!inWindow) {
+    copy.reset(new char[len]);
+    in_->readBytes(copy.get(), len);
+    text = copy.get();
+  }
+  // A NUL would cut the text short: refused, like invalid UTF-8.
+  if (memchr(text, 0, len) || !plat::isValidUtf8(text, text + len))
+    throw BedException("BED decode error");
+  plat::SharedHandle<BedString> result(new BedString(text, len));
+  if (inWindow)
+    in_->consume(len);
+  table_.push_back(result);
+  return result;
+}
+
+plat::SharedHandle<BedString> BedReader::repeat(uint64_t index)
+{
+  if (index >= table_.size())
+    throw BedException("BED decode error");
+  const plat::SharedHandle<BedString>& s = table_[index];
+  // Two bytes on the wire stand for a whole text: the text counts against
+  // the size limit as if it had been copied.
+  repeated_ += s->length();
+  if (consumed() > max_)
+    throw BedException("BED data too large");
+  return s;
+}
+
+plat::SharedHandle<BedString> BedReader::readKey()
+{
+  const uint8_t* p = in_->getPtr();
+  int header = p < in_->getEnd() ? *p : -1;
+  int width = header >> 5 & 3;
+  const bool text = header >= 0 && (header & 0x9F) == 0x80 && width < 3;
+  const bool repeated = header >= 0 && (header & 0x9F) == 0x00;
+  if (!text && !repeated) {
+    BedValuePtr v = readValue();
+    v->asString();
+    return plat::sharedHandleCast<BedString>(v);
+  }
+  DepthGuard guard(depth_);
+  if (consumed() >= max_)
+    throw BedException("BED data too large");
+  in_->readU8();
+  uint64_t n = readNumber(*in_, width);
+  if (repeated)
+    return repeat(n);
+  if (n >= (uint64_t)max_ || (int64_t)n + consumed() >= max_)
+    throw BedException("BED variable data too large");
+  if (ownsBytes() && (uint64_t)in_->nUnread() < n)
+    throw rdr::EndOfStream("End of in-memory input stream");
+  return readText((int)n);
 }
 
 BedValuePtr decodeBed(BedReader& reader, const char* contentType, bool strict)

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "plat/ConfigParameter.h"
+#include "plat/Json.h"
 #include "plat/Exception.h"
 #include "plat/MBuf.h"
 #include "plat/SharedHandle.h"
@@ -94,6 +95,11 @@ public:
   // The notation at indentation 0.
   plat::String toText() const;
 
+  // From the small-object pool that JSON values use: a document holds many
+  // small values.
+  static void* operator new(size_t size) { return plat::jsonAllocate(size); }
+  static void operator delete(void* p, size_t size) { plat::jsonRelease(p, size); }
+
 protected:
   BedValue() = default;
   BedValue(const BedValue&) = delete;
@@ -140,15 +146,18 @@ private:
 class BedString : public BedValue {
 public:
   // A copy of the text.
-  explicit BedString(const char* text, int length = -1) : text_(text, length) {}
+  explicit BedString(const char* text, int length = -1);
+  ~BedString() override;
   BedString& asString() override { return *this; }
   void encode(BedWriter& writer) const override;
   void format(BedFormatter& formatter, const char* key) const override;
-  const char* value() const { return text_.str(); }
-  int length() const { return text_.length(); }
+  const char* value() const { return text_; }
+  int length() const { return length_; }
 
 private:
-  plat::String text_;
+  // NUL-terminated, from the values' pool.
+  char* text_;
+  int length_;
 };
 
 class BedOpaque : public BedValue {
@@ -171,7 +180,8 @@ private:
 
 class BedSeq : public BedValue {
 public:
-  typedef std::vector<BedValuePtr>::const_iterator const_iterator;
+  typedef std::vector<BedValuePtr, plat::JsonAllocator<BedValuePtr>> Elements;
+  typedef Elements::const_iterator const_iterator;
 
   BedSeq() = default;
   BedSeq& asSeq() override { return *this; }
@@ -179,6 +189,7 @@ public:
   void format(BedFormatter& formatter, const char* key) const override;
 
   void append(const BedValuePtr& value) { elements_.push_back(value); }
+  void append(BedValuePtr&& value) { elements_.push_back(std::move(value)); }
   void reserve(size_t n) { elements_.reserve(n); }
   // Throws "BED index not found" outside 0 .. size-1.
   BedValue& get(int index) const;
@@ -194,16 +205,19 @@ public:
   static const BedSeq& empty();
 
 private:
-  std::vector<BedValuePtr> elements_;
+  Elements elements_;
 };
 
 class BedMap : public BedValue {
 public:
+  // Keys are immutable texts, shared between the maps of one document.
   struct Entry {
-    plat::String key;
+    plat::SharedHandle<BedString> keyText;
     BedValuePtr value;
+    const char* key() const { return keyText ? keyText->value() : nullptr; }
   };
-  typedef std::vector<Entry>::const_iterator const_iterator;
+  typedef std::vector<Entry, plat::JsonAllocator<Entry>> Entries;
+  typedef Entries::const_iterator const_iterator;
 
   BedMap() = default;
   BedMap& asMap() override { return *this; }
@@ -225,7 +239,7 @@ public:
 
 private:
   friend class BedReader;
-  std::vector<Entry> entries_;
+  Entries entries_;
 };
 
 // A value of a type this side does not know, written back unchanged: raw
@@ -276,10 +290,27 @@ public:
   rdr::OutStream& stream() { return out_; }
 
 private:
+  // The index of a text written in full, or -1.
+  int64_t find(std::string_view text, size_t hash) const;
+  void insert(std::string_view text, size_t hash);
+
   rdr::OutStream& out_;
-  // Text to its first index; string_view keys point into the owned copies.
-  std::vector<std::unique_ptr<char[]>> texts_;
-  std::unordered_map<std::string_view, uint32_t> index_;
+  // The string table: copies of the texts in chunks, and an open-addressing
+  // index over them (slot = table index + 1, 0 = free).
+  std::vector<std::string_view> texts_;
+  std::vector<size_t> hashes_;
+  std::vector<uint32_t> slots_;
+  std::vector<std::unique_ptr<char[]>> chunks_;
+  // Texts of a decoded document are shared objects: the last index seen
+  // for a text's address answers most lookups without hashing (checked
+  // against the table, so a reused address costs only the check).
+  struct Seen {
+    const char* text = nullptr;
+    uint32_t index = 0;
+  };
+  std::unique_ptr<Seen[]> seen_;
+  char* chunkNext_ = nullptr;
+  size_t chunkFree_ = 0;
 };
 
 // Reads one document from a byte range (its own memory stream) or from a
@@ -303,12 +334,19 @@ private:
   BedValuePtr readComposite(int header);
   BedValuePtr readVariable(int header);
   BedValuePtr readFixed(int header);
+  // A map key: a string or a repeat read straight, else what readValue
+  // and asString make of it.
+  plat::SharedHandle<BedString> readKey();
+  // A variable string whose header and length have been read.
+  plat::SharedHandle<BedString> readText(int len);
+  plat::SharedHandle<BedString> repeat(uint64_t index);
   // Bytes taken so far, counting text copied by repeats.
   int64_t consumed() { return in_->pos() - start_ + repeated_; }
 
   rdr::MemInStream mem_;
   rdr::InStream* in_;
-  std::vector<plat::String> table_;
+  // Texts are immutable: a repeat shares the string it repeats.
+  std::vector<plat::SharedHandle<BedString>> table_;
   int64_t start_;
   int64_t max_;
   int depth_ = 0;
@@ -337,7 +375,7 @@ public:
   unsigned indent() const { return indent_; }
 
   // For the composites: children one level deeper, two spaces further in.
-  void writeComposite(const char* open, const std::vector<BedValuePtr>& children,
+  void writeComposite(const char* open, const BedValuePtr* first, const BedValuePtr* last,
                       const char* close);
   void writeMap(const BedMap& map);
   void writeQuoted(const char* text);

@@ -45,14 +45,14 @@ void BedFormatter::writeNewline(unsigned indent)
   out_.writeRepeated(' ', (int)indent);
 }
 
-void BedFormatter::writeComposite(const char* open, const std::vector<BedValuePtr>& children,
-                                  const char* close)
+void BedFormatter::writeComposite(const char* open, const BedValuePtr* first,
+                                  const BedValuePtr* last, const char* close)
 {
   Level level(*this);
   out_.write(open);
-  for (const BedValuePtr& c : children) {
+  for (const BedValuePtr* c = first; c != last; c++) {
     writeNewline(indent_);
-    c->format(*this, nullptr);
+    (*c)->format(*this, nullptr);
   }
   writeNewline(level.outer());
   out_.write(close);
@@ -64,9 +64,9 @@ void BedFormatter::writeMap(const BedMap& map)
   out_.write("{");
   for (const BedMap::Entry& e : map) {
     writeNewline(indent_);
-    writeQuoted(e.key.str());
+    writeQuoted(e.key() ? e.key() : "");
     out_.write(" ");
-    e.value->format(*this, e.key.str());
+    e.value->format(*this, e.key());
   }
   writeNewline(level.outer());
   out_.write("}");
@@ -168,7 +168,7 @@ void BedTime::format(BedFormatter& f, const char*) const
   f.out().printf(".%03d+00:00)", (int)ms);
 }
 
-void BedString::format(BedFormatter& f, const char*) const { f.writeQuoted(text_.str()); }
+void BedString::format(BedFormatter& f, const char*) const { f.writeQuoted(text_); }
 
 void BedOpaque::format(BedFormatter& f, const char* key) const
 {
@@ -190,7 +190,7 @@ void BedOpaque::format(BedFormatter& f, const char* key) const
   }
 }
 
-void BedSeq::format(BedFormatter& f, const char*) const { f.writeComposite("[", elements_, "]"); }
+void BedSeq::format(BedFormatter& f, const char*) const { f.writeComposite("[", elements_.data(), elements_.data() + elements_.size(), "]"); }
 
 void BedMap::format(BedFormatter& f, const char*) const { f.writeMap(*this); }
 
@@ -203,7 +203,7 @@ void BedUnknown::format(BedFormatter& f, const char*) const
   }
   char open[24];
   snprintf(open, sizeof(open), "@unknown[%d", type_);
-  f.writeComposite(open, children_, "]");
+  f.writeComposite(open, children_.data(), children_.data() + children_.size(), "]");
 }
 
 plat::String formatBed(int length, const void* bytes, const char* contentType)
