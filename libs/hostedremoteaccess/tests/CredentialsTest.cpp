@@ -4,6 +4,7 @@
 #include <string>
 
 #include "hostedremoteaccess/Credentials.h"
+#include "os/dirs.h"
 #include "rdr/MemOutStream.h"
 #include "testutil.h"
 
@@ -128,6 +129,15 @@ TEST(Credentials, FileInAStore)
   hosted::maxBedSize.unset(1000, false);
   file.remove();
   EXPECT_FALSE(file.load());
+}
+
+TEST(Credentials, AppStoreFollowsTheApp)
+{
+  os::PersistentStoreFile& a = getAppPersistentStore("appA");
+  EXPECT_STREQ(os::getPersistentStorePath("appA").str(), a.getDirectory());
+  os::PersistentStoreFile& b = getAppPersistentStore("appB");
+  EXPECT_EQ(&a, &b);
+  EXPECT_STREQ(os::getPersistentStorePath("appB").str(), b.getDirectory());
 }
 
 } // namespace
