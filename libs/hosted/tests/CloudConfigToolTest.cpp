@@ -9,6 +9,7 @@
 #include "hosted/Bed.h"
 #include "hosted/Package.h"
 #include "plat/Json.h"
+#include "plat/Resource.h"
 #include "testutil.h"
 
 namespace {
@@ -81,6 +82,16 @@ TEST(CloudConfigTool, OpensslVerifiesTheSignature)
   plat::MBuf<unsigned char> sig = r.getSection("zzz.package.signature");
   EXPECT_TRUE(pub[0].verifyPss(sig.length(), sig.data(), signable.length(), signable.data(), 256,
                                crypto::PssSalt::AnyLength));
+}
+
+TEST(CloudConfigTool, BothFilesAreBuiltIn)
+{
+  for (const char* name : {"CloudConfig.pkg", "Kelpie.pub"}) {
+    plat::BuiltInResource r = plat::findBuiltInResource(name);
+    ASSERT_NE(nullptr, r.data) << name;
+    EXPECT_EQ(tltest::commandOutput("cat " + kDir + "/" + name),
+              std::string((const char*)r.data, r.size));
+  }
 }
 
 } // namespace
