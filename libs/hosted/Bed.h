@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "hosted/Forward.h"
 #include "plat/ConfigParameter.h"
 #include "plat/Json.h"
 #include "plat/Exception.h"
@@ -35,19 +36,6 @@ class OutStream;
 } // namespace rdr
 
 namespace hosted {
-
-class BedValue;
-class BedInt;
-class BedBool;
-class BedTime;
-class BedString;
-class BedOpaque;
-class BedMap;
-class BedSeq;
-class BedWriter;
-class BedFormatter;
-
-typedef plat::SharedHandle<BedValue> BedValuePtr;
 
 // "application/vnd.tessaly.bed".
 extern const char* const kBedMediaType;

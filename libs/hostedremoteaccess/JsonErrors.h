@@ -6,13 +6,11 @@
 
 #include <stdint.h>
 
+#include "hosted/Forward.h"
 #include "plat/Json.h"
 #include "plat/MBuf.h"
 #include "plat/String.h"
 
-namespace hosted {
-class HostedException;
-} // namespace hosted
 
 namespace hostedremoteaccess {
 
