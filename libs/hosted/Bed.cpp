@@ -447,7 +447,7 @@ BedValuePtr BedReader::readComposite(int header)
   if ((uint64_t)count > 2147483646u || count * 8 >= max_ || count * 8 + consumed() >= max_)
     throw BedException("BED composite bad length");
   int type = header & 0x1F;
-  // Reserved from the data actually seen, not from the count alone.
+  // At most 1,024 slots up front: the rest grows with what is really read.
   size_t reserve = (size_t)std::min<int64_t>(count, 1024);
   if (type == 0) {
     if (count % 2)
