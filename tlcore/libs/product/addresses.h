@@ -10,4 +10,10 @@ inline constexpr char kWebSite[] = "https://www.daziziz.example";
 // The download server's base for package files (the default of `_UriBase`).
 inline constexpr char kDownloadBase[] = "https://download.daziziz.example/download/file/";
 
+// The hosted services' portal, bootstrap and first discovery addresses,
+// written into the project's own cloud configuration package.
+inline constexpr char kPortal[] = "https://portal.daziziz.example";
+inline constexpr char kBootstrap[] = "https://bootstrap.daziziz.example/btp/";
+inline constexpr char kDiscovery[] = "https://discovery.daziziz.example/";
+
 } // namespace product
