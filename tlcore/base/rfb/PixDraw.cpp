@@ -604,8 +604,6 @@ void maskXrgb(const MaskJob& j)
     const uint8_t* m = j.alpha + (ptrdiff_t)y * j.alphaStride;
     for (int x = 0; x < j.w; x++) {
       int mv = m[x];
-      if (mv == 0)
-        continue; // k = 255: the channels come back unchanged.
       uint32_t p;
       memcpy(&p, row + x, 4);
       int k = Opaque ? 255 - mv : 255 - div255(mv * a);
