@@ -10,6 +10,10 @@
 #include "rfb/PixMemory.h"
 #include "rfb/Region.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace rfb {
 
 namespace pixmem {
@@ -40,12 +44,20 @@ inline uint32_t swapBytes(uint32_t v, int bpp)
 inline int scaleUp(int c, int max) { return max ? (c * 255 + max / 2) / max : 0; }
 inline int scaleDown(int c, int max) { return (c * max + 127) / 255; }
 
-// One format's way between pixels and RGBA, prepared once per call.
+// One format's way between pixels and RGBA, prepared once per call. A
+// channel without bits may sit at shift 32 (isValid allows it): its shift
+// is taken as 0, which reads and writes nothing all the same.
 struct Codec {
   explicit Codec(const PixelFormat& f, ColourMap* map) : pf(f), cm(map)
   {
     swap = pf.bigEndian && (pf.bpp == 16 || pf.bpp == 32);
     all255 = pf.redMax == 255 && pf.greenMax == 255 && pf.blueMax == 255;
+    const int maxima[4] = {pf.redMax, pf.greenMax, pf.blueMax, pf.alphaMax};
+    const int shifts[4] = {pf.redShift, pf.greenShift, pf.blueShift, pf.alphaShift};
+    for (int c = 0; c < 4; c++) {
+      max[c] = (uint32_t)maxima[c];
+      shift[c] = maxima[c] ? shifts[c] : 0;
+    }
   }
 
   void toRGBA(uint32_t p, int rgba[4]) const
@@ -62,22 +74,12 @@ struct Codec {
       rgba[3] = 255;
       return;
     }
-    int r = (p >> pf.redShift) & pf.redMax, g = (p >> pf.greenShift) & pf.greenMax,
-        b = (p >> pf.blueShift) & pf.blueMax;
-    if (!all255) {
-      r = scaleUp(r, pf.redMax);
-      g = scaleUp(g, pf.greenMax);
-      b = scaleUp(b, pf.blueMax);
+    for (int c = 0; c < 3; c++) {
+      int v = (int)((p >> shift[c]) & max[c]);
+      rgba[c] = all255 ? v : scaleUp(v, (int)max[c]);
     }
-    rgba[0] = r;
-    rgba[1] = g;
-    rgba[2] = b;
-    if (pf.alphaMax == 0)
-      rgba[3] = 255;
-    else if (pf.alphaMax == 255)
-      rgba[3] = (p >> pf.alphaShift) & 255;
-    else
-      rgba[3] = scaleUp((p >> pf.alphaShift) & pf.alphaMax, pf.alphaMax);
+    int a = (int)((p >> shift[3]) & max[3]);
+    rgba[3] = max[3] == 0 ? 255 : max[3] == 255 ? a : scaleUp(a, (int)max[3]);
   }
 
   uint32_t fromRGBA(const int in[4]) const
@@ -88,14 +90,11 @@ struct Codec {
     if (!pf.trueColour) {
       p = cm ? (uint32_t)cm->lookup(c) : 0;
     } else {
-      if (!all255) {
-        c[0] = scaleDown(c[0], pf.redMax);
-        c[1] = scaleDown(c[1], pf.greenMax);
-        c[2] = scaleDown(c[2], pf.blueMax);
-      }
-      p = (uint32_t)c[0] << pf.redShift | (uint32_t)c[1] << pf.greenShift | (uint32_t)c[2] << pf.blueShift;
-      if (pf.alphaMax)
-        p |= (uint32_t)(pf.alphaMax == 255 ? a : scaleDown(a, pf.alphaMax)) << pf.alphaShift;
+      p = 0;
+      for (int k = 0; k < 3; k++)
+        p |= (uint32_t)(all255 ? c[k] : scaleDown(c[k], (int)max[k])) << shift[k];
+      if (max[3])
+        p |= (uint32_t)(max[3] == 255 ? a : scaleDown(a, (int)max[3])) << shift[3];
     }
     return swap ? swapBytes(p, pf.bpp) : p;
   }
@@ -104,6 +103,8 @@ struct Codec {
   ColourMap* cm;
   bool swap;
   bool all255;
+  uint32_t max[4];
+  int shift[4];
 };
 
 bool knownSize(int bpp) { return bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32; }
@@ -190,32 +191,22 @@ void blendHalfOver(const int src[4], int dst[4])
 
 void fillRow(uint8_t* dst, Pixel p, int count, int bytesPerPixel)
 {
-  switch (bytesPerPixel) {
-  case 1:
-    memset(dst, (int)(p & 0xff), (size_t)std::max(count, 0));
+  if (count <= 0 || bytesPerPixel < 1 || bytesPerPixel > 4)
     return;
-  case 2: {
-    uint16_t v = (uint16_t)p;
-    for (int i = 0; i < count; i++)
-      memcpy(dst + 2 * i, &v, 2);
-    return;
-  }
-  case 3:
-    for (int i = 0; i < count; i++)
-      pixmem::store<3>(dst + 3 * i, p);
-    return;
-  case 4: {
-    uint32_t* d = reinterpret_cast<uint32_t*>(dst);
-    if (((uintptr_t)dst & 3) == 0) {
-      std::fill(d, d + std::max(count, 0), p);
-    } else {
-      for (int i = 0; i < count; i++)
-        memcpy(dst + 4 * i, &p, 4);
-    }
+  const size_t total = (size_t)count * bytesPerPixel;
+  // A pixel whose bytes are all alike (8 bits always) is a byte fill.
+  const uint32_t mask = bytesPerPixel == 4 ? 0xffffffffu : (1u << 8 * bytesPerPixel) - 1;
+  if ((p & mask) == ((p & 0xff) * 0x01010101u & mask)) {
+    memset(dst, (int)(p & 0xff), total);
     return;
   }
-  default:
-    return;
+  // One pixel, then copies of what is already there, doubling.
+  pixmem::storeAny(dst, p, bytesPerPixel);
+  size_t done = bytesPerPixel;
+  while (done < total) {
+    size_t n = std::min(done, total - done);
+    memcpy(dst + done, dst, n);
+    done += n;
   }
 }
 
@@ -227,8 +218,10 @@ void fillRect(WritablePixelBuffer& buf, const Rect& r, Pixel p)
   if (!d || !knownSize(buf.format.bpp))
     return;
   int bytes = buf.bytesPerPixel();
-  for (int y = 0; y < c.height(); y++)
-    fillRow(d + pixmem::offset(0, y, stride, bytes), p, c.width(), bytes);
+  fillRow(d, p, c.width(), bytes);
+  // Later rows copy the first.
+  for (int y = 1; y < c.height(); y++)
+    memcpy(d + pixmem::offset(0, y, stride, bytes), d, (size_t)c.width() * bytes);
 }
 
 void drawRectBorder(WritablePixelBuffer& buf, const Rect& r, Pixel p, int width)
@@ -694,6 +687,107 @@ void blendRoutine(const BlendJob& j, const Codec& sc, const Codec& dc, Blend ble
   }
 }
 
+// OVER of 32-bit pixels with 8-bit channels at the same bytes in both
+// formats and alpha in the remaining byte: two channels at a time in the
+// halves of a word, with the template's rounding and saturation.
+bool overFastApplies(const PixelFormat& s, const PixelFormat& d)
+{
+  auto plain = [](const PixelFormat& f) {
+    return f.trueColour && f.bpp == 32 && !f.bigEndian && f.isByteAligned() && f.redMax == 255 &&
+           f.greenMax == 255 && f.blueMax == 255;
+  };
+  if (!plain(s) || !plain(d) || s.alphaMax != 255 || (d.alphaMax != 0 && d.alphaMax != 255))
+    return false;
+  if (s.redShift != d.redShift || s.greenShift != d.greenShift || s.blueShift != d.blueShift)
+    return false;
+  int used = (1 << s.redShift / 8) | (1 << s.greenShift / 8) | (1 << s.blueShift / 8);
+  return used != 15 && !(used & (1 << s.alphaShift / 8)) && (!d.alphaMax || d.alphaShift == s.alphaShift);
+}
+
+inline uint32_t mulLanes(uint32_t x, uint32_t k)
+{
+  uint32_t t = (x & 0x00ff00ffu) * k + 0x00800080u;
+  return ((t >> 8 & 0x00ff00ffu) + t) >> 8 & 0x00ff00ffu;
+}
+
+inline uint32_t addLanesSaturated(uint32_t a, uint32_t b)
+{
+  uint32_t t = a + b;
+  t |= 0x01000100u - (t >> 8 & 0x00010001u);
+  return t & 0x00ff00ffu;
+}
+
+// Scalar form of one pixel; keep holds the bits the destination writes.
+inline uint32_t overPixel(uint32_t sp, uint32_t dp, int as, uint32_t opaque, uint32_t keep)
+{
+  dp |= opaque;
+  uint32_t k = 255 - (sp >> as & 0xff);
+  uint32_t lo = addLanesSaturated(sp & 0x00ff00ffu, mulLanes(dp, k));
+  uint32_t hi = addLanesSaturated(sp >> 8 & 0x00ff00ffu, mulLanes(dp >> 8, k));
+  return (lo | hi << 8) & keep;
+}
+
+#ifdef __SSE2__
+// Four pixels at a time in 16-bit lanes; AlphaByte is the alpha's byte.
+template <int AlphaByte>
+void overRowSse2(const uint8_t* s, uint8_t* d, int w, uint32_t opaque, uint32_t keep)
+{
+  const __m128i zero = _mm_setzero_si128(), ff = _mm_set1_epi16(0xff), half = _mm_set1_epi16(0x80);
+  const __m128i opaqueV = _mm_set1_epi32((int)opaque), keepV = _mm_set1_epi32((int)keep);
+  auto mul = [&](__m128i dv, __m128i sv) {
+    __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(sv, AlphaByte * 0x55), AlphaByte * 0x55);
+    __m128i t = _mm_add_epi16(_mm_mullo_epi16(dv, _mm_sub_epi16(ff, a)), half);
+    return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
+  };
+  int x = 0;
+  for (; x + 4 <= w; x += 4) {
+    __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * x));
+    __m128i dv = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 4 * x)), opaqueV);
+    __m128i lo = mul(_mm_unpacklo_epi8(dv, zero), _mm_unpacklo_epi8(sv, zero));
+    __m128i hi = mul(_mm_unpackhi_epi8(dv, zero), _mm_unpackhi_epi8(sv, zero));
+    __m128i out = _mm_and_si128(_mm_adds_epu8(sv, _mm_packus_epi16(lo, hi)), keepV);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4 * x), out);
+  }
+  for (; x < w; x++) {
+    uint32_t sp, dp;
+    memcpy(&sp, s + 4 * x, 4);
+    memcpy(&dp, d + 4 * x, 4);
+    dp = overPixel(sp, dp, AlphaByte * 8, opaque, keep);
+    memcpy(d + 4 * x, &dp, 4);
+  }
+}
+#endif
+
+void overFast(const BlendJob& j, const PixelFormat& s, const PixelFormat& d)
+{
+  const int as = s.alphaShift;
+  // The template writes alpha only where the destination has it, and
+  // reads a destination without alpha as opaque.
+  uint32_t keep = 0xffu << d.redShift | 0xffu << d.greenShift | 0xffu << d.blueShift;
+  if (d.alphaMax)
+    keep |= 0xffu << d.alphaShift;
+  const uint32_t opaque = d.alphaMax ? 0 : 0xffu << as;
+  for (int y = 0; y < j.h; y++) {
+    const uint8_t* sr = j.src + pixmem::offset(0, y, j.srcStride, 4);
+    uint8_t* dr = j.dst + pixmem::offset(0, y, j.dstStride, 4);
+#ifdef __SSE2__
+    switch (as) {
+    case 0: overRowSse2<0>(sr, dr, j.w, opaque, keep); continue;
+    case 8: overRowSse2<1>(sr, dr, j.w, opaque, keep); continue;
+    case 16: overRowSse2<2>(sr, dr, j.w, opaque, keep); continue;
+    default: overRowSse2<3>(sr, dr, j.w, opaque, keep); continue;
+    }
+#endif
+    for (int x = 0; x < j.w; x++) {
+      uint32_t sp, dp;
+      memcpy(&sp, sr + 4 * x, 4);
+      memcpy(&dp, dr + 4 * x, 4);
+      dp = overPixel(sp, dp, as, opaque, keep);
+      memcpy(dr + 4 * x, &dp, 4);
+    }
+  }
+}
+
 template <int DB, int SB>
 void blendSized(const BlendJob& j, const Codec& sc, const Codec& dc, BlendFunc f)
 {
@@ -740,6 +834,10 @@ void blendImage(PixelBuffer& src, const Point& srcOrigin, WritablePixelBuffer& d
   job.h = a.height();
   if (!job.srcStride)
     job.srcStride = a.width();
+  if (blend == blendOver && !pixmem::genericPaths && overFastApplies(src.format, dst.format)) {
+    overFast(job, src.format, dst.format);
+    return;
+  }
   Codec sc(src.format, src.getColourMap()), dc(dst.format, dst.getColourMap());
   switch (dst.format.bpp) {
   case 8: blendDst<1>(job, sc, dc, blend); break;

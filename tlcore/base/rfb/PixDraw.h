@@ -81,9 +81,9 @@ void blendImage(PixelBuffer& src, const Point& srcOrigin, WritablePixelBuffer& d
                 BlendFunc blend = blendOver);
 
 #ifdef TL_TEST_HOOKS
-// Makes the hand-specialised paths (the xrgb8888 mask routines, the
-// four-at-a-time rearrangements of translation) step aside for the
-// templates they must equal.
+// Makes the hand-specialised paths (the xrgb8888 mask routines, OVER of
+// 32-bit pixels with 8-bit channels, the four-at-a-time rearrangements of
+// translation) step aside for the templates they must equal.
 void setGenericPathsForTest(bool generic);
 #endif
 

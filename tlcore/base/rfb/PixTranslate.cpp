@@ -6,6 +6,10 @@
 #include "rfb/PixDraw.h"
 #include "rfb/PixMemory.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace rfb {
 
 namespace {
@@ -70,8 +74,10 @@ void channels(const void* table, const PixelFormat& inPF, const void* in, int in
   const T* green = red + inPF.redMax + 1;
   const T* blue = green + inPF.greenMax + 1;
   const T* cube = blue + inPF.blueMax + 1;
-  const int rs = Fixed555 ? 10 : inPF.redShift, gs = Fixed555 ? 5 : inPF.greenShift,
-            bs = Fixed555 ? 0 : inPF.blueShift;
+  // A channel without bits may sit at shift 32; it reads entry 0 anyway.
+  const int rs = Fixed555 ? 10 : inPF.redMax ? inPF.redShift : 0,
+            gs = Fixed555 ? 5 : inPF.greenMax ? inPF.greenShift : 0,
+            bs = Fixed555 ? 0 : inPF.blueMax ? inPF.blueShift : 0;
   const uint32_t rm = Fixed555 ? 31 : inPF.redMax, gm = Fixed555 ? 31 : inPF.greenMax,
                  bm = Fixed555 ? 31 : inPF.blueMax;
   for (int y = 0; y < height; y++) {
@@ -105,17 +111,32 @@ inline uint32_t load32(const uint8_t* p)
 }
 inline void store32(uint8_t* p, uint32_t v) { memcpy(p, &v, 4); }
 
-// Four pixels at a time through whole words (little-endian host).
+// Four pixels at a time through whole words (little-endian host). The
+// bytes 2, 1, 0 of a word are its byte-reversed form shifted down.
+inline uint32_t rev3(uint32_t p) { return __builtin_bswap32(p) >> 8; }
+
+// Four pixels at a time. With SSE2: bytes reversed within each word, then
+// the four 3-byte groups moved together; each 16-byte store reaches 4
+// bytes into the next group's place, so the last group goes the word way.
 void row32to24Fast(const uint8_t* s, uint8_t* d, int width)
 {
   int x = 0;
+#ifdef __SSE2__
+  const __m128i ff = _mm_set1_epi32(0xff), ff00 = _mm_set1_epi32(0xff00);
+  const __m128i lane1 = _mm_set_epi32(0, 0, -1, 0), lane2 = _mm_set_epi32(0, -1, 0, 0),
+                lane3 = _mm_set_epi32(-1, 0, 0, 0), lane0 = _mm_set_epi32(0, 0, 0, -1);
+  for (; x + 8 <= width; x += 4, s += 16, d += 12) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    __m128i r = _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_srli_epi32(v, 16), ff), _mm_and_si128(v, ff00)),
+                             _mm_slli_epi32(_mm_and_si128(v, ff), 16));
+    __m128i out = _mm_or_si128(_mm_or_si128(_mm_and_si128(r, lane0), _mm_srli_si128(_mm_and_si128(r, lane1), 1)),
+                               _mm_or_si128(_mm_srli_si128(_mm_and_si128(r, lane2), 2),
+                                            _mm_srli_si128(_mm_and_si128(r, lane3), 3)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), out);
+  }
+#endif
   for (; x + 4 <= width; x += 4, s += 16, d += 12) {
-    uint32_t a = load32(s), b = load32(s + 4), c = load32(s + 8), e = load32(s + 12);
-    auto rev = [](uint32_t p) { return (p >> 16 & 0xff) | (p & 0xff00) | (p & 0xff) << 16; };
-    a = rev(a);
-    b = rev(b);
-    c = rev(c);
-    e = rev(e);
+    uint32_t a = rev3(load32(s)), b = rev3(load32(s + 4)), c = rev3(load32(s + 8)), e = rev3(load32(s + 12));
     store32(d, a | b << 24);
     store32(d + 4, b >> 8 | c << 16);
     store32(d + 8, c >> 16 | e << 8);
@@ -130,11 +151,10 @@ void row24to32Fast(const uint8_t* s, uint8_t* d, int width)
     uint32_t w0 = load32(s), w1 = load32(s + 4), w2 = load32(s + 8);
     uint32_t p0 = w0 & 0xffffff, p1 = (w0 >> 24 | w1 << 8) & 0xffffff, p2 = (w1 >> 16 | w2 << 16) & 0xffffff,
              p3 = w2 >> 8;
-    auto rev = [](uint32_t p) { return (p >> 16 & 0xff) | (p & 0xff00) | (p & 0xff) << 16; };
-    store32(d, rev(p0));
-    store32(d + 4, rev(p1));
-    store32(d + 8, rev(p2));
-    store32(d + 12, rev(p3));
+    store32(d, rev3(p0));
+    store32(d + 4, rev3(p1));
+    store32(d + 8, rev3(p2));
+    store32(d + 12, rev3(p3));
   }
   rearrangeRow<3, 4, 2, 1, 0, 4>(s, d, width - x);
 }
@@ -472,7 +492,7 @@ void TransPixelBuffer::buildChannelTables(ColourMap* cm, ColourMap* userMap)
         } else {
           level = (uint32_t)(((int64_t)v * M + m / 2) / m);
         }
-        entry = swapFor(level << outShift[c], pf);
+        entry = M ? swapFor(level << outShift[c], pf) : 0;
       }
       pixmem::storeAny(&table_[at * eb], entry, eb);
     }

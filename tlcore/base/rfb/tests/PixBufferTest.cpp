@@ -191,6 +191,32 @@ TEST(PixBufferDeathTest, BoundsFaultsNameBothRectangles)
   EXPECT_DEATH(b.setData(new uint8_t[16], 16, Rect(0, 0, 32767, 32767)), "'capacity_ >= sizeBytes\\(\\)'");
 }
 
+// Writes a 3 x 2 image of tags in its own format.
+class TagLoader : public rfb::ImageLoader {
+public:
+  Point getSize() override { return Point(3, 2); }
+  const rfb::PixelFormat& getPf() override { return rfb::rgb565Format(); }
+  void getImage(rfb::WritablePixelBuffer* dst, Point pos) override
+  {
+    auto* b = static_cast<FullFramePixelBuffer*>(dst);
+    for (int y = 0; y < 2; y++)
+      for (int x = 0; x < 3; x++)
+        b->setPixel(Point(pos.x + x, pos.y + y), tag(x, y) & 0xffff);
+  }
+};
+
+TEST(PixBuffer, LoaderConstructorTakesTheLoadersFormatAndSize)
+{
+  TagLoader loader;
+  ManagedPixelBuffer b(&loader);
+  EXPECT_TRUE(b.format.equal(rfb::rgb565Format()));
+  EXPECT_EQ(b.rect, Rect(0, 0, 3, 2));
+  EXPECT_EQ(b.getPixel(Point(2, 1)), 2u);
+  ManagedPixelBuffer none(nullptr);
+  EXPECT_TRUE(none.rect.isEmpty());
+  EXPECT_EQ(none.data, nullptr);
+}
+
 class CountingBuffer : public FullFramePixelBuffer {
 public:
   CountingBuffer() : FullFramePixelBuffer(rfb::PixelFormat(), Rect(-40000, 3, 5, 9), nullptr, nullptr, 1) {}

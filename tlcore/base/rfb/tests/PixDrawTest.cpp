@@ -164,9 +164,15 @@ TEST(PixDraw, EdgeCases)
   EXPECT_EQ(b.getPixel(Point(0, 0)), 0x00445566u);
   EXPECT_EQ(b.getPixel(Point(1, 0)), 0x000a141eu);
 
-  uint8_t row[12];
+  uint8_t row[12] = {};
   rfb::fillRow(row, 0x010203, 4, 3);
   EXPECT_EQ(std::vector<uint8_t>(row, row + 6), (std::vector<uint8_t>{3, 2, 1, 3, 2, 1}));
+  rfb::fillRow(row, 0x7f7f, 5, 2);
+  rfb::fillRow(row + 10, 0x12345, 1, 2);
+  EXPECT_EQ(std::vector<uint8_t>(row, row + 12), (std::vector<uint8_t>{127, 127, 127, 127, 127, 127, 127, 127, 127,
+                                                                       127, 0x45, 0x23}));
+  rfb::fillRow(row, 0xffffffff, 3, 5);
+  EXPECT_EQ(row[0], 127);
 }
 
 TEST(PixDraw, LinesAndRoundedRectsFollowTheReferenceStepping)
@@ -576,6 +582,28 @@ TEST(PixDraw, AlphaMasksFollowTheirFormulaAndTheXrgbPathsEqualTheTemplate)
         }
     }
   }
+}
+
+TEST(PixDraw, WordWideOverEqualsTheTemplate)
+{
+  // Any bytes, premultiplied or not, between the 32-bit layouts it serves.
+  std::mt19937 rng(23);
+  const PixelFormat formats[] = {rfb::argb8888Format(), rfb::abgr8888Format(), rfb::xrgb8888Format(),
+                                 rfb::rgb888Format(), PixelFormat(32, 32, false, true, 255, 255, 255, 24, 16, 8, 0, 255)};
+  for (const PixelFormat& sf : formats)
+    for (const PixelFormat& df : formats) {
+      rfb::ManagedPixelBuffer src(sf, Rect(0, 0, 33, 3)), a(df, Rect(0, 0, 33, 3)), b(df, Rect(0, 0, 33, 3));
+      for (int i = 0; i < src.capacity(); i++)
+        src.data[i] = (uint8_t)rng();
+      for (int i = 0; i < a.capacity(); i++)
+        a.data[i] = b.data[i] = (uint8_t)rng();
+      rfb::blendImage(src, Point(0, 0), a, a.rect);
+      rfb::setGenericPathsForTest(true);
+      rfb::blendImage(src, Point(0, 0), b, b.rect);
+      rfb::setGenericPathsForTest(false);
+      ASSERT_EQ(memcmp(a.data, b.data, a.capacity()), 0) << "shifts " << (int)sf.redShift << " onto "
+                                                         << (int)df.redShift;
+    }
 }
 
 TEST(PixDrawDeathTest, CopyRegionNeedsAPositiveTile)
