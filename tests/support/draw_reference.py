@@ -14,27 +14,21 @@ def line(pts, x0, y0, x1, y1, w, h):
     sx = 1 if x1 > x0 else -1
     sy = 1 if y1 > y0 else -1
     x, y = x0, y0
-    if dx >= dy:
-        err = 2 * dy - dx
-        for _ in range(dx):
-            if lo_x <= x <= hi_x and lo_y <= y <= hi_y:
-                pts.add((x, y))
-            if err < 0:
-                err += 2 * dy
-            else:
-                err += 2 * (dy - dx)
-                y += sy
-            x += sx
-    else:
-        err = 2 * dx - dy
-        for _ in range(dy):
-            if lo_x <= x <= hi_x and lo_y <= y <= hi_y:
-                pts.add((x, y))
-            if err < 0:
-                err += 2 * dx
-            else:
-                err += 2 * (dx - dy)
+    # Steps along the major axis; the minor one moves when the error allows.
+    major, minor = (dx, dy) if dx >= dy else (dy, dx)
+    err = 2 * minor - major
+    for _ in range(major):
+        if lo_x <= x <= hi_x and lo_y <= y <= hi_y:
+            pts.add((x, y))
+        if err < 0:
+            err += 2 * minor
+            if dx >= dy:
                 x += sx
+            else:
+                y += sy
+        else:
+            err += 2 * (minor - major)
+            x += sx
             y += sy
 
 

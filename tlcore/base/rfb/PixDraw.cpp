@@ -109,14 +109,27 @@ struct Codec {
 
 bool knownSize(int bpp) { return bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32; }
 
-// The clipped area's memory, or null when there is nothing to draw.
-uint8_t* area(WritablePixelBuffer& buf, const Rect& r, Rect* clipped, int* stride)
-{
-  *clipped = clipRect(r, buf.rect);
-  if (clipped->isEmpty())
-    return nullptr;
-  return buf.getPixelsRW(*clipped, stride);
-}
+// The destination's clipped area and its memory, asked for once; false
+// when there is nothing to draw (an empty area or a pixel size that no
+// routine handles).
+struct Target {
+  Target(WritablePixelBuffer& buf, const Rect& r) : clip(clipRect(r, buf.rect)), bytes(buf.bytesPerPixel())
+  {
+    if (!clip.isEmpty() && knownSize(buf.format.bpp))
+      data = buf.getPixelsRW(clip, &stride);
+  }
+  explicit operator bool() const { return data != nullptr; }
+  // Pixel (x, y) in buffer coordinates.
+  uint8_t* at(int x, int y) const
+  {
+    return data + pixmem::offset(x - clip.topLeft.x, y - clip.topLeft.y, stride, bytes);
+  }
+
+  Rect clip;
+  int bytes;
+  uint8_t* data = nullptr;
+  int stride = 0;
+};
 
 inline bool bitSet(const uint8_t* row, int n) { return (row[n / 8] >> (7 - n % 8)) & 1; }
 
@@ -212,16 +225,13 @@ void fillRow(uint8_t* dst, Pixel p, int count, int bytesPerPixel)
 
 void fillRect(WritablePixelBuffer& buf, const Rect& r, Pixel p)
 {
-  Rect c;
-  int stride;
-  uint8_t* d = area(buf, r, &c, &stride);
-  if (!d || !knownSize(buf.format.bpp))
+  Target t(buf, r);
+  if (!t)
     return;
-  int bytes = buf.bytesPerPixel();
-  fillRow(d, p, c.width(), bytes);
+  fillRow(t.data, p, t.clip.width(), t.bytes);
   // Later rows copy the first.
-  for (int y = 1; y < c.height(); y++)
-    memcpy(d + pixmem::offset(0, y, stride, bytes), d, (size_t)c.width() * bytes);
+  for (int y = t.clip.topLeft.y + 1; y < t.clip.bottomRight.y; y++)
+    memcpy(t.at(t.clip.topLeft.x, y), t.data, (size_t)t.clip.width() * t.bytes);
 }
 
 void drawRectBorder(WritablePixelBuffer& buf, const Rect& r, Pixel p, int width)
@@ -241,24 +251,16 @@ namespace {
 // Plots single points inside a clipped area of a buffer.
 class Plotter {
 public:
-  Plotter(WritablePixelBuffer& buf, const Rect& r) : bytes_(buf.bytesPerPixel())
-  {
-    if (knownSize(buf.format.bpp))
-      data_ = area(buf, r, &clip_, &stride_);
-  }
-  bool ok() const { return data_ != nullptr; }
+  Plotter(WritablePixelBuffer& buf, const Rect& r) : t_(buf, r) {}
+  bool ok() const { return bool(t_); }
   void plot(int x, int y, Pixel p)
   {
-    if (clip_.contains(Point(x, y)))
-      pixmem::storeAny(data_ + pixmem::offset(x - clip_.topLeft.x, y - clip_.topLeft.y, stride_, bytes_), p,
-                       bytes_);
+    if (t_.clip.contains(Point(x, y)))
+      pixmem::storeAny(t_.at(x, y), p, t_.bytes);
   }
 
 private:
-  uint8_t* data_ = nullptr;
-  Rect clip_;
-  int stride_ = 0;
-  int bytes_;
+  Target t_;
 };
 
 } // namespace
@@ -330,35 +332,26 @@ void drawRoundedRect(WritablePixelBuffer& buf, const Rect& rect, int radius, Pix
 
 void xorRect(WritablePixelBuffer& buf, const Rect& r, Pixel value)
 {
-  Rect c;
-  int stride;
-  uint8_t* d = area(buf, r, &c, &stride);
-  if (!d || !knownSize(buf.format.bpp))
+  Target t(buf, r);
+  if (!t)
     return;
-  int bytes = buf.bytesPerPixel();
-  for (int y = 0; y < c.height(); y++) {
-    uint8_t* row = d + pixmem::offset(0, y, stride, bytes);
-    for (int x = 0; x < c.width(); x++)
-      pixmem::storeAny(row + x * bytes, pixmem::loadAny(row + x * bytes, bytes) ^ value, bytes);
-  }
+  for (int y = t.clip.topLeft.y; y < t.clip.bottomRight.y; y++)
+    for (int x = t.clip.topLeft.x; x < t.clip.bottomRight.x; x++)
+      pixmem::storeAny(t.at(x, y), pixmem::loadAny(t.at(x, y), t.bytes) ^ value, t.bytes);
 }
 
 void fillVerticalGradient(WritablePixelBuffer& buf, const Rect& r, const int top[3], const int bottom[3])
 {
-  Rect c;
-  int stride;
-  uint8_t* data = area(buf, r, &c, &stride);
-  if (!data || !knownSize(buf.format.bpp))
+  Target dst(buf, r);
+  if (!dst)
     return;
-  int bytes = buf.bytesPerPixel();
   int d = r.height() - 1;
-  for (int y = c.topLeft.y; y < c.bottomRight.y; y++) {
+  for (int y = dst.clip.topLeft.y; y < dst.clip.bottomRight.y; y++) {
     int t = y - r.topLeft.y;
     int rgb[3];
     for (int k = 0; k < 3; k++)
       rgb[k] = d ? top[k] + (int)(((int64_t)(bottom[k] - top[k]) * t + d / 2) / d) : top[k];
-    fillRow(data + pixmem::offset(0, y - c.topLeft.y, stride, bytes), buf.format.pixelFromRGB(rgb, buf.colourMap),
-            c.width(), bytes);
+    fillRow(dst.at(dst.clip.topLeft.x, y), buf.format.pixelFromRGB(rgb, buf.colourMap), dst.clip.width(), dst.bytes);
   }
 }
 
@@ -384,16 +377,14 @@ void copyRows(const uint8_t* src, uint8_t* dst, const Point& size, int bytesPerP
 
 void copyPixelsToRect(WritablePixelBuffer& buf, const Rect& r, const uint8_t* pixels, int stride)
 {
-  Rect c;
-  int dstStride;
-  uint8_t* d = area(buf, r, &c, &dstStride);
-  if (!d)
+  Target t(buf, r);
+  if (!t)
     return;
   if (!stride)
     stride = r.width();
-  int bytes = buf.bytesPerPixel();
-  const uint8_t* s = pixels + pixmem::offset(c.topLeft.x - r.topLeft.x, c.topLeft.y - r.topLeft.y, stride, bytes);
-  copyRows(s, d, Point(c.width(), c.height()), bytes, stride, dstStride);
+  const Rect& c = t.clip;
+  const uint8_t* s = pixels + pixmem::offset(c.topLeft.x - r.topLeft.x, c.topLeft.y - r.topLeft.y, stride, t.bytes);
+  copyRows(s, t.data, Point(c.width(), c.height()), t.bytes, stride, t.stride);
 }
 
 void copyRegion(PixelBuffer* src, const Point& offset, WritablePixelBuffer& dst, const Region& region,
@@ -510,48 +501,42 @@ void scrollRegion(WritablePixelBuffer& buf, const Region& region, const Point& d
 
 // --- Masks --------------------------------------------------------------------------------
 
-void drawBitmap(WritablePixelBuffer& buf, const Rect& r, Pixel p, const uint8_t* bits, int stride, int bitOffset)
+namespace {
+
+// Calls fn(x, y, pixel address) for each pixel of r's clipped area whose
+// mask bit is set.
+template <typename Fn>
+void forSetBits(WritablePixelBuffer& buf, const Rect& r, const uint8_t* mask, int stride, int bitOffset, Fn fn)
 {
-  Rect c;
-  int dstStride;
-  uint8_t* d = area(buf, r, &c, &dstStride);
-  if (!d || !knownSize(buf.format.bpp))
+  Target t(buf, r);
+  if (!t)
     return;
   if (!stride)
     stride = (r.width() + 7) / 8;
-  int bytes = buf.bytesPerPixel();
-  for (int y = c.topLeft.y; y < c.bottomRight.y; y++) {
-    const uint8_t* row = bits + (ptrdiff_t)(y - r.topLeft.y) * stride;
-    uint8_t* out = d + pixmem::offset(0, y - c.topLeft.y, dstStride, bytes);
-    for (int x = c.topLeft.x; x < c.bottomRight.x; x++) {
+  for (int y = t.clip.topLeft.y; y < t.clip.bottomRight.y; y++) {
+    const uint8_t* row = mask + (ptrdiff_t)(y - r.topLeft.y) * stride;
+    for (int x = t.clip.topLeft.x; x < t.clip.bottomRight.x; x++)
       if (bitSet(row, bitOffset + (x - r.topLeft.x)))
-        pixmem::storeAny(out + (x - c.topLeft.x) * bytes, p, bytes);
-    }
+        fn(x, y, t.at(x, y), t.bytes);
   }
+}
+
+} // namespace
+
+void drawBitmap(WritablePixelBuffer& buf, const Rect& r, Pixel p, const uint8_t* bits, int stride, int bitOffset)
+{
+  forSetBits(buf, r, bits, stride, bitOffset,
+             [p](int, int, uint8_t* at, int bytes) { pixmem::storeAny(at, p, bytes); });
 }
 
 void copyPixelsMasked(WritablePixelBuffer& buf, const Rect& r, const uint8_t* pixels, const uint8_t* mask,
                       int pixelStride, int maskStride, int bitOffset)
 {
-  Rect c;
-  int dstStride;
-  uint8_t* d = area(buf, r, &c, &dstStride);
-  if (!d || !knownSize(buf.format.bpp))
-    return;
-  if (!maskStride)
-    maskStride = (r.width() + 7) / 8;
   if (!pixelStride)
     pixelStride = r.width();
-  int bytes = buf.bytesPerPixel();
-  for (int y = c.topLeft.y; y < c.bottomRight.y; y++) {
-    const uint8_t* row = mask + (ptrdiff_t)(y - r.topLeft.y) * maskStride;
-    uint8_t* out = d + pixmem::offset(0, y - c.topLeft.y, dstStride, bytes);
-    for (int x = c.topLeft.x; x < c.bottomRight.x; x++) {
-      if (bitSet(row, bitOffset + (x - r.topLeft.x)))
-        memcpy(out + (x - c.topLeft.x) * bytes,
-               pixels + pixmem::offset(x - r.topLeft.x, y - r.topLeft.y, pixelStride, bytes), bytes);
-    }
-  }
+  forSetBits(buf, r, mask, maskStride, bitOffset, [&](int x, int y, uint8_t* at, int bytes) {
+    memcpy(at, pixels + pixmem::offset(x - r.topLeft.x, y - r.topLeft.y, pixelStride, bytes), bytes);
+  });
 }
 
 namespace {
@@ -619,15 +604,15 @@ bool isXrgb8888(const PixelFormat& pf)
 
 void fillAlphaMask(WritablePixelBuffer& buf, const Rect& r, const int rgba[4], const uint8_t* alpha, int alphaStride)
 {
-  Rect c;
-  int stride;
-  uint8_t* d = area(buf, r, &c, &stride);
-  if (!d || !knownSize(buf.format.bpp))
+  Target t(buf, r);
+  if (!t)
     return;
   if (!alphaStride)
     alphaStride = r.width();
-  MaskJob job{d, stride, alpha + pixmem::offset(c.topLeft.x - r.topLeft.x, c.topLeft.y - r.topLeft.y, alphaStride, 1),
-              alphaStride, c.width(), c.height(), rgba};
+  const Rect& c = t.clip;
+  MaskJob job{t.data, t.stride,
+              alpha + pixmem::offset(c.topLeft.x - r.topLeft.x, c.topLeft.y - r.topLeft.y, alphaStride, 1), alphaStride,
+              c.width(), c.height(), rgba};
   if (isXrgb8888(buf.format) && !pixmem::genericPaths) {
     if (rgba[3] == 255)
       maskXrgb<true>(job);

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <type_traits>
+
 #include "plat/Exception.h"
 #include "rfb/PixDraw.h"
 #include "rfb/PixMemory.h"
@@ -27,24 +29,9 @@ uint32_t swapFor(uint32_t v, const PixelFormat& pf)
   return v;
 }
 
+// Table entries: 1, 2 or 4 bytes (24-bit outputs use 4).
 template <int Bytes>
-struct Entry;
-template <>
-struct Entry<1> {
-  using T = uint8_t;
-};
-template <>
-struct Entry<2> {
-  using T = uint16_t;
-};
-template <>
-struct Entry<3> {
-  using T = uint32_t;
-};
-template <>
-struct Entry<4> {
-  using T = uint32_t;
-};
+using EntryT = std::conditional_t<Bytes == 1, uint8_t, std::conditional_t<Bytes == 2, uint16_t, uint32_t>>;
 
 int entryBytes(int bpp) { return bpp == 8 ? 1 : bpp == 16 ? 2 : 4; }
 
@@ -54,7 +41,7 @@ template <int InB, int OutB>
 void oneTable(const void* table, const PixelFormat&, const void* in, int inStride, const PixelFormat&, void* out,
               int outStride, int width, int height)
 {
-  const auto* t = static_cast<const typename Entry<OutB>::T*>(table);
+  const auto* t = static_cast<const EntryT<OutB>*>(table);
   for (int y = 0; y < height; y++) {
     const uint8_t* s = static_cast<const uint8_t*>(in) + pixmem::offset(0, y, inStride, InB);
     uint8_t* d = static_cast<uint8_t*>(out) + pixmem::offset(0, y, outStride, OutB);
@@ -69,7 +56,7 @@ template <int InB, int OutB, bool Cube, bool Fixed555>
 void channels(const void* table, const PixelFormat& inPF, const void* in, int inStride, const PixelFormat&,
               void* out, int outStride, int width, int height)
 {
-  using T = typename Entry<OutB>::T;
+  using T = EntryT<OutB>;
   const T* red = static_cast<const T*>(table);
   const T* green = red + inPF.redMax + 1;
   const T* blue = green + inPF.greenMax + 1;
