@@ -203,9 +203,9 @@ void ManagedPixelBuffer::setSize(const Point& size)
     copyPixelsToRect(*this, oldRect, old.get(), oldStride);
 }
 
-uint8_t* ManagedPixelBuffer::takeData()
+std::unique_ptr<uint8_t[]> ManagedPixelBuffer::takeData()
 {
-  uint8_t* d = data;
+  std::unique_ptr<uint8_t[]> d(data);
   data = nullptr;
   rect.bottomRight = rect.topLeft;
   stride = 0;
@@ -213,9 +213,8 @@ uint8_t* ManagedPixelBuffer::takeData()
   return d;
 }
 
-void ManagedPixelBuffer::setData(uint8_t* bytes, int capacity)
+void ManagedPixelBuffer::setData(std::unique_ptr<uint8_t[]> owned, int capacity)
 {
-  std::unique_ptr<uint8_t[]> owned(bytes);
   if (!(capacity >= sizeBytes())) {
     plat::AssertionFail fail("capacity_ >= sizeBytes()", __FILE__, __LINE__);
     fail.appendFmt("%d bytes for %lld", capacity, (long long)sizeBytes());
@@ -227,10 +226,10 @@ void ManagedPixelBuffer::setData(uint8_t* bytes, int capacity)
   stride = rect.width();
 }
 
-void ManagedPixelBuffer::setData(uint8_t* bytes, int capacity, const Rect& r)
+void ManagedPixelBuffer::setData(std::unique_ptr<uint8_t[]> bytes, int capacity, const Rect& r)
 {
   rect = r;
-  setData(bytes, capacity);
+  setData(std::move(bytes), capacity);
 }
 
 // --- SubPixelBuffer ---------------------------------------------------------------

@@ -11,6 +11,8 @@
 
 #include <stdint.h>
 
+#include <memory>
+
 #include "rfb/ColourMap.h"
 #include "rfb/PixelFormat.h"
 #include "rfb/Rect.h"
@@ -131,12 +133,12 @@ public:
   void setSize(const Point& size) override;
   void setColourMap(ColourMap* cm) override { colourMap = cm; }
 
-  // The caller frees the memory with delete[]; the buffer is left empty.
-  uint8_t* takeData();
-  // Takes memory from new[] holding capacity bytes, which must cover the
-  // buffer (fatal otherwise); the stride becomes the width.
-  void setData(uint8_t* bytes, int capacity);
-  void setData(uint8_t* bytes, int capacity, const Rect& r);
+  // Hands the memory to the caller; the buffer is left empty.
+  std::unique_ptr<uint8_t[]> takeData();
+  // Takes memory of capacity bytes, which must cover the buffer (fatal
+  // otherwise); the stride becomes the width.
+  void setData(std::unique_ptr<uint8_t[]> bytes, int capacity);
+  void setData(std::unique_ptr<uint8_t[]> bytes, int capacity, const Rect& r);
 
   int capacity() const { return capacity_; }
   // (bpp/8) x width x height, in 64 bits.

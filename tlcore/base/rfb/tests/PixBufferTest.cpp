@@ -153,7 +153,7 @@ TEST(PixBuffer, TakeAndSetData)
 {
   ManagedPixelBuffer b(rfb::xrgb8888Format(), Rect(1, 1, 3, 3));
   fillTags(b);
-  std::unique_ptr<uint8_t[]> taken(b.takeData());
+  std::unique_ptr<uint8_t[]> taken = b.takeData();
   EXPECT_EQ(b.rect, Rect(1, 1, 1, 1));
   EXPECT_EQ(b.data, nullptr);
   EXPECT_EQ(b.stride, 0);
@@ -162,11 +162,11 @@ TEST(PixBuffer, TakeAndSetData)
   memcpy(&v, taken.get() + 12, 4);
   EXPECT_EQ(v, tag(2, 2));
 
-  b.setData(taken.release(), 16, Rect(5, 5, 7, 7));
+  b.setData(std::move(taken), 16, Rect(5, 5, 7, 7));
   EXPECT_EQ(b.stride, 2);
   EXPECT_EQ(b.capacity(), 16);
   EXPECT_EQ(b.getPixel(Point(6, 6)), tag(2, 2));
-  b.setData(new uint8_t[20](), 20);
+  b.setData(std::make_unique<uint8_t[]>(20), 20);
   EXPECT_EQ(b.getPixel(Point(6, 6)), 0u);
 }
 
@@ -184,11 +184,11 @@ TEST(PixBufferDeathTest, BoundsFaultsNameBothRectangles)
   EXPECT_DEATH(none.getPixelsRW(Rect(0, 0, 1, 1), &stride), "outside 0,0 to 0,0");
 
   EXPECT_DEATH(ManagedPixelBuffer(rfb::rgb565Format(), Rect(0, 0, 40000, 1)), "'Rect\\(RgnRect\\(rect\\)\\) == rect'");
-  EXPECT_DEATH(b.setData(new uint8_t[10], 10, Rect(0, 0, 3, 2)), "'capacity_ >= sizeBytes\\(\\)'");
+  EXPECT_DEATH(b.setData(std::make_unique<uint8_t[]>(10), 10, Rect(0, 0, 3, 2)), "'capacity_ >= sizeBytes\\(\\)'");
   // 4 x 32767 x 32767 bytes pass the 16-bit check but not an int.
   EXPECT_DEATH(ManagedPixelBuffer(rfb::xrgb8888Format(), Rect(0, 0, 32767, 32767)),
                "'sizeBytes\\(\\) <= kMaxCapacity'.*4294705156 bytes");
-  EXPECT_DEATH(b.setData(new uint8_t[16], 16, Rect(0, 0, 32767, 32767)), "'capacity_ >= sizeBytes\\(\\)'");
+  EXPECT_DEATH(b.setData(std::make_unique<uint8_t[]>(16), 16, Rect(0, 0, 32767, 32767)), "'capacity_ >= sizeBytes\\(\\)'");
 }
 
 // Writes a 3 x 2 image of tags in its own format.
