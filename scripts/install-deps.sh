@@ -9,8 +9,7 @@ what=${1:-test}
 pkgs=(cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev python3)
 # Peers the benchmarks measure against; the test build builds the benchmarks.
 # pixman's and Xlib's regions are the region code's peers in tests, fuzz targets
-# and benchmarks, pixman's compositing the drawing code's; libxkbcommon and
-# X11's Compose file the keysym code's;
+# and benchmarks; libxkbcommon and X11's Compose file the keysym code's;
 # openssl the public-key code's.
 bench_pkgs=(libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev
             libpixman-1-dev libx11-dev libxkbcommon-dev libx11-data openssl)
