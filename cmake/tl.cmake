@@ -8,14 +8,15 @@ endif()
 # Folder holding reference scripts and fixtures shared by the tests.
 set(TL_TEST_SUPPORT_DIR ${CMAKE_SOURCE_DIR}/tests/support)
 
-# tl_test(<name> LABEL <label> SOURCES <files...> [LIBS <libs...>])
+# tl_test(<name> LABEL <label> SOURCES <files...> [LIBS <libs...>]
+#         [PROPERTIES <ctest properties...>])
 # One gtest executable; each test case is a ctest test labelled with the
-# folder it tests.
+# folder it tests (and given the extra properties, a fixture say).
 function(tl_test name)
   if(NOT TL_BUILD_TESTS OR TL_LIBFUZZER)
     return()
   endif()
-  cmake_parse_arguments(T "" "LABEL" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "LABEL" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} tlcore_whole GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
@@ -24,7 +25,7 @@ function(tl_test name)
   target_include_directories(${name} PRIVATE ${TL_TEST_SUPPORT_DIR})
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS ${T_LABEL} TIMEOUT 300)
+    PROPERTIES LABELS ${T_LABEL} TIMEOUT 300 ${T_PROPERTIES})
 endfunction()
 
 # tl_fuzz(<name> SOURCES <files...> [LIBS <libs...>])

@@ -1,0 +1,55 @@
+// The certificate zoo of the TLS tests (made by make_zoo.sh as the ctest
+// fixture ssl_zoo) and helpers to read it and to ask openssl about it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "plat/Time.h"
+#include "ssl/SslCertificate.h"
+#include "testutil.h"
+
+namespace ssltest {
+
+inline std::string zooPath(const std::string& name)
+{
+  return std::string(TL_SSL_ZOO_DIR) + "/" + name;
+}
+
+inline std::string readFile(const std::string& path)
+{
+  std::string s;
+  FILE* f = fopen(path.c_str(), "rbe");
+  EXPECT_NE(f, nullptr) << path;
+  if (!f)
+    return s;
+  char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
+    s.append(buf, n);
+  fclose(f);
+  return s;
+}
+
+// The zoo certificate <name>.der.
+inline ssl::SslCertificatePtr cert(const std::string& name)
+{
+  std::string der = readFile(zooPath(name + ".der"));
+  return ssl::SslCertificate::createFromDer((int)der.size(),
+                                            reinterpret_cast<const unsigned char*>(der.data()));
+}
+
+inline std::string bytes(const plat::MBuf<unsigned char>& b)
+{
+  return std::string(reinterpret_cast<const char*>(b.data()), b.length());
+}
+
+// A time inside the validity of everything valid in the zoo.
+inline plat::Time zooNow()
+{
+  return plat::makeTime(2026, 6, 1, 12, 0, 0);
+}
+
+} // namespace ssltest
