@@ -198,8 +198,9 @@ openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-384 -out keys/ec-pkcs
 openssl ec -in keys/ec-pkcs8.pem -out keys/ec-sec1.pem 2>/dev/null
 openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -pkeyopt ec_param_enc:named_curve \
   -out keys/ec256-pkcs8.pem 2>/dev/null
-openssl pkey -in keys/ec-pkcs8.pem -aes-256-cbc -passout pass:zoo-secret \
-  -out keys/ec-encrypted.pem 2>/dev/null
+# PBES2 with a cipher and PRF that mbedtls 2.28 knows.
+openssl pkcs8 -topk8 -in keys/ec-pkcs8.pem -v2 des3 -v2prf hmacWithSHA1 \
+  -passout pass:zoo-secret -out keys/ec-encrypted.pem 2>/dev/null
 openssl rsa -in keys/rsa-pkcs8.pem -traditional -aes128 -passout pass:zoo-secret \
   -out keys/rsa-encrypted.pem 2>/dev/null
 touch done

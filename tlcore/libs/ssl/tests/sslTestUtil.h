@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "plat/Exception.h"
 #include "plat/Time.h"
 #include "ssl/SslCertificate.h"
 #include "testutil.h"
