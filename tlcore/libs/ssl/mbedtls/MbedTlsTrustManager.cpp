@@ -12,16 +12,6 @@ namespace {
 
 plat::LogSrc vlog("MbedTlsTrustManager");
 
-bool sameBytes(const mbedtls_x509_buf& a, const mbedtls_x509_buf& b)
-{
-  return a.len == b.len && memcmp(a.p, b.p, a.len) == 0;
-}
-
-bool selfIssued(const mbedtls_x509_crt* crt)
-{
-  return sameBytes(crt->issuer_raw, crt->subject_raw);
-}
-
 void logError(const plat::Exception& e)
 {
   char text[plat::Exception::kMessageSize];
@@ -93,8 +83,6 @@ bool MbedTlsTrustManager::gatherTrustedIssuers(const mbedtls_x509_crt* chain,
     for (const mbedtls_x509_crt* c = chain; c && c->raw.p; c = c->next)
       todo.push_back(c);
     for (size_t i = 0; i < todo.size() && held.size() < (size_t)kMaxChain; i++) {
-      if (selfIssued(todo[i]))
-        continue;
       SslCertificatePtr issuer = findIssuer(todo[i]);
       if (!issuer)
         continue;

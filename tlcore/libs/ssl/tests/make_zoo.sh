@@ -166,6 +166,7 @@ ZOO_SAN=DNS:*.site.test sign wildcard "/CN=*.site.test" inter server
 ZOO_SAN="IP:127.0.0.1, IP:::1" sign ip "/CN=127.0.0.1" inter server
 sign twocn "/CN=one.site.test/CN=two.site.test" inter server_nosan
 sign cnonly "/CN=cnonly.site.test" inter server_nosan
+sign cnaddress "/CN=10.0.0.1" inter server_nosan
 ZOO_SAN=email:someone@site.test sign emailonly "/C=US/L=Town" inter server
 ZOO_SAN=email:mail@site.test sign emailcn "/CN=mail.site.test" inter server
 sign ouonly "/O=Zoo Org/OU=Zoo Unit" inter server_nosan
