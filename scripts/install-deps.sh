@@ -15,7 +15,8 @@ bench_pkgs=(libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpa
             libpixman-1-dev libx11-dev libxkbcommon-dev libx11-data openssl)
 case "$what" in
   run) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}") ;;
-  # The proxy benchmark tunnels through real proxies.
+  # The proxy benchmark tunnels through real proxies; the certificate one loads
+  # Debian's CA bundle.
   bench) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" microsocks tinyproxy ca-certificates) ;;
   test)
     # The regular-expression tests compare with Debian's /usr/bin/node,
