@@ -19,20 +19,7 @@ inline std::string zooPath(const std::string& name)
   return std::string(TL_SSL_ZOO_DIR) + "/" + name;
 }
 
-inline std::string readFile(const std::string& path)
-{
-  std::string s;
-  FILE* f = fopen(path.c_str(), "rbe");
-  EXPECT_NE(f, nullptr) << path;
-  if (!f)
-    return s;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
-    s.append(buf, n);
-  fclose(f);
-  return s;
-}
+using tltest::readFile;
 
 // The zoo certificate <name>.der.
 inline ssl::SslCertificatePtr cert(const std::string& name)
