@@ -15,14 +15,8 @@ std::string outcome(ssl::SslVerifier& v, const std::vector<std::string>& chain, 
   std::vector<SslCertificatePtr> certs;
   for (const std::string& name : chain)
     certs.push_back(cert(name));
-  try {
-    v.verify(certs, endpoint);
-    return "ok";
-  } catch (const SslException& e) {
-    return "code " + std::to_string(e.getCode()) + ": " + e.str();
-  } catch (const plat::Exception& e) {
-    return e.str();
-  }
+  std::string error = errorOf([&] { v.verify(certs, endpoint); });
+  return error.empty() ? "ok" : error;
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "plat/Exception.h"
 #include "plat/Time.h"
 #include "ssl/SslCertificate.h"
+#include "ssl/SslException.h"
 #include "testutil.h"
 
 namespace ssltest {
@@ -32,6 +33,20 @@ inline ssl::SslCertificatePtr cert(const std::string& name)
 inline std::string bytes(const plat::MBuf<unsigned char>& b)
 {
   return std::string(reinterpret_cast<const char*>(b.data()), b.length());
+}
+
+// What f throws: "code N: message" for an SslException, the message for
+// another error, "" when nothing is thrown.
+template <class F> std::string errorOf(F f)
+{
+  try {
+    f();
+    return "";
+  } catch (const ssl::SslException& e) {
+    return "code " + std::to_string(e.getCode()) + ": " + e.str();
+  } catch (const plat::Exception& e) {
+    return e.str();
+  }
 }
 
 // A time inside the validity of everything valid in the zoo.
