@@ -134,8 +134,8 @@ int main(int argc, char** argv)
   benchmark::RunSpecifiedBenchmarks(&reporter);
   report("CA bundle load vs mbedtls", reporter.ratio("BM_LoadBundle_ours", "BM_LoadBundle_mbedtls"),
          1.5);
-  report("verifyChain vs mbedtls",
-         reporter.ratio("BM_VerifyChain_ours", "BM_VerifyChain_mbedtls"), 1.5);
+  report("verifyChain vs mbedtls", reporter.ratio("BM_VerifyChain_ours", "BM_VerifyChain_mbedtls"),
+         1.5);
   if (system(("rm -rf " + zooBase()).c_str()) != 0)
     fprintf(stderr, "could not remove %s\n", zooBase().c_str());
   benchmark::Shutdown();

@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
   std::string text(reinterpret_cast<const char*>(data), size);
   size_t nl = text.find('\n');
-  std::string host = text.substr(0, nl), pattern = nl == std::string::npos ? "" : text.substr(nl + 1);
+  std::string host = text.substr(0, nl),
+              pattern = nl == std::string::npos ? "" : text.substr(nl + 1);
   host = host.c_str();
   pattern = pattern.c_str();
   bool match = ssl::matchHostName(host.c_str(), pattern.c_str());
@@ -22,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   if (match && pattern.find('*') == std::string::npos)
     FUZZ_CHECK(host == pattern);
   if (match)
-    FUZZ_CHECK(std::count(host.begin(), host.end(), '.') == std::count(pattern.begin(), pattern.end(), '.'));
+    FUZZ_CHECK(std::count(host.begin(), host.end(), '.') ==
+               std::count(pattern.begin(), pattern.end(), '.'));
   // Every label of a matching pattern is non-empty.
   if (match)
     FUZZ_CHECK(pattern.find("..") == std::string::npos && pattern.front() != '.' &&

@@ -92,8 +92,8 @@ const char* SslCertificate::getAttribute(const std::vector<NameAttribute>& attri
   return nullptr;
 }
 
-std::vector<plat::String> SslCertificate::getAttributeValues(
-    const std::vector<NameAttribute>& attributes, const char* oid)
+std::vector<plat::String>
+SslCertificate::getAttributeValues(const std::vector<NameAttribute>& attributes, const char* oid)
 {
   std::vector<plat::String> out;
   for (const NameAttribute& a : attributes)

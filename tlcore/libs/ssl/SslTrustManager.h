@@ -23,8 +23,9 @@ public:
   // store (at most 8 certificates). intermediates may come in any order and
   // must be MbedTlsCertificates; validity is judged at time (100-ns ticks
   // since 1601), not by the machine's clock. Failures are SslException.
-  virtual std::vector<SslCertificatePtr> verifyChain(
-      SslCertificate* leaf, const std::vector<SslCertificatePtr>& intermediates, plat::Time time) = 0;
+  virtual std::vector<SslCertificatePtr>
+  verifyChain(SslCertificate* leaf, const std::vector<SslCertificatePtr>& intermediates,
+              plat::Time time) = 0;
 };
 
 } // namespace ssl

@@ -302,9 +302,9 @@ SslCertificatePtr SslCertificate::createFromPem(const char* pem)
   mbedtls_pem_context ctx;
   mbedtls_pem_init(&ctx);
   size_t used = 0;
-  int ret = mbedtls_pem_read_buffer(&ctx, "-----BEGIN CERTIFICATE-----",
-                                    "-----END CERTIFICATE-----",
-                                    reinterpret_cast<const unsigned char*>(pem), nullptr, 0, &used);
+  int ret =
+      mbedtls_pem_read_buffer(&ctx, "-----BEGIN CERTIFICATE-----", "-----END CERTIFICATE-----",
+                              reinterpret_cast<const unsigned char*>(pem), nullptr, 0, &used);
   if (ret) {
     mbedtls_pem_free(&ctx);
     throw SslException(0, mbedTlsErrorText(ret).str());
@@ -352,7 +352,8 @@ MbedTlsCertificate::MbedTlsCertificate(int length, const unsigned char* der)
 
     issuerAttrs_ = attributes(&crt_.issuer);
     subjectAttrs_ = attributes(&crt_.subject);
-    if (!x509TimeToTicks(crt_.valid_from, &notBefore_) || !x509TimeToTicks(crt_.valid_to, &notAfter_))
+    if (!x509TimeToTicks(crt_.valid_from, &notBefore_) ||
+        !x509TimeToTicks(crt_.valid_to, &notAfter_))
       throw SslException(0);
 
     if (crt_.ext_types & MBEDTLS_X509_EXT_KEY_USAGE) {

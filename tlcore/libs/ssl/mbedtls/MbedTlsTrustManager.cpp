@@ -58,7 +58,7 @@ std::unique_ptr<SslTrustManager> SslTrustManager::create(std::unique_ptr<SslCert
 }
 
 MbedTlsTrustManager::MbedTlsTrustManager(std::unique_ptr<SslCertLookup> lookup, bool strict)
-  : strict_(strict), lookup_(std::move(lookup))
+    : strict_(strict), lookup_(std::move(lookup))
 {
 }
 
@@ -91,8 +91,8 @@ bool MbedTlsTrustManager::gatherTrustedIssuers(const mbedtls_x509_crt* chain,
         known = known || h == issuer;
       if (known)
         continue;
-      int ret = mbedtls_x509_crt_parse_der_nocopy(trusted, issuer->der().data(),
-                                                  issuer->der().length());
+      int ret =
+          mbedtls_x509_crt_parse_der_nocopy(trusted, issuer->der().data(), issuer->der().length());
       if (ret)
         throw SslException(0, mbedTlsErrorText(ret).str());
       held.push_back(issuer);
@@ -129,7 +129,8 @@ int MbedTlsTrustManager::verify(mbedtls_x509_crt* crt, int depth, uint32_t* flag
   try {
     if (!chain_.empty()) {
       const plat::MBuf<unsigned char>& last = chain_.back()->der();
-      if ((size_t)last.length() == crt->raw.len && memcmp(last.data(), crt->raw.p, crt->raw.len) == 0)
+      if ((size_t)last.length() == crt->raw.len &&
+          memcmp(last.data(), crt->raw.p, crt->raw.len) == 0)
         return 0;
     }
     if (depth_ != -1 && depth != depth_ - 1) {
@@ -191,8 +192,8 @@ void MbedTlsTrustManager::mapFailure(uint32_t flags, const std::vector<SslCertif
   if (flags & (MBEDTLS_X509_BADCERT_KEY_USAGE | MBEDTLS_X509_BADCERT_EXT_KEY_USAGE |
                MBEDTLS_X509_BADCERT_NS_CERT_TYPE))
     throw SslException(6);
-  if (flags & (MBEDTLS_X509_BADCERT_BAD_MD | MBEDTLS_X509_BADCERT_BAD_PK |
-               MBEDTLS_X509_BADCERT_BAD_KEY))
+  if (flags &
+      (MBEDTLS_X509_BADCERT_BAD_MD | MBEDTLS_X509_BADCERT_BAD_PK | MBEDTLS_X509_BADCERT_BAD_KEY))
     throw SslException(7);
   throw SslException(0);
 }

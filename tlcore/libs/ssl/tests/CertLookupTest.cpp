@@ -160,8 +160,9 @@ TEST_F(SystemFileStore, ReloadEvery900Seconds)
       {"16 MiB and one byte",
        [&] {
          writeBundle(readFile(zooPath("inter.pem")) +
-                         std::string(SslCertLookupSystemFile::kMaxFileSize + 1 - 
-                                         readFile(zooPath("inter.pem")).size(), '\n'),
+                         std::string(SslCertLookupSystemFile::kMaxFileSize + 1 -
+                                         readFile(zooPath("inter.pem")).size(),
+                                     '\n'),
                      0644);
        },
        "Error: file is too large (16777217 > 16777216)"},

@@ -21,11 +21,13 @@ using ssl::SslException;
 
 namespace {
 
-const char* const kZoo[] = {"root", "inter", "badinter", "otherroot", "valid", "expired", "future",
-                            "selfsigned", "unknown", "sha1", "weak", "rsaleaf", "clientonly",
-                            "badku", "noeku", "underbad", "wildcard", "ip", "twocn", "cnonly",
-                            "emailonly", "emailcn", "ouonly", "oonly", "emailattr", "countryonly",
-                            "revocation", "unusablecrl", "names", "ladder7", "ladderleaf12"};
+const char* const kZoo[] = {"root",        "inter",      "badinter",    "otherroot", "valid",
+                            "expired",     "future",     "selfsigned",  "unknown",   "sha1",
+                            "weak",        "rsaleaf",    "clientonly",  "badku",     "noeku",
+                            "underbad",    "wildcard",   "ip",          "twocn",     "cnonly",
+                            "emailonly",   "emailcn",    "ouonly",      "oonly",     "emailattr",
+                            "countryonly", "revocation", "unusablecrl", "names",     "ladder7",
+                            "ladderleaf12"};
 
 // Everything openssl says about one certificate, by field.
 struct OpensslView {
@@ -55,8 +57,8 @@ std::vector<std::string> splitList(const std::string& s)
 OpensslView opensslView(const std::string& name)
 {
   static const std::map<std::string, unsigned> kUsages = {
-      {"Digital Signature", 1},  {"Non Repudiation", 2}, {"Key Encipherment", 4},
-      {"Data Encipherment", 8},  {"Key Agreement", 16},  {"Certificate Sign", 32},
+      {"Digital Signature", 1}, {"Non Repudiation", 2}, {"Key Encipherment", 4},
+      {"Data Encipherment", 8}, {"Key Agreement", 16},  {"Certificate Sign", 32},
       {"CRL Sign", 64}};
   static const std::map<std::string, std::string> kEkus = {
       {"TLS Web Server Authentication", "1.3.6.1.5.5.7.3.1"},
@@ -95,9 +97,9 @@ OpensslView opensslView(const std::string& name)
       continue;
     }
     section = l.find("Subject Alternative Name") != std::string::npos ? "san"
-              : l.find("Extended Key Usage") != std::string::npos ? "eku"
-              : l.find("Key Usage") != std::string::npos          ? "ku"
-                                                                  : "";
+              : l.find("Extended Key Usage") != std::string::npos     ? "eku"
+              : l.find("Key Usage") != std::string::npos              ? "ku"
+                                                                      : "";
     v.hasKeyUsage |= section == "ku";
     v.hasEku |= section == "eku";
     if (!after(l, "subject=").empty())
@@ -152,7 +154,8 @@ TEST(SslException, TextsAndDetails)
     const char* message;
   } cases[] = {
       {0, nullptr, "X.509 Error: Invalid certificate"},
-      {9, "api.site.test", "SSL Error: SSL certificate does not match intended host: api.site.test"},
+      {9, "api.site.test",
+       "SSL Error: SSL certificate does not match intended host: api.site.test"},
       {9, nullptr, "SSL Error: SSL certificate does not match intended host"},
       {17, "bad", "X.509 Error: Invalid key: bad"},
       {23, nullptr, "X.509 Error: OCSP responser is not a responder for this certificate"},
@@ -211,9 +214,9 @@ TEST(SslCertificate, AttributesAndDisplayNames)
   std::vector<std::string> attrs;
   for (const ssl::NameAttribute& a : names->subjectAttributes())
     attrs.push_back(std::string(a.oid.str()) + "=" + a.value.str());
-  EXPECT_EQ((std::vector<std::string>{"2.5.4.3= lead and trail ", "2.5.4.7=#hash <angle> back\\slash",
-                                      "2.5.4.11=b", "2.5.4.11=a",
-                                      "2.5.4.10=Comma, Semi; Quote\" Inc", "2.5.4.6=US"}),
+  EXPECT_EQ((std::vector<std::string>{
+                "2.5.4.3= lead and trail ", "2.5.4.7=#hash <angle> back\\slash", "2.5.4.11=b",
+                "2.5.4.11=a", "2.5.4.10=Comma, Semi; Quote\" Inc", "2.5.4.6=US"}),
             attrs);
   EXPECT_EQ((std::vector<std::string>{"b", "a"}),
             strings(SslCertificate::getAttributeValues(names->subjectAttributes(), "2.5.4.11")));
@@ -224,10 +227,10 @@ TEST(SslCertificate, AttributesAndDisplayNames)
     const char* name;
     const char* display;
   } cases[] = {
-      {"names", " lead and trail "},       {"twocn", "two.site.test"},
-      {"ouonly", "Zoo Unit"},              {"oonly", "Zoo Org"},
-      {"emailattr", "attr@site.test"},     {"emailonly", "someone@site.test"},
-      {"countryonly", "US"},               {"inter", "Zoo Intermediate CA"},
+      {"names", " lead and trail "},   {"twocn", "two.site.test"},
+      {"ouonly", "Zoo Unit"},          {"oonly", "Zoo Org"},
+      {"emailattr", "attr@site.test"}, {"emailonly", "someone@site.test"},
+      {"countryonly", "US"},           {"inter", "Zoo Intermediate CA"},
   };
   for (const Case& c : cases)
     EXPECT_STREQ(c.display, cert(c.name)->displayName().str()) << c.name;
@@ -239,9 +242,9 @@ TEST(SslCertificate, ExportedKeys)
   EXPECT_EQ(SslCertificate::kRsaKey, root->keyKind());
   EXPECT_EQ(SslCertificate::kEcKey, leaf->keyKind());
 
-  std::string pkcs1 = tltest::commandOutput(
-      "openssl x509 -noout -pubkey -in " + zooPath("root.pem") +
-      " | openssl rsa -pubin -RSAPublicKey_out -outform DER 2>/dev/null");
+  std::string pkcs1 =
+      tltest::commandOutput("openssl x509 -noout -pubkey -in " + zooPath("root.pem") +
+                            " | openssl rsa -pubin -RSAPublicKey_out -outform DER 2>/dev/null");
   std::unique_ptr<crypto::RsaPublicKey> rsa = root->rsaPublicKey();
   EXPECT_EQ(2048, rsa->bits());
   EXPECT_EQ(tltest::toHex(pkcs1), tltest::toHex(bytes(rsa->der())));
@@ -254,7 +257,8 @@ TEST(SslCertificate, ExportedKeys)
   std::string spki = bytes(leaf->publicKeyDer());
   std::string point(reinterpret_cast<const char*>(out.data()), (size_t)out.length());
   ASSERT_GE(spki.size(), point.size());
-  EXPECT_EQ(tltest::toHex(spki.substr(spki.size() - 64)), tltest::toHex(point.substr(point.size() - 64)));
+  EXPECT_EQ(tltest::toHex(spki.substr(spki.size() - 64)),
+            tltest::toHex(point.substr(point.size() - 64)));
 
   EXPECT_EQ("Certificate public key is not an RSA key", errorOf([&] { leaf->rsaPublicKey(); }));
   EXPECT_EQ("Certificate public key is not an ECDSA key", errorOf([&] { root->ecPublicKey(); }));
@@ -263,8 +267,8 @@ TEST(SslCertificate, ExportedKeys)
 TEST(SslCertificate, RevocationLocations)
 {
   std::vector<std::string> crl, ocsp;
-  for (const std::string& l : tltest::commandLines("openssl x509 -noout -ext crlDistributionPoints -in " +
-                                                   zooPath("revocation.pem"))) {
+  for (const std::string& l : tltest::commandLines(
+           "openssl x509 -noout -ext crlDistributionPoints -in " + zooPath("revocation.pem"))) {
     std::string uri = after(l.substr(l.find_first_not_of(' ')), "URI:");
     for (const char* scheme : {"http://", "https://", "ldap://", "ldaps://"})
       if (uri.compare(0, strlen(scheme), scheme) == 0)
@@ -299,7 +303,8 @@ TEST(SslCertificate, ValidityAndBadInput)
       {valid.get(), zooNow(), ""},
       {expired.get(), zooNow(), "code 2: X.509 Error: Certificate expired"},
       {expired.get(), plat::makeTime(2020, 6, 1, 0, 0, 0), ""},
-      {expired.get(), plat::makeTime(2019, 6, 1, 0, 0, 0), "code 1: X.509 Error: Certificate not yet valid"},
+      {expired.get(), plat::makeTime(2019, 6, 1, 0, 0, 0),
+       "code 1: X.509 Error: Certificate not yet valid"},
       {future.get(), zooNow(), "code 1: X.509 Error: Certificate not yet valid"},
   };
   for (const Case& c : cases)
@@ -312,11 +317,14 @@ TEST(SslCertificate, ValidityAndBadInput)
   ASSERT_NE(std::string::npos, at);
   der[at] = '\xff';
   auto fromDer = [](const std::string& d) {
-    return SslCertificate::createFromDer((int)d.size(), reinterpret_cast<const unsigned char*>(d.data()));
+    return SslCertificate::createFromDer((int)d.size(),
+                                         reinterpret_cast<const unsigned char*>(d.data()));
   };
   EXPECT_EQ("bad UTF-8 in certificate", errorOf([&] { fromDer(der); }));
   for (const std::string& bad : {std::string("\x30\x03\x02\x01\x00", 5), std::string("garbage")})
-    EXPECT_EQ(0u, errorOf([&] { fromDer(bad); }).find("code 0: X.509 Error: Invalid certificate: X509 - "));
+    EXPECT_EQ(0u, errorOf([&] {
+                    fromDer(bad);
+                  }).find("code 0: X.509 Error: Invalid certificate: X509 - "));
   EXPECT_EQ(0u, errorOf([] {
                   SslCertificate::createFromPem(
                       "-----BEGIN CERTIFICATE-----\n!!!!\n-----END CERTIFICATE-----\n");
@@ -340,16 +348,27 @@ TEST(ParsePemCertificates, EdgeCases)
     std::vector<std::string> subjects;
     size_t logLines;
   } cases[] = {
-      {"damaged block in the middle", valid + damaged + root,
-       {"CN=valid.site.test,O=Zoo Test,C=US", "CN=Zoo Root CA,O=Zoo Test,C=US"}, 1},
-      {"block without END", valid + noEnd + root,
-       {"CN=valid.site.test,O=Zoo Test,C=US", "CN=Zoo Root CA,O=Zoo Test,C=US"}, 1},
-      {"files joined without newline", noNewline,
-       {"CN=valid.site.test,O=Zoo Test,C=US", "CN=Zoo Root CA,O=Zoo Test,C=US"}, 0},
-      {"CRLF line ends and text around", "junk\r\n" + crlf + "trailer",
-       {"CN=valid.site.test,O=Zoo Test,C=US", "CN=Zoo Root CA,O=Zoo Test,C=US"}, 0},
+      {"damaged block in the middle",
+       valid + damaged + root,
+       {"CN=valid.site.test,O=Zoo Test,C=US", "CN=Zoo Root CA,O=Zoo Test,C=US"},
+       1},
+      {"block without END",
+       valid + noEnd + root,
+       {"CN=valid.site.test,O=Zoo Test,C=US", "CN=Zoo Root CA,O=Zoo Test,C=US"},
+       1},
+      {"files joined without newline",
+       noNewline,
+       {"CN=valid.site.test,O=Zoo Test,C=US", "CN=Zoo Root CA,O=Zoo Test,C=US"},
+       0},
+      {"CRLF line ends and text around",
+       "junk\r\n" + crlf + "trailer",
+       {"CN=valid.site.test,O=Zoo Test,C=US", "CN=Zoo Root CA,O=Zoo Test,C=US"},
+       0},
       {"expired kept", expired, {"CN=expired.site.test"}, 1},
-      {"END before BEGIN", "-----END CERTIFICATE-----\n" + root, {"CN=Zoo Root CA,O=Zoo Test,C=US"}, 0},
+      {"END before BEGIN",
+       "-----END CERTIFICATE-----\n" + root,
+       {"CN=Zoo Root CA,O=Zoo Test,C=US"},
+       0},
       {"no blocks", "nothing here", {}, 0},
       {"BEGIN only", "-----BEGIN CERTIFICATE-----\nMII", {}, 0},
   };

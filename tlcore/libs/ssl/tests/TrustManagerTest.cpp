@@ -59,8 +59,8 @@ TEST(SslTrustManager, OutcomesOverTheZoo)
 {
   const std::vector<std::string> root = {"root"}, rootAndInter = {"root", "inter"};
   const std::string chain3 = "valid.site.test > Zoo Intermediate CA > Zoo Root CA";
-  std::vector<std::string> ladder6 = {"ladder4", "valid", "ladder2", "ladder6", "ladder1",
-                                      "ladder5", "ladder3"};
+  std::vector<std::string> ladder6 = {"ladder4", "valid",   "ladder2", "ladder6",
+                                      "ladder1", "ladder5", "ladder3"};
   std::vector<std::string> ladder12;
   for (int i = 12; i >= 1; i--)
     ladder12.push_back("ladder" + std::to_string(i));
@@ -83,14 +83,23 @@ TEST(SslTrustManager, OutcomesOverTheZoo)
       {"sha1", {"inter"}, root, zooNow(), "code 7"},
       {"weak", {"inter"}, root, zooNow(), "code 7"},
       // The verification time, not the machine's clock.
-      {"expired", {"inter"}, root, plat::makeTime(2020, 6, 1, 0, 0, 0),
+      {"expired",
+       {"inter"},
+       root,
+       plat::makeTime(2020, 6, 1, 0, 0, 0),
        "expired.site.test > Zoo Intermediate CA > Zoo Root CA"},
       {"future", {"inter"}, root, plat::makeTime(2090, 6, 1, 0, 0, 0), "code 2"},
       {"valid", {"inter"}, root, plat::makeTime(2019, 6, 1, 0, 0, 0), "code 1"},
       // Usage is the verifiers' business.
-      {"clientonly", {"inter"}, root, zooNow(),
+      {"clientonly",
+       {"inter"},
+       root,
+       zooNow(),
        "client.site.test > Zoo Intermediate CA > Zoo Root CA"},
-      {"underbad", {"badinter"}, root, zooNow(),
+      {"underbad",
+       {"badinter"},
+       root,
+       zooNow(),
        "underbad.site.test > Zoo Client Intermediate CA > Zoo Root CA"},
       // Eight certificates at most: the leaf and 7 intermediates.
       {"ladderleaf6", ladder6, root, zooNow(),

@@ -10,7 +10,8 @@ using ssl::SslException;
 namespace {
 
 // "ok", "code N: message" or the error text.
-std::string outcome(ssl::SslVerifier& v, const std::vector<std::string>& chain, const char* endpoint)
+std::string outcome(ssl::SslVerifier& v, const std::vector<std::string>& chain,
+                    const char* endpoint)
 {
   std::vector<SslCertificatePtr> certs;
   for (const std::string& name : chain)
@@ -121,7 +122,8 @@ TEST(SslPublicHttpsVerifier, NameThenUsage)
   EXPECT_EQ("ok", outcome(v, {"valid", "inter", "root"}, "valid.site.test"));
   EXPECT_EQ(0u, outcome(v, {"clientonly", "inter"}, "other.site.test").find("code 9"));
   EXPECT_EQ(0u, outcome(v, {"clientonly", "inter"}, "client.site.test").find("code 6"));
-  for (ssl::SslVerifier* each : {(ssl::SslVerifier*)&v, (ssl::SslVerifier*)&ssl::SslHostnameVerifier::instance(),
-                                 (ssl::SslVerifier*)&ssl::SslPublicUsageVerifier::instance()})
+  for (ssl::SslVerifier* each :
+       {(ssl::SslVerifier*)&v, (ssl::SslVerifier*)&ssl::SslHostnameVerifier::instance(),
+        (ssl::SslVerifier*)&ssl::SslPublicUsageVerifier::instance()})
     EXPECT_EQ(0u, outcome(*each, {}, "x").find("Assertion 'chain.size() > 0' failed at "));
 }
