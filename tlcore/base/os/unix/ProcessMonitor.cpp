@@ -68,7 +68,13 @@ void sleepMs(int ms)
 class PidManagerImpl : public SignalHandler::Callback {
 public:
   PidManagerImpl() { SignalHandler::instance().addHandler(SIGCHLD, this, true); }
-  ~PidManagerImpl() override { SignalHandler::instance().addHandler(SIGCHLD, this, false); }
+  ~PidManagerImpl() override
+  {
+    // At exit the signal handler has let go of every registration already
+    // (its step comes first) or is gone with the other statics.
+    if (!plat::isExiting())
+      SignalHandler::instance().addHandler(SIGCHLD, this, false);
+  }
 
   void add(int pid)
   {
