@@ -191,12 +191,15 @@ TEST(LaunchProcess, ExecFailuresComeBackWithTheChildsError)
     bool search;
     std::string message;
     const char* type;
+    int closeFrom = -1; // the error pipe survives the closing
   } cases[] = {
       {{"/nonexistent-tl/prog"}, false,
        "execve(/nonexistent-tl/prog): " + std::string(strerror(ENOENT)) + " (2)", "System-2"},
       {{plain}, false, "execve(" + plain + "): " + strerror(EACCES) + " (13)", "System-13"},
       {{longPath}, false, ("execve(" + longPath).substr(0, 127) + ": " + strerror(ENOENT) + " (2)",
        "System-2"},
+      {{"/nonexistent-tl/prog"}, false,
+       "execve(/nonexistent-tl/prog): " + std::string(strerror(ENOENT)) + " (2)", "System-2", 3},
       {{"no-such-program-tl"}, true,
        "no-such-program-tl does not exist or is not executable: " + std::string(strerror(ENOENT)) +
            " (2)",
@@ -208,6 +211,7 @@ TEST(LaunchProcess, ExecFailuresComeBackWithTheChildsError)
       LaunchProcess::Cfg cfg;
       cfg.args = strings(c.args);
       cfg.searchPath = c.search;
+      cfg.closeFdsFrom = c.closeFrom;
       LaunchProcess launcher(cfg);
       try {
         launcher.start();
@@ -456,6 +460,7 @@ TEST(LaunchProcess, SignalsDefaultInChildAndMaskKeptInParent)
   TempDir dir;
   std::string file = dir / "report";
   std::string text = tltest::childReport([&] {
+    os::initSocketProcessLimits(); // SIGPIPE ignored here
     std::string r = launchKeepsMask([&] {
       LaunchProcess l(helperCfg(file, "exit:0"));
       l.start();
@@ -471,8 +476,8 @@ TEST(LaunchProcess, SignalsDefaultInChildAndMaskKeptInParent)
                 " (2) mask kept",
             text);
   Report r = parse(readFile(file));
-  for (int s : {SIGINT, SIGTERM, SIGCHLD})
-    EXPECT_FALSE(sigBit(r.masks["SigCgt"], s)) << s;
+  for (int s : {SIGINT, SIGTERM, SIGCHLD, SIGPIPE})
+    EXPECT_FALSE(sigBit(r.masks["SigCgt"], s) || sigBit(r.masks["SigIgn"], s)) << s;
   EXPECT_EQ(1ull << (SIGUSR1 - 1), r.masks["SigBlk"]);
 }
 
