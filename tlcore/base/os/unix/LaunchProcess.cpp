@@ -14,6 +14,7 @@
 
 #include "io/FdIo.h"
 #include "os/SignalHandler.h"
+#include "os/elevate.h"
 #include "os/process.h"
 #include "os/program.h"
 #include "os/socket.h"
@@ -330,7 +331,7 @@ void LaunchProcess::start()
   used_ = true;
 
   if (cfg_.elevate && geteuid() != 0)
-    throw plat::Exception("LaunchProcess: elevated launches are not available");
+    getElevateProg(cfg_.args, cfg_.elevateTitle.get());
   if (cfg_.asUid != 0) {
     LP_ASSERT(getuid() == 0 && geteuid() == 0, "getuid() == 0 && geteuid() == 0");
     plat::String program = cfg_.setuidViaSelf || cfg_.args.empty()
