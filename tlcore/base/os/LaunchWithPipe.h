@@ -13,6 +13,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <memory>
+
 #include "io/Io.h"
 #include "os/LaunchProcess.h"
 #include "plat/String.h"
@@ -24,6 +26,8 @@ class OutStream;
 }
 
 namespace os {
+
+class LaunchWithNamedPipe;
 
 class LaunchWithPipeCallback {
 public:
@@ -62,6 +66,7 @@ private:
   LaunchWithPipeCallback* callback_ = nullptr;
   plat::Timer timer_;
   io::IoPtr waiting_;
+  std::unique_ptr<LaunchWithNamedPipe> named_;
 };
 
 // Copies what in holds to out, refilling in, until end of stream or of

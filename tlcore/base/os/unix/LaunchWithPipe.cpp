@@ -7,6 +7,7 @@
 #include <string>
 
 #include "io/FdIo.h"
+#include "os/LaunchPipe.h"
 #include "plat/DString.h"
 #include "plat/Exception.h"
 #include "rdr/Exception.h"
@@ -71,6 +72,7 @@ LaunchWithPipe::LaunchWithPipe(const LaunchProcess::Cfg& cfg) : cfg_(cfg), timer
 {
   if (cfg_.dl == 0)
     cfg_.dl = 1;
+  named_.reset(new LaunchWithNamedPipe(cfg_));
 }
 
 LaunchWithPipe::~LaunchWithPipe()
@@ -86,6 +88,10 @@ bool LaunchWithPipe::elevated() const
 void LaunchWithPipe::launch(LaunchWithPipeCallback* callback)
 {
   callback_ = callback;
+  if (elevated()) {
+    named_->launchAsync(callback);
+    return;
+  }
   if (!(!waiting_))
     plat::AssertionFail("!timerDeferredIo", __FILE__, __LINE__).fatal();
   waiting_ = startChild();
@@ -104,7 +110,7 @@ bool LaunchWithPipe::timerExpired(plat::Timer*)
 io::IoPtr LaunchWithPipe::startChild()
 {
   if (elevated())
-    throw plat::Exception("LaunchWithPipe: elevated launches are not available");
+    return named_->launchSync();
   LaunchProcess::Cfg cfg = cfg_;
   if (!cfg.noPipeArg)
     cfg.args.emplace_back(std::to_string(cfg.pipeFds.empty() ? 0 : cfg.pipeFds[0]).c_str());

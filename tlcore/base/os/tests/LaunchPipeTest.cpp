@@ -1,0 +1,261 @@
+// The elevated route of a launch with a pipe, as the unprivileged test user
+// with `ElevateCmd` standing in for the elevation program: the child proves
+// the pipe and talks; elevation programs that fail or never start the child;
+// the child's option parsing and its challenge check.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "childio.h"
+#include "crypto/Sha.h"
+#include "io/FdIo.h"
+#include "io/FdSelectManager.h"
+#include "loc/Localize.h"
+#include "os/AppInfo.h"
+#include "os/AppLoop.h"
+#include "os/LaunchPipe.h"
+#include "os/NamedPipeListener.h"
+#include "os/UnixIo.h"
+#include "os/elevate.h"
+#include "os/paths.h"
+#include "plat/Configuration.h"
+#include "plat/Time.h"
+#include "testutil.h"
+
+namespace {
+
+const char* const kChild = TL_LAUNCH_PIPE_CHILD;
+
+class Owner : public os::LaunchWithPipeCallback {
+public:
+  void launched(io::IoPtr io) override
+  {
+    calls++;
+    got = std::move(io);
+  }
+  int calls = 0;
+  io::IoPtr got;
+};
+
+std::string readAll(io::Io* io)
+{
+  int fd = dynamic_cast<io::FdIo*>(io)->getFd();
+  std::string out;
+  char buf[256];
+  for (;;) {
+    struct pollfd pfd = {fd, POLLIN, 0};
+    poll(&pfd, 1, 10000);
+    ssize_t n = read(fd, buf, sizeof(buf));
+    if (n > 0)
+      out.append(buf, (size_t)n);
+    else if (!(n < 0 && (errno == EAGAIN || errno == EINTR)))
+      break;
+  }
+  return out;
+}
+
+os::LaunchProcess::Cfg childCfg()
+{
+  os::LaunchProcess::Cfg cfg;
+  cfg.args.emplace_back(kChild);
+  cfg.elevate = true;
+  return cfg;
+}
+
+// Runs fn as the test user (elevation is skipped for root) with
+// `ElevateCmd` set, in a fresh temporary directory for the pipes.
+std::string asUser(const char* elevateCmd, const std::function<std::string()>& fn)
+{
+  tltest::TempDir tmp;
+  chmod(tmp.path().c_str(), 01777);
+  return tltest::childReport(
+      [&] {
+        os::AppLoop::selectManager();
+        os::AppInfo::set("tlpipes", nullptr, "tlcomp", nullptr, nullptr);
+        os::setTmpDirForTest(tmp.path().c_str());
+        os::ElevateCmd.setParam(elevateCmd, plat::kPriorityPreference);
+        try {
+          return fn();
+        } catch (plat::Exception& e) {
+          return std::string(e.str());
+        }
+      },
+      geteuid() == 0 ? tltest::ChildUser::kTestUser : tltest::ChildUser::kSame);
+}
+
+TEST(LaunchPipe, ElevatedChildProvesThePipeAndTalks)
+{
+  if (geteuid() == 0)
+    TL_REQUIRE_TEST_USER();
+  std::string uid = std::to_string(geteuid() == 0 ? tltest::testUser()->uid : geteuid());
+  EXPECT_EQ("hello " + uid + " no pipe left", asUser("/usr/bin/env", [] {
+              os::LaunchWithPipe launcher(childCfg());
+              io::IoPtr io = launcher.startChild();
+              std::string text = readAll(io.get());
+              io.reset();
+              std::string dir = os::getTmpPath(nullptr).str();
+              bool left = tltest::commandOutput("ls -A " + dir).find("launchpipe") != std::string::npos;
+              return text + (left ? " pipe left" : " no pipe left");
+            }));
+  EXPECT_EQ("hello " + uid, asUser("/usr/bin/env", [] {
+              os::LaunchWithPipe launcher(childCfg());
+              Owner owner;
+              launcher.launch(&owner);
+              if (owner.calls)
+                return std::string("called inside launch");
+              plat::Time end = plat::getMonoTime() + 10 * plat::kTicksPerSecond;
+              while (!owner.calls && plat::getMonoTime() < end)
+                os::AppLoop::selectManager().processOnce(50);
+              return owner.got ? readAll(owner.got.get()) : std::string("null");
+            }));
+}
+
+TEST(LaunchPipe, ElevationProgramFailures)
+{
+  if (geteuid() == 0)
+    TL_REQUIRE_TEST_USER();
+  std::string child = kChild;
+  struct Case {
+    const char* cmd;
+    std::string syncText;
+  } cases[] = {
+      {"/bin/false", "Launch failed: elevate prog failed with status 1 for " + child},
+      {"/bin/true", "Launch failed: timed out waiting for " + child},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.syncText, asUser(c.cmd, [] {
+                os::LaunchWithPipe launcher(childCfg());
+                launcher.startChild();
+                return std::string("connected");
+              }));
+  }
+  // The asynchronous form: a null connection, at once for a failure.
+  EXPECT_EQ("null", asUser("/bin/false", [] {
+              os::LaunchWithPipe launcher(childCfg());
+              Owner owner;
+              launcher.launch(&owner);
+              plat::Time end = plat::getMonoTime() + 10 * plat::kTicksPerSecond;
+              while (!owner.calls && plat::getMonoTime() < end)
+                os::AppLoop::selectManager().processOnce(50);
+              return std::string(owner.calls ? (owner.got ? "connected" : "null") : "nothing");
+            }));
+  EXPECT_EQ("Launch failed: elevate prog failed with status 1 for x",
+            std::string(os::LaunchFailed("Launch failed: elevate prog failed with status %d for %s",
+                                         1, "x")
+                            .str()));
+}
+
+std::string parse(std::vector<std::string> words, int need)
+{
+  std::vector<char*> argv;
+  for (std::string& w : words)
+    argv.push_back(&w[0]);
+  argv.push_back(nullptr);
+  char** cursor = argv.data();
+  os::LaunchedProcessPipe::Args args;
+  try {
+    os::LaunchedProcessPipe::parseArgs(args, cursor, need);
+  } catch (plat::Exception& e) {
+    return e.str();
+  }
+  return std::string(args.pipeName.str()) + " " + args.logPath.str() + " " +
+         std::to_string(args.hash.size()) + " left " + std::to_string(cursor - argv.data());
+}
+
+int forks = 0;
+
+TEST(LaunchPipe, ChildOptions)
+{
+  os::LaunchedProcessPipe::setForkForTest([] { forks++; });
+  loc::Localize::instance()->init({});
+  plat::Configuration::global().set("Locale", "en", plat::kPriorityPreference);
+  struct Case {
+    std::vector<std::string> words;
+    int need;
+    std::string result;
+  } cases[] = {
+      {{"/p"}, 0, "/p /dev/null 0 left 1"},
+      {{"-lppDebug", "-hash", "00ff", "-fork", "/p", "x"}, 1, "/p /tmp/lppDebug.log 2 left 5"},
+      {{"-hash", "abc", "/p"}, 0, "-hash argument bad or missing"},
+      {{"-hash", "zz", "/p"}, 0, "-hash argument bad or missing"},
+      {{"-hash"}, 0, "-hash argument bad or missing"},
+      {{}, 0, "Bad command-line: got <null> instead of pipe name"},
+      {{"-other"}, 0, "Bad command-line: got -other instead of pipe name"},
+      {{"/p"}, 1, "This program is not intended to be run directly."},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(c.result, parse(c.words, c.need));
+  EXPECT_EQ(1, forks);
+  os::LaunchedProcessPipe::setForkForTest(nullptr);
+}
+
+TEST(LaunchPipe, ChildSideConnections)
+{
+  os::AppLoop::selectManager();
+  // A numeric pipe name is an inherited descriptor; nothing is logged.
+  int sv[2];
+  ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv));
+  ASSERT_EQ(7, dup3(sv[1], 7, O_CLOEXEC)); // before the report pipe takes it
+  std::string report = tltest::childReport([&] {
+    std::vector<std::string> words = {"7"};
+    char* argv[] = {&words[0][0], nullptr};
+    char** cursor = argv;
+    os::LaunchedProcessPipe::Args args;
+    io::Io* io = os::LaunchedProcessPipe::connect(args, cursor, 0);
+    return std::to_string(dynamic_cast<io::FdIo*>(io)->getFd());
+  });
+  EXPECT_EQ("7", report);
+  close(7);
+  close(sv[0]);
+  close(sv[1]);
+
+  // A challenge whose digest differs: "Bad hash".
+  tltest::TempDir dir;
+  std::string path = dir / "pipe";
+  int server = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_un sun = {};
+  sun.sun_family = AF_UNIX;
+  strncpy(sun.sun_path, path.c_str(), sizeof(sun.sun_path) - 1);
+  ASSERT_EQ(0, bind(server, (struct sockaddr*)&sun, sizeof(sun)));
+  listen(server, 1);
+  std::thread sender([&] {
+    int c = accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
+    unsigned char ones[32];
+    memset(ones, 1, sizeof(ones));
+    EXPECT_EQ(32, write(c, ones, sizeof(ones)));
+    char b;
+    EXPECT_EQ(0, read(c, &b, 1)); // the child gives up
+    close(c);
+  });
+  std::string text = tltest::childReport([&] {
+    unsigned char zeros[32] = {}, digest[32];
+    crypto::Sha sha(256, false);
+    sha.update(32, zeros);
+    sha.final(digest, 32);
+    std::vector<std::string> words = {"-hash", tltest::toHex(std::string((const char*)digest, 32)),
+                                      path};
+    char* argv[] = {&words[0][0], &words[1][0], &words[2][0], nullptr};
+    char** cursor = argv;
+    os::LaunchedProcessPipe::Args args;
+    try {
+      os::LaunchedProcessPipe::connect(args, cursor, 0);
+      return std::string("connected");
+    } catch (plat::Exception& e) {
+      return std::string(e.str());
+    }
+  });
+  sender.join();
+  close(server);
+  EXPECT_EQ("Bad hash", text);
+}
+
+} // namespace
