@@ -7,6 +7,8 @@
 #include <poll.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -256,6 +258,92 @@ TEST(LaunchPipe, ChildSideConnections)
   sender.join();
   close(server);
   EXPECT_EQ("Bad hash", text);
+}
+
+} // namespace
+
+namespace {
+
+// An owner that destroys the listener from inside its accept callback.
+class Deleting : public os::LaunchWithPipeCallback {
+public:
+  void launched(io::IoPtr io) override
+  {
+    got = std::move(io);
+    listener.reset();
+  }
+  std::unique_ptr<os::LaunchPipeListener> listener;
+  io::IoPtr got;
+};
+
+TEST(LaunchPipe, ListenerDestroyedInsideItsAcceptCallback)
+{
+  os::AppLoop::selectManager();
+  os::AppInfo::set("tlpipes", nullptr, "tlcomp", nullptr, nullptr);
+  tltest::TempDir tmp;
+  os::setTmpDirForTest(tmp.path().c_str());
+  os::LaunchProcess::Cfg cfg;
+  cfg.args.emplace_back("/bin/true");
+  Deleting owner;
+  owner.listener.reset(new os::LaunchPipeListener(cfg, &owner));
+  ASSERT_EQ(5u, cfg.args.size()); // program, -hash, digest, -fork, path
+  std::string path = cfg.args[4].str();
+  int fd = os::UnixIo::connectUnix(path.c_str(), false, false);
+  plat::Time end = plat::getMonoTime() + 10 * plat::kTicksPerSecond;
+  while (owner.listener && plat::getMonoTime() < end)
+    os::AppLoop::selectManager().processOnce(50);
+  os::AppLoop::selectManager().processOnce(0);
+  EXPECT_FALSE(owner.listener);
+  ASSERT_TRUE(owner.got);
+  unsigned char challenge[32];
+  EXPECT_EQ(32, read(fd, challenge, sizeof(challenge)));
+  close(fd);
+  EXPECT_NE(0, access(path.c_str(), F_OK)); // the pipe went with it
+  os::setTmpDirForTest(nullptr);
+}
+
+// The child's log at its fixed path: a link planted there, or another
+// user's file, is not written (in a private /tmp of a mount namespace).
+TEST(LaunchPipe, DebugLogRefusesLinksAndOtherUsersFiles)
+{
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root for a mount namespace";
+  TL_REQUIRE_TEST_USER();
+  uid_t other = tltest::testUser()->uid;
+  std::string text = tltest::childReport([&]() -> std::string {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0)
+      return "no mount namespace";
+    os::LaunchedProcessPipe::Args args;
+    args.logPath = plat::String("/tmp/lppDebug.log");
+    std::string r;
+    for (int round = 0; round < 2; round++) {
+      unlink("/tmp/lppDebug.log");
+      if (round == 0) {
+        if (symlink("/tmp/victim", "/tmp/lppDebug.log") != 0)
+          return "symlink";
+      } else {
+        int f = open("/tmp/lppDebug.log", O_CREAT | O_WRONLY | O_CLOEXEC, 0666);
+        if (f < 0 || fchown(f, other, other) != 0)
+          return "chown";
+        close(f);
+      }
+      int saved = dup(2);
+      os::LaunchedProcessPipe::redirectStderr(args);
+      fprintf(stderr, "written\n");
+      char target[256] = {};
+      ssize_t n = readlink("/proc/self/fd/2", target, sizeof(target) - 1);
+      r += std::string(n > 0 ? target : "?") + " ";
+      dup2(saved, 2);
+      close(saved);
+      struct stat st;
+      r += stat("/tmp/victim", &st) == 0 ? "victim " : "";
+      if (round == 1 && stat("/tmp/lppDebug.log", &st) == 0 && st.st_size != 0)
+        r += "written ";
+    }
+    return r;
+  });
+  EXPECT_EQ("/dev/null /dev/null ", text);
 }
 
 } // namespace
