@@ -256,8 +256,30 @@ TEST(LaunchPipe, ChildSideConnections)
     }
   });
   sender.join();
-  close(server);
   EXPECT_EQ("Bad hash", text);
+
+  // Without "-hash" nothing is read: connected while the server is silent.
+  std::thread silent([&] {
+    int c = accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
+    char b;
+    EXPECT_EQ(0, read(c, &b, 1));
+    close(c);
+  });
+  std::string plain = tltest::childReport([&] {
+    std::vector<std::string> words = {path, "-dummy"};
+    char* argv[] = {&words[0][0], &words[1][0], nullptr};
+    char** cursor = argv;
+    os::LaunchedProcessPipe::Args args;
+    io::Io* io = os::LaunchedProcessPipe::connect(args, cursor, 0);
+    // "-dummy" stands for standard input.
+    char** dummy = argv + 1;
+    io::Io* in = os::LaunchedProcessPipe::connect(args, dummy, 0);
+    return std::string(io ? "connected " : "none ") +
+           std::to_string(dynamic_cast<io::FdIo*>(in)->getFd());
+  });
+  silent.join();
+  close(server);
+  EXPECT_EQ("connected 0", plain);
 }
 
 } // namespace
