@@ -2,6 +2,7 @@
 // with `ElevateCmd` standing in for the elevation program: the child proves
 // the pipe and talks; elevation programs that fail or never start the child;
 // the child's option parsing and its challenge check.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -366,6 +367,48 @@ TEST(LaunchPipe, DebugLogRefusesLinksAndOtherUsersFiles)
     return r;
   });
   EXPECT_EQ("/dev/null /dev/null ", text);
+}
+
+} // namespace
+
+namespace {
+
+// Through real sudo (the test command allows the child for the test user
+// without a password): the child runs as root and proves the pipe.
+TEST(LaunchPipe, RealSudoBothForms)
+{
+  TL_REQUIRE_TEST_USER();
+  if (tltest::runAsTestUser({"/bin/sh", "-c", std::string("/usr/bin/sudo -n -l ") + kChild +
+                                                  " >/dev/null 2>&1"}) != 0)
+    GTEST_SKIP() << "needs the sudo drop-in that scripts/sudo-test-dropin.sh installs";
+  auto talk = [] {
+    os::LaunchWithPipe launcher(childCfg());
+    io::IoPtr io = launcher.startChild();
+    std::string text = readAll(io.get());
+    io.reset();
+    bool left = false;
+    if (DIR* d = opendir(os::getTmpPath(nullptr).str())) {
+      while (struct dirent* e = readdir(d))
+        left |= strstr(e->d_name, "launchpipe") != nullptr;
+      closedir(d);
+    }
+    return text + (left ? " pipe left" : "");
+  };
+  EXPECT_EQ("hello 0", asUser("/usr/bin/sudo -n", talk));
+
+  // A terminal that runs the real sudo it finds on PATH.
+  tltest::TempDir bin;
+  chmod(bin.path().c_str(), 0755);
+  bin.write("xterm",
+            "#!/bin/sh\nwhile [ $# -gt 0 ]; do case \"$1\" in -e) shift; exec \"$@\";; esac; "
+            "shift; done\nexit 1\n",
+            0755);
+  ASSERT_EQ(0, symlink("/usr/bin/sudo", (bin / "sudo").c_str()));
+  EXPECT_EQ("hello 0", asUser("", [&] {
+              setenv("PATH", bin.path().c_str(), 1);
+              unsetenv("DBUS_SESSION_BUS_ADDRESS");
+              return talk();
+            }));
 }
 
 } // namespace
