@@ -36,7 +36,8 @@ case "$what" in
     # whatever other node is on PATH.
     pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" python3 coreutils procps binutils
            openssl gzip gettext locales libxml2-utils gcc nodejs
-           microsocks dante-server tinyproxy squid python3-cryptography ca-certificates)
+           microsocks dante-server tinyproxy squid python3-cryptography ca-certificates
+           sudo)
     ;;
   fuzz) pkgs+=(clang libclang-rt-14-dev libpixman-1-dev libx11-dev) ;;
   *) echo "install-deps.sh: unknown set '$what'" >&2; exit 2 ;;
