@@ -81,8 +81,10 @@ public:
   // The log path as descriptor 2: opened without following a link, and
   // only when it is the user's own file (else "/dev/null").
   static void redirectStderr(const Args& args);
+#ifdef TL_TEST_HOOKS
   // Test hook: replaces the double fork of "-fork" (null restores it).
   static void setForkForTest(void (*fork)());
+#endif
 };
 
 class LaunchWithNamedPipe : private plat::Timer::Callback, private LaunchWithPipeCallback {

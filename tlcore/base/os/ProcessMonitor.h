@@ -103,8 +103,10 @@ public:
 // Sends signal to pid (> 0); throws plat::SystemExceptionFmt "kill(%ld,%s)".
 void killProcess(long pid, int signal);
 
+#ifdef TL_TEST_HOOKS
 // Test hook: replaces the sleep between the checks of a timed wait (null
 // restores it).
 void setWaitSleepForTest(void (*sleep)(int ms));
+#endif
 
 } // namespace os

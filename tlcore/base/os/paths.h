@@ -36,8 +36,10 @@ void removeStaleNamedPipes(const char* name, const char* app);
 // one; throws plat::BadNum "Failed to parse integer".
 void parseUid(uid_t& out, const char* text);
 
+#ifdef TL_TEST_HOOKS
 // Test hook: the temporary directory to use instead of "/tmp" (null
 // restores it).
 void setTmpDirForTest(const char* dir);
+#endif
 
 } // namespace os

@@ -201,10 +201,12 @@ io::IoPtr LaunchPipeListener::acceptIo(int timeoutMs)
 
 // --- The child's side -------------------------------------------------------------
 
+#ifdef TL_TEST_HOOKS
 void LaunchedProcessPipe::setForkForTest(void (*fork)())
 {
   forkHook.store(fork);
 }
+#endif
 
 void LaunchedProcessPipe::parseArgs(Args& args, char**& argv, int need)
 {

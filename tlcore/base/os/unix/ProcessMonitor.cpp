@@ -143,10 +143,12 @@ int exitCodeOf(int status)
   return -1;
 }
 
+#ifdef TL_TEST_HOOKS
 void setWaitSleepForTest(void (*sleep)(int ms))
 {
   sleepHook.store(sleep);
 }
+#endif
 
 // --- PidCleanup ---------------------------------------------------------------
 

@@ -56,10 +56,12 @@ const char* getTmpDir()
   return tmpDirOverride.isNull() ? "/tmp" : tmpDirOverride.get();
 }
 
+#ifdef TL_TEST_HOOKS
 void setTmpDirForTest(const char* dir)
 {
   tmpDirOverride = plat::String(dir);
 }
+#endif
 
 plat::String getTmpPath(const char* name)
 {
