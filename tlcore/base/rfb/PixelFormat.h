@@ -7,10 +7,7 @@
 
 #include <stdint.h>
 
-namespace rdr {
-class InStream;
-class OutStream;
-} // namespace rdr
+#include "rdr/Forward.h"
 
 namespace rfb {
 
