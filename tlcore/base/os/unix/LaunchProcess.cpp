@@ -473,7 +473,7 @@ io::IoPtr LaunchProcess::startWithPipe(const std::vector<int>& childFds)
     close(fd);
     throw;
   }
-  return io::IoPtr(new io::FdIo(fd, true));
+  return io::IoPtr(new io::FdIo(fd, io::FdIoFlags::kOwnFd));
 }
 
 std::unique_ptr<rdr::FdInStream> LaunchProcess::captureStdout()
