@@ -30,11 +30,6 @@
 #include "rdr/MemInStream.h"
 #include "rdr/TextWriter.h"
 
-namespace rdr {
-class InStream;
-class OutStream;
-} // namespace rdr
-
 namespace hosted {
 
 // "application/vnd.tessaly.bed".

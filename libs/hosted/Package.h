@@ -15,10 +15,8 @@
 
 #include "plat/Exception.h"
 #include "plat/MBuf.h"
+#include "rdr/Forward.h"
 
-namespace rdr {
-class OutStream;
-} // namespace rdr
 
 namespace hosted {
 

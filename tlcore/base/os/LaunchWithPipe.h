@@ -19,11 +19,8 @@
 #include "os/LaunchProcess.h"
 #include "plat/String.h"
 #include "plat/Timer.h"
+#include "rdr/Forward.h"
 
-namespace rdr {
-class InStream;
-class OutStream;
-}
 
 namespace os {
 
