@@ -65,7 +65,7 @@ AdminHelper::AdminHelper(io::Io* connection) : outputTimer_(this)
   channel_->addReader(am::kRunCmdCancel, this);
   channel_->addReader(am::kSvrSettings, this);
   plat::LogDestIpc::get()->setIpc(channel_.get());
-  channel_->ioAccept(owned.release());
+  channel_->ioAccept(am::withMessageBuffer(owned.release()));
   rdr::FramedOutStream& out = channel_->writeMsg(am::kHaveCloudCredsSvr);
   am::writeHaveCloudCredsSvr(out, hasCloudCredentials(kServerApp, true));
   out.endMsg(true);

@@ -100,7 +100,7 @@ void AdminHelperClient::launched(io::IoPtr io)
     return;
   }
   vlog.log(100, "launched");
-  channel_->ioAccept(io.release());
+  channel_->ioAccept(am::withMessageBuffer(io.release()));
   adminLog.setIpc(channel_.get(), true, -1);
   callback_->helperLaunched();
 }

@@ -1,12 +1,18 @@
 #include "tlOrbSetup/AdminHelperMsgs.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <string.h>
 
 #include <string>
 
+#include "io/FdIo.h"
 #include "plat/utf8.h"
+#include "rdr/BufferedInStream.h"
 #include "rdr/Exception.h"
 #include "rdr/InStream.h"
+#include "rdr/MemInStream.h"
+#include "rdr/MemOutStream.h"
 #include "rdr/OutStream.h"
 
 namespace tlOrbSetup {
@@ -15,6 +21,26 @@ namespace adminmsg {
 RemoteError::RemoteError(const char* message, const char* type) : plat::Exception(message)
 {
   setType(type ? type : "");
+}
+
+io::Io* withMessageBuffer(io::Io* io)
+{
+  auto* fdIo = dynamic_cast<io::FdIo*>(io);
+  auto* buffered = fdIo ? dynamic_cast<rdr::BufferedInStream*>(fdIo->in) : nullptr;
+  if (!buffered)
+    return io;
+  int fd = fcntl(fdIo->getFd(), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0)
+    throw plat::SystemException("fcntl", errno);
+  // The whole message on the wire, frame headers included, must fit.
+  io::IoPtr wide(new io::FdIo(fd, true, false, kMaxMsgSize), false);
+  rdr::MemOutStream unread;
+  buffered->saveUnread(unread);
+  rdr::MemInStream unreadIn(unread.data(), (int)unread.length());
+  static_cast<rdr::BufferedInStream*>(wide.get()->in)->restoreUnread(unreadIn);
+  wide.get()->flags = io->flags;
+  io->shutdown(false, false);
+  return wide.release();
 }
 
 namespace {

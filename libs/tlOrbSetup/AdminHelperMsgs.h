@@ -17,6 +17,9 @@
 #include "plat/String.h"
 #include "tlutil/ConfigFile.h"
 
+namespace io {
+class Io;
+}
 namespace rdr {
 class InStream;
 class OutStream;
@@ -42,6 +45,12 @@ constexpr int kMaxPairs = 65535;
 constexpr int kMaxOutputChunk = 4096;
 // The largest message either side accepts on the helper channel.
 constexpr int kMaxMsgSize = 1 << 20;
+
+// The connection with an input buffer that holds a whole message of
+// kMaxMsgSize (an event-driven receiver buffers each message whole): a
+// descriptor connection is replaced by one on the same socket, unread bytes
+// carried over; io is then shut down. Others are returned as they are.
+io::Io* withMessageBuffer(io::Io* io);
 
 // A failure carried over the channel: the peer's message and type tag.
 // Both empty means success.
