@@ -15,6 +15,8 @@
 #include "os/ProcessMonitor.h"
 #include "plat/Log.h"
 #include "plat/Time.h"
+#include "ctrlcommsFake.h"
+#include "testuser.h"
 #include "testutil.h"
 #include "tlutil/ConfigFile.h"
 #include "tlOrbSetup/AdminHelperClient.h"
@@ -222,6 +224,46 @@ TEST_F(AdminHelperTest, SettingsWrittenAndFailedReloadReported)
   EXPECT_TRUE(runUntil([&] { return capture.saw("Admin: AdminHelper: Set 'Password'='<hidden>'"); }))
       << capture.all();
   EXPECT_EQ(std::string::npos, capture.all().find("secretvalue"));
+}
+
+TEST_F(AdminHelperTest, ReloadReachesARootServerOnly)
+{
+  TL_REQUIRE_TEST_USER();
+  launch();
+  std::string dir = "/tmp/.zarn-zarnservice";
+  mkdir(dir.c_str(), 0700);
+  std::string path = dir + "/tlzarnserver-x11.CtrlComms";
+  for (bool asRoot : {true, false}) {
+    SCOPED_TRACE(asRoot ? "root" : "test user");
+    std::vector<std::string> options;
+    if (!asRoot)
+      options = {"--uid", std::to_string(tltest::testUser()->uid)};
+    tltest::FakeServer fake(path, options);
+    int before = rec_.settingsResults;
+    // Zero pairs still reload.
+    client_->svrSettings(plat::CaseInsensitiveStringMap(), &rec_);
+    ASSERT_TRUE(runUntil([&] { return rec_.settingsResults > before; }));
+    if (asRoot) {
+      EXPECT_EQ("", rec_.settingsError);
+      EXPECT_EQ((std::vector<std::string>{"verifyChannel ", "reload "}), fake.messages());
+    } else {
+      EXPECT_NE(std::string::npos, rec_.settingsError.find("uid mismatch")) << rec_.settingsError;
+    }
+  }
+}
+
+TEST_F(AdminHelperTest, DyingHelperClearsRequestsForARelaunch)
+{
+  launch();
+  // The command kills its parent, the helper.
+  client_->runCmd({plat::String("/bin/sh"), plat::String("-c"), plat::String("kill -9 $PPID")}, &rec_);
+  ASSERT_TRUE(runUntil([&] { return rec_.failed == 1; }));
+  EXPECT_EQ("", rec_.failure);
+  EXPECT_EQ(0, rec_.results);
+  client_->launch();
+  ASSERT_TRUE(runUntil([&] { return rec_.launched == 2; }));
+  run({"/bin/echo", "again"});
+  EXPECT_EQ("again\n", rec_.out);
 }
 
 TEST_F(AdminHelperTest, LaunchTwiceAndWizardEnd)
