@@ -11,10 +11,14 @@
 #include <vector>
 
 #include "io/FdSelectManager.h"
+#include "os/AppInfo.h"
 #include "os/AppLoop.h"
 #include "os/ProcessMonitor.h"
+#include "os/elevate.h"
+#include "os/paths.h"
 #include "plat/Log.h"
 #include "plat/Time.h"
+#include "childio.h"
 #include "ctrlcommsFake.h"
 #include "testuser.h"
 #include "testutil.h"
@@ -278,6 +282,47 @@ TEST_F(AdminHelperTest, LaunchTwiceAndWizardEnd)
   settle();
   client_.reset();
   EXPECT_EQ(0, rec_.failed);
+}
+
+// The test user reaches a root helper through real sudo (the test command
+// allows the program without a password).
+TEST(AdminHelperSudo, TestUserThroughSudo)
+{
+  TL_REQUIRE_TEST_USER();
+  if (tltest::runAsTestUser({"/bin/sh", "-c", std::string("/usr/bin/sudo -n -l ") + TL_PROGRAM +
+                                                  " >/dev/null 2>&1"}) != 0)
+    GTEST_SKIP() << "needs the sudo drop-in that scripts/sudo-test-dropin.sh installs";
+  std::string profile = "i34sudo-" + std::to_string(getpid());
+  tltest::TempDir tmp;
+  chmod(tmp.path().c_str(), 01777);
+  std::string report = tltest::childReport(
+      [&] {
+        setenv("ZARN_PROFILE", profile.c_str(), 1);
+        os::AppInfo::set("tlzarnconnectsetup", nullptr, "zarn", nullptr, nullptr);
+        os::setTmpDirForTest(tmp.path().c_str());
+        os::ElevateCmd.setParam("/usr/bin/sudo -n", plat::kPriorityPreference);
+        AdminHelperClient::setProgramForTest(TL_PROGRAM);
+        os::AppLoop loop;
+        Recorder rec;
+        AdminHelperClient client(&rec);
+        client.launch();
+        plat::Time end = plat::getMonoTime() + 60 * plat::kTicksPerSecond;
+        auto until = [&](const std::function<bool()>& done) {
+          while (!done() && plat::getMonoTime() < end)
+            os::AppLoop::selectManager().processOnce(50);
+          return done();
+        };
+        if (!until([&] { return rec.launched + rec.failed > 0; }) || !rec.launched)
+          return "not launched: " + rec.failure;
+        client.runCmd({plat::String("/usr/bin/id"), plat::String("-u")}, &rec);
+        if (!until([&] { return rec.results > 0; }))
+          return std::string("no result");
+        return rec.out + std::to_string(rec.status);
+      },
+      tltest::ChildUser::kTestUser);
+  int status = 0;
+  tltest::runCommand("rm -rf /root/.zarn/profiles/" + profile, &status);
+  EXPECT_EQ("0\n0", report);
 }
 
 } // namespace
