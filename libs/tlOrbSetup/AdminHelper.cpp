@@ -132,27 +132,38 @@ void AdminHelper::dataAvailable(io::Io* io)
 {
   PLAT_ASSERT(io == runCmdIo_.get());
   rdr::InStream& in = *io->in;
+  // What is available now goes out as messages of at most 4,096 bytes, in
+  // one flush.
+  rdr::FramedOutStream* last = nullptr;
   for (;;) {
+    bool ended = false;
     try {
       if (!in.check(false, 1))
-        return;
+        break;
     } catch (rdr::BlockException&) {
-      return;
+      break;
     } catch (plat::Exception& e) {
       // The end of the output (or an error reading it).
       if (!dynamic_cast<rdr::EndOfStream*>(&e))
         vlog.error("Reading command output: %s", e.str());
+      ended = true;
+    }
+    if (ended) {
+      if (last)
+        last->flush();
       dropOutput();
       finishIfDone();
       return;
     }
     int n = std::min(in.nUnread(), am::kMaxOutputChunk);
-    rdr::FramedOutStream& out = channel_->writeMsg(am::kRunCmdOutput);
-    am::writeRunCmdOutput(out, in.getPtr(), n);
+    last = &channel_->writeMsg(am::kRunCmdOutput);
+    am::writeRunCmdOutput(*last, in.getPtr(), n);
     in.consume(n);
     in.setCheckpoint(); // sent: never read again
-    out.endMsg(true);
+    last->endMsg(false);
   }
+  if (last)
+    last->flush();
 }
 
 void AdminHelper::closed(io::Io* io)
