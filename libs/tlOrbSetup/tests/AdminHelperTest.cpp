@@ -199,6 +199,19 @@ TEST_F(AdminHelperTest, LargeOutputInOrder)
   EXPECT_TRUE(expected == rec_.out);
 }
 
+TEST_F(AdminHelperTest, DaemonKeepingTheOutputOpenDelaysTheResultAtMostTwoSeconds)
+{
+  launch();
+  plat::Time start = plat::getMonoTime();
+  run({"/bin/sh", "-c", "sleep 30 & echo $!"});
+  double waited = (double)(plat::getMonoTime() - start) / plat::kTicksPerSecond;
+  EXPECT_EQ(0, rec_.status);
+  EXPECT_LT(waited, 25.0); // not held back until the daemon ends
+  int daemon = atoi(rec_.out.c_str());
+  ASSERT_GT(daemon, 1) << rec_.out;
+  kill(daemon, SIGKILL);
+}
+
 TEST_F(AdminHelperTest, ResultCallbackStartsTheNextCommand)
 {
   launch();
