@@ -6,12 +6,12 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "io/FdIo.h"
 #include "os/AppLoop.h"
-#include "os/LaunchWithPipe.h"
+#include "os/LaunchProcess.h"
 #include "testutil.h"
 
 namespace {
@@ -29,17 +29,29 @@ struct Msg {
 
 class RawHelper {
 public:
+  // The helper gets its end of the pipe as descriptor 3, the way a launch
+  // without elevation hands it over.
   RawHelper()
   {
     os::LaunchProcess::Cfg cfg;
-    cfg.args = {plat::String(TL_PROGRAM), plat::String("-helper")};
-    cfg.elevate = true;
-    os::LaunchWithPipe launcher(cfg);
-    io_ = launcher.startChild();
-    fd_ = dynamic_cast<io::FdIo*>(io_.get())->getFd();
-    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+    cfg.args = {plat::String(TL_PROGRAM), plat::String("-helper"), plat::String("3")};
+    launcher_.reset(new os::LaunchProcess(cfg));
+    fd_ = launcher_->addSocketPair({3});
+    launcher_->start();
   }
-  ~RawHelper() { io_.reset(); }
+  ~RawHelper()
+  {
+    if (fd_ >= 0)
+      close(fd_);
+  }
+  // Closes the pipe, as the wizard ending does; the helper's exit code.
+  int endAndWait()
+  {
+    close(fd_);
+    fd_ = -1;
+    int code = -100;
+    return launcher_->wait(&code, 60000) ? code : -100;
+  }
 
   void sendRaw(const std::string& bytes)
   {
@@ -108,7 +120,7 @@ private:
     return out;
   }
 
-  io::IoPtr io_;
+  std::unique_ptr<os::LaunchProcess> launcher_;
   int fd_ = -1;
 };
 
@@ -216,6 +228,24 @@ TEST(AdminHelperInput, RefusedMessagesAnswerNothing)
     helper.send("SvrSettings", body);
     EXPECT_EQ("SvrSettingsResult", helper.next().name);
   }
+
+  // A broken header (a name longer than its message) ends the connection;
+  // the helper ends quietly.
+  helper.sendRaw(std::string("\x80\x03\x09" "ab", 5));
+  EXPECT_EQ("", helper.next(10000).name);
+  EXPECT_EQ(0, helper.endAndWait());
+}
+
+TEST(AdminHelperInput, WizardEndingMidCommandEndsTheHelperWithZero)
+{
+  if (geteuid() != 0)
+    GTEST_SKIP() << "the helper runs as root";
+  os::AppLoop loop;
+  RawHelper helper;
+  EXPECT_EQ("HaveCloudCredsSvr", helper.next().name);
+  helper.send("RunCmd", "\x02" + str32("/bin/sleep") + str32("0.5"));
+  usleep(100000);
+  EXPECT_EQ(0, helper.endAndWait());
 }
 
 } // namespace
