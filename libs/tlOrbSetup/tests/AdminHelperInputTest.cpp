@@ -124,21 +124,30 @@ private:
   int fd_ = -1;
 };
 
+// The helpers' profile (settings land there), removed afterwards.
+class TestProfile {
+public:
+  TestProfile() : name_("i34input-" + std::to_string(getpid()))
+  {
+    setenv("ZARN_PROFILE", name_.c_str(), 1);
+  }
+  ~TestProfile()
+  {
+    unsetenv("ZARN_PROFILE");
+    int status = 0;
+    tltest::runCommand("rm -rf '" + std::string(getenv("HOME")) + "/.zarn/profiles/" + name_ + "'",
+                       &status);
+  }
+
+private:
+  std::string name_;
+};
+
 TEST(AdminHelperInput, RefusedMessagesAnswerNothing)
 {
   if (geteuid() != 0)
     GTEST_SKIP() << "the helper runs as root";
-  // Settings land in a profile of this test.
-  std::string profile = "i34input-" + std::to_string(getpid());
-  setenv("ZARN_PROFILE", profile.c_str(), 1);
-  struct Cleanup {
-    std::string dir;
-    ~Cleanup()
-    {
-      int status = 0;
-      tltest::runCommand("rm -rf '" + dir + "'", &status);
-    }
-  } cleanup{std::string(getenv("HOME")) + "/.zarn/profiles/" + profile};
+  TestProfile profile;
   os::AppLoop loop;
   RawHelper helper;
   EXPECT_EQ("HaveCloudCredsSvr", helper.next().name);
@@ -240,6 +249,7 @@ TEST(AdminHelperInput, WizardEndingMidCommandEndsTheHelperWithZero)
 {
   if (geteuid() != 0)
     GTEST_SKIP() << "the helper runs as root";
+  TestProfile profile;
   os::AppLoop loop;
   RawHelper helper;
   EXPECT_EQ("HaveCloudCredsSvr", helper.next().name);
