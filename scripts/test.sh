@@ -11,5 +11,6 @@ jobs=$(nproc)
 cmake --preset test
 cmake --build --preset test -j "$jobs"
 bash scripts/sudo-test-dropin.sh
+trap 'bash scripts/sudo-test-dropin.sh --remove' EXIT
 ctest --preset test -LE fuzz -j "$jobs"
 ctest --preset test -L fuzz -j "$jobs"

@@ -4,11 +4,6 @@
 
 namespace tlOrbSetup {
 
-int adminHelperMain(int, char**)
-{
-  throw plat::ExceptionFmt("The %s mode is not available in this build", "-helper");
-}
-
 int uriHandlerMain(int, char**)
 {
   throw plat::ExceptionFmt("The %s mode is not available in this build", "-uri");

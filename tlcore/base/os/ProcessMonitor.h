@@ -74,6 +74,9 @@ public:
   // Sends signal to the child; when that fails the error is logged, the
   // callback is dropped and the pid goes to the pid manager.
   void kill(int signal);
+  // Stops watching and gives the pid up uncollected (-1 when it was
+  // collected already); the callback is not called.
+  int release();
   int pid() const { return cleanup_.pid(); }
 
   void handle(int signal) override;

@@ -255,6 +255,14 @@ void ProcessMonitor::check()
   }
 }
 
+int ProcessMonitor::release()
+{
+  SignalHandler::instance().addHandler(SIGCHLD, this, false);
+  timer_.stop();
+  callback_ = nullptr;
+  return cleanup_.release();
+}
+
 void ProcessMonitor::kill(int signal)
 {
   if (cleanup_.pid() < 0)

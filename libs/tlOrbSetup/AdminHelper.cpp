@@ -1,0 +1,292 @@
+#include "tlOrbSetup/AdminHelper.h"
+
+#include <signal.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "io/LogDestIpc.h"
+#include "os/AppLoop.h"
+#include "os/LaunchPipe.h"
+#include "os/LaunchProcess.h"
+#include "os/dirs.h"
+#include "os/paths.h"
+#include "plat/Configuration.h"
+#include "plat/Exception.h"
+#include "plat/Log.h"
+#include "rdr/Exception.h"
+#include "rdr/FramedInStream.h"
+#include "rdr/FramedOutStream.h"
+#include "rdr/InStream.h"
+#include "product/init.h"
+#include "score/Mode.h"
+#include "smisc/CtrlCommsClientHelper.h"
+#include "tlOrbSetup/AdminHelperMsgs.h"
+#include "tlOrbSetup/SetupApp.h"
+#include "tlutil/ConfigStore.h"
+
+namespace tlOrbSetup {
+
+namespace am = adminmsg;
+
+namespace {
+
+plat::LogSrc vlog("AdminHelper");
+
+constexpr const char* kServerApp = "tlzarnserver-x11";
+constexpr const char* kCredentialsFile = "CloudCredentials.bed";
+
+// Settings whose values must not reach a log.
+bool isSecretKey(const char* key)
+{
+  return strcasestr(key, "password") != nullptr;
+}
+
+} // namespace
+
+bool hasCloudCredentials(const char* appName, bool)
+{
+  plat::String dir = os::getPersistentStorePath(appName);
+  if (dir.isNull())
+    return false;
+  plat::String path = plat::format("%s/%s", dir.get(), kCredentialsFile);
+  struct stat st;
+  return stat(path.get(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+AdminHelper::AdminHelper(io::Io* connection) : outputTimer_(this)
+{
+  io::IoPtr owned(connection);
+  channel_.reset(new io::MsgIpc(this, "AdminHelper"));
+  channel_->setMaxMsgSize(am::kMaxMsgSize);
+  channel_->addReader(am::kRunCmd, this);
+  channel_->addReader(am::kRunCmdCancel, this);
+  channel_->addReader(am::kSvrSettings, this);
+  plat::LogDestIpc::get()->setIpc(channel_.get());
+  channel_->ioAccept(am::withMessageBuffer(owned.release()));
+  rdr::FramedOutStream& out = channel_->writeMsg(am::kHaveCloudCredsSvr);
+  am::writeHaveCloudCredsSvr(out, hasCloudCredentials(kServerApp, true));
+  out.endMsg(true);
+}
+
+AdminHelper::~AdminHelper()
+{
+  plat::LogDestIpc::get()->setIpc(nullptr);
+  outputTimer_.stop();
+  dropOutput();
+  // A package tool is left to finish rather than cut off mid-install: this
+  // waits for it.
+  procMon_.reset();
+  channel_.reset();
+}
+
+void AdminHelper::closed(io::MsgIpc*)
+{
+  os::AppLoop::exit(0);
+}
+
+bool AdminHelper::readMsg(const char* name, rdr::FramedInStream& in, io::MsgIpc*)
+{
+  vlog.log(100, "read message %s", name);
+  try {
+    if (strcmp(name, am::kRunCmd) == 0)
+      runCmd(in);
+    else if (strcmp(name, am::kRunCmdCancel) == 0)
+      cancelCmd();
+    else if (strcmp(name, am::kSvrSettings) == 0)
+      svrSettings(in);
+  } catch (rdr::BlockException&) {
+    throw; // read again once the whole message is here
+  } catch (plat::Exception& e) {
+    vlog.error("Error in %s: %s", name, e.str());
+  }
+  return true;
+}
+
+void AdminHelper::runCmd(rdr::InStream& in)
+{
+  std::vector<plat::String> args = am::readRunCmd(in);
+  if (running())
+    throw plat::Exception("A command is already running");
+  try {
+    os::LaunchProcess::Cfg cfg;
+    cfg.args = args;
+    os::LaunchProcess launcher(cfg);
+    io::IoPtr output = launcher.startWithPipe({1, 2});
+    procMon_ = launcher.makeMonitor(this);
+    // Large reads: fewer loop passes per megabyte of output.
+    runCmdIo_.reset(am::withMessageBuffer(output.release()));
+    runCmdIo_.get()->setHandler(this);
+  } catch (plat::Exception& e) {
+    vlog.error("Error running cmd: %s", e.str());
+    procMon_.reset();
+    runCmdIo_.reset();
+    rdr::FramedOutStream& out = channel_->writeMsg(am::kRunCmdResult);
+    am::writeRunCmdResult(out, e);
+    out.endMsg(true);
+  }
+}
+
+void AdminHelper::dataAvailable(io::Io* io)
+{
+  PLAT_ASSERT(io == runCmdIo_.get());
+  rdr::InStream& in = *io->in;
+  // What is available now goes out as messages of at most 4,096 bytes, in
+  // one flush.
+  rdr::FramedOutStream* last = nullptr;
+  for (;;) {
+    bool ended = false;
+    try {
+      if (!in.check(false, 1))
+        break;
+    } catch (rdr::BlockException&) {
+      break;
+    } catch (plat::Exception& e) {
+      // The end of the output (or an error reading it).
+      if (!dynamic_cast<rdr::EndOfStream*>(&e))
+        vlog.error("Reading command output: %s", e.str());
+      ended = true;
+    }
+    if (ended) {
+      if (last)
+        last->flush();
+      dropOutput();
+      finishIfDone();
+      return;
+    }
+    int n = std::min(in.nUnread(), am::kMaxOutputChunk);
+    last = &channel_->writeMsg(am::kRunCmdOutput);
+    am::writeRunCmdOutput(*last, in.getPtr(), n);
+    in.consume(n);
+    in.setCheckpoint(); // sent: never read again
+    last->endMsg(false);
+  }
+  if (last)
+    last->flush();
+}
+
+void AdminHelper::closed(io::Io* io)
+{
+  vlog.log(100, "ioShutdown");
+  PLAT_ASSERT(io == runCmdIo_.get());
+  runCmdIo_.release();
+  finishIfDone();
+}
+
+void AdminHelper::dropOutput()
+{
+  if (runCmdIo_.get())
+    runCmdIo_.get()->setHandler(nullptr);
+  runCmdIo_.reset();
+}
+
+void AdminHelper::processExited(os::ProcessMonitor*, int exitCode)
+{
+  procMon_.reset();
+  exited_ = true;
+  exitCode_ = exitCode;
+  if (runCmdIo_.get()) {
+    // Output may still be on its way; a daemon that keeps it open does not
+    // hold the result back for long.
+    outputTimer_.start(kOutputGraceMs);
+    runCmdIo_.get()->markReadable();
+    return;
+  }
+  finishIfDone();
+}
+
+bool AdminHelper::timerExpired(plat::Timer*)
+{
+  if (runCmdIo_.get()) {
+    vlog.status("Command output still open after exit; not waiting longer");
+    dropOutput();
+  }
+  finishIfDone();
+  return false;
+}
+
+void AdminHelper::finishIfDone()
+{
+  if (!exited_ || runCmdIo_.get())
+    return;
+  exited_ = false;
+  outputTimer_.stop();
+  rdr::FramedOutStream& out = channel_->writeMsg(am::kRunCmdResult);
+  am::writeRunCmdResult(out, exitCode_);
+  out.endMsg(true);
+}
+
+void AdminHelper::cancelCmd()
+{
+  if (!running())
+    return;
+  dropOutput();
+  outputTimer_.stop();
+  exited_ = false;
+  if (procMon_) {
+    procMon_->kill(SIGTERM);
+    int pid = procMon_->release();
+    if (pid > 0)
+      os::PidManager::handOver(pid);
+    procMon_.reset();
+  }
+}
+
+void AdminHelper::svrSettings(rdr::InStream& in)
+{
+  plat::CaseInsensitiveStringMap values;
+  am::readSvrSettings(in, values);
+  for (const auto& kv : values)
+    vlog.log(100, "Set '%s'='%s'", kv.first.get(), isSecretKey(kv.first.get()) ? "<hidden>" : kv.second.get());
+  rdr::FramedOutStream* reply = nullptr;
+  try {
+    plat::String path = tlutil::getConfigFilePath(kServerApp);
+    tlutil::writeConfigValues(path.get(), values);
+    plat::String pipe = os::makeNamedPipePath("CtrlComms", "zarnservice", kServerApp, 0, 0);
+    uid_t root = 0;
+    os::parseUid(root, "0");
+    smisc::CtrlCommsClientHelper server(pipe.get(), root);
+    server.reload();
+    reply = &channel_->writeMsg(am::kSvrSettingsResult);
+    am::writeSvrSettingsResult(*reply, nullptr);
+  } catch (plat::Exception& e) {
+    char text[plat::Exception::kMessageSize];
+    vlog.error("Failed to apply changes: %s", e.formatDisplay(text));
+    reply = &channel_->writeMsg(am::kSvrSettingsResult);
+    am::writeSvrSettingsResult(*reply, &e);
+  }
+  reply->endMsg(true);
+}
+
+int adminHelperMain(int argc, char** argv)
+{
+  product::initAppInfo(argc > 0 ? argv[0] : nullptr, "tlzarnconnectsetup_helper",
+                       "tlOrbSetup_setupapp_name_r");
+  product::initProfileDirs();
+  product::initTranslationDirs();
+  product::installVersionInfoUpdater(nullptr);
+  plat::LogDestIpc::get();
+  product::initLogging("*:ipc:200", nullptr, nullptr, true);
+  score::setCurrentMode(score::kModeService);
+  if (geteuid() != 0)
+    throw plat::AssertionFail("geteuid() == 0", __FILE__, __LINE__);
+  try {
+    char** cursor = argv + 2;
+    os::LaunchedProcessPipe::Args pipeArgs;
+    io::IoPtr connection(os::LaunchedProcessPipe::connect(pipeArgs, cursor, 0));
+    plat::Configuration::global().parseCmdLine(cursor, nullptr);
+    std::unique_ptr<os::AppLoop> loop(new os::AppLoop());
+    std::unique_ptr<AdminHelper> helper(new AdminHelper(connection.release()));
+    int status = loop->run();
+    helper.reset();
+    loop.reset();
+    return status;
+  } catch (plat::Exception& e) {
+    vlog.error("Exception: %s", e.str());
+    return 1;
+  }
+}
+
+} // namespace tlOrbSetup

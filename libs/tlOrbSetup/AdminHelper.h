@@ -1,0 +1,76 @@
+// The elevated admin helper: the same executable started as root with
+// "-helper". It serves the wizard's requests over the launch pipe (see
+// AdminHelperMsgs.h): it runs commands (program path first, no shell) and
+// streams their output back, and writes the server's settings and has the
+// running server reload them. It ends when the wizard closes the channel.
+//
+// Loop thread only. The helper owns its channel, the monitor of the running
+// command and the connection that carries the command's output. A command
+// counts as running until its result has been sent: the result waits for the
+// end of the output (at most kOutputGraceMs after the exit).
+#pragma once
+
+#include <memory>
+
+#include "io/Io.h"
+#include "io/MsgIpc.h"
+#include "os/ProcessMonitor.h"
+#include "plat/Timer.h"
+
+namespace rdr {
+class InStream;
+}
+
+namespace tlOrbSetup {
+
+// Whether the cloud credential record of appName exists in its
+// configuration directory as this process sees it.
+bool hasCloudCredentials(const char* appName, bool system);
+
+class AdminHelper : public io::MsgIpc::Callback,
+                    public io::MsgIpc::Reader,
+                    public os::ProcessMonitor::Callback,
+                    public io::IoHandler,
+                    private plat::Timer::Callback {
+public:
+  static constexpr int kOutputGraceMs = 2000;
+
+  // Takes the connection to the wizard and sends "HaveCloudCredsSvr".
+  explicit AdminHelper(io::Io* connection);
+  ~AdminHelper() override;
+  AdminHelper(const AdminHelper&) = delete;
+  AdminHelper& operator=(const AdminHelper&) = delete;
+
+  // io::MsgIpc::Callback
+  void closed(io::MsgIpc* channel) override;
+  // io::MsgIpc::Reader
+  bool readMsg(const char* name, rdr::FramedInStream& in, io::MsgIpc* channel) override;
+  // os::ProcessMonitor::Callback
+  void processExited(os::ProcessMonitor* monitor, int exitCode) override;
+  // io::IoHandler, for the command's output
+  void dataAvailable(io::Io* io) override;
+  void writable(io::Io*) override {}
+  void closed(io::Io* io) override;
+
+private:
+  // Each reads the whole body before acting on it.
+  void runCmd(rdr::InStream& in);
+  void cancelCmd();
+  void svrSettings(rdr::InStream& in);
+
+  bool running() const { return procMon_ || runCmdIo_.get() || exited_; }
+  // Sends the result once the command exited and its output ended.
+  void finishIfDone();
+  void dropOutput();
+  bool timerExpired(plat::Timer* timer) override;
+
+  std::unique_ptr<io::MsgIpc> channel_;
+  std::unique_ptr<os::ProcessMonitor> procMon_;
+  io::IoPtr runCmdIo_;
+  // The exit seen, its result not yet sent.
+  bool exited_ = false;
+  int exitCode_ = 0;
+  plat::Timer outputTimer_;
+};
+
+} // namespace tlOrbSetup

@@ -1,0 +1,192 @@
+#include "tlOrbSetup/AdminHelperMsgs.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+
+#include <string>
+
+#include "io/FdIo.h"
+#include "plat/utf8.h"
+#include "rdr/BufferedInStream.h"
+#include "rdr/Exception.h"
+#include "rdr/InStream.h"
+#include "rdr/MemInStream.h"
+#include "rdr/MemOutStream.h"
+#include "rdr/OutStream.h"
+
+namespace tlOrbSetup {
+namespace adminmsg {
+
+RemoteError::RemoteError(const char* message, const char* type) : plat::Exception(message)
+{
+  setType(type ? type : "");
+}
+
+io::Io* withMessageBuffer(io::Io* io)
+{
+  auto* fdIo = dynamic_cast<io::FdIo*>(io);
+  auto* buffered = fdIo ? dynamic_cast<rdr::BufferedInStream*>(fdIo->in) : nullptr;
+  if (!buffered)
+    return io;
+  int fd = fcntl(fdIo->getFd(), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0)
+    throw plat::SystemException("fcntl", errno);
+  // The whole message on the wire, frame headers included, must fit.
+  io::IoPtr wide(new io::FdIo(fd, true, false, kMaxMsgSize), false);
+  rdr::MemOutStream unread;
+  buffered->saveUnread(unread);
+  rdr::MemInStream unreadIn(unread.data(), (int)unread.length());
+  static_cast<rdr::BufferedInStream*>(wide.get()->in)->restoreUnread(unreadIn);
+  wide.get()->flags = io->flags;
+  io->shutdown(false, false);
+  return wide.release();
+}
+
+namespace {
+
+// A string argument: NUL bytes would silently cut it at exec, so they are
+// refused rather than repaired.
+plat::String readArg(rdr::InStream& in)
+{
+  uint32_t len = in.readU32();
+  if (len > (uint32_t)kMaxArgLen)
+    throw rdr::StringTooLongException();
+  std::string bytes(len, '\0');
+  in.readBytes(&bytes[0], (int)len);
+  if (memchr(bytes.data(), 0, len))
+    throw plat::Exception("RunCmd argument contains a NUL byte");
+  plat::String s(bytes.data(), (int)len);
+  if (!plat::isValidUtf8(s.get())) {
+    s = plat::utf8Sanitise(s.get(), nullptr, -1);
+    if (s.isNull())
+      s = plat::String("");
+  }
+  return s;
+}
+
+} // namespace
+
+std::vector<plat::String> readRunCmd(rdr::InStream& in)
+{
+  int n = in.readU8();
+  if (n == 0)
+    throw plat::Exception("RunCmd without a program");
+  std::vector<plat::String> args;
+  args.reserve(n);
+  for (int i = 0; i < n; i++)
+    args.push_back(readArg(in));
+  return args;
+}
+
+void writeRunCmd(rdr::OutStream& out, const std::vector<plat::String>& args)
+{
+  if (args.empty() || args.size() > (size_t)kMaxArgs)
+    throw plat::ExceptionFmt("RunCmd takes 1 to %d arguments, not %zu", kMaxArgs, args.size());
+  for (const plat::String& a : args)
+    if (a.length() > kMaxArgLen)
+      throw plat::ExceptionFmt("RunCmd argument longer than %d bytes", kMaxArgLen);
+  out.writeU8((uint8_t)args.size());
+  for (const plat::String& a : args)
+    out.writeString(a.get());
+}
+
+void readSvrSettings(rdr::InStream& in, plat::CaseInsensitiveStringMap& out)
+{
+  plat::CaseInsensitiveStringMap values;
+  int n = in.readU16();
+  for (int i = 0; i < n; i++) {
+    plat::String key = in.readString(kMaxSettingLen, true);
+    plat::String value = in.readString(kMaxSettingLen, true);
+    values.erase(key);
+    values.emplace(std::move(key), std::move(value));
+  }
+  out.swap(values);
+}
+
+void writeSvrSettings(rdr::OutStream& out, const plat::CaseInsensitiveStringMap& values)
+{
+  if (values.size() > (size_t)kMaxPairs)
+    throw plat::ExceptionFmt("SvrSettings takes at most %d pairs", kMaxPairs);
+  for (const auto& kv : values)
+    if (kv.first.length() > kMaxSettingLen || kv.second.length() > kMaxSettingLen)
+      throw plat::ExceptionFmt("Setting '%s' longer than %d bytes", kv.first.get(), kMaxSettingLen);
+  out.writeU16((uint16_t)values.size());
+  for (const auto& kv : values) {
+    out.writeString(kv.first.get());
+    out.writeString(kv.second.get());
+  }
+}
+
+bool readHaveCloudCredsSvr(rdr::InStream& in)
+{
+  return in.readU8() != 0;
+}
+
+void writeHaveCloudCredsSvr(rdr::OutStream& out, bool have)
+{
+  out.writeU8(have ? 1 : 0);
+}
+
+int readRunCmdOutput(rdr::InStream& in, uint8_t (&buf)[kMaxOutputChunk])
+{
+  int n = in.readU16();
+  if (n < 1 || n > kMaxOutputChunk)
+    throw plat::ExceptionFmt("RunCmdOutput of %d bytes", n);
+  in.readBytes(buf, n);
+  return n;
+}
+
+void writeRunCmdOutput(rdr::OutStream& out, const uint8_t* data, int length)
+{
+  if (length < 1 || length > kMaxOutputChunk)
+    throw plat::ExceptionFmt("RunCmdOutput of %d bytes", length);
+  out.writeU16((uint16_t)length);
+  out.writeBytes(data, length);
+}
+
+RunCmdResult readRunCmdResult(rdr::InStream& in)
+{
+  RunCmdResult r;
+  int ok = in.readU8();
+  if (ok > 1)
+    throw plat::ExceptionFmt("RunCmdResult with ok %d", ok);
+  r.ok = ok == 1;
+  if (r.ok) {
+    r.status = (int)in.readU32();
+  } else {
+    plat::String message = in.readShortString(true);
+    plat::String type = in.readShortString(true);
+    r.error = RemoteError(message.get(), type.get());
+  }
+  return r;
+}
+
+void writeRunCmdResult(rdr::OutStream& out, int status)
+{
+  out.writeU8(1);
+  out.writeU32((uint32_t)status);
+}
+
+void writeRunCmdResult(rdr::OutStream& out, const plat::Exception& error)
+{
+  out.writeU8(0);
+  out.writeShortString(error.str());
+  out.writeShortString(error.getType());
+}
+
+RemoteError readSvrSettingsResult(rdr::InStream& in)
+{
+  plat::String message = in.readShortString(true);
+  plat::String type = in.readShortString(true);
+  return RemoteError(message.get(), type.get());
+}
+
+void writeSvrSettingsResult(rdr::OutStream& out, const plat::Exception* error)
+{
+  out.writeShortString(error ? error->str() : "");
+  out.writeShortString(error ? error->getType() : "");
+}
+
+} // namespace adminmsg
+} // namespace tlOrbSetup

@@ -1,0 +1,101 @@
+// The messages between the wizard and its elevated admin helper: names,
+// bodies, limits, and one reader and one writer per body.
+//
+// Readers take the body's stream and either return the whole message or
+// throw (rdr::StringTooLongException for an over-long string, plat::Exception
+// for any other malformed body, the stream's own errors for a truncated one)
+// before anything is acted on, so a caller acts only on complete, valid
+// bodies. Writers keep the sender's limits and throw before writing anything
+// of a body that would break them.
+#pragma once
+
+#include <stdint.h>
+
+#include <vector>
+
+#include "plat/Exception.h"
+#include "plat/String.h"
+#include "tlutil/ConfigFile.h"
+
+namespace io {
+class Io;
+}
+namespace rdr {
+class InStream;
+class OutStream;
+}
+
+namespace tlOrbSetup {
+namespace adminmsg {
+
+// Wizard to helper.
+constexpr const char* kRunCmd = "RunCmd";
+constexpr const char* kRunCmdCancel = "RunCmdCancel";
+constexpr const char* kSvrSettings = "SvrSettings";
+// Helper to wizard.
+constexpr const char* kHaveCloudCredsSvr = "HaveCloudCredsSvr";
+constexpr const char* kRunCmdOutput = "RunCmdOutput";
+constexpr const char* kRunCmdResult = "RunCmdResult";
+constexpr const char* kSvrSettingsResult = "SvrSettingsResult";
+
+constexpr int kMaxArgLen = 1024;
+constexpr int kMaxArgs = 255;
+constexpr int kMaxSettingLen = 8192;
+constexpr int kMaxPairs = 65535;
+constexpr int kMaxOutputChunk = 4096;
+// The largest message either side accepts on the helper channel.
+constexpr int kMaxMsgSize = 1 << 20;
+
+// The connection with an input buffer that holds a whole message of
+// kMaxMsgSize (an event-driven receiver buffers each message whole): a
+// descriptor connection is replaced by one on the same socket, unread bytes
+// carried over; io is then shut down. Others are returned as they are.
+io::Io* withMessageBuffer(io::Io* io);
+
+// A failure carried over the channel: the peer's message and type tag.
+// Both empty means success.
+class RemoteError : public plat::Exception {
+public:
+  RemoteError() : plat::Exception("") {}
+  RemoteError(const char* message, const char* type);
+  explicit RemoteError(const plat::Exception& e) : RemoteError(e.str(), e.getType()) {}
+  bool isSuccess() const { return !*str() && !*getType(); }
+};
+
+struct RunCmdResult {
+  bool ok = false;
+  // Exit code when ok: 0 to 255, minus the signal number, or -1.
+  int status = 0;
+  RemoteError error;
+};
+
+// "RunCmd": u8 count, then the strings, program path first. Refuses an
+// empty list, a string over kMaxArgLen bytes and NUL bytes; invalid UTF-8
+// becomes U+FFFD.
+std::vector<plat::String> readRunCmd(rdr::InStream& in);
+void writeRunCmd(rdr::OutStream& out, const std::vector<plat::String>& args);
+
+// "SvrSettings": u16 count, then key and value strings; a later key
+// replaces an earlier one that differs only in case.
+void readSvrSettings(rdr::InStream& in, plat::CaseInsensitiveStringMap& out);
+void writeSvrSettings(rdr::OutStream& out, const plat::CaseInsensitiveStringMap& values);
+
+bool readHaveCloudCredsSvr(rdr::InStream& in);
+void writeHaveCloudCredsSvr(rdr::OutStream& out, bool have);
+
+// "RunCmdOutput": u16 length (1 to kMaxOutputChunk), then the bytes; the
+// reader fills buf and returns the length.
+int readRunCmdOutput(rdr::InStream& in, uint8_t (&buf)[kMaxOutputChunk]);
+void writeRunCmdOutput(rdr::OutStream& out, const uint8_t* data, int length);
+
+// "RunCmdResult": u8 ok; u32 status, or the error's message and tag.
+RunCmdResult readRunCmdResult(rdr::InStream& in);
+void writeRunCmdResult(rdr::OutStream& out, int status);
+void writeRunCmdResult(rdr::OutStream& out, const plat::Exception& error);
+
+// "SvrSettingsResult": message and tag, both empty for success.
+RemoteError readSvrSettingsResult(rdr::InStream& in);
+void writeSvrSettingsResult(rdr::OutStream& out, const plat::Exception* error);
+
+} // namespace adminmsg
+} // namespace tlOrbSetup

@@ -1,0 +1,341 @@
+// The admin helper and its client as real processes: the client launches
+// the built program with "-helper" (directly as root) and drives commands
+// and settings through it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "io/FdSelectManager.h"
+#include "os/AppInfo.h"
+#include "os/AppLoop.h"
+#include "os/ProcessMonitor.h"
+#include "os/elevate.h"
+#include "os/paths.h"
+#include "plat/Log.h"
+#include "plat/Time.h"
+#include "childio.h"
+#include "ctrlcommsFake.h"
+#include "testuser.h"
+#include "testutil.h"
+#include "tlutil/ConfigFile.h"
+#include "tlOrbSetup/AdminHelperClient.h"
+
+namespace {
+
+using tlOrbSetup::AdminHelperClient;
+
+tltest::CaptureDest capture("helpercapture", tltest::CaptureDest::kSourceText);
+
+// Everything the client reports, in order.
+class Recorder : public AdminHelperClient::Callback,
+                 public AdminHelperClient::RunCmdCallback,
+                 public AdminHelperClient::SvrSettingsCallback {
+public:
+  void helperLaunched() override { launched++; }
+  void helperLaunchFailed(const plat::Exception& e) override
+  {
+    failed++;
+    failure = e.str();
+  }
+  void result(int s, const plat::Exception& e) override
+  {
+    results++;
+    status = s;
+    error = e.str();
+    errorType = e.getType();
+    if (onResult)
+      onResult();
+  }
+  void output(int length, const char* bytes) override
+  {
+    chunks++;
+    maxChunk = std::max(maxChunk, length);
+    out.append(bytes, (size_t)length);
+  }
+  void result(const plat::Exception& e) override
+  {
+    settingsResults++;
+    settingsError = e.str();
+  }
+
+  int launched = 0, failed = 0, results = 0, settingsResults = 0, chunks = 0, maxChunk = 0;
+  int status = 0;
+  std::string failure, error, errorType, settingsError, out;
+  std::function<void()> onResult;
+};
+
+class AdminHelperTest : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    if (geteuid() != 0)
+      GTEST_SKIP() << "the helper runs as root";
+    profile_ = "i34test-" + std::to_string(getpid());
+    setenv("ZARN_PROFILE", profile_.c_str(), 1);
+    configDir_ = std::string(getenv("HOME") ? getenv("HOME") : "/root") + "/.zarn/profiles/" +
+                 profile_ + "/config.d";
+    AdminHelperClient::setProgramForTest(TL_PROGRAM);
+    plat::setLogOverride("*:helpercapture:100");
+    capture.clear();
+    loop_.reset(new os::AppLoop());
+    client_.reset(new AdminHelperClient(&rec_));
+  }
+  void TearDown() override
+  {
+    client_.reset();
+    settle();
+    loop_.reset();
+    AdminHelperClient::setProgramForTest(nullptr);
+    plat::setLogOverride(nullptr);
+    if (!profile_.empty()) {
+      int status = 0;
+      tltest::runCommand("rm -rf '" + configDir_.substr(0, configDir_.size() - 9) + "'", &status);
+    }
+  }
+
+  bool runUntil(const std::function<bool()>& done, int limitMs = 60000)
+  {
+    plat::Time end = plat::getMonoTime() + (plat::Time)limitMs * plat::kTicksPerMilli;
+    while (!done()) {
+      if (plat::getMonoTime() > end)
+        return false;
+      os::AppLoop::selectManager().processOnce(50);
+    }
+    return true;
+  }
+  void settle()
+  {
+    for (int i = 0; i < 5; i++)
+      os::AppLoop::selectManager().processOnce(10);
+  }
+  void launch()
+  {
+    client_->launch();
+    ASSERT_TRUE(runUntil([&] { return rec_.launched + rec_.failed > 0; }));
+    ASSERT_EQ(1, rec_.launched) << rec_.failure;
+  }
+  void run(const std::vector<std::string>& args)
+  {
+    std::vector<plat::String> a;
+    for (const std::string& s : args)
+      a.emplace_back(s.c_str());
+    int before = rec_.results;
+    rec_.out.clear();
+    client_->runCmd(a, &rec_);
+    ASSERT_TRUE(runUntil([&] { return rec_.results > before; }));
+  }
+
+  std::string profile_, configDir_;
+  Recorder rec_;
+  std::unique_ptr<os::AppLoop> loop_;
+  std::unique_ptr<AdminHelperClient> client_;
+};
+
+TEST_F(AdminHelperTest, CommandsAndResults)
+{
+  launch();
+  EXPECT_FALSE(client_->haveCloudCredsSvr());
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+    int status;
+    const char* error;
+  };
+  const Case cases[] = {
+      {{"/bin/true"}, "", 0, ""},
+      {{"/bin/sh", "-c", "echo out; echo err >&2; exit 2"}, "out\nerr\n", 2, ""},
+      {{"/bin/sh", "-c", "kill -9 $$"}, "", -9, ""},
+      {{"/nonexistent/prog"}, "", 0, "nonexistent"},
+      // No shell: the argument is one word.
+      {{"/bin/echo", "a;b $HOME"}, "a;b $HOME\n", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    run(c.args);
+    EXPECT_EQ(c.out, rec_.out);
+    EXPECT_EQ(c.status, rec_.status);
+    if (*c.error) {
+      EXPECT_NE(std::string::npos, rec_.error.find(c.error)) << rec_.error;
+      EXPECT_NE("", rec_.errorType);
+    } else {
+      EXPECT_EQ("", rec_.error);
+    }
+  }
+  // The helper's own log lines arrive under "Admin".
+  EXPECT_TRUE(runUntil([&] { return capture.saw("Admin: AdminHelper: read message RunCmd"); }))
+      << capture.all();
+}
+
+TEST_F(AdminHelperTest, CloudCredentialsRecordSeen)
+{
+  int status = 0;
+  tltest::runCommand("mkdir -p '" + configDir_ + "/tlzarnserver-x11.d' && echo x > '" + configDir_ +
+                         "/tlzarnserver-x11.d/CloudCredentials.bed'",
+                     &status);
+  ASSERT_EQ(0, status);
+  launch();
+  ASSERT_TRUE(runUntil([&] { return client_->haveCloudCredsSvr(); }));
+}
+
+TEST_F(AdminHelperTest, LargeOutputInOrder)
+{
+  launch();
+  // 10 MB of numbered lines, standard output and error interleaved.
+  const std::string script =
+      "i=0; while [ $i -lt 50 ]; do head -c 100000 /dev/zero | tr '\\0' o; head -c 100000 "
+      "/dev/zero | tr '\\0' e >&2; i=$((i+1)); done";
+  run({"/bin/sh", "-c", script});
+  EXPECT_EQ(0, rec_.status);
+  EXPECT_EQ(10000000u, rec_.out.size());
+  EXPECT_LE(rec_.maxChunk, 4096);
+  std::string expected;
+  for (int i = 0; i < 50; i++)
+    expected += std::string(100000, 'o') + std::string(100000, 'e');
+  EXPECT_TRUE(expected == rec_.out);
+}
+
+TEST_F(AdminHelperTest, DaemonKeepingTheOutputOpenDelaysTheResultAtMostTwoSeconds)
+{
+  launch();
+  plat::Time start = plat::getMonoTime();
+  run({"/bin/sh", "-c", "sleep 30 & echo $!"});
+  double waited = (double)(plat::getMonoTime() - start) / plat::kTicksPerSecond;
+  EXPECT_EQ(0, rec_.status);
+  EXPECT_LT(waited, 25.0); // not held back until the daemon ends
+  int daemon = atoi(rec_.out.c_str());
+  ASSERT_GT(daemon, 1) << rec_.out;
+  kill(daemon, SIGKILL);
+}
+
+TEST_F(AdminHelperTest, ResultCallbackStartsTheNextCommand)
+{
+  launch();
+  rec_.onResult = [&] {
+    rec_.onResult = nullptr;
+    client_->runCmd({plat::String("/bin/echo"), plat::String("second")}, &rec_);
+  };
+  run({"/bin/echo", "first"});
+  ASSERT_TRUE(runUntil([&] { return rec_.results == 2; }));
+  EXPECT_EQ("first\nsecond\n", rec_.out);
+}
+
+TEST_F(AdminHelperTest, SettingsWrittenAndFailedReloadReported)
+{
+  launch();
+  plat::CaseInsensitiveStringMap values;
+  values[plat::String("Password")] = plat::String("secretvalue");
+  values[plat::String("Encryption")] = plat::String("AlwaysOn");
+  client_->svrSettings(values, &rec_);
+  ASSERT_TRUE(runUntil([&] { return rec_.settingsResults == 1; }));
+  // No server runs: the file is written, the reload fails.
+  EXPECT_NE("", rec_.settingsError);
+  plat::CaseInsensitiveStringMap file;
+  plat::readConfigFileToMap((configDir_ + "/tlzarnserver-x11").c_str(), file, nullptr);
+  EXPECT_STREQ("AlwaysOn", file[plat::String("encryption")].get());
+  EXPECT_STREQ("secretvalue", file[plat::String("password")].get());
+  EXPECT_TRUE(runUntil([&] { return capture.saw("Admin: AdminHelper: Set 'Password'='<hidden>'"); }))
+      << capture.all();
+  EXPECT_EQ(std::string::npos, capture.all().find("secretvalue"));
+}
+
+TEST_F(AdminHelperTest, ReloadReachesARootServerOnly)
+{
+  TL_REQUIRE_TEST_USER();
+  launch();
+  std::string dir = "/tmp/.zarn-zarnservice";
+  mkdir(dir.c_str(), 0700);
+  std::string path = dir + "/tlzarnserver-x11.CtrlComms";
+  for (bool asRoot : {true, false}) {
+    SCOPED_TRACE(asRoot ? "root" : "test user");
+    std::vector<std::string> options;
+    if (!asRoot)
+      options = {"--uid", std::to_string(tltest::testUser()->uid)};
+    tltest::FakeServer fake(path, options);
+    int before = rec_.settingsResults;
+    // Zero pairs still reload.
+    client_->svrSettings(plat::CaseInsensitiveStringMap(), &rec_);
+    ASSERT_TRUE(runUntil([&] { return rec_.settingsResults > before; }));
+    if (asRoot) {
+      EXPECT_EQ("", rec_.settingsError);
+      EXPECT_EQ((std::vector<std::string>{"verifyChannel ", "reload "}), fake.messages());
+    } else {
+      EXPECT_NE(std::string::npos, rec_.settingsError.find("uid mismatch")) << rec_.settingsError;
+    }
+  }
+}
+
+TEST_F(AdminHelperTest, DyingHelperClearsRequestsForARelaunch)
+{
+  launch();
+  // The command kills its parent, the helper.
+  client_->runCmd({plat::String("/bin/sh"), plat::String("-c"), plat::String("kill -9 $PPID")}, &rec_);
+  ASSERT_TRUE(runUntil([&] { return rec_.failed == 1; }));
+  EXPECT_EQ("", rec_.failure);
+  EXPECT_EQ(0, rec_.results);
+  client_->launch();
+  ASSERT_TRUE(runUntil([&] { return rec_.launched == 2; }));
+  run({"/bin/echo", "again"});
+  EXPECT_EQ("again\n", rec_.out);
+}
+
+TEST_F(AdminHelperTest, LaunchTwiceAndWizardEnd)
+{
+  client_->launch();
+  client_->launch();
+  ASSERT_TRUE(runUntil([&] { return rec_.launched > 0; }));
+  EXPECT_EQ(1, rec_.launched);
+  EXPECT_TRUE(capture.saw("AdminHelperClient: already launching"));
+  // Ending the client mid-command ends the helper (status 0).
+  client_->runCmd({plat::String("/bin/sleep"), plat::String("1")}, &rec_);
+  settle();
+  client_.reset();
+  EXPECT_EQ(0, rec_.failed);
+}
+
+// The test user reaches a root helper through real sudo (the test command
+// allows the program without a password).
+TEST(AdminHelperSudo, TestUserThroughSudo)
+{
+  TL_REQUIRE_TEST_USER();
+  if (tltest::runAsTestUser({"/bin/sh", "-c", std::string("/usr/bin/sudo -n -l ") + TL_PROGRAM +
+                                                  " >/dev/null 2>&1"}) != 0)
+    GTEST_SKIP() << "needs the sudo drop-in that scripts/sudo-test-dropin.sh installs";
+  std::string profile = "i34sudo-" + std::to_string(getpid());
+  tltest::TempDir tmp;
+  chmod(tmp.path().c_str(), 01777);
+  std::string report = tltest::childReport(
+      [&] {
+        setenv("ZARN_PROFILE", profile.c_str(), 1);
+        os::AppInfo::set("tlzarnconnectsetup", nullptr, "zarn", nullptr, nullptr);
+        os::setTmpDirForTest(tmp.path().c_str());
+        os::ElevateCmd.setParam("/usr/bin/sudo -n", plat::kPriorityPreference);
+        AdminHelperClient::setProgramForTest(TL_PROGRAM);
+        os::AppLoop loop;
+        Recorder rec;
+        AdminHelperClient client(&rec);
+        client.launch();
+        plat::Time end = plat::getMonoTime() + 60 * plat::kTicksPerSecond;
+        auto until = [&](const std::function<bool()>& done) {
+          while (!done() && plat::getMonoTime() < end)
+            os::AppLoop::selectManager().processOnce(50);
+          return done();
+        };
+        if (!until([&] { return rec.launched + rec.failed > 0; }) || !rec.launched)
+          return "not launched: " + rec.failure;
+        client.runCmd({plat::String("/usr/bin/id"), plat::String("-u")}, &rec);
+        if (!until([&] { return rec.results > 0; }))
+          return std::string("no result");
+        return rec.out + std::to_string(rec.status);
+      },
+      tltest::ChildUser::kTestUser);
+  int status = 0;
+  tltest::runCommand("rm -rf /root/.zarn/profiles/" + profile, &status);
+  EXPECT_EQ("0\n0", report);
+}
+
+} // namespace
