@@ -33,7 +33,7 @@ io::Io* withMessageBuffer(io::Io* io)
   if (fd < 0)
     throw plat::SystemException("fcntl", errno);
   // The whole message on the wire, frame headers included, must fit.
-  io::IoPtr wide(new io::FdIo(fd, true, false, kMaxMsgSize), false);
+  io::IoPtr wide(new io::FdIo(fd, io::FdIoFlags::kOwnFd, kMaxMsgSize), false);
   rdr::MemOutStream unread;
   buffered->saveUnread(unread);
   rdr::MemInStream unreadIn(unread.data(), (int)unread.length());
