@@ -50,6 +50,13 @@ public:
     calls++;
     got = std::move(io);
   }
+  // Runs the loop until launched was called, 10 s at most.
+  void wait()
+  {
+    plat::Time end = plat::getMonoTime() + 10 * plat::kTicksPerSecond;
+    while (!calls && plat::getMonoTime() < end)
+      os::AppLoop::selectManager().processOnce(50);
+  }
   int calls = 0;
   io::IoPtr got;
 };
@@ -120,9 +127,7 @@ TEST(LaunchPipe, ElevatedChildProvesThePipeAndTalks)
               launcher.launch(&owner);
               if (owner.calls)
                 return std::string("called inside launch");
-              plat::Time end = plat::getMonoTime() + 10 * plat::kTicksPerSecond;
-              while (!owner.calls && plat::getMonoTime() < end)
-                os::AppLoop::selectManager().processOnce(50);
+              owner.wait();
               return owner.got ? readAll(owner.got.get()) : std::string("null");
             }));
 }
@@ -154,9 +159,7 @@ TEST(LaunchPipe, ElevationProgramFailures)
                 Owner owner;
                 plat::Time start = plat::getMonoTime();
                 launcher.launch(&owner);
-                plat::Time end = start + 10 * plat::kTicksPerSecond;
-                while (!owner.calls && plat::getMonoTime() < end)
-                  os::AppLoop::selectManager().processOnce(50);
+                owner.wait();
                 if (!owner.calls || owner.got)
                   return std::string(owner.calls ? "connected" : "nothing");
                 bool graced = plat::getMonoTime() - start >= 5 * plat::kTicksPerSecond;
@@ -455,10 +458,16 @@ TEST(LaunchPipe, RealSudoBothForms)
   if (tltest::runAsTestUser({"/bin/sh", "-c", std::string("/usr/bin/sudo -n -l ") + kChild +
                                                   " >/dev/null 2>&1"}) != 0)
     GTEST_SKIP() << "needs the sudo drop-in that scripts/sudo-test-dropin.sh installs";
-  auto talk = [] {
+  // The blocking and the asynchronous form.
+  auto talk = [](bool async) {
     os::LaunchWithPipe launcher(childCfg());
-    io::IoPtr io = launcher.startChild();
-    std::string text = readAll(io.get());
+    Owner owner;
+    if (async) {
+      launcher.launch(&owner);
+      owner.wait();
+    }
+    io::IoPtr io = async ? std::move(owner.got) : launcher.startChild();
+    std::string text = io ? readAll(io.get()) : std::string("null");
     io.reset();
     bool left = false;
     if (DIR* d = opendir(os::getTmpPath(nullptr).str())) {
@@ -468,7 +477,8 @@ TEST(LaunchPipe, RealSudoBothForms)
     }
     return text + (left ? " pipe left" : "");
   };
-  EXPECT_EQ("hello 0", asUser("/usr/bin/sudo -n", talk));
+  for (bool async : {false, true})
+    EXPECT_EQ("hello 0", asUser("/usr/bin/sudo -n", [&] { return talk(async); })) << async;
 
   // A terminal that runs the real sudo it finds on PATH.
   tltest::TempDir bin;
@@ -478,11 +488,13 @@ TEST(LaunchPipe, RealSudoBothForms)
             "shift; done\nexit 1\n",
             0755);
   ASSERT_EQ(0, symlink("/usr/bin/sudo", (bin / "sudo").c_str()));
-  EXPECT_EQ("hello 0", asUser("", [&] {
-              setenv("PATH", bin.path().c_str(), 1);
-              unsetenv("DBUS_SESSION_BUS_ADDRESS");
-              return talk();
-            }));
+  for (bool async : {false, true})
+    EXPECT_EQ("hello 0", asUser("", [&] {
+                setenv("PATH", bin.path().c_str(), 1);
+                unsetenv("DBUS_SESSION_BUS_ADDRESS");
+                return talk(async);
+              }))
+        << async;
 }
 
 } // namespace
@@ -533,9 +545,7 @@ TEST(LaunchWithPipe, LaunchedOnALaterPass)
   os::LaunchWithPipe launcher(shell("printf hi"));
   launcher.launch(&owner);
   EXPECT_EQ(0, owner.calls);
-  plat::Time end = plat::getMonoTime() + 10 * plat::kTicksPerSecond;
-  while (owner.calls == 0 && plat::getMonoTime() < end)
-    os::AppLoop::selectManager().processOnce(50);
+  owner.wait();
   ASSERT_EQ(1, owner.calls);
   ASSERT_TRUE(owner.got);
   rdr::MemOutStream text;
