@@ -65,19 +65,26 @@ inline const TestUser* testUser()
       GTEST_SKIP() << "needs root and a user made with useradd";    \
   } while (0)
 
-// Runs fn in a forked child that has dropped to the test user (groups, gid,
-// uid). Returns fn's result as the child's exit status, or -1.
-inline int forkAsTestUser(const std::function<int()>& fn)
+// Drops this process to the test user for good (groups, gid, uid), for a
+// child that first did what needs root (a mount namespace); false on failure.
+inline bool dropToTestUser()
 {
   const TestUser* u = testUser();
-  if (!u)
+  return u && setgroups(0, nullptr) == 0 && setgid(u->gid) == 0 && setuid(u->uid) == 0;
+}
+
+// Runs fn in a forked child that has dropped to the test user. Returns fn's
+// result as the child's exit status, or -1.
+inline int forkAsTestUser(const std::function<int()>& fn)
+{
+  if (!testUser())
     return -1;
   fflush(nullptr);
   pid_t pid = fork();
   if (pid < 0)
     return -1;
   if (pid == 0) {
-    if (setgroups(0, nullptr) != 0 || setgid(u->gid) != 0 || setuid(u->uid) != 0)
+    if (!dropToTestUser())
       _exit(126);
     _exit(fn());
   }

@@ -1,7 +1,7 @@
-// The elevation command lines with fake programs on a temporary PATH, the
-// distribution files in a private /etc (a mount namespace), the su quoting
-// against a real "/bin/sh -c", and an elevated launch through a fake
-// terminal and sudo as the unprivileged test user.
+// The elevation command lines, worked out as the unprivileged test user
+// with fake programs on a temporary PATH and the distribution files in a
+// private /etc (a mount namespace); the su quoting against a real
+// "/bin/sh -c"; an elevated launch through a fake terminal and sudo.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <stdlib.h>
@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -44,6 +45,7 @@ public:
       bool terminal = n != "su" && n != "sudo" && n != "pkexec";
       dir_.write(n, terminal ? kTerminal : n == "su" ? kSu : kRunArgs, 0755);
     }
+    chmod(dir_.path().c_str(), 0755); // for the test user
   }
   std::string path(const std::string& name) const { return dir_ / name; }
   const std::string& dir() const { return dir_.path(); }
@@ -115,10 +117,35 @@ std::string join(const Words& w)
   return s;
 }
 
+// Who works out the command lines: the test user when running as root.
+tltest::ChildUser unprivileged()
+{
+  return geteuid() == 0 ? tltest::ChildUser::kTestUser : tltest::ChildUser::kSame;
+}
+
+// elevate(title) joined, worked out by the unprivileged user in a child
+// with the fakes on PATH; configure sets the parameters there.
+std::string elevateUnprivileged(const Fakes& fakes, bool bus, const char* locale,
+                                const char* title, const std::function<void()>& configure = {})
+{
+  return tltest::childReport(
+      [&]() -> std::string {
+        if (geteuid() == 0)
+          return "ran as root";
+        Scope scope(fakes, bus, locale);
+        if (configure)
+          configure();
+        return join(elevate(title));
+      },
+      unprivileged());
+}
+
 const char kQuoted[] = "'/opt/s/setup' '-helper' 'x y'";
 
 TEST(Elevate, CommandLines)
 {
+  if (geteuid() == 0)
+    TL_REQUIRE_TEST_USER();
   struct Case {
     Words installed;
     bool bus;
@@ -146,16 +173,18 @@ TEST(Elevate, CommandLines)
   };
   for (const Case& c : cases) {
     Fakes fakes(c.installed);
-    Scope scope(fakes, c.bus, c.locale);
     Words expected;
     for (const std::string& e : c.expected)
       expected.push_back(e[0] == '$' ? fakes.dir() + e.substr(1) : e);
-    EXPECT_EQ(join(expected), join(elevate(c.title))) << join(c.installed);
+    EXPECT_EQ(join(expected), elevateUnprivileged(fakes, c.bus, c.locale, c.title))
+        << join(c.installed);
   }
 }
 
 TEST(Elevate, ConfiguredCommand)
 {
+  if (geteuid() == 0)
+    TL_REQUIRE_TEST_USER();
   Fakes fakes({"sudo", "xterm"});
   struct Case {
     const char* cmd;
@@ -170,15 +199,17 @@ TEST(Elevate, ConfiguredCommand)
       {"  ", false, {"error: ElevateCmd must start with an absolute program path:   "}},
   };
   for (const Case& c : cases) {
-    Scope scope(fakes, true, "en");
-    os::ElevateCmd.setParam(c.cmd, plat::kPriorityPreference);
-    os::ElevateCmdSingleArg.setParam(c.single, plat::kPriorityPreference);
-    EXPECT_EQ(join(c.expected), join(elevate("Setup"))) << c.cmd;
+    EXPECT_EQ(join(c.expected), elevateUnprivileged(fakes, true, "en", "Setup", [&] {
+                os::ElevateCmd.setParam(c.cmd, plat::kPriorityPreference);
+                os::ElevateCmdSingleArg.setParam(c.single, plat::kPriorityPreference);
+              }))
+        << c.cmd;
   }
 }
 
 // The distribution files in a private /etc: runs fn in a child with its own
-// mount namespace and a tmpfs over /etc that holds only the given files.
+// mount namespace and a tmpfs over /etc that holds only the given files,
+// dropped to the test user once they are in place.
 std::string withEtc(const std::vector<std::pair<std::string, std::string>>& files,
                     const std::function<std::string()>& fn)
 {
@@ -188,6 +219,8 @@ std::string withEtc(const std::vector<std::pair<std::string, std::string>>& file
       return "no mount namespace";
     for (const auto& f : files)
       std::ofstream("/etc/" + f.first) << f.second;
+    if (!tltest::dropToTestUser())
+      return "still root";
     return fn();
   });
 }
@@ -196,6 +229,7 @@ TEST(Elevate, DistributionFiles)
 {
   if (geteuid() != 0)
     GTEST_SKIP() << "needs root for a mount namespace";
+  TL_REQUIRE_TEST_USER();
   struct Case {
     std::vector<std::pair<std::string, std::string>> etc;
     Words installed;
@@ -255,7 +289,6 @@ TEST(Elevate, LaunchThroughTerminalAndSudoAsTestUser)
 {
   TL_REQUIRE_TEST_USER();
   Fakes fakes({"sudo", "xterm"});
-  chmod(fakes.dir().c_str(), 0755);
   tltest::TempDir out;
   chmod(out.path().c_str(), 0777);
   std::string report = out / "report";

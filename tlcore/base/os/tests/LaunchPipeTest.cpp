@@ -17,6 +17,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,6 +49,13 @@ public:
   {
     calls++;
     got = std::move(io);
+  }
+  // Runs the loop until launched was called, 10 s at most.
+  void wait()
+  {
+    plat::Time end = plat::getMonoTime() + 10 * plat::kTicksPerSecond;
+    while (!calls && plat::getMonoTime() < end)
+      os::AppLoop::selectManager().processOnce(50);
   }
   int calls = 0;
   io::IoPtr got;
@@ -119,9 +127,7 @@ TEST(LaunchPipe, ElevatedChildProvesThePipeAndTalks)
               launcher.launch(&owner);
               if (owner.calls)
                 return std::string("called inside launch");
-              plat::Time end = plat::getMonoTime() + 10 * plat::kTicksPerSecond;
-              while (!owner.calls && plat::getMonoTime() < end)
-                os::AppLoop::selectManager().processOnce(50);
+              owner.wait();
               return owner.got ? readAll(owner.got.get()) : std::string("null");
             }));
 }
@@ -131,12 +137,16 @@ TEST(LaunchPipe, ElevationProgramFailures)
   if (geteuid() == 0)
     TL_REQUIRE_TEST_USER();
   std::string child = kChild;
+  // A failing program ends the launch at once; one that ends well without
+  // starting the child leaves it the 5 s grace (the loop allows 10 s).
   struct Case {
     const char* cmd;
     std::string syncText;
+    const char* asyncText;
   } cases[] = {
-      {"/bin/false", "Launch failed: elevate prog failed with status 1 for " + child},
-      {"/bin/true", "Launch failed: timed out waiting for " + child},
+      {"/bin/false", "Launch failed: elevate prog failed with status 1 for " + child,
+       "null before the grace"},
+      {"/bin/true", "Launch failed: timed out waiting for " + child, "null after the grace"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.syncText, asUser(c.cmd, [] {
@@ -144,29 +154,37 @@ TEST(LaunchPipe, ElevationProgramFailures)
                 launcher.startChild();
                 return std::string("connected");
               }));
+    EXPECT_EQ(c.asyncText, asUser(c.cmd, [] {
+                os::LaunchWithPipe launcher(childCfg());
+                Owner owner;
+                plat::Time start = plat::getMonoTime();
+                launcher.launch(&owner);
+                owner.wait();
+                if (!owner.calls || owner.got)
+                  return std::string(owner.calls ? "connected" : "nothing");
+                bool graced = plat::getMonoTime() - start >= 5 * plat::kTicksPerSecond;
+                return std::string(graced ? "null after the grace" : "null before the grace");
+              }));
   }
-  // The asynchronous form: a null connection, at once for a failure.
-  EXPECT_EQ("null", asUser("/bin/false", [] {
-              os::LaunchWithPipe launcher(childCfg());
-              Owner owner;
-              launcher.launch(&owner);
-              plat::Time end = plat::getMonoTime() + 10 * plat::kTicksPerSecond;
-              while (!owner.calls && plat::getMonoTime() < end)
-                os::AppLoop::selectManager().processOnce(50);
-              return std::string(owner.calls ? (owner.got ? "connected" : "null") : "nothing");
-            }));
   EXPECT_EQ("Launch failed: elevate prog failed with status 1 for x",
             std::string(os::LaunchFailed("Launch failed: elevate prog failed with status %d for %s",
                                          1, "x")
                             .str()));
 }
 
-std::string parse(std::vector<std::string> words, int need)
+// A null-terminated argv over words (which must outlive it).
+std::vector<char*> argvOf(std::vector<std::string>& words)
 {
   std::vector<char*> argv;
   for (std::string& w : words)
     argv.push_back(&w[0]);
   argv.push_back(nullptr);
+  return argv;
+}
+
+std::string parse(std::vector<std::string> words, int need)
+{
+  std::vector<char*> argv = argvOf(words);
   char** cursor = argv.data();
   os::LaunchedProcessPipe::Args args;
   try {
@@ -205,63 +223,121 @@ TEST(LaunchPipe, ChildOptions)
   os::LaunchedProcessPipe::setForkForTest(nullptr);
 }
 
-TEST(LaunchPipe, ChildSideConnections)
+// A listening socket at path.
+int listenAt(const std::string& path)
 {
-  os::AppLoop::selectManager();
-  // A numeric pipe name is an inherited descriptor; nothing is logged.
-  int sv[2];
-  ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv));
-  ASSERT_EQ(7, dup3(sv[1], 7, O_CLOEXEC)); // before the report pipe takes it
-  std::string report = tltest::childReport([&] {
-    std::vector<std::string> words = {"7"};
-    char* argv[] = {&words[0][0], nullptr};
-    char** cursor = argv;
-    os::LaunchedProcessPipe::Args args;
-    io::Io* io = os::LaunchedProcessPipe::connect(args, cursor, 0);
-    return std::to_string(dynamic_cast<io::FdIo*>(io)->getFd());
-  });
-  EXPECT_EQ("7", report);
-  close(7);
-  close(sv[0]);
-  close(sv[1]);
-
-  // A challenge whose digest differs: "Bad hash".
-  tltest::TempDir dir;
-  std::string path = dir / "pipe";
   int server = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   struct sockaddr_un sun = {};
   sun.sun_family = AF_UNIX;
   strncpy(sun.sun_path, path.c_str(), sizeof(sun.sun_path) - 1);
-  ASSERT_EQ(0, bind(server, (struct sockaddr*)&sun, sizeof(sun)));
+  EXPECT_EQ(0, bind(server, (struct sockaddr*)&sun, sizeof(sun))) << path;
   listen(server, 1);
-  std::thread sender([&] {
-    int c = accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
-    unsigned char ones[32];
-    memset(ones, 1, sizeof(ones));
-    EXPECT_EQ(32, write(c, ones, sizeof(ones)));
-    char b;
-    EXPECT_EQ(0, read(c, &b, 1)); // the child gives up
-    close(c);
+  return server;
+}
+
+// Runs fn in a child with a private /tmp (a tmpfs in its own mount
+// namespace), so that the fixed log path is the test's alone.
+std::string inPrivateTmp(const std::function<std::string()>& fn)
+{
+  return tltest::childReport([&]() -> std::string {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0)
+      return "no mount namespace";
+    return fn();
   });
-  std::string text = tltest::childReport([&] {
-    unsigned char zeros[32] = {}, digest[32];
-    crypto::Sha sha(256, false);
-    sha.update(32, zeros);
-    sha.final(digest, 32);
-    std::vector<std::string> words = {"-hash", tltest::toHex(std::string((const char*)digest, 32)),
-                                      path};
-    char* argv[] = {&words[0][0], &words[1][0], &words[2][0], nullptr};
-    char** cursor = argv;
-    os::LaunchedProcessPipe::Args args;
-    try {
-      os::LaunchedProcessPipe::connect(args, cursor, 0);
-      return std::string("connected");
-    } catch (plat::Exception& e) {
-      return std::string(e.str());
-    }
-  });
-  sender.join();
-  EXPECT_EQ("Bad hash", text);
+}
+
+std::string sha256Hex(const std::string& bytes)
+{
+  unsigned char digest[32];
+  crypto::Sha sha(256, false);
+  sha.update((int)bytes.size(), (const unsigned char*)bytes.data());
+  sha.final(digest, 32);
+  return tltest::toHex(std::string((const char*)digest, 32));
+}
+
+// The log with its leading "2026-01-31 23:59:59Z" as "<time>".
+std::string withoutTime(std::string log)
+{
+  const char pattern[] = "dddd-dd-dd dd:dd:ddZ";
+  size_t n = sizeof(pattern) - 1;
+  for (size_t i = 0; i < n; i++)
+    if (i >= log.size() || (pattern[i] == 'd' ? !isdigit((unsigned char)log[i]) : log[i] != pattern[i]))
+      return log;
+  return log.replace(0, n, "<time>");
+}
+
+// The child's debug log ("-lppDebug"): the connection and a wrong
+// challenge's "Bad hash" go there; an inherited descriptor writes none.
+TEST(LaunchPipe, ChildSideLog)
+{
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root for a mount namespace";
+  os::AppLoop::selectManager();
+  const std::string zeros(32, '\0'), ones(32, '\1');
+  struct Case {
+    std::vector<std::string> words;
+    std::string result; // then the log, or "no log"
+  } cases[] = {
+      {{"-lppDebug", "-hash", sha256Hex(zeros), "/tmp/p"},
+       "Bad hash, stderr moved|<time>: connecting to '/tmp/p'\nBad hash\n"},
+      {{"-lppDebug", "-hash", sha256Hex(ones), "/tmp/p"},
+       "connected, stderr moved|<time>: connecting to '/tmp/p'\n"},
+      {{"-lppDebug", "7"}, "descriptor 7, stderr kept|no log"},
+  };
+  int sv[2];
+  ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv));
+  ASSERT_EQ(7, dup3(sv[1], 7, O_CLOEXEC)); // before the report pipe takes it
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.result, inPrivateTmp([&]() -> std::string {
+                // A launcher that sends 32 ones and waits for the child to go.
+                int server = listenAt("/tmp/p");
+                std::thread sender([&] {
+                  int conn = accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
+                  if (conn < 0)
+                    return;
+                  EXPECT_EQ(32, write(conn, ones.data(), ones.size()));
+                  char b;
+                  EXPECT_EQ(0, read(conn, &b, 1));
+                  close(conn);
+                });
+                struct stat before, after;
+                fstat(2, &before);
+                std::vector<std::string> words = c.words;
+                std::vector<char*> argv = argvOf(words);
+                char** cursor = argv.data();
+                os::LaunchedProcessPipe::Args args;
+                std::string r;
+                try {
+                  io::IoPtr io(os::LaunchedProcessPipe::connect(args, cursor, 0));
+                  int fd = dynamic_cast<io::FdIo*>(io.get())->getFd();
+                  r = fd == 7 ? "descriptor 7" : "connected";
+                } catch (plat::Exception& e) {
+                  r = e.str();
+                }
+                fstat(2, &after);
+                shutdown(server, SHUT_RDWR); // lets a sender that got nobody go
+                sender.join();
+                close(server);
+                bool kept = before.st_dev == after.st_dev && before.st_ino == after.st_ino;
+                r += kept ? ", stderr kept|" : ", stderr moved|";
+                if (access("/tmp/lppDebug.log", F_OK) != 0)
+                  return r + "no log";
+                return r + withoutTime(tltest::readFile("/tmp/lppDebug.log"));
+              }))
+        << c.words.back();
+  }
+  close(7);
+  close(sv[0]);
+  close(sv[1]);
+}
+
+TEST(LaunchPipe, ChildSideConnections)
+{
+  os::AppLoop::selectManager();
+  tltest::TempDir dir;
+  std::string path = dir / "pipe";
+  int server = listenAt(path);
 
   // Without "-hash" nothing is read: connected while the server is silent.
   std::thread silent([&] {
@@ -337,10 +413,7 @@ TEST(LaunchPipe, DebugLogRefusesLinksAndOtherUsersFiles)
     GTEST_SKIP() << "needs root for a mount namespace";
   TL_REQUIRE_TEST_USER();
   uid_t other = tltest::testUser()->uid;
-  std::string text = tltest::childReport([&]() -> std::string {
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0)
-      return "no mount namespace";
+  std::string text = inPrivateTmp([&]() -> std::string {
     os::LaunchedProcessPipe::Args args;
     args.logPath = plat::String("/tmp/lppDebug.log");
     std::string r;
@@ -385,10 +458,16 @@ TEST(LaunchPipe, RealSudoBothForms)
   if (tltest::runAsTestUser({"/bin/sh", "-c", std::string("/usr/bin/sudo -n -l ") + kChild +
                                                   " >/dev/null 2>&1"}) != 0)
     GTEST_SKIP() << "needs the sudo drop-in that scripts/sudo-test-dropin.sh installs";
-  auto talk = [] {
+  // The blocking and the asynchronous form.
+  auto talk = [](bool async) {
     os::LaunchWithPipe launcher(childCfg());
-    io::IoPtr io = launcher.startChild();
-    std::string text = readAll(io.get());
+    Owner owner;
+    if (async) {
+      launcher.launch(&owner);
+      owner.wait();
+    }
+    io::IoPtr io = async ? std::move(owner.got) : launcher.startChild();
+    std::string text = io ? readAll(io.get()) : std::string("null");
     io.reset();
     bool left = false;
     if (DIR* d = opendir(os::getTmpPath(nullptr).str())) {
@@ -398,7 +477,8 @@ TEST(LaunchPipe, RealSudoBothForms)
     }
     return text + (left ? " pipe left" : "");
   };
-  EXPECT_EQ("hello 0", asUser("/usr/bin/sudo -n", talk));
+  for (bool async : {false, true})
+    EXPECT_EQ("hello 0", asUser("/usr/bin/sudo -n", [&] { return talk(async); })) << async;
 
   // A terminal that runs the real sudo it finds on PATH.
   tltest::TempDir bin;
@@ -408,11 +488,13 @@ TEST(LaunchPipe, RealSudoBothForms)
             "shift; done\nexit 1\n",
             0755);
   ASSERT_EQ(0, symlink("/usr/bin/sudo", (bin / "sudo").c_str()));
-  EXPECT_EQ("hello 0", asUser("", [&] {
-              setenv("PATH", bin.path().c_str(), 1);
-              unsetenv("DBUS_SESSION_BUS_ADDRESS");
-              return talk();
-            }));
+  for (bool async : {false, true})
+    EXPECT_EQ("hello 0", asUser("", [&] {
+                setenv("PATH", bin.path().c_str(), 1);
+                unsetenv("DBUS_SESSION_BUS_ADDRESS");
+                return talk(async);
+              }))
+        << async;
 }
 
 } // namespace
@@ -463,9 +545,7 @@ TEST(LaunchWithPipe, LaunchedOnALaterPass)
   os::LaunchWithPipe launcher(shell("printf hi"));
   launcher.launch(&owner);
   EXPECT_EQ(0, owner.calls);
-  plat::Time end = plat::getMonoTime() + 10 * plat::kTicksPerSecond;
-  while (owner.calls == 0 && plat::getMonoTime() < end)
-    os::AppLoop::selectManager().processOnce(50);
+  owner.wait();
   ASSERT_EQ(1, owner.calls);
   ASSERT_TRUE(owner.got);
   rdr::MemOutStream text;
