@@ -15,14 +15,7 @@ namespace pixmem = rfb::pixmem;
 
 namespace {
 
-inline uint32_t swapBytes(uint32_t v, int bpp)
-{
-  if (bpp == 16)
-    return (v & 0xffff0000u) | ((v & 0xff) << 8) | ((v >> 8) & 0xff);
-  if (bpp == 32)
-    return __builtin_bswap32(v);
-  return v;
-}
+using pixmem::swapBytes;
 
 // --- Channel readers: a source pixel to N channel values of 0..255 ---
 
