@@ -19,7 +19,7 @@ if [ "$what" = tsan ]; then
 fi
 
 # What every build needs.
-pkgs=(cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev python3)
+pkgs=(cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev libpng-dev python3)
 # Peers the benchmarks measure against; the test build builds the benchmarks.
 # pixman's and Xlib's regions are the region code's peers in tests, fuzz targets
 # and benchmarks; libxkbcommon and X11's Compose file the keysym code's;
