@@ -3,6 +3,8 @@
 // the font chosen at every scale, and refused font data.
 #include <string.h>
 
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "plat/Configuration.h"
 #include "plat/Exception.h"
 #include "rdr/MemInStream.h"
+#include "testutil.h"
 #include "tlutil/Font.h"
 
 namespace {
@@ -149,6 +152,82 @@ TEST(Font, RefusesBadData)
     FAIL();
   } catch (const plat::Exception& e) {
     EXPECT_STREQ("Failed to read font nope: resource not found", e.str());
+  }
+}
+
+} // namespace
+
+namespace {
+
+std::string jsonString(const std::string& s)
+{
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\')
+      out += '\\', out += (char)c;
+    else if (c < 0x20) {
+      char buf[8];
+      snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else
+      out += (char)c;
+  }
+  return out + "\"";
+}
+
+TEST(Font, SplitLinesFollowsTheReference)
+{
+  Font* f = builtIn("helvB15");
+  const std::vector<std::string> alphabet = {"a", "m", "W", " ", " ", "\t", "\r", "\n", "\xC3\xA9", "\xE2\x80\x94"};
+  std::string widths = "{";
+  for (const auto& ch : alphabet)
+    if (ch != "\n")
+      widths += jsonString(ch) + ":" + std::to_string(f->textWidth(ch.c_str())) + ",";
+  widths.back() = '}';
+  std::mt19937 rng(121);
+  struct Case {
+    std::string text;
+    int maxWidth;
+    bool keep, words;
+  };
+  std::vector<Case> cases;
+  for (int i = 0; i < 300; i++) {
+    Case c;
+    for (int n = rng() % 40; n > 0; n--)
+      c.text += alphabet[rng() % alphabet.size()];
+    c.maxWidth = (int)(rng() % 80) - 5;
+    c.keep = rng() % 2;
+    c.words = rng() % 2;
+    cases.push_back(c);
+  }
+  std::string json = "{\"widths\":" + widths + ",\"cases\":[";
+  for (const auto& c : cases)
+    json += "[" + jsonString(c.text) + "," + std::to_string(c.maxWidth) + "," + (c.keep ? "true" : "false") + "," +
+            (c.words ? "true" : "false") + "],";
+  json.back() = ']';
+  json += "}";
+  tltest::TempDir dir("splitlines");
+  const std::string in = dir.write("cases.json", json);
+  std::istringstream ref(
+    tltest::commandOutput("/usr/bin/python3 " TL_TEST_SUPPORT_DIR "/splitlines_ref.py < " + in));
+  for (const auto& c : cases) {
+    std::vector<plat::String> lines;
+    const int widest = f->splitLines(c.text.c_str(), c.maxWidth, lines,
+                                     c.keep ? Font::Newline::Keep : Font::Newline::Drop,
+                                     c.words ? Font::WordBreak::AtOverflow : Font::WordBreak::Never);
+    std::string ours = std::to_string(widest);
+    for (const auto& line : lines) {
+      std::string hex;
+      for (const char* p = line.str(); *p; p++) {
+        char b[3];
+        snprintf(b, sizeof b, "%02x", (unsigned char)*p);
+        hex += b;
+      }
+      ours += " " + (hex.empty() ? std::string("-") : hex);
+    }
+    std::string want;
+    std::getline(ref, want);
+    EXPECT_EQ(want, ours) << jsonString(c.text) << " " << c.maxWidth;
   }
 }
 
