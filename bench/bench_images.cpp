@@ -161,12 +161,6 @@ void BM_DrawBitmapGlyphs(benchmark::State& state)
 }
 BENCHMARK(BM_DrawBitmapGlyphs);
 
-void ratio(const tlbench::RatioReporter& rep, const char* what, const char* a, const char* b, double goal)
-{
-  if (double r = rep.ratio(a, b))
-    printf("%s: time ratio %.2f (goal <= %.2f: %s)\n", what, r, goal, r <= goal ? "met" : "missed");
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -174,10 +168,10 @@ int main(int argc, char** argv)
   benchmark::Initialize(&argc, argv);
   tlbench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  ratio(reporter, "scale 512x512 to 40x40 / pixman box convolution", "BM_OursDown", "BM_PixmanDown", 2.0);
-  ratio(reporter, "scale 48x48 to 96x96 / pixman box convolution", "BM_OursUp", "BM_PixmanUp", 2.0);
-  ratio(reporter, "decode the 512x512 icon / libpng simplified API", "BM_OursPng", "BM_LibpngSimplified", 1.2);
-  ratio(reporter, "10,000 glyphs / drawBitmap of the same bits", "BM_OursGlyphs", "BM_DrawBitmapGlyphs", 1.5);
+  tlbench::printRatio(reporter, "scale 512x512 to 40x40 / pixman box convolution", "BM_OursDown", "BM_PixmanDown", 2.0);
+  tlbench::printRatio(reporter, "scale 48x48 to 96x96 / pixman box convolution", "BM_OursUp", "BM_PixmanUp", 2.0);
+  tlbench::printRatio(reporter, "decode the 512x512 icon / libpng simplified API", "BM_OursPng", "BM_LibpngSimplified", 1.2);
+  tlbench::printRatio(reporter, "10,000 glyphs / drawBitmap of the same bits", "BM_OursGlyphs", "BM_DrawBitmapGlyphs", 1.5);
   benchmark::Shutdown();
   return 0;
 }

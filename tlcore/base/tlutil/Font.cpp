@@ -212,13 +212,10 @@ Font* firstOf(std::initializer_list<const char*> names)
   return nullptr;
 }
 
-struct NameLess {
-  bool operator()(const std::string& a, const std::string& b) const { return strcmp(a.c_str(), b.c_str()) < 0; }
-};
-
-std::map<std::string, plat::SharedHandle<Font>, NameLess>& fontCache()
+// std::string orders its bytes as strcmp does.
+std::map<std::string, plat::SharedHandle<Font>>& fontCache()
 {
-  static std::map<std::string, plat::SharedHandle<Font>, NameLess> cache;
+  static std::map<std::string, plat::SharedHandle<Font>> cache;
   return cache;
 }
 

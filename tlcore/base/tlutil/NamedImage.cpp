@@ -162,13 +162,10 @@ NamedImagePixelBuffer::NamedImagePixelBuffer(const char* name, const Point& size
 
 namespace {
 
-struct NameLess {
-  bool operator()(const std::string& a, const std::string& b) const { return strcmp(a.c_str(), b.c_str()) < 0; }
-};
-
-std::multimap<std::string, plat::SharedHandle<NamedImagePixelBuffer>, NameLess>& imageCache()
+// std::string orders its bytes as strcmp does.
+std::multimap<std::string, plat::SharedHandle<NamedImagePixelBuffer>>& imageCache()
 {
-  static std::multimap<std::string, plat::SharedHandle<NamedImagePixelBuffer>, NameLess> cache;
+  static std::multimap<std::string, plat::SharedHandle<NamedImagePixelBuffer>> cache;
   return cache;
 }
 
