@@ -5,6 +5,7 @@
 
 #include <random>
 #include <sstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "plat/Configuration.h"
 #include "plat/Exception.h"
 #include "rdr/MemInStream.h"
+#include "rfb/PixDraw.h"
 #include "testutil.h"
 #include "tlutil/Font.h"
 
@@ -229,6 +231,58 @@ TEST(Font, SplitLinesFollowsTheReference)
     std::getline(ref, want);
     EXPECT_EQ(want, ours) << jsonString(c.text) << " " << c.maxWidth;
   }
+}
+
+} // namespace
+
+namespace {
+
+using rfb::Point;
+using rfb::Rect;
+
+// Both buffers hold the same pixels.
+bool samePixels(rfb::ManagedPixelBuffer& a, rfb::ManagedPixelBuffer& b)
+{
+  return memcmp(a.data, b.data, (size_t)a.sizeBytes()) == 0;
+}
+
+TEST(Font, DrawingPositions)
+{
+  Font* f = builtIn("helv16");
+  const Rect r(5, 3, 95, 37);
+  auto fresh = [] {
+    auto b = std::make_unique<rfb::ManagedPixelBuffer>(rfb::xrgb8888Format(), Rect(0, 0, 100, 40));
+    rfb::fillRect(*b, b->rect, 0);
+    return b;
+  };
+  // One line, right-aligned and centred vertically.
+  auto got = fresh(), want = fresh();
+  f->drawTextEllipsized(*got, "Hi", r, 0xffffff, 2, 1);
+  f->drawText(*want, "Hi", Point(5 + 90 - f->textWidth("Hi"), 3 + (34 - f->lineHeight) / 2), 0xffffff);
+  EXPECT_TRUE(samePixels(*got, *want));
+  // Shortened, centred.
+  got = fresh(), want = fresh();
+  const Rect narrow(5, 3, 45, 37);
+  f->drawTextEllipsized(*got, "Hello wide world", narrow, 0xffffff, 1, 0);
+  int width = 40;
+  plat::String s = f->ellipsize(width, "Hello wide world");
+  ASSERT_FALSE(s.isNull());
+  EXPECT_LE(width, 40);
+  f->drawText(*want, s.str(), Point(5 + (40 - width) / 2, 3), 0xffffff);
+  EXPECT_TRUE(samePixels(*got, *want));
+  // Wrapped lines, each centred in the block.
+  got = fresh(), want = fresh();
+  const int lw = f->textWidth("mm ");
+  const Rect box(2, 2, 2 + lw + 2, 38);
+  Rect block = f->drawTextInRect(*got, "mm ii", box, 0xffffff, 1, 2);
+  const int widest = lw;
+  EXPECT_EQ(Rect(2 + (box.width() - widest) / 2, 2 + 36 - 2 * f->lineHeight, 2 + (box.width() - widest) / 2 + widest,
+                 38),
+            block);
+  f->drawText(*want, "mm ", Point(block.topLeft.x, block.topLeft.y), 0xffffff);
+  f->drawText(*want, "ii", Point(block.topLeft.x + (widest - f->textWidth("ii")) / 2, block.topLeft.y + f->lineHeight),
+              0xffffff);
+  EXPECT_TRUE(samePixels(*got, *want));
 }
 
 } // namespace
