@@ -217,12 +217,6 @@ bool sameResults()
   return true;
 }
 
-void ratio(const tlbench::RatioReporter& rep, const char* what, const char* ours, const char* peer, double goal)
-{
-  if (double r = rep.ratio(ours, peer))
-    printf("%s: time ratio %.2f (goal <= %.2f: %s)\n", what, r, goal, r <= goal ? "met" : "missed");
-}
-
 // A rearrangement's rate against its goal, with its time against pixman
 // SRC and memcpy of the same input for comparison.
 void rate(const tlbench::RatioReporter& rep, const char* what, const char* run, const char* pixman, double goalGpx)
@@ -248,12 +242,12 @@ int main(int argc, char** argv)
   benchmark::RunSpecifiedBenchmarks(&reporter);
   // A 4-byte pattern cannot be one byte fill: the first row is built by
   // doubling copies, the others copied from it.
-  ratio(reporter, "fillRect 256x256 xrgb8888 / memset", "BM_OursFillRect", "BM_Memset", 2.0);
-  ratio(reporter, "copyRows 256x256x4 / memcpy", "BM_OursCopyRows", "BM_Memcpy", 1.5);
-  ratio(reporter, "blendImage OVER argb8888 / pixman OVER", "BM_OursOver", "BM_PixmanOver", 3.0);
+  tlbench::printRatio(reporter, "fillRect 256x256 xrgb8888 / memset", "BM_OursFillRect", "BM_Memset", 2.0);
+  tlbench::printRatio(reporter, "copyRows 256x256x4 / memcpy", "BM_OursCopyRows", "BM_Memcpy", 1.5);
+  tlbench::printRatio(reporter, "blendImage OVER argb8888 / pixman OVER", "BM_OursOver", "BM_PixmanOver", 3.0);
   rate(reporter, "32-to-24 rearrangement", "BM_Ours32to24", "BM_Pixman32to24", 2.0);
   rate(reporter, "32-bit swap", "BM_OursSwap32", "BM_PixmanSwap32", 2.0);
-  ratio(reporter, "rgb565 one table / channel tables", "BM_OursOneTable16", "BM_OursChannels16", 1.0);
+  tlbench::printRatio(reporter, "rgb565 one table / channel tables", "BM_OursOneTable16", "BM_OursChannels16", 1.0);
   benchmark::Shutdown();
   return 0;
 }

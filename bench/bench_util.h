@@ -1,6 +1,7 @@
 // Helpers shared by the benchmark programs.
 #pragma once
 
+#include <stdio.h>
 #include <unistd.h>
 
 #include <map>
@@ -33,5 +34,12 @@ public:
   }
   std::map<std::string, double> times;
 };
+
+// "<what>: time ratio r (goal <= g: met|missed)" for run a over run b.
+inline void printRatio(const RatioReporter& rep, const char* what, const char* a, const char* b, double goal)
+{
+  if (double r = rep.ratio(a, b))
+    printf("%s: time ratio %.2f (goal <= %.2f: %s)\n", what, r, goal, r <= goal ? "met" : "missed");
+}
 
 } // namespace tlbench

@@ -19,7 +19,7 @@ if [ "$what" = tsan ]; then
 fi
 
 # What every build needs.
-pkgs=(cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev python3)
+pkgs=(cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev libpng-dev python3)
 # Peers the benchmarks measure against; the test build builds the benchmarks.
 # pixman's and Xlib's regions are the region code's peers in tests, fuzz targets
 # and benchmarks; libxkbcommon and X11's Compose file the keysym code's;
@@ -33,11 +33,12 @@ case "$what" in
   bench) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" microsocks tinyproxy ca-certificates) ;;
   test)
     # The regular-expression tests compare with Debian's /usr/bin/node,
-    # whatever other node is on PATH.
+    # whatever other node is on PATH. PIL and the fonts rerun the generator
+    # of the interface's fonts and images.
     pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" python3 coreutils procps binutils
            openssl gzip gettext locales libxml2-utils gcc nodejs
            microsocks dante-server tinyproxy squid python3-cryptography ca-certificates
-           sudo)
+           sudo python3-pil fonts-liberation2 fonts-dejavu-core)
     ;;
   fuzz) pkgs+=(clang libclang-rt-14-dev libpixman-1-dev libx11-dev) ;;
   *) echo "install-deps.sh: unknown set '$what'" >&2; exit 2 ;;

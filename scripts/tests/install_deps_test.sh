@@ -47,7 +47,7 @@ check() {
 }
 
 apt="apt-get install -y --no-install-recommends"
-core="cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev python3"
+core="cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev libpng-dev python3"
 peers="libgtest-dev libgmock-dev libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev libpixman-1-dev libx11-dev libxkbcommon-dev libx11-data openssl libmsgpack-dev"
 gen() { echo "localedef -i $1 -f UTF-8 $1.UTF-8"; }
 

@@ -126,7 +126,13 @@ ManagedPixelBuffer::ManagedPixelBuffer(ImageLoader* loader)
     return;
   format = loader->getPf();
   setSize(loader->getSize());
-  loader->getImage(this, rect.topLeft);
+  try {
+    loader->getImage(this, rect.topLeft);
+  } catch (...) {
+    // No destructor runs for a constructor that throws.
+    freeData();
+    throw;
+  }
 }
 
 ManagedPixelBuffer::~ManagedPixelBuffer()

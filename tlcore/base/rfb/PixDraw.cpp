@@ -32,14 +32,7 @@ namespace {
 inline int div255(int x) { return (x + 127) / 255; }
 inline int clamp255(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
 
-inline uint32_t swapBytes(uint32_t v, int bpp)
-{
-  if (bpp == 16)
-    return (v & 0xffff0000u) | ((v & 0xff) << 8) | ((v >> 8) & 0xff);
-  if (bpp == 32)
-    return __builtin_bswap32(v);
-  return v;
-}
+using pixmem::swapBytes;
 
 inline int scaleUp(int c, int max) { return max ? (c * 255 + max / 2) / max : 0; }
 inline int scaleDown(int c, int max) { return (c * max + 127) / 255; }

@@ -76,6 +76,17 @@ inline ptrdiff_t offset(int x, int y, int stride, int bytes)
   return ((ptrdiff_t)y * stride + x) * bytes;
 }
 
+// A 16- or 32-bit pixel value in the other byte order; other sizes as
+// they are.
+inline uint32_t swapBytes(uint32_t v, int bpp)
+{
+  if (bpp == 16)
+    return (v & 0xffff0000u) | ((v & 0xff) << 8) | ((v >> 8) & 0xff);
+  if (bpp == 32)
+    return __builtin_bswap32(v);
+  return v;
+}
+
 // True while a test has the hand-specialised paths step aside.
 extern bool genericPaths;
 
