@@ -5,7 +5,7 @@
 #include "netTestUtil.h"
 #include "rdr/Exception.h"
 #include "ssl/SslCertLookup.h"
-#include "ssl/SslConnector.h"
+#include "ssl/SslConnFactory.h"
 #include "ssl/SslIo.h"
 #include "ssl/SslTrustManager.h"
 #include "ssl/SslVerifier.h"
@@ -27,7 +27,7 @@ protected:
     io::setHostLookup(table);
     auto lookup = std::make_unique<ssl::SslCertLookupCustom>();
     lookup->addCert(cert("root"));
-    tm_ = ssl::SslTrustManager::create(std::move(lookup));
+    factory_ = std::make_unique<ssl::SslConnFactory>(std::move(lookup), nullptr);
   }
   ~ConnectorTest() override { io::setHostLookup(nullptr); }
 
@@ -35,11 +35,11 @@ protected:
   std::string connect(const SServer& server, const std::string& host, io::Io** io = nullptr)
   {
     std::string endpoint = host + "::" + std::to_string(server.port());
-    auto tcp = std::make_unique<io::TcpConnector>(endpoint.c_str(), 0, 0);
-    ssl::SslConnector connector(std::move(tcp), &ssl::SslPublicHttpsVerifier::instance(),
-                                tm_.get(), endpoint.c_str(), nullptr);
+    std::unique_ptr<io::IoConnector> tcp =
+        std::make_unique<io::TcpConnector>(endpoint.c_str(), 0, 0);
+    std::unique_ptr<io::IoConnector> connector(factory_->newConnector(tcp, endpoint.c_str()));
     nettest::Result result;
-    connector.start(&result);
+    connector->start(&result);
     EXPECT_TRUE(nettest::runUntil(mgr_, [&] { return result.reports > 0; }));
     EXPECT_EQ(result.reports, 1);
     if (!result.io)
@@ -53,7 +53,7 @@ protected:
   }
 
   io::FdSelectManager mgr_;
-  std::unique_ptr<ssl::SslTrustManager> tm_;
+  std::unique_ptr<ssl::SslConnFactory> factory_;
 };
 
 // A handler that collects what the connection delivers until its end.

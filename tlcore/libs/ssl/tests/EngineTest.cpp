@@ -1,6 +1,10 @@
 // The TLS engine against openssl s_server with the zoo's certificates, over
 // a blocking socket's streams.
 #include <mbedtls/ssl.h>
+#include <netinet/in.h>
+
+#include <map>
+#include <sstream>
 
 #include "crypto/MbedTlsException.h"
 #include "rdr/FdInStream.h"
@@ -12,16 +16,33 @@
 #include "ssl/SslTrustManager.h"
 #include "sslTestUtil.h"
 
+#include <mbedtls/ssl_ciphersuites.h>
+
 using namespace ssltest;
 
 namespace {
 
 const int kTls12 = 2;
 
+// A socket listening on 127.0.0.1 (port chosen by the system).
+int nettestListen(int* port)
+{
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in sa = {};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  if (bind(fd, (struct sockaddr*)&sa, sizeof sa) || listen(fd, 4) ||
+      getsockname(fd, (struct sockaddr*)&sa, &len))
+    throw plat::Exception("listen");
+  *port = ntohs(sa.sin_port);
+  return fd;
+}
+
 struct Client {
-  Client(const SServer& server, const char* hostName, const uint32_t* suites, int nSuites,
+  Client(int port, const char* hostName, const uint32_t* suites, int nSuites,
          const ssl::ClientIdentity* identity = nullptr, const std::string& host = "127.0.0.1")
-      : fd(connectTo(host, server.port())), in(fd), out(fd)
+      : fd(connectTo(host, port)), in(fd), out(fd)
   {
     auto lookup = std::make_unique<ssl::SslCertLookupCustom>();
     lookup->addCert(cert("root"));
@@ -85,7 +106,7 @@ TEST(SslEngine, HandshakeAndData)
     SCOPED_TRACE(c.leaf);
     SServer server(plus(serverCert(c.leaf), {"-rev"}), c.address);
     tltest::LogCapture log("SslEngine");
-    Client client(server, c.hostName, ssl::kNormalSuites, 32, nullptr, c.address);
+    Client client(server.port(), c.hostName, ssl::kNormalSuites, 32, nullptr, c.address);
     ASSERT_EQ(errorOf([&] { client.handshake(); }), "");
     std::vector<std::string> lines = log.lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(),
@@ -129,9 +150,121 @@ TEST(SslEngine, HandshakeFailures)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SServer server(c.args);
-    Client client(server, c.hostName, c.high ? ssl::kHighSuites : ssl::kNormalSuites,
+    Client client(server.port(), c.hostName, c.high ? ssl::kHighSuites : ssl::kNormalSuites,
                   c.high ? 7 : 32);
     std::string error = errorOf([&] { client.handshake(); });
     EXPECT_EQ(error.substr(0, c.error.size()), c.error) << error;
   }
+}
+
+// Every suite of both profiles that this openssl offers: a server limited
+// to it negotiates exactly that suite.
+TEST(SslEngine, SuitesPerProfile)
+{
+  // IANA name -> openssl name, for the TLS 1.2 suites openssl knows.
+  std::map<std::string, std::string> names;
+  for (const std::string& line :
+       tltest::commandLines("openssl ciphers -stdname -tls1_2 'ALL:@SECLEVEL=0'")) {
+    std::istringstream words(line);
+    std::string iana, dash, name;
+    words >> iana >> dash >> name;
+    names[iana] = name;
+  }
+  struct Profile {
+    const uint32_t* suites;
+    int count;
+  } profiles[] = {{ssl::kNormalSuites, 32}, {ssl::kHighSuites, 7}};
+  int tried = 0;
+  for (const Profile& p : profiles) {
+    for (int i = 0; i < p.count; i++) {
+      std::string name = mbedtls_ssl_get_ciphersuite_name((int)p.suites[i]);
+      std::string iana = name;
+      std::replace(iana.begin(), iana.end(), '-', '_');
+      if (!names.count(iana))
+        continue;
+      SCOPED_TRACE(name);
+      bool ecdsa = name.find("ECDSA") != std::string::npos;
+      SServer server(plus(serverCert(ecdsa ? "valid" : "rsaleaf"),
+                          {"-tls1_2", "-cipher", names[iana] + ":@SECLEVEL=0"}));
+      tltest::LogCapture log("SslEngine");
+      Client client(server.port(), ecdsa ? "valid.site.test" : "rsa.site.test", p.suites,
+                    p.count);
+      ASSERT_EQ(errorOf([&] { client.handshake(); }), "");
+      std::vector<std::string> lines = log.lines();
+      EXPECT_NE(std::find(lines.begin(), lines.end(),
+                          "Established TLS 1.2 connection using " + name +
+                              (name.find("-CBC-") != std::string::npos ? " (EtM)" : "")),
+                lines.end());
+      tried++;
+    }
+  }
+  EXPECT_GE(tried, 20);
+}
+
+// A server that demands a client certificate accepts the zoo's client
+// certificate and refuses a client without one.
+TEST(SslEngine, ClientIdentity)
+{
+  tltest::TempDir dir;
+  std::string cas = dir.path() + "/cas.pem";
+  FILE* f = fopen(cas.c_str(), "we");
+  std::string text = tltest::readFile(zooPath("root.pem")) + tltest::readFile(zooPath("inter.pem"));
+  fwrite(text.data(), 1, text.size(), f);
+  fclose(f);
+  SServer server(plus(serverCert("valid"), {"-Verify", "1", "-CAfile", cas, "-rev"}));
+
+  ssl::ClientIdentity identity{cert("clientonly"),
+                               ssl::SslPrivateKey::createFromPem(
+                                   tltest::readFile(zooPath("clientonly.key")).c_str(), nullptr)};
+  {
+    // s_server serves one client at a time.
+    Client with(server.port(), "valid.site.test", ssl::kNormalSuites, 32, &identity);
+    ASSERT_EQ(errorOf([&] { with.handshake(); }), "");
+    EXPECT_TRUE(with.engine->clientCertificateUsed());
+    with.write("abc\n");
+    EXPECT_EQ(with.read(4), "cba\n");
+  }
+
+  Client without(server.port(), "valid.site.test", ssl::kNormalSuites, 32);
+  EXPECT_EQ(errorOf([&] { without.handshake(); }).substr(0, 15), "ssl_handshake: ");
+}
+
+// A peer that closes the TCP connection in mid-handshake: code 8.
+TEST(SslEngine, CloseInHandshake)
+{
+  int port = 0;
+  int listener = nettestListen(&port);
+  Client client(port, "valid.site.test", ssl::kNormalSuites, 32);
+  EXPECT_FALSE(client.engine->handshake(&client.in, &client.out));
+  int peer = accept(listener, nullptr, nullptr);
+  // All of the hello is read, so that the close is a FIN, not a reset.
+  char hello[4096];
+  EXPECT_GT(::read(peer, hello, sizeof hello), 0);
+  fcntl(peer, F_SETFL, O_NONBLOCK);
+  while (::read(peer, hello, sizeof hello) > 0) {
+  }
+  close(peer);
+  close(listener);
+  EXPECT_EQ(errorOf([&] { client.handshake(); }), "code 8: SSL Error: SSL Connection Closed");
+}
+
+// The alert the library answers a renegotiation request with, while
+// reading, is dropped and logged.
+TEST(SslEngine, RenegotiationRequest)
+{
+  SServer server(serverCert("valid"));
+  Client client(server.port(), "valid.site.test", ssl::kNormalSuites, 32);
+  client.handshake();
+  tltest::LogCapture log("SslEngine");
+  server.command("R\n");
+  rdr::MemOutStream dest(-1, 1);
+  auto discarded = [&] {
+    std::vector<std::string> lines = log.lines();
+    return std::find(lines.begin(), lines.end(), "Discarding peer alert") != lines.end();
+  };
+  while (!discarded()) {
+    client.waitReadable();
+    client.engine->read(&client.in, &dest);
+  }
+  EXPECT_EQ(dest.length(), 0);
 }
