@@ -146,3 +146,44 @@ TEST_F(ConnectorTest, DataAndCloses)
     nettest::settle(mgr_);
   }
 }
+
+// shutdown with flush sends what is pending, then close_notify (s_server
+// prints the data, then "DONE" for the close_notify).
+TEST_F(ConnectorTest, ShutdownFlushes)
+{
+  SServer server(serverCert("valid"));
+  io::Io* io = nullptr;
+  ASSERT_EQ(connect(server, "valid.site.test", &io), "connected");
+  io->out->writeBytes("tail-data\n", 10);
+  io->shutdown(true, false);
+  std::string out = server.output("DONE", 15000);
+  size_t data = out.find("tail-data\n");
+  ASSERT_NE(data, std::string::npos) << out;
+  EXPECT_NE(out.find("DONE", data), std::string::npos) << out;
+  nettest::settle(mgr_);
+}
+
+// Destroying the connector in each state (not started, started, connecting,
+// handshaking) leaves no descriptor and no memory behind.
+TEST_F(ConnectorTest, DestroyInEachState)
+{
+  SServer server(serverCert("valid"));
+  int fds = tltest::countFds();
+  for (int passes : {-1, 0, 1, 2, 3, 5, 8}) {
+    SCOPED_TRACE(passes);
+    std::string endpoint = "valid.site.test::" + std::to_string(server.port());
+    std::unique_ptr<io::IoConnector> tcp =
+        std::make_unique<io::TcpConnector>(endpoint.c_str(), 0, 0);
+    std::unique_ptr<io::IoConnector> connector(factory_->newConnector(tcp, endpoint.c_str()));
+    nettest::Result result;
+    if (passes >= 0)
+      connector->start(&result);
+    for (int i = 0; i < passes && !result.reports; i++)
+      mgr_.processOnce(20);
+    if (result.io)
+      result.io->shutdown(false, false);
+    connector.reset();
+    nettest::settle(mgr_);
+  }
+  EXPECT_EQ(tltest::countFds(), fds);
+}
