@@ -152,6 +152,29 @@ int MbedTlsTrustManager::verify(mbedtls_x509_crt* crt, int depth, uint32_t* flag
   }
 }
 
+int MbedTlsTrustManager::handshakeVerifyCallback(void* self, mbedtls_x509_crt* crt, int depth,
+                                                 uint32_t* flags)
+{
+  auto* tm = static_cast<MbedTlsTrustManager*>(self);
+  uint32_t nameFlags = *flags & MBEDTLS_X509_BADCERT_CN_MISMATCH;
+  *flags = 0;
+  if (depth != 0)
+    return 0;
+  tm->chain_.clear();
+  tm->depth_ = -1;
+  CrtList trusted;
+  std::vector<SslCertificatePtr> held;
+  if (!tm->gatherTrustedIssuers(crt, &trusted.head, held))
+    return MBEDTLS_ERR_X509_FATAL_ERROR;
+  uint32_t chainFlags = 0;
+  int ret = mbedtls_x509_crt_verify_with_profile(crt, &trusted.head, nullptr, tm->profile(),
+                                                 nullptr, &chainFlags, verifyCallback, tm);
+  if (ret && ret != MBEDTLS_ERR_X509_CERT_VERIFY_FAILED)
+    return ret;
+  *flags = chainFlags | nameFlags;
+  return 0;
+}
+
 void MbedTlsTrustManager::logFailure(const mbedtls_x509_crt* crt, uint32_t flags)
 {
   vlog.info("Certificate validation failed for certificate:");

@@ -35,6 +35,12 @@ public:
                             std::vector<SslCertificatePtr>& held);
   // The library's per-certificate callback (context: the manager).
   static int verifyCallback(void* self, mbedtls_x509_crt* crt, int depth, uint32_t* flags);
+  // The handshake's verify callback (context: the manager), for a library
+  // that was given no trusted CAs: flags of issuers are cleared; at the leaf
+  // (depth 0, peer's certificates behind it) the chain is verified against
+  // the store and recorded, keeping the library's host-name verdict.
+  static int handshakeVerifyCallback(void* self, mbedtls_x509_crt* crt, int depth,
+                                     uint32_t* flags);
   // The recorded chain, completed from the store; leaves it empty.
   std::vector<SslCertificatePtr> takeChain();
   // Throws the SslException for a set of the library's verification flags.

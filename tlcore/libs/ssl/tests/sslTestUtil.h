@@ -2,6 +2,13 @@
 // fixture ssl_zoo) and helpers to read it and to ask openssl about it.
 #pragma once
 
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -53,6 +60,128 @@ template <class F> std::string errorOf(F f)
 inline plat::Time zooNow()
 {
   return plat::makeTime(2026, 6, 1, 12, 0, 0);
+}
+
+} // namespace ssltest
+
+namespace ssltest {
+
+// An `openssl s_server` on the loopback address (127.0.0.1 or ::1) with the
+// given arguments, on a port it chooses; stopped when this goes. Its stdin
+// takes commands ("R" renegotiates), its output is kept.
+class SServer {
+public:
+  SServer(const std::vector<std::string>& args, const std::string& host = "127.0.0.1")
+  {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC))
+      throw plat::Exception("pipe");
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(in[0], 0);
+      dup2(out[1], 1);
+      dup2(out[1], 2);
+      std::string accept = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":0";
+      std::vector<const char*> argv{"openssl", "s_server", "-accept", accept.c_str()};
+      for (const std::string& a : args)
+        argv.push_back(a.c_str());
+      argv.push_back(nullptr);
+      execvp("openssl", const_cast<char* const*>(argv.data()));
+      _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    stdin_ = in[1];
+    stdout_ = out[0];
+    fcntl(stdout_, F_SETFL, O_NONBLOCK);
+    while (port_ == 0) {
+      if (!waitOutput(30000))
+        throw plat::Exception("s_server did not start");
+      size_t at = output_.find("ACCEPT ");
+      size_t nl = at == std::string::npos ? at : output_.find('\n', at);
+      if (nl != std::string::npos)
+        port_ = atoi(output_.c_str() + output_.rfind(':', nl) + 1);
+    }
+  }
+  ~SServer()
+  {
+    kill(pid_, SIGTERM);
+    tltest::waitChild(pid_);
+    close(stdin_);
+    close(stdout_);
+  }
+  SServer(const SServer&) = delete;
+  SServer& operator=(const SServer&) = delete;
+
+  int port() const { return port_; }
+  void command(const std::string& text)
+  {
+    if (::write(stdin_, text.data(), text.size()) != (ssize_t)text.size())
+      throw plat::Exception("s_server stdin");
+  }
+  // The output so far, after waiting up to ms for text to appear in it.
+  std::string output(const std::string& text = "", int ms = 0)
+  {
+    drain();
+    while (!text.empty() && output_.find(text) == std::string::npos && waitOutput(ms)) {
+    }
+    return output_;
+  }
+
+private:
+  bool waitOutput(int ms)
+  {
+    struct pollfd p = {stdout_, POLLIN, 0};
+    if (poll(&p, 1, ms) <= 0)
+      return false;
+    return drain() > 0;
+  }
+  ssize_t drain()
+  {
+    ssize_t total = 0, n;
+    char buf[4096];
+    while ((n = ::read(stdout_, buf, sizeof buf)) > 0) {
+      output_.append(buf, n);
+      total += n;
+    }
+    return total;
+  }
+
+  pid_t pid_ = -1;
+  int stdin_ = -1, stdout_ = -1;
+  int port_ = 0;
+  std::string output_;
+};
+
+inline std::vector<std::string> plus(std::vector<std::string> a,
+                                     const std::vector<std::string>& b)
+{
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// A blocking TCP connection to host:port; -1 on failure.
+inline int connectTo(const std::string& host, int port)
+{
+  struct addrinfo hints = {}, *res = nullptr;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST;
+  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &res))
+    return -1;
+  int fd = socket(res->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (connect(fd, res->ai_addr, res->ai_addrlen)) {
+    close(fd);
+    fd = -1;
+  }
+  freeaddrinfo(res);
+  return fd;
+}
+
+// The server arguments for zoo leaf <name>, sending the intermediate.
+inline std::vector<std::string> serverCert(const std::string& name)
+{
+  return {"-cert", zooPath(name + ".pem"), "-key", zooPath(name + ".key"), "-cert_chain",
+          zooPath("inter.pem")};
 }
 
 } // namespace ssltest
