@@ -1,4 +1,4 @@
-// The helper and URI modes until their own units replace these.
+// The helper mode until its own unit replaces this.
 #include "plat/Exception.h"
 #include "tlOrbSetup/SetupApp.h"
 
@@ -7,11 +7,6 @@ namespace tlOrbSetup {
 int adminHelperMain(int, char**)
 {
   throw plat::ExceptionFmt("The %s mode is not available in this build", "-helper");
-}
-
-int uriHandlerMain(int, char**)
-{
-  throw plat::ExceptionFmt("The %s mode is not available in this build", "-uri");
 }
 
 } // namespace tlOrbSetup

@@ -9,5 +9,8 @@ namespace product {
 inline constexpr char kWebSite[] = "https://www.daziziz.example";
 // The download server's base for package files (the default of `_UriBase`).
 inline constexpr char kDownloadBase[] = "https://download.daziziz.example/download/file/";
+// The URI scheme of the sign-in callback: registered with the desktop, sent
+// on by the "-uri" forwarder and handed to the wizard. Lower case.
+inline constexpr char kUriScheme[] = "example.daziziz.setup";
 
 } // namespace product
