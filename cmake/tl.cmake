@@ -8,15 +8,16 @@ endif()
 # Folder holding reference scripts and fixtures shared by the tests.
 set(TL_TEST_SUPPORT_DIR ${CMAKE_SOURCE_DIR}/tests/support)
 
-# tl_test(<name> LABEL <label> SOURCES <files...> [LIBS <libs...>] [LOCK <resource>])
+# tl_test(<name> LABEL <label> SOURCES <files...> [LIBS <libs...>] [LOCK <resource>]
+#         [PROPERTIES <ctest properties...>])
 # One gtest executable; each test case is a ctest test labelled with the
 # folder it tests. With LOCK, its cases hold that ctest resource lock (for
-# fixed paths that tests share).
+# fixed paths that tests share); PROPERTIES adds others (a fixture, say).
 function(tl_test name)
   if(NOT TL_BUILD_TESTS OR TL_LIBFUZZER)
     return()
   endif()
-  cmake_parse_arguments(T "" "LABEL;LOCK" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "LABEL;LOCK" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} tlcore_whole GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
@@ -29,7 +30,7 @@ function(tl_test name)
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS ${T_LABEL} TIMEOUT 300 ${lock})
+    PROPERTIES LABELS ${T_LABEL} TIMEOUT 300 ${lock} ${T_PROPERTIES})
 endfunction()
 
 # tl_fuzz(<name> SOURCES <files...> [LIBS <libs...>])

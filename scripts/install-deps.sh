@@ -23,19 +23,21 @@ pkgs=(cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev python3)
 # Peers the benchmarks measure against; the test build builds the benchmarks.
 # pixman's and Xlib's regions are the region code's peers in tests, fuzz targets
 # and benchmarks; libxkbcommon and X11's Compose file the keysym code's;
-# openssl the public-key code's.
+# openssl the public-key code's; msgpack-c the BED encoding's.
 bench_pkgs=(libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev
-            libpixman-1-dev libx11-dev libxkbcommon-dev libx11-data openssl)
+            libpixman-1-dev libx11-dev libxkbcommon-dev libx11-data openssl libmsgpack-dev)
 case "$what" in
   run) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}") ;;
-  # The proxy benchmark tunnels through real proxies.
-  bench) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" microsocks tinyproxy) ;;
+  # The proxy benchmark tunnels through real proxies; the certificate one loads
+  # Debian's CA bundle.
+  bench) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" microsocks tinyproxy ca-certificates) ;;
   test)
     # The regular-expression tests compare with Debian's /usr/bin/node,
     # whatever other node is on PATH.
     pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" python3 coreutils procps binutils
            openssl gzip gettext locales libxml2-utils gcc nodejs
-           microsocks dante-server tinyproxy squid python3-cryptography)
+           microsocks dante-server tinyproxy squid python3-cryptography ca-certificates
+           sudo)
     ;;
   fuzz) pkgs+=(clang libclang-rt-14-dev libpixman-1-dev libx11-dev) ;;
   *) echo "install-deps.sh: unknown set '$what'" >&2; exit 2 ;;

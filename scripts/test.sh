@@ -10,5 +10,6 @@ bash scripts/install-deps.sh test
 jobs=$(nproc)
 cmake --preset test
 cmake --build --preset test -j "$jobs"
+bash scripts/sudo-test-dropin.sh
 ctest --preset test -LE fuzz -j "$jobs"
 ctest --preset test -L fuzz -j "$jobs"

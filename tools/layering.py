@@ -97,6 +97,9 @@ CORE_UPWARD = {
         "the proxy connector chosen from the settings tunnels with HTTP CONNECT",
     ("tlcore/base/crypto", "tlcore/base/os"):
         "the random generator is seeded from the OS entropy source",
+    ("tlcore/base/os", "tlcore/base/crypto"):
+        "an elevated child's launcher proves itself with a random challenge "
+        "whose digest the child gets on its command line",
 }
 
 SOURCE_EXT = (".h", ".hpp", ".c", ".cc", ".cpp")

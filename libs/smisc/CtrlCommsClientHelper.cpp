@@ -36,8 +36,8 @@ CtrlCommsClientHelper::CtrlCommsClientHelper()
 {
   try {
     bool service = score::currentMode() == score::kModeService;
-    uint32_t uid;
-    os::parseUid(&uid, service ? "0" : nullptr);
+    uid_t uid;
+    os::parseUid(uid, service ? "0" : nullptr);
     plat::String path = os::makeNamedPipePath("CtrlComms", service ? "zarnservice" : nullptr,
                                               nullptr, 0, 0);
     connect(path.get(), uid);

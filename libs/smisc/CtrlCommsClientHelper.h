@@ -15,11 +15,8 @@
 
 #include "io/MsgIpc.h"
 #include "plat/String.h"
+#include "rdr/Forward.h"
 #include "tlutil/ConfigFile.h"
-
-namespace rdr {
-class InStream;
-}
 
 namespace smisc {
 

@@ -48,7 +48,7 @@ check() {
 
 apt="apt-get install -y --no-install-recommends"
 core="cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev python3"
-peers="libgtest-dev libgmock-dev libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev libpixman-1-dev libx11-dev libxkbcommon-dev libx11-data openssl"
+peers="libgtest-dev libgmock-dev libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev libpixman-1-dev libx11-dev libxkbcommon-dev libx11-data openssl libmsgpack-dev"
 gen() { echo "localedef -i $1 -f UTF-8 $1.UTF-8"; }
 
 # Every package present, locales missing: the locale branch alone.
@@ -61,7 +61,7 @@ check "test, nodejs missing beside another node" test 0 "nodejs" \
 check "test, user, packages missing" test 1000 "squid gzip" "de_DE.utf8 de_AT.utf8 ja_JP.utf8" 0 \
   "sudo apt-get update" "apt-get update" "sudo $apt gzip squid" "$apt gzip squid"
 check "bench, nothing installed" bench 0 "*" "" 0 \
-  "apt-get update" "$apt $core $peers microsocks tinyproxy"
+  "apt-get update" "$apt $core $peers microsocks tinyproxy ca-certificates"
 check "run, nothing installed" run 0 "*" "" 0 "apt-get update" "$apt $core $peers"
 check "run, all present" run 1000 "" "" 0
 check "fuzz, clang missing" fuzz 0 "clang" "" 0 "apt-get update" "$apt clang"

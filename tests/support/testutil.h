@@ -254,6 +254,22 @@ private:
   std::string path_;
 };
 
+// The whole file; a missing file fails the test and gives "".
+inline std::string readFile(const std::string& path)
+{
+  std::string s;
+  FILE* f = fopen(path.c_str(), "rbe");
+  EXPECT_NE(f, nullptr) << path;
+  if (!f)
+    return s;
+  char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
+    s.append(buf, n);
+  fclose(f);
+  return s;
+}
+
 // Lower-case hexadecimal of the bytes, written independently of the code
 // under test.
 inline std::string toHex(const std::string& s)

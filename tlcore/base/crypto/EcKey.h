@@ -14,11 +14,7 @@
 
 #include "plat/MBuf.h"
 #include "plat/String.h"
-
-namespace rdr {
-class InStream;
-class OutStream;
-} // namespace rdr
+#include "rdr/Forward.h"
 
 namespace crypto {
 

@@ -125,6 +125,7 @@ bool RandomStream::overrun(int size)
   return true;
 }
 
+#ifdef TL_TEST_HOOKS
 void RandomStream::resetForTest()
 {
   std::lock_guard<std::mutex> once(instantiateMutex);
@@ -134,5 +135,6 @@ void RandomStream::resetForTest()
   plat::secureZero(gen.v, sizeof(gen.v));
   pthread_mutex_unlock(&lock);
 }
+#endif
 
 } // namespace crypto

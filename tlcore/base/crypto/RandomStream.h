@@ -30,9 +30,11 @@ public:
   // too large").
   bool overrun(int size) override;
 
+#ifdef TL_TEST_HOOKS
   // Test hook: forgets the generator, so the next stream seeds it again
   // from the entropy source. No stream may be alive.
   static void resetForTest();
+#endif
 
 private:
   uint8_t block_[kBlockSize];

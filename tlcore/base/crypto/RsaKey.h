@@ -20,11 +20,7 @@
 #include "plat/MBuf.h"
 #include "plat/String.h"
 #include "plat/Timer.h"
-
-namespace rdr {
-class InStream;
-class OutStream;
-} // namespace rdr
+#include "rdr/Forward.h"
 
 namespace crypto {
 

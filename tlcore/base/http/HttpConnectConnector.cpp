@@ -140,7 +140,7 @@ HttpConnectConnector::HttpConnectConnector(const char* host, int port, const cha
 
 HttpConnectConnector::~HttpConnectConnector()
 {
-  if (asking && prompt)
+  if (asking_ && prompt)
     prompt->cancel(this);
 }
 
@@ -159,16 +159,16 @@ void HttpConnectConnector::sendFirst()
                   "Proxy-Connection: keep-alive\r\nUser-Agent: %s\r\nContent-Length: 0\r\n",
                   open, target, close, port, open, target, close, port, date.get(), agent.get());
   outStream->writeBytes(request.get(), request.length());
-  if (!authHeader.isNull()) {
+  if (!authHeader_.isNull()) {
     // The connection's buffer must not keep the credentials once sent.
     if (auto* buffered = dynamic_cast<rdr::BufferedOutStream*>(outStream->getBottomStream()))
       buffered->setSecure(true);
-    outStream->writeBytes(authHeader.get(), authHeader.length());
-    authHeader.reset(nullptr);
+    outStream->writeBytes(authHeader_.get(), authHeader_.length());
+    authHeader_.reset(nullptr);
   }
   outStream->writeBytes("\r\n", 2);
   outStream->flush();
-  machine.setState(&HttpConnectConnector::stateStartResponse);
+  machine_.setState(&HttpConnectConnector::stateStartResponse);
 }
 
 bool HttpConnectConnector::step()
@@ -176,12 +176,12 @@ bool HttpConnectConnector::step()
   if (!inStream)
     return false;
   try {
-    return machine.run(this, inStream);
+    return machine_.run(this, inStream);
   } catch (const HttpParseException& e) {
     throw io::ProxyError(io::ProxyError::kBadProtocol, proxy.get(), e.str(), e);
   } catch (const HttpError& e) {
     int status = e.getStatus();
-    if (sentCredentials && (status == 403 || status == 407))
+    if (sentCredentials_ && (status == 403 || status == 407))
       throw io::ProxyError(io::ProxyError::kAuthenticationFailed, proxy.get(), nullptr, e);
     const char* kind = io::ProxyError::kBadProtocol;
     if (status == 403)
@@ -196,19 +196,19 @@ bool HttpConnectConnector::step()
 
 bool HttpConnectConnector::stateStartResponse()
 {
-  reply.reset(new ConnectReply(inStream));
-  machine.setState(&HttpConnectConnector::stateReadHeader);
+  reply_.reset(new ConnectReply(inStream));
+  machine_.setState(&HttpConnectConnector::stateReadHeader);
   return true;
 }
 
 bool HttpConnectConnector::stateReadHeader()
 {
-  reply->readHead();
-  int status = reply->getStatus();
+  reply_->readHead();
+  int status = reply_->getStatus();
   if (status == 407)
-    machine.setState(&HttpConnectConnector::stateHandle407);
+    machine_.setState(&HttpConnectConnector::stateHandle407);
   else if (status >= 200 && status <= 299)
-    machine.setState(&HttpConnectConnector::stateReadBody);
+    machine_.setState(&HttpConnectConnector::stateReadBody);
   else
     throw HttpError(status);
   return true;
@@ -216,22 +216,22 @@ bool HttpConnectConnector::stateReadHeader()
 
 bool HttpConnectConnector::stateHandle407()
 {
-  if (sentCredentials)
+  if (sentCredentials_)
     throw io::ProxyError(io::ProxyError::kAuthenticationFailed, proxy.get());
   bool haveCredentials = user.length() > 0 && password.length() > 0;
   if (!prompt && !haveCredentials)
     throw io::ProxyError(io::ProxyError::kAuthenticationRequired, proxy.get());
-  const char* challenge = reply->getHeader("Proxy-Authenticate");
+  const char* challenge = reply_->getHeader("Proxy-Authenticate");
   if (!challenge)
     throw io::ProxyError(io::ProxyError::kBadProtocol, proxy.get());
   if (!plat::strCaseStr(challenge, "basic"))
     throw ChallengeError(proxy.get(), challenge);
 
-  machine.setState(&HttpConnectConnector::stateReadBody);
-  if (!reply->keepsConnection()) {
+  machine_.setState(&HttpConnectConnector::stateReadBody);
+  if (!reply_->keepsConnection()) {
     // This connection cannot carry the retry: it goes now, not after the
     // user has answered; the retry takes a new one.
-    reply.reset();
+    reply_.reset();
     releaseIo();
   } else {
     // Nothing more is read until the credentials are known: the body
@@ -243,7 +243,7 @@ bool HttpConnectConnector::stateHandle407()
     passwordEntered(u.get(), p.get());
   } else {
     stopTimeout();
-    asking = true;
+    asking_ = true;
     prompt->ask(true, true, proxy.get(), this);
   }
   return false;
@@ -251,7 +251,7 @@ bool HttpConnectConnector::stateHandle407()
 
 void HttpConnectConnector::passwordEntered(const char* u, const char* p)
 {
-  asking = false;
+  asking_ = false;
   prompt = nullptr;
   int userLen = (int)strlen(u), passLen = (int)strlen(p);
   plat::SecureString pair;
@@ -268,12 +268,12 @@ void HttpConnectConnector::passwordEntered(const char* u, const char* p)
   memcpy(line, kPrefix, sizeof(kPrefix) - 1);
   memcpy(line + sizeof(kPrefix) - 1, encoded.get(), encodedLen);
   memcpy(line + sizeof(kPrefix) - 1 + encodedLen, "\r\n", 3);
-  authHeader.reset(line);
+  authHeader_.reset(line);
   plat::secureZero(encoded.data(), encodedLen);
-  sentCredentials = true;
+  sentCredentials_ = true;
 
   if (!io) {
-    reply.reset();
+    reply_.reset();
     reconnect();
   } else {
     io->setHandler(this, true);
@@ -284,12 +284,12 @@ void HttpConnectConnector::passwordEntered(const char* u, const char* p)
 
 bool HttpConnectConnector::stateReadBody()
 {
-  reply->readBody();
-  if (reply->getStatus() == 407) {
+  reply_->readBody();
+  if (reply_->getStatus() == 407) {
     sendFirst();
     return true;
   }
-  reply.reset();
+  reply_.reset();
   finish();
   return false;
 }

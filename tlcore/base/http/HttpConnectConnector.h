@@ -68,11 +68,11 @@ private:
   bool stateHandle407();
   bool stateReadBody();
 
-  plat::SecureString authHeader;
-  std::unique_ptr<ConnectReply> reply;
-  rdr::StateMachine<HttpConnectConnector> machine;
-  bool sentCredentials = false;
-  bool asking = false;
+  plat::SecureString authHeader_;
+  std::unique_ptr<ConnectReply> reply_;
+  rdr::StateMachine<HttpConnectConnector> machine_;
+  bool sentCredentials_ = false;
+  bool asking_ = false;
 };
 
 } // namespace http

@@ -68,13 +68,14 @@ private:
   FdOutput* out;
 };
 
-FdIo::FdIo(int fd_, bool ownFd_, bool connectPending_, int inBufSize, int outBufSize,
-           bool nonBlocking)
-    : connectPending(connectPending_), flushTimer(this), shutdownTimer(this)
+FdIo::FdIo(int fd, FdIoFlags flags, int inBufSize, int outBufSize)
+    : connectPending(hasAny(flags, FdIoFlags::kConnectPending)), flushTimer(this),
+      shutdownTimer(this)
 {
   os::initSocketProcessLimits();
-  if (fd_ >= 0)
-    attach(fd_, ownFd_, inBufSize, outBufSize, nonBlocking);
+  if (fd >= 0)
+    attach(fd, hasAny(flags, FdIoFlags::kOwnFd), inBufSize, outBufSize,
+           !hasAny(flags, FdIoFlags::kBlocking));
 }
 
 FdIo::~FdIo()

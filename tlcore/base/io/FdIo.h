@@ -18,6 +18,7 @@
 #include "io/FdManager.h"
 #include "io/Io.h"
 #include "plat/ConfigParameter.h"
+#include "plat/Flags.h"
 #include "plat/Timer.h"
 #include "rdr/FdOutStream.h"
 
@@ -25,6 +26,17 @@ namespace io {
 
 // Seconds for which flushing to an unresponsive peer is attempted.
 extern plat::IntParameter LazyFlushTimeout;
+
+enum class FdIoFlags : unsigned {
+  kNone = 0,
+  // The descriptor is closed with the connection.
+  kOwnFd = 1,
+  // A non-blocking connect is still under way.
+  kConnectPending = 2,
+  // The descriptor is left blocking (by default it is made non-blocking).
+  kBlocking = 4,
+};
+PLAT_FLAG_OPERATORS(FdIoFlags)
 
 class FdIo : public Io,
              private plat::Timer::Callback,
@@ -34,8 +46,7 @@ public:
   // Makes sure the process-wide socket settings are in force. With fd >= 0
   // the descriptor is attached at once (see attach). Buffer sizes below 0
   // take the streams' defaults.
-  FdIo(int fd, bool ownFd, bool connectPending = false, int inBufSize = -1, int outBufSize = -1,
-       bool nonBlocking = true);
+  FdIo(int fd, FdIoFlags flags, int inBufSize = -1, int outBufSize = -1);
 
   // For a connection made without a descriptor (fatal if it has one):
   // creates the streams and, when nonBlocking, makes the descriptor

@@ -95,36 +95,36 @@ IpInfo::IpInfo() : IpInfo(128)
 {
 }
 
-IpInfo::IpInfo(int size) : addrLen(size < 0 ? 0 : size), addr(addrLen)
+IpInfo::IpInfo(int size) : addrLen_(size < 0 ? 0 : size), addr_(addrLen_)
 {
-  if (addrLen > 0)
-    memset(addr.data(), 0, addrLen);
+  if (addrLen_ > 0)
+    memset(addr_.data(), 0, addrLen_);
 }
 
 IpInfo::IpInfo(int fd, bool local) : IpInfo()
 {
-  socklen_t len = addrLen;
+  socklen_t len = addrLen_;
   int r = local ? getsockname(fd, sockAddr(), &len) : getpeername(fd, sockAddr(), &len);
   if (r != 0)
     throw plat::SystemException(local ? "getsockname" : "getpeername", errno);
   int slen = (int)len;
   if (!(slen == sizeof(sockaddr_in) || slen == sizeof(sockaddr_in6)))
     failCheck("slen == sizeof(sockaddr_in) || ((slen) == sizeof(sockaddr_in6))", __LINE__);
-  addrLen = slen;
-  addr.resize(slen);
+  addrLen_ = slen;
+  addr_.resize(slen);
   checkValid();
 }
 
-IpInfo::IpInfo(const struct sockaddr* address, int len) : addrLen(0)
+IpInfo::IpInfo(const struct sockaddr* address, int len) : addrLen_(0)
 {
   if (!(len == sizeof(sockaddr_in) || len == sizeof(sockaddr_in6)))
     failCheck("len == sizeof(sockaddr_in) || ((len) == sizeof(sockaddr_in6))", __LINE__);
-  addr.assign(reinterpret_cast<const unsigned char*>(address), len);
-  addrLen = len;
+  addr_.assign(reinterpret_cast<const unsigned char*>(address), len);
+  addrLen_ = len;
   checkValid();
 }
 
-IpInfo::IpInfo(int port, bool loopback, int family) : addrLen(0)
+IpInfo::IpInfo(int port, bool loopback, int family) : addrLen_(0)
 {
   if (!(family == AF_INET || family == AF_INET6))
     failCheck("family == 2 || ((family) == 10)", __LINE__);
@@ -132,10 +132,10 @@ IpInfo::IpInfo(int port, bool loopback, int family) : addrLen(0)
   const unsigned char* bytes = nullptr;
   if (loopback)
     bytes = family == AF_INET ? kLoopback4 : kLoopback6;
-  makeSockaddr(family, port, bytes, addr, addrLen);
+  makeSockaddr(family, port, bytes, addr_, addrLen_);
 }
 
-IpInfo::IpInfo(const char* text, int port) : addrLen(0)
+IpInfo::IpInfo(const char* text, int port) : addrLen_(0)
 {
   if (!text)
     throw GetAddrInfoException("getaddrinfo", EAI_NONAME);
@@ -162,16 +162,16 @@ IpInfo::IpInfo(const char* text, int port) : addrLen(0)
     freeAddrInfo(result);
     throw GetAddrInfoException("getaddrinfo", EAI_ADDRFAMILY);
   }
-  addr.assign(reinterpret_cast<const unsigned char*>(ai->ai_addr), (int)ai->ai_addrlen);
-  addrLen = (int)ai->ai_addrlen;
+  addr_.assign(reinterpret_cast<const unsigned char*>(ai->ai_addr), (int)ai->ai_addrlen);
+  addrLen_ = (int)ai->ai_addrlen;
   freeAddrInfo(result);
 }
 
-IpInfo::IpInfo(const plat::MBuf<unsigned char>& binAddr, int port) : addrLen(0)
+IpInfo::IpInfo(const plat::MBuf<unsigned char>& binAddr, int port) : addrLen_(0)
 {
   if (!(binAddr.length() == 4 || binAddr.length() == 16))
     failCheck("binAddr.length() == 4 || ((binAddr.length()) == 16)", __LINE__);
-  makeSockaddr(binAddr.length() == 4 ? AF_INET : AF_INET6, port, binAddr.data(), addr, addrLen);
+  makeSockaddr(binAddr.length() == 4 ? AF_INET : AF_INET6, port, binAddr.data(), addr_, addrLen_);
 }
 
 bool isNumericAddress(const char* text, int port, IpInfo* out)
@@ -191,34 +191,34 @@ IpInfo::IpInfo(const PktInfo& pktInfo, int port)
              port)
 {
   if (family() == AF_INET6 && isLinkLocal6(rawAddress().data)) {
-    sockaddr_in6* sin6 = reinterpret_cast<sockaddr_in6*>(addr.data());
+    sockaddr_in6* sin6 = reinterpret_cast<sockaddr_in6*>(addr_.data());
     sin6->sin6_scope_id = (uint32_t)pktInfo.interfaceIndex();
   }
 }
 
-IpInfo::IpInfo(const IpInfo& other) : addrLen(other.addrLen), addr(other.addr)
+IpInfo::IpInfo(const IpInfo& other) : addrLen_(other.addrLen_), addr_(other.addr_)
 {
 }
 
 IpInfo& IpInfo::operator=(const IpInfo& other)
 {
   if (this != &other) {
-    addrLen = other.addrLen;
-    addr = other.addr;
-    endpointText = plat::String();
-    numericText = plat::String();
+    addrLen_ = other.addrLen_;
+    addr_ = other.addr_;
+    endpointText_ = plat::String();
+    numericText_ = plat::String();
   }
   return *this;
 }
 
 void IpInfo::setLen(int len)
 {
-  if (!(len == sizeof(sockaddr_in) || len == sizeof(sockaddr_in6)) || len > addr.length())
+  if (!(len == sizeof(sockaddr_in) || len == sizeof(sockaddr_in6)) || len > addr_.length())
     failCheck("len == sizeof(sockaddr_in) || ((len) == sizeof(sockaddr_in6))", __LINE__);
-  addr.resize(len);
-  addrLen = len;
-  endpointText = plat::String();
-  numericText = plat::String();
+  addr_.resize(len);
+  addrLen_ = len;
+  endpointText_ = plat::String();
+  numericText_ = plat::String();
   checkValid();
 }
 
@@ -227,7 +227,7 @@ void IpInfo::checkValid()
   if (!(family() == AF_INET || family() == AF_INET6))
     failCheck("family() == 2 || ((family()) == 10)", __LINE__);
   int expected = family() == AF_INET ? (int)sizeof(sockaddr_in) : (int)sizeof(sockaddr_in6);
-  if (addrLen != expected)
+  if (addrLen_ != expected)
     failCheck("len == sizeof(sockaddr_in) || ((len) == sizeof(sockaddr_in6))", __LINE__);
 }
 
@@ -235,7 +235,7 @@ void IpInfo::checkValid()
 
 int IpInfo::family() const
 {
-  if (addrLen < (int)sizeof(sa_family_t))
+  if (addrLen_ < (int)sizeof(sa_family_t))
     return 0;
   return sockAddr()->sa_family;
 }
@@ -244,17 +244,17 @@ int IpInfo::port() const
 {
   if (family() != AF_INET && family() != AF_INET6)
     return 0;
-  return ntohs(reinterpret_cast<const sockaddr_in*>(addr.data())->sin_port);
+  return ntohs(reinterpret_cast<const sockaddr_in*>(addr_.data())->sin_port);
 }
 
 IpInfo::RawAddress IpInfo::rawAddress() const
 {
   if (family() == AF_INET)
     return {4, reinterpret_cast<const unsigned char*>(
-                   &reinterpret_cast<const sockaddr_in*>(addr.data())->sin_addr)};
+                   &reinterpret_cast<const sockaddr_in*>(addr_.data())->sin_addr)};
   if (family() == AF_INET6)
     return {16, reinterpret_cast<const unsigned char*>(
-                    &reinterpret_cast<const sockaddr_in6*>(addr.data())->sin6_addr)};
+                    &reinterpret_cast<const sockaddr_in6*>(addr_.data())->sin6_addr)};
   return {0, nullptr};
 }
 
@@ -287,15 +287,15 @@ bool IpInfo::isLinkLocal() const
 
 bool IpInfo::sameHost(const IpInfo& other) const
 {
-  if (addrLen != other.addrLen || family() != other.family())
+  if (addrLen_ != other.addrLen_ || family() != other.family())
     return false;
   RawAddress a = rawAddress();
   RawAddress b = other.rawAddress();
   if (a.length != b.length || !a.data || memcmp(a.data, b.data, a.length) != 0)
     return false;
   if (family() == AF_INET6) {
-    const sockaddr_in6* x = reinterpret_cast<const sockaddr_in6*>(addr.data());
-    const sockaddr_in6* y = reinterpret_cast<const sockaddr_in6*>(other.addr.data());
+    const sockaddr_in6* x = reinterpret_cast<const sockaddr_in6*>(addr_.data());
+    const sockaddr_in6* y = reinterpret_cast<const sockaddr_in6*>(other.addr_.data());
     return x->sin6_scope_id == y->sin6_scope_id && x->sin6_flowinfo == y->sin6_flowinfo;
   }
   return true;
@@ -308,23 +308,23 @@ bool IpInfo::operator==(const IpInfo& other) const
 
 const char* IpInfo::numericHost() const
 {
-  if (!numericText.isNull())
-    return numericText.get();
+  if (!numericText_.isNull())
+    return numericText_.get();
   char host[1025];
   int r =
-      getnameinfo(sockAddr(), (socklen_t)addrLen, host, sizeof(host), nullptr, 0, NI_NUMERICHOST);
+      getnameinfo(sockAddr(), (socklen_t)addrLen_, host, sizeof(host), nullptr, 0, NI_NUMERICHOST);
   if (r != 0)
     throw GetAddrInfoException("getnameinfo", r);
-  numericText = plat::String(host);
-  return numericText.get();
+  numericText_ = plat::String(host);
+  return numericText_.get();
 }
 
 const char* IpInfo::toString() const
 {
-  if (!endpointText.isNull())
-    return endpointText.get();
-  endpointText = plat::format("%s::%d", bracketHost(numericHost()).get(), port());
-  return endpointText.get();
+  if (!endpointText_.isNull())
+    return endpointText_.get();
+  endpointText_ = plat::format("%s::%d", bracketHost(numericHost()).get(), port());
+  return endpointText_.get();
 }
 
 plat::String IpInfo::describe(const char* label, const char* name) const
@@ -400,14 +400,14 @@ PktInfo::PktInfo(const IpInfo& address, int interfaceIndex)
     memset(&pi, 0, sizeof(pi));
     pi.ipi_ifindex = interfaceIndex;
     memcpy(&pi.ipi_addr, raw.data, 4);
-    data.assign(reinterpret_cast<const unsigned char*>(&pi), sizeof(pi));
+    data_.assign(reinterpret_cast<const unsigned char*>(&pi), sizeof(pi));
     family_ = AF_INET;
   } else if (address.family() == AF_INET6) {
     in6_pktinfo pi;
     memset(&pi, 0, sizeof(pi));
     pi.ipi6_ifindex = (unsigned)interfaceIndex;
     memcpy(&pi.ipi6_addr, raw.data, 16);
-    data.assign(reinterpret_cast<const unsigned char*>(&pi), sizeof(pi));
+    data_.assign(reinterpret_cast<const unsigned char*>(&pi), sizeof(pi));
     family_ = AF_INET6;
   }
 }
@@ -446,20 +446,20 @@ int PktInfo::controlSpace(int family)
 void PktInfo::fromMsg(const struct msghdr& msg)
 {
   family_ = 0;
-  data.clear();
+  data_.clear();
   struct msghdr* m = const_cast<struct msghdr*>(&msg);
   for (struct cmsghdr* c = CMSG_FIRSTHDR(m); c; c = CMSG_NXTHDR(m, c)) {
     if (c->cmsg_len < sizeof(struct cmsghdr))
       break;
     if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO &&
         c->cmsg_len == CMSG_LEN(sizeof(in6_pktinfo))) {
-      data.assign(CMSG_DATA(c), sizeof(in6_pktinfo));
+      data_.assign(CMSG_DATA(c), sizeof(in6_pktinfo));
       family_ = AF_INET6;
       return;
     }
     if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO &&
         c->cmsg_len == CMSG_LEN(sizeof(in_pktinfo))) {
-      data.assign(CMSG_DATA(c), sizeof(in_pktinfo));
+      data_.assign(CMSG_DATA(c), sizeof(in_pktinfo));
       family_ = AF_INET;
       return;
     }
@@ -481,7 +481,7 @@ void PktInfo::toMsg(struct msghdr& msg) const
   struct cmsghdr* c = CMSG_FIRSTHDR(&msg);
   if (family_ == AF_INET6) {
     in6_pktinfo pi;
-    memcpy(&pi, data.data(), sizeof(pi));
+    memcpy(&pi, data_.data(), sizeof(pi));
     if (!isLinkLocal6(reinterpret_cast<const unsigned char*>(&pi.ipi6_addr)))
       pi.ipi6_ifindex = 0;
     c->cmsg_level = IPPROTO_IPV6;
@@ -490,7 +490,7 @@ void PktInfo::toMsg(struct msghdr& msg) const
     memcpy(CMSG_DATA(c), &pi, sizeof(pi));
   } else {
     in_pktinfo stored;
-    memcpy(&stored, data.data(), sizeof(stored));
+    memcpy(&stored, data_.data(), sizeof(stored));
     in_pktinfo pi;
     memset(&pi, 0, sizeof(pi));
     pi.ipi_spec_dst = stored.ipi_addr;
@@ -507,17 +507,17 @@ IpInfo::RawAddress PktInfo::destAddress() const
     failCheck("family_ == 2 || ((family_) == 10)", __LINE__);
   if (family_ == AF_INET)
     return {4, reinterpret_cast<const unsigned char*>(
-                   &reinterpret_cast<const in_pktinfo*>(data.data())->ipi_addr)};
+                   &reinterpret_cast<const in_pktinfo*>(data_.data())->ipi_addr)};
   return {16, reinterpret_cast<const unsigned char*>(
-                  &reinterpret_cast<const in6_pktinfo*>(data.data())->ipi6_addr)};
+                  &reinterpret_cast<const in6_pktinfo*>(data_.data())->ipi6_addr)};
 }
 
 int PktInfo::interfaceIndex() const
 {
   if (family_ == AF_INET)
-    return reinterpret_cast<const in_pktinfo*>(data.data())->ipi_ifindex;
+    return reinterpret_cast<const in_pktinfo*>(data_.data())->ipi_ifindex;
   if (family_ == AF_INET6)
-    return (int)reinterpret_cast<const in6_pktinfo*>(data.data())->ipi6_ifindex;
+    return (int)reinterpret_cast<const in6_pktinfo*>(data_.data())->ipi6_ifindex;
   return 0;
 }
 

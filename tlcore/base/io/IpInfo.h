@@ -77,11 +77,11 @@ public:
   // --- The system form -----------------------------------------------------------
   const struct sockaddr* sockAddr() const
   {
-    return reinterpret_cast<const struct sockaddr*>(addr.data());
+    return reinterpret_cast<const struct sockaddr*>(addr_.data());
   }
   // For filling by a system call; call setLen afterwards.
-  struct sockaddr* sockAddr() { return reinterpret_cast<struct sockaddr*>(addr.data()); }
-  int len() const { return addrLen; }
+  struct sockaddr* sockAddr() { return reinterpret_cast<struct sockaddr*>(addr_.data()); }
+  int len() const { return addrLen_; }
   // After a system call filled the buffer: takes len bytes as the address,
   // checking family and length like the sockaddr constructor.
   void setLen(int len);
@@ -113,10 +113,10 @@ public:
 private:
   void checkValid();
 
-  int addrLen;
-  plat::MBuf<unsigned char> addr;
-  mutable plat::String endpointText;
-  mutable plat::String numericText;
+  int addrLen_;
+  plat::MBuf<unsigned char> addr_;
+  mutable plat::String endpointText_;
+  mutable plat::String numericText_;
 };
 
 // Whether text is a numeric address (as IpInfo(text, port) reads it) rather
@@ -173,7 +173,7 @@ public:
 
 private:
   int family_ = 0;
-  plat::MBuf<unsigned char> data;
+  plat::MBuf<unsigned char> data_;
 };
 
 } // namespace io

@@ -167,7 +167,7 @@ bool HostTable::lookup(const char* host, int port, int, std::vector<IpInfo>& out
 IpResolver* IpResolverMgr::getResolver()
 {
   // A manager whose loop has gone cannot time anything any more.
-  if (instance && !instance->manager)
+  if (instance && !instance->manager_)
     shutdown();
   if (!instance) {
     instance = new IpResolverMgr;
@@ -187,63 +187,63 @@ std::vector<IpResolver*> IpResolverMgr::resolversForTest()
 {
   if (!instance)
     return {};
-  return instance->resolvers;
+  return instance->resolvers_;
 }
 
-IpResolverMgr::IpResolverMgr() : pruneTimer(this), manager(FdManager::current())
+IpResolverMgr::IpResolverMgr() : pruneTimer_(this), manager_(FdManager::current())
 {
-  PLAT_ASSERT(manager);
-  manager->setRegistered(this, true);
+  PLAT_ASSERT(manager_);
+  manager_->setRegistered(this, true);
 }
 
 IpResolverMgr::~IpResolverMgr()
 {
-  pruneTimer.stop();
-  for (IpResolver* r : resolvers)
+  pruneTimer_.stop();
+  for (IpResolver* r : resolvers_)
     delete r;
-  resolvers.clear();
-  count = 0;
-  if (manager)
-    manager->setRegistered(this, false);
+  resolvers_.clear();
+  count_ = 0;
+  if (manager_)
+    manager_->setRegistered(this, false);
 }
 
 IpResolver* IpResolverMgr::pick()
 {
   IpResolver* best = nullptr;
   int bestCount = 0;
-  for (IpResolver* r : resolvers) {
+  for (IpResolver* r : resolvers_) {
     int n = r->pendingCount();
     if (!best || n < bestCount) {
       best = r;
       bestCount = n;
     }
   }
-  if (!best || (bestCount > 0 && count < kMaxResolvers)) {
+  if (!best || (bestCount > 0 && count_ < kMaxResolvers)) {
     best = new IpResolverViaThread;
-    resolvers.push_back(best);
-    count++;
+    resolvers_.push_back(best);
+    count_++;
   }
-  pruneTimer.start(kPruneMs);
+  pruneTimer_.start(kPruneMs);
   return best;
 }
 
 bool IpResolverMgr::timerExpired(plat::Timer*)
 {
-  for (auto it = resolvers.begin(); it != resolvers.end() && count >= 2;) {
+  for (auto it = resolvers_.begin(); it != resolvers_.end() && count_ >= 2;) {
     if ((*it)->pendingCount() == 0) {
       delete *it;
-      it = resolvers.erase(it);
-      count--;
+      it = resolvers_.erase(it);
+      count_--;
     } else {
       ++it;
     }
   }
-  return count >= 2;
+  return count_ >= 2;
 }
 
 void IpResolverMgr::managerDestroyed()
 {
-  manager = nullptr;
+  manager_ = nullptr;
 }
 
 } // namespace io

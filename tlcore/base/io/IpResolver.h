@@ -133,10 +133,10 @@ private:
   void readable() override {}
   void managerDestroyed() override;
 
-  std::vector<IpResolver*> resolvers;
-  int count = 0;
-  plat::Timer pruneTimer;
-  FdManager* manager;
+  std::vector<IpResolver*> resolvers_;
+  int count_ = 0;
+  plat::Timer pruneTimer_;
+  FdManager* manager_;
 };
 
 } // namespace io

@@ -459,8 +459,8 @@ void IpResolverViaThread::launchServer()
   auto state = std::make_shared<WorkerState>();
   int fds[2];
   os::socketPair(fds);
-  ourEnd.reset(new FdIo(fds[0], true));
-  state->threadEnd.reset(new FdIo(fds[1], true));
+  ourEnd.reset(new FdIo(fds[0], FdIoFlags::kOwnFd));
+  state->threadEnd.reset(new FdIo(fds[1], FdIoFlags::kOwnFd));
 
   workerState = state;
   thread = new plat::Thread("IpResolveThread", this);

@@ -212,7 +212,7 @@ void MsgIpc::removeReader(Reader* reader)
     }
     if (haveCurrent_ && it == current_) {
       haveCurrent_ = false;
-      stateFn = &MsgIpc::skipState;
+      stateFn_ = &MsgIpc::skipState;
     }
     it = readers_.erase(it);
   }
@@ -225,7 +225,7 @@ void MsgIpc::removeReaderByName(const char* name)
     return;
   if (haveCurrent_ && it == current_) {
     haveCurrent_ = false;
-    stateFn = &MsgIpc::skipState;
+    stateFn_ = &MsgIpc::skipState;
   }
   readers_.erase(it);
 }
@@ -275,7 +275,7 @@ void MsgIpc::ioAccept(Io* io)
 {
   ipc_.ioAccept(io);
   repoint();
-  stateFn = &MsgIpc::startMsgState;
+  stateFn_ = &MsgIpc::startMsgState;
   tellReaders();
 }
 
@@ -289,7 +289,7 @@ void MsgIpc::close(bool tellCallback)
   }
   ipc_.close();
   repoint();
-  stateFn = nullptr;
+  stateFn_ = nullptr;
   if (wasConnected)
     connectionGone(tellCallback);
 }
@@ -311,14 +311,14 @@ Io* MsgIpc::releaseIo()
   }
   Io* io = ipc_.release();
   repoint();
-  stateFn = nullptr;
+  stateFn_ = nullptr;
   return io;
 }
 
 void MsgIpc::closed(Ipc*)
 {
   repoint();
-  stateFn = nullptr;
+  stateFn_ = nullptr;
   connectionGone(true);
 }
 
@@ -381,10 +381,10 @@ void MsgIpc::sendBadMsg(const char* name)
 
 bool MsgIpc::runStep(DestroyGuard& guard)
 {
-  PLAT_ASSERT(stateFn);
+  PLAT_ASSERT(stateFn_);
   bool done;
   try {
-    done = (this->*stateFn)();
+    done = (this->*stateFn_)();
   } catch (rdr::BlockException&) {
     return false;
   }
@@ -398,7 +398,7 @@ bool MsgIpc::startMsgState()
 {
   if (!in_.startMsg(false))
     return false;
-  stateFn = &MsgIpc::readNameState;
+  stateFn_ = &MsgIpc::readNameState;
   return true;
 }
 
@@ -416,7 +416,7 @@ bool MsgIpc::readNameState()
   if (it != readers_.end()) {
     current_ = it;
     haveCurrent_ = true;
-    stateFn = &MsgIpc::dispatchState;
+    stateFn_ = &MsgIpc::dispatchState;
     return true;
   }
 
@@ -440,13 +440,13 @@ bool MsgIpc::readNameState()
       bool wasConnected = ipc_.isConnected();
       ipc_.close();
       repoint();
-      stateFn = nullptr;
+      stateFn_ = nullptr;
       if (wasConnected && !connectionGone(true))
         return false;
       return true;
     }
   }
-  stateFn = &MsgIpc::skipState;
+  stateFn_ = &MsgIpc::skipState;
   return true;
 }
 
@@ -466,13 +466,13 @@ bool MsgIpc::dispatchState()
       return false;
     ipcLog.status("%s: Message '%s' not currently allowed", getName(), currentName_.str());
     haveCurrent_ = false;
-    stateFn = &MsgIpc::skipState;
+    stateFn_ = &MsgIpc::skipState;
     return true;
   }
   if (guard.destroyed())
     return false;
   if (!haveCurrent_) {
-    stateFn = &MsgIpc::skipState;
+    stateFn_ = &MsgIpc::skipState;
     return true;
   }
   unsigned gen = connGen_;
@@ -495,7 +495,7 @@ bool MsgIpc::dispatchState()
   if (!handled)
     return false;
   haveCurrent_ = false;
-  stateFn = &MsgIpc::skipState;
+  stateFn_ = &MsgIpc::skipState;
   return true;
 }
 
@@ -505,22 +505,22 @@ bool MsgIpc::skipState()
     in_.skipRestOfMsg();
     in_.endMsg();
   }
-  stateFn = &MsgIpc::startMsgState;
+  stateFn_ = &MsgIpc::startMsgState;
   return true;
 }
 
 void MsgIpc::processMessages()
 {
   DestroyGuard guard(liveness_);
-  while (in_.getUnderlying() && stateFn && runStep(guard)) {
+  while (in_.getUnderlying() && stateFn_ && runStep(guard)) {
   }
 }
 
 void MsgIpc::readMessage(const char* expectName)
 {
-  if (!ipc_.isConnected() || !in_.getUnderlying() || !stateFn)
+  if (!ipc_.isConnected() || !in_.getUnderlying() || !stateFn_)
     throw rdr::EndOfStream("MsgIpc::readMessage: channel closed");
-  if (stateFn != &MsgIpc::startMsgState)
+  if (stateFn_ != &MsgIpc::startMsgState)
     throw plat::Exception("MsgIpc::readMessage: not in state startMsg");
   expectedName_ = plat::String(expectName);
   DestroyGuard guard(liveness_);
@@ -532,9 +532,9 @@ void MsgIpc::readMessage(const char* expectName)
         throw plat::ExceptionFmt("MsgIpc::readMessage: message '%s' not completed",
                                  currentName_.str());
       }
-      if (!stateFn || !in_.getUnderlying())
+      if (!stateFn_ || !in_.getUnderlying())
         throw rdr::EndOfStream("MsgIpc::readMessage: channel closed");
-    } while (stateFn != &MsgIpc::startMsgState);
+    } while (stateFn_ != &MsgIpc::startMsgState);
   } catch (plat::Exception& e) {
     if (guard.destroyed())
       throw;
@@ -551,7 +551,7 @@ void MsgIpc::readMessage(const char* expectName)
         }
       }
       if (clean) {
-        stateFn = &MsgIpc::startMsgState;
+        stateFn_ = &MsgIpc::startMsgState;
         haveCurrent_ = false;
       }
     }

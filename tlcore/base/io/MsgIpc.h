@@ -205,7 +205,7 @@ private:
   Stage stage_;
   rdr::InStreamV4 in_;
   rdr::OutStreamV4 out_;
-  StateFn stateFn = &MsgIpc::startMsgState;
+  StateFn stateFn_ = &MsgIpc::startMsgState;
   ReaderMap readers_;
   ReaderMap::iterator current_;
   bool haveCurrent_ = false;

@@ -54,6 +54,17 @@ plat::String hostPortText(const char* host, int port)
   return plat::format("%s:%d", bracketHost(unbracketHost(host).str()).str(), port);
 }
 
+// A fetcher for "<scheme>://host:port" from a "host[:port]" setting.
+std::unique_ptr<ProxyFetcher> fetcherFor(const char* scheme, const char* hostPart, int defaultPort,
+                                         const ProxyCredentials& credentials)
+{
+  plat::String host;
+  int port = 0;
+  parseEndpointName(hostPart, host, &port, defaultPort, 0);
+  return std::make_unique<ProxyFetcherSync>(
+      plat::format("%s://%s", scheme, hostPortText(host.str(), port).str()).str(), credentials);
+}
+
 // The credentials with the user and password of a URL put in.
 void takeUrlCredentials(ProxyCredentials& creds, const char* user, const char* password)
 {
@@ -117,21 +128,13 @@ std::unique_ptr<ProxyFetcher> ProxyFetcherSync::direct()
 std::unique_ptr<ProxyFetcher> ProxyFetcherSync::socks(const char* hostPart,
                                                       const ProxyCredentials& credentials)
 {
-  plat::String host;
-  int port = 0;
-  parseEndpointName(hostPart, host, &port, 1080, 0);
-  return std::make_unique<ProxyFetcherSync>(
-      plat::format("socks://%s", hostPortText(host.str(), port).str()).str(), credentials);
+  return fetcherFor("socks", hostPart, 1080, credentials);
 }
 
 std::unique_ptr<ProxyFetcher> ProxyFetcherSync::http(const char* hostPart,
                                                      const ProxyCredentials& credentials)
 {
-  plat::String host;
-  int port = 0;
-  parseEndpointName(hostPart, host, &port, 80, 0);
-  return std::make_unique<ProxyFetcherSync>(
-      plat::format("http://%s", hostPortText(host.str(), port).str()).str(), credentials);
+  return fetcherFor("http", hostPart, 80, credentials);
 }
 
 // --- The settings table ------------------------------------------------------------

@@ -31,9 +31,10 @@ int ProxyTcpConnector::timeoutMs()
 ProxyTcpConnector::ProxyTcpConnector(const char* host_, int port_, const char* proxy_,
                                      const char* methodNamePlain_, const char* methodNameLocalised_,
                                      Io* existing, ProxyPasswdPrompt* prompt_)
-    : host(unbracketHost(host_ ? host_ : "")), port(port_), proxy(proxy_), io(existing),
+    : host(unbracketHost(host_ ? host_ : "")), port(port_), proxy(proxy_),
       methodNamePlain(methodNamePlain_), methodNameLocalised(methodNameLocalised_), prompt(prompt_)
 {
+  io.reset(existing);
 }
 
 ProxyTcpConnector::~ProxyTcpConnector()
@@ -83,7 +84,7 @@ void ProxyTcpConnector::connected(IoConnector*, Io* newIo)
 {
   tcpConnector.reset();
   releaseIo();
-  io = newIo;
+  io.reset(newIo);
   begin();
 }
 
@@ -135,7 +136,7 @@ void ProxyTcpConnector::writable(Io*)
 void ProxyTcpConnector::closed(Io*)
 {
   // The connection is already going away on its own.
-  io = nullptr;
+  io.release();
   failWith(plat::Exception("ioShutdown"));
 }
 
@@ -163,8 +164,7 @@ void ProxyTcpConnector::failWith(const plat::Exception& e)
 void ProxyTcpConnector::finish()
 {
   timeout.stop();
-  Io* inner = io;
-  io = nullptr;
+  Io* inner = io.release();
   inStream = nullptr;
   outStream = nullptr;
   inner->setHandler(nullptr, false);
@@ -185,11 +185,7 @@ void ProxyTcpConnector::releaseIo()
 {
   inStream = nullptr;
   outStream = nullptr;
-  if (io) {
-    Io* old = io;
-    io = nullptr;
-    old->shutdown(false, false);
-  }
+  io.reset();
 }
 
 void ProxyTcpConnector::stopTimeout()

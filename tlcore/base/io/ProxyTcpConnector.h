@@ -112,7 +112,8 @@ protected:
   plat::String proxy;
   plat::SecureString user;
   plat::SecureString password;
-  Io* io = nullptr;
+  // Shut down without flush, handler not told.
+  IoPtr io{nullptr, false, false};
   rdr::InStream* inStream = nullptr;
   rdr::OutStream* outStream = nullptr;
   std::unique_ptr<TcpConnector> tcpConnector;

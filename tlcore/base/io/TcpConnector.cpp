@@ -147,12 +147,12 @@ void TcpAddrConnector::begin()
   try {
     int fd = connectSocket(address_, false);
     try {
-      io_ = new TcpIo(fd, TcpIoFlags::kOwnFd | TcpIoFlags::kConnectPending);
+      io_.reset(new TcpIo(fd, TcpIoFlags::kOwnFd | TcpIoFlags::kConnectPending));
     } catch (...) {
       ::close(fd);
       throw;
     }
-    io_->setHostName(hostName_.get());
+    tcpIo()->setHostName(hostName_.get());
     // Reads stay off: the first writable event says the connect finished.
     io_->setHandler(this, false);
   } catch (plat::Exception& e) {
@@ -162,11 +162,12 @@ void TcpAddrConnector::begin()
 
 void TcpAddrConnector::cancel()
 {
-  if (!io_)
-    return;
-  TcpIo* io = io_;
-  io_ = nullptr;
-  io->shutdown(false, false);
+  io_.reset();
+}
+
+TcpIo* TcpAddrConnector::tcpIo() const
+{
+  return static_cast<TcpIo*>(io_.get());
 }
 
 void TcpAddrConnector::dataAvailable(Io*)
@@ -175,8 +176,8 @@ void TcpAddrConnector::dataAvailable(Io*)
 
 void TcpAddrConnector::writable(Io* io)
 {
-  PLAT_ASSERT(io_ == io);
-  TcpIo* done = io_;
+  PLAT_ASSERT(io_.get() == io);
+  TcpIo* done = tcpIo();
   try {
     int err = done->getSocketError();
     if (err)
@@ -189,8 +190,7 @@ void TcpAddrConnector::writable(Io* io)
     fail(e);
     return;
   }
-  io_ = nullptr;
-  succeeded(done);
+  succeeded(io_.release());
 }
 
 void TcpAddrConnector::fail(const plat::Exception& error)

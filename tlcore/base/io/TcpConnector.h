@@ -89,8 +89,12 @@ private:
   void writable(Io* io) override;
   void fail(const plat::Exception& error);
 
+  // The connection in progress (a TcpIo); shut down without flush,
+  // handler not told.
+  TcpIo* tcpIo() const;
+
   IpInfo address_;
-  TcpIo* io_ = nullptr;
+  IoPtr io_{nullptr, false, false};
   plat::String hostName_;
 };
 

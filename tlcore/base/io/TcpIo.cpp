@@ -18,8 +18,11 @@ plat::LogSrc vlog("TcpIo");
 } // namespace
 
 TcpIo::TcpIo(int fd, TcpIoFlags flags, int inBufSize, int outBufSize)
-    : FdIo(fd, hasAny(flags, TcpIoFlags::kOwnFd), hasAny(flags, TcpIoFlags::kConnectPending),
-           inBufSize, outBufSize, true)
+    : FdIo(fd,
+           (hasAny(flags, TcpIoFlags::kOwnFd) ? FdIoFlags::kOwnFd : FdIoFlags::kNone) |
+               (hasAny(flags, TcpIoFlags::kConnectPending) ? FdIoFlags::kConnectPending
+                                                           : FdIoFlags::kNone),
+           inBufSize, outBufSize)
 {
   if (!hasAny(flags, TcpIoFlags::kConnectPending)) {
     setNoDelay(fd, false);

@@ -18,14 +18,6 @@ const char* displayKey;
 const char* displayName;
 AppInfo::Translator translator;
 
-void store(const char*& field, const char* value)
-{
-  if (plat::strCmpNull(field, value) == 0)
-    return;
-  delete[] field;
-  field = plat::strDup(value);
-}
-
 plat::DString& displayNameCache()
 {
   static plat::DString* cache = new plat::DString;
@@ -43,28 +35,28 @@ void AppInfo::set(const char* appName, const char* companyName, const char* comp
                   const char* key, const char* name)
 {
   setAppName(appName);
-  store(company, companyName);
-  store(pathComp, comp);
-  store(displayKey, key);
-  store(displayName, name);
+  plat::strReplace(company, companyName);
+  plat::strReplace(pathComp, comp);
+  plat::strReplace(displayKey, key);
+  plat::strReplace(displayName, name);
 }
 
 void AppInfo::setAppName(const char* name)
 {
   PLAT_ASSERT(name);
-  store(app, name);
+  plat::strReplace(app, name);
 }
 
 void AppInfo::setGroup(const char* name)
 {
   PLAT_ASSERT(name);
-  store(group, name);
+  plat::strReplace(group, name);
 }
 
 void AppInfo::setDisplayName(const char* name)
 {
-  store(displayName, name);
-  store(displayKey, nullptr);
+  plat::strReplace(displayName, name);
+  plat::strReplace(displayKey, nullptr);
 }
 
 const char* AppInfo::getAppName(bool emptyIfUnset)

@@ -24,7 +24,9 @@ struct EntropyCalls {
   ssize_t (*read)(int fd, void* buffer, size_t length);
   int (*close)(int fd);
 };
+#ifdef TL_TEST_HOOKS
 // Null restores the system's calls.
 void setEntropyCallsForTest(const EntropyCalls* calls);
+#endif
 
 } // namespace os

@@ -50,8 +50,10 @@ bool readDistroReleaseFile(plat::String& out, const char* path, const char* dist
 // in any case.
 bool isDebianLike();
 
+#ifdef TL_TEST_HOOKS
 // Test hook: the fixed "/etc" paths above are read below this directory
 // instead of "/" (null restores "/").
 void setOsFilesRootForTest(const char* root);
+#endif
 
 } // namespace os

@@ -1,7 +1,7 @@
 // Where the application keeps its per-user files.
 #pragma once
 
-#include <stdint.h>
+#include <sys/types.h>
 
 #include "plat/String.h"
 
@@ -19,20 +19,27 @@ const char* getTmpDir();
 // lives there; its group and other read bits are removed.
 plat::String getTmpPath(const char* name);
 
-// The path of a named pipe: "%s/" with getTmpPath(user), "%s." with the
-// application (null: the application name), the name; then, unless the pid
-// is 0 and the index below 1, ".%lld" with the pid (-1: this process) and,
-// for an index of 0 or more, ".%d" with it.
+// The path of a named pipe: the user's temporary directory (getTmpPath),
+// "/", the application (null: the application name), ".", the name, then
+// ".<pid>" (-1: the own pid) unless the pid is 0 and the index below 1, and
+// ".<index>" when the index is 0 or more.
 plat::String makeNamedPipePath(const char* name, const char* user, const char* app, long long pid,
                                int index);
+// The entry's first two dot-separated parts are the application and the
+// name; null ones match anything.
+bool matchNamedPipeName(const char* entry, const char* name, const char* app);
+// Unlinks the matching pipes nobody listens on: in the own temporary
+// directory, or as root in every "/tmp/.<path component>-*" directory.
+// Entries whose check fails stay. Reports nothing.
+void removeStaleNamedPipes(const char* name, const char* app);
+// Null: the effective uid. "-..." a signed 32-bit decimal, else an unsigned
+// one; throws plat::BadNum "Failed to parse integer".
+void parseUid(uid_t& out, const char* text);
 
-// A user id from text: null gives the effective user id; a text beginning
-// with "-" is a signed 32-bit number, any other an unsigned one. Anything
-// but a whole number throws plat::BadNum "Failed to parse integer".
-void parseUid(uint32_t* out, const char* text);
-
+#ifdef TL_TEST_HOOKS
 // Test hook: the temporary directory to use instead of "/tmp" (null
 // restores it).
 void setTmpDirForTest(const char* dir);
+#endif
 
 } // namespace os

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 #include "plat/Mutex.h"
@@ -28,8 +29,12 @@ Registry& registry()
   return *r;
 }
 
+// Trivially destructible, so it may be read at any time.
+std::atomic<bool> exiting{false};
+
 void atExit()
 {
+  exiting.store(true);
   shutdownSingletons();
 }
 
@@ -65,6 +70,11 @@ void shutdownSingletons()
     }
     next.fn();
   }
+}
+
+bool isExiting()
+{
+  return exiting.load();
 }
 
 } // namespace plat

@@ -28,5 +28,8 @@ enum ShutdownOrder {
 void addShutdownStep(int order, void (*step)());
 // Runs and removes every registered step, lowest order first.
 void shutdownSingletons();
+// True once the shutdown at process exit has begun: an object destroyed
+// then must not reach singletons whose steps have already run.
+bool isExiting();
 
 } // namespace plat

@@ -141,6 +141,14 @@ int strCmpNull(const char* a, const char* b)
   return r < 0 ? -1 : r > 0 ? 1 : 0;
 }
 
+void strReplace(const char*& slot, const char* value)
+{
+  if (strCmpNull(slot, value) == 0)
+    return;
+  delete[] slot;
+  slot = strDup(value);
+}
+
 namespace {
 
 // Prefix and suffix tests with one comparison of n bytes (case-sensitive or

@@ -30,6 +30,10 @@ int strnLen(const char* s, int max = -1);
 int strCopy(char* target, const char* source, int size);
 // strcmp by unsigned bytes; null sorts before every string.
 int strCmpNull(const char* a, const char* b);
+// Points slot at an array-new copy of value (null for null), deleting the
+// old copy; nothing happens when they are equal. For process-wide slots that
+// are never freed, so they stay readable during static destruction.
+void strReplace(const char*& slot, const char* value);
 bool strStartsWith(const char* s, const char* prefix);
 bool strEndsWith(const char* s, const char* suffix);
 bool strStartsWithNoCase(const char* s, const char* prefix);

@@ -223,6 +223,31 @@ int fromLatin1(const unsigned char* s, int len, unsigned char* out)
   return checkedLength(n);
 }
 
+// The converters above run twice: once to count, once to fill.
+template <typename Char> using Converter = int (*)(const Char*, int, unsigned char*);
+
+template <typename Char>
+void convertToString(Converter<Char> convert, String& out, const Char* s, int len, int* outLen)
+{
+  int n = s ? convert(s, len, nullptr) : 0;
+  char* buf = new char[n + 1];
+  if (n)
+    convert(s, len, reinterpret_cast<unsigned char*>(buf));
+  buf[n] = 0;
+  out.reset(buf);
+  if (outLen)
+    *outLen = n;
+}
+
+template <typename Char>
+MBuf<unsigned char> convertToBuf(Converter<Char> convert, const Char* s, int len)
+{
+  MBuf<unsigned char> buf(s ? convert(s, len, nullptr) : 0);
+  if (buf.length())
+    convert(s, len, buf.data());
+  return buf;
+}
+
 } // namespace
 
 int utf8DecodeRest(int leadByte, const char** p, int available)
@@ -341,42 +366,22 @@ int utf8DisplayWidth(const char* s, const char* end)
 
 void utf8ToLatin1(String& out, const char* s, int len, int* outLen)
 {
-  int n = s ? toLatin1(s, len, nullptr) : 0;
-  char* buf = new char[n + 1];
-  if (n)
-    toLatin1(s, len, reinterpret_cast<unsigned char*>(buf));
-  buf[n] = 0;
-  out.reset(buf);
-  if (outLen)
-    *outLen = n;
+  convertToString(toLatin1, out, s, len, outLen);
 }
 
 MBuf<unsigned char> utf8ToLatin1Buf(int len, const char* s)
 {
-  MBuf<unsigned char> buf(s ? toLatin1(s, len, nullptr) : 0);
-  if (buf.length())
-    toLatin1(s, len, buf.data());
-  return buf;
+  return convertToBuf(toLatin1, s, len);
 }
 
 void latin1ToUtf8(String& out, const unsigned char* s, int len, int* outLen)
 {
-  int n = s ? fromLatin1(s, len, nullptr) : 0;
-  char* buf = new char[n + 1];
-  if (n)
-    fromLatin1(s, len, reinterpret_cast<unsigned char*>(buf));
-  buf[n] = 0;
-  out.reset(buf);
-  if (outLen)
-    *outLen = n;
+  convertToString(fromLatin1, out, s, len, outLen);
 }
 
 MBuf<unsigned char> latin1ToUtf8Buf(int len, const unsigned char* s)
 {
-  MBuf<unsigned char> buf(s ? fromLatin1(s, len, nullptr) : 0);
-  if (buf.length())
-    fromLatin1(s, len, buf.data());
-  return buf;
+  return convertToBuf(fromLatin1, s, len);
 }
 
 String escapeControlChars(const char* s, char escape)

@@ -99,19 +99,18 @@ void ByteReader::init(InStream* s, int length, uint8_t* buffer, bool copy)
   stream->setCheckpoint();
   len = length;
   buf = buffer;
-  ownBuf = false;
+  ownedBuf.reset();
   forceCopy = copy;
   got = 0;
 }
 
 void ByteReader::reset()
 {
-  if (ownBuf)
-    delete[] buf;
+  ownedBuf.reset();
   stream = nullptr;
   buf = nullptr;
   got = len = 0;
-  ownBuf = forceCopy = false;
+  forceCopy = false;
 }
 
 ByteReader::Result ByteReader::read(bool wait)
@@ -130,8 +129,8 @@ ByteReader::Result ByteReader::read(bool wait)
   if (got == len)
     return {len, buf};
   if (!buf) {
-    buf = new uint8_t[len];
-    ownBuf = true;
+    ownedBuf = std::make_unique<uint8_t[]>(len);
+    buf = ownedBuf.get();
   }
   for (;;) {
     int n = std::min(len - got, stream->nUnread());
@@ -192,8 +191,10 @@ plat::String ByteReader::readString(ByteReader& reader, InStream* stream, int ma
       stream->setCheckpoint();
       return plat::String("");
     }
-    reader.init(stream, (int)n, new uint8_t[(size_t)n + 1], true);
-    reader.ownBuf = true;
+    reader.init(stream, (int)n, nullptr, true);
+    // One byte more for the terminating NUL.
+    reader.ownedBuf = std::make_unique<uint8_t[]>((size_t)n + 1);
+    reader.buf = reader.ownedBuf.get();
   }
   Result r = reader.read(wait);
   if (!r.data)

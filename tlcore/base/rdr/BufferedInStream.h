@@ -10,6 +10,8 @@
 
 #include <stdint.h>
 
+#include <memory>
+
 #include "plat/MBuf.h"
 #include "plat/NonCopyable.h"
 #include "rdr/Forward.h"
@@ -114,7 +116,8 @@ struct ByteReader {
   uint8_t* buf = nullptr;
   int got = 0; // bytes gathered
   int len = 0; // item length; 0 = not started
-  bool ownBuf = false;
+  // Holds buf when the reader allocated it.
+  std::unique_ptr<uint8_t[]> ownedBuf;
   bool forceCopy = false;
 };
 

@@ -33,11 +33,11 @@ Serializable::~Serializable() = default;
 MemIoStream::Callback::~Callback() = default;
 
 MemIoStream::MemIoStream(Callback* cb, int maxBytes, int bs)
-    : callback(cb), bufSize(bs < 0 ? kDefaultBufSize : bs)
+    : callback_(cb), bufSize_(bs < 0 ? kDefaultBufSize : bs)
 {
-  maxBufs = computeMaxBufs(maxBytes, bufSize);
-  Buf b = newBuf(bufSize);
-  bufs.push_back(b);
+  maxBufs_ = computeMaxBufs(maxBytes, bufSize_);
+  Buf b = newBuf(bufSize_);
+  bufs_.push_back(b);
   InStream::ptr = InStream::end = checkpointPtr = b.start;
   OutStream::ptr = b.start;
   OutStream::end = b.end;
@@ -45,8 +45,8 @@ MemIoStream::MemIoStream(Callback* cb, int maxBytes, int bs)
 
 MemIoStream::~MemIoStream()
 {
-  for (uint64_t i = 0; i < bufs.size(); i++)
-    freeBuf(bufs[i]);
+  for (uint64_t i = 0; i < bufs_.size(); i++)
+    freeBuf(bufs_[i]);
 }
 
 MemIoStream::Buf MemIoStream::newBuf(int capacity)
@@ -67,38 +67,38 @@ void MemIoStream::freeBuf(const Buf& b)
 
 void MemIoStream::setMaxBytes(int maxBytes)
 {
-  if (bufSize != 0)
-    maxBufs = computeMaxBufs(maxBytes, bufSize);
+  if (bufSize_ != 0)
+    maxBufs_ = computeMaxBufs(maxBytes, bufSize_);
 }
 
 void MemIoStream::updateInEnd()
 {
-  InStream::end = readIdx == writeIdx ? OutStream::ptr : bufs[readIdx].end;
+  InStream::end = readIdx_ == writeIdx_ ? OutStream::ptr : bufs_[readIdx_].end;
 }
 
 void MemIoStream::releaseFront(int n)
 {
   for (int i = 0; i < n; i++) {
-    Buf b = bufs.front();
-    bufs.pop_front();
-    if (b.capacity < bufSize) {
+    Buf b = bufs_.front();
+    bufs_.pop_front();
+    if (b.capacity < bufSize_) {
       freeBuf(b);
       continue;
     }
     if (secure_)
-      plat::secureZero(b.start, bufSize);
-    b.end = b.start + bufSize;
-    bufs.push_back(b);
+      plat::secureZero(b.start, bufSize_);
+    b.end = b.start + bufSize_;
+    bufs_.push_back(b);
   }
-  readIdx -= n;
-  writeIdx -= n;
+  readIdx_ -= n;
+  writeIdx_ -= n;
 }
 
 bool MemIoStream::hasUnread()
 {
-  for (int i = readIdx; i <= writeIdx; i++) {
-    const uint8_t* from = i == readIdx ? InStream::ptr : bufs[i].start;
-    const uint8_t* to = i == writeIdx ? OutStream::ptr : bufs[i].end;
+  for (int i = readIdx_; i <= writeIdx_; i++) {
+    const uint8_t* from = i == readIdx_ ? InStream::ptr : bufs_[i].start;
+    const uint8_t* to = i == writeIdx_ ? OutStream::ptr : bufs_[i].end;
     if (from < to)
       return true;
   }
@@ -109,66 +109,66 @@ int64_t MemIoStream::bytesBetween(int from, const uint8_t* p, int to, const uint
 {
   if (from == to)
     return q - p;
-  int64_t n = bufs[from].end - p;
+  int64_t n = bufs_[from].end - p;
   for (int i = from + 1; i < to; i++)
-    n += bufs[i].end - bufs[i].start;
-  return n + (q - bufs[to].start);
+    n += bufs_[i].end - bufs_[i].start;
+  return n + (q - bufs_[to].start);
 }
 
 bool MemIoStream::isFull()
 {
-  return writeIdx >= maxBufs - 1 && OutStream::ptr == bufs[writeIdx].start + bufSize;
+  return writeIdx_ >= maxBufs_ - 1 && OutStream::ptr == bufs_[writeIdx_].start + bufSize_;
 }
 
 bool MemIoStream::isReadable()
 {
-  return closedForWrite || error || hasUnread();
+  return closedForWrite_ || error_ || hasUnread();
 }
 
 void MemIoStream::notifyIfReadable()
 {
-  if (callback && isReadable())
-    callback->dataAvailable(this);
+  if (callback_ && isReadable())
+    callback_->dataAvailable(this);
 }
 
 void MemIoStream::setError(const plat::Exception& e)
 {
   if (auto* se = dynamic_cast<const plat::SystemException*>(&e))
-    error = std::make_shared<plat::SystemException>(*se);
+    error_ = std::make_shared<plat::SystemException>(*se);
   else
-    error = std::make_shared<plat::Exception>(e);
+    error_ = std::make_shared<plat::Exception>(e);
 }
 
 void MemIoStream::throwError()
 {
-  if (auto* se = dynamic_cast<const plat::SystemException*>(error.get()))
+  if (auto* se = dynamic_cast<const plat::SystemException*>(error_.get()))
     throw plat::SystemException(*se);
-  throw plat::Exception(*error);
+  throw plat::Exception(*error_);
 }
 
 // --- Input -------------------------------------------------------------------
 
 int64_t MemIoStream::pos()
 {
-  return checkpointPos + bytesBetween(0, checkpointPtr, readIdx, InStream::ptr);
+  return checkpointPos + bytesBetween(0, checkpointPtr, readIdx_, InStream::ptr);
 }
 
 void MemIoStream::setCheckpoint()
 {
   InStream::setCheckpoint();
   PLAT_ASSERT(InStream::ptr == checkpointPtr);
-  if (readIdx == 0)
+  if (readIdx_ == 0)
     return;
   bool wasFull = isFull();
-  releaseFront(readIdx);
-  if (wasFull && callback)
-    callback->spaceAvailable(this);
+  releaseFront(readIdx_);
+  if (wasFull && callback_)
+    callback_->spaceAvailable(this);
 }
 
 void MemIoStream::rewind()
 {
   InStream::rewind();
-  readIdx = 0;
+  readIdx_ = 0;
   updateInEnd();
 }
 
@@ -179,31 +179,31 @@ bool MemIoStream::overrun(int)
     return true;
   bool released = false;
   bool wasFull = false;
-  while (readIdx < writeIdx) {
-    bool atCheckpoint = readIdx == 0 && InStream::ptr == checkpointPtr;
-    readIdx++;
+  while (readIdx_ < writeIdx_) {
+    bool atCheckpoint = readIdx_ == 0 && InStream::ptr == checkpointPtr;
+    readIdx_++;
     if (atCheckpoint) {
       // Nothing before the reader is needed any more: recycle the buffer
       // so that the checkpoint stays in the first one.
       wasFull = wasFull || isFull();
       releaseFront(1);
-      PLAT_ASSERT(readIdx == 0);
+      PLAT_ASSERT(readIdx_ == 0);
       released = true;
     }
-    InStream::ptr = bufs[readIdx].start;
+    InStream::ptr = bufs_[readIdx_].start;
     if (atCheckpoint)
       checkpointPtr = InStream::ptr;
     updateInEnd();
     if (InStream::ptr < InStream::end)
       break;
   }
-  if (released && wasFull && callback)
-    callback->spaceAvailable(this);
+  if (released && wasFull && callback_)
+    callback_->spaceAvailable(this);
   if (InStream::ptr < InStream::end)
     return true;
-  if (error)
+  if (error_)
     throwError();
-  if (closedForWrite)
+  if (closedForWrite_)
     throw EndOfStream("End of in-memory IO stream");
   return false;
 }
@@ -212,65 +212,66 @@ bool MemIoStream::overrun(int)
 
 int64_t MemIoStream::lengthWritten()
 {
-  return checkpointPos + bytesBetween(0, checkpointPtr, writeIdx, OutStream::ptr);
+  return checkpointPos + bytesBetween(0, checkpointPtr, writeIdx_, OutStream::ptr);
 }
 
 int MemIoStream::bytesBuffered()
 {
-  return callback ? callback->bytesBuffered(this) : 0;
+  return callback_ ? callback_->bytesBuffered(this) : 0;
 }
 
 int MemIoStream::spaceAvailable()
 {
-  if (closedForWrite)
+  if (closedForWrite_)
     return 0;
-  int64_t space = (int64_t)(maxBufs - 1 - writeIdx) * bufSize + (OutStream::end - OutStream::ptr);
+  int64_t space =
+      (int64_t)(maxBufs_ - 1 - writeIdx_) * bufSize_ + (OutStream::end - OutStream::ptr);
   return (int)std::min<int64_t>(INT_MAX, std::max<int64_t>(0, space));
 }
 
 void MemIoStream::flush()
 {
   updateInEnd();
-  if (callback && (closedForWrite || error || hasUnread()))
-    callback->dataAvailable(this);
-  if (callback && !closedForWrite && spaceAvailable() > 0)
-    callback->spaceAvailable(this);
+  if (callback_ && (closedForWrite_ || error_ || hasUnread()))
+    callback_->dataAvailable(this);
+  if (callback_ && !closedForWrite_ && spaceAvailable() > 0)
+    callback_->spaceAvailable(this);
 }
 
 bool MemIoStream::closeWrite()
 {
-  closedForWrite = true;
+  closedForWrite_ = true;
   OutStream::end = OutStream::ptr;
   try {
     flush();
   } catch (EndOfStream&) {
   }
-  return callback ? callback->writeClosed(this) : true;
+  return callback_ ? callback_->writeClosed(this) : true;
 }
 
 int MemIoStream::overrun(int itemSize, int nItems)
 {
-  if (closedForWrite)
+  if (closedForWrite_)
     throw PipeException("Stream closed for writing");
   if (itemSize < 1)
     itemSize = 1;
   if (nItems < 1)
     nItems = 1;
   // Give the consumer a chance to drain and release buffers.
-  if (writeIdx >= maxBufs - 1 && callback && (error || hasUnread()))
-    callback->dataAvailable(this);
-  if (writeIdx >= maxBufs - 1)
+  if (writeIdx_ >= maxBufs_ - 1 && callback_ && (error_ || hasUnread()))
+    callback_->dataAvailable(this);
+  if (writeIdx_ >= maxBufs_ - 1)
     throw OutStreamFull("MemIoStream: maxBufs exceeded");
-  if (itemSize > bufSize)
+  if (itemSize > bufSize_)
     throw plat::Exception("MemIoStream: item exceeds buffer size");
-  if ((uint64_t)writeIdx + 1 >= bufs.size())
-    bufs.push_back(newBuf(bufSize));
-  bufs[writeIdx].end = OutStream::ptr;
-  writeIdx++;
+  if ((uint64_t)writeIdx_ + 1 >= bufs_.size())
+    bufs_.push_back(newBuf(bufSize_));
+  bufs_[writeIdx_].end = OutStream::ptr;
+  writeIdx_++;
   updateInEnd();
-  OutStream::ptr = bufs[writeIdx].start;
-  OutStream::end = OutStream::ptr + bufSize;
-  return std::min(nItems, bufSize / itemSize);
+  OutStream::ptr = bufs_[writeIdx_].start;
+  OutStream::end = OutStream::ptr + bufSize_;
+  return std::min(nItems, bufSize_ / itemSize);
 }
 
 // --- Saving and restoring ----------------------------------------------------
@@ -283,25 +284,25 @@ int MemIoStream::overrun(int itemSize, int nItems)
 
 void MemIoStream::serialize(OutStream& out)
 {
-  out.writeU32(maxBufs);
-  out.writeU32(bufSize);
-  out.writeU32(readIdx);
-  out.writeU32(writeIdx);
-  out.writeU8(closedForWrite ? 1 : 0);
-  out.writeU32(writeIdx + 1);
-  for (int i = 0; i <= writeIdx; i++) {
-    const uint8_t* fill = i == writeIdx ? OutStream::ptr : bufs[i].end;
-    int used = (int)(fill - bufs[i].start);
+  out.writeU32(maxBufs_);
+  out.writeU32(bufSize_);
+  out.writeU32(readIdx_);
+  out.writeU32(writeIdx_);
+  out.writeU8(closedForWrite_ ? 1 : 0);
+  out.writeU32(writeIdx_ + 1);
+  for (int i = 0; i <= writeIdx_; i++) {
+    const uint8_t* fill = i == writeIdx_ ? OutStream::ptr : bufs_[i].end;
+    int used = (int)(fill - bufs_[i].start);
     out.writeU32(used);
-    out.writeBytes(bufs[i].start, used);
+    out.writeBytes(bufs_[i].start, used);
   }
-  out.writeU32((uint32_t)(InStream::ptr - bufs[readIdx].start));
-  out.writeU32((uint32_t)(InStream::end - bufs[readIdx].start));
-  out.writeU32((uint32_t)(checkpointPtr - bufs[0].start));
+  out.writeU32((uint32_t)(InStream::ptr - bufs_[readIdx_].start));
+  out.writeU32((uint32_t)(InStream::end - bufs_[readIdx_].start));
+  out.writeU32((uint32_t)(checkpointPtr - bufs_[0].start));
   out.writeU64((uint64_t)checkpointPos);
   out.writeU8(rewindable ? 1 : 0);
-  out.writeU32((uint32_t)(OutStream::ptr - bufs[writeIdx].start));
-  out.writeU32((uint32_t)(OutStream::end - bufs[writeIdx].start));
+  out.writeU32((uint32_t)(OutStream::ptr - bufs_[writeIdx_].start));
+  out.writeU32((uint32_t)(OutStream::end - bufs_[writeIdx_].start));
 }
 
 void MemIoStream::deserialize(InStream& in)
@@ -312,10 +313,10 @@ void MemIoStream::deserialize(InStream& in)
   uint32_t wIdx = in.readU32();
   uint8_t closed = in.readU8();
   uint32_t count = in.readU32();
-  if (savedBufSize != (uint32_t)bufSize)
+  if (savedBufSize != (uint32_t)bufSize_)
     badState("buffer size differs");
   // No saved state can hold more than a stream of this buffer size allows.
-  uint32_t limit = bufSize == 0 ? 1 : (uint32_t)(INT_MAX / bufSize) + 2;
+  uint32_t limit = bufSize_ == 0 ? 1 : (uint32_t)(INT_MAX / bufSize_) + 2;
   if (savedMaxBufs < 1 || savedMaxBufs > limit || savedMaxBufs > INT_MAX)
     badState("buffer limit");
   if (closed > 1)
@@ -333,9 +334,9 @@ void MemIoStream::deserialize(InStream& in)
   for (uint32_t i = 0; i < count; i++) {
     uint32_t u = in.readU32();
     // The writer leaves a buffer only with data in it.
-    if (u > (uint32_t)bufSize || (u == 0 && i < wIdx))
+    if (u > (uint32_t)bufSize_ || (u == 0 && i < wIdx))
       badState("buffer length");
-    mem.emplace_back(new uint8_t[i < wIdx ? u : (uint32_t)bufSize]);
+    mem.emplace_back(new uint8_t[i < wIdx ? u : (uint32_t)bufSize_]);
     used.push_back(u);
     in.readBytes(mem.back().get(), (int)u);
   }
@@ -354,30 +355,30 @@ void MemIoStream::deserialize(InStream& in)
     badState("checkpoint position");
   if (rew > 1)
     badState("rewindable flag");
-  if (outPtr != used[wIdx] || outEnd != (closed ? outPtr : (uint32_t)bufSize))
+  if (outPtr != used[wIdx] || outEnd != (closed ? outPtr : (uint32_t)bufSize_))
     badState("output offset");
 
-  for (uint64_t i = 0; i < bufs.size(); i++)
-    freeBuf(bufs[i]);
-  bufs.clear();
+  for (uint64_t i = 0; i < bufs_.size(); i++)
+    freeBuf(bufs_[i]);
+  bufs_.clear();
   for (uint32_t i = 0; i < count; i++) {
     Buf b;
-    b.capacity = i < wIdx ? (int)used[i] : bufSize;
+    b.capacity = i < wIdx ? (int)used[i] : bufSize_;
     b.start = mem[i].release();
     b.end = b.start + b.capacity;
-    bufs.push_back(b);
+    bufs_.push_back(b);
   }
-  maxBufs = (int)savedMaxBufs;
-  readIdx = (int)rIdx;
-  writeIdx = (int)wIdx;
-  closedForWrite = closed != 0;
-  InStream::ptr = bufs[readIdx].start + inPtr;
-  InStream::end = bufs[readIdx].start + inEnd;
-  checkpointPtr = bufs[0].start + cp;
+  maxBufs_ = (int)savedMaxBufs;
+  readIdx_ = (int)rIdx;
+  writeIdx_ = (int)wIdx;
+  closedForWrite_ = closed != 0;
+  InStream::ptr = bufs_[readIdx_].start + inPtr;
+  InStream::end = bufs_[readIdx_].start + inEnd;
+  checkpointPtr = bufs_[0].start + cp;
   checkpointPos = (int64_t)cpPos;
   rewindable = rew != 0;
-  OutStream::ptr = bufs[writeIdx].start + outPtr;
-  OutStream::end = bufs[writeIdx].start + outEnd;
+  OutStream::ptr = bufs_[writeIdx_].start + outPtr;
+  OutStream::end = bufs_[writeIdx_].start + outEnd;
 }
 
 } // namespace rdr

@@ -45,14 +45,14 @@ public:
   MemIoStream(const MemIoStream&) = delete;
   MemIoStream& operator=(const MemIoStream&) = delete;
 
-  void setCallback(Callback* cb) { callback = cb; }
+  void setCallback(Callback* cb) { callback_ = cb; }
   void setMaxBytes(int maxBytes);
   // Buffers that may hold data at once, and the ring's size (spares
   // included): the ring grows only by allocating, and shrinks only when
   // short restored buffers are released.
-  int getMaxBufs() const { return maxBufs; }
-  int getBufSize() const { return bufSize; }
-  int bufferCount() const { return (int)bufs.size(); }
+  int getMaxBufs() const { return maxBufs_; }
+  int getBufSize() const { return bufSize_; }
+  int bufferCount() const { return (int)bufs_.size(); }
   // Wipe buffers when they are recycled or freed.
   void setSecure(bool secure) { secure_ = secure; }
 
@@ -63,8 +63,8 @@ public:
   // The reader gets a copy of e (a plat::SystemException keeps its error
   // number) once it has read everything written before.
   void setError(const plat::Exception& e);
-  const plat::Exception* getError() const { return error.get(); }
-  void clearError() { error.reset(); }
+  const plat::Exception* getError() const { return error_.get(); }
+  void clearError() { error_.reset(); }
 
   // --- InStream --------------------------------------------------------------
   int64_t pos() override;
@@ -80,7 +80,7 @@ public:
   int spaceAvailable() override;
   bool closeWrite() override;
   int overrun(int itemSize, int nItems) override;
-  bool isClosedForWrite() const { return closedForWrite; }
+  bool isClosedForWrite() const { return closedForWrite_; }
 
   // --- Serializable ----------------------------------------------------------
   // The saved form holds the limits, the indices, each buffer in use with
@@ -109,14 +109,14 @@ private:
   int64_t bytesBetween(int from, const uint8_t* p, int to, const uint8_t* q);
   [[noreturn]] void throwError();
 
-  plat::CircularVector<Buf> bufs;
-  Callback* callback;
-  std::shared_ptr<plat::Exception> error;
-  int bufSize;
-  int maxBufs = 1;
-  int readIdx = 0;
-  int writeIdx = 0;
-  bool closedForWrite = false;
+  plat::CircularVector<Buf> bufs_;
+  Callback* callback_;
+  std::shared_ptr<plat::Exception> error_;
+  int bufSize_;
+  int maxBufs_ = 1;
+  int readIdx_ = 0;
+  int writeIdx_ = 0;
+  bool closedForWrite_ = false;
   bool secure_ = false;
 };
 

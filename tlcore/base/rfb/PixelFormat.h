@@ -7,10 +7,7 @@
 
 #include <stdint.h>
 
-namespace rdr {
-class InStream;
-class OutStream;
-} // namespace rdr
+#include "rdr/Forward.h"
 
 namespace rfb {
 
@@ -46,6 +43,8 @@ struct PixelFormat {
   // channel fields.
   bool equal(const PixelFormat& other) const;
   bool isByteAligned() const;
+  // Stored in host (little-endian) order: 8 bits, or not big-endian.
+  bool isNativeEndian() const { return bpp == 8 || !bigEndian; }
 
   // --- Changes -------------------------------------------------------------------
   // depth from the union of the channel fields (true colour only).

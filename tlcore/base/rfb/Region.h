@@ -13,15 +13,12 @@
 #include <vector>
 
 #include "3rdparty/Xregion/Xregion.h"
+#include "rdr/Forward.h"
 #include "rfb/Rect.h"
 
 namespace plat {
 class DString;
 }
-namespace rdr {
-class InStream;
-class OutStream;
-} // namespace rdr
 
 namespace rfb {
 

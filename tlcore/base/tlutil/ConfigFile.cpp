@@ -171,6 +171,22 @@ char* readNumberedLine(rdr::InStream& in, DString& line, int lineNo)
   return eq + 1;
 }
 
+// Calls fn(name, value) for each line up to the end of the stream; value is
+// null for a line without "=".
+template <typename Fn> void forEachConfigLine(rdr::InStream& in, Fn fn)
+{
+  DString line;
+  for (int lineNo = 1;; lineNo++) {
+    const char* value;
+    try {
+      value = readNumberedLine(in, line, lineNo);
+    } catch (rdr::EndOfStream&) {
+      return;
+    }
+    fn(line.get(), value);
+  }
+}
+
 } // namespace
 
 char* readConfigLine(rdr::InStream& in, DString& line)
@@ -181,43 +197,29 @@ char* readConfigLine(rdr::InStream& in, DString& line)
 void readConfigLines(rdr::InStream& in, CaseInsensitiveStringMap& out,
                      const ConfigAliasMap* aliases)
 {
-  DString line;
-  for (int lineNo = 1;; lineNo++) {
-    const char* value;
-    try {
-      value = readNumberedLine(in, line, lineNo);
-    } catch (rdr::EndOfStream&) {
-      return;
-    }
-    String name(line.get());
+  forEachConfigLine(in, [&](const char* lineName, const char* value) {
+    String name(lineName);
     if (aliases) {
       auto alias = aliases->find(name);
       // A refused alias keeps its line, so a rewrite loses nothing.
       if (alias != aliases->end() && alias->second->expand(name.get(), value, out))
-        continue;
+        return;
     }
     String& entry = out[name];
     if (entry != String(value))
       entry = String(value);
-  }
+  });
 }
 
 void applyConfigLines(rdr::InStream& in, Configuration& cfg, int priority)
 {
-  DString line;
-  for (int lineNo = 1;; lineNo++) {
-    const char* value;
+  forEachConfigLine(in, [&](const char* name, const char* value) {
     try {
-      value = readNumberedLine(in, line, lineNo);
-    } catch (rdr::EndOfStream&) {
-      return;
-    }
-    try {
-      cfg.set(line.get(), value, priority);
+      cfg.set(name, value, priority);
     } catch (Exception&) {
       // A value a parameter refuses is ignored, like an unknown name.
     }
-  }
+  });
 }
 
 void checkConfigEntry(const char* name, const char* value)

@@ -13,4 +13,10 @@ inline constexpr char kDownloadBase[] = "https://download.daziziz.example/downlo
 // on by the "-uri" forwarder and handed to the wizard. Lower case.
 inline constexpr char kUriScheme[] = "example.daziziz.setup";
 
+// The hosted services' portal, bootstrap and first discovery addresses,
+// written into the project's own cloud configuration package.
+inline constexpr char kPortal[] = "https://portal.daziziz.example";
+inline constexpr char kBootstrap[] = "https://bootstrap.daziziz.example/btp/";
+inline constexpr char kDiscovery[] = "https://discovery.daziziz.example/";
+
 } // namespace product

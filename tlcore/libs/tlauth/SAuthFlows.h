@@ -15,11 +15,7 @@
 #include <vector>
 
 #include "plat/String.h"
-
-namespace rdr {
-class InStream;
-class OutStream;
-} // namespace rdr
+#include "rdr/Forward.h"
 
 namespace tlauth {
 

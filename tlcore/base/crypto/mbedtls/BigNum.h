@@ -8,11 +8,6 @@
 #include "plat/MBuf.h"
 #include "rdr/BufferedInStream.h"
 
-namespace rdr {
-class InStream;
-class OutStream;
-} // namespace rdr
-
 namespace crypto {
 
 // Where a key read that the stream interrupted stands: the next field, the

@@ -2,6 +2,7 @@
 #include "io/FdIo.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -30,7 +31,10 @@ using tltest::countFds;
 // Knows when it is gone, which is the only way to see a connection end.
 class TestIo : public io::FdIo {
 public:
-  TestIo(int fd, bool* gone) : FdIo(fd, true), gone(gone) {}
+  TestIo(int fd, bool* gone, io::FdIoFlags flags = io::FdIoFlags::kOwnFd)
+      : FdIo(fd, flags), gone(gone)
+  {
+  }
   ~TestIo() override { *gone = true; }
   bool* gone;
 };
@@ -183,6 +187,32 @@ uint64_t stalledReader(int)
 {
   pause();
   return 0;
+}
+
+// The flags decide whether the descriptor turns non-blocking and whether it
+// is closed with the connection.
+TEST_F(FdIoTest, FlagsSetBlockingAndOwnership)
+{
+  using F = io::FdIoFlags;
+  struct Case {
+    F flags;
+    bool nonBlocking;
+    bool closed;
+  };
+  for (Case c : {Case{F::kOwnFd, true, true}, Case{F::kNone, true, false},
+                 Case{F::kBlocking, false, false}, Case{F::kOwnFd | F::kBlocking, false, true}}) {
+    SCOPED_TRACE((unsigned)c.flags);
+    os::setBlocking(sv[1], true);
+    int fd = dup(sv[1]);
+    gone = false;
+    TestIo* io = new TestIo(fd, &gone, c.flags);
+    EXPECT_EQ(c.nonBlocking, (fcntl(fd, F_GETFL) & O_NONBLOCK) != 0);
+    io->shutdown(false, false);
+    runUntil([&] { return gone; });
+    EXPECT_EQ(c.closed, fcntl(fd, F_GETFD) == -1);
+    if (!c.closed)
+      close(fd);
+  }
 }
 
 // Every buffered byte reaches a slow reader: through a flushing shutdown

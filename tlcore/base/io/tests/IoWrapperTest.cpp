@@ -62,7 +62,7 @@ protected:
     close(sv[0]);
     EXPECT_EQ(fdsBefore, nettest::countFds());
   }
-  io::FdIo* inner() { return new io::FdIo(sv[1], true); }
+  io::FdIo* inner() { return new io::FdIo(sv[1], io::FdIoFlags::kOwnFd); }
   // True once the peer end reads the end of the stream.
   bool peerSeesEnd()
   {

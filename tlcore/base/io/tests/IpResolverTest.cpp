@@ -287,7 +287,7 @@ public:
     int fds[2];
     os::socketPair(fds);
     peerFd = fds[1];
-    ipc.ioAccept(new io::FdIo(fds[0], true));
+    ipc.ioAccept(new io::FdIo(fds[0], io::FdIoFlags::kOwnFd));
   }
 
   // A connection on which every write fails.

@@ -33,7 +33,7 @@ using tltest::countFds;
 // A connection that knows when it is gone.
 class GoneIo : public io::FdIo {
 public:
-  GoneIo(int fd, bool* gone) : FdIo(fd, true), gone(gone) { *gone = false; }
+  GoneIo(int fd, bool* gone) : FdIo(fd, io::FdIoFlags::kOwnFd), gone(gone) { *gone = false; }
   ~GoneIo() override { *gone = true; }
   bool* gone;
 };
@@ -183,7 +183,10 @@ protected:
 
 // A synchronous channel for the peer's side of a test.
 struct SyncPeer {
-  explicit SyncPeer(int fd) : ipc(&events, "Peer", true) { ipc.ioAccept(new io::FdIo(fd, true)); }
+  explicit SyncPeer(int fd) : ipc(&events, "Peer", true)
+  {
+    ipc.ioAccept(new io::FdIo(fd, io::FdIoFlags::kOwnFd));
+  }
   Events events;
   io::MsgIpc ipc;
 };

@@ -33,7 +33,7 @@ bool peerCred(int fd, struct ucred* cred, int* err)
 } // namespace
 
 UnixIo::UnixIo(const char* path, int fd, bool datagram)
-    : io::FdIo(fd >= 0 ? fd : connectUnix(path, datagram, false), true, false)
+    : io::FdIo(fd >= 0 ? fd : connectUnix(path, datagram, false), io::FdIoFlags::kOwnFd)
 {
   flags.insert(plat::String("secureTransport"));
   plat::DString name;

@@ -6,6 +6,7 @@
 #include "plat/File.h"
 #include "plat/Log.h"
 #include "plat/Path.h"
+#include "plat/String.h"
 
 namespace os {
 
@@ -19,14 +20,6 @@ const char* profileDir;
 const char* configProfileDir;
 const char* configDir;
 const char* programConfigFile;
-
-void store(const char*& field, const char* value)
-{
-  if (plat::strCmpNull(field, value) == 0)
-    return;
-  delete[] field;
-  field = plat::strDup(value);
-}
 
 const char* orEmpty(const char* s)
 {
@@ -42,7 +35,7 @@ const char* getSystemConfigDir()
 
 void setSystemConfigDir(const char* dir)
 {
-  store(systemConfigDir, dir);
+  plat::strReplace(systemConfigDir, dir);
 }
 
 const char* getUserDir()
@@ -52,7 +45,7 @@ const char* getUserDir()
 
 void setUserDir(const char* dir)
 {
-  store(userDir, dir);
+  plat::strReplace(userDir, dir);
 }
 
 const char* getProfileDir()
@@ -62,7 +55,7 @@ const char* getProfileDir()
 
 void setProfileDir(const char* dir)
 {
-  store(profileDir, dir);
+  plat::strReplace(profileDir, dir);
 }
 
 const char* getConfigProfileDir()
@@ -72,7 +65,7 @@ const char* getConfigProfileDir()
 
 void setConfigProfileDir(const char* dir)
 {
-  store(configProfileDir, dir);
+  plat::strReplace(configProfileDir, dir);
 }
 
 const char* getConfigDir()
@@ -82,7 +75,7 @@ const char* getConfigDir()
 
 void setConfigDir(const char* dir)
 {
-  store(configDir, dir);
+  plat::strReplace(configDir, dir);
 }
 
 const char* getProgramConfigFile()
@@ -92,7 +85,7 @@ const char* getProgramConfigFile()
 
 void setProgramConfigFile(const char* path)
 {
-  store(programConfigFile, path);
+  plat::strReplace(programConfigFile, path);
 }
 
 void getDataSearchDirs(std::vector<plat::String>& out)

@@ -71,10 +71,12 @@ private:
 
 } // namespace
 
+#ifdef TL_TEST_HOOKS
 void setEntropyCallsForTest(const EntropyCalls* c)
 {
   calls.store(c ? c : &kSystemCalls);
 }
+#endif
 
 void getEntropy(unsigned char* buffer, int length)
 {

@@ -65,10 +65,12 @@ bool isBlank(char c)
 
 } // namespace
 
+#ifdef TL_TEST_HOOKS
 void setOsFilesRootForTest(const char* root)
 {
   osFilesRoot = plat::String(root);
 }
+#endif
 
 plat::String getShortHostName()
 {

@@ -18,7 +18,7 @@ io::Io* wrapInheritedFd(int fd)
     if (family == AF_UNIX)
       return new UnixIo(nullptr, fd);
   }
-  return new io::FdIo(fd, true);
+  return new io::FdIo(fd, io::FdIoFlags::kOwnFd);
 }
 
 } // namespace os

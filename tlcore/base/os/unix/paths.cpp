@@ -1,11 +1,14 @@
 #include "os/paths.h"
 
+#include <dirent.h>
 #include <errno.h>
+#include <string.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "os/AppInfo.h"
+#include "os/UnixIo.h"
 #include "plat/Exception.h"
 #include "plat/numbers.h"
 
@@ -53,10 +56,12 @@ const char* getTmpDir()
   return tmpDirOverride.isNull() ? "/tmp" : tmpDirOverride.get();
 }
 
+#ifdef TL_TEST_HOOKS
 void setTmpDirForTest(const char* dir)
 {
   tmpDirOverride = plat::String(dir);
 }
+#endif
 
 plat::String getTmpPath(const char* name)
 {
@@ -72,26 +77,90 @@ plat::String makeNamedPipePath(const char* name, const char* user, const char* a
                                int index)
 {
   plat::String dir = getTmpPath(user);
-  if (!app)
-    app = AppInfo::getAppName(false);
+  plat::String path = plat::format("%s/%s.%s", dir.get(), app ? app : AppInfo::getAppName(false),
+                                   name ? name : "");
   if (pid == -1)
     pid = getpid();
   if (index < 1 && pid == 0)
-    return plat::format("%s/%s.%s", dir.get(), app, name);
-  if (index < 0)
-    return plat::format("%s/%s.%s.%lld", dir.get(), app, name, pid);
-  return plat::format("%s/%s.%s.%lld.%d", dir.get(), app, name, pid, index);
+    return path;
+  path = plat::format("%s.%lld", path.get(), pid);
+  if (index >= 0)
+    path = plat::format("%s.%d", path.get(), index);
+  return path;
 }
 
-void parseUid(uint32_t* out, const char* text)
+bool matchNamedPipeName(const char* entry, const char* name, const char* app)
 {
-  static const char kBad[] = "Failed to parse integer";
-  if (!text)
-    *out = (uint32_t)geteuid();
-  else if (text[0] == '-')
-    *out = (uint32_t)plat::parseInt(text, 10, kBad);
+  const char* dot = strchr(entry, '.');
+  size_t firstLen = dot ? (size_t)(dot - entry) : strlen(entry);
+  const char* second = dot ? dot + 1 : "";
+  const char* end = strchr(second, '.');
+  size_t secondLen = end ? (size_t)(end - second) : strlen(second);
+  if (app && (strlen(app) != firstLen || strncmp(entry, app, firstLen) != 0))
+    return false;
+  if (name && (strlen(name) != secondLen || strncmp(second, name, secondLen) != 0))
+    return false;
+  return true;
+}
+
+namespace {
+
+void cleanPipeDir(const plat::String& dir, const char* name, const char* app)
+{
+  DIR* d = opendir(dir.get());
+  if (!d)
+    return;
+  while (struct dirent* e = readdir(d)) {
+    if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..") ||
+        !matchNamedPipeName(e->d_name, name, app))
+      continue;
+    plat::String path = plat::format("%s/%s", dir.get(), e->d_name);
+    try {
+      if (!UnixIo::isServerRunning(path.get()))
+        unlinkat(dirfd(d), e->d_name, 0);
+    } catch (plat::Exception&) {
+      // Left alone: we cannot tell.
+    }
+  }
+  closedir(d);
+}
+
+} // namespace
+
+void removeStaleNamedPipes(const char* name, const char* app)
+{
+  try {
+    if (geteuid() != 0) {
+      cleanPipeDir(getTmpPath(nullptr), name, app);
+      return;
+    }
+    plat::String prefix = plat::format(".%s-", AppInfo::getPathComp(false));
+    DIR* d = opendir(getTmpDir());
+    if (!d)
+      return;
+    while (struct dirent* e = readdir(d)) {
+      if (!strncmp(e->d_name, prefix.get(), (size_t)prefix.length()))
+        cleanPipeDir(plat::format("%s/%s", getTmpDir(), e->d_name), name, app);
+    }
+    closedir(d);
+  } catch (plat::Exception&) {
+  }
+}
+
+void parseUid(uid_t& out, const char* text)
+{
+  if (!text) {
+    out = geteuid();
+    return;
+  }
+  // Digits only: the number parsers would take a leading blank or sign.
+  const char* digits = text[0] == '-' ? text + 1 : text;
+  if (*digits < '0' || *digits > '9')
+    throw plat::BadNum("Failed to parse integer");
+  if (text[0] == '-')
+    out = (uid_t)plat::parseInt(text, 10, "Failed to parse integer");
   else
-    *out = plat::parseUInt(text, 10, kBad);
+    out = (uid_t)plat::parseUInt(text, 10, "Failed to parse integer");
 }
 
 } // namespace os

@@ -1,0 +1,33 @@
+// Forward declarations of the hosted client's classes.
+#pragma once
+
+namespace plat {
+template <class T> class SharedHandle;
+} // namespace plat
+
+namespace hosted {
+
+class BedValue;
+class BedInt;
+class BedBool;
+class BedTime;
+class BedString;
+class BedOpaque;
+class BedMap;
+class BedSeq;
+class BedUnknown;
+class BedWriter;
+class BedReader;
+class BedFormatter;
+class BedException;
+class BedBadType;
+typedef plat::SharedHandle<BedValue> BedValuePtr;
+
+class HostedException;
+class HostedBootstrapException;
+
+class PackageReader;
+class PackageWriter;
+class PackageException;
+
+} // namespace hosted

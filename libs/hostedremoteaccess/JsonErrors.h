@@ -1,0 +1,36 @@
+// Reply helpers of the remote-access client: a JSON body as an object, the
+// codes and fields listed in a hosted error reply's "errors" array, and the
+// "Date" and "Retry-After" headers as a clock skew and a wait. Free
+// functions without state; the clock is plat::getTime.
+#pragma once
+
+#include <stdint.h>
+
+#include "hosted/Forward.h"
+#include "plat/Json.h"
+#include "plat/MBuf.h"
+#include "plat/String.h"
+
+
+namespace hostedremoteaccess {
+
+// JsonException for bad JSON, a wrong content type or a non-object.
+plat::JsonPtr<plat::JsonObject> parseJsonBody(const plat::MBuf<unsigned char>& body,
+                                              const char* contentType);
+// Every "code" of the "errors" array.
+plat::StringSet errorCodes(const plat::MBuf<unsigned char>& body, const char* contentType);
+// errorCodes for an "HTTPConflict" error; empty for any other kind.
+plat::StringSet conflictErrorCodes(const hosted::HostedException& error,
+                                   const plat::MBuf<unsigned char>& body, const char* contentType);
+// Every "field" of the "errors" array for an "HTTPBadRequest" error.
+plat::StringSet badRequestErrorFields(const hosted::HostedException& error,
+                                      const plat::MBuf<unsigned char>& body,
+                                      const char* contentType);
+
+// Local time (to the second) minus the server's "Date"; 0 without one.
+int64_t serverClockSkew(const char* dateHeader);
+// Milliseconds to wait, at most 2147483647; -1 when the header gives no
+// usable value.
+int retryAfterMs(const char* header, int64_t clockSkew);
+
+} // namespace hostedremoteaccess
