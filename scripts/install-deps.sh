@@ -33,11 +33,12 @@ case "$what" in
   bench) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" microsocks tinyproxy ca-certificates) ;;
   test)
     # The regular-expression tests compare with Debian's /usr/bin/node,
-    # whatever other node is on PATH.
+    # whatever other node is on PATH. The desktop tests use the real URL opener,
+    # MIME and desktop-database tools and gio.
     pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" python3 coreutils procps binutils
            openssl gzip gettext locales libxml2-utils gcc nodejs
            microsocks dante-server tinyproxy squid python3-cryptography ca-certificates
-           sudo)
+           sudo xdg-utils desktop-file-utils libglib2.0-bin)
     ;;
   fuzz) pkgs+=(clang libclang-rt-14-dev libpixman-1-dev libx11-dev) ;;
   *) echo "install-deps.sh: unknown set '$what'" >&2; exit 2 ;;
