@@ -12,8 +12,10 @@
 
 #include "ProgramRun.h"
 #include "io/FdSelectManager.h"
+#include "os/desktop.h"
 #include "os/paths.h"
 #include "plat/Exception.h"
+#include "product/addresses.h"
 #include "product/init.h"
 #include "tlOrbSetup/HeadlessFrontEnd.h"
 #include "tlOrbSetup/SetupComms.h"
@@ -305,6 +307,37 @@ TEST_F(ProgramTest, SecondStartAndUriForwarder)
   // The URI unchanged; the refused ones never touched the pipe.
   EXPECT_TRUE(wizard.waitForLog("HeadlessWindow: uri " + uri));
   EXPECT_EQ(2, count(wizard.log(), "SetupComms: Got connection"));
+  EXPECT_EQ(0, wizard.finish(SIGTERM).status);
+}
+
+// The browser's callback: with the scheme registered for the program,
+// xdg-open and gio open start "-uri", which hands the URI to the wizard.
+TEST_F(ProgramTest, CallbackRoadThroughTheDesktop)
+{
+  tltest::ProgramRun wizard({});
+  ASSERT_TRUE(wizard.waitShown());
+  std::string apps = wizard.home() + "/.local/share/applications";
+  std::string entry = apps + "/" + product::kUriScheme + ".desktop";
+  plat::String text = os::desktopEntryText(product::kUriScheme, "Setup", TL_PROGRAM);
+  auto asUser = [&](const std::string& cmd) {
+    std::vector<std::string> argv = {"env", "-i", "HOME=" + wizard.home(), "PATH=/usr/bin:/bin",
+                                     "DISPLAY=:99", "sh", "-c", cmd};
+    if (tltest::programUser())
+      return tltest::runAsTestUser(argv);
+    std::string line;
+    for (const std::string& a : argv)
+      line += "'" + a + "' ";
+    return system(line.c_str()) == 0 ? 0 : 1;
+  };
+  ASSERT_EQ(0, asUser("mkdir -p '" + apps + "' && printf '%s' '" + text.str() + "' > '" + entry +
+                      "' && xdg-mime default " + product::kUriScheme +
+                      ".desktop x-scheme-handler/" + product::kUriScheme +
+                      " && update-desktop-database '" + apps + "'"));
+  for (const char* opener : {"xdg-open", "gio open"}) {
+    std::string uri = std::string(product::kUriScheme) + "://signin?via=" + opener[0] + "&s=%2F";
+    EXPECT_EQ(0, asUser(std::string(opener) + " '" + uri + "' >/dev/null 2>&1")) << opener;
+    EXPECT_TRUE(wizard.waitForLog("HeadlessWindow: uri " + uri + "\n")) << opener;
+  }
   EXPECT_EQ(0, wizard.finish(SIGTERM).status);
 }
 
