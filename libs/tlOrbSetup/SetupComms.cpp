@@ -31,8 +31,7 @@ plat::String setupCommsPath()
 
 // --- Server ----------------------------------------------------------------------
 
-SetupComms::SetupComms(FrontEnd::Window& window)
-    : window_(window), channel_(nullptr, "SetupComms")
+SetupComms::SetupComms(FrontEnd::Window& window) : window_(window), channel_(nullptr, "SetupComms")
 {
   channel_.addReader("uri", this);
   channel_.addReader("fg", this);

@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,8 +22,7 @@ namespace tltest {
 
 inline std::string readWholeFile(const std::string& path)
 {
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return readFileIfAny(path);
 }
 
 inline bool has(const std::string& text, const std::string& part)

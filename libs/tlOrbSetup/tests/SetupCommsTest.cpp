@@ -25,17 +25,6 @@ namespace {
 using tltest::has;
 using tltest::readWholeFile;
 
-std::string hex(const std::string& bytes)
-{
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
 // Starts /usr/bin/python3 setupcomms_peer.py with args, standard output to
 // outPath, as the given user (0: unchanged).
 pid_t startPeer(const std::vector<std::string>& args, const std::string& outPath, uid_t uid = 0,
@@ -139,19 +128,28 @@ TEST_F(ServerTest, MessagesAsAPythonClientSendsThem)
   const std::string v = "version 5e7cbc03\n";
   const Case cases[] = {
       {"fg", {"conn", "fg"}, v, {"raiseAndActivate"}},
-      {"uri", {"conn", "uri:" + hex(uri)}, v, {"raiseAndActivate", "uri " + uri}},
-      {"invalid UTF-8", {"conn", "uri:" + hex("a\xff\xc3z")}, v,
+      {"uri", {"conn", "uri:" + tltest::toHex(uri)}, v, {"raiseAndActivate", "uri " + uri}},
+      {"invalid UTF-8",
+       {"conn", "uri:" + tltest::toHex("a\xff\xc3z")},
+       v,
        {"raiseAndActivate", "uri a\xef\xbf\xbd\xef\xbf\xbdz"}},
-      {"8192 bytes", {"conn", "uri:" + hex(longest)}, v, {"raiseAndActivate", "uri " + longest}},
+      {"8192 bytes",
+       {"conn", "uri:" + tltest::toHex(longest)},
+       v,
+       {"raiseAndActivate", "uri " + longest}},
       // Refused before any of it is read; the connection ends.
-      {"8193 bytes", {"conn", "uri:" + hex(tooLong), "wait"}, v + "closed\n", {}},
+      {"8193 bytes", {"conn", "uri:" + tltest::toHex(tooLong), "wait"}, v + "closed\n", {}},
       // The body arrives in pieces: nothing happens before the last one.
-      {"split body", {"conn", "raw:000403757269", "raw:0003000000", "raw:80020178"}, v,
+      {"split body",
+       {"conn", "raw:000403757269", "raw:0003000000", "raw:80020178"},
+       v,
        {"raiseAndActivate", "uri x"}},
       // The newer connection replaces the older one.
-      {"newest", {"conn", "conn", "old:" + hex("example.daziziz.setup://old"),
-                  "uri:" + hex("example.daziziz.setup://new")},
-       v + v, {"raiseAndActivate", "uri example.daziziz.setup://new"}},
+      {"newest",
+       {"conn", "conn", "old:" + tltest::toHex("example.daziziz.setup://old"),
+        "uri:" + tltest::toHex("example.daziziz.setup://new")},
+       v + v,
+       {"raiseAndActivate", "uri example.daziziz.setup://new"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -232,8 +230,10 @@ TEST_F(ClientTest, SendsFramesAndRefusesWrongServers)
     otherUser = std::to_string(u->uid);
   const Case cases[] = {
       {"ours", {}, "sent", "ready\nfg \nuri 00000003c3a978\n"},
-      {"another version", {"--version", "01020304"},
-       "SetupComms version mismatch 1020304 instead of 5e7cbc03", "ready\n"},
+      {"another version",
+       {"--version", "01020304"},
+       "SetupComms version mismatch 1020304 instead of 5e7cbc03",
+       "ready\n"},
       {"another user", {"--uid", otherUser}, "namedPipeCredCheck: uid mismatch", "ready\n"},
   };
   for (const Case& c : cases) {
@@ -292,7 +292,8 @@ TEST_F(ProgramTest, SecondStartAndUriForwarder)
     int status;
     std::string err;
   };
-  const std::string error = "tlzarnconnectsetup: Error contacting Tessaly Daziziz Setup\n\nDetails: ";
+  const std::string error =
+      "tlzarnconnectsetup: Error contacting Tessaly Daziziz Setup\n\nDetails: ";
   const Case cases[] = {
       {{"-uri", "https://example.daziziz.setup/x"}, 1, error + "Unsupported URI scheme https\n"},
       {{"-uri"}, 1, error + "Unsupported URI scheme \n"},
@@ -320,8 +321,8 @@ TEST_F(ProgramTest, CallbackRoadThroughTheDesktop)
   std::string entry = apps + "/" + product::kUriScheme + ".desktop";
   plat::String text = os::desktopEntryText(product::kUriScheme, "Setup", TL_PROGRAM);
   auto asUser = [&](const std::string& cmd) {
-    std::vector<std::string> argv = {"env", "-i", "HOME=" + wizard.home(), "PATH=/usr/bin:/bin",
-                                     "DISPLAY=:99", "sh", "-c", cmd};
+    std::vector<std::string> argv = {
+        "env", "-i", "HOME=" + wizard.home(), "PATH=/usr/bin:/bin", "DISPLAY=:99", "sh", "-c", cmd};
     if (tltest::programUser())
       return tltest::runAsTestUser(argv);
     std::string line;
@@ -329,10 +330,10 @@ TEST_F(ProgramTest, CallbackRoadThroughTheDesktop)
       line += "'" + a + "' ";
     return system(line.c_str()) == 0 ? 0 : 1;
   };
-  ASSERT_EQ(0, asUser("mkdir -p '" + apps + "' && printf '%s' '" + text.str() + "' > '" + entry +
-                      "' && xdg-mime default " + product::kUriScheme +
-                      ".desktop x-scheme-handler/" + product::kUriScheme +
-                      " && update-desktop-database '" + apps + "'"));
+  ASSERT_EQ(0,
+            asUser("mkdir -p '" + apps + "' && printf '%s' '" + text.str() + "' > '" + entry +
+                   "' && xdg-mime default " + product::kUriScheme + ".desktop x-scheme-handler/" +
+                   product::kUriScheme + " && update-desktop-database '" + apps + "'"));
   for (const char* opener : {"xdg-open", "gio open"}) {
     std::string uri = std::string(product::kUriScheme) + "://signin?via=" + opener[0] + "&s=%2F";
     EXPECT_EQ(0, asUser(std::string(opener) + " '" + uri + "' >/dev/null 2>&1")) << opener;

@@ -22,20 +22,6 @@ namespace {
 
 using tltest::TempDir;
 
-std::string readAll(const std::string& path)
-{
-  FILE* f = fopen(path.c_str(), "re");
-  if (!f)
-    return "";
-  std::string out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
-    out.append(buf, n);
-  fclose(f);
-  return out;
-}
-
 void writeFile(const std::string& path, const std::string& text, mode_t mode = 0644)
 {
   FILE* f = fopen(path.c_str(), "we");
@@ -50,8 +36,8 @@ void writeFile(const std::string& path, const std::string& text, mode_t mode = 0
 std::string recorder(const std::string& recordPath = "")
 {
   std::string rec = recordPath.empty() ? "$REC" : "'" + recordPath + "'";
-  return "#!/bin/sh\nprintf '%s|' \"$0\" \"$@\" > " + rec + ".tmp; /bin/mv " + rec + ".tmp " +
-         rec + "\n";
+  return "#!/bin/sh\nprintf '%s|' \"$0\" \"$@\" > " + rec + ".tmp; /bin/mv " + rec + ".tmp " + rec +
+         "\n";
 }
 
 // Waits (30 s at most) for a file to appear; its text.
@@ -60,7 +46,7 @@ std::string waitForFile(const std::string& path)
   plat::Time end = plat::getMonoTime() + 30 * plat::kTicksPerSecond;
   while (access(path.c_str(), F_OK) != 0 && plat::getMonoTime() < end)
     usleep(10000);
-  return readAll(path);
+  return tltest::readFileIfAny(path);
 }
 
 int run(const std::string& cmd)
@@ -101,8 +87,8 @@ TEST(DesktopEntry, EscapingKeepsTheProgramExact)
     std::string dir = tmp / c.dirName, program = dir + "/prog", rec = tmp / "rec";
     ASSERT_EQ(0, mkdir(dir.c_str(), 0755));
     writeFile(program, recorder(rec), 0755);
-    plat::String text = os::desktopEntryText("example.daziziz.setup", "Name\x01\nwith\ttabs\\",
-                                             program.c_str());
+    plat::String text =
+        os::desktopEntryText("example.daziziz.setup", "Name\x01\nwith\ttabs\\", program.c_str());
     EXPECT_EQ("[Desktop Entry]\nType=Application\nName=Name\\nwith\\ttabs\\\\\nExec=" + c.exec +
                   " -uri %u\nMimeType=x-scheme-handler/example.daziziz.setup;\nNoDisplay=true\n",
               text.str());
@@ -112,8 +98,8 @@ TEST(DesktopEntry, EscapingKeepsTheProgramExact)
     if (!c.gio)
       continue;
     unlink(rec.c_str());
-    EXPECT_EQ(0, run("HOME=" + tmp.path() + " gio launch " + entry + " '" + uri +
-                     "' >/dev/null 2>&1"));
+    EXPECT_EQ(
+        0, run("HOME=" + tmp.path() + " gio launch " + entry + " '" + uri + "' >/dev/null 2>&1"));
     EXPECT_EQ(program + "|-uri|" + uri + "|", waitForFile(rec));
   }
 }
@@ -142,25 +128,26 @@ TEST(UrlSchemeRegistration, WithTheRealTools)
   std::string file = apps + "/example.daziziz.desktoptest.desktop";
   std::string mimeapps = home / ".config/mimeapps.list";
   plat::String self = os::getProgramFile();
-  std::string expected = "[Desktop Entry]\nType=Application\nName=" +
-                         std::string(os::AppInfo::getDisplayName(false)) + "\nExec=" +
-                         self.str() + " -uri %u\nMimeType=x-scheme-handler/" + scheme +
-                         ";\nNoDisplay=true\n";
+  std::string expected =
+      "[Desktop Entry]\nType=Application\nName=" + std::string(os::AppInfo::getDisplayName(false)) +
+      "\nExec=" + self.str() + " -uri %u\nMimeType=x-scheme-handler/" + scheme +
+      ";\nNoDisplay=true\n";
   auto reg = [&](os::UrlSchemeRegistration::OnDestroy onDestroy) {
     os::UrlSchemeRegistration r(scheme, onDestroy);
-    return readAll(file);
+    return tltest::readFileIfAny(file);
   };
   using OnDestroy = os::UrlSchemeRegistration::OnDestroy;
 
   // Registered twice, HOME with a trailing "/" the second time; kept.
   EXPECT_EQ(expected, inHome(home.path(), [&] { return reg(OnDestroy::kKeep); }));
   EXPECT_EQ(expected, inHome(home.path() + "/", [&] { return reg(OnDestroy::kKeep); }));
-  EXPECT_EQ(expected, readAll(file));
+  EXPECT_EQ(expected, tltest::readFileIfAny(file));
   EXPECT_EQ(0, run("desktop-file-validate " + file));
-  EXPECT_TRUE(readAll(mimeapps).find("x-scheme-handler/example.daziziz.desktoptest="
-                                     "example.daziziz.desktoptest.desktop") != std::string::npos)
-      << readAll(mimeapps);
-  EXPECT_TRUE(readAll(apps + "/mimeinfo.cache").find("example.daziziz.desktoptest") !=
+  EXPECT_TRUE(tltest::readFileIfAny(mimeapps).find("x-scheme-handler/example.daziziz.desktoptest="
+                                                   "example.daziziz.desktoptest.desktop") !=
+              std::string::npos)
+      << tltest::readFileIfAny(mimeapps);
+  EXPECT_TRUE(tltest::readFileIfAny(apps + "/mimeinfo.cache").find("example.daziziz.desktoptest") !=
               std::string::npos);
   struct stat st;
   ASSERT_EQ(0, stat(apps.c_str(), &st));
@@ -169,8 +156,9 @@ TEST(UrlSchemeRegistration, WithTheRealTools)
   // Removed by the destructor; the MIME default stays.
   EXPECT_EQ(expected, inHome(home.path(), [&] { return reg(OnDestroy::kUnregister); }));
   EXPECT_NE(0, access(file.c_str(), F_OK));
-  EXPECT_TRUE(readAll(mimeapps).find("example.daziziz.desktoptest.desktop") != std::string::npos);
-  EXPECT_TRUE(readAll(apps + "/mimeinfo.cache").find("example.daziziz.desktoptest") ==
+  EXPECT_TRUE(tltest::readFileIfAny(mimeapps).find("example.daziziz.desktoptest.desktop") !=
+              std::string::npos);
+  EXPECT_TRUE(tltest::readFileIfAny(apps + "/mimeinfo.cache").find("example.daziziz.desktoptest") ==
               std::string::npos);
 
   // Explicit unregistering.
@@ -250,9 +238,10 @@ std::string openAs(const std::string& url, const std::vector<std::string>& opene
           return std::string("not root");
         setenv("PATH", bin.c_str(), 1);
         setenv("REC", rec.c_str(), 1);
-        std::string result = std::to_string(os::openUrl(url.c_str())) + std::to_string(os::canOpenUrl()) +
+        std::string result = std::to_string(os::openUrl(url.c_str())) +
+                             std::to_string(os::canOpenUrl()) +
                              std::to_string(plat::LinkCbOpenUrl().linkActivated(url.c_str()));
-        return result + ":" + (result[0] == '1' ? waitForFile(rec) : readAll(rec));
+        return result + ":" + (result[0] == '1' ? waitForFile(rec) : tltest::readFileIfAny(rec));
       },
       user && !realRoot ? tltest::ChildUser::kTestUser : tltest::ChildUser::kSame);
 }

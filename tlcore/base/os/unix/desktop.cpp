@@ -29,8 +29,8 @@ struct Opener {
   const char* extra;
 };
 const Opener kOpeners[] = {
-    {"xdg-open", nullptr},      {"gnome-open", nullptr},       {"kfmclient", "exec"},
-    {"exo-open", nullptr},      {"google-chrome", nullptr},    {"chromium-browser", nullptr},
+    {"xdg-open", nullptr}, {"gnome-open", nullptr},    {"kfmclient", "exec"},
+    {"exo-open", nullptr}, {"google-chrome", nullptr}, {"chromium-browser", nullptr},
     {"firefox", nullptr},
 };
 
@@ -44,11 +44,20 @@ void appendValueEscaped(plat::DString& out, const char* text)
 {
   for (const char* p = text; *p; p++) {
     switch (*p) {
-    case '\\': out.append("\\\\"); break;
-    case '\n': out.append("\\n"); break;
-    case '\t': out.append("\\t"); break;
-    case '\r': out.append("\\r"); break;
-    default: out.append(p, 1);
+    case '\\':
+      out.append("\\\\");
+      break;
+    case '\n':
+      out.append("\\n");
+      break;
+    case '\t':
+      out.append("\\t");
+      break;
+    case '\r':
+      out.append("\\r");
+      break;
+    default:
+      out.append(p, 1);
     }
   }
 }
