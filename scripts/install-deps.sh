@@ -34,11 +34,13 @@ case "$what" in
   test)
     # The regular-expression tests compare with Debian's /usr/bin/node,
     # whatever other node is on PATH. PIL and the fonts rerun the generator
-    # of the interface's fonts and images.
+    # of the interface's fonts and images. The desktop tests use the real URL
+    # opener, MIME and desktop-database tools and gio.
     pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" python3 coreutils procps binutils
            openssl gzip gettext locales libxml2-utils gcc nodejs
            microsocks dante-server tinyproxy squid python3-cryptography ca-certificates
-           sudo python3-pil fonts-liberation2 fonts-dejavu-core)
+           sudo python3-pil fonts-liberation2 fonts-dejavu-core
+           xdg-utils desktop-file-utils libglib2.0-bin)
     ;;
   fuzz) pkgs+=(clang libclang-rt-14-dev libpixman-1-dev libx11-dev) ;;
   *) echo "install-deps.sh: unknown set '$what'" >&2; exit 2 ;;

@@ -18,6 +18,7 @@
 #include "product/addresses.h"
 #include "product/init.h"
 #include "tlOrbSetup/FrontEnd.h"
+#include "tlOrbSetup/SetupComms.h"
 
 namespace tlOrbSetup {
 
@@ -73,13 +74,24 @@ int runWizard(int argc, char** argv, FrontEnd& frontEnd)
   plat::UsagePrinter usage(plat::ProductVersionInfo::buildDesc());
   plat::Configuration::global().parseCmdLine(args.data(), &usage);
 
+  // A wizard already running for this user is raised instead.
+  try {
+    SetupCommsClient client;
+    client.send("fg", nullptr);
+    client.close();
+    return 0;
+  } catch (plat::Exception&) {
+  }
+
   plat::setFileLogEnabled(true);
   std::unique_ptr<os::AppLoop> loop = frontEnd.makeLoop();
   SignalRoute signals;
   frontEnd.bindUiModel();
   std::unique_ptr<FrontEnd::Window> window = frontEnd.makeWindow();
+  auto comms = std::make_unique<SetupComms>(*window);
   window->show();
   int status = loop->run();
+  comms.reset();
   window.reset();
   return status;
 }

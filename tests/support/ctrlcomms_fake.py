@@ -125,4 +125,5 @@ def main():
             pass
 
 
-main()
+if __name__ == "__main__":
+    main()

@@ -270,6 +270,14 @@ inline std::string readFile(const std::string& path)
   return s;
 }
 
+// The whole file, or "" when it is missing (for files that may not exist yet).
+inline std::string readFileIfAny(const std::string& path)
+{
+  if (access(path.c_str(), F_OK) != 0)
+    return "";
+  return readFile(path);
+}
+
 // Lower-case hexadecimal of the bytes, written independently of the code
 // under test.
 inline std::string toHex(const std::string& s)

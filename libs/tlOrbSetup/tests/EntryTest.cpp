@@ -2,87 +2,19 @@
 // when the tests run as root) with HOME in a temporary directory: the mode
 // switch, command-line errors and usage, the error handler's log line and
 // message, and SIGTERM/SIGINT ending the running program with status 0.
-#include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "plat/Time.h"
-#include "testuser.h"
-#include "testutil.h"
+#include "ProgramRun.h"
 
 namespace {
 
-struct Result {
-  int status = -1; // exit status, or 100 + signal
-  std::string out, err, log;
-};
-
-std::string readFile(const std::string& path)
-{
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// Runs the program with args; with a signal, sends it once the stand-in
-// window has been shown (the loop is about to run). With no argv at all
-// (argc 0) when args holds only "(none)".
-Result runProgram(const std::vector<std::string>& args, int signal = 0)
-{
-  Result result;
-  tltest::TempDir home("tlentry");
-  const tltest::TestUser* user = geteuid() == 0 ? tltest::testUser() : nullptr;
-  if (user && chown(home.path().c_str(), user->uid, user->gid) != 0)
-    return result;
-  std::string outPath = home / "stdout", errPath = home / "stderr";
-  std::string logPath = home / ".zarn/tlzarnconnectsetup.log";
-  std::vector<char*> argv;
-  if (args != std::vector<std::string>{"(none)"}) {
-    argv.push_back(const_cast<char*>(TL_PROGRAM));
-    for (const std::string& a : args)
-      argv.push_back(const_cast<char*>(a.c_str()));
-  }
-  argv.push_back(nullptr);
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
-      _exit(120);
-    if (user && (setgroups(0, nullptr) != 0 || setgid(user->gid) != 0 || setuid(user->uid) != 0))
-      _exit(121);
-    setenv("HOME", home.path().c_str(), 1);
-    unsetenv("ZARN_PROFILE");
-    unsetenv("ZARN_CONFIG_PROFILE");
-    unsetenv("ZARN_PROFILE_DIR");
-    execv(TL_PROGRAM, argv.data());
-    _exit(122);
-  }
-  if (signal) {
-    plat::Time end = plat::getMonoTime() + 60 * plat::kTicksPerSecond;
-    while (readFile(logPath).find("HeadlessWindow: show") == std::string::npos &&
-           plat::getMonoTime() < end)
-      usleep(10000);
-    kill(pid, signal);
-  }
-  result.status = tltest::waitChild(pid);
-  result.out = readFile(outPath);
-  result.err = readFile(errPath);
-  result.log = readFile(logPath);
-  return result;
-}
-
-bool has(const std::string& text, const std::string& part)
-{
-  return text.find(part) != std::string::npos;
-}
+using tltest::has;
+using tltest::runProgram;
+using Result = tltest::ProgramRun::Result;
 
 class Entry : public ::testing::Test {
 protected:
@@ -102,7 +34,9 @@ TEST_F(Entry, ModesAndStartupErrors)
   const Case cases[] = {
       // The helper is root's only.
       {{"-helper"}, "tlzarnconnectsetup_helper: Assertion 'geteuid() == 0' failed"},
-      {{"-uri", "x://y"}, "tlzarnconnectsetup: The -uri mode is not available in this build\n"},
+      {{"-uri", "x://y"},
+       "tlzarnconnectsetup: Error contacting Tessaly Daziziz Setup\n\nDetails: Unsupported URI "
+       "scheme x\n"},
       // Only as the very first argument.
       {{"-Log=SetupApp:stderr:0", "-uri"}, "SetupApp: [BadCmdLineArg] "},
       {{"-Log=SetupApp:stderr:0", "-helper"}, "SetupApp: [BadCmdLineArg] "},
@@ -143,7 +77,9 @@ TEST_F(Entry, SignalsEndTheLoopWithStatusZero)
       {SIGTERM, {"(none)"}, "SetupApp: Got signal SIGTERM", "All rights reserved."},
   };
   for (const Case& c : cases) {
-    Result r = runProgram(c.args, c.signal);
+    tltest::ProgramRun run(c.args);
+    ASSERT_TRUE(run.waitShown());
+    Result r = run.finish(c.signal);
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_TRUE(has(r.log, c.logged)) << r.log;
     EXPECT_TRUE(has(r.log.substr(0, r.log.find("\n<")), c.header)) << r.log;

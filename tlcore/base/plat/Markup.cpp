@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "3rdparty/xml/Xml.h"
+#include "os/desktop.h"
 #include "plat/utf8.h"
 
 namespace plat {
@@ -201,4 +202,10 @@ DString& appendLinkStyled(DString& out, const char* text, const char* href, cons
 }
 
 } // namespace Markup
+
+bool LinkCbOpenUrl::linkActivated(const char* href)
+{
+  return os::openUrl(href);
+}
+
 } // namespace plat

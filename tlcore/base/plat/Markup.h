@@ -84,4 +84,12 @@ public:
 };
 
 } // namespace Markup
+
+// Hands the link to the desktop's URL opener (os::openUrl); its result.
+// Stateless.
+class LinkCbOpenUrl : public Markup::LinkCallback {
+public:
+  bool linkActivated(const char* href) override;
+};
+
 } // namespace plat

@@ -9,6 +9,9 @@ namespace product {
 inline constexpr char kWebSite[] = "https://www.daziziz.example";
 // The download server's base for package files (the default of `_UriBase`).
 inline constexpr char kDownloadBase[] = "https://download.daziziz.example/download/file/";
+// The URI scheme of the sign-in callback: registered with the desktop, sent
+// on by the "-uri" forwarder and handed to the wizard. Lower case.
+inline constexpr char kUriScheme[] = "example.daziziz.setup";
 
 // The hosted services' portal, bootstrap and first discovery addresses,
 // written into the project's own cloud configuration package.
