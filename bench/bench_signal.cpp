@@ -5,7 +5,6 @@
 #include <benchmark/benchmark.h>
 #include <errno.h>
 #include <signal.h>
-#include <stdio.h>
 #include <string.h>
 #include <sys/select.h>
 #include <unistd.h>
@@ -91,9 +90,8 @@ int main(int argc, char** argv)
   benchmark::Initialize(&argc, argv);
   tlbench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  if (double r = reporter.ratio("BM_SignalHandler", "BM_BareSelfPipe"))
-    printf("signal to callback: handler/bare self-pipe time ratio %.2f (goal <= 1.50: %s)\n", r,
-           r <= 1.5 ? "met" : "missed");
+  tlbench::printRatio(reporter, "signal to callback, handler/bare self-pipe", "BM_SignalHandler",
+                      "BM_BareSelfPipe", 1.5);
   benchmark::Shutdown();
   return 0;
 }

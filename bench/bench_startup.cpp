@@ -7,7 +7,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
@@ -125,9 +124,8 @@ int main(int argc, char** argv)
   benchmark::Initialize(&argc, argv);
   tlbench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  if (double r = reporter.ratio("BM_ProgramToFirstPass/manual_time", "BM_ExecTrue/manual_time"))
-    printf("start-up to first loop pass/exec of /bin/true time ratio %.2f (goal < 10: %s)\n", r,
-           r < 10 ? "met" : "missed");
+  tlbench::printRatio(reporter, "start-up to first loop pass/exec of /bin/true",
+                      "BM_ProgramToFirstPass/manual_time", "BM_ExecTrue/manual_time", 10);
   benchmark::Shutdown();
   return 0;
 }

@@ -1,18 +1,14 @@
 #include "tlOrbSetup/AdminHelperMsgs.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <string.h>
 
 #include <string>
 
-#include "io/FdIo.h"
+#include "io/Io.h"
 #include "plat/utf8.h"
 #include "rdr/BufferedInStream.h"
 #include "rdr/Exception.h"
 #include "rdr/InStream.h"
-#include "rdr/MemInStream.h"
-#include "rdr/MemOutStream.h"
 #include "rdr/OutStream.h"
 
 namespace tlOrbSetup {
@@ -25,22 +21,10 @@ RemoteError::RemoteError(const char* message, const char* type) : plat::Exceptio
 
 io::Io* withMessageBuffer(io::Io* io)
 {
-  auto* fdIo = dynamic_cast<io::FdIo*>(io);
-  auto* buffered = fdIo ? dynamic_cast<rdr::BufferedInStream*>(fdIo->in) : nullptr;
-  if (!buffered)
-    return io;
-  int fd = fcntl(fdIo->getFd(), F_DUPFD_CLOEXEC, 0);
-  if (fd < 0)
-    throw plat::SystemException("fcntl", errno);
   // The whole message on the wire, frame headers included, must fit.
-  io::IoPtr wide(new io::FdIo(fd, io::FdIoFlags::kOwnFd, kMaxMsgSize), false);
-  rdr::MemOutStream unread;
-  buffered->saveUnread(unread);
-  rdr::MemInStream unreadIn(unread.data(), (int)unread.length());
-  static_cast<rdr::BufferedInStream*>(wide.get()->in)->restoreUnread(unreadIn);
-  wide.get()->flags = io->flags;
-  io->shutdown(false, false);
-  return wide.release();
+  if (auto* buffered = dynamic_cast<rdr::BufferedInStream*>(io->in))
+    buffered->growBuffer(kMaxMsgSize);
+  return io;
 }
 
 namespace {

@@ -46,10 +46,8 @@ constexpr int kMaxOutputChunk = 4096;
 // The largest message either side accepts on the helper channel.
 constexpr int kMaxMsgSize = 1 << 20;
 
-// The connection with an input buffer that holds a whole message of
-// kMaxMsgSize (an event-driven receiver buffers each message whole): a
-// descriptor connection is replaced by one on the same socket, unread bytes
-// carried over; io is then shut down. Others are returned as they are.
+// The connection, its input buffer enlarged to hold a whole message of
+// kMaxMsgSize (an event-driven receiver buffers each message whole).
 io::Io* withMessageBuffer(io::Io* io);
 
 // A failure carried over the channel: the peer's message and type tag.

@@ -254,18 +254,25 @@ private:
   std::string path_;
 };
 
-// The whole file; a missing file fails the test and gives "".
-inline std::string readFile(const std::string& path)
+// Everything left in a stdio stream.
+inline std::string readStream(FILE* f)
 {
   std::string s;
-  FILE* f = fopen(path.c_str(), "rbe");
-  EXPECT_NE(f, nullptr) << path;
-  if (!f)
-    return s;
   char buf[65536];
   size_t n;
   while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
     s.append(buf, n);
+  return s;
+}
+
+// The whole file; a missing file fails the test and gives "".
+inline std::string readFile(const std::string& path)
+{
+  FILE* f = fopen(path.c_str(), "rbe");
+  EXPECT_NE(f, nullptr) << path;
+  if (!f)
+    return "";
+  std::string s = readStream(f);
   fclose(f);
   return s;
 }
@@ -303,12 +310,8 @@ inline std::string joinLines(const std::vector<std::string>& lines)
 // Everything in a temporary file, from its start; the file is closed.
 inline std::string readAndClose(FILE* f)
 {
-  std::string out;
   rewind(f);
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
-    out.append(buf, n);
+  std::string out = readStream(f);
   fclose(f);
   return out;
 }
@@ -317,15 +320,11 @@ inline std::string readAndClose(FILE* f)
 // status (-1 when it could not start).
 inline std::string runCommand(const std::string& command, int* status)
 {
-  std::string out;
   *status = -1;
   FILE* p = popen(command.c_str(), "r");
   if (!p)
-    return out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
-    out.append(buf, n);
+    return "";
+  std::string out = readStream(p);
   *status = pclose(p);
   return out;
 }

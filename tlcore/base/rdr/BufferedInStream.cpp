@@ -38,6 +38,18 @@ void BufferedInStream::compact()
   slideToStart(buffer.data(), checkpointPtr, end, offset, ptr, end);
 }
 
+void BufferedInStream::growBuffer(int bufSize)
+{
+  if (bufSize <= buffer.length())
+    return;
+  compact();
+  ptrdiff_t p = ptr - buffer.data(), e = end - buffer.data();
+  buffer.assign(buffer.data(), (int)e, bufSize);
+  checkpointPtr = buffer.data();
+  ptr = buffer.data() + p;
+  end = buffer.data() + e;
+}
+
 bool BufferedInStream::overrun(int size)
 {
   compact();

@@ -36,6 +36,9 @@ public:
   // Empties the window at the start of the buffer.
   void reset();
   int getBufSize() const { return buffer.length(); }
+  // Enlarges the buffer to bufSize bytes (a smaller size does nothing),
+  // keeping the window and every unread byte.
+  void growBuffer(int bufSize);
   // Dumps every received block to standard error.
   void setTrace(bool on) { trace = on; }
 

@@ -13,7 +13,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -102,14 +101,6 @@ Report parse(const std::string& text)
   return r;
 }
 
-std::string readFile(const std::string& path)
-{
-  std::ifstream f(path);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
 std::string fdTarget(int fd)
 {
   char buf[512];
@@ -131,7 +122,7 @@ std::vector<int> zombies()
     int pid = atoi(e->d_name);
     if (pid <= 0)
       continue;
-    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat = tltest::readFileIfAny("/proc/" + std::to_string(pid) + "/stat");
     size_t close = stat.rfind(')');
     if (close == std::string::npos)
       continue;
@@ -176,7 +167,7 @@ Report runHelper(const std::function<void(LaunchProcess&)>& setup = {},
     EXPECT_EQ(0, code);
   }
   EXPECT_EQ(before, tltest::countFds());
-  return parse(readFile(file));
+  return parse(tltest::readFileIfAny(file));
 }
 
 // --- Exec failures --------------------------------------------------------------
@@ -304,7 +295,7 @@ TEST(LaunchProcess, StdoutAndStderrSwap)
     return l.wait(&code, -1) && code == 0 ? 0 : 2;
   });
   ASSERT_EQ(0, rc);
-  Report r = parse(readFile(b)); // the child's 1 is the parent's 2
+  Report r = parse(tltest::readFileIfAny(b)); // the child's 1 is the parent's 2
   EXPECT_EQ(b, r.fds[1]);
   EXPECT_EQ(a, r.fds[2]);
 }
@@ -320,7 +311,7 @@ TEST(LaunchProcess, FilesPipesAndCapture)
     l.start();
     l.wait(nullptr, -1);
   }
-  std::string text = readFile(out);
+  std::string text = tltest::readFileIfAny(out);
   EXPECT_EQ(0u, text.find("arg ")); // truncated, then appended
   EXPECT_EQ(2u, parse(text).args.size() / 3);
   std::string fresh = dir / "fresh";
@@ -475,7 +466,7 @@ TEST(LaunchProcess, SignalsDefaultInChildAndMaskKeptInParent)
   EXPECT_EQ("ok mask kept; execve(/nonexistent-tl/prog): " + std::string(strerror(ENOENT)) +
                 " (2) mask kept",
             text);
-  Report r = parse(readFile(file));
+  Report r = parse(tltest::readFileIfAny(file));
   for (int s : {SIGINT, SIGTERM, SIGCHLD, SIGPIPE})
     EXPECT_FALSE(sigBit(r.masks["SigCgt"], s) || sigBit(r.masks["SigIgn"], s)) << s;
   EXPECT_EQ(1ull << (SIGUSR1 - 1), r.masks["SigBlk"]);
@@ -520,7 +511,7 @@ TEST(LaunchProcess, DetachLevels)
   EXPECT_EQ(-1, detached.pid());
   EXPECT_THROW(detached.wait(nullptr, 0), plat::Exception);
   ASSERT_TRUE(waitForFile(file));
-  EXPECT_NE(getpid(), parse(readFile(file)).ppid);
+  EXPECT_NE(getpid(), parse(tltest::readFileIfAny(file)).ppid);
   EXPECT_TRUE(zombies().empty()); // the middle child was collected
 
   {
@@ -560,7 +551,7 @@ TEST(LaunchProcess, AsUidRewritesTheCommandLine)
   l.start();
   l.wait(nullptr, -1);
   EXPECT_EQ((std::vector<std::string>{kHelper, "-setuidhelper", "4321", kHelper, file, "exit:0"}),
-            parse(readFile(file)).args);
+            parse(tltest::readFileIfAny(file)).args);
 }
 
 plat::Time fakeNow = 0;
@@ -753,7 +744,7 @@ TEST(LaunchProcess, FreeFunctions)
   ASSERT_EQ(3, write(fd, "abc", 3));
   close(fd);
   ASSERT_TRUE(waitForFile(file));
-  EXPECT_EQ("abc", readFile(file));
+  EXPECT_EQ("abc", tltest::readFileIfAny(file));
 }
 
 } // namespace

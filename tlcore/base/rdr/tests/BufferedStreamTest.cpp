@@ -291,3 +291,24 @@ TEST(ByteReader, StringAcrossDataEvents)
   EXPECT_THROW(rdr::ByteReader::readString(reader, &in, 1024, false),
                rdr::StringTooLongException);
 }
+
+// A grown buffer keeps the unread bytes and the position.
+TEST(BufferedInStream, GrowBufferKeepsTheWindow)
+{
+  ChunkIn in;
+  const std::string data = pattern(300);
+  in.chunks.push_back(data);
+  in.setNonBlocking(true);
+  uint8_t head[10];
+  in.readBytes(head, 10);
+  int64_t pos = in.pos();
+  in.growBuffer(1 << 16);
+  EXPECT_EQ(1 << 16, in.getBufSize());
+  EXPECT_EQ(pos, in.pos());
+  in.growBuffer(100);  // smaller: nothing changes
+  EXPECT_EQ(1 << 16, in.getBufSize());
+  in.chunks.push_back(pattern(40000));
+  std::vector<uint8_t> rest(290 + 40000);
+  in.readBytes(rest.data(), (int)rest.size());
+  EXPECT_EQ(data.substr(10) + pattern(40000), std::string(rest.begin(), rest.end()));
+}
