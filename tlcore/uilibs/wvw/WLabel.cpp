@@ -164,9 +164,15 @@ int WLabel::preferredWidth(int)
   if (lines_.empty())
     return 0;
   tlutil::Font* f = fontOf(this);
+  // Wrapped lines keep the white space they broke at; joined with one
+  // space each, they must not count it twice.
   int w = f->charWidth(' ') * ((int)lines_.size() - 1);
-  for (const plat::String& l : lines_)
-    w += f->textWidth(l.str());
+  for (const plat::String& l : lines_) {
+    const char* end = l.str() + l.length();
+    while (end > l.str() && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\r'))
+      end--;
+    w += f->textWidth(l.str(), end);
+  }
   return w;
 }
 
