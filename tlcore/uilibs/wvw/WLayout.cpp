@@ -189,37 +189,15 @@ void WLayout::setFocusChild(Widget* child, bool backward)
 
 bool WLayout::focusNext()
 {
-  const int start = indexOf(focusedChild_);
-  if (!focusedChild_ || start < 0)
-    return false;
-  plat::DestroyGuard guard(liveness_);
-  const int n = (int)children_.size();
-  int i = start;
-  for (;;) {
-    if (++i >= n) {
-      if (getParent() && getParent()->focusNext())
-        return true;
-      if (guard.destroyed())
-        return true;
-      i = 0;
-    }
-    if (i == start)
-      break;
-    Widget* w = children_[i].widget;
-    if (w->wantsFocus()) {
-      setFocusChild(w, false);
-      return true;
-    }
-  }
-  Widget* self = children_[start].widget;
-  if (self->wantsFocus())
-    return false;
-  focusedChild_ = nullptr;
-  self->focusChanged(false, self);
-  return true;
+  return moveFocus(false);
 }
 
 bool WLayout::focusPrevious()
+{
+  return moveFocus(true);
+}
+
+bool WLayout::moveFocus(bool backward)
 {
   const int start = indexOf(focusedChild_);
   if (!focusedChild_ || start < 0)
@@ -228,18 +206,21 @@ bool WLayout::focusPrevious()
   const int n = (int)children_.size();
   int i = start;
   for (;;) {
-    if (--i < 0) {
-      if (getParent() && getParent()->focusPrevious())
+    i += backward ? -1 : 1;
+    if (i < 0 || i >= n) {
+      // At the end of the list the focus may leave this layout.
+      WParent* p = getParent();
+      if (p && (backward ? p->focusPrevious() : p->focusNext()))
         return true;
       if (guard.destroyed())
         return true;
-      i = n - 1;
+      i = backward ? n - 1 : 0;
     }
     if (i == start)
       break;
     Widget* w = children_[i].widget;
     if (w->wantsFocus()) {
-      setFocusChild(w, true);
+      setFocusChild(w, backward);
       return true;
     }
   }
@@ -247,7 +228,7 @@ bool WLayout::focusPrevious()
   if (self->wantsFocus())
     return false;
   focusedChild_ = nullptr;
-  self->focusChanged(true, self);
+  self->focusChanged(backward, self);
   return true;
 }
 

@@ -101,6 +101,9 @@ protected:
 
 private:
   int indexOf(Widget* child) const;
+  // The next or previous child that wants the focus, wrapping around
+  // unless the focus leaves through the parent.
+  bool moveFocus(bool backward);
   void unlinkDestroyed(Widget* child);
   // The child's rectangle as a region (clamped to 16 bits).
   rfb::Region childArea(const Child& c) const;

@@ -6,7 +6,7 @@
 
 #include "plat/Configuration.h"
 #include "tlutil/Font.h"
-#include "wvwhost.h"
+#include "wvwgolden.h"
 #include "wvw/WButton.h"
 #include "wvw/WLabel.h"
 #include "wvw/WStyle.h"
