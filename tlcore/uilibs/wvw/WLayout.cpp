@@ -344,6 +344,7 @@ void WLayout::pointerEvent(const rfb::Point& position, uint32_t buttonMask)
   }
   Widget* previous = this;
   Widget* target = this;
+  rfb::Point targetPos;
   bool previousFound = false, targetFound = false;
   const rfb::Point last = getPointerPos();
   for (int i = (int)children_.size() - 1; i >= 0 && !(previousFound && targetFound); i--) {
@@ -357,6 +358,7 @@ void WLayout::pointerEvent(const rfb::Point& position, uint32_t buttonMask)
     }
     if (!targetFound && r.contains(position)) {
       target = c.widget;
+      targetPos = c.position;
       targetFound = true;
     }
   }
@@ -370,17 +372,21 @@ void WLayout::pointerEvent(const rfb::Point& position, uint32_t buttonMask)
     if (guard.destroyed())
       return;
   }
-  Widget* receiver = grab ? grab : target;
-  if (receiver != this && indexOf(receiver) >= 0) {
-    receiver->pointerEvent(position.translate(getChildPosition(receiver).negate()), buttonMask);
-  } else if (receiver == this) {
+  if (grab && grab != this) {
+    // The grab is cleared when its child leaves, so it is still a child.
+    const int i = indexOf(grab);
+    if (i >= 0)
+      grab->pointerEvent(position.translate(children_[i].position.negate()), buttonMask);
+  } else if (!grab && target != this) {
+    target->pointerEvent(position.translate(targetPos.negate()), buttonMask);
+  } else {
     Widget::pointerEvent(position, buttonMask);
   }
   if (guard.destroyed())
     return;
   if (!buttonMask)
     grabChild_ = nullptr;
-  else if (!grab && (target == this || indexOf(target) >= 0))
+  else if (!grab && (target == this || indexOf(target) >= 0)) // the target may be gone
     grabChild_ = target;
   pointerPos_ = position;
   buttonMask_ = buttonMask;

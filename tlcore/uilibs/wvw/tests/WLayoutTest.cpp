@@ -374,7 +374,7 @@ TEST(WLayoutTest, HandlersMayDeleteTheLayoutsOnTheDispatchPath)
         d.page->box.setMouseCallback(&d);
         h.click(15, 15);
       },
-      [](Deleter& d, WvwHost& h) {
+      [](Deleter& d, WvwHost&) {
         d.page->box.setInputHandler(&d);
         d.page->box.setFocus();
       },
