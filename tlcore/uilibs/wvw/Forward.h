@@ -23,5 +23,13 @@ class WLabel;
 class WLabelWithMnemonic;
 class WLabelButton;
 class WEditMenu;
+class WArrow;
+class WCanvas;
+class WCheckBox;
+class WCustom;
+class WImage;
+class WSlider2D;
+class WSlider;
+class WDiscreteSlider;
 struct WStyle;
 } // namespace wvw
