@@ -64,7 +64,10 @@ void WLabel::stripMnemonic()
 void WLabel::setAlignment(int hAlign, int vAlign)
 {
   hAlign_ = hAlign;
-  vAlign_ = vAlign;
+  if (vAlign != vAlign_) {
+    vAlign_ = vAlign;
+    splitLines(); // a rich text places its runs there
+  }
   repaint();
 }
 

@@ -61,9 +61,9 @@ protected:
   int lineTop(int i) const;
   int lineLeft(int i) const;
 
-private:
   void clearSelection();
 
+  // The rich text (WRichText) lays out and selects over these itself.
   plat::String text_;
   std::vector<plat::String> lines_;
   int hAlign_;
