@@ -17,16 +17,15 @@ tlutil::Font* fontOf(const Widget* w)
   return w->getStyle()->font;
 }
 
-// Moves a byte offset of text back to the start of the character it falls in.
-int charStart(const char* text, int length, int offset)
+} // namespace
+
+int WLabel::charStart(const char* text, int length, int offset)
 {
   offset = std::max(0, std::min(offset, length));
   while (offset > 0 && offset < length && ((unsigned char)text[offset] & 0xC0) == 0x80)
     offset--;
   return offset;
 }
-
-} // namespace
 
 WLabel::WLabel(const char* text, int hAlign) : text_(text), hAlign_(hAlign)
 {

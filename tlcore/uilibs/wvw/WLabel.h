@@ -62,6 +62,8 @@ protected:
   int lineLeft(int i) const;
 
   void clearSelection();
+  // Moves a byte offset of text back to the start of the character it falls in.
+  static int charStart(const char* text, int length, int offset);
 
   // The rich text (WRichText) lays out and selects over these itself.
   plat::String text_;

@@ -19,15 +19,6 @@ constexpr uint32_t kSpace = 0x20;
 // Sizes come from outside text; the font choice multiplies them.
 constexpr int kLargestSize = 120 * 40;
 
-// Moves a byte offset of text back to the start of the character it falls in.
-int charStart(const char* text, int length, int offset)
-{
-  offset = std::max(0, std::min(offset, length));
-  while (offset > 0 && offset < length && ((unsigned char)text[offset] & 0xC0) == 0x80)
-    offset--;
-  return offset;
-}
-
 } // namespace
 
 WRichText::WRichText(plat::Markup::LinkCallback* linkCallback, const char* markup)

@@ -33,22 +33,17 @@ std::string shownText(WTooltip& tip)
 TEST(WTooltipTest, FitsToTheMaximumWidthAndEscapesPlainText)
 {
   WTooltip tip(120, nullptr);
-  tip.setText("A tooltip long enough to wrap over a few lines");
-  EXPECT_GT(tip.text().layoutSize().y, 2 * font()->lineHeight);
+  tip.setText("one two three four <b>five</b> & six");
+  EXPECT_EQ(tip.text().layoutSize().y, 2 * font()->lineHeight);
   EXPECT_LE(tip.width(), 124);
   EXPECT_EQ(tip.getSize(), tip.text().getSize().translate(Point(4, 4)));
   EXPECT_EQ(tip.text().getPosition(), Point(2, 2));
-  EXPECT_EQ(tip.text().getSize(), tip.text().preferredSize());
-  // A short text takes its own width; a wider maximum unwraps the long one.
-  tip.setMarkup("<b>Hi</b>");
-  EXPECT_EQ(tip.width(), tlutil::Font::bold(120)->textWidth("Hi") + 8 + 4);
-  tip.setText("one two three four <b>five</b> & six");
-  const int wrapped = tip.height();
+  // A wider maximum unwraps it; a short text takes its own width.
   tip.setMaxWidth(1000);
   EXPECT_EQ(tip.height(), font()->lineHeight + 4);
-  EXPECT_LT(tip.height(), wrapped);
   EXPECT_EQ(shownText(tip), "one two three four <b>five</b> & six");
-  EXPECT_FALSE(tip.text().hasLinks());
+  tip.setMarkup("<b>Hi</b>");
+  EXPECT_EQ(tip.width(), tlutil::Font::bold(120)->textWidth("Hi") + 8 + 4);
 }
 
 TEST(WTooltipTest, PlacedBesideTheWidgetAndFlippedAtTheScreenExtent)
