@@ -12,7 +12,7 @@ class NoUi : public EngineUi {
 public:
   bool messageBox(const char* text, int, TextKind) override
   {
-    vlog.status("No user interface for message box, answering No: %s", text);
+    vlog.status("No user interface to show, answered No: %s", text);
     return false;
   }
   int detectDesktopKind() override { return 0; }

@@ -19,8 +19,14 @@ plat::LogSrc vlog("Pkg");
 
 plat::BoolParameter noInstall("_NoInstall", "Only print the install command", false, true);
 
-// Each line of the bytes as its own message.
-void logLines(plat::LogSrc& log, int length, const char* bytes)
+bool isError(const plat::Exception& e)
+{
+  return *e.str() || *e.getType();
+}
+
+} // namespace
+
+void Pkg::logLines(plat::LogSrc& log, int length, const char* bytes)
 {
   const char* end = bytes + length;
   while (bytes < end) {
@@ -30,13 +36,6 @@ void logLines(plat::LogSrc& log, int length, const char* bytes)
     bytes = nl ? nl + 1 : end;
   }
 }
-
-bool isError(const plat::Exception& e)
-{
-  return *e.str() || *e.getType();
-}
-
-} // namespace
 
 Pkg::Pkg(AdminHelperClient* helper, const char* uri, const char* name)
     : helper_(helper), name_(name), uri_(uri),

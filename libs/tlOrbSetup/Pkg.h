@@ -31,7 +31,8 @@
 
 namespace plat {
 class JsonObject;
-}
+class LogSrc;
+} // namespace plat
 
 namespace tlOrbSetup {
 
@@ -116,6 +117,8 @@ protected:
   // The ticket of the last application has been redeemed and applied.
   virtual void allTicketsRedeemed() {}
 
+  // Logs each line of a command's output as its own message.
+  static void logLines(plat::LogSrc& log, int length, const char* bytes);
   // Ends the phase now (from a callback) or on the next pass (from the call
   // that started it). The token phase ends once; later calls do nothing.
   void installDone(const char* error);

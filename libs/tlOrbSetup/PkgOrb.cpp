@@ -149,13 +149,7 @@ void PkgOrb::RunCmdHelper::result(int status, const plat::Exception& error)
 
 void PkgOrb::RunCmdHelper::output(int length, const char* bytes)
 {
-  const char* end = bytes + length;
-  while (bytes < end) {
-    const char* nl = static_cast<const char*>(memchr(bytes, '\n', (size_t)(end - bytes)));
-    const char* stop = nl ? nl : end;
-    vlog.info("%.*s", (int)(stop - bytes), bytes);
-    bytes = nl ? nl + 1 : end;
-  }
+  logLines(vlog, length, bytes);
 }
 
 void PkgOrb::runCmdHelperResult(RunCmdHelper* helper, int status, const plat::Exception& error)

@@ -24,6 +24,7 @@
 #include "plat/File.h"
 #include "plat/Json.h"
 #include "plat/Time.h"
+#include "netTestUtil.h"
 #include "testutil.h"
 #include "tlOrbSetup/AdminHelperClient.h"
 #include "tlOrbSetup/EngineUi.h"
@@ -169,15 +170,9 @@ protected:
   }
   static bool installed() { return access("/usr/lib/tlzarnconnect/tlzarnservice", X_OK) == 0; }
 
-  bool runUntil(const std::function<bool()>& done, int limitMs = 120000)
+  bool runUntil(const std::function<bool()>& done)
   {
-    plat::Time end = plat::getMonoTime() + (plat::Time)limitMs * plat::kTicksPerMilli;
-    while (!done()) {
-      if (plat::getMonoTime() > end)
-        return false;
-      os::AppLoop::selectManager().processOnce(50);
-    }
-    return true;
+    return nettest::runUntil(os::AppLoop::selectManager(), done, 120000);
   }
 
   // Builds the stand-in packages ("fail": their pre-install script fails).
@@ -222,11 +217,7 @@ protected:
     settle();
     EXPECT_EQ(1, wizard_.phaseDone);
   }
-  void settle()
-  {
-    for (int i = 0; i < 5; i++)
-      os::AppLoop::selectManager().processOnce(10);
-  }
+  void settle() { nettest::settle(os::AppLoop::selectManager()); }
   std::vector<std::string> recordLines() { return splitLines(tltest::readFileIfAny(record_)); }
   static std::vector<std::string> splitLines(const std::string& s)
   {
@@ -470,6 +461,8 @@ TEST_F(PkgOrbTest, TokenPhaseErrors)
        "Bad ticket redeem type",
        2,
        false},
+      // The join's result ends the phase even when it comes last.
+      {"join token first", {{"ticket-v", svr}, {"ticket-s", vwr}}, tickets(), 0, "", 2, false},
       {"join fails",
        {{"ticket-v", vwr}, {"ticket-s", svr}},
        tickets(),
