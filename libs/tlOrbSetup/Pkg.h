@@ -98,6 +98,8 @@ public:
   const char* uri() const { return uri_.str(); }
   // The saved package file; null until one is saved.
   const char* file() const { return file_.get(); }
+  // What install was last given; nothing here depends on it.
+  bool installFlag() const { return installFlag_; }
 
   // AdminHelperClient::RunCmdCallback: the install command.
   void result(int status, const plat::Exception& error) override;
