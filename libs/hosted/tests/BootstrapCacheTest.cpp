@@ -8,6 +8,9 @@
 
 #include "bootstrapDocs.h"
 #include "hosted/BootstrapCache.h"
+#include "hosted/BootstrapRequest.h"
+#include "hosted/HostedClientContext.h"
+#include "hosted/HostedException.h"
 #include "hosted/Package.h"
 #include "hosted/VendorConfig.h"
 #include "os/PersistentStore.h"
@@ -184,6 +187,57 @@ TEST_F(Fixture, UnsignedAndStoreless)
   EXPECT_NE(0, access(file.c_str(), F_OK));
   memory.erase();
   EXPECT_FALSE(memory.hasFreshConfig());
+}
+
+// A server's answer: verified for its address, logged when not yet valid,
+// cached only when signed.
+TEST_F(Fixture, Answers)
+{
+  hosted::HostedClientContext ctx(nullptr, (int)pkg.size(), pkg.data(), &store, nullptr, nullptr,
+                                  nullptr);
+  auto accept = [&](const char* url, const std::string& doc) -> std::string {
+    try {
+      hosted::acceptBootstrapAnswer(ctx, url, (int)doc.size(), doc.data());
+      return "ok";
+    } catch (const hosted::HostedException& e) {
+      return e.str();
+    }
+  };
+  std::string u = bootstraptest::unsignedDoc();
+  EXPECT_EQ("Hosted Bootstrap error: Unable to find signature for Bootstrap",
+            accept("http://127.0.0.1/btp/0", u));
+  EXPECT_EQ("ok", accept("https://127.0.0.1/btp/0", u));
+  EXPECT_FALSE(ctx.bootstrapCache().config());
+  EXPECT_EQ("Hosted Bootstrap error: Bootstrap certificate not valid for URL",
+            accept("http://other.test/btp/0", body));
+
+  plat::Time before = plat::getTime();
+  EXPECT_EQ("ok", accept("http://127.0.0.1/btp/1", body));
+  plat::Time after = plat::getTime();
+  hosted::BootstrapCache& cache = ctx.bootstrapCache();
+  ASSERT_TRUE(cache.config());
+  EXPECT_STREQ("http://127.0.0.1/btp/1", cache.sourceUrl());
+  EXPECT_GE(cache.expiryTime(), before + kHour);
+  EXPECT_LE(cache.expiryTime(), after + kHour);
+  EXPECT_GE(cache.preferredUntil(), before + 24 * kHour);
+  EXPECT_LE(cache.preferredUntil(), after + 24 * kHour);
+  EXPECT_EQ(0, access(file.c_str(), F_OK));
+
+  // Valid from two hours ahead is delivered and logged; half an hour ahead
+  // passes silently.
+  auto ahead = [](plat::Time by) {
+    return bootstraptest::signedDoc("\"validFrom\": " + std::to_string(plat::getTime() + by));
+  };
+  std::string twoHours = ahead(2 * kHour), halfHour = ahead(kHour / 2);
+  tltest::LogCapture log("BootstrapRequest");
+  EXPECT_EQ("ok", accept(kUrl, twoHours));
+  std::vector<std::string> lines = log.lines();
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ(0u, lines[0].find("Bootstrap configuration is not yet valid (valid from 20")) << lines[0];
+  EXPECT_EQ('Z', lines[0][lines[0].size() - 2]) << lines[0];
+  EXPECT_EQ(0, log.levels()[0]);
+  EXPECT_EQ("ok", accept(kUrl, halfHour));
+  EXPECT_EQ(1u, log.lines().size());
 }
 
 } // namespace
