@@ -2,8 +2,10 @@
 // to the vendor root, the host-name check and the PSS check over the
 // record's bytes) against a bare mbedtls RSASSA-PSS check of the same bytes
 // with an already parsed key. The configuration runs two RSA public-key
-// operations (the chain's and the document's) and parses the signer's PEM
-// certificate each time, so it is held to three times the bare check.
+// operations (the chain's and the document's) on keys it parses each time
+// from the signer's PEM certificate and the vendor root (so mbedtls also
+// prepares each modulus afresh), so it is held to four times the bare
+// check.
 // Keys and certificates are made by openssl at start-up.
 #include <stdio.h>
 #include <stdlib.h>
@@ -122,6 +124,6 @@ int main(int argc, char** argv)
   tlbench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   tlbench::printRatio(reporter, "signed bootstrap configuration vs bare mbedtls PSS check",
-                      "BM_verify_config", "BM_mbedtls_pss", 3.0);
+                      "BM_verify_config", "BM_mbedtls_pss", 4.0);
   return 0;
 }
