@@ -21,6 +21,7 @@
 #include "bench_util.h"
 #include "hosted/Bed.h"
 #include "hosted/BootstrapConfig.h"
+#include "plat/File.h"
 #include "ssl/SslCertLookup.h"
 #include "ssl/SslTrustManager.h"
 
@@ -68,15 +69,8 @@ struct Setup {
   }
   static std::string readFile(const std::string& path)
   {
-    std::string out;
-    FILE* f = fopen(path.c_str(), "rbe");
-    char buf[4096];
-    size_t n;
-    while (f && (n = fread(buf, 1, sizeof(buf), f)) > 0)
-      out.append(buf, n);
-    if (f)
-      fclose(f);
-    return out;
+    plat::MBuf<unsigned char> bytes = plat::FilePtr(path.c_str(), plat::FilePtr::kRead).readAll(1 << 20);
+    return std::string((const char*)bytes.data(), bytes.length());
   }
 };
 

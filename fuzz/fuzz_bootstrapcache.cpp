@@ -7,22 +7,18 @@
 
 #include <string>
 
+#include "fuzz_hosted.h"
 #include "fuzz_util.h"
 #include "hosted/BootstrapCache.h"
-#include "hosted/VendorConfig.h"
 #include "os/PersistentStore.h"
 #include "plat/Exception.h"
-#include "plat/Resource.h"
 
 using namespace hosted;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
   fuzzQuietLogs();
-  static VendorConfig* vendor = [] {
-    plat::BuiltInResource r = plat::findBuiltInResource("CloudConfig.pkg");
-    return new VendorConfig((int)r.size, r.data);
-  }();
+  const VendorConfig& vendor = builtInVendorConfig();
   static std::string dir = [] {
     char path[] = "/tmp/fuzz_bootstrapcache_XXXXXX";
     return std::string(mkdtemp(path) ? path : "");
@@ -39,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // A machine that cannot write the file is no finding.
     return 0;
   }
-  BootstrapCache cache(&store, *vendor);
+  BootstrapCache cache(&store, vendor);
   std::string file = dir + "/" + BootstrapCache::kFileName;
   if (cache.config()) {
     FUZZ_CHECK(cache.config()->isSigned() && cache.sourceUrl());

@@ -5,27 +5,23 @@
 // promises.
 #include <stdint.h>
 
+#include "fuzz_hosted.h"
 #include "fuzz_util.h"
 #include "hosted/BootstrapConfig.h"
 #include "hosted/HostedException.h"
-#include "hosted/VendorConfig.h"
-#include "plat/Resource.h"
 
 using namespace hosted;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
   fuzzQuietLogs();
-  static VendorConfig* vendor = [] {
-    plat::BuiltInResource r = plat::findBuiltInResource("CloudConfig.pkg");
-    return new VendorConfig((int)r.size, r.data);
-  }();
+  const VendorConfig& vendor = builtInVendorConfig();
   if (size < 1 || size > (1 << 20))
     return 0;
   bool required = data[0] & 1;
   bool verify = data[0] & 2;
   try {
-    BootstrapConfig c((int)size - 1, data + 1, verify ? &vendor->trustManager() : nullptr,
+    BootstrapConfig c((int)size - 1, data + 1, verify ? &vendor.trustManager() : nullptr,
                       verify ? "https://127.0.0.1:8443/btp/0" : nullptr,
                       required ? BootstrapConfig::Signature::Required
                                : BootstrapConfig::Signature::Optional);
