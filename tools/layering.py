@@ -10,6 +10,9 @@ one library, but its folders follow the order in which its subsystems are
 built; the cross-uses that go against that order are listed in CORE_UPWARD
 with their reasons.
 
+Layers below the X11 layer reach no X library: their library files
+include no X11 header (their tests may, for peers such as Xlib regions).
+
 Every header, source and test under the library folders is read. Helpers in
 tests/support belong to no layer: what a test reaches through them counts
 as included by the test. Top-level tests/, bench/ and fuzz/ stand above
@@ -101,6 +104,10 @@ CORE_UPWARD = {
         "an elevated child's launcher proves itself with a random challenge "
         "whose digest the child gets on its command line",
 }
+
+# The lowest layer that may use X; below it, no library file includes an X header.
+FIRST_X_LAYER = "X11 layer"
+X_HEADER_RE = re.compile(r"^X11/")
 
 SOURCE_EXT = (".h", ".hpp", ".c", ".cc", ".cpp")
 INCLUDE_RE = re.compile(r'^\s*#\s*include\s*([<"])([^">]+)[">]')
@@ -194,6 +201,11 @@ def check(root):
             continue
         is_test = "/tests/" in rel
         for lineno, name in includes_of(root, rel):
+            if (not is_test and X_HEADER_RE.match(name)
+                    and src[0] < LAYERS.index(FIRST_X_LAYER)):
+                faults.append(f"{rel}:{lineno}: includes {name}: the {LAYERS[src[0]]} "
+                              "layer uses no X library")
+                continue
             target = resolve(root, rel, name, modules)
             if target is None:
                 continue

@@ -30,6 +30,9 @@ CASES = [
     ("tlcore/uilibs/mui/g.cpp", '#include "rdr/InStream.h"\n', 0),
     ("tlcore/base/io/tests/h.cpp", '#include "helpers.h"\n', 1),
     ("libs/tlOrbSetup/tests/i.cpp", '#include "helpers.h"\n', 0),
+    ("tlcore/uilibs/wvw/j.cpp", '#include <X11/Xlib.h>\n', 1),
+    ("tlcore/uilibs/wvw/tests/k.cpp", '#include <X11/Xlib.h>\n', 0),
+    ("tlcore/uilibs/tx/l.cpp", '#include <X11/Xlib.h>\n', 0),
 ]
 
 

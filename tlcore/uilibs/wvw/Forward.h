@@ -1,0 +1,27 @@
+// Forward declarations of the widget set's classes.
+#pragma once
+
+namespace tlutil {
+class DragDropData;
+class MouseCallback;
+struct MouseEvent;
+} // namespace tlutil
+
+namespace wvw {
+class Widget;
+class WInputHandler;
+class WMouseInputHandler;
+class WParent;
+class WRoot;
+class WDragDropData;
+class WLayout;
+class WButton;
+class WBevelButton;
+class WIcon;
+class WIconButton;
+class WLabel;
+class WLabelWithMnemonic;
+class WLabelButton;
+class WEditMenu;
+struct WStyle;
+} // namespace wvw
