@@ -3,7 +3,11 @@
 // HTTP request's outcome.
 #pragma once
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -146,6 +150,100 @@ private:
   pid_t pid_ = -1;
   int stdin_ = -1;
   int port_ = 0;
+};
+
+// nginx serving files from a temporary directory on a free port of
+// 127.0.0.1, over TLS too when given a certificate and key (then tlsPort is
+// set); port() is 0 when nginx is missing or did not start.
+class Nginx {
+public:
+  explicit Nginx(const std::string& cert = "", const std::string& key = "")
+  {
+    if (access(kBinary, X_OK) != 0)
+      return;
+    mkdir((dir_ / "www").c_str(), 0755);
+    port_ = freePort();
+    std::string servers = "server { listen 127.0.0.1:" + std::to_string(port_) +
+                          "; root " + (dir_ / "www") + "; keepalive_requests 100000; }\n";
+    if (!cert.empty()) {
+      tlsPort_ = freePort();
+      servers += "server { listen 127.0.0.1:" + std::to_string(tlsPort_) + " ssl; root " +
+                 (dir_ / "www") + "; keepalive_requests 100000; ssl_certificate " + cert +
+                 "; ssl_certificate_key " + key +
+                 "; ssl_protocols TLSv1.2; ssl_ciphers ECDHE-RSA-AES128-GCM-SHA256; }\n";
+    }
+    std::string t = dir_.path();
+    std::string conf = dir_.write(
+        "nginx.conf", "daemon off; master_process off; worker_processes 1; pid " + t +
+                          "/nginx.pid; error_log " + t + "/error.log;\n"
+                          "events { worker_connections 256; }\n"
+                          "http { access_log off; sendfile on; client_body_temp_path " + t +
+                          "; proxy_temp_path " + t + "; fastcgi_temp_path " + t +
+                          "; uwsgi_temp_path " + t + "; scgi_temp_path " + t + ";\n" + servers +
+                          "}\n");
+    pid_ = fork();
+    if (pid_ == 0) {
+      int null = open("/dev/null", O_RDWR);
+      dup2(null, 1);
+      dup2(null, 2);
+      execl(kBinary, kBinary, "-c", conf.c_str(), "-e", (t + "/error.log").c_str(), "-p",
+            t.c_str(), (char*)nullptr);
+      _exit(127);
+    }
+    for (int i = 0; i < 100 && !listening(port_); i++)
+      usleep(50000);
+    if (!listening(port_))
+      port_ = 0;
+  }
+  ~Nginx()
+  {
+    if (pid_ <= 0)
+      return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  Nginx(const Nginx&) = delete;
+  Nginx& operator=(const Nginx&) = delete;
+
+  int port() const { return port_; }
+  int tlsPort() const { return tlsPort_; }
+  // Serves content as /name.
+  void file(const std::string& name, const std::string& content)
+  {
+    dir_.write("www/" + name, content);
+  }
+  std::string path(const std::string& name) const { return dir_ / ("www/" + name); }
+
+  static int freePort()
+  {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, (sockaddr*)&a, sizeof(a));
+    socklen_t len = sizeof(a);
+    getsockname(fd, (sockaddr*)&a, &len);
+    close(fd);
+    return ntohs(a.sin_port);
+  }
+  static bool listening(int port)
+  {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons((uint16_t)port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = connect(fd, (sockaddr*)&a, sizeof(a)) == 0;
+    close(fd);
+    return ok;
+  }
+
+private:
+  static constexpr const char* kBinary = "/usr/sbin/nginx";
+  tltest::TempDir dir_{"nginx"};
+  pid_t pid_ = -1;
+  int port_ = 0;
+  int tlsPort_ = 0;
 };
 
 // A test CA and server certificates, made by openssl at test time in a

@@ -13,6 +13,7 @@
 #include "http/UserAgent.h"
 #include "http/native/NativeHttpRequest.h"
 #include "os/AppInfo.h"
+#include "os/PersistentStore.h"
 
 namespace {
 
@@ -457,6 +458,117 @@ TEST_F(HttpClientTest, Deletion)
   run(r.get(), o);
   EXPECT_EQ(0u, o.error.find("Error connecting: ")) << o.error;
   EXPECT_EQ(http::HttpRequest::kFailed, r->getState());
+}
+
+} // namespace
+
+namespace {
+
+// --- HAR capture -------------------------------------------------------------------------
+
+// What python's json makes of the file, one fact a line.
+const char* const kHarFacts = R"(
+import json, re, sys
+d = json.load(open(sys.argv[1]))
+log = d["log"]
+print("keys", list(d), list(log), log["version"], log["creator"]["name"])
+for p in log["pages"]:
+    print("page", list(p), p["id"], p["title"], p["pageTimings"],
+          bool(re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}\+00:00", p["startedDateTime"])))
+for e in log["entries"]:
+    q, r, t = e["request"], e["response"], e["timings"]
+    print("entry", e["pageref"], q["method"], q["url"].split("/", 3)[3], q["httpVersion"],
+          q["headers"], q["bodySize"], r["status"], r["statusText"], r["content"],
+          r["bodySize"], [h["name"] for h in r["headers"]], list(t), t["dns"], t["send"],
+          "reused" if t["connect"] == -1 else "new",
+          e["time"] == t["blocked"] + max(t["connect"], 0) + t["wait"], e["cache"])
+)";
+
+TEST_F(HttpClientTest, HarCapture)
+{
+  tltest::TempDir dir("httphar");
+  static_cast<os::PersistentStoreFile&>(os::PersistentStore::getDefault())
+      .setDirectory(dir.path().c_str());
+  plat::Configuration::global().set("_HttpHarDump", "1", plat::kPriorityPolicy);
+  ScriptedServer server(httptest::Script{
+      {"typed", {"HTTP/1.1 201 Whatever\r\nContent-Type: text/x\r\nContent-Length: 3\r\n\r\nabc"}},
+      {"plain", {"HTTP/1.1 200 OK\r\nX-B: 1\r\nContent-Length: 2\r\n\r\nhi"}},
+      {"bad", {"HTTP/1.1 200 OK\r\n\r\n"}}});
+  std::unique_ptr<http::HttpClient> second(http::createHttpClient(nullptr));
+  http::Bytes ten((const unsigned char*)"0123456789", 10);
+  struct Step {
+    http::HttpClient* client;
+    const char* method;
+    const char* path;
+  } steps[] = {{client.get(), "GET", "/typed/whole"},
+               {client.get(), "GET", "/plain/whole"},
+               {second.get(), "POST", "/plain/whole"},
+               {second.get(), "GET", "/bad/whole"}};
+  for (Step& s : steps) {
+    std::unique_ptr<http::HttpRequest> r(s.client->newRequest(s.method, url(server, s.path).c_str()));
+    if (strcmp(s.method, "POST") == 0)
+      r->setBody("text/plain", ten);
+    Outcome o;
+    run(r.get(), o);
+  }
+  EXPECT_EQ(
+      (std::vector<std::string>{
+          "keys ['log'] ['version', 'creator', 'pages', 'entries'] 1.2 tltest",
+          "page ['startedDateTime', 'id', 'title', 'pageTimings'] client_0 tltest, client 0 "
+          "{'onContentLoad': -1, 'onLoad': -1} True",
+          "page ['startedDateTime', 'id', 'title', 'pageTimings'] client_1 tltest, client 1 "
+          "{'onContentLoad': -1, 'onLoad': -1} True",
+          "entry client_0 GET typed/whole HTTP/1.1 [] 0 201 Created {'size': 3, 'mimeType': "
+          "'text/x'} 3 ['Content-Length', 'Content-Type'] ['blocked', 'dns', 'connect', 'send', "
+          "'wait', 'receive'] -1 0 new True {}",
+          "entry client_0 GET plain/whole HTTP/1.1 [] 0 200 OK {'size': 2, 'mimeType': "
+          "'text/plain'} 2 ['Content-Length', 'X-B'] ['blocked', 'dns', 'connect', 'send', "
+          "'wait', 'receive'] -1 0 reused True {}",
+          "entry client_1 POST plain/whole HTTP/1.1 [] 10 200 OK {'size': 2, 'mimeType': "
+          "'text/plain'} 2 ['Content-Length', 'X-B'] ['blocked', 'dns', 'connect', 'send', "
+          "'wait', 'receive'] -1 0 new True {}",
+      }),
+      tltest::pythonLines(tltest::TempFile(kHarFacts, "tltest_har").path() + " " +
+                              (dir / "httpRequests.har"),
+                          {}));
+}
+
+// A file that cannot be written is logged; the exchange still succeeds.
+TEST_F(HttpClientTest, HarWriteFailure)
+{
+  static_cast<os::PersistentStoreFile&>(os::PersistentStore::getDefault())
+      .setDirectory("/proc/no-such-dir");
+  plat::Configuration::global().set("_HttpHarDump", "1", plat::kPriorityPolicy);
+  ScriptedServer server(httptest::Script{{"ok", {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"}}});
+  tltest::LogCapture log("HttpClient");
+  auto r = request(url(server, "/ok/whole"));
+  Outcome o;
+  run(r.get(), o);
+  EXPECT_TRUE(o.ok);
+  ASSERT_EQ(1u, log.lines().size());
+  EXPECT_EQ(0u, log.lines()[0].find("Unable to write httpRequests.har: ")) << log.lines()[0];
+}
+
+// Keep-alive against nginx: one connection for every request.
+TEST_F(HttpClientTest, NginxKeepAlive)
+{
+  httptest::Nginx nginx;
+  if (!nginx.port())
+    GTEST_SKIP() << "no nginx";
+  nginx.file("small", "0123456789");
+  for (int i = 0; i < 5; i++) {
+    auto r = request("http://127.0.0.1:" + std::to_string(nginx.port()) + "/small");
+    Outcome o;
+    run(r.get(), o);
+    EXPECT_TRUE(o.ok) << o.error;
+    EXPECT_EQ(i > 0, r->getConnectTime() == -1);
+    EXPECT_EQ(10, r->getResponseBody()->length());
+  }
+  auto last = request("http://127.0.0.1:" + std::to_string(nginx.port()) + "/small");
+  last->setHeader("Connection", "close");
+  Outcome o;
+  run(last.get(), o);
+  EXPECT_EQ(0u, static_cast<http::NativeHttpClient*>(client.get())->pool().idleCount());
 }
 
 } // namespace
