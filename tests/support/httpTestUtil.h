@@ -18,9 +18,19 @@
 
 #include "http/HttpClient.h"
 #include "plat/encodings.h"
+#include "netTestUtil.h"
 #include "testutil.h"
 
 namespace httptest {
+
+// Proxy settings from the environment would send the tests' connections
+// elsewhere.
+inline void clearProxyEnvironment()
+{
+  for (const char* v : {"http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY",
+                        "ALL_PROXY", "no_proxy", "NO_PROXY"})
+    unsetenv(v);
+}
 
 // One response of the server's script (see http_scripted.py).
 struct Response {
@@ -162,11 +172,11 @@ public:
     if (access(kBinary, X_OK) != 0)
       return;
     mkdir((dir_ / "www").c_str(), 0755);
-    port_ = freePort();
+    port_ = nettest::freePort();
     std::string servers = "server { listen 127.0.0.1:" + std::to_string(port_) +
                           "; root " + (dir_ / "www") + "; keepalive_requests 100000; }\n";
     if (!cert.empty()) {
-      tlsPort_ = freePort();
+      tlsPort_ = nettest::freePort();
       servers += "server { listen 127.0.0.1:" + std::to_string(tlsPort_) + " ssl; root " +
                  (dir_ / "www") + "; keepalive_requests 100000; ssl_certificate " + cert +
                  "; ssl_certificate_key " + key +
@@ -190,9 +200,7 @@ public:
             t.c_str(), (char*)nullptr);
       _exit(127);
     }
-    for (int i = 0; i < 100 && !listening(port_); i++)
-      usleep(50000);
-    if (!listening(port_))
+    if (!nettest::waitForPort(port_, 10000))
       port_ = 0;
   }
   ~Nginx()
@@ -213,30 +221,6 @@ public:
     dir_.write("www/" + name, content);
   }
   std::string path(const std::string& name) const { return dir_ / ("www/" + name); }
-
-  static int freePort()
-  {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, (sockaddr*)&a, sizeof(a));
-    socklen_t len = sizeof(a);
-    getsockname(fd, (sockaddr*)&a, &len);
-    close(fd);
-    return ntohs(a.sin_port);
-  }
-  static bool listening(int port)
-  {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons((uint16_t)port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, (sockaddr*)&a, sizeof(a)) == 0;
-    close(fd);
-    return ok;
-  }
 
 private:
   static constexpr const char* kBinary = "/usr/sbin/nginx";

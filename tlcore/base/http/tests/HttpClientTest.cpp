@@ -27,9 +27,7 @@ protected:
   {
     if (!os::AppInfo::isAppNameSet())
       os::AppInfo::setAppName("tltest");
-    for (const char* v : {"http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY",
-                          "ALL_PROXY", "no_proxy", "NO_PROXY"})
-      unsetenv(v);
+    httptest::clearProxyEnvironment();
     mgr.reset(new io::FdSelectManager);
     client.reset(http::createHttpClient(nullptr));
   }

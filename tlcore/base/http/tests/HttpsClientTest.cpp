@@ -42,30 +42,12 @@ struct Proxy {
       execv(argv[0], argv.data());
       _exit(127);
     }
-    for (int i = 0; i < 100 && !listening(); i++)
-      plat::sleepMs(50);
+    nettest::waitForPort(port, 5000);
   }
   ~Proxy()
   {
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
-  }
-  bool listening()
-  {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons((uint16_t)port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, (sockaddr*)&a, sizeof(a)) == 0;
-    close(fd);
-    return ok;
-  }
-  static int freePort()
-  {
-    int port;
-    close(nettest::loopbackSocket(AF_INET, 1, &port));
-    return port;
   }
   pid_t pid = -1;
   int port;
@@ -85,9 +67,7 @@ protected:
   {
     if (!os::AppInfo::isAppNameSet())
       os::AppInfo::setAppName("tltest");
-    for (const char* v : {"http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY",
-                          "ALL_PROXY", "no_proxy", "NO_PROXY"})
-      unsetenv(v);
+    httptest::clearProxyEnvironment();
     mgr.reset(new io::FdSelectManager);
     target = ca.server("target", "DNS:localhost");
     proxyOnly = ca.server("proxyaddr", "IP:127.0.0.1");
@@ -181,14 +161,14 @@ TEST_F(HttpsClientTest, ThroughProxies)
   ScriptedServer good(httptest::Script{{"ok", {kOk}}}, target, ca.path("target.key"));
   ScriptedServer bad(httptest::Script{{"ok", {kOk}}}, proxyOnly, ca.path("proxyaddr.key"));
   tltest::TempDir dir("httpsproxy");
-  int tinyPort = Proxy::freePort();
+  int tinyPort = nettest::freePort();
   std::string conf = dir.write("tinyproxy.conf", "Port " + std::to_string(tinyPort) +
                                                      "\nListen 127.0.0.1\nTimeout 60\nConnectPort " +
                                                      std::to_string(good.port()) + "\nConnectPort " +
                                                      std::to_string(bad.port()) +
                                                      "\nAllow 127.0.0.1\nLogLevel Critical\n");
   Proxy tiny({"/usr/bin/tinyproxy", "-d", "-c", conf}, tinyPort);
-  int socksPort = Proxy::freePort();
+  int socksPort = nettest::freePort();
   Proxy socks({"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(socksPort)},
               socksPort);
   Provider provider;
