@@ -38,6 +38,9 @@ class NativeHttpRequest : public HttpRequest,
 public:
   static constexpr int kDefaultTimeoutMs = 15000;
   static constexpr int kMaxChunkSizeLine = 124;
+  // A body part above this size gets a connection input buffer this large.
+  static constexpr int kLargeBody = 1 << 20;
+  static constexpr int kLargeBodyBuffer = 256 << 10;
 
   // Made by NativeHttpClient::newRequest only; query may be null.
   NativeHttpRequest(NativeHttpClient* client, const char* url, const char* host,
