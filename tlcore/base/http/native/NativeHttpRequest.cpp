@@ -399,14 +399,7 @@ void NativeHttpRequest::checkBodySize()
     throw plat::ExceptionFmt("Maximum body size of %d bytes exceeded", maxBodySize_);
   if (bodyOut_.capacity() - bodyOut_.length() < remaining_) {
     bodyOut_.overrun(1, remaining_);
-    // One call faults a large body's pages in, instead of one fault each.
-    if (bodyOut_.capacity() > kLargeBody) {
-      uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
-      uintptr_t from = ((uintptr_t)bodyOut_.data() + page - 1) & ~(page - 1);
-      uintptr_t to = ((uintptr_t)bodyOut_.data() + bodyOut_.capacity()) & ~(page - 1);
-      if (to > from)
-        madvise((void*)from, to - from, kMadvPopulateWrite);
-    }
+    populated_ = bodyOut_.length();
   }
 }
 
@@ -422,11 +415,27 @@ void NativeHttpRequest::copyBody()
     if (in->nUnread() == 0)
       in->check(true, 1);
     int n = std::min(remaining_, in->nUnread());
+    prefault(bodyOut_.length() + n);
     bodyOut_.writeBytes(in->getPtr(), n);
     in->consume(n);
     in->setCheckpoint();
     remaining_ -= n;
   }
+}
+
+void NativeHttpRequest::prefault(int64_t upTo)
+{
+  // One call faults the next pages of a large body in, instead of a fault
+  // for each; only as far as data has come, so an announced size that
+  // never arrives takes no memory.
+  if (upTo <= populated_ || bodyOut_.capacity() <= kLargeBody)
+    return;
+  int64_t to = std::min<int64_t>(bodyOut_.capacity(), std::max<int64_t>(upTo, populated_ + kPrefaultStep));
+  uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
+  uintptr_t from = ((uintptr_t)bodyOut_.data() + populated_) & ~(page - 1);
+  uintptr_t end = ((uintptr_t)bodyOut_.data() + to + page - 1) & ~(page - 1);
+  madvise((void*)from, end - from, kMadvPopulateWrite);
+  populated_ = to;
 }
 
 bool NativeHttpRequest::readLengthBody()

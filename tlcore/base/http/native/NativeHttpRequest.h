@@ -41,6 +41,7 @@ public:
   // A body part above this size gets a connection input buffer this large.
   static constexpr int kLargeBody = 1 << 20;
   static constexpr int kLargeBodyBuffer = 256 << 10;
+  static constexpr int kPrefaultStep = 8 << 20;
 
   // Made by NativeHttpClient::newRequest only; query may be null.
   NativeHttpRequest(NativeHttpClient* client, const char* url, const char* host,
@@ -102,6 +103,7 @@ private:
   void parseHeadLines();
   void checkBodySize();
   void copyBody();
+  void prefault(int64_t upTo);
   void complete();
 
   // --- Failing
@@ -137,6 +139,7 @@ private:
   SharedBytes responseBody_;
   Steps steps_;
   int remaining_ = 0;
+  int64_t populated_ = 0; // bytes of the body buffer faulted in
   int contentLength_ = -1;
 };
 

@@ -562,6 +562,17 @@ TEST_F(HttpClientTest, NginxKeepAlive)
     EXPECT_EQ(i > 0, r->getConnectTime() == -1);
     EXPECT_EQ(10, r->getResponseBody()->length());
   }
+  // A large body (read in large pieces into a buffer faulted in ahead).
+  std::string large(3 << 20, 0);
+  for (size_t i = 0; i < large.size(); i++)
+    large[i] = (char)(i * 7 + i / 4096);
+  nginx.file("large", large);
+  auto big = request("http://127.0.0.1:" + std::to_string(nginx.port()) + "/large");
+  Outcome ob;
+  run(big.get(), ob);
+  http::SharedBytes body = big->getResponseBody();
+  EXPECT_TRUE(large == std::string((const char*)body->data(), body->length()));
+
   auto last = request("http://127.0.0.1:" + std::to_string(nginx.port()) + "/small");
   last->setHeader("Connection", "close");
   Outcome o;
