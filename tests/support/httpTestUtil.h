@@ -17,16 +17,20 @@
 #include <vector>
 
 #include "http/HttpClient.h"
+#include "os/AppInfo.h"
 #include "plat/encodings.h"
 #include "netTestUtil.h"
 #include "testutil.h"
 
 namespace httptest {
 
-// Proxy settings from the environment would send the tests' connections
-// elsewhere.
-inline void clearProxyEnvironment()
+// The process as HTTP tests need it: an application name (the User-Agent
+// names it) and no proxy settings from the environment, which would send the
+// tests' connections elsewhere.
+inline void prepareProcess()
 {
+  if (!os::AppInfo::isAppNameSet())
+    os::AppInfo::setAppName("tltest");
   for (const char* v : {"http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY",
                         "ALL_PROXY", "no_proxy", "NO_PROXY"})
     unsetenv(v);

@@ -25,9 +25,7 @@ class HttpClientTest : public ::testing::Test {
 protected:
   void SetUp() override
   {
-    if (!os::AppInfo::isAppNameSet())
-      os::AppInfo::setAppName("tltest");
-    httptest::clearProxyEnvironment();
+    httptest::prepareProcess();
     mgr.reset(new io::FdSelectManager);
     client.reset(http::createHttpClient(nullptr));
   }
@@ -145,6 +143,15 @@ TEST_F(HttpClientTest, RefusesLineBreaksBeforeWriting)
     EXPECT_EQ(c.error, o.error);
     EXPECT_EQ(http::HttpRequest::kFailed, r->getState());
   }
+  EXPECT_EQ(0u, server.requests().size());
+
+  // A head larger than the connection can buffer.
+  plat::Configuration::global().set("MaxOutBufferSize", "16384", plat::kPriorityPolicy);
+  auto r = request(url(server, "/x"));
+  r->setHeader("X-Big", std::string(20000, 'b').c_str());
+  Outcome o;
+  run(r.get(), o);
+  EXPECT_EQ("Headers too large", o.error);
   EXPECT_EQ(0u, server.requests().size());
 }
 
@@ -338,6 +345,16 @@ TEST_F(HttpClientTest, Timeouts)
   EXPECT_EQ("Timed out fetching resource", o.error);
   EXPECT_EQ(http::HttpRequest::kFailed, r->getState());
   EXPECT_GE(r->getEndTime() - r->getStartTime(), 300 * plat::kTicksPerMilli);
+
+  // Shortened while running: the time left shrinks by the difference.
+  auto shortened = request(url(server, "/silent/whole"));
+  shortened->setTimeout(60000);
+  Outcome os;
+  shortened->start(&os);
+  ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return shortened->getSendTime() != -1; }));
+  shortened->setTimeout(200);
+  ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return os.done(); }, 20000));
+  EXPECT_EQ("Timed out fetching resource", os.error);
 
   auto unlimited = request(url(server, "/len/whole"));
   unlimited->setTimeout(-1);

@@ -65,9 +65,7 @@ class HttpsClientTest : public ::testing::Test {
 protected:
   void SetUp() override
   {
-    if (!os::AppInfo::isAppNameSet())
-      os::AppInfo::setAppName("tltest");
-    httptest::clearProxyEnvironment();
+    httptest::prepareProcess();
     mgr.reset(new io::FdSelectManager);
     target = ca.server("target", "DNS:localhost");
     proxyOnly = ca.server("proxyaddr", "IP:127.0.0.1");
