@@ -7,15 +7,10 @@
 // rate (time ratio <= 2). Our client holds the body in memory, as it must,
 // so the fair peer is curl storing into tmpfs; curl discarding the body is
 // shown too.
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -32,8 +27,6 @@
 #include "os/AppInfo.h"
 #include "ssl/HttpsClient.h"
 
-extern char** environ;
-
 namespace {
 
 const char* const kNginx = "/usr/sbin/nginx";
@@ -42,56 +35,6 @@ const char* const kShmFile = "/dev/shm/bench_http.body";
 const char* const kSuite = "ECDHE-RSA-AES128-GCM-SHA256";
 constexpr int kBigSize = 256 << 20;
 constexpr int kSmallGets = 1000;
-
-// Runs argv with output discarded; its exit status, or -1.
-int runQuiet(std::vector<std::string> args, bool wait = true, pid_t* child = nullptr)
-{
-  std::vector<char*> argv;
-  for (std::string& a : args)
-    argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0)
-    return -1;
-  if (!wait) {
-    *child = pid;
-    return 0;
-  }
-  int status;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-int freePort()
-{
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, (sockaddr*)&a, sizeof(a));
-  socklen_t len = sizeof(a);
-  getsockname(fd, (sockaddr*)&a, &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
-bool listening(int port)
-{
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons((uint16_t)port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(fd, (sockaddr*)&a, sizeof(a)) == 0;
-  close(fd);
-  return ok;
-}
 
 // nginx over a scratch directory with a CA, a certificate for localhost,
 // a 256 MiB file and a small one; everything goes with it.
@@ -113,10 +56,10 @@ public:
         "printf 'subjectAltName=DNS:localhost\\nextendedKeyUsage=serverAuth\\n' > site.ext && "
         "openssl x509 -req -in site.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2"
         " -extfile site.ext -out site.pem";
-    if (runQuiet({"/bin/sh", "-c", script}) != 0)
+    if (tlbench::runQuiet({"/bin/sh", "-c", script}) != 0)
       return;
-    port = freePort();
-    tlsPort = freePort();
+    port = tlbench::freePort();
+    tlsPort = tlbench::freePort();
     std::string www = dir + "/www";
     std::ofstream(dir + "/nginx.conf")
         << "daemon off; master_process off; worker_processes 1; pid " << dir
@@ -131,20 +74,16 @@ public:
         << "; keepalive_requests 100000; ssl_certificate " << dir
         << "/site.pem; ssl_certificate_key " << dir
         << "/site.key; ssl_protocols TLSv1.2; ssl_ciphers " << kSuite << "; }\n}\n";
-    runQuiet({kNginx, "-c", dir + "/nginx.conf", "-e", dir + "/error.log", "-p", dir}, false,
-             &pid);
-    for (int i = 0; i < 200 && !(listening(port) && listening(tlsPort)); i++)
-      usleep(25000);
-    ready = listening(port) && listening(tlsPort);
+    nginx.reset(new tlbench::Peer(
+        {kNginx, "-c", dir + "/nginx.conf", "-e", dir + "/error.log", "-p", dir},
+        {port, tlsPort}));
+    ready = nginx->ready();
   }
   ~Site()
   {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
+    nginx.reset();
     if (!dir.empty())
-      runQuiet({"/bin/rm", "-rf", dir});
+      tlbench::runQuiet({"/bin/rm", "-rf", dir});
   }
   std::string url(bool tls, const char* path) const
   {
@@ -156,7 +95,7 @@ public:
   std::string dir;
   int port = 0;
   int tlsPort = 0;
-  pid_t pid = -1;
+  std::unique_ptr<tlbench::Peer> nginx;
   bool ready = false;
 };
 
@@ -231,7 +170,7 @@ void download(benchmark::State& state, bool tls, Fetcher who)
   std::vector<std::string> curl = curlArgs(tls, who == Fetcher::kCurlStoring);
   curl.push_back(url);
   for (auto _ : state) {
-    if (ours ? client->get(url) != kBigSize : runQuiet(curl) != 0) {
+    if (ours ? client->get(url) != kBigSize : tlbench::runQuiet(curl) != 0) {
       state.SkipWithError("download failed");
       return;
     }
@@ -278,7 +217,7 @@ void BM_SmallGets_Curl(benchmark::State& state)
   }
   std::string url = site->url(false, ("/small?[1-" + std::to_string(kSmallGets) + "]").c_str());
   for (auto _ : state) {
-    if (runQuiet({kCurl, "-s", "-f", url}) != 0) {
+    if (tlbench::runQuiet({kCurl, "-s", "-f", url}) != 0) {
       state.SkipWithError("curl failed");
       return;
     }
