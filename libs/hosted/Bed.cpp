@@ -1,7 +1,10 @@
 #include "hosted/Bed.h"
 
 #include <stdarg.h>
+#include <stdlib.h>
 #include <string.h>
+
+#include <new>
 
 #include <unordered_set>
 
@@ -11,6 +14,20 @@
 #include "rdr/InStream.h"
 #include "rdr/MemOutStream.h"
 #include "rdr/OutStream.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define BED_ARENA_POISON 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define BED_ARENA_POISON 1
+#endif
+#endif
+#ifdef BED_ARENA_POISON
+#include <sanitizer/asan_interface.h>
+#else
+#define ASAN_POISON_MEMORY_REGION(p, n) ((void)(p), (void)(n))
+#define ASAN_UNPOISON_MEMORY_REGION(p, n) ((void)(p), (void)(n))
+#endif
 
 namespace hosted {
 
@@ -56,7 +73,7 @@ void writeNumber(rdr::OutStream& out, int width, uint64_t v)
   }
 }
 
-uint64_t readNumber(rdr::InStream& in, int width)
+inline uint64_t readNumber(rdr::InStream& in, int width)
 {
   switch (width) {
   case 0: return in.readU8();
@@ -130,6 +147,31 @@ private:
   int& depth_;
 };
 
+// Valid UTF-8 without a NUL; ASCII runs a word at a time.
+bool isCleanText(const char* s, int length)
+{
+  const char* end = s + length;
+  constexpr uint64_t kHigh = 0x8080808080808080ull, kLow = 0x0101010101010101ull;
+  while (end - s >= 8) {
+    uint64_t w;
+    memcpy(&w, s, 8);
+    if ((w & kHigh) | ((w - kLow) & ~w & kHigh))
+      break;
+    s += 8;
+  }
+  while (s < end && (unsigned char)*s - 1u < 0x7Fu)
+    s++;
+  return s == end || (!memchr(s, 0, (size_t)(end - s)) && plat::isValidUtf8(s, end));
+}
+
+// Keys are mostly short and shared: the same string, or different at once.
+bool sameKey(const BedString& a, const BedString& b)
+{
+  return &a == &b ||
+         (a.length() == b.length() && a.value()[0] == b.value()[0] &&
+          memcmp(a.value(), b.value(), (size_t)a.length()) == 0);
+}
+
 bool acceptedContentType(const char* type)
 {
   static const char* const octet = "application/octet-stream";
@@ -150,6 +192,160 @@ bool acceptedContentType(const char* type)
 }
 
 } // namespace
+
+// --- Arena --------------------------------------------------------------------------
+
+// Chunks start at a multiple of kChunkAlign, so a block finds its chunk's
+// header from its own address. A reader's chunks grow from 4 KiB (small
+// documents stay small) to 64 KiB; blocks above kMaxArenaBlock come from
+// the heap. Under AddressSanitizer everything outside a live block is
+// poisoned, so a value used after it went is still caught.
+class BedArena {
+public:
+  static constexpr size_t kChunkAlign = 32 * 1024;
+  static constexpr size_t kMaxArenaBlock = 8 * 1024;
+
+  BedArena() = default;
+  ~BedArena() { seal(); }
+  BedArena(const BedArena&) = delete;
+  BedArena& operator=(const BedArena&) = delete;
+
+  void* allocate(size_t bytes)
+  {
+    bytes = (bytes + 7) & ~(size_t)7;
+    if ((size_t)(end_ - next_) < bytes)
+      newChunk(bytes);
+    char* p = next_;
+    next_ += bytes;
+    chunk_->live++;
+    ASAN_UNPOISON_MEMORY_REGION(p, bytes);
+    return p;
+  }
+
+  static void release(void* p, size_t bytes)
+  {
+    Chunk* c = reinterpret_cast<Chunk*>(reinterpret_cast<uintptr_t>(p) & ~(kChunkAlign - 1));
+    ASAN_POISON_MEMORY_REGION(p, bytes);
+    if (--c->live == 0 && c->sealed)
+      freeChunk(c);
+  }
+
+private:
+  // The header; blocks follow it.
+  struct alignas(16) Chunk {
+    size_t size;
+    uint32_t live;
+    bool sealed;
+  };
+
+  // The current chunk takes no more blocks; it goes now if none is alive.
+  void seal()
+  {
+    if (!chunk_)
+      return;
+    chunk_->sealed = true;
+    if (chunk_->live == 0)
+      freeChunk(chunk_);
+    chunk_ = nullptr;
+    next_ = end_ = nullptr;
+  }
+
+  void newChunk(size_t bytes)
+  {
+    seal();
+    size_t size = nextSize_;
+    nextSize_ = std::min(nextSize_ * 2, kChunkAlign);
+    while (size < sizeof(Chunk) + bytes)
+      size *= 2;
+    void* mem = nullptr;
+    if (posix_memalign(&mem, kChunkAlign, size) != 0)
+      throw std::bad_alloc();
+    chunk_ = new (mem) Chunk{size, 0, false};
+    next_ = static_cast<char*>(mem) + sizeof(Chunk);
+    end_ = static_cast<char*>(mem) + size;
+    ASAN_POISON_MEMORY_REGION(next_, end_ - next_);
+  }
+
+  static void freeChunk(Chunk* c)
+  {
+    ASAN_UNPOISON_MEMORY_REGION(c, c->size);
+    free(c);
+  }
+
+  Chunk* chunk_ = nullptr;
+  char* next_ = nullptr;
+  char* end_ = nullptr;
+  size_t nextSize_ = 4 * 1024;
+};
+
+namespace {
+
+// The arena of the reader running on this thread, if any.
+thread_local BedArena* currentArena = nullptr;
+
+class ArenaScope {
+public:
+  explicit ArenaScope(BedArena* arena) : saved_(currentArena) { currentArena = arena; }
+  ~ArenaScope() { currentArena = saved_; }
+
+private:
+  BedArena* saved_;
+};
+
+// A value made by the reader, in its arena.
+template <class Base> class InArena final : public Base {
+public:
+  template <class... Args> explicit InArena(Args&&... args) : Base(std::forward<Args>(args)...) {}
+  static void* operator new(size_t size, BedArena& arena) { return arena.allocate(size); }
+  static void operator delete(void* p, BedArena&) { BedArena::release(p, sizeof(InArena)); }
+  static void operator delete(void* p, size_t size) { BedArena::release(p, size); }
+};
+
+// A string whose text lies right behind it, in the same block.
+class ArenaString final : public BedString {
+public:
+  static BedString* make(BedArena& arena, const char* text, int length)
+  {
+    void* mem = arena.allocate(sizeof(ArenaString) + (size_t)length + 1);
+    char* copy = static_cast<char*>(mem) + sizeof(ArenaString);
+    memcpy(copy, text, (size_t)length);
+    copy[length] = 0;
+    return ::new (mem) ArenaString(copy, length);
+  }
+  static void operator delete(void* p, size_t size) { BedArena::release(p, size); }
+
+private:
+  ArenaString(char* text, int length) : BedString(Placed(), text, length) {}
+};
+
+// The word in front of a container's storage: 1 for the arena, 0 for the pool.
+constexpr size_t kTagSize = sizeof(uintptr_t);
+
+} // namespace
+
+void* bedAllocate(size_t bytes)
+{
+  const size_t total = bytes + kTagSize;
+  uintptr_t* p;
+  BedArena* arena = currentArena;
+  if (arena && total <= BedArena::kMaxArenaBlock) {
+    p = static_cast<uintptr_t*>(arena->allocate(total));
+    *p = 1;
+  } else {
+    p = static_cast<uintptr_t*>(plat::jsonAllocate(total));
+    *p = 0;
+  }
+  return p + 1;
+}
+
+void bedRelease(void* storage, size_t bytes)
+{
+  uintptr_t* p = static_cast<uintptr_t*>(storage) - 1;
+  if (*p)
+    BedArena::release(p, bytes + kTagSize);
+  else
+    plat::jsonRelease(p, bytes + kTagSize);
+}
 
 // --- Errors ----------------------------------------------------------------------
 
@@ -227,7 +423,11 @@ BedString::BedString(const char* text, int length)
   text_[length_] = 0;
 }
 
-BedString::~BedString() { plat::jsonRelease(text_, length_ + 1); }
+BedString::~BedString()
+{
+  if (ownsText_)
+    plat::jsonRelease(text_, length_ + 1);
+}
 
 void BedMap::set(const char* key, const BedValuePtr& value)
 {
@@ -304,7 +504,7 @@ void BedWriter::writeString(const char* text, int length)
     writeUnsigned(0, seen.index);
     return;
   }
-  size_t hash = std::hash<std::string_view>()(view);
+  uint32_t hash = (uint32_t)std::hash<std::string_view>()(view);
   int64_t index = find(view, hash);
   if (index >= 0) {
     writeUnsigned(0, (uint64_t)index);
@@ -316,21 +516,22 @@ void BedWriter::writeString(const char* text, int length)
   seen = Seen{text, (uint32_t)(texts_.size() - 1)};
 }
 
-int64_t BedWriter::find(std::string_view text, size_t hash) const
+int64_t BedWriter::find(std::string_view text, uint32_t hash) const
 {
   if (slots_.empty())
     return -1;
   size_t mask = slots_.size() - 1;
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
-    uint32_t slot = slots_[i];
+    uint64_t slot = slots_[i];
     if (!slot)
       return -1;
-    if (texts_[slot - 1] == text)
-      return slot - 1;
+    uint32_t index = (uint32_t)slot - 1;
+    if ((uint32_t)(slot >> 32) == hash && texts_[index] == text)
+      return index;
   }
 }
 
-void BedWriter::insert(std::string_view text, size_t hash)
+void BedWriter::insert(std::string_view text, uint32_t hash)
 {
   // Copied into the current chunk (a new one when it is full), so the table
   // does not depend on the caller's text staying put.
@@ -344,27 +545,28 @@ void BedWriter::insert(std::string_view text, size_t hash)
   if (!text.empty())
     memcpy(chunkNext_, text.data(), text.size());
   texts_.push_back(std::string_view(chunkNext_, text.size()));
-  hashes_.push_back(hash);
   chunkNext_ += text.size();
   chunkFree_ -= text.size();
 
   if (texts_.size() * 2 > slots_.size()) {
-    std::vector<uint32_t> slots(std::max<size_t>(64, slots_.size() * 2), 0);
+    // Each slot keeps its text's hash: growing needs no text.
+    std::vector<uint64_t> slots(std::max<size_t>(64, slots_.size() * 2), 0);
     size_t mask = slots.size() - 1;
-    for (size_t t = 0; t < texts_.size(); t++) {
-      size_t i = hashes_[t] & mask;
+    for (uint64_t slot : slots_) {
+      if (!slot)
+        continue;
+      size_t i = (slot >> 32) & mask;
       while (slots[i])
         i = (i + 1) & mask;
-      slots[i] = (uint32_t)t + 1;
+      slots[i] = slot;
     }
     slots_.swap(slots);
-    return;
   }
   size_t mask = slots_.size() - 1;
   size_t i = hash & mask;
   while (slots_[i])
     i = (i + 1) & mask;
-  slots_[i] = (uint32_t)texts_.size();
+  slots_[i] = (uint64_t)hash << 32 | texts_.size();
 }
 
 void BedWriter::writeData(int type, int64_t length, const void* bytes)
@@ -419,31 +621,57 @@ void BedUnknown::encode(BedWriter& w) const
 // --- Reading ------------------------------------------------------------------------
 
 BedReader::BedReader(int length, const void* bytes)
-  : mem_(bytes, length), in_(&mem_), start_(0), max_(maxBedSize)
+  : mem_(bytes, length), in_(&mem_), arena_(new BedArena), start_(0), max_(maxBedSize),
+    bytes_(mem_.getPtr())
 {
 }
 
 BedReader::BedReader(rdr::InStream& in)
-  : mem_(nullptr, 0), in_(&in), start_(in.pos()), max_(maxBedSize)
+  : mem_(nullptr, 0), in_(&in), arena_(new BedArena), start_(in.pos()), max_(maxBedSize)
 {
 }
 
+BedReader::~BedReader() = default;
+
 BedValuePtr BedReader::readValue()
+{
+  ArenaScope scope(arena_.get());
+  BedValuePtr value;
+  read(value);
+  return value;
+}
+
+void BedReader::read(BedValuePtr& slot)
 {
   DepthGuard guard(depth_);
   if (consumed() >= max_)
     throw BedException("BED data too large");
   int header = in_->readU8();
   if (header >= 0xE0)
-    return readComposite(header);
-  if (header & 0x80)
-    return readVariable(header);
-  return readFixed(header);
+    readComposite(header, slot);
+  else if (header & 0x80)
+    readVariable(header, slot);
+  else
+    readFixed(header, slot);
 }
 
-BedValuePtr BedReader::readComposite(int header)
+int64_t BedReader::readCount()
 {
-  int64_t count = readValue()->asInt().value();
+  // Nearly always a one-byte integer.
+  const uint8_t* p = in_->getPtr();
+  if (in_->getEnd() - p >= 2 && p[0] == 0x01 && depth_ < kMaxDepth &&
+      consumed() < max_) {
+    in_->consume(2);
+    return (int8_t)p[1];
+  }
+  BedValuePtr count;
+  read(count);
+  return count->asInt().value();
+}
+
+void BedReader::readComposite(int header, BedValuePtr& slot)
+{
+  int64_t count = readCount();
   if ((uint64_t)count > 2147483646u || count * 8 >= max_ || count * 8 + consumed() >= max_)
     throw BedException("BED composite bad length");
   int type = header & 0x1F;
@@ -452,48 +680,53 @@ BedValuePtr BedReader::readComposite(int header)
   if (type == 0) {
     if (count % 2)
       throw BedException("BED map bad length");
-    BedValuePtr result(new BedMap);
-    BedMap::Entries& entries = static_cast<BedMap&>(*result).entries_;
+    BedMap* map = new (*arena_) InArena<BedMap>();
+    slot.reset(map);
+    BedMap::Entries& entries = map->entries_;
     entries.reserve(reserve / 2);
     // Small maps are searched in place; large ones through a set of views
     // of the entries' own keys (their buffers stay put as the vector grows).
     const bool useSet = count / 2 > 16;
     std::unordered_set<std::string_view> seen;
     for (int64_t i = 0; i < count / 2; i++) {
-      plat::SharedHandle<BedString> key = readKey();
-      std::string_view kv(key->value(), key->length());
+      entries.emplace_back();
+      BedMap::Entry& entry = entries.back();
+      readKey(entry.keyText);
+      const BedString& key = *entry.keyText;
       bool duplicate = false;
       if (useSet) {
-        duplicate = seen.count(kv) != 0;
+        duplicate = !seen.insert(std::string_view(key.value(), key.length())).second;
       } else {
-        for (const BedMap::Entry& e : entries)
-          duplicate = duplicate || kv == std::string_view(e.keyText->value(), e.keyText->length());
+        for (const BedMap::Entry* e = entries.data(); e != &entry; e++)
+          duplicate = duplicate || sameKey(*e->keyText, key);
       }
       if (duplicate)
         throw BedException("BED decode error");
-      entries.push_back(BedMap::Entry{std::move(key), BedValuePtr()});
-      entries.back().value = readValue();
-      if (useSet)
-        seen.insert(kv);
+      read(entry.value);
     }
-    return result;
+    return;
   }
   if (type == 1) {
-    BedSeq* seq = new BedSeq;
-    BedValuePtr result(seq);
-    seq->reserve(reserve);
-    for (int64_t i = 0; i < count; i++)
-      seq->append(readValue());
-    return result;
+    BedSeq* seq = new (*arena_) InArena<BedSeq>();
+    slot.reset(seq);
+    BedSeq::Elements& elements = seq->elements_;
+    elements.reserve(reserve);
+    for (int64_t i = 0; i < count; i++) {
+      elements.emplace_back();
+      read(elements.back());
+    }
+    return;
   }
   std::vector<BedValuePtr> children;
   children.reserve(reserve);
-  for (int64_t i = 0; i < count; i++)
-    children.push_back(readValue());
-  return BedValuePtr(new BedUnknown(type, std::move(children)));
+  for (int64_t i = 0; i < count; i++) {
+    children.emplace_back();
+    read(children.back());
+  }
+  slot.reset(new BedUnknown(type, std::move(children)));
 }
 
-BedValuePtr BedReader::readVariable(int header)
+void BedReader::readVariable(int header, BedValuePtr& slot)
 {
   int width = header >> 5 & 3;
   int type = header & 0x1F;
@@ -506,12 +739,14 @@ BedValuePtr BedReader::readVariable(int header)
   if (ownsBytes() && in_->nUnread() < len)
     throw rdr::EndOfStream("End of in-memory input stream");
   if (type == 0) {
-    return readText(len);
+    slot = readText(len);
+    return;
   }
   if (type == 1) {
     plat::MBuf<unsigned char> data(len);
     in_->readBytes(data.data(), len);
-    return BedValuePtr(new BedOpaque(std::move(data)));
+    slot.reset(new BedOpaque(std::move(data)));
+    return;
   }
   int lenBytes = 1 << width;
   plat::MBuf<unsigned char> raw(1 + lenBytes + len);
@@ -519,28 +754,33 @@ BedValuePtr BedReader::readVariable(int header)
   for (int i = 0; i < lenBytes; i++)
     raw[1 + i] = (unsigned char)(length >> (8 * (lenBytes - 1 - i)));
   in_->readBytes(raw.data() + 1 + lenBytes, len);
-  return BedValuePtr(new BedUnknown(std::move(raw)));
+  slot.reset(new BedUnknown(std::move(raw)));
 }
 
-BedValuePtr BedReader::readFixed(int header)
+void BedReader::readFixed(int header, BedValuePtr& slot)
 {
   int width = header >> 5 & 3;
   int type = header & 0x1F;
   uint64_t v = readNumber(*in_, width);
   switch (type) {
   case 1:
-    return BedValuePtr(new BedInt(signExtend(v, width)));
+    slot.reset(new (*arena_) InArena<BedInt>(signExtend(v, width)));
+    return;
   case 0:
-    return repeat(v);
+    slot = repeat(v);
+    return;
   case 2:
-    if (width == 3)
-      return BedValuePtr(new BedTime(unpackTime(v)));
+    if (width == 3) {
+      slot.reset(new (*arena_) InArena<BedTime>(unpackTime(v)));
+      return;
+    }
     break;
   case 3:
     if (width == 0) {
       if (v > 1)
         throw BedException("BED decode error");
-      return BedValuePtr(new BedBool(v == 1));
+      slot.reset(new (*arena_) InArena<BedBool>(v == 1));
+      return;
     }
     break;
   }
@@ -549,10 +789,10 @@ BedValuePtr BedReader::readFixed(int header)
   raw[0] = (unsigned char)header;
   for (int i = 0; i < n; i++)
     raw[1 + i] = (unsigned char)(v >> (8 * (n - 1 - i)));
-  return BedValuePtr(new BedUnknown(std::move(raw)));
+  slot.reset(new BedUnknown(std::move(raw)));
 }
 
-plat::SharedHandle<BedString> BedReader::readText(int len)
+const plat::SharedHandle<BedString>& BedReader::readText(int len)
 {
   // In place when the window holds the whole text.
   const char* text = reinterpret_cast<const char*>(in_->getPtr());
@@ -564,20 +804,25 @@ plat::SharedHandle<BedString> BedReader::readText(int len)
     text = copy.get();
   }
   // A NUL would cut the text short: refused, like invalid UTF-8.
-  if (memchr(text, 0, len) || !plat::isValidUtf8(text, text + len))
+  if (!isCleanText(text, len))
     throw BedException("BED decode error");
-  plat::SharedHandle<BedString> result(new BedString(text, len));
+  if (tableSize_ % kTableBlock == 0)
+    table_.emplace_back(new plat::SharedHandle<BedString>[kTableBlock]);
+  plat::SharedHandle<BedString>& entry = table_.back()[tableSize_ % kTableBlock];
+  entry.reset(sizeof(BedString) + (size_t)len < BedArena::kMaxArenaBlock / 2
+                  ? ArenaString::make(*arena_, text, len)
+                  : new BedString(text, len));
+  tableSize_++;
   if (inWindow)
     in_->consume(len);
-  table_.push_back(result);
-  return result;
+  return entry;
 }
 
-plat::SharedHandle<BedString> BedReader::repeat(uint64_t index)
+const plat::SharedHandle<BedString>& BedReader::repeat(uint64_t index)
 {
-  if (index >= table_.size())
+  if (index >= tableSize_)
     throw BedException("BED decode error");
-  const plat::SharedHandle<BedString>& s = table_[index];
+  const plat::SharedHandle<BedString>& s = table_[index / kTableBlock][index % kTableBlock];
   // Two bytes on the wire stand for a whole text: the text counts against
   // the size limit as if it had been copied.
   repeated_ += s->length();
@@ -586,7 +831,7 @@ plat::SharedHandle<BedString> BedReader::repeat(uint64_t index)
   return s;
 }
 
-plat::SharedHandle<BedString> BedReader::readKey()
+void BedReader::readKey(plat::SharedHandle<BedString>& key)
 {
   const uint8_t* p = in_->getPtr();
   int header = p < in_->getEnd() ? *p : -1;
@@ -594,22 +839,26 @@ plat::SharedHandle<BedString> BedReader::readKey()
   const bool text = header >= 0 && (header & 0x9F) == 0x80 && width < 3;
   const bool repeated = header >= 0 && (header & 0x9F) == 0x00;
   if (!text && !repeated) {
-    BedValuePtr v = readValue();
+    BedValuePtr v;
+    read(v);
     v->asString();
-    return plat::sharedHandleCast<BedString>(v);
+    key = plat::sharedHandleCast<BedString>(v);
+    return;
   }
   DepthGuard guard(depth_);
   if (consumed() >= max_)
     throw BedException("BED data too large");
   in_->readU8();
   uint64_t n = readNumber(*in_, width);
-  if (repeated)
-    return repeat(n);
+  if (repeated) {
+    key = repeat(n);
+    return;
+  }
   if (n >= (uint64_t)max_ || (int64_t)n + consumed() >= max_)
     throw BedException("BED variable data too large");
   if (ownsBytes() && (uint64_t)in_->nUnread() < n)
     throw rdr::EndOfStream("End of in-memory input stream");
-  return readText((int)n);
+  key = readText((int)n);
 }
 
 BedValuePtr decodeBed(BedReader& reader, const char* contentType, bool strict)

@@ -7,7 +7,10 @@
 // the last handle to its root. Callers take a value apart with the checked
 // casts (asInt, asMap, ...), which throw BedBadType for the wrong kind.
 // A reader belongs to one document and one thread; so does a writer, whose
-// string table makes repeated texts two or three bytes long.
+// string table makes repeated texts two or three bytes long. A decoded tree
+// lives in its reader's arena (see BedReader): its values, and the reader
+// while it lasts, belong to one thread at a time, as the handles that share
+// its keys and repeated texts already require.
 #pragma once
 
 #include <stdint.h>
@@ -48,6 +51,24 @@ public:
 class BedBadType : public BedException {
 public:
   BedBadType();
+};
+
+class BedArena;
+
+// Storage of the containers' vectors: from the arena of the reader running
+// on this thread, else from the small-object pool (a word in front says
+// which, so a decoded vector may grow or go after its reader).
+void* bedAllocate(size_t bytes);
+void bedRelease(void* p, size_t bytes);
+
+template <class T> struct BedAllocator {
+  typedef T value_type;
+  BedAllocator() = default;
+  template <class U> BedAllocator(const BedAllocator<U>&) {}
+  T* allocate(size_t n) { return static_cast<T*>(bedAllocate(n * sizeof(T))); }
+  void deallocate(T* p, size_t n) { bedRelease(p, n * sizeof(T)); }
+  template <class U> bool operator==(const BedAllocator<U>&) const { return true; }
+  template <class U> bool operator!=(const BedAllocator<U>&) const { return false; }
 };
 
 class BedValue {
@@ -137,10 +158,17 @@ public:
   const char* value() const { return text_; }
   int length() const { return length_; }
 
+protected:
+  // Over a NUL-terminated text placed by the caller (the reader's arena),
+  // which outlives the value.
+  struct Placed {};
+  BedString(Placed, char* text, int length) : text_(text), length_(length), ownsText_(false) {}
+
 private:
-  // NUL-terminated, from the values' pool.
+  // NUL-terminated, from the values' pool unless placed.
   char* text_;
   int length_;
+  bool ownsText_ = true;
 };
 
 class BedOpaque : public BedValue {
@@ -163,7 +191,7 @@ private:
 
 class BedSeq : public BedValue {
 public:
-  typedef std::vector<BedValuePtr, plat::JsonAllocator<BedValuePtr>> Elements;
+  typedef std::vector<BedValuePtr, BedAllocator<BedValuePtr>> Elements;
   typedef Elements::const_iterator const_iterator;
 
   BedSeq() = default;
@@ -188,6 +216,7 @@ public:
   static const BedSeq& empty();
 
 private:
+  friend class BedReader;
   Elements elements_;
 };
 
@@ -199,7 +228,7 @@ public:
     BedValuePtr value;
     const char* key() const { return keyText ? keyText->value() : nullptr; }
   };
-  typedef std::vector<Entry, plat::JsonAllocator<Entry>> Entries;
+  typedef std::vector<Entry, BedAllocator<Entry>> Entries;
   typedef Entries::const_iterator const_iterator;
 
   BedMap() = default;
@@ -274,15 +303,14 @@ public:
 
 private:
   // The index of a text written in full, or -1.
-  int64_t find(std::string_view text, size_t hash) const;
-  void insert(std::string_view text, size_t hash);
+  int64_t find(std::string_view text, uint32_t hash) const;
+  void insert(std::string_view text, uint32_t hash);
 
   rdr::OutStream& out_;
   // The string table: copies of the texts in chunks, and an open-addressing
-  // index over them (slot = table index + 1, 0 = free).
+  // index over them (slot = hash << 32 | table index + 1, 0 = free).
   std::vector<std::string_view> texts_;
-  std::vector<size_t> hashes_;
-  std::vector<uint32_t> slots_;
+  std::vector<uint64_t> slots_;
   std::vector<std::unique_ptr<char[]>> chunks_;
   // Texts of a decoded document are shared objects: the last index seen
   // for a text's address answers most lookups without hashing (checked
@@ -298,10 +326,16 @@ private:
 
 // Reads one document from a byte range (its own memory stream) or from a
 // borrowed stream, within `_MaxBedSize` as it was when the reader was made.
+//
+// The values it makes come from the reader's arena: chunks that are filled
+// in order and freed when the last value in them goes (and the reader has
+// moved on), so a decoded tree costs one bump per value and keeps its
+// values together. A value kept from a large document keeps its chunk.
 class BedReader {
 public:
   BedReader(int length, const void* bytes);
   explicit BedReader(rdr::InStream& in);
+  ~BedReader();
   BedReader(const BedReader&) = delete;
   BedReader& operator=(const BedReader&) = delete;
 
@@ -314,26 +348,39 @@ public:
   void setDepth(int depth) { depth_ = depth; }
 
 private:
-  BedValuePtr readComposite(int header);
-  BedValuePtr readVariable(int header);
-  BedValuePtr readFixed(int header);
-  // A map key: a string or a repeat read straight, else what readValue
-  // and asString make of it.
-  plat::SharedHandle<BedString> readKey();
-  // A variable string whose header and length have been read.
-  plat::SharedHandle<BedString> readText(int len);
-  plat::SharedHandle<BedString> repeat(uint64_t index);
+  // Each reads one value into an empty slot.
+  void read(BedValuePtr& slot);
+  void readComposite(int header, BedValuePtr& slot);
+  void readVariable(int header, BedValuePtr& slot);
+  void readFixed(int header, BedValuePtr& slot);
+  // A composite's count: an integer value one level down.
+  int64_t readCount();
+  // A map key: a string or a repeat read straight, else what read and
+  // asString make of it.
+  void readKey(plat::SharedHandle<BedString>& key);
+  // A variable string whose header and length have been read: its table entry.
+  const plat::SharedHandle<BedString>& readText(int len);
+  const plat::SharedHandle<BedString>& repeat(uint64_t index);
   // Bytes taken so far, counting text copied by repeats.
-  int64_t consumed() { return in_->pos() - start_ + repeated_; }
+  int64_t consumed()
+  {
+    return (ownsBytes() ? in_->getPtr() - bytes_ : in_->pos() - start_) + repeated_;
+  }
 
   rdr::MemInStream mem_;
   rdr::InStream* in_;
-  // Texts are immutable: a repeat shares the string it repeats.
-  std::vector<plat::SharedHandle<BedString>> table_;
+  std::unique_ptr<BedArena> arena_;
+  // Texts are immutable: a repeat shares the string it repeats. Kept in
+  // blocks that never move, so adding a text never relinks the others.
+  static constexpr size_t kTableBlock = 256;
+  std::vector<std::unique_ptr<plat::SharedHandle<BedString>[]>> table_;
+  size_t tableSize_ = 0;
   int64_t start_;
   int64_t max_;
   int depth_ = 0;
   int64_t repeated_ = 0;
+  // The start of the byte range read, or null.
+  const uint8_t* bytes_ = nullptr;
 };
 
 // The root of a document. A non-null content type must be the BED media
