@@ -164,12 +164,11 @@ bool isCleanText(const char* s, int length)
   return s == end || (!memchr(s, 0, (size_t)(end - s)) && plat::isValidUtf8(s, end));
 }
 
-// Keys are mostly short and shared: the same string, or different at once.
-bool sameKey(const BedString& a, const BedString& b)
+// Keys are mostly short and shared: the same text, or different at once.
+bool sameKey(const char* a, int aLength, const char* b, int bLength)
 {
-  return &a == &b ||
-         (a.length() == b.length() && a.value()[0] == b.value()[0] &&
-          memcmp(a.value(), b.value(), (size_t)a.length()) == 0);
+  return a == b ||
+         (aLength == bLength && a[0] == b[0] && memcmp(a, b, (size_t)aLength) == 0);
 }
 
 bool acceptedContentType(const char* type)
@@ -195,11 +194,13 @@ bool acceptedContentType(const char* type)
 
 // --- Arena --------------------------------------------------------------------------
 
-// Chunks start at a multiple of kChunkAlign, so a block finds its chunk's
-// header from its own address. A reader's chunks grow from 4 KiB (small
-// documents stay small) to 64 KiB; blocks above kMaxArenaBlock come from
-// the heap. Under AddressSanitizer everything outside a live block is
-// poisoned, so a value used after it went is still caught.
+// Chunks start at a multiple of kChunkAlign, so a block (or a text inside
+// its first kChunkAlign bytes) finds its chunk's header from its own
+// address. The header counts the blocks and text holds in the chunk. A
+// reader's chunks grow from 4 KiB (small documents stay small) to the
+// alignment; a block above kMaxArenaBlock gets a chunk of its own. Under
+// AddressSanitizer everything outside a live block is poisoned, so a value
+// used after it went is still caught.
 class BedArena {
 public:
   static constexpr size_t kChunkAlign = 32 * 1024;
@@ -214,7 +215,7 @@ public:
   {
     bytes = (bytes + 7) & ~(size_t)7;
     if ((size_t)(end_ - next_) < bytes)
-      newChunk(bytes);
+      return allocateSlow(bytes);
     char* p = next_;
     next_ += bytes;
     chunk_->live++;
@@ -222,12 +223,18 @@ public:
     return p;
   }
 
-  static void release(void* p, size_t bytes)
+  // Another hold on the chunk of p, a block or a text in one.
+  static void hold(const void* p) { chunkOf(p)->live++; }
+  static void drop(const void* p)
   {
-    Chunk* c = reinterpret_cast<Chunk*>(reinterpret_cast<uintptr_t>(p) & ~(kChunkAlign - 1));
-    ASAN_POISON_MEMORY_REGION(p, bytes);
+    Chunk* c = chunkOf(p);
     if (--c->live == 0 && c->sealed)
       freeChunk(c);
+  }
+  static void release(void* p, size_t bytes)
+  {
+    ASAN_POISON_MEMORY_REGION(p, bytes);
+    drop(p);
   }
 
 private:
@@ -237,6 +244,11 @@ private:
     uint32_t live;
     bool sealed;
   };
+
+  static Chunk* chunkOf(const void* p)
+  {
+    return reinterpret_cast<Chunk*>(reinterpret_cast<uintptr_t>(p) & ~(kChunkAlign - 1));
+  }
 
   // The current chunk takes no more blocks; it goes now if none is alive.
   void seal()
@@ -250,20 +262,36 @@ private:
     next_ = end_ = nullptr;
   }
 
-  void newChunk(size_t bytes)
+  static Chunk* newChunk(size_t size)
   {
+    void* mem = nullptr;
+    if (posix_memalign(&mem, kChunkAlign, size) != 0)
+      throw std::bad_alloc();
+    Chunk* c = new (mem) Chunk{size, 0, false};
+    ASAN_POISON_MEMORY_REGION(c + 1, size - sizeof(Chunk));
+    return c;
+  }
+
+  void* allocateSlow(size_t bytes)
+  {
+    if (bytes > kMaxArenaBlock) {
+      // Alone in its chunk, which is sealed at once: it goes with the block.
+      Chunk* c = newChunk(sizeof(Chunk) + bytes);
+      c->live = 1;
+      c->sealed = true;
+      ASAN_UNPOISON_MEMORY_REGION(c + 1, bytes);
+      return c + 1;
+    }
     seal();
     size_t size = nextSize_;
     nextSize_ = std::min(nextSize_ * 2, kChunkAlign);
     while (size < sizeof(Chunk) + bytes)
       size *= 2;
-    void* mem = nullptr;
-    if (posix_memalign(&mem, kChunkAlign, size) != 0)
-      throw std::bad_alloc();
-    chunk_ = new (mem) Chunk{size, 0, false};
-    next_ = static_cast<char*>(mem) + sizeof(Chunk);
-    end_ = static_cast<char*>(mem) + size;
-    ASAN_POISON_MEMORY_REGION(next_, end_ - next_);
+    static_assert(2 * kMaxArenaBlock <= kChunkAlign, "a small block fits a chunk");
+    chunk_ = newChunk(size);
+    next_ = reinterpret_cast<char*>(chunk_ + 1);
+    end_ = reinterpret_cast<char*>(chunk_) + size;
+    return allocate(bytes);
   }
 
   static void freeChunk(Chunk* c)
@@ -277,6 +305,7 @@ private:
   char* end_ = nullptr;
   size_t nextSize_ = 4 * 1024;
 };
+
 
 namespace {
 
@@ -301,22 +330,90 @@ public:
   static void operator delete(void* p, size_t size) { BedArena::release(p, size); }
 };
 
-// A string whose text lies right behind it, in the same block.
+// Texts that keys and the reader's table share: NUL-terminated behind a
+// word with the length and, in its top bit, whether the text is in an
+// arena (else it is a copy from the pool that one key owns).
+constexpr uint32_t kInArena = 0x80000000u;
+constexpr size_t kTextHeader = sizeof(uint32_t);
+
+uint32_t textHeader(const char* text)
+{
+  uint32_t h;
+  memcpy(&h, text - kTextHeader, sizeof h);
+  return h;
+}
+
+// Places header and text at mem; returns the text.
+char* placeText(void* mem, const char* text, int length, uint32_t flag)
+{
+  char* p = static_cast<char*>(mem);
+  const uint32_t h = (uint32_t)length | flag;
+  memcpy(p, &h, sizeof h);
+  memcpy(p + kTextHeader, text, (size_t)length);
+  p[kTextHeader + length] = 0;
+  return p + kTextHeader;
+}
+
+const char* ownKey(const char* key, int length)
+{
+  return placeText(plat::jsonAllocate(kTextHeader + (size_t)length + 1), key, length, 0);
+}
+
+void releaseKey(const char* key)
+{
+  if (!key)
+    return;
+  const uint32_t h = textHeader(key);
+  if (h & kInArena)
+    BedArena::drop(key);
+  else
+    plat::jsonRelease(const_cast<char*>(key) - kTextHeader, kTextHeader + (h & ~kInArena) + 1);
+}
+
+// A string value in the arena: its text right behind it, or one that the
+// table holds (a repeat), which it then holds too.
 class ArenaString final : public BedString {
 public:
   static BedString* make(BedArena& arena, const char* text, int length)
   {
-    void* mem = arena.allocate(sizeof(ArenaString) + (size_t)length + 1);
-    char* copy = static_cast<char*>(mem) + sizeof(ArenaString);
-    memcpy(copy, text, (size_t)length);
-    copy[length] = 0;
+    void* mem = arena.allocate(sizeof(ArenaString) + kTextHeader + (size_t)length + 1);
+    char* copy = placeText(static_cast<char*>(mem) + sizeof(ArenaString), text, length, kInArena);
     return ::new (mem) ArenaString(copy, length);
+  }
+  static BedString* share(BedArena& arena, const char* text, int length)
+  {
+    BedArena::hold(text);
+    return ::new (arena.allocate(sizeof(ArenaString))) ArenaString(const_cast<char*>(text), length);
+  }
+  ~ArenaString() override
+  {
+    if (value() != reinterpret_cast<const char*>(this + 1) + kTextHeader)
+      BedArena::drop(value());
   }
   static void operator delete(void* p, size_t size) { BedArena::release(p, size); }
 
 private:
   ArenaString(char* text, int length) : BedString(Placed(), text, length) {}
 };
+
+} // namespace
+
+BedMap::Entry& BedMap::Entry::operator=(Entry&& other) noexcept
+{
+  if (this != &other) {
+    value = std::move(other.value);
+    releaseKey(key_);
+    key_ = other.key_;
+    other.key_ = nullptr;
+  }
+  return *this;
+}
+
+BedMap::Entry::~Entry() { releaseKey(key_); }
+
+int BedMap::Entry::keyLength() const { return key_ ? (int)(textHeader(key_) & ~kInArena) : 0; }
+
+namespace {
 
 // The word in front of a container's storage: 1 for the arena, 0 for the pool.
 constexpr size_t kTagSize = sizeof(uintptr_t);
@@ -437,7 +534,10 @@ void BedMap::set(const char* key, const BedValuePtr& value)
       return;
     }
   }
-  entries_.push_back(Entry{plat::SharedHandle<BedString>(key ? new BedString(key) : nullptr), value});
+  entries_.emplace_back();
+  Entry& e = entries_.back();
+  e.key_ = key ? ownKey(key, (int)strlen(key)) : nullptr;
+  e.value = value;
 }
 
 const BedMap::Entry* BedMap::find(const char* key) const
@@ -590,8 +690,8 @@ void BedMap::encode(BedWriter& w) const
   w.stream().writeU8(0xE0);
   w.writeSigned(1, 2 * (int64_t)entries_.size());
   for (const Entry& e : entries_) {
-    if (e.keyText)
-      w.writeString(e.keyText->value(), e.keyText->length());
+    if (e.key())
+      w.writeString(e.key(), e.keyLength());
     else
       w.writeString("", 0);
     e.value->encode(w);
@@ -631,7 +731,11 @@ BedReader::BedReader(rdr::InStream& in)
 {
 }
 
-BedReader::~BedReader() = default;
+BedReader::~BedReader()
+{
+  for (const Text& t : table_)
+    BedArena::drop(t.text);
+}
 
 BedValuePtr BedReader::readValue()
 {
@@ -691,14 +795,15 @@ void BedReader::readComposite(int header, BedValuePtr& slot)
     for (int64_t i = 0; i < count / 2; i++) {
       entries.emplace_back();
       BedMap::Entry& entry = entries.back();
-      readKey(entry.keyText);
-      const BedString& key = *entry.keyText;
+      readKey(entry);
+      const char* key = entry.key_;
+      const int length = entry.keyLength();
       bool duplicate = false;
       if (useSet) {
-        duplicate = !seen.insert(std::string_view(key.value(), key.length())).second;
+        duplicate = !seen.insert(std::string_view(key, length)).second;
       } else {
         for (const BedMap::Entry* e = entries.data(); e != &entry; e++)
-          duplicate = duplicate || sameKey(*e->keyText, key);
+          duplicate = duplicate || sameKey(e->key_, e->keyLength(), key, length);
       }
       if (duplicate)
         throw BedException("BED decode error");
@@ -739,7 +844,7 @@ void BedReader::readVariable(int header, BedValuePtr& slot)
   if (ownsBytes() && in_->nUnread() < len)
     throw rdr::EndOfStream("End of in-memory input stream");
   if (type == 0) {
-    slot = readText(len);
+    readText(len, &slot);
     return;
   }
   if (type == 1) {
@@ -766,9 +871,11 @@ void BedReader::readFixed(int header, BedValuePtr& slot)
   case 1:
     slot.reset(new (*arena_) InArena<BedInt>(signExtend(v, width)));
     return;
-  case 0:
-    slot = repeat(v);
+  case 0: {
+    const Text& t = repeat(v);
+    slot.reset(ArenaString::share(*arena_, t.text, t.length));
     return;
+  }
   case 2:
     if (width == 3) {
       slot.reset(new (*arena_) InArena<BedTime>(unpackTime(v)));
@@ -792,7 +899,7 @@ void BedReader::readFixed(int header, BedValuePtr& slot)
   slot.reset(new BedUnknown(std::move(raw)));
 }
 
-const plat::SharedHandle<BedString>& BedReader::readText(int len)
+const BedReader::Text& BedReader::readText(int len, BedValuePtr* slot)
 {
   // In place when the window holds the whole text.
   const char* text = reinterpret_cast<const char*>(in_->getPtr());
@@ -806,32 +913,39 @@ const plat::SharedHandle<BedString>& BedReader::readText(int len)
   // A NUL would cut the text short: refused, like invalid UTF-8.
   if (!isCleanText(text, len))
     throw BedException("BED decode error");
-  if (tableSize_ % kTableBlock == 0)
-    table_.emplace_back(new plat::SharedHandle<BedString>[kTableBlock]);
-  plat::SharedHandle<BedString>& entry = table_.back()[tableSize_ % kTableBlock];
-  entry.reset(sizeof(BedString) + (size_t)len < BedArena::kMaxArenaBlock / 2
-                  ? ArenaString::make(*arena_, text, len)
-                  : new BedString(text, len));
-  tableSize_++;
+  // Room first, so that nothing made below is lost to a failed push.
+  if (table_.size() == table_.capacity())
+    table_.reserve(std::max<size_t>(64, 2 * table_.capacity()));
+  const char* placed;
+  if (slot) {
+    BedString* s = ArenaString::make(*arena_, text, len);
+    slot->reset(s);
+    placed = s->value();
+  } else {
+    placed = placeText(arena_->allocate(kTextHeader + (size_t)len + 1), text, len, kInArena);
+  }
+  if (slot)
+    BedArena::hold(placed);
+  table_.push_back(Text{placed, len});
   if (inWindow)
     in_->consume(len);
-  return entry;
+  return table_.back();
 }
 
-const plat::SharedHandle<BedString>& BedReader::repeat(uint64_t index)
+const BedReader::Text& BedReader::repeat(uint64_t index)
 {
-  if (index >= tableSize_)
+  if (index >= table_.size())
     throw BedException("BED decode error");
-  const plat::SharedHandle<BedString>& s = table_[index / kTableBlock][index % kTableBlock];
+  const Text& t = table_[index];
   // Two bytes on the wire stand for a whole text: the text counts against
   // the size limit as if it had been copied.
-  repeated_ += s->length();
+  repeated_ += t.length;
   if (consumed() > max_)
     throw BedException("BED data too large");
-  return s;
+  return t;
 }
 
-void BedReader::readKey(plat::SharedHandle<BedString>& key)
+void BedReader::readKey(BedMap::Entry& entry)
 {
   const uint8_t* p = in_->getPtr();
   int header = p < in_->getEnd() ? *p : -1;
@@ -839,10 +953,11 @@ void BedReader::readKey(plat::SharedHandle<BedString>& key)
   const bool text = header >= 0 && (header & 0x9F) == 0x80 && width < 3;
   const bool repeated = header >= 0 && (header & 0x9F) == 0x00;
   if (!text && !repeated) {
+    // Every string header is one of the two above: this throws.
     BedValuePtr v;
     read(v);
-    v->asString();
-    key = plat::sharedHandleCast<BedString>(v);
+    const BedString& s = v->asString();
+    entry.key_ = ownKey(s.value(), s.length());
     return;
   }
   DepthGuard guard(depth_);
@@ -851,14 +966,16 @@ void BedReader::readKey(plat::SharedHandle<BedString>& key)
   in_->readU8();
   uint64_t n = readNumber(*in_, width);
   if (repeated) {
-    key = repeat(n);
+    entry.key_ = repeat(n).text;
+    BedArena::hold(entry.key_);
     return;
   }
   if (n >= (uint64_t)max_ || (int64_t)n + consumed() >= max_)
     throw BedException("BED variable data too large");
   if (ownsBytes() && (uint64_t)in_->nUnread() < n)
     throw rdr::EndOfStream("End of in-memory input stream");
-  key = readText((int)n);
+  entry.key_ = readText((int)n, nullptr).text;
+  BedArena::hold(entry.key_);
 }
 
 BedValuePtr decodeBed(BedReader& reader, const char* contentType, bool strict)

@@ -222,11 +222,29 @@ private:
 
 class BedMap : public BedValue {
 public:
-  // Keys are immutable texts, shared between the maps of one document.
-  struct Entry {
-    plat::SharedHandle<BedString> keyText;
+  // Keys are immutable texts. A decoded document's maps share theirs (held
+  // in its arena); a key set by a caller is the entry's own copy.
+  class Entry {
+  public:
+    Entry() = default;
+    Entry(Entry&& other) noexcept : value(std::move(other.value)), key_(other.key_)
+    {
+      other.key_ = nullptr;
+    }
+    Entry& operator=(Entry&& other) noexcept;
+    ~Entry();
+
+    const char* key() const { return key_; }
+    int keyLength() const;
+
     BedValuePtr value;
-    const char* key() const { return keyText ? keyText->value() : nullptr; }
+
+  private:
+    friend class BedMap;
+    friend class BedReader;
+    // NUL-terminated, behind a 32-bit word: the length, and in the top bit
+    // whether the text lies in an arena.
+    const char* key_ = nullptr;
   };
   typedef std::vector<Entry, BedAllocator<Entry>> Entries;
   typedef Entries::const_iterator const_iterator;
@@ -348,6 +366,13 @@ public:
   void setDepth(int depth) { depth_ = depth; }
 
 private:
+  // Texts are immutable: repeats, keys and the table share them in the
+  // arena, each holding the text's chunk.
+  struct Text {
+    const char* text;
+    int length;
+  };
+
   // Each reads one value into an empty slot.
   void read(BedValuePtr& slot);
   void readComposite(int header, BedValuePtr& slot);
@@ -355,12 +380,13 @@ private:
   void readFixed(int header, BedValuePtr& slot);
   // A composite's count: an integer value one level down.
   int64_t readCount();
-  // A map key: a string or a repeat read straight, else what read and
-  // asString make of it.
-  void readKey(plat::SharedHandle<BedString>& key);
-  // A variable string whose header and length have been read: its table entry.
-  const plat::SharedHandle<BedString>& readText(int len);
-  const plat::SharedHandle<BedString>& repeat(uint64_t index);
+  // A map key: a string or a repeat read straight; anything else is what
+  // read and asString make of it.
+  void readKey(BedMap::Entry& entry);
+  // A variable string whose header and length have been read, added to the
+  // table; with a slot, also made a string value there.
+  const Text& readText(int len, BedValuePtr* slot);
+  const Text& repeat(uint64_t index);
   // Bytes taken so far, counting text copied by repeats.
   int64_t consumed()
   {
@@ -370,11 +396,7 @@ private:
   rdr::MemInStream mem_;
   rdr::InStream* in_;
   std::unique_ptr<BedArena> arena_;
-  // Texts are immutable: a repeat shares the string it repeats. Kept in
-  // blocks that never move, so adding a text never relinks the others.
-  static constexpr size_t kTableBlock = 256;
-  std::vector<std::unique_ptr<plat::SharedHandle<BedString>[]>> table_;
-  size_t tableSize_ = 0;
+  std::vector<Text> table_;
   int64_t start_;
   int64_t max_;
   int depth_ = 0;
