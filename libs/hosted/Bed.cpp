@@ -63,14 +63,57 @@ int unsignedWidth(uint64_t v)
   return 3;
 }
 
-void writeNumber(rdr::OutStream& out, int width, uint64_t v)
+// A header byte and a number of the width's size, straight into the window.
+inline void writeItem(rdr::OutStream& out, int header, int width, uint64_t v)
 {
-  switch (width) {
-  case 0: out.writeU8((uint8_t)v); break;
-  case 1: out.writeU16((uint16_t)v); break;
-  case 2: out.writeU32((uint32_t)v); break;
-  default: out.writeU64(v); break;
+  if (out.getEnd() - out.getPtr() < 9)
+    out.overrun(9, 1);
+  uint8_t* p = out.getPtr();
+  const int n = 1 << width;
+  p[0] = (uint8_t)header;
+  // All eight bytes are stored; the window has room and only n count.
+  const uint64_t be = __builtin_bswap64(v << (64 - 8 * n));
+  memcpy(p + 1, &be, 8);
+  out.setPtr(p + 1 + n);
+}
+
+// The string index's hash: a word at a time, good enough for texts.
+inline uint32_t hashText(const char* s, size_t n)
+{
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+  for (; n >= 8; s += 8, n -= 8) {
+    uint64_t w;
+    memcpy(&w, s, 8);
+    h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 32;
   }
+  // The tail in at most two loads, which may overlap.
+  uint64_t w = 0;
+  if (n >= 4) {
+    uint32_t a, b;
+    memcpy(&a, s, 4);
+    memcpy(&b, s + n - 4, 4);
+    w = (uint64_t)a << 32 | b;
+  } else if (n) {
+    w = (uint64_t)(uint8_t)s[0] << 16 | (uint64_t)(uint8_t)s[n / 2] << 8 | (uint8_t)s[n - 1];
+  }
+  h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+  h ^= h >> 29;
+  h *= 0xC4CEB9FE1A85EC53ull;
+  return (uint32_t)(h ^ h >> 32);
+}
+
+// Short texts compare in place; memcmp for the rest.
+inline bool sameText(std::string_view a, const char* b, size_t n)
+{
+  if (a.size() != n)
+    return false;
+  if (n > 16)
+    return memcmp(a.data(), b, n) == 0;
+  for (size_t i = 0; i < n; i++)
+    if (a[i] != b[i])
+      return false;
+  return true;
 }
 
 inline uint64_t readNumber(rdr::InStream& in, int width)
@@ -578,15 +621,13 @@ BedValuePtr cloneBed(const BedValue& value)
 void BedWriter::writeSigned(int type, int64_t value)
 {
   int w = signedWidth(value);
-  out_.writeU8((uint8_t)(w << 5 | type));
-  writeNumber(out_, w, (uint64_t)value);
+  writeItem(out_, w << 5 | type, w, (uint64_t)value);
 }
 
 void BedWriter::writeUnsigned(int type, uint64_t value)
 {
   int w = unsignedWidth(value);
-  out_.writeU8((uint8_t)(w << 5 | type));
-  writeNumber(out_, w, value);
+  writeItem(out_, w << 5 | type, w, value);
 }
 
 void BedWriter::writeString(const char* text, int length)
@@ -595,16 +636,16 @@ void BedWriter::writeString(const char* text, int length)
     text = "";
   if (length < 0)
     length = (int)strlen(text);
-  std::string_view view(text, length);
   constexpr size_t kSeen = 1024;
   if (!seen_)
     seen_.reset(new Seen[kSeen]);
   Seen& seen = seen_[(reinterpret_cast<uintptr_t>(text) >> 4) % kSeen];
-  if (seen.text == text && texts_[seen.index] == view) {
+  if (seen.text == text && sameText(texts_[seen.index], text, (size_t)length)) {
     writeUnsigned(0, seen.index);
     return;
   }
-  uint32_t hash = (uint32_t)std::hash<std::string_view>()(view);
+  std::string_view view(text, length);
+  uint32_t hash = hashText(text, (size_t)length);
   int64_t index = find(view, hash);
   if (index >= 0) {
     writeUnsigned(0, (uint64_t)index);
@@ -616,18 +657,27 @@ void BedWriter::writeString(const char* text, int length)
   seen = Seen{text, (uint32_t)(texts_.size() - 1)};
 }
 
+namespace {
+
+// A slot's tag: eight bits of the hash, never 0 (a free slot).
+inline uint8_t slotTag(uint32_t hash) { return (uint8_t)(hash >> 24 | 1); }
+
+} // namespace
+
 int64_t BedWriter::find(std::string_view text, uint32_t hash) const
 {
-  if (slots_.empty())
+  if (tags_.empty())
     return -1;
-  size_t mask = slots_.size() - 1;
+  const size_t mask = tags_.size() - 1;
+  const uint8_t tag = slotTag(hash);
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
-    uint64_t slot = slots_[i];
-    if (!slot)
+    if (!tags_[i])
       return -1;
-    uint32_t index = (uint32_t)slot - 1;
-    if ((uint32_t)(slot >> 32) == hash && texts_[index] == text)
-      return index;
+    if (tags_[i] == tag) {
+      uint32_t index = indexes_[i];
+      if (sameText(texts_[index], text.data(), text.size()))
+        return index;
+    }
   }
 }
 
@@ -645,28 +695,31 @@ void BedWriter::insert(std::string_view text, uint32_t hash)
   if (!text.empty())
     memcpy(chunkNext_, text.data(), text.size());
   texts_.push_back(std::string_view(chunkNext_, text.size()));
+  hashes_.push_back(hash);
   chunkNext_ += text.size();
   chunkFree_ -= text.size();
 
-  if (texts_.size() * 2 > slots_.size()) {
-    // Each slot keeps its text's hash: growing needs no text.
-    std::vector<uint64_t> slots(std::max<size_t>(64, slots_.size() * 2), 0);
-    size_t mask = slots.size() - 1;
-    for (uint64_t slot : slots_) {
-      if (!slot)
-        continue;
-      size_t i = (slot >> 32) & mask;
-      while (slots[i])
+  if (texts_.size() * 2 > tags_.size()) {
+    std::vector<uint8_t> tags(std::max<size_t>(64, tags_.size() * 2), 0);
+    std::vector<uint32_t> indexes(tags.size());
+    const size_t mask = tags.size() - 1;
+    for (size_t t = 0; t < texts_.size(); t++) {
+      size_t i = hashes_[t] & mask;
+      while (tags[i])
         i = (i + 1) & mask;
-      slots[i] = slot;
+      tags[i] = slotTag(hashes_[t]);
+      indexes[i] = (uint32_t)t;
     }
-    slots_.swap(slots);
+    tags_.swap(tags);
+    indexes_.swap(indexes);
+    return;
   }
-  size_t mask = slots_.size() - 1;
+  const size_t mask = tags_.size() - 1;
   size_t i = hash & mask;
-  while (slots_[i])
+  while (tags_[i])
     i = (i + 1) & mask;
-  slots_[i] = (uint64_t)hash << 32 | texts_.size();
+  tags_[i] = slotTag(hash);
+  indexes_[i] = (uint32_t)(texts_.size() - 1);
 }
 
 void BedWriter::writeData(int type, int64_t length, const void* bytes)
@@ -674,9 +727,13 @@ void BedWriter::writeData(int type, int64_t length, const void* bytes)
   if (length < 0)
     throw BedException("BED value bad length");
   int w = length <= 255 ? 0 : length <= 65535 ? 1 : 2;
-  out_.writeU8((uint8_t)(0x80 | w << 5 | type));
-  writeNumber(out_, w, (uint64_t)length);
-  out_.writeBytes(bytes, (int)length);
+  writeItem(out_, 0x80 | w << 5 | type, w, (uint64_t)length);
+  if (out_.getEnd() - out_.getPtr() >= length) {
+    memcpy(out_.getPtr(), bytes, (size_t)length);
+    out_.setPtr(out_.getPtr() + length);
+  } else {
+    out_.writeBytes(bytes, (int)length);
+  }
 }
 
 void BedInt::encode(BedWriter& w) const { w.writeSigned(1, value_); }

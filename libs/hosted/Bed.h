@@ -326,9 +326,12 @@ private:
 
   rdr::OutStream& out_;
   // The string table: copies of the texts in chunks, and an open-addressing
-  // index over them (slot = hash << 32 | table index + 1, 0 = free).
+  // index over them. Lookups of new texts, most of them, touch only the
+  // tags (eight bits of the hash, 0 for a free slot).
   std::vector<std::string_view> texts_;
-  std::vector<uint64_t> slots_;
+  std::vector<uint32_t> hashes_;
+  std::vector<uint8_t> tags_;
+  std::vector<uint32_t> indexes_;
   std::vector<std::unique_ptr<char[]>> chunks_;
   // Texts of a decoded document are shared objects: the last index seen
   // for a text's address answers most lookups without hashing (checked
