@@ -728,6 +728,8 @@ void BedWriter::writeData(int type, int64_t length, const void* bytes)
     throw BedException("BED value bad length");
   int w = length <= 255 ? 0 : length <= 65535 ? 1 : 2;
   writeItem(out_, 0x80 | w << 5 | type, w, (uint64_t)length);
+  if (length == 0)
+    return;
   if (out_.getEnd() - out_.getPtr() >= length) {
     memcpy(out_.getPtr(), bytes, (size_t)length);
     out_.setPtr(out_.getPtr() + length);
