@@ -246,7 +246,7 @@ bool acceptedContentType(const char* type)
 // used after it went is still caught.
 class BedArena {
 public:
-  static constexpr size_t kChunkAlign = 32 * 1024;
+  static constexpr size_t kChunkAlign = 64 * 1024;
   static constexpr size_t kMaxArenaBlock = 8 * 1024;
 
   BedArena() = default;
@@ -809,6 +809,13 @@ void BedReader::read(BedValuePtr& slot)
   DepthGuard guard(depth_);
   if (consumed() >= max_)
     throw BedException("BED data too large");
+  // Small integers are the commonest values.
+  const uint8_t* p = in_->getPtr();
+  if (in_->getEnd() - p >= 2 && p[0] == 0x01) {
+    in_->consume(2);
+    slot.reset(new (*arena_) InArena<BedInt>((int8_t)p[1]));
+    return;
+  }
   int header = in_->readU8();
   if (header >= 0xE0)
     readComposite(header, slot);
@@ -848,21 +855,22 @@ void BedReader::readComposite(int header, BedValuePtr& slot)
     BedMap::Entries& entries = map->entries_;
     entries.reserve(reserve / 2);
     // Small maps are searched in place; large ones through a set of views
-    // of the entries' own keys (their buffers stay put as the vector grows).
-    const bool useSet = count / 2 > 16;
+    // of the entries' own keys (their texts stay put as the vector grows).
+    constexpr int64_t kSmall = 16;
+    const bool useSet = count / 2 > kSmall;
     std::unordered_set<std::string_view> seen;
+    Text small[kSmall];
     for (int64_t i = 0; i < count / 2; i++) {
-      entries.emplace_back();
-      BedMap::Entry& entry = entries.back();
+      BedMap::Entry& entry = entries.emplace_back();
       readKey(entry);
-      const char* key = entry.key_;
-      const int length = entry.keyLength();
+      const Text key{entry.key_, entry.keyLength()};
       bool duplicate = false;
       if (useSet) {
-        duplicate = !seen.insert(std::string_view(key, length)).second;
+        duplicate = !seen.insert(std::string_view(key.text, key.length)).second;
       } else {
-        for (const BedMap::Entry* e = entries.data(); e != &entry; e++)
-          duplicate = duplicate || sameKey(e->key_, e->keyLength(), key, length);
+        for (int64_t j = 0; j < i; j++)
+          duplicate |= sameKey(small[j].text, small[j].length, key.text, key.length);
+        small[i] = key;
       }
       if (duplicate)
         throw BedException("BED decode error");
@@ -985,10 +993,12 @@ const BedReader::Text& BedReader::readText(int len, BedValuePtr* slot)
   }
   if (slot)
     BedArena::hold(placed);
-  table_.push_back(Text{placed, len});
+  Text& entry = table_.emplace_back();
+  entry.text = placed;
+  entry.length = len;
   if (inWindow)
     in_->consume(len);
-  return table_.back();
+  return entry;
 }
 
 const BedReader::Text& BedReader::repeat(uint64_t index)
@@ -1007,6 +1017,14 @@ const BedReader::Text& BedReader::repeat(uint64_t index)
 void BedReader::readKey(BedMap::Entry& entry)
 {
   const uint8_t* p = in_->getPtr();
+  // Most keys repeat one of the first 256 texts.
+  if (in_->getEnd() - p >= 2 && p[0] == 0x00 && p[1] < table_.size() && depth_ < kMaxDepth &&
+      consumed() < max_) {
+    in_->consume(2);
+    entry.key_ = repeat(p[1]).text;
+    BedArena::hold(entry.key_);
+    return;
+  }
   int header = p < in_->getEnd() ? *p : -1;
   int width = header >> 5 & 3;
   const bool text = header >= 0 && (header & 0x9F) == 0x80 && width < 3;
