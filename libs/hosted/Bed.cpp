@@ -809,11 +809,16 @@ void BedReader::read(BedValuePtr& slot)
   DepthGuard guard(depth_);
   if (consumed() >= max_)
     throw BedException("BED data too large");
-  // Small integers are the commonest values.
+  // Integers are the commonest values: read straight from the window when
+  // it holds nine bytes (only 1 + width of them are taken).
   const uint8_t* p = in_->getPtr();
-  if (in_->getEnd() - p >= 2 && p[0] == 0x01) {
-    in_->consume(2);
-    slot.reset(new (*arena_) InArena<BedInt>((int8_t)p[1]));
+  if (in_->getEnd() - p >= 9 && (p[0] & 0x9F) == 0x01) {
+    const int n = 1 << (p[0] >> 5);
+    uint64_t w;
+    memcpy(&w, p + 1, 8);
+    const int64_t v = (int64_t)__builtin_bswap64(w) >> (64 - 8 * n);
+    in_->consume(1 + n);
+    slot.reset(new (*arena_) InArena<BedInt>(v));
     return;
   }
   int header = in_->readU8();
