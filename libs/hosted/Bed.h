@@ -8,9 +8,9 @@
 // casts (asInt, asMap, ...), which throw BedBadType for the wrong kind.
 // A reader belongs to one document and one thread; so does a writer, whose
 // string table makes repeated texts two or three bytes long. A decoded tree
-// lives in its reader's arena (see BedReader): its values, and the reader
-// while it lasts, belong to one thread at a time, as the handles that share
-// its keys and repeated texts already require.
+// lives in its reader's arena (see BedReader), whose chunk counts its values
+// share: the values of one document, and its reader while it lasts, belong
+// to one thread at a time.
 #pragma once
 
 #include <stdint.h>
