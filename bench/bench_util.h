@@ -27,10 +27,16 @@ namespace tlbench {
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
   RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+  // With repetitions, a run's median stands for it (it comes after the
+  // single runs, which it replaces).
   void ReportRuns(const std::vector<Run>& runs) override
   {
-    for (const Run& r : runs)
-      times[r.benchmark_name()] = r.GetAdjustedRealTime();
+    for (const Run& r : runs) {
+      if (r.run_type != Run::RT_Aggregate)
+        times[r.benchmark_name()] = r.GetAdjustedRealTime();
+      else if (r.aggregate_name == "median")
+        times[r.run_name.str()] = r.GetAdjustedRealTime();
+    }
     ConsoleReporter::ReportRuns(runs);
   }
   // Time of run a over that of run b; 0 when either did not run.
