@@ -84,6 +84,12 @@ void SslIo::shutdown(bool flush, bool tellHandler)
   }
 }
 
+void SslIo::markReadable()
+{
+  if (!closed_ && inner_)
+    inner_->markReadable();
+}
+
 const char* SslIo::displayName()
 {
   return inner_ ? inner_->displayName() : "";

@@ -32,6 +32,9 @@ public:
   // Setting a handler during the handshake starts or continues it.
   void setHandler(io::IoHandler* handler, bool readEnabled = true) override;
   void shutdown(bool flush, bool tellHandler) override;
+  // The handler soon gets dataAvailable (during the handshake: the
+  // handshake goes on).
+  void markReadable() override;
   const char* displayName() override;
   const char* peerEndpoint() override;
   const char* resolvedPeerEndpoint() override;
