@@ -14,6 +14,8 @@ NAME" (or "sni none") from the server-name callback and, per scenario:
             of what came before it
   source:N  sends N pseudo-random bytes, one record per 16384, prints
             "sent N SHA256", then acts as sink
+  bulk:N    on the first data from the client, N bytes in writes of 1 MiB,
+            then close_notify (for benchmarks: Python does little per byte)
 Every connection prints "conn" when accepted and "eof" when the client has
 closed TCP.
 """
@@ -94,6 +96,28 @@ def source(sock, obj, outgoing, n):
     say("sent %d %s" % (n, digest.hexdigest()))
 
 
+def bulk(sock, obj, incoming, outgoing, n):
+    while True:
+        try:
+            if obj.read(65536):
+                break
+        except ssl.SSLWantReadError:
+            data = sock.recv(65536)
+            if not data:
+                return
+            incoming.write(data)
+    block = memoryview(random.Random(n).randbytes(1 << 20))
+    while n:
+        obj.write(block[:min(n, len(block))])
+        send_out(sock, outgoing)
+        n -= min(n, len(block))
+    try:
+        obj.unwrap()
+    except ssl.SSLWantReadError:
+        pass
+    send_out(sock, outgoing)
+
+
 def serve(ctx, sock):
     with sock:
         if scenario in ("hello", "hold"):
@@ -122,6 +146,8 @@ def serve(ctx, sock):
             obj.write(b"last words")
             send_out(sock, outgoing)
             sock.shutdown(socket.SHUT_WR)
+        elif scenario.startswith("bulk:"):
+            bulk(sock, obj, incoming, outgoing, int(scenario[5:]))
         else:
             if scenario.startswith("source:"):
                 source(sock, obj, outgoing, int(scenario[7:]))
