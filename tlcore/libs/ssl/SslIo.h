@@ -89,6 +89,8 @@ private:
   io::IoHandler* handler_ = nullptr;
   bool readEnabled_ = true;
   bool reading_ = false;
+  // The inner connection's reads are off while the plain stream is full.
+  bool paused_ = false;
 };
 
 } // namespace ssl
