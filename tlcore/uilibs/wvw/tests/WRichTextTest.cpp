@@ -92,8 +92,8 @@ TEST(WRichTextTest, LinesPlacedByAlignmentIndentsAndVerticalAlignment)
                                std::to_string(c.padLeft) + "; padding-right:" + std::to_string(c.padRight) +
                                "'>Hi <b>there</b></div>";
     WRichText text(nullptr, markup.c_str());
-    text.setAlignment(0, c.vAlign);
     text.setSize(size);
+    text.setAlignment(0, c.vAlign); // places the runs again
     ASSERT_EQ(text.runs().size(), 2u);
     const auto& runs = text.runs();
     EXPECT_EQ(std::string(runs[0].text.str()), "Hi ");
