@@ -50,11 +50,17 @@ public:
   std::map<std::string, double> times;
 };
 
-// "<what>: time ratio r (goal <= g: met|missed)" for run a over run b.
+// "<what>: time ratio r (goal <= g: met|missed)" for run a over run b; a
+// goal of 0 prints the ratio alone.
 inline void printRatio(const RatioReporter& rep, const char* what, const char* a, const char* b, double goal)
 {
-  if (double r = rep.ratio(a, b))
+  double r = rep.ratio(a, b);
+  if (!r)
+    return;
+  if (goal > 0)
     printf("%s: time ratio %.2f (goal <= %.2f: %s)\n", what, r, goal, r <= goal ? "met" : "missed");
+  else
+    printf("%s: time ratio %.2f\n", what, r);
 }
 
 // A port of 127.0.0.1 free a moment ago, for a peer program to listen on.
