@@ -162,6 +162,21 @@ TEST_F(WEditTest, EveryKeyIsHandled)
   }
 }
 
+// Clicks reach the mouse callback, but an edit field sends no click
+// time-outs.
+TEST_F(WEditTest, NoClickTimeouts)
+{
+  Field f(10, "ab");
+  tltest::MouseLog mouse;
+  f.edit.setMouseCallback(&mouse);
+  f.host.click(20, 10, 2);
+  f.host.releaseAll();
+  f.host.click(20, 10);
+  f.host.advance(1000);
+  EXPECT_EQ(std::count(mouse.kinds.begin(), mouse.kinds.end(), (int)tlutil::MouseEvent::kClickTimeout), 0);
+  EXPECT_EQ(std::count(mouse.kinds.begin(), mouse.kinds.end(), (int)tlutil::MouseEvent::kPress), 1);
+}
+
 TEST_F(WEditTest, DeadKeysAndCompose)
 {
   struct Case {
