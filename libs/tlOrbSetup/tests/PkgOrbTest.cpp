@@ -188,7 +188,7 @@ protected:
     std::string uri = "https://dl.example/tessaly-connect/Tessaly-Daziziz-Latest-Linux-x64." + kind;
     ASSERT_TRUE(
         plat::Configuration::global().set("_OrbUri", uri.c_str(), plat::kPriorityPolicy + 1));
-    pkg_.reset(new PkgOrb(client_.get()));
+    pkg_.reset(new PkgOrb(client_.get(), nullptr));
     std::string body = tltest::readFile(work_ / (std::string(kFakeName) + "." + kind));
     wizard_.phaseDone = 0;
     pkg_->packageReceived(&wizard_, body.size(), body.data());
@@ -503,7 +503,7 @@ TEST_F(PkgOrbTest, SavedPackageChecks)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.uri);
     plat::Configuration::global().set("_OrbUri", c.uri.c_str(), plat::kPriorityPolicy + 1);
-    PkgOrb pkg(client_.get());
+    PkgOrb pkg(client_.get(), nullptr);
     wizard_.boxes.clear();
     wizard_.phaseDone = 0;
     pkg.packageReceived(&wizard_, 4, "body");
