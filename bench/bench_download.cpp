@@ -72,32 +72,27 @@ struct BenchPkg : tlOrbSetup::Pkg {
   void applyToken(const char*) override {}
 };
 
-struct Wizard : tlOrbSetup::Pkg::DownloadCallback {
+// How a download or a bare GET ended.
+struct Outcome : tlOrbSetup::Pkg::DownloadCallback, http::HttpCallback {
   void progress(tlOrbSetup::Pkg*, int64_t, int64_t) override {}
-  void done(tlOrbSetup::Pkg*, const plat::Exception& e) override
+  void done(tlOrbSetup::Pkg*, const plat::Exception& e) override { end(*e.str() ? &e : nullptr); }
+  bool acceptStatus(http::HttpRequest*, int status) override { return status == 200; }
+  void requestComplete(http::HttpRequest*) override { end(nullptr); }
+  void requestFailed(http::HttpRequest*, plat::Exception* e) override { end(e); }
+  void end(const plat::Exception* e)
   {
     finished = true;
-    ok = !*e.str();
-    if (!ok)
-      fprintf(stderr, "download failed: %s\n", e.str());
+    ok = !e;
+    if (e)
+      fprintf(stderr, "failed: %s\n", e->str());
   }
   bool finished = false;
   bool ok = false;
 };
 
-struct Waiter : http::HttpCallback {
-  bool acceptStatus(http::HttpRequest*, int status) override { return status == 200; }
-  void requestComplete(http::HttpRequest*) override { done = ok = true; }
-  void requestFailed(http::HttpRequest*, plat::Exception* e) override
-  {
-    done = true;
-    fprintf(stderr, "request failed: %s\n", e->str());
-  }
-  bool done = false;
-  bool ok = false;
-};
-
-void BM_Download(benchmark::State& state)
+// Runs one fetch per iteration with a client kept for the whole run; the
+// fetch returns false on failure.
+template <class Fetch> void fetchEach(benchmark::State& state, Fetch fetch)
 {
   if (!server->ready) {
     state.SkipWithError("nginx missing");
@@ -106,48 +101,47 @@ void BM_Download(benchmark::State& state)
   io::FdSelectManager mgr;
   std::unique_ptr<http::HttpClient> client(http::createHttpClient(nullptr));
   std::string url = server->url();
-  for (auto _ : state) {
-    BenchPkg pkg(client.get(), url.c_str());
-    Wizard wizard;
-    pkg.startDownload(&wizard);
-    while (!wizard.finished)
+  auto until = [&](const Outcome& o) {
+    while (!o.finished)
       mgr.processOnce(-1);
-    // The finished download goes on the next pass.
+    // What finished goes on the next pass.
     mgr.processOnce(0);
-    if (!wizard.ok) {
+    return o.ok;
+  };
+  for (auto _ : state) {
+    if (!fetch(state, client.get(), url.c_str(), until)) {
       state.SkipWithError("download failed");
       return;
     }
-    state.PauseTiming();
-    unlink(pkg.file());
-    state.ResumeTiming();
   }
   state.SetBytesProcessed(state.iterations() * (int64_t)kSize);
 }
 
+void BM_Download(benchmark::State& state)
+{
+  fetchEach(state, [](benchmark::State& st, http::HttpClient* client, const char* url, auto until) {
+    BenchPkg pkg(client, url);
+    Outcome o;
+    pkg.startDownload(&o);
+    if (!until(o))
+      return false;
+    st.PauseTiming();
+    unlink(pkg.file());
+    st.ResumeTiming();
+    return true;
+  });
+}
+
 void BM_BareGet(benchmark::State& state)
 {
-  if (!server->ready) {
-    state.SkipWithError("nginx missing");
-    return;
-  }
-  io::FdSelectManager mgr;
-  std::unique_ptr<http::HttpClient> client(http::createHttpClient(nullptr));
-  std::string url = server->url();
-  for (auto _ : state) {
-    std::unique_ptr<http::HttpRequest> r(client->newRequest("GET", url.c_str()));
+  fetchEach(state, [](benchmark::State&, http::HttpClient* client, const char* url, auto until) {
+    std::unique_ptr<http::HttpRequest> r(client->newRequest("GET", url));
     r->setTimeout(-1);
     r->setMaxBodySize(tlOrbSetup::Download::kMaxBodySize);
-    Waiter w;
-    r->start(&w);
-    while (!w.done)
-      mgr.processOnce(-1);
-    if (!w.ok || r->getResponseBody()->length() != kSize) {
-      state.SkipWithError("GET failed");
-      return;
-    }
-  }
-  state.SetBytesProcessed(state.iterations() * (int64_t)kSize);
+    Outcome o;
+    r->start(&o);
+    return until(o) && r->getResponseBody()->length() == kSize;
+  });
 }
 
 // What saving alone costs: the body written into the session directory.
