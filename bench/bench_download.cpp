@@ -36,7 +36,8 @@ struct Server {
     if (!mkdtemp(tmpl) || access(kNginx, X_OK) != 0)
       return;
     dir = tmpl;
-    if (tlbench::runQuiet({"/usr/bin/truncate", "-s", std::to_string(kSize), dir + "/pkg.deb"}) != 0)
+    if (tlbench::runQuiet({"/usr/bin/truncate", "-s", std::to_string(kSize), dir + "/pkg.deb"}) !=
+        0)
       return;
     port = tlbench::freePort();
     const std::string conf = dir + "/nginx.conf";

@@ -106,7 +106,8 @@ protected:
   }
   void finish()
   {
-    ASSERT_TRUE(nettest::runUntil(mgr_, [&] { return wizard_.dones > 0; }, 60000));
+    ASSERT_TRUE(nettest::runUntil(
+        mgr_, [&] { return wizard_.dones > 0; }, 60000));
     nettest::settle(mgr_);
     EXPECT_EQ(1, wizard_.dones);
   }
@@ -156,13 +157,13 @@ TEST_F(DownloadTest, ProgressEverySecond)
   const std::string raw = ok(body);
   const size_t head = raw.size() - body.size();
   const std::string total = std::to_string(body.size());
-  httptest::ScriptedServer server(
-      {{"pkg", {raw}}}, cert_, ca_.path("dl.key"));
+  httptest::ScriptedServer server({{"pkg", {raw}}}, cert_, ca_.path("dl.key"));
   __atomic_store_n(&gNow, 1000 * plat::kTicksPerSecond, __ATOMIC_SEQ_CST);
   plat::MonoClockFn previous = plat::setMonoClock(fakeClock);
   start(server, "/pkg/hold-" + std::to_string(head + 1000) + "/T.deb");
   // Connected and asked, on the frozen clock.
-  ASSERT_TRUE(nettest::runUntil(mgr_, [&] { return server.requests().size() == 1; }, 60000));
+  ASSERT_TRUE(nettest::runUntil(
+      mgr_, [&] { return server.requests().size() == 1; }, 60000));
   EXPECT_TRUE(wizard_.calls.empty());
   // Each second brings one report, until the first 1000 bytes show.
   auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -200,7 +201,8 @@ TEST_F(DownloadTest, RefusedAnswersAndUris)
 {
   httptest::Script script{
       {"created", {"HTTP/1.1 201 Created\r\nContent-Length: 1\r\n\r\nx"}},
-      {"moved", {"HTTP/1.1 301 Moved Permanently\r\nLocation: /p.deb\r\nContent-Length: 0\r\n\r\n"}},
+      {"moved",
+       {"HTTP/1.1 301 Moved Permanently\r\nLocation: /p.deb\r\nContent-Length: 0\r\n\r\n"}},
       {"missing", {"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"}},
       {"broken", {"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"}},
       {"huge", {"HTTP/1.1 200 OK\r\nContent-Length: 1073741825\r\n\r\nxx", true}},
@@ -217,7 +219,8 @@ TEST_F(DownloadTest, RefusedAnswersAndUris)
       {"/moved/whole/p.deb", "HTTP status 301 (Moved Permanently)", "HttpStatus301", true},
       {"/missing/whole/p.deb", "HTTP status 404 (Not Found)", "HttpStatus404", true},
       {"/broken/whole/p.deb", "HTTP status 500 (Internal Server Error)", "HttpStatus500", true},
-      {"/huge/whole/p.deb", "Error reading response: Maximum body size of 1073741824 bytes exceeded", "", true},
+      {"/huge/whole/p.deb",
+       "Error reading response: Maximum body size of 1073741824 bytes exceeded", "", true},
       // At the limit the length is accepted; the short body then fails.
       {"/gib/whole/p.deb", "Error reading response: SSL Error: Underlying stream truncated", "",
        true},
@@ -236,7 +239,8 @@ TEST_F(DownloadTest, RefusedAnswersAndUris)
     asked += c.asked;
     EXPECT_EQ(asked, server.requests().size());
   }
-  EXPECT_EQ("", tltest::commandOutput("ls -A " + std::string(tlOrbSetup::getInstallerSessionDir().str())));
+  EXPECT_EQ("", tltest::commandOutput("ls -A " +
+                                      std::string(tlOrbSetup::getInstallerSessionDir().str())));
 }
 
 } // namespace

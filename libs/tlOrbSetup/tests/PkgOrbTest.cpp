@@ -537,9 +537,8 @@ TEST_F(PkgOrbTest, SavedPackageChecks)
 // "/usr/bin/sudo -n", the package downloaded from the HTTPS stand-in, then
 // install, tokens and launch, each phase run to its end. One line per
 // phase's outcome, then the saved file's path.
-std::string roadAsTestUser(const std::string& uri, const std::string& tmp,
-                           const std::string& data, const std::string& dm,
-                           const std::string& profile)
+std::string roadAsTestUser(const std::string& uri, const std::string& tmp, const std::string& data,
+                           const std::string& dm, const std::string& profile)
 {
   setenv("ZARN_PROFILE", profile.c_str(), 1);
   os::AppInfo::set("tlzarnconnectsetup", nullptr, "zarn", nullptr, nullptr);
@@ -584,12 +583,11 @@ std::string roadAsTestUser(const std::string& uri, const std::string& tmp,
             " boxes " + std::to_string(wizard.boxes.size()) + "\n";
   wizard.phaseDone = 0;
   int redeems = 0;
-  pkg.applyTokens(
-      &wizard,
-      scriptedStarter({{"ticket-v", reply("viewer-session", "VWR")},
-                       {"ticket-s", reply("server-join", "SVR")}},
-                      &redeems),
-      tickets());
+  pkg.applyTokens(&wizard,
+                  scriptedStarter({{"ticket-v", reply("viewer-session", "VWR")},
+                                   {"ticket-s", reply("server-join", "SVR")}},
+                                  &redeems),
+                  tickets());
   if (!until([&] { return wizard.phaseDone > 0; }))
     return report + "tokens did not end";
   report += "tokens '" + wizard.error + "' " + std::to_string(redeems) + "\n";
