@@ -74,6 +74,8 @@ public:
   // Starts redeeming ticket for pkg; throws plat::Exception when it cannot.
   using RedeemerStarter = std::function<std::unique_ptr<Redeemer>(Pkg& pkg, const char* ticket)>;
 
+  // The helper and the HTTP client are borrowed (without a client the
+  // download fails).
   Pkg(AdminHelperClient* helper, http::HttpClient* client, const char* uri, const char* name);
   ~Pkg() override;
   Pkg(const Pkg&) = delete;
