@@ -11,6 +11,7 @@
 #pragma once
 
 
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -78,17 +79,24 @@ public:
       content()->pointerLeave();
   }
   // Modifiers count as held between keyDown and keyUp.
+  // While popups are shown the keyboard goes to the last one (its grab).
   void keyDown(uint32_t keysym)
   {
     held_.insert(keysym);
-    if (content())
-      content()->keyEvent(keysym, true);
+    if (wvw::Widget* w = keyTarget())
+      w->keyEvent(keysym, true);
   }
   void keyUp(uint32_t keysym)
   {
     held_.erase(keysym);
-    if (content())
-      content()->keyEvent(keysym, false);
+    if (wvw::Widget* w = keyTarget())
+      w->keyEvent(keysym, false);
+  }
+  // Pointer input to the popup at index i of popups, in screen coordinates.
+  void popupPointer(size_t i, int x, int y, uint32_t mask = 0)
+  {
+    const Popup p = popups.at(i);
+    p.widget->pointerEvent(rfb::Point(x - p.position.x, y - p.position.y), mask);
   }
   void typeKey(uint32_t keysym)
   {
@@ -193,14 +201,30 @@ public:
 
   // --- WRoot ---
   rfb::Rect screenArea() override { return screen; }
+  // A shown popup is attached (to a parent placing it at its position) and
+  // a hidden one detached, as the window layer does.
   void showPopup(wvw::Widget* widget, bool show, bool grab, const rfb::Point& position) override
   {
+    bool wasShown = false;
     for (size_t i = 0; i < popups.size(); i++) {
-      if (popups[i].widget == widget)
+      if (popups[i].widget == widget) {
         popups.erase(popups.begin() + i);
+        wasShown = true;
+        break;
+      }
     }
-    if (show)
+    if (show) {
       popups.push_back(Popup{widget, grab, position});
+      auto& parent = popupParents_[widget];
+      if (!parent)
+        parent.reset(new PopupParent(this, position));
+      parent->position = position;
+      // Popups have no container: their owners install handlers.
+      if (!widget->isAttached())
+        widget->attach(parent.get(), nullptr, nullptr);
+    } else if (wasShown && widget->isAttached()) {
+      widget->detach();
+    }
   }
   void popupPointerEvent(wvw::Widget*, const rfb::Point&, uint32_t) override {}
 
@@ -229,6 +253,36 @@ public:
   bool left(wvw::Widget* source) override { return note("left", source); }
 
 private:
+  // Places a popup on the screen: its root offset is its position.
+  class PopupParent : public wvw::WParent {
+  public:
+    PopupParent(WvwHost* host, const rfb::Point& at) : position(at), host_(host) {}
+    void childInvalidated(wvw::Widget*, const rfb::Region&) override {}
+    void bell() override { host_->bells++; }
+    void setFocus(wvw::Widget*) override {}
+    bool isChildFocused(wvw::Widget*) override { return false; }
+    bool focusNext() override { return false; }
+    bool focusPrevious() override { return false; }
+    bool isKeyDown(uint32_t keysym) override { return host_->isKeyDown(keysym); }
+    plat::String getClipboardText() override { return host_->getClipboardText(); }
+    void setClipboardText(const char* text) override { host_->setClipboardText(text); }
+    wvw::WRoot* getRoot(rfb::Point* offset) override
+    {
+      if (offset)
+        *offset = position;
+      return host_;
+    }
+    void showRect(wvw::Widget*, const rfb::Rect&) override {}
+    void startDrag(wvw::WDragDropData*, rfb::PixelBuffer*) override {}
+
+    rfb::Point position;
+
+  private:
+    WvwHost* host_;
+  };
+
+  wvw::Widget* keyTarget() const { return popups.empty() ? content() : popups.back().widget; }
+
   // Records the notification; answers false.
   bool note(const std::string& what, wvw::Widget* source)
   {
@@ -258,6 +312,7 @@ private:
   std::set<uint32_t> held_;
   uint32_t mask_ = 0;
   std::unique_ptr<rfb::ManagedPixelBuffer> fb_;
+  std::map<wvw::Widget*, std::unique_ptr<PopupParent>> popupParents_;
 };
 
 // --- Widgets and handlers for tests ------------------------------------------------------

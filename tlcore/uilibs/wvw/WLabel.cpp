@@ -323,6 +323,12 @@ bool WLabel::buttonUp(int button, Widget* source)
   if (source == this && selectable_) {
     repaint();
     selecting_ = false;
+    if (button == 2) {
+      if (!editMenu_)
+        editMenu_.reset(new WEditMenu(this, kCopy | kSelectAll));
+      editMenu_->popup(true, getPointerPos(), this);
+      return true;
+    }
   }
   return Widget::buttonUp(button, source);
 }

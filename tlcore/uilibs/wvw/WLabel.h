@@ -7,6 +7,7 @@
 // text clears the selection. Loop thread only.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "wvw/WButton.h"
@@ -38,6 +39,8 @@ public:
   int totalLength() const { return totalLength_; }
 
   void menuAction(int action) override;
+  // Made on the first context request (button index 2) of a selectable label.
+  WEditMenu* editMenu() const { return editMenu_.get(); }
   virtual void splitLines();
   // A byte offset into the concatenated lines.
   virtual int charIndexAt(const rfb::Point& point);
@@ -79,6 +82,7 @@ protected:
   int selAnchor_ = 0;
   int selLength_ = 0;
   int totalLength_ = 0;
+  std::unique_ptr<WEditMenu> editMenu_;
 };
 
 class WLabelWithMnemonic : public WLabel {
