@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "hosted/Bed.h"
+#include "hosted/BootstrapRequest.h"
 #include "http/HttpError.h"
 #include "http/native/NativeHttpClient.h"
 #include "plat/Json.h"
@@ -96,6 +97,7 @@ HostedHttpSession::HostedHttpSession(const HostedClientContextPtr& context,
   // Signed bootstrap documents may come over plain http.
   client->allowPlainHttp();
   httpClient_.reset(client);
+  bootstrapClient_.reset(new BootstrapClient(*this, context));
 }
 
 HostedHttpSession::~HostedHttpSession() = default;

@@ -101,10 +101,13 @@ public:
   HostedHttpSession& operator=(const HostedHttpSession&) = delete;
 
   http::HttpClient& httpClient() { return *httpClient_; }
+  BootstrapClient& bootstrapClient() { return *bootstrapClient_; }
   HostedFormatCallback* formatCallback() const { return formatCallback_; }
 
 private:
+  // Declared first: the bootstrap client's requests go before the client.
   std::unique_ptr<http::HttpClient> httpClient_;
+  std::unique_ptr<BootstrapClient> bootstrapClient_;
   HostedFormatCallback* formatCallback_;
 };
 
