@@ -9,14 +9,10 @@
 
 namespace {
 
+using hostedtest::answer;
+
 using hosted::HostedBootstrapInfo;
 using hosted::HostedException;
-
-std::string answer(const std::string& body, const char* status = "200 OK")
-{
-  return std::string("HTTP/1.1 ") + status + "\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\n\r\n" + body;
-}
 
 struct Caller : hosted::HostedBootstrapInfoCallback {
   void serviceFound(const char* value) override
