@@ -15,7 +15,8 @@ standard input and answers each with "ok":
   {"node": N, "status": 200, "reason": "OK", "headers": [[name, value]],
    "body": text (latin-1), "date": true, "reset": false}
       queues an answer on node N; "reset" closes the connection instead
-      ("RST", no answer); "date" false leaves out the "Date" header;
+      ("RST", no answer); "sticky" keeps it queued for every later
+      request; "date" false leaves out the "Date" header;
   {"dateOffset": seconds}: the "Date" of later answers runs that far off;
   {"clear": true}: empties every queue.
 A request that finds its node's queue empty gets 404. LOG gets one JSON
@@ -72,10 +73,13 @@ def read_request(conn, buf):
 
 def answer(entry):
     body = entry.get("body", "").encode("latin-1")
+    now = time.time() + offset[0]
     out = "HTTP/1.1 %d %s\r\n" % (entry.get("status", 200), entry.get("reason", "OK"))
     if entry.get("date", True):
-        out += "Date: %s\r\n" % email.utils.formatdate(time.time() + offset[0], usegmt=True)
+        out += "Date: %s\r\n" % email.utils.formatdate(now, usegmt=True)
     for name, value in entry.get("headers", []):
+        if value.startswith("@date+"):
+            value = email.utils.formatdate(now + int(value[6:]), usegmt=True)
         out += "%s: %s\r\n" % (name, value)
     out += "Content-Length: %d\r\n\r\n" % len(body)
     return out.encode("latin-1") + body
@@ -93,7 +97,9 @@ def serve(conn, node):
             log({"node": node, "method": method, "path": path, "headers": headers,
                  "body": body.hex()})
             with lock:
-                entry = queues[node].pop(0) if queues[node] else None
+                entry = queues[node][0] if queues[node] else None
+                if entry and not entry.get("sticky"):
+                    queues[node].pop(0)
             if entry is None:
                 entry = {"status": 404, "reason": "Not Found"}
             if entry.get("reset"):

@@ -1,109 +1,181 @@
-// The redeem body and reply, and the authentication stand-in the redeem
-// tests run against: its package names its nodes, it records what arrives,
-// and python's json module reads the bodies back.
+// The ticket redeemer against the authentication stand-in: python's json
+// module reads the bodies back, only 200 with a JSON object redeems, one
+// callback per pending redeem; the package written for the stand-in is the
+// one loaded.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
-#include "authStandIn.h"
-#include "hosted/HostedClientContext.h"
+#include "capsTestUtil.h"
 #include "hosted/HostedException.h"
-#include "hostedremoteaccess/CloudConfig.h"
 #include "hostedremoteaccess/TicketRedeemer.h"
-#include "http/HttpUtil.h"
-#include "io/FdSelectManager.h"
-#include "os/dirs.h"
-#include "plat/encodings.h"
-#include "rootdir.h"
-#include "ssl/HttpsClient.h"
 
 using namespace hostedremoteaccess;
+using httptest::Answer;
 
 namespace {
-
-std::string hex(const std::string& s)
-{
-  return plat::binToHex((int)s.size(), reinterpret_cast<const unsigned char*>(s.data())).str();
-}
 
 plat::MBuf<unsigned char> bytes(const std::string& s)
 {
   return plat::MBuf<unsigned char>(reinterpret_cast<const unsigned char*>(s.data()), (int)s.size());
 }
 
-} // namespace
-
-TEST(TicketRedeemer, BodiesReachTheStandInAsPythonReadsThem)
+Answer reply(int status, const char* reason, const std::string& body,
+             const char* type = "application/json")
 {
-  tltest::RootOnlyDir data;
-  if (data.path().empty())
-    GTEST_SKIP() << "needs root for a trusted data directory";
-  httptest::prepareProcess();
-  os::setSystemConfigDir(data.path().c_str());
-  io::FdSelectManager mgr;
-  {
-    httptest::AuthStandIn standin(3, data.path());
-    // The package written for the stand-in is the one loaded.
-    hosted::HostedClientContextPtr context = loadCloudConfig();
-    const hosted::BootstrapConfig& cfg = context->vendorConfig().bootstrapConfig();
-    EXPECT_EQ(standin.url(1) + ";" + standin.url(2), cfg.parameter("enterprise/auth-uris"));
-    EXPECT_EQ(standin.url(0) + "/btp/", cfg.bootstrapUris().at(0).str());
-
-    tltest::commandOutput("cp " + standin.ca().path("ca.pem") + " " + (data / "cacerts.pem"));
-    std::unique_ptr<ssl::SslCertLookup> lookup;
-    std::unique_ptr<http::HttpClient> client(ssl::createHttpsClient(lookup));
-    const std::string tickets[] = {"plain", "q\"uo\"te", "back\\slash\\", "ctl\x01\n\t\x1f",
-                                   "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "</script>", ""};
-    standin.setDateOffset(-7200);
-    for (const std::string& t : tickets) {
-      standin.push(1, {201, "Created", {{"Retry-After", "3"}}, "{}"});
-      plat::MBuf<unsigned char> body = redeemBody(t.c_str());
-      std::unique_ptr<http::HttpRequest> r(
-          client->newRequest("POST", (standin.url(1) + kRedeemPath).c_str()));
-      r->setBody("application/json", body);
-      httptest::Outcome o;
-      r->start(&o);
-      ASSERT_TRUE(nettest::runUntil(mgr, [&] { return o.done(); }));
-      EXPECT_EQ(201, r->getStatus());
-      EXPECT_STREQ("3", r->getResponseHeader("Retry-After"));
-      // The stand-in's clock runs two hours behind.
-      plat::Time date = 0;
-      EXPECT_TRUE(http::parseDate(&date, r->getResponseHeader("Date")));
-      EXPECT_NEAR(-7200.0, (double)(date - plat::getTime()) / 1e7, 5.0);
-    }
-    std::vector<httptest::Received> got = standin.requests();
-    ASSERT_EQ(std::size(tickets), got.size());
-    for (size_t i = 0; i < got.size(); i++) {
-      EXPECT_EQ("POST", got[i].method);
-      EXPECT_EQ(kRedeemPath, got[i].path);
-      EXPECT_EQ("application/json", got[i].header("Content-Type"));
-      EXPECT_EQ("True\n", tltest::commandOutput(
-                              "/usr/bin/python3 -c 'import json,sys; print(json.loads(bytes.fromhex("
-                              "sys.argv[1])) == json.loads(json.dumps({\"ticket\": bytes.fromhex("
-                              "sys.argv[2]).decode()})))' " +
-                              hex(got[i].body) + " \"" + hex(tickets[i]) + "\""))
-          << i;
-    }
-    // Empty queue: 404; a reset answer closes the connection.
-    standin.push(2, {0, "", {}, "", true, true});
-    for (int status : {-1, 404}) {
-      std::unique_ptr<http::HttpRequest> r(client->newRequest("GET", (standin.url(2) + "/x").c_str()));
-      httptest::Outcome o;
-      r->start(&o);
-      ASSERT_TRUE(nettest::runUntil(mgr, [&] { return o.done(); }));
-      EXPECT_EQ(status == 404, o.ok) << o.error;
-      if (status == 404) {
-        EXPECT_EQ(404, r->getStatus());
-      }
-    }
-    EXPECT_EQ(2u, standin.requests().size() - got.size());
-  }
-  nettest::settle(mgr);
-  os::setSystemConfigDir("");
+  Answer a;
+  a.status = status;
+  a.reason = reason;
+  a.body = body;
+  a.headers = {{"Content-Type", type}};
+  return a;
 }
 
-TEST(TicketRedeemer, ReplyMustBeAJsonObject)
+struct Owner : TicketRedeemer::Callback {
+  void ticketRedeemed(const plat::JsonObject& r) override
+  {
+    redeemed++;
+    value = r.get("value")->asString().str();
+    if (destroy)
+      redeemer.reset();
+  }
+  void ticketRedeemFailed(const plat::Exception& e) override
+  {
+    failed++;
+    const hosted::HostedException* h = dynamic_cast<const hosted::HostedException*>(&e);
+    kind = h ? h->getKind() : "<not hosted>";
+    if (destroy)
+      redeemer.reset();
+  }
+  int calls() const { return redeemed + failed; }
+
+  std::unique_ptr<TicketRedeemer> redeemer;
+  bool destroy = false;
+  int redeemed = 0, failed = 0;
+  std::string value, kind;
+};
+
+class TicketRedeemerTest : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    if (!fx.ready())
+      GTEST_SKIP() << "needs root for a trusted data directory";
+    fx.client().recordUrl(0, fx.standin().url(1).c_str(), 300, {});
+    owner.redeemer.reset(new TicketRedeemer(&fx.client(), &owner));
+  }
+  void settle()
+  {
+    for (int i = 0; i < 5; i++)
+      fx.mgr().processOnce(0);
+  }
+
+  capstest::CapsFixture fx{2};
+  Owner owner;
+};
+
+} // namespace
+
+TEST_F(TicketRedeemerTest, PackageNamesTheStandInNodes)
+{
+  const hosted::BootstrapConfig& cfg = fx.context()->vendorConfig().bootstrapConfig();
+  EXPECT_STREQ(fx.standin().url(1).c_str(), cfg.parameter("enterprise/auth-uris"));
+  EXPECT_EQ(fx.standin().url(0) + "/btp/", cfg.bootstrapUris().at(0).str());
+}
+
+TEST_F(TicketRedeemerTest, BodiesAsPythonReadsThem)
+{
+  const std::string tickets[] = {"plain", "q\"uo\"te", "back\\slash\\", "ctl\x01\n\t\x1f",
+                                 "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "</script>", ""};
+  for (const std::string& t : tickets) {
+    fx.standin().push(1, reply(200, "OK", "{\"type\":\"server-join\",\"value\":\"tok\"}"));
+    int before = owner.calls();
+    owner.redeemer->redeem(t.c_str());
+    ASSERT_TRUE(fx.runUntil([&] { return owner.calls() > before; }));
+  }
+  EXPECT_EQ((int)std::size(tickets), owner.redeemed);
+  EXPECT_EQ("tok", owner.value);
+  auto got = fx.standin().requests();
+  ASSERT_EQ(std::size(tickets), got.size());
+  for (size_t i = 0; i < got.size(); i++) {
+    EXPECT_EQ("POST", got[i].method);
+    EXPECT_EQ(kRedeemPath, got[i].path);
+    EXPECT_EQ("application/json", got[i].header("Content-Type"));
+    EXPECT_EQ("<none>", got[i].header("Authorization"));
+    EXPECT_EQ("True\n", tltest::commandOutput(
+                            "/usr/bin/python3 -c 'import json,sys; print(json.loads(bytes.fromhex("
+                            "sys.argv[1])) == json.loads(json.dumps({\"ticket\": bytes.fromhex("
+                            "sys.argv[2]).decode()})))' " +
+                            tltest::toHex(got[i].body) + " \"" + tltest::toHex(tickets[i]) + "\""))
+        << i;
+  }
+}
+
+// Only 200 with a JSON object redeems; anything else fails, once.
+TEST_F(TicketRedeemerTest, Replies)
+{
+  struct {
+    Answer answer;
+    const char* kind; // null: redeemed
+  } cases[] = {
+      {reply(200, "OK", "{\"value\":\"v\"}"), nullptr},
+      {reply(201, "Created", "{\"value\":\"v\"}"), "HTTPCreated"},
+      {reply(204, "No Content", ""), "HTTPNoContent"},
+      {reply(404, "Not Found", "{}"), "HTTPNotFound"},
+      {reply(200, "OK", "not json"), "JSON"},
+      {reply(200, "OK", "[\"array\"]"), "JSON"},
+      {reply(200, "OK", "{}", "text/html"), "JSON"},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.answer.status);
+    owner.redeemed = owner.failed = 0;
+    fx.standin().push(1, c.answer);
+    owner.redeemer->redeem("t");
+    ASSERT_TRUE(fx.runUntil([&] { return owner.calls() > 0; }));
+    settle();
+    EXPECT_EQ(1, owner.calls());
+    EXPECT_EQ(c.kind ? 1 : 0, owner.failed);
+    if (c.kind) {
+      EXPECT_EQ(c.kind, owner.kind);
+    }
+  }
+}
+
+TEST_F(TicketRedeemerTest, OneCallbackPerPendingRedeem)
+{
+  // A second redeem abandons the first.
+  fx.standin().push(1, reply(200, "OK", "{\"value\":\"first\"}"));
+  fx.standin().push(1, reply(200, "OK", "{\"value\":\"second\"}"));
+  owner.redeemer->redeem("one");
+  owner.redeemer->redeem("two");
+  ASSERT_TRUE(fx.runUntil([&] { return owner.calls() > 0; }));
+  settle();
+  EXPECT_EQ(1, owner.calls());
+
+  // Destroyed while pending: nothing.
+  owner.redeemed = 0;
+  fx.standin().push(1, reply(200, "OK", "{\"value\":\"x\"}"));
+  owner.redeemer->redeem("three");
+  owner.redeemer.reset();
+  for (int i = 0; i < 10; i++)
+    fx.mgr().processOnce(20);
+  EXPECT_EQ(0, owner.calls());
+
+  // Destroyed from inside its callback, success and failure alike.
+  for (int status : {200, 500}) {
+    owner.redeemed = owner.failed = 0;
+    owner.destroy = true;
+    owner.redeemer.reset(new TicketRedeemer(&fx.client(), &owner));
+    fx.standin().push(1, reply(status, "X", "{\"value\":\"y\"}"));
+    owner.redeemer->redeem("four");
+    ASSERT_TRUE(fx.runUntil([&] { return owner.calls() > 0; }));
+    settle();
+    EXPECT_EQ(nullptr, owner.redeemer);
+  }
+}
+
+TEST(TicketRedeemerReply, MustBeAJsonObject)
 {
   EXPECT_EQ("x", std::string(redeemReply(bytes("{\"type\":\"x\"}"), "application/json")
                                  ->get("type")->asString().str()));
