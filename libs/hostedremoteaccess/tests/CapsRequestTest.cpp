@@ -380,3 +380,12 @@ TEST(CapsRequestErrors, FixedTexts)
   EXPECT_EQ(8u, other.getCategory());
   EXPECT_STREQ("HTTPNotFound", other.getKind());
 }
+
+TEST(CapsRequestDeathTest, CredentialsOnce)
+{
+  CapsClient client(loadCloudConfig(), nullptr);
+  CapsRequest request(&client, 0, "/call", nullptr, "GET", {});
+  request.setBearerToken("t");
+  EXPECT_DEATH(request.setBasicCredentials("u", "p"), "Assertion '!credPdr' failed");
+  EXPECT_DEATH(request.setBearerToken("t2"), "Assertion '!credPdr' failed");
+}
