@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "hosted/BootstrapConfig.h"
+#include "hosted/HostedException.h"
 #include "hosted/HostedRequest.h"
 #include "plat/Timer.h"
 

@@ -46,5 +46,6 @@ class BootstrapRequest;
 class BootstrapRequestCallback;
 class BootstrapClient;
 class HostedBootstrap;
+class HostedBootstrapCallback;
 
 } // namespace hosted

@@ -22,6 +22,7 @@
 
 #include <memory>
 
+#include "hosted/Bed.h"
 #include "hosted/HostedClientContext.h"
 #include "http/HttpClient.h"
 #include "http/SslConnectorFactory.h"
@@ -37,9 +38,6 @@ class HostedRequest;
 // non-empty bodies, 2 everything with headers).
 extern plat::IntParameter hostedRequestTimeout;
 extern plat::IntParameter hostedRequestDump;
-
-// The media type of BED bodies.
-constexpr const char* kBedMediaType = "application/vnd.tessaly.bed";
 
 // Turns a body into the text a dump logs.
 class HostedFormatCallback {

@@ -7,22 +7,22 @@ SCRIPT is a JSON object: response name -> object with
   "close": close the connection after sending (default: keep it open);
   "closeAfterMs": close an idle kept connection after that long;
   "skipBody": answer right after the request head, reading no body;
-  "silent": send nothing and keep the connection open;
-  "delayMs": wait that long before answering.
+  "silent": send nothing and keep the connection open.
 A request for "/<name>/<mode>" (any method; a query is ignored) is answered
 with that response, mode being "whole", "bytes" (one byte at a time) or
-"split-N" (the first N bytes, a pause, the rest). A name that begins with
-"/" is a whole path instead, answered whole. Any other target gets 404 with
-an empty body.
-
-With CLIENTCA, a TLS client must present a certificate issued by it; LOG
-then gets "conn N cert SUBJECT" (the subject's commonName) per connection.
+"split-N" (the first N bytes, a pause, the rest). Any other target gets
+404 with an empty body.
 
 Listens on 127.0.0.1 and, when it can, ::1 on the same port (TLS with CERT
 and KEY when given), prints the port, then serves each connection on its
 own thread. LOG gets one line per request, "conn N req HEX" with the
 request's bytes (head and body as received), and "conn N eof" when the
 client has closed. Stops when its standard input ends.
+
+A response may also have "delayMs": wait that long before answering. A
+name that begins with "/" is a whole path (query ignored), answered whole.
+With CLIENTCA, a TLS client must present a certificate issued by it; LOG
+then gets "conn N cert SUBJECT" (the subject's commonName) per connection.
 """
 import json
 import os

@@ -10,14 +10,10 @@
 
 namespace {
 
+using hostedtest::answer;
+
 using hosted::BootstrapConfigPtr;
 using hosted::BootstrapRequest;
-
-std::string answer(const std::string& body, const char* status = "200 OK")
-{
-  return std::string("HTTP/1.1 ") + status + "\r\nContent-Type: application/vnd.tessaly.bed\r\n" +
-         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
 
 // One driver holding one request.
 struct Waiter : hosted::BootstrapRequestCallback {

@@ -10,13 +10,9 @@
 
 namespace {
 
-using hosted::HostedBootstrap;
+using hostedtest::answer;
 
-std::string answer(const std::string& body, const char* status = "200 OK")
-{
-  return std::string("HTTP/1.1 ") + status + "\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\n\r\n" + body;
-}
+using hosted::HostedBootstrap;
 
 struct Owner : hosted::HostedBootstrapCallback {
   void discoveryReady(const char* uri) override

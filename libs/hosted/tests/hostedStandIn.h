@@ -111,6 +111,13 @@ inline std::string header(const std::string& request, const std::string& name)
   return "<none>";
 }
 
+// A response of the stand-in with a BED body.
+inline std::string answer(const std::string& body, const char* status = "200 OK")
+{
+  return std::string("HTTP/1.1 ") + status + "\r\nContent-Type: application/vnd.tessaly.bed\r\n" +
+         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
 inline std::string url(const httptest::ScriptedServer& server, const std::string& path,
                        const char* scheme = "https")
 {
