@@ -54,57 +54,6 @@ hosted::HostedException applicationError(const plat::Exception& e)
 
 } // namespace
 
-// Hands out the service addresses the bootstrap configuration names for
-// a kind, one per start(), each once, the answer always from the loop.
-// Until bootstrap fetching lands this reads the vendor configuration's
-// built-in bootstrap configuration (with `_HostedBootstrapInfoOverride`).
-class CapsServiceFinder : public plat::Timer::Callback {
-public:
-  CapsServiceFinder(const hosted::HostedClientContext& context, const char* key,
-                    hosted::HostedBootstrapInfoCallback* callback)
-      : config_(context.vendorConfig().bootstrapConfig()), key_(key), callback_(callback)
-  {
-  }
-
-  void start(const hosted::HostedException* error, int delayMs)
-  {
-    lastError_.reset(error ? new hosted::HostedException(*error) : nullptr);
-    timer_.start(delayMs);
-  }
-  void addUsed(const char* url) { handedOut_.insert(plat::String(url)); }
-  int maxBackoffSecs() const { return (int)config_.maxBackoffSecs(); }
-  const CapsClient::Parameters& parameters() const { return config_.parameters(); }
-
-private:
-  bool timerExpired(plat::Timer*) override
-  {
-    std::vector<plat::String> values;
-    hosted::hostedBootstrapValues(values, handedOut_, config_, key_,
-                                  hosted::hostedBootstrapInfoOverride.getValueStr().get(),
-                                  hosted::hostedBootstrapSeed());
-    while (!values.empty() && handedOut_.count(values.back()))
-      values.pop_back();
-    if (!values.empty()) {
-      handedOut_.insert(values.back());
-      callback_->serviceFound(values.back().get());
-    } else if (lastError_) {
-      hosted::HostedException error(*lastError_);
-      callback_->bootstrapFailed(error);
-    } else {
-      callback_->bootstrapFailed(hosted::HostedBootstrapException("BTPNoBootstrap", nullptr));
-    }
-    // The callback may have destroyed this.
-    return false;
-  }
-
-  const hosted::BootstrapConfig& config_;
-  const char* key_;
-  hosted::HostedBootstrapInfoCallback* callback_;
-  plat::StringSet handedOut_;
-  std::unique_ptr<hosted::HostedException> lastError_;
-  plat::Timer timer_{this};
-};
-
 CapsException::CapsException(const char* kind)
     : HostedException(kApplication, kind, fixedText(kind))
 {
@@ -128,7 +77,8 @@ CapsRequest::CapsRequest(CapsClient* client, unsigned kind, const char* path,
                          const plat::MBuf<unsigned char>& body)
     : client_(client), kind_(kind), path_(path), method_(method), body_(body), callback_(callback),
       dummyProvider_(client),
-      bootstrapInfo_(new CapsServiceFinder(*client->context(), CapsClient::kindName(kind), this)),
+      bootstrapInfo_(new hosted::HostedBootstrapInfo(*client->context(), *client->httpSession(),
+                                                     this, CapsClient::kindName(kind))),
       retryTimer_(this), noCredsTimer_(this)
 {
 }
@@ -235,7 +185,8 @@ void CapsRequest::serviceFound(const char* url)
     return;
   }
   baseUrl_ = plat::String(url);
-  client_->recordUrl(kind_, url, bootstrapInfo_->maxBackoffSecs(), bootstrapInfo_->parameters());
+  client_->recordUrl(kind_, url, (int)bootstrapInfo_->maxBackoffSecs(),
+                     bootstrapInfo_->parameters());
   send((std::string(url) + path_.str()).c_str());
 }
 

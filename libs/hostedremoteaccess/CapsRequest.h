@@ -1,6 +1,6 @@
 // One logical call to a hosted service of a kind (CapsClient): finds the
 // service's base address (the one the client recorded, else the next one
-// the bootstrap parameters name), sends one hosted request to that address
+// bootstrap and discovery name), sends one hosted request to that address
 // followed by the call's path, then waits and retries on 429/503 with
 // Retry-After, moves to an unused node after network failures, 500 and
 // 503, follows 307/308 redirects, and hands the answer to its callback.
@@ -28,7 +28,6 @@
 namespace hostedremoteaccess {
 
 class CapsRequest;
-class CapsServiceFinder;
 
 // `_HostedCapsMaxAttempts`: the most node attempts of one request.
 extern plat::IntParameter hostedCapsMaxAttempts;
@@ -152,7 +151,7 @@ private:
   CapsCredProvider* credProvider_ = nullptr;
   DummyCapsCredProvider dummyProvider_;
   bool credentialsRequired_ = false;
-  std::unique_ptr<CapsServiceFinder> bootstrapInfo_;
+  std::unique_ptr<hosted::HostedBootstrapInfo> bootstrapInfo_;
   std::unique_ptr<hosted::HostedRequest> hostedRequest_;
   plat::String baseUrl_;
   plat::String currentUrl_;

@@ -25,7 +25,8 @@ struct Answer {
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
   bool date = true;
-  bool reset = false; // close the connection instead of answering
+  bool reset = false;  // close the connection instead of answering
+  bool sticky = false; // the answer to every later request
 };
 
 // One request as a node received it; header names as sent.
@@ -46,8 +47,9 @@ struct Received {
 class AuthStandIn {
 public:
   // Node 0 serves bootstrap and discovery in the written package; the
-  // others are the "enterprise/auth-uris". configDir "" writes no package.
-  AuthStandIn(int nodes, const std::string& configDir = "")
+  // others are the "enterprise/auth-uris". configDir "" writes no package;
+  // the package trusts the stand-in's CA and extraCa (a PEM file) if given.
+  AuthStandIn(int nodes, const std::string& configDir = "", const std::string& extraCa = "")
   {
     cert_ = ca_.server("standin", "IP:127.0.0.1,DNS:localhost");
     std::vector<std::string> args{"/usr/bin/python3", TL_TEST_SUPPORT_DIR "/auth_standin.py", cert_,
@@ -55,11 +57,12 @@ public:
 #ifdef TL_MKCLOUDCONFIG
     if (!configDir.empty())
       for (const std::string& a : {std::string(TL_MKCLOUDCONFIG),
-                                   std::string(TL_CLOUDCONFIG_DIR "/keys"), ca_.path("ca.pem"),
+                                   std::string(TL_CLOUDCONFIG_DIR "/keys"),
+                                   ca_.path("ca.pem") + (extraCa.empty() ? "" : "," + extraCa),
                                    configDir})
         args.push_back(a);
 #else
-    EXPECT_TRUE(configDir.empty()) << "built without mkcloudconfig";
+    EXPECT_TRUE(configDir.empty() && extraCa.empty()) << "built without mkcloudconfig";
 #endif
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
@@ -111,8 +114,11 @@ public:
     command("{\"node\":" + std::to_string(node) + ",\"status\":" + std::to_string(a.status) +
             ",\"reason\":" + jsonText(a.reason) + ",\"headers\":[" + headers +
             "],\"body\":" + jsonText(a.body) + ",\"date\":" + (a.date ? "true" : "false") +
-            ",\"reset\":" + (a.reset ? "true" : "false") + "}");
+            ",\"reset\":" + (a.reset ? "true" : "false") +
+            ",\"sticky\":" + (a.sticky ? "true" : "false") + "}");
   }
+  // Empties every node's queue.
+  void clear() { command("{\"clear\":true}"); }
   // Later answers' "Date" runs this far from the local clock.
   void setDateOffset(int seconds) { command("{\"dateOffset\":" + std::to_string(seconds) + "}"); }
 

@@ -5,7 +5,8 @@ answers and recording every request.
 Usage: auth_standin.py CERT KEY LOG NODES [TOOL KEYS CA OUTDIR]
 
 With TOOL (the project's mkcloudconfig), KEYS (its directory of live.key
-and integration.key), CA (the PEM the package trusts) and OUTDIR, writes
+and integration.key), CA (the PEM files the package trusts, separated by
+",") and OUTDIR, writes
 OUTDIR/CloudConfig.pkg whose bootstrap address is "https://127.0.0.1:P0/btp/",
 discovery address "https://127.0.0.1:P0/discovery/" and parameter
 "enterprise/auth-uris" the other nodes, "https://127.0.0.1:Pn" joined by ";".
@@ -133,8 +134,9 @@ ports = [s.getsockname()[1] for s in listeners]
 if len(sys.argv) > 8:
     tool, keys, ca, outdir = sys.argv[5:9]
     nodes = ";".join("https://127.0.0.1:%d" % p for p in ports[1:])
+    certs = [a for c in ca.split(",") for a in ("--certificate", c)]
     subprocess.run([tool, "--live-key", keys + "/live.key", "--integration-key",
-                    keys + "/integration.key", "--certificate", ca, "--out", outdir,
+                    keys + "/integration.key", *certs, "--out", outdir,
                     "--bootstrap-uri", "https://127.0.0.1:%d/btp/" % ports[0],
                     "--discovery-uri", "https://127.0.0.1:%d/discovery/" % ports[0],
                     "--parameter", "enterprise/auth-uris=" + nodes], check=True)

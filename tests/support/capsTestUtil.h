@@ -1,6 +1,8 @@
 // What the capabilities request and redeemer tests share: the
 // authentication stand-in with its package loaded from a trusted data
-// directory, a hosted session and client over it, a monotonic clock that
+// directory, node 0 serving a bootstrap document signed by the bootstrap
+// test signer (TL_BOOTSTRAP_KEYS) that names the other nodes, a hosted
+// session and client over it, a monotonic clock that
 // tests move forward instead of waiting, and a loop runner limited in real
 // time.
 #pragma once
@@ -22,6 +24,8 @@
 #include "rootdir.h"
 
 namespace capstest {
+
+const std::string kKeys = TL_BOOTSTRAP_KEYS;
 
 // The system's monotonic clock plus what the test skipped.
 inline plat::Time& skipped()
@@ -63,7 +67,22 @@ public:
     previousClock_ = plat::setMonoClock(skippingClock);
     // Long exchanges, so that skipping to the next timer never ends one.
     hosted::hostedRequestTimeout.setValue(100000, 1000);
-    standin_.reset(new httptest::AuthStandIn(nodes, data_.path()));
+    standin_.reset(new httptest::AuthStandIn(nodes, data_.path(), kKeys + "/ca.pem"));
+    std::string auth;
+    for (int n = 1; n < nodes; n++)
+      auth += (auth.empty() ? "" : ";") + standin_->url(n);
+    std::string spec = scratch_.write(
+        "spec.json", "{\"uris\": [\"" + standin_->url(0) + "/btp\"], \"count\": 1, \"key\": \"" +
+                         kKeys + "/signer.key\", \"certs\": [\"" + kKeys +
+                         "/signer.pem\"], \"params\": [[\"enterprise/auth-uris\", \"" + auth +
+                         "\"]]}");
+    tltest::commandOutput("/usr/bin/python3 " TL_TEST_SUPPORT_DIR "/bootstrap_sign.py doc " + spec +
+                          " " + (scratch_ / "doc"));
+    httptest::Answer doc;
+    doc.body = tltest::readFile(scratch_ / "doc");
+    doc.headers = {{"Content-Type", "application/vnd.tessaly.bed"}};
+    doc.sticky = true;
+    standin_->push(0, doc);
     context_ = hostedremoteaccess::loadCloudConfig();
     session_.reset(new hosted::HostedHttpSession(context_, nullptr));
     client_.reset(new hostedremoteaccess::CapsClient(context_, session_.get()));
@@ -113,6 +132,7 @@ public:
 
 private:
   tltest::RootOnlyDir data_;
+  tltest::TempDir scratch_{"capstest"};
   io::FdSelectManager mgr_;
   plat::MonoClockFn previousClock_ = nullptr;
   std::unique_ptr<httptest::AuthStandIn> standin_;

@@ -87,11 +87,13 @@ protected:
     EXPECT_EQ(1, rec.responses + rec.failures);
     return rec;
   }
+  // The auth nodes asked, in order (node 0 serves bootstrap).
   std::vector<int> nodesAsked()
   {
     std::vector<int> out;
     for (auto& r : fx.standin().requests())
-      out.push_back(r.node);
+      if (r.node != 0)
+        out.push_back(r.node);
     return out;
   }
 
@@ -214,10 +216,10 @@ TEST_F(CapsRequestTest, MaxAttempts)
     rec = Recorder();
     for (int n = 1; n < 8; n++)
       fx.standin().push(n, status(500, "Internal Server Error"));
-    size_t before = fx.standin().requests().size();
+    size_t before = nodesAsked().size();
     run(-1);
     EXPECT_EQ("HTTPInternalServerError", rec.kind);
-    EXPECT_EQ((size_t)std::min(limit, 7), fx.standin().requests().size() - before);
+    EXPECT_EQ((size_t)std::min(limit, 7), nodesAsked().size() - before);
   }
 }
 
@@ -273,12 +275,25 @@ TEST_F(CapsRequestTest, DiscoveryFromThePackageNodes)
   run(-1);
   hosted::hostedBootstrapInfoOverride.unset(plat::kPriorityPreference, false);
   EXPECT_EQ(1, rec.responses) << rec.message;
-  ASSERT_EQ(1u, fx.standin().requests().size());
-  int node = fx.standin().requests()[0].node;
+  ASSERT_EQ(1u, nodesAsked().size());
+  int node = nodesAsked()[0];
   EXPECT_EQ(fx.standin().url(node), fx.client().getUrl(0));
   EXPECT_EQ(std::vector<std::string>{"Recording new URL for enterprise/auth-uris: " +
                                      fx.standin().url(node)},
             log.lines());
+}
+
+TEST_F(CapsRequestTest, BootstrapFailureReachesTheCaller)
+{
+  NEEDS_STANDIN();
+  fx.standin().clear();
+  Answer down = status(503, "Service Unavailable");
+  down.sticky = true;
+  fx.standin().push(0, down);
+  run(-1);
+  EXPECT_EQ(1, rec.failures);
+  EXPECT_EQ(0u, rec.message.find("Hosted Bootstrap error")) << rec.message;
+  EXPECT_TRUE(nodesAsked().empty());
 }
 
 TEST_F(CapsRequestTest, ProxyRefusalIsNotRetried)
@@ -314,7 +329,7 @@ TEST_F(CapsRequestTest, ProxyRefusalIsNotRetried)
   kill(pid, SIGTERM);
   waitpid(pid, nullptr, 0);
   EXPECT_EQ("Network", rec.kind) << rec.message;
-  EXPECT_TRUE(fx.standin().requests().empty());
+  EXPECT_TRUE(nodesAsked().empty());
   EXPECT_EQ(fx.standin().url(1), fx.client().getUrl(0)) << rec.message;
 }
 
@@ -379,4 +394,15 @@ TEST(CapsRequestErrors, FixedTexts)
   CapsException other("HTTPNotFound");
   EXPECT_EQ(8u, other.getCategory());
   EXPECT_STREQ("HTTPNotFound", other.getKind());
+}
+
+TEST(CapsRequestDeathTest, CredentialsOnce)
+{
+  hosted::HostedClientContextPtr context = loadCloudConfig();
+  hosted::HostedHttpSession session(context, nullptr);
+  CapsClient client(context, &session);
+  CapsRequest request(&client, 0, "/call", nullptr, "GET", {});
+  request.setBearerToken("t");
+  EXPECT_DEATH(request.setBasicCredentials("u", "p"), "Assertion '!credPdr' failed");
+  EXPECT_DEATH(request.setBearerToken("t2"), "Assertion '!credPdr' failed");
 }
