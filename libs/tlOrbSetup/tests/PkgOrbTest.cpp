@@ -112,6 +112,30 @@ public:
   std::deque<bool> answers;
 };
 
+// The authentication stand-in with its package in data: node 0 serves a
+// bootstrap document from the bootstrap test signer naming node 1, the
+// authentication node.
+std::unique_ptr<httptest::AuthStandIn> authStandIn(const std::string& data)
+{
+  const std::string keys = TL_BOOTSTRAP_KEYS;
+  std::unique_ptr<httptest::AuthStandIn> standin(
+      new httptest::AuthStandIn(2, data, keys + "/ca.pem"));
+  tltest::TempDir scratch("i35btp");
+  std::string spec = scratch.write(
+      "spec.json", "{\"uris\": [\"" + standin->url(0) + "/btp\"], \"count\": 1, \"key\": \"" +
+                       keys + "/signer.key\", \"certs\": [\"" + keys +
+                       "/signer.pem\"], \"params\": [[\"enterprise/auth-uris\", \"" +
+                       standin->url(1) + "\"]]}");
+  tltest::commandOutput("/usr/bin/python3 " TL_TEST_SUPPORT_DIR "/bootstrap_sign.py doc " + spec +
+                        " " + (scratch / "doc"));
+  httptest::Answer doc;
+  doc.body = tltest::readFile(scratch / "doc");
+  doc.headers = {{"Content-Type", "application/vnd.tessaly.bed"}};
+  doc.sticky = true;
+  standin->push(0, doc);
+  return standin;
+}
+
 // What the wizard makes from the cloud configuration in data (the
 // stand-in's package): the context, its session and the capabilities
 // client.
@@ -156,11 +180,13 @@ void queue(httptest::AuthStandIn& standin, const std::vector<httptest::Answer>& 
     standin.push(1, a);
 }
 
-// The tickets the stand-in was asked to redeem, in order.
+// The tickets the authentication node was asked to redeem, in order.
 std::vector<std::string> ticketsAsked(const httptest::AuthStandIn& standin)
 {
   std::vector<std::string> out;
   for (const httptest::Received& r : standin.requests()) {
+    if (r.node != 1)
+      continue;
     plat::JsonPtr<plat::JsonValue> v =
         plat::JsonValue::parse(r.body.data(), (int)r.body.size(), nullptr);
     out.push_back(r.method + " " + r.path + " " + v->asObject().get("ticket")->asString().str());
@@ -218,7 +244,7 @@ protected:
     loop_.reset(new os::AppLoop());
     ASSERT_FALSE(data_.path().empty());
     httptest::prepareProcess();
-    standin_.reset(new httptest::AuthStandIn(2, data_.path()));
+    standin_ = authStandIn(data_.path());
     cloud_.reset(new Cloud(data_.path()));
     client_.reset(new AdminHelperClient(&wizard_));
     client_->launch();
@@ -662,7 +688,8 @@ TEST(PkgOrbRoad, TestUserDownloadsInstallsJoinsAndLaunches)
   const std::string record = work / "record";
   tltest::commandOutput(kDataDir + "/make_fake_product.sh " + work.path() + " " + record);
   const std::string profile = "i35road-" + std::to_string(getpid());
-  httptest::AuthStandIn standin(2, data.path());
+  std::unique_ptr<httptest::AuthStandIn> standinPtr = authStandIn(data.path());
+  httptest::AuthStandIn& standin = *standinPtr;
   const std::string pipeDir = "/tmp/.zarn-zarnservice";
   mkdir(pipeDir.c_str(), 0700);
   removePackages();
