@@ -720,10 +720,12 @@ TEST(PkgOrbRoad, TestUserDownloadsInstallsJoinsAndLaunches)
                                   "tokens ''", "settings ''", "launched"}),
         report);
     auto tickets = ticketsAsked(standin);
+    tickets.erase(tickets.begin(), tickets.begin() + asked);
     EXPECT_EQ((std::vector<std::string>{"POST /authentication/1.1/tickets/redeem ticket-v",
                                         "POST /authentication/1.1/tickets/redeem ticket-s"}),
-              std::vector<std::string>(tickets.begin() + asked, tickets.end()));
-    EXPECT_EQ((std::vector<std::string>{"verifyChannel ", "reload "}), ctrl.messages());
+              tickets);
+    const std::vector<std::string> ctrlSeen = ctrl.messages();
+    EXPECT_EQ((std::vector<std::string>{"verifyChannel ", "reload "}), ctrlSeen);
     // Yes to the Wayland question, then the GNOME notice.
     EXPECT_EQ("[daemon]\nWaylandEnable=false\n", tltest::readFile(dm / "custom.conf"));
     const std::string session = saved.substr(0, saved.rfind('/'));
@@ -742,6 +744,14 @@ TEST(PkgOrbRoad, TestUserDownloadsInstallsJoinsAndLaunches)
                   "tlzarnserver-x11 -service -joincloud " + session + "/svrToken", "token SVR",
                   "tlzarnconnect -signInToken " + session + "/vwrToken", "token VWR"}),
               lines());
+    // What the run command shows of the road.
+    std::string shown;
+    for (const auto& part :
+         {std::make_pair("wizard", report), std::make_pair("auth stand-in", tickets),
+          std::make_pair("control channel", ctrlSeen), std::make_pair("product programs", lines())})
+      for (const std::string& l : part.second)
+        shown += std::string(kind) + " road, " + part.first + ": " + l + "\n";
+    printf("%s", shown.c_str());
     // Children share the session directory of this process.
     unlink((session + "/vwrToken").c_str());
     removePackages();
