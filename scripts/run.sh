@@ -60,10 +60,16 @@ else
   done
   made_user=
   id tlunpriv >/dev/null 2>&1 || made_user=1
+  pipe_dir=/tmp/.zarn-zarnservice
+  made_pipe_dir=
+  [ -e "$pipe_dir" ] || made_pipe_dir=1
   cleanup() {
     bash scripts/sudo-test-dropin.sh --remove || true
     dpkg --purge tlzarnconnect-testfake >/dev/null 2>&1 || true
     command -v rpm >/dev/null && rpm -e tlzarnconnect-testfake >/dev/null 2>&1 || true
+    if [ -n "$made_pipe_dir" ]; then
+      rm -rf "$pipe_dir"
+    fi
     if [ -n "$made_user" ] && id tlunpriv >/dev/null 2>&1; then
       userdel -r tlunpriv >/dev/null 2>&1 || true
     fi
@@ -74,6 +80,7 @@ else
   trap cleanup EXIT
   if [ ${#road_pkgs[@]} -gt 0 ]; then
     echo "Installing for the road: ${road_pkgs[*]}"
+    apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${road_pkgs[@]}"
   fi
   cmake --preset test >/dev/null
