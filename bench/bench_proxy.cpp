@@ -9,10 +9,8 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdio.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -33,8 +31,6 @@
 #include "io/TcpConnector.h"
 #include "os/AppInfo.h"
 #include "os/socket.h"
-
-extern char** environ;
 
 namespace {
 
@@ -106,60 +102,6 @@ private:
   std::thread thread;
 };
 
-int freePort()
-{
-  int fd = os::bindSocket(io::IpInfo(0, true, AF_INET), SOCK_STREAM, false);
-  int port = io::IpInfo(fd, true).port();
-  close(fd);
-  return port;
-}
-
-bool listening(int port)
-{
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  io::IpInfo address("127.0.0.1", port);
-  bool ok = connect(fd, address.sockAddr(), address.len()) == 0;
-  close(fd);
-  return ok;
-}
-
-// A proxy program with its output discarded, running until destroyed
-// (SIGTERM, then reaped). ready() once it accepts connections on port.
-class Proxy {
-public:
-  Proxy(std::vector<std::string> args, int port)
-  {
-    std::vector<char*> argv;
-    for (std::string& a : args)
-      argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-      pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    for (int i = 0; i < 400 && pid > 0 && !ok; i++) {
-      ok = listening(port);
-      if (!ok)
-        usleep(25000);
-    }
-  }
-  ~Proxy()
-  {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-  bool ready() const { return ok; }
-
-private:
-  pid_t pid = -1;
-  bool ok = false;
-};
-
 class Result : public io::IoConnected {
 public:
   void connected(io::IoConnector*, io::Io* c) override { io = c; }
@@ -209,8 +151,8 @@ void BM_Socks5(benchmark::State& state)
     return;
   }
   EchoServer echo;
-  int port = freePort();
-  Proxy proxy({kMicrosocks, "-i", "127.0.0.1", "-p", std::to_string(port)}, port);
+  int port = tlbench::freePort();
+  tlbench::Peer proxy({kMicrosocks, "-i", "127.0.0.1", "-p", std::to_string(port)}, {port});
   if (!proxy.ready()) {
     state.SkipWithError("microsocks did not start");
     return;
@@ -228,12 +170,12 @@ void BM_HttpConnect(benchmark::State& state)
     return;
   }
   EchoServer echo;
-  int port = freePort();
+  int port = tlbench::freePort();
   std::string conf = "/tmp/tl-bench-" + std::to_string(getpid()) + "-tinyproxy.conf";
   std::ofstream(conf) << "Port " << port << "\nListen 127.0.0.1\nTimeout 60\nConnectPort "
                       << echo.port << "\nAllow 127.0.0.1\nMaxClients 512\nLogLevel Critical\n";
   {
-    Proxy proxy({kTinyproxy, "-d", "-c", conf}, port);
+    tlbench::Peer proxy({kTinyproxy, "-d", "-c", conf}, {port});
     if (!proxy.ready()) {
       state.SkipWithError("tinyproxy did not start");
     } else {

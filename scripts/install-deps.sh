@@ -29,18 +29,22 @@ bench_pkgs=(libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpa
 case "$what" in
   run) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}") ;;
   # The proxy benchmark tunnels through real proxies; the certificate one loads
-  # Debian's CA bundle.
-  bench) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" microsocks tinyproxy ca-certificates) ;;
+  # Debian's CA bundle; the HTTP client's downloads from nginx are timed
+  # against curl.
+  bench) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" microsocks tinyproxy ca-certificates
+                nginx-light curl) ;;
   test)
     # The regular-expression tests compare with Debian's /usr/bin/node,
     # whatever other node is on PATH. PIL and the fonts rerun the generator
     # of the interface's fonts and images. The desktop tests use the real URL
-    # opener, MIME and desktop-database tools and gio.
+    # opener, MIME and desktop-database tools and gio. The setup engine's
+    # tests pack and install stand-in product packages with rpmbuild and rpm
+    # (dpkg-deb comes with dpkg).
     pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" python3 coreutils procps binutils
            openssl gzip gettext locales libxml2-utils gcc nodejs
            microsocks dante-server tinyproxy squid python3-cryptography ca-certificates
            sudo python3-pil fonts-liberation2 fonts-dejavu-core
-           xdg-utils desktop-file-utils libglib2.0-bin)
+           xdg-utils desktop-file-utils libglib2.0-bin rpm nginx-light)
     ;;
   fuzz) pkgs+=(clang libclang-rt-14-dev libpixman-1-dev libx11-dev) ;;
   *) echo "install-deps.sh: unknown set '$what'" >&2; exit 2 ;;

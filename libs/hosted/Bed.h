@@ -7,7 +7,10 @@
 // the last handle to its root. Callers take a value apart with the checked
 // casts (asInt, asMap, ...), which throw BedBadType for the wrong kind.
 // A reader belongs to one document and one thread; so does a writer, whose
-// string table makes repeated texts two or three bytes long.
+// string table makes repeated texts two or three bytes long. A decoded tree
+// lives in its reader's arena (see BedReader), whose chunk counts its values
+// share: the values of one document, and its reader while it lasts, belong
+// to one thread at a time.
 #pragma once
 
 #include <stdint.h>
@@ -48,6 +51,24 @@ public:
 class BedBadType : public BedException {
 public:
   BedBadType();
+};
+
+class BedArena;
+
+// Storage of the containers' vectors: from the arena of the reader running
+// on this thread, else from the small-object pool (a word in front says
+// which, so a decoded vector may grow or go after its reader).
+void* bedAllocate(size_t bytes);
+void bedRelease(void* p, size_t bytes);
+
+template <class T> struct BedAllocator {
+  typedef T value_type;
+  BedAllocator() = default;
+  template <class U> BedAllocator(const BedAllocator<U>&) {}
+  T* allocate(size_t n) { return static_cast<T*>(bedAllocate(n * sizeof(T))); }
+  void deallocate(T* p, size_t n) { bedRelease(p, n * sizeof(T)); }
+  template <class U> bool operator==(const BedAllocator<U>&) const { return true; }
+  template <class U> bool operator!=(const BedAllocator<U>&) const { return false; }
 };
 
 class BedValue {
@@ -137,10 +158,17 @@ public:
   const char* value() const { return text_; }
   int length() const { return length_; }
 
+protected:
+  // Over a NUL-terminated text placed by the caller (the reader's arena),
+  // which outlives the value.
+  struct Placed {};
+  BedString(Placed, char* text, int length) : text_(text), length_(length), ownsText_(false) {}
+
 private:
-  // NUL-terminated, from the values' pool.
+  // NUL-terminated, from the values' pool unless placed.
   char* text_;
   int length_;
+  bool ownsText_ = true;
 };
 
 class BedOpaque : public BedValue {
@@ -163,7 +191,7 @@ private:
 
 class BedSeq : public BedValue {
 public:
-  typedef std::vector<BedValuePtr, plat::JsonAllocator<BedValuePtr>> Elements;
+  typedef std::vector<BedValuePtr, BedAllocator<BedValuePtr>> Elements;
   typedef Elements::const_iterator const_iterator;
 
   BedSeq() = default;
@@ -188,18 +216,37 @@ public:
   static const BedSeq& empty();
 
 private:
+  friend class BedReader;
   Elements elements_;
 };
 
 class BedMap : public BedValue {
 public:
-  // Keys are immutable texts, shared between the maps of one document.
-  struct Entry {
-    plat::SharedHandle<BedString> keyText;
+  // Keys are immutable texts. A decoded document's maps share theirs (held
+  // in its arena); a key set by a caller is the entry's own copy.
+  class Entry {
+  public:
+    Entry() = default;
+    Entry(Entry&& other) noexcept : value(std::move(other.value)), key_(other.key_)
+    {
+      other.key_ = nullptr;
+    }
+    Entry& operator=(Entry&& other) noexcept;
+    ~Entry();
+
+    const char* key() const { return key_; }
+    int keyLength() const;
+
     BedValuePtr value;
-    const char* key() const { return keyText ? keyText->value() : nullptr; }
+
+  private:
+    friend class BedMap;
+    friend class BedReader;
+    // NUL-terminated, behind a 32-bit word: the length, and in the top bit
+    // whether the text lies in an arena.
+    const char* key_ = nullptr;
   };
-  typedef std::vector<Entry, plat::JsonAllocator<Entry>> Entries;
+  typedef std::vector<Entry, BedAllocator<Entry>> Entries;
   typedef Entries::const_iterator const_iterator;
 
   BedMap() = default;
@@ -274,15 +321,17 @@ public:
 
 private:
   // The index of a text written in full, or -1.
-  int64_t find(std::string_view text, size_t hash) const;
-  void insert(std::string_view text, size_t hash);
+  int64_t find(std::string_view text, uint32_t hash) const;
+  void insert(std::string_view text, uint32_t hash);
 
   rdr::OutStream& out_;
   // The string table: copies of the texts in chunks, and an open-addressing
-  // index over them (slot = table index + 1, 0 = free).
+  // index over them. Lookups of new texts, most of them, touch only the
+  // tags (eight bits of the hash, 0 for a free slot).
   std::vector<std::string_view> texts_;
-  std::vector<size_t> hashes_;
-  std::vector<uint32_t> slots_;
+  std::vector<uint32_t> hashes_;
+  std::vector<uint8_t> tags_;
+  std::vector<uint32_t> indexes_;
   std::vector<std::unique_ptr<char[]>> chunks_;
   // Texts of a decoded document are shared objects: the last index seen
   // for a text's address answers most lookups without hashing (checked
@@ -298,10 +347,16 @@ private:
 
 // Reads one document from a byte range (its own memory stream) or from a
 // borrowed stream, within `_MaxBedSize` as it was when the reader was made.
+//
+// The values it makes come from the reader's arena: chunks that are filled
+// in order and freed when the last value in them goes (and the reader has
+// moved on), so a decoded tree costs one bump per value and keeps its
+// values together. A value kept from a large document keeps its chunk.
 class BedReader {
 public:
   BedReader(int length, const void* bytes);
   explicit BedReader(rdr::InStream& in);
+  ~BedReader();
   BedReader(const BedReader&) = delete;
   BedReader& operator=(const BedReader&) = delete;
 
@@ -314,26 +369,43 @@ public:
   void setDepth(int depth) { depth_ = depth; }
 
 private:
-  BedValuePtr readComposite(int header);
-  BedValuePtr readVariable(int header);
-  BedValuePtr readFixed(int header);
-  // A map key: a string or a repeat read straight, else what readValue
-  // and asString make of it.
-  plat::SharedHandle<BedString> readKey();
-  // A variable string whose header and length have been read.
-  plat::SharedHandle<BedString> readText(int len);
-  plat::SharedHandle<BedString> repeat(uint64_t index);
+  // Texts are immutable: repeats, keys and the table share them in the
+  // arena, each holding the text's chunk.
+  struct Text {
+    const char* text;
+    int length;
+  };
+
+  // Each reads one value into an empty slot.
+  void read(BedValuePtr& slot);
+  void readComposite(int header, BedValuePtr& slot);
+  void readVariable(int header, BedValuePtr& slot);
+  void readFixed(int header, BedValuePtr& slot);
+  // A composite's count: an integer value one level down.
+  int64_t readCount();
+  // A map key: a string or a repeat read straight; anything else is what
+  // read and asString make of it.
+  void readKey(BedMap::Entry& entry);
+  // A variable string whose header and length have been read, added to the
+  // table; with a slot, also made a string value there.
+  const Text& readText(int len, BedValuePtr* slot);
+  const Text& repeat(uint64_t index);
   // Bytes taken so far, counting text copied by repeats.
-  int64_t consumed() { return in_->pos() - start_ + repeated_; }
+  int64_t consumed()
+  {
+    return (ownsBytes() ? in_->getPtr() - bytes_ : in_->pos() - start_) + repeated_;
+  }
 
   rdr::MemInStream mem_;
   rdr::InStream* in_;
-  // Texts are immutable: a repeat shares the string it repeats.
-  std::vector<plat::SharedHandle<BedString>> table_;
+  std::unique_ptr<BedArena> arena_;
+  std::vector<Text> table_;
   int64_t start_;
   int64_t max_;
   int depth_ = 0;
   int64_t repeated_ = 0;
+  // The start of the byte range read, or null.
+  const uint8_t* bytes_ = nullptr;
 };
 
 // The root of a document. A non-null content type must be the BED media

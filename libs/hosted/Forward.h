@@ -30,4 +30,13 @@ class PackageReader;
 class PackageWriter;
 class PackageException;
 
+class BootstrapConfig;
+class VendorConfig;
+class BootstrapCache;
+class BootstrapProgress;
+class HostedClientContext;
+class HostedBootstrapInfo;
+class HostedBootstrapInfoCallback;
+class HostedHttpSession;
+
 } // namespace hosted

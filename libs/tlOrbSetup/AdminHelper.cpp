@@ -1,6 +1,7 @@
 #include "tlOrbSetup/AdminHelper.h"
 
 #include <signal.h>
+#include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,6 +45,29 @@ bool isSecretKey(const char* key)
   return strcasestr(key, "password") != nullptr;
 }
 
+// Reads the open message through to its end and returns its size on the
+// wire (frame headers, name and body), then rewinds to the body's start.
+// While the message is incomplete this throws BlockException, unless what
+// has come already passes limit: then it returns at once with a size over
+// limit and leaves the rest to be skipped.
+int64_t wireSize(rdr::FramedInStream& in, const char* name, int64_t limit)
+{
+  rdr::InStream* wire = in.getUnderlying();
+  // The first frame's header, the name's length byte and the name.
+  const int64_t head = 2 + 1 + (int64_t)strlen(name);
+  const int64_t start = wire->pos();
+  while (!in.atEnd()) { // atEnd brings the wire position up to date
+    if (head + wire->pos() - start > limit)
+      return head + wire->pos() - start;
+    if (in.nUnread() == 0)
+      in.check(true, 1);
+    in.consume(in.nUnread());
+  }
+  int64_t size = head + wire->pos() - start;
+  in.rewind();
+  return size;
+}
+
 } // namespace
 
 bool hasCloudCredentials(const char* appName, bool)
@@ -65,7 +89,7 @@ AdminHelper::AdminHelper(io::Io* connection) : outputTimer_(this)
   channel_->addReader(am::kRunCmdCancel, this);
   channel_->addReader(am::kSvrSettings, this);
   plat::LogDestIpc::get()->setIpc(channel_.get());
-  channel_->ioAccept(am::withMessageBuffer(owned.release()));
+  channel_->ioAccept(am::withChannelBuffers(owned.release()));
   rdr::FramedOutStream& out = channel_->writeMsg(am::kHaveCloudCredsSvr);
   am::writeHaveCloudCredsSvr(out, hasCloudCredentials(kServerApp, true));
   out.endMsg(true);
@@ -89,8 +113,12 @@ void AdminHelper::closed(io::MsgIpc*)
 
 bool AdminHelper::readMsg(const char* name, rdr::FramedInStream& in, io::MsgIpc*)
 {
-  vlog.log(100, "read message %s", name);
   try {
+    // The whole message is here and within the channel's limit before any
+    // of it is acted on; a larger one is skipped as it arrives.
+    if (wireSize(in, name, am::kMaxMsgSize) > am::kMaxMsgSize)
+      throw plat::ExceptionFmt("message larger than %d bytes", am::kMaxMsgSize);
+    vlog.log(100, "read message %s", name);
     if (strcmp(name, am::kRunCmd) == 0)
       runCmd(in);
     else if (strcmp(name, am::kRunCmdCancel) == 0)
@@ -111,14 +139,7 @@ void AdminHelper::runCmd(rdr::InStream& in)
   if (running())
     throw plat::Exception("A command is already running");
   try {
-    os::LaunchProcess::Cfg cfg;
-    cfg.args = args;
-    os::LaunchProcess launcher(cfg);
-    io::IoPtr output = launcher.startWithPipe({1, 2});
-    procMon_ = launcher.makeMonitor(this);
-    // Large reads: fewer loop passes per megabyte of output.
-    runCmdIo_.reset(am::withMessageBuffer(output.release()));
-    runCmdIo_.get()->setHandler(this);
+    startCmd(args);
   } catch (plat::Exception& e) {
     vlog.error("Error running cmd: %s", e.str());
     procMon_.reset();
@@ -127,6 +148,24 @@ void AdminHelper::runCmd(rdr::InStream& in)
     am::writeRunCmdResult(out, e);
     out.endMsg(true);
   }
+}
+
+void AdminHelper::startCmd(const std::vector<plat::String>& args)
+{
+#ifdef TL_TEST_HOOKS
+  if (effects_) {
+    effects_->runCmd(args);
+    return;
+  }
+#endif
+  os::LaunchProcess::Cfg cfg;
+  cfg.args = args;
+  os::LaunchProcess launcher(cfg);
+  io::IoPtr output = launcher.startWithPipe({1, 2});
+  procMon_ = launcher.makeMonitor(this);
+  // Large reads: fewer loop passes per megabyte of output.
+  runCmdIo_.reset(am::withLargeInput(output.release()));
+  runCmdIo_.get()->setHandler(this);
 }
 
 void AdminHelper::dataAvailable(io::Io* io)
@@ -139,7 +178,9 @@ void AdminHelper::dataAvailable(io::Io* io)
   for (;;) {
     bool ended = false;
     try {
-      if (!in.check(false, 1))
+      // Only an empty buffer is refilled: a refill first moves the unread
+      // bytes to the buffer's start.
+      if (in.nUnread() == 0 && !in.check(false, 1))
         break;
     } catch (rdr::BlockException&) {
       break;
@@ -220,6 +261,10 @@ void AdminHelper::finishIfDone()
 
 void AdminHelper::cancelCmd()
 {
+#ifdef TL_TEST_HOOKS
+  if (effects_)
+    effects_->cancelCmd();
+#endif
   if (!running())
     return;
   dropOutput();
@@ -242,13 +287,7 @@ void AdminHelper::svrSettings(rdr::InStream& in)
     vlog.log(100, "Set '%s'='%s'", kv.first.get(), isSecretKey(kv.first.get()) ? "<hidden>" : kv.second.get());
   rdr::FramedOutStream* reply = nullptr;
   try {
-    plat::String path = tlutil::getConfigFilePath(kServerApp);
-    tlutil::writeConfigValues(path.get(), values);
-    plat::String pipe = os::makeNamedPipePath("CtrlComms", "zarnservice", kServerApp, 0, 0);
-    uid_t root = 0;
-    os::parseUid(root, "0");
-    smisc::CtrlCommsClientHelper server(pipe.get(), root);
-    server.reload();
+    applySettings(values);
     reply = &channel_->writeMsg(am::kSvrSettingsResult);
     am::writeSvrSettingsResult(*reply, nullptr);
   } catch (plat::Exception& e) {
@@ -258,6 +297,23 @@ void AdminHelper::svrSettings(rdr::InStream& in)
     am::writeSvrSettingsResult(*reply, &e);
   }
   reply->endMsg(true);
+}
+
+void AdminHelper::applySettings(const plat::CaseInsensitiveStringMap& values)
+{
+#ifdef TL_TEST_HOOKS
+  if (effects_) {
+    effects_->svrSettings(values);
+    return;
+  }
+#endif
+  plat::String path = tlutil::getConfigFilePath(kServerApp);
+  tlutil::writeConfigValues(path.get(), values);
+  plat::String pipe = os::makeNamedPipePath("CtrlComms", "zarnservice", kServerApp, 0, 0);
+  uid_t root = 0;
+  os::parseUid(root, "0");
+  smisc::CtrlCommsClientHelper server(pipe.get(), root);
+  server.reload();
 }
 
 int adminHelperMain(int argc, char** argv)

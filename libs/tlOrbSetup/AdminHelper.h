@@ -7,15 +7,21 @@
 // Loop thread only. The helper owns its channel, the monitor of the running
 // command and the connection that carries the command's output. A command
 // counts as running until its result has been sent: the result waits for the
-// end of the output (at most kOutputGraceMs after the exit).
+// end of the output (at most kOutputGraceMs after the exit). An incoming
+// message is acted on only once it is complete and no larger than the
+// channel's limit (adminmsg::kMaxMsgSize on the wire); a larger one is
+// logged and skipped, answered with nothing.
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "io/Io.h"
 #include "io/MsgIpc.h"
 #include "os/ProcessMonitor.h"
+#include "plat/String.h"
 #include "plat/Timer.h"
+#include "tlutil/ConfigFile.h"
 
 namespace rdr {
 class InStream;
@@ -52,11 +58,29 @@ public:
   void writable(io::Io*) override {}
   void closed(io::Io* io) override;
 
+#ifdef TL_TEST_HOOKS
+  // Test hook: requests that passed the helper's checks are handed to
+  // effects instead of being carried out (no command starts, no file is
+  // written); the helper's answers still go out.
+  class EffectsForTest {
+  public:
+    virtual void runCmd(const std::vector<plat::String>& args) = 0;
+    virtual void cancelCmd() = 0;
+    virtual void svrSettings(const plat::CaseInsensitiveStringMap& values) = 0;
+    virtual ~EffectsForTest() = default;
+  };
+  void setEffectsForTest(EffectsForTest* effects) { effects_ = effects; }
+#endif
+
 private:
   // Each reads the whole body before acting on it.
   void runCmd(rdr::InStream& in);
   void cancelCmd();
   void svrSettings(rdr::InStream& in);
+  // The effects: start the command; write the settings and have the server
+  // reload them.
+  void startCmd(const std::vector<plat::String>& args);
+  void applySettings(const plat::CaseInsensitiveStringMap& values);
 
   bool running() const { return procMon_ || runCmdIo_.get() || exited_; }
   // Sends the result once the command exited and its output ended.
@@ -71,6 +95,9 @@ private:
   bool exited_ = false;
   int exitCode_ = 0;
   plat::Timer outputTimer_;
+#ifdef TL_TEST_HOOKS
+  EffectsForTest* effects_ = nullptr;
+#endif
 };
 
 } // namespace tlOrbSetup

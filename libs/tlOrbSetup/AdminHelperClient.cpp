@@ -100,7 +100,7 @@ void AdminHelperClient::launched(io::IoPtr io)
     return;
   }
   vlog.log(100, "launched");
-  channel_->ioAccept(am::withMessageBuffer(io.release()));
+  channel_->ioAccept(am::withChannelBuffers(io.release()));
   adminLog.setIpc(channel_.get(), true, -1);
   callback_->helperLaunched();
 }
@@ -148,9 +148,10 @@ bool AdminHelperClient::readMsg(const char* name, rdr::FramedInStream& in, io::M
       cb->result(r.ok ? r.status : 0, r.error);
   } else if (strcmp(name, am::kRunCmdOutput) == 0) {
     uint8_t buf[am::kMaxOutputChunk];
-    int n = am::readRunCmdOutput(in, buf);
+    int n = 0;
+    const uint8_t* bytes = am::readRunCmdOutput(in, buf, &n);
     if (runCmdCb_)
-      runCmdCb_->output(n, (const char*)buf);
+      runCmdCb_->output(n, (const char*)bytes);
   } else if (strcmp(name, am::kSvrSettingsResult) == 0) {
     am::RemoteError error = am::readSvrSettingsResult(in);
     SvrSettingsCallback* cb = svrSettingsCb_;

@@ -7,6 +7,7 @@
 #include "io/Io.h"
 #include "plat/utf8.h"
 #include "rdr/BufferedInStream.h"
+#include "rdr/BufferedOutStream.h"
 #include "rdr/Exception.h"
 #include "rdr/InStream.h"
 #include "rdr/OutStream.h"
@@ -19,11 +20,20 @@ RemoteError::RemoteError(const char* message, const char* type) : plat::Exceptio
   setType(type ? type : "");
 }
 
-io::Io* withMessageBuffer(io::Io* io)
+io::Io* withLargeInput(io::Io* io)
 {
   // The whole message on the wire, frame headers included, must fit.
   if (auto* buffered = dynamic_cast<rdr::BufferedInStream*>(io->in))
     buffered->growBuffer(kMaxMsgSize);
+  return io;
+}
+
+io::Io* withChannelBuffers(io::Io* io)
+{
+  withLargeInput(io);
+  // Command output goes out as many small messages and one flush per batch.
+  if (auto* buffered = dynamic_cast<rdr::BufferedOutStream*>(io->out))
+    buffered->setWriteBatch(kWriteBatch);
   return io;
 }
 
@@ -112,13 +122,14 @@ void writeHaveCloudCredsSvr(rdr::OutStream& out, bool have)
   out.writeU8(have ? 1 : 0);
 }
 
-int readRunCmdOutput(rdr::InStream& in, uint8_t (&buf)[kMaxOutputChunk])
+const uint8_t* readRunCmdOutput(rdr::InStream& in, uint8_t (&buf)[kMaxOutputChunk], int* length)
 {
   int n = in.readU16();
   if (n < 1 || n > kMaxOutputChunk)
     throw plat::ExceptionFmt("RunCmdOutput of %d bytes", n);
-  in.readBytes(buf, n);
-  return n;
+  const uint8_t* bytes = in.getBytes(buf, n);
+  *length = n;
+  return bytes;
 }
 
 void writeRunCmdOutput(rdr::OutStream& out, const uint8_t* data, int length)

@@ -46,9 +46,13 @@ constexpr int kMaxOutputChunk = 4096;
 // The largest message either side accepts on the helper channel.
 constexpr int kMaxMsgSize = 1 << 20;
 
-// The connection, its input buffer enlarged to hold a whole message of
-// kMaxMsgSize (an event-driven receiver buffers each message whole).
-io::Io* withMessageBuffer(io::Io* io);
+// The connection, its input buffer enlarged to hold kMaxMsgSize bytes (an
+// event-driven receiver buffers each message whole).
+io::Io* withLargeInput(io::Io* io);
+// The same, and its output gathered into writes of up to kWriteBatch bytes:
+// the connection of a channel.
+constexpr int kWriteBatch = 128 * 1024;
+io::Io* withChannelBuffers(io::Io* io);
 
 // A failure carried over the channel: the peer's message and type tag.
 // Both empty means success.
@@ -81,9 +85,11 @@ void writeSvrSettings(rdr::OutStream& out, const plat::CaseInsensitiveStringMap&
 bool readHaveCloudCredsSvr(rdr::InStream& in);
 void writeHaveCloudCredsSvr(rdr::OutStream& out, bool have);
 
-// "RunCmdOutput": u16 length (1 to kMaxOutputChunk), then the bytes; the
-// reader fills buf and returns the length.
-int readRunCmdOutput(rdr::InStream& in, uint8_t (&buf)[kMaxOutputChunk]);
+// "RunCmdOutput": u16 length (1 to kMaxOutputChunk), then the bytes. The
+// reader sets *length and returns the bytes: in the stream's window when
+// they lie there in one piece (valid until the stream moves on), else
+// copied into buf.
+const uint8_t* readRunCmdOutput(rdr::InStream& in, uint8_t (&buf)[kMaxOutputChunk], int* length);
 void writeRunCmdOutput(rdr::OutStream& out, const uint8_t* data, int length);
 
 // "RunCmdResult": u8 ok; u32 status, or the error's message and tag.

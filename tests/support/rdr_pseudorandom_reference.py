@@ -61,15 +61,21 @@ class Stream:
 
 SIZES = {"u8": 1, "u16": 2, "u32": 4, "u64": 8}
 
-for line in sys.stdin:
-    words = line.split()
-    if not words:
-        continue
-    s = Stream(int(words[0], 0))
-    values = []
-    for op in words[1:]:
-        if op in SIZES:
-            values.append(s.take(SIZES[op]))
-        else:
-            values.append(s.below(int(op[1:], 0)))
-    print(" ".join(str(v) for v in values + [s.pos()]))
+
+def main():
+    for line in sys.stdin:
+        words = line.split()
+        if not words:
+            continue
+        s = Stream(int(words[0], 0))
+        values = []
+        for op in words[1:]:
+            if op in SIZES:
+                values.append(s.take(SIZES[op]))
+            else:
+                values.append(s.below(int(op[1:], 0)))
+        print(" ".join(str(v) for v in values + [s.pos()]))
+
+
+if __name__ == "__main__":
+    main()

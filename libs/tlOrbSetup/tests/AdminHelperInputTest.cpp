@@ -224,19 +224,30 @@ TEST(AdminHelperInput, RefusedMessagesAnswerNothing)
   }
   EXPECT_EQ("", zombies);
 
-  // A message of exactly the channel's 1 MiB on the wire (33 frames) is
-  // served.
-  for (int extra : {0}) {
+  // Messages at and over the channel's 1 MiB on the wire (32 frames): the
+  // one at the limit is served, one byte more is refused unanswered, and so
+  // is a command padded past the limit (and past the helper's buffer).
+  for (int extra : {0, 1}) {
+    SCOPED_TRACE(extra);
     std::string body("\x00\x80", 2);
     for (int i = 0; i < 128; i++) {
       char key[16];
       snprintf(key, sizeof key, "k%04d", i);
-      body += str32(key) + str32(std::string(i < 127 ? 8192 : 6448 + extra, 'v'));
+      body += str32(key) + str32(std::string(i < 127 ? 8192 : 6450 + extra, 'v'));
     }
-    ASSERT_EQ(1048576u + extra, 12 + body.size() + 2 * 33);
-    helper.send("SvrSettings", body);
-    EXPECT_EQ("SvrSettingsResult", helper.next().name);
+    std::string wire = RawHelper::frames("SvrSettings", body);
+    ASSERT_EQ(1048576u + extra, wire.size());
+    helper.sendRaw(wire);
+    if (extra == 0) {
+      EXPECT_EQ("SvrSettingsResult", helper.next().name);
+    }
+    EXPECT_EQ(good, helper.probe());
   }
+  const std::string marker = "/tmp/i34-padded-" + std::to_string(getpid());
+  helper.send("RunCmd", "\x02" + str32("/bin/touch") + str32(marker) + std::string(2 << 20, 'p'));
+  EXPECT_EQ(good, helper.probe());
+  EXPECT_NE(0, access(marker.c_str(), F_OK));
+  unlink(marker.c_str());
 
   // A broken header (a name longer than its message) ends the connection;
   // the helper ends quietly.

@@ -111,7 +111,8 @@ TEST(AdminHelperMsgs, ClientReaders)
     std::string body{(char)(n >> 8), (char)n};
     body += std::string((size_t)n, 'x');
     rdr::MemInStream out(body.data(), (int)body.size());
-    EXPECT_THROW(am::readRunCmdOutput(out, buf), plat::Exception) << n;
+    int len = 0;
+    EXPECT_THROW(am::readRunCmdOutput(out, buf, &len), plat::Exception) << n;
   }
   rdr::MemOutStream w;
   EXPECT_THROW(am::writeRunCmdOutput(w, buf, 4097), plat::Exception);

@@ -243,6 +243,31 @@ TEST_F(AdminHelperTest, SettingsWrittenAndFailedReloadReported)
   EXPECT_EQ(std::string::npos, capture.all().find("secretvalue"));
 }
 
+// Settings up to the channel's 1 MiB on the wire go out; one byte more is
+// refused before sending, and the next request still goes out.
+TEST_F(AdminHelperTest, SettingsOverTheChannelLimitRefusedBeforeSending)
+{
+  launch();
+  for (int extra : {0, 1}) {
+    plat::CaseInsensitiveStringMap values;
+    for (int i = 0; i < 128; i++)
+      values[plat::format("k%04d", i)] = plat::String(std::string(i < 127 ? 8192 : 6450 + extra, 'v').c_str());
+    if (extra) {
+      try {
+        client_->svrSettings(values, &rec_);
+        ADD_FAILURE() << "sent";
+      } catch (plat::Exception& e) {
+        EXPECT_NE(nullptr, strstr(e.str(), "larger than 1048576 bytes")) << e.str();
+      }
+      continue;
+    }
+    client_->svrSettings(values, &rec_);
+    ASSERT_TRUE(runUntil([&] { return rec_.settingsResults == 1; }));
+  }
+  client_->svrSettings(plat::CaseInsensitiveStringMap(), &rec_);
+  ASSERT_TRUE(runUntil([&] { return rec_.settingsResults == 2; }));
+}
+
 TEST_F(AdminHelperTest, ReloadReachesARootServerOnly)
 {
   TL_REQUIRE_TEST_USER();

@@ -117,6 +117,11 @@ const char* HttpHeaderParser::getHeader(const char* name) const
   return it == headers_.end() ? nullptr : it->second.get();
 }
 
+void HttpHeaderParser::setHeader(const char* name, const char* value)
+{
+  headers_[plat::String(name)] = plat::String(value);
+}
+
 namespace {
 
 bool isBlank(char c)

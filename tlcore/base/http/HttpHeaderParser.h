@@ -54,6 +54,9 @@ public:
   // as one value, the later one first: "%s,%s".
   const char* getHeader(const char* name) const;
   const HeaderMap& getHeaders() const { return headers_; }
+  // Replaces the value held for name (any case, keeping the name as first
+  // stored) or adds it.
+  void setHeader(const char* name, const char* value);
   // 0 until the first line has been taken, then 1 plus the header lines.
   int getLinesRead() const { return linesRead_; }
 

@@ -1,12 +1,48 @@
 #include "http/HttpUtil.h"
 
+#include <stdarg.h>
 #include <string.h>
 
 #include "plat/DString.h"
+#include "plat/encodings.h"
 #include "plat/numbers.h"
 #include "plat/String.h"
 
 namespace http {
+
+plat::StringParameter productUri("_ProductUri", "", "");
+
+plat::DString makeProductUrl(const char* path)
+{
+  plat::DString url;
+  url.append(productUri.getValue()).append(path);
+  return url;
+}
+
+plat::DString makeProductUrlf(const char* fmt, ...)
+{
+  plat::DString url;
+  url.append(productUri.getValue());
+  va_list ap;
+  va_start(ap, fmt);
+  url.vappendf(fmt, ap);
+  va_end(ap);
+  return url;
+}
+
+void QueryBuilder::add(const char* key, const char* value)
+{
+  if (!value)
+    return;
+  if (added_)
+    text_.append("&");
+  else if (needsQuestionMark_)
+    text_.append("?");
+  text_.append(plat::percentEncode(key, true).str())
+      .append("=")
+      .append(plat::percentEncode(value, true).str());
+  added_ = true;
+}
 
 const char* getReasonPhrase(int status)
 {

@@ -386,6 +386,16 @@ void IoPool::discardIo(Io* io, const char* reason)
   dropActive(i);
 }
 
+void IoPool::closeIdle()
+{
+  idleTimer.stop();
+  IdleList idle;
+  idle.swap(idleConns);
+  nIdle = 0;
+  for (IdleEntry& e : idle)
+    e.iop.reset();
+}
+
 // --- Events --------------------------------------------------------------------------------
 
 void IoPool::dataAvailable(Io* io)

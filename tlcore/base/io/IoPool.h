@@ -55,6 +55,9 @@ public:
   void releaseIo(const char* destination, Io* io);
   // The user will not give io back (and shuts it down itself).
   void discardIo(Io* io, const char* reason);
+  // Shuts every idle connection down and stops the idle timer; connections
+  // in use are not touched.
+  void closeIdle();
 
   // When a pool connector started making its connection (monotonic ticks);
   // -1 for null, another kind of connector, or a reused connection.

@@ -37,7 +37,16 @@ BufferedOutStream::~BufferedOutStream()
 void BufferedOutStream::setEnd(int itemSize)
 {
   int64_t used = ptr - start;
-  end = start + std::min<int64_t>(used + std::max(kWindow, itemSize), bufSize);
+  end = start + std::min<int64_t>(used + std::max(window_, itemSize), bufSize);
+}
+
+void BufferedOutStream::setWriteBatch(int bytes)
+{
+  window_ = std::max(bytes, (int)kWindow);
+  maxBufSize = std::max(maxBufSize, window_);
+  if (bufSize < window_)
+    grow(window_);
+  setEnd(1);
 }
 
 void BufferedOutStream::restartIfEmpty()

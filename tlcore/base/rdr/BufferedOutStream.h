@@ -5,8 +5,8 @@
 // grow (doubling, up to maxBufSize) and only a full buffer of maxBufSize
 // waits. Unsent bytes are always moved to the front of the buffer. The
 // window reaches at most 16384 bytes beyond ptr (more only for a larger
-// item), so a burst of small writes reaches overrun regularly and the sink
-// gets the chance to drain. Counts are 64-bit. The variants fix the policy:
+// item, or the stream's write batch), so a burst of small writes reaches
+// overrun regularly and the sink gets the chance to drain. Counts are 64-bit. The variants fix the policy:
 // BufferedNBOutStream never grows, BufferedLazyOutStream can postpone
 // flushing, NullOutStream counts and discards. One thread at a time.
 #pragma once
@@ -56,6 +56,10 @@ public:
   int getTimeout() const { return timeoutMs; }
   int getBufSize() const { return bufSize; }
   int getMaxBufSize() const { return maxBufSize; }
+  // Gathers up to bytes (at least kWindow) before overrun writes out, for a
+  // writer that sends bulk data in small items and flushes after each
+  // batch: fewer, larger writes. The buffer grows to hold the batch.
+  void setWriteBatch(int bytes);
   // Dumps every written block to standard error.
   void setTrace(bool on) { trace = on; }
   // A secure stream (one that carries credentials) wipes every byte once
@@ -93,6 +97,7 @@ private:
   void setEnd(int itemSize);
 
   bool secure_ = false;
+  int window_ = kWindow;
 };
 
 // Never grows: a full buffer waits for the sink.

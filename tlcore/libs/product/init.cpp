@@ -33,8 +33,6 @@ namespace {
 using plat::ProductVersionInfo;
 using plat::String;
 
-plat::StringParameter productUriParam("_ProductUri", "", "");
-
 String documentationUri;
 
 // Every "  " becomes " " once: __DATE__ pads a one-digit day with a blank.

@@ -38,7 +38,14 @@ void SslConnector::cancel()
 void SslConnector::connected(io::IoConnector*, io::Io* io)
 {
   inner_.reset();
-  auto* tls = new SslIo(io, verifier_, trustManager_, hostName_.str(), identity_.get());
+  SslIo* tls;
+  try {
+    // On failure the connection is already shut down.
+    tls = new SslIo(io, verifier_, trustManager_, hostName_.get(), identity_.get());
+  } catch (const plat::Exception& e) {
+    IoConnectorBase::failed(e);
+    return;
+  }
   identity_.reset();
   tls_.reset(tls);
   tls->setHandler(this);

@@ -59,6 +59,7 @@ void SslIo::setHandler(io::IoHandler* handler, bool readEnabled)
   readEnabled_ = readEnabled;
   if (closed_ || !inner_)
     return;
+  paused_ = false;
   inner_->setHandler(handler ? this : nullptr, readEnabled);
   if (handshaking_)
     inner_->markReadable();
@@ -82,6 +83,12 @@ void SslIo::shutdown(bool flush, bool tellHandler)
     inner_->setHandler(this, false);
     inner_->shutdown(true, true);
   }
+}
+
+void SslIo::markReadable()
+{
+  if (!closed_ && inner_)
+    inner_->markReadable();
 }
 
 const char* SslIo::displayName()
@@ -210,6 +217,13 @@ void SslIo::readOnDemand()
 void SslIo::receive()
 {
   readOnDemand();
+  // What the inner connection holds now waits for the reader to make room,
+  // rather than waking the loop on every pass.
+  if (!paused_ && plainIn_.spaceAvailable() == 0 && !plainIn_.isClosedForWrite() &&
+      !plainIn_.getError()) {
+    paused_ = true;
+    inner_->setHandler(this, false);
+  }
   if (!handler_)
     return;
   try {
@@ -253,6 +267,10 @@ void SslIo::spaceAvailable(rdr::MemIoStream* stream)
   int64_t before = plainIn_.lengthWritten();
   bool ended = plainIn_.isClosedForWrite() || plainIn_.getError();
   readOnDemand();
+  if (paused_ && plainIn_.spaceAvailable() > 0) {
+    paused_ = false;
+    inner_->setHandler(handler_ ? this : nullptr, readEnabled_);
+  }
   // The reader may be done for now: tell it on the next pass.
   if (plainIn_.lengthWritten() != before ||
       ended != (plainIn_.isClosedForWrite() || plainIn_.getError()))

@@ -32,6 +32,9 @@ public:
   // Setting a handler during the handshake starts or continues it.
   void setHandler(io::IoHandler* handler, bool readEnabled = true) override;
   void shutdown(bool flush, bool tellHandler) override;
+  // The handler soon gets dataAvailable (during the handshake: the
+  // handshake goes on).
+  void markReadable() override;
   const char* displayName() override;
   const char* peerEndpoint() override;
   const char* resolvedPeerEndpoint() override;
@@ -86,6 +89,8 @@ private:
   io::IoHandler* handler_ = nullptr;
   bool readEnabled_ = true;
   bool reading_ = false;
+  // The inner connection's reads are off while the plain stream is full.
+  bool paused_ = false;
 };
 
 } // namespace ssl

@@ -22,6 +22,8 @@ class WIconButton;
 class WLabel;
 class WLabelWithMnemonic;
 class WLabelButton;
+class WRichText;
+class WTooltip;
 class WEditMenu;
 class WArrow;
 class WCanvas;

@@ -17,16 +17,15 @@ tlutil::Font* fontOf(const Widget* w)
   return w->getStyle()->font;
 }
 
-// Moves a byte offset of text back to the start of the character it falls in.
-int charStart(const char* text, int length, int offset)
+} // namespace
+
+int WLabel::charStart(const char* text, int length, int offset)
 {
   offset = std::max(0, std::min(offset, length));
   while (offset > 0 && offset < length && ((unsigned char)text[offset] & 0xC0) == 0x80)
     offset--;
   return offset;
 }
-
-} // namespace
 
 WLabel::WLabel(const char* text, int hAlign) : text_(text), hAlign_(hAlign)
 {
@@ -64,7 +63,10 @@ void WLabel::stripMnemonic()
 void WLabel::setAlignment(int hAlign, int vAlign)
 {
   hAlign_ = hAlign;
-  vAlign_ = vAlign;
+  if (vAlign != vAlign_) {
+    vAlign_ = vAlign;
+    splitLines(); // a rich text places its runs there
+  }
   repaint();
 }
 

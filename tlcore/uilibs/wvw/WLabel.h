@@ -64,9 +64,11 @@ protected:
   int lineTop(int i) const;
   int lineLeft(int i) const;
 
-private:
   void clearSelection();
+  // Moves a byte offset of text back to the start of the character it falls in.
+  static int charStart(const char* text, int length, int offset);
 
+  // The rich text (WRichText) lays out and selects over these itself.
   plat::String text_;
   std::vector<plat::String> lines_;
   int hAlign_;

@@ -91,16 +91,10 @@ void WLayout::removeChild(Widget* child)
     if (guard.destroyed())
       return;
   }
-  if (child == focusedChild_)
-    focusedChild_ = nullptr;
-  if (child == grabChild_)
-    grabChild_ = nullptr;
-  const int i = indexOf(child);
-  if (i < 0)
+  rfb::Region area;
+  if (!unlink(child, area))
     return;
   child->parentLayout_ = nullptr;
-  const rfb::Region area = childArea(children_[i]);
-  children_.erase(children_.begin() + i);
   if (attachedChildren_.erase(child)) {
     child->detach();
     if (!guard.destroyed())
@@ -110,18 +104,26 @@ void WLayout::removeChild(Widget* child)
 
 void WLayout::unlinkDestroyed(Widget* child)
 {
+  rfb::Region area;
+  if (!unlink(child, area))
+    return;
+  childDestroyed(child);
+  if (attachedChildren_.erase(child))
+    invalidate(area);
+}
+
+bool WLayout::unlink(Widget* child, rfb::Region& area)
+{
   if (child == focusedChild_)
     focusedChild_ = nullptr;
   if (child == grabChild_)
     grabChild_ = nullptr;
   const int i = indexOf(child);
   if (i < 0)
-    return;
-  const rfb::Region area = childArea(children_[i]);
+    return false;
+  area = childArea(children_[i]);
   children_.erase(children_.begin() + i);
-  childDestroyed(child);
-  if (attachedChildren_.erase(child))
-    invalidate(area);
+  return true;
 }
 
 void WLayout::setChildPosition(Widget* child, const rfb::Point& position)

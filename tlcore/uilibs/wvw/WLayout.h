@@ -105,6 +105,9 @@ private:
   // unless the focus leaves through the parent.
   bool moveFocus(bool backward);
   void unlinkDestroyed(Widget* child);
+  // Clears the focus and the grab held by the child and drops its node;
+  // false for an unknown child, else area is what it covered.
+  bool unlink(Widget* child, rfb::Region& area);
   // The child's rectangle as a region (clamped to 16 bits).
   rfb::Region childArea(const Child& c) const;
 

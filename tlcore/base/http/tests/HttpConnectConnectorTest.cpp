@@ -22,7 +22,9 @@
 
 namespace {
 
+using nettest::freePort;
 using nettest::Result;
+using nettest::waitForPort;
 
 // A peer program; stopped and reaped when this goes.
 struct Peer {
@@ -67,30 +69,6 @@ struct Peer {
   }
   pid_t pid = -1;
 };
-
-int freePort()
-{
-  int port;
-  close(nettest::loopbackSocket(AF_INET, 1, &port));
-  return port;
-}
-
-bool waitForPort(int port, int limitMs)
-{
-  for (int waited = 0; waited < limitMs; waited += 100) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons((uint16_t)port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, (sockaddr*)&a, sizeof(a)) == 0;
-    close(fd);
-    if (ok)
-      return true;
-    plat::sleepMs(100);
-  }
-  return false;
-}
 
 bool matches(const std::string& text, const char* pattern)
 {

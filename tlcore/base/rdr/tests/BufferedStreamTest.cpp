@@ -41,10 +41,12 @@ public:
   using BufferedOutStream::BufferedOutStream;
   std::string taken;
   bool keep = true;
+  int calls = 0;
 
 protected:
   int writeOut(const uint8_t* data, int len, bool) override
   {
+    calls++;
     if (keep)
       taken.append((const char*)data, len);
     return len;
@@ -188,6 +190,29 @@ TEST(BufferedOutStream, FormattedTextWiderThanTheWindow)
   w.printf("<%s>", text.c_str());
   out.flushBuffer(true);
   EXPECT_EQ("<" + text + ">", out.taken);
+}
+
+// A write batch holds bulk data until the flush: one write, same bytes.
+TEST(BufferedOutStream, WriteBatchGathersUntilTheFlush)
+{
+  const std::string item = pattern(4113);
+  for (int batch : {0, 256 * 1024}) {
+    SwallowingOut out;
+    if (batch)
+      out.setWriteBatch(batch);
+    std::string all;
+    for (int i = 0; i < 60; i++) {
+      out.writeBytes(item.data(), (int)item.size());
+      all += item;
+    }
+    out.flush();
+    EXPECT_EQ(all, out.taken);
+    if (batch) {
+      EXPECT_EQ(1, out.calls);
+    } else {
+      EXPECT_GT(out.calls, 10);
+    }
+  }
 }
 
 TEST(BufferedStreams, PositionsPass2GiB)

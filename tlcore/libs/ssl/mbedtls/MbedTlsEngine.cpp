@@ -30,20 +30,28 @@ const char* const kProfileNames[] = {"Normal", "High", nullptr};
 bool isAddress(const char* host)
 {
   unsigned char buf[16];
-  plat::String bare = io::unbracketHost(host);
-  return inet_pton(AF_INET, bare.str(), buf) == 1 || inet_pton(AF_INET6, bare.str(), buf) == 1;
+  return inet_pton(AF_INET, host, buf) == 1 || inet_pton(AF_INET6, host, buf) == 1;
 }
 
 // The name for server-name indication and the library's own check: the
-// host part of a host, host:port or [IPv6]:port; none for an address.
+// host part of a host, host:port, host::port or [IPv6]:port. None for an
+// address (bare, bracketed or with a port), nor for a text that is no
+// endpoint name: the verifier still checks the peer's name.
 plat::String serverName(const char* hostName)
 {
-  if (!hostName || isAddress(hostName))
+  // A bare IPv6 literal would read as a host and a port.
+  if (!hostName || !*hostName || isAddress(hostName))
     return plat::String();
   plat::String host;
   int port = 0;
-  io::parseEndpointName(hostName, host, &port, 443, 0);
-  return isAddress(host.str()) ? plat::String() : std::move(host);
+  try {
+    io::parseEndpointName(hostName, host, &port, 443, 0);
+  } catch (const plat::Exception&) {
+    return plat::String();
+  }
+  if (host.str()[0] == '[' || isAddress(host.str()))
+    return plat::String();
+  return host;
 }
 
 } // namespace

@@ -66,12 +66,12 @@ inline plat::Time zooNow()
 
 namespace ssltest {
 
-// An `openssl s_server` on the loopback address (127.0.0.1 or ::1) with the
-// given arguments, on a port it chooses; stopped when this goes. Its stdin
-// takes commands ("R" renegotiates), its output is kept.
-class SServer {
+// A server process on the loopback address that prints "ACCEPT
+// host:port" once it listens; stopped when this goes. Its stdin takes
+// commands, its output is kept.
+class ServerProcess {
 public:
-  SServer(const std::vector<std::string>& args, const std::string& host = "127.0.0.1")
+  explicit ServerProcess(const std::vector<std::string>& argv)
   {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC))
@@ -81,12 +81,11 @@ public:
       dup2(in[0], 0);
       dup2(out[1], 1);
       dup2(out[1], 2);
-      std::string accept = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":0";
-      std::vector<const char*> argv{"openssl", "s_server", "-accept", accept.c_str()};
-      for (const std::string& a : args)
-        argv.push_back(a.c_str());
-      argv.push_back(nullptr);
-      execvp("openssl", const_cast<char* const*>(argv.data()));
+      std::vector<const char*> args;
+      for (const std::string& a : argv)
+        args.push_back(a.c_str());
+      args.push_back(nullptr);
+      execvp(args[0], const_cast<char* const*>(args.data()));
       _exit(127);
     }
     close(in[0]);
@@ -96,28 +95,28 @@ public:
     fcntl(stdout_, F_SETFL, O_NONBLOCK);
     while (port_ == 0) {
       if (!waitOutput(30000))
-        throw plat::Exception("s_server did not start");
+        throw plat::Exception("server did not start");
       size_t at = output_.find("ACCEPT ");
       size_t nl = at == std::string::npos ? at : output_.find('\n', at);
       if (nl != std::string::npos)
         port_ = atoi(output_.c_str() + output_.rfind(':', nl) + 1);
     }
   }
-  ~SServer()
+  ~ServerProcess()
   {
     kill(pid_, SIGTERM);
     tltest::waitChild(pid_);
     close(stdin_);
     close(stdout_);
   }
-  SServer(const SServer&) = delete;
-  SServer& operator=(const SServer&) = delete;
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
 
   int port() const { return port_; }
   void command(const std::string& text)
   {
     if (::write(stdin_, text.data(), text.size()) != (ssize_t)text.size())
-      throw plat::Exception("s_server stdin");
+      throw plat::Exception("server stdin");
   }
   // The output so far, after waiting up to ms for text to appear in it.
   std::string output(const std::string& text = "", int ms = 0)
@@ -159,6 +158,29 @@ inline std::vector<std::string> plus(std::vector<std::string> a,
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
+
+inline std::string bracketed(const std::string& host)
+{
+  return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+// `openssl s_server` with the given arguments ("R" on stdin renegotiates).
+struct SServer : ServerProcess {
+  SServer(const std::vector<std::string>& args, const std::string& host = "127.0.0.1")
+      : ServerProcess(plus({"openssl", "s_server", "-accept", bracketed(host) + ":0"}, args))
+  {
+  }
+};
+
+// tls_scripted.py running scenario with zoo leaf <leaf> and the intermediate.
+struct ScriptedServer : ServerProcess {
+  ScriptedServer(const std::string& scenario, const std::string& leaf = "valid",
+                 const std::string& host = "127.0.0.1")
+      : ServerProcess({"/usr/bin/python3", TL_SSL_TESTS_DIR "/tls_scripted.py", scenario, host,
+                       zooPath(leaf + ".pem"), zooPath(leaf + ".key"), zooPath("inter.pem")})
+  {
+  }
+};
 
 // A blocking TCP connection to host:port; -1 on failure.
 inline int connectTo(const std::string& host, int port)

@@ -290,6 +290,39 @@ TEST(WLayoutTest, PreferredSizeAndPainting)
   EXPECT_EQ(host.at(20, 20), (plat::Colour{255, 255, 255}));
 }
 
+TEST(WLayoutTest, DragAndDropReachTheChildrenUnderThePointer)
+{
+  struct Target : TestBox {
+    explicit Target(WLayout* l) : TestBox(l) {}
+    bool canDrop(wvw::WDragDropData*) override { return true; }
+    bool dragOver(wvw::WDragDropData*, const Point& p) override
+    {
+      log.push_back("over " + std::to_string(p.x));
+      return true;
+    }
+    void drop(wvw::WDragDropData*, const Point& p) override { log.push_back("drop " + std::to_string(p.x)); }
+    void dragEnded() override { log.push_back("ended"); }
+    std::vector<std::string> log;
+  };
+  WLayout layout(WLayout::PointerRouting::ToChildren);
+  TestBox plain(&layout);
+  wvw::WDragDropData data("text/plain");
+  EXPECT_FALSE(layout.canDropInTree(&data));
+  Target target(&layout);
+  layout.setSize(Point(100, 20));
+  layout.setChildRect(&target, Rect(50, 0, 70, 20));
+  EXPECT_TRUE(layout.canDropInTree(&data));
+  // Each child judges the position itself (here: anywhere), in its own
+  // coordinates; outside the layout nobody is asked.
+  EXPECT_TRUE(layout.dragOver(&data, Point(10, 5)));
+  EXPECT_FALSE(layout.dragOver(&data, Point(150, 5)));
+  EXPECT_TRUE(layout.dragOver(&data, Point(55, 5)));
+  layout.drop(&data, Point(10, 5));
+  layout.drop(&data, Point(60, 5));
+  layout.dragEnded();
+  EXPECT_EQ(target.log, (std::vector<std::string>{"over -40", "over 5", "drop 10", "ended"}));
+}
+
 // --- Destruction -------------------------------------------------------------------------
 
 TEST(WLayoutTest, ALayoutDestroyedFirstUnlinksItsChildren)

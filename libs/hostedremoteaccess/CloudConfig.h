@@ -1,0 +1,21 @@
+// Where the cloud configuration package comes from: the first
+// "CloudConfig.pkg" in the data search directories, else the program's
+// built-in copy. The hosted client context is built from these bytes.
+// Event-loop thread.
+#pragma once
+
+#include "plat/MBuf.h"
+
+namespace hostedremoteaccess {
+
+// "CloudConfig.pkg".
+extern const char* const kCloudConfigName;
+// The largest package read from disk.
+constexpr int kMaxCloudConfigSize = 1048576;
+
+// The package bytes. A missing, empty, oversized or unreadable file is only
+// logged and the built-in copy used; without one, plat::Exception
+// "%s not available" (the file name). Log source "CloudConfig".
+plat::MBuf<unsigned char> readCloudConfig();
+
+} // namespace hostedremoteaccess

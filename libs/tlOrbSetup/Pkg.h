@@ -1,0 +1,162 @@
+// The product package as the wizard handles it: the downloaded package file
+// is saved and checked, installed through the admin helper with the
+// distribution's package tool, followed by the product's post-install step;
+// then the sign-in tickets are redeemed one application at a time for the
+// product's tokens. Abstract: the product generation's subclass (PkgOrb)
+// launches the product, starts its service and applies each token.
+//
+// Loop thread only. The helper client and every phase callback are
+// borrowed; the callback of a phase is kept until the same phase starts
+// again. Each phase ends in exactly one done call (with the exceptions the
+// subclass documents), never from inside the call that started the phase.
+// An error with empty message and type, or a null error text, is success.
+//
+// Tickets are redeemed through a RedeemerStarter, so the hosted ticket
+// redeemer plugs in without the package knowing it; a starter answers
+// through ticketRedeemed or ticketRedeemFailed, never from inside the start.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "io/FdManager.h"
+#include "plat/Exception.h"
+#include "plat/String.h"
+#include "tlOrbSetup/AdminHelperClient.h"
+
+namespace plat {
+class JsonObject;
+class LogSrc;
+} // namespace plat
+
+namespace tlOrbSetup {
+
+class Pkg : public AdminHelperClient::RunCmdCallback {
+public:
+  class DownloadCallback {
+  public:
+    // total 0 or below when unknown; (1, 1) when the body is complete.
+    virtual void progress(Pkg* pkg, int64_t received, int64_t total) = 0;
+    virtual void done(Pkg* pkg, const plat::Exception& error) = 0;
+    virtual ~DownloadCallback() = default;
+  };
+  class InstallCallback {
+  public:
+    // Null error text on success.
+    virtual void done(Pkg* pkg, const char* error) = 0;
+    // The install command's output as it arrives.
+    virtual void output(Pkg* pkg, int length, const char* bytes) = 0;
+    virtual ~InstallCallback() = default;
+  };
+  class ApplyTokenCallback {
+  public:
+    virtual void done(Pkg* pkg, const plat::Exception& error) = 0;
+    virtual ~ApplyTokenCallback() = default;
+  };
+
+  // Application name -> ticket (a null ticket counts as none).
+  using TicketMap = std::map<plat::String, plat::SecureString, plat::StringLess>;
+  // One ticket's redemption in progress; destroying it cancels it.
+  class Redeemer {
+  public:
+    virtual ~Redeemer() = default;
+  };
+  // Starts redeeming ticket for pkg; throws plat::Exception when it cannot.
+  using RedeemerStarter = std::function<std::unique_ptr<Redeemer>(Pkg& pkg, const char* ticket)>;
+
+  Pkg(AdminHelperClient* helper, const char* uri, const char* name);
+  ~Pkg() override;
+  Pkg(const Pkg&) = delete;
+  Pkg& operator=(const Pkg&) = delete;
+
+  // --- Download phase (the HTTP GET itself is the caller's) ----------------
+  // The package's body has arrived: progress (1, 1), then it is saved in the
+  // session directory under the URI's file name, the install command is
+  // checked (an error box when there is none), and done follows.
+  void packageReceived(DownloadCallback* callback, size_t length, const void* body);
+
+  // --- Install phase ---------------------------------------------------------
+  // installFlag is stored, not consulted.
+  void install(InstallCallback* callback, bool installFlag);
+
+  // --- Token phase -----------------------------------------------------------
+  void applyTokens(ApplyTokenCallback* callback, RedeemerStarter starter, const TicketMap& tickets);
+  // The redeemer's answers: a reply object with string members "type" and
+  // "value", or the failure.
+  void ticketRedeemed(const plat::JsonObject& reply);
+  void ticketRedeemFailed(const plat::Exception& error);
+
+  // Starts the installed product; throws plat::Exception.
+  virtual void launch() = 0;
+
+  const char* name() const { return name_.str(); }
+  const char* uri() const { return uri_.str(); }
+  // The saved package file; null until one is saved.
+  const char* file() const { return file_.get(); }
+  // What install was last given; nothing here depends on it.
+  bool installFlag() const { return installFlag_; }
+
+  // AdminHelperClient::RunCmdCallback: the install command.
+  void result(int status, const plat::Exception& error) override;
+  void output(int length, const char* bytes) override;
+
+protected:
+  // Throws (after an error box) when no install command fits the file.
+  virtual void checkInstallCommand();
+  // The first program directory that holds fileName; null when none does.
+  virtual plat::String findProgram(const char* displayName, const char* fileName);
+  virtual void doInstall();
+  // True when the subclass started an asynchronous step that reports to
+  // installCb itself.
+  virtual bool startService();
+  // A token of kind has been stored in tokens_.
+  virtual void applyToken(const char* kind) = 0;
+  // The ticket of the last application has been redeemed and applied.
+  virtual void allTicketsRedeemed() {}
+
+  // Logs each line of a command's output as its own message.
+  static void logLines(plat::LogSrc& log, int length, const char* bytes);
+  // Ends the phase now (from a callback) or on the next pass (from the call
+  // that started it). The token phase ends once; later calls do nothing.
+  void installDone(const char* error);
+  void tokensDone(const plat::Exception& error);
+  void tokensDoneLater(const plat::Exception& error);
+
+  AdminHelperClient* helper_;
+  std::vector<plat::String> programDirs_;
+  std::vector<plat::String> installArgs_;
+  std::vector<plat::String> apps_;
+  std::vector<plat::String> tokenKinds_;
+  std::map<plat::String, plat::SecureString, plat::StringLess> tokens_;
+  DownloadCallback* downloadCb_ = nullptr;
+  InstallCallback* installCb_ = nullptr;
+  ApplyTokenCallback* applyTokenCb_ = nullptr;
+
+private:
+  void postInstall(const char* error);
+  void redeemNextTicket();
+  void retireRedeemer();
+
+  plat::String name_;
+  plat::String file_;
+  plat::String uri_;
+  TicketMap tickets_;
+  RedeemerStarter starter_;
+  std::unique_ptr<Redeemer> redeemer_;
+  size_t cursor_ = 0;
+  // Until the token phase's one done call.
+  bool tokenPhaseOpen_ = false;
+  bool installFlag_ = false;
+  // Failures found inside the call that started a phase.
+  plat::String pendingInstallError_;
+  plat::Exception pendingTokenError_{""};
+  io::DeferredCall installLater_;
+  io::DeferredCall tokensLater_;
+};
+
+} // namespace tlOrbSetup

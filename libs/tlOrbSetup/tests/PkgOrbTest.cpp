@@ -1,0 +1,524 @@
+// The product package against the real admin helper and the real package
+// tools: stand-in product programs packed into a .deb and an .rpm at test
+// time, installed with dpkg and rpm, the service started, the display
+// manager's file fixed, tokens joined and launched. The packages go into
+// /usr/lib/tlzarnconnect and are removed afterwards.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "io/FdManager.h"
+#include "io/FdSelectManager.h"
+#include "loc/Locale.h"
+#include "loc/Localize.h"
+#include "os/AppInfo.h"
+#include "os/AppLoop.h"
+#include "os/paths.h"
+#include "plat/Configuration.h"
+#include "plat/File.h"
+#include "plat/Json.h"
+#include "plat/Time.h"
+#include "netTestUtil.h"
+#include "testutil.h"
+#include "tlOrbSetup/AdminHelperClient.h"
+#include "tlOrbSetup/EngineUi.h"
+#include "tlOrbSetup/InstallCommand.h"
+#include "tlOrbSetup/PkgOrb.h"
+
+namespace {
+
+using tlOrbSetup::AdminHelperClient;
+using tlOrbSetup::EngineUi;
+using tlOrbSetup::Pkg;
+using tlOrbSetup::PkgOrb;
+
+const std::string kDataDir =
+    std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) + "/data";
+const char* kFakeName = "tlzarnconnect-testfake";
+
+tltest::CaptureDest capture("pkgcapture", tltest::CaptureDest::kSourceText);
+
+bool has(const std::string& text, const std::string& part)
+{
+  return text.find(part) != std::string::npos;
+}
+
+// The wizard's side: every callback recorded, message boxes answered from a
+// script.
+class Wizard : public AdminHelperClient::Callback,
+               public Pkg::DownloadCallback,
+               public Pkg::InstallCallback,
+               public Pkg::ApplyTokenCallback,
+               public EngineUi {
+public:
+  void helperLaunched() override { launched++; }
+  void helperLaunchFailed(const plat::Exception& e) override { launchError = e.str(); }
+  void progress(Pkg*, int64_t received, int64_t total) override
+  {
+    progressCalls.push_back(std::to_string(received) + "/" + std::to_string(total));
+  }
+  void done(Pkg*, const plat::Exception& e) override
+  {
+    phaseDone++;
+    error = e.str();
+  }
+  void done(Pkg*, const char* e) override
+  {
+    phaseDone++;
+    error = e ? e : "(null)";
+  }
+  void output(Pkg*, int length, const char* bytes) override { out.append(bytes, (size_t)length); }
+  bool messageBox(const char* t, int style, TextKind kind) override
+  {
+    boxes.push_back(std::to_string(style) + (kind == TextKind::kMarkup ? " markup " : " ") + t);
+    bool answer = !answers.empty() && answers.front();
+    if (!answers.empty())
+      answers.pop_front();
+    return answer;
+  }
+  int detectDesktopKind() override { return desktopKind; }
+
+  int launched = 0, phaseDone = 0, desktopKind = 0;
+  std::string launchError, error, out;
+  std::vector<std::string> progressCalls, boxes;
+  std::deque<bool> answers;
+};
+
+// Answers each ticket on the next pass with the reply the test scripted.
+class ScriptedRedeemer : public Pkg::Redeemer {
+public:
+  ScriptedRedeemer(Pkg& pkg, std::string reply)
+      : call_([&pkg, reply] {
+          plat::JsonPtr<plat::JsonValue> v =
+              plat::JsonValue::parse(reply.data(), (int)reply.size(), nullptr);
+          pkg.ticketRedeemed(v->asObject());
+        })
+  {
+    call_.post();
+  }
+
+private:
+  io::DeferredCall call_;
+};
+
+Pkg::RedeemerStarter scriptedStarter(std::map<std::string, std::string> replies, int* started)
+{
+  return [replies, started](Pkg& pkg, const char* ticket) {
+    (*started)++;
+    return std::unique_ptr<Pkg::Redeemer>(new ScriptedRedeemer(pkg, replies.at(ticket)));
+  };
+}
+
+std::string reply(const char* type, const char* value)
+{
+  return std::string("{\"type\":\"") + type + "\",\"value\":\"" + value + "\"}";
+}
+
+class PkgOrbTest : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    if (geteuid() != 0)
+      GTEST_SKIP() << "installs packages through the root helper";
+    profile_ = "i35test-" + std::to_string(getpid());
+    setenv("ZARN_PROFILE", profile_.c_str(), 1);
+    os::AppInfo::set("tlzarnconnectsetup", nullptr, "zarn", nullptr, nullptr);
+    os::setTmpDirForTest(tmp_.path().c_str());
+    PkgOrb::setDisplayManagerDirsForTest(
+        {plat::String((dm_ / "gdm3").c_str()), plat::String((dm_ / "gdm").c_str())});
+    mkdir((dm_ / "gdm3").c_str(), 0755);
+    mkdir((dm_ / "gdm").c_str(), 0755);
+    record_ = work_ / "record";
+    plat::setLogOverride("*:pkgcapture:100");
+    capture.clear();
+    removePackages();
+    AdminHelperClient::setProgramForTest(TL_PROGRAM);
+    loop_.reset(new os::AppLoop());
+    client_.reset(new AdminHelperClient(&wizard_));
+    client_->launch();
+    ASSERT_TRUE(runUntil([&] { return wizard_.launched > 0 || !wizard_.launchError.empty(); }));
+    ASSERT_EQ(1, wizard_.launched) << wizard_.launchError;
+  }
+  void TearDown() override
+  {
+    pkg_.reset();
+    client_.reset();
+    loop_.reset();
+    removePackages();
+    AdminHelperClient::setProgramForTest(nullptr);
+    PkgOrb::setDisplayManagerDirsForTest({});
+    plat::Configuration::global().set("_NoInstall", "0", plat::kPriorityPolicy + 1);
+    os::setTmpDirForTest(nullptr);
+    plat::setLogOverride(nullptr);
+    int status = 0;
+    if (!profile_.empty())
+      tltest::runCommand("rm -rf /root/.zarn/profiles/" + profile_, &status);
+  }
+
+  static void removePackages()
+  {
+    int status = 0;
+    tltest::runCommand(std::string("dpkg --purge ") + kFakeName + " >/dev/null 2>&1; rpm -e " +
+                           kFakeName + " >/dev/null 2>&1",
+                       &status);
+  }
+  static bool installed() { return access("/usr/lib/tlzarnconnect/tlzarnservice", X_OK) == 0; }
+
+  bool runUntil(const std::function<bool()>& done)
+  {
+    return nettest::runUntil(os::AppLoop::selectManager(), done, 120000);
+  }
+
+  // Builds the stand-in packages ("fail": their pre-install script fails).
+  void makePackages(const char* variant = "")
+  {
+    tltest::commandOutput(kDataDir + "/make_fake_product.sh " + work_.path() + " " + record_ + " " +
+                          variant);
+  }
+  // A package object whose URI names a file of that kind, with the built
+  // package received as its download.
+  void receive(const std::string& kind)
+  {
+    std::string uri = "https://dl.example/tessaly-connect/Tessaly-Daziziz-Latest-Linux-x64." + kind;
+    ASSERT_TRUE(
+        plat::Configuration::global().set("_OrbUri", uri.c_str(), plat::kPriorityPolicy + 1));
+    pkg_.reset(new PkgOrb(client_.get()));
+    std::string body = tltest::readFile(work_ / (std::string(kFakeName) + "." + kind));
+    wizard_.phaseDone = 0;
+    pkg_->packageReceived(&wizard_, body.size(), body.data());
+    ASSERT_EQ(1, wizard_.phaseDone);
+    ASSERT_EQ("", wizard_.error);
+    ASSERT_EQ(body, tltest::readFile(pkg_->file()));
+  }
+  // Runs the install phase to its end.
+  void install()
+  {
+    wizard_.phaseDone = 0;
+    wizard_.out.clear();
+    pkg_->install(&wizard_, true);
+    EXPECT_EQ(0, wizard_.phaseDone); // never from inside install()
+    ASSERT_TRUE(runUntil([&] { return wizard_.phaseDone > 0; }));
+    settle();
+    EXPECT_EQ(1, wizard_.phaseDone);
+  }
+  void applyTokens(std::map<std::string, std::string> replies, const Pkg::TicketMap& tickets)
+  {
+    wizard_.phaseDone = 0;
+    redeems_ = 0;
+    pkg_->applyTokens(&wizard_, scriptedStarter(std::move(replies), &redeems_), tickets);
+    EXPECT_EQ(0, wizard_.phaseDone);
+    ASSERT_TRUE(runUntil([&] { return wizard_.phaseDone > 0; }));
+    settle();
+    EXPECT_EQ(1, wizard_.phaseDone);
+  }
+  void settle() { nettest::settle(os::AppLoop::selectManager()); }
+  std::vector<std::string> recordLines() { return splitLines(tltest::readFileIfAny(record_)); }
+  static std::vector<std::string> splitLines(const std::string& s)
+  {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < s.size()) {
+      size_t nl = s.find('\n', start);
+      lines.push_back(s.substr(start, nl - start));
+      start = nl == std::string::npos ? s.size() : nl + 1;
+    }
+    return lines;
+  }
+  static Pkg::TicketMap tickets()
+  {
+    Pkg::TicketMap t;
+    t[plat::String("viewer")] = plat::SecureString("ticket-v");
+    t[plat::String("server")] = plat::SecureString("ticket-s");
+    return t;
+  }
+  std::string sessionFile(const char* name) { return sessionDir() + "/" + name; }
+  std::string sessionDir()
+  {
+    std::string file = pkg_->file();
+    return file.substr(0, file.rfind('/'));
+  }
+
+  loc::LocaleSetter english_{"en_US"};
+  tltest::TempDir tmp_{"i35tmp"}, work_{"i35work"}, dm_{"i35dm"};
+  std::string profile_, record_;
+  Wizard wizard_;
+  EngineUi::Registration ui_{&wizard_};
+  std::unique_ptr<os::AppLoop> loop_;
+  std::unique_ptr<AdminHelperClient> client_;
+  std::unique_ptr<PkgOrb> pkg_;
+  int redeems_ = 0;
+};
+
+// The whole road after the download, once per package kind.
+TEST_F(PkgOrbTest, InstallServiceJoinAndLaunch)
+{
+  makePackages();
+  for (const char* kind : {"deb", "rpm"}) {
+    SCOPED_TRACE(kind);
+    unlink(record_.c_str());
+    receive(kind);
+    EXPECT_EQ((std::vector<std::string>{"1/1"}), wizard_.progressCalls);
+    wizard_.progressCalls.clear();
+    struct stat st;
+    ASSERT_EQ(0, stat(pkg_->file(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+    EXPECT_EQ(std::string("Tessaly-Daziziz-Latest-Linux-x64.") + kind,
+              std::string(pkg_->file()).substr(sessionDir().size() + 1));
+
+    install();
+    EXPECT_EQ("(null)", wizard_.error) << capture.all();
+    EXPECT_TRUE(has(wizard_.out, std::string("preparing ") + kFakeName)) << wizard_.out;
+    EXPECT_TRUE(installed());
+    EXPECT_TRUE(wizard_.boxes.empty());
+
+    applyTokens(
+        {{"ticket-v", reply("viewer-session", "VWR")}, {"ticket-s", reply("server-join", "SVR")}},
+        tickets());
+    EXPECT_EQ("", wizard_.error);
+    EXPECT_EQ(2, redeems_);
+    // The token file goes after a successful join.
+    EXPECT_FALSE(plat::pathExists(sessionFile("svrToken").c_str()));
+
+    pkg_->launch();
+    std::string vwrToken = sessionFile("vwrToken");
+    ASSERT_TRUE(runUntil([&] { return recordLines().size() >= 5; }));
+    EXPECT_EQ((std::vector<std::string>{
+                  "tlzarnservice start tlzarnserver-x11-serviced",
+                  "tlzarnserver-x11 -service -joincloud " + sessionFile("svrToken"), "token SVR",
+                  "tlzarnconnect -signInToken " + vwrToken, "token VWR"}),
+              recordLines());
+    ASSERT_EQ(0, stat(vwrToken.c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+    unlink(vwrToken.c_str());
+    removePackages();
+    EXPECT_FALSE(installed());
+  }
+}
+
+TEST_F(PkgOrbTest, FailingPackageScriptAndDryRun)
+{
+  makePackages("fail");
+  for (const char* kind : {"deb", "rpm"}) {
+    SCOPED_TRACE(kind);
+    receive(kind);
+    install();
+    EXPECT_TRUE(has(wizard_.out, "pre-install refused")) << wizard_.out;
+    EXPECT_EQ("Error code: 1", wizard_.error);
+    EXPECT_FALSE(installed());
+    removePackages();
+
+    // A dry run prints the command and installs nothing.
+    plat::Configuration::global().set("_NoInstall", "1", plat::kPriorityPolicy + 1);
+    install();
+    plat::Configuration::global().set("_NoInstall", "0", plat::kPriorityPolicy + 1);
+    EXPECT_EQ("(null)", wizard_.error);
+    std::string tool = std::string(kind) == "deb" ? "/usr/bin/dpkg -i " : "/usr/bin/rpm -U ";
+    EXPECT_EQ(tool + pkg_->file() + "\n", wizard_.out);
+    EXPECT_FALSE(installed());
+  }
+  EXPECT_FALSE(has(tltest::readFileIfAny(record_), "tlzarnservice"));
+}
+
+// The service step, the display manager's file and the desktop notice, each
+// after a fresh install of the .deb.
+TEST_F(PkgOrbTest, ServiceWaylandAndDesktop)
+{
+  makePackages();
+  receive("deb");
+  const std::string commented = "[daemon]\n# WaylandEnable=false\nOther=1\n";
+  const std::string quoteDir = dm_ / "it's gdm";
+  mkdir(quoteDir.c_str(), 0755);
+  struct Case {
+    const char* name;
+    int serviceStatus;
+    std::string dir; // where custom.conf is written ("" none)
+    std::string conf;
+    std::deque<bool> answers;
+    int desktop;
+    bool asked, fixed, gnome;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"service fails", 3, "", "", {}, 8, false, false, false, "Post-install error code: 3"},
+      {"no file", 0, "", "", {}, 0, false, false, false, "(null)"},
+      {"gdm, No", 0, dm_ / "gdm", commented, {false}, 0, true, false, false, "(null)"},
+      {"gdm3, Yes, GNOME", 0, dm_ / "gdm3", commented, {true}, 8, true, true, true, "(null)"},
+      {"quote in path, Yes", 0, quoteDir, commented, {true}, 9, true, true, true, "(null)"},
+      {"active line",
+       0,
+       dm_ / "gdm3",
+       "WaylandEnable=false\n",
+       {true},
+       3,
+       false,
+       false,
+       false,
+       "(null)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<plat::String> dirs{plat::String((dm_ / "gdm3").c_str())};
+    dirs.emplace_back(c.dir == quoteDir ? quoteDir.c_str() : (dm_ / "gdm").c_str());
+    PkgOrb::setDisplayManagerDirsForTest(dirs);
+    for (const std::string& d : {dm_ / "gdm3", dm_ / "gdm", quoteDir}) {
+      unlink((d + "/custom.conf").c_str());
+      unlink((d + "/custom.conf.bak").c_str());
+    }
+    if (!c.dir.empty())
+      tltest::commandOutput("printf '%s' '" + c.conf + "' > \"" + c.dir + "/custom.conf\"");
+    tltest::commandOutput("echo " + std::to_string(c.serviceStatus) + " > " + record_ +
+                          ".status.tlzarnservice");
+    wizard_.answers = c.answers;
+    wizard_.boxes.clear();
+    wizard_.desktopKind = c.desktop;
+    install();
+    EXPECT_EQ(c.error, wizard_.error);
+    std::vector<std::string> expected;
+    if (c.asked)
+      expected.push_back(std::to_string(EngineUi::kIconQuestion | EngineUi::kButtonsYesNo) +
+                         " Would you like to disable Wayland by uncommenting the "
+                         "WaylandEnable=false setting in " +
+                         c.dir +
+                         "/custom.conf?  This is required for Tessaly Server in Service "
+                         "Mode.  You may need to reboot afterwards.");
+    if (c.gnome)
+      expected.push_back("0 markup " +
+                         std::string(LOC_TR("tlOrbSetup_gnome_shell_icon_notifications_html")));
+    EXPECT_EQ(expected, wizard_.boxes);
+    if (!c.dir.empty()) {
+      std::string conf = tltest::readFile(c.dir + "/custom.conf");
+      if (c.fixed) {
+        EXPECT_EQ("[daemon]\nWaylandEnable=false\nOther=1\n", conf);
+        EXPECT_EQ(c.conf, tltest::readFile(c.dir + "/custom.conf.bak"));
+      } else {
+        EXPECT_EQ(c.conf, conf);
+        EXPECT_FALSE(plat::pathExists((c.dir + "/custom.conf.bak").c_str()));
+      }
+    }
+  }
+}
+
+// Token phase outcomes with the server program installed.
+TEST_F(PkgOrbTest, TokenPhaseErrors)
+{
+  makePackages();
+  receive("deb");
+  install();
+  ASSERT_EQ("(null)", wizard_.error);
+  // Launch without a viewer token: the program alone.
+  pkg_->launch();
+  ASSERT_TRUE(runUntil([&] { return has(tltest::readFileIfAny(record_), "tlzarnconnect"); }));
+  EXPECT_EQ("tlzarnconnect", recordLines().back());
+
+  const std::string vwr = reply("viewer-session", "V"), svr = reply("server-join", "S");
+  Pkg::TicketMap noViewer = tickets();
+  noViewer.erase(plat::String("viewer"));
+  Pkg::TicketMap nullViewer = tickets();
+  nullViewer[plat::String("viewer")] = plat::SecureString();
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> replies;
+    Pkg::TicketMap tickets;
+    int joinStatus;
+    std::string error;
+    int redeems;
+    bool tokenFileLeft;
+  };
+  const Case cases[] = {
+      {"no viewer ticket", {}, noViewer, 0, "No ticket for viewer", 0, false},
+      {"null viewer ticket", {}, nullViewer, 0, "No ticket for viewer", 0, false},
+      {"no type",
+       {{"ticket-v", "{\"value\":\"x\"}"}},
+       tickets(),
+       0,
+       "Bad ticket redeem type",
+       1,
+       false},
+      {"number value",
+       {{"ticket-v", "{\"type\":\"viewer-session\",\"value\":5}"}},
+       tickets(),
+       0,
+       "Bad ticket redeem type",
+       1,
+       false},
+      {"unknown kind",
+       {{"ticket-v", reply("other", "x")}},
+       tickets(),
+       0,
+       "Bad ticket redeem type",
+       1,
+       false},
+      {"kind twice",
+       {{"ticket-v", vwr}, {"ticket-s", vwr}},
+       tickets(),
+       0,
+       "Bad ticket redeem type",
+       2,
+       false},
+      // The join's result ends the phase even when it comes last.
+      {"join token first", {{"ticket-v", svr}, {"ticket-s", vwr}}, tickets(), 0, "", 2, false},
+      {"join fails",
+       {{"ticket-v", vwr}, {"ticket-s", svr}},
+       tickets(),
+       1,
+       "Post-install error code: 1",
+       2,
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    tltest::commandOutput("echo " + std::to_string(c.joinStatus) + " > " + record_ +
+                          ".status.tlzarnserver-x11");
+    unlink(sessionFile("svrToken").c_str());
+    applyTokens(c.replies, c.tickets);
+    EXPECT_EQ(c.error, wizard_.error);
+    EXPECT_EQ(c.redeems, redeems_);
+    EXPECT_EQ(c.tokenFileLeft, plat::pathExists(sessionFile("svrToken").c_str()));
+  }
+}
+
+// What happens to a downloaded body: saved under the URI's name ("(1)" on
+// the second save), refused for a bad URI or a file no tool installs.
+TEST_F(PkgOrbTest, SavedPackageChecks)
+{
+  const std::string base = "https://dl.example/tessaly-connect/";
+  struct Case {
+    std::string uri, savedAs, error;
+    bool box;
+  };
+  const Case cases[] = {
+      {base + "P.deb", "P.deb", "", false},
+      {base + "P.deb", "P(1).deb", "", false},
+      {base + "P.DEB", "P.DEB", "No suitable install command found", true},
+      {base + "P.tar", "P.tar", "No suitable install command found", true},
+      {base, "", "Bad package URI " + base, false},
+      {base + "..", "", "Bad package URI " + base + "..", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.uri);
+    plat::Configuration::global().set("_OrbUri", c.uri.c_str(), plat::kPriorityPolicy + 1);
+    PkgOrb pkg(client_.get());
+    wizard_.boxes.clear();
+    wizard_.phaseDone = 0;
+    pkg.packageReceived(&wizard_, 4, "body");
+    EXPECT_EQ(1, wizard_.phaseDone);
+    EXPECT_EQ(c.error, wizard_.error);
+    std::string saved = pkg.file() ? pkg.file() : "";
+    EXPECT_EQ(c.savedAs, saved.substr(saved.rfind('/') + 1));
+    if (!saved.empty()) {
+      EXPECT_EQ("body", tltest::readFile(saved));
+    }
+    std::vector<std::string> boxes;
+    if (c.box)
+      boxes.push_back(std::to_string(EngineUi::kIconError | EngineUi::kButtonsOk) + " " + c.error);
+    EXPECT_EQ(boxes, wizard_.boxes);
+  }
+}
+
+} // namespace
