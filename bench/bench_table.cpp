@@ -20,7 +20,8 @@ constexpr int kWidth = 400, kHeight = 600;
 struct Cells : wvw::WTable::Callback {
   const char* cellText(wvw::WTable*, int row, int id) override
   {
-    text = "row " + std::to_string(row) + " column " + std::to_string(id);
+    // The same glyphs on every row of both tables.
+    text = "row " + std::to_string(row % 100) + " column " + std::to_string(id);
     return text.c_str();
   }
   rfb::PixelBuffer* cellIcon(wvw::WTable*, int, int) override { return nullptr; }

@@ -33,5 +33,11 @@ class WImage;
 class WSlider2D;
 class WSlider;
 class WDiscreteSlider;
+class WScrollbar;
+class WScrollView;
+class WTable;
+class WTab;
+class WSheet;
+class WTabSheets;
 struct WStyle;
 } // namespace wvw
