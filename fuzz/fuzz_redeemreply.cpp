@@ -17,7 +17,7 @@ namespace {
 
 class FuzzPkg : public tlOrbSetup::Pkg, public tlOrbSetup::Pkg::ApplyTokenCallback {
 public:
-  FuzzPkg() : Pkg(nullptr, "https://dl.example/p.deb", "Fuzz")
+  FuzzPkg() : Pkg(nullptr, nullptr, "https://dl.example/p.deb", "Fuzz")
   {
     apps_.emplace_back("viewer");
     apps_.emplace_back("server");

@@ -37,8 +37,9 @@ void Pkg::logLines(plat::LogSrc& log, int length, const char* bytes)
   }
 }
 
-Pkg::Pkg(AdminHelperClient* helper, const char* uri, const char* name)
-    : helper_(helper), name_(name), uri_(uri),
+Pkg::Pkg(AdminHelperClient* helper, http::HttpClient* client, const char* uri, const char* name)
+    : helper_(helper), name_(name), client_(client), uri_(uri),
+      downloadLater_([this] { downloadFailed(pendingDownloadError_); }),
       installLater_([this] { installDone(pendingInstallError_.str()); }),
       tokensLater_([this] { tokensDone(pendingTokenError_); })
 {
@@ -48,6 +49,73 @@ Pkg::Pkg(AdminHelperClient* helper, const char* uri, const char* name)
 Pkg::~Pkg() = default;
 
 // --- Download ----------------------------------------------------------------
+
+void Pkg::startDownload(DownloadCallback* callback)
+{
+  vlog.status("Downloading %s from %s", name_.str(), uri_.str());
+  downloadCb_ = callback;
+  downloadLater_.cancel();
+  download_.reset();
+  try {
+    // Where the body would go is known before anything is fetched.
+    packageFileName(uri_.str());
+    if (!client_)
+      throw plat::Exception("No HTTP client");
+    download_.reset(new Download(this, client_, uri_.str()));
+  } catch (plat::Exception& e) {
+    char text[plat::Exception::kMessageSize];
+    vlog.error("Error starting download: %s", e.formatDisplay(text));
+    pendingDownloadError_ = e;
+    downloadLater_.post();
+  }
+}
+
+bool Pkg::acceptStatus(http::HttpRequest*, int status)
+{
+  return status == 200;
+}
+
+void Pkg::requestComplete(http::HttpRequest* request)
+{
+  downloadDone(request);
+}
+
+void Pkg::requestFailed(http::HttpRequest*, plat::Exception* error)
+{
+  char text[plat::Exception::kMessageSize];
+  vlog.error("HTTP error: %s", error->formatDisplay(text));
+  retireDownload();
+  downloadFailed(*error);
+}
+
+void Pkg::progress(http::HttpRequest*, int64_t received, int64_t total)
+{
+  if (downloadCb_)
+    downloadCb_->progress(this, received, total);
+}
+
+void Pkg::downloadDone(http::HttpRequest* request)
+{
+  // The body outlives the request, which goes once this call has returned.
+  http::SharedBytes body = request->getResponseBody();
+  retireDownload();
+  packageReceived(downloadCb_, body->length(), body->data());
+}
+
+void Pkg::downloadFailed(const plat::Exception& error)
+{
+  if (downloadCb_)
+    downloadCb_->done(this, error);
+}
+
+void Pkg::retireDownload()
+{
+  // Called from inside the download's own callback.
+  io::FdManager* manager = io::FdManager::current();
+  if (manager && download_)
+    manager->deleteLater(download_.release());
+  download_.reset();
+}
 
 void Pkg::packageReceived(DownloadCallback* callback, size_t length, const void* body)
 {

@@ -11,6 +11,10 @@
 // subclass documents), never from inside the call that started the phase.
 // An error with empty message and type, or a null error text, is success.
 //
+// The download is one GET through the borrowed HTTP client; a new download
+// replaces (aborts) the one in progress, and the finished one is released
+// once its body is saved.
+//
 // Tickets are redeemed through a RedeemerStarter, so the hosted ticket
 // redeemer plugs in without the package knowing it; a starter answers
 // through ticketRedeemed or ticketRedeemFailed, never from inside the start.
@@ -28,6 +32,7 @@
 #include "plat/Exception.h"
 #include "plat/String.h"
 #include "tlOrbSetup/AdminHelperClient.h"
+#include "tlOrbSetup/Download.h"
 
 namespace plat {
 class JsonObject;
@@ -36,7 +41,7 @@ class LogSrc;
 
 namespace tlOrbSetup {
 
-class Pkg : public AdminHelperClient::RunCmdCallback {
+class Pkg : public Download::Callback, public AdminHelperClient::RunCmdCallback {
 public:
   class DownloadCallback {
   public:
@@ -69,12 +74,17 @@ public:
   // Starts redeeming ticket for pkg; throws plat::Exception when it cannot.
   using RedeemerStarter = std::function<std::unique_ptr<Redeemer>(Pkg& pkg, const char* ticket)>;
 
-  Pkg(AdminHelperClient* helper, const char* uri, const char* name);
+  // The helper and the HTTP client are borrowed (without a client the
+  // download fails).
+  Pkg(AdminHelperClient* helper, http::HttpClient* client, const char* uri, const char* name);
   ~Pkg() override;
   Pkg(const Pkg&) = delete;
   Pkg& operator=(const Pkg&) = delete;
 
-  // --- Download phase (the HTTP GET itself is the caller's) ----------------
+  // --- Download phase ---------------------------------------------------------
+  // Downloads the package URI: progress every second while it runs, then
+  // packageReceived's steps. A URI without a file name fails before the GET.
+  void startDownload(DownloadCallback* callback);
   // The package's body has arrived: progress (1, 1), then it is saved in the
   // session directory under the URI's file name, the install command is
   // checked (an error box when there is none), and done follows.
@@ -100,6 +110,12 @@ public:
   const char* file() const { return file_.get(); }
   // What install was last given; nothing here depends on it.
   bool installFlag() const { return installFlag_; }
+
+  // Download::Callback: the package download.
+  bool acceptStatus(http::HttpRequest* request, int status) override;
+  void requestComplete(http::HttpRequest* request) override;
+  void requestFailed(http::HttpRequest* request, plat::Exception* error) override;
+  void progress(http::HttpRequest* request, int64_t received, int64_t total) override;
 
   // AdminHelperClient::RunCmdCallback: the install command.
   void result(int status, const plat::Exception& error) override;
@@ -138,13 +154,18 @@ protected:
   ApplyTokenCallback* applyTokenCb_ = nullptr;
 
 private:
+  void downloadDone(http::HttpRequest* request);
+  void downloadFailed(const plat::Exception& error);
+  void retireDownload();
   void postInstall(const char* error);
   void redeemNextTicket();
   void retireRedeemer();
 
   plat::String name_;
   plat::String file_;
+  http::HttpClient* client_;
   plat::String uri_;
+  std::unique_ptr<Download> download_;
   TicketMap tickets_;
   RedeemerStarter starter_;
   std::unique_ptr<Redeemer> redeemer_;
@@ -153,8 +174,10 @@ private:
   bool tokenPhaseOpen_ = false;
   bool installFlag_ = false;
   // Failures found inside the call that started a phase.
+  plat::Exception pendingDownloadError_{""};
   plat::String pendingInstallError_;
   plat::Exception pendingTokenError_{""};
+  io::DeferredCall downloadLater_;
   io::DeferredCall installLater_;
   io::DeferredCall tokensLater_;
 };

@@ -80,8 +80,8 @@ plat::String shellQuoteWords(const std::vector<plat::String>& words)
   return out.takeString();
 }
 
-PkgOrb::PkgOrb(AdminHelperClient* helper)
-    : Pkg(helper, plat::Configuration::global().getStringParam("_OrbUri").getValue(),
+PkgOrb::PkgOrb(AdminHelperClient* helper, http::HttpClient* client)
+    : Pkg(helper, client, plat::Configuration::global().getStringParam("_OrbUri").getValue(),
           "Tessaly Daziziz")
 {
   apps_.emplace_back("viewer");

@@ -21,7 +21,7 @@ namespace tlOrbSetup {
 class PkgOrb : public Pkg {
 public:
   // The package URI is `_OrbUri`'s current value.
-  explicit PkgOrb(AdminHelperClient* helper);
+  PkgOrb(AdminHelperClient* helper, http::HttpClient* client);
   ~PkgOrb() override;
 
   // Starts the viewer detached; throws "No executable found".

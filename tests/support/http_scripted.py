@@ -8,10 +8,12 @@ SCRIPT is a JSON object: response name -> object with
   "closeAfterMs": close an idle kept connection after that long;
   "skipBody": answer right after the request head, reading no body;
   "silent": send nothing and keep the connection open.
-A request for "/<name>/<mode>" (any method; a query is ignored) is answered
-with that response, mode being "whole", "bytes" (one byte at a time) or
-"split-N" (the first N bytes, a pause, the rest). Any other target gets
-404 with an empty body.
+A request for "/<name>/<mode>" or "/<name>/<mode>/<file name>" (any method;
+a query and the file name are ignored) is answered with that response,
+mode being "whole", "bytes" (one byte at a time), "split-N" (the first N
+bytes, a pause, the rest) or "hold-N" (the first N bytes, then the rest
+once a file named LOG + ".go" exists). Any other target gets 404 with an
+empty body.
 
 Listens on 127.0.0.1 and, when it can, ::1 on the same port (TLS with CERT
 and KEY when given), prints the port, then serves each connection on its
@@ -80,13 +82,19 @@ def send(conn, raw, mode):
         conn.sendall(raw[:n])
         time.sleep(0.005)
         conn.sendall(raw[n:])
+    elif mode.startswith("hold-"):
+        n = int(mode[5:])
+        conn.sendall(raw[:n])
+        while not os.path.exists(logpath + ".go"):
+            time.sleep(0.01)
+        conn.sendall(raw[n:])
 
 
 def target_of(request):
     line = request.split(b"\r\n", 1)[0].decode("latin-1").split(" ")
     path = line[1].split("?", 1)[0] if len(line) > 1 else ""
     parts = path.strip("/").split("/")
-    return (parts[0], parts[1]) if len(parts) == 2 else (None, None)
+    return (parts[0], parts[1]) if len(parts) in (2, 3) else (None, None)
 
 
 def serve(conn, n):

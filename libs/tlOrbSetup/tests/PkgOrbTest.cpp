@@ -2,7 +2,9 @@
 // tools: stand-in product programs packed into a .deb and an .rpm at test
 // time, installed with dpkg and rpm, the service started, the display
 // manager's file fixed, tokens joined and launched. The packages go into
-// /usr/lib/tlzarnconnect and are removed afterwards.
+// /usr/lib/tlzarnconnect and are removed afterwards. The whole road runs
+// once more as the unprivileged test user: downloaded over HTTPS, the
+// helper reached through sudo.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,7 +26,14 @@
 #include "plat/File.h"
 #include "plat/Json.h"
 #include "plat/Time.h"
+#include "childio.h"
+#include "httpTestUtil.h"
 #include "netTestUtil.h"
+#include "os/dirs.h"
+#include "os/elevate.h"
+#include "rootdir.h"
+#include "ssl/HttpsClient.h"
+#include "testuser.h"
 #include "testutil.h"
 #include "tlOrbSetup/AdminHelperClient.h"
 #include "tlOrbSetup/EngineUi.h"
@@ -120,6 +129,34 @@ std::string reply(const char* type, const char* value)
   return std::string("{\"type\":\"") + type + "\",\"value\":\"" + value + "\"}";
 }
 
+void removePackages()
+{
+  int status = 0;
+  tltest::runCommand(std::string("dpkg --purge ") + kFakeName + " >/dev/null 2>&1; rpm -e " +
+                         kFakeName + " >/dev/null 2>&1",
+                     &status);
+}
+
+Pkg::TicketMap tickets()
+{
+  Pkg::TicketMap t;
+  t[plat::String("viewer")] = plat::SecureString("ticket-v");
+  t[plat::String("server")] = plat::SecureString("ticket-s");
+  return t;
+}
+
+std::vector<std::string> splitLines(const std::string& s)
+{
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < s.size()) {
+    size_t nl = s.find('\n', start);
+    lines.push_back(s.substr(start, nl - start));
+    start = nl == std::string::npos ? s.size() : nl + 1;
+  }
+  return lines;
+}
+
 class PkgOrbTest : public ::testing::Test {
 protected:
   void SetUp() override
@@ -161,13 +198,6 @@ protected:
       tltest::runCommand("rm -rf /root/.zarn/profiles/" + profile_, &status);
   }
 
-  static void removePackages()
-  {
-    int status = 0;
-    tltest::runCommand(std::string("dpkg --purge ") + kFakeName + " >/dev/null 2>&1; rpm -e " +
-                           kFakeName + " >/dev/null 2>&1",
-                       &status);
-  }
   static bool installed() { return access("/usr/lib/tlzarnconnect/tlzarnservice", X_OK) == 0; }
 
   bool runUntil(const std::function<bool()>& done)
@@ -188,7 +218,7 @@ protected:
     std::string uri = "https://dl.example/tessaly-connect/Tessaly-Daziziz-Latest-Linux-x64." + kind;
     ASSERT_TRUE(
         plat::Configuration::global().set("_OrbUri", uri.c_str(), plat::kPriorityPolicy + 1));
-    pkg_.reset(new PkgOrb(client_.get()));
+    pkg_.reset(new PkgOrb(client_.get(), nullptr));
     std::string body = tltest::readFile(work_ / (std::string(kFakeName) + "." + kind));
     wizard_.phaseDone = 0;
     pkg_->packageReceived(&wizard_, body.size(), body.data());
@@ -219,24 +249,6 @@ protected:
   }
   void settle() { nettest::settle(os::AppLoop::selectManager()); }
   std::vector<std::string> recordLines() { return splitLines(tltest::readFileIfAny(record_)); }
-  static std::vector<std::string> splitLines(const std::string& s)
-  {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < s.size()) {
-      size_t nl = s.find('\n', start);
-      lines.push_back(s.substr(start, nl - start));
-      start = nl == std::string::npos ? s.size() : nl + 1;
-    }
-    return lines;
-  }
-  static Pkg::TicketMap tickets()
-  {
-    Pkg::TicketMap t;
-    t[plat::String("viewer")] = plat::SecureString("ticket-v");
-    t[plat::String("server")] = plat::SecureString("ticket-s");
-    return t;
-  }
   std::string sessionFile(const char* name) { return sessionDir() + "/" + name; }
   std::string sessionDir()
   {
@@ -503,7 +515,7 @@ TEST_F(PkgOrbTest, SavedPackageChecks)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.uri);
     plat::Configuration::global().set("_OrbUri", c.uri.c_str(), plat::kPriorityPolicy + 1);
-    PkgOrb pkg(client_.get());
+    PkgOrb pkg(client_.get(), nullptr);
     wizard_.boxes.clear();
     wizard_.phaseDone = 0;
     pkg.packageReceived(&wizard_, 4, "body");
@@ -519,6 +531,139 @@ TEST_F(PkgOrbTest, SavedPackageChecks)
       boxes.push_back(std::to_string(EngineUi::kIconError | EngineUi::kButtonsOk) + " " + c.error);
     EXPECT_EQ(boxes, wizard_.boxes);
   }
+}
+
+// The wizard's road as the test user, in a child: the helper through
+// "/usr/bin/sudo -n", the package downloaded from the HTTPS stand-in, then
+// install, tokens and launch, each phase run to its end. One line per
+// phase's outcome, then the saved file's path.
+std::string roadAsTestUser(const std::string& uri, const std::string& tmp, const std::string& data,
+                           const std::string& dm, const std::string& profile)
+{
+  setenv("ZARN_PROFILE", profile.c_str(), 1);
+  os::AppInfo::set("tlzarnconnectsetup", nullptr, "zarn", nullptr, nullptr);
+  httptest::prepareProcess();
+  os::setTmpDirForTest(tmp.c_str());
+  os::setSystemConfigDir(data.c_str());
+  os::ElevateCmd.setParam("/usr/bin/sudo -n", plat::kPriorityPreference);
+  AdminHelperClient::setProgramForTest(TL_PROGRAM);
+  PkgOrb::setDisplayManagerDirsForTest({plat::String(dm.c_str())});
+  plat::Configuration::global().set("_OrbUri", uri.c_str(), plat::kPriorityPolicy + 1);
+  loc::LocaleSetter english("en_US");
+  os::AppLoop loop;
+  Wizard wizard;
+  wizard.desktopKind = 9;
+  wizard.answers = {true};
+  EngineUi::Registration ui(&wizard);
+  std::unique_ptr<ssl::SslCertLookup> lookup;
+  std::unique_ptr<http::HttpClient> https(ssl::createHttpsClient(lookup));
+  AdminHelperClient helper(&wizard);
+  PkgOrb pkg(&helper, https.get());
+  plat::Time end = plat::getMonoTime() + 120 * plat::kTicksPerSecond;
+  auto until = [&](const std::function<bool()>& done) {
+    while (!done() && plat::getMonoTime() < end)
+      os::AppLoop::selectManager().processOnce(50);
+    return done();
+  };
+  std::string report;
+  helper.launch();
+  if (!until([&] { return wizard.launched > 0 || !wizard.launchError.empty(); }))
+    return "helper not launched";
+  report += "helper " + std::to_string(wizard.launched) + wizard.launchError + "\n";
+
+  pkg.startDownload(&wizard);
+  if (!until([&] { return wizard.phaseDone > 0; }))
+    return report + "download did not end";
+  report += "download '" + wizard.error + "' " + wizard.progressCalls.back() + "\n";
+  wizard.phaseDone = 0;
+  pkg.install(&wizard, true);
+  if (!until([&] { return wizard.phaseDone > 0; }))
+    return report + "install did not end";
+  report += "install " + wizard.error + (has(wizard.out, "preparing") ? " output" : " no output") +
+            " boxes " + std::to_string(wizard.boxes.size()) + "\n";
+  wizard.phaseDone = 0;
+  int redeems = 0;
+  pkg.applyTokens(&wizard,
+                  scriptedStarter({{"ticket-v", reply("viewer-session", "VWR")},
+                                   {"ticket-s", reply("server-join", "SVR")}},
+                                  &redeems),
+                  tickets());
+  if (!until([&] { return wizard.phaseDone > 0; }))
+    return report + "tokens did not end";
+  report += "tokens '" + wizard.error + "' " + std::to_string(redeems) + "\n";
+  try {
+    pkg.launch();
+    report += "launched\n";
+  } catch (plat::Exception& e) {
+    report += std::string("launch failed: ") + e.str() + "\n";
+  }
+  return report + pkg.file();
+}
+
+TEST(PkgOrbRoad, TestUserDownloadsInstallsJoinsAndLaunches)
+{
+  TL_REQUIRE_TEST_USER();
+  if (tltest::runAsTestUser({"/bin/sh", "-c", std::string("/usr/bin/sudo -n -l ") + TL_PROGRAM +
+                                                  " >/dev/null 2>&1"}) != 0)
+    GTEST_SKIP() << "needs the sudo drop-in that scripts/sudo-test-dropin.sh installs";
+  tltest::RootOnlyDir data;
+  ASSERT_FALSE(data.path().empty());
+  httptest::TestCa ca;
+  std::string cert = ca.server("dl", "DNS:localhost");
+  tltest::commandOutput("cp " + ca.path("ca.pem") + " " + (data / "cacerts.pem"));
+  tltest::TempDir work("i35road"), tmp("i35roadtmp"), dm("i35roaddm");
+  chmod(work.path().c_str(), 0755);
+  chmod(tmp.path().c_str(), 01777);
+  chmod(dm.path().c_str(), 0755);
+  const std::string record = work / "record";
+  tltest::commandOutput(kDataDir + "/make_fake_product.sh " + work.path() + " " + record);
+  const std::string profile = "i35road-" + std::to_string(getpid());
+  removePackages();
+  for (const char* kind : {"deb", "rpm"}) {
+    SCOPED_TRACE(kind);
+    // The viewer appends as the test user, the rest as root.
+    tltest::commandOutput("rm -f " + record + " && touch " + record + " && chmod 666 " + record);
+    dm.write("custom.conf", "[daemon]\n#WaylandEnable=false\n");
+    const std::string file = std::string(kFakeName) + "." + kind;
+    httptest::ScriptedServer server(
+        {{"pkg", {"HTTP/1.1 200 OK\r\nContent-Length: " +
+                  std::to_string(tltest::readFile(work / file).size()) + "\r\n\r\n" +
+                  tltest::readFile(work / file)}}},
+        cert, ca.path("dl.key"));
+    const std::string uri =
+        "https://localhost:" + std::to_string(server.port()) + "/pkg/whole/" + file;
+    std::vector<std::string> report = splitLines(tltest::childReport(
+        [&] { return roadAsTestUser(uri, tmp.path(), data.path(), dm.path(), profile); },
+        tltest::ChildUser::kTestUser));
+    ASSERT_EQ(6u, report.size()) << tltest::joinLines(report);
+    const std::string saved = report.back();
+    report.pop_back();
+    EXPECT_EQ((std::vector<std::string>{"helper 1", "download '' 1/1",
+                                        "install (null) output boxes 2", "tokens '' 2",
+                                        "launched"}),
+              report);
+    // Yes to the Wayland question, then the GNOME notice.
+    EXPECT_EQ("[daemon]\nWaylandEnable=false\n", tltest::readFile(dm / "custom.conf"));
+    const std::string session = saved.substr(0, saved.rfind('/'));
+    EXPECT_EQ(session + "/" + file, saved);
+    EXPECT_EQ(tltest::readFile(work / file), tltest::readFile(saved));
+    struct stat st;
+    ASSERT_EQ(0, stat(saved.c_str(), &st));
+    EXPECT_EQ(tltest::testUser()->uid, st.st_uid);
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+    auto lines = [&] { return splitLines(tltest::readFileIfAny(record)); };
+    plat::Time end = plat::getMonoTime() + 60 * plat::kTicksPerSecond;
+    while (lines().size() < 5 && plat::getMonoTime() < end)
+      plat::sleepMs(20);
+    EXPECT_EQ((std::vector<std::string>{
+                  "tlzarnservice start tlzarnserver-x11-serviced",
+                  "tlzarnserver-x11 -service -joincloud " + session + "/svrToken", "token SVR",
+                  "tlzarnconnect -signInToken " + session + "/vwrToken", "token VWR"}),
+              lines());
+    removePackages();
+  }
+  int status = 0;
+  tltest::runCommand("rm -rf /root/.zarn/profiles/" + profile, &status);
 }
 
 } // namespace
