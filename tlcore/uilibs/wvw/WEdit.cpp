@@ -145,6 +145,7 @@ void WEdit::assignText(plat::DString&& text)
 {
   wipe(text_);
   text_ = std::move(text);
+  textGen_++;
 }
 
 void WEdit::setText(const char* text, Caret caret)
@@ -212,9 +213,29 @@ bool WEdit::insertText(const char* text, uint32_t typedChar)
   }
   if (guard.destroyed())
     return false;
+  // The measures follow from the changed bytes when nothing was cut.
+  const int inserted = (int)strlen(text);
+  const bool whole = candidate.length() == length() - (e - s) + inserted;
+  const bool known = measures_.gen == textGen_ && measures_.caret == caret_;
+  int width = 0, caretX = 0;
+  if (whole && known) {
+    const int removed = spanWidth(s, e), added = password_ ? 0 : getStyle()->font->textWidth(text);
+    const int before = caret_ == s ? measures_.caretX : measures_.caretX - removed;
+    const int addedWidth = password_ ? 0 : added;
+    width = measures_.width - removed + addedWidth;
+    caretX = before + addedWidth;
+  }
   assignText(std::move(candidate));
-  caret_ = std::min(s + (int)strlen(text), length());
+  caret_ = std::min(s + inserted, length());
   selLength_ = 0;
+  if (whole && known) {
+    if (password_) { // stars: measure the inserted characters in the new text
+      const int added = spanWidth(s, caret_);
+      width += added;
+      caretX += added;
+    }
+    measures_ = Measures{textGen_, width, caret_, caretX};
+  }
   repaint();
   if (!guard.destroyed())
     valueChanged(this);
@@ -232,12 +253,19 @@ void WEdit::setPassword(bool password)
   if (password == password_)
     return;
   password_ = password;
+  textGen_++; // measured in stars now, or no longer
   if (password) { // from now on the text lives only in buffers wiped when replaced
     plat::DString t;
     t.append(text_.get());
     text_ = std::move(t);
   }
   repaint();
+}
+
+void WEdit::styleChanged()
+{
+  textGen_++; // another font
+  Widget::styleChanged();
 }
 
 void WEdit::setAlignment(int hAlign, int vAlign)
@@ -387,16 +415,83 @@ void WEdit::processKey(uint32_t keysym)
 
 // --- Pointer ---------------------------------------------------------------------------
 
-int WEdit::widthTo(int offset)
+int WEdit::spanWidth(int a, int b)
 {
   tlutil::Font* f = getStyle()->font;
+  if (b <= a)
+    return 0;
   if (password_) {
     int chars = 0;
-    for (int i = 0; i < offset; i = nextChar(i))
+    for (int i = a; i < b; i = nextChar(i))
       chars++;
     return chars * f->charWidth('*');
   }
-  return f->textWidth(text_.get(), text_.get() + offset);
+  return f->textWidth(text_.get() + a, text_.get() + b);
+}
+
+int WEdit::cachedTextWidth()
+{
+  if (measures_.gen != textGen_)
+    measures_ = Measures{textGen_, widthTo(length()), -1, 0};
+  return measures_.width;
+}
+
+int WEdit::cachedCaretX()
+{
+  cachedTextWidth();
+  if (measures_.caret != caret_) {
+    measures_.caret = caret_;
+    measures_.caretX = widthTo(caret_);
+  }
+  return measures_.caretX;
+}
+
+void WEdit::drawVisible(rfb::WritablePixelBuffer& view, const char* shown, int anchor, int anchorX, int y,
+                        int areaWidth, int selA, int selB, rfb::Pixel normal, rfb::Pixel selected,
+                        rfb::Pixel selectionBg)
+{
+  tlutil::Font* f = getStyle()->font;
+  const int n = (int)strlen(shown);
+  auto decode = [&](int i, int* next) {
+    const char* p = shown + i + 1;
+    const int lead = (unsigned char)shown[i];
+    const int c = lead < 0x80 ? lead : plat::utf8DecodeRest(lead, &p, n - i);
+    *next = (int)(p - shown);
+    return c < 0 ? 0xFFFD : c;
+  };
+  // Back from the anchor to the first glyph that reaches into the area.
+  int i = std::min(anchor, n), x = anchorX;
+  while (i > 0 && x > 0) {
+    const char* p = shown + i;
+    plat::utf8Back(&p, shown);
+    int next = 0;
+    x -= f->charWidth(decode((int)(p - shown), &next));
+    i = (int)(p - shown);
+  }
+  // The text before the selection, the selection's background, then the
+  // rest, so glyphs overhanging a selection edge look as drawn whole.
+  const int first = i, firstX = x;
+  int bgA = -1, bgB = -1;
+  for (int pass = 0; pass < 2; pass++) {
+    i = first;
+    x = firstX;
+    while (i < n && x < areaWidth) {
+      int next = 0;
+      const int c = decode(i, &next);
+      const int w = f->charWidth(c);
+      const bool inSel = i >= selA && i < selB;
+      if (inSel) {
+        bgA = bgA < 0 ? x : bgA;
+        bgB = x + w;
+      }
+      if ((i < selA) == (pass == 0))
+        f->drawChar(view, c, rfb::Point(x, y), inSel ? selected : normal);
+      x += w;
+      i = next;
+    }
+    if (pass == 0 && bgA >= 0)
+      rfb::fillRect(view, rfb::Rect(bgA, y, bgB, y + f->lineHeight), selectionBg);
+  }
 }
 
 int WEdit::offsetAt(int x)
@@ -558,15 +653,22 @@ void WEdit::paint(rfb::WritablePixelBuffer& pb)
   rfb::FullFramePixelBuffer view(pb, area);
 
   const bool showPlaceholder = length() == 0 && !placeholder_.isNull();
+  // In password mode one '*' per character: shown offsets count characters.
+  auto shownOffset = [&](int offset) {
+    if (!password_)
+      return offset;
+    int chars = 0;
+    for (int i = 0; i < offset; i = nextChar(i))
+      chars++;
+    return chars;
+  };
   std::string masked;
-  if (password_) {
-    for (int i = 0; i < length(); i = nextChar(i))
-      masked += '*';
-  }
+  if (password_)
+    masked.assign((size_t)shownOffset(length()), '*');
   const char* shown = showPlaceholder ? placeholder_.get() : password_ ? masked.c_str() : text_.get();
   const int aw = area.width(), ah = area.height(), cw = s->caretWidth;
-  const int tw = showPlaceholder ? f->textWidth(shown) : widthTo(length());
-  const int caretOffset = showPlaceholder ? 0 : widthTo(caret_);
+  const int tw = showPlaceholder ? f->textWidth(shown) : cachedTextWidth();
+  const int caretOffset = showPlaceholder ? 0 : cachedCaretX();
   int x = (aw - tw - cw) * hAlign_ / 2;
   if (tw > aw)
     x = std::max(std::min(std::max(scrollX_, aw - tw - cw), aw - caretOffset - cw), -caretOffset);
@@ -574,25 +676,11 @@ void WEdit::paint(rfb::WritablePixelBuffer& pb)
   const int y = (ah - f->lineHeight) * vAlign_ / 2;
   const rfb::Pixel normal = pixel(pb, !isEnabled() || showPlaceholder ? s->disabledText : s->contentText);
   const bool focused = hasFocus();
-  if (focused && !showPlaceholder && selLength_) {
-    // Offsets into the shown string: one '*' per character in password mode.
-    auto shownOffset = [&](int offset) {
-      if (!password_)
-        return offset;
-      int chars = 0;
-      for (int i = 0; i < offset; i = nextChar(i))
-        chars++;
-      return chars;
-    };
-    const int a = shownOffset(selectionStart()), b = shownOffset(selectionEnd());
-    const int xa = x + f->textWidth(shown, shown + a), xb = x + f->textWidth(shown, shown + b);
-    f->drawText(view, shown, rfb::Point(x, y), normal, shown + a);
-    rfb::fillRect(view, rfb::Rect(xa, y, xb, y + f->lineHeight), pixel(pb, s->selectionBg));
-    f->drawText(view, shown + a, rfb::Point(xa, y), pixel(pb, s->selectedText), shown + b);
-    f->drawText(view, shown + b, rfb::Point(xb, y), normal);
-  } else {
-    f->drawText(view, shown, rfb::Point(x, y), normal);
-  }
+  const bool selection = focused && !showPlaceholder && selLength_;
+  const int selA = selection ? shownOffset(selectionStart()) : 0, selB = selection ? shownOffset(selectionEnd()) : 0;
+  const int anchor = showPlaceholder ? 0 : shownOffset(caret_);
+  drawVisible(view, shown, anchor, x + caretOffset, y, aw, selA, selB, normal, pixel(pb, s->selectedText),
+              pixel(pb, s->selectionBg));
   if (isEnabled() && focused && !selLength_)
     rfb::fillRect(view, rfb::Rect(x + caretOffset, y, x + caretOffset + cw, y + f->lineHeight),
                   pixel(pb, s->contentText));

@@ -73,6 +73,7 @@ public:
   bool paste(Widget* source) override;
   bool focusChanged(bool backward, Widget* source) override;
   bool enabledChanged(Widget* source) override;
+  void styleChanged() override;
   bool timerExpired(plat::Timer*) override { return false; }
   bool wantsFocus() override { return focusable_ && isEnabled() && isVisible(); }
   rfb::Point preferredSize() override;
@@ -95,8 +96,18 @@ private:
   int wordRight(int i) const;
   // The byte offset nearest to x in widget coordinates.
   int offsetAt(int x);
-  // The shown text's width up to a byte offset of the text.
-  int widthTo(int offset);
+  // The shown text's width up to a byte offset of the text, and of the
+  // bytes [a, b).
+  int widthTo(int offset) { return spanWidth(0, offset); }
+  int spanWidth(int a, int b);
+  // The text's width and the caret's offset, kept between paints: typing
+  // updates them from the changed bytes only.
+  int cachedTextWidth();
+  int cachedCaretX();
+  // Draws the shown string with byte anchor of it at pen x anchorX, only
+  // the glyphs that reach into the area of width areaWidth.
+  void drawVisible(rfb::WritablePixelBuffer& view, const char* shown, int anchor, int anchorX, int y, int areaWidth,
+                   int selA, int selB, rfb::Pixel normal, rfb::Pixel selected, rfb::Pixel selectionBg);
   void wipe(plat::DString& s) const;
 
   plat::DString text_;
@@ -117,6 +128,13 @@ private:
   plat::Timer pressTimer_;
   rfb::Point lastPressRoot_;
   int dragAnchor_ = 0;
+  uint64_t textGen_ = 0;
+  struct Measures {
+    uint64_t gen = ~0ull; // the text they belong to
+    int width = 0;
+    int caret = -1; // the caret caretX belongs to
+    int caretX = 0;
+  } measures_;
 };
 
 class WEditAutocomplete : public WEdit {

@@ -11,9 +11,6 @@
 
 namespace wvw {
 
-class WRootMenu;
-class WMenuItem;
-
 class WEditMenu : public WInputHandler {
 public:
   class Callback {

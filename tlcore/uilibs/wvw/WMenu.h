@@ -23,8 +23,6 @@
 
 namespace wvw {
 
-class WMenuItem;
-
 class WMenu : public WLayout {
 public:
   static constexpr int kMargin = 4;

@@ -162,6 +162,21 @@ TEST_F(WEditTest, EveryKeyIsHandled)
   }
 }
 
+// Clicks reach the mouse callback, but an edit field sends no click
+// time-outs.
+TEST_F(WEditTest, NoClickTimeouts)
+{
+  Field f(10, "ab");
+  tltest::MouseLog mouse;
+  f.edit.setMouseCallback(&mouse);
+  f.host.click(20, 10, 2);
+  f.host.releaseAll();
+  f.host.click(20, 10);
+  f.host.advance(1000);
+  EXPECT_EQ(std::count(mouse.kinds.begin(), mouse.kinds.end(), (int)tlutil::MouseEvent::kClickTimeout), 0);
+  EXPECT_EQ(std::count(mouse.kinds.begin(), mouse.kinds.end(), (int)tlutil::MouseEvent::kPress), 1);
+}
+
 TEST_F(WEditTest, DeadKeysAndCompose)
 {
   struct Case {
@@ -272,6 +287,31 @@ TEST_F(WEditTest, ScrollingKeepsTheCaretVisible)
   f.keys({kEnd});
   f.host.paint();
   EXPECT_EQ(f.edit.getScrollX(), aw - font->textWidth(long_.c_str()) - cw);
+}
+
+// Typing keeps the field's measures from the changed bytes only: what it
+// paints equals a field given the same text at once, in both modes.
+TEST_F(WEditTest, TypedTextPaintsAsSetText)
+{
+  for (bool password : {false, true}) {
+    Field typed(100, "", Point(300, 24));
+    typed.edit.setPassword(password);
+    typed.type("ab ");
+    typed.keys({0x1000000 | 0x4E2D, 0xE9, kBackSpace, 'x'});
+    typed.keys({kLeft, kLeft});
+    typed.type("q");
+    typed.host.paint();
+    Field set(100, "", Point(300, 24));
+    set.edit.setPassword(password);
+    set.edit.setText(typed.text().c_str());
+    set.edit.setSelection(typed.edit.getCaret(), typed.edit.getCaret());
+    set.host.paint();
+    ASSERT_EQ(typed.text(), "ab q\xe4\xb8\xadx");
+    for (int y = 0; y < 24; y++) {
+      for (int x = 0; x < 300; x++)
+        ASSERT_EQ(typed.host.at(x, y), set.host.at(x, y)) << password << " " << x << "," << y;
+    }
+  }
 }
 
 TEST_F(WEditTest, PasswordMode)
