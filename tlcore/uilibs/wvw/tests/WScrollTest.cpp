@@ -33,6 +33,18 @@ public:
   }
 };
 
+// A scroll view of step 15 on a host, showing bands of the given size.
+struct Viewed {
+  Viewed(const Point& size, const Point& contentSize) : host(size), content(contentSize)
+  {
+    view.setContent(&content);
+    host.setContent(&view);
+  }
+  WvwHost host;
+  wvw::WScrollView view{15};
+  Bands content;
+};
+
 class WScrollTest : public testing::Test {
 protected:
   void SetUp() override { ASSERT_TRUE(plat::ppmm.setParam(4, plat::kPriorityPolicy)); }
@@ -130,11 +142,8 @@ TEST_F(WScrollTest, BarsForContentSizes)
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.content.x) + "x" + std::to_string(c.content.y));
-    WvwHost host(Point(100, 80));
-    wvw::WScrollView view(15);
-    Bands content(c.content);
-    view.setContent(&content);
-    host.setContent(&view);
+    Viewed v(Point(100, 80), c.content);
+    wvw::WScrollView& view = v.view;
     EXPECT_EQ(c.h, view.hBar().isVisible());
     EXPECT_EQ(c.v, view.vBar().isVisible());
     const Point vp(100 - (c.v ? 16 : 0), 80 - (c.h ? 16 : 0));
@@ -150,11 +159,9 @@ TEST_F(WScrollTest, BarsForContentSizes)
   }
   // A content that grows brings the bars in; one that shrinks takes them
   // out and pulls the offset back.
-  WvwHost host(Point(100, 80));
-  wvw::WScrollView view(15);
-  Bands content(Point(50, 50));
-  view.setContent(&content);
-  host.setContent(&view);
+  Viewed v(Point(100, 80), Point(50, 50));
+  wvw::WScrollView& view = v.view;
+  Bands& content = v.content;
   content.setSize(Point(84, 200));
   EXPECT_TRUE(view.vBar().isVisible());
   view.vBar().setValue(120);
@@ -169,11 +176,10 @@ TEST_F(WScrollTest, BarsForContentSizes)
 // Wheel steps of 3 x step stop at both ends, whichever widget they come from.
 TEST_F(WScrollTest, WheelStopsAtTheEnds)
 {
-  WvwHost host(Point(100, 100));
-  wvw::WScrollView view(15);
-  Bands content(Point(84, 200));
-  view.setContent(&content);
-  host.setContent(&view);
+  Viewed v(Point(100, 100), Point(84, 200));
+  WvwHost& host = v.host;
+  wvw::WScrollView& view = v.view;
+  Bands& content = v.content;
   const struct {
     int button, offset;
   } steps[] = {{4, 45}, {4, 90}, {4, 100}, {4, 100}, {3, 55}, {3, 10}, {3, 0}, {3, 0}};
@@ -202,11 +208,9 @@ TEST_F(WScrollTest, ShowRect)
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.rect.topLeft.x) + "," + std::to_string(c.rect.topLeft.y));
-    WvwHost host(Point(100, 100));
-    wvw::WScrollView view(15);
-    Bands content(Point(300, 300));
-    view.setContent(&content);
-    host.setContent(&view);
+    Viewed v(Point(100, 100), Point(300, 300));
+    wvw::WScrollView& view = v.view;
+    Bands& content = v.content;
     view.hBar().setValue(c.start.x);
     view.vBar().setValue(c.start.y);
     content.getParent()->showRect(&content, c.rect);
@@ -216,11 +220,10 @@ TEST_F(WScrollTest, ShowRect)
 
 TEST_F(WScrollTest, GoldenWithBothBars)
 {
-  WvwHost host(Point(120, 90));
-  wvw::WScrollView view(15);
-  Bands content(Point(200, 150));
-  view.setContent(&content);
-  host.setContent(&view);
+  Viewed v(Point(120, 90), Point(200, 150));
+  WvwHost& host = v.host;
+  wvw::WScrollView& view = v.view;
+  Bands& content = v.content;
   view.hBar().setValue(30);
   view.vBar().setValue(20);
   host.paint();
