@@ -38,5 +38,14 @@ class HostedClientContext;
 class HostedBootstrapInfo;
 class HostedBootstrapInfoCallback;
 class HostedHttpSession;
+class HostedRequest;
+class HostedRequestCallback;
+class HostedFormatCallback;
+class HostedSslFactory;
+class BootstrapRequest;
+class BootstrapRequestCallback;
+class BootstrapClient;
+class HostedBootstrap;
+class HostedBootstrapCallback;
 
 } // namespace hosted

@@ -5,7 +5,9 @@
 #include <algorithm>
 
 #include "hosted/BootstrapProgress.h"
+#include "hosted/HostedClientContext.h"
 #include "os/host.h"
+#include "plat/Log.h"
 #include "rdr/PseudoRandomStream.h"
 
 namespace hosted {
@@ -15,6 +17,127 @@ plat::IntParameter hostedBootstrapMaxAttempts(
     nullptr, 1,
     2147483647);
 plat::StringParameter hostedBootstrapInfoOverride("_HostedBootstrapInfoOverride", "", "");
+
+namespace {
+
+plat::LogSrc vlog("HostedBootstrapInfo");
+
+HostedException generalError()
+{
+  return HostedException(HostedException::kNoError, "GeneralError", nullptr);
+}
+
+} // namespace
+
+HostedBootstrapInfo::HostedBootstrapInfo(const HostedClientContext& context,
+                                         HostedHttpSession& session,
+                                         HostedBootstrapInfoCallback* callback,
+                                         const char* discoveryKey)
+  : context_(context), session_(session), callback_(callback), discoveryKey_(discoveryKey),
+    seed_(hostedBootstrapSeed()), lastError_(generalError()), fetchTimer_(this)
+{
+}
+
+HostedBootstrapInfo::~HostedBootstrapInfo() = default;
+
+void HostedBootstrapInfo::start(const HostedException* error, int delayMs)
+{
+  if (request_ || fetchTimer_.isStarted())
+    plat::AssertionFail("!request.get() && !fetchTimer.isStarted()", "libs/hosted/HostedBootstrapInfo",
+                        __LINE__)
+        .fatal();
+  errorGiven_ = error != nullptr;
+  lastError_ = error ? *error : generalError();
+  if (!built_) {
+    built_ = true;
+    const BootstrapCache& cache = context_.bootstrapCache();
+    const char* cached = cache.config() ? cache.sourceUrl() : nullptr;
+    candidates_ = hostedBootstrapCandidates(context_.vendorConfig().bootstrapConfig(), cached, seed_,
+                                            hostedBootstrapMaxAttempts.getValue());
+  }
+  fetchTimer_.start(delayMs);
+}
+
+void HostedBootstrapInfo::cancel()
+{
+  request_.reset();
+  fetchTimer_.stop();
+}
+
+bool HostedBootstrapInfo::timerExpired(plat::Timer*)
+{
+  if (values_.empty() && candidates_.empty()) {
+    if (errorGiven_)
+      callback_->bootstrapFailed(lastError_);
+    else
+      callback_->bootstrapFailed(HostedException(HostedException::kConfiguration, "ConfigPkg", nullptr));
+    return false;
+  }
+  tryNext();
+  return false;
+}
+
+void HostedBootstrapInfo::handOut()
+{
+  // A copy: the caller may delete this object from inside.
+  plat::String value(std::move(values_.back()));
+  values_.pop_back();
+  handedOut_.insert(plat::String(value.str()));
+  callback_->serviceFound(value.str());
+}
+
+void HostedBootstrapInfo::tryNext()
+{
+  if (!values_.empty()) {
+    handOut();
+    return;
+  }
+  plat::String url(std::move(candidates_.back()));
+  candidates_.pop_back();
+  request_.reset(new BootstrapRequest(context_, session_, this, url.str()));
+  vlog.log(100, "Trying %s...", url.str());
+}
+
+void HostedBootstrapInfo::fail(const char* detail)
+{
+  if (errorGiven_)
+    callback_->bootstrapFailed(lastError_);
+  else
+    callback_->bootstrapFailed(HostedBootstrapException("BTPNoBootstrap", detail));
+}
+
+void HostedBootstrapInfo::bootstrapReceived(BootstrapRequest* request,
+                                            const BootstrapConfigPtr& config)
+{
+  if (request->isSent())
+    candidates_.clear();
+  request_.reset();
+  parameters_ = config->parameters();
+  bool found = hostedBootstrapValues(values_, handedOut_, *config, discoveryKey_.str(),
+                                     hostedBootstrapInfoOverride.getValue(), seed_);
+  if (!found) {
+    vlog.error("Ignoring config with missing parameter %s", discoveryKey_.str());
+    fail("Invalid Bootstrap config for product");
+  } else if (values_.empty()) {
+    vlog.log(100, "Ignoring config with no new values");
+    fail(nullptr);
+  } else {
+    handOut();
+  }
+}
+
+void HostedBootstrapInfo::bootstrapRequestFailed(BootstrapRequest*, const HostedException& error)
+{
+  request_.reset();
+  if (strcmp(error.getKind(), "Network") == 0)
+    vlog.log(100, "Bootstrap network failure");
+  else
+    vlog.error("Bootstrap failed: %s", error.str());
+  if (candidates_.empty())
+    callback_->bootstrapFailed(error);
+  else
+    tryNext();
+}
 
 uint64_t hostedBootstrapSeed()
 {

@@ -43,6 +43,7 @@ struct Response {
   int closeAfterMs = -1;
   bool skipBody = false;
   bool silent = false;
+  int delayMs = -1;
 };
 
 inline std::string jsonText(const std::string& s)
@@ -66,8 +67,9 @@ using Script = std::map<std::string, Response>;
 // stopped (standard input closed, then reaped) when this goes.
 class ScriptedServer {
 public:
-  explicit ScriptedServer(const Script& script,
-                          const std::string& cert = "", const std::string& key = "")
+  // With clientCa, TLS clients must present a certificate it issued.
+  explicit ScriptedServer(const Script& script, const std::string& cert = "",
+                          const std::string& key = "", const std::string& clientCa = "")
   {
     std::string json = "{";
     for (const auto& r : script) {
@@ -79,6 +81,8 @@ public:
               ",\"silent\":" + (r.second.silent ? "true" : "false");
       if (r.second.closeAfterMs >= 0)
         json += ",\"closeAfterMs\":" + std::to_string(r.second.closeAfterMs);
+      if (r.second.delayMs >= 0)
+        json += ",\"delayMs\":" + std::to_string(r.second.delayMs);
       json += "}";
     }
     std::string scriptPath = dir_.write("script.json", json + "}");
@@ -91,6 +95,8 @@ public:
     if (!cert.empty()) {
       args.push_back(cert);
       args.push_back(key);
+      if (!clientCa.empty())
+        args.push_back(clientCa);
     }
     pid_ = fork();
     if (pid_ == 0) {
@@ -153,6 +159,25 @@ public:
       plat::MBuf<unsigned char> bytes;
       plat::hexToBin(line.substr(line.find(" req ") + 5).c_str(), bytes);
       out.push_back({conn, std::string((const char*)bytes.data(), bytes.length())});
+    }
+    return out;
+  }
+  // How many requests had this target (path and query).
+  int count(const std::string& target) const
+  {
+    int n = 0;
+    for (const Request& r : requests())
+      n += r.bytes.compare(r.bytes.find(' ') + 1, target.size() + 1, target + " ") == 0;
+    return n;
+  }
+  // The commonNames of the client certificates presented, per connection.
+  std::vector<std::string> clientCerts() const
+  {
+    std::vector<std::string> out;
+    for (const std::string& line : tltest::commandLines("cat " + logPath_ + " 2>/dev/null || true")) {
+      size_t at = line.find(" cert ");
+      if (at != std::string::npos)
+        out.push_back(line.substr(at + 6));
     }
     return out;
   }
@@ -245,9 +270,9 @@ private:
 // temporary directory: ca.pem, and <name>.pem / <name>.key per server.
 class TestCa {
 public:
-  TestCa()
+  explicit TestCa(const std::string& name = "HttpTestCA")
   {
-    run("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=HttpTestCA"
+    run("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=" + name +
         " -addext basicConstraints=critical,CA:true -addext keyUsage=critical,keyCertSign"
         " -keyout ca.key -out ca.pem");
   }
@@ -258,6 +283,15 @@ public:
         ".key -out " + name + ".csr && printf 'subjectAltName=" + san +
         "\\nextendedKeyUsage=serverAuth\\nbasicConstraints=CA:false\\n' > " + name +
         ".ext && openssl x509 -req -in " + name + ".csr -CA ca.pem -CAkey ca.key"
+        " -CAcreateserial -days 2 -extfile " + name + ".ext -out " + name + ".pem");
+    return dir_ / (name + ".pem");
+  }
+  // A client certificate (clientAuth) with that commonName.
+  std::string client(const std::string& name)
+  {
+    run("openssl req -newkey rsa:2048 -nodes -subj /CN=" + name + " -keyout " + name +
+        ".key -out " + name + ".csr && printf 'extendedKeyUsage=clientAuth\\nbasicConstraints=CA:false\\n' > " +
+        name + ".ext && openssl x509 -req -in " + name + ".csr -CA ca.pem -CAkey ca.key"
         " -CAcreateserial -days 2 -extfile " + name + ".ext -out " + name + ".pem");
     return dir_ / (name + ".pem");
   }

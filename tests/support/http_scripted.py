@@ -1,6 +1,6 @@
 """A scripted HTTP/1.1 (or HTTPS) server for tests of HTTP clients.
 
-Usage: http_scripted.py SCRIPT LOG [CERT KEY]
+Usage: http_scripted.py SCRIPT LOG [CERT KEY [CLIENTCA]]
 
 SCRIPT is a JSON object: response name -> object with
   "raw":   the response bytes (latin-1 text), sent as the mode asks;
@@ -20,6 +20,11 @@ and KEY when given), prints the port, then serves each connection on its
 own thread. LOG gets one line per request, "conn N req HEX" with the
 request's bytes (head and body as received), and "conn N eof" when the
 client has closed. Stops when its standard input ends.
+
+A response may also have "delayMs": wait that long before answering. A
+name that begins with "/" is a whole path (query ignored), answered whole.
+With CLIENTCA, a TLS client must present a certificate issued by it; LOG
+then gets "conn N cert SUBJECT" (the subject's commonName) per connection.
 """
 import json
 import os
@@ -35,6 +40,9 @@ context = None
 if len(sys.argv) > 4:
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(sys.argv[3], sys.argv[4])
+    if len(sys.argv) > 5:
+        context.verify_mode = ssl.CERT_REQUIRED
+        context.load_verify_locations(sys.argv[5])
 lock = threading.Lock()
 counter = [0]
 
@@ -93,6 +101,8 @@ def send(conn, raw, mode):
 def target_of(request):
     line = request.split(b"\r\n", 1)[0].decode("latin-1").split(" ")
     path = line[1].split("?", 1)[0] if len(line) > 1 else ""
+    if path in script:
+        return path, "whole"
     parts = path.strip("/").split("/")
     return (parts[0], parts[1]) if len(parts) in (2, 3) else (None, None)
 
@@ -102,6 +112,9 @@ def serve(conn, n):
     try:
         if context:
             conn = context.wrap_socket(conn, server_side=True)
+            if context.verify_mode == ssl.CERT_REQUIRED:
+                subject = dict(x[0] for x in conn.getpeercert()["subject"])
+                log("conn %d cert %s" % (n, subject.get("commonName", "")))
         conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         while True:
             head, buf = read_head(conn, buf)
@@ -121,6 +134,8 @@ def serve(conn, n):
                 while conn.recv(65536):
                     pass
                 return
+            if "delayMs" in entry:
+                time.sleep(entry["delayMs"] / 1000.0)
             send(conn, entry["raw"].encode("latin-1"), mode)
             if entry.get("close"):
                 return

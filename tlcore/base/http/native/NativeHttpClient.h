@@ -35,6 +35,9 @@ public:
   HttpRequest* newRequest(const char* method, const char* url) override;
   SslConnectorFactory* getSslConnectorFactory() override { return sslFactory_.get(); }
   void closeIdleConnections() override;
+  // Lets a client with a TLS factory serve plain "http" too (the hosted
+  // client fetches signed bootstrap documents over either).
+  void allowPlainHttp() { plainHttpAllowed_ = true; }
 
   // --- For its requests
   io::IoPool& pool() { return pool_; }
