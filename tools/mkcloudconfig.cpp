@@ -3,6 +3,10 @@
 // (by openssl in the build tree; no private key is kept in the sources).
 //
 //   mkcloudconfig --live-key K --integration-key K --certificate PEM... --out DIR
+//                 [--bootstrap-uri URI]... [--discovery-uri URI] [--parameter NAME=VALUE]...
+//
+// The addresses default to the product's; parameters are added after the
+// product's own (local stand-ins of the hosted services use these).
 //
 // The package holds "vendorCfg.Certificates", the unsigned built-in
 // "vendorCfg.BootstrapConfig" and "zzz.package.signature", an RSASSA-PSS
@@ -12,6 +16,7 @@
 #include <string.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <mbedtls/pk.h>
@@ -125,23 +130,34 @@ BedValuePtr parameter(const char* name, const char* value)
   return ptr;
 }
 
+struct Addresses {
+  std::vector<std::string> bootstrap;
+  std::string discovery = product::kDiscovery;
+  std::vector<std::pair<std::string, std::string>> parameters;
+};
+
 // The built-in bootstrap configuration, unsigned.
-BedValuePtr bootstrapConfig()
+BedValuePtr bootstrapConfig(const Addresses& addresses)
 {
   BedSeq* params = new BedSeq;
   BedValuePtr paramsPtr(params);
   params->append(parameter("enterprise/website-uri", product::kWebSite));
   params->append(parameter("enterprise/portal-uri", product::kPortal));
+  for (const auto& p : addresses.parameters)
+    params->append(parameter(p.first.c_str(), p.second.c_str()));
   BedSeq* uris = new BedSeq;
   BedValuePtr urisPtr(uris);
-  uris->append(str(product::kBootstrap));
+  if (addresses.bootstrap.empty())
+    uris->append(str(product::kBootstrap));
+  for (const std::string& u : addresses.bootstrap)
+    uris->append(str(u.c_str()));
   BedMap* record = new BedMap;
   BedValuePtr recordPtr(record);
   record->set("any/parameters", paramsPtr);
   record->set("any/valid-from", BedValuePtr(new hosted::BedTime(plat::makeTime(2025, 1, 1, 0, 0, 0))));
   record->set("btp/bootstrap-uris", urisPtr);
   record->set("btp/config-count", BedValuePtr(new hosted::BedInt(1)));
-  record->set("btp/initial-discovery-uri", str(product::kDiscovery));
+  record->set("btp/initial-discovery-uri", str(addresses.discovery.c_str()));
   record->set("btp/max-age-secs", BedValuePtr(new hosted::BedInt(86400)));
   record->set("btp/max-backoff-secs", BedValuePtr(new hosted::BedInt(300)));
   BedMap* doc = new BedMap;
@@ -161,7 +177,8 @@ void setBed(hosted::PackageWriter& pkg, const char* name, const hosted::BedValue
 int usage()
 {
   fprintf(stderr, "usage: mkcloudconfig --live-key K --integration-key K "
-                  "--certificate PEM... --out DIR\n");
+                  "--certificate PEM... --out DIR [--bootstrap-uri URI]... "
+                  "[--discovery-uri URI] [--parameter NAME=VALUE]...\n");
   return 2;
 }
 
@@ -173,6 +190,7 @@ int main(int argc, char** argv)
   const char* integrationKey = nullptr;
   const char* outDir = nullptr;
   std::vector<std::string> certs;
+  Addresses addresses;
   for (int i = 1; i < argc; i++) {
     if (i + 1 >= argc)
       return usage();
@@ -184,6 +202,15 @@ int main(int argc, char** argv)
       certs.push_back(argv[++i]);
     else if (!strcmp(argv[i], "--out"))
       outDir = argv[++i];
+    else if (!strcmp(argv[i], "--bootstrap-uri"))
+      addresses.bootstrap.push_back(argv[++i]);
+    else if (!strcmp(argv[i], "--discovery-uri"))
+      addresses.discovery = argv[++i];
+    else if (!strcmp(argv[i], "--parameter") && strchr(argv[i + 1], '=')) {
+      std::string item = argv[++i];
+      size_t eq = item.find('=');
+      addresses.parameters.emplace_back(item.substr(0, eq), item.substr(eq + 1));
+    }
     else
       return usage();
   }
@@ -193,7 +220,7 @@ int main(int argc, char** argv)
     Key live(liveKey), integration(integrationKey);
     hosted::PackageWriter pkg;
     setBed(pkg, "vendorCfg.Certificates", *certificates(certs));
-    setBed(pkg, "vendorCfg.BootstrapConfig", *bootstrapConfig());
+    setBed(pkg, "vendorCfg.BootstrapConfig", *bootstrapConfig(addresses));
     rdr::MemOutStream unsigned_;
     pkg.write(unsigned_);
     hosted::PackageReader reader((int)unsigned_.length(), unsigned_.data());

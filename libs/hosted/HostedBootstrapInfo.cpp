@@ -113,6 +113,7 @@ void HostedBootstrapInfo::bootstrapReceived(BootstrapRequest* request,
     candidates_.clear();
   request_.reset();
   parameters_ = config->parameters();
+  maxBackoffSecs_ = config->maxBackoffSecs();
   bool found = hostedBootstrapValues(values_, handedOut_, *config, discoveryKey_.str(),
                                      hostedBootstrapInfoOverride.getValue(), seed_);
   if (!found) {

@@ -60,8 +60,12 @@ public:
 
   // The bootstrap addresses still to try, the next one last.
   const std::vector<plat::String>& candidates() const { return candidates_; }
-  // The parameters of the last configuration received.
+  // A value the caller used already (one it remembered), never handed out.
+  void addUsed(const char* value) { handedOut_.insert(plat::String(value)); }
+
+  // The parameters and back-off of the last configuration received.
   const BootstrapConfig::Parameters& parameters() const { return parameters_; }
+  uint32_t maxBackoffSecs() const { return maxBackoffSecs_; }
 
 private:
   bool timerExpired(plat::Timer* timer) override;
@@ -80,6 +84,7 @@ private:
   uint64_t seed_;
   bool built_ = false;
   BootstrapConfig::Parameters parameters_;
+  uint32_t maxBackoffSecs_ = 300;
   std::vector<plat::String> values_;
   plat::StringSet handedOut_;
   std::vector<plat::String> candidates_;

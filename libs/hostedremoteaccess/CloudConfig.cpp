@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "hosted/HostedClientContext.h"
 #include "os/dirs.h"
 #include "plat/Exception.h"
 #include "plat/File.h"
@@ -50,6 +51,15 @@ plat::MBuf<unsigned char> readCloudConfig()
   if (!res.data)
     throw plat::Exception(0, "%s not available", kCloudConfigName);
   return plat::MBuf<unsigned char>(static_cast<const unsigned char*>(res.data), (int)res.size);
+}
+
+hosted::HostedClientContextPtr loadCloudConfig(os::PersistentStore* store)
+{
+  plat::MBuf<unsigned char> bytes = readCloudConfig();
+  hosted::HostedClientContextPtr context(new hosted::HostedClientContext(
+      nullptr, bytes.length(), bytes.data(), store, nullptr, nullptr, nullptr));
+  vlog.status("Using business identifier %s", context->businessId());
+  return context;
 }
 
 } // namespace hostedremoteaccess

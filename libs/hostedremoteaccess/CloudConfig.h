@@ -1,9 +1,10 @@
 // Where the cloud configuration package comes from: the first
 // "CloudConfig.pkg" in the data search directories, else the program's
-// built-in copy. The hosted client context is built from these bytes.
+// built-in copy, and the hosted client context built from these bytes.
 // Event-loop thread.
 #pragma once
 
+#include "hosted/HostedClientContext.h"
 #include "plat/MBuf.h"
 
 namespace hostedremoteaccess {
@@ -17,5 +18,9 @@ constexpr int kMaxCloudConfigSize = 1048576;
 // logged and the built-in copy used; without one, plat::Exception
 // "%s not available" (the file name). Log source "CloudConfig".
 plat::MBuf<unsigned char> readCloudConfig();
+
+// The hosted client context built from those bytes over store (may be
+// null); logs "Using business identifier %s". Package errors are raised.
+hosted::HostedClientContextPtr loadCloudConfig(os::PersistentStore* store = nullptr);
 
 } // namespace hostedremoteaccess

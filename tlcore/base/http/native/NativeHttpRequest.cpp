@@ -14,6 +14,7 @@
 #include "http/native/NativeHttpClient.h"
 #include "io/Endpoint.h"
 #include "io/IoPool.h"
+#include "io/ProxyError.h"
 #include "plat/DString.h"
 #include "plat/Log.h"
 #include "plat/Time.h"
@@ -39,6 +40,18 @@ public:
   RequestError(const plat::Exception& from, const char* prefix)
   {
     setType(from.getType());
+    plat::DString text;
+    text.appendf("%s%s", prefix, from.str());
+    setMessage(text.get());
+  }
+};
+
+// The same for a proxy failure, keeping its kind and cause, which callers
+// branch on (a refusal by the proxy is not worth another server).
+class ProxyRequestError : public io::ProxyError {
+public:
+  ProxyRequestError(const io::ProxyError& from, const char* prefix) : ProxyError(from)
+  {
     plat::DString text;
     text.appendf("%s%s", prefix, from.str());
     setMessage(text.get());
@@ -207,7 +220,17 @@ void NativeHttpRequest::connected(io::IoConnector* connector, io::Io* io)
 void NativeHttpRequest::failed(io::IoConnector*, const plat::Exception& error)
 {
   // The error belongs to the connector chain that is deleted next.
-  RequestError copy(error, "Error connecting: ");
+  if (const io::ProxyError* proxy = dynamic_cast<const io::ProxyError*>(&error)) {
+    ProxyRequestError copy(*proxy, "Error connecting: ");
+    connectFailed(copy);
+  } else {
+    RequestError copy(error, "Error connecting: ");
+    connectFailed(copy);
+  }
+}
+
+void NativeHttpRequest::connectFailed(plat::Exception& copy)
+{
   state_ = kFailed;
   connector_.reset();
   timer_.stop();

@@ -80,6 +80,8 @@ private:
   // --- Events
   void connected(io::IoConnector* connector, io::Io* io) override;
   void failed(io::IoConnector* connector, const plat::Exception& error) override;
+  // Reports a connection failure (already copied) to the callback.
+  void connectFailed(plat::Exception& copy);
   void dataAvailable(io::Io* io) override;
   void writable(io::Io* io) override;
   void closed(io::Io* io) override;
