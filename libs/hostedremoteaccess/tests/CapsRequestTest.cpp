@@ -130,6 +130,38 @@ TEST_F(CapsRequestTest, AnswerFromTheRecordedNode)
   EXPECT_EQ(fx.context()->businessId(), got[0].header("Tessaly-Business-Operation-ID"));
 }
 
+// Credentials when asked for: a bearer token on the wire; a provider
+// without any fails a request that requires them, sending nothing.
+TEST_F(CapsRequestTest, Credentials)
+{
+  NEEDS_STANDIN();
+  fx.client().recordUrl(0, fx.standin().url(1).c_str(), 300, {});
+  fx.standin().push(1, status(200, "OK"));
+  rec.owned.reset(new CapsRequest(&fx.client(), 0, "/call", &rec, "GET", {}));
+  rec.owned->setBearerToken("tok");
+  rec.owned->start();
+  ASSERT_TRUE(fx.runUntil([&] { return rec.done(); }));
+  EXPECT_EQ("Bearer tok", fx.standin().requests().at(0).header("Authorization"));
+
+  struct Empty : CapsCredProvider {
+    using CapsCredProvider::CapsCredProvider;
+    bool getBearerToken(const char**) override { return false; }
+    bool getBasicCredentials(const char**, const char**) override { return false; }
+    std::unique_ptr<CapsCredResult> requestSucceeded(CapsRequest*) override { return nullptr; }
+    std::unique_ptr<CapsCredResult> requestFailed(CapsRequest*,
+                                                  const hosted::HostedException&) override
+    {
+      return nullptr;
+    }
+  } provider(&fx.client());
+  rec = Recorder();
+  rec.owned.reset(new CapsRequest(&provider, 0, "/call", &rec, true, "GET", {}));
+  rec.owned->start();
+  ASSERT_TRUE(fx.runUntil([&] { return rec.done(); }));
+  EXPECT_EQ("CAPSNoCreds", rec.kind);
+  EXPECT_EQ(1u, fx.standin().requests().size());
+}
+
 TEST_F(CapsRequestTest, RetryAfterWaits)
 {
   NEEDS_STANDIN();

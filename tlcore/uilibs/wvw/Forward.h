@@ -46,5 +46,11 @@ class WLabelCheckBox;
 class WLabelChoice;
 class WLabelEdit;
 class WPanel;
+class WScrollbar;
+class WScrollView;
+class WTable;
+class WTab;
+class WSheet;
+class WTabSheets;
 struct WStyle;
 } // namespace wvw

@@ -23,7 +23,7 @@ namespace wvw {
 // A bevelled button carrying a downward arrow.
 class WArrowButton : public WBevelButton {
 public:
-  WArrowButton() : arrow_(WArrow::kDown) { setContent(&arrow_); }
+  explicit WArrowButton(uint32_t direction = WArrow::kDown) : arrow_(direction) { setContent(&arrow_); }
   WArrow& arrow() { return arrow_; }
 
 private:
