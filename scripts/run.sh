@@ -3,6 +3,17 @@
 # benchmarks, no tests) and runs the program's main job. Until the wizard
 # exists that is the program without a display: it is started, runs its
 # loop, is stopped with SIGTERM, and its log is shown.
+#
+# Then the engine's road, headless, against local stand-ins: the road test
+# of the test build plays the wizard as the unprivileged test user, reaches
+# the admin helper through "sudo -n", downloads stand-in product packages
+# (.deb, then .rpm) from an HTTPS stand-in, installs them with dpkg and rpm,
+# starts the service, redeems tickets at the authentication stand-in, joins,
+# sends the server's settings to the control channel's stand-in and
+# launches. The road needs the test build's hooks, so it is built there
+# (only the road test and what it needs). Root only. What the road
+# installs goes again: the packages it needed, the sudo rule, the test user
+# (when made here), the product packages and every stand-in process.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,7 +47,56 @@ wait "$pid" || status=$?
 echo "== Its log ($log)"
 cat "$log" 2>/dev/null || echo "(no log file: the program ended before its loop started)"
 echo "== Exit status $status"
+
+road_status=0
+if [ "$(id -u)" -ne 0 ]; then
+  echo "== The headless road needs root: skipped"
+else
+  echo "== The headless road against local stand-ins"
+  road_pkgs=()
+  for p in sudo rpm openssl; do
+    s=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    [[ "$s" == *"install ok installed"* ]] || road_pkgs+=("$p")
+  done
+  made_user=
+  id tlunpriv >/dev/null 2>&1 || made_user=1
+  pipe_dir=/tmp/.zarn-zarnservice
+  made_pipe_dir=
+  [ -e "$pipe_dir" ] || made_pipe_dir=1
+  cleanup() {
+    bash scripts/sudo-test-dropin.sh --remove || true
+    dpkg --purge tlzarnconnect-testfake >/dev/null 2>&1 || true
+    command -v rpm >/dev/null && rpm -e tlzarnconnect-testfake >/dev/null 2>&1 || true
+    if [ -n "$made_pipe_dir" ]; then
+      rm -rf "$pipe_dir"
+    fi
+    if [ -n "$made_user" ] && id tlunpriv >/dev/null 2>&1; then
+      userdel -r tlunpriv >/dev/null 2>&1 || true
+    fi
+    if [ ${#road_pkgs[@]} -gt 0 ]; then
+      DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${road_pkgs[@]}" >/dev/null || true
+    fi
+  }
+  trap cleanup EXIT
+  if [ ${#road_pkgs[@]} -gt 0 ]; then
+    echo "Installing for the road: ${road_pkgs[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${road_pkgs[@]}"
+  fi
+  cmake --preset test >/dev/null
+  cmake --build --preset test -j "$(nproc)" --target tlOrbSetup_PkgOrbTest
+  bash scripts/sudo-test-dropin.sh
+  out=$(build/test/libs/tlOrbSetup/tests/tlOrbSetup_PkgOrbTest \
+          --gtest_filter='PkgOrbRoad.*' 2>&1) || road_status=$?
+  printf '%s\n' "$out" | grep -v '^\[ *\(RUN\|OK\) *\]' || true
+  if [ "$road_status" -eq 0 ] && grep -q '^\[  SKIPPED \]' <<<"$out"; then
+    road_status=1
+  fi
+  echo "== The road's status $road_status"
+fi
+
 echo
 echo "Built the program and the benchmarks in build/release."
 echo "Next: 'bash scripts/test.sh' builds and runs every test; 'bash scripts/bench.sh' runs the benchmarks."
+[ "$status" -eq 0 ] && exit "$road_status"
 exit "$status"

@@ -235,6 +235,32 @@ bool Pkg::startService()
 
 // --- Tokens ------------------------------------------------------------------
 
+namespace {
+
+// The hosted redeemer of one ticket, answering the package.
+class CapsRedeemer : public Pkg::Redeemer {
+public:
+  CapsRedeemer(hostedremoteaccess::CapsClient* caps, Pkg& pkg) : redeemer(caps, &pkg) {}
+  hostedremoteaccess::TicketRedeemer redeemer;
+};
+
+} // namespace
+
+void Pkg::applyTokens(ApplyTokenCallback* callback, hostedremoteaccess::CapsClient* caps,
+                      const TicketMap& tickets)
+{
+  applyTokens(
+      callback,
+      [caps](Pkg& pkg, const char* ticket) {
+        if (!caps)
+          throw plat::Exception("No capabilities client");
+        std::unique_ptr<CapsRedeemer> r(new CapsRedeemer(caps, pkg));
+        r->redeemer.redeem(ticket);
+        return std::unique_ptr<Redeemer>(std::move(r));
+      },
+      tickets);
+}
+
 void Pkg::applyTokens(ApplyTokenCallback* callback, RedeemerStarter starter,
                       const TicketMap& tickets)
 {

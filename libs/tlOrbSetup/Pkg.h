@@ -15,9 +15,10 @@
 // replaces (aborts) the one in progress, and the finished one is released
 // once its body is saved.
 //
-// Tickets are redeemed through a RedeemerStarter, so the hosted ticket
-// redeemer plugs in without the package knowing it; a starter answers
-// through ticketRedeemed or ticketRedeemFailed, never from inside the start.
+// Tickets are redeemed one at a time by a hosted::TicketRedeemer over the
+// capabilities client the wizard made from the cloud configuration, or
+// through any other RedeemerStarter; a starter answers through
+// ticketRedeemed or ticketRedeemFailed, never from inside the start.
 #pragma once
 
 #include <stddef.h>
@@ -28,6 +29,7 @@
 #include <memory>
 #include <vector>
 
+#include "hostedremoteaccess/TicketRedeemer.h"
 #include "io/FdManager.h"
 #include "plat/Exception.h"
 #include "plat/String.h"
@@ -41,7 +43,9 @@ class LogSrc;
 
 namespace tlOrbSetup {
 
-class Pkg : public Download::Callback, public AdminHelperClient::RunCmdCallback {
+class Pkg : public Download::Callback,
+            public AdminHelperClient::RunCmdCallback,
+            public hostedremoteaccess::TicketRedeemer::Callback {
 public:
   class DownloadCallback {
   public:
@@ -95,11 +99,15 @@ public:
   void install(InstallCallback* callback, bool installFlag);
 
   // --- Token phase -----------------------------------------------------------
+  // Each ticket redeemed by a TicketRedeemer over caps (borrowed; without
+  // one the first ticket fails).
+  void applyTokens(ApplyTokenCallback* callback, hostedremoteaccess::CapsClient* caps,
+                   const TicketMap& tickets);
   void applyTokens(ApplyTokenCallback* callback, RedeemerStarter starter, const TicketMap& tickets);
   // The redeemer's answers: a reply object with string members "type" and
   // "value", or the failure.
-  void ticketRedeemed(const plat::JsonObject& reply);
-  void ticketRedeemFailed(const plat::Exception& error);
+  void ticketRedeemed(const plat::JsonObject& reply) override;
+  void ticketRedeemFailed(const plat::Exception& error) override;
 
   // Starts the installed product; throws plat::Exception.
   virtual void launch() = 0;

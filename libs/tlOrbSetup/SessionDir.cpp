@@ -59,18 +59,28 @@ plat::String writeSessionFile(const char* name, size_t length, const void* bytes
   plat::String dir = getInstallerSessionDir();
   plat::String path = plat::makeUniqueFileName(dir.str(), base, "(", ")", 99);
   int fd = plat::fileOpenFd(path.str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+  auto fail = [&](int err, const char* call) {
+    close(fd);
+    (void)plat::tryFileRemove(path.str());
+    throw plat::SystemExceptionFmt(err, "%s(%s)", call, path.str());
+  };
+  // Blocks reserved at once: the one large write below need not allocate
+  // them page by page, and a full disk fails before anything is written.
+  // File systems without it are simply written.
+  while (length > 0 && fallocate(fd, 0, 0, (off_t)length) != 0) {
+    if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT)
+      fail(errno, "fallocate");
+    if (errno != EINTR)
+      break;
+  }
   const char* p = static_cast<const char*>(bytes);
   size_t left = length;
   while (left > 0) {
     ssize_t n = write(fd, p, left);
     if (n < 0 && errno == EINTR)
       continue;
-    if (n < 0) {
-      int err = errno;
-      close(fd);
-      (void)plat::tryFileRemove(path.str());
-      throw plat::SystemExceptionFmt(err, "write(%s)", path.str());
-    }
+    if (n < 0)
+      fail(errno, "write");
     p += n;
     left -= (size_t)n;
   }

@@ -1,10 +1,12 @@
 // The product package against the real admin helper and the real package
 // tools: stand-in product programs packed into a .deb and an .rpm at test
 // time, installed with dpkg and rpm, the service started, the display
-// manager's file fixed, tokens joined and launched. The packages go into
+// manager's file fixed, tickets redeemed at the authentication stand-in,
+// the server joined and the viewer launched. The packages go into
 // /usr/lib/tlzarnconnect and are removed afterwards. The whole road runs
 // once more as the unprivileged test user: downloaded over HTTPS, the
-// helper reached through sudo.
+// helper reached through sudo, the server's settings sent to the control
+// channel's stand-in.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,22 +17,27 @@
 #include <string>
 #include <vector>
 
+#include "authStandIn.h"
+#include "childio.h"
+#include "ctrlcommsFake.h"
+#include "hosted/HostedRequest.h"
+#include "hostedremoteaccess/CapsClient.h"
+#include "hostedremoteaccess/CloudConfig.h"
+#include "httpTestUtil.h"
 #include "io/FdManager.h"
 #include "io/FdSelectManager.h"
 #include "loc/Locale.h"
 #include "loc/Localize.h"
+#include "netTestUtil.h"
 #include "os/AppInfo.h"
 #include "os/AppLoop.h"
+#include "os/dirs.h"
+#include "os/elevate.h"
 #include "os/paths.h"
 #include "plat/Configuration.h"
 #include "plat/File.h"
 #include "plat/Json.h"
 #include "plat/Time.h"
-#include "childio.h"
-#include "httpTestUtil.h"
-#include "netTestUtil.h"
-#include "os/dirs.h"
-#include "os/elevate.h"
 #include "rootdir.h"
 #include "ssl/HttpsClient.h"
 #include "testuser.h"
@@ -61,6 +68,7 @@ bool has(const std::string& text, const std::string& part)
 // The wizard's side: every callback recorded, message boxes answered from a
 // script.
 class Wizard : public AdminHelperClient::Callback,
+               public AdminHelperClient::SvrSettingsCallback,
                public Pkg::DownloadCallback,
                public Pkg::InstallCallback,
                public Pkg::ApplyTokenCallback,
@@ -68,6 +76,11 @@ class Wizard : public AdminHelperClient::Callback,
 public:
   void helperLaunched() override { launched++; }
   void helperLaunchFailed(const plat::Exception& e) override { launchError = e.str(); }
+  void result(const plat::Exception& e) override
+  {
+    settingsDone++;
+    settingsError = e.str();
+  }
   void progress(Pkg*, int64_t received, int64_t total) override
   {
     progressCalls.push_back(std::to_string(received) + "/" + std::to_string(total));
@@ -93,40 +106,92 @@ public:
   }
   int detectDesktopKind() override { return desktopKind; }
 
-  int launched = 0, phaseDone = 0, desktopKind = 0;
-  std::string launchError, error, out;
+  int launched = 0, phaseDone = 0, desktopKind = 0, settingsDone = 0;
+  std::string launchError, error, out, settingsError;
   std::vector<std::string> progressCalls, boxes;
   std::deque<bool> answers;
 };
 
-// Answers each ticket on the next pass with the reply the test scripted.
-class ScriptedRedeemer : public Pkg::Redeemer {
-public:
-  ScriptedRedeemer(Pkg& pkg, std::string reply)
-      : call_([&pkg, reply] {
-          plat::JsonPtr<plat::JsonValue> v =
-              plat::JsonValue::parse(reply.data(), (int)reply.size(), nullptr);
-          pkg.ticketRedeemed(v->asObject());
-        })
-  {
-    call_.post();
-  }
-
-private:
-  io::DeferredCall call_;
-};
-
-Pkg::RedeemerStarter scriptedStarter(std::map<std::string, std::string> replies, int* started)
+// The authentication stand-in with its package in data: node 0 serves a
+// bootstrap document from the bootstrap test signer naming node 1, the
+// authentication node.
+std::unique_ptr<httptest::AuthStandIn> authStandIn(const std::string& data)
 {
-  return [replies, started](Pkg& pkg, const char* ticket) {
-    (*started)++;
-    return std::unique_ptr<Pkg::Redeemer>(new ScriptedRedeemer(pkg, replies.at(ticket)));
-  };
+  const std::string keys = TL_BOOTSTRAP_KEYS;
+  std::unique_ptr<httptest::AuthStandIn> standin(
+      new httptest::AuthStandIn(2, data, keys + "/ca.pem"));
+  tltest::TempDir scratch("i35btp");
+  std::string spec = scratch.write(
+      "spec.json", "{\"uris\": [\"" + standin->url(0) + "/btp\"], \"count\": 1, \"key\": \"" +
+                       keys + "/signer.key\", \"certs\": [\"" + keys +
+                       "/signer.pem\"], \"params\": [[\"enterprise/auth-uris\", \"" +
+                       standin->url(1) + "\"]]}");
+  tltest::commandOutput("/usr/bin/python3 " TL_TEST_SUPPORT_DIR "/bootstrap_sign.py doc " + spec +
+                        " " + (scratch / "doc"));
+  httptest::Answer doc;
+  doc.body = tltest::readFile(scratch / "doc");
+  doc.headers = {{"Content-Type", "application/vnd.tessaly.bed"}};
+  doc.sticky = true;
+  standin->push(0, doc);
+  return standin;
 }
 
-std::string reply(const char* type, const char* value)
+// What the wizard makes from the cloud configuration in data (the
+// stand-in's package): the context, its session and the capabilities
+// client.
+struct Cloud {
+  explicit Cloud(const std::string& data)
+  {
+    os::setSystemConfigDir(data.c_str());
+    context = hostedremoteaccess::loadCloudConfig();
+    session.reset(new hosted::HostedHttpSession(context, nullptr));
+    caps.reset(new hostedremoteaccess::CapsClient(context, session.get()));
+  }
+  ~Cloud()
+  {
+    caps.reset();
+    session.reset();
+    os::setSystemConfigDir("");
+  }
+  hosted::HostedClientContextPtr context;
+  std::unique_ptr<hosted::HostedHttpSession> session;
+  std::unique_ptr<hostedremoteaccess::CapsClient> caps;
+};
+
+httptest::Answer reply(const std::string& body, int status = 200)
 {
-  return std::string("{\"type\":\"") + type + "\",\"value\":\"" + value + "\"}";
+  httptest::Answer a;
+  a.status = status;
+  a.reason = status == 200 ? "OK" : "Not Found";
+  a.headers = {{"Content-Type", "application/json"}};
+  a.body = body;
+  return a;
+}
+httptest::Answer reply(const char* type, const char* value)
+{
+  return reply(std::string("{\"type\":\"") + type + "\",\"value\":\"" + value + "\"}");
+}
+
+// Queued on the stand-in's authentication node in redeem order; each case
+// queues only what it uses.
+void queue(httptest::AuthStandIn& standin, const std::vector<httptest::Answer>& replies)
+{
+  for (const httptest::Answer& a : replies)
+    standin.push(1, a);
+}
+
+// The tickets the authentication node was asked to redeem, in order.
+std::vector<std::string> ticketsAsked(const httptest::AuthStandIn& standin)
+{
+  std::vector<std::string> out;
+  for (const httptest::Received& r : standin.requests()) {
+    if (r.node != 1)
+      continue;
+    plat::JsonPtr<plat::JsonValue> v =
+        plat::JsonValue::parse(r.body.data(), (int)r.body.size(), nullptr);
+    out.push_back(r.method + " " + r.path + " " + v->asObject().get("ticket")->asString().str());
+  }
+  return out;
 }
 
 void removePackages()
@@ -177,6 +242,10 @@ protected:
     removePackages();
     AdminHelperClient::setProgramForTest(TL_PROGRAM);
     loop_.reset(new os::AppLoop());
+    ASSERT_FALSE(data_.path().empty());
+    httptest::prepareProcess();
+    standin_ = authStandIn(data_.path());
+    cloud_.reset(new Cloud(data_.path()));
     client_.reset(new AdminHelperClient(&wizard_));
     client_->launch();
     ASSERT_TRUE(runUntil([&] { return wizard_.launched > 0 || !wizard_.launchError.empty(); }));
@@ -185,6 +254,10 @@ protected:
   void TearDown() override
   {
     pkg_.reset();
+    cloud_.reset();
+    if (loop_)
+      settle();
+    standin_.reset();
     client_.reset();
     loop_.reset();
     removePackages();
@@ -237,15 +310,18 @@ protected:
     settle();
     EXPECT_EQ(1, wizard_.phaseDone);
   }
-  void applyTokens(std::map<std::string, std::string> replies, const Pkg::TicketMap& tickets)
+  // Runs the token phase against the stand-in; redeems_ counts its requests.
+  void applyTokens(const std::vector<httptest::Answer>& replies, const Pkg::TicketMap& tickets)
   {
     wizard_.phaseDone = 0;
-    redeems_ = 0;
-    pkg_->applyTokens(&wizard_, scriptedStarter(std::move(replies), &redeems_), tickets);
+    queue(*standin_, replies);
+    size_t before = ticketsAsked(*standin_).size();
+    pkg_->applyTokens(&wizard_, cloud_->caps.get(), tickets);
     EXPECT_EQ(0, wizard_.phaseDone);
     ASSERT_TRUE(runUntil([&] { return wizard_.phaseDone > 0; }));
     settle();
     EXPECT_EQ(1, wizard_.phaseDone);
+    redeems_ = (int)(ticketsAsked(*standin_).size() - before);
   }
   void settle() { nettest::settle(os::AppLoop::selectManager()); }
   std::vector<std::string> recordLines() { return splitLines(tltest::readFileIfAny(record_)); }
@@ -262,6 +338,9 @@ protected:
   Wizard wizard_;
   EngineUi::Registration ui_{&wizard_};
   std::unique_ptr<os::AppLoop> loop_;
+  tltest::RootOnlyDir data_;
+  std::unique_ptr<httptest::AuthStandIn> standin_;
+  std::unique_ptr<Cloud> cloud_;
   std::unique_ptr<AdminHelperClient> client_;
   std::unique_ptr<PkgOrb> pkg_;
   int redeems_ = 0;
@@ -289,11 +368,13 @@ TEST_F(PkgOrbTest, InstallServiceJoinAndLaunch)
     EXPECT_TRUE(installed());
     EXPECT_TRUE(wizard_.boxes.empty());
 
-    applyTokens(
-        {{"ticket-v", reply("viewer-session", "VWR")}, {"ticket-s", reply("server-join", "SVR")}},
-        tickets());
+    applyTokens({reply("viewer-session", "VWR"), reply("server-join", "SVR")}, tickets());
     EXPECT_EQ("", wizard_.error);
     EXPECT_EQ(2, redeems_);
+    auto asked = ticketsAsked(*standin_);
+    EXPECT_EQ((std::vector<std::string>{"POST /authentication/1.1/tickets/redeem ticket-v",
+                                        "POST /authentication/1.1/tickets/redeem ticket-s"}),
+              std::vector<std::string>(asked.end() - 2, asked.end()));
     // The token file goes after a successful join.
     EXPECT_FALSE(plat::pathExists(sessionFile("svrToken").c_str()));
 
@@ -428,14 +509,16 @@ TEST_F(PkgOrbTest, TokenPhaseErrors)
   ASSERT_TRUE(runUntil([&] { return has(tltest::readFileIfAny(record_), "tlzarnconnect"); }));
   EXPECT_EQ("tlzarnconnect", recordLines().back());
 
-  const std::string vwr = reply("viewer-session", "V"), svr = reply("server-join", "S");
+  const httptest::Answer vwr = reply("viewer-session", "V"), svr = reply("server-join", "S");
   Pkg::TicketMap noViewer = tickets();
   noViewer.erase(plat::String("viewer"));
   Pkg::TicketMap nullViewer = tickets();
   nullViewer[plat::String("viewer")] = plat::SecureString();
+  Pkg::TicketMap noServer = tickets();
+  noServer.erase(plat::String("server"));
   struct Case {
     const char* name;
-    std::map<std::string, std::string> replies;
+    std::vector<httptest::Answer> replies;
     Pkg::TicketMap tickets;
     int joinStatus;
     std::string error;
@@ -445,43 +528,27 @@ TEST_F(PkgOrbTest, TokenPhaseErrors)
   const Case cases[] = {
       {"no viewer ticket", {}, noViewer, 0, "No ticket for viewer", 0, false},
       {"null viewer ticket", {}, nullViewer, 0, "No ticket for viewer", 0, false},
-      {"no type",
-       {{"ticket-v", "{\"value\":\"x\"}"}},
+      {"no server ticket", {vwr}, noServer, 0, "No ticket for server", 1, false},
+      {"refused",
+       {reply("{}", 404)},
        tickets(),
        0,
-       "Bad ticket redeem type",
+       "Hosted Application error: HTTP Not Found",
        1,
        false},
+      {"no type", {reply("{\"value\":\"x\"}")}, tickets(), 0, "Bad ticket redeem type", 1, false},
       {"number value",
-       {{"ticket-v", "{\"type\":\"viewer-session\",\"value\":5}"}},
+       {reply("{\"type\":\"viewer-session\",\"value\":5}")},
        tickets(),
        0,
        "Bad ticket redeem type",
        1,
        false},
-      {"unknown kind",
-       {{"ticket-v", reply("other", "x")}},
-       tickets(),
-       0,
-       "Bad ticket redeem type",
-       1,
-       false},
-      {"kind twice",
-       {{"ticket-v", vwr}, {"ticket-s", vwr}},
-       tickets(),
-       0,
-       "Bad ticket redeem type",
-       2,
-       false},
+      {"unknown kind", {reply("other", "x")}, tickets(), 0, "Bad ticket redeem type", 1, false},
+      {"kind twice", {vwr, vwr}, tickets(), 0, "Bad ticket redeem type", 2, false},
       // The join's result ends the phase even when it comes last.
-      {"join token first", {{"ticket-v", svr}, {"ticket-s", vwr}}, tickets(), 0, "", 2, false},
-      {"join fails",
-       {{"ticket-v", vwr}, {"ticket-s", svr}},
-       tickets(),
-       1,
-       "Post-install error code: 1",
-       2,
-       true},
+      {"join token first", {svr, vwr}, tickets(), 0, "", 2, false},
+      {"join fails", {vwr, svr}, tickets(), 1, "Post-install error code: 1", 2, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -535,8 +602,9 @@ TEST_F(PkgOrbTest, SavedPackageChecks)
 
 // The wizard's road as the test user, in a child: the helper through
 // "/usr/bin/sudo -n", the package downloaded from the HTTPS stand-in, then
-// install, tokens and launch, each phase run to its end. One line per
-// phase's outcome, then the saved file's path.
+// install, tokens from the authentication stand-in named by the package in
+// data, the server's settings and launch, each step run to its end. One
+// line per step's outcome, then the saved file's path.
 std::string roadAsTestUser(const std::string& uri, const std::string& tmp, const std::string& data,
                            const std::string& dm, const std::string& profile)
 {
@@ -582,15 +650,17 @@ std::string roadAsTestUser(const std::string& uri, const std::string& tmp, const
   report += "install " + wizard.error + (has(wizard.out, "preparing") ? " output" : " no output") +
             " boxes " + std::to_string(wizard.boxes.size()) + "\n";
   wizard.phaseDone = 0;
-  int redeems = 0;
-  pkg.applyTokens(&wizard,
-                  scriptedStarter({{"ticket-v", reply("viewer-session", "VWR")},
-                                   {"ticket-s", reply("server-join", "SVR")}},
-                                  &redeems),
-                  tickets());
+  Cloud cloud(data);
+  pkg.applyTokens(&wizard, cloud.caps.get(), tickets());
   if (!until([&] { return wizard.phaseDone > 0; }))
     return report + "tokens did not end";
-  report += "tokens '" + wizard.error + "' " + std::to_string(redeems) + "\n";
+  report += "tokens '" + wizard.error + "'\n";
+  plat::CaseInsensitiveStringMap settings;
+  settings[plat::String("Encryption")] = plat::String("AlwaysOn");
+  helper.svrSettings(settings, &wizard);
+  if (!until([&] { return wizard.settingsDone > 0; }))
+    return report + "settings did not end";
+  report += "settings '" + wizard.settingsError + "'\n";
   try {
     pkg.launch();
     report += "launched\n";
@@ -618,6 +688,10 @@ TEST(PkgOrbRoad, TestUserDownloadsInstallsJoinsAndLaunches)
   const std::string record = work / "record";
   tltest::commandOutput(kDataDir + "/make_fake_product.sh " + work.path() + " " + record);
   const std::string profile = "i35road-" + std::to_string(getpid());
+  std::unique_ptr<httptest::AuthStandIn> standinPtr = authStandIn(data.path());
+  httptest::AuthStandIn& standin = *standinPtr;
+  const std::string pipeDir = "/tmp/.zarn-zarnservice";
+  mkdir(pipeDir.c_str(), 0700);
   removePackages();
   for (const char* kind : {"deb", "rpm"}) {
     SCOPED_TRACE(kind);
@@ -632,16 +706,26 @@ TEST(PkgOrbRoad, TestUserDownloadsInstallsJoinsAndLaunches)
         cert, ca.path("dl.key"));
     const std::string uri =
         "https://localhost:" + std::to_string(server.port()) + "/pkg/whole/" + file;
+    queue(standin, {reply("viewer-session", "VWR"), reply("server-join", "SVR")});
+    size_t asked = ticketsAsked(standin).size();
+    tltest::FakeServer ctrl(pipeDir + "/tlzarnserver-x11.CtrlComms", {});
     std::vector<std::string> report = splitLines(tltest::childReport(
         [&] { return roadAsTestUser(uri, tmp.path(), data.path(), dm.path(), profile); },
         tltest::ChildUser::kTestUser));
-    ASSERT_EQ(6u, report.size()) << tltest::joinLines(report);
+    ASSERT_EQ(7u, report.size()) << tltest::joinLines(report);
     const std::string saved = report.back();
     report.pop_back();
-    EXPECT_EQ((std::vector<std::string>{"helper 1", "download '' 1/1",
-                                        "install (null) output boxes 2", "tokens '' 2",
-                                        "launched"}),
-              report);
+    EXPECT_EQ(
+        (std::vector<std::string>{"helper 1", "download '' 1/1", "install (null) output boxes 2",
+                                  "tokens ''", "settings ''", "launched"}),
+        report);
+    auto tickets = ticketsAsked(standin);
+    tickets.erase(tickets.begin(), tickets.begin() + asked);
+    EXPECT_EQ((std::vector<std::string>{"POST /authentication/1.1/tickets/redeem ticket-v",
+                                        "POST /authentication/1.1/tickets/redeem ticket-s"}),
+              tickets);
+    const std::vector<std::string> ctrlSeen = ctrl.messages();
+    EXPECT_EQ((std::vector<std::string>{"verifyChannel ", "reload "}), ctrlSeen);
     // Yes to the Wayland question, then the GNOME notice.
     EXPECT_EQ("[daemon]\nWaylandEnable=false\n", tltest::readFile(dm / "custom.conf"));
     const std::string session = saved.substr(0, saved.rfind('/'));
@@ -660,6 +744,16 @@ TEST(PkgOrbRoad, TestUserDownloadsInstallsJoinsAndLaunches)
                   "tlzarnserver-x11 -service -joincloud " + session + "/svrToken", "token SVR",
                   "tlzarnconnect -signInToken " + session + "/vwrToken", "token VWR"}),
               lines());
+    // What the run command shows of the road.
+    std::string shown;
+    for (const auto& part :
+         {std::make_pair("wizard", report), std::make_pair("auth stand-in", tickets),
+          std::make_pair("control channel", ctrlSeen), std::make_pair("product programs", lines())})
+      for (const std::string& l : part.second)
+        shown += std::string(kind) + " road, " + part.first + ": " + l + "\n";
+    printf("%s", shown.c_str());
+    // Children share the session directory of this process.
+    unlink((session + "/vwrToken").c_str());
     removePackages();
   }
   int status = 0;

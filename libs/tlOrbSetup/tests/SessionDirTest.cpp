@@ -1,5 +1,8 @@
 // The installer session directory and the owner-only files in it.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +44,19 @@ TEST(SessionDir, OnePrivateDirectoryPerProcessAndOwnerOnlyFiles)
     if (path != first + "/svrToken" || stat(path.c_str(), &st) != 0 ||
         (st.st_mode & 0777) != 0600 || tltest::readFile(path) != "abc")
       return "bad file " + path;
+    // Too large for the file system (here the size limit): refused before
+    // writing, nothing left.
+    struct rlimit limit = {1 << 20, 1 << 20};
+    signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::string big(2 << 20, 'x');
+    try {
+      tlOrbSetup::writeSessionFile("big.deb", big.size(), big.data());
+      return std::string("too large written");
+    } catch (plat::Exception& e) {
+      if (!strstr(e.str(), "fallocate(") || access((first + "/big.deb").c_str(), F_OK) == 0)
+        return std::string("too large: ") + e.str();
+    }
     return first;
   };
   std::string one = tltest::childReport(inProcess), two = tltest::childReport(inProcess);
