@@ -64,24 +64,9 @@ public:
 #else
     EXPECT_TRUE(configDir.empty() && extraCa.empty()) << "built without mkcloudconfig";
 #endif
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+    pid_ = tltest::spawnPiped(args, &stdin_, &stdout_);
+    if (pid_ < 0)
       return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      std::vector<char*> argv;
-      for (std::string& a : args)
-        argv.push_back(&a[0]);
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    stdin_ = in[1];
-    stdout_ = out[0];
     std::string line = readLine();
     for (size_t at = 0; at < line.size();) {
       ports_.push_back(atoi(line.c_str() + at));
@@ -167,5 +152,26 @@ private:
   int stdin_ = -1;
   int stdout_ = -1;
 };
+
+// Makes node 0 of standin serve, to every request, a bootstrap document signed
+// by the signer in keysDir that names authUris (";"-separated) as the
+// authentication nodes.
+inline void serveBootstrapDocument(AuthStandIn& standin, const std::string& keysDir,
+                                   const std::string& authUris)
+{
+  tltest::TempDir scratch("btpdoc");
+  std::string spec = scratch.write(
+      "spec.json", "{\"uris\": [\"" + standin.url(0) + "/btp\"], \"count\": 1, \"key\": \"" +
+                       keysDir + "/signer.key\", \"certs\": [\"" + keysDir +
+                       "/signer.pem\"], \"params\": [[\"enterprise/auth-uris\", \"" + authUris +
+                       "\"]]}");
+  tltest::commandOutput("/usr/bin/python3 " TL_TEST_SUPPORT_DIR "/bootstrap_sign.py doc " + spec +
+                        " " + (scratch / "doc"));
+  Answer doc;
+  doc.body = tltest::readFile(scratch / "doc");
+  doc.headers = {{"Content-Type", "application/vnd.tessaly.bed"}};
+  doc.sticky = true;
+  standin.push(0, doc);
+}
 
 } // namespace httptest

@@ -71,18 +71,7 @@ public:
     std::string auth;
     for (int n = 1; n < nodes; n++)
       auth += (auth.empty() ? "" : ";") + standin_->url(n);
-    std::string spec = scratch_.write(
-        "spec.json", "{\"uris\": [\"" + standin_->url(0) + "/btp\"], \"count\": 1, \"key\": \"" +
-                         kKeys + "/signer.key\", \"certs\": [\"" + kKeys +
-                         "/signer.pem\"], \"params\": [[\"enterprise/auth-uris\", \"" + auth +
-                         "\"]]}");
-    tltest::commandOutput("/usr/bin/python3 " TL_TEST_SUPPORT_DIR "/bootstrap_sign.py doc " + spec +
-                          " " + (scratch_ / "doc"));
-    httptest::Answer doc;
-    doc.body = tltest::readFile(scratch_ / "doc");
-    doc.headers = {{"Content-Type", "application/vnd.tessaly.bed"}};
-    doc.sticky = true;
-    standin_->push(0, doc);
+    httptest::serveBootstrapDocument(*standin_, kKeys, auth);
     context_ = hostedremoteaccess::loadCloudConfig();
     session_.reset(new hosted::HostedHttpSession(context_, nullptr));
     client_.reset(new hostedremoteaccess::CapsClient(context_, session_.get()));
@@ -132,7 +121,6 @@ public:
 
 private:
   tltest::RootOnlyDir data_;
-  tltest::TempDir scratch_{"capstest"};
   io::FdSelectManager mgr_;
   plat::MonoClockFn previousClock_ = nullptr;
   std::unique_ptr<httptest::AuthStandIn> standin_;

@@ -87,9 +87,6 @@ public:
     }
     std::string scriptPath = dir_.write("script.json", json + "}");
     logPath_ = dir_ / "log";
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
-      return;
     std::vector<std::string> args{"/usr/bin/python3", TL_TEST_SUPPORT_DIR "/http_scripted.py",
                                   scriptPath, logPath_};
     if (!cert.empty()) {
@@ -98,28 +95,18 @@ public:
       if (!clientCa.empty())
         args.push_back(clientCa);
     }
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      std::vector<char*> argv;
-      for (std::string& a : args)
-        argv.push_back(&a[0]);
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    stdin_ = in[1];
+    int out = -1;
+    pid_ = tltest::spawnPiped(args, &stdin_, &out);
+    if (pid_ < 0)
+      return;
     char buf[32] = {};
     ssize_t n = 0;
     for (size_t got = 0; got < sizeof(buf) - 1; got += n) {
-      n = read(out[0], buf + got, 1);
+      n = read(out, buf + got, 1);
       if (n <= 0 || buf[got] == '\n')
         break;
     }
-    close(out[0]);
+    close(out);
     port_ = atoi(buf);
     EXPECT_GT(port_, 0) << "http_scripted.py did not start";
   }

@@ -176,6 +176,42 @@ inline pid_t spawn(const std::function<int()>& fn)
   _exit(rc);
 }
 
+// Starts the program args[0] with args, its standard input and output on
+// pipes: *toChild is written to, *fromChild read from. -1 when the pipes or
+// the fork fail.
+inline pid_t spawnPiped(std::vector<std::string> args, int* toChild, int* fromChild)
+{
+  int in[2], out[2];
+  if (pipe2(in, O_CLOEXEC) != 0)
+    return -1;
+  if (pipe2(out, O_CLOEXEC) != 0) {
+    close(in[0]);
+    close(in[1]);
+    return -1;
+  }
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    std::vector<char*> argv;
+    for (std::string& a : args)
+      argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  if (pid < 0) {
+    close(in[1]);
+    close(out[0]);
+    return -1;
+  }
+  *toChild = in[1];
+  *fromChild = out[0];
+  return pid;
+}
+
 // A waitpid status as one number: the exit code, or 100 + the signal that
 // killed the child.
 inline int exitCode(int status)

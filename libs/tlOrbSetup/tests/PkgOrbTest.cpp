@@ -120,19 +120,7 @@ std::unique_ptr<httptest::AuthStandIn> authStandIn(const std::string& data)
   const std::string keys = TL_BOOTSTRAP_KEYS;
   std::unique_ptr<httptest::AuthStandIn> standin(
       new httptest::AuthStandIn(2, data, keys + "/ca.pem"));
-  tltest::TempDir scratch("i35btp");
-  std::string spec = scratch.write(
-      "spec.json", "{\"uris\": [\"" + standin->url(0) + "/btp\"], \"count\": 1, \"key\": \"" +
-                       keys + "/signer.key\", \"certs\": [\"" + keys +
-                       "/signer.pem\"], \"params\": [[\"enterprise/auth-uris\", \"" +
-                       standin->url(1) + "\"]]}");
-  tltest::commandOutput("/usr/bin/python3 " TL_TEST_SUPPORT_DIR "/bootstrap_sign.py doc " + spec +
-                        " " + (scratch / "doc"));
-  httptest::Answer doc;
-  doc.body = tltest::readFile(scratch / "doc");
-  doc.headers = {{"Content-Type", "application/vnd.tessaly.bed"}};
-  doc.sticky = true;
-  standin->push(0, doc);
+  httptest::serveBootstrapDocument(*standin, keys, standin->url(1));
   return standin;
 }
 
