@@ -56,12 +56,12 @@ struct Setup {
     char tmpl[] = "/tmp/bench_bootstrap_XXXXXX";
     dir = mkdtemp(tmpl);
     std::string sign = std::string("/usr/bin/python3 ") + TL_SIGN_SCRIPT;
-    std::string spec = dir + "/spec.json";
-    FILE* f = fopen(spec.c_str(), "we");
+    std::string desc = dir + "/desc.json";
+    FILE* f = fopen(desc.c_str(), "we");
     fprintf(f, "{\"uris\": [\"https://127.0.0.1:8443/btp\"], \"count\": 3, \"key\": \"%s/signer.key\","
                " \"certs\": [\"%s/signer.pem\"]}", dir.c_str(), dir.c_str());
     fclose(f);
-    std::string cmd = sign + " keys " + dir + " && " + sign + " doc " + spec + " " + dir + "/doc";
+    std::string cmd = sign + " keys " + dir + " && " + sign + " doc " + desc + " " + dir + "/doc";
     if (system(cmd.c_str()) != 0) {
       fprintf(stderr, "making the keys failed\n");
       exit(1);
@@ -127,12 +127,12 @@ struct Site {
   {
     Setup& s = setup();
     std::string www = s.dir + "/www/btp";
-    std::string spec = s.dir + "/vendor.json";
-    std::ofstream(spec) << "{\"certs\": [\"" << s.dir << "/ca.pem\"], \"bootstrap\": {}}";
+    std::string desc = s.dir + "/vendor.json";
+    std::ofstream(desc) << "{\"certs\": [\"" << s.dir << "/ca.pem\"], \"bootstrap\": {}}";
     std::string sign = std::string("/usr/bin/python3 ") + TL_SIGN_SCRIPT;
     if (access("/usr/sbin/nginx", X_OK) != 0 ||
         tlbench::runQuiet({"/bin/sh", "-c", "mkdir -p " + www + " && cp " + s.dir + "/doc " + www +
-                                                "/0 && " + sign + " vendor " + spec + " " +
+                                                "/0 && " + sign + " vendor " + desc + " " +
                                                 s.dir + "/vendor.pkg"}) != 0)
       return;
     vendor = Setup::readFile(s.dir + "/vendor.pkg");

@@ -160,12 +160,12 @@ inline void serveBootstrapDocument(AuthStandIn& standin, const std::string& keys
                                    const std::string& authUris)
 {
   tltest::TempDir scratch("btpdoc");
-  std::string spec = scratch.write(
-      "spec.json", "{\"uris\": [\"" + standin.url(0) + "/btp\"], \"count\": 1, \"key\": \"" +
+  std::string desc = scratch.write(
+      "desc.json", "{\"uris\": [\"" + standin.url(0) + "/btp\"], \"count\": 1, \"key\": \"" +
                        keysDir + "/signer.key\", \"certs\": [\"" + keysDir +
                        "/signer.pem\"], \"params\": [[\"enterprise/auth-uris\", \"" + authUris +
                        "\"]]}");
-  tltest::commandOutput("/usr/bin/python3 " TL_TEST_SUPPORT_DIR "/bootstrap_sign.py doc " + spec +
+  tltest::commandOutput("/usr/bin/python3 " TL_TEST_SUPPORT_DIR "/bootstrap_sign.py doc " + desc +
                         " " + (scratch / "doc"));
   Answer doc;
   doc.body = tltest::readFile(scratch / "doc");

@@ -94,34 +94,34 @@ def sign(key, data):
         return open(f"{tmp}/sig", "rb").read()
 
 
-def make_doc(spec):
+def make_doc(desc):
     params = []
-    if spec.get("certs"):
-        params.append(("certificates", "".join(open(p).read() for p in spec["certs"])))
-    if spec.get("key"):
-        params.append(("algorithm", spec.get("algorithm", "zarn/rsapss-sha256")))
-    params += [tuple(p) for p in spec.get("params", [])]
+    if desc.get("certs"):
+        params.append(("certificates", "".join(open(p).read() for p in desc["certs"])))
+    if desc.get("key"):
+        params.append(("algorithm", desc.get("algorithm", "zarn/rsapss-sha256")))
+    params += [tuple(p) for p in desc.get("params", [])]
     record = ("map", [
         ("any/parameters", ("seq", [("map", [("any/name", ("str", n)), ("any/value", ("str", v))])
                                     for n, v in params])),
-        ("any/valid-from", ("time", spec.get("validFrom", now_ticks()))),
-        ("btp/bootstrap-uris", ("seq", [("str", u) for u in spec.get("uris", [])])),
-        ("btp/config-count", ("int", spec.get("count", 1))),
-        ("btp/initial-discovery-uri", ("str", spec.get("discovery", ""))),
-        ("btp/max-age-secs", ("int", spec.get("maxAge", 3600))),
-        ("btp/max-backoff-secs", ("int", spec.get("maxBackoff", 300))),
+        ("any/valid-from", ("time", desc.get("validFrom", now_ticks()))),
+        ("btp/bootstrap-uris", ("seq", [("str", u) for u in desc.get("uris", [])])),
+        ("btp/config-count", ("int", desc.get("count", 1))),
+        ("btp/initial-discovery-uri", ("str", desc.get("discovery", ""))),
+        ("btp/max-age-secs", ("int", desc.get("maxAge", 3600))),
+        ("btp/max-backoff-secs", ("int", desc.get("maxBackoff", 300))),
     ])
-    alter = spec.get("alter")
+    alter = desc.get("alter")
     e = bed.Encoder()
     e.out.append(0xE0)
-    e.signed(1, 4 if spec.get("key") else 2)
+    e.signed(1, 4 if desc.get("key") else 2)
     e.text("any/signed-data")
     start = len(e.out)
     e.value(record)
     signed = bytes(e.out[start:])
-    if not spec.get("key"):
+    if not desc.get("key"):
         return bytes(e.out)
-    sig = bytearray(sign(spec["key"], signed))
+    sig = bytearray(sign(desc["key"], signed))
     if alter == "flip":
         sig[len(sig) // 2] ^= 1
     if alter == "reencode":
@@ -147,20 +147,20 @@ def main():
         make_keys(sys.argv[2])
     elif sys.argv[1] == "doc":
         with open(sys.argv[2]) as f:
-            spec = json.load(f)
+            desc = json.load(f)
         with open(sys.argv[3], "wb") as f:
-            f.write(make_doc(spec))
+            f.write(make_doc(desc))
     elif sys.argv[1] == "vendor":
         with open(sys.argv[2]) as f:
-            spec = json.load(f)
-        sections = {n.encode(): t.encode() for n, t in spec.get("sections", {}).items()}
-        if "certs" in spec:
+            desc = json.load(f)
+        sections = {n.encode(): t.encode() for n, t in desc.get("sections", {}).items()}
+        if "certs" in desc:
             pems = ["-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n"
-                    if p == "bad" else open(p).read() for p in spec["certs"]]
+                    if p == "bad" else open(p).read() for p in desc["certs"]]
             sections[b"vendorCfg.Certificates"] = bed.encode(("map", [("certificates", ("seq", [
                 ("map", [("zarn/PEM-certificate", ("str", pem))]) for pem in pems]))]))
-        if spec.get("bootstrap") is not None:
-            sections[b"vendorCfg.BootstrapConfig"] = make_doc(spec["bootstrap"])
+        if desc.get("bootstrap") is not None:
+            sections[b"vendorCfg.BootstrapConfig"] = make_doc(desc["bootstrap"])
         with open(sys.argv[3], "wb") as f:
             f.write(bed.encode_package(sections))
     else:

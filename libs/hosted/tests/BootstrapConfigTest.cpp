@@ -153,9 +153,9 @@ TEST(BootstrapConfig, Fields)
 
 // --- Vendor configuration -----------------------------------------------------------
 
-std::string vendorPackage(const std::string& spec)
+std::string vendorPackage(const std::string& desc)
 {
-  return bootstraptest::run("vendor", "{" + spec + "}");
+  return bootstraptest::run("vendor", "{" + desc + "}");
 }
 
 std::string vendorSpec(const std::string& certs, const std::string& params)

@@ -16,9 +16,9 @@ using hosted::BootstrapProgress;
 
 const std::string kOrder = std::string(TL_TEST_SUPPORT_DIR) + "/bootstrap_order.py";
 
-BootstrapConfig config(const std::string& spec)
+BootstrapConfig config(const std::string& desc)
 {
-  std::string doc = bootstraptest::unsignedDoc(spec);
+  std::string doc = bootstraptest::unsignedDoc(desc);
   return BootstrapConfig((int)doc.size(), doc.data(), nullptr, nullptr,
                          BootstrapConfig::Signature::Optional);
 }

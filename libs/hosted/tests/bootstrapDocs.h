@@ -17,27 +17,27 @@ const std::string kSign = "/usr/bin/python3 " + std::string(TL_TEST_SUPPORT_DIR)
 // The address the test signer is certified for.
 constexpr const char* kUrl = "https://127.0.0.1:8443/btp/0";
 
-// Runs the script's command over a JSON spec; the bytes it wrote.
-inline std::string run(const char* command, const std::string& spec)
+// Runs the script's command over a JSON desc; the bytes it wrote.
+inline std::string run(const char* command, const std::string& desc)
 {
   tltest::TempDir dir("tltest_boot");
-  std::string in = dir.write("spec.json", spec);
+  std::string in = dir.write("desc.json", desc);
   tltest::commandOutput(kSign + " " + command + " " + in + " " + dir / "out");
   return tltest::readFile(dir / "out");
 }
 
-// A document; spec is the inside of the JSON object. Signed by "signer"
-// with its certificate unless spec names a key.
-inline std::string signedDoc(const std::string& spec = "")
+// A document; desc is the inside of the JSON object. Signed by "signer"
+// with its certificate unless desc names a key.
+inline std::string signedDoc(const std::string& desc = "")
 {
   std::string base = "\"uris\": [\"https://127.0.0.1:8443/btp\"], \"count\": 3, \"key\": \"" + kKeys +
                      "/signer.key\", \"certs\": [\"" + kKeys + "/signer.pem\"]";
-  return run("doc", "{" + base + (spec.empty() ? "" : ", " + spec) + "}");
+  return run("doc", "{" + base + (desc.empty() ? "" : ", " + desc) + "}");
 }
-inline std::string unsignedDoc(const std::string& spec = "")
+inline std::string unsignedDoc(const std::string& desc = "")
 {
   return run("doc", "{\"uris\": [\"https://127.0.0.1:8443/btp\"], \"count\": 3" +
-                        (spec.empty() ? "" : ", " + spec) + "}");
+                        (desc.empty() ? "" : ", " + desc) + "}");
 }
 
 // A trust manager over the test CA, or over the outside CA.

@@ -45,18 +45,18 @@ inline std::unique_ptr<httptest::ScriptedServer> tlsServer(const httptest::Scrip
 }
 
 // A vendor package trusting the stand-in's CA and the signer's CA; bootstrap
-// is the inside of a bootstrap_sign.py doc spec; withClientIdentity adds the
+// is the inside of a bootstrap_sign.py doc desc; withClientIdentity adds the
 // client certificate sections.
 inline std::string vendorPackage(const std::string& bootstrap, bool withClientIdentity = false)
 {
   Pki& p = Pki::get();
-  std::string spec = "{\"certs\": [\"" + p.ca.path("ca.pem") + "\", \"" + bootstraptest::kKeys +
+  std::string desc = "{\"certs\": [\"" + p.ca.path("ca.pem") + "\", \"" + bootstraptest::kKeys +
                      "/ca.pem\"], \"bootstrap\": {" + bootstrap + "}";
   if (withClientIdentity)
-    spec += ", \"sections\": {\"client.certificate\": " +
+    desc += ", \"sections\": {\"client.certificate\": " +
             httptest::jsonText(tltest::readFile(p.client)) +
             ", \"client.key\": " + httptest::jsonText(tltest::readFile(p.clientKey)) + "}";
-  return bootstraptest::run("vendor", spec + "}");
+  return bootstraptest::run("vendor", desc + "}");
 }
 
 struct Credentials {
