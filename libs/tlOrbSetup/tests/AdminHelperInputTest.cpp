@@ -127,7 +127,7 @@ private:
 // The helpers' profile (settings land there), removed afterwards.
 class TestProfile {
 public:
-  TestProfile() : name_("i34input-" + std::to_string(getpid()))
+  TestProfile() : name_("admininput-" + std::to_string(getpid()))
   {
     setenv("ZARN_PROFILE", name_.c_str(), 1);
   }

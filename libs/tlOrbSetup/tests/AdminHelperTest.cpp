@@ -75,7 +75,7 @@ protected:
   {
     if (geteuid() != 0)
       GTEST_SKIP() << "the helper runs as root";
-    profile_ = "i34test-" + std::to_string(getpid());
+    profile_ = "admintest-" + std::to_string(getpid());
     setenv("ZARN_PROFILE", profile_.c_str(), 1);
     configDir_ = std::string(getenv("HOME") ? getenv("HOME") : "/root") + "/.zarn/profiles/" +
                  profile_ + "/config.d";
@@ -330,7 +330,7 @@ TEST(AdminHelperSudo, TestUserThroughSudo)
   if (tltest::runAsTestUser({"/bin/sh", "-c", std::string("/usr/bin/sudo -n -l ") + TL_PROGRAM +
                                                   " >/dev/null 2>&1"}) != 0)
     GTEST_SKIP() << "needs the sudo drop-in that scripts/sudo-test-dropin.sh installs";
-  std::string profile = "i34sudo-" + std::to_string(getpid());
+  std::string profile = "adminsudo-" + std::to_string(getpid());
   tltest::TempDir tmp;
   chmod(tmp.path().c_str(), 01777);
   std::string report = tltest::childReport(

@@ -216,7 +216,7 @@ protected:
   {
     if (geteuid() != 0)
       GTEST_SKIP() << "installs packages through the root helper";
-    profile_ = "i35test-" + std::to_string(getpid());
+    profile_ = "pkgtest-" + std::to_string(getpid());
     setenv("ZARN_PROFILE", profile_.c_str(), 1);
     os::AppInfo::set("tlzarnconnectsetup", nullptr, "zarn", nullptr, nullptr);
     os::setTmpDirForTest(tmp_.path().c_str());
@@ -321,7 +321,7 @@ protected:
   }
 
   loc::LocaleSetter english_{"en_US"};
-  tltest::TempDir tmp_{"i35tmp"}, work_{"i35work"}, dm_{"i35dm"};
+  tltest::TempDir tmp_{"pkgtmp"}, work_{"pkgwork"}, dm_{"pkgdm"};
   std::string profile_, record_;
   Wizard wizard_;
   EngineUi::Registration ui_{&wizard_};
@@ -669,13 +669,13 @@ TEST(PkgOrbRoad, TestUserDownloadsInstallsJoinsAndLaunches)
   httptest::TestCa ca;
   std::string cert = ca.server("dl", "DNS:localhost");
   tltest::commandOutput("cp " + ca.path("ca.pem") + " " + (data / "cacerts.pem"));
-  tltest::TempDir work("i35road"), tmp("i35roadtmp"), dm("i35roaddm");
+  tltest::TempDir work("pkgroad"), tmp("pkgroadtmp"), dm("pkgroaddm");
   chmod(work.path().c_str(), 0755);
   chmod(tmp.path().c_str(), 01777);
   chmod(dm.path().c_str(), 0755);
   const std::string record = work / "record";
   tltest::commandOutput(kDataDir + "/make_fake_product.sh " + work.path() + " " + record);
-  const std::string profile = "i35road-" + std::to_string(getpid());
+  const std::string profile = "pkgroad-" + std::to_string(getpid());
   std::unique_ptr<httptest::AuthStandIn> standinPtr = authStandIn(data.path());
   httptest::AuthStandIn& standin = *standinPtr;
   const std::string pipeDir = "/tmp/.zarn-zarnservice";

@@ -19,7 +19,7 @@ namespace {
 
 TEST(SessionDir, OnePrivateDirectoryPerProcessAndOwnerOnlyFiles)
 {
-  tltest::TempDir tmp("i35sess");
+  tltest::TempDir tmp("pkgsess");
   auto inProcess = [&] {
     os::AppInfo::set("tlzarnconnectsetup", nullptr, "zarn", nullptr, nullptr);
     os::setTmpDirForTest(tmp.path().c_str());
