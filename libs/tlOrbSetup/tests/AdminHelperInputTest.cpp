@@ -243,7 +243,7 @@ TEST(AdminHelperInput, RefusedMessagesAnswerNothing)
     }
     EXPECT_EQ(good, helper.probe());
   }
-  const std::string marker = "/tmp/i34-padded-" + std::to_string(getpid());
+  const std::string marker = "/tmp/admin-padded-" + std::to_string(getpid());
   helper.send("RunCmd", "\x02" + str32("/bin/touch") + str32(marker) + std::string(2 << 20, 'p'));
   EXPECT_EQ(good, helper.probe());
   EXPECT_NE(0, access(marker.c_str(), F_OK));
