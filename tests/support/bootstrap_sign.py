@@ -6,7 +6,7 @@ record's bytes (RSASSA-PSS, SHA-256, MGF1-SHA-256).
   keys DIR        a test CA and signers made by openssl in DIR: ca, signer
                   (127.0.0.1 and localhost), other (other.test), ec (P-256),
                   outca and out (a signer under another CA)
-  doc SPEC OUT    writes the document that the JSON file SPEC describes:
+  doc DESC OUT    writes the document that the JSON file DESC describes:
     uris, count, discovery, maxAge, maxBackoff, validFrom (ticks; default
     now), params ([name, value] pairs after "certificates" and
     "algorithm"), key (PEM path, none: unsigned), certs (PEM paths),
@@ -14,8 +14,8 @@ record's bytes (RSASSA-PSS, SHA-256, MGF1-SHA-256).
     signature byte flipped, "reencode": the record written again without
     repeated texts, "prepend": an entry put before the record with the
     signed bytes unchanged)
-  vendor SPEC OUT writes a vendor configuration package: certs (PEM paths;
-                  "bad" stands for a damaged one), bootstrap (a doc SPEC, or
+  vendor DESC OUT writes a vendor configuration package: certs (PEM paths;
+                  "bad" stands for a damaged one), bootstrap (a doc DESC, or
                   none), sections (more sections: name to text)
 """
 import datetime
