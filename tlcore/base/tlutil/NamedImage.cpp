@@ -94,7 +94,8 @@ void ScaledImageLoader::getImage(rfb::WritablePixelBuffer* pb, Point pos)
     il->getImage(pb, pos);
     return;
   }
-  PLAT_ASSERT(pb->format.equal(il->getPf()));
+  if (!pb->format.equal(il->getPf()))
+    plat::AssertionFail("pb->getPf().equal(il->getPf())", __FILE__, __LINE__).fatal();
   rfb::ManagedPixelBuffer decoded(il);
   Scaler scaler;
   scaler.coords_.dstSz = size_;

@@ -90,10 +90,12 @@ PngFile::PngFile(int length, const uint8_t* data, Premultiply premultiply, const
 {
   dec_->data = data;
   dec_->length = length > 0 ? (size_t)length : 0;
-  dec_->pp = png_create_read_struct("1.6.37", dec_.get(), onError, onWarning);
-  PLAT_ASSERT(dec_->pp);
-  dec_->ip = png_create_info_struct(dec_->pp);
-  PLAT_ASSERT(dec_->ip);
+  png_structp pp = png_create_read_struct("1.6.37", dec_.get(), onError, onWarning);
+  PLAT_ASSERT(pp);
+  dec_->pp = pp;
+  png_infop ip = png_create_info_struct(pp);
+  PLAT_ASSERT(ip);
+  dec_->ip = ip;
   png_uint_32 w = 0, h = 0;
   int colourType = 0;
   if (!readHeader(dec_.get(), &w, &h, &colourType, &passes_))
@@ -115,7 +117,8 @@ PngFile::~PngFile() = default;
 void PngFile::getImage(rfb::WritablePixelBuffer* pb, rfb::Point pos)
 {
   const rfb::PixelFormat& pf = format_;
-  PLAT_ASSERT(pb->format.equal(pf));
+  if (!pb->format.equal(pf))
+    plat::AssertionFail("pb->getPf().equal(pf)", __FILE__, __LINE__).fatal();
   const rfb::Rect r(pos, pos.translate(rfb::Point(width_, height_)));
   int stride = 0;
   uint8_t* mem = pb->getPixelsRW(r, &stride);

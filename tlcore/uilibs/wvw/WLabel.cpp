@@ -237,9 +237,14 @@ void WLabel::paint(rfb::WritablePixelBuffer& pb)
 
 bool WLabel::copy(Widget* source)
 {
-  if (Widget::copy(source) || !selectable_ || !getParent())
-    return selectable_ && getParent();
+  if (Widget::copy(source))
+    return true;
+  if (!selectable_ || !getParent())
+    return false;
   const int selStart = selectionStart(), selEnd = selectionEnd();
+  // Nothing selected leaves the clipboard as it was.
+  if (selStart == selEnd)
+    return true;
   std::string out;
   int offset = 0;
   bool first = true;

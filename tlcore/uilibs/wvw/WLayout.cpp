@@ -495,8 +495,7 @@ bool WLayout::wantsFocus()
 
 void WLayout::setEnabled(bool enabled)
 {
-  if (enabled == isEnabled())
-    return;
+  // Even when unchanged: a child may have been set on its own.
   plat::DestroyGuard guard(liveness_);
   if (propagateEnabled_) {
     for (size_t i = 0; i < children_.size() && !guard.destroyed(); i++)

@@ -260,9 +260,9 @@ void WRichText::paint(rfb::WritablePixelBuffer& pb)
 
 bool WRichText::copy(Widget* source)
 {
-  if (Widget::copy(source) || !selectable_ || !getParent())
-    return true;
   const int selStart = selectionStart(), selEnd = selectionEnd();
+  if (Widget::copy(source) || !selectable_ || !getParent() || selStart == selEnd)
+    return true;
   std::string out;
   int offset = 0;
   for (size_t i = 0; i < runs_.size(); i++) {

@@ -1,6 +1,7 @@
 #include "wvw/WSmallControls.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "rfb/PixDraw.h"
@@ -201,7 +202,7 @@ bool WCustom::pointerMoved(const rfb::Point& position, Widget* source)
     dragSource_->fillDragData(this, data);
     if (guard.destroyed())
       return true;
-    rfb::ManagedPixelBuffer image(rfb::xrgb8888Format(), rfb::Rect());
+    rfb::ManagedPixelBuffer image(rfb::rgb888Format(), rfb::Rect());
     if (drag_->listener)
       drag_->listener->drawDragImage(this, data, image);
     if (guard.destroyed())
@@ -219,7 +220,7 @@ bool WCustom::canDrop(WDragDropData* data)
   if (!drag_ || !drag_->acceptedTypes || !data)
     return false;
   for (const char* const* t = drag_->acceptedTypes; *t; t++) {
-    if (*t == data->getType())
+    if (strcmp(*t, data->getType()) == 0)
       return true;
   }
   return false;

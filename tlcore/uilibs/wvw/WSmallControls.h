@@ -108,8 +108,8 @@ public:
           WParent* dragParent = nullptr);
   ~WCustom() override;
 
-  // typeName and acceptedTypes are compared by identity, not by text; the
-  // list ends with a null.
+  // A drop is accepted when the offered type's text is one of acceptedTypes,
+  // a list that ends with a null; both stay borrowed.
   void setDragSource(const char* typeName, const char* const* acceptedTypes, DragListener* listener);
 
   void paint(rfb::WritablePixelBuffer& pb) override { callback_->paint(this, pb); }

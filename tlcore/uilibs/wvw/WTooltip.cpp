@@ -62,11 +62,11 @@ void WTooltip::showAt(const rfb::Point& point, Widget* widget)
   rfb::Point base;
   host_ = widget->getRoot(&base);
   rfb::Point at = base.translate(point);
-  // The screen area's extent, not its right and bottom edges.
+  // Against the area's edges: it need not start at 0,0 (a second monitor).
   const rfb::Rect screen = host_->screenArea();
-  if (at.x + width() > screen.width())
+  if (at.x + width() > screen.bottomRight.x)
     at.x = base.x - width() - 2;
-  if (at.y + height() > screen.height())
+  if (at.y + height() > screen.bottomRight.y)
     at.y = base.y - height() - 2;
   host_->showPopup(this, true, false, at);
 }

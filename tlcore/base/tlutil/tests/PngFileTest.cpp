@@ -172,6 +172,10 @@ TEST(PngFile, RefusesBadFiles)
       EXPECT_EQ(0, strncmp(c.message, e.str(), strlen(c.message))) << e.str();
     }
   }
+  // Decoding into a buffer of another format is a broken invariant.
+  PngFile f((int)good.size(), reinterpret_cast<const uint8_t*>(good.data()), PngFile::Premultiply::No, "test");
+  ManagedPixelBuffer other(rfb::rgb565Format(), rfb::Rect(Point(), f.getSize()));
+  EXPECT_DEATH(f.getImage(&other, Point()), "pb->getPf\\(\\)\\.equal\\(pf\\)");
 }
 
 } // namespace

@@ -118,6 +118,10 @@ TEST(WButtonTest, ContentAndSizes)
   icon.setContent(nullptr);
   EXPECT_EQ(icon.icon().getParentLayout(), nullptr);
   EXPECT_TRUE(icon.children().empty());
+  // Enabling an enabled button still enables a content disabled on its own.
+  labelled.label().setEnabled(false);
+  labelled.setEnabled(true);
+  EXPECT_TRUE(labelled.label().isEnabled());
 }
 
 TEST(WButtonTest, AnIconLargerThanItsWidgetIsCentredAndClipped)

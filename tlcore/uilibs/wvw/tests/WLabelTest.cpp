@@ -153,13 +153,15 @@ TEST(WLabelTest, ANewTextClearsTheSelection)
   s.label.setText("h\xC3\xA9");
   EXPECT_EQ(s.label.selectionStart(), 0);
   EXPECT_EQ(s.label.selectionEnd(), 0);
+  // Copying nothing leaves the clipboard alone.
+  s.host.clipboard = "kept";
   s.host.hold(kCtrlL);
   s.host.typeKey('c');
-  EXPECT_EQ(s.host.clipboard, "");
+  EXPECT_EQ(s.host.clipboard, "kept");
   s.host.paint();
 }
 
-TEST(WLabelTest, CopyFromAPlainLabelRingsTheBell)
+TEST(WLabelTest, CopyFromAPlainLabelRingsTheBellUnlessAHandlerCopies)
 {
   WvwHost host;
   WLabel label("text");
@@ -170,6 +172,11 @@ TEST(WLabelTest, CopyFromAPlainLabelRingsTheBell)
   host.typeKey('c');
   EXPECT_EQ(host.bells, 1);
   EXPECT_EQ(host.clipboard, "");
+  tltest::Recorder copier("copier", &host.events);
+  copier.takeCopy = true;
+  label.setInputHandler(&copier);
+  host.typeKey('c');
+  EXPECT_EQ(host.bells, 1);
 }
 
 TEST(WLabelTest, Mnemonics)

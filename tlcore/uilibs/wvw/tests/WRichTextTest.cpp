@@ -322,6 +322,10 @@ TEST(WRichTextTest, CopyAcrossLinesAndSelectionAfterRelayout)
   // (A run that ended where the next one did not fit keeps its blank.)
   EXPECT_EQ(p.host.clipboard, "one \ntwo\nthree\nfour");
   p.host.paint();
+  // A click leaves nothing selected: copying it keeps the clipboard.
+  p.host.click(2, 2);
+  p.host.typeKey('c');
+  EXPECT_EQ(p.host.clipboard, "one \ntwo\nthree\nfour");
 }
 
 TEST(WRichTextTest, LinkHandlerMayDeleteOrChangeTheText)

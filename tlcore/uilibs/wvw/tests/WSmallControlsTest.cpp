@@ -419,15 +419,23 @@ TEST_F(WSmallControlsTest, ImagePlacement)
 
 TEST_F(WSmallControlsTest, CustomWidgetAndCanvas)
 {
-  struct Cb : wvw::WCustom::Callback {
+  struct Cb : wvw::WCustom::Callback, wvw::WCustom::DragSource, wvw::WCustom::DragListener {
     int paints = 0;
     bool focus = true;
+    rfb::PixelFormat dragImageFormat;
     void paint(wvw::WCustom*, rfb::WritablePixelBuffer&) override { paints++; }
     Point preferredSize(wvw::WCustom*) override { return Point(7, 9); }
     bool wantsFocus(wvw::WCustom*) override { return focus; }
+    bool canStartDrag(wvw::WCustom*, const Point&) override { return true; }
+    void fillDragData(wvw::WCustom*, wvw::WDragDropData&) override {}
+    bool canDropAt(wvw::WCustom*, wvw::WDragDropData*, const Point&) override { return true; }
+    void drawDragImage(wvw::WCustom*, wvw::WDragDropData&, rfb::ManagedPixelBuffer& image) override
+    {
+      dragImageFormat = image.format;
+    }
   } cb;
   wvw::WCanvas canvas;
-  wvw::WCustom custom(&cb, wvw::WLayout::PointerRouting::ToSelf);
+  wvw::WCustom custom(&cb, wvw::WLayout::PointerRouting::ToSelf, &cb);
   canvas.addChildRect(&custom, Rect(10, 10, 20, 20), nullptr);
   WvwHost host(Point(40, 40));
   host.setContent(&canvas);
@@ -439,6 +447,14 @@ TEST_F(WSmallControlsTest, CustomWidgetAndCanvas)
   EXPECT_FALSE(custom.wantsFocus());
   EXPECT_EQ(host.at(0, 0), style().bg);
   EXPECT_EQ(host.at(39, 39), style().bg);
+  // A drag starts with an rgb888 image; a drop's type is matched by its text.
+  static const char* const accepted[] = {"item", nullptr};
+  custom.setDragSource("item", accepted, &cb);
+  host.press(12, 12);
+  host.pointer(30, 30, 1);
+  EXPECT_TRUE(cb.dragImageFormat.equal(rfb::rgb888Format()));
+  wvw::WDragDropData item("item");
+  EXPECT_TRUE(canvas.canDropInTree(&item));
 }
 
 // One golden of every control in its states; each also checks the pixels

@@ -1,5 +1,5 @@
 // Tooltip: fitted to its maximum width, plain text escaped, placed beside
-// the widget and flipped at the screen area's right and bottom extent,
+// the widget and flipped at the screen area's right and bottom edges,
 // painted in "helpBg" with a frame, hidden from its host when destroyed,
 // and a link handler that deletes the tooltip.
 #include <gtest/gtest.h>
@@ -46,10 +46,10 @@ TEST(WTooltipTest, FitsToTheMaximumWidthAndEscapesPlainText)
   EXPECT_EQ(tip.width(), tlutil::Font::bold(120)->textWidth("Hi") + 8 + 4);
 }
 
-TEST(WTooltipTest, PlacedBesideTheWidgetAndFlippedAtTheScreenExtent)
+TEST(WTooltipTest, PlacedBesideTheWidgetAndFlippedAtTheScreenEdges)
 {
-  // The host's origin is (50, 40) on a screen area that starts at x 100:
-  // the right and bottom edges are compared with its width and height.
+  // The host's origin is (50, 40) on a screen area that does not start at
+  // 0,0: the tooltip is kept inside its right and bottom edges.
   struct Case {
     Point point;
     bool flipX, flipY;
@@ -62,7 +62,7 @@ TEST(WTooltipTest, PlacedBesideTheWidgetAndFlippedAtTheScreenExtent)
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.point.x) + "," + std::to_string(c.point.y));
     WvwHost host(Point(400, 300), Point(50, 40));
-    host.screen = Rect(100, 0, 500, 320);
+    host.screen = Rect(-200, -100, 400, 320);
     tltest::TestBox box;
     host.setContent(&box);
     WTooltip tip(200, nullptr);
