@@ -1,0 +1,259 @@
+// Observers and event bubbling (re-entrancy included), paths, state dumps
+// and the style chain, on the fake back-end.
+#include <functional>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "mui/MuLayout.h"
+#include "mui/MuLeaves.h"
+#include "muiFake.h"
+
+using namespace mui;
+using tltest::fakeOf;
+
+namespace {
+
+struct ElementTest : ::testing::Test {
+  bool bound_ = (tltest::bindFakeBackEnd(), true);
+  // dialog > (unnamed) layout "" > frame-like layout "box" > button "b"
+  std::unique_ptr<MuDialog> dialog{MuDialog::create("dlg", "Title", Size(400, 300), 0, nullptr, nullptr)};
+  MuLayout* main = MuLayout::create(dialog.get(), nullptr, MuLayout::kVertical);
+  MuLayout* box = MuLayout::create(main, "box", MuLayout::kHorizontal);
+  MuButton* button = MuButton::create(box, "b", "&OK", 0, 0, 1);
+};
+
+// Logs "<observer>:<source>:<code>" and runs an action on each event.
+struct Logger : MuObserver {
+  Logger(std::string name, std::vector<std::string>* log) : name(std::move(name)), log(log) {}
+  void event(MuElement* source, uint32_t code) override
+  {
+    log->push_back(name + ":" + (source->getName() ? source->getName() : "?") + ":" + std::to_string(code));
+    if (action)
+      action();
+  }
+  std::string name;
+  std::vector<std::string>* log;
+  std::function<void()> action;
+};
+
+} // namespace
+
+TEST_F(ElementTest, NotificationCases)
+{
+  struct Case {
+    const char* what;
+    // Sets up observers a, b (on the button) and d (on the dialog); returns
+    // what the button's event must leave in the log.
+    std::function<void(ElementTest&, Logger& a, Logger& b, Logger& d)> arrange;
+    std::vector<std::string> expected;
+  };
+  const std::vector<Case> cases = {
+      {"registered twice: called twice",
+       [](ElementTest& t, Logger& a, Logger&, Logger&) { t.button->addObserver(&a, true); },
+       {"a:b:1", "b:b:1", "a:b:1", "d:b:1"}},
+      {"registered twice, removed once: gone entirely",
+       [](ElementTest& t, Logger& a, Logger&, Logger&) {
+         t.button->addObserver(&a, true);
+         t.button->addObserver(&a, false);
+       },
+       {"b:b:1", "d:b:1"}},
+      {"removed by an earlier observer during the event: not called",
+       [](ElementTest& t, Logger& a, Logger& b, Logger&) { a.action = [&t, &b] { t.button->addObserver(&b, false); }; },
+       {"a:b:1", "d:b:1"}},
+      {"source destroyed: the rest and the bubbling stop",
+       [](ElementTest& t, Logger& a, Logger&, Logger&) { a.action = [&t] { t.box->removeChild(t.button); }; },
+       {"a:b:1"}},
+      {"ancestor destroyed: the same",
+       [](ElementTest& t, Logger& a, Logger&, Logger&) { a.action = [&t] { t.main->removeChild(t.box); }; },
+       {"a:b:1"}},
+      {"an observer added during the event waits for the next",
+       [](ElementTest& t, Logger& a, Logger& b, Logger&) {
+         a.action = [&t, &b] { t.button->addObserver(&b, true); };
+       },
+       {"a:b:1", "b:b:1", "d:b:1"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    dialog.reset(MuDialog::create("dlg", "Title", Size(400, 300), 0, nullptr, nullptr));
+    main = MuLayout::create(dialog.get(), nullptr, MuLayout::kVertical);
+    box = MuLayout::create(main, "box", MuLayout::kHorizontal);
+    button = MuButton::create(box, "b", "OK", 0, 0, 1);
+    std::vector<std::string> log;
+    Logger a("a", &log), b("b", &log), d("d", &log);
+    button->addObserver(&a, true);
+    button->addObserver(&b, true);
+    dialog->addObserver(&d, true);
+    c.arrange(*this, a, b, d);
+    button->notify(button, MuObserver::kActivated);
+    EXPECT_EQ(log, c.expected);
+  }
+}
+
+TEST_F(ElementTest, EventsBubbleInOrderWithTheSourceUnchanged)
+{
+  std::vector<std::string> log;
+  Logger onButton("button", &log), onBox("box", &log), onMain("main", &log), onDialog("dialog", &log);
+  button->addObserver(&onButton, true);
+  box->addObserver(&onBox, true);
+  main->addObserver(&onMain, true);
+  dialog->addObserver(&onDialog, true);
+  button->notify(button, MuObserver::kChanged);
+  EXPECT_EQ(log, (std::vector<std::string>{"button:b:0", "box:b:0", "main:b:0", "dialog:b:0"}));
+}
+
+TEST_F(ElementTest, AThrowingObserverStopsTheBubblingAndLeavesTheChainSound)
+{
+  std::vector<std::string> log;
+  Logger thrower("t", &log), after("after", &log), up("up", &log);
+  thrower.action = [] { throw std::runtime_error("observer failed"); };
+  button->addObserver(&thrower, true);
+  button->addObserver(&after, true);
+  box->addObserver(&up, true);
+  EXPECT_THROW(button->notify(button, 0), std::runtime_error);
+  EXPECT_EQ(log, (std::vector<std::string>{"t:b:0"}));
+  // The record is gone: removing and notifying again touch no stale record.
+  button->addObserver(&thrower, false);
+  log.clear();
+  button->notify(button, 0);
+  EXPECT_EQ(log, (std::vector<std::string>{"after:b:0", "up:b:0"}));
+}
+
+TEST_F(ElementTest, DispatchCallsTheOperationOfEachCode)
+{
+  struct Seen : MuObserver {
+    void activated(MuElement* e, uint32_t c) override { log.push_back("activated " + std::to_string(c) + " " + e->getName()); }
+    void changed(MuElement* e, uint32_t c) override { log.push_back("changed " + std::to_string(c) + " " + e->getName()); }
+    void dialogClosed(MuElement* d) override { log.push_back(std::string("closed ") + d->getName()); }
+    void dialogLaidOut(MuElement* d) override { log.push_back(std::string("laidout ") + d->getName()); }
+    std::vector<std::string> log;
+  } seen;
+  button->addObserver(&seen, true);
+  for (uint32_t code = 0; code < 9; code++)
+    button->notify(button, code);
+  EXPECT_EQ(seen.log, (std::vector<std::string>{"changed 0 b", "activated 1 b", "closed dlg", "laidout dlg"}));
+}
+
+// Observers that add and remove observers, destroy elements and observers
+// and raise nested events, at random; AddressSanitizer catches any use of a
+// destroyed element or observer.
+TEST(ElementReentrancy, RandomisedRounds)
+{
+  tltest::bindFakeBackEnd();
+  std::mt19937 rng(20240611);
+  struct Chaos;
+  struct World {
+    std::unique_ptr<MuDialog> dialog;
+    std::vector<MuElement*> elements;  // live ones, the dialog first
+    std::vector<std::unique_ptr<Chaos>> observers;
+    std::mt19937* rng;
+    int depth = 0;
+    int calls = 0;
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(*rng); }
+    void forget(MuElement* gone)
+    {
+      // gone and its descendants leave the live list.
+      std::vector<MuElement*> keep;
+      for (MuElement* e : elements) {
+        bool below = false;
+        for (MuElement* p = e; p; p = p->getParent())
+          below = below || p == gone;
+        if (!below)
+          keep.push_back(e);
+      }
+      elements = keep;
+    }
+    void detach(MuObserver* o)
+    {
+      for (MuElement* e : elements)
+        e->addObserver(o, false);
+    }
+  };
+  struct Chaos : MuObserver {
+    explicit Chaos(World* w) : world(w) {}
+    void event(MuElement*, uint32_t) override
+    {
+      World& w = *world;
+      w.calls++;
+      active++;
+      switch (w.pick(6)) {
+      case 0: {  // add an observer somewhere
+        if (!w.observers.empty())
+          w.elements[w.pick((int)w.elements.size())]->addObserver(w.observers[w.pick((int)w.observers.size())].get(), true);
+        break;
+      }
+      case 1: {  // remove one everywhere
+        if (!w.observers.empty())
+          w.detach(w.observers[w.pick((int)w.observers.size())].get());
+        break;
+      }
+      case 2: {  // destroy an element (never the dialog)
+        if (w.elements.size() > 1) {
+          MuElement* victim = w.elements[1 + w.pick((int)w.elements.size() - 1)];
+          w.forget(victim);
+          victim->getParent()->removeChild(victim);
+        }
+        break;
+      }
+      case 3: {  // destroy an observer that is not running
+        if (!w.observers.empty()) {
+          const int i = w.pick((int)w.observers.size());
+          if (w.observers[i]->active == 0) {
+            w.detach(w.observers[i].get());
+            w.observers.erase(w.observers.begin() + i);
+          }
+        }
+        break;
+      }
+      case 4: {  // nested event
+        if (w.depth < 4) {
+          w.depth++;
+          MuElement* e = w.elements[w.pick((int)w.elements.size())];
+          e->notify(e, 0);
+          w.depth--;
+        }
+        break;
+      }
+      default:  // grow the tree
+        if (auto* c = dynamic_cast<MuContainer*>(w.elements[w.pick((int)w.elements.size())])) {
+          MuElement* e = w.pick(2) ? static_cast<MuElement*>(MuLayout::create(c, "l", 0))
+                                   : static_cast<MuElement*>(MuButton::create(c, "b", nullptr, 0, 0, 0));
+          w.elements.push_back(e);
+        }
+        break;
+      }
+      active--;
+    }
+    World* world;
+    int active = 0;
+  };
+
+  int calls = 0;
+  for (int round = 0; round < 5000; round++) {
+    World w;
+    w.rng = &rng;
+    w.dialog.reset(MuDialog::create("chaos", "", Size(10, 10), 0, nullptr, nullptr));
+    w.elements.push_back(w.dialog.get());
+    for (int i = 0; i < 6; i++) {
+      auto* c = dynamic_cast<MuContainer*>(w.elements[w.pick((int)w.elements.size())]);
+      if (c)
+        w.elements.push_back(MuLayout::create(c, nullptr, 0));
+    }
+    for (int i = 0; i < 5; i++)
+      w.observers.push_back(std::make_unique<Chaos>(&w));
+    for (int i = 0; i < 12; i++)
+      w.elements[w.pick((int)w.elements.size())]->addObserver(w.observers[w.pick(5)].get(), true);
+    for (int i = 0; i < 4 && !w.elements.empty(); i++) {
+      MuElement* e = w.elements[w.pick((int)w.elements.size())];
+      e->notify(e, MuObserver::kChanged);
+    }
+    calls += w.calls;
+    // Elements go before the observers they may still hold.
+    w.dialog.reset();
+  }
+  EXPECT_GT(calls, 10000);
+}
