@@ -138,6 +138,125 @@ TEST_F(ElementTest, DispatchCallsTheOperationOfEachCode)
   EXPECT_EQ(seen.log, (std::vector<std::string>{"changed 0 b", "activated 1 b", "closed dlg", "laidout dlg"}));
 }
 
+namespace {
+
+// An element of no kind, on the fake back-end.
+struct Plain : MuElement {
+  Plain(MuContainer* parent, const char* name, const char* label) : MuElement(parent, name, label)
+  {
+    setCommon(std::make_unique<tltest::FakeCommon>(true));
+  }
+  static Plain* add(MuContainer* parent, const char* name, const char* label = nullptr)
+  {
+    auto* p = new Plain(parent, name, label);
+    parent->addChild(std::unique_ptr<MuElement>(p));
+    return p;
+  }
+};
+
+} // namespace
+
+TEST_F(ElementTest, PathsAndSearch)
+{
+  MuLayout* a = MuLayout::create(main, "a", 0);
+  MuLayout* deep = MuLayout::create(MuLayout::create(a, nullptr, 0), nullptr, 1);
+  Plain* b = Plain::add(deep, "b");
+  MuLayout* x1 = MuLayout::create(main, "x", 0);
+  MuLayout* x2 = MuLayout::create(main, "x", 0);
+  Plain* y = Plain::add(x2, "y");
+  const struct {
+    const char* path;
+    MuElement* found;
+  } searches[] = {
+      {"box.b", button}, {"b", nullptr},  {"a.b", b},    {"x", x1},          {"x.y", y},
+      {"dlg.box.b", nullptr}, {"box.", nullptr}, {"", nullptr}, {"box.b.c", nullptr},
+  };
+  for (const auto& s : searches)
+    EXPECT_EQ(dialog->findElement(s.path), s.found) << s.path;
+  EXPECT_EQ(dialog->findElement(nullptr), dialog.get());
+  const struct {
+    MuElement* element;
+    const char* path;
+  } paths[] = {{dialog.get(), ""}, {main, ""}, {button, "box.b"}, {b, "a.b"}, {y, "x.y"}, {deep, "a"}};
+  for (const auto& p : paths)
+    EXPECT_STREQ(p.element->getPathName().str(), p.path);
+}
+
+TEST_F(ElementTest, StateDumps)
+{
+  dialog->setShown(true);
+  Plain* plain = Plain::add(box, nullptr);
+  plain->setPosition(rfb::Point(10, 20));
+  plain->setSize(Size(30, 40));
+  EXPECT_STREQ(plain->getState().get(), "shown 1\nenabled 1\nlocked 0\npos 10,20\nsize 30,40\n");
+  EXPECT_STREQ(Plain::add(box, "l", "A label")->getState().get(),
+               "shown 1\nenabled 1\nlocked 0\npos 0,0\nsize 0,0\nlabel A label\n");
+  box->setShown(false);
+  EXPECT_STREQ(plain->getState().get(), "shown 0\nenabled 1\nlocked 0\npos 10,20\nsize 30,40\n");
+  box->setShown(true);
+
+  const struct {
+    bool enabled, locked;
+    const char* lines;
+    bool backEndEnabled;
+  } flags[] = {
+      {true, false, "enabled 1\nlocked 0\n", true},
+      {false, false, "enabled 0\nlocked 0\n", false},
+      {true, true, "enabled 1\nlocked 1\n", false},
+      {false, true, "enabled 0\nlocked 1\n", false},
+  };
+  for (const auto& f : flags) {
+    plain->setLocked(f.locked);
+    plain->setEnabled(f.enabled);
+    EXPECT_NE(strstr(plain->getState().get(), f.lines), nullptr) << f.lines;
+    EXPECT_EQ(fakeOf(plain).enabled, f.backEndEnabled) << f.lines;
+    EXPECT_EQ(fakeOf(plain).calls.back(), f.backEndEnabled ? "setEnabled 1" : "setEnabled 0");
+    // A shown locked child locks its containers; a hidden one does not.
+    EXPECT_EQ(main->isLocked(), f.locked);
+  }
+  plain->setShown(false);
+  EXPECT_FALSE(main->isLocked());
+
+  std::unique_ptr<MuDialog> flagged(MuDialog::create("f", "", Size(400, 300), 0x1 | 0x4 | 0x10 | 0x1000, nullptr, nullptr));
+  EXPECT_STREQ(flagged->getState().get(),
+               "shown 0\nenabled 1\nlocked 0\npos 0,0\nsize 400,300\nelement Dialog\nfixedsize 1\n"
+               "disableclose 1\nnohide 0\nmodal 1\nabsfixedsize 1\n");
+  EXPECT_STREQ(strstr(box->getState().get(), "element"), "element Layout\ntype Horizontal\n");
+}
+
+TEST_F(ElementTest, StyleChainFocusAndMouse)
+{
+  EXPECT_EQ(&button->effectiveStyle(), &dialog->effectiveStyle());
+  EXPECT_EQ(button->effectiveStyle(), plat::Markup::Style(0, 120, 400));
+  box->setColour("red");
+  box->setTextSize(150);
+  EXPECT_STREQ(button->effectiveStyle().color.get(), "red");
+  EXPECT_EQ(button->effectiveStyle().size, 150);
+  button->setStyle(plat::Markup::Style(1, 90, 700, "blue", "white"));
+  EXPECT_EQ(button->effectiveStyle(), plat::Markup::Style(1, 90, 700, "blue", "white"));
+  EXPECT_EQ(fakeOf(button).calls.back(), "styleChanged");
+
+  button->setFocus();
+  EXPECT_EQ(static_cast<tltest::FakeDialog*>(dialog.get())->focused, button);
+  EXPECT_EQ(dialog->focusedElement(), button);
+
+  struct Taker : tlutil::MouseCallback {
+    bool mouseEvent(const tlutil::MouseEvent& e) override { return e.kind == tlutil::MouseEvent::kPress; }
+  } taker;
+  tlutil::MouseEvent press;
+  EXPECT_FALSE(button->mouseEvent(press));
+  button->setMouseCallback(&taker);
+  EXPECT_TRUE(button->mouseEvent(press));
+}
+
+TEST(ElementDeath, RootlessQueries)
+{
+  tltest::bindFakeBackEnd();
+  Plain loose(nullptr, "loose", nullptr);
+  EXPECT_DEATH(loose.effectiveStyle(), "Assertion 'parent' failed");
+  EXPECT_DEATH(loose.getAbsolutePosition(), "Assertion 'parent' failed");
+}
+
 // Observers that add and remove observers, destroy elements and observers
 // and raise nested events, at random; AddressSanitizer catches any use of a
 // destroyed element or observer.
