@@ -43,6 +43,7 @@ MuElement::~MuElement()
     n->destroyed = true;
     n->pending.clear();
   }
+  common_.reset();
 }
 
 void MuElement::setCommon(std::unique_ptr<MuCommon> common)

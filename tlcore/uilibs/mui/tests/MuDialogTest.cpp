@@ -166,22 +166,6 @@ TEST(Dialog, VetoedAndAcceptedClose)
   EXPECT_EQ(closed.closed, std::vector<MuElement*>{d.get()});
 }
 
-TEST(Dialog, MovePolicies)
-{
-  auto d = makeDialog();
-  MuElement* button = MuButton::create(d.get(), "b", "B", 0, 0, 1);
-  MuElement* check = MuCheck::create(d.get(), "c", "C", 0, nullptr);
-  MuElement* text = MuStatic::create(d.get(), "s", "S", 0);
-  auto* buttons = MuDialog::MoveCallback::exceptButtons();
-  auto* controls = MuDialog::MoveCallback::exceptControls();
-  const rfb::Point at;
-  EXPECT_FALSE(buttons->mayMoveFrom(at, button));
-  EXPECT_TRUE(buttons->mayMoveFrom(at, check));
-  EXPECT_FALSE(controls->mayMoveFrom(at, check));
-  EXPECT_TRUE(controls->mayMoveFrom(at, text));
-  EXPECT_TRUE(controls->mayMoveFrom(at, nullptr));
-}
-
 TEST(SingleContainer, HoldsAtMostOneChild)
 {
   auto d = makeDialog();
