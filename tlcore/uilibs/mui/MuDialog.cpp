@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "mui/MuContainerKinds.h"
 #include "mui/MuLeaves.h"
 #include "mui/Mui.h"
 #include "plat/Exception.h"
