@@ -12,6 +12,9 @@ with their reasons.
 
 Layers below the X11 layer reach no X library: their library files
 include no X11 header (their tests may, for peers such as Xlib regions).
+The UI model stands on the widgets and the X11 layer, but its element
+model names no toolkit: only its back-end files (the folder mui/wvw, and
+files whose names end in Wvw or Tx) include their headers or X headers.
 
 Every header, source and test under the library folders is read. Helpers in
 tests/support belong to no layer: what a test reaches through them counts
@@ -109,6 +112,16 @@ CORE_UPWARD = {
 FIRST_X_LAYER = "X11 layer"
 X_HEADER_RE = re.compile(r"^X11/")
 
+# The element model: the UI model's files other than its back-ends.
+MODEL_FOLDERS = ("tlcore/uilibs/mui/", "tlcore/libs/muimisc/")
+BACKEND_RE = re.compile(r"^tlcore/uilibs/mui/wvw/|(Wvw|Tx)\.[^/.]+$")
+TOOLKIT_LAYERS = ("widgets", "X11 layer")
+
+
+def is_element_model(rel):
+    return rel.startswith(MODEL_FOLDERS) and "/tests/" not in rel and not BACKEND_RE.search(rel)
+
+
 SOURCE_EXT = (".h", ".hpp", ".c", ".cc", ".cpp")
 INCLUDE_RE = re.compile(r'^\s*#\s*include\s*([<"])([^">]+)[">]')
 # Searched in this order after the including file's own folder.
@@ -200,15 +213,23 @@ def check(root):
             faults.append(f"{rel}: folder has no layer; add it to FOLDERS in tools/layering.py")
             continue
         is_test = "/tests/" in rel
+        model = is_element_model(rel)
         for lineno, name in includes_of(root, rel):
             if (not is_test and X_HEADER_RE.match(name)
-                    and src[0] < LAYERS.index(FIRST_X_LAYER)):
-                faults.append(f"{rel}:{lineno}: includes {name}: the {LAYERS[src[0]]} "
-                              "layer uses no X library")
+                    and (src[0] < LAYERS.index(FIRST_X_LAYER) or model)):
+                who = "the element model names no toolkit" if model else \
+                    f"the {LAYERS[src[0]]} layer uses no X library"
+                faults.append(f"{rel}:{lineno}: includes {name}: {who}")
                 continue
             target = resolve(root, rel, name, modules)
             if target is None:
                 continue
+            if model:
+                dst = classify(target)
+                if dst is not None and LAYERS[dst[0]] in TOOLKIT_LAYERS:
+                    faults.append(f"{rel}:{lineno}: includes {name} ({LAYERS[dst[0]]}): the element "
+                                  "model names no toolkit; only back-end files (mui/wvw, *Wvw, *Tx) may")
+                    continue
             if target.startswith("tests/support/"):
                 if not is_test:
                     faults.append(f"{rel}:{lineno}: includes {target}, which no library may use")

@@ -17,6 +17,8 @@ FILES = {
     "libs/tlOrbSetup/tlOrbSetup.catalogue": "",
     "tests/support/uihelp.h": '#include "mui/MuElement.h"\n',
     "tests/support/helpers.h": '#include "uihelp.h"\n',
+    "tlcore/uilibs/wvw/Widget.h": "",
+    "tlcore/uilibs/tx/TXWindow.h": "",
 }
 
 # (file, its text, faults expected)
@@ -33,6 +35,14 @@ CASES = [
     ("tlcore/uilibs/wvw/j.cpp", '#include <X11/Xlib.h>\n', 1),
     ("tlcore/uilibs/wvw/tests/k.cpp", '#include <X11/Xlib.h>\n', 0),
     ("tlcore/uilibs/tx/l.cpp", '#include <X11/Xlib.h>\n', 0),
+    ("tlcore/uilibs/mui/m.cpp", '#include "wvw/Widget.h"\n', 1),
+    ("tlcore/uilibs/mui/n.h", '#include "tx/TXWindow.h"\n', 1),
+    ("tlcore/uilibs/mui/o.cpp", '#include <X11/Xlib.h>\n', 1),
+    ("tlcore/libs/muimisc/p.cpp", '#include "wvw/Widget.h"\n', 1),
+    ("tlcore/uilibs/mui/wvw/q.cpp", '#include "wvw/Widget.h"\n', 0),
+    ("tlcore/uilibs/mui/MuDialogTx.cpp", '#include "tx/TXWindow.h"\n#include <X11/Xlib.h>\n', 0),
+    ("tlcore/libs/muimisc/ProgressBarWvw.h", '#include "wvw/Widget.h"\n', 0),
+    ("tlcore/uilibs/mui/tests/r.cpp", '#include "wvw/Widget.h"\n', 0),
 ]
 
 

@@ -9,7 +9,6 @@
 #include "wvw/WStyle.h"
 
 namespace tlutil {
-MouseCallback::~MouseCallback() = default;
 DragDropData::~DragDropData() = default;
 } // namespace tlutil
 

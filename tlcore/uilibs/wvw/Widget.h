@@ -24,32 +24,10 @@
 #include "plat/Timer.h"
 #include "rfb/PixBuffer.h"
 #include "rfb/Region.h"
+#include "tlutil/MouseCallback.h"
 #include "wvw/Forward.h"
 
 namespace tlutil {
-
-// A pointer gesture reported to the UI model.
-struct MouseEvent {
-  enum Kind : uint32_t {
-    kPress = 0,
-    kClick = 1,
-    kDoubleClick = 2,
-    kClickTimeout = 3,
-    kMotion = 4,
-    kLeft = 5,
-    kContext = 6,
-  };
-  uint32_t kind = 0;
-  rfb::Point position;
-  wvw::Widget* widget = nullptr;
-};
-
-class MouseCallback {
-public:
-  // True when the event was consumed.
-  virtual bool mouseEvent(const MouseEvent& event) = 0;
-  virtual ~MouseCallback();
-};
 
 // A drag payload: its type name.
 class DragDropData {

@@ -1,0 +1,315 @@
+#include "mui/MuLayout.h"
+
+#include <algorithm>
+
+#include "mui/MuLeaves.h"
+#include "mui/Mui.h"
+#include "plat/Exception.h"
+
+namespace mui {
+
+plat::BoolParameter debugLayout("_DebugLayout", "", false);
+
+MuLayout* MuLayout::create(MuContainer* parent, const char* name, uint32_t orientation)
+{
+  return createChild<MuLayout>(muLayoutFactory, "muLayoutFactory", parent, name, orientation);
+}
+
+MuLayout::MuLayout(MuContainer* parent, const char* name, uint32_t orientation)
+  : MuContainer(parent, name), orientation_(orientation), spacing_(Mui::metric(Mui::kSpacing))
+{
+}
+
+MuLayout::~MuLayout()
+{
+  for (Child& c : children_)
+    c.element.reset();
+}
+
+const char* MuLayout::typeName() const
+{
+  return "layout";
+}
+
+plat::DString MuLayout::getState() const
+{
+  plat::DString s = MuContainer::getState();
+  s.appendf("element Layout\ntype %s\n", orientation_ == kVertical ? "Vertical" : "Horizontal");
+  return s;
+}
+
+// --- Children ---------------------------------------------------------------
+
+MuLayout::Children::iterator MuLayout::find(const MuElement* element)
+{
+  return std::find_if(children_.begin(), children_.end(),
+                      [element](const Child& c) { return c.element.get() == element; });
+}
+
+MuLayout::Children::const_iterator MuLayout::find(const MuElement* element) const
+{
+  return std::find_if(children_.begin(), children_.end(),
+                      [element](const Child& c) { return c.element.get() == element; });
+}
+
+MuElement* MuLayout::getChild(int index) const
+{
+  const int count = (int)children_.size();
+  if (index < 0)
+    index += count;
+  return index >= 0 && index < count ? children_[index].element.get() : nullptr;
+}
+
+int MuLayout::childCount() const
+{
+  return (int)children_.size();
+}
+
+void MuLayout::addChild(std::unique_ptr<MuElement> element)
+{
+  PLAT_ASSERT(element);
+  children_.push_back(Child{std::move(element), defaultMode_, 1});
+}
+
+void MuLayout::removeChild(MuElement* element)
+{
+  auto i = find(element);
+  if (i == children_.end())
+    return;
+  std::unique_ptr<MuElement> gone = std::move(i->element);
+  children_.erase(i);
+}
+
+void MuLayout::destroyChildren()
+{
+  while (!children_.empty()) {
+    std::unique_ptr<MuElement> last = std::move(children_.back().element);
+    children_.pop_back();
+  }
+}
+
+void MuLayout::setChildLayout(MuElement* child, uint32_t mode, int value)
+{
+  auto i = find(child);
+  if (i == children_.end()) {
+    plat::AssertionFail fail("i != children.end()", __FILE__, __LINE__);
+    fail.appendFmt("Element '%s' is not a child of '%s'", child->getPathName().str(), getPathName().str());
+    fail.fatal();
+  }
+  i->mode = mode;
+  i->value = value;
+}
+
+uint32_t MuLayout::childMode(const MuElement* child) const
+{
+  auto i = find(child);
+  return i == children_.end() ? 0 : i->mode;
+}
+
+int MuLayout::childValue(const MuElement* child) const
+{
+  auto i = find(child);
+  return i == children_.end() ? 0 : i->value;
+}
+
+void MuLayout::childrenReordered() {}
+
+void MuLayout::moveChild(MuElement* child, uint32_t where, MuElement* reference)
+{
+  auto i = find(child);
+  if (i == children_.end())
+    plat::AssertionFail("i != children.end()", __FILE__, __LINE__).fatal();
+  Child moved = std::move(*i);
+  children_.erase(i);
+  auto at = children_.end();
+  if (where == kToFront) {
+    at = children_.begin();
+  } else if (where == kBefore || where == kAfter) {
+    at = find(reference);
+    if (at != children_.end() && where == kAfter)
+      ++at;
+  }
+  children_.insert(at, std::move(moved));
+  childrenReordered();
+  layoutChildren();
+}
+
+MuSpacer* MuLayout::addIndent(bool stretchAfter)
+{
+  MuSpacer* spacer = MuSpacer::create(this, 0, 0);
+  setChildLayout(spacer, kFixed, Mui::metric(Mui::kIndent) - spacing_);
+  if (stretchAfter)
+    defaultMode_ = kStretch;
+  return spacer;
+}
+
+// --- Sizes ------------------------------------------------------------------
+
+int MuLayout::lengthAlong(const MuElement* e, int c) const
+{
+  return orientation_ == kVertical ? e->preferredHeight(c) : e->preferredWidth(c);
+}
+
+int MuLayout::lengthAcross(const MuElement* e, int l) const
+{
+  return orientation_ == kVertical ? e->preferredWidth(l) : e->preferredHeight(l);
+}
+
+int MuLayout::preferredAlong(int cross) const
+{
+  int n = 0, sum = 0, weights = 0, unit = 0;
+  for (const Child& c : children_) {
+    if (!c.element->isShown())
+      continue;
+    n++;
+    switch (c.mode & kSizeMask) {
+    case kNatural:
+      sum += lengthAlong(c.element.get(), cross);
+      break;
+    case kFixed:
+      sum += c.value;
+      break;
+    case kStretch:
+      if (c.value > 0) {
+        weights += c.value;
+        unit = std::max(unit, lengthAlong(c.element.get(), cross) / c.value);
+      }
+      break;
+    }
+  }
+  return (n - 1) * spacing_ + unit * weights + sum;
+}
+
+int MuLayout::preferredAcross(int length) const
+{
+  int n = 0, used = 0, weights = 0, cross = 0;
+  for (const Child& c : children_) {
+    if (!c.element->isShown())
+      continue;
+    n++;
+    int l;
+    switch (c.mode & kSizeMask) {
+    case kNatural:
+      l = lengthAlong(c.element.get(), 0);
+      break;
+    case kFixed:
+      l = c.value;
+      break;
+    case kStretch:
+      weights += std::max(c.value, 0);
+      continue;
+    default:
+      continue;
+    }
+    cross = std::max(cross, lengthAcross(c.element.get(), l));
+    used += l;
+  }
+  const int rest = length - used - (n - 1) * spacing_;
+  for (const Child& c : children_) {
+    if (!c.element->isShown() || (c.mode & kSizeMask) != kStretch)
+      continue;
+    const int l = weights > 0 && c.value > 0 ? c.value * rest / weights : 0;
+    cross = std::max(cross, lengthAcross(c.element.get(), l));
+  }
+  return cross;
+}
+
+int MuLayout::preferredWidth(int height) const
+{
+  return orientation_ == kVertical ? preferredAcross(height) : preferredAlong(height);
+}
+
+int MuLayout::preferredHeight(int width) const
+{
+  return orientation_ == kVertical ? preferredAlong(width) : preferredAcross(width);
+}
+
+// --- Layout -----------------------------------------------------------------
+
+void MuLayout::layoutChildren()
+{
+  if (orientation_ != kVertical && orientation_ != kHorizontal)
+    return;
+  const bool vertical = orientation_ == kVertical;
+  const Size size = getSize();
+  const int along = vertical ? size.y : size.x;
+  const int across = vertical ? size.x : size.y;
+  int n = 0, weights = 0, fixedSum = 0;
+  for (Child& c : children_) {
+    if (!c.element->isShown())
+      continue;
+    n++;
+    switch (c.mode & kSizeMask) {
+    case kStretch:
+      weights += std::max(c.value, 0);
+      break;
+    case kNatural:
+      c.value = lengthAlong(c.element.get(), across);
+      fixedSum += c.value;
+      break;
+    case kFixed:
+      fixedSum += c.value;
+      break;
+    }
+  }
+  const int avail = along - (n - 1) * spacing_;
+  const int extra = std::max(avail - fixedSum, 0);
+  int pos = 0;
+  // By index: a child's own layout may raise events whose observers change
+  // this list.
+  for (size_t i = 0; i < children_.size(); i++) {
+    Child& c = children_[i];
+    if (!c.element->isShown())
+      continue;
+    int length = c.value;
+    if ((c.mode & kSizeMask) == kStretch)
+      length = weights > 0 && c.value > 0 ? (int)((int64_t)c.value * extra / weights) : 0;
+    int offset = 0, cross = across;
+    const uint32_t align = c.mode & kAlignMask;
+    if (align != kAlignFill) {
+      const int p = lengthAcross(c.element.get(), length);
+      if (across > p) {
+        cross = p;
+        offset = align == kAlignEnd ? across - p : align == kAlignCentre ? (across - p) / 2 : 0;
+      }
+    }
+    if (vertical) {
+      c.element->setPosition(rfb::Point(offset, pos));
+      c.element->setSize(Size(cross, length));
+    } else {
+      c.element->setPosition(rfb::Point(pos, offset));
+      c.element->setSize(Size(length, cross));
+    }
+    pos += length + spacing_;
+  }
+}
+
+void MuLayout::checkLayout(MuLayoutCheckObserver* observer)
+{
+  const Size size = getSize();
+  int pos = 0;
+  for (const Child& c : children_) {
+    if (!c.element->isShown())
+      continue;
+    const Size cs = c.element->getSize();
+    int end, limit;
+    const char* axis;
+    if (orientation_ == kHorizontal) {
+      end = pos + cs.x;
+      limit = size.x;
+      axis = "H";
+    } else {
+      end = pos + cs.y;
+      limit = size.y;
+      axis = "V";
+    }
+    if (end > limit) {
+      plat::DString message = plat::DString::format("Overflowing %s layout by %d units", axis, end - limit);
+      observer->layoutProblem(c.element.get(), message.get());
+    }
+    pos = end + spacing_;
+  }
+  MuContainer::checkLayout(observer);
+}
+
+} // namespace mui
