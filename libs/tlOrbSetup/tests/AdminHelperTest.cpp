@@ -308,6 +308,14 @@ TEST_F(AdminHelperTest, DyingHelperClearsRequestsForARelaunch)
   EXPECT_EQ("again\n", rec_.out);
 }
 
+TEST_F(AdminHelperTest, CommandWithoutAHelperFailsOnTheNextPass)
+{
+  client_->runCmd({plat::String("/bin/true")}, &rec_);
+  EXPECT_EQ(0, rec_.results);
+  ASSERT_TRUE(runUntil([&] { return rec_.results == 1; }, 5000));
+  EXPECT_EQ("Admin helper not running", rec_.error);
+}
+
 TEST_F(AdminHelperTest, LaunchTwiceAndWizardEnd)
 {
   client_->launch();
