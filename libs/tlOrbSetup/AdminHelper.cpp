@@ -83,21 +83,9 @@ bool hasCloudCredentials(const char* appName, bool)
 
 AdminHelper::AdminHelper(io::Io* connection)
     : outputTimer_(this),
-      toolWait_({[this](int pid) {
-                   vlog.status("Package tool lock held by %d; waiting", pid);
-                   plat::String text = loc::formatArgs(
-                       LOC_TR_RAW("tlOrbSetup_pkgtool_busy_wait_fmt"), pkgToolLockWait.getValue());
-                   text = plat::format("%s\n", text.get());
-                   rdr::FramedOutStream& out = channel_->writeMsg(am::kRunCmdOutput);
-                   am::writeRunCmdOutput(out, (const uint8_t*)text.get(), text.length());
-                   out.endMsg(true);
-                 },
+      toolWait_({[this](int pid) { toolBusy(pid); },
                  [this](const std::vector<plat::String>& args) { launchCmd(args); },
-                 [this] {
-                   am::RemoteError busy(LOC_TR("tlOrbSetup_pkgtool_busy"), "PkgToolBusy");
-                   vlog.error("Error running cmd: %s", busy.str());
-                   sendCmdFailure(busy);
-                 }})
+                 [this] { toolStillBusy(); }})
 {
   io::IoPtr owned(connection);
   channel_.reset(new io::MsgIpc(this, "AdminHelper"));
@@ -175,6 +163,24 @@ void AdminHelper::sendCmdFailure(const plat::Exception& e)
   rdr::FramedOutStream& out = channel_->writeMsg(am::kRunCmdResult);
   am::writeRunCmdResult(out, e);
   out.endMsg(true);
+}
+
+void AdminHelper::toolBusy(int pid)
+{
+  vlog.status("Package tool lock held by %d; waiting", pid);
+  plat::String text = loc::formatArgs(LOC_TR_RAW("tlOrbSetup_pkgtool_busy_wait_fmt"),
+                                      pkgToolLockWait.getValue());
+  text = plat::format("%s\n", text.get());
+  rdr::FramedOutStream& out = channel_->writeMsg(am::kRunCmdOutput);
+  am::writeRunCmdOutput(out, (const uint8_t*)text.get(), text.length());
+  out.endMsg(true);
+}
+
+void AdminHelper::toolStillBusy()
+{
+  am::RemoteError busy(LOC_TR("tlOrbSetup_pkgtool_busy"), "PkgToolBusy");
+  vlog.error("Error running cmd: %s", busy.str());
+  sendCmdFailure(busy);
 }
 
 void AdminHelper::startCmd(const std::vector<plat::String>& args)

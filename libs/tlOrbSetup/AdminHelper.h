@@ -87,6 +87,9 @@ private:
   // Starts the command, or answers its failure to start.
   void launchCmd(const std::vector<plat::String>& args);
   void sendCmdFailure(const plat::Exception& e);
+  // Another package tool's lock: the note in the output, the failure.
+  void toolBusy(int pid);
+  void toolStillBusy();
   void applySettings(const plat::CaseInsensitiveStringMap& values);
 
   bool running() const
