@@ -12,8 +12,10 @@
 # sends the server's settings to the control channel's stand-in and
 # launches. The road needs the test build's hooks, so it is built there
 # (only the road test and what it needs). Root only. What the road
-# installs goes again: the packages it needed, the sudo rule, the test user
-# (when made here), the product packages and every stand-in process.
+# installs goes again: the sudo rule, the test user (when made here), the
+# product packages and every stand-in process. Debian packages it needed
+# (sudo, rpm, openssl) stay: removing system packages is not this script's
+# business, and sudo's removal script refuses when root has no password.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -72,9 +74,6 @@ else
     fi
     if [ -n "$made_user" ] && id tlunpriv >/dev/null 2>&1; then
       userdel -r tlunpriv >/dev/null 2>&1 || true
-    fi
-    if [ ${#road_pkgs[@]} -gt 0 ]; then
-      DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${road_pkgs[@]}" >/dev/null || true
     fi
   }
   trap cleanup EXIT

@@ -25,7 +25,16 @@ public:
   }
 };
 
+int timeoutMs = CtrlCommsClientHelper::kTimeoutMs;
+
 } // namespace
+
+#ifdef TL_TEST_HOOKS
+void CtrlCommsClientHelper::setTimeoutForTest(int ms)
+{
+  timeoutMs = ms > 0 ? ms : kTimeoutMs;
+}
+#endif
 
 CtrlCommsClientHelper::CtrlCommsClientHelper(const char* pipePath, uint32_t expectedUid)
 {
@@ -54,9 +63,11 @@ CtrlCommsClientHelper::~CtrlCommsClientHelper()
 
 void CtrlCommsClientHelper::connect(const char* pipePath, uint32_t expectedUid)
 {
+  // Another user's folder could hold a pipe of theirs that never answers.
+  os::checkNamedPipeDir(pipePath, expectedUid);
   channel_ = std::make_unique<io::MsgIpc>(nullptr, "CtrlCommsClient", true);
-  os::UnixIo* io = new os::UnixIo(pipePath, -1);
-  io->setTimeout(kTimeoutMs);
+  os::UnixIo* io = new os::UnixIo(pipePath, -1, false, timeoutMs);
+  io->setTimeout(timeoutMs);
   channel_->ioAccept(io);
   expectedUid_ = expectedUid;
   verifyChannel();

@@ -3,8 +3,10 @@
 // commands ("reload" after the settings changed, for one) and reads the
 // replies that carry the server's configuration and connections.
 //
-// Every exchange blocks the calling (loop) thread, each read for at most
-// 5,000 ms. The client owns its channel and connection; one thread only.
+// Every exchange blocks the calling (loop) thread, the connect and each
+// read for at most 5,000 ms. The pipe's folder must be the server user's
+// or root's and private. The client owns its channel and connection; one
+// thread only.
 #pragma once
 
 #include <stdint.h>
@@ -31,8 +33,9 @@ public:
   static constexpr int kTimeoutMs = 5000;
 
   // Connects to the pipe and checks that its peer runs as expectedUid.
-  // Throws what connecting throws, "namedPipeCredCheck: uid mismatch", or
-  // the time-out of waitFor.
+  // Throws what os::checkNamedPipeDir or connecting throws ("connect"
+  // ETIMEDOUT when the server's queue stays full), "namedPipeCredCheck: uid
+  // mismatch", or the time-out of waitFor.
   CtrlCommsClientHelper(const char* pipePath, uint32_t expectedUid);
   // The server of the current mode (score/Mode.h): the service's pipe and
   // root, else the caller's own. Any failure is thrown as "Contacting ZARN
@@ -63,6 +66,11 @@ public:
   // --- Reply bodies (the whole body in in)
   static void readConfigReply(rdr::InStream& in, plat::CaseInsensitiveStringMap& out);
   static void readConnectionsReply(rdr::InStream& in, std::vector<ConnectionInfo>& out);
+
+#ifdef TL_TEST_HOOKS
+  // Test hook: the time-out instead of kTimeoutMs (0 or below restores it).
+  static void setTimeoutForTest(int ms);
+#endif
 
 private:
   void connect(const char* pipePath, uint32_t expectedUid);

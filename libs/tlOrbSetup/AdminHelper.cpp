@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "io/LogDestIpc.h"
+#include "loc/Localize.h"
 #include "os/AppLoop.h"
 #include "os/LaunchPipe.h"
 #include "os/LaunchProcess.h"
@@ -80,7 +81,11 @@ bool hasCloudCredentials(const char* appName, bool)
   return stat(path.get(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-AdminHelper::AdminHelper(io::Io* connection) : outputTimer_(this)
+AdminHelper::AdminHelper(io::Io* connection)
+    : outputTimer_(this),
+      toolWait_({[this](int pid) { toolBusy(pid); },
+                 [this](const std::vector<plat::String>& args) { launchCmd(args); },
+                 [this] { toolStillBusy(); }})
 {
   io::IoPtr owned(connection);
   channel_.reset(new io::MsgIpc(this, "AdminHelper"));
@@ -138,16 +143,44 @@ void AdminHelper::runCmd(rdr::InStream& in)
   std::vector<plat::String> args = am::readRunCmd(in);
   if (running())
     throw plat::Exception("A command is already running");
+  toolWait_.start(args);
+}
+
+void AdminHelper::launchCmd(const std::vector<plat::String>& args)
+{
   try {
     startCmd(args);
   } catch (plat::Exception& e) {
     vlog.error("Error running cmd: %s", e.str());
     procMon_.reset();
     runCmdIo_.reset();
-    rdr::FramedOutStream& out = channel_->writeMsg(am::kRunCmdResult);
-    am::writeRunCmdResult(out, e);
-    out.endMsg(true);
+    sendCmdFailure(e);
   }
+}
+
+void AdminHelper::sendCmdFailure(const plat::Exception& e)
+{
+  rdr::FramedOutStream& out = channel_->writeMsg(am::kRunCmdResult);
+  am::writeRunCmdResult(out, e);
+  out.endMsg(true);
+}
+
+void AdminHelper::toolBusy(int pid)
+{
+  vlog.status("Package tool lock held by %d; waiting", pid);
+  plat::String text = loc::formatArgs(LOC_TR_RAW("tlOrbSetup_pkgtool_busy_wait_fmt"),
+                                      pkgToolLockWait.getValue());
+  text = plat::format("%s\n", text.get());
+  rdr::FramedOutStream& out = channel_->writeMsg(am::kRunCmdOutput);
+  am::writeRunCmdOutput(out, (const uint8_t*)text.get(), text.length());
+  out.endMsg(true);
+}
+
+void AdminHelper::toolStillBusy()
+{
+  am::RemoteError busy(LOC_TR("tlOrbSetup_pkgtool_busy"), "PkgToolBusy");
+  vlog.error("Error running cmd: %s", busy.str());
+  sendCmdFailure(busy);
 }
 
 void AdminHelper::startCmd(const std::vector<plat::String>& args)
@@ -265,6 +298,7 @@ void AdminHelper::cancelCmd()
   if (effects_)
     effects_->cancelCmd();
 #endif
+  toolWait_.cancel();
   if (!running())
     return;
   dropOutput();

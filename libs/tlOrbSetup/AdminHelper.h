@@ -7,7 +7,10 @@
 // Loop thread only. The helper owns its channel, the monitor of the running
 // command and the connection that carries the command's output. A command
 // counts as running until its result has been sent: the result waits for the
-// end of the output (at most kOutputGraceMs after the exit). An incoming
+// end of the output (at most kOutputGraceMs after the exit). A package
+// command first waits while another package tool holds its lock
+// (PkgToolLock.h), saying so in its output; one still locked at the end of
+// that wait fails unstarted. An incoming
 // message is acted on only once it is complete and no larger than the
 // channel's limit (adminmsg::kMaxMsgSize on the wire); a larger one is
 // logged and skipped, answered with nothing.
@@ -21,6 +24,7 @@
 #include "os/ProcessMonitor.h"
 #include "plat/String.h"
 #include "plat/Timer.h"
+#include "tlOrbSetup/PkgToolLock.h"
 #include "tlutil/ConfigFile.h"
 
 namespace rdr {
@@ -80,9 +84,18 @@ private:
   // The effects: start the command; write the settings and have the server
   // reload them.
   void startCmd(const std::vector<plat::String>& args);
+  // Starts the command, or answers its failure to start.
+  void launchCmd(const std::vector<plat::String>& args);
+  void sendCmdFailure(const plat::Exception& e);
+  // Another package tool's lock: the note in the output, the failure.
+  void toolBusy(int pid);
+  void toolStillBusy();
   void applySettings(const plat::CaseInsensitiveStringMap& values);
 
-  bool running() const { return procMon_ || runCmdIo_.get() || exited_; }
+  bool running() const
+  {
+    return procMon_ || runCmdIo_.get() || exited_ || toolWait_.waiting();
+  }
   // Sends the result once the command exited and its output ended.
   void finishIfDone();
   void dropOutput();
@@ -95,6 +108,7 @@ private:
   bool exited_ = false;
   int exitCode_ = 0;
   plat::Timer outputTimer_;
+  PkgToolWait toolWait_;
 #ifdef TL_TEST_HOOKS
   EffectsForTest* effects_ = nullptr;
 #endif

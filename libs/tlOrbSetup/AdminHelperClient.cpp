@@ -45,7 +45,13 @@ void AdminHelperClient::setProgramForTest(const char* path)
 }
 #endif
 
-AdminHelperClient::AdminHelperClient(Callback* callback) : callback_(callback)
+AdminHelperClient::AdminHelperClient(Callback* callback)
+    : callback_(callback), notConnected_([this] {
+        RunCmdCallback* cb = runCmdCb_;
+        runCmdCb_ = nullptr;
+        if (cb)
+          cb->result(0, am::RemoteError("Admin helper not running", "NotConnected"));
+      })
 {
   channel_.reset(new io::MsgIpc(this, "AdminHelperClient"));
   channel_->setMaxMsgSize(am::kMaxMsgSize);
@@ -122,6 +128,12 @@ void AdminHelperClient::died()
 void AdminHelperClient::runCmd(const std::vector<plat::String>& args, RunCmdCallback* callback)
 {
   PLAT_ASSERT(!runCmdCb_);
+  if (!channel_->isConnected()) {
+    // Nobody would answer: the failure comes on the next pass.
+    runCmdCb_ = callback;
+    notConnected_.post();
+    return;
+  }
   rdr::FramedOutStream& out = channel_->writeMsg(am::kRunCmd);
   am::writeRunCmd(out, args);
   out.endMsg(true);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "io/FdManager.h"
 #include "io/MsgIpc.h"
 #include "os/LaunchWithPipe.h"
 #include "plat/Exception.h"
@@ -53,7 +54,8 @@ public:
   // Starts the helper elevated; helperLaunched or helperLaunchFailed follows.
   void launch();
   // args: the program's absolute path, then its arguments. A second request
-  // before the first's result is a fatal assertion.
+  // before the first's result is a fatal assertion. Without a connected
+  // helper the result is a failure, on the next pass.
   void runCmd(const std::vector<plat::String>& args, RunCmdCallback* callback);
   // Throws, sending nothing, when the values break the channel's limits.
   void svrSettings(const plat::CaseInsensitiveStringMap& values, SvrSettingsCallback* callback);
@@ -79,6 +81,7 @@ private:
   RunCmdCallback* runCmdCb_ = nullptr;
   SvrSettingsCallback* svrSettingsCb_ = nullptr;
   bool haveCloudCredsSvr_ = false;
+  io::DeferredCall notConnected_;
 };
 
 } // namespace tlOrbSetup

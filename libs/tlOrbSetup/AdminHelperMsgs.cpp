@@ -70,6 +70,9 @@ std::vector<plat::String> readRunCmd(rdr::InStream& in)
   args.reserve(n);
   for (int i = 0; i < n; i++)
     args.push_back(readArg(in));
+  // Never looked up on a PATH: the launcher takes absolute paths only.
+  if (args[0].get()[0] != '/')
+    throw plat::Exception("RunCmd program is not an absolute path");
   return args;
 }
 

@@ -72,8 +72,8 @@ struct RunCmdResult {
 };
 
 // "RunCmd": u8 count, then the strings, program path first. Refuses an
-// empty list, a string over kMaxArgLen bytes and NUL bytes; invalid UTF-8
-// becomes U+FFFD.
+// empty list, a program path that is not absolute, a string over kMaxArgLen
+// bytes and NUL bytes; invalid UTF-8 becomes U+FFFD.
 std::vector<plat::String> readRunCmd(rdr::InStream& in);
 void writeRunCmd(rdr::OutStream& out, const std::vector<plat::String>& args);
 

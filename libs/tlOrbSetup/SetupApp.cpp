@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "hostedremoteaccess/CloudConfig.h"
 #include "os/AppLoop.h"
 #include "os/SignalHandler.h"
 #include "os/host.h"
@@ -14,6 +15,7 @@
 #include "plat/Log.h"
 #include "plat/LogDestFile.h"
 #include "plat/ProductVersionInfo.h"
+#include "plat/Shutdown.h"
 #include "plat/TestFeatures.h"
 #include "product/addresses.h"
 #include "product/init.h"
@@ -25,6 +27,17 @@ namespace tlOrbSetup {
 namespace {
 
 plat::LogSrc vlog("SetupApp");
+
+hosted::HostedClientContextPtr& cloudConfigHolder()
+{
+  static hosted::HostedClientContextPtr holder;
+  return holder;
+}
+
+void releaseCloudConfig()
+{
+  cloudConfigHolder() = hosted::HostedClientContextPtr();
+}
 
 plat::StringParameter uriBaseParam("_UriBase", "URI base", product::kDownloadBase);
 plat::StringParameter orbUriParam("_OrbUri", "", "");
@@ -108,6 +121,13 @@ void setOrbUriDefault()
   plat::String uri = plat::format("%stessaly-connect/Tessaly-Daziziz-Latest-Linux-%s.%s",
                                   uriBaseParam.getValue(), machine, kind);
   orbUriParam.setParam(uri.str(), testFeatures ? plat::kPriorityDefault : plat::kPriorityPolicy);
+  cloudConfigHolder() = hostedremoteaccess::loadCloudConfig();
+  plat::addShutdownStep(plat::kShutdownIpcLog - 1, &releaseCloudConfig);
+}
+
+hosted::HostedClientContextPtr loadedCloudConfig()
+{
+  return cloudConfigHolder();
 }
 
 int setupMain(int argc, char** argv)

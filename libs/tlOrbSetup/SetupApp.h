@@ -11,6 +11,8 @@
 // logged on "SetupApp" with its "[type] " tag, shown without it, status 1.
 #pragma once
 
+#include "hosted/HostedClientContext.h"
+
 namespace tlOrbSetup {
 
 // The exit status: the loop's value; 0 after SIGINT or SIGTERM; 1 after an
@@ -24,7 +26,12 @@ int uriHandlerMain(int argc, char** argv);
 
 // Gives `_OrbUri` its default: the download base, "x64" or "x86" and "deb"
 // or "rpm" for this machine; at priority 30 (fixed) unless test features are
-// enabled, else at priority 0.
+// enabled, else at priority 0. Then loads the cloud configuration in place
+// of the one held (its errors are thrown).
 void setOrbUriDefault();
+
+// The cloud configuration loaded at start-up, from which the wizard's
+// capabilities client is made; null before. Held until the process ends.
+hosted::HostedClientContextPtr loadedCloudConfig();
 
 } // namespace tlOrbSetup

@@ -3,6 +3,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "io/Endpoint.h"
 #include "loc/Localize.h"
 #include "os/NamedPipeListener.h"
@@ -10,6 +12,7 @@
 #include "os/paths.h"
 #include "plat/Exception.h"
 #include "plat/Log.h"
+#include "plat/Time.h"
 #include "product/addresses.h"
 #include "product/init.h"
 #include "rdr/FramedInStream.h"
@@ -21,6 +24,8 @@ namespace tlOrbSetup {
 namespace {
 
 plat::LogSrc vlog("SetupComms");
+
+int clientTimeoutMs = SetupCommsClient::kTimeoutMs;
 
 } // namespace
 
@@ -72,11 +77,18 @@ void SetupComms::ioAccept(io::Io* io)
 
 bool SetupComms::readMsg(const char* name, rdr::FramedInStream& in, io::MsgIpc*)
 {
-  // The whole body first: a read that would block starts the call again.
+  // The whole body first, up to the end its frames promise: a read that
+  // would block starts the call again, so a message cut off is never acted
+  // on.
   plat::String uri;
   bool isUri = strcmp(name, "uri") == 0;
   if (isUri)
     uri = in.readString(kMaxSetupCommsUri, true);
+  while (!in.atEnd()) {
+    if (in.nUnread() == 0)
+      in.check(true, 1);
+    in.consume(in.nUnread());
+  }
   window_.raiseAndActivate();
   if (isUri) {
     try {
@@ -99,8 +111,11 @@ SetupCommsClient::SetupCommsClient(const char* path)
     path = defaultPath.str();
   }
   channel_ = std::make_unique<io::MsgIpc>(nullptr, "SetupCommsClient", true);
-  io::IoPtr conn(new os::UnixIo(path, -1), false);
-  conn.get()->setTimeout(kTimeoutMs);
+  plat::Time start = plat::getMonoTime();
+  io::IoPtr conn(new os::UnixIo(path, -1, false, clientTimeoutMs), false);
+  // What the connect left of the time-out bounds the rest.
+  plat::Time left = clientTimeoutMs - (plat::getMonoTime() - start) / plat::kTicksPerMilli;
+  conn.get()->setTimeout((int)std::max<plat::Time>(1, left));
   uint32_t version = conn.get()->in->readU32();
   if (version != kSetupCommsVersion)
     throw plat::ExceptionFmt("SetupComms version mismatch %x instead of %x", version,
@@ -108,6 +123,13 @@ SetupCommsClient::SetupCommsClient(const char* path)
   os::namedPipeCredCheck(conn.get(), geteuid());
   channel_->ioAccept(conn.release());
 }
+
+#ifdef TL_TEST_HOOKS
+void SetupCommsClient::setTimeoutForTest(int ms)
+{
+  clientTimeoutMs = ms > 0 ? ms : kTimeoutMs;
+}
+#endif
 
 SetupCommsClient::~SetupCommsClient()
 {

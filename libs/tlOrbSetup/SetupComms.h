@@ -11,7 +11,7 @@
 // Ownership: the server borrows the wizard window and owns its listener and
 // channel; the client owns its channel and connection. Both run on the
 // thread of their process's loop; the client blocks that thread for at most
-// kTimeoutMs per read.
+// kTimeoutMs from its connect to the version word.
 #pragma once
 
 #include <stdint.h>
@@ -64,9 +64,10 @@ public:
   static constexpr int kTimeoutMs = 10000;
 
   // Connects, reads the version word and checks that the server runs as
-  // this process's effective user. Throws plat::Exception: what connecting
-  // throws, plat::TimedOut after kTimeoutMs, "SetupComms version mismatch %x
-  // instead of %x", "namedPipeCredCheck: uid mismatch".
+  // this process's effective user, all within kTimeoutMs. Throws
+  // plat::Exception: what connecting throws ("connect" ETIMEDOUT when the
+  // server's queue stays full), plat::TimedOut, "SetupComms version
+  // mismatch %x instead of %x", "namedPipeCredCheck: uid mismatch".
   explicit SetupCommsClient(const char* path = nullptr);
   ~SetupCommsClient();
   SetupCommsClient(const SetupCommsClient&) = delete;
@@ -77,6 +78,10 @@ public:
   void send(const char* name, const char* body);
   // Closes the connection (the destructor does it too).
   void close();
+#ifdef TL_TEST_HOOKS
+  // Test hook: the time-out instead of kTimeoutMs (0 or below restores it).
+  static void setTimeoutForTest(int ms);
+#endif
 
 private:
   std::unique_ptr<io::MsgIpc> channel_;

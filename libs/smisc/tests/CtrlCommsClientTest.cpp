@@ -16,6 +16,7 @@
 
 #include "childio.h"
 #include "ctrlcommsFake.h"
+#include "fullQueue.h"
 #include "os/AppInfo.h"
 #include "os/paths.h"
 #include "plat/Exception.h"
@@ -181,6 +182,55 @@ TEST_F(CtrlCommsTest, ExpectedUserFollowsTheMode)
   }
   unlink(userPath.c_str());
   rmdir(userDir.c_str());
+}
+
+// The service's folder made first by another user, writable by others or a
+// link is refused before any connect; in root's own folder a server whose
+// queue stays full times out within the bound.
+TEST_F(CtrlCommsTest, ServiceFolderOfAnotherUserAndAFullQueue)
+{
+  TL_REQUIRE_TEST_USER();
+  tltest::TempDir tmp;
+  chmod(tmp.path().c_str(), 01777);
+  os::setTmpDirForTest(tmp.path().c_str());
+  score::setCurrentMode(score::kModeService);
+  smisc::CtrlCommsClientHelper::setTimeoutForTest(1000);
+  const std::string dir = tmp / ".zarn-zarnservice",
+                    refused = dir + " is not a private directory of the server's user";
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+    std::string error;
+  } cases[] = {
+      {"the test user's", [&] { tltest::forkAsTestUser([&] { return mkdir(dir.c_str(), 0700); }); },
+       refused},
+      {"writable by all", [&] { mkdir(dir.c_str(), 0700), chmod(dir.c_str(), 0777); }, refused},
+      {"a link",
+       [&] { mkdir((tmp / "real").c_str(), 0700), symlink((tmp / "real").c_str(), dir.c_str()); },
+       refused},
+      {"root's", [&] { mkdir(dir.c_str(), 0700); }, "connect: Connection timed out (110)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.make();
+    std::string failure;
+    auto start = Clock::now();
+    {
+      tltest::FullQueueListener full(dir + "/tlzarnconnectsetup.CtrlComms");
+      failure = failureOf([] { smisc::CtrlCommsClientHelper().reload(); });
+    }
+    double waited = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ("Contacting ZARN Server failed: " + c.error, failure);
+    EXPECT_LT(waited, 5.0);
+    if (c.error == refused)
+      EXPECT_LT(waited, 0.9); // not a wait that ran out
+    else
+      EXPECT_GE(waited, 0.9);
+    int status = 0;
+    tltest::runCommand("rm -rf '" + dir + "' '" + tmp / "real" + "'", &status);
+  }
+  smisc::CtrlCommsClientHelper::setTimeoutForTest(0);
+  os::setTmpDirForTest(nullptr);
 }
 
 TEST_F(CtrlCommsTest, NoServer)

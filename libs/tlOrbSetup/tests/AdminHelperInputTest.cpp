@@ -166,6 +166,9 @@ TEST(AdminHelperInput, RefusedMessagesAnswerNothing)
       {"8193-byte key", "SvrSettings", std::string("\x00\x01", 2) + str32(k8193) + str32("v")},
       {"no argument", "RunCmd", std::string("\x00", 1)},
       {"NUL in argument", "RunCmd", "\x01" + str32(std::string("/bin/touch\0/tmp/x", 17))},
+      {"program on no path", "RunCmd", "\x02" + str32("echo") + str32("x")},
+      {"empty program", "RunCmd", "\x01" + str32("")},
+      {"relative program", "RunCmd", "\x01" + str32("bin/echo")},
       {"unknown name", "RunCmdNow", "\x01" + str32("/bin/true")},
       {"cancel, nothing running", "RunCmdCancel", ""},
   };

@@ -1,6 +1,7 @@
 // The admin helper and its client as real processes: the client launches
 // the built program with "-helper" (directly as root) and drives commands
 // and settings through it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include "os/ProcessMonitor.h"
 #include "os/elevate.h"
 #include "os/paths.h"
+#include "plat/Configuration.h"
 #include "plat/Log.h"
 #include "plat/Time.h"
 #include "childio.h"
@@ -306,6 +308,80 @@ TEST_F(AdminHelperTest, DyingHelperClearsRequestsForARelaunch)
   ASSERT_TRUE(runUntil([&] { return rec_.launched == 2; }));
   run({"/bin/echo", "again"});
   EXPECT_EQ("again\n", rec_.out);
+}
+
+// Holds an fcntl write lock on path for ms, as dpkg, apt and rpm take theirs.
+pid_t holdLock(const std::string& path, int ms)
+{
+  int ready[2];
+  EXPECT_EQ(0, pipe(ready));
+  pid_t pid = tltest::spawn([&] {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    struct flock fl = {};
+    fl.l_type = F_WRLCK;
+    if (fd < 0 || fcntl(fd, F_SETLK, &fl) != 0 || write(ready[1], "x", 1) != 1)
+      return 1;
+    usleep(ms * 1000);
+    return 0;
+  });
+  char b;
+  EXPECT_EQ(1, read(ready[0], &b, 1));
+  close(ready[0]);
+  close(ready[1]);
+  return pid;
+}
+
+// Another package tool's lock is waited for, the user told; the command
+// runs once it is free, or fails unstarted with the reason when it stays.
+TEST_F(AdminHelperTest, BusyPackageToolIsWaitedFor)
+{
+  plat::ConfigParameter* adminArgs = plat::Configuration::global().find("_AdminArgs");
+  adminArgs->setParam("-_PkgToolLockWait=2", plat::kPriorityPreference);
+  launch();
+  adminArgs->setParam("", plat::kPriorityPreference);
+  tltest::TempDir dir;
+  const std::vector<std::string> dpkg = {"/usr/bin/dpkg", "--admindir=" + dir.path(), "-i",
+                                         "/nonexistent.deb"};
+  struct Case {
+    std::vector<std::string> args;
+    std::string lock;
+    int holdMs;
+    const char* errorType;
+  } cases[] = {
+      {dpkg, dir / "lock-frontend", 30000, "PkgToolBusy"},
+      {dpkg, dir / "lock", 800, ""},
+      {{"/usr/bin/rpm", "--dbpath", dir.path(), "-U", "/nonexistent.rpm"}, dir / ".rpm.lock", 30000,
+       "PkgToolBusy"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lock);
+    pid_t holder = holdLock(c.lock, c.holdMs);
+    plat::Time start = plat::getMonoTime();
+    run(c.args);
+    double waited = (double)(plat::getMonoTime() - start) / plat::kTicksPerSecond;
+    kill(holder, SIGKILL);
+    tltest::waitChild(holder);
+    EXPECT_EQ(0u, rec_.out.find("Another package manager is busy. Waiting up to 2 seconds"))
+        << rec_.out;
+    EXPECT_EQ(c.errorType, rec_.errorType) << rec_.error << "\n" << rec_.out;
+    if (*c.errorType) {
+      EXPECT_EQ("Another package manager is still busy. Wait until it has finished, then try again.",
+                rec_.error);
+      EXPECT_GE(waited, 1.9);
+      EXPECT_LT(waited, 30.0);
+    } else {
+      // The tool ran with its lock free: only its own complaint.
+      EXPECT_NE(std::string::npos, rec_.out.find("cannot access archive")) << rec_.out;
+    }
+  }
+}
+
+TEST_F(AdminHelperTest, CommandWithoutAHelperFailsOnTheNextPass)
+{
+  client_->runCmd({plat::String("/bin/true")}, &rec_);
+  EXPECT_EQ(0, rec_.results);
+  ASSERT_TRUE(runUntil([&] { return rec_.results == 1; }, 5000));
+  EXPECT_EQ("Admin helper not running", rec_.error);
 }
 
 TEST_F(AdminHelperTest, LaunchTwiceAndWizardEnd)

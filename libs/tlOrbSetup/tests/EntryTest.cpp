@@ -82,6 +82,7 @@ TEST_F(Entry, SignalsEndTheLoopWithStatusZero)
     Result r = run.finish(c.signal);
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_TRUE(has(r.log, c.logged)) << r.log;
+    EXPECT_TRUE(has(r.log, "CloudConfig: Using business identifier ")) << r.log;
     EXPECT_TRUE(has(r.log.substr(0, r.log.find("\n<")), c.header)) << r.log;
   }
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "childio.h"
+#include "os/dirs.h"
 #include "os/host.h"
 #include "plat/Configuration.h"
 #include "plat/TestFeatures.h"
@@ -66,6 +67,27 @@ TEST(PackageUri, KindMachineAndPriority)
     });
     EXPECT_EQ(c.expected, report) << (c.osRelease ? c.osRelease : "no file") << " "
                                   << c.testFeatures << " " << (c.args.empty() ? "" : c.args[0]);
+  }
+}
+
+// The cloud configuration comes with the URI: the built-in copy, or the
+// error of a broken package where the program looks first.
+TEST(PackageUri, CloudConfigLoadedWithIt)
+{
+  for (const char* file : {(const char*)nullptr, "not a package"}) {
+    tltest::TempDir dir("tlcfg");
+    if (file)
+      dir.write("CloudConfig.pkg", file);
+    std::string report = tltest::childReport([&] {
+      os::setSystemConfigDir(dir.path().c_str());
+      try {
+        tlOrbSetup::setOrbUriDefault();
+        return std::string(*tlOrbSetup::loadedCloudConfig()->businessId() ? "ok" : "none");
+      } catch (plat::Exception& e) {
+        return std::string(e.str());
+      }
+    });
+    EXPECT_EQ(file ? "Hosted Configuration error: Malformed package file" : "ok", report);
   }
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ProgramRun.h"
+#include "fullQueue.h"
 #include "io/FdSelectManager.h"
 #include "os/desktop.h"
 #include "os/paths.h"
@@ -144,6 +145,8 @@ TEST_F(ServerTest, MessagesAsAPythonClientSendsThem)
        {"conn", "raw:000403757269", "raw:0003000000", "raw:80020178"},
        v,
        {"raiseAndActivate", "uri x"}},
+      // The frames promise more after the string; the client leaves.
+      {"cut off after the string", {"conn", "raw:0009037572690000000178"}, v, {}},
       // The newer connection replaces the older one.
       {"newest",
        {"conn", "conn", "old:" + tltest::toHex("example.daziziz.setup://old"),
@@ -254,6 +257,20 @@ TEST_F(ClientTest, ASilentServerTimesOutAfterTenSeconds)
   plat::Time start = plat::getMonoTime();
   EXPECT_EQ("Timed out", sendUri("x").substr(0, 9));
   EXPECT_GE(plat::getMonoTime() - start, 10 * plat::kTicksPerSecond - plat::kTicksPerSecond / 10);
+}
+
+// A server whose queue stays full bounds the connect too.
+TEST_F(ClientTest, AFullQueueTimesOutWithinTheBound)
+{
+  mkdir((tmp_ / "dir").c_str(), 0700);
+  tltest::FullQueueListener full(path());
+  tlOrbSetup::SetupCommsClient::setTimeoutForTest(1000);
+  plat::Time start = plat::getMonoTime();
+  EXPECT_EQ("connect: Connection timed out (110)", sendUri("x"));
+  plat::Time waited = plat::getMonoTime() - start;
+  tlOrbSetup::SetupCommsClient::setTimeoutForTest(0);
+  EXPECT_GE(waited, plat::kTicksPerSecond - plat::kTicksPerSecond / 10);
+  EXPECT_LT(waited, 5 * plat::kTicksPerSecond);
 }
 
 // The program as a real process.

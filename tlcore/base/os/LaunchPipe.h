@@ -42,7 +42,8 @@ public:
 class LaunchPipeListener : private io::IoAcceptor {
 public:
   // Adds the child's options to cfg (borrowed) and listens. With a
-  // callback, connections arrive there (after the challenge) on the loop.
+  // callback, the first connection arrives there (after the challenge) on
+  // the loop; later ones are shut down unanswered.
   LaunchPipeListener(LaunchProcess::Cfg& cfg, LaunchWithPipeCallback* callback);
   ~LaunchPipeListener() override;
 
@@ -63,6 +64,7 @@ private:
   LaunchWithPipeCallback* callback_;
   std::unique_ptr<Pipe> pipe_;
   unsigned char challenge_[32];
+  bool handedOn_ = false;
 };
 
 class LaunchedProcessPipe {

@@ -14,15 +14,18 @@ namespace os {
 
 class UnixIo : public io::FdIo {
 public:
-  // With fd < 0, connects to path first (throwing as connectUnix does);
-  // otherwise takes fd over. Either way the descriptor is owned. A local
-  // socket counts as a secure transport.
-  UnixIo(const char* path, int fd, bool datagram = false);
+  // With fd < 0, connects to path first (throwing as connectUnix does,
+  // waiting at most connectTimeoutMs when that is 0 or more); otherwise
+  // takes fd over. Either way the descriptor is owned. A local socket
+  // counts as a secure transport.
+  UnixIo(const char* path, int fd, bool datagram = false, int connectTimeoutMs = -1);
 
   // A close-on-exec AF_UNIX socket connected to path. Throws
   // plat::SystemException "UnixIo" (ENAMETOOLONG for a path of 108 bytes or
-  // more), "socket" or "connect"; a failed connect leaves nothing open.
-  static int connectUnix(const char* path, bool datagram, bool nonBlocking);
+  // more), "socket" or "connect"; a failed connect leaves nothing open. A
+  // blocking connect to a server whose queue is full waits for room, for
+  // timeoutMs at most when that is 0 or more (then "connect" ETIMEDOUT).
+  static int connectUnix(const char* path, bool datagram, bool nonBlocking, int timeoutMs = -1);
   // Whether a live server owns path: false when nobody listens there (no
   // file, a stale socket), true when the connect worked or a stream
   // server's backlog is full; other errors are thrown.

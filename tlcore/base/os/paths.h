@@ -25,6 +25,12 @@ plat::String getTmpPath(const char* name);
 // ".<index>" when the index is 0 or more.
 plat::String makeNamedPipePath(const char* name, const char* user, const char* app, long long pid,
                                int index);
+// For a client about to trust a server's named pipe at pipePath: throws
+// plat::Exception "%s is not a private directory of the server's user"
+// unless the directory holding it is a directory (not a symbolic link)
+// owned by root or by serverUid and writable by nobody else. A missing one
+// passes: the connect then fails.
+void checkNamedPipeDir(const char* pipePath, uid_t serverUid);
 // The entry's first two dot-separated parts are the application and the
 // name; null ones match anything.
 bool matchNamedPipeName(const char* entry, const char* name, const char* app);

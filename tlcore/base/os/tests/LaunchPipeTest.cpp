@@ -405,6 +405,31 @@ TEST(LaunchPipe, ListenerDestroyedInsideItsAcceptCallback)
   os::setTmpDirForTest(nullptr);
 }
 
+// Two connections before the loop runs: the first is handed on with the
+// challenge, the second is shut down unanswered.
+TEST(LaunchPipe, ListenerKeepsTheFirstConnection)
+{
+  os::AppLoop::selectManager();
+  os::AppInfo::set("tlpipes", nullptr, "tlcomp", nullptr, nullptr);
+  tltest::TempDir tmp;
+  os::setTmpDirForTest(tmp.path().c_str());
+  os::LaunchProcess::Cfg cfg;
+  cfg.args.emplace_back("/bin/true");
+  Owner owner;
+  os::LaunchPipeListener listener(cfg, &owner);
+  int first = os::UnixIo::connectUnix(cfg.args[4].str(), false, false);
+  int second = os::UnixIo::connectUnix(cfg.args[4].str(), false, false);
+  for (int i = 0; i < 20; i++)
+    os::AppLoop::selectManager().processOnce(20);
+  EXPECT_EQ(1, owner.calls);
+  unsigned char challenge[33];
+  EXPECT_EQ(32, read(first, challenge, sizeof(challenge)));
+  EXPECT_EQ(0, read(second, challenge, sizeof(challenge)));
+  close(first);
+  close(second);
+  os::setTmpDirForTest(nullptr);
+}
+
 // The child's log at its fixed path: a link planted there, or another
 // user's file, is not written (in a private /tmp of a mount namespace).
 TEST(LaunchPipe, DebugLogRefusesLinksAndOtherUsersFiles)

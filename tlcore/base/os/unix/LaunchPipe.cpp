@@ -170,6 +170,13 @@ void LaunchPipeListener::sendChallenge(io::Io* io)
 
 void LaunchPipeListener::ioAccept(io::Io* io)
 {
+  if (handedOn_) {
+    // The child is connected: nobody else gets the challenge.
+    listenerLog.error("Refused a second connection");
+    io->shutdown(false, false);
+    return;
+  }
+  handedOn_ = true;
   try {
     sendChallenge(io);
   } catch (plat::Exception& e) {

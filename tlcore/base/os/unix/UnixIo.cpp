@@ -4,13 +4,17 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "io/Endpoint.h"
 #include "os/socket.h"
 #include "plat/DString.h"
 #include "plat/Exception.h"
+#include "plat/Time.h"
 
 namespace os {
 
@@ -32,8 +36,9 @@ bool peerCred(int fd, struct ucred* cred, int* err)
 
 } // namespace
 
-UnixIo::UnixIo(const char* path, int fd, bool datagram)
-    : io::FdIo(fd >= 0 ? fd : connectUnix(path, datagram, false), io::FdIoFlags::kOwnFd)
+UnixIo::UnixIo(const char* path, int fd, bool datagram, int connectTimeoutMs)
+    : io::FdIo(fd >= 0 ? fd : connectUnix(path, datagram, false, connectTimeoutMs),
+               io::FdIoFlags::kOwnFd)
 {
   flags.insert(plat::String("secureTransport"));
   plat::DString name;
@@ -52,7 +57,7 @@ UnixIo::UnixIo(const char* path, int fd, bool datagram)
 
 UnixIo::~UnixIo() = default;
 
-int UnixIo::connectUnix(const char* path, bool datagram, bool nonBlocking)
+int UnixIo::connectUnix(const char* path, bool datagram, bool nonBlocking, int timeoutMs)
 {
   struct sockaddr_un addr;
   if (!path)
@@ -73,14 +78,31 @@ int UnixIo::connectUnix(const char* path, bool datagram, bool nonBlocking)
   memset(&addr, 0, sizeof(addr));
   addr.sun_family = AF_UNIX;
   memcpy(addr.sun_path, path, len);
-  int r;
+  // The send time-out bounds the wait for room in the server's queue.
+  bool timed = timeoutMs >= 0 && !nonBlocking;
+  plat::Time deadline = plat::getMonoTime() + (plat::Time)timeoutMs * plat::kTicksPerMilli;
+  int r, err = 0;
   do {
+    if (timed) {
+      plat::Time left = deadline - plat::getMonoTime();
+      if (left <= 0) {
+        err = ETIMEDOUT;
+        break;
+      }
+      int64_t us = std::max<int64_t>(1, left / (plat::kTicksPerMilli / 1000));
+      struct timeval tv = {(time_t)(us / 1000000), (suseconds_t)(us % 1000000)};
+      setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
+    }
     r = ::connect(fd, (struct sockaddr*)&addr, sizeof(addr));
-  } while (r < 0 && errno == EINTR);
-  if (r < 0) {
-    int err = errno;
+    err = r < 0 ? errno : 0;
+  } while (r < 0 && (err == EINTR || (timed && err == EAGAIN)));
+  if (err) {
     ::close(fd);
     throw plat::SystemException("connect", err);
+  }
+  if (timed) {
+    struct timeval none = {0, 0};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof(none));
   }
   return fd;
 }

@@ -89,6 +89,22 @@ plat::String makeNamedPipePath(const char* name, const char* user, const char* a
   return path;
 }
 
+void checkNamedPipeDir(const char* pipePath, uid_t serverUid)
+{
+  const char* slash = strrchr(pipePath, '/');
+  plat::String dir = slash ? plat::String(pipePath, (int)(slash - pipePath)) : plat::String(".");
+  int fd = open(dir.get(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT)
+    return;
+  struct stat st;
+  bool ok = fd >= 0 && fstat(fd, &st) == 0 && (st.st_uid == 0 || st.st_uid == serverUid) &&
+            !(st.st_mode & 022);
+  if (fd >= 0)
+    close(fd);
+  if (!ok)
+    throw plat::ExceptionFmt("%s is not a private directory of the server's user", dir.get());
+}
+
 bool matchNamedPipeName(const char* entry, const char* name, const char* app)
 {
   const char* dot = strchr(entry, '.');
