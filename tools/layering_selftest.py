@@ -13,6 +13,9 @@ FILES = {
     "tlcore/base/plat/String.h": "",
     "tlcore/base/rdr/InStream.h": '#include "plat/String.h"\n',
     "tlcore/base/http/Http.h": "",
+    "tlcore/base/os/AppInfo.h": "",
+    "tlcore/uilibs/wvw/Widget.h": "",
+    "libs/hosted/BedValue.h": "",
     "tlcore/uilibs/mui/MuElement.h": '#include "plat/String.h"\n',
     "libs/tlOrbSetup/tlOrbSetup.catalogue": "",
     "tests/support/uihelp.h": '#include "mui/MuElement.h"\n',
@@ -33,6 +36,9 @@ CASES = [
     ("tlcore/uilibs/wvw/j.cpp", '#include <X11/Xlib.h>\n', 1),
     ("tlcore/uilibs/wvw/tests/k.cpp", '#include <X11/Xlib.h>\n', 0),
     ("tlcore/uilibs/tx/l.cpp", '#include <X11/Xlib.h>\n', 0),
+    ("tlcore/uilibs/tx/m.cpp", '#include "os/AppInfo.h"\n#include "wvw/Widget.h"\n', 0),
+    ("tlcore/uilibs/tx/n.cpp", '#include "http/Http.h"\n#include "hosted/BedValue.h"\n', 2),
+    ("tlcore/uilibs/tx/tests/o.cpp", '#include "http/Http.h"\n', 0),
 ]
 
 
