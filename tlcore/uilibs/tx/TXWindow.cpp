@@ -310,11 +310,13 @@ void TXWindow::deliver(XEvent* ev)
         incrProperty_ = None;
     }
     break;
-  case SelectionClear:
+  case SelectionClear: {
     ownedSelections_.erase(ev->xselectionclear.selection);
-    if (ctx().selectionOwners[ev->xselectionclear.selection] == this)
-      ctx().selectionOwners.erase(ev->xselectionclear.selection);
+    auto owner = ctx().selectionOwners.find(ev->xselectionclear.selection);
+    if (owner != ctx().selectionOwners.end() && owner->second == this)
+      ctx().selectionOwners.erase(owner);
     break;
+  }
   case SelectionRequest:
     handleSelectionRequest(ev->xselectionrequest);
     break;
