@@ -33,6 +33,35 @@ function(tl_test name)
     PROPERTIES LABELS ${T_LABEL} TIMEOUT 300 ${lock} ${T_PROPERTIES})
 endfunction()
 
+# tl_x11_test(<name> LABEL <label> SOURCES <files...> [LIBS <libs...>]
+#             RUNS <run>=<ENV=value[,ENV=value...]>...)
+# One gtest program that needs an X server: all its cases run in one process
+# against the one Xvfb it starts (tests/support/xvfb.h), once per run, each
+# run its own ctest test <name>_<run> labelled <label> and x11. A run's
+# variables choose the server (TL_XVFB_DEPTH, TL_XVFB_SHM, TL_XVFB_TCP).
+function(tl_x11_test name)
+  if(NOT TL_BUILD_TESTS OR TL_LIBFUZZER)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "LABEL" "SOURCES;LIBS;RUNS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} tlcore_whole GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    TL_TEST_SUPPORT_DIR="${TL_TEST_SUPPORT_DIR}"
+    TL_TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
+    TL_SCREENSHOT_DIR="${CMAKE_BINARY_DIR}/screenshots")
+  target_include_directories(${name} PRIVATE ${TL_TEST_SUPPORT_DIR})
+  foreach(run ${T_RUNS})
+    string(REPLACE "=" ";" parts "${run}")
+    list(POP_FRONT parts suffix)
+    string(REPLACE ";" "=" env "${parts}")
+    string(REPLACE "," ";" env "${env}")
+    add_test(NAME ${name}_${suffix} COMMAND ${name})
+    set_tests_properties(${name}_${suffix} PROPERTIES LABELS "${T_LABEL};x11" TIMEOUT 300
+                         ENVIRONMENT "${env}")
+  endforeach()
+endfunction()
+
 # tl_fuzz(<name> SOURCES <files...> [LIBS <libs...>])
 # A libFuzzer entry point, built as fuzz_<name>. Outside the libFuzzer build it is linked with a
 # main() that runs every file named on the command line, and ctest replays

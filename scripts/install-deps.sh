@@ -18,35 +18,39 @@ if [ "$what" = tsan ]; then
   exit 0
 fi
 
-# What every build needs.
-pkgs=(cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev libpng-dev python3)
+# What every build needs (the X layer is built on Xlib and its MIT-SHM
+# extension).
+pkgs=(cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev libpng-dev python3 libx11-dev libxext-dev)
 # Peers the benchmarks measure against; the test build builds the benchmarks.
 # pixman's and Xlib's regions are the region code's peers in tests, fuzz targets
 # and benchmarks; libxkbcommon and X11's Compose file the keysym code's;
 # openssl the public-key code's; msgpack-c the BED encoding's.
 bench_pkgs=(libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev
-            libpixman-1-dev libx11-dev libxkbcommon-dev libx11-data openssl libmsgpack-dev)
+            libpixman-1-dev libxkbcommon-dev libx11-data openssl libmsgpack-dev)
 case "$what" in
   run) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}") ;;
   # The proxy benchmark tunnels through real proxies; the certificate one loads
   # Debian's CA bundle; the HTTP client's downloads from nginx are timed
-  # against curl.
+  # against curl; the image puts go to an Xvfb.
   bench) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" microsocks tinyproxy ca-certificates
-                nginx-light curl) ;;
+                nginx-light curl xvfb) ;;
   test)
     # The regular-expression tests compare with Debian's /usr/bin/node,
     # whatever other node is on PATH. PIL and the fonts rerun the generator
     # of the interface's fonts and images. The desktop tests use the real URL
     # opener, MIME and desktop-database tools and gio. The setup engine's
     # tests pack and install stand-in product packages with rpmbuild and rpm
-    # (dpkg-deb comes with dpkg).
+    # (dpkg-deb comes with dpkg). The X tests run their own Xvfb, openbox
+    # on demand, and read windows and selections back with the X utilities,
+    # xdotool and xclip.
     pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" python3 coreutils procps binutils
            openssl gzip gettext locales libxml2-utils gcc nodejs
            microsocks dante-server tinyproxy squid python3-cryptography ca-certificates
            sudo python3-pil fonts-liberation2 fonts-dejavu-core
-           xdg-utils desktop-file-utils libglib2.0-bin rpm nginx-light)
+           xdg-utils desktop-file-utils libglib2.0-bin rpm nginx-light
+           xvfb openbox xdotool xclip x11-utils x11-apps)
     ;;
-  fuzz) pkgs+=(clang libclang-rt-14-dev libpixman-1-dev libx11-dev) ;;
+  fuzz) pkgs+=(clang libclang-rt-14-dev libpixman-1-dev) ;;
   *) echo "install-deps.sh: unknown set '$what'" >&2; exit 2 ;;
 esac
 

@@ -108,6 +108,14 @@ CORE_UPWARD = {
         "whose digest the child gets on its command line",
 }
 
+# What a layer may use below it, where that is less than everything: the
+# core subsystems and the layers it needs. A layer not listed may use all.
+NEEDS = {
+    # The X11 window layer: platform core, localisation, streams and I/O,
+    # OS services; pixels and images; widgets.
+    "X11 layer": ({1, 2, 4, 5}, {"pixels and images", "widgets"}),
+}
+
 # The lowest layer that may use X; below it, no library file includes an X header.
 FIRST_X_LAYER = "X11 layer"
 X_HEADER_RE = re.compile(r"^X11/")
@@ -248,8 +256,15 @@ def check(root):
             if dst is None:
                 continue
             where = f"{rel}:{lineno}: includes {name}"
+            needs = NEEDS.get(LAYERS[src[0]])
             if dst[0] > src[0]:
                 faults.append(f"{where} ({LAYERS[dst[0]]}) from the {LAYERS[src[0]]} layer")
+            elif (not is_test and needs and dst[0] < src[0]
+                  and not (dst[0] == 0 and dst[1] in needs[0])
+                  and LAYERS[dst[0]] not in needs[1]):
+                what = f"core subsystem {dst[1]}" if dst[0] == 0 else f"the {LAYERS[dst[0]]} layer"
+                faults.append(f"{where}: the {LAYERS[src[0]]} layer does not build on {what}; "
+                              "change NEEDS in tools/layering.py if the design calls for it")
             elif "/tests/" in target and os.path.dirname(target) != os.path.dirname(rel):
                 faults.append(f"{where}: another folder's test header; shared helpers "
                               "belong in tests/support")

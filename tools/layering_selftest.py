@@ -13,11 +13,13 @@ FILES = {
     "tlcore/base/plat/String.h": "",
     "tlcore/base/rdr/InStream.h": '#include "plat/String.h"\n',
     "tlcore/base/http/Http.h": "",
+    "tlcore/base/os/AppInfo.h": "",
+    "tlcore/uilibs/wvw/Widget.h": "",
+    "libs/hosted/BedValue.h": "",
     "tlcore/uilibs/mui/MuElement.h": '#include "plat/String.h"\n',
     "libs/tlOrbSetup/tlOrbSetup.catalogue": "",
     "tests/support/uihelp.h": '#include "mui/MuElement.h"\n',
     "tests/support/helpers.h": '#include "uihelp.h"\n',
-    "tlcore/uilibs/wvw/Widget.h": "",
     "tlcore/uilibs/tx/TXWindow.h": "",
 }
 
@@ -43,6 +45,9 @@ CASES = [
     ("tlcore/uilibs/mui/MuDialogTx.cpp", '#include "tx/TXWindow.h"\n#include <X11/Xlib.h>\n', 0),
     ("tlcore/libs/muimisc/ProgressBarWvw.h", '#include "wvw/Widget.h"\n', 0),
     ("tlcore/uilibs/mui/tests/r.cpp", '#include "wvw/Widget.h"\n', 0),
+    ("tlcore/uilibs/tx/s.cpp", '#include "os/AppInfo.h"\n#include "wvw/Widget.h"\n', 0),
+    ("tlcore/uilibs/tx/t.cpp", '#include "http/Http.h"\n#include "hosted/BedValue.h"\n', 2),
+    ("tlcore/uilibs/tx/tests/u.cpp", '#include "http/Http.h"\n', 0),
 ]
 
 

@@ -47,8 +47,8 @@ check() {
 }
 
 apt="apt-get install -y --no-install-recommends"
-core="cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev libpng-dev python3"
-peers="libgtest-dev libgmock-dev libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev libpixman-1-dev libx11-dev libxkbcommon-dev libx11-data openssl libmsgpack-dev"
+core="cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev libpng-dev python3 libx11-dev libxext-dev"
+peers="libgtest-dev libgmock-dev libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev libpixman-1-dev libxkbcommon-dev libx11-data openssl libmsgpack-dev"
 gen() { echo "localedef -i $1 -f UTF-8 $1.UTF-8"; }
 
 # Every package present, locales missing: the locale branch alone.
@@ -61,12 +61,12 @@ check "test, nodejs missing beside another node" test 0 "nodejs" \
 check "test, user, packages missing" test 1000 "squid gzip" "de_DE.utf8 de_AT.utf8 ja_JP.utf8" 0 \
   "sudo apt-get update" "apt-get update" "sudo $apt gzip squid" "$apt gzip squid"
 check "bench, nothing installed" bench 0 "*" "" 0 \
-  "apt-get update" "$apt $core $peers microsocks tinyproxy ca-certificates nginx-light curl"
+  "apt-get update" "$apt $core $peers microsocks tinyproxy ca-certificates nginx-light curl xvfb"
 check "run, nothing installed" run 0 "*" "" 0 "apt-get update" "$apt $core $peers"
 check "run, all present" run 1000 "" "" 0
 check "fuzz, clang missing" fuzz 0 "clang" "" 0 "apt-get update" "$apt clang"
 check "fuzz, nothing installed" fuzz 0 "*" "" 0 "apt-get update" \
-  "$apt $core clang libclang-rt-14-dev libpixman-1-dev libx11-dev"
+  "$apt $core clang libclang-rt-14-dev libpixman-1-dev"
 check "unknown set" nope 0 "" "" 2
 
 [ "$failures" -eq 0 ] && echo "install-deps.sh: all decisions as expected"

@@ -1,0 +1,13 @@
+// Forward declarations of the X layer's classes.
+#pragma once
+
+namespace tx {
+class ErrorCatcher;
+class XErrorException;
+class PropertyData;
+class EnumWindowsCallback;
+class TXEventHandler;
+class TXDeleteWindowCallback;
+class TXWindow;
+class TXImage;
+} // namespace tx
