@@ -163,6 +163,21 @@ template <class Read, class Check> void expectIncremental(const Bytes& data, Rea
       ASSERT_TRUE(read(twoPieces)) << "split at " << split;
       check();
     }
+    // A read left halfway on a stream that is gone starts again on a new
+    // stream made at the same address.
+    union Slot {
+      Slot() {}
+      ~Slot() {}
+      PieceStream stream;
+    } slot;
+    for (size_t avail : {data.size() / 2, data.size()}) {
+      new (&slot.stream) PieceStream(data, rewindable);
+      slot.stream.avail = avail;
+      bool done = read(slot.stream);
+      slot.stream.~PieceStream();
+      ASSERT_EQ(avail == data.size(), done) << "a new stream where the last one was";
+    }
+    check();
   }
 }
 
