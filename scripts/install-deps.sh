@@ -39,12 +39,13 @@ case "$what" in
     # of the interface's fonts and images. The desktop tests use the real URL
     # opener, MIME and desktop-database tools and gio. The setup engine's
     # tests pack and install stand-in product packages with rpmbuild and rpm
-    # (dpkg-deb comes with dpkg).
+    # (dpkg-deb comes with dpkg). The optimised and the libFuzzer builds use
+    # clang.
     pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" python3 coreutils procps binutils
            openssl gzip gettext locales libxml2-utils gcc nodejs
            microsocks dante-server tinyproxy squid python3-cryptography ca-certificates
            sudo python3-pil fonts-liberation2 fonts-dejavu-core
-           xdg-utils desktop-file-utils libglib2.0-bin rpm nginx-light)
+           xdg-utils desktop-file-utils libglib2.0-bin rpm nginx-light clang libclang-rt-14-dev)
     ;;
   fuzz) pkgs+=(clang libclang-rt-14-dev libpixman-1-dev libx11-dev) ;;
   *) echo "install-deps.sh: unknown set '$what'" >&2; exit 2 ;;
