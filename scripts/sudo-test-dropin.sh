@@ -15,11 +15,13 @@ if [ "${1:-}" = --remove ]; then
   exit 0
 fi
 [ $# -gt 0 ] || set -- build/test
+# A checkout path may hold characters that sudoers reads as syntax.
+escape() { sed 's/[\\,:= ]/\\&/g' <<<"$1"; }
 allowed=
 tmp=$(mktemp)
 for dir in "$@"; do
-  child="$PWD/$dir/tlcore/base/os/tests/os_launch_pipe_child"
-  program="$PWD/$dir/tlzarnconnectsetup"
+  child=$(escape "$PWD/$dir/tlcore/base/os/tests/os_launch_pipe_child")
+  program=$(escape "$PWD/$dir/tlzarnconnectsetup")
   printf 'Defaults!%s env_keep += "ZARN_PROFILE ZARN_PROFILE_DIR"\n' "$program" >>"$tmp"
   allowed+="${allowed:+, }$child, $program"
 done
