@@ -19,9 +19,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
   fuzzQuietLogs();
   const VendorConfig& vendor = builtInVendorConfig();
-  static FuzzTempDir tmp("bootstrapcache");
-  const std::string& dir = tmp.path;
-  if (size > (1 << 20))
+  static std::string dir = [] {
+    char path[] = "/tmp/fuzz_bootstrapcache_XXXXXX";
+    return std::string(mkdtemp(path) ? path : "");
+  }();
+  static struct RemoveDir {
+    ~RemoveDir() { rmdir(dir.c_str()); }
+  } removeDir;
+  if (dir.empty() || size > (1 << 20))
     return 0;
   os::PersistentStoreFile store(dir.c_str());
   try {

@@ -1,7 +1,6 @@
 // The package reader on arbitrary bytes, from memory and from a file: a
 // refusal is a plat::Exception; what is read is read the same both ways
 // when the bytes are one package, and its sections fit inside the input.
-#include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -28,10 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   }
   // The file side needs a temporary file; a machine that cannot write one
   // (a full /tmp) is no finding.
-  static FuzzTempDir tmp("package");
-  std::string file = tmp.path + "/package";
-  const char* path = file.c_str();
-  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  char path[] = "/tmp/fuzz_package_XXXXXX";
+  int fd = mkstemp(path);
   if (fd < 0)
     return 0;
   bool written = write(fd, data, size) == (ssize_t)size;

@@ -1,12 +1,10 @@
 // Helpers shared by the fuzz targets.
 #pragma once
 
-#include <dirent.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 // Aborts with the failed condition, so that the fuzzer keeps the input;
@@ -30,28 +28,13 @@ inline void fuzzQuietLogs()
 }
 
 // A private folder in $TMPDIR (else /tmp) for the whole run, removed with
-// the files left in it when the process ends normally (make it a static).
-class FuzzTempDir {
-public:
+// what is in it when the process ends normally (make it a static).
+struct FuzzTempDir {
   explicit FuzzTempDir(const char* name)
+      : path(std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + "/fuzz-" + name + "-XXXXXX")
   {
-    const char* tmp = getenv("TMPDIR");
-    path = std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzz-" + name + "-XXXXXX";
     FUZZ_CHECK(mkdtemp(&path[0]));
   }
-  ~FuzzTempDir()
-  {
-    if (DIR* d = opendir(path.c_str())) {
-      while (const dirent* e = readdir(d)) {
-        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-          unlinkat(dirfd(d), e->d_name, 0);
-      }
-      closedir(d);
-    }
-    rmdir(path.c_str());
-  }
-  FuzzTempDir(const FuzzTempDir&) = delete;
-  FuzzTempDir& operator=(const FuzzTempDir&) = delete;
-
+  ~FuzzTempDir() { std::filesystem::remove_all(path); }
   std::string path;
 };

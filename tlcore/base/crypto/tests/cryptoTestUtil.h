@@ -165,16 +165,12 @@ template <class Read, class Check> void expectIncremental(const Bytes& data, Rea
     }
     // A read left halfway on a stream that is gone starts again on a new
     // stream made at the same address.
-    union Slot {
-      Slot() {}
-      ~Slot() {}
-      PieceStream stream;
-    } slot;
+    alignas(PieceStream) unsigned char slot[sizeof(PieceStream)];
     for (size_t avail : {data.size() / 2, data.size()}) {
-      new (&slot.stream) PieceStream(data, rewindable);
-      slot.stream.avail = avail;
-      bool done = read(slot.stream);
-      slot.stream.~PieceStream();
+      PieceStream* s = new (slot) PieceStream(data, rewindable);
+      s->avail = avail;
+      bool done = read(*s);
+      s->~PieceStream();
       ASSERT_EQ(avail == data.size(), done) << "a new stream where the last one was";
     }
     check();
