@@ -64,8 +64,9 @@ endfunction()
 
 # tl_fuzz(<name> SOURCES <files...> [LIBS <libs...>])
 # A libFuzzer entry point, built as fuzz_<name>. Outside the libFuzzer build it is linked with a
-# main() that runs every file named on the command line, and ctest replays
-# the committed seed corpus fuzz/corpus/<name>.
+# main() that runs every file named on the command line. In both builds
+# ctest replays the committed seed corpus fuzz/corpus/<name>
+# (cmake/fuzz_replay.cmake).
 function(tl_fuzz name)
   cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
   set(t fuzz_${name})
@@ -75,10 +76,13 @@ function(tl_fuzz name)
     target_link_options(${t} PRIVATE -fsanitize=fuzzer)
   else()
     target_sources(${t} PRIVATE ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
-    add_test(NAME fuzz_${name}
-             COMMAND ${t} ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
-    set_tests_properties(fuzz_${name} PROPERTIES LABELS fuzz TIMEOUT 600)
   endif()
+  add_test(NAME fuzz_${name}
+           COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${t}> -DNAME=${name}
+                   -DCORPUS=${CMAKE_SOURCE_DIR}/fuzz/corpus/${name}
+                   -DTMP=${CMAKE_CURRENT_BINARY_DIR}/replay/${name} -DLIBFUZZER=${TL_LIBFUZZER}
+                   -P ${CMAKE_SOURCE_DIR}/cmake/fuzz_replay.cmake)
+  set_tests_properties(fuzz_${name} PROPERTIES LABELS fuzz TIMEOUT 600)
 endfunction()
 
 # tl_bench(<name> SOURCES <files...> [LIBS <libs...>])

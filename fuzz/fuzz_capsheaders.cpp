@@ -1,6 +1,7 @@
 // The capabilities request's header readers on arbitrary texts: the input
 // is "name\nheader"; Retry-After gives -1 or a wait within int range, the
-// clock skew and the Link paging never fail.
+// clock skew and the Link paging never fail. A page value is valid UTF-8,
+// at most three bytes (U+FFFD for a bad one) per byte of the header.
 #include <limits.h>
 #include <stdint.h>
 #include <string.h>
@@ -10,6 +11,7 @@
 #include "fuzz_util.h"
 #include "hostedremoteaccess/CapsRequest.h"
 #include "hostedremoteaccess/JsonErrors.h"
+#include "plat/utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -26,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(ms >= -1);
   }
   plat::String value = hostedremoteaccess::linkNextPageParam(text, name.c_str());
-  FUZZ_CHECK(value.isNull() || strlen(value.get()) <= header.size());
+  FUZZ_CHECK(value.isNull() ||
+             (plat::isValidUtf8(value.get()) && strlen(value.get()) <= 3 * header.size()));
   return 0;
 }

@@ -32,11 +32,8 @@ std::string doubleQuoted(const char* value)
 
 const char* sysconfigPath()
 {
-  static std::string path = [] {
-    char dir[] = "/tmp/fuzz-shellassign-XXXXXX";
-    FUZZ_CHECK(mkdtemp(dir));
-    return std::string(dir) + "/proxy";
-  }();
+  static FuzzTempDir dir("shellassign");
+  static std::string path = dir.path + "/proxy";
   return path.c_str();
 }
 

@@ -21,10 +21,7 @@ const char kKey[] = "fuzz test features key\n";
 struct Setup {
   Setup()
   {
-    char templ[] = "/tmp/fuzz-testkey-XXXXXX";
-    FUZZ_CHECK(mkdtemp(templ));
-    dir = templ;
-    dirs.push_back(plat::String(templ));
+    dirs.push_back(plat::String(dir.path.c_str()));
     plat::MBuf<unsigned char> d;
     crypto::Sha::digest(256, sizeof(kKey) - 1, (const unsigned char*)kKey, d, false);
     FUZZ_CHECK(d.length() == 32);
@@ -32,7 +29,7 @@ struct Setup {
     plat::setTestFeaturesDirsForTests(&dirs);
     plat::setTestFeaturesDigestForTests(digest);
   }
-  std::string dir;
+  FuzzTempDir dir{"testkey"};
   std::vector<plat::String> dirs;
   unsigned char digest[32];
 };
@@ -45,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     return 0;
   fuzzQuietLogs();
   static Setup setup;
-  std::string path = setup.dir + "/TestFeaturesEnableKey";
+  std::string path = setup.dir.path + "/TestFeaturesEnableKey";
   FILE* f = fopen(path.c_str(), "we");
   FUZZ_CHECK(f);
   FUZZ_CHECK(size == 0 || fwrite(data, 1, size, f) == size);

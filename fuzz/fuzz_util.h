@@ -4,6 +4,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <filesystem>
+#include <string>
+
 // Aborts with the failed condition, so that the fuzzer keeps the input;
 // unlike assert it stays in release builds.
 #define FUZZ_CHECK(cond)                                                                           \
@@ -23,3 +26,15 @@ inline void fuzzQuietLogs()
   static bool done = (plat::setLogOverride(""), plat::flushMemLog(), true);
   (void)done;
 }
+
+// A private folder in $TMPDIR (else /tmp) for the whole run, removed with
+// what is in it when the process ends normally (make it a static).
+struct FuzzTempDir {
+  explicit FuzzTempDir(const char* name)
+      : path(std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + "/fuzz-" + name + "-XXXXXX")
+  {
+    FUZZ_CHECK(mkdtemp(&path[0]));
+  }
+  ~FuzzTempDir() { std::filesystem::remove_all(path); }
+  std::string path;
+};

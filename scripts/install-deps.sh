@@ -42,13 +42,13 @@ case "$what" in
     # tests pack and install stand-in product packages with rpmbuild and rpm
     # (dpkg-deb comes with dpkg). The X tests run their own Xvfb, openbox
     # on demand, and read windows and selections back with the X utilities,
-    # xdotool and xclip.
+    # xdotool and xclip. The optimised and the libFuzzer builds use clang.
     pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" python3 coreutils procps binutils
            openssl gzip gettext locales libxml2-utils gcc nodejs
            microsocks dante-server tinyproxy squid python3-cryptography ca-certificates
            sudo python3-pil fonts-liberation2 fonts-dejavu-core
            xdg-utils desktop-file-utils libglib2.0-bin rpm nginx-light
-           xvfb openbox xdotool xclip x11-utils x11-apps)
+           xvfb openbox xdotool xclip x11-utils x11-apps clang libclang-rt-14-dev)
     ;;
   fuzz) pkgs+=(clang libclang-rt-14-dev libpixman-1-dev) ;;
   *) echo "install-deps.sh: unknown set '$what'" >&2; exit 2 ;;

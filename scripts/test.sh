@@ -1,16 +1,69 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds with AddressSanitizer and
-# UndefinedBehaviorSanitizer, runs every test, then replays every fuzz
-# target's seed corpus.
+# Installs what is missing, then builds and tests three ways:
+#  1. with AddressSanitizer and UndefinedBehaviorSanitizer (gcc, preset
+#     test): every test, then every fuzz target replays its seed corpus;
+#  2. optimised with clang, without sanitizers (preset optimised): every
+#     test;
+#  3. the libFuzzer build (clang, preset fuzz): every fuzz target replays
+#     its seed corpus.
+# Each step runs even when an earlier one failed; the run fails when any
+# did. With CI=true a test that skips fails it too: a skipped test proves
+# nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh test
 
 jobs=$(nproc)
-cmake --preset test
-cmake --build --preset test -j "$jobs"
-bash scripts/sudo-test-dropin.sh
+failed=()
+
+# step <name> <command...>: runs the command, recording a failure.
+step() {
+  local name=$1 start=$SECONDS
+  shift
+  echo "=== $name"
+  if "$@"; then
+    echo "=== $name: passed in $((SECONDS - start)) s"
+    return 0
+  fi
+  echo "=== $name: FAILED after $((SECONDS - start)) s"
+  failed+=("$name")
+  return 1
+}
+
+build() { # <preset>
+  cmake --preset "$1" && cmake --build --preset "$1" -j "$jobs"
+}
+
+# tests <preset> [ctest arguments...]: ctest, with the skipped tests named.
+tests() {
+  local log="build/ctest-$1.log" status=0
+  ctest --preset "$@" -j "$jobs" 2>&1 | tee "$log" || status=$?
+  if grep -q '(Skipped)$' "$log"; then
+    echo "Skipped:"
+    grep '(Skipped)$' "$log"
+    [ "${CI:-}" != true ] || status=1
+  fi
+  return "$status"
+}
+
+# The elevated launch tests of both test builds go through real sudo.
+bash scripts/sudo-test-dropin.sh build/test build/optimised
 trap 'bash scripts/sudo-test-dropin.sh --remove' EXIT
-ctest --preset test -LE fuzz -j "$jobs"
-ctest --preset test -L fuzz -j "$jobs"
+
+if step "sanitizer build" build test; then
+  step "sanitizer build: tests" tests test -LE fuzz || :
+  step "sanitizer build: fuzz replays" tests test -L fuzz || :
+fi
+if step "optimised build" build optimised; then
+  step "optimised build: tests" tests optimised || :
+fi
+if step "libFuzzer build" build fuzz; then
+  step "libFuzzer build: fuzz replays" tests fuzz || :
+fi
+
+if [ ${#failed[@]} -gt 0 ]; then
+  printf 'Failed: %s\n' "${failed[@]}"
+  exit 1
+fi
+echo "All three builds passed."

@@ -145,6 +145,9 @@ IpInfo::IpInfo(const char* text, int port) : addrLen_(0)
   int len = host.length();
   if (len >= 2 && text[0] == '[' && text[len - 1] == ']')
     host = plat::String(text + 1, len - 2);
+  // glibc's lookup takes "*" as no host (the loopback address), even numeric.
+  if (strcmp(host.str(), "*") == 0)
+    throw GetAddrInfoException("getaddrinfo", EAI_NONAME);
   char service[16];
   snprintf(service, sizeof(service), "%d", port);
   struct addrinfo hints;

@@ -60,8 +60,9 @@ public:
   void addHandler(int signal, Callback* callback, bool enable);
 
   // Around fork: blocks every registered signal; in the child (between
-  // fork and exec; allocates nothing) gives each blocked signal its default
-  // disposition; in the parent restores the previous mask.
+  // fork and exec; allocates nothing and calls the kernel directly) gives
+  // each blocked signal its default disposition; in the parent restores the
+  // previous mask.
   void blockSignals(SignalBlocker& blocker);
   static void resetInChild(const SignalBlocker& blocker);
   static void unblockSignals(SignalBlocker& blocker);

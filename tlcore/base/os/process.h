@@ -4,8 +4,9 @@
 //
 // ensureStdioOpen, closeFdsFrom and closeFdsExcept are for the child between
 // fork and exec as well: closeFdsFrom and closeFdsExcept allocate nothing,
-// take no lock and do not log. Account and ProcessInfo objects belong to one
-// thread at a time.
+// take no lock, do not log and call the kernel directly (so a child that
+// shares its parent's memory may use them). Account and ProcessInfo objects
+// belong to one thread at a time.
 #pragma once
 
 #include <pwd.h>

@@ -90,7 +90,8 @@ bool setPathMtuDiscovery(int fd, int family, bool on);
 // --- Child side of a launch -------------------------------------------------
 
 // SIGPIPE back to its default and, when asked and saved, the soft open-file
-// limit from before initSocketProcessLimits. Child-safe.
+// limit from before initSocketProcessLimits. Child-safe: calls the kernel
+// directly.
 void resetChildProcessState(bool restoreFileLimit);
 
 } // namespace os

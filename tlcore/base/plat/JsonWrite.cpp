@@ -89,9 +89,11 @@ public:
   // The shortest digits that read back as the same double, always with a
   // fraction or an exponent so that it stays a real number. The parser
   // takes no sign after the exponent letter, so small values are written
-  // out in full ("0.0025") and large ones as "2.5e40".
+  // out in full ("0.0025"); it takes no integer part beyond 64 bits, so
+  // values from 1e18 up are written as "2.5e40".
   void real(double d)
   {
+    static constexpr int kLongestWhole = 18; // digits, below 2^63
     static locale_t cLocale = newlocale(LC_ALL_MASK, "C", (locale_t)0);
     char buf[40];
     for (int precision = 15; precision <= 17; precision++) {
@@ -119,7 +121,7 @@ public:
     int n = (int)digits.size();
     if (exp < 0) {
       out += "0." + std::string(-exp - 1, '0') + digits;
-    } else if (exp < 21) {
+    } else if (exp < kLongestWhole) {
       if (n <= exp + 1)
         out += digits + std::string(exp + 1 - n, '0') + ".0";
       else

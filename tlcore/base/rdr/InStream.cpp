@@ -3,12 +3,19 @@
 #include <limits.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 #include "plat/utf8.h"
 #include "rdr/Exception.h"
 
 namespace rdr {
+
+uint64_t StreamSerial::next()
+{
+  static std::atomic<uint64_t> last{0};
+  return ++last;
+}
 
 InStream::~InStream() = default;
 

@@ -23,6 +23,26 @@ namespace rdr {
 // The integer readers and writers swap bytes for the big-endian wire order.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "little-endian hosts only");
 
+// A number given to each stream when it is made (a copy or an assignment
+// gets a new one) and never again in the process, so a reader that keeps
+// progress between calls can tell a new stream from a dead one that lived at
+// the same address.
+class StreamSerial {
+public:
+  StreamSerial() : value_(next()) {}
+  StreamSerial(const StreamSerial&) : value_(next()) {}
+  StreamSerial& operator=(const StreamSerial&)
+  {
+    value_ = next();
+    return *this;
+  }
+  uint64_t value() const { return value_; }
+
+private:
+  static uint64_t next();
+  uint64_t value_;
+};
+
 class InStream {
 public:
   virtual ~InStream();
@@ -63,6 +83,7 @@ public:
     return n;
   }
   bool isRewindable() const { return rewindable; }
+  uint64_t serial() const { return serial_.value(); }
   // A non-rewindable stream may discard everything before the current byte.
   void setRewindable(bool r) { rewindable = r; }
   int64_t getCheckpointPos() const { return checkpointPos; }
@@ -146,6 +167,7 @@ protected:
   bool rewindable = true;
 
 private:
+  StreamSerial serial_;
   const uint8_t* take(uint8_t* tmp, int n)
   {
     if (end - ptr >= n) {

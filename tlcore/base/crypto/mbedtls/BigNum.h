@@ -21,12 +21,13 @@ public:
   FieldCursor& operator=(const FieldCursor&) = delete;
 
   // Called first by every read: progress made on another stream is
-  // forgotten, as its item cannot continue on this one.
+  // forgotten, as its item cannot continue on this one. Streams are told
+  // apart by serial number, since a new one may live where a dead one did.
   void attach(rdr::InStream& in)
   {
-    if (stream_ != &in) {
+    if (stream_ != in.serial()) {
       reset();
-      stream_ = &in;
+      stream_ = in.serial();
     }
   }
   // The next len bytes once they have all come, else null; valid until
@@ -44,7 +45,7 @@ public:
   int length = -1; // the length prefix of a variable field, once read
 
 private:
-  rdr::InStream* stream_ = nullptr; // compared, never used
+  uint64_t stream_ = 0; // the serial of the stream read last
   rdr::ByteReader reader_;
   plat::MBuf<unsigned char> scratch_;
 };

@@ -163,6 +163,17 @@ template <class Read, class Check> void expectIncremental(const Bytes& data, Rea
       ASSERT_TRUE(read(twoPieces)) << "split at " << split;
       check();
     }
+    // A read left halfway on a stream that is gone starts again on a new
+    // stream made at the same address.
+    alignas(PieceStream) unsigned char slot[sizeof(PieceStream)];
+    for (size_t avail : {data.size() / 2, data.size()}) {
+      PieceStream* s = new (slot) PieceStream(data, rewindable);
+      s->avail = avail;
+      bool done = read(*s);
+      s->~PieceStream();
+      ASSERT_EQ(avail == data.size(), done) << "a new stream where the last one was";
+    }
+    check();
   }
 }
 

@@ -27,6 +27,14 @@ io::IpInfo withScope(const char* text, int port, uint32_t scope)
   return io::IpInfo(reinterpret_cast<sockaddr*>(&sin6), sizeof(sin6));
 }
 
+// glibc's numeric lookup takes "*" as no host at all: it names no address.
+TEST(IpInfo, OnlyAddressesAreNumeric)
+{
+  for (const char* t : {"*", "[*]", "", "a.test"})
+    EXPECT_FALSE(io::isNumericAddress(t)) << t;
+  EXPECT_TRUE(io::isNumericAddress("[::1]"));
+}
+
 TEST(IpInfo, TextFormsMatchPython)
 {
   const char* texts[] = {

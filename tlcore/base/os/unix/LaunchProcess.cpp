@@ -18,6 +18,7 @@
 #include "os/process.h"
 #include "os/program.h"
 #include "os/socket.h"
+#include "os/unix/rawsys.h"
 #include "plat/Configuration.h"
 #include "plat/DString.h"
 #include "plat/Exception.h"
@@ -72,36 +73,37 @@ struct ChildPlan {
   const char* execText;
 };
 
-// The child side: only async-signal-safe calls, no allocation, every way
-// out is _exit. Not instrumented, so that the sanitizers add no work at the
-// calls that never return.
-__attribute__((no_sanitize("address", "undefined"))) [[noreturn]] void
-report(int fd, const char* text, int err)
+// The child side: no allocation, and only raw system calls (os::raw), since
+// the child may share the parent's memory; every way out is an exit. Not
+// instrumented, so that the sanitizers add no work at the calls that never
+// return.
+#define TL_CHILD_SIDE __attribute__((no_sanitize("address", "undefined", "thread")))
+
+[[noreturn]] TL_CHILD_SIDE void report(int fd, const char* text, int err)
 {
   uint8_t buf[kRecordMax];
   size_t n = formatExecError(buf, err, text);
   size_t done = 0;
   while (done < n) {
-    ssize_t w = write(fd, buf + done, n - done);
+    long w = raw::write(fd, buf + done, n - done);
     if (w < 0 && errno == EINTR)
       continue;
     if (w <= 0)
       break;
     done += (size_t)w;
   }
-  _exit(1);
+  raw::exit(1);
 }
 
-__attribute__((no_sanitize("address", "undefined"))) [[noreturn]] void
-runChild(ChildPlan& p)
+[[noreturn]] TL_CHILD_SIDE void runChild(ChildPlan& p)
 {
   // The blocker lives in the parent's memory: restore the mask without
   // touching it.
   SignalHandler::resetInChild(*p.blocker);
   if (p.blocker->blocked)
-    sigprocmask(SIG_SETMASK, &p.blocker->previous, nullptr);
+    raw::setSignalMask(&p.blocker->previous);
   for (size_t i = 0; i < p.nParentOnly; i++)
-    close(p.parentOnly[i]);
+    raw::close(p.parentOnly[i]);
   // A source that another pair's target would overwrite moves up first.
   for (size_t i = 0; i < p.nPairs; i++) {
     int src = p.pairs[i].second;
@@ -110,41 +112,46 @@ runChild(ChildPlan& p)
       clash |= j != i && p.pairs[j].first == src && p.pairs[j].first != p.pairs[j].second;
     if (!clash)
       continue;
-    int moved = fcntl(src, F_DUPFD_CLOEXEC, p.highest + 1);
+    int moved = raw::fcntl(src, F_DUPFD_CLOEXEC, p.highest + 1);
     if (moved < 0)
       report(p.errWrite, "dup2", errno);
     p.pairs[i].second = moved;
     p.highest = moved;
   }
   for (size_t i = 0; i < p.nPairs; i++) {
-    if (p.pairs[i].first != p.pairs[i].second && !tryDupTo(p.pairs[i].second, p.pairs[i].first))
+    if (p.pairs[i].first == p.pairs[i].second)
+      continue;
+    int r;
+    do
+      r = raw::dup3(p.pairs[i].second, p.pairs[i].first, O_CLOEXEC);
+    while (r < 0 && errno == EINTR);
+    if (r < 0)
       report(p.errWrite, "dup2", errno);
   }
   for (size_t i = 0; i < p.nPairs; i++) {
     if (p.pairs[i].first != p.pairs[i].second)
-      close(p.pairs[i].second);
-    if (p.pairs[i].first != p.errWrite && !trySetInheritable(p.pairs[i].first, true))
+      raw::close(p.pairs[i].second);
+    if (p.pairs[i].first != p.errWrite && raw::fcntl(p.pairs[i].first, F_SETFD, 0) != 0)
       report(p.errWrite, "fcntl", errno);
   }
   if (p.closeFrom >= 0)
     closeFdsExcept(p.closeFrom, *p.keepOpen); // the error pipe stays to the end
   if (!p.path)
-    _exit(0);
+    raw::exit(0);
   resetChildProcessState(true);
-  execve(p.path, p.argv, p.envp);
+  raw::execve(p.path, p.argv, p.envp);
   report(p.errWrite, p.execText, errno);
 }
 
-__attribute__((no_sanitize("address", "undefined"))) int cloneEntry(void* arg)
+TL_CHILD_SIDE int cloneEntry(void* arg)
 {
   runChild(*static_cast<ChildPlan*>(arg));
 }
 
 // The first child of a double fork: a new session, the grandchild, done.
-__attribute__((no_sanitize("address", "undefined"))) [[noreturn]] void
-runMiddle(ChildPlan& p)
+[[noreturn]] TL_CHILD_SIDE void runMiddle(ChildPlan& p)
 {
-  setsid();
+  raw::setsid();
 #ifdef SYS_fork
   long pid = syscall(SYS_fork);
 #else
@@ -153,7 +160,7 @@ runMiddle(ChildPlan& p)
   if (pid < 0)
     report(p.errWrite, "fork", errno);
   if (pid > 0)
-    _exit(0);
+    raw::exit(0);
   runChild(p);
 }
 

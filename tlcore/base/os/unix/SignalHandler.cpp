@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "os/AppLoop.h"
+#include "os/unix/rawsys.h"
 #include "plat/Exception.h"
 #include "plat/Log.h"
 #include "plat/Shutdown.h"
@@ -145,13 +146,9 @@ void SignalHandler::blockSignals(SignalBlocker& blocker)
 
 void SignalHandler::resetInChild(const SignalBlocker& blocker)
 {
-  struct sigaction sa;
-  memset(&sa, 0, sizeof(sa));
-  sa.sa_handler = SIG_DFL;
-  sigemptyset(&sa.sa_mask);
   for (int signal = 1; signal <= blocker.highest; signal++) {
     if (sigismember(&blocker.set, signal) == 1)
-      sigaction(signal, &sa, nullptr);
+      raw::setDefaultDisposition(signal);
   }
 }
 

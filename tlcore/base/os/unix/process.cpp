@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "os/socket.h"
+#include "os/unix/rawsys.h"
 #include "plat/Exception.h"
 #include "plat/Log.h"
 #include "plat/Path.h"
@@ -50,7 +51,7 @@ int parseFdName(const char* s)
 // the listing cannot be opened or read to its end.
 bool closeListedFds(int from)
 {
-  int dir = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int dir = raw::openDir("/proc/self/fd");
   if (dir < 0)
     return false;
   alignas(8) char buf[4096];
@@ -68,10 +69,10 @@ bool closeListedFds(int from)
       pos += d->d_reclen;
       int fd = parseFdName(d->d_name);
       if (fd >= from && fd != dir)
-        close(fd);
+        raw::close(fd);
     }
   }
-  close(dir);
+  raw::close(dir);
   return ok;
 }
 
@@ -135,17 +136,17 @@ void ensureStdioOpen()
 void closeFdsFrom(int n)
 {
   if (n >= 0)
-    close(n);
+    raw::close(n);
   int from = std::max(n, 1);
   if (closeListedFds(from))
     return;
   struct rlimit rl;
   long max = 1024;
-  if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY)
+  if (raw::getLimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY)
     max = (long)rl.rlim_cur;
   max = std::min(std::max(max, 1024L), 100000L);
   for (long fd = from; fd < max; fd++)
-    close((int)fd);
+    raw::close((int)fd);
 }
 
 void closeFdsExcept(int n, const std::set<int>& keep)
@@ -155,7 +156,7 @@ void closeFdsExcept(int n, const std::set<int>& keep)
     if (k < next)
       continue;
     for (int fd = next; fd < k; fd++)
-      close(fd);
+      raw::close(fd);
     next = k + 1;
   }
   closeFdsFrom(next);

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "os/unix/rawsys.h"
 #include "plat/Exception.h"
 #include "plat/Log.h"
 #include "plat/Path.h"
@@ -452,15 +453,12 @@ bool setPathMtuDiscovery(int fd, int family, bool on)
 
 void resetChildProcessState(bool restoreFileLimit)
 {
-  struct sigaction sa = {};
-  sa.sa_handler = SIG_DFL;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGPIPE, &sa, nullptr);
+  raw::setDefaultDisposition(SIGPIPE);
   if (restoreFileLimit && limitsSaved) {
     struct rlimit rl;
-    if (getrlimit(RLIMIT_NOFILE, &rl) == 0) {
+    if (raw::getLimit(RLIMIT_NOFILE, &rl) == 0) {
       rl.rlim_cur = savedLimits.rlim_cur;
-      setrlimit(RLIMIT_NOFILE, &rl);
+      raw::setLimit(RLIMIT_NOFILE, &rl);
     }
   }
 }

@@ -212,6 +212,9 @@ TEST(Json, LaxNumbersKeepTheirValue)
       {"2.5e40", "2.5e40", INT64_MAX},
       {"0.000001", "0.000001", 0},
       {"1e21", "1.0e21", INT64_MAX},
+      // Beyond 64 bits an integer part would not read back.
+      {"5e20", "5.0e20", INT64_MAX},
+      {"9.3e18", "9.3e18", INT64_MAX},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(outcome([&] { return parse(c.input, false); }), c.result) << c.input;
