@@ -193,6 +193,8 @@ void FakeCommon::setShown(bool s)
 {
   shown = s;
   calls.push_back(std::string("setShown ") + (s ? "1" : "0"));
+  if (shownHook)
+    shownHook(s);
 }
 
 void FakeCommon::setEnabled(bool e)

@@ -50,6 +50,8 @@ public:
   // Answers of the size queries, given the other extent.
   std::function<int(int)> preferredWidthFor = [](int) { return 0; };
   std::function<int(int)> preferredHeightFor = [](int) { return 0; };
+  // Called after setShown, as a window back-end's modal show would run.
+  std::function<void(bool)> shownHook;
   // Every call that changes something, as "setEnabled 0", "setSize 10,20"...
   std::vector<std::string> calls;
 };

@@ -121,6 +121,8 @@ uint32_t MuButtonBar::bitOf(const MuElement* element) const
 
 MuButton* MuButtonBar::find(uint32_t bit, const char* name) const
 {
+  if (!bit)
+    return nullptr;
   for (int i = 0; i < layout_->childCount(); i++) {
     MuElement* child = layout_->getChild(i);
     if (bitOf(child) != bit)
