@@ -19,6 +19,7 @@
 
 #include <memory>
 
+#include "mui/Forward.h"
 #include "mui/MuDialog.h"
 
 namespace plat {
@@ -28,9 +29,6 @@ class LinkCallback;
 } // namespace plat
 
 namespace mui {
-
-class MuButtonBar;
-class MuText;
 
 class MuMessageBox : public MuObserver {
 public:
