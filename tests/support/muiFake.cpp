@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "mui/MuContainerKinds.h"
@@ -33,16 +34,155 @@ public:
   }
 };
 
-template <class Kind, class... Args> void bindFake(Kind* (*&factory)(Args...))
+template <class Made, class Kind, class... Args> void bindAs(Kind* (*&factory)(Args...))
 {
-  factory = [](Args... args) -> Kind* { return new Fake<Kind>(args...); };
+  factory = [](Args... args) -> Kind* { return new Made(args...); };
 }
 
-class FakePopupMenu : public mui::MuPopupMenu {};
+template <class Kind, class... Args> void bindFake(Kind* (*&factory)(Args...))
+{
+  bindAs<Fake<Kind>>(factory);
+}
+
+void record(const mui::MuElement* e, const std::string& call)
+{
+  fakeOf(e).calls.push_back(call);
+}
+
+class FakeButton : public Fake<mui::MuButton> {
+public:
+  using Fake::Fake;
+  void setImageBuffer(std::unique_ptr<rfb::PixelBuffer>, int state) override
+  {
+    record(this, "setImageBuffer " + std::to_string(state));
+  }
+};
+
+// 0 unchecked, 1 checked, 2 indeterminate, as the box widget.
+class FakeCheck : public Fake<mui::MuCheck> {
+public:
+  using Fake::Fake;
+  void setChecked(bool checked) override { state_ = checked ? 1 : 0; }
+  bool isChecked() const override { return state_ == 1; }
+  void setIndeterminate() override { state_ = 2; }
+  bool isIndeterminate() const override { return state_ == 2; }
+
+private:
+  int state_ = 0;
+};
+
+class FakeChoice : public Fake<mui::MuChoice> {
+public:
+  using Fake::Fake;
+  void select(int index) override
+  {
+    if (index >= 0 && index < (int)items_.size())
+      text_ = items_[index];
+  }
+  int selectedIndex() const override
+  {
+    auto i = std::find(items_.begin(), items_.end(), text_);
+    return i == items_.end() ? -1 : (int)(i - items_.begin());
+  }
+  void setText(const char* text) override { text_ = text ? text : ""; }
+  plat::String text() const override { return plat::String(text_.c_str()); }
+  void insertItem(int index, const char* text) override
+  {
+    index = std::max(0, std::min(index, (int)items_.size()));
+    items_.insert(items_.begin() + index, text ? text : "");
+  }
+  void removeItem(int index) override
+  {
+    if (index >= 0 && index < (int)items_.size())
+      items_.erase(items_.begin() + index);
+  }
+  void clearItems() override { items_.clear(); }
+
+private:
+  std::vector<std::string> items_;
+  std::string text_;
+};
+
+class FakeEdit : public Fake<mui::MuEdit> {
+public:
+  using Fake::Fake;
+  void setText(const char* text) override { text_ = text ? text : ""; }
+  plat::String getText() const override { return plat::String(text_.c_str()); }
+  void setSelection(int start, int length) override
+  {
+    start_ = start;
+    length_ = start < 0 ? 0 : length < 0 ? (int)text_.size() - start : length;
+  }
+  int getSelection(int* length) const override
+  {
+    if (length)
+      *length = length_;
+    return start_;
+  }
+
+private:
+  std::string text_;
+  int start_ = -1;
+  int length_ = 0;
+};
+
+class FakeImage : public Fake<mui::MuImage> {
+public:
+  using Fake::Fake;
+  mui::Size imageSize() const override { return imageSize_; }
+};
+
+class FakeList : public Fake<mui::MuList> {
+public:
+  using Fake::Fake;
+  void setCell(int row, uint32_t columnId, const char* text) override { storeCell(row, columnId, text); }
+};
+
+class FakeSlider : public Fake<mui::MuSlider> {
+public:
+  using Fake::Fake;
+  void setValue(int value) override { value_ = value; }
+  int value() const override { return value_; }
+  void setRange(int minimum, int maximum) override
+  {
+    minimum_ = minimum;
+    maximum_ = maximum;
+  }
+  int minimum() const override { return minimum_; }
+  int maximum() const override { return maximum_; }
+
+private:
+  int value_ = 0, minimum_ = 0, maximum_ = 100;
+};
+
+class FakeSplitter : public Fake<mui::MuSplitter> {
+public:
+  using Fake::Fake;
+  void dragStarted() override { record(this, "dragStarted"); }
+  void dragEnded() override { record(this, "dragEnded"); }
+};
+
+class FakePopupMenu : public mui::MuPopupMenu {
+public:
+  ui::Menu* menu() override { return nullptr; }
+  void popupAtPointer() override {}
+  // Recorded as where it popped up last.
+  void popupAt(const rfb::Point& p) override { at = p; }
+  rfb::Point at;
+};
 
 class FakeAutoHider : public mui::MuAutoHider {
 public:
-  explicit FakeAutoHider(Callback* callback) : MuAutoHider(callback) {}
+  FakeAutoHider(const char* name, const mui::Size& size, Callback* callback)
+    : MuAutoHider(callback), dialog_(new FakeDialog(name, "", size, 0x0A00, nullptr, nullptr))
+  {
+  }
+  mui::MuDialog* element() override { return dialog_.get(); }
+  void setParentWindow(mui::MuDialog::WindowHandle) override {}
+  mui::MuDialog::WindowHandle nativeWindow() override { return nullptr; }
+
+private:
+  std::unique_ptr<FakeDialog> dialog_;
 };
 
 class FakeMui : public mui::Mui {};
@@ -53,6 +193,8 @@ void FakeCommon::setShown(bool s)
 {
   shown = s;
   calls.push_back(std::string("setShown ") + (s ? "1" : "0"));
+  if (shownHook)
+    shownHook(s);
 }
 
 void FakeCommon::setEnabled(bool e)
@@ -135,36 +277,42 @@ FakeDialog::FakeDialog(const char* name, const char* title, const mui::Size& siz
   setCommon(std::move(common));
 }
 
+FakeSuperbox::FakeSuperbox(mui::MuContainer* parent, const char* name, const char* label, KeyHandler* handler,
+                           int height)
+  : MuSuperbox(parent, name, label, handler, height)
+{
+}
+
 void bindFakeBackEnd()
 {
   static FakeMui fakeMui;
   mui::Mui::setInstance(&fakeMui);
-  mui::muAutoHiderFactory = [](const char*, const mui::Size&, int, int,
+  mui::muAutoHiderFactory = [](const char* name, const mui::Size& size, int, int,
                                mui::MuAutoHiderCallback* callback) -> mui::MuAutoHider* {
-    return new FakeAutoHider(callback);
+    return new FakeAutoHider(name, size, callback);
   };
-  bindFake(mui::muButtonFactory);
-  bindFake(mui::muCheckFactory);
-  bindFake(mui::muChoiceFactory);
+  bindAs<FakeButton>(mui::muButtonFactory);
+  bindAs<FakeCheck>(mui::muCheckFactory);
+  bindAs<FakeChoice>(mui::muChoiceFactory);
   mui::muDialogFactory = [](const char* name, const char* title, const mui::Size& size, uint32_t flags,
                             mui::MuDialog* owner, mui::MuDialog::WindowHandle window) -> mui::MuDialog* {
     return new FakeDialog(name, title, size, flags, owner, window);
   };
-  bindFake(mui::muEditFactory);
+  bindAs<FakeEdit>(mui::muEditFactory);
   bindFake(mui::muFrameFactory);
-  bindFake(mui::muImageFactory);
+  bindAs<FakeImage>(mui::muImageFactory);
   bindFake(mui::muLayoutFactory);
   bindFake(mui::muLineFactory);
-  bindFake(mui::muListFactory);
+  bindAs<FakeList>(mui::muListFactory);
   bindFake(mui::muPagerFactory);
   mui::muPopupMenuFactory = [](const char*, ui::MenuActionCallback*) -> mui::MuPopupMenu* {
     return new FakePopupMenu();
   };
   bindFake(mui::muScrollFactory);
-  bindFake(mui::muSliderFactory);
-  bindFake(mui::muSplitterFactory);
+  bindAs<FakeSlider>(mui::muSliderFactory);
+  bindAs<FakeSplitter>(mui::muSplitterFactory);
   bindFake(mui::muStaticFactory);
-  bindFake(mui::muSuperboxFactory);
+  bindAs<Fake<FakeSuperbox>>(mui::muSuperboxFactory);
   bindFake(mui::muTextFactory);
   bindFake(muimisc::progressBarFactory);
 }

@@ -1,6 +1,8 @@
 // The UI model's fake back-end: a MuCommon that records what the model asks
 // of it and answers settable sizes, a dialog whose window operations do
-// nothing but record, and fake creators for all twenty factories. Tests of
+// nothing but record, fakes of the kinds' back-end operations (values kept
+// as a widget would keep them), and fake creators for all twenty factories.
+// Tests of
 // the model, its kinds and the automation channel build their trees on it
 // without X. Never linked into the program. Free of gtest.
 #pragma once
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "mui/MuDialog.h"
+#include "mui/MuLeaves.h"
 #include "mui/Mui.h"
 
 namespace tltest {
@@ -47,6 +50,8 @@ public:
   // Answers of the size queries, given the other extent.
   std::function<int(int)> preferredWidthFor = [](int) { return 0; };
   std::function<int(int)> preferredHeightFor = [](int) { return 0; };
+  // Called after setShown, as a window back-end's modal show would run.
+  std::function<void(bool)> shownHook;
   // Every call that changes something, as "setEnabled 0", "setSize 10,20"...
   std::vector<std::string> calls;
 };
@@ -69,6 +74,18 @@ public:
   std::string title;
   mui::Size workArea{1920, 1080};
   mui::MuElement* focused = nullptr;
+};
+
+// The superbox of the fake creators, with a settable entry rectangle.
+class FakeSuperbox : public mui::MuSuperbox {
+public:
+  FakeSuperbox(mui::MuContainer* parent, const char* name, const char* label, KeyHandler* handler, int height);
+  plat::String getText() const override { return plat::String(text.c_str()); }
+  void setText(const char* t) override { text = t ? t : ""; }
+  rfb::Rect fieldRect() const override { return field; }
+
+  std::string text;
+  rfb::Rect field;
 };
 
 // Makes a fake Mui the instance (once per process) and binds all twenty

@@ -31,6 +31,11 @@ class MuSplitter;
 class MuPopupMenu;
 class MuAutoHider;
 class MuAutoHiderCallback;
+class MuAnimation;
+class MuSpinner;
+class MuButtonBar;
+class MuMessageBox;
+class MuInfoFrame;
 } // namespace mui
 
 namespace muimisc {

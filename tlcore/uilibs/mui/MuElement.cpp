@@ -1,5 +1,9 @@
 #include "mui/MuElement.h"
 
+#include <errno.h>
+#include <limits.h>
+#include <stdlib.h>
+
 #include <algorithm>
 
 #include "mui/MuContainer.h"
@@ -197,6 +201,19 @@ bool MuElement::doAction(const char*, const char*)
 bool MuElement::mouseEvent(const tlutil::MouseEvent& event)
 {
   return mouseCallback_ && mouseCallback_->mouseEvent(event);
+}
+
+bool MuElement::intArgument(const char* argument, int* value)
+{
+  if (!argument || !*argument)
+    return false;
+  char* end = nullptr;
+  errno = 0;
+  const long n = strtol(argument, &end, 10);
+  if (*end || errno == ERANGE || n < INT_MIN || n > INT_MAX)
+    return false;
+  *value = (int)n;
+  return true;
 }
 
 void MuElement::checkLayout(MuLayoutCheckObserver* observer)

@@ -191,6 +191,9 @@ protected:
   // The back-end attaches itself; the element deletes it.
   void setCommon(std::unique_ptr<MuCommon> common);
   void setLabelText(const char* label) { label_ = plat::String(label); }
+  // The whole decimal number an action was given; false for none or for
+  // anything else.
+  static bool intArgument(const char* argument, int* value);
 
 private:
   // One event in progress on this element.
