@@ -3,6 +3,9 @@
 // AdminHelperMsgs.h): it runs commands (program path first, no shell) and
 // streams their output back, and writes the server's settings and has the
 // running server reload them. It ends when the wizard closes the channel.
+// A command's arguments that name session files with a digest get private
+// copies of those files instead (SessionFileCopies), checked against the
+// user on the other end of the connection; the copies go with the command.
 //
 // Loop thread only. The helper owns its channel, the monitor of the running
 // command and the connection that carries the command's output. A command
@@ -21,6 +24,8 @@
 #include "os/ProcessMonitor.h"
 #include "plat/String.h"
 #include "plat/Timer.h"
+#include "tlOrbSetup/AdminHelperMsgs.h"
+#include "tlOrbSetup/SessionFileCopies.h"
 #include "tlutil/ConfigFile.h"
 
 namespace rdr {
@@ -79,7 +84,7 @@ private:
   void svrSettings(rdr::InStream& in);
   // The effects: start the command; write the settings and have the server
   // reload them.
-  void startCmd(const std::vector<plat::String>& args);
+  void startCmd(std::vector<plat::String> args, const std::vector<adminmsg::FileDigest>& files);
   void applySettings(const plat::CaseInsensitiveStringMap& values);
 
   bool running() const { return procMon_ || runCmdIo_.get() || exited_; }
@@ -91,6 +96,10 @@ private:
   std::unique_ptr<io::MsgIpc> channel_;
   std::unique_ptr<os::ProcessMonitor> procMon_;
   io::IoPtr runCmdIo_;
+  // The wizard's user (-1: unknown, so no file is copied for it) and the
+  // copies of the running command.
+  int64_t requester_ = -1;
+  std::unique_ptr<SessionFileCopies> copies_;
   // The exit seen, its result not yet sent.
   bool exited_ = false;
   int exitCode_ = 0;

@@ -230,6 +230,8 @@ TEST_F(AdminHelperTest, SettingsWrittenAndFailedReloadReported)
   plat::CaseInsensitiveStringMap values;
   values[plat::String("Password")] = plat::String("secretvalue");
   values[plat::String("Encryption")] = plat::String("AlwaysOn");
+  values[plat::String("CloudJoinToken")] = plat::String("secretjoin");
+  values[plat::String("ApiKey")] = plat::String("secretapi");
   client_->svrSettings(values, &rec_);
   ASSERT_TRUE(runUntil([&] { return rec_.settingsResults == 1; }));
   // No server runs: the file is written, the reload fails.
@@ -240,7 +242,8 @@ TEST_F(AdminHelperTest, SettingsWrittenAndFailedReloadReported)
   EXPECT_STREQ("secretvalue", file[plat::String("password")].get());
   EXPECT_TRUE(runUntil([&] { return capture.saw("Admin: AdminHelper: Set 'Password'='<hidden>'"); }))
       << capture.all();
-  EXPECT_EQ(std::string::npos, capture.all().find("secretvalue"));
+  EXPECT_TRUE(runUntil([&] { return capture.saw("Admin: AdminHelper: Set 'ApiKey'='<hidden>'"); }));
+  EXPECT_EQ(std::string::npos, capture.all().find("secret")) << capture.all();
 }
 
 // Settings up to the channel's 1 MiB on the wire go out; one byte more is

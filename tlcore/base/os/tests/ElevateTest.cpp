@@ -54,29 +54,34 @@ private:
   tltest::TempDir dir_;
 };
 
-// PATH, the bus address and the locale for one call, restored afterwards.
+void initTexts()
+{
+  static bool init = [] {
+    loc::Localize::instance()->init({});
+    return true;
+  }();
+  (void)init;
+}
+
+// The fakes as the system's program folder, the bus address and the locale
+// for one call, restored afterwards.
 class Scope {
 public:
   Scope(const Fakes& fakes, bool bus, const char* locale)
   {
-    oldPath_ = getenv("PATH");
-    setenv("PATH", fakes.dir().c_str(), 1);
+    os::setElevateProgramDirsForTest({plat::String(fakes.dir().c_str())});
     if (const char* b = getenv("DBUS_SESSION_BUS_ADDRESS"))
       oldBus_ = b;
     if (bus)
       setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
     else
       unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    static bool init = [] {
-      loc::Localize::instance()->init({});
-      return true;
-    }();
-    (void)init;
+    initTexts();
     plat::Configuration::global().set("Locale", locale, plat::kPriorityPreference);
   }
   ~Scope()
   {
-    setenv("PATH", oldPath_.c_str(), 1);
+    os::setElevateProgramDirsForTest({});
     if (oldBus_.empty())
       unsetenv("DBUS_SESSION_BUS_ADDRESS");
     else
@@ -87,7 +92,7 @@ public:
   }
 
 private:
-  std::string oldPath_, oldBus_;
+  std::string oldBus_;
 };
 
 const Words kProgram = {"/opt/s/setup", "-helper", "x y"};
@@ -124,7 +129,8 @@ tltest::ChildUser unprivileged()
 }
 
 // elevate(title) joined, worked out by the unprivileged user in a child
-// with the fakes on PATH; configure sets the parameters there.
+// with the fakes as the system's programs; configure sets the parameters
+// there.
 std::string elevateUnprivileged(const Fakes& fakes, bool bus, const char* locale,
                                 const char* title, const std::function<void()>& configure = {})
 {
@@ -154,20 +160,20 @@ TEST(Elevate, CommandLines)
     Words expected; // "$" stands for the fakes' directory
   } cases[] = {
       {{"sudo", "su", "xterm"}, false, "en", "Setup",
-       {"$/xterm", "-T", "Setup - sudo password required", "-e", "sudo", "/opt/s/setup", "-helper",
+       {"$/xterm", "-T", "Setup - sudo password required", "-e", "$/sudo", "/opt/s/setup", "-helper",
         "x y"}},
       {{"sudo", "xterm"}, false, "de", "Setup",
-       {"$/xterm", "-T", "Setup - Kennwort für sudo erforderlich", "-e", "sudo", "/opt/s/setup",
+       {"$/xterm", "-T", "Setup - Kennwort für sudo erforderlich", "-e", "$/sudo", "/opt/s/setup",
         "-helper", "x y"}},
       {{"pkexec", "sudo", "xterm"}, true, "en", "Setup", {"$/pkexec", "/opt/s/setup", "-helper", "x y"}},
       {{"pkexec", "sudo", "lxterminal"}, false, "en", nullptr,
-       {"$/lxterminal", "-t", "sudo", "-e", "sudo", "/opt/s/setup", "-helper", "x y"}},
+       {"$/lxterminal", "-t", "sudo", "-e", "$/sudo", "/opt/s/setup", "-helper", "x y"}},
       {{"su", "konsole"}, false, "en", nullptr,
-       {"$/konsole", "--title", "su", "--nofork", "-e", "su", "-", "root", "-c", kQuoted}},
+       {"$/konsole", "--title", "su", "--nofork", "-e", "$/su", "-", "root", "-c", kQuoted}},
       {{"sudo", "xfce4-terminal", "gnome-terminal"}, false, "en", nullptr,
-       {"$/xfce4-terminal", "-T", "sudo", "-x", "sudo", "/opt/s/setup", "-helper", "x y"}},
+       {"$/xfce4-terminal", "-T", "sudo", "-x", "$/sudo", "/opt/s/setup", "-helper", "x y"}},
       {{"sudo", "gnome-terminal"}, false, "en", nullptr,
-       {"$/gnome-terminal", "--title", "sudo", "--", "sudo", "/opt/s/setup", "-helper", "x y"}},
+       {"$/gnome-terminal", "--title", "sudo", "--", "$/sudo", "/opt/s/setup", "-helper", "x y"}},
       {{"xterm"}, false, "en", nullptr, {"error: Elevation not supported: no su or sudo found"}},
       {{"sudo"}, false, "en", nullptr, {"error: Elevation not supported: no terminal found"}},
   };
@@ -178,6 +184,40 @@ TEST(Elevate, CommandLines)
       expected.push_back(e[0] == '$' ? fakes.dir() + e.substr(1) : e);
     EXPECT_EQ(join(expected), elevateUnprivileged(fakes, c.bus, c.locale, c.title))
         << join(c.installed);
+  }
+}
+
+// The test user's own folder first on PATH (as ~/.local/bin is) with its
+// own pkexec, su, sudo and terminals: whatever route is chosen, with or
+// without a bus, nothing of that folder is in it, and every program the
+// elevation runs before the setup program is named by its absolute path.
+TEST(Elevate, UserPathNeverChosen)
+{
+  if (geteuid() == 0)
+    TL_REQUIRE_TEST_USER();
+  Fakes own({"pkexec", "su", "sudo", "xterm", "gnome-terminal"});
+  for (bool bus : {true, false}) {
+    std::string got = tltest::childReport(
+        [&]() -> std::string {
+          setenv("PATH", (own.dir() + ":/usr/local/bin:/usr/bin:/bin").c_str(), 1);
+          if (bus)
+            setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+          else
+            unsetenv("DBUS_SESSION_BUS_ADDRESS");
+          initTexts();
+          Words words = elevate(nullptr);
+          std::string out = join(words);
+          for (const std::string& w : words) {
+            if (w == kProgram[0])
+              break;
+            if (w == "su" || w == "sudo" || w == "pkexec")
+              out += " bare " + w;
+          }
+          return out;
+        },
+        unprivileged());
+    EXPECT_EQ(std::string::npos, got.find(own.dir())) << got;
+    EXPECT_EQ(std::string::npos, got.find(" bare ")) << got;
   }
 }
 
@@ -237,11 +277,11 @@ TEST(Elevate, DistributionFiles)
   } cases[] = {
       {{{"redhat-release", "Fedora release 39\n"}},
        {"su", "sudo", "xterm"},
-       {"$/xterm", "-T", "su", "-e", "su", "-", "root", "-c", kQuoted}},
-      {{}, {"su", "sudo", "xterm"}, {"$/xterm", "-T", "sudo", "-e", "sudo"}},
+       {"$/xterm", "-T", "su", "-e", "$/su", "-", "root", "-c", kQuoted}},
+      {{}, {"su", "sudo", "xterm"}, {"$/xterm", "-T", "sudo", "-e", "$/sudo"}},
       {{{"os-release", "NAME=\"Ubuntu\"\nVERSION_ID=\"22.04\"\n"}},
        {"su", "gnome-terminal"},
-       {"$/gnome-terminal", "--title", "su", "--disable-factory", "--", "su", "-", "root", "-c",
+       {"$/gnome-terminal", "--title", "su", "--disable-factory", "--", "$/su", "-", "root", "-c",
         kQuoted}},
   };
   for (const Case& c : cases) {

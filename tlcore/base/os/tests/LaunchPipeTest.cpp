@@ -201,6 +201,10 @@ int forks = 0;
 TEST(LaunchPipe, ChildOptions)
 {
   os::LaunchedProcessPipe::setForkForTest([] { forks++; });
+  os::AppInfo::set("tlpipes", nullptr, "tlcomp", nullptr, nullptr);
+  tltest::TempDir tmp;
+  os::setTmpDirForTest(tmp.path().c_str());
+  const std::string log = std::string(os::getTmpPath(nullptr).get()) + "/lppDebug.log";
   loc::Localize::instance()->init({});
   plat::Configuration::global().set("Locale", "en", plat::kPriorityPreference);
   struct Case {
@@ -209,7 +213,7 @@ TEST(LaunchPipe, ChildOptions)
     std::string result;
   } cases[] = {
       {{"/p"}, 0, "/p /dev/null 0 left 1"},
-      {{"-lppDebug", "-hash", "00ff", "-fork", "/p", "x"}, 1, "/p /tmp/lppDebug.log 2 left 5"},
+      {{"-lppDebug", "-hash", "00ff", "-fork", "/p", "x"}, 1, "/p " + log + " 2 left 5"},
       {{"-hash", "abc", "/p"}, 0, "-hash argument bad or missing"},
       {{"-hash", "zz", "/p"}, 0, "-hash argument bad or missing"},
       {{"-hash"}, 0, "-hash argument bad or missing"},
@@ -221,6 +225,7 @@ TEST(LaunchPipe, ChildOptions)
     EXPECT_EQ(c.result, parse(c.words, c.need));
   EXPECT_EQ(1, forks);
   os::LaunchedProcessPipe::setForkForTest(nullptr);
+  os::setTmpDirForTest(nullptr);
 }
 
 // A listening socket at path.
@@ -274,6 +279,7 @@ TEST(LaunchPipe, ChildSideLog)
   if (geteuid() != 0)
     GTEST_SKIP() << "needs root for a mount namespace";
   os::AppLoop::selectManager();
+  os::AppInfo::set("tlpipes", nullptr, "tlcomp", nullptr, nullptr);
   const std::string zeros(32, '\0'), ones(32, '\1');
   struct Case {
     std::vector<std::string> words;
@@ -321,9 +327,10 @@ TEST(LaunchPipe, ChildSideLog)
                 close(server);
                 bool kept = before.st_dev == after.st_dev && before.st_ino == after.st_ino;
                 r += kept ? ", stderr kept|" : ", stderr moved|";
-                if (access("/tmp/lppDebug.log", F_OK) != 0)
+                std::string log = std::string(os::getTmpPath(nullptr).get()) + "/lppDebug.log";
+                if (access(log.c_str(), F_OK) != 0)
                   return r + "no log";
-                return r + withoutTime(tltest::readFile("/tmp/lppDebug.log"));
+                return r + withoutTime(tltest::readFile(log));
               }))
         << c.words.back();
   }
@@ -446,6 +453,45 @@ TEST(LaunchPipe, DebugLogRefusesLinksAndOtherUsersFiles)
   EXPECT_EQ("/dev/null /dev/null ", text);
 }
 
+// What the test user plants for root's child with "-lppDebug": a FIFO at
+// the old fixed path, or its own folder in place of root's private one with
+// a FIFO inside. The child neither hangs nor writes there: its log is
+// root's own private file, or none.
+TEST(LaunchPipe, DebugLogInRootsPrivateFolder)
+{
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root for a mount namespace";
+  TL_REQUIRE_TEST_USER();
+  const tltest::TestUser& user = *tltest::testUser();
+  for (bool ownFolder : {false, true}) {
+    std::string text = inPrivateTmp([&]() -> std::string {
+      alarm(20); // a blocking open of the FIFO ends the child
+      os::AppInfo::set("tlpipes", nullptr, "zarn", nullptr, nullptr);
+      std::string folder = os::getTmpPath("0").get();
+      std::string fifo = ownFolder ? folder + "/lppDebug.log" : "/tmp/lppDebug.log";
+      if ((ownFolder && (mkdir(folder.c_str(), 0700) != 0 ||
+                         chown(folder.c_str(), user.uid, user.gid) != 0)) ||
+          mkfifo(fifo.c_str(), 0666) != 0 || chown(fifo.c_str(), user.uid, user.gid) != 0)
+        return "plant";
+      std::vector<std::string> words = {"-lppDebug", "/tmp/p"};
+      std::vector<char*> argv = argvOf(words);
+      char** cursor = argv.data();
+      os::LaunchedProcessPipe::Args args;
+      os::LaunchedProcessPipe::parseArgs(args, cursor, 0);
+      os::LaunchedProcessPipe::redirectStderr(args);
+      char target[256] = {};
+      ssize_t n = readlink("/proc/self/fd/2", target, sizeof(target) - 1);
+      struct stat st;
+      if (fstat(2, &st) != 0 || n <= 0)
+        return "fstat";
+      char mode[64];
+      snprintf(mode, sizeof(mode), " %o %d", (unsigned)(st.st_mode & 07777), (int)st.st_uid);
+      return target + std::string(S_ISREG(st.st_mode) ? mode : "");
+    });
+    EXPECT_EQ(ownFolder ? "/dev/null" : "/tmp/.zarn-0/lppDebug.log 600 0", text);
+  }
+}
+
 } // namespace
 
 namespace {
@@ -480,7 +526,7 @@ TEST(LaunchPipe, RealSudoBothForms)
   for (bool async : {false, true})
     EXPECT_EQ("hello 0", asUser("/usr/bin/sudo -n", [&] { return talk(async); })) << async;
 
-  // A terminal that runs the real sudo it finds on PATH.
+  // A terminal that runs the real sudo, both found in the program folder.
   tltest::TempDir bin;
   chmod(bin.path().c_str(), 0755);
   bin.write("xterm",
@@ -490,7 +536,7 @@ TEST(LaunchPipe, RealSudoBothForms)
   ASSERT_EQ(0, symlink("/usr/bin/sudo", (bin / "sudo").c_str()));
   for (bool async : {false, true})
     EXPECT_EQ("hello 0", asUser("", [&] {
-                setenv("PATH", bin.path().c_str(), 1);
+                os::setElevateProgramDirsForTest({plat::String(bin.path().c_str())});
                 unsetenv("DBUS_SESSION_BUS_ADDRESS");
                 return talk(async);
               }))

@@ -19,12 +19,15 @@
 
 #include "childio.h"
 #include "os/AppInfo.h"
+#include "loc/Locale.h"
+#include "loc/Localize.h"
 #include "os/dirs.h"
 #include "plat/Configuration.h"
 #include "plat/Log.h"
 #include "plat/LogDestFile.h"
 #include "plat/ProductVersionInfo.h"
 #include "product/init.h"
+#include "rootdir.h"
 #include "testuser.h"
 #include "testutil.h"
 
@@ -193,6 +196,39 @@ TEST(ProductInit, CopiedExecutableAndConfigurationFiles)
     if (line.compare(0, 7, "REPORT ") == 0)
       report = line.substr(7);
   EXPECT_EQ("app=setup pref=install/10 policy=policy/30 user=user/10", report);
+}
+
+// Run by TranslationsBesideTheProgram in a copy of this program: the text
+// of product_copyright in German once the translation folders are set.
+TEST(ProductInitChild, Translation)
+{
+  if (!getenv("TL_PRODUCT_INIT_CHILD"))
+    GTEST_SKIP() << "only in a copy started by TranslationsBesideTheProgram";
+  product::initAppInfo(nullptr, "tlproducttest", nullptr);
+  product::initTranslationDirs();
+  loc::LocaleSetter german("de");
+  printf("REPORT %s\n", LOC_TR("product_copyright"));
+}
+
+// As root, string files beside the program are read only where no other
+// user can change them: the test user's planted text stays out.
+TEST(ProductInit, TranslationsBesideTheProgram)
+{
+  TL_REQUIRE_TEST_USER();
+  tltest::RootOnlyDir root;
+  ASSERT_FALSE(root.path().empty());
+  for (bool userOwned : {false, true}) {
+    std::string bin = root / (userOwned ? "user" : "root");
+    tltest::commandOutput("mkdir -p " + bin + "/zarn && cp /proc/" + std::to_string(getpid()) +
+                          "/exe " + bin + "/setup");
+    std::ofstream(bin + "/zarn/strings.de.po") << "msgid \"product_copyright\"\nmsgstr \"PLANTED\"\n";
+    if (userOwned)
+      tltest::commandOutput("chown -R " + tltest::testUser()->name + " " + bin);
+    std::string out = tltest::commandOutput("TL_PRODUCT_INIT_CHILD=1 " + bin +
+                                            "/setup --gtest_filter=ProductInitChild.Translation");
+    EXPECT_EQ(!userOwned, out.find("REPORT PLANTED\n") != std::string::npos) << out;
+    EXPECT_NE(std::string::npos, out.find("REPORT ")) << out;
+  }
 }
 
 // Lines of at most 79 characters (not bytes).
