@@ -52,8 +52,10 @@ int openOwned(int dirFd, const char* name, bool folder, uid_t user, const char* 
     flags |= O_DIRECTORY;
   int fd = openat(dirFd, name, flags);
   if (fd < 0) {
-    if (errno == ELOOP || errno == ENOTDIR)
-      throw plat::ExceptionFmt("%s is a link or not a folder", path);
+    if (errno == ELOOP || (folder && errno == ENOTDIR))
+      throw plat::ExceptionFmt(folder ? "%s is a symbolic link or not a folder"
+                                      : "%s is a symbolic link",
+                               path);
     throw plat::SystemExceptionFmt(errno, "open(%s)", path);
   }
   struct stat st;

@@ -190,6 +190,21 @@ void removePackages()
                      &status);
 }
 
+// The lines with the helper's private copy folder ("/tmp/.zarn-0/copies-"
+// and six characters) as "<copy>"; the folder must be gone by now.
+std::vector<std::string> withCopies(std::vector<std::string> lines)
+{
+  const std::string prefix = "/tmp/.zarn-0/copies-";
+  for (std::string& l : lines) {
+    size_t at = l.find(prefix);
+    if (at == std::string::npos)
+      continue;
+    EXPECT_FALSE(plat::pathExists(l.substr(at, prefix.size() + 6).c_str())) << l;
+    l.replace(at, prefix.size() + 6, "<copy>");
+  }
+  return lines;
+}
+
 Pkg::TicketMap tickets()
 {
   Pkg::TicketMap t;
@@ -369,11 +384,12 @@ TEST_F(PkgOrbTest, InstallServiceJoinAndLaunch)
     pkg_->launch();
     std::string vwrToken = sessionFile("vwrToken");
     ASSERT_TRUE(runUntil([&] { return recordLines().size() >= 5; }));
-    EXPECT_EQ((std::vector<std::string>{
-                  "tlzarnservice start tlzarnserver-x11-serviced",
-                  "tlzarnserver-x11 -service -joincloud " + sessionFile("svrToken"), "token SVR",
-                  "tlzarnconnect -signInToken " + vwrToken, "token VWR"}),
-              recordLines());
+    // The server read root's copy of the token, gone with the command.
+    EXPECT_EQ((std::vector<std::string>{"tlzarnservice start tlzarnserver-x11-serviced",
+                                        "tlzarnserver-x11 -service -joincloud <copy>/svrToken",
+                                        "token SVR", "tlzarnconnect -signInToken " + vwrToken,
+                                        "token VWR"}),
+              withCopies(recordLines()));
     ASSERT_EQ(0, stat(vwrToken.c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 0777);
     unlink(vwrToken.c_str());
@@ -729,9 +745,9 @@ TEST(PkgOrbRoad, TestUserDownloadsInstallsJoinsAndLaunches)
       plat::sleepMs(20);
     EXPECT_EQ((std::vector<std::string>{
                   "tlzarnservice start tlzarnserver-x11-serviced",
-                  "tlzarnserver-x11 -service -joincloud " + session + "/svrToken", "token SVR",
+                  "tlzarnserver-x11 -service -joincloud <copy>/svrToken", "token SVR",
                   "tlzarnconnect -signInToken " + session + "/vwrToken", "token VWR"}),
-              lines());
+              withCopies(lines()));
     // What the run command shows of the road.
     std::string shown;
     for (const auto& part :
@@ -744,6 +760,68 @@ TEST(PkgOrbRoad, TestUserDownloadsInstallsJoinsAndLaunches)
     unlink((session + "/vwrToken").c_str());
     removePackages();
   }
+  int status = 0;
+  tltest::runCommand("rm -rf /root/.zarn/profiles/" + profile, &status);
+}
+
+// The test user's wizard receives the package, then something running as
+// that user swaps the saved file for another package (whose pre-install
+// script would run as root) before the install: the helper, reached through
+// sudo, refuses it and the install ends with its error; nothing installed.
+TEST(PkgOrbRoad, SwappedPackageRefusedAsTestUser)
+{
+  TL_REQUIRE_TEST_USER();
+  if (tltest::runAsTestUser({"/bin/sh", "-c", std::string("/usr/bin/sudo -n -l ") + TL_PROGRAM +
+                                                  " >/dev/null 2>&1"}) != 0)
+    GTEST_SKIP() << "needs the sudo drop-in that scripts/sudo-test-dropin.sh installs";
+  tltest::TempDir good("pkgswapgood"), bad("pkgswapbad"), tmp("pkgswaptmp");
+  chmod(good.path().c_str(), 0755);
+  chmod(bad.path().c_str(), 0755);
+  chmod(tmp.path().c_str(), 01777);
+  tltest::commandOutput(kDataDir + "/make_fake_product.sh " + good.path() + " " + (good / "rec"));
+  tltest::commandOutput(kDataDir + "/make_fake_product.sh " + bad.path() + " " + (bad / "rec") +
+                        " fail");
+  const std::string profile = "pkgswap-" + std::to_string(getpid());
+  const std::string file = std::string(kFakeName) + ".deb";
+  removePackages();
+  std::string report = tltest::childReport(
+      [&]() -> std::string {
+        setenv("ZARN_PROFILE", profile.c_str(), 1);
+        os::AppInfo::set("tlzarnconnectsetup", nullptr, "zarn", nullptr, nullptr);
+        os::setTmpDirForTest(tmp.path().c_str());
+        os::ElevateCmd.setParam("/usr/bin/sudo -n", plat::kPriorityPreference);
+        AdminHelperClient::setProgramForTest(TL_PROGRAM);
+        plat::Configuration::global().set("_OrbUri", ("https://dl.example/p/" + file).c_str(),
+                                          plat::kPriorityPolicy + 1);
+        loc::LocaleSetter english("en_US");
+        os::AppLoop loop;
+        Wizard wizard;
+        EngineUi::Registration ui(&wizard);
+        AdminHelperClient helper(&wizard);
+        PkgOrb pkg(&helper, nullptr);
+        auto until = [&](const std::function<bool()>& done) {
+          return nettest::runUntil(os::AppLoop::selectManager(), done, 120000);
+        };
+        helper.launch();
+        if (!until([&] { return wizard.launched > 0 || !wizard.launchError.empty(); }))
+          return std::string("helper not launched");
+        std::string body = tltest::readFile(good / file);
+        pkg.packageReceived(&wizard, body.size(), body.data());
+        // The swap: a new file renamed over the saved one.
+        std::string swapped = std::string(pkg.file()) + ".new";
+        tltest::commandOutput("cp " + (bad / file) + " '" + swapped + "' && mv '" + swapped +
+                              "' '" + pkg.file() + "'");
+        wizard.phaseDone = 0;
+        pkg.install(&wizard, true);
+        if (!until([&] { return wizard.phaseDone > 0; }))
+          return std::string("install did not end");
+        return wizard.error + "|" + wizard.out + "|" + pkg.file();
+      },
+      tltest::ChildUser::kTestUser);
+  const std::string saved = report.substr(report.rfind('|') + 1);
+  EXPECT_EQ(saved + " changed after the setup program saved it; it was not used||" + saved, report);
+  EXPECT_NE(0, access("/usr/lib/tlzarnconnect/tlzarnservice", F_OK));
+  removePackages();
   int status = 0;
   tltest::runCommand("rm -rf /root/.zarn/profiles/" + profile, &status);
 }

@@ -128,4 +128,36 @@ TEST(NamedPipePath, RemoveStaleAsUserAndRoot)
   }
 }
 
+// What the test user plants for root's clean-up: a folder of the path
+// component that is a link to root's own folder, a folder named as root's
+// but its own, and in its own folder a file that is not a socket. Root
+// removes only the stale socket in the user's own folder.
+TEST(NamedPipePath, RemoveStaleAsRootFollowsNothing)
+{
+  if (geteuid() != 0)
+    GTEST_SKIP() << "root's clean-up";
+  TL_REQUIRE_TEST_USER();
+  TmpScope tmp;
+  chmod(tmp.dir.path().c_str(), 01777);
+  const std::string base = tmp.dir.path() + "/." + os::AppInfo::getPathComp(false) + "-";
+  tltest::TempDir victim;
+  bindAt(victim / "app.pipe.1", false);
+  close(open((victim / "app.pipe.2").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+  const std::string own = base + std::to_string(tltest::testUser()->uid);
+  ASSERT_EQ(0, tltest::forkAsTestUser([&] {
+              bool ok = symlink(victim.path().c_str(), (base + "link").c_str()) == 0 &&
+                        mkdir((base + "0").c_str(), 0700) == 0 && mkdir(own.c_str(), 0700) == 0;
+              bindAt(base + "0/app.pipe.3", false);
+              bindAt(own + "/app.pipe.4", false);
+              close(open((own + "/app.pipe.5").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+              return ok ? 0 : 1;
+            }));
+  os::removeStaleNamedPipes("pipe", "app");
+  std::string r;
+  for (const std::string& p : {victim / "app.pipe.1", victim / "app.pipe.2", base + "0/app.pipe.3",
+                               own + "/app.pipe.4", own + "/app.pipe.5"})
+    r += access(p.c_str(), F_OK) == 0 ? "kept " : "gone ";
+  EXPECT_EQ("kept kept kept gone kept ", r);
+}
+
 } // namespace
