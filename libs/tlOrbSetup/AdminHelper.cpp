@@ -19,11 +19,11 @@
 #include "plat/Configuration.h"
 #include "plat/Exception.h"
 #include "plat/Log.h"
+#include "product/init.h"
 #include "rdr/Exception.h"
 #include "rdr/FramedInStream.h"
 #include "rdr/FramedOutStream.h"
 #include "rdr/InStream.h"
-#include "product/init.h"
 #include "score/Mode.h"
 #include "smisc/CtrlCommsClientHelper.h"
 #include "tlOrbSetup/AdminHelperMsgs.h"
@@ -167,7 +167,7 @@ void AdminHelper::startCmd(std::vector<plat::String> args, const std::vector<am:
   if (!files.empty()) {
     if (requester_ < 0)
       throw plat::Exception("Cannot tell which user asked for the command's files");
-    copies_.reset(new SessionFileCopies((uid_t)requester_));
+    copies_.reset(new SessionFileCopies((uid_t)requester_, os::getUserDir()));
     for (const am::FileDigest& f : files)
       args[f.arg] = copies_->copy(args[f.arg].str(), f.sha256);
   }

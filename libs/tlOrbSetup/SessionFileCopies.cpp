@@ -12,7 +12,6 @@
 
 #include "crypto/Sha.h"
 #include "os/AppInfo.h"
-#include "os/paths.h"
 #include "plat/Exception.h"
 #include "plat/File.h"
 #include "plat/Path.h"
@@ -53,9 +52,8 @@ int openOwned(int dirFd, const char* name, bool folder, uid_t user, const char* 
   int fd = openat(dirFd, name, flags);
   if (fd < 0) {
     if (errno == ELOOP || (folder && errno == ENOTDIR))
-      throw plat::ExceptionFmt(folder ? "%s is a symbolic link or not a folder"
-                                      : "%s is a symbolic link",
-                               path);
+      throw plat::ExceptionFmt(
+          folder ? "%s is a symbolic link or not a folder" : "%s is a symbolic link", path);
     throw plat::SystemExceptionFmt(errno, "open(%s)", path);
   }
   struct stat st;
@@ -64,8 +62,8 @@ int openOwned(int dirFd, const char* name, bool folder, uid_t user, const char* 
     close(fd);
     throw plat::SystemExceptionFmt(err, "fstat(%s)", path);
   }
-  bool ok = st.st_uid == user && (folder ? S_ISDIR(st.st_mode) && !(st.st_mode & 022)
-                                         : S_ISREG(st.st_mode));
+  bool ok = st.st_uid == user &&
+            (folder ? S_ISDIR(st.st_mode) && !(st.st_mode & 022) : S_ISREG(st.st_mode));
   if (!ok) {
     close(fd);
     throw plat::ExceptionFmt(folder ? "%s is not a private folder of user %u"
@@ -105,7 +103,8 @@ plat::String SessionFileCopies::copy(const char* path, const uint8_t (&sha256)[3
   plat::String session = folderPart(given);
   plat::String installer = folderPart(session);
   plat::String userTmp = folderPart(installer);
-  plat::String userTmpName = plat::format(".%s-%u", os::AppInfo::getPathComp(false), (unsigned)user_);
+  plat::String userTmpName =
+      plat::format(".%s-%u", os::AppInfo::getPathComp(false), (unsigned)user_);
   if (plat::baseName(installer.str()) != plat::String("installer") ||
       plat::baseName(userTmp.str()) != userTmpName || session == installer)
     throw plat::ExceptionFmt("%s is not in a session folder of user %u", path, (unsigned)user_);
@@ -122,7 +121,10 @@ plat::String SessionFileCopies::copy(const char* path, const uint8_t (&sha256)[3
   Fd in(openOwned(sessionDir.get(), name.str(), false, user_, path));
 
   if (dir_.isNull()) {
-    std::string tmpl = std::string(os::getTmpPath(nullptr).str()) + "/copies-XXXXXX";
+    if (!plat::isAbsolutePath(parent_.str()))
+      throw plat::ExceptionFmt("No folder for root's copies: '%s'", parent_.str());
+    plat::checkTrustedAsRoot(parent_.str());
+    std::string tmpl = std::string(parent_.str()) + "/copies-XXXXXX";
     if (!mkdtemp(&tmpl[0]))
       throw plat::SystemExceptionFmt(errno, "mkdtemp(%s)", tmpl.c_str());
     dir_ = plat::String(tmpl.c_str());

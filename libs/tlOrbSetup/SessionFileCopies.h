@@ -11,8 +11,10 @@
 // three folders owned by the user and writable by no one else. Nothing on
 // the way is followed as a link from the user's folder on, and nothing is
 // waited for (a FIFO is refused, not opened for reading). The copies keep
-// their file's name, in a fresh folder inside root's own private temporary
-// folder (os::getTmpPath); the destructor removes that folder.
+// their file's name, in a fresh folder inside a folder of root's that no
+// other user can change (plat::checkTrustedAsRoot; the helper uses root's
+// own user directory, which no one else can fill in advance as they could
+// a name in /tmp); the destructor removes that fresh folder.
 //
 // Helper's loop thread only. A copy is read and written at once, blocking.
 #pragma once
@@ -26,7 +28,8 @@ namespace tlOrbSetup {
 
 class SessionFileCopies {
 public:
-  explicit SessionFileCopies(uid_t user) : user_(user) {}
+  // user: the requesting user; parent: where root's copies go.
+  SessionFileCopies(uid_t user, const char* parent) : user_(user), parent_(parent) {}
   ~SessionFileCopies();
   SessionFileCopies(const SessionFileCopies&) = delete;
   SessionFileCopies& operator=(const SessionFileCopies&) = delete;
@@ -38,6 +41,7 @@ public:
 
 private:
   uid_t user_;
+  plat::String parent_;
   plat::String dir_;
 };
 

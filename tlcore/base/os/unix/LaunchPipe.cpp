@@ -268,8 +268,9 @@ void LaunchedProcessPipe::parseArgs(Args& args, char**& argv, int need)
 void LaunchedProcessPipe::redirectStderr(const Args& args)
 {
   // Non-blocking: opening a FIFO would otherwise wait for a reader.
-  int fd = open(args.logPath.str(),
-                O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+  int fd =
+      open(args.logPath.str(),
+           O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
   struct stat st;
   // Only the user's own regular file is written, and kept private.
   if (fd >= 0 && strcmp(args.logPath.str(), "/dev/null") != 0 &&

@@ -2,9 +2,9 @@
 
 #include <dirent.h>
 #include <errno.h>
-#include <string.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
