@@ -32,15 +32,18 @@ namespace {
 
 void runCmd(rdr::InStream& in)
 {
-  std::vector<plat::String> args = am::readRunCmd(in);
+  std::vector<am::FileDigest> files, filesBack;
+  std::vector<plat::String> args = am::readRunCmd(in, &files);
   FUZZ_CHECK(!args.empty() && args.size() <= (size_t)am::kMaxArgs);
   rdr::MemOutStream out;
-  am::writeRunCmd(out, args);
+  am::writeRunCmd(out, args, files); // refuses a digest of no argument
   rdr::MemInStream again(out.data(), (int)out.length());
-  std::vector<plat::String> back = am::readRunCmd(again);
-  FUZZ_CHECK(back.size() == args.size());
+  std::vector<plat::String> back = am::readRunCmd(again, &filesBack);
+  FUZZ_CHECK(back.size() == args.size() && filesBack.size() == files.size());
   for (size_t i = 0; i < args.size(); i++)
     FUZZ_CHECK(back[i] == args[i]);
+  for (size_t i = 0; i < files.size(); i++)
+    FUZZ_CHECK(!memcmp(&filesBack[i], &files[i], sizeof(files[i])));
 }
 
 void svrSettings(rdr::InStream& in)

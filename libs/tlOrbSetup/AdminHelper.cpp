@@ -13,16 +13,18 @@
 #include "os/AppLoop.h"
 #include "os/LaunchPipe.h"
 #include "os/LaunchProcess.h"
+#include "os/UnixIo.h"
 #include "os/dirs.h"
 #include "os/paths.h"
+#include "plat/ConfigParameter.h"
 #include "plat/Configuration.h"
 #include "plat/Exception.h"
 #include "plat/Log.h"
+#include "product/init.h"
 #include "rdr/Exception.h"
 #include "rdr/FramedInStream.h"
 #include "rdr/FramedOutStream.h"
 #include "rdr/InStream.h"
-#include "product/init.h"
 #include "score/Mode.h"
 #include "smisc/CtrlCommsClientHelper.h"
 #include "tlOrbSetup/AdminHelperMsgs.h"
@@ -39,12 +41,6 @@ plat::LogSrc vlog("AdminHelper");
 
 constexpr const char* kServerApp = "tlzarnserver-x11";
 constexpr const char* kCredentialsFile = "CloudCredentials.bed";
-
-// Settings whose values must not reach a log.
-bool isSecretKey(const char* key)
-{
-  return strcasestr(key, "password") != nullptr;
-}
 
 // Reads the open message through to its end and returns its size on the
 // wire (frame headers, name and body), then rewinds to the body's start.
@@ -88,6 +84,13 @@ AdminHelper::AdminHelper(io::Io* connection)
                  [this] { toolStillBusy(); }})
 {
   io::IoPtr owned(connection);
+  if (auto* sock = dynamic_cast<os::UnixIo*>(connection)) {
+    try {
+      requester_ = sock->getPeerEuid();
+    } catch (plat::Exception& e) {
+      vlog.error("Cannot tell the wizard's user: %s", e.str());
+    }
+  }
   channel_.reset(new io::MsgIpc(this, "AdminHelper"));
   channel_->setMaxMsgSize(am::kMaxMsgSize);
   channel_->addReader(am::kRunCmd, this);
@@ -108,6 +111,7 @@ AdminHelper::~AdminHelper()
   // A package tool is left to finish rather than cut off mid-install: this
   // waits for it.
   procMon_.reset();
+  copies_.reset();
   channel_.reset();
 }
 
@@ -140,20 +144,23 @@ bool AdminHelper::readMsg(const char* name, rdr::FramedInStream& in, io::MsgIpc*
 
 void AdminHelper::runCmd(rdr::InStream& in)
 {
-  std::vector<plat::String> args = am::readRunCmd(in);
+  std::vector<am::FileDigest> files;
+  std::vector<plat::String> args = am::readRunCmd(in, &files);
   if (running())
     throw plat::Exception("A command is already running");
+  pendingFiles_ = std::move(files);
   toolWait_.start(args);
 }
 
 void AdminHelper::launchCmd(const std::vector<plat::String>& args)
 {
   try {
-    startCmd(args);
+    startCmd(args, pendingFiles_);
   } catch (plat::Exception& e) {
     vlog.error("Error running cmd: %s", e.str());
     procMon_.reset();
     runCmdIo_.reset();
+    copies_.reset();
     sendCmdFailure(e);
   }
 }
@@ -183,7 +190,7 @@ void AdminHelper::toolStillBusy()
   sendCmdFailure(busy);
 }
 
-void AdminHelper::startCmd(const std::vector<plat::String>& args)
+void AdminHelper::startCmd(std::vector<plat::String> args, const std::vector<am::FileDigest>& files)
 {
 #ifdef TL_TEST_HOOKS
   if (effects_) {
@@ -191,6 +198,13 @@ void AdminHelper::startCmd(const std::vector<plat::String>& args)
     return;
   }
 #endif
+  if (!files.empty()) {
+    if (requester_ < 0)
+      throw plat::Exception("Cannot tell which user asked for the command's files");
+    copies_.reset(new SessionFileCopies((uid_t)requester_, os::getUserDir()));
+    for (const am::FileDigest& f : files)
+      args[f.arg] = copies_->copy(args[f.arg].str(), f.sha256);
+  }
   os::LaunchProcess::Cfg cfg;
   cfg.args = args;
   os::LaunchProcess launcher(cfg);
@@ -287,6 +301,7 @@ void AdminHelper::finishIfDone()
     return;
   exited_ = false;
   outputTimer_.stop();
+  copies_.reset();
   rdr::FramedOutStream& out = channel_->writeMsg(am::kRunCmdResult);
   am::writeRunCmdResult(out, exitCode_);
   out.endMsg(true);
@@ -311,6 +326,7 @@ void AdminHelper::cancelCmd()
       os::PidManager::handOver(pid);
     procMon_.reset();
   }
+  copies_.reset();
 }
 
 void AdminHelper::svrSettings(rdr::InStream& in)
@@ -318,7 +334,8 @@ void AdminHelper::svrSettings(rdr::InStream& in)
   plat::CaseInsensitiveStringMap values;
   am::readSvrSettings(in, values);
   for (const auto& kv : values)
-    vlog.log(100, "Set '%s'='%s'", kv.first.get(), isSecretKey(kv.first.get()) ? "<hidden>" : kv.second.get());
+    vlog.log(100, "Set '%s'='%s'", kv.first.get(),
+             plat::isSecretName(kv.first.get()) ? plat::kHiddenValue : kv.second.get());
   rdr::FramedOutStream* reply = nullptr;
   try {
     applySettings(values);

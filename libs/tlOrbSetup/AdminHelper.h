@@ -3,6 +3,9 @@
 // AdminHelperMsgs.h): it runs commands (program path first, no shell) and
 // streams their output back, and writes the server's settings and has the
 // running server reload them. It ends when the wizard closes the channel.
+// A command's arguments that name session files with a digest get private
+// copies of those files instead (SessionFileCopies), checked against the
+// user on the other end of the connection; the copies go with the command.
 //
 // Loop thread only. The helper owns its channel, the monitor of the running
 // command and the connection that carries the command's output. A command
@@ -25,6 +28,8 @@
 #include "plat/String.h"
 #include "plat/Timer.h"
 #include "tlOrbSetup/PkgToolLock.h"
+#include "tlOrbSetup/AdminHelperMsgs.h"
+#include "tlOrbSetup/SessionFileCopies.h"
 #include "tlutil/ConfigFile.h"
 
 namespace rdr {
@@ -83,7 +88,7 @@ private:
   void svrSettings(rdr::InStream& in);
   // The effects: start the command; write the settings and have the server
   // reload them.
-  void startCmd(const std::vector<plat::String>& args);
+  void startCmd(std::vector<plat::String> args, const std::vector<adminmsg::FileDigest>& files);
   // Starts the command, or answers its failure to start.
   void launchCmd(const std::vector<plat::String>& args);
   void sendCmdFailure(const plat::Exception& e);
@@ -104,6 +109,12 @@ private:
   std::unique_ptr<io::MsgIpc> channel_;
   std::unique_ptr<os::ProcessMonitor> procMon_;
   io::IoPtr runCmdIo_;
+  // The wizard's user (-1: unknown, so no file is copied for it) and the
+  // copies of the running command.
+  int64_t requester_ = -1;
+  std::unique_ptr<SessionFileCopies> copies_;
+  // The session files of the command waiting for a package tool's lock.
+  std::vector<adminmsg::FileDigest> pendingFiles_;
   // The exit seen, its result not yet sent.
   bool exited_ = false;
   int exitCode_ = 0;

@@ -125,7 +125,8 @@ void AdminHelperClient::died()
   callback_->helperLaunchFailed(am::RemoteError());
 }
 
-void AdminHelperClient::runCmd(const std::vector<plat::String>& args, RunCmdCallback* callback)
+void AdminHelperClient::runCmd(const std::vector<plat::String>& args, RunCmdCallback* callback,
+                               const std::vector<am::FileDigest>& files)
 {
   PLAT_ASSERT(!runCmdCb_);
   if (!channel_->isConnected()) {
@@ -135,7 +136,7 @@ void AdminHelperClient::runCmd(const std::vector<plat::String>& args, RunCmdCall
     return;
   }
   rdr::FramedOutStream& out = channel_->writeMsg(am::kRunCmd);
-  am::writeRunCmd(out, args);
+  am::writeRunCmd(out, args, files);
   out.endMsg(true);
   runCmdCb_ = callback;
 }

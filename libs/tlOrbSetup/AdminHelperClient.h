@@ -17,6 +17,7 @@
 #include "os/LaunchWithPipe.h"
 #include "plat/Exception.h"
 #include "plat/String.h"
+#include "tlOrbSetup/AdminHelperMsgs.h"
 #include "tlutil/ConfigFile.h"
 
 namespace tlOrbSetup {
@@ -55,8 +56,11 @@ public:
   void launch();
   // args: the program's absolute path, then its arguments. A second request
   // before the first's result is a fatal assertion. Without a connected
-  // helper the result is a failure, on the next pass.
-  void runCmd(const std::vector<plat::String>& args, RunCmdCallback* callback);
+  // helper the result is a failure, on the next pass. Each of files names an
+  // argument that is a session file: the command gets the helper's private
+  // copy of it, and fails to start unless the copy has the given digest.
+  void runCmd(const std::vector<plat::String>& args, RunCmdCallback* callback,
+              const std::vector<adminmsg::FileDigest>& files = {});
   // Throws, sending nothing, when the values break the channel's limits.
   void svrSettings(const plat::CaseInsensitiveStringMap& values, SvrSettingsCallback* callback);
   bool haveCloudCredsSvr() const { return haveCloudCredsSvr_; }

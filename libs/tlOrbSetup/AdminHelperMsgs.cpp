@@ -2,8 +2,10 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 
+#include "crypto/Sha.h"
 #include "io/Io.h"
 #include "plat/utf8.h"
 #include "rdr/BufferedInStream.h"
@@ -61,7 +63,37 @@ plat::String readArg(rdr::InStream& in)
 
 } // namespace
 
-std::vector<plat::String> readRunCmd(rdr::InStream& in)
+FileDigest fileDigest(int arg, size_t length, const void* bytes)
+{
+  FileDigest f;
+  f.arg = arg;
+  crypto::Sha sha(256, false);
+  // In pieces: the digest takes int lengths.
+  const char* p = static_cast<const char*>(bytes);
+  for (size_t done = 0; done < length;) {
+    int n = (int)std::min(length - done, (size_t)1 << 30);
+    sha.update(n, p + done);
+    done += (size_t)n;
+  }
+  sha.final(f.sha256, kSha256Size);
+  return f;
+}
+
+namespace {
+
+void checkFileDigests(const std::vector<FileDigest>& files, size_t argCount)
+{
+  std::vector<bool> seen(argCount, false);
+  for (const FileDigest& f : files) {
+    if (f.arg < 1 || (size_t)f.arg >= argCount || seen[f.arg])
+      throw plat::ExceptionFmt("RunCmd file digest for argument %d of %zu", f.arg, argCount);
+    seen[f.arg] = true;
+  }
+}
+
+} // namespace
+
+std::vector<plat::String> readRunCmd(rdr::InStream& in, std::vector<FileDigest>* files)
 {
   int n = in.readU8();
   if (n == 0)
@@ -73,19 +105,40 @@ std::vector<plat::String> readRunCmd(rdr::InStream& in)
   // Never looked up on a PATH: the launcher takes absolute paths only.
   if (args[0].get()[0] != '/')
     throw plat::Exception("RunCmd program is not an absolute path");
+  std::vector<FileDigest> digests;
+  if (!in.atEnd()) {
+    int k = in.readU8();
+    digests.resize(k);
+    for (FileDigest& f : digests) {
+      f.arg = in.readU8();
+      in.readBytes(f.sha256, kSha256Size);
+    }
+    checkFileDigests(digests, args.size());
+  }
+  if (files)
+    files->swap(digests);
   return args;
 }
 
-void writeRunCmd(rdr::OutStream& out, const std::vector<plat::String>& args)
+void writeRunCmd(rdr::OutStream& out, const std::vector<plat::String>& args,
+                 const std::vector<FileDigest>& files)
 {
   if (args.empty() || args.size() > (size_t)kMaxArgs)
     throw plat::ExceptionFmt("RunCmd takes 1 to %d arguments, not %zu", kMaxArgs, args.size());
   for (const plat::String& a : args)
     if (a.length() > kMaxArgLen)
       throw plat::ExceptionFmt("RunCmd argument longer than %d bytes", kMaxArgLen);
+  checkFileDigests(files, args.size());
   out.writeU8((uint8_t)args.size());
   for (const plat::String& a : args)
     out.writeString(a.get());
+  if (files.empty())
+    return;
+  out.writeU8((uint8_t)files.size());
+  for (const FileDigest& f : files) {
+    out.writeU8((uint8_t)f.arg);
+    out.writeBytes(f.sha256, kSha256Size);
+  }
 }
 
 void readSvrSettings(rdr::InStream& in, plat::CaseInsensitiveStringMap& out)

@@ -9,6 +9,7 @@
 // of a body that would break them.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <vector>
@@ -71,11 +72,28 @@ struct RunCmdResult {
   RemoteError error;
 };
 
-// "RunCmd": u8 count, then the strings, program path first. Refuses an
-// empty list, a program path that is not absolute, a string over kMaxArgLen
-// bytes and NUL bytes; invalid UTF-8 becomes U+FFFD.
-std::vector<plat::String> readRunCmd(rdr::InStream& in);
-void writeRunCmd(rdr::OutStream& out, const std::vector<plat::String>& args);
+// An argument that names a file of the wizard's session directory which the
+// command must see exactly as the wizard wrote it: the helper hands the
+// command a private copy whose SHA-256 is sha256, or refuses to run it.
+struct FileDigest {
+  int arg = 0; // 1 to the argument count - 1
+  uint8_t sha256[32] = {};
+};
+constexpr int kSha256Size = 32;
+// The digest of argument arg for a file that holds these bytes.
+FileDigest fileDigest(int arg, size_t length, const void* bytes);
+
+// "RunCmd": u8 count, then the strings, program path first; then, when the
+// body goes on, the file digests: u8 count, then each as u8 argument index
+// and the 32 digest bytes. A body that ends after the strings names none
+// (what earlier wizards send; earlier helpers skip the digests unread).
+// Refuses an empty list, a program path that is not absolute, a string over
+// kMaxArgLen bytes, NUL bytes, and a digest of the program itself, of an
+// argument past the end or of one argument twice; invalid UTF-8 becomes
+// U+FFFD. Bytes after the digests are left unread.
+std::vector<plat::String> readRunCmd(rdr::InStream& in, std::vector<FileDigest>* files = nullptr);
+void writeRunCmd(rdr::OutStream& out, const std::vector<plat::String>& args,
+                 const std::vector<FileDigest>& files = {});
 
 // "SvrSettings": u16 count, then key and value strings; a later key
 // replaces an earlier one that differs only in case.

@@ -123,6 +123,7 @@ void Pkg::packageReceived(DownloadCallback* callback, size_t length, const void*
   downloadCb_->progress(this, 1, 1);
   try {
     plat::String name = packageFileName(uri_.str());
+    fileDigest_ = adminmsg::fileDigest(0, length, body);
     file_ = writeSessionFile(name.str(), length, body);
     checkInstallCommand();
   } catch (plat::Exception& e) {
@@ -165,11 +166,22 @@ void Pkg::doInstall()
   std::vector<plat::String> args = installCommandFor(file_.str());
   if (args.empty())
     throw plat::Exception("No suitable install command found");
+  // Root installs its own copy of the file, with the bytes received.
+  std::vector<adminmsg::FileDigest> files;
+  for (size_t i = 1; i < args.size(); i++) {
+    if (args[i] == file_) {
+      files.push_back(fileDigest_);
+      files.back().arg = (int)i;
+    }
+  }
   for (const plat::String& a : installArgs_)
     args.push_back(a);
-  if (noInstall.getValue())
+  // A dry run only prints the command: it reads no file.
+  if (noInstall.getValue()) {
     args.insert(args.begin(), plat::String("/bin/echo"));
-  helper_->runCmd(args, this);
+    files.clear();
+  }
+  helper_->runCmd(args, this, files);
 }
 
 void Pkg::result(int status, const plat::Exception& error)

@@ -171,6 +171,9 @@ private:
 
   plat::String name_;
   plat::String file_;
+  // The SHA-256 of the body as received, which the helper checks its copy
+  // of file_ against before installing it.
+  adminmsg::FileDigest fileDigest_;
   http::HttpClient* client_;
   plat::String uri_;
   std::unique_ptr<Download> download_;

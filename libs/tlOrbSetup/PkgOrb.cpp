@@ -131,8 +131,10 @@ void PkgOrb::applyToken(const char* kind)
       writeSessionFile("svrToken", (size_t)token->second.length(), token->second.str());
   vlog.status("Joining server to cloud");
   joinStarted_ = true;
+  // The server reads the helper's copy of the token, as written here.
   helper_->runCmd({exe, plat::String("-service"), plat::String("-joincloud"), serverTokenFile_},
-                  &joinHelper_);
+                  &joinHelper_,
+                  {adminmsg::fileDigest(3, (size_t)token->second.length(), token->second.str())});
 }
 
 void PkgOrb::allTicketsRedeemed()

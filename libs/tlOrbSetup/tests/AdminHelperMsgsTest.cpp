@@ -8,6 +8,7 @@
 #include "rdr/Exception.h"
 #include "rdr/MemInStream.h"
 #include "rdr/MemOutStream.h"
+#include "testutil.h"
 #include "tlOrbSetup/AdminHelperMsgs.h"
 
 namespace am = tlOrbSetup::adminmsg;
@@ -30,6 +31,12 @@ TEST(AdminHelperMsgs, WriterBytes)
   rdr::MemOutStream out;
   am::writeRunCmd(out, {plat::String("/bin/ls"), plat::String("-l")});
   EXPECT_EQ(std::string("\x02", 1) + str32("/bin/ls") + str32("-l"), bytesOf(out));
+  rdr::MemOutStream withFile; // the file digests follow the strings
+  am::writeRunCmd(withFile, {plat::String("/bin/ls"), plat::String("/p")},
+                  {am::fileDigest(1, 3, "abc")});
+  EXPECT_EQ(tltest::toHex(std::string("\x02", 1) + str32("/bin/ls") + str32("/p") + "\x01\x01") +
+                "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
+            tltest::toHex(bytesOf(withFile)));
   rdr::MemOutStream result;
   am::writeRunCmdResult(result, 2);
   EXPECT_EQ(std::string("\x01\x00\x00\x00\x02", 5), bytesOf(result));

@@ -18,14 +18,17 @@
 #include "os/elevate.h"
 #include "os/paths.h"
 #include "plat/Configuration.h"
+#include "plat/File.h"
 #include "plat/Log.h"
 #include "plat/Time.h"
+#include "rootdir.h"
 #include "childio.h"
 #include "ctrlcommsFake.h"
 #include "testuser.h"
 #include "testutil.h"
 #include "tlutil/ConfigFile.h"
 #include "tlOrbSetup/AdminHelperClient.h"
+#include "tlOrbSetup/SessionFileCopies.h"
 
 namespace {
 
@@ -232,6 +235,8 @@ TEST_F(AdminHelperTest, SettingsWrittenAndFailedReloadReported)
   plat::CaseInsensitiveStringMap values;
   values[plat::String("Password")] = plat::String("secretvalue");
   values[plat::String("Encryption")] = plat::String("AlwaysOn");
+  values[plat::String("CloudJoinToken")] = plat::String("secretjoin");
+  values[plat::String("ApiKey")] = plat::String("secretapi");
   client_->svrSettings(values, &rec_);
   ASSERT_TRUE(runUntil([&] { return rec_.settingsResults == 1; }));
   // No server runs: the file is written, the reload fails.
@@ -242,7 +247,8 @@ TEST_F(AdminHelperTest, SettingsWrittenAndFailedReloadReported)
   EXPECT_STREQ("secretvalue", file[plat::String("password")].get());
   EXPECT_TRUE(runUntil([&] { return capture.saw("Admin: AdminHelper: Set 'Password'='<hidden>'"); }))
       << capture.all();
-  EXPECT_EQ(std::string::npos, capture.all().find("secretvalue"));
+  EXPECT_TRUE(runUntil([&] { return capture.saw("Admin: AdminHelper: Set 'ApiKey'='<hidden>'"); }));
+  EXPECT_EQ(std::string::npos, capture.all().find("secret")) << capture.all();
 }
 
 // Settings up to the channel's 1 MiB on the wire go out; one byte more is
@@ -437,6 +443,51 @@ TEST(AdminHelperSudo, TestUserThroughSudo)
   int status = 0;
   tltest::runCommand("rm -rf /root/.zarn/profiles/" + profile, &status);
   EXPECT_EQ("0\n0", report);
+}
+
+// Root copying the test user's session files: what the user prepared in
+// its session folder either becomes root's private copy of the bytes the
+// wizard saved, or is refused with the reason.
+TEST(SessionFileCopies, RootCopiesOnlyTheUsersUnchangedFiles)
+{
+  TL_REQUIRE_TEST_USER();
+  const std::string uid = std::to_string(tltest::testUser()->uid);
+  tltest::TempDir tmp("copiestmp");
+  tltest::RootOnlyDir root;
+  chmod(tmp.path().c_str(), 01777);
+  os::AppInfo::set("tlcopies", nullptr, "zarn", nullptr, nullptr);
+  const std::string user = tmp / (".zarn-" + uid), s = user + "/installer/s";
+  const auto saved = tlOrbSetup::adminmsg::fileDigest(1, 5, "saved");
+  const struct {
+    std::string asUser, asRoot, file, error; // file "" is s/f; error "" copied
+  } cases[] = {
+      {"printf saved >f", "", "", ""},
+      {"printf other >f", "", "",
+       s + "/f changed after the setup program saved it; it was not used"},
+      {"ln -s /etc/shadow f", "", "", s + "/f is a symbolic link"},
+      {"mkfifo f", "", "", s + "/f is not a regular file of user " + uid},
+      {"", "printf saved >f", "", s + "/f is not a regular file of user " + uid},
+      {"printf saved >f; chmod 777 .", "", "", s + " is not a private folder of user " + uid},
+      {"ln -s s ../l", "", user + "/installer/l/f",
+       user + "/installer/l is a symbolic link or not a folder"},
+      {"", "", tmp / "s/f", tmp / "s/f is not in a session folder of user " + uid},
+  };
+  for (const auto& c : cases) {
+    tltest::commandOutput("rm -rf " + user);
+    ASSERT_EQ(0, tltest::runAsTestUser({"/bin/sh", "-c", "mkdir -p $0 && cd $0\n" + c.asUser, s}));
+    tltest::commandOutput("cd " + s + "\n" + c.asRoot);
+    std::string copy, folder = root / "copies-";
+    try {
+      tlOrbSetup::SessionFileCopies copies(tltest::testUser()->uid, root.path().c_str());
+      copy = copies.copy((c.file.empty() ? s + "/f" : c.file).c_str(), saved.sha256).str();
+      struct stat st;
+      EXPECT_TRUE(stat(copy.c_str(), &st) == 0 && st.st_uid == 0 && st.st_mode == 0100600 &&
+                  copy.substr(0, folder.size()) + tltest::readFile(copy) == folder + "saved");
+    } catch (plat::Exception& e) {
+      EXPECT_EQ(c.error, e.str());
+    }
+    EXPECT_EQ(c.error.empty(), !copy.empty() && !plat::pathExists(copy.c_str())) << c.asUser;
+  }
 }
 
 } // namespace

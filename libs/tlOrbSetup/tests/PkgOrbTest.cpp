@@ -210,6 +210,15 @@ std::vector<std::string> splitLines(const std::string& s)
   return lines;
 }
 
+// The lines with the path of the helper's private copy folder as "<copy>".
+std::vector<std::string> withCopies(std::vector<std::string> lines)
+{
+  for (std::string& l : lines)
+    for (size_t at; (at = l.find("/copies-")) != std::string::npos;)
+      l.replace(l.rfind(' ', at) + 1, at + 14 - l.rfind(' ', at) - 1, "<copy>");
+  return lines;
+}
+
 class PkgOrbTest : public ::testing::Test {
 protected:
   void SetUp() override
@@ -369,11 +378,12 @@ TEST_F(PkgOrbTest, InstallServiceJoinAndLaunch)
     pkg_->launch();
     std::string vwrToken = sessionFile("vwrToken");
     ASSERT_TRUE(runUntil([&] { return recordLines().size() >= 5; }));
+    // The server read root's copy of the token.
     EXPECT_EQ((std::vector<std::string>{
                   "tlzarnservice start tlzarnserver-x11-serviced",
-                  "tlzarnserver-x11 -service -joincloud " + sessionFile("svrToken"), "token SVR",
+                  "tlzarnserver-x11 -service -joincloud <copy>/svrToken", "token SVR",
                   "tlzarnconnect -signInToken " + vwrToken, "token VWR"}),
-              recordLines());
+              withCopies(recordLines()));
     ASSERT_EQ(0, stat(vwrToken.c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 0777);
     unlink(vwrToken.c_str());
@@ -589,10 +599,11 @@ TEST_F(PkgOrbTest, SavedPackageChecks)
 }
 
 // The wizard's road as the test user, in a child: the helper through
-// "/usr/bin/sudo -n", the package downloaded from the HTTPS stand-in, then
-// install, tokens from the authentication stand-in named by the package in
-// data, the server's settings and launch, each step run to its end. One
-// line per step's outcome, then the saved file's path.
+// "/usr/bin/sudo -n", the package downloaded from the HTTPS stand-in, an
+// install refused while the saved file is changed, then install, tokens
+// from the authentication stand-in named by the package in data, the
+// server's settings and launch, each step run to its end. One line per
+// step's outcome, then the saved file's path.
 std::string roadAsTestUser(const std::string& uri, const std::string& tmp, const std::string& data,
                            const std::string& dm, const std::string& profile)
 {
@@ -631,6 +642,16 @@ std::string roadAsTestUser(const std::string& uri, const std::string& tmp, const
   if (!until([&] { return wizard.phaseDone > 0; }))
     return report + "download did not end";
   report += "download '" + wizard.error + "' " + wizard.progressCalls.back() + "\n";
+  // Something running as the user changes the saved package: root refuses
+  // it. Then the received bytes are put back.
+  const std::string file = std::string("'") + pkg.file() + "'";
+  tltest::commandOutput("cp " + file + " " + file + ".keep && printf swapped >" + file);
+  wizard.phaseDone = 0;
+  pkg.install(&wizard, true);
+  if (!until([&] { return wizard.phaseDone > 0; }))
+    return report + "swapped install did not end";
+  report += "swapped: " + wizard.error + "\n";
+  tltest::commandOutput("mv " + file + ".keep " + file);
   wizard.phaseDone = 0;
   pkg.install(&wizard, true);
   if (!until([&] { return wizard.phaseDone > 0; }))
@@ -700,12 +721,14 @@ TEST(PkgOrbRoad, TestUserDownloadsInstallsJoinsAndLaunches)
     std::vector<std::string> report = splitLines(tltest::childReport(
         [&] { return roadAsTestUser(uri, tmp.path(), data.path(), dm.path(), profile); },
         tltest::ChildUser::kTestUser));
-    ASSERT_EQ(7u, report.size()) << tltest::joinLines(report);
+    ASSERT_EQ(8u, report.size()) << tltest::joinLines(report);
     const std::string saved = report.back();
     report.pop_back();
     EXPECT_EQ(
-        (std::vector<std::string>{"helper 1", "download '' 1/1", "install (null) output boxes 2",
-                                  "tokens ''", "settings ''", "launched"}),
+        (std::vector<std::string>{
+            "helper 1", "download '' 1/1",
+            "swapped: " + saved + " changed after the setup program saved it; it was not used",
+            "install (null) output boxes 2", "tokens ''", "settings ''", "launched"}),
         report);
     auto tickets = ticketsAsked(standin);
     tickets.erase(tickets.begin(), tickets.begin() + asked);
@@ -729,9 +752,10 @@ TEST(PkgOrbRoad, TestUserDownloadsInstallsJoinsAndLaunches)
       plat::sleepMs(20);
     EXPECT_EQ((std::vector<std::string>{
                   "tlzarnservice start tlzarnserver-x11-serviced",
-                  "tlzarnserver-x11 -service -joincloud " + session + "/svrToken", "token SVR",
+                  "tlzarnserver-x11 -service -joincloud <copy>/svrToken", "token SVR",
                   "tlzarnconnect -signInToken " + session + "/vwrToken", "token VWR"}),
-              lines());
+              withCopies(lines()));
+    EXPECT_EQ("", tltest::commandOutput("ls ~root/.zarn | grep copies-; true")); // removed
     // What the run command shows of the road.
     std::string shown;
     for (const auto& part :

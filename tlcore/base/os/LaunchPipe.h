@@ -80,8 +80,10 @@ public:
   // "-dummy" and a numeric pipe name give the inherited descriptor.
   static io::Io* connect(Args& args, char**& argv, int need);
   static void parseArgs(Args& args, char**& argv, int need);
-  // The log path as descriptor 2: opened without following a link, and
-  // only when it is the user's own file (else "/dev/null").
+  // The log path as descriptor 2: opened without following a link nor
+  // waiting, and only when it is the user's own regular file, made private
+  // (else "/dev/null"). "-lppDebug" names lppDebug.log in the user's
+  // private temporary folder (os::getTmpPath).
   static void redirectStderr(const Args& args);
 #ifdef TL_TEST_HOOKS
   // Test hook: replaces the double fork of "-fork" (null restores it).

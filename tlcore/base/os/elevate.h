@@ -18,7 +18,16 @@ extern plat::BoolParameter ElevateCmdSingleArg;
 // The process-wide switch for the pkexec route (on by default).
 void setPkexecRouteAllowed(bool allowed);
 
-// Rewrites args so that they run as root. title names the task in a
+#ifdef TL_TEST_HOOKS
+// Test hook: the folders searched for the elevation programs and terminals
+// instead of the system's (/usr/bin, /bin, /usr/sbin, /sbin); empty
+// restores them.
+void setElevateProgramDirsForTest(const std::vector<plat::String>& dirs);
+#endif
+
+// Rewrites args so that they run as root. The elevation programs and
+// terminals are looked for only in the system's program folders, never in
+// PATH; the terminal gets su or sudo by its absolute path. title names the task in a
 // terminal's window title (may be null). Throws plat::Exception
 // "Elevation not supported: no su or sudo found" / "...: no terminal found",
 // and for an `ElevateCmd` that names no absolute program.

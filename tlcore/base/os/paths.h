@@ -36,7 +36,9 @@ void checkNamedPipeDir(const char* pipePath, uid_t serverUid);
 bool matchNamedPipeName(const char* entry, const char* name, const char* app);
 // Unlinks the matching pipes nobody listens on: in the own temporary
 // directory, or as root in every "/tmp/.<path component>-*" directory.
-// Entries whose check fails stay. Reports nothing.
+// Only sockets are removed, only in a directory that is not a link, is
+// owned by the user it is named after (or root) and writable by no one
+// else. Entries whose check fails stay. Reports nothing.
 void removeStaleNamedPipes(const char* name, const char* app);
 // Null: the effective uid. "-..." a signed 32-bit decimal, else an unsigned
 // one; throws plat::BadNum "Failed to parse integer".

@@ -19,6 +19,7 @@
 #include "plat/DString.h"
 #include "plat/Exception.h"
 #include "plat/File.h"
+#include "plat/Log.h"
 #include "plat/LogDestFile.h"
 #include "plat/Markup.h"
 #include "plat/Path.h"
@@ -34,6 +35,8 @@ using plat::ProductVersionInfo;
 using plat::String;
 
 String documentationUri;
+
+plat::LogSrc vlog("ProductInit");
 
 // Every "  " becomes " " once: __DATE__ pads a one-digit day with a blank.
 const char kBuildDate[] = __DATE__ " " __TIME__;
@@ -195,7 +198,15 @@ void initTranslationDirs()
   String programDir = os::getProgramDir();
   if (!programDir.isNull()) {
     const char* sep = plat::strEndsWith(programDir.str(), "/") ? "" : "/";
-    dirs.push_back(plat::format("%s%s%s", programDir.str(), sep, os::AppInfo::getPathComp(true)));
+    String dir = plat::format("%s%s%s", programDir.str(), sep, os::AppInfo::getPathComp(true));
+    // As root, string files beside the program count only where no other
+    // user can change them, as configuration and data files there.
+    try {
+      plat::checkTrustedAsRoot(dir.str());
+      dirs.push_back(std::move(dir));
+    } catch (plat::Exception& e) {
+      vlog.status("Skipping %s as root: %s", dir.str(), e.str());
+    }
   }
   loc::Localize::instance()->setStringsDirs(dirs);
 }

@@ -54,13 +54,13 @@ private:
   tltest::TempDir dir_;
 };
 
-// PATH, the bus address and the locale for one call, restored afterwards.
+// The fakes as the system's program folder, the bus address and the locale
+// for one call, restored afterwards.
 class Scope {
 public:
   Scope(const Fakes& fakes, bool bus, const char* locale)
   {
-    oldPath_ = getenv("PATH");
-    setenv("PATH", fakes.dir().c_str(), 1);
+    os::setElevateProgramDirsForTest({plat::String(fakes.dir().c_str())});
     if (const char* b = getenv("DBUS_SESSION_BUS_ADDRESS"))
       oldBus_ = b;
     if (bus)
@@ -76,7 +76,7 @@ public:
   }
   ~Scope()
   {
-    setenv("PATH", oldPath_.c_str(), 1);
+    os::setElevateProgramDirsForTest({});
     if (oldBus_.empty())
       unsetenv("DBUS_SESSION_BUS_ADDRESS");
     else
@@ -87,7 +87,7 @@ public:
   }
 
 private:
-  std::string oldPath_, oldBus_;
+  std::string oldBus_;
 };
 
 const Words kProgram = {"/opt/s/setup", "-helper", "x y"};
@@ -124,7 +124,8 @@ tltest::ChildUser unprivileged()
 }
 
 // elevate(title) joined, worked out by the unprivileged user in a child
-// with the fakes on PATH; configure sets the parameters there.
+// with the fakes as the system's programs; configure sets the parameters
+// there.
 std::string elevateUnprivileged(const Fakes& fakes, bool bus, const char* locale,
                                 const char* title, const std::function<void()>& configure = {})
 {
@@ -154,20 +155,20 @@ TEST(Elevate, CommandLines)
     Words expected; // "$" stands for the fakes' directory
   } cases[] = {
       {{"sudo", "su", "xterm"}, false, "en", "Setup",
-       {"$/xterm", "-T", "Setup - sudo password required", "-e", "sudo", "/opt/s/setup", "-helper",
-        "x y"}},
+       {"$/xterm", "-T", "Setup - sudo password required", "-e", "$/sudo", "/opt/s/setup",
+        "-helper", "x y"}},
       {{"sudo", "xterm"}, false, "de", "Setup",
-       {"$/xterm", "-T", "Setup - Kennwort für sudo erforderlich", "-e", "sudo", "/opt/s/setup",
+       {"$/xterm", "-T", "Setup - Kennwort für sudo erforderlich", "-e", "$/sudo", "/opt/s/setup",
         "-helper", "x y"}},
       {{"pkexec", "sudo", "xterm"}, true, "en", "Setup", {"$/pkexec", "/opt/s/setup", "-helper", "x y"}},
       {{"pkexec", "sudo", "lxterminal"}, false, "en", nullptr,
-       {"$/lxterminal", "-t", "sudo", "-e", "sudo", "/opt/s/setup", "-helper", "x y"}},
+       {"$/lxterminal", "-t", "sudo", "-e", "$/sudo", "/opt/s/setup", "-helper", "x y"}},
       {{"su", "konsole"}, false, "en", nullptr,
-       {"$/konsole", "--title", "su", "--nofork", "-e", "su", "-", "root", "-c", kQuoted}},
+       {"$/konsole", "--title", "su", "--nofork", "-e", "$/su", "-", "root", "-c", kQuoted}},
       {{"sudo", "xfce4-terminal", "gnome-terminal"}, false, "en", nullptr,
-       {"$/xfce4-terminal", "-T", "sudo", "-x", "sudo", "/opt/s/setup", "-helper", "x y"}},
+       {"$/xfce4-terminal", "-T", "sudo", "-x", "$/sudo", "/opt/s/setup", "-helper", "x y"}},
       {{"sudo", "gnome-terminal"}, false, "en", nullptr,
-       {"$/gnome-terminal", "--title", "sudo", "--", "sudo", "/opt/s/setup", "-helper", "x y"}},
+       {"$/gnome-terminal", "--title", "sudo", "--", "$/sudo", "/opt/s/setup", "-helper", "x y"}},
       {{"xterm"}, false, "en", nullptr, {"error: Elevation not supported: no su or sudo found"}},
       {{"sudo"}, false, "en", nullptr, {"error: Elevation not supported: no terminal found"}},
   };
@@ -179,6 +180,29 @@ TEST(Elevate, CommandLines)
     EXPECT_EQ(join(expected), elevateUnprivileged(fakes, c.bus, c.locale, c.title))
         << join(c.installed);
   }
+}
+
+// The test user's own folder first on PATH (as ~/.local/bin is) with its
+// own pkexec, su, sudo and xterm: neither the pkexec nor the terminal route
+// takes anything from it, nor runs su or sudo by its bare name.
+TEST(Elevate, UserPathNeverChosen)
+{
+  if (geteuid() == 0)
+    TL_REQUIRE_TEST_USER();
+  Fakes own({"pkexec", "su", "sudo", "xterm"});
+  std::string got = tltest::childReport(
+      [&] {
+        setenv("PATH", (own.dir() + ":/usr/bin:/bin").c_str(), 1);
+        setenv("DBUS_SESSION_BUS_ADDRESS", "unix:", 1);
+        loc::Localize::instance()->init({});
+        std::string pkexecRoute = join(elevate("Setup"));
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        return "|" + pkexecRoute + join(elevate("Setup"));
+      },
+      unprivileged());
+  EXPECT_EQ(std::string::npos, got.find(own.dir())) << got;
+  EXPECT_EQ(std::string::npos, got.find("|sudo|")) << got;
+  EXPECT_EQ(std::string::npos, got.find("|su|")) << got;
 }
 
 TEST(Elevate, ConfiguredCommand)
@@ -237,11 +261,11 @@ TEST(Elevate, DistributionFiles)
   } cases[] = {
       {{{"redhat-release", "Fedora release 39\n"}},
        {"su", "sudo", "xterm"},
-       {"$/xterm", "-T", "su", "-e", "su", "-", "root", "-c", kQuoted}},
-      {{}, {"su", "sudo", "xterm"}, {"$/xterm", "-T", "sudo", "-e", "sudo"}},
+       {"$/xterm", "-T", "su", "-e", "$/su", "-", "root", "-c", kQuoted}},
+      {{}, {"su", "sudo", "xterm"}, {"$/xterm", "-T", "sudo", "-e", "$/sudo"}},
       {{{"os-release", "NAME=\"Ubuntu\"\nVERSION_ID=\"22.04\"\n"}},
        {"su", "gnome-terminal"},
-       {"$/gnome-terminal", "--title", "su", "--disable-factory", "--", "su", "-", "root", "-c",
+       {"$/gnome-terminal", "--title", "su", "--disable-factory", "--", "$/su", "-", "root", "-c",
         kQuoted}},
   };
   for (const Case& c : cases) {

@@ -201,6 +201,8 @@ int forks = 0;
 TEST(LaunchPipe, ChildOptions)
 {
   os::LaunchedProcessPipe::setForkForTest([] { forks++; });
+  os::AppInfo::set("tlpipes", nullptr, "tlcomp", nullptr, nullptr);
+  const std::string log = std::string(os::getTmpPath(nullptr).get()) + "/lppDebug.log";
   loc::Localize::instance()->init({});
   plat::Configuration::global().set("Locale", "en", plat::kPriorityPreference);
   struct Case {
@@ -209,7 +211,7 @@ TEST(LaunchPipe, ChildOptions)
     std::string result;
   } cases[] = {
       {{"/p"}, 0, "/p /dev/null 0 left 1"},
-      {{"-lppDebug", "-hash", "00ff", "-fork", "/p", "x"}, 1, "/p /tmp/lppDebug.log 2 left 5"},
+      {{"-lppDebug", "-hash", "00ff", "-fork", "/p", "x"}, 1, "/p " + log + " 2 left 5"},
       {{"-hash", "abc", "/p"}, 0, "-hash argument bad or missing"},
       {{"-hash", "zz", "/p"}, 0, "-hash argument bad or missing"},
       {{"-hash"}, 0, "-hash argument bad or missing"},
@@ -274,6 +276,7 @@ TEST(LaunchPipe, ChildSideLog)
   if (geteuid() != 0)
     GTEST_SKIP() << "needs root for a mount namespace";
   os::AppLoop::selectManager();
+  os::AppInfo::set("tlpipes", nullptr, "tlcomp", nullptr, nullptr);
   const std::string zeros(32, '\0'), ones(32, '\1');
   struct Case {
     std::vector<std::string> words;
@@ -321,9 +324,11 @@ TEST(LaunchPipe, ChildSideLog)
                 close(server);
                 bool kept = before.st_dev == after.st_dev && before.st_ino == after.st_ino;
                 r += kept ? ", stderr kept|" : ", stderr moved|";
-                if (access("/tmp/lppDebug.log", F_OK) != 0)
-                  return r + "no log";
-                return r + withoutTime(tltest::readFile("/tmp/lppDebug.log"));
+                std::string log = std::string(os::getTmpPath(nullptr).get()) + "/lppDebug.log";
+                struct stat st;
+                if (stat(log.c_str(), &st) != 0 || (st.st_mode & 0777) != 0600)
+                  return r + "no log"; // or not private
+                return r + withoutTime(tltest::readFile(log));
               }))
         << c.words.back();
   }
@@ -430,8 +435,9 @@ TEST(LaunchPipe, ListenerKeepsTheFirstConnection)
   os::setTmpDirForTest(nullptr);
 }
 
-// The child's log at its fixed path: a link planted there, or another
-// user's file, is not written (in a private /tmp of a mount namespace).
+// The child's log at a path another user reached: a link planted there,
+// another user's file or FIFO is not written, nor waited on (in a private
+// /tmp of a mount namespace).
 TEST(LaunchPipe, DebugLogRefusesLinksAndOtherUsersFiles)
 {
   if (geteuid() != 0)
@@ -442,11 +448,15 @@ TEST(LaunchPipe, DebugLogRefusesLinksAndOtherUsersFiles)
     os::LaunchedProcessPipe::Args args;
     args.logPath = plat::String("/tmp/lppDebug.log");
     std::string r;
-    for (int round = 0; round < 2; round++) {
+    alarm(20); // a blocking open ends the child
+    for (int round = 0; round < 3; round++) {
       unlink("/tmp/lppDebug.log");
       if (round == 0) {
         if (symlink("/tmp/victim", "/tmp/lppDebug.log") != 0)
           return "symlink";
+      } else if (round == 2) {
+        if (mkfifo("/tmp/lppDebug.log", 0666) != 0 || chown("/tmp/lppDebug.log", other, other) != 0)
+          return "fifo";
       } else {
         int f = open("/tmp/lppDebug.log", O_CREAT | O_WRONLY | O_CLOEXEC, 0666);
         if (f < 0 || fchown(f, other, other) != 0)
@@ -468,7 +478,7 @@ TEST(LaunchPipe, DebugLogRefusesLinksAndOtherUsersFiles)
     }
     return r;
   });
-  EXPECT_EQ("/dev/null /dev/null ", text);
+  EXPECT_EQ("/dev/null /dev/null /dev/null ", text);
 }
 
 } // namespace
@@ -505,7 +515,7 @@ TEST(LaunchPipe, RealSudoBothForms)
   for (bool async : {false, true})
     EXPECT_EQ("hello 0", asUser("/usr/bin/sudo -n", [&] { return talk(async); })) << async;
 
-  // A terminal that runs the real sudo it finds on PATH.
+  // A terminal that runs the real sudo, both found in the program folder.
   tltest::TempDir bin;
   chmod(bin.path().c_str(), 0755);
   bin.write("xterm",
@@ -515,7 +525,7 @@ TEST(LaunchPipe, RealSudoBothForms)
   ASSERT_EQ(0, symlink("/usr/bin/sudo", (bin / "sudo").c_str()));
   for (bool async : {false, true})
     EXPECT_EQ("hello 0", asUser("", [&] {
-                setenv("PATH", bin.path().c_str(), 1);
+                os::setElevateProgramDirsForTest({plat::String(bin.path().c_str())});
                 unsetenv("DBUS_SESSION_BUS_ADDRESS");
                 return talk(async);
               }))

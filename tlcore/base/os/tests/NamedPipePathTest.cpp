@@ -128,4 +128,33 @@ TEST(NamedPipePath, RemoveStaleAsUserAndRoot)
   }
 }
 
+// What the test user plants for root's clean-up: a folder of the path
+// component that links to root's folder, a folder named as root's, and a
+// file that is no socket in its own folder. Root removes only the stale
+// socket in the user's own folder.
+TEST(NamedPipePath, RemoveStaleAsRootFollowsNothing)
+{
+  if (geteuid() != 0)
+    GTEST_SKIP() << "root's clean-up";
+  TL_REQUIRE_TEST_USER();
+  TmpScope tmp;
+  chmod(tmp.dir.path().c_str(), 01777);
+  const std::string base = tmp.dir.path() + "/.tlcomp-";
+  const std::string own = base + std::to_string(tltest::testUser()->uid);
+  tltest::TempDir victim;
+  tltest::commandOutput("touch " + (victim / "app.pipe.1"));
+  ASSERT_EQ(0, tltest::forkAsTestUser([&] {
+    mkdir((base + "0").c_str(), 0700);
+    mkdir(own.c_str(), 0700);
+    bindAt(base + "0/app.pipe.2", false);
+    bindAt(own + "/app.pipe.3", false);
+    return system(("touch " + own + "/app.pipe.4 && ln -s " + victim.path() + " " + base + "l").c_str());
+  }));
+  os::removeStaleNamedPipes("pipe", "app");
+  std::string r;
+  for (const std::string& p : {victim / "app.pipe.1", base + "0/app.pipe.2", own + "/app.pipe.3", own + "/app.pipe.4"})
+    r += access(p.c_str(), F_OK) == 0 ? "kept " : "gone ";
+  EXPECT_EQ("kept kept gone kept ", r);
+}
+
 } // namespace

@@ -15,6 +15,7 @@
 #include "crypto/RandomStream.h"
 #include "crypto/Sha.h"
 #include "loc/Localize.h"
+#include "os/AppInfo.h"
 #include "os/NamedPipeListener.h"
 #include "os/UnixIo.h"
 #include "os/inheritedFd.h"
@@ -50,6 +51,20 @@ int hexValue(char c)
   if (c >= 'A' && c <= 'F')
     return c - 'A' + 10;
   return -1;
+}
+
+// The debug log lives in the user's private temporary folder: at a fixed
+// name in /tmp another user could plant a FIFO (hanging the child) or a
+// link there first. A folder that is not private gets no log.
+plat::String debugLogPath()
+{
+  if (!*AppInfo::getPathComp(true))
+    return plat::String("/dev/null"); // no identity yet, so no folder
+  try {
+    return plat::format("%s/lppDebug.log", getTmpPath(nullptr).get());
+  } catch (plat::Exception&) {
+    return plat::String("/dev/null");
+  }
 }
 
 // The first process waits for the middle one and leaves; the middle one
@@ -222,7 +237,7 @@ void LaunchedProcessPipe::parseArgs(Args& args, char**& argv, int need)
     if (!a)
       break;
     if (!strcmp(a, "-lppDebug")) {
-      args.logPath = plat::String("/tmp/lppDebug.log");
+      args.logPath = debugLogPath();
       argv++;
     } else if (!strcmp(a, "-hash")) {
       argv++;
@@ -259,14 +274,20 @@ void LaunchedProcessPipe::parseArgs(Args& args, char**& argv, int need)
 
 void LaunchedProcessPipe::redirectStderr(const Args& args)
 {
-  int fd = open(args.logPath.str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0666);
+  // Non-blocking: opening a FIFO would otherwise wait for a reader.
+  int fd =
+      open(args.logPath.str(),
+           O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
   struct stat st;
-  // A link or another user's file at the fixed path is not written.
-  if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) &&
-      strcmp(args.logPath.str(), "/dev/null") != 0) {
+  // Only the user's own regular file is written, and kept private.
+  if (fd >= 0 && strcmp(args.logPath.str(), "/dev/null") != 0 &&
+      (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
+       ((st.st_mode & 077) && fchmod(fd, 0600) != 0))) {
     close(fd);
     fd = -1;
   }
+  if (fd >= 0)
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (fd < 0)
     fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (fd < 0)

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <iterator>
 
 #include "loc/Localize.h"
 #include "os/host.h"
@@ -12,6 +13,7 @@
 #include "plat/Configuration.h"
 #include "plat/DString.h"
 #include "plat/Exception.h"
+#include "plat/File.h"
 #include "plat/Path.h"
 
 namespace os {
@@ -31,6 +33,30 @@ namespace {
 
 std::atomic<bool> pkexecAllowed{true};
 
+// Where the elevation programs and terminals are looked for: the system's
+// own folders only. The user's PATH may start with a folder the user (or
+// anything running as the user) writes, such as ~/.local/bin, and a program
+// found there would receive the root password.
+const char* const kSystemProgramDirs[] = {"/usr/bin", "/bin", "/usr/sbin", "/sbin"};
+#ifdef TL_TEST_HOOKS
+std::vector<plat::String> programDirsForTest;
+#endif
+
+plat::String findSystemProgram(const char* name)
+{
+  std::vector<plat::String> dirs(std::begin(kSystemProgramDirs), std::end(kSystemProgramDirs));
+#ifdef TL_TEST_HOOKS
+  if (!programDirsForTest.empty())
+    dirs = programDirsForTest;
+#endif
+  for (const plat::String& dir : dirs) {
+    plat::String found = findExecutable(plat::joinPath(dir.str(), name, false).str(), false);
+    if (!found.isNull())
+      return found;
+  }
+  return plat::String();
+}
+
 void prepend(std::vector<plat::String>& args, std::vector<plat::String> words)
 {
   args.insert(args.begin(), words.begin(), words.end());
@@ -42,6 +68,13 @@ void setPkexecRouteAllowed(bool allowed)
 {
   pkexecAllowed.store(allowed);
 }
+
+#ifdef TL_TEST_HOOKS
+void setElevateProgramDirsForTest(const std::vector<plat::String>& dirs)
+{
+  programDirsForTest = dirs;
+}
+#endif
 
 plat::String shellQuoteArgs(const std::vector<plat::String>& args)
 {
@@ -77,15 +110,16 @@ void getElevateProg(std::vector<plat::String>& args, const char* title)
   }
 
   if (pkexecAllowed.load() && getenv("DBUS_SESSION_BUS_ADDRESS")) {
-    plat::String pkexec = findExecutable("pkexec", true);
+    plat::String pkexec = findSystemProgram("pkexec");
     if (!pkexec.isNull()) {
       prepend(args, {pkexec});
       return;
     }
   }
 
-  bool haveSu = !findExecutable("su", true).isNull();
-  bool haveSudo = !findExecutable("sudo", true).isNull();
+  plat::String su = findSystemProgram("su");
+  plat::String sudo = findSystemProgram("sudo");
+  bool haveSu = !su.isNull(), haveSudo = !sudo.isNull();
   if (!haveSu && !haveSudo)
     throw plat::Exception("Elevation not supported: no su or sudo found");
   bool useSu = haveSu && (access("/etc/redhat-release", F_OK) == 0 || !haveSudo);
@@ -106,7 +140,7 @@ void getElevateProg(std::vector<plat::String>& args, const char* title)
                                         {"xfce4-terminal", "-T", "-x"},
                                         {"gnome-terminal", "--title", "--"}};
   for (const Terminal& t : kTerminals) {
-    plat::String path = findExecutable(t.name, true);
+    plat::String path = findSystemProgram(t.name);
     if (path.isNull())
       continue;
     words = {path, plat::String(t.titleFlag), windowTitle};
@@ -124,13 +158,16 @@ void getElevateProg(std::vector<plat::String>& args, const char* title)
   if (words.empty())
     throw plat::Exception("Elevation not supported: no terminal found");
 
+  // The terminal runs the elevation program by its absolute path, never by
+  // a name its shell would look up.
   if (useSu) {
-    for (const char* w : {"su", "-", "root", "-c"})
+    words.push_back(su);
+    for (const char* w : {"-", "root", "-c"})
       words.emplace_back(w);
     words.push_back(shellQuoteArgs(args));
     args = words;
   } else {
-    words.emplace_back("sudo");
+    words.push_back(sudo);
     prepend(args, words);
   }
 }

@@ -2,8 +2,9 @@
 
 #include <dirent.h>
 #include <errno.h>
-#include <string.h>
 #include <fcntl.h>
+#include <pwd.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -121,14 +122,46 @@ bool matchNamedPipeName(const char* entry, const char* name, const char* app)
 
 namespace {
 
-void cleanPipeDir(const plat::String& dir, const char* name, const char* app)
+// Whether the folder of user text (a uid or an account name) may be owned
+// by owner: that user's, or root's.
+bool ownerMatches(const char* user, uid_t owner)
 {
-  DIR* d = opendir(dir.get());
-  if (!d)
+  if (owner == 0)
+    return true;
+  uid_t named = 0;
+  try {
+    parseUid(named, user);
+    return named == owner;
+  } catch (plat::Exception&) {
+  }
+  struct passwd pw, *found = nullptr;
+  char buf[4096];
+  return getpwnam_r(user, &pw, buf, sizeof(buf), &found) == 0 && found && found->pw_uid == owner;
+}
+
+// Cleans the pipe folder entry of parent (a descriptor or AT_FDCWD), whose
+// path is dir and whose user part is user. The folder is opened without
+// following a link and must belong to that user (or root) and be writable
+// by no one else; in it only sockets are removed, by name relative to the
+// opened folder, so nothing outside it is ever unlinked.
+void cleanPipeDir(int parent, const char* entry, const plat::String& dir, const char* user,
+                  const char* name, const char* app)
+{
+  int fd = openat(parent, entry, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0)
     return;
+  struct stat st;
+  DIR* d = nullptr;
+  if (fstat(fd, &st) != 0 || !ownerMatches(user, st.st_uid) || (st.st_mode & 022) ||
+      !(d = fdopendir(fd))) {
+    close(fd);
+    return;
+  }
   while (struct dirent* e = readdir(d)) {
+    struct stat est;
     if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..") ||
-        !matchNamedPipeName(e->d_name, name, app))
+        !matchNamedPipeName(e->d_name, name, app) ||
+        fstatat(dirfd(d), e->d_name, &est, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISSOCK(est.st_mode))
       continue;
     plat::String path = plat::format("%s/%s", dir.get(), e->d_name);
     try {
@@ -147,7 +180,9 @@ void removeStaleNamedPipes(const char* name, const char* app)
 {
   try {
     if (geteuid() != 0) {
-      cleanPipeDir(getTmpPath(nullptr), name, app);
+      plat::String own = getTmpPath(nullptr);
+      plat::String uid = plat::format("%u", (unsigned)geteuid());
+      cleanPipeDir(AT_FDCWD, own.get(), own, uid.get(), name, app);
       return;
     }
     plat::String prefix = plat::format(".%s-", AppInfo::getPathComp(false));
@@ -156,7 +191,8 @@ void removeStaleNamedPipes(const char* name, const char* app)
       return;
     while (struct dirent* e = readdir(d)) {
       if (!strncmp(e->d_name, prefix.get(), (size_t)prefix.length()))
-        cleanPipeDir(plat::format("%s/%s", getTmpDir(), e->d_name), name, app);
+        cleanPipeDir(dirfd(d), e->d_name, plat::format("%s/%s", getTmpDir(), e->d_name),
+                     e->d_name + prefix.length(), name, app);
     }
     closedir(d);
   } catch (plat::Exception&) {

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "childio.h"
+#include "loc/Localize.h"
 #include "os/AppInfo.h"
 #include "os/dirs.h"
 #include "plat/Configuration.h"
@@ -25,6 +26,7 @@
 #include "plat/LogDestFile.h"
 #include "plat/ProductVersionInfo.h"
 #include "product/init.h"
+#include "rootdir.h"
 #include "testuser.h"
 #include "testutil.h"
 
@@ -193,6 +195,34 @@ TEST(ProductInit, CopiedExecutableAndConfigurationFiles)
     if (line.compare(0, 7, "REPORT ") == 0)
       report = line.substr(7);
   EXPECT_EQ("app=setup pref=install/10 policy=policy/30 user=user/10", report);
+}
+
+// Run by TranslationsBesideTheProgram in a copy of this program.
+TEST(ProductInitChild, Translation)
+{
+  if (!getenv("TL_PRODUCT_INIT_CHILD"))
+    GTEST_SKIP() << "only in a copy started by TranslationsBesideTheProgram";
+  product::initAppInfo(nullptr, "tlproducttest", nullptr);
+  product::initTranslationDirs();
+  plat::Configuration::global().set("Locale", "de", plat::kPriorityPreference);
+  printf("REPORT %s\n", LOC_TR("product_copyright"));
+}
+
+// As root, a German string file beside the program is read from root's
+// folder, not from one the test user owns.
+TEST(ProductInit, TranslationsBesideTheProgram)
+{
+  TL_REQUIRE_TEST_USER();
+  tltest::RootOnlyDir root;
+  for (const std::string& owner : {std::string("root"), tltest::testUser()->name}) {
+    std::string bin = root / owner, self = "/proc/" + std::to_string(getpid()) + "/exe";
+    tltest::commandOutput("mkdir -p " + bin + "/zarn && cp " + self + " " + bin + "/setup && echo " +
+                          "'msgid \"product_copyright\"\nmsgstr \"PLANTED\"' >" + bin +
+                          "/zarn/strings.de.po && chown -R " + owner + " " + bin);
+    std::string out = tltest::commandOutput("TL_PRODUCT_INIT_CHILD=1 " + bin +
+                                            "/setup --gtest_filter=ProductInitChild.Translation");
+    EXPECT_EQ(owner == "root", out.find("REPORT PLANTED\n") != std::string::npos) << out;
+  }
 }
 
 // Lines of at most 79 characters (not bytes).
