@@ -73,6 +73,8 @@ TEST(BootstrapConfig, EachCheckInOrder)
        g + "Invalid URI scheme: b.test/btp"},
       {"count 0", bootstraptest::unsignedDoc("\"count\": 0"), true, kUrl, kOpt,
        g + "Invalid \"btp/config-count\", must be >= 1"},
+      {"count 1001", bootstraptest::unsignedDoc("\"count\": 1001"), true, kUrl, kOpt,
+       g + "Invalid \"btp/config-count\", must be <= 1000"},
       {"http discovery", bootstraptest::unsignedDoc("\"discovery\": \"http://d.test/\""), true,
        kUrl, kOpt, g + "Invalid URI scheme: http://d.test/"},
       {"http bootstrap with a path",

@@ -2,6 +2,7 @@
 // PCG32 reference), and the progress's queue rules.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "bootstrapDocs.h"
@@ -150,14 +151,33 @@ TEST(BootstrapProgress, QueueRules)
   EXPECT_DEATH(o.nextBootstrap(nullptr), "!bootstrapToTry.empty\\(\\)");
 }
 
+// Addresses are added in linear time: 100,000, then all of them again (each
+// moved to the end), in a fraction of the minutes a search of the queue per
+// address would take.
+TEST(BootstrapProgress, LargeConfigurations)
+{
+  std::string uris;
+  for (int i = 0; i < 100; i++)
+    uris += (i ? ", \"https://b" : "\"https://b") + std::to_string(i) + ".test/btp\"";
+  BootstrapConfig big = config("\"uris\": [" + uris + "], \"count\": 1000");
+  BootstrapProgress p("x");
+  auto start = std::chrono::steady_clock::now();
+  p.addConfig(big);
+  std::string last = p.bootstrapQueue().back().str();
+  p.addConfig(big);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(100000u, p.bootstrapQueue().size());
+  EXPECT_EQ(last, p.bootstrapQueue().back().str()) << "the same shuffle again";
+}
+
 TEST(HostedBootstrapInfo, Values)
 {
-  BootstrapConfig c = config("\"params\": [[\"enterprise/auth-uris\", \"https://x;https://y;;https://z\"]]");
+  BootstrapConfig c = config("\"params\": [[\"enterprise/auth-uris\", \"https://x;https://y;;https://z;https://x\"]]");
   std::vector<plat::String> values;
   plat::StringSet handed;
   handed.insert(plat::String("https://y"));
-  // Override values come first (taken from the end); handed-out ones and
-  // other keys are skipped.
+  // Override values come first (taken from the end); handed-out ones,
+  // repeats and other keys are skipped.
   EXPECT_TRUE(hosted::hostedBootstrapValues(
       values, handed, c, "enterprise/auth-uris",
       "other=https://o;enterprise/auth-uris=https://p;enterprise/auth-uris=https://y;junk", 7));
