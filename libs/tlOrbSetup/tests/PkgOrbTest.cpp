@@ -54,8 +54,8 @@ using tlOrbSetup::EngineUi;
 using tlOrbSetup::Pkg;
 using tlOrbSetup::PkgOrb;
 
-const std::string kDataDir =
-    std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) + "/data";
+// An absolute path: __FILE__ may be relative to the build folder.
+const std::string kDataDir = TL_TEST_DATA_DIR;
 const char* kFakeName = "tlzarnconnect-testfake";
 
 tltest::CaptureDest capture("pkgcapture", tltest::CaptureDest::kSourceText);
