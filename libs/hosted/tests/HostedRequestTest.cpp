@@ -29,10 +29,10 @@ struct HostedRequestTest : ::testing::Test {
   // Runs one request to url; the recorder tells how it went.
   Recorder fetch(hosted::HostedHttpSession& session, const hosted::HostedClientContext& context,
                  const std::string& url, HostedRequest::Auth auth = HostedRequest::Auth::kNone,
-                 const std::string& body = "")
+                 const std::string& body = "", bool secure = false)
   {
     Recorder r;
-    http::Bytes bytes((const unsigned char*)body.data(), body.size());
+    http::Bytes bytes((const unsigned char*)body.data(), body.size(), secure);
     HostedRequest request(session, url.c_str(), &r, context, auth, body.empty() ? "GET" : "POST",
                           bytes, "application/json");
     request.send();
@@ -184,6 +184,28 @@ TEST_F(HostedRequestTest, DumpLevels)
   EXPECT_EQ(std::string(json.format("application/vnd.tessaly.bed", junk).str()),
             hosted::BedFormatCallback::instance().format(nullptr, junk).str());
   EXPECT_EQ(std::string(json.format("application/json", junk).str()).rfind("<not JSON-encoded data", 0), 0u);
+}
+
+// The dump shows no secret: not the "Authorization" header, nor either body
+// of an exchange whose request body is secure.
+TEST_F(HostedRequestTest, DumpHidesSecrets)
+{
+  auto server = hostedtest::tlsServer({{"/j", {kOk}}});
+  auto context = hostedtest::context(package, nullptr, {nullptr, nullptr, "tok-123"});
+  hosted::JsonFormatCallback json;
+  hosted::HostedHttpSession session(context, &json);
+  hosted::hostedRequestDump.setParam(2, 0);
+  tltest::LogCapture log("HostedRequest");
+  ASSERT_TRUE(fetch(session, *context, hostedtest::url(*server, "/j"),
+                    HostedRequest::Auth::kAuthenticate, "{\"ticket\":\"tk-456\"}", true)
+                  .ok);
+  std::vector<std::string> lines = log.lines();
+  EXPECT_EQ(3, std::count(lines.begin(), lines.end(), "<hidden>") +
+                   std::count(lines.begin(), lines.end(), "Authorization: <hidden>"));
+  for (const std::string& l : lines)
+    EXPECT_TRUE(l.find("tok-123") == l.npos && l.find("tk-456") == l.npos &&
+                l.find("\"b\"") == l.npos)
+        << l;
 }
 
 TEST_F(HostedRequestTest, TimeoutArithmetic)
