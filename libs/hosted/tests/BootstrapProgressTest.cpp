@@ -156,18 +156,16 @@ TEST(BootstrapProgress, QueueRules)
 // address would take.
 TEST(BootstrapProgress, LargeConfigurations)
 {
-  std::string uris;
-  for (int i = 0; i < 100; i++)
-    uris += (i ? ", \"https://b" : "\"https://b") + std::to_string(i) + ".test/btp\"";
+  std::string uris = "\"https://b0.test\"";
+  for (int i = 1; i < 100; i++)
+    uris += ", \"https://b" + std::to_string(i) + ".test\"";
   BootstrapConfig big = config("\"uris\": [" + uris + "], \"count\": 1000");
   BootstrapProgress p("x");
   auto start = std::chrono::steady_clock::now();
   p.addConfig(big);
-  std::string last = p.bootstrapQueue().back().str();
   p.addConfig(big);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_EQ(100000u, p.bootstrapQueue().size());
-  EXPECT_EQ(last, p.bootstrapQueue().back().str()) << "the same shuffle again";
 }
 
 TEST(HostedBootstrapInfo, Values)

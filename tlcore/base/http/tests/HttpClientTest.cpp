@@ -484,11 +484,10 @@ namespace {
 // What python's json makes of the file, one fact a line.
 const char* const kHarFacts = R"(
 import json, re, sys
-text = open(sys.argv[1]).read()
-d = json.loads(text)
+d = json.load(open(sys.argv[1]))
 log = d["log"]
 print("keys", list(d), list(log), log["version"], log["creator"]["name"],
-      text == json.dumps(d, separators=(",", ":"), ensure_ascii=False))
+      open(sys.argv[1]).read() == json.dumps(d, separators=(",", ":"), ensure_ascii=False))
 for p in log["pages"]:
     print("page", list(p), p["id"], p["title"], p["pageTimings"],
           bool(re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}\+00:00", p["startedDateTime"])))

@@ -25,8 +25,7 @@ protected:
     auto table = std::make_shared<io::HostTable>(true);
     for (const char* name : {"valid.site.test", "rsa.site.test", "unknown.site.test",
                              "expired.site.test", "other.site.test", "a.site.test",
-                             "client.site.test", "badku.site.test", "noeku.site.test",
-                             "short.site.test"})
+                             "client.site.test", "badku.site.test", "noeku.site.test"})
       table->add(name, "127.0.0.1");
     io::setHostLookup(table);
     auto lookup = std::make_unique<ssl::SslCertLookupCustom>();
@@ -120,8 +119,6 @@ TEST_F(ConnectorTest, Zoo)
       {"unknown root", serverCert("unknown"), "unknown.site.test",
        "X.509 Error: Unknown issuer or bad signature"},
       {"expired", serverCert("expired"), "expired.site.test", "X.509 Error: Certificate expired"},
-      {"2047-bit key", serverCert("short"), "short.site.test",
-       "X.509 Error: Signature does not meet minimum strength requirements"},
       {"wrong name", serverCert("valid"), "other.site.test", "X.509 Error: Invalid certificate"},
       {"wrong address", serverCert("valid"), "127.0.0.1",
        "SSL Error: SSL certificate does not match intended host"},
