@@ -179,8 +179,9 @@ void TXWParent::paintAndPut(const rfb::Rect& r)
   backBuffer_->put(window(), clipped);
 }
 
-void TXWParent::redraw()
+void TXWParent::flushDamage()
 {
+  redrawTimer_.stop();
   rfb::Region todo;
   todo.swap(damage_);
   if (!backBuffer_)
@@ -329,7 +330,7 @@ bool TXWParent::handleEvent(XEvent* ev)
 bool TXWParent::timerExpired(plat::Timer* timer)
 {
   if (timer == &redrawTimer_)
-    redraw();
+    flushDamage();
   else if (timer == &tooltipTimer_)
     showTooltip();
   return false;

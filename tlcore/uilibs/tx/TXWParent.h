@@ -82,6 +82,8 @@ public:
   void resizeToContent();
   // Damage waiting for the redraw timer, in content coordinates.
   const rfb::Region& damage() const { return damage_; }
+  // Paints and puts the damage now rather than when the timer fires.
+  void flushDamage();
   TXImage* backBuffer() const { return backBuffer_.get(); }
 
   // --- Tooltips ---
@@ -140,7 +142,6 @@ private:
 
   void keyEvent(XKeyEvent* ev);
   void sendKey(uint32_t keysym, bool down);
-  void redraw();
   void expose(XEvent* ev);
   void showTooltip();
 

@@ -38,7 +38,7 @@ const std::map<std::string, int>& classTable()
   return table;
 }
 
-// DBUS_SESSION_BUS_ADDRESS of the process that owns the window, or "".
+// DBUS_SESSION_BUS_ADDRESS of the process that owns the window, or null.
 plat::String busAddress(Window w)
 {
   unsigned long pid = 0;
@@ -93,6 +93,8 @@ void DesktopEnvironment::detect()
   if (check != watcher_.watched())
     watcher_.watch(check);
   kind_ = kNone;
+  // An address belongs to the desktop found now, not to an earlier one.
+  dbus_ = plat::String();
   bool running = check != 0;
   if (!running) {
     XWindowAttributes attrs;
@@ -106,7 +108,7 @@ void DesktopEnvironment::detect()
   }
   if (reportPending_ || kind_ != previous) {
     vlog.status("Detected %s", kindName(kind_));
-    if (dbus_.get() && *dbus_.get())
+    if (dbus_.get())
       vlog.status("DBus address: %s", dbus_.get());
     reportPending_ = false;
     if (callback_)
