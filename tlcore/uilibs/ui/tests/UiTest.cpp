@@ -250,6 +250,8 @@ TEST_F(Ui, DesktopDetectionFollowsTheWindowManager)
     execl("/bin/sleep", "sleep", "60", (char*)nullptr);
     _exit(127);
   }
+  const std::string environ = "/proc/" + std::to_string(child) + "/environ";
+  ASSERT_TRUE(loopUntil([&] { return readFile(environ).find("tl-test-bus") != std::string::npos; }));
   std::vector<std::unique_ptr<tx::TXWindow>> windows;
   for (const char* cls : {"gnome-shell", "gnome-session"}) {
     windows.push_back(std::make_unique<tx::TXWindow>(10, 10));
