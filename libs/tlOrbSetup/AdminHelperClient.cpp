@@ -141,6 +141,15 @@ void AdminHelperClient::runCmd(const std::vector<plat::String>& args, RunCmdCall
   runCmdCb_ = callback;
 }
 
+void AdminHelperClient::cancelRunCmd()
+{
+  runCmdCb_ = nullptr;
+  notConnected_.cancel();
+  if (!channel_->isConnected())
+    return;
+  channel_->writeMsg(am::kRunCmdCancel).endMsg(true);
+}
+
 void AdminHelperClient::svrSettings(const plat::CaseInsensitiveStringMap& values,
                                     SvrSettingsCallback* callback)
 {
