@@ -43,6 +43,7 @@ using namespace tlOrbSetup;
 namespace {
 
 tltest::CaptureDest capture("wizcapture", tltest::CaptureDest::kSourceText);
+std::vector<plat::String> keyDirs{plat::String(TL_TEST_SUPPORT_DIR)};
 
 // Above the wizard's own settings, except `Locale`, which it sets itself.
 void set(const char* name, const char* value)
@@ -63,7 +64,6 @@ public:
     os::AppInfo::set("tlzarnconnectsetup", nullptr, "zarn", nullptr, nullptr);
     httptest::prepareProcess();
     os::setTmpDirForTest(tmp_.path().c_str());
-    static std::vector<plat::String> keyDirs{plat::String(TL_TEST_SUPPORT_DIR)};
     plat::setTestFeaturesDirsForTests(&keyDirs);
     plat::resetTestFeaturesGateForTests();
     set("_CertsPem", ca_.path("ca.pem").c_str());
@@ -123,7 +123,8 @@ public:
   void serve(const httptest::Script& script, const std::string& path)
   {
     server_.reset(new httptest::ScriptedServer(script, cert_, ca_.path("dl.key")));
-    set("_OrbUri", ("https://localhost:" + std::to_string(server_->port()) + path).c_str());
+    std::string uri = path[0] == '/' ? "https://localhost:" + std::to_string(server_->port()) + path : path;
+    set("_OrbUri", uri.c_str());
   }
 
   os::AppLoop loop_;
@@ -238,6 +239,7 @@ TEST_F(SetupDlgTest, FailuresEndOnTheErrorPage)
     std::string path;
     std::function<void(SetupDlgTest*)> during;
     std::string shown;
+    bool testFeatures = true;
   } cases[] = {
       {"not found", "/missing/whole/T.deb", nullptr, "HTTP status 404 (Not Found)"},
       // Failures reported from inside the call that started the step.
@@ -248,11 +250,22 @@ TEST_F(SetupDlgTest, FailuresEndOnTheErrorPage)
       {"elevation fails", base + "T.deb",
        [](SetupDlgTest*) { AdminHelperClient::setProgramForTest("/nonexistent/helper"); },
        "Elevation failed"},
+      // Without test features `_CertsPem` is ignored and plain HTTP refused.
+      {"test CA without test features", base + "T.deb", nullptr,
+       "Error connecting: X.509 Error: Unknown issuer or bad signature", false},
+      {"plain HTTP without test features", "http://localhost:1/pkg/whole/T.deb", nullptr,
+       "Scheme http not supported by this HTTP client", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     serve({{"slow", slow}, {"pkg", {ok(kDeb)}}}, c.path);
+    static std::vector<plat::String> none;
+    plat::setTestFeaturesDirsForTests(c.testFeatures ? &keyDirs : &none);
+    plat::resetTestFeaturesGateForTests();
+    capture.clear();
     dlg_.reset(new SetupDlg());
+    EXPECT_TRUE(capture.saw("SetupDlg: Using trusted certs from " +
+                            (c.testFeatures ? ca_.path("ca.pem") : "built-in resource")));
     click("initial.install");
     if (c.during)
       c.during(this);
