@@ -232,8 +232,9 @@ TEST_F(SetupDlgTest, FailuresEndOnTheErrorPage)
   if (geteuid() != 0)
     GTEST_SKIP() << "runs the admin helper as root";
   const std::string base = "/pkg/whole/";
-  httptest::Response slow{ok(kDeb)};
-  slow.delayMs = 20000;
+  // Half the body, then the rest never (the held request).
+  const std::string held = ok(std::string(1000, 'd'));
+  const std::string hold = "/held/hold-" + std::to_string(held.size() - 500) + "/T.deb";
   const struct {
     const char* name;
     std::string path;
@@ -245,7 +246,13 @@ TEST_F(SetupDlgTest, FailuresEndOnTheErrorPage)
       // Failures reported from inside the call that started the step.
       {"no file name", base, nullptr, "Bad package URI https://localhost:PORT" + base},
       {"no install command", base + "T.tar", nullptr, "No suitable install command found"},
-      {"cancelled", "/slow/whole/T.deb", [](SetupDlgTest* t) { t->click("download.cancel"); },
+      {"cancelled", hold,
+       [](SetupDlgTest* t) {
+         muimisc::ProgressBar* bar = t->dlg_->downloadPage()->bar();
+         ASSERT_TRUE(t->runUntil([&] { return bar->value() > 0; }));
+         EXPECT_STREQ("50%", bar->getItems().get());
+         t->click("download.cancel");
+       },
        "Download cancelled"},
       {"elevation fails", base + "T.deb",
        [](SetupDlgTest*) { AdminHelperClient::setProgramForTest("/nonexistent/helper"); },
@@ -258,7 +265,7 @@ TEST_F(SetupDlgTest, FailuresEndOnTheErrorPage)
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    serve({{"slow", slow}, {"pkg", {ok(kDeb)}}}, c.path);
+    serve({{"held", {held}}, {"pkg", {ok(kDeb)}}}, c.path);
     static std::vector<plat::String> none;
     plat::setTestFeaturesDirsForTests(c.testFeatures ? &keyDirs : &none);
     plat::resetTestFeaturesGateForTests();
@@ -320,9 +327,7 @@ TEST_F(SetupDlgTest, ClosingDuringDownload)
 {
   if (geteuid() != 0)
     GTEST_SKIP() << "runs the admin helper as root";
-  httptest::Response slow{ok(kDeb)};
-  slow.delayMs = 20000;
-  serve({{"pkg", slow}}, "/pkg/whole/T.deb");
+  serve({{"pkg", {ok(kDeb)}}}, "/pkg/hold-10/T.deb");
   dlg_.reset(new SetupDlg());
   click("initial.install");
   EXPECT_TRUE(dlg_->dialog()->requestClose());
