@@ -142,10 +142,8 @@ WTabSheets::~WTabSheets() = default;
 
 void WTabSheets::checkIndex(int index, size_t size, const char* bound) const
 {
-  if (index < 0)
-    plat::AssertionFail("index >= 0", __FILE__, __LINE__).fatal();
-  if (index >= (int)size)
-    plat::AssertionFail(bound, __FILE__, __LINE__).fatal();
+  PLAT_ASSERT(index >= 0);
+  PLAT_ASSERT_TEXT(index < (int)size, bound);
 }
 
 int WTabSheets::addSheet(const char* title, Widget* content, int index)
@@ -211,8 +209,7 @@ void WTabSheets::removeCallback(Callback* callback)
 
 void WTabSheets::selectSheet(int index)
 {
-  if (index >= (int)sheets_.size())
-    plat::AssertionFail(kSheetsBound, __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(index < (int)sheets_.size(), kSheetsBound);
   index = std::max(index, -1);
   plat::DestroyGuard guard(liveness_);
   // A copy: callbacks may come and go while they are asked.

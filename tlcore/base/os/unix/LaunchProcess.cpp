@@ -42,7 +42,7 @@ constexpr size_t kChildStack = 256 * 1024;
 
 [[noreturn]] void fatal(const char* text, const char* file, int line)
 {
-  plat::AssertionFail(text, file, line).fatal();
+  PLAT_FAIL_AT(text, file, line);
 }
 #define LP_ASSERT(cond, text)                                                                      \
   do {                                                                                             \
