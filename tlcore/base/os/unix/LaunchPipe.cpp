@@ -316,7 +316,7 @@ io::Io* LaunchedProcessPipe::connect(Args& args, char**& argv, int need)
     gmtime_r(&now, &tm);
     strftime(when, sizeof(when), "%Y-%m-%d %H:%M:%SZ", &tm);
     fprintf(stderr, "%s: connecting to '%s'\n", when, args.pipeName.get());
-    int fd = UnixIo::connectUnix(args.pipeName.get(), false, false);
+    int fd = UnixIo::connectUnix(args.pipeName.get(), UnixIo::kStream);
     if (!args.hash.empty()) {
       unsigned char got[32];
       size_t have = 0;

@@ -70,8 +70,8 @@ bool copyStream(rdr::InStream& in, rdr::OutStream& out, bool failWhenFull)
 
 LaunchWithPipe::LaunchWithPipe(const LaunchProcess::Cfg& cfg) : cfg_(cfg), timer_(this)
 {
-  if (cfg_.dl == 0)
-    cfg_.dl = 1;
+  if (cfg_.reaper == LaunchProcess::Reaper::kLauncher)
+    cfg_.reaper = LaunchProcess::Reaper::kPidManager;
   named_.reset(new LaunchWithNamedPipe(cfg_));
 }
 
