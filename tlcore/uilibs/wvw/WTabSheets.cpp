@@ -67,8 +67,9 @@ void WTab::paint(rfb::WritablePixelBuffer& pb)
   WButton::paint(pb);
   const int d = selected_ ? 0 : 1;
   rfb::drawRoundedRect(pb, rfb::Rect(1, 1 + d, w - 1, h - 1 + d), 2, pixel(pb, s->bevelLight));
-  const bool focus = hasFocus() && wantsFocus();
-  rfb::drawRoundedRect(pb, rfb::Rect(0, d, w, h + d), 3, pixel(pb, focus ? s->mark : s->bevelFrame));
+  const rfb::Rect frame(0, d, w, h + d);
+  if (!(wantsFocus() && drawFocusRing(pb, frame)))
+    rfb::drawRoundedRect(pb, frame, 3, pixel(pb, s->bevelFrame));
 }
 
 // --- WSheet ----------------------------------------------------------------------------

@@ -474,13 +474,16 @@ void Widget::drawBevel(rfb::WritablePixelBuffer& pb, const rfb::Rect& r, Bevel b
   rfb::drawRoundedRect(pb, outsetRect(r, -1), radius - 1, inner);
 }
 
-void Widget::drawBorder(rfb::WritablePixelBuffer& pb, const rfb::Rect& r, Corners corners) const
+bool Widget::drawFocusRing(rfb::WritablePixelBuffer& pb, const rfb::Rect& r, int radius)
 {
+  if (!hasFocus())
+    return false;
   const rfb::Pixel p = pixel(pb, getStyle()->mark);
-  if (corners == Corners::Rounded)
-    rfb::drawRoundedRect(pb, r, 3, p);
+  if (radius > 0)
+    rfb::drawRoundedRect(pb, r, radius, p);
   else
     rfb::drawRectBorder(pb, r, p, 1);
+  return true;
 }
 
 } // namespace wvw
