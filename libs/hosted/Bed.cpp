@@ -1085,21 +1085,17 @@ BedSpan findBedKey(int length, const void* bytes, const char* key)
     throw BedException("BED data not a map");
   BedReader reader(length, bytes);
   rdr::InStream& in = reader.stream();
-  try {
-    in.readU8();
-    int64_t count = reader.readValue()->asInt().value();
-    if (count < 0 || count % 2)
-      throw BedException("BED decode error");
-    for (int64_t i = 0; i < count / 2; i++) {
-      BedValuePtr k = reader.readValue();
-      const BedString& ks = k->asString();
-      int64_t start = in.pos();
-      reader.readValue();
-      if (key && !strcmp(ks.value(), key))
-        return BedSpan{base + start, (int)(in.pos() - start)};
-    }
-  } catch (rdr::EndOfStream&) {
-    throw BedException("Truncated BED");
+  in.readU8();
+  int64_t count = reader.readValue()->asInt().value();
+  if (count < 0 || count % 2)
+    throw BedException("BED decode error");
+  for (int64_t i = 0; i < count / 2; i++) {
+    BedValuePtr k = reader.readValue();
+    const BedString& ks = k->asString();
+    int64_t start = in.pos();
+    reader.readValue();
+    if (key && !strcmp(ks.value(), key))
+      return BedSpan{base + start, (int)(in.pos() - start)};
   }
   throw BedException(0, "BED key '%s' not found", key ? key : "(null)");
 }

@@ -414,7 +414,7 @@ private:
 BedValuePtr decodeBed(BedReader& reader, const char* contentType, bool strict);
 
 // The encoded value stored under key in the top-level map, as it lies in
-// bytes.
+// bytes. Bytes that end early give the stream's rdr::EndOfStream.
 struct BedSpan {
   const unsigned char* data;
   int length;

@@ -110,7 +110,9 @@ void BootstrapConfig::readRecord(const BedMap& record)
   int64_t count = record.get("btp/config-count").asInt().value();
   if (count < 1)
     fail("Invalid \"btp/config-count\", must be >= 1");
-  configCount_ = count > INT32_MAX ? INT32_MAX : (int)count;
+  if (count > kMaxConfigCount)
+    fail(plat::format("Invalid \"btp/config-count\", must be <= %d", kMaxConfigCount).str());
+  configCount_ = (int)count;
   const char* discovery = record.get("btp/initial-discovery-uri").asString().value();
   if (*discovery) {
     checkUri(discovery, Http::Refused);

@@ -48,6 +48,10 @@ public:
   // The valid-from time is at most an hour ahead of the clock.
   bool isValidNow() const;
 
+  // The most numbered configurations a server may offer: each is one
+  // address per bootstrap server to try.
+  static constexpr int kMaxConfigCount = 1000;
+
   // --- The record
   int configCount() const { return configCount_; }
   const std::vector<plat::String>& bootstrapUris() const { return bootstrapUris_; }

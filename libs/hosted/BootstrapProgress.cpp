@@ -3,6 +3,8 @@
 #include <string.h>
 
 #include <algorithm>
+#include <string>
+#include <unordered_map>
 
 #include "hosted/BootstrapConfig.h"
 #include "plat/Exception.h"
@@ -64,9 +66,38 @@ void BootstrapProgress::addConfig(const BootstrapConfig& config)
     added += addDiscovery(uri.str());
   shuffleTail(discoveryToTry_, added, rng);
   added = 0;
-  for (const plat::String& base : config.bootstrapUris())
-    for (int n = 0; n < config.configCount(); n++)
-      added += addBootstrap(plat::format("%s/%d", base.str(), n), (uint32_t)n);
+  // Queued addresses by text, so that a configuration of many addresses is
+  // added in linear time. One queued again leaves a hole (a null address)
+  // at its old place, closed once all are in.
+  std::unordered_map<std::string, size_t> queued;
+  for (size_t i = 0; i < bootstrapToTry_.size(); i++)
+    queued.emplace(bootstrapToTry_[i].uri.str(), i);
+  bool holes = false;
+  for (const plat::String& base : config.bootstrapUris()) {
+    for (int n = 0; n < config.configCount(); n++) {
+      plat::String uri = plat::format("%s/%d", base.str(), n);
+      auto it = queued.find(uri.str());
+      if (it != queued.end()) {
+        Entry again = std::move(bootstrapToTry_[it->second]);
+        bootstrapToTry_[it->second].uri = plat::String();
+        holes = true;
+        again.generation = generation_;
+        it->second = bootstrapToTry_.size();
+        bootstrapToTry_.push_back(std::move(again));
+      } else if (usedBootstrap_.count(uri)) {
+        continue;
+      } else {
+        vlog.info("Adding Bootstrap URI: %s", uri.str());
+        queued.emplace(uri.str(), bootstrapToTry_.size());
+        bootstrapToTry_.push_back(Entry{std::move(uri), (uint32_t)n, generation_});
+      }
+      added++;
+    }
+  }
+  if (holes)
+    bootstrapToTry_.erase(std::remove_if(bootstrapToTry_.begin(), bootstrapToTry_.end(),
+                                         [](const Entry& e) { return e.uri.isNull(); }),
+                          bootstrapToTry_.end());
   shuffleTail(bootstrapToTry_, added, rng);
 }
 
@@ -82,22 +113,6 @@ bool BootstrapProgress::addDiscovery(const char* uri)
     return false;
   vlog.info("Adding Discovery URI: %s", uri);
   discoveryToTry_.emplace_back(uri);
-  return true;
-}
-
-bool BootstrapProgress::addBootstrap(plat::String&& uri, uint32_t configNumber)
-{
-  auto queued = std::find_if(bootstrapToTry_.begin(), bootstrapToTry_.end(),
-                             [&](const Entry& e) { return strcmp(e.uri.str(), uri.str()) == 0; });
-  if (queued != bootstrapToTry_.end()) {
-    queued->generation = generation_;
-    std::rotate(queued, queued + 1, bootstrapToTry_.end());
-    return true;
-  }
-  if (usedBootstrap_.count(uri))
-    return false;
-  vlog.info("Adding Bootstrap URI: %s", uri.str());
-  bootstrapToTry_.push_back(Entry{std::move(uri), configNumber, generation_});
   return true;
 }
 

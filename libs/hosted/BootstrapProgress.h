@@ -64,7 +64,6 @@ private:
     uint32_t generation;
   };
   bool addDiscovery(const char* uri);
-  bool addBootstrap(plat::String&& uri, uint32_t configNumber);
 
   uint64_t seed_;
   plat::String currentBootstrap_;

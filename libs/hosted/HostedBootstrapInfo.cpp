@@ -197,12 +197,14 @@ bool hostedBootstrapValues(std::vector<plat::String>& values, const plat::String
   const char* entry = config.parameter(key);
   if (entry) {
     std::vector<plat::String> added;
+    plat::StringSet seen;
     plat::String text(entry);
     char* c = text.data();
     while (c) {
-      const char* item = plat::strTok(&c, ';');
-      if (*item && !handedOut.count(plat::String(item)) && !contains(overrides, item))
-        added.emplace_back(item);
+      plat::String item(plat::strTok(&c, ';'));
+      if (*item.str() && !handedOut.count(item) && !contains(overrides, item.str()) &&
+          seen.insert(item).second)
+        added.push_back(std::move(item));
     }
     shuffleWithSeed(added, seed);
     values.insert(values.end(), added.begin(), added.end());

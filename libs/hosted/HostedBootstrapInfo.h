@@ -106,10 +106,10 @@ std::vector<plat::String> hostedBootstrapCandidates(const BootstrapConfig& vendo
                                                     int maxAttempts);
 
 // Takes the values of a received configuration's parameter key into values
-// (the next one last): its ";"-separated items not yet handed out, shuffled,
-// then the override items (overrideText, "key=value" items separated by
-// ";") for key, which so come first. False when the configuration has no
-// such parameter.
+// (the next one last): its ";"-separated items not yet handed out, each
+// once, shuffled, then the override items (overrideText, "key=value" items
+// separated by ";") for key, which so come first. False when the
+// configuration has no such parameter.
 bool hostedBootstrapValues(std::vector<plat::String>& values, const plat::StringSet& handedOut,
                            const BootstrapConfig& config, const char* key,
                            const char* overrideText, uint64_t seed);

@@ -1,6 +1,7 @@
 #include "hosted/HostedRequest.h"
 
 #include <string.h>
+#include <strings.h>
 
 #include <algorithm>
 
@@ -8,6 +9,7 @@
 #include "hosted/BootstrapRequest.h"
 #include "http/HttpError.h"
 #include "http/native/NativeHttpClient.h"
+#include "plat/ConfigParameter.h"
 #include "plat/Json.h"
 #include "plat/Log.h"
 #include "plat/Time.h"
@@ -30,6 +32,12 @@ namespace {
 plat::LogSrc vlog("HostedRequest");
 
 constexpr int kLogLevel = 30;
+
+// A header whose value the dump must not show.
+bool secretHeader(const char* name)
+{
+  return plat::isSecretName(name) || strcasecmp(name, "Authorization") == 0;
+}
 
 bool isAlnum(unsigned char c)
 {
@@ -109,7 +117,8 @@ HostedRequest::HostedRequest(HostedHttpSession& session, const char* url,
                              Auth auth, const char* method, const http::Bytes& body,
                              const char* contentType)
   : request_(session.httpClient().newRequest(method, url)),
-    formatCallback_(session.formatCallback()), callback_(callback), url_(url)
+    formatCallback_(session.formatCallback()), callback_(callback), url_(url),
+    secret_(body.isSecure())
 {
   if (body.length() > 0)
     request_->setBody(contentType, body);
@@ -192,7 +201,17 @@ void HostedRequest::logBody(const char* contentType, const http::Bytes& body)
 {
   if (body.length() == 0 || !formatCallback_)
     return;
-  vlog.writeLines(kLogLevel, formatCallback_->format(contentType, body).str());
+  if (secret_)
+    vlog.log(kLogLevel, "%s", plat::kHiddenValue);
+  else
+    vlog.writeLines(kLogLevel, formatCallback_->format(contentType, body).str());
+}
+
+void HostedRequest::logHeaders(const http::HeaderMap& headers)
+{
+  for (const auto& h : headers)
+    vlog.log(kLogLevel, "%s: %s", h.first.str(),
+             secretHeader(h.first.str()) ? plat::kHiddenValue : h.second.str());
 }
 
 void HostedRequest::dumpRequest()
@@ -204,8 +223,7 @@ void HostedRequest::dumpRequest()
   vlog.log(kLogLevel, "[%p] Request data for %s:", (void*)request_.get(), url_.str());
   const http::HeaderMap& headers = request_->getRequestHeaders();
   if (level == 2)
-    for (const auto& h : headers)
-      vlog.log(kLogLevel, "%s: %s", h.first.str(), h.second.str());
+    logHeaders(headers);
   auto type = headers.find(plat::String("Content-Type"));
   if (type != headers.end())
     logBody(type->second.str(), body);
@@ -220,8 +238,7 @@ void HostedRequest::dumpResponse(const http::SharedBytes& body)
   vlog.log(kLogLevel, "[%p] Response data for %s (%d):", (void*)request_.get(), url_.str(),
            request_->getStatus());
   if (level == 2)
-    for (const auto& h : request_->getResponseHeaders())
-      vlog.log(kLogLevel, "%s: %s", h.first.str(), h.second.str());
+    logHeaders(request_->getResponseHeaders());
   if (!empty)
     logBody(request_->getResponseHeader("Content-Type"), *body);
 }

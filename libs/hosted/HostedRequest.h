@@ -116,6 +116,8 @@ public:
   // An unsent request; an empty body sends none. Authenticated requests
   // carry the context's bearer token, or Basic credentials, and must go to
   // an "https://" url (fatal otherwise). callback and context are borrowed.
+  // A secure body (a ticket, a password) makes the exchange secret: the
+  // dump shows neither of its bodies, as it never shows secret headers.
   HostedRequest(HostedHttpSession& session, const char* url, HostedRequestCallback* callback,
                 const HostedClientContext& context, Auth auth, const char* method,
                 const http::Bytes& body, const char* contentType);
@@ -153,11 +155,13 @@ private:
   void dumpRequest();
   void dumpResponse(const http::SharedBytes& body);
   void logBody(const char* contentType, const http::Bytes& body);
+  void logHeaders(const http::HeaderMap& headers);
 
   std::unique_ptr<http::HttpRequest> request_;
   HostedFormatCallback* formatCallback_;
   HostedRequestCallback* callback_;
   plat::String url_;
+  bool secret_;
 };
 
 // text when it is only ASCII letters and digits, else "_" and the URL-safe

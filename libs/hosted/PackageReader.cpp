@@ -269,9 +269,9 @@ PackageReader::PackageReader(const char* path)
 PackageReader::PackageReader(int length, const void* bytes)
 {
   MemSource src(bytes, length);
-  // The length field is not required to be right; a bad one only narrows
-  // where the terminator may be to the end of the bytes.
-  int64_t term = src.size() - 12;
+  // The length field is not required to be right; without a usable one the
+  // sections may run up to the bytes' last four, the terminator.
+  int64_t term = src.size() - 4;
   if (src.size() >= 8) {
     uint32_t l = src.readU32(4);
     if (l >= kMinPackage && l <= src.size())

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,11 @@ plat::IntParameter hostedCapsMaxAttempts("_HostedCapsMaxAttempts",
 namespace {
 
 plat::LogSrc vlog("CapsRequest");
+
+// A server's Retry-After is obeyed up to this long per wait; a whole call,
+// waits and new nodes included, ends after kCallLimitMs.
+constexpr int kMaxRetryAfterMs = 300000;
+constexpr int kCallLimitMs = 600000;
 
 const char* fixedText(const char* kind)
 {
@@ -79,7 +85,7 @@ CapsRequest::CapsRequest(CapsClient* client, unsigned kind, const char* path,
       dummyProvider_(client),
       bootstrapInfo_(new hosted::HostedBootstrapInfo(*client->context(), *client->httpSession(),
                                                      this, CapsClient::kindName(kind))),
-      retryTimer_(this), noCredsTimer_(this)
+      retryTimer_(this), noCredsTimer_(this), deadlineTimer_(this)
 {
 }
 
@@ -119,6 +125,7 @@ void CapsRequest::start()
   if (plat::strCmpNull(recorded, baseUrl_.get()) != 0)
     baseUrl_ = plat::String(recorded);
   attempts_ = 1;
+  deadlineTimer_.start(kCallLimitMs);
   if (!baseUrl_.isNull()) {
     bootstrapInfo_->addUsed(baseUrl_.get());
     send((std::string(baseUrl_.get()) + path_.str()).c_str());
@@ -211,7 +218,8 @@ void CapsRequest::requestSucceeded(hosted::HostedRequest*, const http::SharedByt
 
   if ((isKind(error, "HTTPTooManyRequests") || isKind(error, "HTTPServiceUnavailable")) &&
       retryAfterCount_ <= 10) {
-    int delay = retryAfterMs(http.getResponseHeader("Retry-After"), clockSkew_);
+    int delay = std::min(retryAfterMs(http.getResponseHeader("Retry-After"), clockSkew_),
+                         kMaxRetryAfterMs);
     if (delay >= 0) {
       vlog.info("Retrying request for %s in %dms", path_.str(), delay);
       retryAfterCount_++;
@@ -294,6 +302,14 @@ bool CapsRequest::timerExpired(plat::Timer* timer)
   if (timer == &retryTimer_) {
     plat::String url(currentUrl_.get());
     send(url.get());
+  } else if (timer == &deadlineTimer_) {
+    vlog.error("Request for %s timed out", path_.str());
+    hostedRequest_.reset();
+    retryTimer_.stop();
+    noCredsTimer_.stop();
+    bootstrapInfo_->cancel();
+    finish(false, hosted::HostedException(hosted::HostedException::kApplication,
+                                          plat::Exception("Timed out fetching resource")));
   } else {
     finish(false, CapsException("CAPSNoCreds"));
   }
@@ -302,6 +318,7 @@ bool CapsRequest::timerExpired(plat::Timer* timer)
 
 void CapsRequest::finish(bool answered, const hosted::HostedException& error)
 {
+  deadlineTimer_.stop();
   std::unique_ptr<CapsCredResult> result;
   CapsCredProvider::Listener* listener = nullptr;
   if (credentialsApplied_) {

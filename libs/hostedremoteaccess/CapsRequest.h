@@ -2,8 +2,9 @@
 // service's base address (the one the client recorded, else the next one
 // bootstrap and discovery name), sends one hosted request to that address
 // followed by the call's path, then waits and retries on 429/503 with
-// Retry-After, moves to an unused node after network failures, 500 and
-// 503, follows 307/308 redirects, and hands the answer to its callback.
+// Retry-After (at most 300 s a wait), moves to an unused node after network
+// failures, 500 and 503, follows 307/308 redirects, and hands the answer to
+// its callback. A call still unanswered after 600 s fails as timed out.
 //
 // The client and callback are borrowed and must outlive the request.
 // Exactly one of capsResponse and capsFailed follows start(); the callback
@@ -157,6 +158,7 @@ private:
   plat::String currentUrl_;
   plat::Timer retryTimer_;
   plat::Timer noCredsTimer_;
+  plat::Timer deadlineTimer_;
   bool credentialsApplied_ = false;
   int attempts_ = 0;
   int retryAfterCount_ = 0;

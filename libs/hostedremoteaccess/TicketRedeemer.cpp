@@ -14,8 +14,10 @@ plat::MBuf<unsigned char> redeemBody(const char* ticket)
   plat::JsonObject body;
   body.set("ticket", new plat::JsonString(ticket));
   std::unique_ptr<char[]> text(body.toString());
-  return plat::MBuf<unsigned char>(reinterpret_cast<const unsigned char*>(text.get()),
-                                   (int)strlen(text.get()));
+  int length = (int)strlen(text.get());
+  plat::MBuf<unsigned char> out(reinterpret_cast<const unsigned char*>(text.get()), length, true);
+  plat::secureZero(text.get(), length);
+  return out;
 }
 
 plat::JsonPtr<plat::JsonObject> redeemReply(const plat::MBuf<unsigned char>& body,

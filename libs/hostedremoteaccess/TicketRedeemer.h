@@ -20,7 +20,8 @@ namespace hostedremoteaccess {
 // "/authentication/1.1/tickets/redeem".
 extern const char* const kRedeemPath;
 
-// The request body: the JSON writer's text of {"ticket": ticket}.
+// The request body: the JSON writer's text of {"ticket": ticket}, in a
+// secure buffer.
 plat::MBuf<unsigned char> redeemBody(const char* ticket);
 // The reply of an accepted (200) redeem as an object; a body that is not a
 // JSON object of the JSON content type is a HostedException of the

@@ -8,7 +8,9 @@
 #include <functional>
 #include <string>
 
+#include "io/FdSelectManager.h"
 #include "os/AppInfo.h"
+#include "os/AppLoop.h"
 #include "plat/Time.h"
 #include "testutil.h"
 #include "tx/TXEvents.h"
@@ -40,6 +42,21 @@ inline bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 10000)
     poll(&p, 1, 20);
   }
 }
+
+// Like pumpUntil, but runs the thread's timers and descriptors too.
+inline bool loopUntil(const std::function<bool()>& done, int timeoutMs = 10000)
+{
+  const plat::Time end = plat::getMonoTime() + timeoutMs * plat::kTicksPerMilli;
+  for (;;) {
+    tx::processEvents();
+    if (done())
+      return true;
+    if (plat::getMonoTime() > end)
+      return false;
+    os::AppLoop::selectManager().processOnce(5);
+  }
+}
+inline void loopFor(int ms) { loopUntil([] { return false; }, ms); }
 
 // Runs a shell command while dispatching X events (so that it can talk to
 // our windows); its standard output. *status gets its exit code.

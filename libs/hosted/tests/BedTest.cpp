@@ -314,13 +314,15 @@ TEST(Bed, FindBedKey)
       {"e001ff", "BED decode error"},
       {"e00100", "BED key 'k' not found"},
       {"e00102" "8001610101", "BED key 'k' not found"},
+      // The stream's own end, unchanged.
+      {"e00102" "80016b01", "End of in-memory input stream"},
   };
   for (auto& c : cases) {
     std::string b = unhex(c.hex);
     try {
       findBedKey((int)b.size(), b.data(), "k");
       ADD_FAILURE() << c.hex;
-    } catch (BedException& e) {
+    } catch (plat::Exception& e) {
       EXPECT_EQ(c.message, e.str()) << c.hex;
     }
   }

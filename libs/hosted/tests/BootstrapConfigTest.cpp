@@ -73,6 +73,8 @@ TEST(BootstrapConfig, EachCheckInOrder)
        g + "Invalid URI scheme: b.test/btp"},
       {"count 0", bootstraptest::unsignedDoc("\"count\": 0"), true, kUrl, kOpt,
        g + "Invalid \"btp/config-count\", must be >= 1"},
+      {"count 1001", bootstraptest::unsignedDoc("\"count\": 1001"), true, kUrl, kOpt,
+       g + "Invalid \"btp/config-count\", must be <= 1000"},
       {"http discovery", bootstraptest::unsignedDoc("\"discovery\": \"http://d.test/\""), true,
        kUrl, kOpt, g + "Invalid URI scheme: http://d.test/"},
       {"http bootstrap with a path",
@@ -201,7 +203,8 @@ TEST(VendorConfig, Cases)
             vendorError(vendorPackage("\"certs\": [" + certPath("ca") + "]")));
   EXPECT_EQ(c + "vendorCfg.Certificates package does not exist",
             vendorError(vendorPackage("\"bootstrap\": {}")));
-  EXPECT_EQ(c + "Malformed package file", vendorError("not a package"));
+  // Bytes are read as a package from offset 8 on: "kage" is no name length.
+  EXPECT_EQ(c + "Invalid Section Name", vendorError("not a package"));
   // A bad built-in configuration keeps its own error.
   EXPECT_EQ("2 GeneralError|Hosted Bootstrap error: Invalid \"btp/config-count\", must be >= 1",
             vendorError(vendorPackage("\"certs\": [" + certPath("ca") +

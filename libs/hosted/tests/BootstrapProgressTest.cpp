@@ -150,14 +150,31 @@ TEST(BootstrapProgress, QueueRules)
   EXPECT_DEATH(o.nextBootstrap(nullptr), "!bootstrapToTry.empty\\(\\)");
 }
 
+// Addresses are added in linear time: 100,000, then all of them again (each
+// moved to the end), in a fraction of the minutes a search of the queue per
+// address would take.
+TEST(BootstrapProgress, LargeConfigurations)
+{
+  std::string uris = "\"https://b0.test\"";
+  for (int i = 1; i < 100; i++)
+    uris += ", \"https://b" + std::to_string(i) + ".test\"";
+  BootstrapConfig big = config("\"uris\": [" + uris + "], \"count\": 1000");
+  BootstrapProgress p("x");
+  plat::Time start = plat::getMonoTime();
+  p.addConfig(big);
+  p.addConfig(big);
+  EXPECT_LT(plat::getMonoTime() - start, 10 * plat::kTicksPerSecond);
+  EXPECT_EQ(100000u, p.bootstrapQueue().size());
+}
+
 TEST(HostedBootstrapInfo, Values)
 {
-  BootstrapConfig c = config("\"params\": [[\"enterprise/auth-uris\", \"https://x;https://y;;https://z\"]]");
+  BootstrapConfig c = config("\"params\": [[\"enterprise/auth-uris\", \"https://x;https://y;;https://z;https://x\"]]");
   std::vector<plat::String> values;
   plat::StringSet handed;
   handed.insert(plat::String("https://y"));
-  // Override values come first (taken from the end); handed-out ones and
-  // other keys are skipped.
+  // Override values come first (taken from the end); handed-out ones,
+  // repeats and other keys are skipped.
   EXPECT_TRUE(hosted::hostedBootstrapValues(
       values, handed, c, "enterprise/auth-uris",
       "other=https://o;enterprise/auth-uris=https://p;enterprise/auth-uris=https://y;junk", 7));

@@ -29,10 +29,10 @@ struct HostedRequestTest : ::testing::Test {
   // Runs one request to url; the recorder tells how it went.
   Recorder fetch(hosted::HostedHttpSession& session, const hosted::HostedClientContext& context,
                  const std::string& url, HostedRequest::Auth auth = HostedRequest::Auth::kNone,
-                 const std::string& body = "")
+                 const std::string& body = "", bool secure = false)
   {
     Recorder r;
-    http::Bytes bytes((const unsigned char*)body.data(), body.size());
+    http::Bytes bytes((const unsigned char*)body.data(), body.size(), secure);
     HostedRequest request(session, url.c_str(), &r, context, auth, body.empty() ? "GET" : "POST",
                           bytes, "application/json");
     request.send();
@@ -184,6 +184,24 @@ TEST_F(HostedRequestTest, DumpLevels)
   EXPECT_EQ(std::string(json.format("application/vnd.tessaly.bed", junk).str()),
             hosted::BedFormatCallback::instance().format(nullptr, junk).str());
   EXPECT_EQ(std::string(json.format("application/json", junk).str()).rfind("<not JSON-encoded data", 0), 0u);
+}
+
+// The dump shows no secret: not the "Authorization" header, nor either body
+// of an exchange whose request body is secure.
+TEST_F(HostedRequestTest, DumpHidesSecrets)
+{
+  auto server = hostedtest::tlsServer({{"/j", {kOk}}});
+  auto context = hostedtest::context(package, nullptr, {nullptr, nullptr, "tok-123"});
+  hosted::JsonFormatCallback json;
+  hosted::HostedHttpSession session(context, &json);
+  hosted::hostedRequestDump.setParam(2, 0);
+  tltest::LogCapture log("HostedRequest");
+  fetch(session, *context, hostedtest::url(*server, "/j"), HostedRequest::Auth::kAuthenticate,
+        "{\"ticket\":\"tk-456\"}", true);
+  std::string all = tltest::joinLines(log.lines());
+  EXPECT_NE(all.find("\nAuthorization: <hidden>\n"), all.npos) << all;
+  for (const char* secret : {"tok-123", "tk-456", "\"b\""})
+    EXPECT_EQ(all.find(secret), all.npos) << all;
 }
 
 TEST_F(HostedRequestTest, TimeoutArithmetic)

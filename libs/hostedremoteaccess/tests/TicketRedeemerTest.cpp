@@ -96,6 +96,7 @@ TEST_F(TicketRedeemerTest, BodiesAsPythonReadsThem)
   }
   EXPECT_EQ((int)std::size(tickets), owner.redeemed);
   EXPECT_EQ("tok", owner.value);
+  EXPECT_TRUE(redeemBody("t").isSecure()) << "so that request dumps hide the exchange";
   auto got = fx.standin().requests();
   ASSERT_EQ(std::size(tickets), got.size());
   for (size_t i = 0; i < got.size(); i++) {

@@ -82,8 +82,10 @@ public:
   virtual JsonArray& asArray();
 
   // Appends the value in the standard layout, nested lines indented by
-  // indent + 2 spaces per level. A tree nested deeper than kMaxDepth is
-  // refused with "Unsupported nesting" (part of it may have been written).
+  // indent + 2 spaces per level; indent kCompact writes it without any
+  // whitespace. A tree nested deeper than kMaxDepth is refused with
+  // "Unsupported nesting" (part of it may have been written).
+  static constexpr int kCompact = -1;
   virtual void write(rdr::TextWriter& out, int indent) const = 0;
 
   virtual ~JsonValue();
@@ -105,8 +107,9 @@ public:
                                   bool strictNumbers = true);
 
   // --- Writing ---------------------------------------------------------------
-  // The value written with indent 0, NUL-terminated, new[]-allocated.
-  char* toString() const;
+  // The value written with indent (0, or kCompact), NUL-terminated,
+  // new[]-allocated.
+  char* toString(int indent = 0) const;
   // A deep copy (written out and parsed again).
   static JsonPtr<JsonValue> clone(const JsonValue& value);
 

@@ -1,4 +1,5 @@
-// The JSON writer: one indented layout for every document.
+// The JSON writer: one indented layout for every document, or the same
+// without any whitespace (the compact form).
 //
 // The writer fills the output stream's window through a cached pointer pair
 // and asks the stream for room only when the window is short.
@@ -145,10 +146,10 @@ public:
       if (!first)
         byte(',');
       first = false;
-      newline(indent + 2);
+      newline(inner(indent));
       string(m.key);
       byte(':');
-      value(*m.value, indent + 2, depth + 1);
+      value(*m.value, inner(indent), depth + 1);
     }
     newline(indent);
     byte('}');
@@ -166,8 +167,8 @@ public:
       if (!first)
         byte(',');
       first = false;
-      newline(indent + 2);
-      value(*e, indent + 2, depth + 1);
+      newline(inner(indent));
+      value(*e, inner(indent), depth + 1);
     }
     newline(indent);
     byte(']');
@@ -260,8 +261,13 @@ private:
     p_ += 6;
   }
 
+  // The indent of a container's members; the compact form has none.
+  static int inner(int indent) { return indent < 0 ? indent : indent + 2; }
+
   void newline(int indent)
   {
+    if (indent < 0)
+      return;
     if (indent < 256) {
       room(indent + 1);
       *p_++ = '\n';
@@ -358,11 +364,11 @@ void JsonArray::write(rdr::TextWriter& out, int indent) const
   writeValue(*this, out, indent);
 }
 
-char* JsonValue::toString() const
+char* JsonValue::toString(int indent) const
 {
   rdr::MemOutStream os;
   rdr::TextWriter out(&os);
-  write(out, 0);
+  write(out, indent);
   os.nulTerminate();
   return (char*)os.releaseData();
 }

@@ -131,8 +131,9 @@ void MemIoStream::notifyIfReadable()
     callback_->dataAvailable(this);
 }
 
-void MemIoStream::setError(const plat::Exception& e)
+void MemIoStream::setError(const plat::Exception& e, std::exception_ptr thrown)
 {
+  thrown_ = thrown;
   if (auto* se = dynamic_cast<const plat::SystemException*>(&e))
     error_ = std::make_shared<plat::SystemException>(*se);
   else
@@ -141,6 +142,8 @@ void MemIoStream::setError(const plat::Exception& e)
 
 void MemIoStream::throwError()
 {
+  if (thrown_)
+    std::rethrow_exception(thrown_);
   if (auto* se = dynamic_cast<const plat::SystemException*>(error_.get()))
     throw plat::SystemException(*se);
   throw plat::Exception(*error_);

@@ -14,6 +14,7 @@
 // from one thread.
 #pragma once
 
+#include <exception>
 #include <memory>
 
 #include "plat/CircularVector.h"
@@ -61,10 +62,15 @@ public:
   void notifyIfReadable();
 
   // The reader gets a copy of e (a plat::SystemException keeps its error
-  // number) once it has read everything written before.
-  void setError(const plat::Exception& e);
+  // number), or thrown itself when given (std::current_exception() in a
+  // handler keeps its class), once it has read everything written before.
+  void setError(const plat::Exception& e, std::exception_ptr thrown = nullptr);
   const plat::Exception* getError() const { return error_.get(); }
-  void clearError() { error_.reset(); }
+  void clearError()
+  {
+    error_.reset();
+    thrown_ = nullptr;
+  }
 
   // --- InStream --------------------------------------------------------------
   int64_t pos() override;
@@ -112,6 +118,7 @@ private:
   plat::CircularVector<Buf> bufs_;
   Callback* callback_;
   std::shared_ptr<plat::Exception> error_;
+  std::exception_ptr thrown_;
   int bufSize_;
   int maxBufs_ = 1;
   int readIdx_ = 0;

@@ -2,6 +2,8 @@
 
 #include <limits.h>
 
+#include <exception>
+
 #include "io/FdManager.h"
 #include "plat/Log.h"
 #include "rdr/Exception.h"
@@ -185,7 +187,9 @@ void SslIo::handshakeStep()
 
 // Decrypts what the inner stream holds into the plain stream. The end of
 // the stream, the peer's close_notify and failures are left in the plain
-// stream, after the data before them.
+// stream, after the data before them, for its reader to get thrown: the
+// close as rdr::EndOfStream "SSL connection closed", a truncation as code
+// 16, anything else as it was thrown here.
 void SslIo::readOnDemand()
 {
   if (plainIn_.isClosedForWrite() || plainIn_.getError())
@@ -199,18 +203,20 @@ void SslIo::readOnDemand()
     engine_->read(inner_->in, &plainIn_);
   } catch (const SslException& e) {
     if (e.getCode() == 8) {
+      rdr::EndOfStream closed("SSL connection closed");
+      plainIn_.setError(closed, std::make_exception_ptr(closed));
       plainIn_.closeWrite();
       return;
     }
     storeError(e);
-    plainIn_.setError(e);
+    plainIn_.setError(e, std::current_exception());
   } catch (const rdr::EndOfStream&) {
     SslException truncated(16);
     storeError(truncated);
-    plainIn_.setError(truncated);
+    plainIn_.setError(truncated, std::make_exception_ptr(truncated));
   } catch (const plat::Exception& e) {
     storeError(e);
-    plainIn_.setError(e);
+    plainIn_.setError(e, std::current_exception());
   }
 }
 

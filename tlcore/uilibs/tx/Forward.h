@@ -10,4 +10,11 @@ class TXEventHandler;
 class TXDeleteWindowCallback;
 class TXWindow;
 class TXImage;
+class TXWParent;
+class TXWRoot;
+class TXDragDrop;
+class TXDialog;
+class TXMsgBox;
+class TXDisplayManager;
+class WindowWatcher;
 } // namespace tx

@@ -128,7 +128,7 @@ void NativeHttpClient::recordHar(HttpRequest* request)
   document->addEntry(harPageId_.str(), request);
   // The exchange has succeeded whatever becomes of its record.
   try {
-    std::unique_ptr<char[]> text(document->toString());
+    std::unique_ptr<char[]> text(document->toString(plat::JsonValue::kCompact));
     os::PersistentStore::getDefault().write(kHarItem, text.get(), (int)strlen(text.get()));
   } catch (plat::Exception& e) {
     vlog.error("Unable to write %s: %s", kHarItem, e.str());

@@ -486,7 +486,8 @@ const char* const kHarFacts = R"(
 import json, re, sys
 d = json.load(open(sys.argv[1]))
 log = d["log"]
-print("keys", list(d), list(log), log["version"], log["creator"]["name"])
+print("keys", list(d), list(log), log["version"], log["creator"]["name"],
+      open(sys.argv[1]).read() == json.dumps(d, separators=(",", ":"), ensure_ascii=False))
 for p in log["pages"]:
     print("page", list(p), p["id"], p["title"], p["pageTimings"],
           bool(re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}\+00:00", p["startedDateTime"])))
@@ -528,7 +529,7 @@ TEST_F(HttpClientTest, HarCapture)
   }
   EXPECT_EQ(
       (std::vector<std::string>{
-          "keys ['log'] ['version', 'creator', 'pages', 'entries'] 1.2 tltest",
+          "keys ['log'] ['version', 'creator', 'pages', 'entries'] 1.2 tltest True",
           "page ['startedDateTime', 'id', 'title', 'pageTimings'] client_0 tltest, client 0 "
           "{'onContentLoad': -1, 'onLoad': -1} True",
           "page ['startedDateTime', 'id', 'title', 'pageTimings'] client_1 tltest, client 1 "

@@ -2,6 +2,9 @@
 
 #include <string.h>
 
+#include <mbedtls/pk.h>
+#include <mbedtls/rsa.h>
+
 #include "plat/Log.h"
 #include "ssl/SslException.h"
 #include "ssl/mbedtls/MbedTlsCertificate.h"
@@ -125,6 +128,11 @@ int MbedTlsTrustManager::verify(mbedtls_x509_crt* crt, int depth, uint32_t* flag
     *flags |= MBEDTLS_X509_BADCERT_EXPIRED;
   if (!x509TimeToTicks(crt->valid_from, &from) || now < from)
     *flags |= MBEDTLS_X509_BADCERT_FUTURE;
+  // The library measures an RSA modulus in whole bytes, so a 2047-bit key
+  // would meet a 2048-bit minimum.
+  if (mbedtls_pk_get_type(&crt->pk) == MBEDTLS_PK_RSA &&
+      mbedtls_mpi_bitlen(&mbedtls_pk_rsa(crt->pk)->N) < profile()->rsa_min_bitlen)
+    *flags |= MBEDTLS_X509_BADCERT_BAD_KEY;
 
   try {
     if (!chain_.empty()) {

@@ -86,10 +86,10 @@ struct Reader : io::IoHandler {
         io->in->consume(io->in->nUnread());
         io->in->setCheckpoint();
       }
-    } catch (const rdr::EndOfStream&) {
-      ended = "end";
+    } catch (const rdr::EndOfStream& e) {
+      ended = std::string("end: ") + e.str();
     } catch (const plat::Exception& e) {
-      ended = e.str();
+      ended = errorOf([&] { throw; });
     }
   }
   void writable(io::Io*) override {}
@@ -161,7 +161,8 @@ TEST_F(ConnectorTest, DataAndCloses)
       server.reset();
     }
     ASSERT_TRUE(nettest::runUntil(mgr_, [&] { return !reader.ended.empty(); }));
-    EXPECT_EQ(reader.ended, clean ? "end" : "SSL Error: Underlying stream truncated");
+    EXPECT_EQ(reader.ended, clean ? "end: SSL connection closed"
+                                  : "code 16: SSL Error: Underlying stream truncated");
     io->shutdown(false, false);
     nettest::settle(mgr_);
   }
@@ -215,8 +216,8 @@ TEST_F(ConnectorTest, ScriptedCloses)
     const char* data;
     const char* ended;
   } cases[] = {
-      {"notify", "connected", "last words", "end"},
-      {"truncate", "connected", "last words", "SSL Error: Underlying stream truncated"},
+      {"notify", "connected", "last words", "end: SSL connection closed"},
+      {"truncate", "connected", "last words", "code 16: SSL Error: Underlying stream truncated"},
       {"hello", "SSL Error: SSL Connection Closed", "", ""},
   };
   for (const Case& c : cases) {
@@ -380,10 +381,11 @@ TEST_F(ConnectorTest, Bulk)
 
 // With 10240 decrypted bytes unread the rest stays encrypted; a reader that
 // then drains the plain stream gets everything, the rest of the record the
-// library held back included, with no further byte from the peer.
+// library held back included, with no further byte from the peer, and then
+// the close_notify read on its demand.
 TEST_F(ConnectorTest, PlainStreamLimit)
 {
-  ScriptedServer server("source:32768"); // two full records
+  ScriptedServer server("notify:32768"); // two full records
   io::Io* io = nullptr;
   ASSERT_EQ(connect(server, "valid.site.test", &io), "connected");
   struct Idle : io::IoHandler {
@@ -406,7 +408,8 @@ TEST_F(ConnectorTest, PlainStreamLimit)
   Reader reader;
   io->setHandler(&reader);
   io->markReadable();
-  ASSERT_TRUE(nettest::runUntil(mgr_, [&] { return reader.data.size() >= 32768; }));
+  ASSERT_TRUE(nettest::runUntil(mgr_, [&] { return !reader.ended.empty(); }));
+  EXPECT_EQ(reader.ended, "end: SSL connection closed");
   EXPECT_EQ(reader.data.size(), 32768u);
   plat::MBuf<unsigned char> digest;
   crypto::Sha::digest(256, (int)reader.data.size(), reader.data.data(), digest, false);

@@ -82,6 +82,7 @@ TEST(SslTrustManager, OutcomesOverTheZoo)
       {"future", {"inter"}, root, zooNow(), "code 1"},
       {"sha1", {"inter"}, root, zooNow(), "code 7"},
       {"weak", {"inter"}, root, zooNow(), "code 7"},
+      {"short", {"inter"}, root, zooNow(), "code 7"}, // 2047 bits
       // The verification time, not the machine's clock.
       {"expired",
        {"inter"},

@@ -157,6 +157,7 @@ ZOO_SAN=DNS:self.site.test sign selfsigned "/CN=self.site.test" self server
 ZOO_SAN=DNS:unknown.site.test sign unknown "/CN=unknown.site.test" otherroot server
 ZOO_SAN=DNS:sha1.site.test sign sha1 "/CN=sha1.site.test" inter server ec "$from" "$to" sha1
 ZOO_SAN=DNS:weak.site.test sign weak "/CN=weak.site.test" inter server rsa1024
+ZOO_SAN=DNS:short.site.test sign short "/CN=short.site.test" inter server rsa2047
 ZOO_SAN=DNS:rsa.site.test sign rsaleaf "/CN=rsa.site.test" inter server rsa2048
 sign clientonly "/CN=client.site.test" inter client_only
 sign badku "/CN=badku.site.test" inter bad_ku

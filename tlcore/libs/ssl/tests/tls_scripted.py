@@ -8,6 +8,7 @@ NAME" (or "sni none") from the server-name callback and, per scenario:
   hello     reads the ClientHello, prints "hello", closes TCP (no handshake)
   hold      prints "hello" on the first bytes and never answers
   notify    after the handshake, "last words" and close_notify in one write
+  notify:N  after the handshake, as source:N, then close_notify
   truncate  after the handshake, "last words", then a TCP close without
             close_notify
   sink      reads; at the peer's close_notify prints "close_notify N SHA256"
@@ -135,8 +136,11 @@ def serve(ctx, sock):
         if not handshake(sock, obj, incoming, outgoing):
             say("eof")
             return
-        if scenario == "notify":
-            obj.write(b"last words")
+        if scenario.startswith("notify"):
+            if scenario == "notify":
+                obj.write(b"last words")
+            else:
+                source(sock, obj, outgoing, int(scenario[7:]))
             try:
                 obj.unwrap()
             except ssl.SSLWantReadError:
