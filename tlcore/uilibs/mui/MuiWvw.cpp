@@ -7,6 +7,7 @@
 #include "mui/MuContainersWvw.h"
 #include "mui/MuLayout.h"
 #include "mui/MuLeavesWvw.h"
+#include "mui/MuWindowsTx.h"
 #include "muimisc/ProgressBarWvw.h"
 #include "plat/Colour.h"
 #include "plat/Configuration.h"
@@ -120,7 +121,12 @@ void MuiWvw::bindFactories()
   bind<MuSliderWvw>(muSliderFactory);
   bind<MuSplitterWvw>(muSplitterFactory);
   bind<MuStaticWvw>(muStaticFactory);
-  bind<MuSuperboxWvw>(muSuperboxFactory);
+  bind<MuSuperboxTx>(muSuperboxFactory);
+  bind<MuDialogTx>(muDialogFactory);
+  bind<MuAutoHiderTx>(muAutoHiderFactory);
+  muPopupMenuFactory = [](const char* name, ui::MenuActionCallback* callback) -> MuPopupMenu* {
+    return new MuPopupMenuTx(name, callback);
+  };
   bind<MuTextWvw>(muTextFactory);
   bind<muimisc::ProgressBarWvw>(muimisc::progressBarFactory);
 }

@@ -62,7 +62,7 @@ public:
   // answers a new random background.
   wvw::WStyle getStyle() const;
 
-  // Binds every factory whose back-end exists to this back-end's creator.
+  // Binds all twenty factories to this back-end's creators.
   static void bindFactories();
 
 private:
