@@ -88,7 +88,8 @@ void MuLayoutWvw::addChild(std::unique_ptr<MuElement> element)
 {
   addWidget(layout_, element.get());
   MuLayout::addChild(std::move(element));
-  layoutChildren();
+  if (hasArea(layout_))
+    layoutChildren();
 }
 
 void MuLayoutWvw::removeChild(MuElement* element)
@@ -106,10 +107,7 @@ void MuLayoutWvw::relayout()
 
 bool MuLayoutWvw::resized(wvw::Widget* source)
 {
-  if (source != &layout_)
-    return false;
-  layoutChildren();
-  return true;
+  return layoutOnResize(this, source, &layout_);
 }
 
 // --- Frame ------------------------------------------------------------------
@@ -191,10 +189,7 @@ int MuFrameWvw::preferredHeight(int width) const
 
 bool MuFrameWvw::resized(wvw::Widget* source)
 {
-  if (source != layout_.get())
-    return false;
-  layoutChildren();
-  return true;
+  return layoutOnResize(this, source, layout_.get());
 }
 
 // --- Scroll -----------------------------------------------------------------
@@ -263,10 +258,7 @@ void MuScrollWvw::setScrollPosition(const rfb::Point& position)
 
 bool MuScrollWvw::resized(wvw::Widget* source)
 {
-  if (source != &outer_)
-    return false;
-  layoutChildren();
-  return true;
+  return layoutOnResize(this, source, &outer_);
 }
 
 // --- Splitter ---------------------------------------------------------------
@@ -302,10 +294,7 @@ void MuSplitterWvw::removeChild(MuElement* element)
 
 bool MuSplitterWvw::resized(wvw::Widget* source)
 {
-  if (source != &custom_)
-    return false;
-  layoutChildren();
-  return true;
+  return layoutOnResize(this, source, &custom_);
 }
 
 void MuSplitterWvw::paint(wvw::WCustom* widget, rfb::WritablePixelBuffer& pb)
@@ -433,10 +422,7 @@ bool MuPagerWvw::mayChange(int, int next)
 
 bool MuPagerWvw::resized(wvw::Widget* source)
 {
-  if (source != layout_.get())
-    return false;
-  layoutChildren();
-  return true;
+  return layoutOnResize(this, source, layout_.get());
 }
 
 // --- List -------------------------------------------------------------------

@@ -47,7 +47,25 @@ protected:
   // Puts the element's widget (if any) into layout.
   static void addWidget(wvw::WLayout& layout, MuElement* element);
   static void removeWidget(wvw::WLayout& layout, MuElement* element);
+  // Lays out unless the element's own setSize is under way (it lays out
+  // itself) or the widget has no area yet.
+  template <class Element> bool layoutOnResize(Element* e, wvw::Widget* source, const wvw::Widget* own)
+  {
+    if (source != own)
+      return false;
+    if (!sizing_)
+      e->layoutChildren();
+    return true;
+  }
+  template <class Element> void sizeTo(Element* e, const Size& size)
+  {
+    sizing_ = true;
+    e->Element::setSize(size);
+    sizing_ = false;
+  }
+  static bool hasArea(const wvw::Widget& w) { return w.width() > 0 && w.height() > 0; }
   wvw::WStyle wstyle_;
+  bool sizing_ = false;
 };
 
 class MuLayoutWvw : public MuLayout, public ContainerWvw {
@@ -58,6 +76,7 @@ public:
   void addChild(std::unique_ptr<MuElement> element) override;
   void removeChild(MuElement* element) override;
   void relayout() override;
+  void setSize(const Size& size) override { sizeTo<MuLayout>(this, size); }
   bool resized(wvw::Widget* source) override;
 
   wvw::WLayout& widget() { return layout_; }
@@ -77,6 +96,7 @@ public:
   void styleChanged() override;
   int preferredWidth(int height) const override;
   int preferredHeight(int width) const override;
+  void setSize(const Size& size) override { sizeTo<MuFrame>(this, size); }
   bool resized(wvw::Widget* source) override;
 
   wvw::WLayout& widget() { return *layout_; }
@@ -104,6 +124,7 @@ public:
   Size borderWidth() const override { return Size(2, 2); }
   int horizontalBarHeight() const override { return wvw::WScrollView::kBarThickness; }
   int verticalBarWidth() const override { return wvw::WScrollView::kBarThickness; }
+  void setSize(const Size& size) override { sizeTo<MuScroll>(this, size); }
   bool resized(wvw::Widget* source) override;
 
   wvw::WBgLayout& widget() { return outer_; }
@@ -123,6 +144,7 @@ public:
   void removeChild(MuElement* element) override;
   void dragStarted() override {}
   void dragEnded() override {}
+  void setSize(const Size& size) override { sizeTo<MuSplitter>(this, size); }
   bool resized(wvw::Widget* source) override;
 
   void paint(wvw::WCustom* widget, rfb::WritablePixelBuffer& pb) override;
@@ -148,6 +170,7 @@ public:
   rfb::Point childOrigin() const override;
   void pageTitleChanged(int index) override;
   void currentPageChanged() override;
+  void setSize(const Size& size) override { sizeTo<MuPager>(this, size); }
   bool resized(wvw::Widget* source) override;
   bool mayChange(int current, int next) override;
 

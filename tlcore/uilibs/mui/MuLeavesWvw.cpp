@@ -730,7 +730,12 @@ void MuStaticWvw::rebuild()
 {
   builtWidth_ = text_.width();
   text_.setWrap(!singleLine_);
-  text_.setText(markup(builtWidth_).get());
+  const plat::DString m = markup(builtWidth_);
+  if (plat::strCmpNull(m.get(), text_.getText()) == 0)
+    return;
+  text_.setText(m.get());
+  naturalWidth_ = -1;
+  heightFor_ = rfb::Point(-1, 0);
 }
 
 void MuStaticWvw::setText(const char* text, bool bold, bool singleLine)
@@ -755,16 +760,30 @@ bool MuStaticWvw::resized(wvw::Widget* source)
 
 void MuStaticWvw::styleChanged()
 {
+  naturalWidth_ = -1;
+  heightFor_ = rfb::Point(-1, 0);
   rebuild();
 }
 
 int MuStaticWvw::preferredWidth(int) const
 {
-  wvw::WRichText measure(nullptr, markup(0).get());
-  measure.setMargin(0);
-  measure.setWrap(false);
-  measure.setStyle(&wstyle_);
-  return measure.preferredSize().x;
+  if (naturalWidth_ < 0 && !singleLine_)
+    naturalWidth_ = const_cast<wvw::WRichText&>(text_).preferredWidth(-1);
+  if (naturalWidth_ < 0) {
+    wvw::WRichText measure(nullptr, markup(0).get());
+    measure.setMargin(0);
+    measure.setWrap(false);
+    measure.setStyle(&wstyle_);
+    naturalWidth_ = measure.preferredSize().x;
+  }
+  return naturalWidth_;
+}
+
+int MuStaticWvw::preferredHeight(int width) const
+{
+  if (heightFor_.x != width || width < 0)
+    heightFor_ = rfb::Point(width, MuStatic::preferredHeight(width));
+  return heightFor_.y;
 }
 
 // --- Marked-up text ---------------------------------------------------------

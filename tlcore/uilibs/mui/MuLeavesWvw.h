@@ -251,17 +251,22 @@ public:
   void setText(const char* text, bool bold, bool singleLine) override;
   void setSize(const Size& size) override;
   void styleChanged() override;
+  // Both measured once per text (layouts ask often; parsing is dear).
   int preferredWidth(int height) const override;
+  int preferredHeight(int width) const override;
   bool resized(wvw::Widget* source) override;
 
   wvw::WRichText& widget() { return text_; }
 
 private:
   plat::DString markup(int width) const;
+  // Sets the markup when it changed.
   void rebuild();
 
   wvw::WRichText text_;
   int builtWidth_ = -1;
+  mutable int naturalWidth_ = -1;
+  mutable rfb::Point heightFor_{-1, 0};
 };
 
 class MuTextWvw : public MuText, public LeafWvw, public plat::Markup::LinkCallback {
