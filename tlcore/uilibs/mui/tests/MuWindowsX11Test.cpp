@@ -26,6 +26,14 @@ void xdotool(const std::string& args)
   EXPECT_EQ("", commandOutput("xdotool " + args));
 }
 
+// Separate commands: a click chained to a move would go to the focused
+// window by XSendEvent.
+void clickAt(int x, int y, int button)
+{
+  xdotool("mousemove " + std::to_string(x) + " " + std::to_string(y));
+  xdotool("click " + std::to_string(button));
+}
+
 std::string id(mui::MuDialog* d)
 {
   return std::to_string(mui::windowOf(d)->window());
@@ -82,6 +90,11 @@ TEST_F(MuWindows, MotifHintsFollowTheFlags)
              f & 8 ? 0 : 1);
     EXPECT_EQ(want, xprop(d.get(), "_MOTIF_WM_HINTS")) << std::hex << flags;
   }
+  // Without a window manager that can move it, a window keeps its frame.
+  sharedXvfb().stopWm();
+  Dialog bare = make(0x100);
+  EXPECT_NE(std::string::npos, xprop(bare.get(), "_MOTIF_WM_HINTS").find("0x3e, 0x1,"));
+  sharedXvfb().startWm();
 }
 
 TEST_F(MuWindows, WindowFlagsPlacementAndSizes)
@@ -123,7 +136,7 @@ TEST_F(MuWindows, ModalDialogsBlockAndDropInputElsewhere)
   main->addObserver(&events, true);
   auto clickButton = [&] {
     const rfb::Point p = main->getPosition().translate(button->getPosition());
-    xdotool("mousemove " + std::to_string(p.x + 20) + " " + std::to_string(p.y + 10) + " click 1");
+    clickAt(p.x + 20, p.y + 10, 1);
     loopFor(200);
   };
   Dialog modal = make(0x08, 80, 40);
@@ -135,45 +148,73 @@ TEST_F(MuWindows, ModalDialogsBlockAndDropInputElsewhere)
   clickButton();
   EXPECT_EQ(1, events.count(mui::MuObserver::kActivated));
 
-  // A blocking one ends when Escape presses its cancel button.
+  // A blocking one returns when it is answered: here by a timer started
+  // inside its loop, once its window is mapped.
   Dialog blocking = make(0x10, 80, 40);
-  mui::MuButton* cancel = mui::MuButton::create(blocking.get(), "c", "Cancel", 0, 0, 1);
-  blocking->setButton(mui::MuDialog::kCancelButton, cancel);
-  struct Closer : mui::MuObserver {
+  struct Answer : tx::TXEventHandler, plat::Timer::Callback {
     mui::MuDialog* d;
-    void activated(mui::MuElement*, uint32_t) override { d->setShown(false); }
-  } closer;
-  closer.d = blocking.get();
-  cancel->addObserver(&closer, true);
-  ASSERT_EQ(0, system(("(sleep 0.5; xdotool key --window " + id(blocking.get()) + " Escape) &").c_str()));
+    plat::Timer timer{this};
+    bool handleEvent(XEvent* ev) override
+    {
+      if (ev->type == MapNotify && ev->xmap.window == mui::windowOf(d)->window())
+        timer.start(300);
+      return false;
+    }
+    bool timerExpired(plat::Timer*) override
+    {
+      d->requestClose();
+      return false;
+    }
+  } answer;
+  answer.d = blocking.get();
+  tx::addGlobalHandler(&answer, true);
+  blocking->addObserver(&events, true);
   const plat::Time start = plat::getMonoTime();
   blocking->setShown(true);
-  EXPECT_GE(plat::getMonoTime() - start, 400 * plat::kTicksPerMilli);
+  tx::addGlobalHandler(&answer, false);
+  EXPECT_GE(plat::getMonoTime() - start, 300 * plat::kTicksPerMilli);
   EXPECT_FALSE(blocking->isShown());
+  EXPECT_EQ(1, events.count(mui::MuObserver::kDialogClosed));
 }
 
 TEST_F(MuWindows, GrabbedDialogsAndListsCloseOnAClickOutside)
 {
-  Dialog grabbed = make(0x2000);
-  grabbed->setPosition(rfb::Point(200, 200));
-  show(grabbed.get());
-  const rfb::Point o = grabbed->getPosition();
-  const std::string outside = std::to_string(o.x + 100) + " " + std::to_string(o.y + 10);
-  xdotool("mousemove " + outside + " click 4");
-  loopFor(200);
-  EXPECT_TRUE(grabbed->isShown()) << "the wheel does not close it";
-  xdotool("mousemove " + outside + " click 3");
-  EXPECT_TRUE(loopUntil([&] { return !grabbed->isShown(); }));
-
+  // xdotool's clicks need a focused window.
   Dialog main = make(0, 200, 100);
   main->setPosition(rfb::Point(50, 50));
   mui::MuSuperbox* box = mui::MuSuperbox::create(main.get(), "s", nullptr, nullptr, 50);
   show(main.get());
+  XSetInputFocus(tx::display(), mui::windowOf(main.get())->window(), RevertToParent, CurrentTime);
+  ASSERT_TRUE(loopUntil([&] { return mui::windowOf(main.get())->hasFocus(); }));
+
+  Dialog grabbed = make(0x2000);
+  grabbed->setPosition(rfb::Point(500, 300));
+  show(grabbed.get());
+  const rfb::Point o = grabbed->getPosition();
+  clickAt(o.x + 100, o.y + 10, 4);
+  loopFor(200);
+  EXPECT_TRUE(grabbed->isShown()) << "the wheel does not close it";
+  clickAt(o.x + 100, o.y + 10, 3);
+  EXPECT_TRUE(loopUntil([&] { return !grabbed->isShown(); }));
+
   box->showPopup(true);
   ASSERT_TRUE(loopUntil([&] { return box->popup()->isShown(); }));
   EXPECT_TRUE(mui::windowOf(box->popup())->wantsPointerGrab());
-  xdotool("mousemove 700 600 click 1");
+  clickAt(700, 600, 1);
   EXPECT_TRUE(loopUntil([&] { return !box->popup()->isShown(); }));
+
+  {
+    // Popup menus register by name; one going erases every entry of it.
+    std::unique_ptr<mui::MuPopupMenu> a = mui::MuPopupMenu::create("pm", nullptr);
+    std::unique_ptr<mui::MuPopupMenu> b = mui::MuPopupMenu::create("pm", nullptr);
+    EXPECT_EQ(2u, mui::MuPopupMenu::registry().count("pm"));
+    a->menu()->insertItem("Item", nullptr, nullptr);
+    a->popupAt(rfb::Point(20, 20));
+    EXPECT_TRUE(loopUntil([] { return tx::TXWRoot::instance()->popupCount() == 1; }));
+    tx::TXWRoot::instance()->closeAll();
+    b.reset();
+    EXPECT_EQ(0u, mui::MuPopupMenu::registry().count("pm"));
+  }
 
   std::unique_ptr<mui::MuAutoHider> hider = mui::MuAutoHider::create("h", mui::Size(50, 20), 0, 4, nullptr);
   EXPECT_EQ(0x0A00u, hider->element()->dialogFlags());
