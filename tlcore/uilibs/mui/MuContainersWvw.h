@@ -209,6 +209,7 @@ public:
   void doubleClicked(wvw::WTable* table, int row, int columnId) override;
   bool valueChanged(wvw::Widget* source) override;
   bool activated(wvw::Widget* source) override;
+  using MuObserver::activated;
 
   wvw::WTable& widget() { return table_; }
 

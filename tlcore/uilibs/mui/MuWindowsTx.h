@@ -55,7 +55,7 @@ public:
   void setShown(bool shown) override;
   bool isShown() const override { return isMapped(); }
   void setFocus() override;
-  using tx::TXWindow::setFocus;
+  using tx::TXWParent::setFocus;
   void setSize(const Size& size) override;
   using tx::TXWindow::setSize;
   void setPosition(const rfb::Point& position) override;
@@ -74,6 +74,7 @@ public:
   MuElement* getMenuBar() override;
   void copyToClipboard(const char* text) override;
   void focusChanged(MuElement* element) override;
+  using wvw::WInputHandler::focusChanged;
 
   // --- Window and widget input ---
   bool handleEvent(XEvent* ev) override;
