@@ -747,13 +747,14 @@ void MuStaticWvw::setText(const char* text, bool bold, bool singleLine)
 void MuStaticWvw::setSize(const Size& size)
 {
   MuStatic::setSize(size);
-  if (size.x != builtWidth_)
+  if (singleLine_ && size.x != builtWidth_)
     rebuild();
 }
 
 bool MuStaticWvw::resized(wvw::Widget* source)
 {
-  if (source == &text_ && text_.width() != builtWidth_)
+  // Only a single line is cut to the width.
+  if (source == &text_ && singleLine_ && text_.width() != builtWidth_)
     rebuild();
   return false;
 }
