@@ -99,8 +99,15 @@ TEST_F(MuWindows, MotifHintsFollowTheFlags)
 
 TEST_F(MuWindows, WindowFlagsPlacementAndSizes)
 {
-  Dialog over = make(0x20);
+  // Mapped without the focus; the input hint comes back unless the window
+  // is override-redirect.
+  const std::string noInput = "Client accepts input or input focus: False";
+  Dialog over = make(0x420);
   show(over.get());
+  EXPECT_NE(std::string::npos, xprop(over.get(), "WM_HINTS").find(noInput));
+  Dialog quiet = make(0x400);
+  show(quiet.get());
+  EXPECT_EQ(std::string::npos, xprop(quiet.get(), "WM_HINTS").find(noInput));
   EXPECT_NE(std::string::npos, commandOutput("xwininfo -id " + id(over.get())).find("Override Redirect State: yes"));
   EXPECT_EQ(over->getSize(), over->outerSize());
 
@@ -282,8 +289,15 @@ TEST_F(MuWindows, PaintedElementsMatchTheirGoldens)
     mui::MuSpacer::create(s, 20, 10);
   }
   mui::MuButton::create(row, "normal", "", 0, 0, 1);
+  mui::MuButton* pressed = mui::MuButton::create(row, "pressed", "", 0, 0, 1);
   mui::MuButton::create(row, "disabled", "", 0, 0, 1)->setEnabled(false);
   show(d.get());
+  for (uint32_t kind : {tlutil::MouseEvent::kMotion, tlutil::MouseEvent::kPress}) {
+    tlutil::MouseEvent e;
+    e.kind = kind;
+    e.position = rfb::Point(2, 2);
+    pressed->mouseEvent(e);
+  }
   for (muimisc::ProgressBar* bar : bars)
     box->setChildLayout(bar, mui::MuLayout::kFixed, 8);
   d->relayout();
