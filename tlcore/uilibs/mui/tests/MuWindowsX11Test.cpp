@@ -207,6 +207,10 @@ TEST_F(MuWindows, GrabbedDialogsAndListsCloseOnAClickOutside)
   box->showPopup(true);
   ASSERT_TRUE(loopUntil([&] { return box->popup()->isShown(); }));
   EXPECT_TRUE(mui::windowOf(box->popup())->wantsPointerGrab());
+  box->setFocus();
+  xdotool("type ab");
+  EXPECT_TRUE(loopUntil([&] { return std::string(box->getText().get()) == "ab"; })) << "typing goes on in the entry";
+  EXPECT_TRUE(box->popup()->isShown());
   clickAt(700, 600, 1);
   EXPECT_TRUE(loopUntil([&] { return !box->popup()->isShown(); }));
 
