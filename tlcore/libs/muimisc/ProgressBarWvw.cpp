@@ -30,7 +30,7 @@ void ProgressBarWvw::paint(wvw::WCustom* widget, rfb::WritablePixelBuffer& pb)
       return;
     const plat::Colour c = plat::getColor(colour, plat::Colour{0, 0, 0});
     const int rgb[3] = {c.r, c.g, c.b};
-    rfb::fillRect(pb, r, pb.format.pixelFromRGB(rgb, nullptr));
+    rfb::fillRect(pb, r, pb.format.pixelFromRGB(rgb, pb.colourMap));
   };
   fill(rfb::Rect(0, 0, split, h), fillColour());
   fill(rfb::Rect(split, 0, w, h), backgroundColour());

@@ -32,7 +32,7 @@ plat::Colour elementBackground(const MuElement* e, plat::Colour fallback)
 void fillRgb(rfb::WritablePixelBuffer& pb, const rfb::Rect& r, const plat::Colour& c)
 {
   const int rgb[3] = {c.r, c.g, c.b};
-  rfb::fillRect(pb, r, pb.format.pixelFromRGB(rgb, nullptr));
+  rfb::fillRect(pb, r, pb.format.pixelFromRGB(rgb, pb.colourMap));
 }
 
 rfb::Rect whole(const wvw::Widget& w)
