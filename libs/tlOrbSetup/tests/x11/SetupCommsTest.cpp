@@ -18,7 +18,7 @@
 #include "plat/Exception.h"
 #include "product/addresses.h"
 #include "product/init.h"
-#include "tlOrbSetup/HeadlessFrontEnd.h"
+#include "HeadlessFrontEnd.h"
 #include "tlOrbSetup/SetupComms.h"
 
 namespace {
@@ -293,7 +293,7 @@ int count(const std::string& text, const std::string& part)
 
 TEST_F(ProgramTest, SecondStartAndUriForwarder)
 {
-  tltest::ProgramRun wizard({});
+  tltest::ProgramRun wizard({}, {tltest::wizardDisplay()});
   ASSERT_TRUE(wizard.waitShown());
   ASSERT_TRUE(has(wizard.log(), "SetupComms: Listening on "));
 
@@ -301,7 +301,7 @@ TEST_F(ProgramTest, SecondStartAndUriForwarder)
   tltest::ProgramRun::Result second = tltest::runProgram({});
   EXPECT_EQ(0, second.status) << second.err;
   EXPECT_EQ("", second.log);
-  EXPECT_TRUE(wizard.waitForLog("HeadlessWindow: raiseAndActivate"));
+  EXPECT_TRUE(wizard.waitForLog("SetupWindow: raiseAndActivate"));
 
   const std::string uri = "Example.Daziziz.Setup://signin/done?t=a%2Fb&x=\xc3\xa9";
   struct Case {
@@ -323,7 +323,7 @@ TEST_F(ProgramTest, SecondStartAndUriForwarder)
     EXPECT_EQ(c.err, r.err);
   }
   // The URI unchanged; the refused ones never touched the pipe.
-  EXPECT_TRUE(wizard.waitForLog("HeadlessWindow: uri " + uri));
+  EXPECT_TRUE(wizard.waitForLog("Error handling URI '" + uri + "'"));
   EXPECT_EQ(2, count(wizard.log(), "SetupComms: Got connection"));
   EXPECT_EQ(0, wizard.finish(SIGTERM).status);
 }
@@ -332,7 +332,7 @@ TEST_F(ProgramTest, SecondStartAndUriForwarder)
 // xdg-open and gio open start "-uri", which hands the URI to the wizard.
 TEST_F(ProgramTest, CallbackRoadThroughTheDesktop)
 {
-  tltest::ProgramRun wizard({});
+  tltest::ProgramRun wizard({}, {tltest::wizardDisplay()});
   ASSERT_TRUE(wizard.waitShown());
   std::string apps = wizard.home() + "/.local/share/applications";
   std::string entry = apps + "/" + product::kUriScheme + ".desktop";
@@ -354,7 +354,7 @@ TEST_F(ProgramTest, CallbackRoadThroughTheDesktop)
   for (const char* opener : {"xdg-open", "gio open"}) {
     std::string uri = std::string(product::kUriScheme) + "://signin?via=" + opener[0] + "&s=%2F";
     EXPECT_EQ(0, asUser(std::string(opener) + " '" + uri + "' >/dev/null 2>&1")) << opener;
-    EXPECT_TRUE(wizard.waitForLog("HeadlessWindow: uri " + uri + "\n")) << opener;
+    EXPECT_TRUE(wizard.waitForLog("Error handling URI '" + uri + "'")) << opener;
   }
   EXPECT_EQ(0, wizard.finish(SIGTERM).status);
 }

@@ -1,0 +1,75 @@
+// The program with its X front end, run as the test user on the shared
+// Xvfb under openbox: the wizard's fixed-size window with its title, class
+// and window-manager functions, screenshots of the initial page in two
+// languages, and the display error when there is no display.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <string>
+#include <vector>
+
+#include "ProgramRun.h"
+#include "txtest.h"
+
+namespace {
+
+using tltest::has;
+
+class XFrontEnd : public ::testing::Test {
+protected:
+  static void SetUpTestSuite()
+  {
+    tltest::sharedXvfb().startWm();
+    tltest::openTestDisplay();
+  }
+  void SetUp() override
+  {
+    if (geteuid() == 0 && !tltest::testUser())
+      GTEST_SKIP() << "needs the test user when run as root";
+  }
+};
+
+std::string x(const std::string& command)
+{
+  int status;
+  std::string out = tltest::runCommand("DISPLAY=" + tltest::sharedXvfb().display() + " " + command, &status);
+  return status == 0 ? out : "";
+}
+
+TEST_F(XFrontEnd, WindowAndInitialPageInTwoLanguages)
+{
+  for (const char* locale : {"en", "de"}) {
+    tltest::ProgramRun run({std::string("-Locale=") + locale}, {tltest::wizardDisplay()});
+    ASSERT_TRUE(run.waitShown()) << run.log();
+    std::string id = x("xdotool search --sync --onlyvisible --name '^Tessaly Daziziz Setup$' | head -1");
+    ASSERT_NE("", id) << locale;
+    id.pop_back();
+    std::string props = x("xprop -id " + id + " WM_NAME WM_CLASS _MOTIF_WM_HINTS WM_NORMAL_HINTS");
+    EXPECT_TRUE(has(props, "WM_NAME(STRING) = \"Tessaly Daziziz Setup\"")) << props;
+    EXPECT_TRUE(has(props, "WM_CLASS(STRING) = \"SetupDlg\", \"tessaly-tlzarnconnectsetup\"")) << props;
+    // Motif functions 36: move and close, no resize, minimise or maximise.
+    EXPECT_TRUE(has(props, "_MOTIF_WM_HINTS(_MOTIF_WM_HINTS) = 0x3, 0x24,")) << props;
+    // Fixed size: the same minimum and maximum, 560 wide.
+    size_t min = props.find("minimum size: "), max = props.find("maximum size: ");
+    ASSERT_TRUE(min != std::string::npos && max != std::string::npos) << props;
+    EXPECT_EQ(props.substr(min + 14, props.find('\n', min) - min - 14),
+              props.substr(max + 14, props.find('\n', max) - max - 14));
+    EXPECT_TRUE(has(x("xwininfo -id " + id), "Width: 560\n"));
+    // Time for the first paint, then what a person would see.
+    tltest::loopFor(500);
+    Display* d = tx::display();
+    EXPECT_TRUE(tltest::screenshot(DefaultRootWindow(d), DisplayWidth(d, DefaultScreen(d)),
+                                   DisplayHeight(d, DefaultScreen(d)), std::string("wizard-initial-") + locale));
+    tltest::ProgramRun::Result r = run.finish(SIGTERM);
+    EXPECT_EQ(0, r.status) << r.err;
+  }
+}
+
+TEST_F(XFrontEnd, NoDisplayIsAnError)
+{
+  tltest::ProgramRun::Result r = tltest::runProgram({});
+  EXPECT_EQ(1, r.status);
+  EXPECT_EQ("tlzarnconnectsetup: unable to open display \"\"\n", r.err);
+}
+
+} // namespace
