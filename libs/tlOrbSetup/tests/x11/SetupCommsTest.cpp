@@ -371,7 +371,12 @@ TEST_F(ProgramTest, APipeOfAnotherVersionStopsTheStartAtTheListener)
   pid_t server = startPeer({"server", path, tmp / "server.log", "--version", "5e7cbc04"},
                            tmp / "server.out", user ? user->uid : 0, user ? user->gid : 0);
   ASSERT_TRUE(waitFor([&] { return has(readWholeFile(tmp / "server.log"), "ready\n"); }));
-  tltest::ProgramRun::Result r = tltest::runProgram({"-Log=*:stderr:0"});
+  // The error waits in the X layer's message box until it is answered.
+  tltest::ProgramRun run({"-Log=*:stderr:0"}, {tltest::wizardDisplay()});
+  std::string answer = "DISPLAY=" + tltest::sharedXvfb().display() +
+                       " xdotool search --sync --onlyvisible --name . windowfocus --sync key Return";
+  EXPECT_EQ(0, system(answer.c_str()));
+  tltest::ProgramRun::Result r = run.finish();
   kill(server, SIGKILL);
   tltest::waitChild(server);
   unlink(path.c_str());
