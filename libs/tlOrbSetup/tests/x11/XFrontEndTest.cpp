@@ -1,7 +1,8 @@
 // The program with its X front end, run as the test user on the shared
 // Xvfb under openbox: the wizard's fixed-size window with its title, class
 // and window-manager functions, screenshots of the initial page in two
-// languages, and the display error when there is no display.
+// languages, closing through the window manager, and the display error
+// when there is no display.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -59,8 +60,11 @@ TEST_F(XFrontEnd, WindowAndInitialPageInTwoLanguages)
     Display* d = tx::display();
     EXPECT_TRUE(tltest::screenshot(DefaultRootWindow(d), DisplayWidth(d, DefaultScreen(d)),
                                    DisplayHeight(d, DefaultScreen(d)), std::string("wizard-initial-") + locale));
-    tltest::ProgramRun::Result r = run.finish(SIGTERM);
+    // Closed through the window manager: the program ends with status 0.
+    x("xdotool windowactivate --sync " + id + " key alt+F4");
+    tltest::ProgramRun::Result r = run.finish();
     EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_TRUE(has(r.log, "SetupDlg: Dialog closed")) << r.log;
   }
 }
 
