@@ -1,8 +1,8 @@
 // The program with its X front end, run as the test user on the shared
 // Xvfb under openbox: the wizard's fixed-size window with its title, class
 // and window-manager functions, screenshots of the initial page in two
-// languages, closing through the window manager, and the display error
-// when there is no display.
+// languages, the language switched from the keyboard, closing through the
+// window manager, and the display error when there is no display.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -37,6 +37,24 @@ std::string x(const std::string& command)
   return status == 0 ? out : "";
 }
 
+// The width of the install button's blue across the window's row that
+// crosses the middle column's first blue pixel; 0 when none is blue.
+int buttonWidth(Window w)
+{
+  XImage* im = XGetImage(tx::display(), w, 0, 0, 560, 540, AllPlanes, ZPixmap);
+  auto blue = [&](int x, int y) {
+    unsigned long p = XGetPixel(im, x, y);
+    return (p >> 16 & 0xff) < 60 && (p >> 8 & 0xff) < 130 && (p & 0xff) > 150;
+  };
+  int y = 0, width = 0;
+  while (y < 539 && !blue(280, y))
+    y++;
+  for (int x = 0; x < 560; x++)
+    width += blue(x, y + 4);
+  XDestroyImage(im);
+  return width;
+}
+
 TEST_F(XFrontEnd, WindowAndInitialPageInTwoLanguages)
 {
   for (const char* locale : {"en", "de"}) {
@@ -60,6 +78,14 @@ TEST_F(XFrontEnd, WindowAndInitialPageInTwoLanguages)
     Display* d = tx::display();
     EXPECT_TRUE(tltest::screenshot(DefaultRootWindow(d), DisplayWidth(d, DefaultScreen(d)),
                                    DisplayHeight(d, DefaultScreen(d)), std::string("wizard-initial-") + locale));
+    // Down on the language choice: German at once, on a wider button.
+    if (std::string(locale) == "en") {
+      Window w = strtoul(id.c_str(), nullptr, 0);
+      int english = buttonWidth(w);
+      x("xdotool windowactivate --sync " + id + " key Down");
+      EXPECT_TRUE(tltest::loopUntil([&] { return buttonWidth(w) > english + 40; }, 5000)) << english;
+      EXPECT_TRUE(tltest::screenshot(w, 560, 540, "wizard-switched-de"));
+    }
     // Closed through the window manager: the program ends with status 0.
     x("xdotool windowactivate --sync " + id + " key alt+F4");
     tltest::ProgramRun::Result r = run.finish();
