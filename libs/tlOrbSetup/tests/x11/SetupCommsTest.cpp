@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "HeadlessFrontEnd.h"
 #include "ProgramRun.h"
 #include "fullQueue.h"
 #include "io/FdSelectManager.h"
@@ -18,7 +19,6 @@
 #include "plat/Exception.h"
 #include "product/addresses.h"
 #include "product/init.h"
-#include "HeadlessFrontEnd.h"
 #include "tlOrbSetup/SetupComms.h"
 
 namespace {
