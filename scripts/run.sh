@@ -3,7 +3,8 @@
 # benchmarks, no tests) and runs the program's main job: the wizard on the
 # display DISPLAY names, or, without one, on an Xvfb of its own with
 # openbox (both stopped again by process id). It runs until its window is
-# shown, is stopped with SIGTERM, and its log is shown.
+# shown, is stopped with SIGTERM, and its log is shown; then a PNG of the
+# screen is written for each language.
 #
 # Then the engine's road, headless, against local stand-ins: the road test
 # of the test build plays the wizard as the unprivileged test user, reaches
@@ -66,11 +67,28 @@ if kill -0 "$pid" 2>/dev/null; then
 fi
 status=0
 wait "$pid" || status=$?
-stop_x
 
 echo "== Its log ($log)"
 cat "$log" 2>/dev/null || echo "(no log file: the program ended before its loop started)"
 echo "== Exit status $status"
+
+# What a user sees: the initial page in each language, as PNGs.
+if [ "$status" -eq 0 ] && command -v xwd >/dev/null; then
+  for lang in en de es fr pt; do
+    "$prog" "-LogDir=$logdir/$lang" "-Locale=$lang" >/dev/null 2>&1 &
+    pid=$!
+    for _ in $(seq 300); do
+      grep -q "SetupWindow: show" "$logdir/$lang/tlzarnconnectsetup.log" 2>/dev/null && break
+      sleep 0.1
+    done
+    sleep 0.5
+    xwd -root -silent | /usr/bin/python3 tools/xwd2png.py "$logdir/wizard-$lang.png" &&
+      echo "== The initial page in '$lang': $logdir/wizard-$lang.png"
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$pid" || true
+  done
+fi
+stop_x
 
 road_status=0
 if [ "$(id -u)" -ne 0 ]; then
