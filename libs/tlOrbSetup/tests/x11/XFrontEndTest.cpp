@@ -63,6 +63,7 @@ TEST_F(XFrontEnd, WindowAndInitialPageInTwoLanguages)
     std::string id = x("xdotool search --sync --onlyvisible --name '^Tessaly Daziziz Setup$' | head -1");
     ASSERT_NE("", id) << locale;
     id.pop_back();
+    Window w = strtoul(id.c_str(), nullptr, 0);
     std::string props = x("xprop -id " + id + " WM_NAME WM_CLASS _MOTIF_WM_HINTS WM_NORMAL_HINTS");
     EXPECT_TRUE(has(props, "WM_NAME(STRING) = \"Tessaly Daziziz Setup\"")) << props;
     EXPECT_TRUE(has(props, "WM_CLASS(STRING) = \"SetupDlg\", \"tessaly-tlzarnconnectsetup\"")) << props;
@@ -75,12 +76,9 @@ TEST_F(XFrontEnd, WindowAndInitialPageInTwoLanguages)
     EXPECT_TRUE(has(info, "Width: 560\n") && has(info, "Height: 540\n")) << info;
     // Time for the first paint, then what a person would see.
     tltest::loopFor(500);
-    Display* d = tx::display();
-    EXPECT_TRUE(tltest::screenshot(DefaultRootWindow(d), DisplayWidth(d, DefaultScreen(d)),
-                                   DisplayHeight(d, DefaultScreen(d)), std::string("wizard-initial-") + locale));
+    EXPECT_TRUE(tltest::screenshot(w, 560, 540, std::string("wizard-initial-") + locale));
     // Down on the language choice: German at once, on a wider button.
     if (std::string(locale) == "en") {
-      Window w = strtoul(id.c_str(), nullptr, 0);
       int english = buttonWidth(w);
       x("xdotool windowactivate --sync " + id + " key Down");
       EXPECT_TRUE(tltest::loopUntil([&] { return buttonWidth(w) > english + 40; }, 5000)) << english;
