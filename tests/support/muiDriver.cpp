@@ -32,20 +32,14 @@ std::string MuiDriver::pipePath(long long pid, const char* app)
 
 MuiDriver::MuiDriver(const std::string& path, int timeoutMs) : timeoutMs(timeoutMs)
 {
-  const long long deadline = nowMs() + timeoutMs;
-  for (;;) {
+  for (const long long deadline = nowMs() + timeoutMs; fd_ < 0; usleep(10000)) {
     try {
-      // Non-blocking, so that a channel in this process can accept it.
+      // Non-blocking, so that a channel of this process can accept it.
       fd_ = os::UnixIo::connectUnix(path.c_str(), false, true);
-      return;
     } catch (plat::Exception& e) {
       if (nowMs() > deadline)
         throw std::runtime_error(std::string("MuiDriver: ") + e.str());
     }
-    if (pump)
-      pump();
-    else
-      usleep(10000);
   }
 }
 
@@ -61,59 +55,50 @@ void MuiDriver::close()
   fd_ = -1;
 }
 
+void MuiDriver::wait()
+{
+  if (pump)
+    pump();
+  else
+    poll(nullptr, 0, 5);
+}
+
 void MuiDriver::send(const std::string& bytes)
 {
-  size_t done = 0;
-  while (done < bytes.size()) {
+  for (size_t done = 0; done < bytes.size();) {
     ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-      if (pump)
-        pump();
-      else
-        poll(nullptr, 0, 1);
-      continue;
-    }
-    if (n <= 0)
+    if (n < 0 && errno != EAGAIN && errno != EINTR)
       throw std::runtime_error("MuiDriver: send failed");
-    done += (size_t)n;
+    done += n > 0 ? (size_t)n : 0;
+    if (n <= 0)
+      wait();
   }
 }
 
-bool MuiDriver::readSome(std::string& into, int waitMs, bool* eof)
+int MuiDriver::readSome(std::string& into)
 {
-  struct pollfd p = {fd_, POLLIN, 0};
-  int r = poll(&p, 1, waitMs);
-  if (r <= 0)
-    return false;
   char buf[65536];
   ssize_t n = recv(fd_, buf, sizeof(buf), MSG_DONTWAIT);
-  if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-    *eof = true;
-    return false;
-  }
-  if (n < 0)
-    return false;
-  into.append(buf, (size_t)n);
-  return true;
+  if (n > 0)
+    into.append(buf, (size_t)n);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR))
+    return 0;
+  return n > 0 ? (int)n : -1;
 }
 
 std::string MuiDriver::reply()
 {
-  const long long deadline = nowMs() + timeoutMs;
   std::string got;
-  bool eof = false;
-  for (;;) {
+  for (const long long deadline = nowMs() + timeoutMs;;) {
+    const int n = readSome(got);
     const bool ended = got == "\n" || (got.size() >= 2 && got.compare(got.size() - 2, 2, "\n\n") == 0);
-    if (readSome(got, ended || pump ? 0 : 10, &eof))
+    if (n > 0)
       continue;
     if (ended)
       return got.substr(0, got.size() - 1);
-    if (eof)
-      throw std::runtime_error("MuiDriver: connection closed after \"" + got + "\"");
-    if (nowMs() > deadline)
+    if (n < 0 || nowMs() > deadline)
       throw std::runtime_error("MuiDriver: no whole reply, got \"" + got + "\"");
-    if (pump)
-      pump();
+    wait();
   }
 }
 
@@ -125,14 +110,12 @@ std::string MuiDriver::command(const std::string& line)
 
 bool MuiDriver::closedByPeer(int waitMs)
 {
-  const long long deadline = nowMs() + waitMs;
   std::string ignored;
-  bool eof = false;
-  while (!eof && nowMs() <= deadline) {
-    if (!readSome(ignored, pump ? 0 : 10, &eof) && pump)
-      pump();
+  for (const long long deadline = nowMs() + waitMs; nowMs() <= deadline; wait()) {
+    if (readSome(ignored) < 0)
+      return true;
   }
-  return eof;
+  return false;
 }
 
 } // namespace tltest

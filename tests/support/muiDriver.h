@@ -41,8 +41,10 @@ public:
   int timeoutMs = 10000;
 
 private:
-  // Up to waitMs for bytes; false when none came.
-  bool readSome(std::string& into, int waitMs, bool* eof);
+  // Appends what is waiting; the count, or -1 at the end of the stream.
+  int readSome(std::string& into);
+  // Turns the pump, or sleeps a moment.
+  void wait();
 
   int fd_ = -1;
 };

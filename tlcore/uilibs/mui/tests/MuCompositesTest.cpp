@@ -1,6 +1,6 @@
 // The composites built only from elements, on the fake back-end: the
 // animation and spinner, the button bar, the message box and the info
-// frame.
+// frame, the password field and the inspector.
 #include <string.h>
 
 #include <memory>
@@ -16,7 +16,9 @@
 #include "mui/MuLayout.h"
 #include "mui/MuLeaves.h"
 #include "mui/MuMessageBox.h"
+#include "mui/MuiInspector.h"
 #include "muiFake.h"
+#include "muimisc/ClearTextPassword.h"
 #include "loc/Localize.h"
 #include "os/AppInfo.h"
 #include "plat/Colour.h"
@@ -303,4 +305,49 @@ TEST(Composites, InfoFrame)
   EXPECT_EQ(info.link(), nullptr);
   info.setShown(true);
   EXPECT_TRUE(info.frame()->isShown());
+}
+
+TEST(Composites, PasswordFieldRevealsAndCopies)
+{
+  auto d = makeDialog();
+  for (bool withCopy : {true, false}) {
+    muimisc::ClearTextPassword pw(d.get(), withCopy ? "pw" : "bare", "Password:", withCopy);
+    EXPECT_EQ(withCopy, d->findElement(withCopy ? "pw.clipboardBtn" : "bare.clipboardBtn") != nullptr);
+    pw.hiddenEdit()->setText("secret");
+    pw.hiddenEdit()->setSelection(1, 3);
+    for (const char* image : {"eyeOpen", "eyeClosed"}) {
+      int length = 0;
+      pw.eyeButton()->doAction("click", nullptr);
+      EXPECT_STREQ(image, pw.eyeButton()->imageName());
+      EXPECT_STREQ("secret", pw.getText().str());
+      EXPECT_EQ(1, (pw.isClearTextShown() ? pw.clearEdit() : pw.hiddenEdit())->getSelection(&length));
+      EXPECT_EQ(3, length);
+    }
+    EXPECT_TRUE(pw.hiddenEdit()->isShown() && !pw.clearEdit()->isShown() && pw.hiddenEdit()->hasFocus());
+    pw.setEnabled(false);
+    EXPECT_EQ(MuElement::kDisabled, pw.hiddenEdit()->flags() & pw.clearEdit()->flags() & pw.eyeButton()->flags());
+    EXPECT_EQ(0u, pw.layout()->flags());
+    if (withCopy) {
+      EXPECT_STREQ("copyToClipboard", pw.copyButton()->imageName());
+      pw.copyButton()->doAction("click", nullptr);
+      EXPECT_STREQ("copiedToClipboard", pw.copyButton()->imageName());
+    }
+  }
+}
+
+TEST(Composites, InspectorEmptiesItsTextsAndIsOne)
+{
+  plat::setMonoClock(clock);
+  plat::TimerManager timers;
+  auto d = makeDialog();
+  MuiInspector inspector;
+  EXPECT_DEATH(MuiInspector(), "!inspector");
+  EXPECT_STREQ("<type goes here>", inspector.dialog()->findElement("main.muitype")->getLabel());
+  now += 200 * plat::kTicksPerMilli;
+  EXPECT_EQ(0, timers.processTimers());
+  for (const char* path : {"main.muiid", "main.muitype", "main.muistate"})
+    EXPECT_STREQ("", inspector.dialog()->findElement(path)->getLabel()) << path;
+  MuElement* b = MuButton::create(MuLayout::create(d.get(), "l", 0), "b", "", 0, 0, 0);
+  EXPECT_STREQ("dlg.l.b", MuiInspector::fullAddress(b).str());
+  EXPECT_STREQ("dlg", MuiInspector::fullAddress(d.get()).str());
 }

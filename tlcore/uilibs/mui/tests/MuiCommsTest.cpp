@@ -40,36 +40,35 @@ struct Events : MuObserver, MuDialog::CloseCallback, ui::Menu::ActionCallback {
   bool allowClose = false;
 };
 
-// Menus whose items carry their enabled and checked state.
+// Menus of items that carry their state and call one callback.
 struct Bar : ui::MenuBar, ui::Menu::Backend {
   struct Item : ui::Menu::Item {
-    Item(const char* label, ui::Menu* sub, ui::Menu::ActionCallback* cb) : ui::Menu::Item(label, nullptr), sub(sub), cb(cb) {}
-    ui::Menu* subMenu() override { return sub; }
+    using ui::Menu::Item::Item;
+    ui::Menu* subMenu() override { return sub.get(); }
     bool isEnabled() override { return enabled; }
     int isChecked() override { return checked; }
     ui::Menu::ActionCallback* effectiveCallback() const override { return cb; }
-    ui::Menu* sub;
-    ui::Menu::ActionCallback* cb;
+    std::unique_ptr<ui::Menu> sub;
+    ui::Menu::ActionCallback* cb = nullptr;
     bool enabled = true;
     int checked = 0;
   };
-  explicit Bar(ui::Menu::ActionCallback* cb) : cb(cb) {}
-  ui::Menu::Item* addMenu(const char* title, ui::Menu::Item* before) override
+  ui::Menu::Item* addMenu(const char* title, ui::Menu::Item*) override
   {
-    return top.insertItem(title, nullptr, before, nullptr, ui::Menu::kSubMenu);
+    return top.insertItem(title, nullptr, nullptr, nullptr, ui::Menu::kSubMenu);
   }
-  ui::Menu::Item* createItem(const char* label, const char*, ui::Menu::Item*, ui::Menu::ActionCallback*,
+  ui::Menu::Item* createItem(const char* label, const char*, ui::Menu::Item*, ui::Menu::ActionCallback* cb,
                              unsigned flags) override
   {
+    auto* item = new Item(label, nullptr);
+    item->cb = cb;
     if (flags & ui::Menu::kSubMenu)
-      subs.push_back(std::make_unique<ui::Menu>(this, nullptr));
-    return new Item(label, flags & ui::Menu::kSubMenu ? subs.back().get() : nullptr, cb);
+      item->sub = std::make_unique<ui::Menu>(this, nullptr);
+    return item;
   }
   void itemRemoved(ui::Menu::Item*) override {}
   void changed() override {}
-  ui::Menu::ActionCallback* cb;
   ui::Menu top{this, nullptr};
-  std::vector<std::unique_ptr<ui::Menu>> subs;
 };
 
 // Dialog "dlg" (shown) with layout "l": button "b", edit "e", list "li",
@@ -95,16 +94,15 @@ struct Tree {
     dlg->addObserver(&events, true);
     other->addObserver(&events, true);
     other->setCloseCallback(&events);
-    bar.fileMenu()->insertItem("Open", nullptr, nullptr);
-    bar.fileMenu()->insertItem("Operate", nullptr, nullptr);
-    static_cast<Bar::Item*>(bar.fileMenu()->insertItem("Quit", nullptr, nullptr))->checked = 1;
-    bar.helpMenu()->insertItem("About", nullptr, nullptr);
-    static_cast<Bar::Item*>(bar.helpMenu()->leafItems()[0])->enabled = false;
+    for (const char* label : {"Open", "Operate", "Quit"})
+      bar.fileMenu()->insertItem(label, nullptr, nullptr, &events);
+    static_cast<Bar::Item*>(bar.fileMenu()->leafItems()[2])->checked = 1;
+    static_cast<Bar::Item*>(bar.helpMenu()->insertItem("About", nullptr, nullptr, &events))->enabled = false;
     MuPopupMenu::registry().emplace("pop", bar.fileMenu());
   }
   ~Tree() { MuPopupMenu::unregisterMenus("pop"); }
   Events events;
-  Bar bar{&events};
+  Bar bar;
   std::unique_ptr<MuDialog> dlg, other;
   MuEdit* edit;
 };
