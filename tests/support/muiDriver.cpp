@@ -108,14 +108,4 @@ std::string MuiDriver::command(const std::string& line)
   return reply();
 }
 
-bool MuiDriver::closedByPeer(int waitMs)
-{
-  std::string ignored;
-  for (const long long deadline = nowMs() + waitMs; nowMs() <= deadline; wait()) {
-    if (readSome(ignored) < 0)
-      return true;
-  }
-  return false;
-}
-
 } // namespace tltest

@@ -32,8 +32,6 @@ public:
   void send(const std::string& bytes);
   // Waits for the next reply.
   std::string reply();
-  // Waits up to timeoutMs for the channel to close the connection.
-  bool closedByPeer(int timeoutMs);
   void close();
 
   // Turned while waiting, for a channel in this process.

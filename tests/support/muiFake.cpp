@@ -341,4 +341,79 @@ void unbindFactories()
   muimisc::progressBarFactory = nullptr;
 }
 
+// --- The sample tree --------------------------------------------------------------
+
+// Menus of items that carry their state and call one callback.
+struct SampleTree::Bar : ui::MenuBar, ui::Menu::Backend {
+  struct Item : ui::Menu::Item {
+    using ui::Menu::Item::Item;
+    ui::Menu* subMenu() override { return sub.get(); }
+    bool isEnabled() override { return enabled; }
+    int isChecked() override { return checked; }
+    ui::Menu::ActionCallback* effectiveCallback() const override { return cb; }
+    std::unique_ptr<ui::Menu> sub;
+    ui::Menu::ActionCallback* cb = nullptr;
+    bool enabled = true;
+    int checked = 0;
+  };
+  ui::Menu::Item* addMenu(const char* title, ui::Menu::Item*) override
+  {
+    return top.insertItem(title, nullptr, nullptr, nullptr, ui::Menu::kSubMenu);
+  }
+  ui::Menu::Item* createItem(const char* label, const char*, ui::Menu::Item*, ui::Menu::ActionCallback* cb,
+                             unsigned flags) override
+  {
+    auto* item = new Item(label, nullptr);
+    item->cb = cb;
+    if (flags & ui::Menu::kSubMenu)
+      item->sub = std::make_unique<ui::Menu>(this, nullptr);
+    return item;
+  }
+  void itemRemoved(ui::Menu::Item*) override {}
+  void changed() override {}
+  ui::Menu top{this, nullptr};
+};
+
+SampleTree::SampleTree() : bar_(std::make_unique<Bar>())
+{
+  using namespace mui;
+  bindFakeBackEnd();
+  dlg.reset(MuDialog::create("dlg", "", Size(400, 300), 0, nullptr, nullptr));
+  other.reset(MuDialog::create("other", "", Size(10, 10), 0, nullptr, nullptr));
+  dlg->setShown(true);
+  MuLayout* l = MuLayout::create(dlg.get(), "l", MuLayout::kVertical);
+  MuButton::create(l, "b", "Go", 0, 0, 1);
+  edit = MuEdit::create(l, "e", "E", 0, 0);
+  MuList* list = MuList::create(l, "li", 0, 0);
+  list->addColumn(0, 0, "c", 10);
+  list->insertRow(0);
+  list->setCell(0, 0, "x y");
+  MuStatic* s = MuStatic::create(MuLayout::create(l, nullptr, MuLayout::kHorizontal), "s", "S", 0);
+  dlg->setSize(Size(400, 300));
+  fakeOf(s).preferredHeightFor = [](int) { return 999; };
+  dlg->addObserver(this, true);
+  other->addObserver(this, true);
+  other->setCloseCallback(this);
+  for (const char* label : {"Open", "Operate", "Quit"})
+    bar_->fileMenu()->insertItem(label, nullptr, nullptr, this);
+  static_cast<Bar::Item*>(bar_->fileMenu()->leafItems()[2])->checked = 1;
+  static_cast<Bar::Item*>(bar_->helpMenu()->insertItem("About", nullptr, nullptr, this))->enabled = false;
+  MuPopupMenu::registry().emplace("pop", bar_->fileMenu());
+}
+
+SampleTree::~SampleTree()
+{
+  mui::MuPopupMenu::unregisterMenus("pop");
+}
+
+void SampleTree::event(mui::MuElement* source, uint32_t code)
+{
+  seen.push_back(std::string(source->getPathName().str()) + "/" + std::to_string(code));
+}
+
+void SampleTree::action(ui::Menu::Item* item)
+{
+  seen.push_back(std::string("menu ") + item->label());
+}
+
 } // namespace tltest

@@ -8,12 +8,14 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "mui/MuDialog.h"
 #include "mui/MuLeaves.h"
 #include "mui/Mui.h"
+#include "ui/Menu.h"
 
 namespace tltest {
 
@@ -93,5 +95,33 @@ public:
 void bindFakeBackEnd();
 // Sets all twenty factories back to null (the Mui instance stays).
 void unbindFactories();
+
+// A fixed tree on the fake back-end for the automation channel: dialog
+// "dlg" (shown, 400 by 300) with layout "l" holding button "b", edit "e",
+// list "li" (one row "x y") and an unnamed layout with static "s", which
+// wants more height than it gets; dialog "other" (hidden), which vetoes
+// closing until allowClose; a menu bar with File (Open, Operate, Quit
+// checked) and Help (About disabled), File also open as popup menu "pop".
+// Events of both dialogs and menu actions are recorded in seen as
+// "<path>/<code>" and "menu <label>".
+class SampleTree : public mui::MuObserver, mui::MuDialog::CloseCallback, ui::Menu::ActionCallback {
+public:
+  SampleTree();
+  ~SampleTree() override;
+
+  void event(mui::MuElement* source, uint32_t code) override;
+
+  std::unique_ptr<mui::MuDialog> dlg, other;
+  mui::MuEdit* edit;
+  std::vector<std::string> seen;
+  bool allowClose = false;
+
+private:
+  struct Bar;
+  bool mayClose(mui::MuDialog*) override { return allowClose; }
+  void action(ui::Menu::Item* item) override;
+
+  std::unique_ptr<Bar> bar_;
+};
 
 } // namespace tltest

@@ -4,17 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "io/FdSelectManager.h"
-#include "mui/MuContainerKinds.h"
-#include "mui/MuLayout.h"
-#include "mui/MuLeaves.h"
 #include "mui/MuiComms.h"
 #include "muiDriver.h"
 #include "muiFake.h"
@@ -22,90 +19,11 @@
 #include "os/NamedPipeListener.h"
 #include "plat/TestFeatures.h"
 #include "testutil.h"
-#include "ui/Menu.h"
 
 using namespace mui;
 using tltest::fakeOf;
 
 namespace {
-
-struct Events : MuObserver, MuDialog::CloseCallback, ui::Menu::ActionCallback {
-  void event(MuElement* source, uint32_t code) override
-  {
-    seen.push_back(std::string(source->getPathName().str()) + "/" + std::to_string(code));
-  }
-  bool mayClose(MuDialog*) override { return allowClose; }
-  void action(ui::Menu::Item* item) override { seen.push_back(std::string("menu ") + item->label()); }
-  std::vector<std::string> seen;
-  bool allowClose = false;
-};
-
-// Menus of items that carry their state and call one callback.
-struct Bar : ui::MenuBar, ui::Menu::Backend {
-  struct Item : ui::Menu::Item {
-    using ui::Menu::Item::Item;
-    ui::Menu* subMenu() override { return sub.get(); }
-    bool isEnabled() override { return enabled; }
-    int isChecked() override { return checked; }
-    ui::Menu::ActionCallback* effectiveCallback() const override { return cb; }
-    std::unique_ptr<ui::Menu> sub;
-    ui::Menu::ActionCallback* cb = nullptr;
-    bool enabled = true;
-    int checked = 0;
-  };
-  ui::Menu::Item* addMenu(const char* title, ui::Menu::Item*) override
-  {
-    return top.insertItem(title, nullptr, nullptr, nullptr, ui::Menu::kSubMenu);
-  }
-  ui::Menu::Item* createItem(const char* label, const char*, ui::Menu::Item*, ui::Menu::ActionCallback* cb,
-                             unsigned flags) override
-  {
-    auto* item = new Item(label, nullptr);
-    item->cb = cb;
-    if (flags & ui::Menu::kSubMenu)
-      item->sub = std::make_unique<ui::Menu>(this, nullptr);
-    return item;
-  }
-  void itemRemoved(ui::Menu::Item*) override {}
-  void changed() override {}
-  ui::Menu top{this, nullptr};
-};
-
-// Dialog "dlg" (shown) with layout "l": button "b", edit "e", list "li",
-// and an unnamed layout holding static "s"; dialog "other" (hidden) that
-// vetoes closing while events.allowClose is false.
-struct Tree {
-  Tree()
-  {
-    tltest::bindFakeBackEnd();
-    dlg.reset(MuDialog::create("dlg", "", Size(400, 300), 0, nullptr, nullptr));
-    other.reset(MuDialog::create("other", "", Size(10, 10), 0, nullptr, nullptr));
-    dlg->setShown(true);
-    MuLayout* l = MuLayout::create(dlg.get(), "l", MuLayout::kVertical);
-    MuButton::create(l, "b", "Go", 0, 0, 1);
-    edit = MuEdit::create(l, "e", "E", 0, 0);
-    MuList* list = MuList::create(l, "li", 0, 0);
-    list->addColumn(0, 0, "c", 10);
-    list->insertRow(0);
-    list->setCell(0, 0, "x y");
-    MuStatic* s = MuStatic::create(MuLayout::create(l, nullptr, MuLayout::kHorizontal), "s", "S", 0);
-    dlg->setSize(Size(400, 300));
-    fakeOf(s).preferredHeightFor = [](int) { return 999; };
-    dlg->addObserver(&events, true);
-    other->addObserver(&events, true);
-    other->setCloseCallback(&events);
-    for (const char* label : {"Open", "Operate", "Quit"})
-      bar.fileMenu()->insertItem(label, nullptr, nullptr, &events);
-    static_cast<Bar::Item*>(bar.fileMenu()->leafItems()[2])->checked = 1;
-    static_cast<Bar::Item*>(bar.helpMenu()->insertItem("About", nullptr, nullptr, &events))->enabled = false;
-    MuPopupMenu::registry().emplace("pop", bar.fileMenu());
-  }
-  ~Tree() { MuPopupMenu::unregisterMenus("pop"); }
-  Events events;
-  Bar bar;
-  std::unique_ptr<MuDialog> dlg, other;
-  MuEdit* edit;
-};
 
 std::string run(const char* line)
 {
@@ -123,7 +41,7 @@ TEST(MuiComms, CommandTable)
     EXPECT_EQ("\n", run("dialogs"));
     EXPECT_EQ("0\n", run("menubar listitems"));
   }
-  Tree t;
+  tltest::SampleTree t;
   const std::string dlgState = run("state dlg");
   const int first = Mui::instance().dialogs().begin()->first;
   const std::string id = std::to_string(first);
@@ -173,15 +91,15 @@ TEST(MuiComms, CommandTable)
       {"popupmenu nosuch listitems", "0\n", {}},
   };
   for (const auto& r : rows) {
-    t.events.seen.clear();
+    t.seen.clear();
     EXPECT_EQ(r.reply, run(r.line.c_str())) << r.line;
-    EXPECT_EQ(r.events, t.events.seen) << r.line;
+    EXPECT_EQ(r.events, t.seen) << r.line;
   }
   EXPECT_STREQ("a b c", t.edit->getText().str());
   EXPECT_NE(std::string::npos, dlgState.find("element Dialog\nfixedsize 0\n"));
   EXPECT_EQ("l.s: Overflowing by 999 units\n", run("checklayout dlg"));
   EXPECT_EQ("\n", run("checklayout dlg.l.b"));
-  t.events.allowClose = true;
+  t.allowClose = true;
   EXPECT_EQ("1\n", run("close other"));
   EXPECT_FALSE(t.other->isShown());
 }
@@ -203,7 +121,7 @@ struct Channel : testing::Test {
     return d;
   }
   io::FdSelectManager manager;
-  Tree tree;
+  tltest::SampleTree tree;
 };
 
 TEST_F(Channel, LinesArriveInPiecesFromSeveralClients)
@@ -227,7 +145,7 @@ TEST_F(Channel, LinesArriveInPiecesFromSeveralClients)
   b->close();
   EXPECT_EQ("1\n", a->command("click dlg.l.b"));
   a->send(std::string(2000, 'x'));
-  EXPECT_TRUE(a->closedByPeer(10000));
+  EXPECT_THROW(a->reply(), std::runtime_error);
   EXPECT_EQ("2\n", connect()->command("version"));
   const std::vector<std::string> lines = log.lines();
   EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "Got command settext dlg.l.e x\xEF\xBF\xBD"));
