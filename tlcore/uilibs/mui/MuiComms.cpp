@@ -268,15 +268,7 @@ private:
 void MuiCommsConn::dataAvailable(io::Io* io)
 {
   try {
-    for (;;) {
-      io->in->setCheckpoint();
-      io->in->readLine(line_, MuiComms::kMaxLine, nullptr, true);
-      io->in->setCheckpoint();
-      vlog.info("Got command %s", line_.get());
-      plat::DString reply = MuiComms::execute(line_.get());
-      io->out->writeBytes(reply.get(), reply.length());
-      io->out->flush();
-    }
+    MuiComms::serve(*io->in, *io->out, line_);
   } catch (rdr::BlockException&) {
     // An incomplete line is read again from its start with more data.
   } catch (rdr::EndOfStream&) {
@@ -356,6 +348,19 @@ void MuiComms::ioAccept(io::Io* io)
 void MuiComms::forget(MuiCommsConn* conn)
 {
   conns_.erase(std::remove(conns_.begin(), conns_.end(), conn), conns_.end());
+}
+
+void MuiComms::serve(rdr::InStream& in, rdr::OutStream& out, plat::DString& line)
+{
+  for (;;) {
+    in.setCheckpoint();
+    in.readLine(line, kMaxLine, nullptr, true);
+    in.setCheckpoint();
+    vlog.info("Got command %s", line.get());
+    plat::DString reply = execute(line.get());
+    out.writeBytes(reply.get(), reply.length());
+    out.flush();
+  }
 }
 
 plat::DString MuiComms::execute(const char* line)

@@ -20,6 +20,7 @@
 #include "io/Io.h"
 #include "plat/DString.h"
 #include "plat/String.h"
+#include "rdr/Forward.h"
 
 namespace os {
 class NamedPipeListener;
@@ -52,8 +53,13 @@ public:
 
   void ioAccept(io::Io* io) override;
 
+  // Reads every complete line (line is the buffer) and writes its reply,
+  // until the stream throws: rdr::BlockException when a line is
+  // incomplete, what it reads or writes, rdr::StringTooLongException for
+  // a line over kMaxLine bytes.
+  static void serve(rdr::InStream& in, rdr::OutStream& out, plat::DString& line);
   // Runs one command line and returns its reply, closing empty line
-  // included. The connection's whole work besides reading and writing.
+  // included.
   static plat::DString execute(const char* line);
 
   // --- Menus (on the X layer's menus, in MuiCommsMenusTx.cpp) ---

@@ -21,7 +21,6 @@
 #include "testutil.h"
 
 using namespace mui;
-using tltest::fakeOf;
 
 namespace {
 
