@@ -4,7 +4,6 @@
 // the test driver. Goal: at most 2x.
 #include <unistd.h>
 
-#include <memory>
 #include <string>
 
 #include "bench_util.h"
@@ -14,7 +13,6 @@
 #include "muiFake.h"
 #include "os/AppInfo.h"
 #include "os/NamedPipeListener.h"
-#include "plat/DString.h"
 #include "rdr/Exception.h"
 #include "rdr/InStream.h"
 #include "rdr/OutStream.h"
@@ -25,27 +23,23 @@ io::FdSelectManager* manager;
 std::string echoPath;
 
 // Answers each line with the line and an empty line.
-class Echo : public io::IoAcceptor, public io::IoHandler {
-public:
+struct Echo : io::IoAcceptor, io::IoHandler {
   void ioAccept(io::Io* io) override { io->setHandler(this); }
+  void writable(io::Io*) override {}
   void dataAvailable(io::Io* io) override
   {
     try {
-      for (;;) {
+      for (;; io->out->flush()) {
         io->in->setCheckpoint();
-        io->in->readLine(line_, mui::MuiComms::kMaxLine, nullptr, true);
-        io->out->writeBytes(line_.get(), line_.length());
+        io->in->readLine(line, mui::MuiComms::kMaxLine, nullptr, true);
+        io->out->writeBytes(line.get(), line.length());
         io->out->writeBytes("\n\n", 2);
-        io->out->flush();
       }
     } catch (rdr::EndOfStream&) {
       io->shutdown(false, false);
     }
   }
-  void writable(io::Io*) override {}
-
-private:
-  plat::DString line_;
+  plat::DString line;
 };
 
 void roundTrips(benchmark::State& state, const std::string& path)
@@ -56,16 +50,8 @@ void roundTrips(benchmark::State& state, const std::string& path)
     benchmark::DoNotOptimize(driver.command("state dlg.l.e"));
 }
 
-void BM_MuiCommsState(benchmark::State& state)
-{
-  roundTrips(state, mui::MuiComms::instance()->path());
-}
-
-void BM_BareEcho(benchmark::State& state)
-{
-  roundTrips(state, echoPath);
-}
-
+void BM_MuiCommsState(benchmark::State& state) { roundTrips(state, mui::MuiComms::instance()->path()); }
+void BM_BareEcho(benchmark::State& state) { roundTrips(state, echoPath); }
 BENCHMARK(BM_MuiCommsState);
 BENCHMARK(BM_BareEcho);
 
@@ -74,8 +60,6 @@ BENCHMARK(BM_BareEcho);
 int main(int argc, char** argv)
 {
   benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
   io::FdSelectManager loop;
   manager = &loop;
   os::AppInfo::set(plat::format("benchmuicomms%d", (int)getpid()).str(), "Tessaly", "zarn", nullptr, nullptr);
@@ -84,13 +68,12 @@ int main(int argc, char** argv)
   mui::MuiComms::instance()->setListening(true);
   Echo echo;
   os::NamedPipeListener::Config config;
-  config.path = plat::String(std::string(mui::MuiComms::instance()->path()).append("echo").c_str());
-  echoPath = config.path.str();
+  echoPath = std::string(mui::MuiComms::instance()->path()) + "echo";
+  config.path = plat::String(echoPath.c_str());
   os::NamedPipeListener listener(config);
   listener.setAcceptor(&echo);
   tlbench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
   mui::MuiComms::stop();
   // The closed connections go.
   for (int i = 0; i < 5; i++)
