@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
 #include <memory>
@@ -343,18 +344,16 @@ void unbindFactories()
 
 // --- The sample tree --------------------------------------------------------------
 
-// Menus of items that carry their state and call one callback.
+// Menus of items that carry their state and call the tree.
 struct SampleTree::Bar : ui::MenuBar, ui::Menu::Backend {
   struct Item : ui::Menu::Item {
     using ui::Menu::Item::Item;
     ui::Menu* subMenu() override { return sub.get(); }
-    bool isEnabled() override { return enabled; }
-    int isChecked() override { return checked; }
+    bool isEnabled() override { return label() && strcmp(label(), "About") != 0; }
+    int isChecked() override { return label() && strcmp(label(), "Quit") == 0; }
     ui::Menu::ActionCallback* effectiveCallback() const override { return cb; }
     std::unique_ptr<ui::Menu> sub;
     ui::Menu::ActionCallback* cb = nullptr;
-    bool enabled = true;
-    int checked = 0;
   };
   ui::Menu::Item* addMenu(const char* title, ui::Menu::Item*) override
   {
@@ -365,8 +364,7 @@ struct SampleTree::Bar : ui::MenuBar, ui::Menu::Backend {
   {
     auto* item = new Item(label, nullptr);
     item->cb = cb;
-    if (flags & ui::Menu::kSubMenu)
-      item->sub = std::make_unique<ui::Menu>(this, nullptr);
+    item->sub.reset(flags & ui::Menu::kSubMenu ? new ui::Menu(this, nullptr) : nullptr);
     return item;
   }
   void itemRemoved(ui::Menu::Item*) override {}
@@ -396,8 +394,7 @@ SampleTree::SampleTree() : bar_(std::make_unique<Bar>())
   other->setCloseCallback(this);
   for (const char* label : {"Open", "Operate", "Quit"})
     bar_->fileMenu()->insertItem(label, nullptr, nullptr, this);
-  static_cast<Bar::Item*>(bar_->fileMenu()->leafItems()[2])->checked = 1;
-  static_cast<Bar::Item*>(bar_->helpMenu()->insertItem("About", nullptr, nullptr, this))->enabled = false;
+  bar_->helpMenu()->insertItem("About", nullptr, nullptr, this);
   MuPopupMenu::registry().emplace("pop", bar_->fileMenu());
 }
 

