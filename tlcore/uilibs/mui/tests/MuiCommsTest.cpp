@@ -105,30 +105,27 @@ TEST(MuiComms, CommandTable)
 }
 
 // One channel on the test's own loop, reached through the real pipe.
-struct Channel : testing::Test {
-  Channel()
-  {
-    static std::vector<plat::String> keyDirs{plat::String(TL_TEST_SUPPORT_DIR)};
-    plat::setTestFeaturesDirsForTests(&keyDirs);
-    plat::resetTestFeaturesGateForTests();
-    os::AppInfo::set("muicommstest", "Tessaly", "zarn", nullptr, nullptr);
-  }
-  ~Channel() override { MuiComms::stop(); }
-  std::unique_ptr<tltest::MuiDriver> connect()
-  {
-    auto d = std::make_unique<tltest::MuiDriver>(MuiComms::instance()->path());
-    d->pump = [this] { manager.processOnce(5); };
-    return d;
-  }
+TEST(MuiComms, TheGateAndLinesFromSeveralClients)
+{
   io::FdSelectManager manager;
   tltest::SampleTree tree;
-};
-
-TEST_F(Channel, LinesArriveInPiecesFromSeveralClients)
-{
+  static std::vector<plat::String> keyDirs{plat::String(TL_TEST_SUPPORT_DIR)};
+  plat::setTestFeaturesDirsForTests(&keyDirs);
+  os::AppInfo::set("muicommstest", "Tessaly", "zarn", nullptr, nullptr);
   tltest::LogCapture log("MuiComms");
-  MuiComms::start(nullptr, -1, -1);
+  for (const unsigned char* digest : {plat::getReleaseTestFeaturesDigest(), (const unsigned char*)nullptr}) {
+    plat::setTestFeaturesDigestForTests(digest);
+    plat::resetTestFeaturesGateForTests();
+    MuiComms::stop();
+    MuiComms::start(nullptr, -1, -1);
+    EXPECT_EQ(!digest, access(MuiComms::instance()->path(), F_OK) == 0);
+  }
   EXPECT_EQ(tltest::MuiDriver::pipePath(getpid()), MuiComms::instance()->path());
+  auto connect = [&] {
+    auto d = std::make_unique<tltest::MuiDriver>(MuiComms::instance()->path());
+    d->pump = [&] { manager.processOnce(5); };
+    return d;
+  };
   auto a = connect(), b = connect();
   for (char c : std::string("settext dlg.l.e x\xff\r\n")) {
     a->send(std::string(1, c));
@@ -141,30 +138,21 @@ TEST_F(Channel, LinesArriveInPiecesFromSeveralClients)
   EXPECT_EQ("2\n", b->command("ion"));
   // Gone before its reply.
   b->send("state dlg.l.b\n");
-  b->close();
+  b.reset();
   EXPECT_EQ("1\n", a->command("click dlg.l.b"));
   a->send(std::string(2000, 'x'));
   EXPECT_THROW(a->reply(), std::runtime_error);
   EXPECT_EQ("2\n", connect()->command("version"));
-  const std::string lines = joined(log.lines());
-  EXPECT_NE(std::string::npos, lines.find(";Got command settext dlg.l.e x\xEF\xBF\xBD;")) << lines;
-  EXPECT_NE(std::string::npos, lines.find("String exceeds maximum length")) << lines;
-}
-
-TEST_F(Channel, TheGateAndABusyPath)
-{
-  plat::setTestFeaturesDigestForTests(plat::getReleaseTestFeaturesDigest());
-  plat::resetTestFeaturesGateForTests();
-  MuiComms::start(nullptr, -1, -1);
-  plat::setTestFeaturesDigestForTests(nullptr);
-  plat::resetTestFeaturesGateForTests();
-  EXPECT_FALSE(MuiComms::instance()->isListening());
-  EXPECT_NE(0, access(MuiComms::instance()->path(), F_OK));
+  // A live server on the path.
+  MuiComms::instance()->setListening(false);
   os::NamedPipeListener::Config config;
   config.path = plat::String(MuiComms::instance()->path());
   os::NamedPipeListener other(config);
-  tltest::LogCapture log("MuiComms");
   MuiComms::instance()->setListening(true);
   EXPECT_FALSE(MuiComms::instance()->isListening());
-  EXPECT_EQ(0u, joined(log.lines()).find("MuiComms failed: ")) << joined(log.lines());
+  const std::string lines = joined(log.lines());
+  for (const char* line : {";Got command settext dlg.l.e x\xEF\xBF\xBD;", "String exceeds maximum length",
+                           ";MuiComms failed: [System-98] name already bound"})
+    EXPECT_NE(std::string::npos, lines.find(line)) << lines;
+  MuiComms::stop();
 }
