@@ -41,7 +41,7 @@ public:
       }
     }
   }
-  ~MuiDriver() { close(); }
+  ~MuiDriver() { ::close(fd_); }
   MuiDriver(const MuiDriver&) = delete;
   MuiDriver& operator=(const MuiDriver&) = delete;
 
@@ -76,13 +76,6 @@ public:
     send(line + "\n");
     return reply();
   }
-  void close()
-  {
-    if (fd_ >= 0)
-      ::close(fd_);
-    fd_ = -1;
-  }
-
   // Turned while waiting, for a channel in this process.
   std::function<void()> pump;
   int timeoutMs;
