@@ -13,7 +13,6 @@
 #include "muiFake.h"
 #include "os/AppInfo.h"
 #include "os/NamedPipeListener.h"
-#include "rdr/Exception.h"
 #include "rdr/InStream.h"
 #include "rdr/OutStream.h"
 
@@ -28,18 +27,13 @@ struct Echo : io::IoAcceptor, io::IoHandler {
   void writable(io::Io*) override {}
   void dataAvailable(io::Io* io) override
   {
-    try {
-      for (;; io->out->flush()) {
-        io->in->setCheckpoint();
-        io->in->readLine(line, mui::MuiComms::kMaxLine, nullptr, true);
-        io->out->writeBytes(line.get(), line.length());
-        io->out->writeBytes("\n\n", 2);
-      }
-    } catch (rdr::EndOfStream&) {
-      io->shutdown(false, false);
+    for (plat::DString line;; io->out->flush()) {
+      io->in->setCheckpoint();
+      io->in->readLine(line, mui::MuiComms::kMaxLine, nullptr, true);
+      line.append("\n\n");
+      io->out->writeBytes(line.get(), line.length());
     }
   }
-  plat::DString line;
 };
 
 void roundTrips(benchmark::State& state, const std::string& path)
@@ -68,15 +62,14 @@ int main(int argc, char** argv)
   mui::MuiComms::instance()->setListening(true);
   Echo echo;
   os::NamedPipeListener::Config config;
-  echoPath = std::string(mui::MuiComms::instance()->path()) + "echo";
-  config.path = plat::String(echoPath.c_str());
+  config.path = plat::format("%secho", mui::MuiComms::instance()->path());
+  echoPath = config.path.str();
   os::NamedPipeListener listener(config);
   listener.setAcceptor(&echo);
   tlbench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   mui::MuiComms::stop();
-  // The closed connections go.
-  for (int i = 0; i < 5; i++)
+  for (int pass = 0; pass < 5; pass++) // the closed connections go
     loop.processOnce(10);
   tlbench::printRatio(reporter, "\"state\" round trip: channel / bare echo", "BM_MuiCommsState", "BM_BareEcho", 2.0);
   return 0;
