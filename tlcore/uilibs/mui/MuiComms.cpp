@@ -137,11 +137,6 @@ private:
   plat::DString& out_;
 };
 
-bool isOneOf(const char* command, std::initializer_list<const char*> names)
-{
-  return std::any_of(names.begin(), names.end(), [&](const char* n) { return strcmp(command, n) == 0; });
-}
-
 // "1" for done.
 bool done(bool ok, plat::DString& reply)
 {
@@ -150,89 +145,160 @@ bool done(bool ok, plat::DString& reply)
   return ok;
 }
 
-// The reply's content before the closing empty line; false for "0".
+// --- The commands: each appends its reply's content (before the closing
+// empty line) and answers false for "0". ---
+
+using Handler = bool (*)(const char* command, Tokens& tokens, plat::DString& reply);
+
+bool version(const char*, Tokens&, plat::DString& reply)
+{
+  reply.append("2\n");
+  return true;
+}
+
+bool dialogs(const char*, Tokens&, plat::DString& reply)
+{
+  for (const auto& entry : Mui::instance().dialogs()) {
+    const char* name = entry.second->getName();
+    reply.appendf("%d %s\n", entry.first, name ? name : "");
+  }
+  if (reply.length() == 0)
+    reply.append("\n");
+  return true;
+}
+
+bool lists(const char*, Tokens& tokens, plat::DString& reply)
+{
+  MuElement* element = findAddress(tokens.next());
+  if (element)
+    listNamed(element, reply);
+  return element != nullptr;
+}
+
+bool listItems(const char*, Tokens& tokens, plat::DString& reply)
+{
+  MuElement* element = findAddress(tokens.next());
+  if (!element)
+    return false;
+  reply = element->getItems();
+  if (reply.length() == 0)
+    reply.append("\n");
+  return true;
+}
+
+bool state(const char*, Tokens& tokens, plat::DString& reply)
+{
+  MuElement* element = findAddress(tokens.next());
+  if (element)
+    reply = element->getState();
+  return element != nullptr;
+}
+
+bool checkLayout(const char*, Tokens& tokens, plat::DString& reply)
+{
+  MuElement* element = findAddress(tokens.next());
+  if (!element)
+    return false;
+  MuiCommsLayoutChecker checker(reply);
+  element->checkLayout(&checker);
+  if (checker.count == 0)
+    reply.append("\n");
+  return true;
+}
+
+// "click", "dblclick", "rightclick" and "select": an optional whole number.
+bool pointerAction(const char* command, Tokens& tokens, plat::DString& reply)
+{
+  const char* address = tokens.next();
+  const char* argument = tokens.next();
+  int ignored;
+  if (argument && !wholeInt(argument, &ignored))
+    return false;
+  MuElement* element = findAddress(address);
+  return done(element && element->doAction(command, argument), reply);
+}
+
+// "pressenter" and "settext": the rest of the line, spaces and all.
+bool textAction(const char* command, Tokens& tokens, plat::DString& reply)
+{
+  MuElement* element = findAddress(tokens.next());
+  const char* rest = tokens.rest();
+  return done(element && element->doAction(command, rest), reply);
+}
+
+bool show(const char*, Tokens& tokens, plat::DString& reply)
+{
+  MuElement* dialog = findAddress(tokens.next(), true);
+  int n;
+  if (!dialog || !wholeInt(tokens.next(), &n) || dialog->isShown() == (n != 0))
+    return false;
+  dialog->setShown(n != 0);
+  return done(true, reply);
+}
+
+bool close(const char*, Tokens& tokens, plat::DString& reply)
+{
+  MuElement* dialog = findAddress(tokens.next(), true);
+  return done(dialog && static_cast<MuDialog*>(dialog)->requestClose(), reply);
+}
+
+bool focus(const char*, Tokens& tokens, plat::DString& reply)
+{
+  MuElement* dialog = findAddress(tokens.next(), true);
+  int n;
+  if (!dialog || !wholeInt(tokens.next(), &n))
+    return false;
+  dialog->notify(dialog, n != 0 ? MuObserver::kFocusIn : MuObserver::kFocusOut);
+  return done(true, reply);
+}
+
+// No inspector is offered.
+bool inspect(const char*, Tokens&, plat::DString&)
+{
+  return false;
+}
+
+bool menuBar(const char*, Tokens& tokens, plat::DString& reply)
+{
+  return MuiComms::menuCommand(nullptr, tokens.rest(), reply);
+}
+
+// Without a name, the open popup menus.
+bool popupMenu(const char*, Tokens& tokens, plat::DString& reply)
+{
+  const char* name = tokens.next();
+  if (name)
+    return MuiComms::menuCommand(name, tokens.rest(), reply);
+  MuiComms::listPopupMenus(reply);
+  return true;
+}
+
+const struct {
+  const char* name;
+  Handler handler;
+} kCommands[] = {
+    {"version", version},         {"dialogs", dialogs},
+    {"lists", lists},             {"listitems", listItems},
+    {"state", state},             {"show", show},
+    {"click", pointerAction},     {"dblclick", pointerAction},
+    {"rightclick", pointerAction}, {"select", pointerAction},
+    {"pressenter", textAction},   {"settext", textAction},
+    {"close", close},             {"inspect", inspect},
+    {"focus", focus},             {"checklayout", checkLayout},
+    {"menubar", menuBar},         {"popupmenu", popupMenu},
+    {"menu", popupMenu},
+};
+
+// The reply's content before the closing empty line; false for "0",
+// which unknown commands and empty lines get too.
 bool run(char* line, plat::DString& reply)
 {
   Tokens tokens(line);
   const char* command = tokens.next();
-  if (strcmp(command, "version") == 0) {
-    reply.append("2\n");
-    return true;
+  for (const auto& c : kCommands) {
+    if (strcmp(command, c.name) == 0)
+      return c.handler(command, tokens, reply);
   }
-  if (strcmp(command, "dialogs") == 0) {
-    for (const auto& entry : Mui::instance().dialogs()) {
-      const char* name = entry.second->getName();
-      reply.appendf("%d %s\n", entry.first, name ? name : "");
-    }
-    if (reply.length() == 0)
-      reply.append("\n");
-    return true;
-  }
-  if (isOneOf(command, {"popupmenu", "menu"})) {
-    const char* name = tokens.next();
-    if (!name) {
-      MuiComms::listPopupMenus(reply);
-      return true;
-    }
-    return MuiComms::menuCommand(name, tokens.rest(), reply);
-  }
-  if (strcmp(command, "menubar") == 0)
-    return MuiComms::menuCommand(nullptr, tokens.rest(), reply);
-
-  const char* address = tokens.next();
-  if (strcmp(command, "lists") == 0 || strcmp(command, "listitems") == 0 || strcmp(command, "state") == 0 ||
-      strcmp(command, "checklayout") == 0) {
-    MuElement* element = findAddress(address);
-    if (!element)
-      return false;
-    if (strcmp(command, "lists") == 0) {
-      listNamed(element, reply);
-    } else if (strcmp(command, "listitems") == 0) {
-      reply = element->getItems();
-      if (reply.length() == 0)
-        reply.append("\n");
-    } else if (strcmp(command, "state") == 0) {
-      reply = element->getState();
-    } else {
-      MuiCommsLayoutChecker checker(reply);
-      element->checkLayout(&checker);
-      if (checker.count == 0)
-        reply.append("\n");
-    }
-    return true;
-  }
-  if (isOneOf(command, {"click", "dblclick", "rightclick", "select"})) {
-    const char* argument = tokens.next();
-    int ignored;
-    if (argument && !wholeInt(argument, &ignored))
-      return false;
-    MuElement* element = findAddress(address);
-    return done(element && element->doAction(command, argument), reply);
-  }
-  if (isOneOf(command, {"pressenter", "settext"})) {
-    const char* rest = tokens.rest();
-    MuElement* element = findAddress(address);
-    return done(element && element->doAction(command, rest), reply);
-  }
-  if (isOneOf(command, {"show", "close", "focus"})) {
-    MuElement* dialog = findAddress(address, true);
-    if (!dialog)
-      return false;
-    if (strcmp(command, "close") == 0)
-      return done(static_cast<MuDialog*>(dialog)->requestClose(), reply);
-    int n;
-    if (!wholeInt(tokens.next(), &n))
-      return false;
-    if (command[0] == 'f') {
-      dialog->notify(dialog, n != 0 ? MuObserver::kFocusIn : MuObserver::kFocusOut);
-      return done(true, reply);
-    }
-    if (dialog->isShown() == (n != 0))
-      return false;
-    dialog->setShown(n != 0);
-    return done(true, reply);
-  }
-  // "inspect", unknown commands and empty lines.
   return false;
 }
 
