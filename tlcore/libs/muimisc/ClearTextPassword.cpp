@@ -118,7 +118,7 @@ void ClearTextPassword::event(mui::MuElement* source, uint32_t code)
     setButtonImage(copy_, "copiedToClipboard");
     layout_->relayout();
     if (auto* dialog = dynamic_cast<mui::MuDialog*>(layout_->getDialog()))
-      dialog->copyToClipboard(getText().str());
+      dialog->copySecretToClipboard(getText().str());
   } else if (source == eye_) {
     int length = 0;
     const int start = visibleEdit()->getSelection(&length);
