@@ -67,12 +67,19 @@ int64_t wireSize(rdr::FramedInStream& in, const char* name, int64_t limit)
 
 } // namespace
 
+plat::String cloudCredentialsPath(const char* storePath)
+{
+  const char* dir = storePath ? storePath : "";
+  size_t n = strlen(dir);
+  return plat::format("%s%s%s", dir, n > 0 && dir[n - 1] == '/' ? "" : "/", kCredentialsFile);
+}
+
 bool hasCloudCredentials(const char* appName, bool)
 {
   plat::String dir = os::getPersistentStorePath(appName);
   if (dir.isNull())
     return false;
-  plat::String path = plat::format("%s/%s", dir.get(), kCredentialsFile);
+  plat::String path = cloudCredentialsPath(dir.get());
   struct stat st;
   return stat(path.get(), &st) == 0 && S_ISREG(st.st_mode);
 }

@@ -33,7 +33,7 @@ plat::String helperProgram()
   if (!programForTest.isNull())
     return programForTest;
 #endif
-  return os::getProgramFile(nullptr, true);
+  return os::getProgramFile(nullptr, os::kMustExist);
 }
 
 } // namespace
@@ -107,7 +107,16 @@ void AdminHelperClient::launched(io::IoPtr io)
   }
   vlog.log(100, "launched");
   channel_->ioAccept(am::withChannelBuffers(io.release()));
-  adminLog.setIpc(channel_.get(), true, -1);
+  try {
+    adminLog.setIpc(channel_.get(), true, -1);
+  } catch (plat::Exception& e) {
+    // The program started but is gone already (not the helper, or it died).
+    vlog.error("Helper not reachable: %s", e.str());
+    adminLog.setIpc(channel_.get(), false);
+    channel_->close(false);
+    callback_->helperLaunchFailed(am::RemoteError());
+    return;
+  }
   callback_->helperLaunched();
 }
 
@@ -139,6 +148,20 @@ void AdminHelperClient::runCmd(const std::vector<plat::String>& args, RunCmdCall
   am::writeRunCmd(out, args, files);
   out.endMsg(true);
   runCmdCb_ = callback;
+}
+
+void AdminHelperClient::cancelRunCmd()
+{
+  runCmdCb_ = nullptr;
+  notConnected_.cancel();
+  if (!channel_->isConnected())
+    return;
+  try {
+    channel_->writeMsg(am::kRunCmdCancel).endMsg(true);
+  } catch (plat::Exception& e) {
+    // A helper that is gone has nothing left to cancel.
+    vlog.error("RunCmdCancel not sent: %s", e.str());
+  }
 }
 
 void AdminHelperClient::svrSettings(const plat::CaseInsensitiveStringMap& values,

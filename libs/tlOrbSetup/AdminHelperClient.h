@@ -63,6 +63,9 @@ public:
               const std::vector<adminmsg::FileDigest>& files = {});
   // Throws, sending nothing, when the values break the channel's limits.
   void svrSettings(const plat::CaseInsensitiveStringMap& values, SvrSettingsCallback* callback);
+  // Forgets the running command's callback (its answers are dropped) and,
+  // when the helper is connected, sends "RunCmdCancel".
+  void cancelRunCmd();
   bool haveCloudCredsSvr() const { return haveCloudCredsSvr_; }
 #ifdef TL_TEST_HOOKS
   // Test hook: the executable started as the helper (null: this one).

@@ -26,15 +26,13 @@ Mui::~Mui() = default;
 
 void Mui::setInstance(Mui* mui)
 {
-  if (!mui)
-    plat::AssertionFail("mui_", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(mui, "mui_");
   theInstance = mui;
 }
 
 Mui& Mui::instance()
 {
-  if (!theInstance)
-    plat::AssertionFail("mui", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(theInstance, "mui");
   return *theInstance;
 }
 

@@ -151,8 +151,7 @@ namespace mui {
 
 template <class Factory> Factory boundFactory(Factory factory, const char* name, const char* file, int line)
 {
-  if (!factory)
-    plat::AssertionFail(name, file, line).fatal();
+  PLAT_ASSERT_AT(factory, name, file, line);
   return factory;
 }
 
@@ -160,8 +159,7 @@ template <class Kind, class Factory, class... Args>
 Kind* createChild(Factory factory, const char* factoryName, MuContainer* parent, Args... args)
 {
   Factory bound = boundFactory(factory, factoryName, __FILE__, __LINE__);
-  if (!parent)
-    plat::AssertionFail("parent", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT(parent);
   Kind* element = bound(parent, args...);
   parent->addChild(std::unique_ptr<MuElement>(element));
   return element;

@@ -110,6 +110,10 @@ private:
   std::vector<Item*> sections_;
 };
 
+// The action callback under a name other layers can declare ahead (the UI
+// model's popup menus take one).
+class MenuActionCallback : public Menu::ActionCallback {};
+
 // The application's menu bar: the standard menus, made on first use
 // through the derived class's addMenu. One per process.
 class MenuBar {
