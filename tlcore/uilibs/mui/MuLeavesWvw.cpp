@@ -330,9 +330,7 @@ void MuButtonWvw::paint(wvw::WCustom* widget, rfb::WritablePixelBuffer& pb)
     widget->drawBevel(pb, all, down ? wvw::Widget::Bevel::Sunken : wvw::Widget::Bevel::Raised);
   }
   widget->WLayout::paint(pb);
-  if (widget->hasFocus())
-    widget->drawBorder(pb, wvw::Widget::outsetRect(all, -3),
-                       type_ == kCustom ? wvw::Widget::Corners::Square : wvw::Widget::Corners::Rounded);
+  widget->drawFocusRing(pb, wvw::Widget::outsetRect(all, -3), type_ == kCustom ? 0 : 3);
 }
 
 // --- Check ------------------------------------------------------------------
