@@ -344,35 +344,7 @@ void unbindFactories()
 
 // --- The sample tree --------------------------------------------------------------
 
-// Menus of items that carry their state and call the tree.
-struct SampleTree::Bar : ui::MenuBar, ui::Menu::Backend {
-  struct Item : ui::Menu::Item {
-    using ui::Menu::Item::Item;
-    ui::Menu* subMenu() override { return sub.get(); }
-    bool isEnabled() override { return label() && strcmp(label(), "About") != 0; }
-    int isChecked() override { return label() && strcmp(label(), "Quit") == 0; }
-    ui::Menu::ActionCallback* effectiveCallback() const override { return cb; }
-    std::unique_ptr<ui::Menu> sub;
-    ui::Menu::ActionCallback* cb = nullptr;
-  };
-  ui::Menu::Item* addMenu(const char* title, ui::Menu::Item*) override
-  {
-    return top.insertItem(title, nullptr, nullptr, nullptr, ui::Menu::kSubMenu);
-  }
-  ui::Menu::Item* createItem(const char* label, const char*, ui::Menu::Item*, ui::Menu::ActionCallback* cb,
-                             unsigned flags) override
-  {
-    auto* item = new Item(label, nullptr);
-    item->cb = cb;
-    item->sub.reset(flags & ui::Menu::kSubMenu ? new ui::Menu(this, nullptr) : nullptr);
-    return item;
-  }
-  void itemRemoved(ui::Menu::Item*) override {}
-  void changed() override {}
-  ui::Menu top{this, nullptr};
-};
-
-SampleTree::SampleTree() : bar_(std::make_unique<Bar>())
+SampleTree::SampleTree()
 {
   using namespace mui;
   bindFakeBackEnd();
@@ -392,25 +364,13 @@ SampleTree::SampleTree() : bar_(std::make_unique<Bar>())
   dlg->addObserver(this, true);
   other->addObserver(this, true);
   other->setCloseCallback(this);
-  for (const char* label : {"Open", "Operate", "Quit"})
-    bar_->fileMenu()->insertItem(label, nullptr, nullptr, this);
-  bar_->helpMenu()->insertItem("About", nullptr, nullptr, this);
-  MuPopupMenu::registry().emplace("pop", bar_->fileMenu());
 }
 
-SampleTree::~SampleTree()
-{
-  mui::MuPopupMenu::unregisterMenus("pop");
-}
+SampleTree::~SampleTree() = default;
 
 void SampleTree::event(mui::MuElement* source, uint32_t code)
 {
   seen.push_back(std::string(source->getPathName().str()) + "/" + std::to_string(code));
-}
-
-void SampleTree::action(ui::Menu::Item* item)
-{
-  seen.push_back(std::string("menu ") + item->label());
 }
 
 } // namespace tltest

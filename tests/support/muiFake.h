@@ -15,7 +15,6 @@
 #include "mui/MuDialog.h"
 #include "mui/MuLeaves.h"
 #include "mui/Mui.h"
-#include "ui/Menu.h"
 
 namespace tltest {
 
@@ -100,11 +99,9 @@ void unbindFactories();
 // "dlg" (shown, 400 by 300) with layout "l" holding button "b", edit "e",
 // list "li" (one row "x y") and an unnamed layout with static "s", which
 // wants more height than it gets; dialog "other" (hidden), which vetoes
-// closing until allowClose; a menu bar with File (Open, Operate, Quit
-// checked) and Help (About disabled), File also open as popup menu "pop".
-// Events of both dialogs and menu actions are recorded in seen as
-// "<path>/<code>" and "menu <label>".
-class SampleTree : public mui::MuObserver, mui::MuDialog::CloseCallback, ui::Menu::ActionCallback {
+// closing until allowClose. Events of both dialogs are recorded in seen as
+// "<path>/<code>".
+class SampleTree : public mui::MuObserver, mui::MuDialog::CloseCallback {
 public:
   SampleTree();
   ~SampleTree() override;
@@ -117,11 +114,7 @@ public:
   bool allowClose = false;
 
 private:
-  struct Bar;
   bool mayClose(mui::MuDialog*) override { return allowClose; }
-  void action(ui::Menu::Item* item) override;
-
-  std::unique_ptr<Bar> bar_;
 };
 
 } // namespace tltest

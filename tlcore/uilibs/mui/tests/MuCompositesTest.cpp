@@ -1,6 +1,6 @@
 // The composites built only from elements, on the fake back-end: the
 // animation and spinner, the button bar, the message box and the info
-// frame, the password field and the inspector.
+// frame and the inspector.
 #include <string.h>
 
 #include <memory>
@@ -18,7 +18,6 @@
 #include "mui/MuMessageBox.h"
 #include "mui/MuiInspector.h"
 #include "muiFake.h"
-#include "muimisc/ClearTextPassword.h"
 #include "loc/Localize.h"
 #include "os/AppInfo.h"
 #include "plat/Colour.h"
@@ -305,29 +304,6 @@ TEST(Composites, InfoFrame)
   EXPECT_EQ(info.link(), nullptr);
   info.setShown(true);
   EXPECT_TRUE(info.frame()->isShown());
-}
-
-TEST(Composites, PasswordFieldRevealsAndCopies)
-{
-  auto d = makeDialog();
-  for (const char* name : {"pw", "bare"}) {
-    muimisc::ClearTextPassword pw(d.get(), name, "Password:", name[0] == 'p');
-    EXPECT_EQ(name[0] == 'p', d->findElement((name + std::string(".clipboardBtn")).c_str()) != nullptr);
-    pw.setText("secret");
-    pw.hiddenEdit()->setSelection(1, 3);
-    for (const char* image : {"eyeOpen", "eyeClosed"}) {
-      int length = 0;
-      pw.eyeButton()->doAction("click", nullptr);
-      EXPECT_STREQ(image, pw.eyeButton()->imageName());
-      EXPECT_STREQ("secret", pw.getText().str());
-      EXPECT_EQ(1, (pw.isClearTextShown() ? pw.clearEdit() : pw.hiddenEdit())->getSelection(&length));
-      EXPECT_EQ(3, length);
-    }
-    EXPECT_TRUE(pw.hiddenEdit()->isShown() && !pw.clearEdit()->isShown() && pw.hiddenEdit()->hasFocus());
-    pw.setEnabled(false);
-    EXPECT_EQ(MuElement::kDisabled, pw.hiddenEdit()->flags() & pw.clearEdit()->flags() & pw.eyeButton()->flags());
-    EXPECT_EQ(0u, pw.layout()->flags() | (pw.copyButton() ? pw.copyButton()->flags() : 0));
-  }
 }
 
 TEST(Composites, InspectorEmptiesItsTextsAndIsOne)
