@@ -26,7 +26,10 @@ namespace tltest {
 class MuiDriver {
 public:
   // The channel's pipe of process pid, by the program's own path rule.
-  static std::string pipePath(long long pid) { return os::makeNamedPipePath("MuiComms", nullptr, nullptr, pid, -1).str(); }
+  static std::string pipePath(long long pid)
+  {
+    return os::makeNamedPipePath("MuiComms", nullptr, nullptr, pid, -1).str();
+  }
 
   // Connects (non-blocking, so that a channel of this process can accept
   // it), waiting up to timeoutMs for the pipe to appear.

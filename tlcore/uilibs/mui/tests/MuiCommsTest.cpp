@@ -1,11 +1,8 @@
-// The automation channel on the fake back-end: the command table, menus,
-// line input over the real pipe through the test driver, and the gate.
+// The automation channel on the fake back-end: the command table, line
+// input over the real pipe through the test driver, and the gate.
 #include <unistd.h>
 
-#include <memory>
-#include <stdexcept>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 

@@ -6,14 +6,10 @@
 
 #include <stdlib.h>
 
-#include <memory>
-#include <string>
-
 #include "mui/MuContainerKinds.h"
 #include "mui/MuLayout.h"
 #include "mui/MuLeaves.h"
 #include "mui/MuMessageBox.h"
-#include "mui/MuMenuBarWvw.h"
 #include "mui/MuiComms.h"
 #include "mui/MuiWvw.h"
 #include "muiDriver.h"
