@@ -18,6 +18,7 @@
 #include "plat/Configuration.h"
 #include "plat/TestFeatures.h"
 #include "txtest.h"
+#include "ui/Menu.h"
 
 using namespace mui;
 using tltest::loopFor;
