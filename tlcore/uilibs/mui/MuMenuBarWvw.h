@@ -34,7 +34,7 @@ public:
   // Before before, or last when it is null.
   ui::Menu::Item* addMenu(const char* title, ui::Menu::Item* before) override;
   // The leaves of every menu, in order.
-  std::vector<ui::Menu::Item*> allItems();
+  std::vector<ui::Menu::Item*> allItems() override;
   wvw::WMenuBar& widget() { return bar_; }
 
 private:

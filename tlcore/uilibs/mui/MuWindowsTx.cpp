@@ -253,6 +253,12 @@ void MuDialogTx::copyToClipboard(const char* text)
   ownSelection(text ? (int)strlen(text) : 0, text ? text : "", tx::getServerTime());
 }
 
+void MuDialogTx::copySecretToClipboard(const char* text)
+{
+  setWipeSelectionText(true);
+  copyToClipboard(text);
+}
+
 void MuDialogTx::focusChanged(MuElement* element)
 {
   MuDialog::focusChanged(element);

@@ -73,6 +73,8 @@ public:
   Size workAreaSize() const override;
   MuElement* getMenuBar() override;
   void copyToClipboard(const char* text) override;
+  // From then on the window wipes every selection text it lets go.
+  void copySecretToClipboard(const char* text) override;
   void focusChanged(MuElement* element) override;
   using wvw::WInputHandler::focusChanged;
 

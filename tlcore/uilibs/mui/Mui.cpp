@@ -36,6 +36,11 @@ Mui& Mui::instance()
   return *theInstance;
 }
 
+bool Mui::hasInstance()
+{
+  return theInstance != nullptr;
+}
+
 int Mui::scale(int units)
 {
   const int64_t scaled = (int64_t)units * plat::ppmm.getValue();

@@ -58,6 +58,7 @@ public:
   // --- The instance ---
   static void setInstance(Mui* mui);
   static Mui& instance();
+  static bool hasInstance();
 
   // --- Metrics ---
   // Copies the base table and scales it at the current `ppmm`.
