@@ -94,13 +94,6 @@ void XFrontEnd::bindUiModel()
   static mui::MuiWvw backEnd;
   mui::Mui::setInstance(&backEnd);
   mui::MuiWvw::bindFactories();
-  startAutomationChannel();
-}
-
-void XFrontEnd::startAutomationChannel()
-{
-  // The MuiComms automation server starts here once it is built; it
-  // listens only when test features are enabled.
 }
 
 std::unique_ptr<FrontEnd::Window> XFrontEnd::makeWindow()

@@ -19,10 +19,6 @@ public:
   void showError(const char* text) override;
   void bindUiModel() override;
   std::unique_ptr<Window> makeWindow() override;
-
-private:
-  // The UI automation channel, where test features allow it.
-  void startAutomationChannel();
 };
 
 } // namespace tlOrbSetup
