@@ -175,8 +175,8 @@ io::Io* connectTls(io::FdSelectManager& mgr, int port, std::string& error)
   std::string endpoint = std::string(kHost) + "::" + std::to_string(port);
   std::unique_ptr<io::IoConnector> tcp =
       std::make_unique<io::TcpConnector>(endpoint.c_str(), 0, 0);
-  std::unique_ptr<io::IoConnector> connector(
-      Env::get().factory->newConnector(tcp, endpoint.c_str()));
+  std::unique_ptr<io::IoConnector> connector =
+      Env::get().factory->newConnector(std::move(tcp), endpoint.c_str());
   Result result;
   connector->start(&result);
   while (!result.done)

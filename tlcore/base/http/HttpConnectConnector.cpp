@@ -131,11 +131,18 @@ bool ConnectReply::keepsConnection() const
 // --- HttpConnectConnector ---------------------------------------------------
 
 HttpConnectConnector::HttpConnectConnector(const char* host, int port, const char* proxy,
-                                           io::Io* existing, io::ProxyPasswdPrompt* prompt)
+                                           io::IoPtr existing, io::ProxyPasswdPrompt* prompt)
     : io::ProxyTcpConnector(host, port, proxy,
                             plat::format("Direct TCP via HTTP CONNECT proxy %s", proxy).get(),
-                            localisedName(proxy).get(), existing, prompt)
+                            localisedName(proxy).get(), std::move(existing), prompt)
 {
+}
+
+std::unique_ptr<io::ProxyTcpConnector> newHttpConnectConnector(const char* host, int port,
+                                                               const char* proxy,
+                                                               io::ProxyPasswdPrompt* prompt)
+{
+  return std::make_unique<HttpConnectConnector>(host, port, proxy, io::IoPtr(), prompt);
 }
 
 HttpConnectConnector::~HttpConnectConnector()

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "plat/Flags.h"
@@ -137,6 +138,7 @@ public:
   {
     queueDelete(obj, [](void* p) { delete static_cast<T*>(p); });
   }
+  template <class T> void deleteLater(std::unique_ptr<T> obj) { deleteLater(obj.release()); }
   // The same for classes whose destructor is not public: Deleter is their
   // own function that deletes one.
   template <class T, void (*Deleter)(T*)> void deferDelete(T* obj)

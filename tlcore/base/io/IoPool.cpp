@@ -28,12 +28,10 @@ int remainingMs(plat::Time ticks)
 
 // A connector that has reported is deleted on a later pass: its report may
 // still be on the stack.
-void disposeReported(IoConnector* ic)
+void disposeReported(std::unique_ptr<IoConnector> ic)
 {
   if (FdManager* mgr = FdManager::current())
-    mgr->deleteLater(ic);
-  else
-    delete ic;
+    mgr->deleteLater(std::move(ic));
 }
 
 } // namespace
@@ -86,7 +84,7 @@ private:
 
   WaitCallback waitCb;
   plat::Timer waitTimer;
-  IoConnector* inner = nullptr;
+  std::unique_ptr<IoConnector> inner;
 
   friend class IoPool;
 };
@@ -118,7 +116,7 @@ void IoPool::PoolConnector::createNew()
     inner = pool->factory->makeConnector(destination.str());
     inner->start(this);
     connectStart = plat::getMonoTime();
-    pool->addActive(destination.str(), nullptr, inner, waitMs);
+    pool->addActive(destination.str(), nullptr, inner.get(), waitMs);
   } catch (plat::Exception& e) {
     cancel();
     failed(e);
@@ -136,19 +134,14 @@ void IoPool::PoolConnector::cancel()
 {
   pool->leaveWaiting(this);
   waitTimer.stop();
-  if (inner) {
-    IoConnector* ic = inner;
-    inner = nullptr;
-    pool->dropActive(nullptr, ic);
-    delete ic;
-  }
+  if (std::unique_ptr<IoConnector> ic = std::move(inner))
+    pool->dropActive(nullptr, ic.get());
 }
 
 void IoPool::PoolConnector::connected(IoConnector* ic, Io* io)
 {
-  inner = nullptr;
   pool->dropActive(nullptr, ic);
-  disposeReported(ic);
+  disposeReported(std::move(inner));
   pool->addActive(destination.str(), io, nullptr, waitMs);
   succeeded(io);
 }
@@ -156,11 +149,11 @@ void IoPool::PoolConnector::connected(IoConnector* ic, Io* io)
 void IoPool::PoolConnector::failed(IoConnector* ic, const plat::Exception& error)
 {
   // cancel(), except that the reporting connector is still on the stack.
-  inner = nullptr;
+  std::unique_ptr<IoConnector> done = std::move(inner);
   pool->leaveWaiting(this);
   waitTimer.stop();
   pool->dropActive(nullptr, ic);
-  disposeReported(ic);
+  disposeReported(std::move(done));
   failed(error);
 }
 
@@ -186,9 +179,9 @@ IoPool::~IoPool()
     e.iop.reset();
 }
 
-IoConnector* IoPool::newConnector(const char* destination, int waitMs)
+std::unique_ptr<IoConnector> IoPool::newConnector(const char* destination, int waitMs)
 {
-  return new PoolConnector(this, destination, waitMs);
+  return std::make_unique<PoolConnector>(this, destination, waitMs);
 }
 
 int64_t IoPool::connectTime(IoConnector* connector)

@@ -17,6 +17,7 @@
 #include <stdint.h>
 
 #include <list>
+#include <memory>
 #include <vector>
 
 #include "io/Io.h"
@@ -33,7 +34,7 @@ public:
   public:
     virtual ~Factory();
     // An owned connector to destination, not yet started.
-    virtual IoConnector* makeConnector(const char* destination) = 0;
+    virtual std::unique_ptr<IoConnector> makeConnector(const char* destination) = 0;
   };
 
   class PoolConnector;
@@ -49,7 +50,7 @@ public:
   // waitMs bounds how long a connection in use keeps it waiting (it waits
   // at most twice that) and how long its own connection keeps others
   // waiting.
-  IoConnector* newConnector(const char* destination, int waitMs);
+  std::unique_ptr<IoConnector> newConnector(const char* destination, int waitMs);
   // Gives a connection back after a complete exchange; the pool keeps it,
   // hands it to a waiting connector, or shuts it down.
   void releaseIo(const char* destination, Io* io);

@@ -1,6 +1,5 @@
 #include "io/ProxyFetcherConnector.h"
 
-#include "http/HttpConnectConnector.h"
 #include "io/Endpoint.h"
 #include "io/ProxyChoice.h"
 #include "io/Socks5Connector.h"
@@ -13,8 +12,10 @@ namespace io {
 static plat::LogSrc vlog("ProxyFetcherConnector");
 
 ProxyFetcherConnector::ProxyFetcherConnector(const char* host_, int port_,
-                                             std::unique_ptr<ProxyFetcher> fetcher_)
-    : host(unbracketHost(host_ ? host_ : "")), port(port_), fetcher(std::move(fetcher_))
+                                             std::unique_ptr<ProxyFetcher> fetcher_,
+                                             HttpTunnelMaker httpTunnel_)
+    : host(unbracketHost(host_ ? host_ : "")), port(port_), fetcher(std::move(fetcher_)),
+      httpTunnel(httpTunnel_)
 {
 }
 
@@ -42,39 +43,38 @@ void ProxyFetcherConnector::fetched(ProxyFetcher* from, const char* url,
   std::unique_ptr<ProxyFetcher> done;
   if (from == fetcher.get())
     done = std::move(fetcher); // released once this answer is used
-  IoConnector* inner = nullptr;
+  std::unique_ptr<IoConnector> inner;
   try {
     ProxyChoice choice = chooseProxy(url, credentials);
     const ProxyCredentials& cred = choice.credentials;
     bool haveCred = !cred.user.isNull() || !cred.password.isNull();
     plat::String proxyName = choice.proxyName();
+    std::unique_ptr<ProxyTcpConnector> viaProxy;
     switch (choice.kind) {
     case ProxyChoice::Direct:
-      inner = new TcpConnector(host.str(), port);
+      inner = std::make_unique<TcpConnector>(host.str(), port);
       break;
-    case ProxyChoice::HttpConnect: {
-      auto* c =
-          new http::HttpConnectConnector(host.str(), port, proxyName.str(), nullptr, cred.prompt);
-      if (haveCred)
-        c->setCredentials(cred.user.str(), cred.password.str());
-      inner = c;
+    case ProxyChoice::HttpConnect:
+      if (!httpTunnel)
+        throw plat::Exception("HTTP proxies are not supported here");
+      viaProxy = httpTunnel(host.str(), port, proxyName.str(), cred.prompt);
       break;
-    }
-    case ProxyChoice::Socks5: {
-      auto* c = new Socks5Connector(host.str(), port, proxyName.str(), nullptr, cred.prompt);
-      if (haveCred)
-        c->setCredentials(cred.user.str(), cred.password.str());
-      inner = c;
+    case ProxyChoice::Socks5:
+      viaProxy = std::make_unique<Socks5Connector>(host.str(), port, proxyName.str(), IoPtr(),
+                                                   cred.prompt);
       break;
     }
+    if (viaProxy) {
+      if (haveCred)
+        viaProxy->setCredentials(cred.user.str(), cred.password.str());
+      inner = std::move(viaProxy);
     }
   } catch (plat::Exception& e) {
     vlog.error("Error connecting to proxy: %s", e.str());
-    delete inner;
     IoConnectorBase::failed(e);
     return;
   }
-  connector.reset(inner);
+  connector = std::move(inner);
   connector->start(this);
 }
 
@@ -106,11 +106,12 @@ void ProxyFetcherConnector::cancel()
   timer.stop();
 }
 
-IoConnector* newProxyConnector(ProxySettingsProvider* provider, const char* host, int port,
-                               ProxyPasswdPrompt* prompt)
+std::unique_ptr<IoConnector> newProxyConnector(ProxySettingsProvider* provider, const char* host,
+                                               int port, ProxyPasswdPrompt* prompt,
+                                               HttpTunnelMaker httpTunnel)
 {
   std::unique_ptr<ProxyFetcher> fetcher = getProxyFetcher(provider, host, port, prompt);
-  return new ProxyFetcherConnector(host, port, std::move(fetcher));
+  return std::make_unique<ProxyFetcherConnector>(host, port, std::move(fetcher), httpTunnel);
 }
 
 } // namespace io

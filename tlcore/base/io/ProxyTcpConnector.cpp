@@ -30,11 +30,11 @@ int ProxyTcpConnector::timeoutMs()
 
 ProxyTcpConnector::ProxyTcpConnector(const char* host_, int port_, const char* proxy_,
                                      const char* methodNamePlain_, const char* methodNameLocalised_,
-                                     Io* existing, ProxyPasswdPrompt* prompt_)
+                                     IoPtr existing, ProxyPasswdPrompt* prompt_)
     : host(unbracketHost(host_ ? host_ : "")), port(port_), proxy(proxy_),
       methodNamePlain(methodNamePlain_), methodNameLocalised(methodNameLocalised_), prompt(prompt_)
 {
-  io.reset(existing);
+  io.reset(existing.release());
 }
 
 ProxyTcpConnector::~ProxyTcpConnector()

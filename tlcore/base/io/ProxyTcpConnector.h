@@ -44,10 +44,10 @@ public:
 
 class ProxyTcpConnector : public IoConnectorBase, protected IoConnected, protected IoHandler {
 public:
-  // host may carry IPv6 brackets; proxy is "host:port". existing (owned
-  // from here on, may be null) is an open connection to the proxy.
+  // host may carry IPv6 brackets; proxy is "host:port". existing (may be
+  // empty) is an open connection to the proxy.
   ProxyTcpConnector(const char* host, int port, const char* proxy, const char* methodNamePlain,
-                    const char* methodNameLocalised, Io* existing, ProxyPasswdPrompt* prompt);
+                    const char* methodNameLocalised, IoPtr existing, ProxyPasswdPrompt* prompt);
   ~ProxyTcpConnector() override;
 
   void start(IoConnected* callback) override;

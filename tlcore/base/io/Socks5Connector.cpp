@@ -26,13 +26,13 @@ enum : uint8_t {
 };
 } // namespace
 
-Socks5Connector::Socks5Connector(const char* host, int port, const char* proxy, Io* existing,
+Socks5Connector::Socks5Connector(const char* host, int port, const char* proxy, IoPtr existing,
                                  ProxyPasswdPrompt* prompt)
     : ProxyTcpConnector(
           host, port, proxy,
           plat::format("Direct TCP via SOCKS5 proxy %s", proxy ? proxy : "").str(),
           loc::formatArgs(LOC_TR_RAW("io_socks5_connection_type"), proxy ? proxy : "").str(),
-          existing, prompt),
+          std::move(existing), prompt),
       state(&Socks5Connector::ReadMethodReply)
 {
 }

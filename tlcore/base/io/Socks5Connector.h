@@ -16,7 +16,7 @@ namespace io {
 
 class Socks5Connector : public ProxyTcpConnector, public ProxyPasswdPrompt::Callback {
 public:
-  Socks5Connector(const char* host, int port, const char* proxy, Io* existing,
+  Socks5Connector(const char* host, int port, const char* proxy, IoPtr existing,
                   ProxyPasswdPrompt* prompt);
   // Cancels an outstanding prompt.
   ~Socks5Connector() override;

@@ -122,7 +122,7 @@ protected:
     std::string proxy = "127.0.0.1:" + std::to_string(proxyPort);
     result.reset(new Result);
     connector.reset(
-        new http::HttpConnectConnector(host.c_str(), port, proxy.c_str(), nullptr, nullptr));
+        new http::HttpConnectConnector(host.c_str(), port, proxy.c_str(), io::IoPtr(), nullptr));
     if (user)
       connector->setCredentials(user, password);
     connector->start(result.get());
@@ -278,7 +278,8 @@ TEST_F(HttpConnectTest, ClosingChallengeReleasesConnectionBeforeTheAnswer)
   ASSERT_GT(port, 0);
   std::string proxy = "127.0.0.1:" + std::to_string(port);
   result.reset(new Result);
-  connector.reset(new http::HttpConnectConnector("127.0.0.1", 9, proxy.c_str(), nullptr, &prompt));
+  connector.reset(
+      new http::HttpConnectConnector("127.0.0.1", 9, proxy.c_str(), io::IoPtr(), &prompt));
   connector->start(result.get());
   ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return prompt.asked != nullptr; }));
   EXPECT_TRUE(scriptLogged("eof 1 1"));

@@ -40,8 +40,7 @@ protected:
     std::string endpoint = host + "::" + std::to_string(server.port());
     std::unique_ptr<io::IoConnector> tcp =
         std::make_unique<io::TcpConnector>(endpoint.c_str(), 0, 0);
-    return report(std::unique_ptr<io::IoConnector>(factory_->newConnector(tcp, endpoint.c_str())),
-                  io);
+    return report(factory_->newConnector(std::move(tcp), endpoint.c_str()), io);
   }
   std::string report(std::unique_ptr<io::IoConnector> connector, io::Io** io = nullptr)
   {
