@@ -130,7 +130,7 @@ void measure(benchmark::State& state, Make make)
       state.SkipWithError(("connect failed: " + r.error).c_str());
       break;
     }
-    r.io->shutdown(false, false);
+    r.io->shutdown(io::Shutdown::kDrop);
   }
   // The last shutdowns and deferred deletes.
   for (int i = 0; i < 5; i++)

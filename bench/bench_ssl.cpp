@@ -201,7 +201,7 @@ void BM_Handshake_ours(benchmark::State& state)
       state.SkipWithError(error.c_str());
       break;
     }
-    io->shutdown(false, false);
+    io->shutdown(io::Shutdown::kDrop);
   }
   settle(mgr);
 }
@@ -251,7 +251,7 @@ void BM_Receive_ours(benchmark::State& state)
     while (!sink.ended)
       mgr.processOnce(1000);
     state.PauseTiming();
-    io->shutdown(false, false);
+    io->shutdown(io::Shutdown::kDrop);
     settle(mgr);
     if (sink.bytes != kFileSize || !sink.error.empty()) {
       state.SkipWithError(("short transfer: " + sink.error).c_str());

@@ -90,7 +90,7 @@ void runSync(uint8_t flags, const uint8_t* data, size_t size)
   io::MsgIpc ipc(&owner, "Fuzz", true);
   configure(ipc, flags);
   Readers readers(ipc, flags & 4);
-  ipc.ioAccept(&io);
+  ipc.ioAccept(io::IoPtr(&io));
   // Every message consumes at least its header, so this many reads reach
   // the end.
   for (size_t i = 0; i <= size / 2 + 1; i++) {
@@ -114,7 +114,7 @@ void runEventDriven(uint8_t flags, const uint8_t* data, size_t size)
   io::MsgIpc ipc(&owner, "Fuzz", false);
   configure(ipc, flags);
   Readers readers(ipc, flags & 4);
-  ipc.ioAccept(&io);
+  ipc.ioAccept(io::IoPtr(&io));
   check(io.handler != nullptr);
   // Readers that ask to be called again ("Twice") need a second call each.
   for (size_t i = 0; i < 2 * size + 4 && io.handler; i++) {

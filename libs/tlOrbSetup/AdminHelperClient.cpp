@@ -106,7 +106,7 @@ void AdminHelperClient::launched(io::IoPtr io)
     return;
   }
   vlog.log(100, "launched");
-  channel_->ioAccept(am::withChannelBuffers(io.release()));
+  channel_->ioAccept(am::withChannelBuffers(std::move(io)));
   adminLog.setIpc(channel_.get(), true, -1);
   callback_->helperLaunched();
 }

@@ -206,8 +206,10 @@ void FdIo::markReadable()
 
 // --- Shutdown -------------------------------------------------------------------
 
-void FdIo::shutdown(bool flush, bool tellHandler)
+void FdIo::shutdown(Shutdown how)
 {
+  bool flush = hasAny(how, Shutdown::kFlush);
+  const bool tellHandler = hasAny(how, Shutdown::kTellHandler);
   vlog.info("shutdown %p (fd=%d), flush %s (tellHandler %s)", (void*)this, fd, boolText(flush),
             boolText(tellHandler));
   // What was buffered when the handler went is delivered whatever the
@@ -274,7 +276,7 @@ void FdIo::fail(const char* format, const plat::Exception& e)
   if (state == kShuttingDown)
     shutdownTimer.start(0);
   else
-    shutdown(false, true);
+    shutdown(io::Shutdown::kTellHandler);
 }
 
 // --- Loop events ------------------------------------------------------------------
@@ -340,7 +342,7 @@ void FdIo::readable()
   } catch (plat::Exception& e) {
     if (state != kShuttingDown) {
       vlog.status("Read error: %s", e.str());
-      shutdown(false, true);
+      shutdown(io::Shutdown::kTellHandler);
     }
   }
 }

@@ -58,7 +58,7 @@ public:
   // the loop, which a following shutdown, even without flush, lets finish
   // (LazyFlushTimeout at most); the streams then wait as usual.
   void setHandler(IoHandler* handler, bool readEnabled = true) override;
-  void shutdown(bool flush, bool tellHandler) override;
+  void shutdown(Shutdown how) override;
   void markReadable() override;
   // "<fd%d>" unless the owner set another text.
   const char* displayName() override;

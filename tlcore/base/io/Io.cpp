@@ -91,7 +91,7 @@ void IoConnectorBase::succeeded(Io* io)
   if (callback)
     callback->connected(this, io);
   else
-    io->shutdown(false, false);
+    io->shutdown(Shutdown::kDrop);
 }
 
 void IoConnectorBase::failed(const plat::Exception& error)
@@ -104,34 +104,32 @@ IoAcceptor::~IoAcceptor() = default;
 
 // --- IoPtr ------------------------------------------------------------------
 
-IoPtr::IoPtr(IoPtr&& other) noexcept
-    : io(other.io), flush(other.flush), tellHandler(other.tellHandler)
+IoPtr::IoPtr(IoPtr&& other) noexcept : io_(other.io_), onReset_(other.onReset_)
 {
-  other.io = nullptr;
+  other.io_ = nullptr;
 }
 
 IoPtr& IoPtr::operator=(IoPtr&& other) noexcept
 {
   if (this != &other) {
     reset(other.release());
-    flush = other.flush;
-    tellHandler = other.tellHandler;
+    onReset_ = other.onReset_;
   }
   return *this;
 }
 
 void IoPtr::reset(Io* newIo)
 {
-  Io* old = io;
-  io = newIo;
+  Io* old = io_;
+  io_ = newIo;
   if (old && old != newIo)
-    old->shutdown(flush, tellHandler);
+    old->shutdown(onReset_);
 }
 
 Io* IoPtr::release()
 {
-  Io* r = io;
-  io = nullptr;
+  Io* r = io_;
+  io_ = nullptr;
   return r;
 }
 

@@ -331,7 +331,7 @@ void IoPool::releaseIo(const char* destination, Io* io)
   if (reason) {
     vlog.info("Not storing Io to %s in pool, %s", destination, reason);
     dropActive(io, nullptr);
-    io->shutdown(false, false);
+    io->shutdown(io::Shutdown::kDrop);
     return;
   }
 
@@ -359,10 +359,10 @@ void IoPool::releaseIo(const char* destination, Io* io)
     count += strcmp(e.destination.str(), destination) == 0;
   if (count >= maxIdlePerDestination) {
     vlog.info("Not storing Io to %s in pool, connection limit reached", destination);
-    io->shutdown(false, false);
+    io->shutdown(io::Shutdown::kDrop);
     return;
   }
-  idleConns.push_back(IdleEntry{plat::String(destination), IoPtr(io, false, false),
+  idleConns.push_back(IdleEntry{plat::String(destination), IoPtr(io, io::Shutdown::kDrop),
                                 plat::getMonoTime()});
   nIdle++;
   io->setHandler(this, true);
@@ -406,7 +406,7 @@ void IoPool::dataAvailable(Io* io)
   }
   vlog.info("Removing Io to %s from pool", i->destination.str());
   vlog.debug("  %s", error);
-  takeIdle(i)->shutdown(false, false);
+  takeIdle(i)->shutdown(io::Shutdown::kDrop);
 }
 
 void IoPool::writable(Io*)

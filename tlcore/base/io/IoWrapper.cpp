@@ -27,13 +27,14 @@ void IoWrapper::setHandler(IoHandler* h, bool readEnabled)
     inner->setHandler(this, readEnabled);
 }
 
-void IoWrapper::shutdown(bool flush, bool tellHandler)
+void IoWrapper::shutdown(Shutdown how)
 {
   if (!handler)
     inner->setHandler(this, true);
-  if (!tellHandler)
+  if (!hasAny(how, Shutdown::kTellHandler))
     handler = nullptr;
-  inner->shutdown(flush, true);
+  inner->shutdown(hasAny(how, Shutdown::kFlush) ? Shutdown::kFlush | Shutdown::kTellHandler
+                                                 : Shutdown::kTellHandler);
 }
 
 void IoWrapper::markReadable()

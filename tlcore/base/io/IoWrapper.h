@@ -26,7 +26,7 @@ public:
   void setHandler(IoHandler* handler, bool readEnabled = true) override;
   // Listens to the inner connection even without a handler of its own, so
   // that it hears the close and ends too.
-  void shutdown(bool flush, bool tellHandler) override;
+  void shutdown(Shutdown how) override;
   void markReadable() override;
   bool hasOwnThread() const override;
   const char* displayName() override;

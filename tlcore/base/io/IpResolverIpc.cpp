@@ -474,9 +474,8 @@ void IpResolverViaThread::launchServer()
     throw;
   }
 
-  Io* io = ourEnd.release();
-  io->setTimeout(kPairTimeoutMs);
-  ipc.ioAccept(io);
+  ourEnd->setTimeout(kPairTimeoutMs);
+  ipc.ioAccept(IoPtr(ourEnd.release()));
 }
 
 void IpResolverViaThread::stopWorker()
@@ -510,7 +509,7 @@ void IpResolverViaThread::run(plat::Thread*)
   // after that this function no longer touches the resolver object, which
   // may be gone while a lookup runs.
   std::shared_ptr<WorkerState> state = workerState;
-  Io* end = state->threadEnd.release();
+  IoPtr end(state->threadEnd.release());
   state->setPhase(WorkerState::kRunning);
   pthread_setname_np(pthread_self(), "IpResolveThread");
   tlWorker = state.get();
@@ -519,7 +518,7 @@ void IpResolverViaThread::run(plat::Thread*)
     QuietCallback quiet;
     MsgIpc channel(&quiet, "IpResolveThread");
     end->setTimeout(kPairTimeoutMs);
-    channel.ioAccept(end);
+    channel.ioAccept(std::move(end));
     IpResolveServer server(&channel);
     while (channel.isConnected())
       manager.processOnce(-1);

@@ -271,9 +271,9 @@ bool MsgIpc::connectionGone(bool tellCallback)
   return !guard.destroyed();
 }
 
-void MsgIpc::ioAccept(Io* io)
+void MsgIpc::ioAccept(IoPtr io)
 {
-  ipc_.ioAccept(io);
+  ipc_.ioAccept(std::move(io));
   repoint();
   stateFn_ = &MsgIpc::startMsgState;
   tellReaders();

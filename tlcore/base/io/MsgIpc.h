@@ -92,7 +92,7 @@ public:
   // --- The connection ------------------------------------------------------------
   // Takes a new connection (holding one already is fatal) and tells every
   // reader once.
-  void ioAccept(Io* io) override;
+  void ioAccept(IoPtr io) override;
   // Closes the connection; readers are told and, with tellCallback, the
   // callback's closed().
   void close(bool tellCallback);

@@ -113,7 +113,7 @@ protected:
   plat::SecureString user;
   plat::SecureString password;
   // Shut down without flush, handler not told.
-  IoPtr io{nullptr, false, false};
+  IoPtr io{nullptr, io::Shutdown::kDrop};
   rdr::InStream* inStream = nullptr;
   rdr::OutStream* outStream = nullptr;
   std::unique_ptr<TcpConnector> tcpConnector;

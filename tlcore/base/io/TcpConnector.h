@@ -94,7 +94,7 @@ private:
   TcpIo* tcpIo() const;
 
   IpInfo address_;
-  IoPtr io_{nullptr, false, false};
+  IoPtr io_{nullptr, io::Shutdown::kDrop};
   plat::String hostName_;
 };
 

@@ -334,7 +334,7 @@ void NativeHttpRequest::dataAvailable(io::Io* io)
     client_->pool().discardIo(conn, interim              ? "interim response"
                                     : bodyNotFullySent_ ? "request not fully sent"
                                                         : "connection closed");
-    conn->shutdown(false, false);
+    conn->shutdown(io::Shutdown::kDrop);
   }
   timer_.stop();
   state_ = kComplete;

@@ -141,7 +141,7 @@ protected:
     result->io->out->flush();
     EXPECT_TRUE(nettest::runUntil(*mgr, [&] { return c.got.size() >= reply.size(); }));
     EXPECT_EQ(reply, c.got);
-    result->io->shutdown(false, false);
+    result->io->shutdown(io::Shutdown::kDrop);
     result->io = nullptr;
   }
 

@@ -188,7 +188,7 @@ TEST_F(IoPoolTest, UncleanConnectionsAreNotKept)
     if (c.peerClosesWhileIdle) {
       EXPECT_EQ(1u, pool->idleCount());
       ASSERT_EQ(1u, server->live.size());
-      server->live.begin()->first->shutdown(false, true);
+      server->live.begin()->first->shutdown(io::Shutdown::kTellHandler);
       ASSERT_TRUE(run([&] { return pool->idleCount() == 0; }));
     }
     EXPECT_EQ(1, logged(c.message));

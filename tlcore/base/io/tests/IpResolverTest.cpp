@@ -281,13 +281,13 @@ public:
   void launchServer() override
   {
     if (broken) {
-      ipc.ioAccept(new BrokenIo);
+      ipc.ioAccept(io::IoPtr(new BrokenIo));
       return;
     }
     int fds[2];
     os::socketPair(fds);
     peerFd = fds[1];
-    ipc.ioAccept(new io::FdIo(fds[0], io::FdIoFlags::kOwnFd));
+    ipc.ioAccept(io::IoPtr(new io::FdIo(fds[0], io::FdIoFlags::kOwnFd)));
   }
 
   // A connection on which every write fails.
@@ -299,7 +299,7 @@ public:
       out = &output;
     }
     void setHandler(io::IoHandler*, bool) override {}
-    void shutdown(bool, bool) override { delete this; }
+    void shutdown(io::Shutdown) override { delete this; }
     const char* displayName() override { return "broken"; }
     const char* peerEndpoint() override { return ""; }
     const char* peerAddress() override { return ""; }

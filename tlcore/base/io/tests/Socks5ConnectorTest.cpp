@@ -164,7 +164,7 @@ protected:
     ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return out.reports > 0; }));
     if (!out.io)
       return;
-    io::IoPtr tunnel(out.io, false, false);
+    io::IoPtr tunnel(out.io, io::Shutdown::kDrop);
     Sink sink;
     tunnel->setHandler(&sink, true);
     tunnel->out->writeBytes("ping\n", 5);
@@ -362,7 +362,7 @@ TEST_F(Socks5ConnectorTest, ScriptedReplies)
       ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return out.reports > 0; }));
     }
     if (out.io)
-      out.io->shutdown(false, false);
+      out.io->shutdown(io::Shutdown::kDrop);
     nettest::settle(*mgr); // lets the closing connection reach the proxy
     EXPECT_EQ(1, out.reports);
     EXPECT_EQ(c.kind, out.kind) << out.message;

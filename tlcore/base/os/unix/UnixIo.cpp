@@ -111,7 +111,7 @@ bool UnixIo::isServerRunning(const char* path, bool datagram)
 {
   try {
     int fd = connectUnix(path, datagram, !datagram);
-    (new UnixIo(path, fd, datagram))->shutdown(false, false);
+    (new UnixIo(path, fd, datagram))->shutdown(io::Shutdown::kDrop);
     return true;
   } catch (plat::SystemException& e) {
     int err = e.getErr();

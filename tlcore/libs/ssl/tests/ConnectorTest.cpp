@@ -54,7 +54,7 @@ protected:
     if (io)
       *io = result.io;
     else
-      result.io->shutdown(false, false);
+      result.io->shutdown(io::Shutdown::kDrop);
     return "connected";
   }
   // A connector to endpoint over TCP, with hostName as given.
@@ -162,7 +162,7 @@ TEST_F(ConnectorTest, DataAndCloses)
     ASSERT_TRUE(nettest::runUntil(mgr_, [&] { return !reader.ended.empty(); }));
     EXPECT_EQ(reader.ended, clean ? "end: SSL connection closed"
                                   : "code 16: SSL Error: Underlying stream truncated");
-    io->shutdown(false, false);
+    io->shutdown(io::Shutdown::kDrop);
     nettest::settle(mgr_);
   }
 }
@@ -234,7 +234,7 @@ TEST_F(ConnectorTest, ScriptedCloses)
     ASSERT_TRUE(nettest::runUntil(mgr_, [&] { return !reader.ended.empty(); }));
     EXPECT_EQ(reader.data, c.data);
     EXPECT_EQ(reader.ended, c.ended);
-    io->shutdown(false, false);
+    io->shutdown(io::Shutdown::kDrop);
     EXPECT_TRUE(printed(server, "eof"));
   }
 }
@@ -247,7 +247,7 @@ TEST_F(ConnectorTest, ShutdownFlushes)
   io::Io* io = nullptr;
   ASSERT_EQ(connect(server, "valid.site.test", &io), "connected");
   io->out->writeBytes("tail-data", 9);
-  io->shutdown(true, false);
+  io->shutdown(io::Shutdown::kFlush);
   EXPECT_TRUE(printed(server, "eof"));
   EXPECT_NE(server.output().find("close_notify 9 "
                                  "752df353d8e144b45f3033eb243b3e0d15dc67e6dabb4bc7ac694813f6c01990\n"
@@ -306,7 +306,7 @@ TEST_F(ConnectorTest, FlushedWriteRecords)
                                                 io::TcpIoFlags::kOwnFd));
   io::Io* io = nullptr;
   ASSERT_EQ(report(std::make_unique<ssl::SslConnector>(
-                       counting, &ssl::SslPublicHttpsVerifier::instance(),
+                       io::IoPtr(counting), &ssl::SslPublicHttpsVerifier::instance(),
                        factory_->trustManager(), nullptr, nullptr),
                    &io),
             "connected");
@@ -328,7 +328,7 @@ TEST_F(ConnectorTest, FlushedWriteRecords)
     EXPECT_EQ(total, size);
     EXPECT_EQ(counting->counting.flushes, 1);
   }
-  io->shutdown(true, false);
+  io->shutdown(io::Shutdown::kFlush);
   plat::MBuf<unsigned char> digest;
   crypto::Sha::digest(256, (int)sent.size(), sent.data(), digest, false);
   EXPECT_TRUE(printed(server, "close_notify " + std::to_string(sent.size()) + " " +
@@ -365,7 +365,7 @@ TEST_F(ConnectorTest, Bulk)
   ASSERT_TRUE(nettest::runUntil(
       mgr_, [&] { return both.left == 0 && (int64_t)both.data.size() == kSize; }, 300000));
   EXPECT_EQ(both.ended, "");
-  io->shutdown(true, false);
+  io->shutdown(io::Shutdown::kFlush);
   unsigned char digest[32];
   both.sha.final(digest, sizeof digest);
   EXPECT_TRUE(printed(server,
@@ -413,7 +413,7 @@ TEST_F(ConnectorTest, PlainStreamLimit)
   plat::MBuf<unsigned char> digest;
   crypto::Sha::digest(256, (int)reader.data.size(), reader.data.data(), digest, false);
   EXPECT_NE(server.output().find("sent 32768 " + tltest::toHex(bytes(digest))), std::string::npos);
-  io->shutdown(false, false);
+  io->shutdown(io::Shutdown::kDrop);
   nettest::settle(mgr_);
 }
 
@@ -423,7 +423,7 @@ TEST_F(ConnectorTest, NullHandlerDuringHandshake)
 {
   SServer server(serverCert("ip"));
   auto* tls = new ssl::SslIo(
-      new io::TcpIo(connectTo("127.0.0.1", server.port()), io::TcpIoFlags::kOwnFd),
+      io::IoPtr(new io::TcpIo(connectTo("127.0.0.1", server.port()), io::TcpIoFlags::kOwnFd)),
       &ssl::SslPublicHttpsVerifier::instance(), factory_->trustManager(), nullptr, nullptr);
   struct Writable : Reader {
     void writable(io::Io*) override { count++; }
@@ -437,7 +437,7 @@ TEST_F(ConnectorTest, NullHandlerDuringHandshake)
   tls->setHandler(&events);
   EXPECT_TRUE(nettest::runUntil(mgr_, [&] { return events.count > 0; }));
   EXPECT_EQ(tls->storedError(), nullptr);
-  tls->shutdown(false, false);
+  tls->shutdown(io::Shutdown::kDrop);
   nettest::settle(mgr_);
 }
 
@@ -463,7 +463,7 @@ TEST_F(ConnectorTest, DestroyInEachState)
     std::unique_ptr<io::IoConnector> connector;
     if (state >= kOverIo)
       connector = std::make_unique<ssl::SslConnector>(
-          new io::TcpIo(connectTo("127.0.0.1", server.port()), io::TcpIoFlags::kOwnFd),
+          io::IoPtr(new io::TcpIo(connectTo("127.0.0.1", server.port()), io::TcpIoFlags::kOwnFd)),
           &ssl::SslPublicHttpsVerifier::instance(), factory_->trustManager(), endpoint.c_str(),
           nullptr);
     else
