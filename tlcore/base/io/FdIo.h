@@ -87,8 +87,8 @@ protected:
   ~FdIo() override;
 
   void setDisplayName(const char* text);
-  bool isShuttingDown() const { return state == kShuttingDown; }
-  bool hasManager() const { return fdMgr != nullptr; }
+  bool isShuttingDown() const { return state_ == kShuttingDown; }
+  bool hasManager() const { return fdMgr_ != nullptr; }
 
   // --- Loop events (the descriptor loop and the streams call these) --------
   bool timerExpired(plat::Timer* timer) override;
@@ -120,21 +120,21 @@ private:
 
   class FdInput;
   class FdOutput;
-  std::unique_ptr<FdInput> fdIn;
-  std::unique_ptr<FdOutput> fdOut;
-  bool connectPending;
-  FdManager* fdMgr = nullptr;
-  int socketError = 0;
-  plat::String displayNameText;
-  IoHandler* handler = nullptr;
-  plat::Timer flushTimer;
-  plat::Timer shutdownTimer;
-  bool readWanted = false;
-  bool writeWanted = false;
-  State state = kOpen;
+  std::unique_ptr<FdInput> fdIn_;
+  std::unique_ptr<FdOutput> fdOut_;
+  bool connectPending_;
+  FdManager* fdMgr_ = nullptr;
+  int socketError_ = 0;
+  plat::String displayNameText_;
+  IoHandler* handler_ = nullptr;
+  plat::Timer flushTimer_;
+  plat::Timer shutdownTimer_;
+  bool readWanted_ = false;
+  bool writeWanted_ = false;
+  State state_ = kOpen;
   // Depth of this connection's own callbacks on the stack; a shutdown
   // asked for from inside one must not delete at once.
-  int busy = 0;
+  int busy_ = 0;
 };
 
 } // namespace io

@@ -63,7 +63,7 @@ const char* IoConnector::methodName(bool)
   return "<unknown method>";
 }
 
-IoConnectorBase::IoConnectorBase() : timer(this)
+IoConnectorBase::IoConnectorBase() : timer_(this)
 {
 }
 
@@ -71,8 +71,8 @@ IoConnectorBase::~IoConnectorBase() = default;
 
 void IoConnectorBase::start(IoConnected* cb)
 {
-  callback = cb;
-  timer.start(0);
+  callback_ = cb;
+  timer_.start(0);
 }
 
 void IoConnectorBase::begin()
@@ -81,23 +81,23 @@ void IoConnectorBase::begin()
 
 bool IoConnectorBase::timerExpired(plat::Timer* t)
 {
-  if (t == &timer)
+  if (t == &timer_)
     begin();
   return false;
 }
 
 void IoConnectorBase::succeeded(Io* io)
 {
-  if (callback)
-    callback->connected(this, io);
+  if (callback_)
+    callback_->connected(this, io);
   else
     io->shutdown(Shutdown::kDrop);
 }
 
 void IoConnectorBase::failed(const plat::Exception& error)
 {
-  if (callback)
-    callback->failed(this, error);
+  if (callback_)
+    callback_->failed(this, error);
 }
 
 IoAcceptor::~IoAcceptor() = default;

@@ -146,8 +146,8 @@ protected:
   // Passes the error to the callback, if there is one.
   void failed(const plat::Exception& error);
 
-  IoConnected* callback = nullptr;
-  plat::Timer timer;
+  IoConnected* callback_ = nullptr;
+  plat::Timer timer_;
 };
 
 // An owning holder of one connection: reset() (and destruction) shut it down

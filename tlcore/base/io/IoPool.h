@@ -64,8 +64,8 @@ public:
   // -1 for null, another kind of connector, or a reused connection.
   static int64_t connectTime(IoConnector* connector);
 
-  unsigned idleCount() const { return nIdle; }
-  unsigned activeCount() const { return nActive; }
+  unsigned idleCount() const { return nIdle_; }
+  unsigned activeCount() const { return nActive_; }
 
 private:
   friend class PoolConnector;
@@ -111,16 +111,16 @@ private:
   void closed(Io* io) override;
   bool timerExpired(plat::Timer* timer) override;
 
-  Factory* factory;
-  unsigned maxIdlePerDestination;
-  unsigned idleTimeoutMs;
-  plat::Timer idleTimer;
-  IdleList idleConns; // oldest first
-  unsigned nIdle = 0;
-  plat::Timer activeTimer;
-  ActiveList activeConns; // in insertion order
-  unsigned nActive = 0;
-  WaitingList waitingConns; // in arrival order
+  Factory* factory_;
+  unsigned maxIdlePerDestination_;
+  unsigned idleTimeoutMs_;
+  plat::Timer idleTimer_;
+  IdleList idleConns_; // oldest first
+  unsigned nIdle_ = 0;
+  plat::Timer activeTimer_;
+  ActiveList activeConns_; // in insertion order
+  unsigned nActive_ = 0;
+  WaitingList waitingConns_; // in arrival order
 };
 
 } // namespace io

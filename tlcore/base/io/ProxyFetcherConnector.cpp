@@ -11,11 +11,11 @@ namespace io {
 
 static plat::LogSrc vlog("ProxyFetcherConnector");
 
-ProxyFetcherConnector::ProxyFetcherConnector(const char* host_, int port_,
-                                             std::unique_ptr<ProxyFetcher> fetcher_,
-                                             HttpTunnelMaker httpTunnel_)
-    : host(unbracketHost(host_ ? host_ : "")), port(port_), fetcher(std::move(fetcher_)),
-      httpTunnel(httpTunnel_)
+ProxyFetcherConnector::ProxyFetcherConnector(const char* host, int port,
+                                             std::unique_ptr<ProxyFetcher> fetcher,
+                                             HttpTunnelMaker httpTunnel)
+    : host_(unbracketHost(host ? host : "")), port_(port), fetcher_(std::move(fetcher)),
+      httpTunnel_(httpTunnel)
 {
 }
 
@@ -26,23 +26,23 @@ ProxyFetcherConnector::~ProxyFetcherConnector()
 
 const char* ProxyFetcherConnector::methodName(bool localised)
 {
-  if (connectedFlag && connector)
-    return connector->methodName(localised);
+  if (connectedFlag_ && connector_)
+    return connector_->methodName(localised);
   return localised ? LOC_TR("io_proxy_connection_desc") : "Direct TCP via proxy settings";
 }
 
 void ProxyFetcherConnector::begin()
 {
-  if (fetcher)
-    fetcher->fetch(this);
+  if (fetcher_)
+    fetcher_->fetch(this);
 }
 
 void ProxyFetcherConnector::fetched(ProxyFetcher* from, const char* url,
                                     const ProxyCredentials& credentials)
 {
   std::unique_ptr<ProxyFetcher> done;
-  if (from == fetcher.get())
-    done = std::move(fetcher); // released once this answer is used
+  if (from == fetcher_.get())
+    done = std::move(fetcher_); // released once this answer is used
   std::unique_ptr<IoConnector> inner;
   try {
     ProxyChoice choice = chooseProxy(url, credentials);
@@ -52,15 +52,15 @@ void ProxyFetcherConnector::fetched(ProxyFetcher* from, const char* url,
     std::unique_ptr<ProxyTcpConnector> viaProxy;
     switch (choice.kind) {
     case ProxyChoice::Direct:
-      inner = std::make_unique<TcpConnector>(host.str(), port);
+      inner = std::make_unique<TcpConnector>(host_.str(), port_);
       break;
     case ProxyChoice::HttpConnect:
-      if (!httpTunnel)
+      if (!httpTunnel_)
         throw plat::Exception("HTTP proxies are not supported here");
-      viaProxy = httpTunnel(host.str(), port, proxyName.str(), cred.prompt);
+      viaProxy = httpTunnel_(host_.str(), port_, proxyName.str(), cred.prompt);
       break;
     case ProxyChoice::Socks5:
-      viaProxy = std::make_unique<Socks5Connector>(host.str(), port, proxyName.str(), IoPtr(),
+      viaProxy = std::make_unique<Socks5Connector>(host_.str(), port_, proxyName.str(), IoPtr(),
                                                    cred.prompt);
       break;
     }
@@ -74,8 +74,8 @@ void ProxyFetcherConnector::fetched(ProxyFetcher* from, const char* url,
     IoConnectorBase::failed(e);
     return;
   }
-  connector = std::move(inner);
-  connector->start(this);
+  connector_ = std::move(inner);
+  connector_->start(this);
 }
 
 void ProxyFetcherConnector::fetchFailed(ProxyFetcher*, const plat::Exception& error)
@@ -86,24 +86,24 @@ void ProxyFetcherConnector::fetchFailed(ProxyFetcher*, const plat::Exception& er
 
 void ProxyFetcherConnector::connected(IoConnector*, Io* io)
 {
-  connectedFlag = true;
+  connectedFlag_ = true;
   succeeded(io);
 }
 
 void ProxyFetcherConnector::failed(IoConnector*, const plat::Exception& error)
 {
   // The error may belong to the inner connector: report before releasing it.
-  fetcher.reset();
-  timer.stop();
-  std::unique_ptr<IoConnector> old = std::move(connector);
+  fetcher_.reset();
+  timer_.stop();
+  std::unique_ptr<IoConnector> old = std::move(connector_);
   IoConnectorBase::failed(error);
 }
 
 void ProxyFetcherConnector::cancel()
 {
-  fetcher.reset();
-  connector.reset();
-  timer.stop();
+  fetcher_.reset();
+  connector_.reset();
+  timer_.stop();
 }
 
 std::unique_ptr<IoConnector> newProxyConnector(ProxySettingsProvider* provider, const char* host,

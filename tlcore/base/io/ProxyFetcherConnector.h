@@ -46,12 +46,12 @@ private:
   void connected(IoConnector* connector, Io* io) override;
   void failed(IoConnector* connector, const plat::Exception& error) override;
 
-  plat::String host;
-  int port;
-  std::unique_ptr<ProxyFetcher> fetcher;
-  HttpTunnelMaker httpTunnel;
-  std::unique_ptr<IoConnector> connector;
-  bool connectedFlag = false;
+  plat::String host_;
+  int port_;
+  std::unique_ptr<ProxyFetcher> fetcher_;
+  HttpTunnelMaker httpTunnel_;
+  std::unique_ptr<IoConnector> connector_;
+  bool connectedFlag_ = false;
 };
 
 // Runs proxy discovery for host:port now and returns a connector that

@@ -56,9 +56,9 @@ public:
   // The credentials to offer; before start.
   void setCredentials(const char* user, const char* password);
 
-  const char* getHost() const { return host.str(); }
-  int getPort() const { return port; }
-  const char* getProxy() const { return proxy.str(); }
+  const char* getHost() const { return host_.str(); }
+  int getPort() const { return port_; }
+  const char* getProxy() const { return proxy_.str(); }
 
   // The time-out of the exchange (10000 ms); tests shorten it. Applies to
   // connectors that start the time-out afterwards.
@@ -107,36 +107,36 @@ protected:
   void writable(Io* io) override;
   void closed(Io* io) override;
 
-  plat::String host;
-  int port;
-  plat::String proxy;
-  plat::SecureString user;
-  plat::SecureString password;
+  plat::String host_;
+  int port_;
+  plat::String proxy_;
+  plat::SecureString user_;
+  plat::SecureString password_;
   // Shut down without flush, handler not told.
-  IoPtr io{nullptr, io::Shutdown::kDrop};
-  rdr::InStream* inStream = nullptr;
-  rdr::OutStream* outStream = nullptr;
-  std::unique_ptr<TcpConnector> tcpConnector;
-  plat::String methodNamePlain;
-  plat::String methodNameLocalised;
-  ProxyPasswdPrompt* prompt;
+  IoPtr io_{nullptr, io::Shutdown::kDrop};
+  rdr::InStream* inStream_ = nullptr;
+  rdr::OutStream* outStream_ = nullptr;
+  std::unique_ptr<TcpConnector> tcpConnector_;
+  plat::String methodNamePlain_;
+  plat::String methodNameLocalised_;
+  ProxyPasswdPrompt* prompt_;
 
 private:
   class TimeoutCallback : public plat::Timer::Callback {
   public:
-    explicit TimeoutCallback(ProxyTcpConnector* owner) : owner(owner) {}
+    explicit TimeoutCallback(ProxyTcpConnector* owner) : owner_(owner) {}
     bool timerExpired(plat::Timer* timer) override;
 
   private:
-    ProxyTcpConnector* owner;
+    ProxyTcpConnector* owner_;
   };
 
   void timedOut();
 
   // A failure found before any connect, reported from the start timer.
-  std::unique_ptr<ProxyError> failedLater;
-  TimeoutCallback timeoutCallback{this};
-  plat::Timer timeout{&timeoutCallback};
+  std::unique_ptr<ProxyError> failedLater_;
+  TimeoutCallback timeoutCallback_{this};
+  plat::Timer timeout_{&timeoutCallback_};
 };
 
 } // namespace io

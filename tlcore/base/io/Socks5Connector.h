@@ -44,10 +44,10 @@ private:
   // Restarts once with a greeting that offers user name and password.
   bool retryWithUserPass();
 
-  rdr::StateMachine<Socks5Connector> state;
-  bool offeredUserPass = false;
-  bool retried = false;
-  bool promptOpen = false;
+  rdr::StateMachine<Socks5Connector> state_;
+  bool offeredUserPass_ = false;
+  bool retried_ = false;
+  bool promptOpen_ = false;
 };
 
 } // namespace io
