@@ -89,7 +89,7 @@ void msgEchoServer(int fd)
   io::FdSelectManager mgr;
   EchoServer server;
   io::MsgIpc ipc(&server, "BenchServer");
-  server.ipc = &ipc;
+  server.attachIpc(&ipc);
   ipc.addReader("Ping", &server);
   ipc.ioAccept(io::IoPtr(new io::FdIo(fd, io::FdIoFlags::kOwnFd)));
   while (!server.done)
@@ -173,7 +173,7 @@ void BM_MsgIpcRoundTrip(benchmark::State& state)
     Client client;
     client.back.resize(size);
     io::MsgIpc ipc(&client, "BenchClient", true);
-    client.ipc = &ipc;
+    client.attachIpc(&ipc);
     ipc.addReader("Pong", &client);
     // Blocking descriptor, as the raw client's: a reply is waited for in
     // read rather than in select after a failed read.

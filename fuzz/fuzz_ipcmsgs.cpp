@@ -39,7 +39,7 @@ public:
 class MemResolver : public io::IpResolverIpc {
 public:
   explicit MemResolver(MemIo* io) : io_(io) {}
-  void launchServer() override { ipc.ioAccept(io::IoPtr(io_)); }
+  void launchServer() override { ipc_.ioAccept(io::IoPtr(io_)); }
 
 private:
   MemIo* io_;

@@ -43,7 +43,7 @@ class Readers : public io::MsgIpc::Reader {
 public:
   Readers(io::MsgIpc& channel, bool withDefault)
   {
-    ipc = &channel;
+    attachIpc(&channel);
     for (const char* n : {"Str", "Ints", "Skip", "Twice", "Bad", "Close"})
       channel.addReader(n, this);
     if (withDefault)

@@ -75,7 +75,7 @@ void CtrlCommsClientHelper::connect(const char* pipePath, uint32_t expectedUid)
 
 void CtrlCommsClientHelper::verifyChannel()
 {
-  ipc = channel_.get();
+  attachIpc(channel_.get());
   for (const char* name : kReplies)
     channel_->addReader(name, this);
   sendEmpty("verifyChannel");

@@ -27,8 +27,8 @@ constexpr int kMinMsgSize = 16;
 
 MsgIpc::Reader::~Reader()
 {
-  if (ipc)
-    ipc->removeReader(this);
+  if (ipc_)
+    ipc_->removeReader(this);
 }
 
 void MsgIpc::Reader::connectionChanged(MsgIpc*)
@@ -37,8 +37,8 @@ void MsgIpc::Reader::connectionChanged(MsgIpc*)
 
 void MsgIpc::Reader::ipcDestroyed(MsgIpc* channel)
 {
-  if (ipc == channel)
-    ipc = nullptr;
+  if (ipc_ == channel)
+    ipc_ = nullptr;
 }
 
 bool MsgIpc::Callback::allowed(MsgIpc*, const char*, bool)

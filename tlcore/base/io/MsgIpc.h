@@ -60,8 +60,12 @@ public:
     virtual void connectionChanged(MsgIpc* ipc);
     virtual void ipcDestroyed(MsgIpc* ipc);
 
-    // Set by whoever registers the reader; null when detached.
-    MsgIpc* ipc = nullptr;
+    // The channel, set by whoever registers the reader; null when detached.
+    MsgIpc* ipc() const { return ipc_; }
+    void attachIpc(MsgIpc* ipc) { ipc_ = ipc; }
+
+  private:
+    MsgIpc* ipc_ = nullptr;
   };
 
   class Callback {

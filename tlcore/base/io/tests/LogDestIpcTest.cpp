@@ -242,7 +242,7 @@ TEST_F(LogDestIpcTest, KicksFromOtherThreadsSurviveChannelChanges)
     Closed events;
     io::MsgIpc channel(&events, "Receiver", true);
     AskingReceiver receiver;
-    receiver.ipc = &channel;
+    receiver.attachIpc(&channel);
     channel.addReader(nullptr, &receiver);
     channel.ioAccept(io::IoPtr(new io::FdIo(fd, io::FdIoFlags::kOwnFd)));
     channel.readAllMessages();

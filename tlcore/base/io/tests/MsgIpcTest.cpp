@@ -67,7 +67,7 @@ public:
   using Fn = std::function<bool(const char*, rdr::FramedInStream&, io::MsgIpc*)>;
   FnReader(io::MsgIpc& channel, const char* name, Fn fn) : fn(std::move(fn))
   {
-    ipc = &channel;
+    attachIpc(&channel);
     channel.addReader(name, this);
   }
   bool readMsg(const char* name, rdr::FramedInStream& in, io::MsgIpc* channel) override
