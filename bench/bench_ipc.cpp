@@ -172,7 +172,7 @@ void BM_MsgIpcRoundTrip(benchmark::State& state)
   {
     Client client;
     client.back.resize(size);
-    io::MsgIpc ipc(&client, "BenchClient", true);
+    io::MsgIpc ipc(&client, "BenchClient", io::MsgIpcFlags::kSync);
     client.attachIpc(&ipc);
     ipc.addReader("Pong", &client);
     // Blocking descriptor, as the raw client's: a reply is waited for in

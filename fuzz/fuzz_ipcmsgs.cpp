@@ -79,7 +79,7 @@ void runServer(const uint8_t* data, size_t size)
   rdr::MemInStream input(data, (int)size);
   MemIo io(&input);
   Quiet quiet;
-  io::MsgIpc channel(&quiet, "Fuzz", true);
+  io::MsgIpc channel(&quiet, "Fuzz", io::MsgIpcFlags::kSync);
   channel.ioAccept(io::IoPtr(&io));
   io::IpResolveServer server(&channel);
   auto* viaIpc = static_cast<plat::LogSrcViaIpc*>(sink);

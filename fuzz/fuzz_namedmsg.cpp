@@ -87,7 +87,7 @@ void runSync(uint8_t flags, const uint8_t* data, size_t size)
   rdr::MemInStream input(data, (int)size);
   MemIo io(&input);
   Owner owner;
-  io::MsgIpc ipc(&owner, "Fuzz", true);
+  io::MsgIpc ipc(&owner, "Fuzz", io::MsgIpcFlags::kSync);
   configure(ipc, flags);
   Readers readers(ipc, flags & 4);
   ipc.ioAccept(io::IoPtr(&io));
@@ -111,7 +111,7 @@ void runEventDriven(uint8_t flags, const uint8_t* data, size_t size)
   TrickleInStream input(std::string((const char*)data, size));
   MemIo io(&input);
   Owner owner;
-  io::MsgIpc ipc(&owner, "Fuzz", false);
+  io::MsgIpc ipc(&owner, "Fuzz");
   configure(ipc, flags);
   Readers readers(ipc, flags & 4);
   ipc.ioAccept(io::IoPtr(&io));

@@ -65,7 +65,7 @@ void CtrlCommsClientHelper::connect(const char* pipePath, uint32_t expectedUid)
 {
   // Another user's folder could hold a pipe of theirs that never answers.
   os::checkNamedPipeDir(pipePath, expectedUid);
-  channel_ = std::make_unique<io::MsgIpc>(nullptr, "CtrlCommsClient", true);
+  channel_ = std::make_unique<io::MsgIpc>(nullptr, "CtrlCommsClient", io::MsgIpcFlags::kSync);
   io::IoPtr io(new os::UnixIo(pipePath, -1, false, timeoutMs));
   io->setTimeout(timeoutMs);
   channel_->ioAccept(std::move(io));

@@ -111,7 +111,7 @@ SetupCommsClient::SetupCommsClient(const char* path)
     defaultPath = setupCommsPath();
     path = defaultPath.str();
   }
-  channel_ = std::make_unique<io::MsgIpc>(nullptr, "SetupCommsClient", true);
+  channel_ = std::make_unique<io::MsgIpc>(nullptr, "SetupCommsClient", io::MsgIpcFlags::kSync);
   plat::Time start = plat::getMonoTime();
   io::IoPtr conn(new os::UnixIo(path, -1, false, clientTimeoutMs), io::Shutdown::kDrop);
   // What the connect left of the time-out bounds the rest.

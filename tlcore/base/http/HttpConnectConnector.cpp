@@ -251,7 +251,7 @@ bool HttpConnectConnector::stateHandle407()
   } else {
     stopTimeout();
     asking_ = true;
-    prompt_->ask(true, true, proxy_.get(), this);
+    prompt_->ask(io::ProxyNeeds::kUser | io::ProxyNeeds::kPassword, proxy_.get(), this);
   }
   return false;
 }

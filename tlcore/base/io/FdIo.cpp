@@ -20,6 +20,12 @@ const char* boolText(bool b)
   return b ? "true" : "false";
 }
 
+// The read interest of a connection's events, without the write interest.
+FdEvents readPart(FdEvents events)
+{
+  return hasAny(events, FdEvents::kRead) ? FdEvents::kRead : FdEvents::kNone;
+}
+
 // Counts a callback of the connection's own on the stack while it runs.
 class BusyScope {
 public:
@@ -74,8 +80,7 @@ FdIo::FdIo(int fd, FdIoFlags flags, int inBufSize, int outBufSize)
 {
   os::initSocketProcessLimits();
   if (fd >= 0)
-    attach(fd, hasAny(flags, FdIoFlags::kOwnFd), inBufSize, outBufSize,
-           !hasAny(flags, FdIoFlags::kBlocking));
+    attach(fd, flags, inBufSize, outBufSize);
 }
 
 FdIo::~FdIo()
@@ -95,13 +100,13 @@ void FdIo::deleteSelf(FdIo* self)
   delete self;
 }
 
-void FdIo::attach(int fd_, bool ownFd_, int inBufSize, int outBufSize, bool nonBlocking)
+void FdIo::attach(int newFd, FdIoFlags flags, int inBufSize, int outBufSize)
 {
   PLAT_ASSERT(fd < 0);
-  if (nonBlocking)
-    os::setBlocking(fd_, false);
-  fd = fd_;
-  ownFd = ownFd_;
+  if (!hasAny(flags, FdIoFlags::kBlocking))
+    os::setBlocking(newFd, false);
+  fd = newFd;
+  ownFd = hasAny(flags, FdIoFlags::kOwnFd);
   fdOut_ = std::make_unique<FdOutput>(fd, outBufSize);
   fdIn_ = std::make_unique<FdInput>(fd, inBufSize, fdOut_.get());
   fdOut_->setCallback(this);
@@ -124,7 +129,8 @@ void FdIo::setHandler(IoHandler* h, bool readEnabled)
   if (h)
     fdMgr_->setRegistered(this, true);
   if (state_ != kShuttingDown)
-    setInterest(h && readEnabled, h && connectPending_);
+    setInterest((h && readEnabled ? FdEvents::kRead : FdEvents::kNone) |
+                (h && connectPending_ ? FdEvents::kWrite : FdEvents::kNone));
   handler_ = h;
   if (h) {
     if (readEnabled && fdIn_ && (fdIn_->nUnread() > 0 || fdIn_->isTimedOut()))
@@ -159,7 +165,7 @@ void FdIo::stopDraining()
 {
   flushTimer_.stop();
   if (fdMgr_) {
-    setInterest(false, false);
+    setInterest(FdEvents::kNone);
     fdMgr_->setRegistered(this, false);
   }
   fdMgr_ = nullptr;
@@ -181,21 +187,20 @@ void FdIo::forgetHandler()
   handler_ = nullptr;
   if (!fdMgr_)
     return;
-  if (readWanted_ || writeWanted_) {
-    readWanted_ = writeWanted_ = false;
+  if (interest_ != FdEvents::kNone) {
+    interest_ = FdEvents::kNone;
     fdMgr_->setEvents(this, FdEvents::kNone);
   }
   fdMgr_->setRegistered(this, false);
   fdMgr_ = nullptr;
 }
 
-void FdIo::setInterest(bool read, bool write)
+void FdIo::setInterest(FdEvents wanted)
 {
-  if (!fdMgr_ || (read == readWanted_ && write == writeWanted_))
+  if (!fdMgr_ || wanted == interest_)
     return;
-  readWanted_ = read;
-  writeWanted_ = write;
-  fdMgr_->setEvents(this, readWriteEvents(read, write));
+  interest_ = wanted;
+  fdMgr_->setEvents(this, wanted);
 }
 
 void FdIo::markReadable()
@@ -226,7 +231,7 @@ void FdIo::shutdown(Shutdown how)
   }
   if (fdMgr_) {
     state_ = kShuttingDown;
-    readWanted_ = writeWanted_ = false;
+    interest_ = FdEvents::kNone;
     // Also drops the connection from the ready lists, so no event reaches a
     // handler that is being forgotten.
     fdMgr_->setEvents(this, FdEvents::kNone);
@@ -300,7 +305,7 @@ bool FdIo::timerExpired(plat::Timer* t)
     return false;
   }
   fdIn_->setTimedOut(true);
-  if (readWanted_)
+  if (hasAny(interest_, FdEvents::kRead))
     fdMgr_->queueReadable(this);
   return false;
 }
@@ -308,10 +313,10 @@ bool FdIo::timerExpired(plat::Timer* t)
 void FdIo::blocked(rdr::FdOutStream*, bool isBlocked)
 {
   if (isBlocked) {
-    if (!writeWanted_) {
-      writeWanted_ = true;
+    if (!hasAny(interest_, FdEvents::kWrite)) {
+      interest_ = interest_ | FdEvents::kWrite;
       if (fdMgr_)
-        fdMgr_->setEvents(this, readWriteEvents(readWanted_, true));
+        fdMgr_->setEvents(this, interest_);
     }
     if (fdMgr_) {
       int seconds = LazyFlushTimeout;
@@ -352,9 +357,9 @@ void FdIo::writable()
   BusyScope scope(busy_);
   try {
     connectPending_ = false;
-    if (writeWanted_) {
-      writeWanted_ = false;
-      fdMgr_->setEvents(this, readWriteEvents(readWanted_, false));
+    if (hasAny(interest_, FdEvents::kWrite)) {
+      interest_ = readPart(interest_);
+      fdMgr_->setEvents(this, interest_);
     }
     if (fdOut_->bytesBuffered() > 0) {
       // Never waits: a detached connection's stream is in waiting mode.
@@ -363,7 +368,7 @@ void FdIo::writable()
       shutdownTimer_.start(0);
     } else if (state_ == kOutputClosing) {
       fdOut_->closeWrite();
-      fdMgr_->setEvents(this, readWriteEvents(readWanted_, false));
+      fdMgr_->setEvents(this, readPart(interest_));
       if (!handler_)
         stopDraining();
     } else if (!handler_) {
@@ -399,7 +404,7 @@ void FdIo::managerDestroyed()
   flushTimer_.stop();
   handler_ = nullptr;
   fdMgr_ = nullptr;
-  readWanted_ = writeWanted_ = false;
+  interest_ = FdEvents::kNone;
 }
 
 // --- Descriptor and descriptions ----------------------------------------------

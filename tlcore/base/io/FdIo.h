@@ -49,9 +49,9 @@ public:
   FdIo(int fd, FdIoFlags flags, int inBufSize = -1, int outBufSize = -1);
 
   // For a connection made without a descriptor (fatal if it has one):
-  // creates the streams and, when nonBlocking, makes the descriptor
-  // non-blocking.
-  void attach(int fd, bool ownFd, int inBufSize = -1, int outBufSize = -1, bool nonBlocking = true);
+  // creates the streams and, without kBlocking, makes the descriptor
+  // non-blocking (kConnectPending is ignored here).
+  void attach(int fd, FdIoFlags flags, int inBufSize = -1, int outBufSize = -1);
 
   // --- io::Io -------------------------------------------------------------------
   // Detaching writes out what the peer takes at once and leaves the rest to
@@ -73,7 +73,7 @@ public:
   // throws "getsockopt".
   int getSocketError();
   // Gives the manager new interest only when it changed.
-  void setInterest(bool read, bool write);
+  void setInterest(FdEvents wanted);
 
   // Hands the connection's state to another holder of the same descriptor:
   // the flags, then the received but unread bytes (U32 count and bytes),
@@ -129,8 +129,7 @@ private:
   IoHandler* handler_ = nullptr;
   plat::Timer flushTimer_;
   plat::Timer shutdownTimer_;
-  bool readWanted_ = false;
-  bool writeWanted_ = false;
+  FdEvents interest_ = FdEvents::kNone; // read and write only
   State state_ = kOpen;
   // Depth of this connection's own callbacks on the stack; a shutdown
   // asked for from inside one must not delete at once.

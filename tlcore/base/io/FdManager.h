@@ -36,11 +36,6 @@ enum class FdEvents : unsigned {
 };
 
 PLAT_FLAG_OPERATORS(FdEvents)
-// Read and write interest as two flags a connection keeps.
-constexpr FdEvents readWriteEvents(bool read, bool write)
-{
-  return (read ? FdEvents::kRead : FdEvents::kNone) | (write ? FdEvents::kWrite : FdEvents::kNone);
-}
 
 // Something with a descriptor that wants events from the thread's manager.
 class FdHandler {

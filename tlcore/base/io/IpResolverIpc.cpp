@@ -34,7 +34,7 @@ constexpr int kPairTimeoutMs = 5000;
 // --- The client -------------------------------------------------------------------
 
 IpResolverIpc::IpResolverIpc()
-    : ipc_(this, "IpResolverIpc", false, true), failTimer_(this), readyTimer_(this)
+    : ipc_(this, "IpResolverIpc", MsgIpcFlags::kLogDiscards), failTimer_(this), readyTimer_(this)
 {
   MsgIpc::Reader::attachIpc(&ipc_);
   ipc_.addReader(kResult, this);

@@ -174,9 +174,9 @@ int MsgIpc::Stage::overrun(int itemSize, int nItems)
 
 // --- MsgIpc ----------------------------------------------------------------------
 
-MsgIpc::MsgIpc(Callback* callback, const char* name, bool sync, bool logDiscards)
-    : ipc_(name, this, sync), callback_(callback), stage_(*this), in_(nullptr), out_(&stage_),
-      logDiscards_(logDiscards)
+MsgIpc::MsgIpc(Callback* callback, const char* name, MsgIpcFlags flags)
+    : ipc_(name, this, hasAny(flags, MsgIpcFlags::kSync)), callback_(callback), stage_(*this),
+      in_(nullptr), out_(&stage_), logDiscards_(hasAny(flags, MsgIpcFlags::kLogDiscards))
 {
 }
 

@@ -41,6 +41,10 @@
 
 namespace io {
 
+// How a channel behaves (see the constructor).
+enum class MsgIpcFlags : unsigned { kNone = 0, kSync = 1, kLogDiscards = 2 };
+PLAT_FLAG_OPERATORS(MsgIpcFlags)
+
 class MsgIpc : public IoAcceptor, private Ipc::Callback {
 public:
   static constexpr int kDefaultMaxMsgSize = rdr::BufferedInStream::kDefaultBufSize;
@@ -80,9 +84,10 @@ public:
     virtual ~Callback() = default;
   };
 
-  // name prefixes every log line of the channel. With logDiscards, messages
-  // written while unconnected are logged.
-  MsgIpc(Callback* callback, const char* name, bool sync = false, bool logDiscards = false);
+  // name prefixes every log line of the channel. kSync makes a blocking
+  // channel; with kLogDiscards, messages written while unconnected are
+  // logged.
+  MsgIpc(Callback* callback, const char* name, MsgIpcFlags flags = MsgIpcFlags::kNone);
   ~MsgIpc() override;
 
   // --- Readers -------------------------------------------------------------------

@@ -25,6 +25,10 @@ namespace io {
 
 class TcpConnector;
 
+// What a proxy needs from the user.
+enum class ProxyNeeds : unsigned { kUser = 1, kPassword = 2 };
+PLAT_FLAG_OPERATORS(ProxyNeeds)
+
 // Asks the user for the proxy's user name and password. Nothing in this
 // program makes one; connectors work with none.
 class ProxyPasswdPrompt {
@@ -36,7 +40,7 @@ public:
     virtual ~Callback();
   };
 
-  virtual void ask(bool needUser, bool needPassword, const char* proxy, Callback* callback) = 0;
+  virtual void ask(ProxyNeeds needs, const char* proxy, Callback* callback) = 0;
   // Forgets an outstanding question of callback.
   virtual void cancel(Callback* callback) = 0;
   virtual ~ProxyPasswdPrompt();

@@ -92,7 +92,7 @@ bool Socks5Connector::ReadMethodReply()
       stopTimeout();
       state_.setState(&Socks5Connector::WaitForPrompt);
       promptOpen_ = true;
-      prompt_->ask(true, true, proxy_.str(), this);
+      prompt_->ask(ProxyNeeds::kUser | ProxyNeeds::kPassword, proxy_.str(), this);
       return state_.getState() != &Socks5Connector::WaitForPrompt;
     }
     throw ProxyError(ProxyError::kAuthenticationRequired, proxy_.str(),

@@ -270,7 +270,7 @@ TEST_F(HttpConnectTest, ScriptedReplies)
 TEST_F(HttpConnectTest, ClosingChallengeReleasesConnectionBeforeTheAnswer)
 {
   struct Prompt : io::ProxyPasswdPrompt {
-    void ask(bool, bool, const char*, Callback* cb) override { asked = cb; }
+    void ask(io::ProxyNeeds, const char*, Callback* cb) override { asked = cb; }
     void cancel(Callback*) override { asked = nullptr; }
     Callback* asked = nullptr;
   } prompt;

@@ -240,7 +240,7 @@ TEST_F(LogDestIpcTest, KicksFromOtherThreadsSurviveChannelChanges)
   startChild([](int fd) {
     io::FdSelectManager mgr;
     Closed events;
-    io::MsgIpc channel(&events, "Receiver", true);
+    io::MsgIpc channel(&events, "Receiver", io::MsgIpcFlags::kSync);
     AskingReceiver receiver;
     receiver.attachIpc(&channel);
     channel.addReader(nullptr, &receiver);

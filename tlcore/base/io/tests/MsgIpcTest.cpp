@@ -183,7 +183,7 @@ protected:
 
 // A synchronous channel for the peer's side of a test.
 struct SyncPeer {
-  explicit SyncPeer(int fd) : ipc(&events, "Peer", true)
+  explicit SyncPeer(int fd) : ipc(&events, "Peer", io::MsgIpcFlags::kSync)
   {
     ipc.ioAccept(io::IoPtr(new io::FdIo(fd, io::FdIoFlags::kOwnFd)));
   }
@@ -445,7 +445,7 @@ TEST_F(MsgIpcTest, GarbledNameEndsSynchronousReaderWithEndOfStream)
     return 0;
   });
   Events events;
-  io::MsgIpc ipc(&events, "Test", true);
+  io::MsgIpc ipc(&events, "Test", io::MsgIpcFlags::kSync);
   FnReader ping(ipc, "Ping", [](const char*, rdr::FramedInStream&, io::MsgIpc*) { return true; });
   ipc.ioAccept(io::IoPtr(connection()));
   EXPECT_THROW(ipc.readMessage(), rdr::EndOfStream);
