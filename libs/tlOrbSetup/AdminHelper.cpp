@@ -200,7 +200,7 @@ void AdminHelper::startCmd(std::vector<plat::String> args, const std::vector<am:
   if (!files.empty()) {
     if (requester_ < 0)
       throw plat::Exception("Cannot tell which user asked for the command's files");
-    copies_.reset(new SessionFileCopies((uid_t)requester_, os::getUserDir()));
+    copies_ = std::make_unique<SessionFileCopies>((uid_t)requester_, os::getUserDir());
     for (const am::FileDigest& f : files)
       args[f.arg] = copies_->copy(args[f.arg].str(), f.sha256);
   }
@@ -383,7 +383,7 @@ int adminHelperMain(int argc, char** argv)
     os::LaunchedProcessPipe::Args pipeArgs;
     io::IoPtr connection(os::LaunchedProcessPipe::connect(pipeArgs, cursor, 0));
     plat::Configuration::global().parseCmdLine(cursor, nullptr);
-    std::unique_ptr<os::AppLoop> loop(new os::AppLoop());
+    auto loop = std::make_unique<os::AppLoop>();
     auto helper = std::make_unique<AdminHelper>(std::move(connection));
     int status = loop->run();
     helper.reset();

@@ -203,7 +203,7 @@ bool HttpConnectConnector::step()
 
 bool HttpConnectConnector::stateStartResponse()
 {
-  reply_.reset(new ConnectReply(inStream_));
+  reply_ = std::make_unique<ConnectReply>(inStream_);
   machine_.setState(&HttpConnectConnector::stateReadHeader);
   return true;
 }

@@ -66,9 +66,8 @@ void IpResolverIpc::resolve(Callback* callback, const char* host, int port, int 
 {
   // A longer name would be cut on the wire and another name resolved.
   if (!host || strlen(host) > (size_t)kMaxHostNameLength) {
-    failLater(callback,
-              std::unique_ptr<plat::Exception>(new GetAddrInfoException(
-                  host ? "Host name longer than 255 bytes" : "No host name", EAI_NONAME)));
+    failLater(callback, std::make_unique<GetAddrInfoException>(
+                            host ? "Host name longer than 255 bytes" : "No host name", EAI_NONAME));
     return;
   }
 
@@ -107,7 +106,7 @@ void IpResolverIpc::resolve(Callback* callback, const char* host, int port, int 
     vlog.error("%s", e.str());
     // Left pending, it would take the answer meant for the next request.
     pending_.pop_back();
-    failLater(callback, std::unique_ptr<plat::Exception>(new IpResolveException(e.str())));
+    failLater(callback, std::make_unique<IpResolveException>(e.str()));
     if (pending_.empty())
       closeChannel();
   }

@@ -87,7 +87,7 @@ void LogDestIpc::setIpc(io::MsgIpc* channel)
 {
   std::unique_ptr<Kicker> kicker;
   if (channel && io::FdManager::current())
-    kicker.reset(new Kicker(this));
+    kicker = std::make_unique<Kicker>(this);
   {
     MutexLock lock(mutex_);
     if (channel_)

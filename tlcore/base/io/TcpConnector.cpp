@@ -70,7 +70,7 @@ void IoConnectorMulti::connected(IoConnector* connector, Io* io)
     if (ic.get() != connector)
       continue;
     if (FdManager* mgr = FdManager::current())
-      mgr->deleteLater(ic.release());
+      mgr->deleteLater(std::move(ic));
   }
   all.clear();
   cb_->connected(this, io);
