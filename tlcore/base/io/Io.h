@@ -154,8 +154,7 @@ protected:
 // as the holder's onReset says.
 class IoPtr {
 public:
-  explicit IoPtr(Io* io = nullptr, Shutdown onReset = Shutdown::kFlush)
-      : io_(io), onReset_(onReset)
+  explicit IoPtr(Io* io = nullptr, Shutdown onReset = Shutdown::kFlush) : io_(io), onReset_(onReset)
   {
   }
   ~IoPtr() { reset(); }

@@ -206,9 +206,9 @@ IoPool::IdleList::iterator IoPool::getIdleFor(const char* destination)
 
 IoPool::ActiveList::iterator IoPool::getActive(Io* io, IoConnector* connector)
 {
-  return std::find_if(activeConns_.begin(), activeConns_.end(), [io, connector](const ActiveEntry& e) {
-    return io ? e.io == io : e.connector == connector;
-  });
+  return std::find_if(
+      activeConns_.begin(), activeConns_.end(),
+      [io, connector](const ActiveEntry& e) { return io ? e.io == io : e.connector == connector; });
 }
 
 bool IoPool::hasActiveFor(const char* destination) const
@@ -234,8 +234,9 @@ void IoPool::addActive(const char* destination, Io* io, IoConnector* connector, 
   } else {
     PLAT_ASSERT(getActive(io, connector) == activeConns_.end());
   }
-  activeConns_.push_back(ActiveEntry{plat::String(destination), io, connector,
-                                    plat::getMonoTime() + (plat::Time)waitMs * plat::kTicksPerMilli});
+  activeConns_.push_back(
+      ActiveEntry{plat::String(destination), io, connector,
+                  plat::getMonoTime() + (plat::Time)waitMs * plat::kTicksPerMilli});
   nActive_++;
   rescheduleActive();
 }
@@ -361,8 +362,8 @@ void IoPool::releaseIo(const char* destination, Io* io)
     io->shutdown(io::Shutdown::kDrop);
     return;
   }
-  idleConns_.push_back(IdleEntry{plat::String(destination), IoPtr(io, io::Shutdown::kDrop),
-                                plat::getMonoTime()});
+  idleConns_.push_back(
+      IdleEntry{plat::String(destination), IoPtr(io, io::Shutdown::kDrop), plat::getMonoTime()});
   nIdle_++;
   io->setHandler(this, true);
   if (nIdle_ == 1)

@@ -19,8 +19,8 @@ namespace io {
 // Makes a connector that tunnels to host:port through the HTTP proxy proxy
 // ("host:port") with CONNECT.
 using HttpTunnelMaker = std::unique_ptr<ProxyTcpConnector> (*)(const char* host, int port,
-                                                              const char* proxy,
-                                                              ProxyPasswdPrompt* prompt);
+                                                               const char* proxy,
+                                                               ProxyPasswdPrompt* prompt);
 
 class ProxyFetcherConnector : public IoConnectorBase,
                               private ProxyFetcherCallback,

@@ -84,8 +84,8 @@ const char* TcpIo::peerEndpoint()
     if (hostName_.isNull())
       peerEndpointText_ = plat::String(peerAddressInfo().toString());
     else
-      peerEndpointText_ = plat::format("%s::%d", bracketHost(hostName_.str()).str(),
-                                      peerAddressInfo().port());
+      peerEndpointText_ =
+          plat::format("%s::%d", bracketHost(hostName_.str()).str(), peerAddressInfo().port());
     return peerEndpointText_.str();
   } catch (plat::Exception& e) {
     vlog.status("peerEndpoint error: %s", e.str());

@@ -13,8 +13,8 @@ SslConnFactory::SslConnFactory(std::unique_ptr<SslCertLookup> lookup, SslVerifie
 
 SslConnFactory::~SslConnFactory() = default;
 
-std::unique_ptr<io::IoConnector> SslConnFactory::newConnector(std::unique_ptr<io::IoConnector> inner,
-                                                              const char* serverName)
+std::unique_ptr<io::IoConnector>
+SslConnFactory::newConnector(std::unique_ptr<io::IoConnector> inner, const char* serverName)
 {
   return std::make_unique<SslConnector>(std::move(inner), verifier_, trustManager_.get(),
                                         serverName, nullptr);

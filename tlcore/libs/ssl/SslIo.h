@@ -26,8 +26,8 @@ public:
 
   // Takes inner over; verifier is never null. The cipher suites follow
   // TlsProfile at this moment; the protocol is TLS 1.2.
-  SslIo(io::IoPtr inner, SslVerifier* verifier, SslTrustManager* trustManager,
-        const char* hostName, const ClientIdentity* identity);
+  SslIo(io::IoPtr inner, SslVerifier* verifier, SslTrustManager* trustManager, const char* hostName,
+        const ClientIdentity* identity);
 
   // Setting a handler during the handshake starts or continues it.
   void setHandler(io::IoHandler* handler, bool readEnabled = true) override;

@@ -305,9 +305,9 @@ TEST_F(ConnectorTest, FlushedWriteRecords)
   auto* counting = new CountingIo(new io::TcpIo(connectTo("127.0.0.1", server.port()),
                                                 io::TcpIoFlags::kOwnFd));
   io::Io* io = nullptr;
-  ASSERT_EQ(report(std::make_unique<ssl::SslConnector>(
-                       io::IoPtr(counting), &ssl::SslPublicHttpsVerifier::instance(),
-                       factory_->trustManager(), nullptr, nullptr),
+  ASSERT_EQ(report(std::make_unique<ssl::SslConnector>(io::IoPtr(counting),
+                                                       &ssl::SslPublicHttpsVerifier::instance(),
+                                                       factory_->trustManager(), nullptr, nullptr),
                    &io),
             "connected");
   const int kOverhead = 29; // GCM: header, explicit nonce, tag
