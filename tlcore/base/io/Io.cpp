@@ -53,7 +53,7 @@ IoConnected::~IoConnected() = default;
 
 IoConnector::~IoConnector() = default;
 
-Io* IoConnector::connect()
+IoPtr IoConnector::connect()
 {
   throw plat::Exception("IoConnector::connect() not implemented");
 }

@@ -93,6 +93,33 @@ protected:
   Io& operator=(const Io&) = delete;
 };
 
+// An owning holder of one connection: reset() (and destruction) shut it down
+// as the holder's onReset says.
+class IoPtr {
+public:
+  explicit IoPtr(Io* io = nullptr, Shutdown onReset = Shutdown::kFlush) : io_(io), onReset_(onReset)
+  {
+  }
+  ~IoPtr() { reset(); }
+  IoPtr(IoPtr&& other) noexcept;
+  IoPtr& operator=(IoPtr&& other) noexcept;
+  IoPtr(const IoPtr&) = delete;
+  IoPtr& operator=(const IoPtr&) = delete;
+
+  // Shuts the held connection down (if any) and holds the new one.
+  void reset(Io* newIo = nullptr);
+  // Gives the connection up without shutting it down.
+  Io* release();
+  Io* get() const { return io_; }
+  Io* operator->() const { return io_; }
+  explicit operator bool() const { return io_ != nullptr; }
+  void setOnReset(Shutdown onReset) { onReset_ = onReset; }
+
+private:
+  Io* io_;
+  Shutdown onReset_;
+};
+
 class IoConnector;
 
 // The result of an asynchronous connect, reported exactly once and never
@@ -117,7 +144,7 @@ public:
   virtual void start(IoConnected* callback) = 0;
   // Connects synchronously; by default throws
   // "IoConnector::connect() not implemented".
-  virtual Io* connect();
+  virtual IoPtr connect();
   // How the connection is made, for messages shown to the user; the
   // translated text when localised. By default "<unknown method>".
   virtual const char* methodName(bool localised);
@@ -148,33 +175,6 @@ protected:
 
   IoConnected* callback_ = nullptr;
   plat::Timer timer_;
-};
-
-// An owning holder of one connection: reset() (and destruction) shut it down
-// as the holder's onReset says.
-class IoPtr {
-public:
-  explicit IoPtr(Io* io = nullptr, Shutdown onReset = Shutdown::kFlush) : io_(io), onReset_(onReset)
-  {
-  }
-  ~IoPtr() { reset(); }
-  IoPtr(IoPtr&& other) noexcept;
-  IoPtr& operator=(IoPtr&& other) noexcept;
-  IoPtr(const IoPtr&) = delete;
-  IoPtr& operator=(const IoPtr&) = delete;
-
-  // Shuts the held connection down (if any) and holds the new one.
-  void reset(Io* newIo = nullptr);
-  // Gives the connection up without shutting it down.
-  Io* release();
-  Io* get() const { return io_; }
-  Io* operator->() const { return io_; }
-  explicit operator bool() const { return io_ != nullptr; }
-  void setOnReset(Shutdown onReset) { onReset_ = onReset; }
-
-private:
-  Io* io_;
-  Shutdown onReset_;
 };
 
 // Takes connections that a listener accepted.

@@ -232,7 +232,7 @@ TEST_F(TcpConnectorTest, BlockingConnectTakesTheFirstAddressThatWorks)
   io::IoConnectorMulti multi(-1);
   multi.add(std::make_unique<io::TcpAddrConnector>(io::IpInfo(port, true, AF_INET), nullptr));
   multi.add(std::make_unique<io::TcpAddrConnector>(io::IpInfo(port, true, AF_INET6), nullptr));
-  io::Io* c = multi.connect();
+  io::Io* c = multi.connect().release();
   EXPECT_STREQ("::1", c->peerAddress());
   c->shutdown(io::Shutdown::kDrop);
   close(refused);
