@@ -68,6 +68,8 @@ private:
       pc_->waitExpired();
       return false;
     }
+
+  private:
     PoolConnector* pc_;
   };
 
