@@ -110,7 +110,7 @@ void BM_PlainPipe(benchmark::State& state)
       // The same input buffer as the helper's channel.
       io::IoPtr pipe(new io::FdIo(fileno(f), io::FdIoFlags::kNone,
                                   tlOrbSetup::adminmsg::kMaxMsgSize),
-                     false);
+                     io::Shutdown::kDrop);
       pipe->setHandler(&reader);
       while (!counter.done)
         os::AppLoop::selectManager().processOnce(50);

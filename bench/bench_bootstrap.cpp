@@ -227,8 +227,7 @@ void BM_bare_https_get(benchmark::State& state)
   auto custom = std::make_unique<ssl::SslCertLookupCustom>();
   std::string ca = Setup::readFile(setup().dir + "/ca.pem");
   custom->addCertsFromPem((int)ca.size(), ca.c_str());
-  std::unique_ptr<ssl::SslCertLookup> lookup(std::move(custom));
-  std::unique_ptr<http::HttpClient> client(ssl::createHttpsClient(lookup));
+  std::unique_ptr<http::HttpClient> client = ssl::createHttpsClient(std::move(custom));
   Fetched f;
   for (auto _ : state) {
     std::unique_ptr<http::HttpRequest> r(client->newRequest("GET", w.url.c_str()));

@@ -117,7 +117,7 @@ void BM_TcpConnector(benchmark::State& state)
       break;
     }
     resetOnClose(static_cast<io::TcpIo*>(r.io)->getFd());
-    r.io->shutdown(false, false);
+    r.io->shutdown(io::Shutdown::kDrop);
   }
   record(state, "connector", std::chrono::steady_clock::now() - start);
   // The last shutdowns and deferred deletes.

@@ -123,10 +123,9 @@ struct Client {
       std::stringstream pem;
       pem << f.rdbuf();
       custom->addCertsFromPem((int)pem.str().size(), pem.str().c_str());
-      std::unique_ptr<ssl::SslCertLookup> lookup(std::move(custom));
-      client.reset(ssl::createHttpsClient(lookup));
+      client = ssl::createHttpsClient(std::move(custom));
     } else {
-      client.reset(http::createHttpClient(nullptr));
+      client = http::createHttpClient(nullptr);
     }
   }
   // One GET to the end; the body length, -1 on failure.

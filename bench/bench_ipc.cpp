@@ -89,9 +89,9 @@ void msgEchoServer(int fd)
   io::FdSelectManager mgr;
   EchoServer server;
   io::MsgIpc ipc(&server, "BenchServer");
-  server.ipc = &ipc;
+  server.attachIpc(&ipc);
   ipc.addReader("Ping", &server);
-  ipc.ioAccept(new io::FdIo(fd, io::FdIoFlags::kOwnFd));
+  ipc.ioAccept(io::IoPtr(new io::FdIo(fd, io::FdIoFlags::kOwnFd)));
   while (!server.done)
     mgr.processOnce(-1);
 }
@@ -172,12 +172,12 @@ void BM_MsgIpcRoundTrip(benchmark::State& state)
   {
     Client client;
     client.back.resize(size);
-    io::MsgIpc ipc(&client, "BenchClient", true);
-    client.ipc = &ipc;
+    io::MsgIpc ipc(&client, "BenchClient", io::MsgIpcFlags::kSync);
+    client.attachIpc(&ipc);
     ipc.addReader("Pong", &client);
     // Blocking descriptor, as the raw client's: a reply is waited for in
     // read rather than in select after a failed read.
-    ipc.ioAccept(new io::FdIo(child.fd, io::FdIoFlags::kBlocking));
+    ipc.ioAccept(io::IoPtr(new io::FdIo(child.fd, io::FdIoFlags::kBlocking)));
     auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
       rdr::FramedOutStream& out = ipc.writeMsg("Ping");

@@ -23,7 +23,7 @@ std::string echoPath;
 
 // Answers each line with the line and an empty line.
 struct Echo : io::IoAcceptor, io::IoHandler {
-  void ioAccept(io::Io* io) override { io->setHandler(this); }
+  void ioAccept(io::IoPtr io) override { io.release()->setHandler(this); }
   void writable(io::Io*) override {}
   void dataAvailable(io::Io* io) override
   {

@@ -130,7 +130,7 @@ void measure(benchmark::State& state, Make make)
       state.SkipWithError(("connect failed: " + r.error).c_str());
       break;
     }
-    r.io->shutdown(false, false);
+    r.io->shutdown(io::Shutdown::kDrop);
   }
   // The last shutdowns and deferred deletes.
   for (int i = 0; i < 5; i++)
@@ -159,7 +159,7 @@ void BM_Socks5(benchmark::State& state)
   }
   std::string via = "127.0.0.1:" + std::to_string(port);
   measure(state, [&] {
-    return new io::Socks5Connector("127.0.0.1", echo.port, via.c_str(), nullptr, nullptr);
+    return new io::Socks5Connector("127.0.0.1", echo.port, via.c_str(), io::IoPtr(), nullptr);
   });
 }
 
@@ -181,7 +181,7 @@ void BM_HttpConnect(benchmark::State& state)
     } else {
       std::string via = "127.0.0.1:" + std::to_string(port);
       measure(state, [&] {
-        return new http::HttpConnectConnector("127.0.0.1", echo.port, via.c_str(), nullptr,
+        return new http::HttpConnectConnector("127.0.0.1", echo.port, via.c_str(), io::IoPtr(),
                                               nullptr);
       });
     }

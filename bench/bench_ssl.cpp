@@ -175,8 +175,8 @@ io::Io* connectTls(io::FdSelectManager& mgr, int port, std::string& error)
   std::string endpoint = std::string(kHost) + "::" + std::to_string(port);
   std::unique_ptr<io::IoConnector> tcp =
       std::make_unique<io::TcpConnector>(endpoint.c_str(), 0, 0);
-  std::unique_ptr<io::IoConnector> connector(
-      Env::get().factory->newConnector(tcp, endpoint.c_str()));
+  std::unique_ptr<io::IoConnector> connector =
+      Env::get().factory->newConnector(std::move(tcp), endpoint.c_str());
   Result result;
   connector->start(&result);
   while (!result.done)
@@ -201,7 +201,7 @@ void BM_Handshake_ours(benchmark::State& state)
       state.SkipWithError(error.c_str());
       break;
     }
-    io->shutdown(false, false);
+    io->shutdown(io::Shutdown::kDrop);
   }
   settle(mgr);
 }
@@ -251,7 +251,7 @@ void BM_Receive_ours(benchmark::State& state)
     while (!sink.ended)
       mgr.processOnce(1000);
     state.PauseTiming();
-    io->shutdown(false, false);
+    io->shutdown(io::Shutdown::kDrop);
     settle(mgr);
     if (sink.bytes != kFileSize || !sink.error.empty()) {
       state.SkipWithError(("short transfer: " + sink.error).c_str());

@@ -186,7 +186,7 @@ void throughHelper(const uint8_t* data, size_t size)
   TrickleInStream input(std::string((const char*)data, size));
   auto io = std::make_unique<MemIo>(&input);
   Effects effects;
-  tlOrbSetup::AdminHelper helper(io.get());
+  tlOrbSetup::AdminHelper helper(io::IoPtr(io.get()));
   helper.setEffectsForTest(&effects);
   feed(input, *io, size);
 }

@@ -36,7 +36,10 @@ public:
   io::Io* io = nullptr;
 
 protected:
-  io::IoConnector* makeConnector(const char*) override { return new MemConnector(io); }
+  std::unique_ptr<io::IoConnector> makeConnector(const char*) override
+  {
+    return std::make_unique<MemConnector>(io);
+  }
 };
 
 struct Outcome : http::HttpCallback {

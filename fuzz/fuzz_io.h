@@ -14,7 +14,7 @@ public:
   }
   ~MemIo() override = default;
   void setHandler(io::IoHandler* h, bool) override { handler = h; }
-  void shutdown(bool, bool) override
+  void shutdown(io::Shutdown) override
   {
     shut = true;
     handler = nullptr;

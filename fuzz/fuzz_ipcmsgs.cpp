@@ -39,7 +39,7 @@ public:
 class MemResolver : public io::IpResolverIpc {
 public:
   explicit MemResolver(MemIo* io) : io_(io) {}
-  void launchServer() override { ipc.ioAccept(io_); }
+  void launchServer() override { ipc_.ioAccept(io::IoPtr(io_)); }
 
 private:
   MemIo* io_;
@@ -79,8 +79,8 @@ void runServer(const uint8_t* data, size_t size)
   rdr::MemInStream input(data, (int)size);
   MemIo io(&input);
   Quiet quiet;
-  io::MsgIpc channel(&quiet, "Fuzz", true);
-  channel.ioAccept(&io);
+  io::MsgIpc channel(&quiet, "Fuzz", io::MsgIpcFlags::kSync);
+  channel.ioAccept(io::IoPtr(&io));
   io::IpResolveServer server(&channel);
   auto* viaIpc = static_cast<plat::LogSrcViaIpc*>(sink);
   viaIpc->setIpc(&channel, true);

@@ -43,7 +43,7 @@ class Readers : public io::MsgIpc::Reader {
 public:
   Readers(io::MsgIpc& channel, bool withDefault)
   {
-    ipc = &channel;
+    attachIpc(&channel);
     for (const char* n : {"Str", "Ints", "Skip", "Twice", "Bad", "Close"})
       channel.addReader(n, this);
     if (withDefault)
@@ -87,10 +87,10 @@ void runSync(uint8_t flags, const uint8_t* data, size_t size)
   rdr::MemInStream input(data, (int)size);
   MemIo io(&input);
   Owner owner;
-  io::MsgIpc ipc(&owner, "Fuzz", true);
+  io::MsgIpc ipc(&owner, "Fuzz", io::MsgIpcFlags::kSync);
   configure(ipc, flags);
   Readers readers(ipc, flags & 4);
-  ipc.ioAccept(&io);
+  ipc.ioAccept(io::IoPtr(&io));
   // Every message consumes at least its header, so this many reads reach
   // the end.
   for (size_t i = 0; i <= size / 2 + 1; i++) {
@@ -111,10 +111,10 @@ void runEventDriven(uint8_t flags, const uint8_t* data, size_t size)
   TrickleInStream input(std::string((const char*)data, size));
   MemIo io(&input);
   Owner owner;
-  io::MsgIpc ipc(&owner, "Fuzz", false);
+  io::MsgIpc ipc(&owner, "Fuzz");
   configure(ipc, flags);
   Readers readers(ipc, flags & 4);
-  ipc.ioAccept(&io);
+  ipc.ioAccept(io::IoPtr(&io));
   check(io.handler != nullptr);
   // Readers that ask to be called again ("Twice") need a second call each.
   for (size_t i = 0; i < 2 * size + 4 && io.handler; i++) {

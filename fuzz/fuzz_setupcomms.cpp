@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   TrickleInStream input(std::string((const char*)data, size));
   auto io = std::make_unique<MemIo>(&input);
   server.window = Window();
-  server.comms->ioAccept(io.get());
+  server.comms->ioAccept(io::IoPtr(io.get()));
   check(io->handler != nullptr);
   for (size_t i = 0; i < 2 * size + 4 && io->handler; i++) {
     input.arrive(1);

@@ -82,8 +82,9 @@ void BootstrapClient::attach(const char* url, BootstrapRequest* request)
     vlog.log(100, "Sending Bootstrap request via %.*s", colon ? (int)(colon - url) : (int)strlen(url),
              url);
     Fetch fetch;
-    fetch.request.reset(new HostedRequest(session_, url, this, *context_, HostedRequest::Auth::kNone,
-                                          "GET", http::Bytes(), kBedMediaType));
+    fetch.request =
+        std::make_unique<HostedRequest>(session_, url, this, *context_, HostedRequest::Auth::kNone,
+                                        "GET", http::Bytes(), kBedMediaType);
     fetch.request->setHeader("Connection", "close");
     fetch.request->send();
     fetches_.push_back(std::move(fetch));

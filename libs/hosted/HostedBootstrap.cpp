@@ -74,7 +74,7 @@ void HostedBootstrap::tryNext()
     return;
   }
   const char* url = progress_.nextBootstrap(preferred);
-  request_.reset(new BootstrapRequest(*context_, session_, this, url));
+  request_ = std::make_unique<BootstrapRequest>(*context_, session_, this, url);
   vlog.log(100, "Trying %s...", url);
 }
 

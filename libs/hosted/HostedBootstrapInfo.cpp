@@ -92,7 +92,7 @@ void HostedBootstrapInfo::tryNext()
   }
   plat::String url(std::move(candidates_.back()));
   candidates_.pop_back();
-  request_.reset(new BootstrapRequest(context_, session_, this, url.str()));
+  request_ = std::make_unique<BootstrapRequest>(context_, session_, this, url.str());
   vlog.log(100, "Trying %s...", url.str());
 }
 

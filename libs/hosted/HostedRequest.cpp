@@ -79,8 +79,8 @@ HostedRequestCallback::~HostedRequestCallback() = default;
 
 // --- TLS and the session -----------------------------------------------------
 
-io::IoConnector* HostedSslFactory::newConnector(std::unique_ptr<io::IoConnector>& inner,
-                                                const char* serverName)
+std::unique_ptr<io::IoConnector>
+HostedSslFactory::newConnector(std::unique_ptr<io::IoConnector> inner, const char* serverName)
 {
   std::unique_ptr<ssl::ClientIdentity> identity;
   const HostedClientContext& context = *context_;
@@ -90,22 +90,23 @@ io::IoConnector* HostedSslFactory::newConnector(std::unique_ptr<io::IoConnector>
     plat::SecureString keyPem(pemText(context.clientKey()).str());
     ssl::SslPrivateKeyPtr key = ssl::SslPrivateKey::createFromPem(keyPem.str(), nullptr);
     if (key)
-      identity.reset(new ssl::ClientIdentity{certificate, key});
+      identity = std::make_unique<ssl::ClientIdentity>(ssl::ClientIdentity{certificate, key});
   }
-  return new ssl::SslConnector(std::move(inner), &ssl::SslPublicHttpsVerifier::instance(),
-                               &context.vendorConfig().trustManager(), serverName,
-                               std::move(identity));
+  return std::make_unique<ssl::SslConnector>(
+      std::move(inner), &ssl::SslPublicHttpsVerifier::instance(),
+      &context.vendorConfig().trustManager(), serverName, std::move(identity));
 }
 
 HostedHttpSession::HostedHttpSession(const HostedClientContextPtr& context,
                                      HostedFormatCallback* formatCallback)
   : formatCallback_(formatCallback)
 {
-  http::NativeHttpClient* client = http::createHttpClient(std::make_unique<HostedSslFactory>(context));
+  std::unique_ptr<http::NativeHttpClient> client =
+      http::createHttpClient(std::make_unique<HostedSslFactory>(context));
   // Signed bootstrap documents may come over plain http.
   client->allowPlainHttp();
-  httpClient_.reset(client);
-  bootstrapClient_.reset(new BootstrapClient(*this, context));
+  httpClient_ = std::move(client);
+  bootstrapClient_ = std::make_unique<BootstrapClient>(*this, context);
 }
 
 HostedHttpSession::~HostedHttpSession() = default;

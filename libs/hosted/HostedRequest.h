@@ -81,8 +81,8 @@ public:
   explicit HostedSslFactory(const HostedClientContextPtr& context) : context_(context) {}
   // A client certificate or key that does not parse throws its parser's
   // error; a key that needs a password counts as none.
-  io::IoConnector* newConnector(std::unique_ptr<io::IoConnector>& inner,
-                                const char* serverName) override;
+  std::unique_ptr<io::IoConnector> newConnector(std::unique_ptr<io::IoConnector> inner,
+                                                const char* serverName) override;
 
 private:
   HostedClientContextPtr context_;

@@ -148,9 +148,9 @@ plat::String CapsRequest::nextPageParam(const char* name) const
 void CapsRequest::send(const char* url)
 {
   hostedRequest_.reset();
-  hostedRequest_.reset(new hosted::HostedRequest(*client_->httpSession(), url, this,
-                                                 *client_->context(), hosted::HostedRequest::Auth::kNone,
-                                                 method_.get(), body_, "application/json"));
+  hostedRequest_ = std::make_unique<hosted::HostedRequest>(
+      *client_->httpSession(), url, this, *client_->context(), hosted::HostedRequest::Auth::kNone,
+      method_.get(), body_, "application/json");
   currentUrl_ = plat::String(url);
   if (credProvider_) {
     struct {

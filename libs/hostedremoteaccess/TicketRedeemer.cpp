@@ -40,8 +40,8 @@ TicketRedeemer::~TicketRedeemer() = default;
 void TicketRedeemer::redeem(const char* ticket)
 {
   request_.reset();
-  request_.reset(new CapsRequest(capsClient_, CapsClient::kAuth, kRedeemPath, this, "POST",
-                                 redeemBody(ticket)));
+  request_ = std::make_unique<CapsRequest>(capsClient_, CapsClient::kAuth, kRedeemPath, this,
+                                           "POST", redeemBody(ticket));
   request_->start();
 }
 

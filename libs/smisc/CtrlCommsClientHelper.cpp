@@ -65,17 +65,17 @@ void CtrlCommsClientHelper::connect(const char* pipePath, uint32_t expectedUid)
 {
   // Another user's folder could hold a pipe of theirs that never answers.
   os::checkNamedPipeDir(pipePath, expectedUid);
-  channel_ = std::make_unique<io::MsgIpc>(nullptr, "CtrlCommsClient", true);
-  os::UnixIo* io = new os::UnixIo(pipePath, -1, false, timeoutMs);
+  channel_ = std::make_unique<io::MsgIpc>(nullptr, "CtrlCommsClient", io::MsgIpcFlags::kSync);
+  io::IoPtr io(new os::UnixIo(pipePath, -1, false, timeoutMs));
   io->setTimeout(timeoutMs);
-  channel_->ioAccept(io);
+  channel_->ioAccept(std::move(io));
   expectedUid_ = expectedUid;
   verifyChannel();
 }
 
 void CtrlCommsClientHelper::verifyChannel()
 {
-  ipc = channel_.get();
+  attachIpc(channel_.get());
   for (const char* name : kReplies)
     channel_->addReader(name, this);
   sendEmpty("verifyChannel");

@@ -84,27 +84,26 @@ bool hasCloudCredentials(const char* appName, bool)
   return stat(path.get(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-AdminHelper::AdminHelper(io::Io* connection)
+AdminHelper::AdminHelper(io::IoPtr connection)
     : outputTimer_(this),
       toolWait_({[this](int pid) { toolBusy(pid); },
                  [this](const std::vector<plat::String>& args) { launchCmd(args); },
                  [this] { toolStillBusy(); }})
 {
-  io::IoPtr owned(connection);
-  if (auto* sock = dynamic_cast<os::UnixIo*>(connection)) {
+  if (auto* sock = dynamic_cast<os::UnixIo*>(connection.get())) {
     try {
       requester_ = sock->getPeerEuid();
     } catch (plat::Exception& e) {
       vlog.error("Cannot tell the wizard's user: %s", e.str());
     }
   }
-  channel_.reset(new io::MsgIpc(this, "AdminHelper"));
+  channel_ = std::make_unique<io::MsgIpc>(this, "AdminHelper");
   channel_->setMaxMsgSize(am::kMaxMsgSize);
   channel_->addReader(am::kRunCmd, this);
   channel_->addReader(am::kRunCmdCancel, this);
   channel_->addReader(am::kSvrSettings, this);
   plat::LogDestIpc::get()->setIpc(channel_.get());
-  channel_->ioAccept(am::withChannelBuffers(owned.release()));
+  channel_->ioAccept(am::withChannelBuffers(std::move(connection)));
   rdr::FramedOutStream& out = channel_->writeMsg(am::kHaveCloudCredsSvr);
   am::writeHaveCloudCredsSvr(out, hasCloudCredentials(kServerApp, true));
   out.endMsg(true);
@@ -208,7 +207,7 @@ void AdminHelper::startCmd(std::vector<plat::String> args, const std::vector<am:
   if (!files.empty()) {
     if (requester_ < 0)
       throw plat::Exception("Cannot tell which user asked for the command's files");
-    copies_.reset(new SessionFileCopies((uid_t)requester_, os::getUserDir()));
+    copies_ = std::make_unique<SessionFileCopies>((uid_t)requester_, os::getUserDir());
     for (const am::FileDigest& f : files)
       args[f.arg] = copies_->copy(args[f.arg].str(), f.sha256);
   }
@@ -391,8 +390,8 @@ int adminHelperMain(int argc, char** argv)
     os::LaunchedProcessPipe::Args pipeArgs;
     io::IoPtr connection(os::LaunchedProcessPipe::connect(pipeArgs, cursor, 0));
     plat::Configuration::global().parseCmdLine(cursor, nullptr);
-    std::unique_ptr<os::AppLoop> loop(new os::AppLoop());
-    std::unique_ptr<AdminHelper> helper(new AdminHelper(connection.release()));
+    auto loop = std::make_unique<os::AppLoop>();
+    auto helper = std::make_unique<AdminHelper>(std::move(connection));
     int status = loop->run();
     helper.reset();
     loop.reset();

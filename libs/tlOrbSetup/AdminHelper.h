@@ -54,7 +54,7 @@ public:
   static constexpr int kOutputGraceMs = 2000;
 
   // Takes the connection to the wizard and sends "HaveCloudCredsSvr".
-  explicit AdminHelper(io::Io* connection);
+  explicit AdminHelper(io::IoPtr connection);
   ~AdminHelper() override;
   AdminHelper(const AdminHelper&) = delete;
   AdminHelper& operator=(const AdminHelper&) = delete;

@@ -53,7 +53,7 @@ AdminHelperClient::AdminHelperClient(Callback* callback)
           cb->result(0, am::RemoteError("Admin helper not running", "NotConnected"));
       })
 {
-  channel_.reset(new io::MsgIpc(this, "AdminHelperClient"));
+  channel_ = std::make_unique<io::MsgIpc>(this, "AdminHelperClient");
   channel_->setMaxMsgSize(am::kMaxMsgSize);
   channel_->addReader(am::kRunCmdResult, this);
   channel_->addReader(am::kRunCmdOutput, this);
@@ -87,7 +87,7 @@ void AdminHelperClient::launch()
     plat::ConfigParameter* locale = plat::Configuration::global().find("Locale");
     plat::String localeValue = locale ? locale->getValueStr() : plat::String("");
     cfg.extraArgs.push_back(plat::format("-Locale=%s", localeValue.get()));
-    pendingLaunch_.reset(new os::LaunchWithPipe(cfg));
+    pendingLaunch_ = std::make_unique<os::LaunchWithPipe>(cfg);
     pendingLaunch_->launch(this);
   } catch (plat::Exception& e) {
     pendingLaunch_.reset();
@@ -106,7 +106,7 @@ void AdminHelperClient::launched(io::IoPtr io)
     return;
   }
   vlog.log(100, "launched");
-  channel_->ioAccept(am::withChannelBuffers(io.release()));
+  channel_->ioAccept(am::withChannelBuffers(std::move(io)));
   try {
     adminLog.setIpc(channel_.get(), true, -1);
   } catch (plat::Exception& e) {

@@ -30,9 +30,9 @@ io::Io* withLargeInput(io::Io* io)
   return io;
 }
 
-io::Io* withChannelBuffers(io::Io* io)
+io::IoPtr withChannelBuffers(io::IoPtr io)
 {
-  withLargeInput(io);
+  withLargeInput(io.get());
   // Command output goes out as many small messages and one flush per batch.
   if (auto* buffered = dynamic_cast<rdr::BufferedOutStream*>(io->out))
     buffered->setWriteBatch(kWriteBatch);

@@ -14,13 +14,11 @@
 
 #include <vector>
 
+#include "io/Io.h"
 #include "plat/Exception.h"
 #include "plat/String.h"
 #include "tlutil/ConfigFile.h"
 
-namespace io {
-class Io;
-}
 namespace rdr {
 class InStream;
 class OutStream;
@@ -53,7 +51,7 @@ io::Io* withLargeInput(io::Io* io);
 // The same, and its output gathered into writes of up to kWriteBatch bytes:
 // the connection of a channel.
 constexpr int kWriteBatch = 128 * 1024;
-io::Io* withChannelBuffers(io::Io* io);
+io::IoPtr withChannelBuffers(io::IoPtr io);
 
 // A failure carried over the channel: the peer's message and type tag.
 // Both empty means success.

@@ -61,7 +61,7 @@ void Pkg::startDownload(DownloadCallback* callback)
     packageFileName(uri_.str());
     if (!client_)
       throw plat::Exception("No HTTP client");
-    download_.reset(new Download(this, client_, uri_.str()));
+    download_ = std::make_unique<Download>(this, client_, uri_.str());
   } catch (plat::Exception& e) {
     char text[plat::Exception::kMessageSize];
     vlog.error("Error starting download: %s", e.formatDisplay(text));
@@ -113,7 +113,7 @@ void Pkg::retireDownload()
   // Called from inside the download's own callback.
   io::FdManager* manager = io::FdManager::current();
   if (manager && download_)
-    manager->deleteLater(download_.release());
+    manager->deleteLater(std::move(download_));
   download_.reset();
 }
 
@@ -266,7 +266,7 @@ void Pkg::applyTokens(ApplyTokenCallback* callback, hostedremoteaccess::CapsClie
       [caps](Pkg& pkg, const char* ticket) {
         if (!caps)
           throw plat::Exception("No capabilities client");
-        std::unique_ptr<CapsRedeemer> r(new CapsRedeemer(caps, pkg));
+        auto r = std::make_unique<CapsRedeemer>(caps, pkg);
         r->redeemer.redeem(ticket);
         return std::unique_ptr<Redeemer>(std::move(r));
       },
@@ -355,7 +355,7 @@ void Pkg::retireRedeemer()
   // It may be the redeemer whose answer is being handled.
   io::FdManager* manager = io::FdManager::current();
   if (manager && redeemer_)
-    manager->deleteLater(redeemer_.release());
+    manager->deleteLater(std::move(redeemer_));
   redeemer_.reset();
 }
 

@@ -58,10 +58,11 @@ const char* SetupComms::getPath() const
   return listener_->getPath();
 }
 
-void SetupComms::ioAccept(io::Io* io)
+void SetupComms::ioAccept(io::IoPtr conn)
 {
   vlog.info("Got connection");
-  io::IoPtr conn(io, false);
+  conn.setOnReset(io::Shutdown::kDrop);
+  io::Io* io = conn.get();
   try {
     io->out->writeU32(kSetupCommsVersion);
     io->out->flush();
@@ -72,7 +73,7 @@ void SetupComms::ioAccept(io::Io* io)
     return;
   }
   channel_.close(false);
-  channel_.ioAccept(conn.release());
+  channel_.ioAccept(io::IoPtr(conn.release()));
 }
 
 bool SetupComms::readMsg(const char* name, rdr::FramedInStream& in, io::MsgIpc*)
@@ -110,9 +111,9 @@ SetupCommsClient::SetupCommsClient(const char* path)
     defaultPath = setupCommsPath();
     path = defaultPath.str();
   }
-  channel_ = std::make_unique<io::MsgIpc>(nullptr, "SetupCommsClient", true);
+  channel_ = std::make_unique<io::MsgIpc>(nullptr, "SetupCommsClient", io::MsgIpcFlags::kSync);
   plat::Time start = plat::getMonoTime();
-  io::IoPtr conn(new os::UnixIo(path, -1, false, clientTimeoutMs), false);
+  io::IoPtr conn(new os::UnixIo(path, -1, false, clientTimeoutMs), io::Shutdown::kDrop);
   // What the connect left of the time-out bounds the rest.
   plat::Time left = clientTimeoutMs - (plat::getMonoTime() - start) / plat::kTicksPerMilli;
   conn.get()->setTimeout((int)std::max<plat::Time>(1, left));
@@ -121,7 +122,7 @@ SetupCommsClient::SetupCommsClient(const char* path)
     throw plat::ExceptionFmt("SetupComms version mismatch %x instead of %x", version,
                              kSetupCommsVersion);
   os::namedPipeCredCheck(conn.get(), geteuid());
-  channel_->ioAccept(conn.release());
+  channel_->ioAccept(io::IoPtr(conn.release()));
 }
 
 #ifdef TL_TEST_HOOKS

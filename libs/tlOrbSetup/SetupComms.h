@@ -49,7 +49,7 @@ public:
 
   // A connection whose version word cannot be written is dropped and
   // logged; the wizard goes on.
-  void ioAccept(io::Io* io) override;
+  void ioAccept(io::IoPtr io) override;
 
 private:
   bool readMsg(const char* name, rdr::FramedInStream& in, io::MsgIpc* channel) override;

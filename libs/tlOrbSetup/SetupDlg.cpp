@@ -177,8 +177,7 @@ void SetupDlg::makeHttpsClient()
     if (r.data)
       custom->addCertsFromPem((int)r.size, static_cast<const char*>(r.data));
   }
-  std::unique_ptr<ssl::SslCertLookup> lookup(custom.release());
-  https_.reset(ssl::createHttpsClient(lookup));
+  https_ = ssl::createHttpsClient(std::move(custom));
   if (testFeatures)
     https_->allowPlainHttp();
 }

@@ -21,7 +21,7 @@ int main(int, char** argv)
     std::string hello = "hello " + std::to_string(geteuid());
     if (write(fd, hello.data(), hello.size()) != (ssize_t)hello.size())
       return 2;
-    io->shutdown(false, false);
+    io->shutdown(io::Shutdown::kDrop);
   } catch (plat::Exception& e) {
     fprintf(stderr, "%s\n", e.str());
     return 1;

@@ -154,7 +154,7 @@ public:
   {
     setAcceptor(nullptr);
     for (auto& c : live) {
-      c.first->shutdown(false, false);
+      c.first->shutdown(io::Shutdown::kDrop);
       delete c.second;
     }
   }
@@ -163,10 +163,10 @@ public:
     int fd = os::acceptSocket(getFd());
     return fd < 0 ? nullptr : new io::TcpIo(fd, io::TcpIoFlags::kOwnFd);
   }
-  void ioAccept(io::Io* c) override
+  void ioAccept(io::IoPtr c) override
   {
     accepted++;
-    new ServerConn(c, &live);
+    new ServerConn(c.release(), &live);
   }
 
   int port = 0;

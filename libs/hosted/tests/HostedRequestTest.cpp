@@ -126,9 +126,8 @@ TEST_F(HostedRequestTest, TrustsOnlyTheVendorCertificates)
     GTEST_SKIP() << "needs root for a trusted data directory";
   tltest::commandOutput("cp " + outside.path("ca.pem") + " " + (data / "cacerts.pem"));
   os::setSystemConfigDir(data.path().c_str());
-  std::unique_ptr<ssl::SslCertLookup> lookup;
-  std::unique_ptr<http::HttpClient> plain(ssl::createHttpsClient(lookup));
-  std::unique_ptr<http::HttpRequest> request(plain->newRequest("GET", url.c_str()));
+  std::unique_ptr<http::HttpClient> plain = ssl::createHttpsClient(nullptr);
+  std::unique_ptr<http::HttpRequest> request = plain->newRequest("GET", url.c_str());
   httptest::Outcome o;
   request->start(&o);
   ASSERT_TRUE(nettest::runUntil(mgr, [&] { return o.done(); }));

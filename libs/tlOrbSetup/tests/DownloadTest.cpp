@@ -82,8 +82,7 @@ protected:
     tltest::commandOutput("cp " + ca_.path("ca.pem") + " " + (data_ / "cacerts.pem"));
     os::setSystemConfigDir(data_.path().c_str());
     cert_ = ca_.server("dl", "DNS:localhost");
-    std::unique_ptr<ssl::SslCertLookup> lookup;
-    client_.reset(ssl::createHttpsClient(lookup));
+    client_ = ssl::createHttpsClient(nullptr);
   }
   void TearDown() override
   {

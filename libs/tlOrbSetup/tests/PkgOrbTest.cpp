@@ -622,8 +622,7 @@ std::string roadAsTestUser(const std::string& uri, const std::string& tmp, const
   wizard.desktopKind = 9;
   wizard.answers = {true};
   EngineUi::Registration ui(&wizard);
-  std::unique_ptr<ssl::SslCertLookup> lookup;
-  std::unique_ptr<http::HttpClient> https(ssl::createHttpsClient(lookup));
+  std::unique_ptr<http::HttpClient> https = ssl::createHttpsClient(nullptr);
   AdminHelperClient helper(&wizard);
   PkgOrb pkg(&helper, https.get());
   plat::Time end = plat::getMonoTime() + 120 * plat::kTicksPerSecond;

@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "http/HttpClient.h"
 #include "http/HttpUtil.h"
@@ -27,14 +28,28 @@ int64_t millis(int64_t from, int64_t to)
   return std::max<int64_t>(INT_MIN, std::min<int64_t>(INT_MAX, ms));
 }
 
-void setText(JsonObject* o, const char* key, const char* text)
+// A new value in a holder of its own.
+template <class T, class... Args> plat::JsonPtr<T> make(Args&&... args)
 {
-  o->set(key, new JsonString(text ? text : ""));
+  return plat::JsonPtr<T>(new T(std::forward<Args>(args)...));
 }
 
-void setNumber(JsonObject* o, const char* key, int64_t n)
+void setText(const plat::JsonPtr<JsonObject>& o, const char* key, const char* text)
 {
-  o->set(key, new JsonNumber(n));
+  o->set(key, make<JsonString>(text ? text : ""));
+}
+
+void setNumber(const plat::JsonPtr<JsonObject>& o, const char* key, int64_t n)
+{
+  o->set(key, make<JsonNumber>(n));
+}
+
+// A new object, already set as parent's key.
+plat::JsonPtr<JsonObject> addObject(JsonObject& parent, const char* key)
+{
+  plat::JsonPtr<JsonObject> o = make<JsonObject>();
+  parent.set(key, o);
+  return o;
 }
 
 } // namespace
@@ -46,17 +61,15 @@ HarDocument* HarDocument::instance()
   return document;
 }
 
-HarDocument::HarDocument() : pages_(new JsonArray), entries_(new JsonArray)
+HarDocument::HarDocument() : pages_(make<JsonArray>()), entries_(make<JsonArray>())
 {
-  JsonObject* log = new JsonObject;
-  set("log", log);
+  plat::JsonPtr<JsonObject> log = addObject(*this, "log");
   setText(log, "version", "1.2");
-  JsonObject* creator = new JsonObject;
-  log->set("creator", creator);
+  plat::JsonPtr<JsonObject> creator = addObject(*log, "creator");
   setText(creator, "name", os::AppInfo::getDisplayName(false));
   setText(creator, "version", plat::ProductVersionInfo::displayVersion());
-  log->set("pages", plat::JsonPtr<plat::JsonValue>(pages_));
-  log->set("entries", plat::JsonPtr<plat::JsonValue>(entries_));
+  log->set("pages", pages_);
+  log->set("entries", entries_);
 }
 
 plat::String HarDocument::formatTime(plat::Time time)
@@ -75,12 +88,11 @@ plat::String HarDocument::addPage(plat::Time startTime)
   plat::DString id, title;
   id.appendf("client_%d", number);
   title.appendf("%s, client %d", os::AppInfo::getDisplayName(false), number);
-  JsonObject* page = new JsonObject;
+  plat::JsonPtr<JsonObject> page = make<JsonObject>();
   setText(page, "startedDateTime", formatTime(startTime).str());
   setText(page, "id", id.get());
   setText(page, "title", title.get());
-  JsonObject* timings = new JsonObject;
-  page->set("pageTimings", timings);
+  plat::JsonPtr<JsonObject> timings = addObject(*page, "pageTimings");
   setNumber(timings, "onContentLoad", -1);
   setNumber(timings, "onLoad", -1);
   pages_->append(page);
@@ -98,56 +110,52 @@ void HarDocument::addEntry(const char* pageId, HttpRequest* request)
   int64_t wait = millis(send, end);
   plat::Time started = plat::getTime() - (plat::getMonoTime() - start);
 
-  JsonObject* entry = new JsonObject;
+  plat::JsonPtr<JsonObject> entry = make<JsonObject>();
   setText(entry, "startedDateTime", formatTime(started).str());
   setText(entry, "pageref", pageId);
   setNumber(entry, "time", blocked + (connectMs == -1 ? 0 : connectMs) + wait);
 
-  JsonObject* req = new JsonObject;
-  entry->set("request", req);
+  plat::JsonPtr<JsonObject> req = addObject(*entry, "request");
   setText(req, "method", request->getMethod());
   setText(req, "url", request->getUrl());
   setText(req, "httpVersion", "HTTP/1.1");
-  req->set("cookies", new JsonArray);
-  req->set("headers", new JsonArray);
-  req->set("queryString", new JsonArray);
+  req->set("cookies", make<JsonArray>());
+  req->set("headers", make<JsonArray>());
+  req->set("queryString", make<JsonArray>());
   setNumber(req, "headersSize", -1);
   setNumber(req, "bodySize", request->getRequestBody().length());
 
   SharedBytes body = request->getResponseBody();
   int bodySize = body ? body->length() : 0;
-  JsonObject* resp = new JsonObject;
-  entry->set("response", resp);
+  plat::JsonPtr<JsonObject> resp = addObject(*entry, "response");
   setNumber(resp, "status", request->getStatus());
   setText(resp, "statusText", getReasonPhrase(request->getStatus()));
   setText(resp, "httpVersion", "HTTP/1.1");
-  resp->set("cookies", new JsonArray);
+  resp->set("cookies", make<JsonArray>());
   setText(resp, "redirectURL", "");
-  JsonArray* headers = new JsonArray;
+  plat::JsonPtr<JsonArray> headers = make<JsonArray>();
   resp->set("headers", headers);
   for (const auto& h : request->getResponseHeaders()) {
-    JsonObject* header = new JsonObject;
+    plat::JsonPtr<JsonObject> header = make<JsonObject>();
     setText(header, "name", h.first.get());
     setText(header, "value", h.second.get());
     headers->append(header);
   }
-  JsonObject* content = new JsonObject;
-  resp->set("content", content);
+  plat::JsonPtr<JsonObject> content = addObject(*resp, "content");
   setNumber(content, "size", bodySize);
   const char* type = request->getResponseHeader("Content-Type");
   setText(content, "mimeType", type ? type : "text/plain");
   setNumber(resp, "headersSize", -1);
   setNumber(resp, "bodySize", bodySize);
 
-  JsonObject* timings = new JsonObject;
-  entry->set("timings", timings);
+  plat::JsonPtr<JsonObject> timings = addObject(*entry, "timings");
   setNumber(timings, "blocked", blocked);
   setNumber(timings, "dns", -1);
   setNumber(timings, "connect", connectMs);
   setNumber(timings, "send", 0);
   setNumber(timings, "wait", wait);
   setNumber(timings, "receive", 0);
-  entry->set("cache", new JsonObject);
+  entry->set("cache", make<JsonObject>());
   entries_->append(entry);
 }
 

@@ -107,7 +107,7 @@ public:
   virtual ~HttpClient();
   // A new, unstarted request owned by the caller. Throws plat::Exception for
   // a URL the client cannot serve (scheme, fragment, malformed).
-  virtual HttpRequest* newRequest(const char* method, const char* url) = 0;
+  virtual std::unique_ptr<HttpRequest> newRequest(const char* method, const char* url) = 0;
   // Null for a plain-http client.
   virtual SslConnectorFactory* getSslConnectorFactory() = 0;
   // Shuts down every idle pooled connection; those in use are untouched.
@@ -118,6 +118,6 @@ class NativeHttpClient;
 
 // A client owning factory; an empty factory gives a client for plain "http"
 // only.
-NativeHttpClient* createHttpClient(std::unique_ptr<SslConnectorFactory> factory);
+std::unique_ptr<NativeHttpClient> createHttpClient(std::unique_ptr<SslConnectorFactory> factory);
 
 } // namespace http

@@ -131,22 +131,29 @@ bool ConnectReply::keepsConnection() const
 // --- HttpConnectConnector ---------------------------------------------------
 
 HttpConnectConnector::HttpConnectConnector(const char* host, int port, const char* proxy,
-                                           io::Io* existing, io::ProxyPasswdPrompt* prompt)
+                                           io::IoPtr existing, io::ProxyPasswdPrompt* prompt)
     : io::ProxyTcpConnector(host, port, proxy,
                             plat::format("Direct TCP via HTTP CONNECT proxy %s", proxy).get(),
-                            localisedName(proxy).get(), existing, prompt)
+                            localisedName(proxy).get(), std::move(existing), prompt)
 {
+}
+
+std::unique_ptr<io::ProxyTcpConnector> newHttpConnectConnector(const char* host, int port,
+                                                               const char* proxy,
+                                                               io::ProxyPasswdPrompt* prompt)
+{
+  return std::make_unique<HttpConnectConnector>(host, port, proxy, io::IoPtr(), prompt);
 }
 
 HttpConnectConnector::~HttpConnectConnector()
 {
-  if (asking_ && prompt)
-    prompt->cancel(this);
+  if (asking_ && prompt_)
+    prompt_->cancel(this);
 }
 
 void HttpConnectConnector::sendFirst()
 {
-  const char* target = host.str();
+  const char* target = host_.str();
   if (!isValidTargetHost(target))
     throw plat::Exception("Bad target host name");
   bool v6 = strchr(target, ':') != nullptr;
@@ -157,32 +164,32 @@ void HttpConnectConnector::sendFirst()
   plat::DString request;
   request.appendf("CONNECT %s%s%s:%d HTTP/1.1\r\nHost: %s%s%s:%d\r\nDate: %s\r\n"
                   "Proxy-Connection: keep-alive\r\nUser-Agent: %s\r\nContent-Length: 0\r\n",
-                  open, target, close, port, open, target, close, port, date.get(), agent.get());
-  outStream->writeBytes(request.get(), request.length());
+                  open, target, close, port_, open, target, close, port_, date.get(), agent.get());
+  outStream_->writeBytes(request.get(), request.length());
   if (!authHeader_.isNull()) {
     // The connection's buffer must not keep the credentials once sent.
-    if (auto* buffered = dynamic_cast<rdr::BufferedOutStream*>(outStream->getBottomStream()))
+    if (auto* buffered = dynamic_cast<rdr::BufferedOutStream*>(outStream_->getBottomStream()))
       buffered->setSecure(true);
-    outStream->writeBytes(authHeader_.get(), authHeader_.length());
+    outStream_->writeBytes(authHeader_.get(), authHeader_.length());
     authHeader_.reset(nullptr);
   }
-  outStream->writeBytes("\r\n", 2);
-  outStream->flush();
+  outStream_->writeBytes("\r\n", 2);
+  outStream_->flush();
   machine_.setState(&HttpConnectConnector::stateStartResponse);
 }
 
 bool HttpConnectConnector::step()
 {
-  if (!inStream)
+  if (!inStream_)
     return false;
   try {
-    return machine_.run(this, inStream);
+    return machine_.run(this, inStream_);
   } catch (const HttpParseException& e) {
-    throw io::ProxyError(io::ProxyError::kBadProtocol, proxy.get(), e.str(), e);
+    throw io::ProxyError(io::ProxyError::kBadProtocol, proxy_.get(), e.str(), e);
   } catch (const HttpError& e) {
     int status = e.getStatus();
     if (sentCredentials_ && (status == 403 || status == 407))
-      throw io::ProxyError(io::ProxyError::kAuthenticationFailed, proxy.get(), nullptr, e);
+      throw io::ProxyError(io::ProxyError::kAuthenticationFailed, proxy_.get(), nullptr, e);
     const char* kind = io::ProxyError::kBadProtocol;
     if (status == 403)
       kind = io::ProxyError::kConnectDenied;
@@ -190,13 +197,13 @@ bool HttpConnectConnector::step()
       kind = io::ProxyError::kConnectFailed;
     else if (status == 407)
       kind = io::ProxyError::kAuthenticationUnsupported;
-    throw io::ProxyError(kind, proxy.get(), e.str(), e);
+    throw io::ProxyError(kind, proxy_.get(), e.str(), e);
   }
 }
 
 bool HttpConnectConnector::stateStartResponse()
 {
-  reply_.reset(new ConnectReply(inStream));
+  reply_ = std::make_unique<ConnectReply>(inStream_);
   machine_.setState(&HttpConnectConnector::stateReadHeader);
   return true;
 }
@@ -217,15 +224,15 @@ bool HttpConnectConnector::stateReadHeader()
 bool HttpConnectConnector::stateHandle407()
 {
   if (sentCredentials_)
-    throw io::ProxyError(io::ProxyError::kAuthenticationFailed, proxy.get());
-  bool haveCredentials = user.length() > 0 && password.length() > 0;
-  if (!prompt && !haveCredentials)
-    throw io::ProxyError(io::ProxyError::kAuthenticationRequired, proxy.get());
+    throw io::ProxyError(io::ProxyError::kAuthenticationFailed, proxy_.get());
+  bool haveCredentials = user_.length() > 0 && password_.length() > 0;
+  if (!prompt_ && !haveCredentials)
+    throw io::ProxyError(io::ProxyError::kAuthenticationRequired, proxy_.get());
   const char* challenge = reply_->getHeader("Proxy-Authenticate");
   if (!challenge)
-    throw io::ProxyError(io::ProxyError::kBadProtocol, proxy.get());
+    throw io::ProxyError(io::ProxyError::kBadProtocol, proxy_.get());
   if (!plat::strCaseStr(challenge, "basic"))
-    throw ChallengeError(proxy.get(), challenge);
+    throw ChallengeError(proxy_.get(), challenge);
 
   machine_.setState(&HttpConnectConnector::stateReadBody);
   if (!reply_->keepsConnection()) {
@@ -236,15 +243,15 @@ bool HttpConnectConnector::stateHandle407()
   } else {
     // Nothing more is read until the credentials are known: the body
     // waits in the socket.
-    io->setHandler(this, false);
+    io_->setHandler(this, false);
   }
   if (haveCredentials) {
-    plat::SecureString u(user), p(password);
+    plat::SecureString u(user_), p(password_);
     passwordEntered(u.get(), p.get());
   } else {
     stopTimeout();
     asking_ = true;
-    prompt->ask(true, true, proxy.get(), this);
+    prompt_->ask(io::ProxyNeeds::kUser | io::ProxyNeeds::kPassword, proxy_.get(), this);
   }
   return false;
 }
@@ -252,7 +259,7 @@ bool HttpConnectConnector::stateHandle407()
 void HttpConnectConnector::passwordEntered(const char* u, const char* p)
 {
   asking_ = false;
-  prompt = nullptr;
+  prompt_ = nullptr;
   int userLen = (int)strlen(u), passLen = (int)strlen(p);
   plat::SecureString pair;
   char* buf = new char[userLen + passLen + 2];
@@ -272,12 +279,12 @@ void HttpConnectConnector::passwordEntered(const char* u, const char* p)
   plat::secureZero(encoded.data(), encodedLen);
   sentCredentials_ = true;
 
-  if (!io) {
+  if (!io_) {
     reply_.reset();
     reconnect();
   } else {
-    io->setHandler(this, true);
-    io->markReadable();
+    io_->setHandler(this, true);
+    io_->markReadable();
   }
   restartTimeout();
 }

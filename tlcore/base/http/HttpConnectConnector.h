@@ -47,12 +47,18 @@ private:
   bool bodyDone_ = false;
 };
 
+// The proxy connectors' way to tunnel through an HTTP proxy
+// (io::HttpTunnelMaker): a new connector that opens its own connection.
+std::unique_ptr<io::ProxyTcpConnector> newHttpConnectConnector(const char* host, int port,
+                                                               const char* proxy,
+                                                               io::ProxyPasswdPrompt* prompt);
+
 // True when a token of the comma-separated value equals token (any case).
 bool headerHasToken(const char* value, const char* token);
 
 class HttpConnectConnector : public io::ProxyTcpConnector, public io::ProxyPasswdPrompt::Callback {
 public:
-  HttpConnectConnector(const char* host, int port, const char* proxy, io::Io* existing,
+  HttpConnectConnector(const char* host, int port, const char* proxy, io::IoPtr existing,
                        io::ProxyPasswdPrompt* prompt);
   ~HttpConnectConnector() override;
 

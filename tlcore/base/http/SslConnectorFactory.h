@@ -12,8 +12,8 @@ class SslConnectorFactory {
 public:
   // A TLS connector over inner (ownership moves). serverName is host and
   // port, null for a numeric host.
-  virtual io::IoConnector* newConnector(std::unique_ptr<io::IoConnector>& inner,
-                                        const char* serverName) = 0;
+  virtual std::unique_ptr<io::IoConnector> newConnector(std::unique_ptr<io::IoConnector> inner,
+                                                        const char* serverName) = 0;
   virtual ~SslConnectorFactory() = default;
 };
 

@@ -20,6 +20,12 @@ const char* boolText(bool b)
   return b ? "true" : "false";
 }
 
+// The read interest of a connection's events, without the write interest.
+FdEvents readPart(FdEvents events)
+{
+  return hasAny(events, FdEvents::kRead) ? FdEvents::kRead : FdEvents::kNone;
+}
+
 // Counts a callback of the connection's own on the stack while it runs.
 class BusyScope {
 public:
@@ -52,40 +58,39 @@ public:
 
 class FdIo::FdInput : public rdr::FdInStream {
 public:
-  FdInput(int fd, int bufSize, FdOutput* out) : rdr::FdInStream(fd, bufSize), out(out) {}
+  FdInput(int fd, int bufSize, FdOutput* out) : rdr::FdInStream(fd, bufSize), out_(out) {}
 
 protected:
   int fillBuffer(uint8_t* buf, int maxLen) override
   {
     // A request written while the loop drove the connection must be out
     // before its answer is waited for.
-    if (!nonBlocking_ && out->bytesBuffered() > 0)
-      out->flushBuffer(true);
+    if (!nonBlocking_ && out_->bytesBuffered() > 0)
+      out_->flushBuffer(true);
     return rdr::FdInStream::fillBuffer(buf, maxLen);
   }
 
 private:
-  FdOutput* out;
+  FdOutput* out_;
 };
 
 FdIo::FdIo(int fd, FdIoFlags flags, int inBufSize, int outBufSize)
-    : connectPending(hasAny(flags, FdIoFlags::kConnectPending)), flushTimer(this),
-      shutdownTimer(this)
+    : connectPending_(hasAny(flags, FdIoFlags::kConnectPending)), flushTimer_(this),
+      shutdownTimer_(this)
 {
   os::initSocketProcessLimits();
   if (fd >= 0)
-    attach(fd, hasAny(flags, FdIoFlags::kOwnFd), inBufSize, outBufSize,
-           !hasAny(flags, FdIoFlags::kBlocking));
+    attach(fd, flags, inBufSize, outBufSize);
 }
 
 FdIo::~FdIo()
 {
   forgetHandler();
-  flushTimer.stop();
-  shutdownTimer.stop();
+  flushTimer_.stop();
+  shutdownTimer_.stop();
   // The input refers to the output: it goes first.
-  fdIn.reset();
-  fdOut.reset();
+  fdIn_.reset();
+  fdOut_.reset();
   in = nullptr;
   out = nullptr;
 }
@@ -95,52 +100,53 @@ void FdIo::deleteSelf(FdIo* self)
   delete self;
 }
 
-void FdIo::attach(int fd_, bool ownFd_, int inBufSize, int outBufSize, bool nonBlocking)
+void FdIo::attach(int newFd, FdIoFlags flags, int inBufSize, int outBufSize)
 {
   PLAT_ASSERT(fd < 0);
-  if (nonBlocking)
-    os::setBlocking(fd_, false);
-  fd = fd_;
-  ownFd = ownFd_;
-  fdOut = std::make_unique<FdOutput>(fd, outBufSize);
-  fdIn = std::make_unique<FdInput>(fd, inBufSize, fdOut.get());
-  fdOut->setCallback(this);
-  fdOut->setInStream(fdIn.get());
-  in = fdIn.get();
-  out = fdOut.get();
+  if (!hasAny(flags, FdIoFlags::kBlocking))
+    os::setBlocking(newFd, false);
+  fd = newFd;
+  ownFd = hasAny(flags, FdIoFlags::kOwnFd);
+  fdOut_ = std::make_unique<FdOutput>(fd, outBufSize);
+  fdIn_ = std::make_unique<FdInput>(fd, inBufSize, fdOut_.get());
+  fdOut_->setCallback(this);
+  fdOut_->setInStream(fdIn_.get());
+  in = fdIn_.get();
+  out = fdOut_.get();
 }
 
 // --- Handler and interest -----------------------------------------------------
 
 void FdIo::setHandler(IoHandler* h, bool readEnabled)
 {
-  if (!handler && !h)
+  if (!handler_ && !h)
     return;
-  if (!fdMgr) {
-    fdMgr = FdManager::current();
-    PLAT_ASSERT(fdMgr);
+  if (!fdMgr_) {
+    fdMgr_ = FdManager::current();
+    PLAT_ASSERT(fdMgr_);
   }
   // A detached connection stays registered while it drains (below).
   if (h)
-    fdMgr->setRegistered(this, true);
-  if (state != kShuttingDown)
-    setInterest(h && readEnabled, h && connectPending);
-  handler = h;
+    fdMgr_->setRegistered(this, true);
+  if (state_ != kShuttingDown)
+    setInterest((h && readEnabled ? FdEvents::kRead : FdEvents::kNone) |
+                (h && connectPending_ ? FdEvents::kWrite : FdEvents::kNone));
+  handler_ = h;
   if (h) {
-    if (readEnabled && fdIn && (fdIn->nUnread() > 0 || fdIn->isTimedOut()))
-      fdMgr->queueReadable(this);
-    if (!connectPending)
-      fdMgr->queueWritable(this);
-    fdMgr->wake();
+    if (readEnabled && fdIn_ && (fdIn_->nUnread() > 0 || fdIn_->isTimedOut()))
+      fdMgr_->queueReadable(this);
+    if (!connectPending_)
+      fdMgr_->queueWritable(this);
+    fdMgr_->wake();
   } else {
-    flushTimer.stop();
+    flushTimer_.stop();
   }
   try {
     setStreamModes(h != nullptr);
     // Detached, the buffered bytes still go out as before, but never by
     // waiting on the peer: what it takes now, the rest through the loop.
-    if (!h && fdOut && state != kShuttingDown && fdOut->bytesBuffered() > 0)
-      fdOut->flushBuffer(false);
+    if (!h && fdOut_ && state_ != kShuttingDown && fdOut_->bytesBuffered() > 0)
+      fdOut_->flushBuffer(false);
   } catch (plat::Exception& e) {
     char text[plat::Exception::kMessageSize];
     vlog.error("setHandler: %s", e.formatDisplay(text));
@@ -151,63 +157,64 @@ void FdIo::setHandler(IoHandler* h, bool readEnabled)
 
 bool FdIo::isDraining() const
 {
-  return !handler && fdMgr && state != kShuttingDown && fdOut && fdOut->bytesBuffered() > 0 &&
-         !fdOut->getWriteError();
+  return !handler_ && fdMgr_ && state_ != kShuttingDown && fdOut_ && fdOut_->bytesBuffered() > 0 &&
+         !fdOut_->getWriteError();
 }
 
 void FdIo::stopDraining()
 {
-  flushTimer.stop();
-  if (fdMgr) {
-    setInterest(false, false);
-    fdMgr->setRegistered(this, false);
+  flushTimer_.stop();
+  if (fdMgr_) {
+    setInterest(FdEvents::kNone);
+    fdMgr_->setRegistered(this, false);
   }
-  fdMgr = nullptr;
+  fdMgr_ = nullptr;
 }
 
 void FdIo::setStreamModes(bool withHandler)
 {
-  if (!fdIn)
+  if (!fdIn_)
     return;
-  fdIn->setNonBlocking(withHandler);
+  fdIn_->setNonBlocking(withHandler);
   if (withHandler)
-    fdOut->setLazy(true);
+    fdOut_->setLazy(true);
   else
-    fdOut->setLazyMode(false);
+    fdOut_->setLazyMode(false);
 }
 
 void FdIo::forgetHandler()
 {
-  handler = nullptr;
-  if (!fdMgr)
+  handler_ = nullptr;
+  if (!fdMgr_)
     return;
-  if (readWanted || writeWanted) {
-    readWanted = writeWanted = false;
-    fdMgr->setEvents(this, FdEvents::kNone);
+  if (interest_ != FdEvents::kNone) {
+    interest_ = FdEvents::kNone;
+    fdMgr_->setEvents(this, FdEvents::kNone);
   }
-  fdMgr->setRegistered(this, false);
-  fdMgr = nullptr;
+  fdMgr_->setRegistered(this, false);
+  fdMgr_ = nullptr;
 }
 
-void FdIo::setInterest(bool read, bool write)
+void FdIo::setInterest(FdEvents wanted)
 {
-  if (!fdMgr || (read == readWanted && write == writeWanted))
+  if (!fdMgr_ || wanted == interest_)
     return;
-  readWanted = read;
-  writeWanted = write;
-  fdMgr->setEvents(this, readWriteEvents(read, write));
+  interest_ = wanted;
+  fdMgr_->setEvents(this, wanted);
 }
 
 void FdIo::markReadable()
 {
-  if (state != kShuttingDown && fdMgr && handler)
-    fdMgr->queueReadable(this);
+  if (state_ != kShuttingDown && fdMgr_ && handler_)
+    fdMgr_->queueReadable(this);
 }
 
 // --- Shutdown -------------------------------------------------------------------
 
-void FdIo::shutdown(bool flush, bool tellHandler)
+void FdIo::shutdown(Shutdown how)
 {
+  bool flush = hasAny(how, Shutdown::kFlush);
+  const bool tellHandler = hasAny(how, Shutdown::kTellHandler);
   vlog.info("shutdown %p (fd=%d), flush %s (tellHandler %s)", (void*)this, fd, boolText(flush),
             boolText(tellHandler));
   // What was buffered when the handler went is delivered whatever the
@@ -216,31 +223,31 @@ void FdIo::shutdown(bool flush, bool tellHandler)
     flush = true;
   // A detached connection with bytes to send still flushes through the
   // loop, never by waiting on the peer.
-  if (!fdMgr && flush && fdOut && fdOut->bytesBuffered() > 0 && FdManager::current()) {
+  if (!fdMgr_ && flush && fdOut_ && fdOut_->bytesBuffered() > 0 && FdManager::current()) {
     PLAT_ASSERT(!tellHandler);
-    fdMgr = FdManager::current();
-    fdMgr->setRegistered(this, true);
+    fdMgr_ = FdManager::current();
+    fdMgr_->setRegistered(this, true);
     setStreamModes(true);
   }
-  if (fdMgr) {
-    state = kShuttingDown;
-    readWanted = writeWanted = false;
+  if (fdMgr_) {
+    state_ = kShuttingDown;
+    interest_ = FdEvents::kNone;
     // Also drops the connection from the ready lists, so no event reaches a
     // handler that is being forgotten.
-    fdMgr->setEvents(this, FdEvents::kNone);
+    fdMgr_->setEvents(this, FdEvents::kNone);
     if (!tellHandler)
-      handler = nullptr;
+      handler_ = nullptr;
     if (flush)
-      fdMgr->queueWritable(this);
+      fdMgr_->queueWritable(this);
     else
-      shutdownTimer.start(0);
+      shutdownTimer_.start(0);
     return;
   }
   PLAT_ASSERT(!tellHandler);
-  state = kShuttingDown;
-  handler = nullptr;
+  state_ = kShuttingDown;
+  handler_ = nullptr;
   FdManager* current = FdManager::current();
-  if (busy > 0 && current) {
+  if (busy_ > 0 && current) {
     // Asked from inside one of its own callbacks, which still runs on this
     // object when the call returns.
     vlog.info("deferred shutdown %p (fd=%d)", (void*)this, fd);
@@ -254,124 +261,124 @@ void FdIo::shutdown(bool flush, bool tellHandler)
 void FdIo::completeShutdown(const char* logFormat)
 {
   vlog.info(logFormat, (void*)this, fd);
-  if (handler) {
+  if (handler_) {
     try {
-      handler->closed(this);
+      handler_->closed(this);
     } catch (plat::Exception& e) {
       vlog.status("Shutdown error: %s", e.str());
     }
   }
-  if (fdMgr)
-    fdMgr->setRegistered(this, false);
-  fdMgr = nullptr;
-  handler = nullptr;
+  if (fdMgr_)
+    fdMgr_->setRegistered(this, false);
+  fdMgr_ = nullptr;
+  handler_ = nullptr;
   delete this;
 }
 
 void FdIo::fail(const char* format, const plat::Exception& e)
 {
   vlog.status(format, e.str());
-  if (state == kShuttingDown)
-    shutdownTimer.start(0);
+  if (state_ == kShuttingDown)
+    shutdownTimer_.start(0);
   else
-    shutdown(false, true);
+    shutdown(io::Shutdown::kTellHandler);
 }
 
 // --- Loop events ------------------------------------------------------------------
 
 bool FdIo::timerExpired(plat::Timer* t)
 {
-  if (t == &shutdownTimer) {
+  if (t == &shutdownTimer_) {
     completeShutdown("shutdown complete %p (fd=%d)");
     return false;
   }
   vlog.info("flush timer");
-  if (state == kShuttingDown) {
+  if (state_ == kShuttingDown) {
     // Whether or not a handler still listens, the flush is given up.
-    shutdownTimer.start(0);
+    shutdownTimer_.start(0);
     return false;
   }
-  if (!handler) {
+  if (!handler_) {
     // A detached connection's peer took nothing: the bytes stay buffered
     // for the owner's next waiting write or flush.
     stopDraining();
     return false;
   }
-  fdIn->setTimedOut(true);
-  if (readWanted)
-    fdMgr->queueReadable(this);
+  fdIn_->setTimedOut(true);
+  if (hasAny(interest_, FdEvents::kRead))
+    fdMgr_->queueReadable(this);
   return false;
 }
 
 void FdIo::blocked(rdr::FdOutStream*, bool isBlocked)
 {
   if (isBlocked) {
-    if (!writeWanted) {
-      writeWanted = true;
-      if (fdMgr)
-        fdMgr->setEvents(this, readWriteEvents(readWanted, true));
+    if (!hasAny(interest_, FdEvents::kWrite)) {
+      interest_ = interest_ | FdEvents::kWrite;
+      if (fdMgr_)
+        fdMgr_->setEvents(this, interest_);
     }
-    if (fdMgr) {
+    if (fdMgr_) {
       int seconds = LazyFlushTimeout;
-      flushTimer.start(seconds > 2147483 ? 2147483647 : seconds * 1000);
+      flushTimer_.start(seconds > 2147483 ? 2147483647 : seconds * 1000);
     }
-  } else if (fdMgr) {
-    flushTimer.stop();
-    fdMgr->queueWritable(this);
+  } else if (fdMgr_) {
+    flushTimer_.stop();
+    fdMgr_->queueWritable(this);
   }
 }
 
 void FdIo::writeShutDown(rdr::FdOutStream*)
 {
-  if (state == kOpen)
-    state = kOutputClosing;
+  if (state_ == kOpen)
+    state_ = kOutputClosing;
 }
 
 void FdIo::readable()
 {
-  if (!handler && (state == kShuttingDown || isDraining()))
+  if (!handler_ && (state_ == kShuttingDown || isDraining()))
     return;
-  PLAT_ASSERT(handler);
-  BusyScope scope(busy);
+  PLAT_ASSERT(handler_);
+  BusyScope scope(busy_);
   try {
-    handler->dataAvailable(this);
+    handler_->dataAvailable(this);
   } catch (rdr::BlockException&) {
     // The handler read all there was.
   } catch (plat::Exception& e) {
-    if (state != kShuttingDown) {
+    if (state_ != kShuttingDown) {
       vlog.status("Read error: %s", e.str());
-      shutdown(false, true);
+      shutdown(io::Shutdown::kTellHandler);
     }
   }
 }
 
 void FdIo::writable()
 {
-  BusyScope scope(busy);
+  BusyScope scope(busy_);
   try {
-    connectPending = false;
-    if (writeWanted) {
-      writeWanted = false;
-      fdMgr->setEvents(this, readWriteEvents(readWanted, false));
+    connectPending_ = false;
+    if (hasAny(interest_, FdEvents::kWrite)) {
+      interest_ = readPart(interest_);
+      fdMgr_->setEvents(this, interest_);
     }
-    if (fdOut->bytesBuffered() > 0) {
+    if (fdOut_->bytesBuffered() > 0) {
       // Never waits: a detached connection's stream is in waiting mode.
-      fdOut->flushBuffer(false);
-    } else if (state == kShuttingDown) {
-      shutdownTimer.start(0);
-    } else if (state == kOutputClosing) {
-      fdOut->closeWrite();
-      fdMgr->setEvents(this, readWriteEvents(readWanted, false));
-      if (!handler)
+      fdOut_->flushBuffer(false);
+    } else if (state_ == kShuttingDown) {
+      shutdownTimer_.start(0);
+    } else if (state_ == kOutputClosing) {
+      fdOut_->closeWrite();
+      fdMgr_->setEvents(this, readPart(interest_));
+      if (!handler_)
         stopDraining();
-    } else if (!handler) {
+    } else if (!handler_) {
       // A detached connection has delivered what it held.
       stopDraining();
     } else {
-      handler->writable(this);
+      handler_->writable(this);
     }
   } catch (plat::Exception& e) {
-    if (!handler && state != kShuttingDown) {
+    if (!handler_ && state_ != kShuttingDown) {
       // The owner of a detached connection meets the error itself.
       vlog.status("Write error: %s", e.str());
       stopDraining();
@@ -383,59 +390,59 @@ void FdIo::writable()
 
 void FdIo::setError(int err)
 {
-  socketError = err;
+  socketError_ = err;
 }
 
 void FdIo::managerDestroyed()
 {
-  if (state == kShuttingDown) {
+  if (state_ == kShuttingDown) {
     // completeShutdown without touching the dying manager's lists.
-    fdMgr = nullptr;
+    fdMgr_ = nullptr;
     completeShutdown("shutdown completed by FdManager dtor %p (fd=%d)");
     return;
   }
-  flushTimer.stop();
-  handler = nullptr;
-  fdMgr = nullptr;
-  readWanted = writeWanted = false;
+  flushTimer_.stop();
+  handler_ = nullptr;
+  fdMgr_ = nullptr;
+  interest_ = FdEvents::kNone;
 }
 
 // --- Descriptor and descriptions ----------------------------------------------
 
 int FdIo::getSocketError()
 {
-  if (socketError)
-    return socketError;
+  if (socketError_)
+    return socketError_;
   int err = 0;
   socklen_t len = sizeof(err);
   if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
     throw plat::SystemException("getsockopt", errno);
-  socketError = err;
+  socketError_ = err;
   return err;
 }
 
 void FdIo::writeState(rdr::OutStream& os)
 {
   writeFlags(os);
-  fdIn->saveUnread(os);
+  fdIn_->saveUnread(os);
 }
 
 void FdIo::readState(rdr::InStream& is)
 {
   readFlags(is);
-  fdIn->restoreUnread(is);
+  fdIn_->restoreUnread(is);
 }
 
 void FdIo::setDisplayName(const char* text)
 {
-  displayNameText = plat::String(text);
+  displayNameText_ = plat::String(text);
 }
 
 const char* FdIo::displayName()
 {
-  if (displayNameText.isNull())
-    displayNameText = plat::format("<fd%d>", fd);
-  return displayNameText.str();
+  if (displayNameText_.isNull())
+    displayNameText_ = plat::format("<fd%d>", fd);
+  return displayNameText_.str();
 }
 
 const char* FdIo::peerEndpoint()
@@ -455,10 +462,10 @@ const char* FdIo::myEndpoint()
 
 void FdIo::setTimeout(int ms)
 {
-  if (!fdIn)
+  if (!fdIn_)
     return;
-  fdIn->setTimeout(ms);
-  fdOut->setTimeout(ms);
+  fdIn_->setTimeout(ms);
+  fdOut_->setTimeout(ms);
 }
 
 } // namespace io

@@ -49,16 +49,16 @@ public:
   FdIo(int fd, FdIoFlags flags, int inBufSize = -1, int outBufSize = -1);
 
   // For a connection made without a descriptor (fatal if it has one):
-  // creates the streams and, when nonBlocking, makes the descriptor
-  // non-blocking.
-  void attach(int fd, bool ownFd, int inBufSize = -1, int outBufSize = -1, bool nonBlocking = true);
+  // creates the streams and, without kBlocking, makes the descriptor
+  // non-blocking (kConnectPending is ignored here).
+  void attach(int fd, FdIoFlags flags, int inBufSize = -1, int outBufSize = -1);
 
   // --- io::Io -------------------------------------------------------------------
   // Detaching writes out what the peer takes at once and leaves the rest to
   // the loop, which a following shutdown, even without flush, lets finish
   // (LazyFlushTimeout at most); the streams then wait as usual.
   void setHandler(IoHandler* handler, bool readEnabled = true) override;
-  void shutdown(bool flush, bool tellHandler) override;
+  void shutdown(Shutdown how) override;
   void markReadable() override;
   // "<fd%d>" unless the owner set another text.
   const char* displayName() override;
@@ -73,7 +73,7 @@ public:
   // throws "getsockopt".
   int getSocketError();
   // Gives the manager new interest only when it changed.
-  void setInterest(bool read, bool write);
+  void setInterest(FdEvents wanted);
 
   // Hands the connection's state to another holder of the same descriptor:
   // the flags, then the received but unread bytes (U32 count and bytes),
@@ -87,8 +87,8 @@ protected:
   ~FdIo() override;
 
   void setDisplayName(const char* text);
-  bool isShuttingDown() const { return state == kShuttingDown; }
-  bool hasManager() const { return fdMgr != nullptr; }
+  bool isShuttingDown() const { return state_ == kShuttingDown; }
+  bool hasManager() const { return fdMgr_ != nullptr; }
 
   // --- Loop events (the descriptor loop and the streams call these) --------
   bool timerExpired(plat::Timer* timer) override;
@@ -120,21 +120,20 @@ private:
 
   class FdInput;
   class FdOutput;
-  std::unique_ptr<FdInput> fdIn;
-  std::unique_ptr<FdOutput> fdOut;
-  bool connectPending;
-  FdManager* fdMgr = nullptr;
-  int socketError = 0;
-  plat::String displayNameText;
-  IoHandler* handler = nullptr;
-  plat::Timer flushTimer;
-  plat::Timer shutdownTimer;
-  bool readWanted = false;
-  bool writeWanted = false;
-  State state = kOpen;
+  std::unique_ptr<FdInput> fdIn_;
+  std::unique_ptr<FdOutput> fdOut_;
+  bool connectPending_;
+  FdManager* fdMgr_ = nullptr;
+  int socketError_ = 0;
+  plat::String displayNameText_;
+  IoHandler* handler_ = nullptr;
+  plat::Timer flushTimer_;
+  plat::Timer shutdownTimer_;
+  FdEvents interest_ = FdEvents::kNone; // read and write only
+  State state_ = kOpen;
   // Depth of this connection's own callbacks on the stack; a shutdown
   // asked for from inside one must not delete at once.
-  int busy = 0;
+  int busy_ = 0;
 };
 
 } // namespace io

@@ -12,48 +12,48 @@ namespace io {
 
 FdKickerCallback::~FdKickerCallback() = default;
 
-FdKicker::FdKicker(FdKickerCallback* cb) : callback(cb), manager(FdManager::current())
+FdKicker::FdKicker(FdKickerCallback* cb) : callback_(cb), manager_(FdManager::current())
 {
-  PLAT_ASSERT(manager);
+  PLAT_ASSERT(manager_);
   int fds[2];
   os::pipeCloexec(fds);
   fd = fds[0];
   ownFd = true;
-  writeFd = fds[1];
+  writeFd_ = fds[1];
   try {
     os::setBlocking(fd, false);
-    os::setBlocking(writeFd, false);
+    os::setBlocking(writeFd_, false);
   } catch (...) {
     // The FdHandler base closes the read end.
-    ::close(writeFd);
+    ::close(writeFd_);
     throw;
   }
-  in = new rdr::FdInStream(fd);
-  in->setNonBlocking(true);
-  manager->setRegistered(this, true);
-  manager->setEvents(this, FdEvents::kRead);
+  in_ = std::make_unique<rdr::FdInStream>(fd);
+  in_->setNonBlocking(true);
+  manager_->setRegistered(this, true);
+  manager_->setEvents(this, FdEvents::kRead);
 }
 
 FdKicker::~FdKicker()
 {
-  if (manager) {
+  if (manager_) {
     try {
-      manager->setEvents(this, FdEvents::kNone);
-      manager->setRegistered(this, false);
+      manager_->setEvents(this, FdEvents::kNone);
+      manager_->setRegistered(this, false);
     } catch (...) {
       PLAT_FAIL("FdKicker unregistering threw");
     }
   }
-  delete in;
-  if (writeFd >= 0)
-    ::close(writeFd);
+  in_.reset();
+  if (writeFd_ >= 0)
+    ::close(writeFd_);
 }
 
 void FdKicker::kick(uint8_t byte)
 {
   // A signal handler may call this: keep errno as the interrupted code had it.
   int saved = errno;
-  ssize_t r = ::write(writeFd, &byte, 1);
+  ssize_t r = ::write(writeFd_, &byte, 1);
   (void)r;
   errno = saved;
 }
@@ -61,29 +61,29 @@ void FdKicker::kick(uint8_t byte)
 void FdKicker::readable()
 {
   try {
-    callback->kicked(this, in);
+    callback_->kicked(this, in_.get());
   } catch (rdr::BlockException&) {
   }
-  in->setCheckpoint();
+  in_->setCheckpoint();
 }
 
 void FdKicker::drain()
 {
-  while (in->check(false, 1)) {
-    int n = in->nUnread();
-    in->consume(n < 4096 ? n : 4096);
-    in->setCheckpoint();
+  while (in_->check(false, 1)) {
+    int n = in_->nUnread();
+    in_->consume(n < 4096 ? n : 4096);
+    in_->setCheckpoint();
   }
 }
 
 bool FdKicker::hasPendingBytes()
 {
-  return in->nUnread() > 0 || in->check(false, 1);
+  return in_->nUnread() > 0 || in_->check(false, 1);
 }
 
 void FdKicker::managerDestroyed()
 {
-  manager = nullptr;
+  manager_ = nullptr;
 }
 
 } // namespace io

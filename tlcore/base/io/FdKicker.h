@@ -7,6 +7,8 @@
 
 #include <stdint.h>
 
+#include <memory>
+
 #include "io/FdManager.h"
 
 #include "rdr/Forward.h"
@@ -41,10 +43,10 @@ public:
   void managerDestroyed() override;
 
 private:
-  FdKickerCallback* callback;
-  FdManager* manager;
-  int writeFd = -1;
-  rdr::FdInStream* in = nullptr;
+  FdKickerCallback* callback_;
+  FdManager* manager_;
+  int writeFd_ = -1;
+  std::unique_ptr<rdr::FdInStream> in_;
 };
 
 } // namespace io

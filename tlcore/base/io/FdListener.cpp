@@ -129,7 +129,7 @@ void FdListener::readable()
   if (!io)
     return;
   io->flags.insert(plat::String("incoming"));
-  acceptor->ioAccept(io);
+  acceptor->ioAccept(IoPtr(io));
 }
 
 void FdListener::extraEvent()

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "plat/Flags.h"
@@ -35,11 +36,6 @@ enum class FdEvents : unsigned {
 };
 
 PLAT_FLAG_OPERATORS(FdEvents)
-// Read and write interest as two flags a connection keeps.
-constexpr FdEvents readWriteEvents(bool read, bool write)
-{
-  return (read ? FdEvents::kRead : FdEvents::kNone) | (write ? FdEvents::kWrite : FdEvents::kNone);
-}
 
 // Something with a descriptor that wants events from the thread's manager.
 class FdHandler {
@@ -137,6 +133,7 @@ public:
   {
     queueDelete(obj, [](void* p) { delete static_cast<T*>(p); });
   }
+  template <class T> void deleteLater(std::unique_ptr<T> obj) { deleteLater(obj.release()); }
   // The same for classes whose destructor is not public: Deleter is their
   // own function that deletes one.
   template <class T, void (*Deleter)(T*)> void deferDelete(T* obj)

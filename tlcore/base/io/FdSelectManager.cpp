@@ -19,16 +19,16 @@ bool FdSelectManager::updateInterest(FdHandler* h, FdEvents events)
     else
       eraseSorted(list, h);
   };
-  set(readInterest, hasAny(events, FdEvents::kRead | FdEvents::kAccept));
-  set(writeInterest, hasAny(events, FdEvents::kWrite));
-  set(exceptInterest, hasAny(events, FdEvents::kExcept));
+  set(readInterest_, hasAny(events, FdEvents::kRead | FdEvents::kAccept));
+  set(writeInterest_, hasAny(events, FdEvents::kWrite));
+  set(exceptInterest_, hasAny(events, FdEvents::kExcept));
   return !hasAny(events, FdEvents::kExtra);
 }
 
 bool FdSelectManager::processOnce(int timeoutMs)
 {
   fd_set sets[3];
-  const HandlerList* interest[3] = {&readInterest, &writeInterest, &exceptInterest};
+  const HandlerList* interest[3] = {&readInterest_, &writeInterest_, &exceptInterest_};
   int nfds = 0;
   for (int i = 0; i < 3; i++) {
     FD_ZERO(&sets[i]);

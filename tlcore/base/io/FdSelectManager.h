@@ -26,7 +26,7 @@ protected:
   bool updateInterest(FdHandler* handler, FdEvents events) override;
 
 private:
-  HandlerList readInterest, writeInterest, exceptInterest;
+  HandlerList readInterest_, writeInterest_, exceptInterest_;
 };
 
 } // namespace io

@@ -53,7 +53,7 @@ IoConnected::~IoConnected() = default;
 
 IoConnector::~IoConnector() = default;
 
-Io* IoConnector::connect()
+IoPtr IoConnector::connect()
 {
   throw plat::Exception("IoConnector::connect() not implemented");
 }
@@ -63,7 +63,7 @@ const char* IoConnector::methodName(bool)
   return "<unknown method>";
 }
 
-IoConnectorBase::IoConnectorBase() : timer(this)
+IoConnectorBase::IoConnectorBase() : timer_(this)
 {
 }
 
@@ -71,8 +71,8 @@ IoConnectorBase::~IoConnectorBase() = default;
 
 void IoConnectorBase::start(IoConnected* cb)
 {
-  callback = cb;
-  timer.start(0);
+  callback_ = cb;
+  timer_.start(0);
 }
 
 void IoConnectorBase::begin()
@@ -81,57 +81,55 @@ void IoConnectorBase::begin()
 
 bool IoConnectorBase::timerExpired(plat::Timer* t)
 {
-  if (t == &timer)
+  if (t == &timer_)
     begin();
   return false;
 }
 
 void IoConnectorBase::succeeded(Io* io)
 {
-  if (callback)
-    callback->connected(this, io);
+  if (callback_)
+    callback_->connected(this, io);
   else
-    io->shutdown(false, false);
+    io->shutdown(Shutdown::kDrop);
 }
 
 void IoConnectorBase::failed(const plat::Exception& error)
 {
-  if (callback)
-    callback->failed(this, error);
+  if (callback_)
+    callback_->failed(this, error);
 }
 
 IoAcceptor::~IoAcceptor() = default;
 
 // --- IoPtr ------------------------------------------------------------------
 
-IoPtr::IoPtr(IoPtr&& other) noexcept
-    : io(other.io), flush(other.flush), tellHandler(other.tellHandler)
+IoPtr::IoPtr(IoPtr&& other) noexcept : io_(other.io_), onReset_(other.onReset_)
 {
-  other.io = nullptr;
+  other.io_ = nullptr;
 }
 
 IoPtr& IoPtr::operator=(IoPtr&& other) noexcept
 {
   if (this != &other) {
     reset(other.release());
-    flush = other.flush;
-    tellHandler = other.tellHandler;
+    onReset_ = other.onReset_;
   }
   return *this;
 }
 
 void IoPtr::reset(Io* newIo)
 {
-  Io* old = io;
-  io = newIo;
+  Io* old = io_;
+  io_ = newIo;
   if (old && old != newIo)
-    old->shutdown(flush, tellHandler);
+    old->shutdown(onReset_);
 }
 
 Io* IoPtr::release()
 {
-  Io* r = io;
-  io = nullptr;
+  Io* r = io_;
+  io_ = nullptr;
   return r;
 }
 

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "plat/Exception.h"
+#include "plat/Flags.h"
 #include "plat/String.h"
 #include "plat/Timer.h"
 
@@ -20,6 +21,12 @@
 namespace io {
 
 class Io;
+
+// How shutdown() ends a connection: kFlush sends buffered output first;
+// kTellHandler has the handler hear closed() when it is done (otherwise it
+// is forgotten at once). kDrop is neither.
+enum class Shutdown : unsigned { kDrop = 0, kFlush = 1, kTellHandler = 2 };
+PLAT_FLAG_OPERATORS(Shutdown)
 
 // The event target of a connection. Events arrive on the loop thread, never
 // from inside the call that caused them.
@@ -43,10 +50,9 @@ public:
   // Attaches (or, with null, detaches) the event target and says whether
   // read events are wanted.
   virtual void setHandler(IoHandler* handler, bool readEnabled = true) = 0;
-  // Ends the connection: with flush, buffered output is sent first; with
-  // tellHandler, the handler hears closed() when it is done, otherwise it is
-  // forgotten at once. The object deletes itself; do not touch it again.
-  virtual void shutdown(bool flush, bool tellHandler) = 0;
+  // Ends the connection as how says. The object deletes itself; do not
+  // touch it again.
+  virtual void shutdown(Shutdown how) = 0;
   // Asks for a dataAvailable call on the next pass even without new bytes.
   // The default is a fatal assertion.
   virtual void markReadable();
@@ -87,6 +93,33 @@ protected:
   Io& operator=(const Io&) = delete;
 };
 
+// An owning holder of one connection: reset() (and destruction) shut it down
+// as the holder's onReset says.
+class IoPtr {
+public:
+  explicit IoPtr(Io* io = nullptr, Shutdown onReset = Shutdown::kFlush) : io_(io), onReset_(onReset)
+  {
+  }
+  ~IoPtr() { reset(); }
+  IoPtr(IoPtr&& other) noexcept;
+  IoPtr& operator=(IoPtr&& other) noexcept;
+  IoPtr(const IoPtr&) = delete;
+  IoPtr& operator=(const IoPtr&) = delete;
+
+  // Shuts the held connection down (if any) and holds the new one.
+  void reset(Io* newIo = nullptr);
+  // Gives the connection up without shutting it down.
+  Io* release();
+  Io* get() const { return io_; }
+  Io* operator->() const { return io_; }
+  explicit operator bool() const { return io_ != nullptr; }
+  void setOnReset(Shutdown onReset) { onReset_ = onReset; }
+
+private:
+  Io* io_;
+  Shutdown onReset_;
+};
+
 class IoConnector;
 
 // The result of an asynchronous connect, reported exactly once and never
@@ -111,7 +144,7 @@ public:
   virtual void start(IoConnected* callback) = 0;
   // Connects synchronously; by default throws
   // "IoConnector::connect() not implemented".
-  virtual Io* connect();
+  virtual IoPtr connect();
   // How the connection is made, for messages shown to the user; the
   // translated text when localised. By default "<unknown method>".
   virtual const char* methodName(bool localised);
@@ -140,48 +173,15 @@ protected:
   // Passes the error to the callback, if there is one.
   void failed(const plat::Exception& error);
 
-  IoConnected* callback = nullptr;
-  plat::Timer timer;
+  IoConnected* callback_ = nullptr;
+  plat::Timer timer_;
 };
 
-// Takes connections that a listener accepted; ownership passes to ioAccept().
+// Takes connections that a listener accepted.
 class IoAcceptor {
 public:
-  virtual void ioAccept(Io* io) = 0;
+  virtual void ioAccept(IoPtr io) = 0;
   virtual ~IoAcceptor();
-};
-
-// An owning holder of one connection: reset() (and destruction) shut it down
-// with the holder's flush and tellHandler.
-class IoPtr {
-public:
-  explicit IoPtr(Io* io = nullptr, bool flush = true, bool tellHandler = false)
-      : io(io), flush(flush), tellHandler(tellHandler)
-  {
-  }
-  ~IoPtr() { reset(); }
-  IoPtr(IoPtr&& other) noexcept;
-  IoPtr& operator=(IoPtr&& other) noexcept;
-  IoPtr(const IoPtr&) = delete;
-  IoPtr& operator=(const IoPtr&) = delete;
-
-  // Shuts the held connection down (if any) and holds the new one.
-  void reset(Io* newIo = nullptr);
-  // Gives the connection up without shutting it down.
-  Io* release();
-  Io* get() const { return io; }
-  Io* operator->() const { return io; }
-  explicit operator bool() const { return io != nullptr; }
-  void setShutdownFlags(bool flushOnReset, bool tellHandlerOnReset)
-  {
-    flush = flushOnReset;
-    tellHandler = tellHandlerOnReset;
-  }
-
-private:
-  Io* io;
-  bool flush;
-  bool tellHandler;
 };
 
 } // namespace io

@@ -28,12 +28,10 @@ int remainingMs(plat::Time ticks)
 
 // A connector that has reported is deleted on a later pass: its report may
 // still be on the stack.
-void disposeReported(IoConnector* ic)
+void disposeReported(std::unique_ptr<IoConnector> ic)
 {
   if (FdManager* mgr = FdManager::current())
-    mgr->deleteLater(ic);
-  else
-    delete ic;
+    mgr->deleteLater(std::move(ic));
 }
 
 } // namespace
@@ -45,20 +43,15 @@ IoPool::Factory::~Factory() = default;
 class IoPool::PoolConnector : public IoConnectorBase, private IoConnected {
 public:
   PoolConnector(IoPool* pool, const char* destination, int waitMs)
-      : pool(pool), destination(destination), waitMs(waitMs), waitCb(this), waitTimer(&waitCb)
+      : pool_(pool), destination_(destination), waitMs_(waitMs), waitCb_(this), waitTimer_(&waitCb_)
   {
   }
   ~PoolConnector() override { cancel(); }
 
   // Run begin again on the next pass.
-  void restart() { timer.start(0); }
+  void restart() { timer_.start(0); }
   // A released connection, handed over while this connector waited.
   void handOver(Io* io) { succeeded(io); }
-
-  IoPool* pool;
-  plat::String destination;
-  int waitMs;
-  int64_t connectStart = -1;
 
 protected:
   void begin() override;
@@ -69,13 +62,15 @@ private:
 
   class WaitCallback : public plat::Timer::Callback {
   public:
-    explicit WaitCallback(PoolConnector* pc) : pc(pc) {}
+    explicit WaitCallback(PoolConnector* pc) : pc_(pc) {}
     bool timerExpired(plat::Timer*) override
     {
-      pc->waitExpired();
+      pc_->waitExpired();
       return false;
     }
-    PoolConnector* pc;
+
+  private:
+    PoolConnector* pc_;
   };
 
   void waitExpired();
@@ -84,41 +79,45 @@ private:
   void connected(IoConnector* ic, Io* io) override;
   void failed(IoConnector* ic, const plat::Exception& error) override;
 
-  WaitCallback waitCb;
-  plat::Timer waitTimer;
-  IoConnector* inner = nullptr;
+  IoPool* pool_;
+  plat::String destination_;
+  int waitMs_;
+  int64_t connectStart_ = -1;
+  WaitCallback waitCb_;
+  plat::Timer waitTimer_;
+  std::unique_ptr<IoConnector> inner_;
 
   friend class IoPool;
 };
 
 void IoPool::PoolConnector::begin()
 {
-  IdleList::iterator i = pool->getIdleFor(destination.str());
-  if (i != pool->idleConns.end()) {
-    vlog.info("Re-using open Io to %s", destination.str());
-    Io* io = pool->takeIdle(i);
-    pool->addActive(destination.str(), io, nullptr, waitMs);
+  IdleList::iterator i = pool_->getIdleFor(destination_.str());
+  if (i != pool_->idleConns_.end()) {
+    vlog.info("Re-using open Io to %s", destination_.str());
+    Io* io = pool_->takeIdle(i);
+    pool_->addActive(destination_.str(), io, nullptr, waitMs_);
     succeeded(io);
     return;
   }
-  if (pool->hasActiveFor(destination.str())) {
-    vlog.info("Waiting to re-use open Io to %s", destination.str());
-    PLAT_ASSERT(pool->getWaiting(this) == pool->waitingConns.end());
-    pool->waitingConns.push_back(this);
-    waitTimer.start(waitMs > INT_MAX / 2 ? INT_MAX : 2 * waitMs);
+  if (pool_->hasActiveFor(destination_.str())) {
+    vlog.info("Waiting to re-use open Io to %s", destination_.str());
+    PLAT_ASSERT(pool_->getWaiting(this) == pool_->waitingConns_.end());
+    pool_->waitingConns_.push_back(this);
+    waitTimer_.start(waitMs_ > INT_MAX / 2 ? INT_MAX : 2 * waitMs_);
     return;
   }
-  vlog.info("Creating new Io to %s", destination.str());
+  vlog.info("Creating new Io to %s", destination_.str());
   createNew();
 }
 
 void IoPool::PoolConnector::createNew()
 {
   try {
-    inner = pool->factory->makeConnector(destination.str());
-    inner->start(this);
-    connectStart = plat::getMonoTime();
-    pool->addActive(destination.str(), nullptr, inner, waitMs);
+    inner_ = pool_->factory_->makeConnector(destination_.str());
+    inner_->start(this);
+    connectStart_ = plat::getMonoTime();
+    pool_->addActive(destination_.str(), nullptr, inner_.get(), waitMs_);
   } catch (plat::Exception& e) {
     cancel();
     failed(e);
@@ -127,101 +126,96 @@ void IoPool::PoolConnector::createNew()
 
 void IoPool::PoolConnector::waitExpired()
 {
-  vlog.info("Timed out waiting to re-use open Io to %s, making new Io", destination.str());
-  pool->leaveWaiting(this);
+  vlog.info("Timed out waiting to re-use open Io to %s, making new Io", destination_.str());
+  pool_->leaveWaiting(this);
   createNew();
 }
 
 void IoPool::PoolConnector::cancel()
 {
-  pool->leaveWaiting(this);
-  waitTimer.stop();
-  if (inner) {
-    IoConnector* ic = inner;
-    inner = nullptr;
-    pool->dropActive(nullptr, ic);
-    delete ic;
-  }
+  pool_->leaveWaiting(this);
+  waitTimer_.stop();
+  if (std::unique_ptr<IoConnector> ic = std::move(inner_))
+    pool_->dropActive(nullptr, ic.get());
 }
 
 void IoPool::PoolConnector::connected(IoConnector* ic, Io* io)
 {
-  inner = nullptr;
-  pool->dropActive(nullptr, ic);
-  disposeReported(ic);
-  pool->addActive(destination.str(), io, nullptr, waitMs);
+  pool_->dropActive(nullptr, ic);
+  disposeReported(std::move(inner_));
+  pool_->addActive(destination_.str(), io, nullptr, waitMs_);
   succeeded(io);
 }
 
 void IoPool::PoolConnector::failed(IoConnector* ic, const plat::Exception& error)
 {
   // cancel(), except that the reporting connector is still on the stack.
-  inner = nullptr;
-  pool->leaveWaiting(this);
-  waitTimer.stop();
-  pool->dropActive(nullptr, ic);
-  disposeReported(ic);
+  std::unique_ptr<IoConnector> done = std::move(inner_);
+  pool_->leaveWaiting(this);
+  waitTimer_.stop();
+  pool_->dropActive(nullptr, ic);
+  disposeReported(std::move(done));
   failed(error);
 }
 
 // --- The pool -------------------------------------------------------------------------
 
-IoPool::IoPool(Factory* factory_, unsigned maxIdle, unsigned idleTimeout)
-    : factory(factory_), maxIdlePerDestination(maxIdle), idleTimeoutMs(idleTimeout),
-      idleTimer(this), activeTimer(this)
+IoPool::IoPool(Factory* factory, unsigned maxIdle, unsigned idleTimeout)
+    : factory_(factory), maxIdlePerDestination_(maxIdle), idleTimeoutMs_(idleTimeout),
+      idleTimer_(this), activeTimer_(this)
 {
 }
 
 IoPool::~IoPool()
 {
-  if (!idleConns.empty()) {
-    vlog.info("Open Ios in pool at shutdown: %d", (int)nIdle);
-    for (IdleEntry& e : idleConns)
+  if (!idleConns_.empty()) {
+    vlog.info("Open Ios in pool at shutdown: %d", (int)nIdle_);
+    for (IdleEntry& e : idleConns_)
       vlog.info("  %s", e.destination.str());
   }
-  PLAT_ASSERT(activeConns.empty() && waitingConns.empty());
-  idleTimer.stop();
-  activeTimer.stop();
-  for (IdleEntry& e : idleConns)
+  PLAT_ASSERT(activeConns_.empty() && waitingConns_.empty());
+  idleTimer_.stop();
+  activeTimer_.stop();
+  for (IdleEntry& e : idleConns_)
     e.iop.reset();
 }
 
-IoConnector* IoPool::newConnector(const char* destination, int waitMs)
+std::unique_ptr<IoConnector> IoPool::newConnector(const char* destination, int waitMs)
 {
-  return new PoolConnector(this, destination, waitMs);
+  return std::make_unique<PoolConnector>(this, destination, waitMs);
 }
 
 int64_t IoPool::connectTime(IoConnector* connector)
 {
   PoolConnector* pc = dynamic_cast<PoolConnector*>(connector);
-  return pc ? pc->connectStart : -1;
+  return pc ? pc->connectStart_ : -1;
 }
 
 // --- Lookups ------------------------------------------------------------------------------
 
 IoPool::IdleList::iterator IoPool::getIdle(Io* io)
 {
-  return std::find_if(idleConns.begin(), idleConns.end(),
+  return std::find_if(idleConns_.begin(), idleConns_.end(),
                       [io](const IdleEntry& e) { return e.iop.get() == io; });
 }
 
 IoPool::IdleList::iterator IoPool::getIdleFor(const char* destination)
 {
-  return std::find_if(idleConns.begin(), idleConns.end(), [destination](const IdleEntry& e) {
+  return std::find_if(idleConns_.begin(), idleConns_.end(), [destination](const IdleEntry& e) {
     return strcmp(e.destination.str(), destination) == 0;
   });
 }
 
 IoPool::ActiveList::iterator IoPool::getActive(Io* io, IoConnector* connector)
 {
-  return std::find_if(activeConns.begin(), activeConns.end(), [io, connector](const ActiveEntry& e) {
-    return io ? e.io == io : e.connector == connector;
-  });
+  return std::find_if(
+      activeConns_.begin(), activeConns_.end(),
+      [io, connector](const ActiveEntry& e) { return io ? e.io == io : e.connector == connector; });
 }
 
 bool IoPool::hasActiveFor(const char* destination) const
 {
-  for (const ActiveEntry& e : activeConns)
+  for (const ActiveEntry& e : activeConns_)
     if (strcmp(e.destination.str(), destination) == 0)
       return true;
   return false;
@@ -229,7 +223,7 @@ bool IoPool::hasActiveFor(const char* destination) const
 
 IoPool::WaitingList::iterator IoPool::getWaiting(PoolConnector* pc)
 {
-  return std::find(waitingConns.begin(), waitingConns.end(), pc);
+  return std::find(waitingConns_.begin(), waitingConns_.end(), pc);
 }
 
 // --- Active entries ---------------------------------------------------------------------
@@ -237,21 +231,22 @@ IoPool::WaitingList::iterator IoPool::getWaiting(PoolConnector* pc)
 void IoPool::addActive(const char* destination, Io* io, IoConnector* connector, int waitMs)
 {
   if (io) {
-    PLAT_ASSERT(getIdle(io) == idleConns.end());
-    PLAT_ASSERT(getActive(io, 0) == activeConns.end());
+    PLAT_ASSERT(getIdle(io) == idleConns_.end());
+    PLAT_ASSERT(getActive(io, 0) == activeConns_.end());
   } else {
-    PLAT_ASSERT(getActive(io, connector) == activeConns.end());
+    PLAT_ASSERT(getActive(io, connector) == activeConns_.end());
   }
-  activeConns.push_back(ActiveEntry{plat::String(destination), io, connector,
-                                    plat::getMonoTime() + (plat::Time)waitMs * plat::kTicksPerMilli});
-  nActive++;
+  activeConns_.push_back(
+      ActiveEntry{plat::String(destination), io, connector,
+                  plat::getMonoTime() + (plat::Time)waitMs * plat::kTicksPerMilli});
+  nActive_++;
   rescheduleActive();
 }
 
 void IoPool::dropActive(ActiveList::iterator i, bool serve)
 {
-  activeConns.erase(i);
-  nActive--;
+  activeConns_.erase(i);
+  nActive_--;
   rescheduleActive();
   if (serve)
     serveWaiters();
@@ -260,19 +255,19 @@ void IoPool::dropActive(ActiveList::iterator i, bool serve)
 void IoPool::dropActive(Io* io, IoConnector* connector)
 {
   ActiveList::iterator i = getActive(io, connector);
-  if (i != activeConns.end())
+  if (i != activeConns_.end())
     dropActive(i);
 }
 
 void IoPool::serveWaiters()
 {
   WaitingList ready;
-  for (PoolConnector* pc : waitingConns)
-    if (!hasActiveFor(pc->destination.str()))
+  for (PoolConnector* pc : waitingConns_)
+    if (!hasActiveFor(pc->destination_.str()))
       ready.push_back(pc);
   for (PoolConnector* pc : ready) {
     leaveWaiting(pc);
-    pc->waitTimer.stop();
+    pc->waitTimer_.stop();
     pc->restart();
   }
 }
@@ -280,20 +275,20 @@ void IoPool::serveWaiters()
 void IoPool::leaveWaiting(PoolConnector* pc)
 {
   WaitingList::iterator i = getWaiting(pc);
-  if (i != waitingConns.end())
-    waitingConns.erase(i);
+  if (i != waitingConns_.end())
+    waitingConns_.erase(i);
 }
 
 void IoPool::rescheduleActive()
 {
-  if (activeConns.empty()) {
-    activeTimer.stop();
+  if (activeConns_.empty()) {
+    activeTimer_.stop();
     return;
   }
-  plat::Time earliest = activeConns.front().deadline;
-  for (const ActiveEntry& e : activeConns)
+  plat::Time earliest = activeConns_.front().deadline;
+  for (const ActiveEntry& e : activeConns_)
     earliest = std::min(earliest, e.deadline);
-  activeTimer.start(remainingMs(earliest - plat::getMonoTime()));
+  activeTimer_.start(remainingMs(earliest - plat::getMonoTime()));
 }
 
 // --- Idle entries --------------------------------------------------------------------------
@@ -302,25 +297,25 @@ Io* IoPool::takeIdle(IdleList::iterator i)
 {
   Io* io = i->iop.release();
   io->setHandler(nullptr, true);
-  idleConns.erase(i);
-  nIdle--;
+  idleConns_.erase(i);
+  nIdle_--;
   rescheduleIdle();
   return io;
 }
 
 void IoPool::rescheduleIdle()
 {
-  if (idleConns.empty()) {
-    idleTimer.stop();
+  if (idleConns_.empty()) {
+    idleTimer_.stop();
     return;
   }
-  plat::Time due = idleConns.front().idleSince + (plat::Time)idleTimeoutMs * plat::kTicksPerMilli;
-  idleTimer.start(remainingMs(due - plat::getMonoTime()));
+  plat::Time due = idleConns_.front().idleSince + (plat::Time)idleTimeoutMs_ * plat::kTicksPerMilli;
+  idleTimer_.start(remainingMs(due - plat::getMonoTime()));
 }
 
 void IoPool::releaseIo(const char* destination, Io* io)
 {
-  PLAT_ASSERT(getIdle(io) == idleConns.end());
+  PLAT_ASSERT(getIdle(io) == idleConns_.end());
   // As the handler (reads off) the pool gets a look at the input without
   // waiting, whatever mode the user left the connection in.
   io->setHandler(this, false);
@@ -338,49 +333,49 @@ void IoPool::releaseIo(const char* destination, Io* io)
   if (reason) {
     vlog.info("Not storing Io to %s in pool, %s", destination, reason);
     dropActive(io, nullptr);
-    io->shutdown(false, false);
+    io->shutdown(io::Shutdown::kDrop);
     return;
   }
 
   ActiveList::iterator a = getActive(io, nullptr);
-  for (WaitingList::iterator w = waitingConns.begin(); w != waitingConns.end(); ++w) {
+  for (WaitingList::iterator w = waitingConns_.begin(); w != waitingConns_.end(); ++w) {
     PoolConnector* pc = *w;
-    if (strcmp(pc->destination.str(), destination) != 0)
+    if (strcmp(pc->destination_.str(), destination) != 0)
       continue;
     vlog.info("Immediately re-using open Io to %s", destination);
-    waitingConns.erase(w);
-    pc->waitTimer.stop();
-    if (a != activeConns.end())
+    waitingConns_.erase(w);
+    pc->waitTimer_.stop();
+    if (a != activeConns_.end())
       dropActive(a, false);
     io->setHandler(nullptr, true);
-    addActive(destination, io, nullptr, pc->waitMs);
+    addActive(destination, io, nullptr, pc->waitMs_);
     serveWaiters();
     pc->handOver(io);
     return;
   }
 
-  if (a != activeConns.end())
+  if (a != activeConns_.end())
     dropActive(a);
   unsigned count = 0;
-  for (const IdleEntry& e : idleConns)
+  for (const IdleEntry& e : idleConns_)
     count += strcmp(e.destination.str(), destination) == 0;
-  if (count >= maxIdlePerDestination) {
+  if (count >= maxIdlePerDestination_) {
     vlog.info("Not storing Io to %s in pool, connection limit reached", destination);
-    io->shutdown(false, false);
+    io->shutdown(io::Shutdown::kDrop);
     return;
   }
-  idleConns.push_back(IdleEntry{plat::String(destination), IoPtr(io, false, false),
-                                plat::getMonoTime()});
-  nIdle++;
+  idleConns_.push_back(
+      IdleEntry{plat::String(destination), IoPtr(io, io::Shutdown::kDrop), plat::getMonoTime()});
+  nIdle_++;
   io->setHandler(this, true);
-  if (nIdle == 1)
+  if (nIdle_ == 1)
     rescheduleIdle();
 }
 
 void IoPool::discardIo(Io* io, const char* reason)
 {
   ActiveList::iterator i = getActive(io, nullptr);
-  if (i == activeConns.end())
+  if (i == activeConns_.end())
     return;
   vlog.info("Discarding Io to %s from pool, %s", i->destination.str(), reason);
   dropActive(i);
@@ -388,10 +383,10 @@ void IoPool::discardIo(Io* io, const char* reason)
 
 void IoPool::closeIdle()
 {
-  idleTimer.stop();
+  idleTimer_.stop();
   IdleList idle;
-  idle.swap(idleConns);
-  nIdle = 0;
+  idle.swap(idleConns_);
+  nIdle_ = 0;
   for (IdleEntry& e : idle)
     e.iop.reset();
 }
@@ -401,7 +396,7 @@ void IoPool::closeIdle()
 void IoPool::dataAvailable(Io* io)
 {
   IdleList::iterator i = getIdle(io);
-  PLAT_ASSERT(i != idleConns.end());
+  PLAT_ASSERT(i != idleConns_.end());
   char text[plat::Exception::kMessageSize];
   const char* error = nullptr;
   try {
@@ -413,7 +408,7 @@ void IoPool::dataAvailable(Io* io)
   }
   vlog.info("Removing Io to %s from pool", i->destination.str());
   vlog.debug("  %s", error);
-  takeIdle(i)->shutdown(false, false);
+  takeIdle(i)->shutdown(io::Shutdown::kDrop);
 }
 
 void IoPool::writable(Io*)
@@ -423,46 +418,46 @@ void IoPool::writable(Io*)
 void IoPool::closed(Io* io)
 {
   IdleList::iterator i = getIdle(io);
-  PLAT_ASSERT(i != idleConns.end());
+  PLAT_ASSERT(i != idleConns_.end());
   vlog.info("Removing Io to %s from pool, unexpected shutdown", i->destination.str());
   // The connection ends by itself once this returns.
   i->iop.release();
-  idleConns.erase(i);
-  nIdle--;
+  idleConns_.erase(i);
+  nIdle_--;
   rescheduleIdle();
 }
 
 bool IoPool::timerExpired(plat::Timer* t)
 {
   plat::Time now = plat::getMonoTime();
-  if (t == &idleTimer) {
-    plat::Time limit = (plat::Time)idleTimeoutMs * plat::kTicksPerMilli;
-    for (IdleList::iterator i = idleConns.begin(); i != idleConns.end();) {
+  if (t == &idleTimer_) {
+    plat::Time limit = (plat::Time)idleTimeoutMs_ * plat::kTicksPerMilli;
+    for (IdleList::iterator i = idleConns_.begin(); i != idleConns_.end();) {
       if (now - i->idleSince < limit) {
         ++i;
         continue;
       }
       vlog.info("Removing Io to %s from pool, idle time reached", i->destination.str());
       IoPtr iop(std::move(i->iop)); // shuts down (no flush, no handler)
-      i = idleConns.erase(i);
-      nIdle--;
+      i = idleConns_.erase(i);
+      nIdle_--;
     }
     rescheduleIdle();
     return false;
   }
 
-  for (ActiveList::iterator i = activeConns.begin(); i != activeConns.end();) {
+  for (ActiveList::iterator i = activeConns_.begin(); i != activeConns_.end();) {
     if (i->deadline > now) {
       ++i;
       continue;
     }
-    for (PoolConnector* pc : waitingConns)
-      if (pc->destination == i->destination) {
+    for (PoolConnector* pc : waitingConns_)
+      if (pc->destination_ == i->destination) {
         vlog.info("Open Io to %s exceeded wait time", i->destination.str());
         break;
       }
-    i = activeConns.erase(i);
-    nActive--;
+    i = activeConns_.erase(i);
+    nActive_--;
   }
   rescheduleActive();
   serveWaiters();

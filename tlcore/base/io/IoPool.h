@@ -17,6 +17,7 @@
 #include <stdint.h>
 
 #include <list>
+#include <memory>
 #include <vector>
 
 #include "io/Io.h"
@@ -33,7 +34,7 @@ public:
   public:
     virtual ~Factory();
     // An owned connector to destination, not yet started.
-    virtual IoConnector* makeConnector(const char* destination) = 0;
+    virtual std::unique_ptr<IoConnector> makeConnector(const char* destination) = 0;
   };
 
   class PoolConnector;
@@ -49,7 +50,7 @@ public:
   // waitMs bounds how long a connection in use keeps it waiting (it waits
   // at most twice that) and how long its own connection keeps others
   // waiting.
-  IoConnector* newConnector(const char* destination, int waitMs);
+  std::unique_ptr<IoConnector> newConnector(const char* destination, int waitMs);
   // Gives a connection back after a complete exchange; the pool keeps it,
   // hands it to a waiting connector, or shuts it down.
   void releaseIo(const char* destination, Io* io);
@@ -63,8 +64,8 @@ public:
   // -1 for null, another kind of connector, or a reused connection.
   static int64_t connectTime(IoConnector* connector);
 
-  unsigned idleCount() const { return nIdle; }
-  unsigned activeCount() const { return nActive; }
+  unsigned idleCount() const { return nIdle_; }
+  unsigned activeCount() const { return nActive_; }
 
 private:
   friend class PoolConnector;
@@ -110,16 +111,16 @@ private:
   void closed(Io* io) override;
   bool timerExpired(plat::Timer* timer) override;
 
-  Factory* factory;
-  unsigned maxIdlePerDestination;
-  unsigned idleTimeoutMs;
-  plat::Timer idleTimer;
-  IdleList idleConns; // oldest first
-  unsigned nIdle = 0;
-  plat::Timer activeTimer;
-  ActiveList activeConns; // in insertion order
-  unsigned nActive = 0;
-  WaitingList waitingConns; // in arrival order
+  Factory* factory_;
+  unsigned maxIdlePerDestination_;
+  unsigned idleTimeoutMs_;
+  plat::Timer idleTimer_;
+  IdleList idleConns_; // oldest first
+  unsigned nIdle_ = 0;
+  plat::Timer activeTimer_;
+  ActiveList activeConns_; // in insertion order
+  unsigned nActive_ = 0;
+  WaitingList waitingConns_; // in arrival order
 };
 
 } // namespace io

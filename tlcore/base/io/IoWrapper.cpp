@@ -4,12 +4,12 @@
 
 namespace io {
 
-IoWrapper::IoWrapper(Io* inner_, IoHandler* handler_) : inner(inner_), handler(handler_)
+IoWrapper::IoWrapper(Io* inner, IoHandler* handler) : inner_(inner), handler_(handler)
 {
-  in = inner->in;
-  out = inner->out;
-  flags = inner->flags;
-  inner->setHandler(handler ? this : nullptr, true);
+  in = inner_->in;
+  out = inner_->out;
+  flags = inner_->flags;
+  inner_->setHandler(handler_ ? this : nullptr, true);
 }
 
 IoWrapper::~IoWrapper() = default;
@@ -21,72 +21,73 @@ void IoWrapper::deleteSelf(IoWrapper* self)
 
 void IoWrapper::setHandler(IoHandler* h, bool readEnabled)
 {
-  handler = h;
-  inner->setHandler(nullptr, true);
+  handler_ = h;
+  inner_->setHandler(nullptr, true);
   if (h)
-    inner->setHandler(this, readEnabled);
+    inner_->setHandler(this, readEnabled);
 }
 
-void IoWrapper::shutdown(bool flush, bool tellHandler)
+void IoWrapper::shutdown(Shutdown how)
 {
-  if (!handler)
-    inner->setHandler(this, true);
-  if (!tellHandler)
-    handler = nullptr;
-  inner->shutdown(flush, true);
+  if (!handler_)
+    inner_->setHandler(this, true);
+  if (!hasAny(how, Shutdown::kTellHandler))
+    handler_ = nullptr;
+  inner_->shutdown(hasAny(how, Shutdown::kFlush) ? Shutdown::kFlush | Shutdown::kTellHandler
+                                                 : Shutdown::kTellHandler);
 }
 
 void IoWrapper::markReadable()
 {
-  inner->markReadable();
+  inner_->markReadable();
 }
 
 bool IoWrapper::hasOwnThread() const
 {
-  return inner->hasOwnThread();
+  return inner_->hasOwnThread();
 }
 
 const char* IoWrapper::displayName()
 {
-  return inner->displayName();
+  return inner_->displayName();
 }
 
 const char* IoWrapper::peerEndpoint()
 {
-  return inner->peerEndpoint();
+  return inner_->peerEndpoint();
 }
 
 const char* IoWrapper::peerAddress()
 {
-  return inner->peerAddress();
+  return inner_->peerAddress();
 }
 
 const char* IoWrapper::myEndpoint()
 {
-  return inner->myEndpoint();
+  return inner_->myEndpoint();
 }
 
 void IoWrapper::setTimeout(int ms)
 {
-  inner->setTimeout(ms);
+  inner_->setTimeout(ms);
 }
 
 void IoWrapper::dataAvailable(Io*)
 {
-  if (handler)
-    handler->dataAvailable(this);
+  if (handler_)
+    handler_->dataAvailable(this);
 }
 
 void IoWrapper::writable(Io*)
 {
-  if (handler)
-    handler->writable(this);
+  if (handler_)
+    handler_->writable(this);
 }
 
 void IoWrapper::closed(Io*)
 {
-  IoHandler* h = handler;
-  handler = nullptr;
+  IoHandler* h = handler_;
+  handler_ = nullptr;
   if (h)
     h->closed(this);
   // The inner connection is gone once this returns, and its streams with it.
@@ -100,10 +101,10 @@ void IoWrapper::closed(Io*)
 
 // --- NamedIo ----------------------------------------------------------------------
 
-NamedIo::NamedIo(Io* inner_, const char* peerEndpoint_, const char* peerAddress_,
+NamedIo::NamedIo(Io* inner, const char* peerEndpoint_, const char* peerAddress_,
                  const char* displayName_, const char* resolvedPeerEndpoint_)
-    : IoWrapper(inner_, nullptr), peerEndpointText(peerEndpoint_), peerAddressText(peerAddress_),
-      displayNameText(displayName_), resolvedPeerEndpointText(resolvedPeerEndpoint_)
+    : IoWrapper(inner, nullptr), peerEndpointText_(peerEndpoint_), peerAddressText_(peerAddress_),
+      displayNameText_(displayName_), resolvedPeerEndpointText_(resolvedPeerEndpoint_)
 {
 }
 
@@ -111,22 +112,22 @@ NamedIo::~NamedIo() = default;
 
 const char* NamedIo::displayName()
 {
-  return displayNameText.isNull() ? IoWrapper::displayName() : displayNameText.get();
+  return displayNameText_.isNull() ? IoWrapper::displayName() : displayNameText_.get();
 }
 
 const char* NamedIo::peerEndpoint()
 {
-  return peerEndpointText.isNull() ? IoWrapper::peerEndpoint() : peerEndpointText.get();
+  return peerEndpointText_.isNull() ? IoWrapper::peerEndpoint() : peerEndpointText_.get();
 }
 
 const char* NamedIo::resolvedPeerEndpoint()
 {
-  return resolvedPeerEndpointText.isNull() ? peerEndpoint() : resolvedPeerEndpointText.get();
+  return resolvedPeerEndpointText_.isNull() ? peerEndpoint() : resolvedPeerEndpointText_.get();
 }
 
 const char* NamedIo::peerAddress()
 {
-  return peerAddressText.isNull() ? IoWrapper::peerAddress() : peerAddressText.get();
+  return peerAddressText_.isNull() ? IoWrapper::peerAddress() : peerAddressText_.get();
 }
 
 } // namespace io

@@ -26,7 +26,7 @@ public:
   void setHandler(IoHandler* handler, bool readEnabled = true) override;
   // Listens to the inner connection even without a handler of its own, so
   // that it hears the close and ends too.
-  void shutdown(bool flush, bool tellHandler) override;
+  void shutdown(Shutdown how) override;
   void markReadable() override;
   bool hasOwnThread() const override;
   const char* displayName() override;
@@ -35,7 +35,7 @@ public:
   const char* myEndpoint() override;
   void setTimeout(int ms) override;
 
-  Io* getInner() const { return inner; }
+  Io* getInner() const { return inner_; }
 
 protected:
   ~IoWrapper() override;
@@ -45,8 +45,8 @@ protected:
   void writable(Io* io) override;
   void closed(Io* io) override;
 
-  Io* inner;
-  IoHandler* handler;
+  Io* inner_;
+  IoHandler* handler_;
 
 private:
   static void deleteSelf(IoWrapper* self);
@@ -68,10 +68,10 @@ protected:
   ~NamedIo() override;
 
 private:
-  plat::String peerEndpointText;
-  plat::String peerAddressText;
-  plat::String displayNameText;
-  plat::String resolvedPeerEndpointText;
+  plat::String peerEndpointText_;
+  plat::String peerAddressText_;
+  plat::String displayNameText_;
+  plat::String resolvedPeerEndpointText_;
 };
 
 } // namespace io

@@ -59,7 +59,7 @@ void makeSockaddr(int family, int port, const unsigned char* bytes,
 
 // --- GetAddrInfoException -----------------------------------------------------------
 
-GetAddrInfoException::GetAddrInfoException(const char* context, int code_) : code(code_)
+GetAddrInfoException::GetAddrInfoException(const char* context, int code) : code_(code)
 {
   setType("GetAddrInfo");
   const char* text = gai_strerror(code);
@@ -77,7 +77,7 @@ GetAddrInfoException GetAddrInfoException::withMessage(int code, const char* mes
 
 const char* GetAddrInfoException::userMessage() const
 {
-  switch (code) {
+  switch (code_) {
   case EAI_NODATA:
     return LOC_TR("io_error_eai_nodata");
   case EAI_AGAIN:

@@ -36,7 +36,10 @@ public:
   // again, no such host); the exception's own message otherwise.
   const char* userMessage() const;
 
-  int code;
+  int code() const { return code_; }
+
+private:
+  int code_;
 };
 
 class IpInfo {
@@ -124,8 +127,7 @@ private:
 bool isNumericAddress(const char* text, int port = 0, IpInfo* out = nullptr);
 
 // Addresses in resolver order with the name they were resolved from.
-class IpInfoList {
-public:
+struct IpInfoList {
   IpInfoList() = default;
   IpInfoList(const IpInfo& address, const char* name);
   IpInfoList(const std::vector<IpInfo>& addresses, const char* name);

@@ -185,9 +185,11 @@ void IpResolverMgr::shutdown()
 
 std::vector<IpResolver*> IpResolverMgr::resolversForTest()
 {
-  if (!instance)
-    return {};
-  return instance->resolvers_;
+  std::vector<IpResolver*> list;
+  if (instance)
+    for (const std::unique_ptr<IpResolver>& r : instance->resolvers_)
+      list.push_back(r.get());
+  return list;
 }
 
 IpResolverMgr::IpResolverMgr() : pruneTimer_(this), manager_(FdManager::current())
@@ -199,8 +201,8 @@ IpResolverMgr::IpResolverMgr() : pruneTimer_(this), manager_(FdManager::current(
 IpResolverMgr::~IpResolverMgr()
 {
   pruneTimer_.stop();
-  for (IpResolver* r : resolvers_)
-    delete r;
+  for (std::unique_ptr<IpResolver>& r : resolvers_)
+    r.reset();
   resolvers_.clear();
   count_ = 0;
   if (manager_)
@@ -211,16 +213,16 @@ IpResolver* IpResolverMgr::pick()
 {
   IpResolver* best = nullptr;
   int bestCount = 0;
-  for (IpResolver* r : resolvers_) {
+  for (const std::unique_ptr<IpResolver>& r : resolvers_) {
     int n = r->pendingCount();
     if (!best || n < bestCount) {
-      best = r;
+      best = r.get();
       bestCount = n;
     }
   }
   if (!best || (bestCount > 0 && count_ < kMaxResolvers)) {
-    best = new IpResolverViaThread;
-    resolvers_.push_back(best);
+    resolvers_.push_back(std::make_unique<IpResolverViaThread>());
+    best = resolvers_.back().get();
     count_++;
   }
   pruneTimer_.start(kPruneMs);
@@ -231,7 +233,6 @@ bool IpResolverMgr::timerExpired(plat::Timer*)
 {
   for (auto it = resolvers_.begin(); it != resolvers_.end() && count_ >= 2;) {
     if ((*it)->pendingCount() == 0) {
-      delete *it;
       it = resolvers_.erase(it);
       count_--;
     } else {

@@ -133,7 +133,7 @@ private:
   void readable() override {}
   void managerDestroyed() override;
 
-  std::vector<IpResolver*> resolvers_;
+  std::vector<std::unique_ptr<IpResolver>> resolvers_;
   int count_ = 0;
   plat::Timer pruneTimer_;
   FdManager* manager_;

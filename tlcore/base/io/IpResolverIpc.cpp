@@ -34,16 +34,16 @@ constexpr int kPairTimeoutMs = 5000;
 // --- The client -------------------------------------------------------------------
 
 IpResolverIpc::IpResolverIpc()
-    : ipc(this, "IpResolverIpc", false, true), failTimer(this), readyTimer(this)
+    : ipc_(this, "IpResolverIpc", MsgIpcFlags::kLogDiscards), failTimer_(this), readyTimer_(this)
 {
-  MsgIpc::Reader::ipc = &ipc;
-  ipc.addReader(kResult, this);
+  MsgIpc::Reader::attachIpc(&ipc_);
+  ipc_.addReader(kResult, this);
 }
 
 IpResolverIpc::~IpResolverIpc()
 {
-  failTimer.stop();
-  readyTimer.stop();
+  failTimer_.stop();
+  readyTimer_.stop();
   std::vector<Callback*> told;
   auto tell = [&](Callback* cb) {
     if (!cb)
@@ -54,51 +54,50 @@ IpResolverIpc::~IpResolverIpc()
     told.push_back(cb);
     cb->resolverGone(this);
   };
-  for (Callback* cb : pending)
+  for (Callback* cb : pending_)
     tell(cb);
-  for (const Ready& r : ready)
+  for (const Ready& r : ready_)
     tell(r.callback);
-  ipc.removeReader(this);
-  MsgIpc::Reader::ipc = nullptr;
+  ipc_.removeReader(this);
+  MsgIpc::Reader::attachIpc(nullptr);
 }
 
 void IpResolverIpc::resolve(Callback* callback, const char* host, int port, int family)
 {
   // A longer name would be cut on the wire and another name resolved.
   if (!host || strlen(host) > (size_t)kMaxHostNameLength) {
-    failLater(callback,
-              std::unique_ptr<plat::Exception>(new GetAddrInfoException(
-                  host ? "Host name longer than 255 bytes" : "No host name", EAI_NONAME)));
+    failLater(callback, std::make_unique<GetAddrInfoException>(
+                            host ? "Host name longer than 255 bytes" : "No host name", EAI_NONAME));
     return;
   }
 
   try {
     IpInfo address(host, port);
     if (family == 0 || family == address.family()) {
-      ready.push_back({callback, IpInfoList(address, host), nullptr});
-      readyTimer.start(0);
+      ready_.push_back({callback, IpInfoList(address, host), nullptr});
+      readyTimer_.start(0);
       return;
     }
   } catch (GetAddrInfoException&) {
     // Not a numeric address: the server looks it up.
   }
 
-  pending.push_back(callback);
-  if (failTimer.isStarted())
+  pending_.push_back(callback);
+  if (failTimer_.isStarted())
     return;
 
-  if (!ipc.isConnected()) {
+  if (!ipc_.isConnected()) {
     try {
       launchServer();
     } catch (plat::Exception& e) {
       vlog.error("Failed to launch IpResolveServer: %s", e.str());
-      failTimer.start(0);
+      failTimer_.start(0);
       return;
     }
   }
 
   try {
-    rdr::FramedOutStream& out = ipc.writeMsg(kRequest);
+    rdr::FramedOutStream& out = ipc_.writeMsg(kRequest);
     out.writeShortString(host);
     out.writeU32((uint32_t)port);
     out.writeU32((uint32_t)family);
@@ -106,9 +105,9 @@ void IpResolverIpc::resolve(Callback* callback, const char* host, int port, int 
   } catch (plat::Exception& e) {
     vlog.error("%s", e.str());
     // Left pending, it would take the answer meant for the next request.
-    pending.pop_back();
-    failLater(callback, std::unique_ptr<plat::Exception>(new IpResolveException(e.str())));
-    if (pending.empty())
+    pending_.pop_back();
+    failLater(callback, std::make_unique<IpResolveException>(e.str()));
+    if (pending_.empty())
       closeChannel();
   }
 }
@@ -117,30 +116,30 @@ void IpResolverIpc::closeChannel()
 {
   // Closing through the loop takes effect on a later pass, which at exit
   // never comes: shutting the socket down ends the server's side now.
-  if (FdIo* io = dynamic_cast<FdIo*>(ipc.getIpc().getIo()))
+  if (FdIo* io = dynamic_cast<FdIo*>(ipc_.getIpc().getIo()))
     ::shutdown(io->getFd(), SHUT_RDWR);
-  ipc.close(false);
+  ipc_.close(false);
 }
 
 void IpResolverIpc::failLater(Callback* callback, std::unique_ptr<plat::Exception> error)
 {
-  ready.push_back({callback, IpInfoList(), std::move(error)});
-  readyTimer.start(0);
+  ready_.push_back({callback, IpInfoList(), std::move(error)});
+  readyTimer_.start(0);
 }
 
 void IpResolverIpc::cancel(Callback* callback)
 {
-  for (Callback*& cb : pending)
+  for (Callback*& cb : pending_)
     if (cb == callback)
       cb = nullptr;
-  for (Ready& r : ready)
+  for (Ready& r : ready_)
     if (r.callback == callback)
       r.callback = nullptr;
 }
 
 int IpResolverIpc::pendingCount()
 {
-  return (int)pending.size();
+  return (int)pending_.size();
 }
 
 bool IpResolverIpc::readMsg(const char* name, rdr::FramedInStream& in, MsgIpc*)
@@ -173,11 +172,11 @@ bool IpResolverIpc::readMsg(const char* name, rdr::FramedInStream& in, MsgIpc*)
   } else {
     throw plat::ExceptionFmt("IpResolveResult: unknown status %d", status);
   }
-  if (pending.empty())
+  if (pending_.empty())
     throw IpResolveException("IpResolveResult without a request");
 
-  Callback* callback = pending.front();
-  pending.pop_front();
+  Callback* callback = pending_.front();
+  pending_.pop_front();
   if (status == 0) {
     if (!vlog.disabled(plat::LogSrc::kDebug))
       for (const IpInfo& a : addresses.addresses)
@@ -193,7 +192,7 @@ bool IpResolverIpc::readMsg(const char* name, rdr::FramedInStream& in, MsgIpc*)
         callback->failed(this, GetAddrInfoException::withMessage(code, text.str()));
     }
   }
-  if (pending.empty())
+  if (pending_.empty())
     closeChannel();
   return true;
 }
@@ -204,7 +203,7 @@ void IpResolverIpc::closed(MsgIpc*)
   vlog.info("%s", e.str());
   // Requests made from inside a callback start afresh.
   std::deque<Callback*> failing;
-  failing.swap(pending);
+  failing.swap(pending_);
   for (Callback* cb : failing)
     if (cb)
       cb->failed(this, e);
@@ -212,15 +211,15 @@ void IpResolverIpc::closed(MsgIpc*)
 
 bool IpResolverIpc::timerExpired(plat::Timer* timer)
 {
-  if (timer == &failTimer) {
-    closed(&ipc);
+  if (timer == &failTimer_) {
+    closed(&ipc_);
     return false;
   }
   // Only the answers queued so far; later ones get a later pass.
-  size_t n = ready.size();
-  for (size_t i = 0; i < n && !ready.empty(); i++) {
-    Ready r = std::move(ready.front());
-    ready.pop_front();
+  size_t n = ready_.size();
+  for (size_t i = 0; i < n && !ready_.empty(); i++) {
+    Ready r = std::move(ready_.front());
+    ready_.pop_front();
     if (!r.callback)
       continue;
     if (r.error)
@@ -235,15 +234,15 @@ bool IpResolverIpc::timerExpired(plat::Timer* timer)
 
 IpResolveServer::IpResolveServer(MsgIpc* channel)
 {
-  ipc = channel;
+  attachIpc(channel);
   channel->addReader(kRequest, this);
 }
 
 IpResolveServer::~IpResolveServer()
 {
-  if (ipc)
-    ipc->removeReaderByName(kRequest);
-  ipc = nullptr;
+  if (ipc())
+    ipc()->removeReaderByName(kRequest);
+  attachIpc(nullptr);
 }
 
 bool IpResolveServer::readMsg(const char* name, rdr::FramedInStream& in, MsgIpc* channel)
@@ -262,7 +261,7 @@ bool IpResolveServer::readMsg(const char* name, rdr::FramedInStream& in, MsgIpc*
     resolveSync(host.get(), port, family, list);
   } catch (GetAddrInfoException& e) {
     status = 2;
-    code = e.code;
+    code = e.code();
     text = plat::String(e.str());
   } catch (plat::Exception& e) {
     status = 1;
@@ -448,7 +447,7 @@ IpResolverViaThread::IpResolverViaThread() = default;
 IpResolverViaThread::~IpResolverViaThread()
 {
   stopWorker();
-  ourEnd.reset();
+  ourEnd_.reset();
 }
 
 void IpResolverViaThread::launchServer()
@@ -459,49 +458,48 @@ void IpResolverViaThread::launchServer()
   auto state = std::make_shared<WorkerState>();
   int fds[2];
   os::socketPair(fds);
-  ourEnd.reset(new FdIo(fds[0], FdIoFlags::kOwnFd));
+  ourEnd_.reset(new FdIo(fds[0], FdIoFlags::kOwnFd));
   state->threadEnd.reset(new FdIo(fds[1], FdIoFlags::kOwnFd));
 
-  workerState = state;
-  thread = new plat::Thread("IpResolveThread", this);
+  workerState_ = state;
+  thread_ = new plat::Thread("IpResolveThread", this);
   try {
-    thread->start();
+    thread_->start();
   } catch (...) {
-    delete thread;
-    thread = nullptr;
-    workerState.reset();
-    ourEnd.reset();
+    delete thread_;
+    thread_ = nullptr;
+    workerState_.reset();
+    ourEnd_.reset();
     throw;
   }
 
-  Io* io = ourEnd.release();
-  io->setTimeout(kPairTimeoutMs);
-  ipc.ioAccept(io);
+  ourEnd_->setTimeout(kPairTimeoutMs);
+  ipc_.ioAccept(IoPtr(ourEnd_.release()));
 }
 
 void IpResolverViaThread::stopWorker()
 {
   closeChannel();
-  if (!thread)
+  if (!thread_)
     return;
 
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  bool stoppable = workerState->waitStoppable(deadline);
-  if (workerState->getPhase() == WorkerState::kDone) {
-    delete thread;
+  bool stoppable = workerState_->waitStoppable(deadline);
+  if (workerState_->getPhase() == WorkerState::kDone) {
+    delete thread_;
   } else {
     if (!stoppable)
       vlog.error("IpResolveThread did not stop; leaving it");
     {
       Abandoned& a = abandoned();
       plat::MutexLock lock(a.mutex);
-      a.workers.push_back({thread, workerState, false});
+      a.workers.push_back({thread_, workerState_, false});
     }
     // Run after the pool's own step, which may abandon more.
     plat::addShutdownStep(plat::kShutdownResolvers, &settleAbandoned);
   }
-  thread = nullptr;
-  workerState.reset();
+  thread_ = nullptr;
+  workerState_.reset();
 }
 
 void IpResolverViaThread::run(plat::Thread*)
@@ -509,8 +507,8 @@ void IpResolverViaThread::run(plat::Thread*)
   // The owner leaves the shared state alone until the phase moves on, and
   // after that this function no longer touches the resolver object, which
   // may be gone while a lookup runs.
-  std::shared_ptr<WorkerState> state = workerState;
-  Io* end = state->threadEnd.release();
+  std::shared_ptr<WorkerState> state = workerState_;
+  IoPtr end(state->threadEnd.release());
   state->setPhase(WorkerState::kRunning);
   pthread_setname_np(pthread_self(), "IpResolveThread");
   tlWorker = state.get();
@@ -519,7 +517,7 @@ void IpResolverViaThread::run(plat::Thread*)
     QuietCallback quiet;
     MsgIpc channel(&quiet, "IpResolveThread");
     end->setTimeout(kPairTimeoutMs);
-    channel.ioAccept(end);
+    channel.ioAccept(std::move(end));
     IpResolveServer server(&channel);
     while (channel.isConnected())
       manager.processOnce(-1);

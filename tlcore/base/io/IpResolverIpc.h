@@ -42,13 +42,13 @@ public:
   bool timerExpired(plat::Timer* timer) override;
 
 protected:
-  // Connects ipc to a running server; throws plat::Exception on failure.
+  // Connects ipc_ to a running server; throws plat::Exception on failure.
   virtual void launchServer() = 0;
   // Closes the connection to the server without telling anyone; the
   // server sees the end at once.
   void closeChannel();
 
-  MsgIpc ipc;
+  MsgIpc ipc_;
 
 private:
   // An answer known without the server: addresses, or an error.
@@ -60,10 +60,10 @@ private:
 
   void failLater(Callback* callback, std::unique_ptr<plat::Exception> error);
 
-  std::deque<Callback*> pending;
-  std::deque<Ready> ready;
-  plat::Timer failTimer;
-  plat::Timer readyTimer;
+  std::deque<Callback*> pending_;
+  std::deque<Ready> ready_;
+  plat::Timer failTimer_;
+  plat::Timer readyTimer_;
 };
 
 // Answers "IpResolve" messages on the channel it is registered with
@@ -101,9 +101,9 @@ private:
   // Ends the current worker: joined when it can finish, else abandoned.
   void stopWorker();
 
-  IoPtr ourEnd;
-  plat::Thread* thread = nullptr;
-  std::shared_ptr<WorkerState> workerState;
+  IoPtr ourEnd_;
+  plat::Thread* thread_ = nullptr;
+  std::shared_ptr<WorkerState> workerState_;
 };
 
 namespace detail {

@@ -24,10 +24,11 @@ Ipc::~Ipc()
   }
 }
 
-void Ipc::ioAccept(Io* io)
+void Ipc::ioAccept(IoPtr conn)
 {
   PLAT_ASSERT(!io_);
-  io_.reset(io);
+  Io* io = conn.get();
+  io_.reset(conn.release());
   in_ = io->in;
   out_ = io->out ? io->out : &nullOut_;
   io->setHandler(sync_ ? nullptr : this, true);
@@ -57,9 +58,9 @@ void Ipc::close()
   if (!io_)
     return;
   rdr::OutStream* oldOut = out_;
-  IoPtr io(detach(), flushOnClose_, false);
+  IoPtr io(detach(), flushOnClose_ ? Shutdown::kFlush : Shutdown::kDrop);
   if (flushOnClose_) {
-    // A lazy stream sends what it can now; shutdown(true, ...) finishes the
+    // A lazy stream sends what it can now; a flushing shutdown finishes the
     // rest from the loop, so closing never waits for a slow peer.
     try {
       oldOut->flush();
@@ -97,7 +98,7 @@ void Ipc::dataAvailable(Io*)
     ipcLog.info("%s: %s", name_.str(), e.str());
     // The connection goes first, so whatever the callbacks do (write, close,
     // accept a new connection, destroy this channel) meets a clean state.
-    IoPtr(detach(), false, false).reset();
+    IoPtr(detach(), Shutdown::kDrop).reset();
     try {
       callback_->error(this, e);
       if (guard.destroyed())

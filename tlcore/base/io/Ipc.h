@@ -51,7 +51,7 @@ public:
 
   // --- The connection ----------------------------------------------------------
   // Takes ownership of io; holding one already is a fatal assertion.
-  void ioAccept(Io* io) override;
+  void ioAccept(IoPtr io) override;
   // Switches between synchronous and event-driven use of the held
   // connection (and of later ones).
   void setSync(bool sync);

@@ -87,13 +87,13 @@ void LogDestIpc::setIpc(io::MsgIpc* channel)
 {
   std::unique_ptr<Kicker> kicker;
   if (channel && io::FdManager::current())
-    kicker.reset(new Kicker(this));
+    kicker = std::make_unique<Kicker>(this);
   {
     MutexLock lock(mutex_);
     if (channel_)
       channel_->removeReader(this);
     channel_ = channel;
-    ipc = channel;
+    attachIpc(channel);
     peerLevelKnown_ = false;
     setLevel(INT_MAX);
     if (channel_)
@@ -204,7 +204,7 @@ LogSrcViaIpc::~LogSrcViaIpc()
   setLevelListener(nullptr);
   for (io::MsgIpc* channel : channels_)
     channel->removeReader(this);
-  ipc = nullptr;
+  attachIpc(nullptr);
 }
 
 void LogSrcViaIpc::setIpc(io::MsgIpc* channel, bool add, int level)
@@ -213,13 +213,13 @@ void LogSrcViaIpc::setIpc(io::MsgIpc* channel, bool add, int level)
     if (channels_.erase(channel))
       channel->removeReader(this);
     levels_.erase(channel);
-    if (ipc == channel)
-      ipc = nullptr;
+    if (ipc() == channel)
+      attachIpc(nullptr);
     return;
   }
   channels_.insert(channel);
   levels_[channel] = level;
-  ipc = channel;
+  attachIpc(channel);
   channel->addReader(kLogMsg, this);
   sendLevel(channel);
 }

@@ -27,8 +27,8 @@ constexpr int kMinMsgSize = 16;
 
 MsgIpc::Reader::~Reader()
 {
-  if (ipc)
-    ipc->removeReader(this);
+  if (ipc_)
+    ipc_->removeReader(this);
 }
 
 void MsgIpc::Reader::connectionChanged(MsgIpc*)
@@ -37,8 +37,8 @@ void MsgIpc::Reader::connectionChanged(MsgIpc*)
 
 void MsgIpc::Reader::ipcDestroyed(MsgIpc* channel)
 {
-  if (ipc == channel)
-    ipc = nullptr;
+  if (ipc_ == channel)
+    ipc_ = nullptr;
 }
 
 bool MsgIpc::Callback::allowed(MsgIpc*, const char*, bool)
@@ -174,9 +174,9 @@ int MsgIpc::Stage::overrun(int itemSize, int nItems)
 
 // --- MsgIpc ----------------------------------------------------------------------
 
-MsgIpc::MsgIpc(Callback* callback, const char* name, bool sync, bool logDiscards)
-    : ipc_(name, this, sync), callback_(callback), stage_(*this), in_(nullptr), out_(&stage_),
-      logDiscards_(logDiscards)
+MsgIpc::MsgIpc(Callback* callback, const char* name, MsgIpcFlags flags)
+    : ipc_(name, this, hasAny(flags, MsgIpcFlags::kSync)), callback_(callback), stage_(*this),
+      in_(nullptr), out_(&stage_), logDiscards_(hasAny(flags, MsgIpcFlags::kLogDiscards))
 {
 }
 
@@ -271,9 +271,9 @@ bool MsgIpc::connectionGone(bool tellCallback)
   return !guard.destroyed();
 }
 
-void MsgIpc::ioAccept(Io* io)
+void MsgIpc::ioAccept(IoPtr io)
 {
-  ipc_.ioAccept(io);
+  ipc_.ioAccept(std::move(io));
   repoint();
   stateFn_ = &MsgIpc::startMsgState;
   tellReaders();

@@ -41,6 +41,10 @@
 
 namespace io {
 
+// How a channel behaves (see the constructor).
+enum class MsgIpcFlags : unsigned { kNone = 0, kSync = 1, kLogDiscards = 2 };
+PLAT_FLAG_OPERATORS(MsgIpcFlags)
+
 class MsgIpc : public IoAcceptor, private Ipc::Callback {
 public:
   static constexpr int kDefaultMaxMsgSize = rdr::BufferedInStream::kDefaultBufSize;
@@ -60,8 +64,12 @@ public:
     virtual void connectionChanged(MsgIpc* ipc);
     virtual void ipcDestroyed(MsgIpc* ipc);
 
-    // Set by whoever registers the reader; null when detached.
-    MsgIpc* ipc = nullptr;
+    // The channel, set by whoever registers the reader; null when detached.
+    MsgIpc* ipc() const { return ipc_; }
+    void attachIpc(MsgIpc* ipc) { ipc_ = ipc; }
+
+  private:
+    MsgIpc* ipc_ = nullptr;
   };
 
   class Callback {
@@ -76,9 +84,10 @@ public:
     virtual ~Callback() = default;
   };
 
-  // name prefixes every log line of the channel. With logDiscards, messages
-  // written while unconnected are logged.
-  MsgIpc(Callback* callback, const char* name, bool sync = false, bool logDiscards = false);
+  // name prefixes every log line of the channel. kSync makes a blocking
+  // channel; with kLogDiscards, messages written while unconnected are
+  // logged.
+  MsgIpc(Callback* callback, const char* name, MsgIpcFlags flags = MsgIpcFlags::kNone);
   ~MsgIpc() override;
 
   // --- Readers -------------------------------------------------------------------
@@ -92,7 +101,7 @@ public:
   // --- The connection ------------------------------------------------------------
   // Takes a new connection (holding one already is fatal) and tells every
   // reader once.
-  void ioAccept(Io* io) override;
+  void ioAccept(IoPtr io) override;
   // Closes the connection; readers are told and, with tellCallback, the
   // callback's closed().
   void close(bool tellCallback);

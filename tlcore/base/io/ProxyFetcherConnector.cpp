@@ -1,6 +1,5 @@
 #include "io/ProxyFetcherConnector.h"
 
-#include "http/HttpConnectConnector.h"
 #include "io/Endpoint.h"
 #include "io/ProxyChoice.h"
 #include "io/Socks5Connector.h"
@@ -12,9 +11,11 @@ namespace io {
 
 static plat::LogSrc vlog("ProxyFetcherConnector");
 
-ProxyFetcherConnector::ProxyFetcherConnector(const char* host_, int port_,
-                                             std::unique_ptr<ProxyFetcher> fetcher_)
-    : host(unbracketHost(host_ ? host_ : "")), port(port_), fetcher(std::move(fetcher_))
+ProxyFetcherConnector::ProxyFetcherConnector(const char* host, int port,
+                                             std::unique_ptr<ProxyFetcher> fetcher,
+                                             HttpTunnelMaker httpTunnel)
+    : host_(unbracketHost(host ? host : "")), port_(port), fetcher_(std::move(fetcher)),
+      httpTunnel_(httpTunnel)
 {
 }
 
@@ -25,57 +26,56 @@ ProxyFetcherConnector::~ProxyFetcherConnector()
 
 const char* ProxyFetcherConnector::methodName(bool localised)
 {
-  if (connectedFlag && connector)
-    return connector->methodName(localised);
+  if (connectedFlag_ && connector_)
+    return connector_->methodName(localised);
   return localised ? LOC_TR("io_proxy_connection_desc") : "Direct TCP via proxy settings";
 }
 
 void ProxyFetcherConnector::begin()
 {
-  if (fetcher)
-    fetcher->fetch(this);
+  if (fetcher_)
+    fetcher_->fetch(this);
 }
 
 void ProxyFetcherConnector::fetched(ProxyFetcher* from, const char* url,
                                     const ProxyCredentials& credentials)
 {
   std::unique_ptr<ProxyFetcher> done;
-  if (from == fetcher.get())
-    done = std::move(fetcher); // released once this answer is used
-  IoConnector* inner = nullptr;
+  if (from == fetcher_.get())
+    done = std::move(fetcher_); // released once this answer is used
+  std::unique_ptr<IoConnector> inner;
   try {
     ProxyChoice choice = chooseProxy(url, credentials);
     const ProxyCredentials& cred = choice.credentials;
     bool haveCred = !cred.user.isNull() || !cred.password.isNull();
     plat::String proxyName = choice.proxyName();
+    std::unique_ptr<ProxyTcpConnector> viaProxy;
     switch (choice.kind) {
     case ProxyChoice::Direct:
-      inner = new TcpConnector(host.str(), port);
+      inner = std::make_unique<TcpConnector>(host_.str(), port_);
       break;
-    case ProxyChoice::HttpConnect: {
-      auto* c =
-          new http::HttpConnectConnector(host.str(), port, proxyName.str(), nullptr, cred.prompt);
-      if (haveCred)
-        c->setCredentials(cred.user.str(), cred.password.str());
-      inner = c;
+    case ProxyChoice::HttpConnect:
+      if (!httpTunnel_)
+        throw plat::Exception("HTTP proxies are not supported here");
+      viaProxy = httpTunnel_(host_.str(), port_, proxyName.str(), cred.prompt);
       break;
-    }
-    case ProxyChoice::Socks5: {
-      auto* c = new Socks5Connector(host.str(), port, proxyName.str(), nullptr, cred.prompt);
-      if (haveCred)
-        c->setCredentials(cred.user.str(), cred.password.str());
-      inner = c;
+    case ProxyChoice::Socks5:
+      viaProxy = std::make_unique<Socks5Connector>(host_.str(), port_, proxyName.str(), IoPtr(),
+                                                   cred.prompt);
       break;
     }
+    if (viaProxy) {
+      if (haveCred)
+        viaProxy->setCredentials(cred.user.str(), cred.password.str());
+      inner = std::move(viaProxy);
     }
   } catch (plat::Exception& e) {
     vlog.error("Error connecting to proxy: %s", e.str());
-    delete inner;
     IoConnectorBase::failed(e);
     return;
   }
-  connector.reset(inner);
-  connector->start(this);
+  connector_ = std::move(inner);
+  connector_->start(this);
 }
 
 void ProxyFetcherConnector::fetchFailed(ProxyFetcher*, const plat::Exception& error)
@@ -86,31 +86,32 @@ void ProxyFetcherConnector::fetchFailed(ProxyFetcher*, const plat::Exception& er
 
 void ProxyFetcherConnector::connected(IoConnector*, Io* io)
 {
-  connectedFlag = true;
+  connectedFlag_ = true;
   succeeded(io);
 }
 
 void ProxyFetcherConnector::failed(IoConnector*, const plat::Exception& error)
 {
   // The error may belong to the inner connector: report before releasing it.
-  fetcher.reset();
-  timer.stop();
-  std::unique_ptr<IoConnector> old = std::move(connector);
+  fetcher_.reset();
+  timer_.stop();
+  std::unique_ptr<IoConnector> old = std::move(connector_);
   IoConnectorBase::failed(error);
 }
 
 void ProxyFetcherConnector::cancel()
 {
-  fetcher.reset();
-  connector.reset();
-  timer.stop();
+  fetcher_.reset();
+  connector_.reset();
+  timer_.stop();
 }
 
-IoConnector* newProxyConnector(ProxySettingsProvider* provider, const char* host, int port,
-                               ProxyPasswdPrompt* prompt)
+std::unique_ptr<IoConnector> newProxyConnector(ProxySettingsProvider* provider, const char* host,
+                                               int port, ProxyPasswdPrompt* prompt,
+                                               HttpTunnelMaker httpTunnel)
 {
   std::unique_ptr<ProxyFetcher> fetcher = getProxyFetcher(provider, host, port, prompt);
-  return new ProxyFetcherConnector(host, port, std::move(fetcher));
+  return std::make_unique<ProxyFetcherConnector>(host, port, std::move(fetcher), httpTunnel);
 }
 
 } // namespace io

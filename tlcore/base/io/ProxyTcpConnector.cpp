@@ -28,13 +28,13 @@ int ProxyTcpConnector::timeoutMs()
   return g_timeoutMs;
 }
 
-ProxyTcpConnector::ProxyTcpConnector(const char* host_, int port_, const char* proxy_,
-                                     const char* methodNamePlain_, const char* methodNameLocalised_,
-                                     Io* existing, ProxyPasswdPrompt* prompt_)
-    : host(unbracketHost(host_ ? host_ : "")), port(port_), proxy(proxy_),
-      methodNamePlain(methodNamePlain_), methodNameLocalised(methodNameLocalised_), prompt(prompt_)
+ProxyTcpConnector::ProxyTcpConnector(const char* host, int port, const char* proxy,
+                                     const char* methodNamePlain, const char* methodNameLocalised,
+                                     IoPtr existing, ProxyPasswdPrompt* prompt)
+    : host_(unbracketHost(host ? host : "")), port_(port), proxy_(proxy),
+      methodNamePlain_(methodNamePlain), methodNameLocalised_(methodNameLocalised), prompt_(prompt)
 {
-  io.reset(existing);
+  io_.reset(existing.release());
 }
 
 ProxyTcpConnector::~ProxyTcpConnector()
@@ -42,72 +42,72 @@ ProxyTcpConnector::~ProxyTcpConnector()
   cancel();
 }
 
-void ProxyTcpConnector::setCredentials(const char* user_, const char* password_)
+void ProxyTcpConnector::setCredentials(const char* user, const char* password)
 {
-  user.assign(user_);
-  password.assign(password_);
+  user_.assign(user);
+  password_.assign(password);
 }
 
 const char* ProxyTcpConnector::methodName(bool localised)
 {
-  return localised ? methodNameLocalised.str() : methodNamePlain.str();
+  return localised ? methodNameLocalised_.str() : methodNamePlain_.str();
 }
 
 void ProxyTcpConnector::start(IoConnected* cb)
 {
-  if (io) {
+  if (io_) {
     IoConnectorBase::start(cb);
     return;
   }
-  callback = cb;
+  callback_ = cb;
   reconnect();
 }
 
 void ProxyTcpConnector::reconnect()
 {
   releaseIo();
-  tcpConnector.reset();
+  tcpConnector_.reset();
   try {
-    tcpConnector = std::make_unique<TcpConnector>(proxy.str(), -1, 0);
+    tcpConnector_ = std::make_unique<TcpConnector>(proxy_.str(), -1, 0);
   } catch (plat::Exception& e) {
     // Reported from the loop like any other connect failure.
-    vlog.info("Bad proxy address %s: %s", proxy.str(), e.str());
-    ProxyError error(ProxyError::kBadConnection, proxy.str(), nullptr, e);
-    failedLater = std::make_unique<ProxyError>(error);
-    IoConnectorBase::start(callback);
+    vlog.info("Bad proxy address %s: %s", proxy_.str(), e.str());
+    ProxyError error(ProxyError::kBadConnection, proxy_.str(), nullptr, e);
+    failedLater_ = std::make_unique<ProxyError>(error);
+    IoConnectorBase::start(callback_);
     return;
   }
-  tcpConnector->start(this);
+  tcpConnector_->start(this);
 }
 
 void ProxyTcpConnector::connected(IoConnector*, Io* newIo)
 {
-  tcpConnector.reset();
+  tcpConnector_.reset();
   releaseIo();
-  io.reset(newIo);
+  io_.reset(newIo);
   begin();
 }
 
 void ProxyTcpConnector::failed(IoConnector*, const plat::Exception& error)
 {
-  tcpConnector.reset();
-  fail(ProxyError(ProxyError::kBadConnection, proxy.str(), nullptr, error));
+  tcpConnector_.reset();
+  fail(ProxyError(ProxyError::kBadConnection, proxy_.str(), nullptr, error));
 }
 
 void ProxyTcpConnector::begin()
 {
-  if (failedLater) {
-    ProxyError error(*failedLater);
-    failedLater.reset();
+  if (failedLater_) {
+    ProxyError error(*failedLater_);
+    failedLater_.reset();
     fail(error);
     return;
   }
   try {
-    io->setHandler(this, true);
-    inStream = io->in;
-    outStream = io->out;
-    inStream->setCheckpoint();
-    timeout.start(g_timeoutMs);
+    io_->setHandler(this, true);
+    inStream_ = io_->in;
+    outStream_ = io_->out;
+    inStream_->setCheckpoint();
+    timeout_.start(g_timeoutMs);
     sendFirst();
   } catch (ProxyError& e) {
     fail(e);
@@ -119,7 +119,7 @@ void ProxyTcpConnector::begin()
 void ProxyTcpConnector::dataAvailable(Io*)
 {
   try {
-    while (io && step()) {
+    while (io_ && step()) {
     }
   } catch (rdr::BlockException&) {
   } catch (ProxyError& e) {
@@ -136,7 +136,7 @@ void ProxyTcpConnector::writable(Io*)
 void ProxyTcpConnector::closed(Io*)
 {
   // The connection is already going away on its own.
-  io.release();
+  io_.release();
   failWith(plat::Exception("ioShutdown"));
 }
 
@@ -156,58 +156,58 @@ void ProxyTcpConnector::fail(const ProxyError& error)
 void ProxyTcpConnector::failWith(const plat::Exception& e)
 {
   logError(e);
-  ProxyError error(ProxyError::kConnectionError, proxy.str(), e.str(), e);
+  ProxyError error(ProxyError::kConnectionError, proxy_.str(), e.str(), e);
   cancel();
   IoConnectorBase::failed(error);
 }
 
 void ProxyTcpConnector::finish()
 {
-  timeout.stop();
-  Io* inner = io.release();
-  inStream = nullptr;
-  outStream = nullptr;
+  timeout_.stop();
+  Io* inner = io_.release();
+  inStream_ = nullptr;
+  outStream_ = nullptr;
   inner->setHandler(nullptr, false);
-  plat::String name = formatEndpointName(host.str(), port, -1, -1);
-  Io* named = new NamedIo(inner, name.str(), host.str(), name.str(), nullptr);
+  plat::String name = formatEndpointName(host_.str(), port_, -1, -1);
+  Io* named = new NamedIo(inner, name.str(), host_.str(), name.str(), nullptr);
   succeeded(named);
 }
 
 void ProxyTcpConnector::cancel()
 {
-  tcpConnector.reset();
+  tcpConnector_.reset();
   releaseIo();
-  timeout.stop();
-  timer.stop();
+  timeout_.stop();
+  timer_.stop();
 }
 
 void ProxyTcpConnector::releaseIo()
 {
-  inStream = nullptr;
-  outStream = nullptr;
-  io.reset();
+  inStream_ = nullptr;
+  outStream_ = nullptr;
+  io_.reset();
 }
 
 void ProxyTcpConnector::stopTimeout()
 {
-  timeout.stop();
+  timeout_.stop();
 }
 
 void ProxyTcpConnector::restartTimeout()
 {
-  timeout.stop();
-  timeout.start(g_timeoutMs);
+  timeout_.stop();
+  timeout_.start(g_timeoutMs);
 }
 
 void ProxyTcpConnector::timedOut()
 {
-  vlog.info("Timed out trying to connect to proxyserver %s", proxy.str());
-  fail(ProxyError(ProxyError::kBadProtocol, proxy.str(), "Connecting to Proxy Server timed out"));
+  vlog.info("Timed out trying to connect to proxyserver %s", proxy_.str());
+  fail(ProxyError(ProxyError::kBadProtocol, proxy_.str(), "Connecting to Proxy Server timed out"));
 }
 
 bool ProxyTcpConnector::TimeoutCallback::timerExpired(plat::Timer*)
 {
-  owner->timedOut();
+  owner_->timedOut();
   return false;
 }
 

@@ -25,6 +25,10 @@ namespace io {
 
 class TcpConnector;
 
+// What a proxy needs from the user.
+enum class ProxyNeeds : unsigned { kUser = 1, kPassword = 2 };
+PLAT_FLAG_OPERATORS(ProxyNeeds)
+
 // Asks the user for the proxy's user name and password. Nothing in this
 // program makes one; connectors work with none.
 class ProxyPasswdPrompt {
@@ -36,7 +40,7 @@ public:
     virtual ~Callback();
   };
 
-  virtual void ask(bool needUser, bool needPassword, const char* proxy, Callback* callback) = 0;
+  virtual void ask(ProxyNeeds needs, const char* proxy, Callback* callback) = 0;
   // Forgets an outstanding question of callback.
   virtual void cancel(Callback* callback) = 0;
   virtual ~ProxyPasswdPrompt();
@@ -44,10 +48,10 @@ public:
 
 class ProxyTcpConnector : public IoConnectorBase, protected IoConnected, protected IoHandler {
 public:
-  // host may carry IPv6 brackets; proxy is "host:port". existing (owned
-  // from here on, may be null) is an open connection to the proxy.
+  // host may carry IPv6 brackets; proxy is "host:port". existing (may be
+  // empty) is an open connection to the proxy.
   ProxyTcpConnector(const char* host, int port, const char* proxy, const char* methodNamePlain,
-                    const char* methodNameLocalised, Io* existing, ProxyPasswdPrompt* prompt);
+                    const char* methodNameLocalised, IoPtr existing, ProxyPasswdPrompt* prompt);
   ~ProxyTcpConnector() override;
 
   void start(IoConnected* callback) override;
@@ -56,9 +60,9 @@ public:
   // The credentials to offer; before start.
   void setCredentials(const char* user, const char* password);
 
-  const char* getHost() const { return host.str(); }
-  int getPort() const { return port; }
-  const char* getProxy() const { return proxy.str(); }
+  const char* getHost() const { return host_.str(); }
+  int getPort() const { return port_; }
+  const char* getProxy() const { return proxy_.str(); }
 
   // The time-out of the exchange (10000 ms); tests shorten it. Applies to
   // connectors that start the time-out afterwards.
@@ -107,36 +111,36 @@ protected:
   void writable(Io* io) override;
   void closed(Io* io) override;
 
-  plat::String host;
-  int port;
-  plat::String proxy;
-  plat::SecureString user;
-  plat::SecureString password;
+  plat::String host_;
+  int port_;
+  plat::String proxy_;
+  plat::SecureString user_;
+  plat::SecureString password_;
   // Shut down without flush, handler not told.
-  IoPtr io{nullptr, false, false};
-  rdr::InStream* inStream = nullptr;
-  rdr::OutStream* outStream = nullptr;
-  std::unique_ptr<TcpConnector> tcpConnector;
-  plat::String methodNamePlain;
-  plat::String methodNameLocalised;
-  ProxyPasswdPrompt* prompt;
+  IoPtr io_{nullptr, io::Shutdown::kDrop};
+  rdr::InStream* inStream_ = nullptr;
+  rdr::OutStream* outStream_ = nullptr;
+  std::unique_ptr<TcpConnector> tcpConnector_;
+  plat::String methodNamePlain_;
+  plat::String methodNameLocalised_;
+  ProxyPasswdPrompt* prompt_;
 
 private:
   class TimeoutCallback : public plat::Timer::Callback {
   public:
-    explicit TimeoutCallback(ProxyTcpConnector* owner) : owner(owner) {}
+    explicit TimeoutCallback(ProxyTcpConnector* owner) : owner_(owner) {}
     bool timerExpired(plat::Timer* timer) override;
 
   private:
-    ProxyTcpConnector* owner;
+    ProxyTcpConnector* owner_;
   };
 
   void timedOut();
 
   // A failure found before any connect, reported from the start timer.
-  std::unique_ptr<ProxyError> failedLater;
-  TimeoutCallback timeoutCallback{this};
-  plat::Timer timeout{&timeoutCallback};
+  std::unique_ptr<ProxyError> failedLater_;
+  TimeoutCallback timeoutCallback_{this};
+  plat::Timer timeout_{&timeoutCallback_};
 };
 
 } // namespace io

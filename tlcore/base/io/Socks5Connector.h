@@ -16,7 +16,7 @@ namespace io {
 
 class Socks5Connector : public ProxyTcpConnector, public ProxyPasswdPrompt::Callback {
 public:
-  Socks5Connector(const char* host, int port, const char* proxy, Io* existing,
+  Socks5Connector(const char* host, int port, const char* proxy, IoPtr existing,
                   ProxyPasswdPrompt* prompt);
   // Cancels an outstanding prompt.
   ~Socks5Connector() override;
@@ -44,10 +44,10 @@ private:
   // Restarts once with a greeting that offers user name and password.
   bool retryWithUserPass();
 
-  rdr::StateMachine<Socks5Connector> state;
-  bool offeredUserPass = false;
-  bool retried = false;
-  bool promptOpen = false;
+  rdr::StateMachine<Socks5Connector> state_;
+  bool offeredUserPass_ = false;
+  bool retried_ = false;
+  bool promptOpen_ = false;
 };
 
 } // namespace io

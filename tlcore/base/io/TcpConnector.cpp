@@ -70,7 +70,7 @@ void IoConnectorMulti::connected(IoConnector* connector, Io* io)
     if (ic.get() != connector)
       continue;
     if (FdManager* mgr = FdManager::current())
-      mgr->deleteLater(ic.release());
+      mgr->deleteLater(std::move(ic));
   }
   all.clear();
   cb_->connected(this, io);
@@ -96,7 +96,7 @@ void IoConnectorMulti::progress(IoConnector*)
   cb_->progress(this);
 }
 
-Io* IoConnectorMulti::connect()
+IoPtr IoConnectorMulti::connect()
 {
   PLAT_ASSERT(!ics_.empty());
   for (size_t i = 0;; i++) {
@@ -127,7 +127,7 @@ int TcpAddrConnector::connectSocket(const IpInfo& address, bool blocking)
   return os::connectSocket(address, SOCK_STREAM, blocking);
 }
 
-Io* TcpAddrConnector::connect()
+IoPtr TcpAddrConnector::connect()
 {
   int fd = connectSocket(address_, true);
   TcpIo* io;
@@ -139,7 +139,7 @@ Io* TcpAddrConnector::connect()
   }
   io->setHostName(hostName_.get());
   os::setSocketDscp(fd);
-  return io;
+  return IoPtr(io);
 }
 
 void TcpAddrConnector::begin()
@@ -254,7 +254,7 @@ void TcpConnector::start(IoConnected* cb)
   resolver_->resolve(this, host_.str(), port_, 0);
 }
 
-Io* TcpConnector::connect()
+IoPtr TcpConnector::connect()
 {
   connLog.info("connect to %s:%d", host_.str(), port_);
   IpInfoList addresses;

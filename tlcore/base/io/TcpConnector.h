@@ -44,7 +44,7 @@ public:
   // Fatal with no connectors, a null callback or a second start.
   void start(IoConnected* callback) override;
   // Each connector's connect() in turn; the last one's error is thrown.
-  Io* connect() override;
+  IoPtr connect() override;
 
 private:
   void startNext();
@@ -72,7 +72,7 @@ public:
   ~TcpAddrConnector() override;
 
   // Blocking connect; throws plat::SystemException.
-  Io* connect() override;
+  IoPtr connect() override;
 
   // Logs the attempt and returns a socket connected (blocking) or being
   // connected to address; throws plat::SystemException.
@@ -94,7 +94,7 @@ private:
   TcpIo* tcpIo() const;
 
   IpInfo address_;
-  IoPtr io_{nullptr, false, false};
+  IoPtr io_{nullptr, io::Shutdown::kDrop};
   plat::String hostName_;
 };
 
@@ -110,7 +110,7 @@ public:
 
   void start(IoConnected* callback) override;
   // Resolves and connects, blocking; the last address's error is thrown.
-  Io* connect() override;
+  IoPtr connect() override;
   // "Direct TCP".
   const char* methodName(bool localised) override;
 

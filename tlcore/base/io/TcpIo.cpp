@@ -34,9 +34,9 @@ TcpIo::~TcpIo() = default;
 
 void TcpIo::setHostName(const char* name)
 {
-  hostName = plat::String(name);
-  peerEndpointText = plat::String();
-  displayNameText = plat::String();
+  hostName_ = plat::String(name);
+  peerEndpointText_ = plat::String();
+  displayNameText_ = plat::String();
 }
 
 void TcpIo::markIfLoopback()
@@ -51,25 +51,25 @@ void TcpIo::markIfLoopback()
 
 const IpInfo& TcpIo::myAddress()
 {
-  if (!myInfo)
-    myInfo.reset(new IpInfo(getFd(), true));
-  return *myInfo;
+  if (!myInfo_)
+    myInfo_ = std::make_unique<IpInfo>(getFd(), true);
+  return *myInfo_;
 }
 
 const IpInfo& TcpIo::peerAddressInfo()
 {
-  if (!peerInfo)
-    peerInfo.reset(new IpInfo(getFd(), false));
-  return *peerInfo;
+  if (!peerInfo_)
+    peerInfo_ = std::make_unique<IpInfo>(getFd(), false);
+  return *peerInfo_;
 }
 
 const char* TcpIo::displayName()
 {
-  if (!displayNameText.isNull())
-    return displayNameText.str();
+  if (!displayNameText_.isNull())
+    return displayNameText_.str();
   try {
-    displayNameText = peerAddressInfo().describe("TCP", hostName.get());
-    return displayNameText.str();
+    displayNameText_ = peerAddressInfo().describe("TCP", hostName_.get());
+    return displayNameText_.str();
   } catch (plat::Exception& e) {
     vlog.status("displayName error: %s", e.str());
     return FdIo::displayName();
@@ -78,15 +78,15 @@ const char* TcpIo::displayName()
 
 const char* TcpIo::peerEndpoint()
 {
-  if (!peerEndpointText.isNull())
-    return peerEndpointText.str();
+  if (!peerEndpointText_.isNull())
+    return peerEndpointText_.str();
   try {
-    if (hostName.isNull())
-      peerEndpointText = plat::String(peerAddressInfo().toString());
+    if (hostName_.isNull())
+      peerEndpointText_ = plat::String(peerAddressInfo().toString());
     else
-      peerEndpointText = plat::format("%s::%d", bracketHost(hostName.str()).str(),
-                                      peerAddressInfo().port());
-    return peerEndpointText.str();
+      peerEndpointText_ =
+          plat::format("%s::%d", bracketHost(hostName_.str()).str(), peerAddressInfo().port());
+    return peerEndpointText_.str();
   } catch (plat::Exception& e) {
     vlog.status("peerEndpoint error: %s", e.str());
     return "";

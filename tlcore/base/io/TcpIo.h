@@ -61,11 +61,11 @@ protected:
   ~TcpIo() override;
 
 private:
-  std::unique_ptr<IpInfo> myInfo;
-  std::unique_ptr<IpInfo> peerInfo;
-  plat::String hostName;
-  plat::String peerEndpointText;
-  plat::String displayNameText;
+  std::unique_ptr<IpInfo> myInfo_;
+  std::unique_ptr<IpInfo> peerInfo_;
+  plat::String hostName_;
+  plat::String peerEndpointText_;
+  plat::String displayNameText_;
 };
 
 } // namespace io

@@ -58,7 +58,7 @@ public:
 
 private:
   class Pipe;
-  void ioAccept(io::Io* io) override;
+  void ioAccept(io::IoPtr io) override;
 
   LaunchProcess::Cfg* cfg_;
   LaunchWithPipeCallback* callback_;

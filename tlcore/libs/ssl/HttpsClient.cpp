@@ -4,13 +4,11 @@
 
 namespace ssl {
 
-http::NativeHttpClient* createHttpsClient(std::unique_ptr<SslCertLookup>& lookup)
+std::unique_ptr<http::NativeHttpClient> createHttpsClient(std::unique_ptr<SslCertLookup> lookup)
 {
   if (!lookup)
     lookup = SslCertLookupSystemFile::create();
-  std::unique_ptr<http::SslConnectorFactory> factory(
-      new SslConnFactory(std::move(lookup), nullptr));
-  return http::createHttpClient(std::move(factory));
+  return http::createHttpClient(std::make_unique<SslConnFactory>(std::move(lookup), nullptr));
 }
 
 } // namespace ssl

@@ -11,6 +11,6 @@ namespace ssl {
 
 // A new client owned by the caller, with a new SslConnFactory over lookup
 // (taken; an empty lookup is first replaced by the "cacerts.pem" store).
-http::NativeHttpClient* createHttpsClient(std::unique_ptr<SslCertLookup>& lookup);
+std::unique_ptr<http::NativeHttpClient> createHttpsClient(std::unique_ptr<SslCertLookup> lookup);
 
 } // namespace ssl

@@ -13,10 +13,11 @@ SslConnFactory::SslConnFactory(std::unique_ptr<SslCertLookup> lookup, SslVerifie
 
 SslConnFactory::~SslConnFactory() = default;
 
-io::IoConnector* SslConnFactory::newConnector(std::unique_ptr<io::IoConnector>& inner,
-                                              const char* serverName)
+std::unique_ptr<io::IoConnector>
+SslConnFactory::newConnector(std::unique_ptr<io::IoConnector> inner, const char* serverName)
 {
-  return new SslConnector(std::move(inner), verifier_, trustManager_.get(), serverName, nullptr);
+  return std::make_unique<SslConnector>(std::move(inner), verifier_, trustManager_.get(),
+                                        serverName, nullptr);
 }
 
 } // namespace ssl

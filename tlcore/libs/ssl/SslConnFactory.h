@@ -13,8 +13,8 @@ class SslConnFactory : public http::SslConnectorFactory {
 public:
   SslConnFactory(std::unique_ptr<SslCertLookup> lookup, SslVerifier* verifier);
   // A new SslConnector over inner, without a client identity.
-  io::IoConnector* newConnector(std::unique_ptr<io::IoConnector>& inner,
-                                const char* serverName) override;
+  std::unique_ptr<io::IoConnector> newConnector(std::unique_ptr<io::IoConnector> inner,
+                                                const char* serverName) override;
   ~SslConnFactory() override;
 
   SslTrustManager* trustManager() const { return trustManager_.get(); }

@@ -12,11 +12,11 @@ SslConnector::SslConnector(std::unique_ptr<io::IoConnector> inner, SslVerifier* 
 {
 }
 
-SslConnector::SslConnector(io::Io* io, SslVerifier* verifier, SslTrustManager* trustManager,
+SslConnector::SslConnector(io::IoPtr io, SslVerifier* verifier, SslTrustManager* trustManager,
                            const char* hostName, std::unique_ptr<ClientIdentity> identity)
     : hostName_(hostName), verifier_(verifier), trustManager_(trustManager)
 {
-  tls_.reset(new SslIo(io, verifier, trustManager, hostName, identity.get()));
+  tls_.reset(new SslIo(std::move(io), verifier, trustManager, hostName, identity.get()));
 }
 
 SslConnector::~SslConnector() = default;
@@ -41,7 +41,7 @@ void SslConnector::connected(io::IoConnector*, io::Io* io)
   SslIo* tls;
   try {
     // On failure the connection is already shut down.
-    tls = new SslIo(io, verifier_, trustManager_, hostName_.get(), identity_.get());
+    tls = new SslIo(io::IoPtr(io), verifier_, trustManager_, hostName_.get(), identity_.get());
   } catch (const plat::Exception& e) {
     IoConnectorBase::failed(e);
     return;

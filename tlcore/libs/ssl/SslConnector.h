@@ -26,7 +26,7 @@ public:
                SslTrustManager* trustManager, const char* hostName,
                std::unique_ptr<ClientIdentity> identity);
   // TLS over a connection already established (taken over).
-  SslConnector(io::Io* io, SslVerifier* verifier, SslTrustManager* trustManager,
+  SslConnector(io::IoPtr io, SslVerifier* verifier, SslTrustManager* trustManager,
                const char* hostName, std::unique_ptr<ClientIdentity> identity);
   ~SslConnector() override;
 
@@ -43,7 +43,7 @@ private:
   void writable(io::Io* io) override;
   void closed(io::Io* io) override;
 
-  io::IoPtr tls_{nullptr, false, false};
+  io::IoPtr tls_{nullptr, io::Shutdown::kDrop};
   plat::String hostName_;
   SslVerifier* verifier_;
   SslTrustManager* trustManager_;

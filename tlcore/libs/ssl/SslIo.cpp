@@ -35,13 +35,13 @@ int SslIo::SslOutStream::spaceAvailable()
   return (int)(hint & ~(int64_t)7);
 }
 
-SslIo::SslIo(io::Io* inner, SslVerifier* verifier, SslTrustManager* trustManager,
+SslIo::SslIo(io::IoPtr inner, SslVerifier* verifier, SslTrustManager* trustManager,
              const char* hostName, const ClientIdentity* identity)
-    : inner_(inner, true, false), plainIn_(this, kMaxPlainBytes),
+    : inner_(inner.release(), io::Shutdown::kFlush), plainIn_(this, kMaxPlainBytes),
       tlsOut_(this, kMaxPlainBytes), verifier_(verifier)
 {
   PLAT_ASSERT(verifier);
-  tlsOut_.innerOut = inner->out;
+  tlsOut_.innerOut = inner_->out;
   flags.insert(plat::String("secureTransport"));
   bool high = tlsProfileParam.getValue() == 1;
   engine_ = SslEngine::create(trustManager, high ? 7 : 32, high ? kHighSuites : kNormalSuites, 1,
@@ -67,14 +67,14 @@ void SslIo::setHandler(io::IoHandler* handler, bool readEnabled)
     inner_->markReadable();
 }
 
-void SslIo::shutdown(bool flush, bool tellHandler)
+void SslIo::shutdown(io::Shutdown how)
 {
-  if (!tellHandler)
+  if (!hasAny(how, io::Shutdown::kTellHandler))
     handler_ = nullptr;
   if (!closed_) {
     closed_ = true;
     try {
-      if (flush && !handshaking_)
+      if (hasAny(how, io::Shutdown::kFlush) && !handshaking_)
         send();
       engine_->close(inner_->out);
     } catch (const plat::Exception& e) {
@@ -83,7 +83,7 @@ void SslIo::shutdown(bool flush, bool tellHandler)
   }
   if (inner_) {
     inner_->setHandler(this, false);
-    inner_->shutdown(true, true);
+    inner_->shutdown(io::Shutdown::kFlush | io::Shutdown::kTellHandler);
   }
 }
 
@@ -178,7 +178,7 @@ void SslIo::handshakeStep()
   } catch (const plat::Exception& e) {
     vlog.log(30, "Handshaking error: %s", e.str());
     storeError(e);
-    shutdown(false, true);
+    shutdown(io::Shutdown::kTellHandler);
     return;
   }
   if (handler_)

@@ -26,12 +26,12 @@ public:
 
   // Takes inner over; verifier is never null. The cipher suites follow
   // TlsProfile at this moment; the protocol is TLS 1.2.
-  SslIo(io::Io* inner, SslVerifier* verifier, SslTrustManager* trustManager,
-        const char* hostName, const ClientIdentity* identity);
+  SslIo(io::IoPtr inner, SslVerifier* verifier, SslTrustManager* trustManager, const char* hostName,
+        const ClientIdentity* identity);
 
   // Setting a handler during the handshake starts or continues it.
   void setHandler(io::IoHandler* handler, bool readEnabled = true) override;
-  void shutdown(bool flush, bool tellHandler) override;
+  void shutdown(io::Shutdown how) override;
   // The handler soon gets dataAvailable (during the handshake: the
   // handshake goes on).
   void markReadable() override;

@@ -316,7 +316,7 @@ public:
   ~MuiCommsConn() override
   {
     if (io_)
-      io_->shutdown(false, false);
+      io_->shutdown(io::Shutdown::kDrop);
   }
   MuiCommsConn(const MuiCommsConn&) = delete;
   MuiCommsConn& operator=(const MuiCommsConn&) = delete;
@@ -339,11 +339,11 @@ void MuiCommsConn::dataAvailable(io::Io* io)
     // An incomplete line is read again from its start with more data.
   } catch (rdr::EndOfStream&) {
     vlog.info("Connection ended");
-    io->shutdown(false, true);
+    io->shutdown(io::Shutdown::kTellHandler);
   } catch (plat::Exception& e) {
     char text[plat::Exception::kMessageSize];
     vlog.error("Closing a connection: %s", e.formatDisplay(text));
-    io->shutdown(false, true);
+    io->shutdown(io::Shutdown::kTellHandler);
   }
 }
 
@@ -406,9 +406,9 @@ void MuiComms::setListening(bool on)
   }
 }
 
-void MuiComms::ioAccept(io::Io* io)
+void MuiComms::ioAccept(io::IoPtr io)
 {
-  new MuiCommsConn(this, io);
+  new MuiCommsConn(this, io.release());
 }
 
 void MuiComms::forget(MuiCommsConn* conn)

@@ -51,7 +51,7 @@ public:
   bool isListening() const { return listener_ != nullptr; }
   const char* path() const { return path_.get(); }
 
-  void ioAccept(io::Io* io) override;
+  void ioAccept(io::IoPtr io) override;
 
   // Reads every complete line (line is the buffer) and writes its reply,
   // until the stream throws: rdr::BlockException when a line is

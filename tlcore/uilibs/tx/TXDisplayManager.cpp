@@ -9,15 +9,15 @@ TXDisplayManager::TXDisplayManager(const char* displayName) : io_(new io::FdIo(-
 {
   try {
     openDisplay(displayName);
-    io_->attach(ConnectionNumber(display()), false, -1, -1, false);
+    io_->attach(ConnectionNumber(display()), io::FdIoFlags::kBlocking);
     io_->setHandler(this, true);
   } catch (...) {
-    io_->shutdown(false, false);
+    io_->shutdown(io::Shutdown::kDrop);
     throw;
   }
 }
 
-TXDisplayManager::~TXDisplayManager() { io_->shutdown(false, false); }
+TXDisplayManager::~TXDisplayManager() { io_->shutdown(io::Shutdown::kDrop); }
 
 void WindowWatcher::watch(Window window)
 {

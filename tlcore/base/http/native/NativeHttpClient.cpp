@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "http/HarDocument.h"
+#include "http/HttpConnectConnector.h"
 #include "http/native/NativeHttpRequest.h"
 #include "io/Endpoint.h"
 #include "io/IpInfo.h"
@@ -43,9 +44,9 @@ const char* HttpRequest::getResponseHeader(const char* name)
   return it == headers.end() ? nullptr : it->second.get();
 }
 
-NativeHttpClient* createHttpClient(std::unique_ptr<SslConnectorFactory> factory)
+std::unique_ptr<NativeHttpClient> createHttpClient(std::unique_ptr<SslConnectorFactory> factory)
 {
-  return new NativeHttpClient(std::move(factory));
+  return std::make_unique<NativeHttpClient>(std::move(factory));
 }
 
 NativeHttpClient::NativeHttpClient(std::unique_ptr<SslConnectorFactory> factory)
@@ -56,7 +57,7 @@ NativeHttpClient::NativeHttpClient(std::unique_ptr<SslConnectorFactory> factory)
 
 NativeHttpClient::~NativeHttpClient() = default;
 
-HttpRequest* NativeHttpClient::newRequest(const char* method, const char* url)
+std::unique_ptr<HttpRequest> NativeHttpClient::newRequest(const char* method, const char* url)
 {
   io::EndpointUri s(url);
   const char* scheme = s.scheme.str();
@@ -71,13 +72,13 @@ HttpRequest* NativeHttpClient::newRequest(const char* method, const char* url)
   destination.appendf("%s://%s", scheme, host.str());
   plat::String target = io::uriPathAndQuery(s.path.str(), s.query.get());
   fullUrl.appendf("%s%s", destination.get(), target.str());
-  std::unique_ptr<NativeHttpRequest> request(new NativeHttpRequest(
-      this, fullUrl.get(), host.str(), destination.get(), s.path.str(), s.query.get(), method));
+  auto request = std::make_unique<NativeHttpRequest>(
+      this, fullUrl.get(), host.str(), destination.get(), s.path.str(), s.query.get(), method);
   if (!s.user.isNull() && !s.password.isNull())
     request->setBasicAuth(s.user.str(), s.password.str());
   if (kMaxIdlePerDestination < 1)
     request->setHeader("Connection", "close");
-  return request.release();
+  return request;
 }
 
 void NativeHttpClient::closeIdleConnections()
@@ -85,7 +86,7 @@ void NativeHttpClient::closeIdleConnections()
   pool_.closeIdle();
 }
 
-io::IoConnector* NativeHttpClient::makeConnector(const char* destination)
+std::unique_ptr<io::IoConnector> NativeHttpClient::makeConnector(const char* destination)
 {
   io::EndpointUri d(destination);
   if (d.scheme.isNull())
@@ -102,19 +103,19 @@ io::IoConnector* NativeHttpClient::makeConnector(const char* destination)
     plat::String serverName;
     if (!io::isNumericAddress(io::unbracketHost(host.str()).str()))
       serverName = io::formatEndpointName(host.str(), port, -1, -1);
-    std::unique_ptr<io::IoConnector> inner(newTcpConnector(host.str(), port));
-    return sslFactory_->newConnector(inner, serverName.get());
+    return sslFactory_->newConnector(newTcpConnector(host.str(), port), serverName.get());
   }
   return nullptr;
 }
 
-io::IoConnector* NativeHttpClient::newTcpConnector(const char* host, int port)
+std::unique_ptr<io::IoConnector> NativeHttpClient::newTcpConnector(const char* host, int port)
 {
   try {
-    return io::newProxyConnector(io::proxySettingsProvider(), host, port, nullptr);
+    return io::newProxyConnector(io::proxySettingsProvider(), host, port, nullptr,
+                                 &newHttpConnectConnector);
   } catch (plat::Exception& e) {
     vlog.error("Unable to read proxy settings: %s", e.str());
-    return new io::TcpConnector(host, port);
+    return std::make_unique<io::TcpConnector>(host, port);
   }
 }
 

@@ -32,7 +32,7 @@ public:
   ~NativeHttpClient() override;
 
   // --- HttpClient
-  HttpRequest* newRequest(const char* method, const char* url) override;
+  std::unique_ptr<HttpRequest> newRequest(const char* method, const char* url) override;
   SslConnectorFactory* getSslConnectorFactory() override { return sslFactory_.get(); }
   void closeIdleConnections() override;
   // Lets a client with a TLS factory serve plain "http" too (the hosted
@@ -48,10 +48,10 @@ public:
 protected:
   // --- io::IoPool::Factory: a new connection to "http://..." or
   // "https://...", through the proxy settings; null for anything else.
-  io::IoConnector* makeConnector(const char* destination) override;
+  std::unique_ptr<io::IoConnector> makeConnector(const char* destination) override;
   // A connector following the proxy settings, or direct TCP when they
   // cannot be read.
-  virtual io::IoConnector* newTcpConnector(const char* host, int port);
+  virtual std::unique_ptr<io::IoConnector> newTcpConnector(const char* host, int port);
 
 private:
   bool plainHttpAllowed_;

@@ -171,7 +171,7 @@ void NativeHttpRequest::start(HttpCallback* cb)
     fail(plat::ExceptionFmt("Invalid request: CR, LF or NUL in %s", what));
     return;
   }
-  connector_.reset(client_->pool().newConnector(destination_.str(), NativeHttpClient::kReuseWaitMs));
+  connector_ = client_->pool().newConnector(destination_.str(), NativeHttpClient::kReuseWaitMs);
   state_ = kConnecting;
   connector_->start(this);
 }
@@ -334,7 +334,7 @@ void NativeHttpRequest::dataAvailable(io::Io* io)
     client_->pool().discardIo(conn, interim              ? "interim response"
                                     : bodyNotFullySent_ ? "request not fully sent"
                                                         : "connection closed");
-    conn->shutdown(false, false);
+    conn->shutdown(io::Shutdown::kDrop);
   }
   timer_.stop();
   state_ = kComplete;

@@ -128,7 +128,7 @@ private:
   int64_t sendTime_ = -1;
   int64_t endTime_ = -1;
   int state_ = kCreated;
-  io::IoPtr connection_{nullptr, false, false};
+  io::IoPtr connection_{nullptr, io::Shutdown::kDrop};
   std::unique_ptr<io::IoConnector> connector_;
   std::unique_ptr<plat::Exception> error_;
   HeaderMap requestHeaders_;

@@ -27,7 +27,7 @@ protected:
   {
     httptest::prepareProcess();
     mgr.reset(new io::FdSelectManager);
-    client.reset(http::createHttpClient(nullptr));
+    client = http::createHttpClient(nullptr);
   }
   void TearDown() override
   {
@@ -159,7 +159,8 @@ TEST_F(HttpClientTest, RefusesLineBreaksBeforeWriting)
 TEST_F(HttpClientTest, UrlRules)
 {
   struct Factory : http::SslConnectorFactory {
-    io::IoConnector* newConnector(std::unique_ptr<io::IoConnector>&, const char*) override
+    std::unique_ptr<io::IoConnector> newConnector(std::unique_ptr<io::IoConnector>,
+                                                  const char*) override
     {
       return nullptr;
     }
@@ -461,7 +462,7 @@ TEST_F(HttpClientTest, Deletion)
   };
   for (const char* path : {"/len/whole", "/bad/whole"}) {
     Deleter d;
-    client->newRequest("GET", url(server, path).c_str())->start(&d);
+    client->newRequest("GET", url(server, path).c_str()).release()->start(&d);
     ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return d.done(); }));
     nettest::settle(*mgr);
     EXPECT_EQ(1, d.reports);

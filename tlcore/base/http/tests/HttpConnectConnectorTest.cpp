@@ -122,7 +122,7 @@ protected:
     std::string proxy = "127.0.0.1:" + std::to_string(proxyPort);
     result.reset(new Result);
     connector.reset(
-        new http::HttpConnectConnector(host.c_str(), port, proxy.c_str(), nullptr, nullptr));
+        new http::HttpConnectConnector(host.c_str(), port, proxy.c_str(), io::IoPtr(), nullptr));
     if (user)
       connector->setCredentials(user, password);
     connector->start(result.get());
@@ -141,7 +141,7 @@ protected:
     result->io->out->flush();
     EXPECT_TRUE(nettest::runUntil(*mgr, [&] { return c.got.size() >= reply.size(); }));
     EXPECT_EQ(reply, c.got);
-    result->io->shutdown(false, false);
+    result->io->shutdown(io::Shutdown::kDrop);
     result->io = nullptr;
   }
 
@@ -270,7 +270,7 @@ TEST_F(HttpConnectTest, ScriptedReplies)
 TEST_F(HttpConnectTest, ClosingChallengeReleasesConnectionBeforeTheAnswer)
 {
   struct Prompt : io::ProxyPasswdPrompt {
-    void ask(bool, bool, const char*, Callback* cb) override { asked = cb; }
+    void ask(io::ProxyNeeds, const char*, Callback* cb) override { asked = cb; }
     void cancel(Callback*) override { asked = nullptr; }
     Callback* asked = nullptr;
   } prompt;
@@ -278,7 +278,8 @@ TEST_F(HttpConnectTest, ClosingChallengeReleasesConnectionBeforeTheAnswer)
   ASSERT_GT(port, 0);
   std::string proxy = "127.0.0.1:" + std::to_string(port);
   result.reset(new Result);
-  connector.reset(new http::HttpConnectConnector("127.0.0.1", 9, proxy.c_str(), nullptr, &prompt));
+  connector.reset(
+      new http::HttpConnectConnector("127.0.0.1", 9, proxy.c_str(), io::IoPtr(), &prompt));
   connector->start(result.get());
   ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return prompt.asked != nullptr; }));
   EXPECT_TRUE(scriptLogged("eof 1 1"));

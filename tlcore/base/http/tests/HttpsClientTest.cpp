@@ -85,8 +85,7 @@ protected:
       return nullptr;
     tltest::commandOutput("cp " + ca.path("ca.pem") + " " + (data / "cacerts.pem"));
     os::setSystemConfigDir(data.path().c_str());
-    std::unique_ptr<ssl::SslCertLookup> lookup;
-    return std::unique_ptr<http::HttpClient>(ssl::createHttpsClient(lookup));
+    return ssl::createHttpsClient(nullptr);
   }
   Outcome get(http::HttpClient* client, const std::string& url)
   {
@@ -137,8 +136,7 @@ TEST_F(HttpsClientTest, BuiltInBundle)
   tltest::TempDir empty("httpsdata");
   os::setSystemConfigDir(empty.path().c_str());
   tltest::LogCapture log("SslCertLookupSystemFile");
-  std::unique_ptr<ssl::SslCertLookup> lookup;
-  std::unique_ptr<http::HttpClient> client(ssl::createHttpsClient(lookup));
+  std::unique_ptr<http::HttpClient> client = ssl::createHttpsClient(nullptr);
   ScriptedServer server(httptest::Script{{"ok", {kOk}}}, target, ca.path("target.key"));
   Outcome o = get(client.get(), "https://localhost:" + std::to_string(server.port()) + "/ok/whole");
   EXPECT_FALSE(o.ok);
@@ -192,11 +190,11 @@ TEST_F(HttpsClientTest, ThroughProxies)
 TEST_F(HttpsClientTest, ServerNames)
 {
   struct Spy : http::SslConnectorFactory {
-    io::IoConnector* newConnector(std::unique_ptr<io::IoConnector>& inner,
-                                  const char* serverName) override
+    std::unique_ptr<io::IoConnector> newConnector(std::unique_ptr<io::IoConnector> inner,
+                                                  const char* serverName) override
     {
       names.push_back(serverName ? serverName : "(null)");
-      return inner.release();
+      return inner;
     }
     std::vector<std::string> names;
   };

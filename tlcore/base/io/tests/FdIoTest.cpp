@@ -207,7 +207,7 @@ TEST_F(FdIoTest, FlagsSetBlockingAndOwnership)
     gone = false;
     TestIo* io = new TestIo(fd, &gone, c.flags);
     EXPECT_EQ(c.nonBlocking, (fcntl(fd, F_GETFL) & O_NONBLOCK) != 0);
-    io->shutdown(false, false);
+    io->shutdown(io::Shutdown::kDrop);
     runUntil([&] { return gone; });
     EXPECT_EQ(c.closed, fcntl(fd, F_GETFD) == -1);
     if (!c.closed)
@@ -232,9 +232,9 @@ TEST_F(FdIoTest, BufferedBytesReachASlowReader)
     ASSERT_GT(io->out->bytesBuffered(), 0);
     if (detach) {
       io->setHandler(nullptr);
-      io->shutdown(false, false);
+      io->shutdown(io::Shutdown::kDrop);
     } else {
-      io->shutdown(true, true);
+      io->shutdown(io::Shutdown::kFlush | io::Shutdown::kTellHandler);
     }
     EXPECT_FALSE(gone);
     runUntil([&] { return gone; });
@@ -291,15 +291,15 @@ TEST_F(FdIoTest, StalledPeerEndsAfterLazyFlushTimeout)
     case kOpenReading:
       break;
     case kFlushTellHandler:
-      io->shutdown(true, true);
+      io->shutdown(io::Shutdown::kFlush | io::Shutdown::kTellHandler);
       break;
     case kFlushForgetHandler:
-      io->shutdown(true, false);
+      io->shutdown(io::Shutdown::kFlush);
       break;
     case kDetachThenFlush:
       io->setHandler(nullptr);
       EXPECT_LT(plat::getMonoTime() - start, 10 * plat::kTicksPerSecond);
-      io->shutdown(true, false);
+      io->shutdown(io::Shutdown::kFlush);
       break;
     }
     runUntil([&] { return gone; });
@@ -340,7 +340,7 @@ TEST_F(FdIoTest, ShutdownFromInsideDataAvailableDeletesOnALaterPass)
     h.onData = [&](io::Io* io) {
       if (c.detachFirst)
         io->setHandler(nullptr);
-      io->shutdown(false, c.tellHandler);
+      io->shutdown(c.tellHandler ? io::Shutdown::kTellHandler : io::Shutdown::kDrop);
       goneInCallback = gone;
     };
     connection(&h);

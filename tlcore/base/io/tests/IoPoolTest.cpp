@@ -19,9 +19,9 @@ nettest::CaptureDest capture("poolcap");
 
 class TcpFactory : public io::IoPool::Factory {
 public:
-  io::IoConnector* makeConnector(const char* destination) override
+  std::unique_ptr<io::IoConnector> makeConnector(const char* destination) override
   {
-    return new io::TcpConnector(destination, -1, 0);
+    return std::make_unique<io::TcpConnector>(destination, -1, 0);
   }
 };
 
@@ -75,7 +75,7 @@ protected:
   // Starts a pool connector; its report lands in the returned record.
   Result* ask(int waitMs)
   {
-    io::IoConnector* c = pool->newConnector(dest.c_str(), waitMs);
+    io::IoConnector* c = pool->newConnector(dest.c_str(), waitMs).release();
     connectors.push_back(c);
     results.emplace_back(new Result);
     c->start(results.back().get());
@@ -188,7 +188,7 @@ TEST_F(IoPoolTest, UncleanConnectionsAreNotKept)
     if (c.peerClosesWhileIdle) {
       EXPECT_EQ(1u, pool->idleCount());
       ASSERT_EQ(1u, server->live.size());
-      server->live.begin()->first->shutdown(false, true);
+      server->live.begin()->first->shutdown(io::Shutdown::kTellHandler);
       ASSERT_TRUE(run([&] { return pool->idleCount() == 0; }));
     }
     EXPECT_EQ(1, logged(c.message));

@@ -86,7 +86,7 @@ TEST_F(IoWrapperTest, NamedIoAnswersItsTextsAndForwardsTheRest)
   EXPECT_STREQ("target.example", named->peerAddress());
   EXPECT_EQ(innerName, named->displayName());
   EXPECT_EQ(fdIo->in, named->in);
-  named->shutdown(false, false);
+  named->shutdown(io::Shutdown::kDrop);
   ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return peerSeesEnd(); }));
 }
 
@@ -99,7 +99,7 @@ TEST_F(IoWrapperTest, EventsReachTheHandlerAsTheWrapper)
   ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return h.received == "abc"; }));
   EXPECT_EQ(w, h.dataFrom);
   w->out->writeBytes("xy", 2);
-  w->shutdown(true, true);
+  w->shutdown(io::Shutdown::kFlush | io::Shutdown::kTellHandler);
   ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return gone; }));
   char buf[4];
   EXPECT_EQ(2, read(sv[0], buf, sizeof(buf)));
@@ -127,7 +127,7 @@ TEST_F(IoWrapperTest, ShutdownEndsWrapperAndInner)
     bool gone = false;
     TestWrapper* w = new TestWrapper(inner(), c.withHandler ? &h : nullptr, &gone);
     sv[1] = -1;
-    w->shutdown(false, c.tellHandler);
+    w->shutdown(c.tellHandler ? io::Shutdown::kTellHandler : io::Shutdown::kDrop);
     ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return gone; }));
     EXPECT_EQ(c.closedCalls, h.closedCalls);
     EXPECT_TRUE(peerSeesEnd());

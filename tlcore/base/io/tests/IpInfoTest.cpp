@@ -73,7 +73,7 @@ TEST(IpInfo, ConstructionFailures)
     io::IpInfo a("localhost", 80);
     FAIL() << "no exception";
   } catch (io::GetAddrInfoException& e) {
-    EXPECT_EQ(EAI_NONAME, e.code);
+    EXPECT_EQ(EAI_NONAME, e.code());
     EXPECT_EQ(std::string("getaddrinfo: '") + gai_strerror(EAI_NONAME) + "' (-2)", e.str());
     EXPECT_STREQ("GetAddrInfo", e.getType());
     EXPECT_STREQ(loc::translate("io_error_eai_noname", nullptr, 0, false), e.userMessage());

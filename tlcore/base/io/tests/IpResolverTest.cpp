@@ -115,7 +115,7 @@ struct Recorder : io::IpResolver::Callback {
   {
     std::string line = tag + " failed [" + e.getType() + "] " + e.str();
     if (auto* g = dynamic_cast<const io::GetAddrInfoException*>(&e))
-      line += " code " + std::to_string(g->code);
+      line += " code " + std::to_string(g->code());
     events->push_back(line);
   }
   std::vector<std::string>* events;
@@ -281,13 +281,13 @@ public:
   void launchServer() override
   {
     if (broken) {
-      ipc.ioAccept(new BrokenIo);
+      ipc_.ioAccept(io::IoPtr(new BrokenIo));
       return;
     }
     int fds[2];
     os::socketPair(fds);
     peerFd = fds[1];
-    ipc.ioAccept(new io::FdIo(fds[0], io::FdIoFlags::kOwnFd));
+    ipc_.ioAccept(io::IoPtr(new io::FdIo(fds[0], io::FdIoFlags::kOwnFd)));
   }
 
   // A connection on which every write fails.
@@ -299,7 +299,7 @@ public:
       out = &output;
     }
     void setHandler(io::IoHandler*, bool) override {}
-    void shutdown(bool, bool) override { delete this; }
+    void shutdown(io::Shutdown) override { delete this; }
     const char* displayName() override { return "broken"; }
     const char* peerEndpoint() override { return ""; }
     const char* peerAddress() override { return ""; }

@@ -81,7 +81,7 @@ protected:
       io::FdSelectManager mgr;
       Closed events;
       io::MsgIpc channel(&events, "Logger");
-      channel.ioAccept(new io::FdIo(fd, io::FdIoFlags::kOwnFd));
+      channel.ioAccept(io::IoPtr(new io::FdIo(fd, io::FdIoFlags::kOwnFd)));
       plat::LogDestIpc::get()->setIpc(&channel);
       int status = body(mgr, channel);
       // Stay until the receiver has seen everything and hangs up.
@@ -135,7 +135,7 @@ TEST_F(LogDestIpcTest, MessagesReachTheReceiverAtTheLevelItAsks)
   plat::setLogOverride("Admin:ipccap:110");
   Closed events;
   io::MsgIpc channel(&events, "Receiver");
-  channel.ioAccept(new io::FdIo(sv[1], io::FdIoFlags::kOwnFd));
+  channel.ioAccept(io::IoPtr(new io::FdIo(sv[1], io::FdIoFlags::kOwnFd)));
   admin.setIpc(&channel, true, 30);
   ASSERT_TRUE(runUntil(mgr, [&] { return capture.saw("0 Admin: Child: phase 1 done"); }));
   admin.setIpc(&channel, true, -1);
@@ -176,7 +176,7 @@ TEST_F(LogDestIpcTest, FatalAssertionSendsWhatIsQueued)
   plat::setLogOverride("Admin:ipccap:110");
   Closed events;
   io::MsgIpc channel(&events, "Receiver");
-  channel.ioAccept(new io::FdIo(sv[1], io::FdIoFlags::kOwnFd));
+  channel.ioAccept(io::IoPtr(new io::FdIo(sv[1], io::FdIoFlags::kOwnFd)));
   admin.setIpc(&channel, true);
   ASSERT_TRUE(runUntil(mgr, [&] { return events.gone; }));
   ASSERT_GE(capture.lines.size(), 2u);
@@ -192,7 +192,7 @@ TEST_F(LogDestIpcTest, EveryWireLevelIsLogged)
     io::FdSelectManager mgr;
     Closed events;
     io::MsgIpc channel(&events, "Raw");
-    channel.ioAccept(new io::FdIo(fd, io::FdIoFlags::kOwnFd));
+    channel.ioAccept(io::IoPtr(new io::FdIo(fd, io::FdIoFlags::kOwnFd)));
     for (uint32_t level : {0x7fffffffu, 0x80000000u, 0xffffffffu}) {
       rdr::FramedOutStream& out = channel.writeMsg("logMsg");
       out.writeU32(level);
@@ -207,7 +207,7 @@ TEST_F(LogDestIpcTest, EveryWireLevelIsLogged)
   plat::setLogOverride("Admin:ipccap:2147483647");
   Closed events;
   io::MsgIpc channel(&events, "Receiver");
-  channel.ioAccept(new io::FdIo(sv[1], io::FdIoFlags::kOwnFd));
+  channel.ioAccept(io::IoPtr(new io::FdIo(sv[1], io::FdIoFlags::kOwnFd)));
   admin.setIpc(&channel, true);
   ASSERT_TRUE(runUntil(mgr, [&] { return capture.lines.size() >= 3; }));
   channel.close(false);
@@ -240,18 +240,18 @@ TEST_F(LogDestIpcTest, KicksFromOtherThreadsSurviveChannelChanges)
   startChild([](int fd) {
     io::FdSelectManager mgr;
     Closed events;
-    io::MsgIpc channel(&events, "Receiver", true);
+    io::MsgIpc channel(&events, "Receiver", io::MsgIpcFlags::kSync);
     AskingReceiver receiver;
-    receiver.ipc = &channel;
+    receiver.attachIpc(&channel);
     channel.addReader(nullptr, &receiver);
-    channel.ioAccept(new io::FdIo(fd, io::FdIoFlags::kOwnFd));
+    channel.ioAccept(io::IoPtr(new io::FdIo(fd, io::FdIoFlags::kOwnFd)));
     channel.readAllMessages();
     return 0;
   });
   io::FdSelectManager mgr;
   Closed events;
   io::MsgIpc logger(&events, "Logger");
-  logger.ioAccept(new io::FdIo(sv[1], io::FdIoFlags::kOwnFd));
+  logger.ioAccept(io::IoPtr(new io::FdIo(sv[1], io::FdIoFlags::kOwnFd)));
   plat::LogDestIpc* dest = plat::LogDestIpc::get();
 
   std::atomic<bool> stop{false};

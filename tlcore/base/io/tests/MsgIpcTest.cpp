@@ -67,7 +67,7 @@ public:
   using Fn = std::function<bool(const char*, rdr::FramedInStream&, io::MsgIpc*)>;
   FnReader(io::MsgIpc& channel, const char* name, Fn fn) : fn(std::move(fn))
   {
-    ipc = &channel;
+    attachIpc(&channel);
     channel.addReader(name, this);
   }
   bool readMsg(const char* name, rdr::FramedInStream& in, io::MsgIpc* channel) override
@@ -183,9 +183,9 @@ protected:
 
 // A synchronous channel for the peer's side of a test.
 struct SyncPeer {
-  explicit SyncPeer(int fd) : ipc(&events, "Peer", true)
+  explicit SyncPeer(int fd) : ipc(&events, "Peer", io::MsgIpcFlags::kSync)
   {
-    ipc.ioAccept(new io::FdIo(fd, io::FdIoFlags::kOwnFd));
+    ipc.ioAccept(io::IoPtr(new io::FdIo(fd, io::FdIoFlags::kOwnFd)));
   }
   Events events;
   io::MsgIpc ipc;
@@ -221,7 +221,7 @@ TEST_F(MsgIpcTest, DrippedBodyIsHandledOnceAndUnreadBytesAreSkipped)
     handled.push_back("Last " + std::to_string(in.readU32()));
     return true;
   });
-  ipc.ioAccept(connection());
+  ipc.ioAccept(io::IoPtr(connection()));
   EXPECT_TRUE(runUntil([&] { return handled.size() == 3; }));
   EXPECT_EQ((std::vector<std::string>{"Drip ok", "Part ok", "Last 7"}), handled);
   EXPECT_TRUE(ipc.isConnected());
@@ -285,7 +285,7 @@ TEST_F(MsgIpcTest, NamesWithoutReader)
       pings++;
       return true;
     });
-    ipc.ioAccept(connection());
+    ipc.ioAccept(io::IoPtr(connection()));
     EXPECT_TRUE(runUntil([&] { return pings > 0 || !events.log.empty(); }));
     EXPECT_EQ(c.kept ? 1 : 0, pings);
     EXPECT_EQ(c.kept, ipc.isConnected());
@@ -315,7 +315,7 @@ TEST_F(MsgIpcTest, RefusedNameOnWriteThrowsAndSendsNothing)
   Events events;
   events.refuse = [](const char* name, bool isWrite) { return isWrite && !strcmp(name, "Secret"); };
   io::MsgIpc ipc(&events, "Test");
-  ipc.ioAccept(connection());
+  ipc.ioAccept(io::IoPtr(connection()));
   try {
     ipc.writeMsg("Secret").writeU32(1);
     FAIL() << "writeMsg did not throw";
@@ -374,7 +374,7 @@ TEST_F(MsgIpcTest, BlockingClientAgainstEventDrivenServer)
     out.endMsg(true);
     return true;
   });
-  ipc.ioAccept(connection());
+  ipc.ioAccept(io::IoPtr(connection()));
   EXPECT_TRUE(runUntil([&] { return !events.log.empty(); }));
   EXPECT_EQ(0, peerStatus());
   EXPECT_EQ("closed", events.log.back());
@@ -409,7 +409,7 @@ TEST_F(MsgIpcTest, ReaderErrorClosesBeforeTellingAndSurvivesDestruction)
       in.readU8();
       throw plat::Exception("bad body");
     });
-    ipc->ioAccept(connection());
+    ipc->ioAccept(io::IoPtr(connection()));
     EXPECT_TRUE(runUntil([&] { return gone; }));
     std::vector<std::string> expect{"error:bad body"};
     if (strcmp(deleteIn, "error"))
@@ -426,7 +426,7 @@ TEST_F(MsgIpcTest, ReaderErrorClosesBeforeTellingAndSurvivesDestruction)
         return true;
       });
       bool gone2 = false;
-      ipc->ioAccept(new GoneIo(pair[1], &gone2));
+      ipc->ioAccept(io::IoPtr(new GoneIo(pair[1], &gone2)));
       ASSERT_TRUE(writeAll(pair[0], framed("Ok", "")));
       EXPECT_TRUE(runUntil([&] { return !got.empty(); }));
       close(pair[0]);
@@ -445,9 +445,9 @@ TEST_F(MsgIpcTest, GarbledNameEndsSynchronousReaderWithEndOfStream)
     return 0;
   });
   Events events;
-  io::MsgIpc ipc(&events, "Test", true);
+  io::MsgIpc ipc(&events, "Test", io::MsgIpcFlags::kSync);
   FnReader ping(ipc, "Ping", [](const char*, rdr::FramedInStream&, io::MsgIpc*) { return true; });
-  ipc.ioAccept(connection());
+  ipc.ioAccept(io::IoPtr(connection()));
   EXPECT_THROW(ipc.readMessage(), rdr::EndOfStream);
   EXPECT_EQ(std::vector<std::string>{"closed"}, events.log);
   EXPECT_THROW(ipc.readMessage("Ping"), rdr::EndOfStream);
@@ -500,7 +500,7 @@ TEST_F(MsgIpcTest, MessageSizeLimitOnBothSides)
     handled.push_back("Huge");
     return true;
   });
-  ipc.ioAccept(connection());
+  ipc.ioAccept(io::IoPtr(connection()));
   EXPECT_TRUE(runUntil([&] { return events.log.size() == 2; }));
   EXPECT_EQ((std::vector<std::string>{"Big ok", "Done"}), handled);
   EXPECT_EQ((std::vector<std::string>{"error:MsgIpc: message 'Huge' does not fit the " +
@@ -530,7 +530,7 @@ TEST_F(MsgIpcTest, CloseFromReaderDefersTheDelete)
     seen = gone || fcntl(fd, F_GETFD) < 0 ? "deleted at once" : "still alive";
     return true;
   });
-  ipc.ioAccept(connection());
+  ipc.ioAccept(io::IoPtr(connection()));
   EXPECT_TRUE(runUntil([&] { return gone; }));
   EXPECT_EQ("still alive", seen);
   EXPECT_EQ(std::vector<std::string>{"closed"}, events.log);

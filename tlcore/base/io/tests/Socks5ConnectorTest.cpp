@@ -164,7 +164,7 @@ protected:
     ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return out.reports > 0; }));
     if (!out.io)
       return;
-    io::IoPtr tunnel(out.io, false, false);
+    io::IoPtr tunnel(out.io, io::Shutdown::kDrop);
     Sink sink;
     tunnel->setHandler(&sink, true);
     tunnel->out->writeBytes("ping\n", 5);
@@ -224,7 +224,7 @@ TEST_F(Socks5ConnectorTest, RealProxies)
     ASSERT_TRUE(listening(port)) << c.peer << " did not start";
 
     std::string proxy = "127.0.0.1:" + portText;
-    io::Socks5Connector connector(c.target, server->port, proxy.c_str(), nullptr, nullptr);
+    io::Socks5Connector connector(c.target, server->port, proxy.c_str(), io::IoPtr(), nullptr);
     if (c.user)
       connector.setCredentials(c.user, c.password);
     Outcome out;
@@ -254,7 +254,7 @@ TEST_F(Socks5ConnectorTest, ProxyFetcherConnectorChoosesTheConnector)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);
     io::ProxyFetcherConnector connector("127.0.0.1", server->port,
-                                        io::ProxyFetcherSync::fromUrl(c.url.c_str(), {}));
+                                        io::ProxyFetcherSync::fromUrl(c.url.c_str(), {}), nullptr);
     EXPECT_STREQ("Direct TCP via proxy settings", connector.methodName(false));
     Outcome out;
     run(&connector, out);
@@ -357,12 +357,12 @@ TEST_F(Socks5ConnectorTest, ScriptedReplies)
     std::string via = "127.0.0.1:" + std::to_string(proxy.port);
     Outcome out;
     {
-      io::Socks5Connector connector(c.target, 443, via.c_str(), nullptr, nullptr);
+      io::Socks5Connector connector(c.target, 443, via.c_str(), io::IoPtr(), nullptr);
       connector.start(&out);
       ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return out.reports > 0; }));
     }
     if (out.io)
-      out.io->shutdown(false, false);
+      out.io->shutdown(io::Shutdown::kDrop);
     nettest::settle(*mgr); // lets the closing connection reach the proxy
     EXPECT_EQ(1, out.reports);
     EXPECT_EQ(c.kind, out.kind) << out.message;

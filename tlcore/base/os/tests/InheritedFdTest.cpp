@@ -75,7 +75,7 @@ TEST(InheritedFdTest, KindOfDescriptorPicksTheConnection)
     if (dynamic_cast<io::TcpIo*>(io)) {
       EXPECT_EQ(1u, io->flags.count(plat::String("secureTransport")));
     }
-    io->shutdown(false, false);
+    io->shutdown(io::Shutdown::kDrop);
     EXPECT_EQ(-1, fcntl(fd, F_GETFD)) << "the connection owns the descriptor";
     for (int e : extra)
       close(e);

@@ -33,9 +33,9 @@ public:
   ~Collector() override
   {
     for (io::Io* io : ios)
-      io->shutdown(false, false);
+      io->shutdown(io::Shutdown::kDrop);
   }
-  void ioAccept(io::Io* io) override { ios.push_back(io); }
+  void ioAccept(io::IoPtr io) override { ios.push_back(io.release()); }
   std::vector<io::Io*> ios;
 };
 

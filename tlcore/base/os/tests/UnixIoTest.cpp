@@ -126,7 +126,7 @@ TEST_F(UnixIoTest, NamesAndPeerChecksOfBothSides)
     } catch (plat::Exception& e) {
       EXPECT_STREQ("namedPipeCredCheck: uid mismatch", e.str());
     }
-    io->shutdown(false, false);
+    io->shutdown(io::Shutdown::kDrop);
   }
 }
 

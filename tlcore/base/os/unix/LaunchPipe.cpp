@@ -183,26 +183,25 @@ void LaunchPipeListener::sendChallenge(io::Io* io)
   io->out->flush();
 }
 
-void LaunchPipeListener::ioAccept(io::Io* io)
+void LaunchPipeListener::ioAccept(io::IoPtr io)
 {
   if (handedOn_) {
     // The child is connected: nobody else gets the challenge.
     listenerLog.error("Refused a second connection");
-    io->shutdown(false, false);
+    io.release()->shutdown(io::Shutdown::kDrop);
     return;
   }
   handedOn_ = true;
   try {
-    sendChallenge(io);
+    sendChallenge(io.get());
   } catch (plat::Exception& e) {
     if (e.getType()[0])
       listenerLog.error("ioAccept error: [%s] %s", e.getType(), e.str());
     else
       listenerLog.error("ioAccept error: %s", e.str());
-    io->shutdown(false, false);
-    io = nullptr;
+    io.release()->shutdown(io::Shutdown::kDrop);
   }
-  callback_->launched(io::IoPtr(io)); // may destroy this
+  callback_->launched(std::move(io)); // may destroy this
 }
 
 bool LaunchPipeListener::waitReadable(int timeoutMs)

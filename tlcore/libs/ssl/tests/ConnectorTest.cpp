@@ -40,8 +40,7 @@ protected:
     std::string endpoint = host + "::" + std::to_string(server.port());
     std::unique_ptr<io::IoConnector> tcp =
         std::make_unique<io::TcpConnector>(endpoint.c_str(), 0, 0);
-    return report(std::unique_ptr<io::IoConnector>(factory_->newConnector(tcp, endpoint.c_str())),
-                  io);
+    return report(factory_->newConnector(std::move(tcp), endpoint.c_str()), io);
   }
   std::string report(std::unique_ptr<io::IoConnector> connector, io::Io** io = nullptr)
   {
@@ -55,7 +54,7 @@ protected:
     if (io)
       *io = result.io;
     else
-      result.io->shutdown(false, false);
+      result.io->shutdown(io::Shutdown::kDrop);
     return "connected";
   }
   // A connector to endpoint over TCP, with hostName as given.
@@ -163,7 +162,7 @@ TEST_F(ConnectorTest, DataAndCloses)
     ASSERT_TRUE(nettest::runUntil(mgr_, [&] { return !reader.ended.empty(); }));
     EXPECT_EQ(reader.ended, clean ? "end: SSL connection closed"
                                   : "code 16: SSL Error: Underlying stream truncated");
-    io->shutdown(false, false);
+    io->shutdown(io::Shutdown::kDrop);
     nettest::settle(mgr_);
   }
 }
@@ -235,7 +234,7 @@ TEST_F(ConnectorTest, ScriptedCloses)
     ASSERT_TRUE(nettest::runUntil(mgr_, [&] { return !reader.ended.empty(); }));
     EXPECT_EQ(reader.data, c.data);
     EXPECT_EQ(reader.ended, c.ended);
-    io->shutdown(false, false);
+    io->shutdown(io::Shutdown::kDrop);
     EXPECT_TRUE(printed(server, "eof"));
   }
 }
@@ -248,7 +247,7 @@ TEST_F(ConnectorTest, ShutdownFlushes)
   io::Io* io = nullptr;
   ASSERT_EQ(connect(server, "valid.site.test", &io), "connected");
   io->out->writeBytes("tail-data", 9);
-  io->shutdown(true, false);
+  io->shutdown(io::Shutdown::kFlush);
   EXPECT_TRUE(printed(server, "eof"));
   EXPECT_NE(server.output().find("close_notify 9 "
                                  "752df353d8e144b45f3033eb243b3e0d15dc67e6dabb4bc7ac694813f6c01990\n"
@@ -306,9 +305,9 @@ TEST_F(ConnectorTest, FlushedWriteRecords)
   auto* counting = new CountingIo(new io::TcpIo(connectTo("127.0.0.1", server.port()),
                                                 io::TcpIoFlags::kOwnFd));
   io::Io* io = nullptr;
-  ASSERT_EQ(report(std::make_unique<ssl::SslConnector>(
-                       counting, &ssl::SslPublicHttpsVerifier::instance(),
-                       factory_->trustManager(), nullptr, nullptr),
+  ASSERT_EQ(report(std::make_unique<ssl::SslConnector>(io::IoPtr(counting),
+                                                       &ssl::SslPublicHttpsVerifier::instance(),
+                                                       factory_->trustManager(), nullptr, nullptr),
                    &io),
             "connected");
   const int kOverhead = 29; // GCM: header, explicit nonce, tag
@@ -329,7 +328,7 @@ TEST_F(ConnectorTest, FlushedWriteRecords)
     EXPECT_EQ(total, size);
     EXPECT_EQ(counting->counting.flushes, 1);
   }
-  io->shutdown(true, false);
+  io->shutdown(io::Shutdown::kFlush);
   plat::MBuf<unsigned char> digest;
   crypto::Sha::digest(256, (int)sent.size(), sent.data(), digest, false);
   EXPECT_TRUE(printed(server, "close_notify " + std::to_string(sent.size()) + " " +
@@ -366,7 +365,7 @@ TEST_F(ConnectorTest, Bulk)
   ASSERT_TRUE(nettest::runUntil(
       mgr_, [&] { return both.left == 0 && (int64_t)both.data.size() == kSize; }, 300000));
   EXPECT_EQ(both.ended, "");
-  io->shutdown(true, false);
+  io->shutdown(io::Shutdown::kFlush);
   unsigned char digest[32];
   both.sha.final(digest, sizeof digest);
   EXPECT_TRUE(printed(server,
@@ -414,7 +413,7 @@ TEST_F(ConnectorTest, PlainStreamLimit)
   plat::MBuf<unsigned char> digest;
   crypto::Sha::digest(256, (int)reader.data.size(), reader.data.data(), digest, false);
   EXPECT_NE(server.output().find("sent 32768 " + tltest::toHex(bytes(digest))), std::string::npos);
-  io->shutdown(false, false);
+  io->shutdown(io::Shutdown::kDrop);
   nettest::settle(mgr_);
 }
 
@@ -424,7 +423,7 @@ TEST_F(ConnectorTest, NullHandlerDuringHandshake)
 {
   SServer server(serverCert("ip"));
   auto* tls = new ssl::SslIo(
-      new io::TcpIo(connectTo("127.0.0.1", server.port()), io::TcpIoFlags::kOwnFd),
+      io::IoPtr(new io::TcpIo(connectTo("127.0.0.1", server.port()), io::TcpIoFlags::kOwnFd)),
       &ssl::SslPublicHttpsVerifier::instance(), factory_->trustManager(), nullptr, nullptr);
   struct Writable : Reader {
     void writable(io::Io*) override { count++; }
@@ -438,7 +437,7 @@ TEST_F(ConnectorTest, NullHandlerDuringHandshake)
   tls->setHandler(&events);
   EXPECT_TRUE(nettest::runUntil(mgr_, [&] { return events.count > 0; }));
   EXPECT_EQ(tls->storedError(), nullptr);
-  tls->shutdown(false, false);
+  tls->shutdown(io::Shutdown::kDrop);
   nettest::settle(mgr_);
 }
 
@@ -464,7 +463,7 @@ TEST_F(ConnectorTest, DestroyInEachState)
     std::unique_ptr<io::IoConnector> connector;
     if (state >= kOverIo)
       connector = std::make_unique<ssl::SslConnector>(
-          new io::TcpIo(connectTo("127.0.0.1", server.port()), io::TcpIoFlags::kOwnFd),
+          io::IoPtr(new io::TcpIo(connectTo("127.0.0.1", server.port()), io::TcpIoFlags::kOwnFd)),
           &ssl::SslPublicHttpsVerifier::instance(), factory_->trustManager(), endpoint.c_str(),
           nullptr);
     else
