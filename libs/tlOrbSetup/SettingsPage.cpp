@@ -267,6 +267,8 @@ void SettingsPage::result(const plat::Exception& error)
   if (retired())
     return;
   if (*error.str() || *error.getType()) {
+    char text[plat::Exception::kMessageSize];
+    vlog.error("Storing the settings failed: %s", error.formatDisplay(text));
     box_.reset();
     box_.reset(new mui::MuMessageBox(dlg_->dialog(), error.str(), mui::MuMessageBox::kOk | mui::MuMessageBox::kError,
                                      nullptr, nullptr, true, nullptr));
