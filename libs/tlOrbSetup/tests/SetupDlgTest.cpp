@@ -22,6 +22,7 @@
 #include "mui/MuLayout.h"
 #include "mui/MuLeaves.h"
 #include "mui/MuMessageBox.h"
+#include "mui/MuButtonBar.h"
 #include "mui/Mui.h"
 #include "muiFake.h"
 #include "muimisc/ProgressBar.h"
@@ -251,6 +252,10 @@ TEST_F(SetupDlgTest, DownloadInstallAndNextPage)
     if (c.next == "simpleLaunch") {
       EXPECT_EQ(div("<span style=\"font-size:117%;font-weight:700;\">Installation Successful</span>"),
                 markup("simpleLaunch.text"));
+      // Nothing was installed by the dry run.
+      click("simpleLaunch.launch");
+      EXPECT_TRUE(capture.saw("SetupDlg: Error launching: No executable found"));
+      EXPECT_EQ(div("No executable found"), errorShown());
     }
   }
 }
@@ -346,6 +351,18 @@ TEST_F(SetupDlgTest, InstallCancelledWithOutput)
   mui::MuMessageBox* box = dlg_->errorPage()->outputBox();
   ASSERT_NE(nullptr, box);
   EXPECT_EQ(mui::Size(600, 400), tltest::fakeOf(box->dialog()).size);
+  // However long the output, the box keeps its height and its buttons.
+  // (The fake frame measures its content as a frame back-end would.)
+  mui::MuElement* frame = box->dialog()->findElement("main.frame");
+  tltest::fakeOf(frame).preferredHeightFor = [frame](int w) {
+    return static_cast<mui::MuContainer*>(frame)->getChild(0)->preferredHeight(w) + 16;
+  };
+  tltest::fakeOf(box->dialog()->findElement("main.frame.info.scroll.msg")).setPreferred(560, 1 << 20);
+  tltest::fakeOf(box->buttonBar()->find(mui::MuButtonBar::kOk)).setPreferred(80, 30);
+  box->setFixedSize(mui::Size(600, 400));
+  box->dialog()->relayout();
+  EXPECT_EQ(400, box->dialog()->getSize().y);
+  EXPECT_GT(box->dialog()->findElement("main.frame")->getSize().y, 300);
   EXPECT_EQ(1, (int)std::count_if(mui::Mui::instance().dialogs().begin(), mui::Mui::instance().dialogs().end(),
                                   [&](const auto& d) { return d.second != dlg_->dialog(); }));
 }
@@ -579,6 +596,15 @@ TEST_F(SetupDlgTest, SettingsFailureLaunchesAndSignInTimesOut)
   unlink((config_ / "tlzarnconnect.d/CloudCredentials.bed").c_str());
   set("_SignInTimeoutSecs", "0");
   set("_ForceSettingsPage", "0");
+  click("error.retry");
+  click("initial.install");
+  ASSERT_TRUE(runUntil([&] { return page() == "signInChoose"; })) << page();
+  // Without a cloud configuration the redemption fails, on a later pass.
+  click("signInChoose.signIn.btn");
+  dlg_->handleUri(
+      (std::string(product::kUriScheme) + "://install?state=" + signingInState().str() + "&server=s&viewer=v").c_str());
+  EXPECT_EQ("applyToken", page());
+  EXPECT_EQ(div("No cloud configuration"), errorShown());
   click("error.retry");
   click("initial.install");
   ASSERT_TRUE(runUntil([&] { return page() == "signInChoose"; })) << page();
