@@ -20,6 +20,7 @@
 #include "plat/Log.h"
 #include "plat/Resource.h"
 #include "plat/TestFeatures.h"
+#include "product/addresses.h"
 #include "ssl/HttpsClient.h"
 #include "tlOrbSetup/AdminHelper.h"
 #include "tlOrbSetup/Pages.h"
@@ -28,7 +29,6 @@
 #include "tlOrbSetup/SettingsPage.h"
 #include "tlOrbSetup/SetupApp.h"
 #include "tlOrbSetup/SignInPages.h"
-#include "product/addresses.h"
 #include "tx/TXWindow.h"
 
 namespace tlOrbSetup {
