@@ -28,7 +28,7 @@
 #include "tlOrbSetup/SessionDir.h"
 #include "tlOrbSetup/SettingsPage.h"
 #include "tlOrbSetup/SetupApp.h"
-#include "tlOrbSetup/SignInPages.h"
+#include "tlOrbSetup/SignInPage.h"
 #include "tx/TXWindow.h"
 
 namespace tlOrbSetup {

@@ -46,7 +46,7 @@
 #include "tlOrbSetup/SettingsPage.h"
 #include "tlOrbSetup/SetupApp.h"
 #include "tlOrbSetup/SetupDlg.h"
-#include "tlOrbSetup/SignInPages.h"
+#include "tlOrbSetup/SignInPage.h"
 
 using namespace tlOrbSetup;
 

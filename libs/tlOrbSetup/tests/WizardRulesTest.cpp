@@ -17,7 +17,7 @@
 #include "tlOrbSetup/Pages.h"
 #include "tlOrbSetup/SettingsPage.h"
 #include "tlOrbSetup/SetupDlg.h"
-#include "tlOrbSetup/SignInPages.h"
+#include "tlOrbSetup/SignInPage.h"
 
 using namespace tlOrbSetup;
 

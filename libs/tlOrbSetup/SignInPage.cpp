@@ -1,4 +1,4 @@
-#include "tlOrbSetup/SignInPages.h"
+#include "tlOrbSetup/SignInPage.h"
 
 #include <string.h>
 
