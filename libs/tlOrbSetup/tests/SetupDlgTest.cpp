@@ -464,23 +464,15 @@ TEST_F(SetupDlgTest, SignInSettingsAndLaunch)
     }
   }
   const std::string base = std::string(product::kUriScheme) + "://";
-  const struct {
-    std::string uri;
-    const char* error;
-  } refused[] = {
-      {base + "Install?state=" + state + "&server=ticket-s&viewer=ticket-v", "Bad URI endpoint"},
-      {base + "install?state=x" + state + "&server=ticket-s&viewer=ticket-v", "Bad signingInState"},
-      {base + "install?state=" + state + "&server=ticket-s", "Missing param"},
-  };
-  for (const auto& r : refused) {
-    try {
-      dlg_->handleUri(r.uri.c_str());
-      ADD_FAILURE() << r.uri;
-    } catch (plat::Exception& e) {
-      EXPECT_STREQ(r.error, e.str());
-    }
-    EXPECT_EQ("signingIn", page());
+  // A refused callback (the checks' table is in the rules test) leaves
+  // the page waiting.
+  try {
+    dlg_->handleUri((base + "Install?state=" + state + "&server=ticket-s&viewer=ticket-v").c_str());
+    ADD_FAILURE() << "accepted";
+  } catch (plat::Exception& e) {
+    EXPECT_STREQ("Bad URI endpoint", e.str());
   }
+  EXPECT_EQ("signingIn", page());
   dlg_->handleUri((base + "install?state=" + state + "&server=ticket-s&viewer=ticket-v").c_str());
   EXPECT_EQ("applyToken", page());
   ASSERT_TRUE(runUntil([&] { return page() == "settings"; })) << page() << capture.all();
