@@ -142,21 +142,23 @@ SettingsPage::~SettingsPage()
 void SettingsPage::fillTexts()
 {
   launch_.label(LOC_TR("tlOrbSetup_launch"));
-  text1_->setMarkup(centredText(LOC_TR("tlOrbSetup_settings_text1"), 140, plat::Markup::Style::kBold).get());
+  text1_->setMarkup(
+      centredText(LOC_TR("tlOrbSetup_settings_text1"), 140, plat::Markup::Style::kBold).get());
   text2_->setMarkup(escaped(LOC_TR("tlOrbSetup_settings_text2")).get());
   analytics_->setLabel(LOC_TR("tlOrbSetup_settings_analytics"));
   updates_->setLabel(LOC_TR("tlOrbSetup_settings_updates"));
   zarnAuth_->setLabel(LOC_TR("tlOrbSetup_zarn_auth"));
   sysAuth_->setLabel(
-      loc::formatArgs(LOC_TR_RAW("tlOrbSetup_system_auth_fmt"), svr::systemAuthPlatformName()).str());
+      loc::formatArgs(LOC_TR_RAW("tlOrbSetup_system_auth_fmt"), svr::systemAuthPlatformName())
+          .str());
   blockText_->setMarkup(escaped(LOC_TR("tlOrbSetup_zarn_auth_passwd")).get());
   setHint(pwd1_, LOC_TR("tlOrbSetup_password"));
   setHint(pwd2_, LOC_TR("tlOrbSetup_confirm_password"));
   updateAuthInfo();
   validatePassword();
-  for (mui::MuContainer* c : {static_cast<mui::MuContainer*>(row1_), static_cast<mui::MuContainer*>(row2_),
-                              static_cast<mui::MuContainer*>(block_), static_cast<mui::MuContainer*>(content_),
-                              static_cast<mui::MuContainer*>(frame_), static_cast<mui::MuContainer*>(root_)})
+  // From the inside out.
+  mui::MuContainer* const order[] = {row1_, row2_, block_, content_, frame_, root_};
+  for (mui::MuContainer* c : order)
     c->relayout();
 }
 
@@ -188,9 +190,11 @@ bool SettingsPage::validatePassword()
   plat::SecureString first(passwordText(pwd1_).get()), second(passwordText(pwd2_).get());
   PasswordCheck check = checkPasswords(first.get(), second.get());
   if (check == PasswordCheck::kTooShort)
-    error_->setInfo(mui::MuInfoFrame::kError, escaped(LOC_TR("smisc_zarnauthuserdlg_info_too_short")).get(), nullptr);
+    error_->setInfo(mui::MuInfoFrame::kError,
+                    escaped(LOC_TR("smisc_zarnauthuserdlg_info_too_short")).get(), nullptr);
   else if (check == PasswordCheck::kMismatch)
-    error_->setInfo(mui::MuInfoFrame::kError, escaped(LOC_TR("tlOrbSetup_passwords_do_not_match")).get(), nullptr);
+    error_->setInfo(mui::MuInfoFrame::kError,
+                    escaped(LOC_TR("tlOrbSetup_passwords_do_not_match")).get(), nullptr);
   else
     error_->setShown(false);
   root_->relayout();
@@ -255,7 +259,8 @@ void SettingsPage::launch()
     return;
   }
   try {
-    tlutil::writeConfigValue(tlutil::getConfigFilePath("zarnviewer").str(), "EnableAnalytics", analytics);
+    tlutil::writeConfigValue(tlutil::getConfigFilePath("zarnviewer").str(), "EnableAnalytics",
+                             analytics);
   } catch (plat::Exception& e) {
     vlog.error("Recording the analytics choice: %s", e.str());
   }
@@ -270,8 +275,9 @@ void SettingsPage::result(const plat::Exception& error)
     char text[plat::Exception::kMessageSize];
     vlog.error("Storing the settings failed: %s", error.formatDisplay(text));
     box_.reset();
-    box_.reset(new mui::MuMessageBox(dlg_->dialog(), error.str(), mui::MuMessageBox::kOk | mui::MuMessageBox::kError,
-                                     nullptr, nullptr, true, nullptr));
+    box_.reset(new mui::MuMessageBox(dlg_->dialog(), error.str(),
+                                     mui::MuMessageBox::kOk | mui::MuMessageBox::kError, nullptr,
+                                     nullptr, true, nullptr));
     box_->run();
   }
   dlg_->launch();

@@ -49,8 +49,9 @@ const plat::String& signingInState()
 
 plat::String signInAddress(bool signUp)
 {
-  plat::String base = plat::format("%s%s", hosted::portalUri.getValue(),
-                                   signUp ? "/auth/sign_up/software_trial" : "/auth/download_first");
+  plat::String base =
+      plat::format("%s%s", hosted::portalUri.getValue(),
+                   signUp ? "/auth/sign_up/software_trial" : "/auth/download_first");
   http::QueryBuilder query(base.str());
   query.add("state", signingInState().str());
   query.add("version", "8");
@@ -69,7 +70,8 @@ io::UriParams checkCallbackUri(const char* uri, const char* state)
     throw plat::Exception("Bad URI endpoint");
   io::UriParams params = io::parseUriQuery(parts.query.get(), false);
   auto given = params.find(plat::String("state"));
-  if (given == params.end() || !given->second.get() || !state || strcmp(given->second.str(), state) != 0)
+  if (given == params.end() || !given->second.get() || !state ||
+      strcmp(given->second.str(), state) != 0)
     throw plat::Exception("Bad signingInState");
   for (const char* name : {"server", "viewer"}) {
     auto it = params.find(plat::String(name));
@@ -81,7 +83,8 @@ io::UriParams checkCallbackUri(const char* uri, const char* state)
 
 // --- Sign-in choice page -----------------------------------------------------------
 
-void SignInChoosePage::SignInOption::setup(mui::MuLayout* parent, const char* name, PageButton::Kind kind)
+void SignInChoosePage::SignInOption::setup(mui::MuLayout* parent, const char* name,
+                                           PageButton::Kind kind)
 {
   row = mui::MuLayout::create(parent, name, mui::MuLayout::kHorizontal);
   tag = mui::MuText::create(row, "tag", "", nullptr, 0);
@@ -91,7 +94,8 @@ void SignInChoosePage::SignInOption::setup(mui::MuLayout* parent, const char* na
   btn.setup(row, "btn", kind);
 }
 
-SignInChoosePage::SignInChoosePage(SetupDlg* dlg, bool timedOut) : Page(dlg, "signInChoose"), timedOut_(timedOut)
+SignInChoosePage::SignInChoosePage(SetupDlg* dlg, bool timedOut)
+    : Page(dlg, "signInChoose"), timedOut_(timedOut)
 {
   spacer(root_, 80);
   text_ = mui::MuText::create(root_, "text", "", nullptr, 0);
@@ -104,14 +108,17 @@ SignInChoosePage::SignInChoosePage(SetupDlg* dlg, bool timedOut) : Page(dlg, "si
 
 void SignInChoosePage::fillTexts()
 {
-  text_->setMarkup(centredText(timedOut_ ? LOC_TR("tlOrbSetup_signinchoose_timeout") : LOC_TR("tlOrbSetup_install_success"),
+  text_->setMarkup(centredText(timedOut_ ? LOC_TR("tlOrbSetup_signinchoose_timeout")
+                                         : LOC_TR("tlOrbSetup_install_success"),
                                timedOut_ ? 130 : 160, kBold)
                        .get());
   signIn_.btn.label(LOC_TR("tlOrbSetup_signinchoose_signin_btn"));
-  signIn_.tag->setMarkup(centredText(LOC_TR("tlOrbSetup_signinchoose_signin_tag"), 140, kBold).get());
+  signIn_.tag->setMarkup(
+      centredText(LOC_TR("tlOrbSetup_signinchoose_signin_tag"), 140, kBold).get());
   trial_.btn.label(LOC_TR("tlOrbSetup_signinchoose_trial_btn"));
   trial_.tag->setMarkup(centredText(LOC_TR("tlOrbSetup_signinchoose_trial_tag"), 140, kBold).get());
-  const int width = std::max(trial_.btn.button->preferredWidth(1), signIn_.btn.button->preferredWidth(1));
+  const int width =
+      std::max(trial_.btn.button->preferredWidth(1), signIn_.btn.button->preferredWidth(1));
   for (SignInOption* o : {&trial_, &signIn_})
     o->row->setChildLayout(o->btn.button, mui::MuLayout::kFixed, width);
   root_->relayout();
@@ -135,7 +142,8 @@ SigningInPage::SigningInPage(SetupDlg* dlg, bool signUp) : Page(dlg, "signingIn"
   text1_ = mui::MuText::create(root_, "text1", "", nullptr, 0);
   spacer(root_, 50);
   text2_ = mui::MuText::create(root_, "text2", "", nullptr, 0);
-  goBack_ = mui::MuButton::create(root_, "goback", "", mui::MuButton::kHyperlink, 0, mui::MuButton::kCentre);
+  goBack_ = mui::MuButton::create(root_, "goback", "", mui::MuButton::kHyperlink, 0,
+                                  mui::MuButton::kCentre);
   centred(root_, goBack_);
 
   plat::String address = signInAddress(signUp);
@@ -201,7 +209,8 @@ void ApplyTokenPage::start()
       throw plat::Exception("No package");
     Pkg::TicketMap tickets;
     for (const char* app : {"server", "viewer"})
-      tickets[plat::String(app)] = plat::SecureString(params_.find(plat::String(app))->second.str());
+      tickets[plat::String(app)] =
+          plat::SecureString(params_.find(plat::String(app))->second.str());
     dlg_->pkg()->applyTokens(this, dlg_->getCapsClient(), tickets);
   } catch (plat::Exception& e) {
     // Reported as the package reports its own failures: on the next pass.
