@@ -1,8 +1,9 @@
-// Start-up of the program (headless front end) until its loop has made its
-// first pass, against fork and exec of /bin/true until it has exited. The
-// program counts as running its loop once it has answered a SIGTERM sent
-// right after its stand-in window was shown: only a loop pass dispatches
-// the signal. Its shutdown after that is not timed.
+// Start-up of the program, on an Xvfb of the benchmark's own, until its
+// loop has made its first pass, against fork and exec of /bin/true until it
+// has exited. The program counts as running its loop once it has answered
+// a SIGTERM sent right after its window was shown: only a loop pass
+// dispatches the signal. Its shutdown after that is not timed. The goal is
+// on the time itself.
 #include <benchmark/benchmark.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 #include <string>
 
 #include "bench_util.h"
+#include "xvfb.h"
 
 namespace {
 
@@ -71,7 +73,7 @@ void BM_ProgramToFirstPass(benchmark::State& state)
   setenv("HOME", dir, 1);
   std::string logDir = std::string("-LogDir=") + dir;
   char* argv[] = {const_cast<char*>(TL_PROGRAM), const_cast<char*>(logDir.c_str()),
-                  const_cast<char*>("-Log=*:file:100,HeadlessWindow:stderr:30,SetupApp:stderr:30"),
+                  const_cast<char*>("-Log=*:file:100,SetupWindow:stderr:30,SetupApp:stderr:30"),
                   nullptr};
   for (auto _ : state) {
     int fds[2];
@@ -83,7 +85,7 @@ void BM_ProgramToFirstPass(benchmark::State& state)
     pid_t pid = spawn(TL_PROGRAM, argv, fds[1]);
     close(fds[1]);
     std::string seen;
-    bool ok = waitFor(fds[0], seen, "HeadlessWindow: show");
+    bool ok = waitFor(fds[0], seen, "SetupWindow: show");
     if (ok)
       kill(pid, SIGTERM);
     ok = ok && waitFor(fds[0], seen, "Got signal SIGTERM");
@@ -121,11 +123,15 @@ BENCHMARK(BM_ExecTrue)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv)
 {
+  tltest::Xvfb xvfb;
+  setenv("DISPLAY", xvfb.display().c_str(), 1);
   benchmark::Initialize(&argc, argv);
   tlbench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   tlbench::printRatio(reporter, "start-up to first loop pass/exec of /bin/true",
-                      "BM_ProgramToFirstPass/manual_time", "BM_ExecTrue/manual_time", 10);
+                      "BM_ProgramToFirstPass/manual_time", "BM_ExecTrue/manual_time", 0);
+  double ms = reporter.times["BM_ProgramToFirstPass/manual_time"] / 1000;
+  printf("start-up with the window shown: %.0f ms (goal <= 400 ms: %s)\n", ms, ms <= 400 ? "met" : "missed");
   benchmark::Shutdown();
   return 0;
 }

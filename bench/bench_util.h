@@ -1,13 +1,10 @@
 // Helpers shared by the benchmark programs.
 #pragma once
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +13,8 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
+
+#include "../tests/support/loopback.h"
 
 extern char** environ;
 
@@ -63,33 +62,8 @@ inline void printRatio(const RatioReporter& rep, const char* what, const char* a
     printf("%s: time ratio %.2f\n", what, r);
 }
 
-// A port of 127.0.0.1 free a moment ago, for a peer program to listen on.
-inline int freePort()
-{
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(a);
-  int port = 0;
-  if (bind(fd, (sockaddr*)&a, sizeof(a)) == 0 && getsockname(fd, (sockaddr*)&a, &len) == 0)
-    port = ntohs(a.sin_port);
-  close(fd);
-  return port;
-}
-
-// Whether something accepts connections on 127.0.0.1:port.
-inline bool listening(int port)
-{
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons((uint16_t)port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(fd, (sockaddr*)&a, sizeof(a)) == 0;
-  close(fd);
-  return ok;
-}
+using tlnet::freePort;
+using tlnet::listening;
 
 // Starts args with standard output and error discarded; the pid, or -1.
 inline pid_t spawnQuiet(std::vector<std::string> args)

@@ -28,7 +28,9 @@ pkgs=(cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev libpng-dev pyth
 bench_pkgs=(libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpat1-dev libxml2-dev
             libpixman-1-dev libxkbcommon-dev libx11-data openssl libmsgpack-dev)
 case "$what" in
-  run) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}") ;;
+  # The wizard runs on an Xvfb of its own with openbox when there is no
+  # display; its screen is dumped with xwd and turned into PNGs with PIL.
+  run) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" xvfb openbox x11-apps python3-pil) ;;
   # The proxy benchmark tunnels through real proxies; the certificate one loads
   # Debian's CA bundle; the HTTP client's downloads from nginx are timed
   # against curl; the image puts go to an Xvfb.

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release build (the program and the
-# benchmarks, no tests) and runs the program's main job. Until the wizard
-# exists that is the program without a display: it is started, runs its
-# loop, is stopped with SIGTERM, and its log is shown.
+# benchmarks, no tests) and runs the program's main job: the wizard on the
+# display DISPLAY names, or, without one, on an Xvfb of its own with
+# openbox (both stopped again by process id). It runs until its window is
+# shown, is stopped with SIGTERM, and its log is shown; then a PNG of the
+# screen is written for each language.
 #
 # Then the engine's road, headless, against local stand-ins: the road test
 # of the test build plays the wizard as the unprivileged test user, reaches
@@ -28,13 +30,33 @@ prog=build/release/tlzarnconnectsetup
 logdir=$(mktemp -d /tmp/tlzarnconnectsetup-run.XXXXXX)
 log="$logdir/tlzarnconnectsetup.log"
 
+xvfb_pid=
+wm_pid=
+stop_x() {
+  for p in "$wm_pid" "$xvfb_pid"; do
+    if [ -n "$p" ]; then kill -TERM "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; fi
+  done
+  wm_pid=
+  xvfb_pid=
+}
+if [ -z "${DISPLAY:-}" ]; then
+  Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$logdir/display" 2>/dev/null &
+  xvfb_pid=$!
+  trap stop_x EXIT
+  for _ in $(seq 100); do [ -s "$logdir/display" ] && break; sleep 0.1; done
+  export DISPLAY=":$(head -1 "$logdir/display")"
+  openbox --sm-disable >/dev/null 2>&1 &
+  wm_pid=$!
+  echo "== On Xvfb $DISPLAY with openbox"
+fi
+
 echo "== Starting $prog (log in $logdir)"
 "$prog" "-LogDir=$logdir" "$@" &
 pid=$!
 
-# The stand-in window is shown just before the loop runs.
+# The window is shown just before the loop runs.
 for _ in $(seq 300); do
-  if ! kill -0 "$pid" 2>/dev/null || grep -q "HeadlessWindow: show" "$log" 2>/dev/null; then
+  if ! kill -0 "$pid" 2>/dev/null || grep -q "SetupWindow: show" "$log" 2>/dev/null; then
     break
   fi
   sleep 0.1
@@ -49,6 +71,24 @@ wait "$pid" || status=$?
 echo "== Its log ($log)"
 cat "$log" 2>/dev/null || echo "(no log file: the program ended before its loop started)"
 echo "== Exit status $status"
+
+# What a user sees: the initial page in each language, as PNGs.
+if [ "$status" -eq 0 ] && command -v xwd >/dev/null; then
+  for lang in en de es fr pt; do
+    "$prog" "-LogDir=$logdir/$lang" "-Locale=$lang" >/dev/null 2>&1 &
+    pid=$!
+    for _ in $(seq 300); do
+      grep -q "SetupWindow: show" "$logdir/$lang/tlzarnconnectsetup.log" 2>/dev/null && break
+      sleep 0.1
+    done
+    sleep 0.5
+    xwd -root -silent | /usr/bin/python3 tools/xwd2png.py "$logdir/wizard-$lang.png" &&
+      echo "== The initial page in '$lang': $logdir/wizard-$lang.png"
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$pid" || true
+  done
+fi
+stop_x
 
 road_status=0
 if [ "$(id -u)" -ne 0 ]; then

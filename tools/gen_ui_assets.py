@@ -286,7 +286,7 @@ def images():
     out["copyToClipboard@2x.png"] = clipboard(46, 46, False)
     out["copiedToClipboard@2x.png"] = clipboard(49, 55, True)
     out["tlzarnonnecticon.png"] = program_icon(40, 40, "P")
-    out["tlzarnconnectsetup.png"] = program_icon(512, 512, "RGBA")
+    out["tlzarnconnectsetup@2x.png"] = program_icon(96, 96, "RGBA")
     out["files.png"] = files_picture()
     return out
 

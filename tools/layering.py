@@ -1,27 +1,30 @@
 #!/usr/bin/env python3
-"""Checks that no #include goes up the library order.
+"""Checks includes, link lines and library sources against the layer graph.
 
-Usage: layering.py <source root>
+Usage: layering.py <source root> [--links <file written by CMake>]
 
-Libraries, lowest first: core; hosted client; pixels and images; widgets;
-X11 layer; UI model; engine and wizard. A file of one layer may include
-headers of its own layer and of layers below it, never above. The core is
-one library, but its folders follow the order in which its subsystems are
-built; the cross-uses that go against that order are listed in CORE_UPWARD
-with their reasons.
+The graph is cmake/layers.txt: each folder's subsystem, the library that
+holds each subsystem, and what each subsystem builds on (the order in which
+the subsystems are built). CMake reads the same file and writes, at
+configure time, each layer library's link line and sources
+(tl_write_layer_links); given that file, the check compares them too.
 
-Layers below the X11 layer reach no X library: their library files
-include no X11 header (their tests may, for peers such as Xlib regions).
-The UI model stands on the widgets and the X11 layer, but its element
-model names no toolkit: only its back-end files (the folder mui/wvw, and
-files whose names end in Wvw or Tx) include their headers or X headers.
+- A library file may include headers of its own subsystem and of the
+  subsystems it needs. Inside the core library a few uses go the other
+  way; each is listed as an exception with its reason.
+- A test may include headers of its own library and of every library its
+  library builds on, directly or not. Helpers in tests/support belong to no
+  layer: what a test reaches through them counts as included by the test.
+  Top-level tests/, bench/ and fuzz/ stand above every layer.
+- Only the library files of the x11 subsystems include X11 headers (tests
+  may, for peers such as Xlib regions).
+- A library links only libraries holding subsystems it needs, and reaches
+  every library it needs through its links; its sources are files of
+  subsystems it holds.
 
-Every header, source and test under the library folders is read. Helpers in
-tests/support belong to no layer: what a test reaches through them counts
-as included by the test. Top-level tests/, bench/ and fuzz/ stand above
-every layer. An include is resolved as the compiler does (the including
-file's folder, then the include paths); a header that is not the project's
-own is skipped. Prints one line per fault and exits 1 when there is any.
+An include is resolved as the compiler does (the including file's folder,
+then the include paths); a header that is not the project's own is skipped.
+Prints one line per fault and exits 1 when there is any.
 """
 
 import fnmatch
@@ -29,124 +32,74 @@ import os
 import re
 import sys
 
-LAYERS = ["core", "hosted client", "pixels and images", "widgets",
-          "X11 layer", "UI model", "engine and wizard"]
-
-# Folder -> (layer, core subsystem). The longest matching prefix wins, so a
-# new file in a listed folder is classified without touching this table.
-FOLDERS = {
-    "tlcore/base/plat": ("core", 1),
-    "tlcore/base/loc": ("core", 2),
-    "tlcore/base/3rdparty/xml": ("core", 3),
-    "tlcore/base/rdr": ("core", 4),
-    "tlcore/base/io": ("core", 4),
-    "tlcore/base/os": ("core", 5),
-    "tlcore/libs/product": ("core", 5),
-    "tlcore/base/crypto": ("core", 6),
-    "tlcore/libs/ssl": ("core", 6),
-    "tlcore/base/http": ("core", 6),
-    "libs/hosted": ("hosted client", 0),
-    "libs/hostedremoteaccess": ("hosted client", 0),
-    "tlcore/base/rfb": ("pixels and images", 0),
-    "tlcore/base/tlutil": ("pixels and images", 0),
-    "tlcore/base/3rdparty/Xregion": ("pixels and images", 0),
-    "tlcore/uilibs/wvw": ("widgets", 0),
-    "tlcore/uilibs/tx": ("X11 layer", 0),
-    "tlcore/uilibs/ui": ("X11 layer", 0),
-    "tlcore/uilibs/mui": ("UI model", 0),
-    "tlcore/libs/muimisc": ("UI model", 0),
-    "libs/tlOrbSetup": ("engine and wizard", 0),
-    "libs/smisc": ("engine and wizard", 0),
-    "libs/score": ("engine and wizard", 0),
-    "tlcore/libs/svr": ("engine and wizard", 0),
-    "tlcore/libs/rfb": ("engine and wizard", 0),
-    "tlcore/libs/tlauth": ("engine and wizard", 0),
-}
-
-# A folder that holds files of two layers: these files are the core's.
-FILES = {
-    # The configuration store and its file format belong to the platform
-    # core, beside the image code of the pixels layer.
-    "tlcore/base/tlutil/ConfigFile.*": ("core", 1),
-    "tlcore/base/tlutil/ConfigStore.*": ("core", 1),
-    "tlcore/base/tlutil/tests/ConfigFile*": ("core", 1),
-    "tlcore/base/tlutil/tests/ConfigStore*": ("core", 1),
-    "tlcore/base/tlutil/tlutil.catalogue": ("core", 1),
-}
-
-# Includes inside the core that go against the order of its subsystems:
-# (including folder, included folder) -> reason.
-CORE_UPWARD = {
-    ("tlcore/base/plat", "tlcore/base/rdr"):
-        "JSON, XML descriptions, the obfuscated password and the file helpers "
-        "read and write through streams",
-    ("tlcore/base/plat", "tlcore/base/3rdparty/xml"):
-        "markup and parameter descriptions are parsed with the XML parser",
-    ("tlcore/base/plat", "tlcore/base/os"):
-        "stack traces, file locks, per-user directories and the application "
-        "name come from the OS services",
-    ("tlcore/base/plat", "tlcore/base/crypto"):
-        "the test-features gate hashes its key, the obfuscated password uses "
-        "DES and UUIDs take random bytes",
-    ("tlcore/base/tlutil", "tlcore/base/rdr"):
-        "the configuration store reads and writes files through streams",
-    ("tlcore/base/tlutil", "tlcore/base/os"):
-        "the configuration store's files are found from the profile and "
-        "program directories",
-    ("tlcore/base/loc", "tlcore/base/rdr"):
-        "translation files are read through file and memory streams",
-    ("tlcore/base/loc", "tlcore/base/os"):
-        "the application name selects a program's translation files",
-    ("tlcore/base/io", "tlcore/base/os"):
-        "socket helpers and shell assignments (proxy settings) are OS services",
-    ("tlcore/base/io", "tlcore/base/http"):
-        "the proxy connector chosen from the settings tunnels with HTTP CONNECT",
-    ("tlcore/base/crypto", "tlcore/base/os"):
-        "the random generator is seeded from the OS entropy source",
-    ("tlcore/base/os", "tlcore/base/crypto"):
-        "an elevated child's launcher proves itself with a random challenge "
-        "whose digest the child gets on its command line",
-}
-
-# What a layer may use below it, where that is less than everything: the
-# core subsystems and the layers it needs. A layer not listed may use all.
-NEEDS = {
-    # The X11 window layer: platform core, localisation, streams and I/O,
-    # OS services; pixels and images; widgets.
-    "X11 layer": ({1, 2, 4, 5}, {"pixels and images", "widgets"}),
-}
-
-# The lowest layer that may use X; below it, no library file includes an X header.
-FIRST_X_LAYER = "X11 layer"
+GRAPH = "cmake/layers.txt"
 X_HEADER_RE = re.compile(r"^X11/")
-
-# The element model: the UI model's files other than its back-ends.
-MODEL_FOLDERS = ("tlcore/uilibs/mui/", "tlcore/libs/muimisc/")
-BACKEND_RE = re.compile(r"^tlcore/uilibs/mui/wvw/|(Wvw|Tx)\.[^/.]+$")
-TOOLKIT_LAYERS = ("widgets", "X11 layer")
-
-
-def is_element_model(rel):
-    return rel.startswith(MODEL_FOLDERS) and "/tests/" not in rel and not BACKEND_RE.search(rel)
-
-
 SOURCE_EXT = (".h", ".hpp", ".c", ".cc", ".cpp")
 INCLUDE_RE = re.compile(r'^\s*#\s*include\s*([<"])([^">]+)[">]')
 # Searched in this order after the including file's own folder.
 INCLUDE_DIRS = ["tlcore/base", "tlcore/libs", "tlcore/uilibs", "libs", "tests/support"]
 
 
-def classify(rel):
-    """(layer index, core subsystem, folder) of a path, or None."""
-    for pattern, (layer, sub) in FILES.items():
-        if fnmatch.fnmatch(rel, pattern):
-            return LAYERS.index(layer), sub, os.path.dirname(pattern)
-    best = None
-    for folder, (layer, sub) in FOLDERS.items():
-        if rel == folder or rel.startswith(folder + "/"):
-            if best is None or len(folder) > len(best[2]):
-                best = (LAYERS.index(layer), sub, folder)
-    return best
+class Graph:
+    def __init__(self, path):
+        self.library = {}      # subsystem -> library
+        self.holds = {}        # library -> [subsystem]
+        self.needs = {}        # subsystem -> {subsystem}
+        self.x11 = set()
+        self.files = []        # (pattern, subsystem)
+        self.folders = {}      # folder -> subsystem
+        self.exceptions = {}   # (folder, folder) -> reason
+        with open(path, encoding="utf-8") as fh:
+            for lineno, line in enumerate(fh, 1):
+                words = line.split()
+                if not words or words[0].startswith("#"):
+                    continue
+                kind, args = words[0], words[1:]
+                if kind == "library":
+                    self.holds[args[0]] = args[1:]
+                    for s in args[1:]:
+                        self.library[s] = args[0]
+                elif kind == "needs":
+                    self.needs[args[0]] = set(args[1:])
+                elif kind == "x11":
+                    self.x11.update(args)
+                elif kind == "file":
+                    self.files.append((args[0], args[1]))
+                elif kind == "folder":
+                    self.folders[args[0]] = args[1]
+                elif kind == "exception":
+                    self.exceptions[(args[0], args[1])] = " ".join(args[2:])
+                else:
+                    raise SystemExit(f"{path}:{lineno}: unknown line kind {kind}")
+        for s in list(self.needs) + list(self.folders.values()) + [f[1] for f in self.files]:
+            if s not in self.library:
+                raise SystemExit(f"{path}: subsystem {s} is in no library")
+
+    def classify(self, rel):
+        """(subsystem, folder) of a path, or None."""
+        for pattern, sub in self.files:
+            if fnmatch.fnmatch(rel, pattern):
+                return sub, os.path.dirname(pattern)
+        best = None
+        for folder, sub in self.folders.items():
+            if (rel == folder or rel.startswith(folder + "/")) and \
+                    (best is None or len(folder) > len(best[1])):
+                best = (sub, folder)
+        return best
+
+    def libraries_needed(self, lib):
+        """The other libraries holding subsystems that lib's subsystems need."""
+        return {self.library[n] for s in self.holds[lib] for n in self.needs[s]} - {lib}
+
+    def below(self, lib):
+        """Every library lib builds on, directly or not."""
+        seen, todo = set(), [lib]
+        while todo:
+            for m in self.libraries_needed(todo.pop()):
+                if m not in seen:
+                    seen.add(m)
+                    todo.append(m)
+        return seen
 
 
 def catalogue_modules(root):
@@ -212,76 +165,109 @@ def library_files(root):
                     yield os.path.relpath(os.path.join(dirpath, f), root)
 
 
-def check(root):
+def include_fault(g, rel, src, target, is_test):
+    """Why a file of subsystem src may not include target, or None."""
+    dst = g.classify(target)
+    if dst is None:
+        return None
+    if "/tests/" in target and os.path.dirname(target) != os.path.dirname(rel):
+        return "another folder's test header; shared helpers belong in tests/support"
+    s, t = src[0], dst[0]
+    if is_test:
+        lib, other = g.library[s], g.library[t]
+        if other == lib or other in g.below(lib):
+            return None
+        return f"library {other} (subsystem {t}) is not below {lib}, the library of this test"
+    if t == s or t in g.needs[s] or (src[1], dst[1]) in g.exceptions:
+        return None
+    return (f"subsystem {s} ({src[1]}) does not build on subsystem {t} ({dst[1]}); "
+            f"change {GRAPH} if the design calls for it")
+
+
+def check_includes(root, g):
     modules = catalogue_modules(root)
     faults = []
     for rel in library_files(root):
-        src = classify(rel)
+        src = g.classify(rel)
         if src is None:
-            faults.append(f"{rel}: folder has no layer; add it to FOLDERS in tools/layering.py")
+            faults.append(f"{rel}: folder has no subsystem; add it to {GRAPH}")
             continue
         is_test = "/tests/" in rel
-        model = is_element_model(rel)
         for lineno, name in includes_of(root, rel):
-            if (not is_test and X_HEADER_RE.match(name)
-                    and (src[0] < LAYERS.index(FIRST_X_LAYER) or model)):
-                who = "the element model names no toolkit" if model else \
-                    f"the {LAYERS[src[0]]} layer uses no X library"
-                faults.append(f"{rel}:{lineno}: includes {name}: {who}")
+            where = f"{rel}:{lineno}: includes {name}"
+            if not is_test and X_HEADER_RE.match(name) and src[0] not in g.x11:
+                faults.append(f"{where}: subsystem {src[0]} uses no X library")
                 continue
             target = resolve(root, rel, name, modules)
             if target is None:
                 continue
-            if model:
-                dst = classify(target)
-                if dst is not None and LAYERS[dst[0]] in TOOLKIT_LAYERS:
-                    faults.append(f"{rel}:{lineno}: includes {name} ({LAYERS[dst[0]]}): the element "
-                                  "model names no toolkit; only back-end files (mui/wvw, *Wvw, *Tx) may")
-                    continue
-            if target.startswith("tests/support/"):
-                if not is_test:
-                    faults.append(f"{rel}:{lineno}: includes {target}, which no library may use")
-                    continue
-                for reached in through_support(root, target, modules):
-                    dst = classify(reached)
-                    if dst is not None and dst[0] > src[0]:
-                        faults.append(f"{rel}:{lineno}: includes {name}, which reaches "
-                                      f"{reached} ({LAYERS[dst[0]]}) from the "
-                                      f"{LAYERS[src[0]]} layer")
+            if target.startswith(("tests/", "bench/", "fuzz/")) and \
+                    not (is_test and target.startswith("tests/support/")):
+                faults.append(f"{where}: {target} is no library's to use")
                 continue
-            if target.startswith(("tests/", "bench/", "fuzz/")):
-                faults.append(f"{rel}:{lineno}: includes {target}, which no library may use")
-                continue
-            dst = classify(target)
-            if dst is None:
-                continue
-            where = f"{rel}:{lineno}: includes {name}"
-            needs = NEEDS.get(LAYERS[src[0]])
-            if dst[0] > src[0]:
-                faults.append(f"{where} ({LAYERS[dst[0]]}) from the {LAYERS[src[0]]} layer")
-            elif (not is_test and needs and dst[0] < src[0]
-                  and not (dst[0] == 0 and dst[1] in needs[0])
-                  and LAYERS[dst[0]] not in needs[1]):
-                what = f"core subsystem {dst[1]}" if dst[0] == 0 else f"the {LAYERS[dst[0]]} layer"
-                faults.append(f"{where}: the {LAYERS[src[0]]} layer does not build on {what}; "
-                              "change NEEDS in tools/layering.py if the design calls for it")
-            elif "/tests/" in target and os.path.dirname(target) != os.path.dirname(rel):
-                faults.append(f"{where}: another folder's test header; shared helpers "
-                              "belong in tests/support")
-            elif (not is_test and dst[0] == src[0] == 0 and dst[1] > src[1]
-                  and (src[2], dst[2]) not in CORE_UPWARD):
-                faults.append(f"{where}: {src[2]} (core subsystem {src[1]}) uses "
-                              f"{dst[2]} (subsystem {dst[1]}); list the reason in "
-                              "CORE_UPWARD if the design calls for it")
+            reached = through_support(root, target, modules) \
+                if target.startswith("tests/support/") else [target]
+            for r in reached:
+                why = include_fault(g, rel, src, r, is_test)
+                if why:
+                    via = f" (through {r})" if r != target else ""
+                    faults.append(f"{where}{via}: {why}")
+    return faults
+
+
+def normalise(entry):
+    """The library a link-line entry names: x_whole and WHOLE_ARCHIVE wrappers are x."""
+    m = re.match(r"^\$<LINK_LIBRARY:[A-Z_]+,([^>]+)>$", entry)
+    name = m.group(1) if m else entry
+    return name[:-len("_whole")] if name.endswith("_whole") else name
+
+
+def check_links(g, path):
+    """Compares the link lines and sources CMake wrote with the graph."""
+    links, faults = {}, []
+    with open(path, encoding="utf-8") as fh:
+        for line in fh:
+            words = line.split()
+            if len(words) >= 2 and words[0] == "link":
+                links[words[1]] = {normalise(w) for w in words[2:]} & set(g.holds)
+            elif len(words) == 3 and words[0] == "source":
+                sub = g.classify(words[2])
+                if sub is not None and g.library[sub[0]] != words[1]:
+                    faults.append(f"{words[2]}: a file of subsystem {sub[0]} built into "
+                                  f"{words[1]}, not {g.library[sub[0]]}")
+    for lib in g.holds:
+        if lib not in links:
+            faults.append(f"{path}: no link line for library {lib}")
+            continue
+        for other in sorted(links[lib] - g.libraries_needed(lib)):
+            faults.append(f"{lib} links {other}, which holds no subsystem it needs; "
+                          f"change {GRAPH} if the design calls for it")
+        reached, todo = set(), [lib]
+        while todo:
+            for m in links.get(todo.pop(), ()):
+                if m not in reached:
+                    reached.add(m)
+                    todo.append(m)
+        for other in sorted(g.libraries_needed(lib) - reached):
+            faults.append(f"{lib} needs {other} but does not link it")
     return faults
 
 
 def main():
-    root = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else ".")
-    faults = check(root)
+    args = sys.argv[1:]
+    links = None
+    if "--links" in args:
+        i = args.index("--links")
+        links = args[i + 1]
+        del args[i:i + 2]
+    root = os.path.abspath(args[0] if args else ".")
+    g = Graph(os.path.join(root, GRAPH))
+    faults = check_includes(root, g)
+    if links:
+        faults += check_links(g, links)
     for f in faults:
         print(f)
-    print(f"layering: {len(faults)} upward include(s)" if faults else "layering: no upward include")
+    print(f"layering: {len(faults)} fault(s)" if faults else "layering: no fault")
     return 1 if faults else 0
 
 

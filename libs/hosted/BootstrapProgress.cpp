@@ -35,7 +35,7 @@ template <class T> void shuffleTail(std::vector<T>& list, size_t k, rdr::InStrea
 
 [[noreturn]] void emptyQueue(const char* expression, int line)
 {
-  plat::AssertionFail(expression, "libs/hosted/BootstrapProgress", line).fatal();
+  PLAT_FAIL_AT(expression, "libs/hosted/BootstrapProgress", line);
 }
 
 } // namespace

@@ -17,7 +17,7 @@ plat::LogSrc vlog("BootstrapRequest");
 
 [[noreturn]] void noFetch(int line)
 {
-  plat::AssertionFail("i != requests.end()", "libs/hosted/BootstrapRequest", line).fatal();
+  PLAT_FAIL_AT("i != requests.end()", "libs/hosted/BootstrapRequest", line);
 }
 
 void erase(std::vector<BootstrapRequest*>& list, BootstrapRequest* request)

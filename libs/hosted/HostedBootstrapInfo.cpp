@@ -42,10 +42,8 @@ HostedBootstrapInfo::~HostedBootstrapInfo() = default;
 
 void HostedBootstrapInfo::start(const HostedException* error, int delayMs)
 {
-  if (request_ || fetchTimer_.isStarted())
-    plat::AssertionFail("!request.get() && !fetchTimer.isStarted()", "libs/hosted/HostedBootstrapInfo",
-                        __LINE__)
-        .fatal();
+  PLAT_ASSERT_AT(!request_ && !fetchTimer_.isStarted(), "!request.get() && !fetchTimer.isStarted()",
+                 "libs/hosted/HostedBootstrapInfo", __LINE__);
   errorGiven_ = error != nullptr;
   lastError_ = error ? *error : generalError();
   if (!built_) {

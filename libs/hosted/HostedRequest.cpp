@@ -148,8 +148,8 @@ HostedRequest::HostedRequest(HostedHttpSession& session, const char* url,
   request_->setHeader("Accept", plat::format("%s, application/json, */*;q=0.5", kBedMediaType).str());
 
   bool isSecure = plat::strStartsWith(url, "https://");
-  if (!isSecure && authenticate)
-    plat::AssertionFail("isSecure() || !authenticate", "libs/hosted/HostedRequest", 92).fatal();
+  PLAT_ASSERT_AT(isSecure || !authenticate, "isSecure() || !authenticate",
+                 "libs/hosted/HostedRequest", 92);
 }
 
 HostedRequest::~HostedRequest() = default;
@@ -269,8 +269,7 @@ void HostedRequest::requestFailed(http::HttpRequest*, plat::Exception* error)
 
 plat::String quotePrincipal(const char* text)
 {
-  if (!text)
-    plat::AssertionFail("principal", "libs/hosted/HostedRequest", __LINE__).fatal();
+  PLAT_ASSERT_AT(text, "principal", "libs/hosted/HostedRequest", __LINE__);
   size_t length = strlen(text);
   if (std::all_of(text, text + length, [](char c) { return isAlnum((unsigned char)c); }))
     return plat::String(text);

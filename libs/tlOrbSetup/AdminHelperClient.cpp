@@ -33,7 +33,7 @@ plat::String helperProgram()
   if (!programForTest.isNull())
     return programForTest;
 #endif
-  return os::getProgramFile(nullptr, true);
+  return os::getProgramFile(nullptr, os::kMustExist);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // What the program's entry needs from the user interface: its application
 // loop, a way to show an error, the binding of the UI model, and the wizard
-// window. The X front end builds the real wizard; the headless one
-// (HeadlessFrontEnd.h) runs without a display.
+// window. The X front end (XFrontEnd.h) builds the real wizard; tests of
+// the engine use a headless one.
 //
 // The program's main() registers exactly one front end, once, before it
 // calls tlOrbSetup::setupMain; the registry owns it until exit. Everything

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "hostedremoteaccess/CloudConfig.h"
+#include "mui/MuiComms.h"
 #include "os/AppLoop.h"
 #include "os/SignalHandler.h"
 #include "os/host.h"
@@ -76,6 +77,16 @@ private:
   os::SignalHandlerApp callback_;
 };
 
+// The automation channel, from the binding of the UI model until the loop
+// goes.
+class AutomationChannel {
+public:
+  AutomationChannel() { mui::MuiComms::start(nullptr, -1, -1); }
+  ~AutomationChannel() { mui::MuiComms::stop(); }
+  AutomationChannel(const AutomationChannel&) = delete;
+  AutomationChannel& operator=(const AutomationChannel&) = delete;
+};
+
 int runWizard(int argc, char** argv, FrontEnd& frontEnd)
 {
   product::init(argc > 0 ? argv[0] : nullptr, "tlzarnconnectsetup", "tlOrbSetup_setupapp_name_r",
@@ -100,6 +111,7 @@ int runWizard(int argc, char** argv, FrontEnd& frontEnd)
   std::unique_ptr<os::AppLoop> loop = frontEnd.makeLoop();
   SignalRoute signals;
   frontEnd.bindUiModel();
+  AutomationChannel automation;
   std::unique_ptr<FrontEnd::Window> window = frontEnd.makeWindow();
   auto comms = std::make_unique<SetupComms>(*window);
   window->show();

@@ -136,7 +136,8 @@ SetupDlg::SetupDlg() : helper_(this), exitTimer_(this), sweepLater_([this] { swe
   icon_ = mui::MuImage::create(headerLayout_, nullptr, "tlzarnconnectsetup", mui::Size());
   spacer_ = mui::MuSpacer::create(headerLayout_, mui::Mui::scale(100), 0);
   langs_ = mui::MuChoice::create(headerLayout_, "langs", nullptr);
-  deck_ = mui::MuPager::create(dialog_.get(), nullptr, 0);
+  // Kind 0 would show tabs; the pages are switched by the flow alone.
+  deck_ = mui::MuPager::create(dialog_.get(), nullptr, 1);
 
   dialog_->addObserver(this, true);
 

@@ -1,14 +1,13 @@
-// The program without a display: the entry over the headless front end.
+// The program: the entry over the X front end.
 #include <memory>
 
 #include "plat/Shutdown.h"
-#include "tlOrbSetup/HeadlessFrontEnd.h"
 #include "tlOrbSetup/SetupApp.h"
+#include "tlOrbSetup/XFrontEnd.h"
 
 int main(int argc, char** argv)
 {
-  tlOrbSetup::FrontEnd::install(tlOrbSetup::FrontEndKey(),
-                                std::make_unique<tlOrbSetup::HeadlessFrontEnd>());
+  tlOrbSetup::FrontEnd::install(tlOrbSetup::FrontEndKey(), std::make_unique<tlOrbSetup::XFrontEnd>());
   int status = tlOrbSetup::setupMain(argc, argv);
   plat::shutdownSingletons();
   return status;

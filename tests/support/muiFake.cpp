@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
 #include <memory>
@@ -339,6 +340,37 @@ void unbindFactories()
   mui::muSuperboxFactory = nullptr;
   mui::muTextFactory = nullptr;
   muimisc::progressBarFactory = nullptr;
+}
+
+// --- The sample tree --------------------------------------------------------------
+
+SampleTree::SampleTree()
+{
+  using namespace mui;
+  bindFakeBackEnd();
+  dlg.reset(MuDialog::create("dlg", "", Size(400, 300), 0, nullptr, nullptr));
+  other.reset(MuDialog::create("other", "", Size(10, 10), 0, nullptr, nullptr));
+  dlg->setShown(true);
+  MuLayout* l = MuLayout::create(dlg.get(), "l", MuLayout::kVertical);
+  MuButton::create(l, "b", "Go", 0, 0, 1);
+  edit = MuEdit::create(l, "e", "E", 0, 0);
+  MuList* list = MuList::create(l, "li", 0, 0);
+  list->addColumn(0, 0, "c", 10);
+  list->insertRow(0);
+  list->setCell(0, 0, "x y");
+  MuStatic* s = MuStatic::create(MuLayout::create(l, nullptr, MuLayout::kHorizontal), "s", "S", 0);
+  dlg->setSize(Size(400, 300));
+  fakeOf(s).preferredHeightFor = [](int) { return 999; };
+  dlg->addObserver(this, true);
+  other->addObserver(this, true);
+  other->setCloseCallback(this);
+}
+
+SampleTree::~SampleTree() = default;
+
+void SampleTree::event(mui::MuElement* source, uint32_t code)
+{
+  seen.push_back(std::string(source->getPathName().str()) + "/" + std::to_string(code));
 }
 
 } // namespace tltest

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -93,5 +94,27 @@ public:
 void bindFakeBackEnd();
 // Sets all twenty factories back to null (the Mui instance stays).
 void unbindFactories();
+
+// A fixed tree on the fake back-end for the automation channel: dialog
+// "dlg" (shown, 400 by 300) with layout "l" holding button "b", edit "e",
+// list "li" (one row "x y") and an unnamed layout with static "s", which
+// wants more height than it gets; dialog "other" (hidden), which vetoes
+// closing until allowClose. Events of both dialogs are recorded in seen as
+// "<path>/<code>".
+class SampleTree : public mui::MuObserver, mui::MuDialog::CloseCallback {
+public:
+  SampleTree();
+  ~SampleTree() override;
+
+  void event(mui::MuElement* source, uint32_t code) override;
+
+  std::unique_ptr<mui::MuDialog> dlg, other;
+  mui::MuEdit* edit;
+  std::vector<std::string> seen;
+  bool allowClose = false;
+
+private:
+  bool mayClose(mui::MuDialog*) override { return allowClose; }
+};
 
 } // namespace tltest

@@ -20,6 +20,7 @@
 #include "io/FdSelectManager.h"
 #include "io/IpInfo.h"
 #include "io/TcpIo.h"
+#include "loopback.h"
 #include "os/socket.h"
 #include "plat/Log.h"
 #include "plat/Time.h"
@@ -65,26 +66,13 @@ inline int loopbackSocket(int family, int backlog, int* port, int fixedPort = 0)
   return fd;
 }
 
-// A port of 127.0.0.1 free a moment ago, for a peer program to listen on.
-inline int freePort()
-{
-  int port;
-  close(loopbackSocket(AF_INET, 1, &port));
-  return port;
-}
+using tlnet::freePort;
 
 // Whether something accepts connections on 127.0.0.1:port within limitMs.
 inline bool waitForPort(int port, int limitMs)
 {
   for (int waited = 0;; waited += 50) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons((uint16_t)port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, (sockaddr*)&a, sizeof(a)) == 0;
-    close(fd);
-    if (ok)
+    if (tlnet::listening(port))
       return true;
     if (waited >= limitMs)
       return false;

@@ -1,12 +1,11 @@
 // The invariant checker every region test, fuzz target and peer comparison
-// shares: the five rules a banded-rectangle region keeps, written apart from
-// the code under test. Returns "" when they hold, else the first broken
-// rule with the box index.
+// shares: the five rules a banded-rectangle region keeps (the band rules
+// through Xregion::regionBoxesFault, which also checks regions from peers).
+// Returns "" when they hold, else the first broken rule with the box index.
 #pragma once
 
 #include <stdint.h>
 
-#include <algorithm>
 #include <string>
 
 #include "3rdparty/Xregion/Xregion.h"
@@ -45,39 +44,9 @@ inline std::string regionInvariantError(const Xregion::Region* r)
   if (r->data == Xregion::emptyData())
     return "boxes in the shared empty block";
 
-  const RgnRect* b = r->data->rects();
-  int minX = b[0].x1, maxX = b[0].x2;
-  int64_t prevStart = -1;
-  for (int64_t start = 0; start < n;) {
-    int64_t end = start + 1;
-    while (end < n && b[end].y1 == b[start].y1)
-      end++;
-    for (int64_t i = start; i < end; i++) {
-      if (b[i].x1 >= b[i].x2 || b[i].y1 >= b[i].y2)
-        return at("empty box", i);
-      if (b[i].y2 != b[start].y2)
-        return at("rule 1: box rows differ within a band", i);
-      if (i > start && b[i].x1 <= b[i - 1].x2)
-        return at("rule 2: boxes of a band overlap, touch or are out of order", i);
-      minX = std::min<int>(minX, b[i].x1);
-      maxX = std::max<int>(maxX, b[i].x2);
-    }
-    if (prevStart >= 0) {
-      if (b[start].y1 < b[prevStart].y2)
-        return at("rule 2: bands overlap or are out of order", start);
-      if (b[start].y1 == b[prevStart].y2 && end - start == start - prevStart) {
-        bool same = true;
-        for (int64_t k = 0; same && k < end - start; k++)
-          same = b[prevStart + k].x1 == b[start + k].x1 && b[prevStart + k].x2 == b[start + k].x2;
-        if (same)
-          return at("rule 3: touching bands with equal x ranges", start);
-      }
-    }
-    prevStart = start;
-    start = end;
-  }
-  if (e.x1 != minX || e.x2 != maxX || e.y1 != b[0].y1 || e.y2 != b[n - 1].y2)
-    return "rule 4: extents are not the bounding box";
+  int64_t i;
+  if (const char* fault = Xregion::regionBoxesFault(e, r->data->rects(), n, &i))
+    return i < 0 ? fault : at(fault, i);
   return "";
 }
 

@@ -134,6 +134,7 @@ public:
   {
     Page* p = dlg_->currentPage();
     mui::MuPager* deck = dlg_->deck();
+    EXPECT_NE(0u, deck->kind()); // a deck without tabs
     if (!p || deck->getChild(deck->current()) != p->root())
       return "?";
     return p->root()->getName();

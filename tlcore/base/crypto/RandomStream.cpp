@@ -115,13 +115,13 @@ bool RandomStream::overrun(int size)
 {
   if (size > kBlockSize)
     throw plat::Exception("item size too large");
-  ptr = end = checkpointPtr = block_;
+  ptr_ = end_ = checkpointPtr_ = block_;
   ensureInstantiated();
   // The caller's thread holds the lock since the constructor.
   hmacStep(gen.v, gen.v, -1, nullptr);
   memcpy(block_, gen.v, kBlockSize);
   update(nullptr);
-  end = block_ + kBlockSize;
+  end_ = block_ + kBlockSize;
   return true;
 }
 

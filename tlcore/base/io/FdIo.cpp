@@ -46,8 +46,8 @@ plat::IntParameter LazyFlushTimeout(
 class FdIo::FdOutput : public rdr::FdOutStream {
 public:
   using rdr::FdOutStream::FdOutStream;
-  void setLazyMode(bool lazy) { blockingFlush = !lazy; }
-  bool isBlockingFlush() const { return blockingFlush; }
+  void setLazyMode(bool lazy) { blockingFlush_ = !lazy; }
+  bool isBlockingFlush() const { return blockingFlush_; }
 };
 
 class FdIo::FdInput : public rdr::FdInStream {
@@ -59,7 +59,7 @@ protected:
   {
     // A request written while the loop drove the connection must be out
     // before its answer is waited for.
-    if (!nonBlocking && out->bytesBuffered() > 0)
+    if (!nonBlocking_ && out->bytesBuffered() > 0)
       out->flushBuffer(true);
     return rdr::FdInStream::fillBuffer(buf, maxLen);
   }

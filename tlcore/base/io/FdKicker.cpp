@@ -41,7 +41,7 @@ FdKicker::~FdKicker()
       manager->setEvents(this, FdEvents::kNone);
       manager->setRegistered(this, false);
     } catch (...) {
-      plat::AssertionFail("FdKicker unregistering threw", __FILE__, __LINE__).fatal();
+      PLAT_FAIL("FdKicker unregistering threw");
     }
   }
   delete in;

@@ -26,7 +26,7 @@ FdListener::~FdListener()
   try {
     setAcceptor(nullptr);
   } catch (...) {
-    plat::AssertionFail("FdListener::~FdListener: setAcceptor threw", __FILE__, __LINE__).fatal();
+    PLAT_FAIL("FdListener::~FdListener: setAcceptor threw");
   }
   retryTimer.stop();
 }

@@ -39,7 +39,7 @@ template <class F> void callOrDie(F&& f, const char* what)
   try {
     f();
   } catch (...) {
-    plat::AssertionFail(what, __FILE__, __LINE__).fatal();
+    PLAT_FAIL(what);
   }
 }
 

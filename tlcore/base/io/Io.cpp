@@ -20,7 +20,7 @@ Io::~Io() = default;
 
 void Io::markReadable()
 {
-  plat::AssertionFail("Io::markReadable() not implemented for this Io", __FILE__, __LINE__).fatal();
+  PLAT_FAIL("Io::markReadable() not implemented for this Io");
 }
 
 const char* Io::resolvedPeerEndpoint()

@@ -20,7 +20,7 @@ Ipc::~Ipc()
   try {
     close();
   } catch (...) {
-    plat::AssertionFail("Ipc::~Ipc: close threw", __FILE__, __LINE__).fatal();
+    PLAT_FAIL("Ipc::~Ipc: close threw");
   }
 }
 

@@ -75,12 +75,12 @@ rdr::OutStream& MsgIpc::Stage::target()
 void MsgIpc::Stage::setEnd()
 {
   if (!buf_) {
-    ptr = end = nullptr;
+    ptr_ = end_ = nullptr;
     return;
   }
-  end = buf_ + std::min(cap_, owner_.maxMsgSize_);
-  if (end < ptr)
-    end = ptr;
+  end_ = buf_ + std::min(cap_, owner_.maxMsgSize_);
+  if (end_ < ptr_)
+    end_ = ptr_;
 }
 
 void MsgIpc::Stage::beginMsg(const char* name)
@@ -93,25 +93,25 @@ void MsgIpc::Stage::forwardComplete()
 {
   // The framed stream's window points into this buffer while a message is
   // open; only whole messages move, and only between messages.
-  if (owner_.out_.inMessage() || ptr == buf_)
+  if (owner_.out_.inMessage() || ptr_ == buf_)
     return;
-  int n = (int)(ptr - buf_);
-  ptr = buf_;
+  int n = (int)(ptr_ - buf_);
+  ptr_ = buf_;
   forwarded_ += n;
   target().writeBytes(buf_, n);
 }
 
 void MsgIpc::Stage::discard()
 {
-  if (buf_ && ptr > buf_)
-    plat::secureZero(buf_, ptr - buf_);
-  ptr = buf_;
+  if (buf_ && ptr_ > buf_)
+    plat::secureZero(buf_, ptr_ - buf_);
+  ptr_ = buf_;
   setEnd();
 }
 
 int64_t MsgIpc::Stage::length()
 {
-  return forwarded_ + (ptr - buf_);
+  return forwarded_ + (ptr_ - buf_);
 }
 
 void MsgIpc::Stage::flush()
@@ -127,12 +127,12 @@ rdr::OutStream* MsgIpc::Stage::getBottomStream()
 
 int MsgIpc::Stage::bytesBuffered()
 {
-  return (int)(ptr - buf_) + target().bytesBuffered();
+  return (int)(ptr_ - buf_) + target().bytesBuffered();
 }
 
 int MsgIpc::Stage::spaceAvailable()
 {
-  return std::max(0, owner_.maxMsgSize_ - (int)(ptr - buf_));
+  return std::max(0, owner_.maxMsgSize_ - (int)(ptr_ - buf_));
 }
 
 bool MsgIpc::Stage::closeWrite()
@@ -143,7 +143,7 @@ bool MsgIpc::Stage::closeWrite()
 
 int MsgIpc::Stage::overrun(int itemSize, int nItems)
 {
-  int used = (int)(ptr - buf_);
+  int used = (int)(ptr_ - buf_);
   int limit = owner_.maxMsgSize_;
   if (used + itemSize > limit) {
     // Nothing of the message has left this buffer: drop it and leave the
@@ -166,10 +166,10 @@ int MsgIpc::Stage::overrun(int itemSize, int nItems)
     release();
     buf_ = nb;
     cap_ = newCap;
-    ptr = buf_ + used;
+    ptr_ = buf_ + used;
   }
   setEnd();
-  return std::min(nItems, (int)((end - ptr) / itemSize));
+  return std::min(nItems, (int)((end_ - ptr_) / itemSize));
 }
 
 // --- MsgIpc ----------------------------------------------------------------------

@@ -467,8 +467,7 @@ LocaleSetter::LocaleSetter(const char* locales) : previous_(tlsSetter)
 
 LocaleSetter::~LocaleSetter()
 {
-  if (tlsSetter != this)
-    plat::AssertionFail("thrInst == this", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(tlsSetter == this, "thrInst == this");
   tlsSetter = previous_;
   if (!locales_.isNull())
     logSrc.debug("restoring locale");

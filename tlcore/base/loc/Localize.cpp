@@ -125,8 +125,7 @@ TransMap::~TransMap()
 {
   if (!isThreadMap_)
     return;
-  if (tlsMap != this)
-    plat::AssertionFail("thrInst == this", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(tlsMap == this, "thrInst == this");
   tlsMap = previous_;
   plat::MutexLock lock(translationMutex());
   keys_.clear();

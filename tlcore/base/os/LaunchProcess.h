@@ -6,9 +6,9 @@
 // A launcher belongs to the loop thread and starts once. It owns every
 // parent descriptor it maps and closes them after the fork; the caller owns
 // the parent ends that addPipe and addSocketPair return. Its child has one
-// collector: the launcher (which waits when destroyed at detach level 0), a
-// monitor (makeMonitor) or the pid manager (detach level 1 at destruction,
-// or 2). Between fork and exec the child only calls async-signal-safe
+// collector: the launcher (which waits when destroyed, Reaper::kLauncher), a
+// monitor (makeMonitor) or the pid manager (Reaper::kPidManager at
+// destruction, or Reaper::kDetached). Between fork and exec the child only calls async-signal-safe
 // functions: everything it needs is built before the fork.
 #pragma once
 
@@ -30,17 +30,26 @@ class FdInStream;
 
 namespace os {
 
+struct SignalBlocker;
+
 class LaunchProcess {
 public:
   using Env = std::map<plat::String, plat::String, plat::StringLess>;
+
+  // Who collects the child, in the order a launcher may move through.
+  enum class Reaper {
+    kLauncher,   // waited for when the launcher goes
+    kPidManager, // given to the pid manager when the launcher goes
+    kDetached,   // a double fork at start; afterwards, the pid manager's at once
+  };
+  // How redirectToFile opens its file.
+  enum class FileMode { kRead, kTruncate, kAppend };
 
   struct Cfg {
     // Program and arguments; empty: fork only. args[0] must be absolute
     // after the optional search.
     std::vector<plat::String> args;
-    // 0: owned (waited for when the launcher goes), 1: given to the pid
-    // manager when the launcher goes, 2: detached (double fork).
-    int dl = 0;
+    Reaper reaper = Reaper::kLauncher;
     bool elevate = false;
     plat::String elevateTitle;
     std::vector<plat::String> extraArgs;
@@ -82,7 +91,7 @@ public:
   // Maps toFd to a duplicate of what fromFd is mapped to; throws
   // plat::SystemException "dup".
   void redirectDup(int fromFd, int toFd);
-  void redirectToFile(bool forReading, int childFd, const char* path, bool append);
+  void redirectToFile(int childFd, const char* path, FileMode mode);
   // Descriptor 1 to the file, 2 to the same.
   void redirectOutputToFile(const char* path, bool append);
   // A pipe: the parent keeps end parentEnd (returned, the caller's), the
@@ -113,15 +122,25 @@ public:
   // running. Throws plat::Exception "LaunchProcess: process detached or not
   // started" without a pid.
   bool wait(int* exitCode, int timeoutMs);
-  // Raises the detach level; at 2 the pid goes to the pid manager.
-  void setDetachLevel(int dl);
-  // Hands the child to a new monitor (detach level 2).
+  // Moves the child on to a later reaper; with kDetached the pid goes to the
+  // pid manager now.
+  void setReaper(Reaper reaper);
+  // Hands the child to a new monitor (Reaper::kDetached).
   std::unique_ptr<ProcessMonitor> makeMonitor(ProcessMonitor::Callback* callback);
 
   int pid() const { return cleanup_.pid(); }
   const Cfg& cfg() const { return cfg_; }
 
 private:
+  // The steps of start: the program and its arguments, the environment,
+  // the error pipe (its write end returned), the fork (an errno, or 0) and
+  // the child's error before exec, thrown.
+  void prepareArgs();
+  std::vector<plat::String> buildEnv();
+  int openErrorPipe(int& readEnd);
+  int spawn(std::vector<char*>& argv, std::vector<char*>& envp, int errWrite,
+            SignalBlocker& blocker);
+  void readChildError(int errRead);
   void closeMapped();
 
   Cfg cfg_;
@@ -131,7 +150,7 @@ private:
   bool used_ = false;
 };
 
-// Starts args detached (level 2); nothing is waited for.
+// Starts args detached (Reaper::kDetached); nothing is waited for.
 void launchDetached(const std::vector<plat::String>& args);
 // Starts args (searched in PATH) with the caller's standard output and waits
 // for it; its exit code.

@@ -13,15 +13,18 @@ namespace os {
 
 class LockFile {
 public:
-  // Lock mode (testOnly false): opens or creates the file (0600 when priv,
-  // else 0644) and takes the lock without waiting; when it gets it, the
-  // file's contents become `contents`. Test mode: opens the existing file
-  // read-only and tests the lock; a missing file is "not locked". A lock
-  // held elsewhere never throws; other failures throw plat::SystemException
+  // How a LockFile opens its file: lock mode unless kTestOnly; with
+  // kPrivate a created file is 0600, else 0644.
+  enum Flags : unsigned { kLock = 0, kTestOnly = 1 << 0, kPrivate = 1 << 1 };
+
+  // Lock mode: opens or creates the file (0600 when private, else 0644) and takes the lock without
+  // waiting; when it gets it, the file's contents become `contents`. Test mode: opens the existing
+  // file read-only and tests the lock; a missing file is "not locked". A lock held elsewhere never
+  // throws; other failures throw plat::SystemException
   // ("open(%s)", "fchmod", "lockf"). No link is followed, and nothing is
   // written unless the file is a regular file of this user with one name
   // that stays at the path (plat::Exception otherwise).
-  LockFile(const char* path, const char* contents, bool testOnly, bool priv);
+  LockFile(const char* path, const char* contents, unsigned flags);
   // Lock mode with "%ld\n" of the own process id, not private.
   explicit LockFile(const char* path);
   // When it holds the lock, removes the file it locked (not another file

@@ -60,7 +60,7 @@ public:
   // Removes the socket file.
   ~NamedPipeListener() override;
 
-  const char* getPath() const { return path.str(); }
+  const char* getPath() const { return path_.str(); }
 
 protected:
   io::Io* acceptConnection() override;
@@ -73,12 +73,12 @@ private:
   // its stat; -1 with errno when there is nothing.
   int openSocketFile(struct stat* st);
 
-  plat::String path;
-  Config config;
-  plat::Timer refreshTimer;
+  plat::String path_;
+  Config config_;
+  plat::Timer refreshTimer_;
   // The socket file we made, so that only it is removed.
-  uint64_t fileDev = 0;
-  uint64_t fileIno = 0;
+  uint64_t fileDev_ = 0;
+  uint64_t fileIno_ = 0;
 };
 
 } // namespace os

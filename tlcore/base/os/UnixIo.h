@@ -20,12 +20,16 @@ public:
   // counts as a secure transport.
   UnixIo(const char* path, int fd, bool datagram = false, int connectTimeoutMs = -1);
 
+  // How connectUnix connects: a stream socket unless kDatagram, blocking
+  // unless kNonBlocking.
+  enum ConnectFlags : unsigned { kStream = 0, kDatagram = 1 << 0, kNonBlocking = 1 << 1 };
+
   // A close-on-exec AF_UNIX socket connected to path. Throws
   // plat::SystemException "UnixIo" (ENAMETOOLONG for a path of 108 bytes or
   // more), "socket" or "connect"; a failed connect leaves nothing open. A
   // blocking connect to a server whose queue is full waits for room, for
   // timeoutMs at most when that is 0 or more (then "connect" ETIMEDOUT).
-  static int connectUnix(const char* path, bool datagram, bool nonBlocking, int timeoutMs = -1);
+  static int connectUnix(const char* path, unsigned flags, int timeoutMs = -1);
   // Whether a live server owns path: false when nobody listens there (no
   // file, a stale socket), true when the connect worked or a stream
   // server's backlog is full; other errors are thrown.
@@ -42,7 +46,7 @@ protected:
   ~UnixIo() override;
 
 private:
-  plat::String peerEndpointText;
+  plat::String peerEndpointText_;
 };
 
 // Throws plat::Exception "namedPipeCredCheck: uid mismatch" unless io is a

@@ -22,16 +22,18 @@ plat::String findExecutable(const char* name, bool searchPath);
 // tell.
 const char* getOwnExecutable();
 
+// How getProgramFile looks: kMustExist throws where null would be returned,
+// kSearchPath lets findExecutable search PATH.
+enum ProgramLookup : unsigned { kProgramOnly = 0, kMustExist = 1 << 0, kSearchPath = 1 << 1 };
+
 // No name: the running executable. A relative name: that file beside the
 // running executable when it is an executable regular file, else
 // findExecutable. An absolute name: findExecutable. Null when not found;
-// with mustExist that throws plat::SystemException (ENOENT) "%s does not
+// with kMustExist that throws plat::SystemException (ENOENT) "%s does not
 // exist or is not executable".
-plat::String getProgramFile(const char* name = nullptr, bool mustExist = false,
-                            bool searchPath = false);
+plat::String getProgramFile(const char* name = nullptr, unsigned lookup = kProgramOnly);
 // The directory of getProgramFile's result; null when it has none.
-plat::String getProgramDir(const char* name = nullptr, bool mustExist = false,
-                           bool searchPath = false);
+plat::String getProgramDir(const char* name = nullptr, unsigned lookup = kProgramOnly);
 // The running executable's directory joined with the application's path
 // component.
 plat::String getProgramPathCompDir();

@@ -16,11 +16,13 @@ namespace os {
 
 // --- Descriptor flags -------------------------------------------------------
 
-// Clears (inheritable) or sets FD_CLOEXEC. On failure with closeOnFailure
+// What a failed trySetInheritable or setInheritable does with the descriptor.
+enum class OnFailure { kKeep, kClose };
+// Clears (inheritable) or sets FD_CLOEXEC. On failure with OnFailure::kClose
 // the descriptor is closed, errno kept. Child-safe.
-bool trySetInheritable(int fd, bool inheritable, bool closeOnFailure = false);
+bool trySetInheritable(int fd, bool inheritable, OnFailure onFailure = OnFailure::kKeep);
 // The same, throwing "setInheritable".
-void setInheritable(int fd, bool inheritable, bool closeOnFailure = false);
+void setInheritable(int fd, bool inheritable, OnFailure onFailure = OnFailure::kKeep);
 // True when FD_CLOEXEC is clear; throws "getInheritable".
 bool getInheritable(int fd);
 // Switches O_NONBLOCK alone, keeping the other status flags (O_APPEND of

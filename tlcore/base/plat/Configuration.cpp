@@ -103,7 +103,7 @@ Configuration::Configuration(const char* name, const char* descKey) : name_(name
 Configuration::Configuration(const Configuration& other)
     : name_(other.name_), descKey_(other.descKey_), aliases_(other.aliases_)
 {
-  copyValues(other, true, true);
+  copyValues(other, kCreateMissing | kRecursive);
 }
 
 Configuration& Configuration::operator=(const Configuration& other)
@@ -113,7 +113,7 @@ Configuration& Configuration::operator=(const Configuration& other)
   name_ = other.name_;
   descKey_ = other.descKey_;
   aliases_ = other.aliases_;
-  copyValues(other, true, true);
+  copyValues(other, kCreateMissing | kRecursive);
   return *this;
 }
 
@@ -358,12 +358,12 @@ void Configuration::addAliasHandler(const char* name, ParameterAlias* handler)
 
 // --- Comparing and copying values
 
-void Configuration::copyValues(const Configuration& from, bool createMissing, bool recursive)
+void Configuration::copyValues(const Configuration& from, unsigned flags)
 {
-  for (ParamIterator it(from, recursive); it; it.next()) {
+  for (ParamIterator it(from, (flags & kRecursive) != 0); it; it.next()) {
     if (ConfigParameter* mine = find(it->getName(), true))
       mine->copyValuesFrom(*it);
-    else if (createMissing)
+    else if (flags & kCreateMissing)
       adoptParam(it->clone(this));
   }
 }
@@ -520,13 +520,13 @@ String Configuration::argForLog(const char* arg) const
 
 // --- Help and the parameter log
 
-void Configuration::printUsage(Configuration& config, bool advanced, bool showValues, FILE* out)
+void Configuration::printUsage(Configuration& config, unsigned help, FILE* out)
 {
   String usage(tr("plat_configuration_param_usage", false));
   wordWrap(usage, 79, 0);
   fprintf(out, "%s\n\n", usage.str());
-  printHelp(config, advanced, showValues, out, 79, 14);
-  if (advanced) {
+  printHelp(config, help, out, 79, 14);
+  if (help & kHelpAdvanced) {
     fprintf(out, "\n%s\n", tr("plat_configuration_log_names_title", false));
     printLogSourceNames(79, out);
     fprintf(out, "\n%s\n", tr("plat_configuration_log_dests_title", false));
@@ -534,8 +534,8 @@ void Configuration::printUsage(Configuration& config, bool advanced, bool showVa
   }
 }
 
-void Configuration::printHelp(Configuration& config, bool advanced, bool showValues, FILE* out,
-                              int width, int nameWidth)
+void Configuration::printHelp(Configuration& config, unsigned help, FILE* out, int width,
+                              int nameWidth)
 {
   if (config.descKey_)
     fprintf(out, "%s:\n", tr(config.descKey_, false));
@@ -544,7 +544,7 @@ void Configuration::printHelp(Configuration& config, bool advanced, bool showVal
 
   std::vector<ConfigParameter*> params;
   for (ConfigParameter* p = config.params_; p; p = p->next_) {
-    if (!p->isHidden() && (advanced || !p->isAdvanced()))
+    if (!p->isHidden() && ((help & kHelpAdvanced) || !p->isAdvanced()))
       params.push_back(p);
   }
   std::stable_sort(params.begin(), params.end(), [](ConfigParameter* a, ConfigParameter* b) {
@@ -555,7 +555,7 @@ void Configuration::printHelp(Configuration& config, bool advanced, bool showVal
     const char* desc = p->getDescription();
     String line(DString::format("  %-*s - %s", nameWidth, p->getName(), desc ? desc : "").get());
     wordWrap(line, width, nameWidth + 5);
-    if (showValues && !dynamic_cast<BinaryParameter*>(p)) {
+    if ((help & kHelpValues) && !dynamic_cast<BinaryParameter*>(p)) {
       String value = p->isSecret() ? String(kHiddenValue) : p->getValueStr();
       DString note =
           DString::format("(%s=%s)", tr("plat_configuration_help_default", false), value.str());
@@ -574,7 +574,7 @@ void Configuration::printHelp(Configuration& config, bool advanced, bool showVal
   }
 
   for (Configuration* child : config.children_)
-    printHelp(*child, advanced, showValues, out, width, nameWidth);
+    printHelp(*child, help, out, width, nameWidth);
 }
 
 void Configuration::logParameters() const
@@ -629,7 +629,8 @@ void UsagePrinter::print(int mode, Configuration& config, FILE* out) const
     return;
   }
   fprintf(out, "%s\n\n", banner_.str());
-  Configuration::printUsage(config, mode == 1, true, out);
+  Configuration::printUsage(
+      config, (mode == 1 ? Configuration::kHelpAdvanced : 0u) | Configuration::kHelpValues, out);
 }
 
 // --- One-string command lines

@@ -161,7 +161,9 @@ public:
   void addAliasHandler(const char* name, ParameterAlias* handler);
 
   // --- Comparing and copying values
-  void copyValues(const Configuration& from, bool createMissing, bool recursive);
+  // What copyValues does besides copying into parameters both have.
+  enum CopyFlags : unsigned { kCopyExisting = 0, kCreateMissing = 1 << 0, kRecursive = 1 << 1 };
+  void copyValues(const Configuration& from, unsigned flags);
   // Sets here what differs between changed and reference, at changed's
   // priority.
   void applyChanges(const Configuration& changed, const Configuration& reference);
@@ -192,13 +194,14 @@ public:
   String argForLog(const char* arg) const;
 
   // --- Help and the parameter log
+  // What the help shows besides the basic parameters' descriptions.
+  enum HelpFlags : unsigned { kHelpBasic = 0, kHelpAdvanced = 1 << 0, kHelpValues = 1 << 1 };
   // The usage text, then the help of config (79 columns), then with
-  // advanced the log source and destination names.
-  static void printUsage(Configuration& config, bool advanced, bool showValues, FILE* out = stdout);
+  // kHelpAdvanced the log source and destination names.
+  static void printUsage(Configuration& config, unsigned help, FILE* out = stdout);
   // Every visible parameter of config, sorted by name and wrapped at width
   // columns, then the same for each child.
-  static void printHelp(Configuration& config, bool advanced, bool showValues, FILE* out, int width,
-                        int nameWidth);
+  static void printHelp(Configuration& config, unsigned help, FILE* out, int width, int nameWidth);
   // Logs every visible parameter's value and where it came from, on the
   // log source "Configuration".
   void logParameters() const;

@@ -113,6 +113,20 @@ public:
       ::plat::AssertionFail(#cond, __FILE__, __LINE__).fatal();                                    \
   } while (0)
 
+// Fatal check whose message names the invariant in words of its own.
+#define PLAT_ASSERT_TEXT(cond, text) PLAT_ASSERT_AT(cond, text, __FILE__, __LINE__)
+
+// ... reported at a given place (a helper reporting its caller's line).
+#define PLAT_ASSERT_AT(cond, text, file, line)                                                     \
+  do {                                                                                             \
+    if (!(cond))                                                                                   \
+      ::plat::AssertionFail(text, file, line).fatal();                                             \
+  } while (0)
+
+// A place that is never reached: ends the process as a failed check does.
+#define PLAT_FAIL(text) ::plat::AssertionFail(text, __FILE__, __LINE__).fatal()
+#define PLAT_FAIL_AT(text, file, line) ::plat::AssertionFail(text, file, line).fatal()
+
 // Throwing check, for sites whose caller can recover.
 #define PLAT_CHECK(cond)                                                                           \
   do {                                                                                             \

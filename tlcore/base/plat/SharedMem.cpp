@@ -115,7 +115,7 @@ void cleanPosix()
         continue;
       // Taking the lock rather than testing it keeps a creator from taking
       // this name while its object goes; the lock's end removes the marker.
-      os::LockFile lock(entries.getPath(), "", false, true);
+      os::LockFile lock(entries.getPath(), "", os::LockFile::kPrivate);
       if (!lock.isLocked())
         continue;
       vlogPosix.status("Cleaning old shared memory %s", name);
@@ -276,7 +276,7 @@ SharedMemPosix::SharedMemPosix(uint32_t size) : SharedMem(size)
     String pid = format("%ld\n", (long)getpid());
     // A cleaner holds a marker's lock only while it removes it.
     for (int attempt = 0; !marker_; attempt++) {
-      marker_ = std::make_unique<os::LockFile>(path.get(), pid.get(), false, true);
+      marker_ = std::make_unique<os::LockFile>(path.get(), pid.get(), os::LockFile::kPrivate);
       if (!marker_->isLocked()) {
         marker_.reset();
         if (attempt == 500)

@@ -15,57 +15,58 @@ namespace rdr {
 // --- BufferedInStream ----------------------------------------------------------
 
 BufferedInStream::BufferedInStream(int bufSize, bool secure)
-    : buffer(bufSize < 0 ? kDefaultBufSize : bufSize, secure)
+    : buffer_(bufSize < 0 ? kDefaultBufSize : bufSize, secure)
 {
-  ptr = end = checkpointPtr = buffer.data();
+  ptr_ = end_ = checkpointPtr_ = buffer_.data();
 }
 
 BufferedInStream::BufferedInStream(BufferedInStream&& other) noexcept
-    : InStream(other), offset(other.offset), buffer(std::move(other.buffer)), trace(other.trace)
+    : InStream(other), offset_(other.offset_), buffer_(std::move(other.buffer_)),
+      trace_(other.trace_)
 {
-  other.ptr = other.end = other.checkpointPtr = nullptr;
+  other.ptr_ = other.end_ = other.checkpointPtr_ = nullptr;
 }
 
 BufferedInStream::~BufferedInStream() = default;
 
 void BufferedInStream::reset()
 {
-  ptr = end = checkpointPtr = buffer.data();
+  ptr_ = end_ = checkpointPtr_ = buffer_.data();
 }
 
 void BufferedInStream::compact()
 {
-  slideToStart(buffer.data(), checkpointPtr, end, offset, ptr, end);
+  slideToStart(buffer_.data(), checkpointPtr_, end_, offset_, ptr_, end_);
 }
 
 void BufferedInStream::growBuffer(int bufSize)
 {
-  if (bufSize <= buffer.length())
+  if (bufSize <= buffer_.length())
     return;
   compact();
-  ptrdiff_t p = ptr - buffer.data(), e = end - buffer.data();
-  buffer.assign(buffer.data(), (int)e, bufSize);
-  checkpointPtr = buffer.data();
-  ptr = buffer.data() + p;
-  end = buffer.data() + e;
+  ptrdiff_t p = ptr_ - buffer_.data(), e = end_ - buffer_.data();
+  buffer_.assign(buffer_.data(), (int)e, bufSize);
+  checkpointPtr_ = buffer_.data();
+  ptr_ = buffer_.data() + p;
+  end_ = buffer_.data() + e;
 }
 
 bool BufferedInStream::overrun(int size)
 {
   compact();
-  uint8_t* bufEnd = buffer.data() + buffer.length();
+  uint8_t* bufEnd = buffer_.data() + buffer_.length();
   // A request larger than the buffer gets what fits.
-  ptrdiff_t need = std::min<ptrdiff_t>(size, bufEnd - ptr);
-  while (end - ptr < need) {
-    uint8_t* fillAt = (uint8_t*)end;
-    int n = fillBuffer(fillAt, (int)(bufEnd - end));
+  ptrdiff_t need = std::min<ptrdiff_t>(size, bufEnd - ptr_);
+  while (end_ - ptr_ < need) {
+    uint8_t* fillAt = (uint8_t*)end_;
+    int n = fillBuffer(fillAt, (int)(bufEnd - end_));
     if (n <= 0)
       return false;
-    if (trace) {
+    if (trace_) {
       plat::MBuf<unsigned char> block(fillAt, n);
       plat::hexDump(block, " <-- ", " <-- ");
     }
-    end += n;
+    end_ += n;
   }
   return true;
 }
@@ -74,7 +75,7 @@ void BufferedInStream::saveUnread(OutStream& out)
 {
   int n = nUnread();
   out.writeU32((uint32_t)n);
-  out.writeBytes(ptr, n);
+  out.writeBytes(ptr_, n);
 }
 
 void BufferedInStream::restoreUnread(InStream& in)
@@ -83,19 +84,19 @@ void BufferedInStream::restoreUnread(InStream& in)
   if (n < 1)
     return;
   compact();
-  uint8_t* bufEnd = buffer.data() + buffer.length();
-  if (n > bufEnd - end)
+  uint8_t* bufEnd = buffer_.data() + buffer_.length();
+  if (n > bufEnd - end_)
     throw plat::Exception("Too much data for InStream buffer");
-  in.readBytes((uint8_t*)end, n);
-  end += n;
+  in.readBytes((uint8_t*)end_, n);
+  end_ += n;
 }
 
 void BufferedNonBlockableInStream::setNonBlocking(bool nb)
 {
-  nonBlocking = nb;
+  nonBlocking_ = nb;
   setCheckpoint();
   if (nb)
-    rewindable = true;
+    rewindable_ = true;
 }
 
 // --- ByteReader ------------------------------------------------------------------

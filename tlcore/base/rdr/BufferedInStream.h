@@ -30,17 +30,17 @@ public:
   BufferedInStream(BufferedInStream&& other) noexcept;
   ~BufferedInStream() override;
 
-  int64_t pos() override { return offset + (ptr - buffer.data()); }
+  int64_t pos() override { return offset_ + (ptr_ - buffer_.data()); }
   bool overrun(int size) override;
 
   // Empties the window at the start of the buffer.
   void reset();
-  int getBufSize() const { return buffer.length(); }
+  int getBufSize() const { return buffer_.length(); }
   // Enlarges the buffer to bufSize bytes (a smaller size does nothing),
   // keeping the window and every unread byte.
   void growBuffer(int bufSize);
   // Dumps every received block to standard error.
-  void setTrace(bool on) { trace = on; }
+  void setTrace(bool on) { trace_ = on; }
 
   // Hand unread bytes to another holder of the same source: U32 count, then
   // the bytes. restoreUnread appends them behind the window and throws
@@ -57,9 +57,9 @@ private:
   // Moves the bytes from the checkpoint on to the start of the buffer.
   void compact();
 
-  int64_t offset = 0; // bytes dropped from the front since construction
-  plat::MBuf<unsigned char> buffer;
-  bool trace = false;
+  int64_t offset_ = 0; // bytes dropped from the front since construction
+  plat::MBuf<unsigned char> buffer_;
+  bool trace_ = false;
 };
 
 // A buffered input stream that its owner can switch between waiting reads
@@ -71,10 +71,10 @@ public:
   // Also sets a checkpoint; a non-blocking stream is made rewindable so
   // that a partly read message can be read again.
   virtual void setNonBlocking(bool nb);
-  bool isNonBlocking() const { return nonBlocking; }
+  bool isNonBlocking() const { return nonBlocking_; }
 
 protected:
-  bool nonBlocking = false;
+  bool nonBlocking_ = false;
 };
 
 // Gathers one item of a known length from a non-blocking input over several

@@ -33,11 +33,11 @@ public:
   BufferedOutStream(int bufSize = -1, int maxBufSize = -1);
   ~BufferedOutStream() override;
 
-  int64_t length() override { return offset + (ptr - start); }
+  int64_t length() override { return offset_ + (ptr_ - start_); }
   void flush() override;
-  int bytesBuffered() override { return (int)(ptr - sent); }
-  int spaceAvailable() override { return maxBufSize - bytesBuffered(); }
-  void setThrowErrors(bool t) override { throwErrors = t; }
+  int bytesBuffered() override { return (int)(ptr_ - sent_); }
+  int spaceAvailable() override { return maxBufSize_ - bytesBuffered(); }
+  void setThrowErrors(bool t) override { throwErrors_ = t; }
   int overrun(int itemSize, int nItems) override;
 
   // --- Writing out ---------------------------------------------------------
@@ -51,17 +51,17 @@ public:
 
   // --- Policy ---------------------------------------------------------------
   // Whether a failing write throws: always when flushing waits, else as set.
-  bool doesThrowErrors() const { return blockingFlush || throwErrors; }
-  void setTimeout(int ms) { timeoutMs = ms; }
-  int getTimeout() const { return timeoutMs; }
-  int getBufSize() const { return bufSize; }
-  int getMaxBufSize() const { return maxBufSize; }
+  bool doesThrowErrors() const { return blockingFlush_ || throwErrors_; }
+  void setTimeout(int ms) { timeoutMs_ = ms; }
+  int getTimeout() const { return timeoutMs_; }
+  int getBufSize() const { return bufSize_; }
+  int getMaxBufSize() const { return maxBufSize_; }
   // Gathers up to bytes (at least kWindow) before overrun writes out, for a
   // writer that sends bulk data in small items and flushes after each
   // batch: fewer, larger writes. The buffer grows to hold the batch.
   void setWriteBatch(int bytes);
   // Dumps every written block to standard error.
-  void setTrace(bool on) { trace = on; }
+  void setTrace(bool on) { trace_ = on; }
   // A secure stream (one that carries credentials) wipes every byte once
   // it is written out or dropped, and every buffer it gives up.
   void setSecure(bool secure) { secure_ = secure; }
@@ -76,15 +76,15 @@ protected:
   // from a sink that must not see them).
   void discardBuffer();
 
-  int bufSize;
-  int maxBufSize;
-  int64_t offset = 0; // bytes written out and dropped from the buffer
-  int timeoutMs = 30000;
-  uint8_t* start;
-  uint8_t* sent; // first byte not yet written out
-  bool blockingFlush = true;
-  bool throwErrors = true;
-  bool trace = false;
+  int bufSize_;
+  int maxBufSize_;
+  int64_t offset_ = 0; // bytes written out and dropped from the buffer
+  int timeoutMs_ = 30000;
+  uint8_t* start_;
+  uint8_t* sent_; // first byte not yet written out
+  bool blockingFlush_ = true;
+  bool throwErrors_ = true;
+  bool trace_ = false;
 
 private:
   int writeOutTraced(bool wait);

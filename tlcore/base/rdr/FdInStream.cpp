@@ -29,33 +29,35 @@ void waitForFd(int fd, bool forWrite, int timeoutMs)
   }
 }
 
-FdInStream::FdInStream(int fd, int bufSize) : BufferedNonBlockableInStream(bufSize), fd(fd) {}
+FdInStream::FdInStream(int fd, int bufSize) : BufferedNonBlockableInStream(bufSize), fd_(fd)
+{
+}
 
 FdInStream::FdInStream(FdInStream&& other) noexcept
-    : BufferedNonBlockableInStream(std::move(other)), timeoutMs(other.timeoutMs), fd(other.fd),
-      ownFd(other.ownFd), timedOut(other.timedOut), writeError(other.writeError)
+    : BufferedNonBlockableInStream(std::move(other)), timeoutMs_(other.timeoutMs_), fd_(other.fd_),
+      ownFd_(other.ownFd_), timedOut_(other.timedOut_), writeError_(other.writeError_)
 {
-  other.fd = -1;
-  other.ownFd = false;
+  other.fd_ = -1;
+  other.ownFd_ = false;
 }
 
 FdInStream::~FdInStream()
 {
-  if (ownFd && fd >= 0)
-    ::close(fd);
+  if (ownFd_ && fd_ >= 0)
+    ::close(fd_);
 }
 
 int FdInStream::fillBuffer(uint8_t* buf, int maxLen)
 {
-  if (timedOut)
+  if (timedOut_)
     throw plat::TimedOut();
-  if (writeError)
-    throw plat::SystemException("write", writeError);
+  if (writeError_)
+    throw plat::SystemException("write", writeError_);
   // A blocking descriptor would sleep in read past any time limit.
-  if (!nonBlocking && timeoutMs >= 0)
-    waitForFd(fd, false, timeoutMs);
+  if (!nonBlocking_ && timeoutMs_ >= 0)
+    waitForFd(fd_, false, timeoutMs_);
   for (;;) {
-    ssize_t n = ::read(fd, buf, maxLen);
+    ssize_t n = ::read(fd_, buf, maxLen);
     if (n > 0)
       return (int)n;
     if (n == 0)
@@ -65,9 +67,9 @@ int FdInStream::fillBuffer(uint8_t* buf, int maxLen)
       continue;
     if (err != EAGAIN && err != EWOULDBLOCK)
       throw plat::SystemException("read", err);
-    if (nonBlocking)
+    if (nonBlocking_)
       return 0;
-    waitForFd(fd, false, timeoutMs);
+    waitForFd(fd_, false, timeoutMs_);
   }
 }
 

@@ -19,32 +19,32 @@ public:
   FdInStream(FdInStream&& other) noexcept;
   ~FdInStream() override;
 
-  int getFd() const { return fd; }
-  void setOwnFd(bool own) { ownFd = own; }
+  int getFd() const { return fd_; }
+  void setOwnFd(bool own) { ownFd_ = own; }
   // Wait limit of blocking reads in milliseconds; -1 = none.
-  void setTimeout(int ms) { timeoutMs = ms; }
-  int getTimeout() const { return timeoutMs; }
+  void setTimeout(int ms) { timeoutMs_ = ms; }
+  int getTimeout() const { return timeoutMs_; }
   // Once set, every refill throws plat::TimedOut "Timed out".
-  void setTimedOut(bool t) { timedOut = t; }
-  bool isTimedOut() const { return timedOut; }
+  void setTimedOut(bool t) { timedOut_ = t; }
+  bool isTimedOut() const { return timedOut_; }
   // A write on the same descriptor failed for good: every refill throws
   // plat::SystemException "write" with err, so the reader ends too.
-  void setWriteError(int err) { writeError = err; }
+  void setWriteError(int err) { writeError_ = err; }
 
 protected:
   int fillBuffer(uint8_t* buf, int maxLen) override;
 
-  int timeoutMs = -1;
-  int fd;
-  bool ownFd = false;
-  bool timedOut = false;
-  int writeError = 0;
+  int timeoutMs_ = -1;
+  int fd_;
+  bool ownFd_ = false;
+  bool timedOut_ = false;
+  int writeError_ = 0;
 };
 
 // Closes its descriptor when destroyed.
 class FdInStreamOwn : public FdInStream {
 public:
-  explicit FdInStreamOwn(int fd, int bufSize = -1) : FdInStream(fd, bufSize) { ownFd = true; }
+  explicit FdInStreamOwn(int fd, int bufSize = -1) : FdInStream(fd, bufSize) { ownFd_ = true; }
 };
 
 // Waits until fd is readable (or writable) for at most timeoutMs (-1: no

@@ -17,35 +17,35 @@ plat::LogSrc vlog("FdOutStream");
 } // namespace
 
 FdOutStream::FdOutStream(int fd, int maxBufSize)
-    : BufferedLazyOutStream(kDefaultBufSize, maxBufSize), fd(fd)
+    : BufferedLazyOutStream(kDefaultBufSize, maxBufSize), fd_(fd)
 {
 }
 
 FdOutStream::~FdOutStream()
 {
-  callback = nullptr;
+  callback_ = nullptr;
   try {
     writeOutSome(false);
   } catch (plat::Exception&) {
   }
-  if (ownFd && fd >= 0)
-    ::close(fd);
+  if (ownFd_ && fd_ >= 0)
+    ::close(fd_);
 }
 
 void FdOutStream::throwWriteError() const
 {
-  throw plat::SystemException("write", writeError);
+  throw plat::SystemException("write", writeError_);
 }
 
 int FdOutStream::writeOut(const uint8_t* data, int len, bool wait)
 {
-  if (writeError)
+  if (writeError_)
     throwWriteError();
   for (;;) {
-    ssize_t n = ::write(fd, data, len);
+    ssize_t n = ::write(fd_, data, len);
     if (n >= 0) {
-      if (callback)
-        callback->blocked(this, n == 0);
+      if (callback_)
+        callback_->blocked(this, n == 0);
       return (int)n;
     }
     int err = errno;
@@ -53,35 +53,35 @@ int FdOutStream::writeOut(const uint8_t* data, int len, bool wait)
       continue;
     if (err == EAGAIN || err == EWOULDBLOCK) {
       if (!wait) {
-        if (callback)
-          callback->blocked(this, true);
+        if (callback_)
+          callback_->blocked(this, true);
         return 0;
       }
-      waitForFd(fd, true, timeoutMs);
+      waitForFd(fd_, true, timeoutMs_);
       continue;
     }
     // A waiting write has nobody to come back later: it throws even on a
     // stream that otherwise keeps its errors.
     if (doesThrowErrors() || wait)
       throw plat::SystemException("write", err);
-    writeError = err;
+    writeError_ = err;
     vlog.info("%s", plat::SystemException("write", err).str());
-    if (inStream)
-      inStream->setWriteError(err);
+    if (inStream_)
+      inStream_->setWriteError(err);
     // Not "blocked": waiting for writability would hide the error. The
     // owner comes back at once and meets it.
-    if (callback)
-      callback->blocked(this, false);
+    if (callback_)
+      callback_->blocked(this, false);
     return 0;
   }
 }
 
 bool FdOutStream::closeWrite()
 {
-  if (bytesBuffered() == 0 && ::shutdown(fd, SHUT_WR) < 0)
+  if (bytesBuffered() == 0 && ::shutdown(fd_, SHUT_WR) < 0)
     throw plat::SystemException("shutdown(SHUT_WR)", errno);
-  if (callback)
-    callback->writeShutDown(this);
+  if (callback_)
+    callback_->writeShutDown(this);
   return true;
 }
 

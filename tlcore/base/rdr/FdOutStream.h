@@ -36,26 +36,26 @@ public:
   // on failure), then tells the callback; true.
   bool closeWrite() override;
 
-  int getFd() const { return fd; }
-  void setOwnFd(bool own) { ownFd = own; }
-  void setCallback(Callback* cb) { callback = cb; }
+  int getFd() const { return fd_; }
+  void setOwnFd(bool own) { ownFd_ = own; }
+  void setCallback(Callback* cb) { callback_ = cb; }
   // The input stream of the same descriptor, told of a kept write error.
-  void setInStream(FdInStream* in) { inStream = in; }
+  void setInStream(FdInStream* in) { inStream_ = in; }
   // The errno of a kept write error, 0 when none.
-  int getWriteError() const { return writeError; }
+  int getWriteError() const { return writeError_; }
 
 protected:
   int writeOut(const uint8_t* data, int len, bool wait) override;
 
-  int fd;
-  bool ownFd = false;
-  Callback* callback = nullptr;
+  int fd_;
+  bool ownFd_ = false;
+  Callback* callback_ = nullptr;
 
 private:
   [[noreturn]] void throwWriteError() const;
 
-  FdInStream* inStream = nullptr;
-  int writeError = 0;
+  FdInStream* inStream_ = nullptr;
+  int writeError_ = 0;
 };
 
 } // namespace rdr

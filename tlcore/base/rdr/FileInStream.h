@@ -24,12 +24,12 @@ public:
   void open(const char* path, int flags = 0);
   void attach(FILE* fp, bool own);
 
-  plat::FilePtr& getFile() { return file; }
+  plat::FilePtr& getFile() { return file_; }
 
 protected:
   int fillBuffer(uint8_t* buf, int maxLen) override;
 
-  plat::FilePtr file;
+  plat::FilePtr file_;
 };
 
 } // namespace rdr

@@ -26,12 +26,12 @@ FileOutStream::FileOutStream(FILE* fp, bool own)
 
 FileOutStream::~FileOutStream()
 {
-  if (!file.get())
+  if (!file_.get())
     return;
-  if (writeFailed) {
+  if (writeFailed_) {
     // The caller has seen the error already; do not write again.
     discardBuffer();
-    file.setReportCloseErrors(false);
+    file_.setReportCloseErrors(false);
     return;
   }
   // Last resort: whoever cared about the data called close() and saw this.
@@ -45,69 +45,69 @@ FileOutStream::~FileOutStream()
 void FileOutStream::open(const char* path, int flags)
 {
   close();
-  file.open(path, plat::FilePtr::kWrite, flags);
-  writeFailed = false;
+  file_.open(path, plat::FilePtr::kWrite, flags);
+  writeFailed_ = false;
 }
 
 void FileOutStream::attach(FILE* fp, bool own)
 {
   close();
-  file.reset(fp, own);
-  writeFailed = false;
+  file_.reset(fp, own);
+  writeFailed_ = false;
 }
 
 void FileOutStream::detach()
 {
   discardBuffer();
-  file.reset(nullptr, false);
+  file_.reset(nullptr, false);
 }
 
 void FileOutStream::close()
 {
-  if (!file.get()) {
+  if (!file_.get()) {
     discardBuffer();
     return;
   }
   try {
     flushBuffer(true);
-    file.flush();
+    file_.flush();
   } catch (plat::Exception&) {
     // The file is let go all the same; its close error would only repeat
     // the first one.
     discardBuffer();
     try {
-      file.reset();
+      file_.reset();
     } catch (plat::Exception&) {
     }
     throw;
   }
-  file.reset(); // "fclose" when closing fails
+  file_.reset(); // "fclose" when closing fails
 }
 
 int FileOutStream::writeOut(const uint8_t* data, int len, bool)
 {
-  if (!file.get())
+  if (!file_.get())
     throw plat::Exception("FileOutStream: no file open");
   // Byte counts, so that a write cut short by a signal goes on where it
   // stopped.
   int done = 0;
   while (done < len) {
-    done += (int)fwrite(data + done, 1, len - done, file.get());
+    done += (int)fwrite(data + done, 1, len - done, file_.get());
     if (done < len) {
-      if (ferror(file.get()) && errno == EINTR) {
-        clearerr(file.get());
+      if (ferror(file_.get()) && errno == EINTR) {
+        clearerr(file_.get());
         continue;
       }
-      writeFailed = true;
+      writeFailed_ = true;
       throw plat::StdlibException("writing to file failed");
     }
   }
   return len;
 }
 
-TransactedFileOutStream::TransactedFileOutStream(const char* path, int flags) : temp(path, flags)
+TransactedFileOutStream::TransactedFileOutStream(const char* path, int flags) : temp_(path, flags)
 {
-  attach(temp.get(), false);
+  attach(temp_.get(), false);
 }
 
 TransactedFileOutStream::~TransactedFileOutStream()
@@ -119,7 +119,7 @@ void TransactedFileOutStream::commit()
 {
   flushBuffer(true);
   detach();
-  temp.commit();
+  temp_.commit();
 }
 
 } // namespace rdr

@@ -32,17 +32,17 @@ public:
   // "fclose"; the file is let go even then.
   void close();
 
-  plat::FilePtr& getFile() { return file; }
+  plat::FilePtr& getFile() { return file_; }
 
 protected:
   int writeOut(const uint8_t* data, int len, bool wait) override;
   // Lets the file go without writing the buffer or closing it.
   void detach();
 
-  plat::FilePtr file;
+  plat::FilePtr file_;
 
 private:
-  bool writeFailed = false; // a write error was thrown to the caller
+  bool writeFailed_ = false; // a write error was thrown to the caller
 };
 
 // Writes a temporary file beside the target; commit moves it over the
@@ -58,10 +58,10 @@ public:
   // close, rename); its errors are thrown.
   void commit();
 
-  const char* getTmpPath() const { return temp.getTmpPath(); }
+  const char* getTmpPath() const { return temp_.getTmpPath(); }
 
 private:
-  plat::TransactedFile temp;
+  plat::TransactedFile temp_;
 };
 
 } // namespace rdr

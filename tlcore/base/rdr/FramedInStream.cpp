@@ -12,33 +12,33 @@ void FramedInStream::setUnderlying(InStream* in)
 {
   underlying_ = in;
   inMsg_ = false;
-  ptr = end = nullptr;
+  ptr_ = end_ = nullptr;
 }
 
 // Hands what was read from the window over to the underlying stream.
 void FramedInStream::sync()
 {
-  int n = (int)(ptr - underlying_->getPtr());
+  int n = (int)(ptr_ - underlying_->getPtr());
   frameSize_ -= n;
   PLAT_ASSERT(frameSize_ >= 0);
   msgPos_ += n;
-  underlying_->setPtr(ptr);
+  underlying_->setPtr(ptr_);
 }
 
 void FramedInStream::setWindow()
 {
   if (!inMsg_ || !underlying_) {
-    ptr = end = nullptr;
+    ptr_ = end_ = nullptr;
     return;
   }
-  ptr = underlying_->getPtr();
-  end = ptr + std::min(underlying_->nUnread(), frameSize_);
-  PLAT_ASSERT(end >= ptr);
+  ptr_ = underlying_->getPtr();
+  end_ = ptr_ + std::min(underlying_->nUnread(), frameSize_);
+  PLAT_ASSERT_TEXT(end_ >= ptr_, "end >= ptr");
 }
 
 int64_t FramedInStream::pos()
 {
-  return msgPos_ + (inMsg_ ? ptr - underlying_->getPtr() : 0);
+  return msgPos_ + (inMsg_ ? ptr_ - underlying_->getPtr() : 0);
 }
 
 bool FramedInStream::startMsg(bool wait)
@@ -67,7 +67,7 @@ void FramedInStream::endMsg()
     throw FrameException("FramedInStream::endMsg: data left in msg");
   setCheckpoint();
   inMsg_ = false;
-  ptr = end = nullptr;
+  ptr_ = end_ = nullptr;
 }
 
 // Passes over exhausted and empty non-last frames. False when the next
@@ -123,8 +123,8 @@ void FramedInStream::setCheckpoint()
     return;
   sync();
   underlying_->setCheckpoint();
-  checkpointPos = pos();
-  checkpointPtr = ptr;
+  checkpointPos_ = pos();
+  checkpointPtr_ = ptr_;
   cpLastFrame_ = lastFrame_;
   cpFrameSize_ = frameSize_;
   cpMsgPos_ = msgPos_;
@@ -161,10 +161,10 @@ bool FramedInStream::atEnd()
 template <class Consumer> void FramedInStream::drain(Consumer consume)
 {
   while (!atEnd()) {
-    if (ptr == end)
+    if (ptr_ == end_)
       check(true, 1);
-    consume(ptr, (int)(end - ptr));
-    ptr = end;
+    consume(ptr_, (int)(end_ - ptr_));
+    ptr_ = end_;
     setCheckpoint();
   }
 }

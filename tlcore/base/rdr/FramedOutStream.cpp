@@ -7,116 +7,118 @@
 namespace rdr {
 
 FramedOutStream::FramedOutStream(OutStream* underlying, int maxFrame, int hdrSize)
-  : maxFrame(maxFrame), hdrSize(hdrSize), underlying(underlying)
+    : maxFrame_(maxFrame), hdrSize_(hdrSize), underlying_(underlying)
 {
 }
 
 void FramedOutStream::setUnderlying(OutStream* out)
 {
-  underlying = out;
-  inMsg = false;
-  inFrame = false;
-  ptr = end = nullptr;
+  underlying_ = out;
+  inMsg_ = false;
+  inFrame_ = false;
+  ptr_ = end_ = nullptr;
 }
 
 void FramedOutStream::openFrame(int room)
 {
-  PLAT_ASSERT(!inFrame);
-  if (underlying->nFree() < hdrSize + room)
-    underlying->overrun(hdrSize + room, 1);
-  PLAT_ASSERT(underlying->nFree() >= hdrSize + room);
+  PLAT_ASSERT_TEXT(!inFrame_, "!inFrame");
+  if (underlying_->nFree() < hdrSize_ + room)
+    underlying_->overrun(hdrSize_ + room, 1);
+  PLAT_ASSERT_TEXT(underlying_->nFree() >= hdrSize_ + room,
+                   "underlying->nFree() >= hdrSize + room");
   // The header bytes are only skipped here; endFrame fills them in.
-  ptr = underlying->getPtr() + hdrSize;
-  end = ptr + std::min<ptrdiff_t>(underlying->getEnd() - ptr, maxFrame);
-  inFrame = true;
+  ptr_ = underlying_->getPtr() + hdrSize_;
+  end_ = ptr_ + std::min<ptrdiff_t>(underlying_->getEnd() - ptr_, maxFrame_);
+  inFrame_ = true;
 }
 
 void FramedOutStream::startMsg()
 {
-  if (inMsg)
+  if (inMsg_)
     throw FrameException("FramedOutStream::startMsg: already in msg");
-  PLAT_ASSERT(underlying);
-  firstFrame = true;
-  inMsg = true;
+  PLAT_ASSERT_TEXT(underlying_, "underlying");
+  firstFrame_ = true;
+  inMsg_ = true;
   openFrame(1);
 }
 
 void FramedOutStream::endFrame(bool last)
 {
-  if (!inFrame)
+  if (!inFrame_)
     throw FrameException("FramedOutStream::endFrame: not in frame");
-  inFrame = false;
-  uint8_t* start = underlying->getPtr();
-  int len = (int)(ptr - start - hdrSize);
+  inFrame_ = false;
+  uint8_t* start = underlying_->getPtr();
+  int len = (int)(ptr_ - start - hdrSize_);
   if (len == 0 && !last) {
     // The reserved header bytes serve the next frame.
-    ptr = end = start;
+    ptr_ = end_ = start;
     return;
   }
-  ptr = start;
-  if (end - ptr < hdrSize)
+  ptr_ = start;
+  if (end_ - ptr_ < hdrSize_)
     throw FrameException("FramedOutStream::endFrame: no space for header");
-  writeHeader(len, last, firstFrame);
-  PLAT_ASSERT(ptr == underlying->getPtr() + hdrSize);
-  bytesWritten += len;
-  underlying->setPtr(start + hdrSize + len);
-  firstFrame = false;
-  ptr = end = underlying->getPtr();
+  writeHeader(len, (last ? kLastFrame : kInnerFrame) | (firstFrame_ ? kFirstFrame : kInnerFrame));
+  PLAT_ASSERT_TEXT(ptr_ == underlying_->getPtr() + hdrSize_,
+                   "ptr == underlying->getPtr() + hdrSize");
+  bytesWritten_ += len;
+  underlying_->setPtr(start + hdrSize_ + len);
+  firstFrame_ = false;
+  ptr_ = end_ = underlying_->getPtr();
 }
 
 void FramedOutStream::endMsg(bool flush)
 {
-  if (!inFrame)
+  if (!inFrame_)
     throw FrameException("FramedOutStream::endMsg: not in frame");
   endFrame(true);
-  inMsg = false;
+  inMsg_ = false;
   if (flush)
-    underlying->flush();
-  ptr = end = underlying->getPtr();
+    underlying_->flush();
+  ptr_ = end_ = underlying_->getPtr();
 }
 
 int64_t FramedOutStream::length()
 {
-  int64_t open = inMsg && inFrame ? ptr - underlying->getPtr() - hdrSize : 0;
-  return bytesWritten + open;
+  int64_t open = inMsg_ && inFrame_ ? ptr_ - underlying_->getPtr() - hdrSize_ : 0;
+  return bytesWritten_ + open;
 }
 
 void FramedOutStream::flush()
 {
-  if (inMsg)
+  if (inMsg_)
     endFrame(false);
-  if (underlying)
-    underlying->flush();
-  if (inMsg)
+  if (underlying_)
+    underlying_->flush();
+  if (inMsg_)
     openFrame(1);
 }
 
 OutStream* FramedOutStream::getBottomStream()
 {
-  return underlying ? underlying->getBottomStream() : this;
+  return underlying_ ? underlying_->getBottomStream() : this;
 }
 
 int FramedOutStream::spaceAvailable()
 {
-  return underlying ? std::max(0, underlying->spaceAvailable() - hdrSize) : 0;
+  return underlying_ ? std::max(0, underlying_->spaceAvailable() - hdrSize_) : 0;
 }
 
 bool FramedOutStream::closeWrite()
 {
-  return underlying && underlying->closeWrite();
+  return underlying_ && underlying_->closeWrite();
 }
 
 int FramedOutStream::overrun(int itemSize, int nItems)
 {
   endFrame(false);
   openFrame(itemSize);
-  int fit = (int)((end - ptr) / itemSize);
+  int fit = (int)((end_ - ptr_) / itemSize);
   return std::min(nItems, fit);
 }
 
-void OutStreamV4::writeHeader(int len, bool last, bool)
+void OutStreamV4::writeHeader(int len, unsigned place)
 {
-  writeU16((uint16_t)((last ? 0x8000 : 0) | len));
+  writeU16((uint16_t)((place & kLastFrame ? 0x8000 : 0) | len));
 }
 
 } // namespace rdr

@@ -21,14 +21,14 @@ public:
 
   // Drops any open message (the connection under it changed).
   void setUnderlying(OutStream* out);
-  OutStream* getUnderlying() const { return underlying; }
+  OutStream* getUnderlying() const { return underlying_; }
 
   // --- Messages --------------------------------------------------------------
   void startMsg();
   // Closes the open frame as the last one of the message.
   void endMsg(bool flush);
   void endFrame(bool last);
-  bool inMessage() const { return inMsg; }
+  bool inMessage() const { return inMsg_; }
 
   // --- OutStream -------------------------------------------------------------
   int64_t length() override;
@@ -40,20 +40,22 @@ public:
   int overrun(int itemSize, int nItems) override;
 
 protected:
+  // Where a frame stands in its message: flags.
+  enum FramePlace : unsigned { kInnerFrame = 0, kFirstFrame = 1 << 0, kLastFrame = 1 << 1 };
   // Writes the header through this stream's own window, which at that
   // moment starts at the reserved bytes.
-  virtual void writeHeader(int len, bool last, bool first) = 0;
+  virtual void writeHeader(int len, unsigned place) = 0;
 
 private:
   void openFrame(int room);
 
-  int maxFrame;
-  int hdrSize;
-  bool inMsg = false;
-  bool inFrame = false;
-  bool firstFrame = false;
-  int64_t bytesWritten = 0;
-  OutStream* underlying;
+  int maxFrame_;
+  int hdrSize_;
+  bool inMsg_ = false;
+  bool inFrame_ = false;
+  bool firstFrame_ = false;
+  int64_t bytesWritten_ = 0;
+  OutStream* underlying_;
 };
 
 // The wire format of local IPC: a big-endian 16-bit header whose bit 15
@@ -69,7 +71,7 @@ public:
   }
 
 protected:
-  void writeHeader(int len, bool last, bool first) override;
+  void writeHeader(int len, unsigned place) override;
 };
 
 } // namespace rdr

@@ -21,23 +21,23 @@ InStream::~InStream() = default;
 
 void InStream::setCheckpoint()
 {
-  checkpointPos = pos();
-  checkpointPtr = ptr;
+  checkpointPos_ = pos();
+  checkpointPtr_ = ptr_;
 }
 
 void InStream::rewind()
 {
-  if (!rewindable)
+  if (!rewindable_)
     throw plat::Exception("Attempt to rewind a non-rewindable stream");
-  ptr = checkpointPtr;
+  ptr_ = checkpointPtr_;
 }
 
 void InStream::reposition(int64_t position)
 {
-  if (position < checkpointPos)
+  if (position < checkpointPos_)
     throw plat::Exception("Can't reposition before checkpoint");
   rewind();
-  skip(position - checkpointPos);
+  skip(position - checkpointPos_);
 }
 
 bool InStream::atEnd()
@@ -47,7 +47,7 @@ bool InStream::atEnd()
 
 bool InStream::check(bool wait, int size)
 {
-  if (!rewindable)
+  if (!rewindable_)
     setCheckpoint();
   bool refilled;
   try {
@@ -56,11 +56,11 @@ bool InStream::check(bool wait, int size)
     refilled = false;
   }
   if (refilled) {
-    if (ptr < end)
+    if (ptr_ < end_)
       return true;
     throw plat::Exception("InStream overrun: buffer size exceeded");
   }
-  if (rewindable)
+  if (rewindable_)
     rewind();
   if (wait)
     throw BlockException();
@@ -71,11 +71,11 @@ const uint8_t* InStream::getBytes(void* buf, int len)
 {
   if (len <= 0)
     return (const uint8_t*)buf;
-  if (end - ptr < len)
+  if (end_ - ptr_ < len)
     check(true, len);
-  if (end - ptr >= len) {
-    const uint8_t* p = ptr;
-    ptr += len;
+  if (end_ - ptr_ >= len) {
+    const uint8_t* p = ptr_;
+    ptr_ += len;
     return p;
   }
   readBytes(buf, len);
@@ -86,11 +86,11 @@ void InStream::readBytes(void* buf, int len)
 {
   uint8_t* out = (uint8_t*)buf;
   while (len > 0) {
-    if (ptr >= end)
+    if (ptr_ >= end_)
       check(true, 1);
-    int n = std::min(len, (int)(end - ptr));
-    memcpy(out, ptr, n);
-    ptr += n;
+    int n = std::min(len, (int)(end_ - ptr_));
+    memcpy(out, ptr_, n);
+    ptr_ += n;
     out += n;
     len -= n;
   }
@@ -99,13 +99,13 @@ void InStream::readBytes(void* buf, int len)
 const uint8_t* InStream::getItems(void* buf, int itemSize, int* nItems)
 {
   PLAT_ASSERT(*nItems > 0);
-  if (end - ptr < itemSize)
+  if (end_ - ptr_ < itemSize)
     check(true, itemSize);
-  int whole = (int)((end - ptr) / itemSize);
+  int whole = (int)((end_ - ptr_) / itemSize);
   if (whole >= 1) {
     int n = std::min(*nItems, whole);
-    const uint8_t* p = ptr;
-    ptr += (ptrdiff_t)n * itemSize;
+    const uint8_t* p = ptr_;
+    ptr_ += (ptrdiff_t)n * itemSize;
     *nItems = n;
     return p;
   }
@@ -117,14 +117,14 @@ const uint8_t* InStream::getItems(void* buf, int itemSize, int* nItems)
 const uint8_t* InStream::getItemsNB(int itemSize, int* nItems, bool wait)
 {
   PLAT_ASSERT(*nItems > 0);
-  if (end - ptr < itemSize && !check(wait, itemSize))
+  if (end_ - ptr_ < itemSize && !check(wait, itemSize))
     return nullptr;
-  int whole = (int)((end - ptr) / itemSize);
+  int whole = (int)((end_ - ptr_) / itemSize);
   if (whole < 1)
     return nullptr;
   int n = std::min(*nItems, whole);
-  const uint8_t* p = ptr;
-  ptr += (ptrdiff_t)n * itemSize;
+  const uint8_t* p = ptr_;
+  ptr_ += (ptrdiff_t)n * itemSize;
   *nItems = n;
   return p;
 }
@@ -132,10 +132,10 @@ const uint8_t* InStream::getItemsNB(int itemSize, int* nItems, bool wait)
 void InStream::skip(int64_t n)
 {
   while (n > 0) {
-    if (ptr >= end)
+    if (ptr_ >= end_)
       check(true, 1);
-    int64_t k = std::min<int64_t>(n, end - ptr);
-    ptr += k;
+    int64_t k = std::min<int64_t>(n, end_ - ptr_);
+    ptr_ += k;
     n -= k;
   }
 }
@@ -205,7 +205,7 @@ bool InStream::readLine(plat::DString& line, int maxLen, bool* sawNul, bool fixU
   std::string text;
   text.reserve(64);
   for (;;) {
-    if (ptr >= end) {
+    if (ptr_ >= end_) {
       try {
         check(true, 1);
       } catch (EndOfStream&) {
@@ -219,9 +219,9 @@ bool InStream::readLine(plat::DString& line, int maxLen, bool* sawNul, bool fixU
       }
     }
     // Scan the window in one go; the stream only refills between chunks.
-    const uint8_t* p = ptr;
+    const uint8_t* p = ptr_;
     bool ended = false;
-    while (p < end) {
+    while (p < end_) {
       uint8_t c = *p++;
       if (c == '\n') {
         ended = true;
@@ -233,12 +233,12 @@ bool InStream::readLine(plat::DString& line, int maxLen, bool* sawNul, bool fixU
         *sawNul = true;
       text.push_back((char)c);
       if ((int64_t)text.size() > maxLen) {
-        ptr = p;
+        ptr_ = p;
         line.clear();
         throw StringTooLongException();
       }
     }
-    ptr = p;
+    ptr_ = p;
     if (ended)
       break;
   }

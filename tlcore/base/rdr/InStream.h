@@ -63,14 +63,14 @@ public:
   virtual bool overrun(int size) = 0;
 
   // --- The window ----------------------------------------------------------
-  int nUnread() const { return (int)(end - ptr); }
-  const uint8_t* getPtr() const { return ptr; }
-  const uint8_t* getEnd() const { return end; }
+  int nUnread() const { return (int)(end_ - ptr_); }
+  const uint8_t* getPtr() const { return ptr_; }
+  const uint8_t* getEnd() const { return end_; }
   // Moves ptr forward inside the window.
   void setPtr(const uint8_t* p)
   {
-    PLAT_ASSERT(p >= ptr && p <= end);
-    ptr = p;
+    PLAT_ASSERT_TEXT(p >= ptr_ && p <= end_, "p >= ptr && p <= end");
+    ptr_ = p;
   }
   // Advances over n bytes that are already in the window; returns n (0 when
   // negative).
@@ -79,14 +79,14 @@ public:
     if (n <= 0)
       return 0;
     PLAT_ASSERT(nUnread() >= n);
-    ptr += n;
+    ptr_ += n;
     return n;
   }
-  bool isRewindable() const { return rewindable; }
+  bool isRewindable() const { return rewindable_; }
   uint64_t serial() const { return serial_.value(); }
   // A non-rewindable stream may discard everything before the current byte.
-  void setRewindable(bool r) { rewindable = r; }
-  int64_t getCheckpointPos() const { return checkpointPos; }
+  void setRewindable(bool r) { rewindable_ = r; }
+  int64_t getCheckpointPos() const { return checkpointPos_; }
 
   // The refill step that every reader uses when its window is short. True
   // when the window is non-empty afterwards (not necessarily size bytes).
@@ -95,9 +95,9 @@ public:
   // --- Readers (they wait: a short stream throws BlockException) ----------
   uint8_t readU8()
   {
-    if (ptr >= end)
+    if (ptr_ >= end_)
       check(true, 1);
-    return *ptr++;
+    return *ptr_++;
   }
   uint16_t readU16()
   {
@@ -160,19 +160,19 @@ protected:
   InStream(const InStream&) = default;
   InStream& operator=(const InStream&) = default;
 
-  const uint8_t* ptr = nullptr;
-  const uint8_t* end = nullptr;
-  const uint8_t* checkpointPtr = nullptr;
-  int64_t checkpointPos = 0;
-  bool rewindable = true;
+  const uint8_t* ptr_ = nullptr;
+  const uint8_t* end_ = nullptr;
+  const uint8_t* checkpointPtr_ = nullptr;
+  int64_t checkpointPos_ = 0;
+  bool rewindable_ = true;
 
 private:
   StreamSerial serial_;
   const uint8_t* take(uint8_t* tmp, int n)
   {
-    if (end - ptr >= n) {
-      const uint8_t* p = ptr;
-      ptr += n;
+    if (end_ - ptr_ >= n) {
+      const uint8_t* p = ptr_;
+      ptr_ += n;
       return p;
     }
     return getBytes(tmp, n);

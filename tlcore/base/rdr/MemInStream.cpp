@@ -11,10 +11,10 @@ MemInStream::MemInStream(const void* data, int length)
 
 void MemInStream::reset(const void* data, int length)
 {
-  start = (const uint8_t*)data;
-  ptr = checkpointPtr = start;
-  end = start + (length > 0 ? length : 0);
-  checkpointPos = 0;
+  start_ = (const uint8_t*)data;
+  ptr_ = checkpointPtr_ = start_;
+  end_ = start_ + (length > 0 ? length : 0);
+  checkpointPos_ = 0;
 }
 
 bool MemInStream::overrun(int)

@@ -14,13 +14,13 @@ public:
   // Starts over on another buffer (position 0, checkpoint at its start).
   void reset(const void* data, int length);
 
-  int64_t pos() override { return ptr - start; }
-  bool atEnd() override { return ptr == end; }
+  int64_t pos() override { return ptr_ - start_; }
+  bool atEnd() override { return ptr_ == end_; }
   // Always throws EndOfStream "End of in-memory input stream".
   bool overrun(int size) override;
 
 private:
-  const uint8_t* start;
+  const uint8_t* start_;
 };
 
 } // namespace rdr

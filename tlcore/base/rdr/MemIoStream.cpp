@@ -38,9 +38,9 @@ MemIoStream::MemIoStream(Callback* cb, int maxBytes, int bs)
   maxBufs_ = computeMaxBufs(maxBytes, bufSize_);
   Buf b = newBuf(bufSize_);
   bufs_.push_back(b);
-  InStream::ptr = InStream::end = checkpointPtr = b.start;
-  OutStream::ptr = b.start;
-  OutStream::end = b.end;
+  InStream::ptr_ = InStream::end_ = checkpointPtr_ = b.start;
+  OutStream::ptr_ = b.start;
+  OutStream::end_ = b.end;
 }
 
 MemIoStream::~MemIoStream()
@@ -73,7 +73,7 @@ void MemIoStream::setMaxBytes(int maxBytes)
 
 void MemIoStream::updateInEnd()
 {
-  InStream::end = readIdx_ == writeIdx_ ? OutStream::ptr : bufs_[readIdx_].end;
+  InStream::end_ = readIdx_ == writeIdx_ ? OutStream::ptr_ : bufs_[readIdx_].end;
 }
 
 void MemIoStream::releaseFront(int n)
@@ -97,8 +97,8 @@ void MemIoStream::releaseFront(int n)
 bool MemIoStream::hasUnread()
 {
   for (int i = readIdx_; i <= writeIdx_; i++) {
-    const uint8_t* from = i == readIdx_ ? InStream::ptr : bufs_[i].start;
-    const uint8_t* to = i == writeIdx_ ? OutStream::ptr : bufs_[i].end;
+    const uint8_t* from = i == readIdx_ ? InStream::ptr_ : bufs_[i].start;
+    const uint8_t* to = i == writeIdx_ ? OutStream::ptr_ : bufs_[i].end;
     if (from < to)
       return true;
   }
@@ -117,7 +117,7 @@ int64_t MemIoStream::bytesBetween(int from, const uint8_t* p, int to, const uint
 
 bool MemIoStream::isFull()
 {
-  return writeIdx_ >= maxBufs_ - 1 && OutStream::ptr == bufs_[writeIdx_].start + bufSize_;
+  return writeIdx_ >= maxBufs_ - 1 && OutStream::ptr_ == bufs_[writeIdx_].start + bufSize_;
 }
 
 bool MemIoStream::isReadable()
@@ -153,13 +153,13 @@ void MemIoStream::throwError()
 
 int64_t MemIoStream::pos()
 {
-  return checkpointPos + bytesBetween(0, checkpointPtr, readIdx_, InStream::ptr);
+  return checkpointPos_ + bytesBetween(0, checkpointPtr_, readIdx_, InStream::ptr_);
 }
 
 void MemIoStream::setCheckpoint()
 {
   InStream::setCheckpoint();
-  PLAT_ASSERT(InStream::ptr == checkpointPtr);
+  PLAT_ASSERT_TEXT(InStream::ptr_ == checkpointPtr_, "InStream::ptr == checkpointPtr");
   if (readIdx_ == 0)
     return;
   bool wasFull = isFull();
@@ -178,12 +178,12 @@ void MemIoStream::rewind()
 bool MemIoStream::overrun(int)
 {
   updateInEnd();
-  if (InStream::ptr < InStream::end)
+  if (InStream::ptr_ < InStream::end_)
     return true;
   bool released = false;
   bool wasFull = false;
   while (readIdx_ < writeIdx_) {
-    bool atCheckpoint = readIdx_ == 0 && InStream::ptr == checkpointPtr;
+    bool atCheckpoint = readIdx_ == 0 && InStream::ptr_ == checkpointPtr_;
     readIdx_++;
     if (atCheckpoint) {
       // Nothing before the reader is needed any more: recycle the buffer
@@ -193,16 +193,16 @@ bool MemIoStream::overrun(int)
       PLAT_ASSERT(readIdx_ == 0);
       released = true;
     }
-    InStream::ptr = bufs_[readIdx_].start;
+    InStream::ptr_ = bufs_[readIdx_].start;
     if (atCheckpoint)
-      checkpointPtr = InStream::ptr;
+      checkpointPtr_ = InStream::ptr_;
     updateInEnd();
-    if (InStream::ptr < InStream::end)
+    if (InStream::ptr_ < InStream::end_)
       break;
   }
   if (released && wasFull && callback_)
     callback_->spaceAvailable(this);
-  if (InStream::ptr < InStream::end)
+  if (InStream::ptr_ < InStream::end_)
     return true;
   if (error_)
     throwError();
@@ -215,7 +215,7 @@ bool MemIoStream::overrun(int)
 
 int64_t MemIoStream::lengthWritten()
 {
-  return checkpointPos + bytesBetween(0, checkpointPtr, writeIdx_, OutStream::ptr);
+  return checkpointPos_ + bytesBetween(0, checkpointPtr_, writeIdx_, OutStream::ptr_);
 }
 
 int MemIoStream::bytesBuffered()
@@ -228,7 +228,7 @@ int MemIoStream::spaceAvailable()
   if (closedForWrite_)
     return 0;
   int64_t space =
-      (int64_t)(maxBufs_ - 1 - writeIdx_) * bufSize_ + (OutStream::end - OutStream::ptr);
+      (int64_t)(maxBufs_ - 1 - writeIdx_) * bufSize_ + (OutStream::end_ - OutStream::ptr_);
   return (int)std::min<int64_t>(INT_MAX, std::max<int64_t>(0, space));
 }
 
@@ -244,7 +244,7 @@ void MemIoStream::flush()
 bool MemIoStream::closeWrite()
 {
   closedForWrite_ = true;
-  OutStream::end = OutStream::ptr;
+  OutStream::end_ = OutStream::ptr_;
   try {
     flush();
   } catch (EndOfStream&) {
@@ -269,11 +269,11 @@ int MemIoStream::overrun(int itemSize, int nItems)
     throw plat::Exception("MemIoStream: item exceeds buffer size");
   if ((uint64_t)writeIdx_ + 1 >= bufs_.size())
     bufs_.push_back(newBuf(bufSize_));
-  bufs_[writeIdx_].end = OutStream::ptr;
+  bufs_[writeIdx_].end = OutStream::ptr_;
   writeIdx_++;
   updateInEnd();
-  OutStream::ptr = bufs_[writeIdx_].start;
-  OutStream::end = OutStream::ptr + bufSize_;
+  OutStream::ptr_ = bufs_[writeIdx_].start;
+  OutStream::end_ = OutStream::ptr_ + bufSize_;
   return std::min(nItems, bufSize_ / itemSize);
 }
 
@@ -294,18 +294,18 @@ void MemIoStream::serialize(OutStream& out)
   out.writeU8(closedForWrite_ ? 1 : 0);
   out.writeU32(writeIdx_ + 1);
   for (int i = 0; i <= writeIdx_; i++) {
-    const uint8_t* fill = i == writeIdx_ ? OutStream::ptr : bufs_[i].end;
+    const uint8_t* fill = i == writeIdx_ ? OutStream::ptr_ : bufs_[i].end;
     int used = (int)(fill - bufs_[i].start);
     out.writeU32(used);
     out.writeBytes(bufs_[i].start, used);
   }
-  out.writeU32((uint32_t)(InStream::ptr - bufs_[readIdx_].start));
-  out.writeU32((uint32_t)(InStream::end - bufs_[readIdx_].start));
-  out.writeU32((uint32_t)(checkpointPtr - bufs_[0].start));
-  out.writeU64((uint64_t)checkpointPos);
-  out.writeU8(rewindable ? 1 : 0);
-  out.writeU32((uint32_t)(OutStream::ptr - bufs_[writeIdx_].start));
-  out.writeU32((uint32_t)(OutStream::end - bufs_[writeIdx_].start));
+  out.writeU32((uint32_t)(InStream::ptr_ - bufs_[readIdx_].start));
+  out.writeU32((uint32_t)(InStream::end_ - bufs_[readIdx_].start));
+  out.writeU32((uint32_t)(checkpointPtr_ - bufs_[0].start));
+  out.writeU64((uint64_t)checkpointPos_);
+  out.writeU8(rewindable_ ? 1 : 0);
+  out.writeU32((uint32_t)(OutStream::ptr_ - bufs_[writeIdx_].start));
+  out.writeU32((uint32_t)(OutStream::end_ - bufs_[writeIdx_].start));
 }
 
 void MemIoStream::deserialize(InStream& in)
@@ -375,13 +375,13 @@ void MemIoStream::deserialize(InStream& in)
   readIdx_ = (int)rIdx;
   writeIdx_ = (int)wIdx;
   closedForWrite_ = closed != 0;
-  InStream::ptr = bufs_[readIdx_].start + inPtr;
-  InStream::end = bufs_[readIdx_].start + inEnd;
-  checkpointPtr = bufs_[0].start + cp;
-  checkpointPos = (int64_t)cpPos;
-  rewindable = rew != 0;
-  OutStream::ptr = bufs_[writeIdx_].start + outPtr;
-  OutStream::end = bufs_[writeIdx_].start + outEnd;
+  InStream::ptr_ = bufs_[readIdx_].start + inPtr;
+  InStream::end_ = bufs_[readIdx_].start + inEnd;
+  checkpointPtr_ = bufs_[0].start + cp;
+  checkpointPos_ = (int64_t)cpPos;
+  rewindable_ = rew != 0;
+  OutStream::ptr_ = bufs_[writeIdx_].start + outPtr;
+  OutStream::end_ = bufs_[writeIdx_].start + outEnd;
 }
 
 } // namespace rdr

@@ -14,7 +14,7 @@ MemOutStream::MemOutStream(int initialSize, int limit) : maxLen_(limit > 0 ? lim
 {
   capacity_ = initialSize < 0 ? 256 : initialSize;
   start_ = capacity_ > 0 ? new uint8_t[capacity_] : nullptr;
-  ptr = start_;
+  ptr_ = start_;
   setEnd();
 }
 
@@ -28,7 +28,7 @@ void MemOutStream::freeBuffer()
   if (start_ && secure_)
     plat::secureZero(start_, capacity_);
   delete[] start_;
-  start_ = ptr = end = nullptr;
+  start_ = ptr_ = end_ = nullptr;
   capacity_ = 0;
 }
 
@@ -37,7 +37,7 @@ void MemOutStream::setEnd()
   int window = maxLen_ > 0 ? std::min(capacity_, maxLen_) : capacity_;
   // A cap set below what was written closes the window rather than putting
   // its end behind ptr.
-  end = std::max(start_ + window, ptr);
+  end_ = std::max(start_ + window, ptr_);
 }
 
 void MemOutStream::setMaxLen(int m)
@@ -59,7 +59,7 @@ int MemOutStream::overrun(int itemSize, int nItems)
     itemSize = 1;
   if (nItems < 1)
     nItems = 1;
-  int64_t len = ptr - start_;
+  int64_t len = ptr_ - start_;
   if ((maxLen_ > 0 && len + itemSize > maxLen_) || len + itemSize > INT_MAX)
     throw OutStreamFull();
   int64_t want = std::max(len + (int64_t)itemSize * nItems, 2 * (int64_t)capacity_);
@@ -74,26 +74,26 @@ int MemOutStream::overrun(int itemSize, int nItems)
       plat::secureZero(start_, capacity_);
     delete[] start_;
     start_ = nbuf;
-    ptr = start_ + len;
+    ptr_ = start_ + len;
     capacity_ = (int)want;
   }
   setEnd();
-  return (int)std::min<int64_t>(nItems, (end - ptr) / itemSize);
+  return (int)std::min<int64_t>(nItems, (end_ - ptr_) / itemSize);
 }
 
 void MemOutStream::writeBytes(const void* data, int len)
 {
   if (len <= 0)
     return;
-  if (end - ptr < len)
+  if (end_ - ptr_ < len)
     overrun(len, 1);
-  memcpy(ptr, data, len);
-  ptr += len;
+  memcpy(ptr_, data, len);
+  ptr_ += len;
 }
 
 void MemOutStream::nulTerminate()
 {
-  if (ptr > start_ && ptr[-1] == 0)
+  if (ptr_ > start_ && ptr_[-1] == 0)
     return;
   if (maxLen_ > 0 && maxLen_ < INT_MAX) {
     maxLen_++;
@@ -105,7 +105,7 @@ void MemOutStream::nulTerminate()
 uint8_t* MemOutStream::releaseData()
 {
   uint8_t* data = start_;
-  start_ = ptr = end = nullptr;
+  start_ = ptr_ = end_ = nullptr;
   capacity_ = 0;
   return data;
 }
@@ -121,7 +121,7 @@ void MemOutStream::releaseInto(plat::MBuf<unsigned char>& out)
 void MemOutStream::releaseString(plat::DString& out)
 {
   nulTerminate();
-  int cap = (int)(end - start_);
+  int cap = (int)(end_ - start_);
   out.adoptBuf((char*)releaseData(), cap);
 }
 

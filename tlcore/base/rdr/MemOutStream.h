@@ -24,7 +24,7 @@ public:
 
   // --- OutStream -----------------------------------------------------------
   void writeBytes(const void* data, int len) override;
-  int64_t length() override { return ptr - start_; }
+  int64_t length() override { return ptr_ - start_; }
   int spaceAvailable() override;
   int overrun(int itemSize, int nItems) override;
 
@@ -32,7 +32,7 @@ public:
   const uint8_t* data() const { return start_; }
   int capacity() const { return capacity_; }
   // Forgets what was written; the buffer stays.
-  void clear() { ptr = start_; }
+  void clear() { ptr_ = start_; }
   // Sets the cap (0 = none); the window follows.
   void setMaxLen(int maxLen);
   int getMaxLen() const { return maxLen_; }

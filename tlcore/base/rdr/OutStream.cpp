@@ -14,11 +14,11 @@ void OutStream::writeBytes(const void* data, int len)
 {
   const uint8_t* p = (const uint8_t*)data;
   while (len > 0) {
-    if (ptr >= end)
+    if (ptr_ >= end_)
       overrun(1, len);
-    int n = std::min(len, (int)(end - ptr));
-    memcpy(ptr, p, n);
-    ptr += n;
+    int n = std::min(len, (int)(end_ - ptr_));
+    memcpy(ptr_, p, n);
+    ptr_ += n;
     p += n;
     len -= n;
   }
@@ -61,10 +61,10 @@ void OutStream::writeShortString(const char* s)
 void OutStream::skipBytes(int n)
 {
   while (n > 0) {
-    if (ptr >= end)
+    if (ptr_ >= end_)
       overrun(1, n);
-    int k = std::min(n, (int)(end - ptr));
-    ptr += k;
+    int k = std::min(n, (int)(end_ - ptr_));
+    ptr_ += k;
     n -= k;
   }
 }

@@ -49,33 +49,33 @@ public:
   // --- Writers -------------------------------------------------------------
   void writeU8(uint8_t v)
   {
-    if (ptr >= end)
+    if (ptr_ >= end_)
       overrun(1, 1);
-    *ptr++ = v;
+    *ptr_++ = v;
   }
   void writeU16(uint16_t v)
   {
-    if (end - ptr < 2)
+    if (end_ - ptr_ < 2)
       overrun(2, 1);
     v = __builtin_bswap16(v);
-    memcpy(ptr, &v, 2);
-    ptr += 2;
+    memcpy(ptr_, &v, 2);
+    ptr_ += 2;
   }
   void writeU32(uint32_t v)
   {
-    if (end - ptr < 4)
+    if (end_ - ptr_ < 4)
       overrun(4, 1);
     v = __builtin_bswap32(v);
-    memcpy(ptr, &v, 4);
-    ptr += 4;
+    memcpy(ptr_, &v, 4);
+    ptr_ += 4;
   }
   void writeU64(uint64_t v)
   {
-    if (end - ptr < 8)
+    if (end_ - ptr_ < 8)
       overrun(8, 1);
     v = __builtin_bswap64(v);
-    memcpy(ptr, &v, 8);
-    ptr += 8;
+    memcpy(ptr_, &v, 8);
+    ptr_ += 8;
   }
   // U32 length, then the bytes before a NUL (within len when len >= 0).
   void writeString(const char* s, int len = -1);
@@ -85,13 +85,13 @@ public:
   void skipBytes(int n);
 
   // --- The window (for writing straight into it) -------------------------
-  uint8_t* getPtr() { return ptr; }
-  uint8_t* getEnd() { return end; }
-  int nFree() const { return (int)(end - ptr); }
+  uint8_t* getPtr() { return ptr_; }
+  uint8_t* getEnd() { return end_; }
+  int nFree() const { return (int)(end_ - ptr_); }
   void setPtr(uint8_t* p)
   {
-    PLAT_ASSERT(p >= ptr && p <= end);
-    ptr = p;
+    PLAT_ASSERT_TEXT(p >= ptr_ && p <= end_, "p >= ptr && p <= end");
+    ptr_ = p;
   }
 
 protected:
@@ -99,8 +99,8 @@ protected:
   OutStream(const OutStream&) = default;
   OutStream& operator=(const OutStream&) = default;
 
-  uint8_t* ptr = nullptr;
-  uint8_t* end = nullptr;
+  uint8_t* ptr_ = nullptr;
+  uint8_t* end_ = nullptr;
 };
 
 } // namespace rdr

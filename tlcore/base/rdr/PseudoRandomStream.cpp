@@ -24,25 +24,25 @@ uint32_t PseudoRandomStream::Pcg32::next()
 PseudoRandomStream::PseudoRandomStream(uint64_t seed, bool fixedSequences)
 {
   for (int i = 0; i < 2; i++) {
-    uint64_t seq = fixedSequences ? 2 * i + 1 : (uint64_t)(uintptr_t)&gen[i];
-    gen[i].seed(seed, seq);
+    uint64_t seq = fixedSequences ? 2 * i + 1 : (uint64_t)(uintptr_t)&gen_[i];
+    gen_[i].seed(seed, seq);
   }
-  ptr = end = checkpointPtr = out;
-  rewindable = false;
+  ptr_ = end_ = checkpointPtr_ = out_;
+  rewindable_ = false;
 }
 
 bool PseudoRandomStream::overrun(int size)
 {
-  offset += ptr - out;
-  ptr = end = out;
-  if (size > (int)sizeof(out))
+  offset_ += ptr_ - out_;
+  ptr_ = end_ = out_;
+  if (size > (int)sizeof(out_))
     return true;
   for (int i = 0; i < 2; i++) {
-    uint32_t v = gen[i].next();
+    uint32_t v = gen_[i].next();
     for (int b = 0; b < 4; b++)
-      out[4 * i + b] = (uint8_t)(v >> (8 * b));
+      out_[4 * i + b] = (uint8_t)(v >> (8 * b));
   }
-  end = out + sizeof(out);
+  end_ = out_ + sizeof(out_);
   return true;
 }
 

@@ -21,7 +21,7 @@ public:
   PseudoRandomStream(const PseudoRandomStream&) = delete;
   PseudoRandomStream& operator=(const PseudoRandomStream&) = delete;
 
-  int64_t pos() override { return offset + (ptr - out); }
+  int64_t pos() override { return offset_ + (ptr_ - out_); }
   bool overrun(int size) override;
 
 private:
@@ -32,9 +32,9 @@ private:
     uint32_t next();
   };
 
-  int64_t offset = 0;
-  uint8_t out[8];
-  Pcg32 gen[2];
+  int64_t offset_ = 0;
+  uint8_t out_[8];
+  Pcg32 gen_[2];
 };
 
 } // namespace rdr

@@ -17,18 +17,18 @@ template <class T> class StateMachine {
 public:
   typedef bool (T::*StateFn)();
 
-  explicit StateMachine(StateFn initial = nullptr) : stateFn(initial) {}
+  explicit StateMachine(StateFn initial = nullptr) : stateFn_(initial) {}
 
-  void setState(StateFn fn) { stateFn = fn; }
-  StateFn getState() const { return stateFn; }
+  void setState(StateFn fn) { stateFn_ = fn; }
+  StateFn getState() const { return stateFn_; }
 
   // One state function run: true when it completed and wants to be called
   // again; false when it stopped or ran out of input.
   bool run(T* obj, InStream* in)
   {
-    PLAT_ASSERT(stateFn);
+    PLAT_ASSERT_TEXT(stateFn_, "stateFn");
     try {
-      bool more = (obj->*stateFn)();
+      bool more = (obj->*stateFn_)();
       if (more && in)
         in->setCheckpoint();
       return more;
@@ -38,7 +38,7 @@ public:
   }
 
 private:
-  StateFn stateFn;
+  StateFn stateFn_;
 };
 
 } // namespace rdr

@@ -14,14 +14,14 @@ namespace rdr {
 
 void TextWriter::terminate()
 {
-  if (os->getPtr() >= os->getEnd())
-    os->overrun(1, 1);
-  *os->getPtr() = 0;
+  if (os_->getPtr() >= os_->getEnd())
+    os_->overrun(1, 1);
+  *os_->getPtr() = 0;
 }
 
 void TextWriter::write(const char* s, int len)
 {
-  os->writeBytes(s, plat::strnLen(s, len));
+  os_->writeBytes(s, plat::strnLen(s, len));
   terminate();
 }
 
@@ -48,7 +48,7 @@ void TextWriter::vprintf(const char* fmt, va_list ap)
     va_list aq;
     va_copy(aq, ap);
     errno = 0;
-    n = vsnprintf((char*)os->getPtr(), os->nFree(), fmt, aq);
+    n = vsnprintf((char*)os_->getPtr(), os_->nFree(), fmt, aq);
     err = errno;
     va_end(aq);
   }
@@ -56,8 +56,8 @@ void TextWriter::vprintf(const char* fmt, va_list ap)
     terminate();
     throw plat::SystemException("vsnprintf", err ? err : EOVERFLOW);
   }
-  if (n < os->nFree()) {
-    os->setPtr(os->getPtr() + n);
+  if (n < os_->nFree()) {
+    os_->setPtr(os_->getPtr() + n);
     return;
   }
   // Too long for the window. A window may be bounded (a ring buffer, a
@@ -80,7 +80,7 @@ void TextWriter::vprintf(const char* fmt, va_list ap)
     terminate();
     throw plat::SystemException("vsnprintf", err ? err : EOVERFLOW);
   }
-  os->writeBytes(tmp, std::min(m, n));
+  os_->writeBytes(tmp, std::min(m, n));
   terminate();
 }
 
@@ -98,17 +98,17 @@ void TextWriter::writeRepeated(unsigned codePoint, int count)
     encLen = (int)(p - enc);
   }
   while (count > 0) {
-    if (os->nFree() < encLen)
-      os->overrun(encLen, count);
-    int k = std::min(count, os->nFree() / encLen);
-    uint8_t* p = os->getPtr();
+    if (os_->nFree() < encLen)
+      os_->overrun(encLen, count);
+    int k = std::min(count, os_->nFree() / encLen);
+    uint8_t* p = os_->getPtr();
     if (encLen == 1) {
       memset(p, enc[0], k);
     } else {
       for (int i = 0; i < k; i++)
         memcpy(p + (ptrdiff_t)i * encLen, enc, encLen);
     }
-    os->setPtr(p + (ptrdiff_t)k * encLen);
+    os_->setPtr(p + (ptrdiff_t)k * encLen);
     count -= k;
   }
   terminate();

@@ -12,10 +12,10 @@ namespace rdr {
 
 class TextWriter {
 public:
-  explicit TextWriter(OutStream* os) : os(os) {}
+  explicit TextWriter(OutStream* os) : os_(os) {}
 
-  OutStream* getStream() const { return os; }
-  void setStream(OutStream* s) { os = s; }
+  OutStream* getStream() const { return os_; }
+  void setStream(OutStream* s) { os_ = s; }
 
   // The bytes before a NUL (within len when len >= 0).
   void write(const char* s, int len = -1);
@@ -30,7 +30,7 @@ public:
 private:
   void terminate();
 
-  OutStream* os;
+  OutStream* os_;
 };
 
 } // namespace rdr

@@ -21,40 +21,40 @@ uint32_t le32(const uint8_t* p)
 
 } // namespace
 
-ZlibInStream::ZlibInStream(int bufSize_, bool gzip)
-  : zs(std::make_unique<z_stream>()), bufSize(bufSize_ > 0 ? bufSize_ : kDefaultBufSize),
-    buffer(std::make_unique<uint8_t[]>(bufSize)), gzip(gzip)
+ZlibInStream::ZlibInStream(int bufSize, bool gzip)
+    : zs_(std::make_unique<z_stream>()), bufSize_(bufSize > 0 ? bufSize : kDefaultBufSize),
+      buffer_(std::make_unique<uint8_t[]>(bufSize_)), gzip_(gzip)
 {
-  int rc = gzip ? inflateInit2(zs.get(), -MAX_WBITS) : inflateInit(zs.get());
+  int rc = gzip ? inflateInit2(zs_.get(), -MAX_WBITS) : inflateInit(zs_.get());
   if (rc != Z_OK)
     throw plat::Exception("ZlibInStream: inflateInit failed");
-  ptr = end = checkpointPtr = buffer.get();
+  ptr_ = end_ = checkpointPtr_ = buffer_.get();
 }
 
 ZlibInStream::~ZlibInStream()
 {
-  inflateEnd(zs.get());
+  inflateEnd(zs_.get());
 }
 
 void ZlibInStream::startMember()
 {
-  state = State::Inflating;
-  crc = (uint32_t)crc32(0, nullptr, 0);
-  size = 0;
-  trailerHave = 0;
+  state_ = State::Inflating;
+  crc_ = (uint32_t)crc32(0, nullptr, 0);
+  size_ = 0;
+  trailerHave_ = 0;
 }
 
 void ZlibInStream::setUnderlying(InStream* in)
 {
-  underlying = in;
-  offset = pos();
-  ptr = end = checkpointPtr = buffer.get();
-  checkpointPos = offset;
+  underlying_ = in;
+  offset_ = pos();
+  ptr_ = end_ = checkpointPtr_ = buffer_.get();
+  checkpointPos_ = offset_;
   if (!in)
     return;
-  if (gzip) {
+  if (gzip_) {
     // A gzip header always begins a new deflate stream.
-    inflateReset(zs.get());
+    inflateReset(zs_.get());
     startMember();
     readGzipHeader(*in);
   }
@@ -105,18 +105,18 @@ void ZlibInStream::readGzipHeader(InStream& in)
 
 void ZlibInStream::reset()
 {
-  inflateReset(zs.get());
+  inflateReset(zs_.get());
   startMember();
-  outputFull = true;
+  outputFull_ = true;
 }
 
 // A source at its end inside the compressed data means it was cut short.
 bool ZlibInStream::sourceHasData()
 {
-  if (underlying->nUnread() > 0)
+  if (underlying_->nUnread() > 0)
     return true;
   try {
-    return underlying->check(false, 1);
+    return underlying_->check(false, 1);
   } catch (EndOfStream&) {
     throw plat::Exception("ZlibInStream: compressed data truncated");
   }
@@ -124,53 +124,53 @@ bool ZlibInStream::sourceHasData()
 
 bool ZlibInStream::readTrailer()
 {
-  while (trailerHave < 8) {
+  while (trailerHave_ < 8) {
     if (!sourceHasData())
       return false;
-    int n = std::min(8 - trailerHave, underlying->nUnread());
-    memcpy(trailer + trailerHave, underlying->getPtr(), n);
-    underlying->setPtr(underlying->getPtr() + n);
-    underlying->setCheckpoint();
-    trailerHave += n;
+    int n = std::min(8 - trailerHave_, underlying_->nUnread());
+    memcpy(trailer_ + trailerHave_, underlying_->getPtr(), n);
+    underlying_->setPtr(underlying_->getPtr() + n);
+    underlying_->setCheckpoint();
+    trailerHave_ += n;
   }
-  state = State::Ended;
-  if (le32(trailer) != crc)
+  state_ = State::Ended;
+  if (le32(trailer_) != crc_)
     throw plat::Exception("ZlibInStream: gzip trailer CRC mismatch");
-  if (le32(trailer + 4) != size)
+  if (le32(trailer_ + 4) != size_)
     throw plat::Exception("ZlibInStream: gzip trailer size mismatch");
   throw ZlibEndOfStream();
 }
 
 bool ZlibInStream::decompress()
 {
-  if (state == State::Ended)
+  if (state_ == State::Ended)
     throw ZlibEndOfStream();
-  if (state == State::Trailer)
+  if (state_ == State::Trailer)
     return readTrailer();
-  if (!outputFull && !sourceHasData())
+  if (!outputFull_ && !sourceHasData())
     return false;
 
-  uint8_t* out = const_cast<uint8_t*>(end);
-  zs->next_out = out;
-  zs->avail_out = (uInt)(buffer.get() + bufSize - out);
-  zs->next_in = const_cast<Bytef*>(underlying->getPtr());
-  zs->avail_in = (uInt)underlying->nUnread();
-  int rc = inflate(zs.get(), Z_SYNC_FLUSH);
+  uint8_t* out = const_cast<uint8_t*>(end_);
+  zs_->next_out = out;
+  zs_->avail_out = (uInt)(buffer_.get() + bufSize_ - out);
+  zs_->next_in = const_cast<Bytef*>(underlying_->getPtr());
+  zs_->avail_in = (uInt)underlying_->nUnread();
+  int rc = inflate(zs_.get(), Z_SYNC_FLUSH);
   if (rc != Z_OK && rc != Z_BUF_ERROR && rc != Z_STREAM_END)
     throw plat::Exception(0, "ZlibInStream: inflate failed with error %d", rc);
 
-  int produced = (int)(zs->next_out - out);
-  if (gzip) {
-    crc = (uint32_t)crc32(crc, out, produced);
-    size += (uint32_t)produced;
+  int produced = (int)(zs_->next_out - out);
+  if (gzip_) {
+    crc_ = (uint32_t)crc32(crc_, out, produced);
+    size_ += (uint32_t)produced;
   }
-  outputFull = zs->avail_out == 0;
-  end = zs->next_out;
-  underlying->setPtr(zs->next_in);
-  underlying->setCheckpoint();
+  outputFull_ = zs_->avail_out == 0;
+  end_ = zs_->next_out;
+  underlying_->setPtr(zs_->next_in);
+  underlying_->setCheckpoint();
 
   if (rc == Z_STREAM_END) {
-    state = gzip ? State::Trailer : State::Ended;
+    state_ = gzip_ ? State::Trailer : State::Ended;
     if (produced == 0)
       return decompress();
   }
@@ -179,11 +179,11 @@ bool ZlibInStream::decompress()
 
 bool ZlibInStream::overrun(int size)
 {
-  slideToStart(buffer.get(), checkpointPtr, end, offset, ptr, end);
-  if (!underlying)
+  slideToStart(buffer_.get(), checkpointPtr_, end_, offset_, ptr_, end_);
+  if (!underlying_)
     throw plat::Exception("ZlibInStream overrun: no underlying stream");
-  ptrdiff_t need = std::min<ptrdiff_t>(size, buffer.get() + bufSize - ptr);
-  while (end - ptr < need) {
+  ptrdiff_t need = std::min<ptrdiff_t>(size, buffer_.get() + bufSize_ - ptr_);
+  while (end_ - ptr_ < need) {
     if (!decompress())
       return false;
   }
@@ -194,13 +194,13 @@ bool ZlibInStream::discardPending()
 {
   skip(nUnread());
   setCheckpoint();
-  if (!underlying)
+  if (!underlying_)
     throw plat::Exception("ZlibInStream overrun: no underlying stream");
-  if (underlying->atEnd())
+  if (underlying_->atEnd())
     return false;
   if (!decompress())
     throw BlockException();
-  ptr = end;
+  ptr_ = end_;
   setCheckpoint();
   return true;
 }

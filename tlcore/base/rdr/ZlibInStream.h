@@ -44,7 +44,7 @@ public:
   // the source is at its end; BlockException when it has no data.
   bool discardPending();
 
-  int64_t pos() override { return ptr - buffer.get() + offset; }
+  int64_t pos() override { return ptr_ - buffer_.get() + offset_; }
   bool overrun(int size) override;
 
 private:
@@ -56,20 +56,20 @@ private:
   bool readTrailer();
   void startMember();
 
-  InStream* underlying = nullptr;
-  std::unique_ptr<z_stream_s> zs;
-  int bufSize;
-  int64_t offset = 0;
-  std::unique_ptr<uint8_t[]> buffer;
-  bool gzip;
+  InStream* underlying_ = nullptr;
+  std::unique_ptr<z_stream_s> zs_;
+  int bufSize_;
+  int64_t offset_ = 0;
+  std::unique_ptr<uint8_t[]> buffer_;
+  bool gzip_;
   // The last step filled the output space, so zlib may hold more output
   // without new input.
-  bool outputFull = false;
-  State state = State::Inflating;
-  uint32_t crc = 0;
-  uint32_t size = 0;
-  uint8_t trailer[8];
-  int trailerHave = 0;
+  bool outputFull_ = false;
+  State state_ = State::Inflating;
+  uint32_t crc_ = 0;
+  uint32_t size_ = 0;
+  uint8_t trailer_[8];
+  int trailerHave_ = 0;
 };
 
 } // namespace rdr

@@ -162,9 +162,9 @@ void ManagedPixelBuffer::checkMemory()
   }
   if (size <= capacity_)
     return;
-  if (!(fits16(rect.topLeft.x) && fits16(rect.topLeft.y) && fits16(rect.bottomRight.x) &&
-        fits16(rect.bottomRight.y)))
-    plat::AssertionFail("Rect(RgnRect(rect)) == rect", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(fits16(rect.topLeft.x) && fits16(rect.topLeft.y) && fits16(rect.bottomRight.x) &&
+                       fits16(rect.bottomRight.y),
+                   "Rect(RgnRect(rect)) == rect");
   // 16-bit coordinates still allow far more than an int of bytes.
   if (size > kMaxCapacity) {
     plat::AssertionFail fail("sizeBytes() <= kMaxCapacity", __FILE__, __LINE__);

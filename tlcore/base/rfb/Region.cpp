@@ -35,47 +35,6 @@ void initRect(Xregion::Region* out, int64_t x1, int64_t y1, int64_t x2, int64_t 
   out->data = nullptr;
 }
 
-bool sameXRanges(const RgnRect* a, int64_t na, const RgnRect* b, int64_t nb)
-{
-  if (na != nb)
-    return false;
-  for (int64_t k = 0; k < na; k++) {
-    if (a[k].x1 != b[k].x1 || a[k].x2 != b[k].x2)
-      return false;
-  }
-  return true;
-}
-
-// Boxes a peer sent: the band rules hold and the extents are their
-// bounding box.
-bool boxesValid(const RgnRect& extents, const RgnRect* b, int64_t n)
-{
-  int minX = INT_MAX, maxX = INT_MIN;
-  int64_t prevStart = -1;
-  for (int64_t start = 0; start < n;) {
-    int64_t end = start + 1;
-    while (end < n && b[end].y1 == b[start].y1)
-      end++;
-    for (int64_t i = start; i < end; i++) {
-      if (b[i].x1 >= b[i].x2 || b[i].y1 >= b[i].y2 || b[i].y2 != b[start].y2)
-        return false;
-      if (i > start && b[i].x1 <= b[i - 1].x2)
-        return false; // overlapping, touching or out of order
-    }
-    minX = std::min<int>(minX, b[start].x1);
-    maxX = std::max<int>(maxX, b[end - 1].x2);
-    if (prevStart >= 0) {
-      if (b[start].y1 < b[prevStart].y2)
-        return false;
-      if (b[start].y1 == b[prevStart].y2 && sameXRanges(b + prevStart, start - prevStart, b + start, end - start))
-        return false; // touching equal bands are always merged
-    }
-    prevStart = start;
-    start = end;
-  }
-  return extents.x1 == minX && extents.x2 == maxX && extents.y1 == b[0].y1 && extents.y2 == b[n - 1].y2;
-}
-
 // The rectangles joined among themselves by halving.
 Region joinHalving(const Rect* rects, int count)
 {
@@ -307,7 +266,8 @@ void Region::read(rdr::InStream& in, int& state)
       state++;
     }
     state = -1;
-    if (!boxesValid(r_.extents, boxes, r_.data->numRects))
+    int64_t at;
+    if (Xregion::regionBoxesFault(r_.extents, boxes, r_.data->numRects, &at))
       throw plat::Exception("Bad region data");
   } catch (rdr::BlockException&) {
     throw; // resumed by the next call

@@ -94,8 +94,7 @@ void ScaledImageLoader::getImage(rfb::WritablePixelBuffer* pb, Point pos)
     il->getImage(pb, pos);
     return;
   }
-  if (!pb->format.equal(il->getPf()))
-    plat::AssertionFail("pb->getPf().equal(il->getPf())", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(pb->format.equal(il->getPf()), "pb->getPf().equal(il->getPf())");
   rfb::ManagedPixelBuffer decoded(il);
   Scaler scaler;
   scaler.coords_.dstSz = size_;

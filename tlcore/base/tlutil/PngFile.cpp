@@ -117,8 +117,7 @@ PngFile::~PngFile() = default;
 void PngFile::getImage(rfb::WritablePixelBuffer* pb, rfb::Point pos)
 {
   const rfb::PixelFormat& pf = format_;
-  if (!pb->format.equal(pf))
-    plat::AssertionFail("pb->getPf().equal(pf)", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(pb->format.equal(pf), "pb->getPf().equal(pf)");
   const rfb::Rect r(pos, pos.translate(rfb::Point(width_, height_)));
   int stride = 0;
   uint8_t* mem = pb->getPixelsRW(r, &stride);

@@ -39,8 +39,7 @@ MuDialog* dialogOf(MuElement* element)
 
 MuButtonBar::MuButtonBar(MuContainer* element, uint32_t buttons, bool chooseDefaults) : element_(element)
 {
-  if (buttons & kCustom)
-    plat::AssertionFail("!(buttons & Custom)", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(!(buttons & kCustom), "!(buttons & Custom)");
   if (MuDialog* dialog = dynamic_cast<MuDialog*>(element); dialog && element->getDialog() == element) {
     frame_ = MuFrame::create(dialog, "buttons", nullptr, MuFrame::kFooter);
     dialog->setPanelKind(frame_, MuDialog::kBottom);

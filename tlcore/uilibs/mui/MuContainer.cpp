@@ -128,8 +128,7 @@ void MuContainerSingle::addChild(std::unique_ptr<MuElement> element)
 
 void MuContainerSingle::removeChild(MuElement* element)
 {
-  if (element != child_.get())
-    plat::AssertionFail("element == child.get()", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(element == child_.get(), "element == child.get()");
   std::unique_ptr<MuElement> gone = std::move(child_);
 }
 

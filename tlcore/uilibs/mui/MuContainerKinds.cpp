@@ -257,8 +257,7 @@ void MuPager::addChild(std::unique_ptr<MuElement> element)
 void MuPager::removeChild(MuElement* element)
 {
   const int i = indexOf(element);
-  if (i < 0)
-    plat::AssertionFail("i != pages.end()", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(i >= 0, "i != pages.end()");
   if (i <= current_)
     current_ = std::max(current_ - 1, 0);
   std::unique_ptr<MuElement> gone = std::move(pages_[i].element);
@@ -309,8 +308,7 @@ void MuPager::setCurrent(int index)
 
 void MuPager::pageSelected(int index)
 {
-  if (index < 0 || index >= childCount())
-    plat::AssertionFail("isValid(i)", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(index >= 0 && index < childCount(), "isValid(i)");
   current_ = index;
   layoutChildren();
   notify(this, kChanged);
@@ -494,12 +492,9 @@ void MuSplitter::resizePane(int size, int index)
 
 void MuSplitter::checkSash(int index, bool widthBound) const
 {
-  if (index < 0)
-    plat::AssertionFail("index >= 0", __FILE__, __LINE__).fatal();
-  if (index >= (int)panes_.size() - 1)
-    plat::AssertionFail(widthBound ? "index < (int)children.size() - 1" : "index < (int)children.size() -1",
-                        __FILE__, __LINE__)
-        .fatal();
+  PLAT_ASSERT(index >= 0);
+  PLAT_ASSERT_TEXT(index < (int)panes_.size() - 1, widthBound ? "index < (int)children.size() - 1"
+                                                              : "index < (int)children.size() -1");
 }
 
 int MuSplitter::sashPosition(int index) const

@@ -50,8 +50,7 @@ MuDialog::MoveCallback* MuDialog::MoveCallback::exceptControls()
 MuDialog* MuDialog::create(const char* name, const char* title, const Size& size, uint32_t flags,
                            MuDialog* owner, WindowHandle ownerWindow)
 {
-  if (!muDialogFactory)
-    plat::AssertionFail("muDialogFactory", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT(muDialogFactory);
   return muDialogFactory(name, title, size, flags, owner, ownerWindow);
 }
 
@@ -155,8 +154,7 @@ void MuDialog::removeChild(MuElement* element)
 void MuDialog::setPanelKind(MuElement* element, uint32_t kind)
 {
   auto i = findPanel(element);
-  if (i == panels_.end())
-    plat::AssertionFail("i != panels.end()", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(i != panels_.end(), "i != panels.end()");
   i->kind = kind;
 }
 
@@ -232,6 +230,11 @@ MuElement* MuDialog::getMenuBar()
 }
 
 void MuDialog::copyToClipboard(const char*) {}
+
+void MuDialog::copySecretToClipboard(const char* text)
+{
+  copyToClipboard(text);
+}
 
 void MuDialog::focusChanged(MuElement*) {}
 

@@ -98,6 +98,8 @@ public:
   // The dialog's menu bar element, made on first use by the window back-end.
   virtual MuElement* getMenuBar();
   virtual void copyToClipboard(const char* text);
+  // The same for a secret: the window wipes its copy when it lets it go.
+  virtual void copySecretToClipboard(const char* text);
   // Told by setFocus of any element in the tree.
   virtual void focusChanged(MuElement* element);
 

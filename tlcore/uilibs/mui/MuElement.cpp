@@ -121,8 +121,7 @@ rfb::Point MuElement::getPosition() const
 
 rfb::Point MuElement::getAbsolutePosition() const
 {
-  if (!parent_)
-    plat::AssertionFail("parent", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(parent_, "parent");
   return parent_->getAbsolutePosition().translate(getPosition());
 }
 
@@ -325,7 +324,7 @@ const plat::Markup::Style& MuElement::effectiveStyle() const
     if (e->style_)
       return *e->style_;
   }
-  plat::AssertionFail("parent", __FILE__, __LINE__).fatal();
+  PLAT_FAIL("parent");
 }
 
 plat::Markup::Style& MuElement::ensureStyle()

@@ -117,8 +117,7 @@ void MuLayout::childrenReordered() {}
 void MuLayout::moveChild(MuElement* child, uint32_t where, MuElement* reference)
 {
   auto i = find(child);
-  if (i == children_.end())
-    plat::AssertionFail("i != children.end()", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(i != children_.end(), "i != children.end()");
   Child moved = std::move(*i);
   children_.erase(i);
   auto at = children_.end();

@@ -26,16 +26,19 @@ Mui::~Mui() = default;
 
 void Mui::setInstance(Mui* mui)
 {
-  if (!mui)
-    plat::AssertionFail("mui_", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(mui, "mui_");
   theInstance = mui;
 }
 
 Mui& Mui::instance()
 {
-  if (!theInstance)
-    plat::AssertionFail("mui", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(theInstance, "mui");
   return *theInstance;
+}
+
+bool Mui::hasInstance()
+{
+  return theInstance != nullptr;
 }
 
 int Mui::scale(int units)

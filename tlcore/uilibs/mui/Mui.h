@@ -58,6 +58,7 @@ public:
   // --- The instance ---
   static void setInstance(Mui* mui);
   static Mui& instance();
+  static bool hasInstance();
 
   // --- Metrics ---
   // Copies the base table and scales it at the current `ppmm`.
@@ -150,8 +151,7 @@ namespace mui {
 
 template <class Factory> Factory boundFactory(Factory factory, const char* name, const char* file, int line)
 {
-  if (!factory)
-    plat::AssertionFail(name, file, line).fatal();
+  PLAT_ASSERT_AT(factory, name, file, line);
   return factory;
 }
 
@@ -159,8 +159,7 @@ template <class Kind, class Factory, class... Args>
 Kind* createChild(Factory factory, const char* factoryName, MuContainer* parent, Args... args)
 {
   Factory bound = boundFactory(factory, factoryName, __FILE__, __LINE__);
-  if (!parent)
-    plat::AssertionFail("parent", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT(parent);
   Kind* element = bound(parent, args...);
   parent->addChild(std::unique_ptr<MuElement>(element));
   return element;

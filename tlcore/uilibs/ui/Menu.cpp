@@ -227,6 +227,18 @@ Menu* MenuBar::viewMenu() { return standard(2); }
 Menu* MenuBar::windowMenu() { return standard(3); }
 Menu* MenuBar::helpMenu() { return standard(4); }
 
+std::vector<Menu::Item*> MenuBar::allItems()
+{
+  std::vector<Menu::Item*> out;
+  for (Menu::Item* menu : menus_) {
+    if (menu && menu->subMenu()) {
+      std::vector<Menu::Item*> leaves = menu->subMenu()->leafItems();
+      out.insert(out.end(), leaves.begin(), leaves.end());
+    }
+  }
+  return out;
+}
+
 Menu::Item* MenuBar::aboutItem(int section)
 {
   if (!about_)

@@ -39,6 +39,9 @@ public:
     virtual void setChecked(int) {}
     virtual int isChecked() { return 0; }
     virtual Menu* subMenu() { return nullptr; }
+    // What choosing the item calls: its own callback, else the nearest of
+    // its menus'; none here.
+    virtual ActionCallback* effectiveCallback() const { return nullptr; }
     virtual ~Item();
 
     const char* label() const { return label_.get(); }
@@ -107,6 +110,10 @@ private:
   std::vector<Item*> sections_;
 };
 
+// The action callback under a name other layers can declare ahead (the UI
+// model's popup menus take one).
+class MenuActionCallback : public Menu::ActionCallback {};
+
 // The application's menu bar: the standard menus, made on first use
 // through the derived class's addMenu. One per process.
 class MenuBar {
@@ -135,6 +142,9 @@ public:
   Menu::Item* closeItem(const char* label, int section);
   Menu::Item* quitItem(const char* label, int section);
   Menu::Item* addFileItem(const char* label, int section);
+  // The leaf items of every menu, menu after menu; here those of the
+  // standard menus made so far, in the bar's derived class in its order.
+  virtual std::vector<Menu::Item*> allItems();
 
 private:
   Menu* standard(int which);

@@ -33,7 +33,7 @@ public:
     // callback when the item is enabled.
     void choose();
     // The item's own callback, else the nearest of its menus'.
-    ActionCallback* effectiveCallback() const;
+    ActionCallback* effectiveCallback() const override;
     wvw::WMenuItem& widget() { return *widget_; }
     MenuWvw* owner() const { return owner_; }
 

@@ -136,8 +136,7 @@ void WBevelButton::paint(rfb::WritablePixelBuffer& pb)
   WButton::paint(pb);
   const rfb::Rect all(0, 0, width(), height());
   drawBevel(pb, all, isPressed() ? Bevel::Sunken : Bevel::Raised);
-  if (hasFocus())
-    drawBorder(pb, all, Corners::Rounded);
+  drawFocusRing(pb, all);
 }
 
 // --- WIcon ------------------------------------------------------------------------------

@@ -53,8 +53,7 @@ void WChoice::listItems(std::vector<std::string>& out) const
     auto j = items_.begin();
     while (j != items_.end() && j->second.get() != item)
       ++j;
-    if (!(j != items_.end()))
-      plat::AssertionFail("j != items.end()", __FILE__, __LINE__).fatal();
+    PLAT_ASSERT_TEXT(j != items_.end(), "j != items.end()");
     out.push_back(std::to_string(j->first) + ":" + (item->getText() ? item->getText() : ""));
   }
 }

@@ -133,7 +133,7 @@ WLabelWidget::Geometry WLabelWidget::layout(int width, int height)
     break;
   default:
     vlog.error("Unexpected vertical alignment: %u", (unsigned)vAlign_);
-    plat::AssertionFail("false", __FILE__, __LINE__).fatal();
+    PLAT_FAIL("false");
   }
   g.widget = rfb::Rect(g.widget.topLeft.x, dy, g.widget.topLeft.x + ww, dy + wh);
   return g;

@@ -8,7 +8,7 @@ namespace {
 
 [[noreturn]] void unknownChild(int line)
 {
-  plat::AssertionFail("i != ws.end()", __FILE__, line).fatal();
+  PLAT_FAIL_AT("i != ws.end()", __FILE__, line);
 }
 
 } // namespace

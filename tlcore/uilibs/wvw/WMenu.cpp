@@ -252,8 +252,7 @@ void WRootMenu::popup(bool show, const rfb::Point& position, Widget* relativeTo)
   rfb::Point base;
   if (relativeTo)
     host_ = relativeTo->getRoot(&base);
-  if (!host_)
-    plat::AssertionFail("root", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(host_, "root");
   const rfb::Point wanted = base.translate(position);
   const rfb::Rect area = host_->screenArea();
   setMaxHeight(area.height());

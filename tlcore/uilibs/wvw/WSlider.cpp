@@ -241,8 +241,7 @@ void WDiscreteSlider::paint(rfb::WritablePixelBuffer& pb)
   else
     gradient(pb, face, kGreyLight, kGreyDark);
   drawBevel(pb, thumb, isDragging() ? Bevel::Sunken : Bevel::Raised);
-  if (hasFocus())
-    drawBorder(pb, thumb, Corners::Rounded);
+  drawFocusRing(pb, thumb);
 
   const rfb::Pixel tick = pixel(pb, s->bevelFrame);
   if (range >= length) { // ticks closer than a pixel: a solid band

@@ -143,8 +143,7 @@ void WCheckBox::paint(rfb::WritablePixelBuffer& pb)
   const rfb::Rect box(at.x, at.y, at.x + kBox, at.y + kBox);
   rfb::fillRect(pb, box, pixel(pb, isEnabled() ? s->contentBg : s->disabledBg));
   drawBevel(pb, outsetRect(box, 2), Bevel::Raised, radio_ ? Shape::Circular : Shape::Square);
-  if (hasFocus())
-    rfb::drawRoundedRect(pb, outsetRect(box, 2), radio_ ? 8 : 3, pixel(pb, s->mark));
+  drawFocusRing(pb, outsetRect(box, 2), radio_ ? 8 : 3);
   if (state_ == kOff)
     return;
   const uint8_t* bits = state_ == kOn ? glyph_ : kDotBits;

@@ -67,8 +67,9 @@ void WTab::paint(rfb::WritablePixelBuffer& pb)
   WButton::paint(pb);
   const int d = selected_ ? 0 : 1;
   rfb::drawRoundedRect(pb, rfb::Rect(1, 1 + d, w - 1, h - 1 + d), 2, pixel(pb, s->bevelLight));
-  const bool focus = hasFocus() && wantsFocus();
-  rfb::drawRoundedRect(pb, rfb::Rect(0, d, w, h + d), 3, pixel(pb, focus ? s->mark : s->bevelFrame));
+  const rfb::Rect frame(0, d, w, h + d);
+  if (!(wantsFocus() && drawFocusRing(pb, frame)))
+    rfb::drawRoundedRect(pb, frame, 3, pixel(pb, s->bevelFrame));
 }
 
 // --- WSheet ----------------------------------------------------------------------------
@@ -142,10 +143,8 @@ WTabSheets::~WTabSheets() = default;
 
 void WTabSheets::checkIndex(int index, size_t size, const char* bound) const
 {
-  if (index < 0)
-    plat::AssertionFail("index >= 0", __FILE__, __LINE__).fatal();
-  if (index >= (int)size)
-    plat::AssertionFail(bound, __FILE__, __LINE__).fatal();
+  PLAT_ASSERT(index >= 0);
+  PLAT_ASSERT_TEXT(index < (int)size, bound);
 }
 
 int WTabSheets::addSheet(const char* title, Widget* content, int index)
@@ -211,8 +210,7 @@ void WTabSheets::removeCallback(Callback* callback)
 
 void WTabSheets::selectSheet(int index)
 {
-  if (index >= (int)sheets_.size())
-    plat::AssertionFail(kSheetsBound, __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(index < (int)sheets_.size(), kSheetsBound);
   index = std::max(index, -1);
   plat::DestroyGuard guard(liveness_);
   // A copy: callbacks may come and go while they are asked.

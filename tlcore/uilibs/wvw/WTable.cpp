@@ -315,8 +315,7 @@ void WTable::paint(rfb::WritablePixelBuffer& pb)
   const rfb::Rect all(0, 0, W, H);
   rfb::drawRectBorder(pb, all, pixel(pb, s->bg), kBorder);
   drawBevel(pb, all, Bevel::Raised);
-  if (hasFocus())
-    drawBorder(pb, all, Corners::Rounded);
+  drawFocusRing(pb, all);
 }
 
 void WTable::paintRow(rfb::WritablePixelBuffer& pb, int row, const rfb::Rect& rect)

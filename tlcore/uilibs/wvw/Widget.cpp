@@ -173,8 +173,7 @@ void Widget::setTooltip(const char* text)
 
 void Widget::attach(WParent* parent, WInputHandler* parentInputHandler, WMouseInputHandler* parentMouseHandler)
 {
-  if (parent_)
-    plat::AssertionFail("!parent", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(!parent_, "!parent");
   parent_ = parent;
   parentInputHandler_ = parentInputHandler;
   parentMouseHandler_ = parentMouseHandler;
@@ -416,15 +415,13 @@ const WStyle* Widget::getStyle() const
 
 void Widget::setPosition(const rfb::Point& position)
 {
-  if (!parentLayout_)
-    plat::AssertionFail("parentLayout", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(parentLayout_, "parentLayout");
   parentLayout_->setChildPosition(this, position);
 }
 
 rfb::Point Widget::getPosition() const
 {
-  if (!parentLayout_)
-    plat::AssertionFail("parentLayout", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(parentLayout_, "parentLayout");
   return parentLayout_->getChildPosition(const_cast<Widget*>(this));
 }
 
@@ -447,8 +444,7 @@ WRoot* Widget::getRoot(rfb::Point* offset)
       *offset = offset->translate(parentLayout_->getChildPosition(this));
     return root;
   }
-  if (!parent_)
-    plat::AssertionFail("parent", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(parent_, "parent");
   return parent_->getRoot(offset);
 }
 
@@ -457,8 +453,7 @@ rfb::Point Widget::translateTo(const rfb::Point& point, Widget* other)
   rfb::Point mine, theirs;
   WRoot* myRoot = getRoot(&mine);
   WRoot* theirRoot = other->getRoot(&theirs);
-  if (!(myRoot && myRoot == theirRoot))
-    plat::AssertionFail("myRoot && myRoot == theirRoot", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT(myRoot && myRoot == theirRoot);
   return point.translate(mine).translate(theirs.negate());
 }
 
@@ -479,13 +474,16 @@ void Widget::drawBevel(rfb::WritablePixelBuffer& pb, const rfb::Rect& r, Bevel b
   rfb::drawRoundedRect(pb, outsetRect(r, -1), radius - 1, inner);
 }
 
-void Widget::drawBorder(rfb::WritablePixelBuffer& pb, const rfb::Rect& r, Corners corners) const
+bool Widget::drawFocusRing(rfb::WritablePixelBuffer& pb, const rfb::Rect& r, int radius)
 {
+  if (!hasFocus())
+    return false;
   const rfb::Pixel p = pixel(pb, getStyle()->mark);
-  if (corners == Corners::Rounded)
-    rfb::drawRoundedRect(pb, r, 3, p);
+  if (radius > 0)
+    rfb::drawRoundedRect(pb, r, radius, p);
   else
     rfb::drawRectBorder(pb, r, p, 1);
+  return true;
 }
 
 } // namespace wvw

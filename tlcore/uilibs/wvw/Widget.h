@@ -226,8 +226,10 @@ public:
   enum class Bevel { Sunken, Raised };
   enum class Shape { Square, Circular };
   void drawBevel(rfb::WritablePixelBuffer& pb, const rfb::Rect& r, Bevel bevel, Shape shape = Shape::Square) const;
-  enum class Corners { Square, Rounded };
-  void drawBorder(rfb::WritablePixelBuffer& pb, const rfb::Rect& r, Corners corners) const;
+  // The focus ring every widget that draws its own uses: r's outline with
+  // corners of the given radius (0: square) in the mark colour, when the
+  // widget has the focus. Whether it drew.
+  bool drawFocusRing(rfb::WritablePixelBuffer& pb, const rfb::Rect& r, int radius = 3);
   static rfb::Rect outsetRect(const rfb::Rect& r, int n)
   {
     return rfb::Rect(r.topLeft.x - n, r.topLeft.y - n, r.bottomRight.x + n, r.bottomRight.y + n);

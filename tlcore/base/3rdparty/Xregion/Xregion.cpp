@@ -735,4 +735,45 @@ bool regionEqual(const Region* a, const Region* b)
   return true;
 }
 
+// --- Checking boxes ------------------------------------------------------------
+
+const char* regionBoxesFault(const RgnRect& extents, const RgnRect* b, int64_t n, int64_t* at)
+{
+  int minX = b[0].x1, maxX = b[0].x2;
+  int64_t prevStart = -1;
+  for (int64_t start = 0; start < n;) {
+    int64_t end = start + 1;
+    while (end < n && b[end].y1 == b[start].y1)
+      end++;
+    for (int64_t i = start; i < end; i++) {
+      *at = i;
+      if (b[i].x1 >= b[i].x2 || b[i].y1 >= b[i].y2)
+        return "empty box";
+      if (b[i].y2 != b[start].y2)
+        return "rule 1: box rows differ within a band";
+      if (i > start && b[i].x1 <= b[i - 1].x2)
+        return "rule 2: boxes of a band overlap, touch or are out of order";
+      minX = std::min<int>(minX, b[i].x1);
+      maxX = std::max<int>(maxX, b[i].x2);
+    }
+    *at = start;
+    if (prevStart >= 0) {
+      if (b[start].y1 < b[prevStart].y2)
+        return "rule 2: bands overlap or are out of order";
+      bool same = b[start].y1 == b[prevStart].y2 && end - start == start - prevStart;
+      for (int64_t k = 0; same && k < end - start; k++)
+        same = b[prevStart + k].x1 == b[start + k].x1 && b[prevStart + k].x2 == b[start + k].x2;
+      if (same)
+        return "rule 3: touching bands with equal x ranges";
+    }
+    prevStart = start;
+    start = end;
+  }
+  *at = -1;
+  if (extents.x1 != minX || extents.x2 != maxX || extents.y1 != b[0].y1 ||
+      extents.y2 != b[n - 1].y2)
+    return "rule 4: extents are not the bounding box";
+  return nullptr;
+}
+
 } // namespace Xregion

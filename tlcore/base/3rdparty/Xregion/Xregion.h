@@ -125,6 +125,10 @@ Overlap regionContainsRect(const Region* region, const RgnRect* box);
 // that holds it.
 bool regionContainsPoint(const Region* region, int x, int y, RgnRect* box);
 bool regionEqual(const Region* a, const Region* b);
+// The first of rules 1 to 4 that n boxes (n >= 1) with these extents break,
+// and the index of the box where it shows (-1 for the extents); null when
+// they keep them all. For boxes from outside, and for checking results.
+const char* regionBoxesFault(const RgnRect& extents, const RgnRect* b, int64_t n, int64_t* at);
 
 #ifdef TL_TEST_HOOKS
 // The allocator behind the blocks, replaceable in test builds so that a

@@ -396,7 +396,7 @@ TEST(LaunchPipe, ListenerDestroyedInsideItsAcceptCallback)
   owner.listener.reset(new os::LaunchPipeListener(cfg, &owner));
   ASSERT_EQ(5u, cfg.args.size()); // program, -hash, digest, -fork, path
   std::string path = cfg.args[4].str();
-  int fd = os::UnixIo::connectUnix(path.c_str(), false, false);
+  int fd = os::UnixIo::connectUnix(path.c_str(), os::UnixIo::kStream);
   plat::Time end = plat::getMonoTime() + 10 * plat::kTicksPerSecond;
   while (owner.listener && plat::getMonoTime() < end)
     os::AppLoop::selectManager().processOnce(50);
@@ -422,8 +422,8 @@ TEST(LaunchPipe, ListenerKeepsTheFirstConnection)
   cfg.args.emplace_back("/bin/true");
   Owner owner;
   os::LaunchPipeListener listener(cfg, &owner);
-  int first = os::UnixIo::connectUnix(cfg.args[4].str(), false, false);
-  int second = os::UnixIo::connectUnix(cfg.args[4].str(), false, false);
+  int first = os::UnixIo::connectUnix(cfg.args[4].str(), os::UnixIo::kStream);
+  int second = os::UnixIo::connectUnix(cfg.args[4].str(), os::UnixIo::kStream);
   for (int i = 0; i < 20; i++)
     os::AppLoop::selectManager().processOnce(20);
   EXPECT_EQ(1, owner.calls);

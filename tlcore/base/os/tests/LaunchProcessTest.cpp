@@ -318,7 +318,7 @@ TEST(LaunchProcess, FilesPipesAndCapture)
   EXPECT_EQ(2u, parse(text).args.size() / 3);
   std::string fresh = dir / "fresh";
   LaunchProcess f(helperCfg("-", "exit:0"));
-  f.redirectToFile(false, 1, fresh.c_str(), false);
+  f.redirectToFile(1, fresh.c_str(), LaunchProcess::FileMode::kTruncate);
   f.start();
   f.wait(nullptr, -1);
   struct stat st;
@@ -526,7 +526,7 @@ TEST(LaunchProcess, DetachLevels)
   TempDir dir;
   std::string file = dir / "detached";
   LaunchProcess::Cfg cfg = helperCfg(file, "exit:0");
-  cfg.dl = 2;
+  cfg.reaper = LaunchProcess::Reaper::kDetached;
   LaunchProcess detached(cfg);
   detached.start();
   EXPECT_EQ(-1, detached.pid());
@@ -538,7 +538,7 @@ TEST(LaunchProcess, DetachLevels)
   {
     LaunchProcess::Cfg c1;
     c1.args = strings({"/bin/sh", "-c", "sleep 0.2"});
-    c1.dl = 1;
+    c1.reaper = LaunchProcess::Reaper::kPidManager;
     LaunchProcess reaped(c1);
     reaped.start();
   }
@@ -714,7 +714,7 @@ TEST(ProcessMonitor, EdgeCases)
     LaunchProcess l(helperCfg("-", "exit:0"));
     l.start();
     int pid = l.pid();
-    std::thread([&] { l.setDetachLevel(2); }).join();
+    std::thread([&] { l.setReaper(LaunchProcess::Reaper::kDetached); }).join();
     EXPECT_EQ(-1, l.pid());
     EXPECT_EQ(0, os::PidManager::pending());
     EXPECT_EQ(pid, waitpid(pid, nullptr, 0)); // still ours to collect

@@ -37,7 +37,7 @@ bool exists(const std::string& path)
 bool heldElsewhere(const std::string& path)
 {
   return ostest::inChild([&] {
-           os::LockFile lock(path.c_str(), "probe\n", false, false);
+           os::LockFile lock(path.c_str(), "probe\n", os::LockFile::kLock);
            bool taken = lock.isLocked();
            lock.release();
            return taken ? 0 : 1;
@@ -111,12 +111,13 @@ TEST(LockFile, TakenRefusedAndTested)
       other.reset(new OtherHolder(path));
       held = std::to_string(other->pid()) + "\n";
     } else if (c.holder == kThisProcess) {
-      own.reset(new os::LockFile(path.c_str(), "own\n", false, true));
+      own.reset(new os::LockFile(path.c_str(), "own\n", os::LockFile::kPrivate));
       ASSERT_TRUE(own->isLocked());
       held = "own\n";
     }
     {
-      os::LockFile lock(path.c_str(), "mine\n", c.testOnly, false);
+      os::LockFile lock(path.c_str(), "mine\n",
+                        c.testOnly ? os::LockFile::kTestOnly : os::LockFile::kLock);
       EXPECT_EQ(c.expectLocked, lock.isLocked());
       if (c.holder == kNone && !c.testOnly) {
         EXPECT_EQ("mine\n", contents(path));
@@ -151,7 +152,7 @@ TEST(LockFile, ModesAndContents)
   }
   EXPECT_TRUE(exists(path));
   {
-    os::LockFile lock(path.c_str(), "x", false, true);
+    os::LockFile lock(path.c_str(), "x", os::LockFile::kPrivate);
     ASSERT_TRUE(lock.isLocked());
     struct stat st;
     ASSERT_EQ(0, stat(path.c_str(), &st));
@@ -159,7 +160,7 @@ TEST(LockFile, ModesAndContents)
     EXPECT_EQ("x", contents(path));
   }
   EXPECT_FALSE(exists(path));
-  EXPECT_THROW(os::LockFile((dir / "missing/lock").c_str(), "", false, false),
+  EXPECT_THROW(os::LockFile((dir / "missing/lock").c_str(), "", os::LockFile::kLock),
                plat::SystemException);
 }
 

@@ -48,7 +48,7 @@ int connectFromChild(const std::string& path, int uid)
                      setresuid(uid, uid, uid) != 0))
       return 90;
     try {
-      close(os::UnixIo::connectUnix(path.c_str(), false, false));
+      close(os::UnixIo::connectUnix(path.c_str(), os::UnixIo::kStream));
       return 0;
     } catch (plat::SystemException& e) {
       return e.getErr();
@@ -246,10 +246,10 @@ TEST_F(NamedPipeListenerTest, PausesWhenOutOfDescriptors)
     listener.setAcceptor(&accepted);
     // A first connection takes the whole accept path while descriptors
     // are plentiful (the sanitizers' checks need a pipe the first time).
-    int first = os::UnixIo::connectUnix(path.c_str(), false, false);
+    int first = os::UnixIo::connectUnix(path.c_str(), os::UnixIo::kStream);
     if (!runUntil([&] { return accepted.ios.size() == 1; }))
       return 9;
-    int second = os::UnixIo::connectUnix(path.c_str(), false, false);
+    int second = os::UnixIo::connectUnix(path.c_str(), os::UnixIo::kStream);
     struct rlimit saved, low;
     getrlimit(RLIMIT_NOFILE, &saved);
     low = saved;

@@ -142,9 +142,9 @@ TEST(Program, OwnExecutableAndProgramsBesideIt)
   EXPECT_EQ(dirname(&copy[0]), std::string(os::getProgramDir().str()));
   copy = own;
   EXPECT_EQ(own, os::getProgramFile(basename(&copy[0])).str());
-  EXPECT_TRUE(os::getProgramFile("no-such-program", false, true).isNull());
+  EXPECT_TRUE(os::getProgramFile("no-such-program", os::kSearchPath).isNull());
   try {
-    os::getProgramFile("no-such-program", true, true);
+    os::getProgramFile("no-such-program", os::kMustExist | os::kSearchPath);
     FAIL();
   } catch (plat::SystemException& e) {
     EXPECT_EQ(ENOENT, e.getErr());

@@ -57,7 +57,7 @@ protected:
 int connectError(const char* path)
 {
   try {
-    close(os::UnixIo::connectUnix(path, false, false));
+    close(os::UnixIo::connectUnix(path, os::UnixIo::kStream));
     return 0;
   } catch (plat::SystemException& e) {
     EXPECT_TRUE(strncmp(e.str(), "connect", 7) == 0 || strncmp(e.str(), "UnixIo", 6) == 0)

@@ -316,7 +316,7 @@ io::Io* LaunchedProcessPipe::connect(Args& args, char**& argv, int need)
     gmtime_r(&now, &tm);
     strftime(when, sizeof(when), "%Y-%m-%d %H:%M:%SZ", &tm);
     fprintf(stderr, "%s: connecting to '%s'\n", when, args.pipeName.get());
-    int fd = UnixIo::connectUnix(args.pipeName.get(), false, false);
+    int fd = UnixIo::connectUnix(args.pipeName.get(), UnixIo::kStream);
     if (!args.hash.empty()) {
       unsigned char got[32];
       size_t have = 0;
@@ -354,8 +354,7 @@ LaunchWithNamedPipe::~LaunchWithNamedPipe()
 
 bool LaunchWithNamedPipe::start(bool async)
 {
-  if (!(!listener_ && !io_))
-    plat::AssertionFail("!lpl && !io", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(!listener_ && !io_, "!lpl && !io");
   listener_.reset(new LaunchPipeListener(*cfg_, async ? this : nullptr));
   try {
     elevator_.reset(new LaunchProcess(*cfg_));
@@ -416,8 +415,7 @@ io::IoPtr LaunchWithNamedPipe::launchSync()
 {
   if (!start(false))
     throw ElevateCancelled();
-  if (!cfg_->elevate)
-    plat::AssertionFail("cfg->elevate", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(cfg_->elevate, "cfg->elevate");
   std::unique_ptr<LaunchPipeListener> listener = std::move(listener_);
   std::unique_ptr<LaunchProcess> elevator = std::move(elevator_);
   const char* program = cfg_->args.empty() ? "" : cfg_->args[0].str();

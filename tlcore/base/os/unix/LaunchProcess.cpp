@@ -40,16 +40,6 @@ constexpr size_t kRecordMax = 5 + 255;
 // the sanitizers make frames larger.
 constexpr size_t kChildStack = 256 * 1024;
 
-[[noreturn]] void fatal(const char* text, const char* file, int line)
-{
-  plat::AssertionFail(text, file, line).fatal();
-}
-#define LP_ASSERT(cond, text)                                                                      \
-  do {                                                                                             \
-    if (!(cond))                                                                                   \
-      fatal(text, __FILE__, __LINE__);                                                             \
-  } while (0)
-
 class TimedOutWaiting : public plat::TimedOut {
 public:
   TimedOutWaiting() { setMessage("Timed out waiting for process to exit"); }
@@ -235,10 +225,10 @@ LaunchProcess::LaunchProcess(const Cfg& cfg) : cfg_(cfg) {}
 
 LaunchProcess::~LaunchProcess()
 {
-  if (cfg_.dl == 1 && cleanup_.pid() >= 0)
+  if (cfg_.reaper == Reaper::kPidManager && cleanup_.pid() >= 0)
     PidManager::handOver(cleanup_.release());
   closeMapped();
-  // cleanup_ waits for a child still held (level 0).
+  // cleanup_ waits for a child still held (Reaper::kLauncher).
 }
 
 void LaunchProcess::closeMapped()
@@ -264,7 +254,7 @@ void LaunchProcess::redirectDup(int fromFd, int toFd)
   auto i = childDup_.find(fromFd);
   if (i == childDup_.end()) {
     vlog.error("redirectDup2: fd %d not redirected", fromFd);
-    fatal("i != childDup.end()", __FILE__, __LINE__);
+    PLAT_FAIL("i != childDup.end()");
   }
   int fd = fcntl(i->second, F_DUPFD_CLOEXEC, 0);
   if (fd < 0)
@@ -272,9 +262,11 @@ void LaunchProcess::redirectDup(int fromFd, int toFd)
   redirectFd(toFd, fd);
 }
 
-void LaunchProcess::redirectToFile(bool forReading, int childFd, const char* path, bool append)
+void LaunchProcess::redirectToFile(int childFd, const char* path, FileMode mode)
 {
-  int flags = forReading ? O_RDONLY : O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC);
+  int flags = mode == FileMode::kRead
+                  ? O_RDONLY
+                  : O_WRONLY | O_CREAT | (mode == FileMode::kAppend ? O_APPEND : O_TRUNC);
   int fd;
   do
     fd = open(path, flags | O_CLOEXEC, 0600);
@@ -286,13 +278,13 @@ void LaunchProcess::redirectToFile(bool forReading, int childFd, const char* pat
 
 void LaunchProcess::redirectOutputToFile(const char* path, bool append)
 {
-  redirectToFile(false, 1, path, append);
+  redirectToFile(1, path, append ? FileMode::kAppend : FileMode::kTruncate);
   redirectDup(1, 2);
 }
 
 int LaunchProcess::addPipe(int parentEnd, int& childFd)
 {
-  LP_ASSERT(parentEnd == 0 || parentEnd == 1, "parentEnd == 0 || parentEnd == 1");
+  PLAT_ASSERT(parentEnd == 0 || parentEnd == 1);
   int fds[2];
   pipeCloexec(fds);
   int childEnd = fds[1 - parentEnd];
@@ -305,7 +297,7 @@ int LaunchProcess::addPipe(int parentEnd, int& childFd)
 
 int LaunchProcess::addSocketPair(const std::vector<int>& childFds)
 {
-  LP_ASSERT(!childFds.empty(), "!childFds.empty()");
+  PLAT_ASSERT(!childFds.empty());
   int fds[2];
   socketPair(fds);
   int first = childFds[0] < 0 ? fds[1] : childFds[0];
@@ -324,7 +316,37 @@ int LaunchProcess::addSocketPair(const std::vector<int>& childFds)
 
 void LaunchProcess::start()
 {
-  LP_ASSERT(!used_, "!used");
+  PLAT_ASSERT_TEXT(!used_, "!used");
+  prepareArgs();
+  std::vector<char*> argv;
+  for (plat::String& a : cfg_.args)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<plat::String> envText = buildEnv();
+  std::vector<char*> envp;
+  for (plat::String& e : envText)
+    envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  if (childDup_.find(0) == childDup_.end())
+    redirectToFile(0, "/dev/null", FileMode::kRead);
+  if (childDup_.find(1) == childDup_.end())
+    redirectToFile(1, "/dev/null", FileMode::kTruncate);
+  int errRead;
+  int errWrite = openErrorPipe(errRead);
+  MaskGuard mask; // until the child's error is in
+  int forkErr = spawn(argv, envp, errWrite, mask.blocker);
+  closeMapped();
+  parentOnly_.clear();
+  if (forkErr) {
+    close(errRead);
+    throw plat::SystemException("fork", forkErr);
+  }
+  readChildError(errRead);
+}
+
+void LaunchProcess::prepareArgs()
+{
   if (!cfg_.args.empty() && cfg_.searchPath) {
     plat::String found = findExecutable(cfg_.args[0].get(), true);
     if (found.isNull())
@@ -334,13 +356,13 @@ void LaunchProcess::start()
       cfg_.args[0] = found;
   }
   if (!cfg_.args.empty())
-    LP_ASSERT(plat::isAbsolutePath(cfg_.args[0].get()), "isAbsolutePath(cfg.args[0])");
+    PLAT_ASSERT_TEXT(plat::isAbsolutePath(cfg_.args[0].get()), "isAbsolutePath(cfg.args[0])");
   used_ = true;
 
   if (cfg_.elevate && geteuid() != 0)
     getElevateProg(cfg_.args, cfg_.elevateTitle.get());
   if (cfg_.asUid != 0) {
-    LP_ASSERT(getuid() == 0 && geteuid() == 0, "getuid() == 0 && geteuid() == 0");
+    PLAT_ASSERT(getuid() == 0 && geteuid() == 0);
     plat::String program = cfg_.setuidViaSelf || cfg_.args.empty()
                                ? plat::String(getOwnExecutable())
                                : cfg_.args[0];
@@ -353,13 +375,10 @@ void LaunchProcess::start()
   for (const plat::String& a : cfg_.args)
     plat::appendQuotedArg(line, a.str());
   vlog.info("Launching %s", cfg_.args.empty() ? "(fork)" : line.get());
-  const char* name = cfg_.args.empty() ? "<forked>" : cfg_.args[0].str();
+}
 
-  // The child's arguments and environment.
-  std::vector<char*> argv;
-  for (plat::String& a : cfg_.args)
-    argv.push_back(a.data());
-  argv.push_back(nullptr);
+std::vector<plat::String> LaunchProcess::buildEnv()
+{
   if (!cfg_.noInheritEnv) {
     for (char** e = environ; e && *e; e++) {
       const char* eq = strchr(*e, '=');
@@ -380,18 +399,13 @@ void LaunchProcess::start()
     entry.appendf("%s=%s", v.first.get(), v.second.str());
     envText.emplace_back(entry.get());
   }
-  std::vector<char*> envp;
-  for (plat::String& e : envText)
-    envp.push_back(e.data());
-  envp.push_back(nullptr);
+  return envText;
+}
 
-  if (childDup_.find(0) == childDup_.end())
-    redirectToFile(true, 0, "/dev/null", false);
-  if (childDup_.find(1) == childDup_.end())
-    redirectToFile(false, 1, "/dev/null", false);
-
-  // The error pipe's write end sits above every mapped number, so that it
-  // can neither replace a mapping nor be replaced by one.
+int LaunchProcess::openErrorPipe(int& readEnd)
+{
+  // The write end sits above every mapped number, so that it can neither
+  // replace a mapping nor be replaced by one.
   int errPipe[2];
   pipeCloexec(errPipe);
   int highestTarget = childDup_.rbegin()->first;
@@ -407,59 +421,61 @@ void LaunchProcess::start()
   }
   childDup_[errPipe[1]] = errPipe[1];
   parentOnly_.insert(errPipe[0]);
+  readEnd = errPipe[0];
+  return errPipe[1];
+}
 
+int LaunchProcess::spawn(std::vector<char*>& argv, std::vector<char*>& envp, int errWrite,
+                         SignalBlocker& blocker)
+{
+  const char* name = cfg_.args.empty() ? "<forked>" : cfg_.args[0].str();
   std::vector<int> parentOnly(parentOnly_.begin(), parentOnly_.end());
   std::vector<std::pair<int, int>> pairs(childDup_.begin(), childDup_.end());
   int highest = 0;
   for (const auto& p : pairs)
     highest = std::max({highest, p.first, p.second});
-  std::set<int> keepOpen{errPipe[1]};
+  std::set<int> keepOpen{errWrite};
   char execText[128];
   snprintf(execText, sizeof(execText), "execve(%s)", cfg_.args.empty() ? "" : cfg_.args[0].str());
   std::unique_ptr<char[]> stack;
-  if (cfg_.dl != 2)
+  if (cfg_.reaper != Reaper::kDetached)
     stack.reset(new char[kChildStack]);
 
-  MaskGuard mask;
-  ChildPlan plan{&mask.blocker, parentOnly.data(), parentOnly.size(), pairs.data(), pairs.size(),
-                 highest, errPipe[1], cfg_.closeFdsFrom, &keepOpen,
-                 cfg_.args.empty() ? nullptr : argv[0], argv.data(), envp.data(), execText};
-  int forkErr = 0;
-  {
-    SignalHandler::instance().blockSignals(mask.blocker);
-    if (cfg_.dl == 2) {
-      pid_t middle = fork();
-      if (middle == 0)
-        runMiddle(plan);
-      if (middle < 0) {
-        forkErr = errno;
-      } else {
-        int status;
-        while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {
-        }
-      }
-    } else {
-      // The child shares our memory until it has exec'd (as posix_spawn
-      // does), so a large parent costs nothing to copy.
-      char* top = stack.get() + kChildStack;
-      top -= (uintptr_t)top % 64;
-      int pid = clone(cloneEntry, top, CLONE_VM | CLONE_VFORK | SIGCHLD, &plan);
-      if (pid < 0)
-        forkErr = errno;
-      else
-        cleanup_.set(pid, name);
+  ChildPlan plan{&blocker,          parentOnly.data(),
+                 parentOnly.size(), pairs.data(),
+                 pairs.size(),      highest,
+                 errWrite,          cfg_.closeFdsFrom,
+                 &keepOpen,         cfg_.args.empty() ? nullptr : argv[0],
+                 argv.data(),       envp.data(),
+                 execText};
+  SignalHandler::instance().blockSignals(blocker);
+  if (cfg_.reaper == Reaper::kDetached) {
+    pid_t middle = fork();
+    if (middle == 0)
+      runMiddle(plan);
+    if (middle < 0)
+      return errno;
+    int status;
+    while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {
     }
+    return 0;
   }
+  // The child shares our memory until it has exec'd (as posix_spawn does),
+  // so a large parent costs nothing to copy.
+  char* top = stack.get() + kChildStack;
+  top -= (uintptr_t)top % 64;
+  int pid = clone(cloneEntry, top, CLONE_VM | CLONE_VFORK | SIGCHLD, &plan);
+  if (pid < 0)
+    return errno;
+  cleanup_.set(pid, name);
+  return 0;
+}
 
-  closeMapped();
-  parentOnly_.clear();
-  if (forkErr) {
-    close(errPipe[0]);
-    throw plat::SystemException("fork", forkErr);
-  }
+void LaunchProcess::readChildError(int errRead)
+{
   ExecError error;
-  ExecErrorRead r = readErrorPipe(errPipe[0], error);
-  close(errPipe[0]);
+  ExecErrorRead r = readErrorPipe(errRead, error);
+  close(errRead);
   if (r == ExecErrorRead::kRecord) {
     // The child has ended with status 1: collect it now.
     try {
@@ -485,7 +501,7 @@ io::IoPtr LaunchProcess::startWithPipe(const std::vector<int>& childFds)
 
 std::unique_ptr<rdr::FdInStream> LaunchProcess::captureStdout()
 {
-  redirectToFile(false, 2, "/dev/null", false);
+  redirectToFile(2, "/dev/null", FileMode::kTruncate);
   int childFd = 1;
   int fd = addPipe(0, childFd);
   try {
@@ -527,11 +543,11 @@ bool LaunchProcess::wait(int* exitCode, int timeoutMs)
   return true;
 }
 
-void LaunchProcess::setDetachLevel(int dl)
+void LaunchProcess::setReaper(Reaper reaper)
 {
-  LP_ASSERT(dl >= cfg_.dl, "dl >= cfg.dl");
-  cfg_.dl = dl;
-  if (dl == 2 && cleanup_.pid() >= 0)
+  PLAT_ASSERT_TEXT(reaper >= cfg_.reaper, "dl >= cfg.dl");
+  cfg_.reaper = reaper;
+  if (reaper == Reaper::kDetached && cleanup_.pid() >= 0)
     PidManager::handOver(cleanup_.release());
 }
 
@@ -539,7 +555,7 @@ std::unique_ptr<ProcessMonitor> LaunchProcess::makeMonitor(ProcessMonitor::Callb
 {
   if (cleanup_.pid() < 0)
     throw plat::Exception("LaunchProcess: process detached or not started");
-  cfg_.dl = 2;
+  cfg_.reaper = Reaper::kDetached;
   plat::String name(cleanup_.name());
   int pid = cleanup_.release();
   return std::unique_ptr<ProcessMonitor>(new ProcessMonitor(pid, callback, name.get()));
@@ -563,7 +579,7 @@ void launchDetached(const std::vector<plat::String>& args)
 {
   LaunchProcess::Cfg cfg;
   cfg.args = args;
-  cfg.dl = 2;
+  cfg.reaper = LaunchProcess::Reaper::kDetached;
   LaunchProcess(cfg).start();
 }
 
@@ -584,7 +600,7 @@ int startDetachedWithStdinPipe(const std::vector<plat::String>& args)
 {
   LaunchProcess::Cfg cfg;
   cfg.args = args;
-  cfg.dl = 2;
+  cfg.reaper = LaunchProcess::Reaper::kDetached;
   LaunchProcess launcher(cfg);
   int childFd = 0;
   int fd = launcher.addPipe(1, childFd);

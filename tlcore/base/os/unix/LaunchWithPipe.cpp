@@ -70,8 +70,8 @@ bool copyStream(rdr::InStream& in, rdr::OutStream& out, bool failWhenFull)
 
 LaunchWithPipe::LaunchWithPipe(const LaunchProcess::Cfg& cfg) : cfg_(cfg), timer_(this)
 {
-  if (cfg_.dl == 0)
-    cfg_.dl = 1;
+  if (cfg_.reaper == LaunchProcess::Reaper::kLauncher)
+    cfg_.reaper = LaunchProcess::Reaper::kPidManager;
   named_.reset(new LaunchWithNamedPipe(cfg_));
 }
 
@@ -92,8 +92,7 @@ void LaunchWithPipe::launch(LaunchWithPipeCallback* callback)
     named_->launchAsync(callback);
     return;
   }
-  if (!(!waiting_))
-    plat::AssertionFail("!timerDeferredIo", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(!waiting_, "!timerDeferredIo");
   waiting_ = startChild();
   timer_.start(0);
 }
@@ -131,8 +130,7 @@ void LaunchWithPipe::runWithInput(size_t length, const uint8_t* bytes)
     poll(&pfd, 1, 100);
     io->out->flush();
   }
-  if (!(io->out->bytesBuffered() == 0))
-    plat::AssertionFail("io->getOutStream()->unflushedBytes() == 0", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(io->out->bytesBuffered() == 0, "io->getOutStream()->unflushedBytes() == 0");
   if (io->out->closeWrite())
     drain(io.get(), nullptr);
 }

@@ -68,9 +68,10 @@ bool sameFile(const struct stat& a, const struct stat& b)
 
 } // namespace
 
-LockFile::LockFile(const char* path, const char* contents, bool testOnly, bool priv)
+LockFile::LockFile(const char* path, const char* contents, unsigned flags)
 {
-  int mode = priv ? 0600 : 0644;
+  const bool testOnly = flags & kTestOnly;
+  int mode = (flags & kPrivate) ? 0600 : 0644;
   // A holder that gives up deletes the file while we may hold it open, so a
   // lock taken on a file no longer at the path is worthless: try again, and
   // give up rather than write into a file that keeps moving.
@@ -138,7 +139,7 @@ LockFile::LockFile(const char* path, const char* contents, bool testOnly, bool p
 }
 
 LockFile::LockFile(const char* path)
-    : LockFile(path, plat::format("%ld\n", (long)getpid()).get(), false, false)
+    : LockFile(path, plat::format("%ld\n", (long)getpid()).get(), kLock)
 {
 }
 

@@ -127,16 +127,16 @@ int refreshIntervalMs()
 } // namespace
 
 NamedPipeListener::NamedPipeListener(const Config& cfg)
-    : FdListener(-1), path(cfg.path), config(cfg), refreshTimer(this)
+    : FdListener(-1), path_(cfg.path), config_(cfg), refreshTimer_(this)
 {
-  if (path.isNull() || path.length() == 0)
+  if (path_.isNull() || path_.length() == 0)
     throw plat::SystemException("NamedPipeListener", ENOENT);
-  if (path.length() >= kMaxPath)
+  if (path_.length() >= kMaxPath)
     throw plat::SystemException("NamedPipeListener", ENAMETOOLONG);
-  if (!config.skipLiveCheck && UnixIo::isServerRunning(path.get(), config.datagram))
+  if (!config_.skipLiveCheck && UnixIo::isServerRunning(path_.get(), config_.datagram))
     throw plat::SystemException("name already bound", EADDRINUSE);
   createSocket();
-  refreshTimer.start(refreshIntervalMs());
+  refreshTimer_.start(refreshIntervalMs());
 }
 
 NamedPipeListener::~NamedPipeListener()
@@ -144,13 +144,13 @@ NamedPipeListener::~NamedPipeListener()
   // Only our own socket file goes: after it disappeared, another server may
   // have bound the path.
   try {
-    OwnerFsIds ids(config.owner);
+    OwnerFsIds ids(config_.owner);
     struct stat st;
-    if (lstat(path.get(), &st) == 0 && st.st_dev == fileDev && st.st_ino == fileIno)
-      ::unlink(path.get());
+    if (lstat(path_.get(), &st) == 0 && st.st_dev == fileDev_ && st.st_ino == fileIno_)
+      ::unlink(path_.get());
   } catch (plat::Exception&) {
   }
-  refreshTimer.stop();
+  refreshTimer_.stop();
 }
 
 void NamedPipeListener::createSocket()
@@ -158,27 +158,27 @@ void NamedPipeListener::createSocket()
   struct sockaddr_un addr;
   memset(&addr, 0, sizeof(addr));
   addr.sun_family = AF_UNIX;
-  if (path.length() >= kMaxPath)
+  if (path_.length() >= kMaxPath)
     throw plat::SystemException("NamedPipeListener", ENAMETOOLONG);
-  memcpy(addr.sun_path, path.get(), path.length());
+  memcpy(addr.sun_path, path_.get(), path_.length());
 
-  if (config.createDir) {
-    const char* slash = strrchr(path.get(), '/');
-    if (slash && slash != path.get()) {
-      plat::String dir(path.get(), (int)(slash - path.get()));
-      makeSocketDir(dir.get(), config.owner);
+  if (config_.createDir) {
+    const char* slash = strrchr(path_.get(), '/');
+    if (slash && slash != path_.get()) {
+      plat::String dir(path_.get(), (int)(slash - path_.get()));
+      makeSocketDir(dir.get(), config_.owner);
     }
   }
 
-  FdCloser s{socketCloexec(AF_UNIX, config.datagram ? SOCK_DGRAM : SOCK_STREAM, 0)};
+  FdCloser s{socketCloexec(AF_UNIX, config_.datagram ? SOCK_DGRAM : SOCK_STREAM, 0)};
   if (s.fd < 0)
     throw plat::SystemException("socket", errno);
 
   int r, err;
   {
-    OwnerFsIds ids(config.owner);
-    ::unlink(path.get());
-    mode_t old = umask(config.ownerOnly ? 0177 : 0111);
+    OwnerFsIds ids(config_.owner);
+    ::unlink(path_.get());
+    mode_t old = umask(config_.ownerOnly ? 0177 : 0111);
     r = bind(s.fd, (struct sockaddr*)&addr, sizeof(addr));
     err = errno;
     umask(old);
@@ -191,22 +191,22 @@ void NamedPipeListener::createSocket()
     // the path (its owner may swap one in) is refused, never changed.
     struct stat st;
     FdCloser f{openSocketFile(&st)};
-    uid_t want = runningAsRootFor(config.owner) ? (uid_t)config.owner : geteuid();
+    uid_t want = runningAsRootFor(config_.owner) ? (uid_t)config_.owner : geteuid();
     if (f.fd < 0 || !S_ISSOCK(st.st_mode) || st.st_uid != want)
-      throw plat::ExceptionFmt("%s was replaced while it was being created", path.get());
+      throw plat::ExceptionFmt("%s was replaced while it was being created", path_.get());
     if (!(st.st_mode & S_ISVTX) &&
         chmod(procFdPath(f.fd).get(), (st.st_mode & 07777) | S_ISVTX) != 0) {
-      plat::SystemExceptionFmt e(errno, "fileMakeSticky/chmod(%s)", path.get());
+      plat::SystemExceptionFmt e(errno, "fileMakeSticky/chmod(%s)", path_.get());
       char text[plat::Exception::kMessageSize];
-      pipeLog.info("Failed to set sticky bit on %s: %s", path.get(), e.formatDisplay(text));
+      pipeLog.info("Failed to set sticky bit on %s: %s", path_.get(), e.formatDisplay(text));
     }
-    if (!config.datagram && listen(s.fd, 5) != 0)
+    if (!config_.datagram && listen(s.fd, 5) != 0)
       throw plat::SystemException("listen", errno);
-    fileDev = st.st_dev;
-    fileIno = st.st_ino;
+    fileDev_ = st.st_dev;
+    fileIno_ = st.st_ino;
   } catch (...) {
-    OwnerFsIds ids(config.owner);
-    ::unlink(path.get());
+    OwnerFsIds ids(config_.owner);
+    ::unlink(path_.get());
     throw;
   }
   installFd(s.release());
@@ -214,14 +214,14 @@ void NamedPipeListener::createSocket()
 
 io::Io* NamedPipeListener::acceptConnection()
 {
-  if (fd < 0 || config.datagram)
+  if (fd < 0 || config_.datagram)
     return nullptr;
   int c;
   try {
     c = acceptSocket(fd);
   } catch (plat::SystemException& e) {
     if ((e.getErr() == ENFILE || e.getErr() == EMFILE) && acceptor) {
-      pipeLog.info("%s: out of descriptors, accepting paused", path.get());
+      pipeLog.info("%s: out of descriptors, accepting paused", path_.get());
       pauseAccepting();
       return nullptr;
     }
@@ -229,7 +229,7 @@ io::Io* NamedPipeListener::acceptConnection()
   }
   if (c < 0)
     return nullptr;
-  return new UnixIo(path.get(), c, false);
+  return new UnixIo(path_.get(), c, false);
 }
 
 void NamedPipeListener::refresh()
@@ -247,11 +247,11 @@ void NamedPipeListener::refresh()
     // Keeps cleaners of temporary directories away from a live socket; a
     // file that has taken its place is left alone.
     FdCloser f{fd};
-    if (fd >= 0 && st.st_dev == fileDev && st.st_ino == fileIno)
+    if (fd >= 0 && st.st_dev == fileDev_ && st.st_ino == fileIno_)
       utimensat(AT_FDCWD, procFdPath(fd).get(), nullptr, 0);
     return;
   }
-  pipeLog.info("Recreating socket: %s", path.get());
+  pipeLog.info("Recreating socket: %s", path_.get());
   io::IoAcceptor* saved = acceptor;
   setAcceptor(nullptr);
   installFd(-1);
@@ -269,8 +269,8 @@ void NamedPipeListener::refresh()
 
 int NamedPipeListener::openSocketFile(struct stat* st)
 {
-  OwnerFsIds ids(config.owner);
-  int fd = open(path.get(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  OwnerFsIds ids(config_.owner);
+  int fd = open(path_.get(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
   if (fd >= 0 && fstat(fd, st) != 0) {
     int err = errno;
     ::close(fd);
@@ -282,7 +282,7 @@ int NamedPipeListener::openSocketFile(struct stat* st)
 
 bool NamedPipeListener::timerExpired(plat::Timer* timer)
 {
-  if (timer != &refreshTimer)
+  if (timer != &refreshTimer_)
     return FdListener::timerExpired(timer);
   refresh();
   return true;

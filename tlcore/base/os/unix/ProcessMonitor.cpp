@@ -298,8 +298,7 @@ int PidManager::pending()
 
 void killProcess(long pid, int signal)
 {
-  if (!(pid > 0))
-    plat::AssertionFail("pid > 0", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT(pid > 0);
   if (::kill((pid_t)pid, signal) == 0)
     return;
   int err = errno;

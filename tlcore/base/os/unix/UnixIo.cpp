@@ -37,7 +37,7 @@ bool peerCred(int fd, struct ucred* cred, int* err)
 } // namespace
 
 UnixIo::UnixIo(const char* path, int fd, bool datagram, int connectTimeoutMs)
-    : io::FdIo(fd >= 0 ? fd : connectUnix(path, datagram, false, connectTimeoutMs),
+    : io::FdIo(fd >= 0 ? fd : connectUnix(path, datagram ? kDatagram : kStream, connectTimeoutMs),
                io::FdIoFlags::kOwnFd)
 {
   flags.insert(plat::String("secureTransport"));
@@ -57,8 +57,10 @@ UnixIo::UnixIo(const char* path, int fd, bool datagram, int connectTimeoutMs)
 
 UnixIo::~UnixIo() = default;
 
-int UnixIo::connectUnix(const char* path, bool datagram, bool nonBlocking, int timeoutMs)
+int UnixIo::connectUnix(const char* path, unsigned flags, int timeoutMs)
 {
+  const bool datagram = flags & kDatagram;
+  const bool nonBlocking = flags & kNonBlocking;
   struct sockaddr_un addr;
   if (!path)
     throw plat::SystemException("UnixIo", EINVAL);
@@ -110,8 +112,7 @@ int UnixIo::connectUnix(const char* path, bool datagram, bool nonBlocking, int t
 bool UnixIo::isServerRunning(const char* path, bool datagram)
 {
   try {
-    int fd = connectUnix(path, datagram, !datagram);
-    (new UnixIo(path, fd, datagram))->shutdown(false, false);
+    ::close(connectUnix(path, datagram ? kDatagram : kNonBlocking));
     return true;
   } catch (plat::SystemException& e) {
     int err = e.getErr();
@@ -134,8 +135,8 @@ uid_t UnixIo::getPeerEuid()
 
 const char* UnixIo::peerEndpoint()
 {
-  if (!peerEndpointText.isNull())
-    return peerEndpointText.str();
+  if (!peerEndpointText_.isNull())
+    return peerEndpointText_.str();
   struct sockaddr_un addr;
   socklen_t alen = sizeof(addr);
   memset(&addr, 0, sizeof(addr));
@@ -157,8 +158,8 @@ const char* UnixIo::peerEndpoint()
     p = slash + 1;
   }
   text.append("]");
-  peerEndpointText = plat::String(text.get());
-  return peerEndpointText.str();
+  peerEndpointText_ = plat::String(text.get());
+  return peerEndpointText_.str();
 }
 
 void namedPipeCredCheck(io::Io* io, uid_t uid)

@@ -92,8 +92,9 @@ const char* getOwnExecutable()
   return own.get();
 }
 
-plat::String getProgramFile(const char* name, bool mustExist, bool searchPath)
+plat::String getProgramFile(const char* name, unsigned lookup)
 {
+  const bool searchPath = lookup & kSearchPath;
   plat::String result;
   if (!name) {
     result = plat::String(getOwnExecutable());
@@ -108,15 +109,15 @@ plat::String getProgramFile(const char* name, bool mustExist, bool searchPath)
   } else {
     result = findExecutable(name, searchPath);
   }
-  if (result.length() == 0 && mustExist)
+  if (result.length() == 0 && (lookup & kMustExist))
     throw plat::SystemExceptionFmt(ENOENT, "%s does not exist or is not executable",
                                    name ? name : "<null>");
   return result;
 }
 
-plat::String getProgramDir(const char* name, bool mustExist, bool searchPath)
+plat::String getProgramDir(const char* name, unsigned lookup)
 {
-  plat::String file = getProgramFile(name, mustExist, searchPath);
+  plat::String file = getProgramFile(name, lookup);
   if (file.length() == 0)
     return plat::String();
   return plat::dirName(file.get());

@@ -135,7 +135,7 @@ int finishInterruptedConnect(int fd)
 
 // --- Descriptor flags -------------------------------------------------------
 
-bool trySetInheritable(int fd, bool inheritable, bool closeOnFailure)
+bool trySetInheritable(int fd, bool inheritable, OnFailure onFailure)
 {
   int flags = fcntl(fd, F_GETFD);
   if (flags >= 0) {
@@ -143,14 +143,14 @@ bool trySetInheritable(int fd, bool inheritable, bool closeOnFailure)
     if (wanted == flags || fcntl(fd, F_SETFD, wanted) == 0)
       return true;
   }
-  if (closeOnFailure)
+  if (onFailure == OnFailure::kClose)
     closeKeepErrno(fd);
   return false;
 }
 
-void setInheritable(int fd, bool inheritable, bool closeOnFailure)
+void setInheritable(int fd, bool inheritable, OnFailure onFailure)
 {
-  if (!trySetInheritable(fd, inheritable, closeOnFailure))
+  if (!trySetInheritable(fd, inheritable, onFailure))
     throw plat::SystemException("setInheritable", errno);
 }
 
@@ -188,7 +188,7 @@ int dupCloexec(int fd)
   int r = dup(fd);
   if (r < 0)
     throw plat::SystemException("dup", errno);
-  setInheritable(r, false, true);
+  setInheritable(r, false, OnFailure::kClose);
   return r;
 }
 
@@ -211,7 +211,7 @@ bool tryDupTo(int oldFd, int newFd)
   while (r < 0 && errno == EINTR);
   if (r < 0)
     return false;
-  return trySetInheritable(newFd, false, true);
+  return trySetInheritable(newFd, false, OnFailure::kClose);
 }
 
 void dupTo(int oldFd, int newFd)
@@ -246,7 +246,7 @@ int socketCloexec(int domain, int type, int protocol)
     return -1;
   // Only a retry that works shows the flag, not the arguments, was refused.
   noSockCloexec = true;
-  if (!trySetInheritable(fd, false, true))
+  if (!trySetInheritable(fd, false, OnFailure::kClose))
     return -1;
   return fd;
 }
@@ -322,7 +322,7 @@ int acceptSocket(int listenFd)
       fd = accept(listenFd, nullptr, nullptr);
     while (fd < 0 && errno == EINTR);
     if (fd >= 0)
-      setInheritable(fd, false, true);
+      setInheritable(fd, false, OnFailure::kClose);
   }
   if (fd < 0) {
     if (errno == EPERM || errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED)

@@ -256,9 +256,15 @@ TEST_F(CommandLineTest, HelpLayout)
                           "             line. (default=5)\n"
                           "Global parameters:\n"
                           "  b        - Flag. (default=0)\n";
-  EXPECT_EQ(capture([&](FILE* f) { Configuration::printHelp(demo, false, true, f, 40, 8); }),
+  EXPECT_EQ(capture([&](FILE* f) {
+              Configuration::printHelp(demo, Configuration::kHelpValues, f, 40, 8);
+            }),
             basic);
-  EXPECT_EQ(capture([&](FILE* f) { Configuration::printHelp(demo, true, true, f, 40, 8); }), all);
+  EXPECT_EQ(capture([&](FILE* f) {
+              Configuration::printHelp(
+                  demo, Configuration::kHelpAdvanced | Configuration::kHelpValues, f, 40, 8);
+            }),
+            all);
 }
 
 TEST_F(CommandLineTest, UsagePrinterOutput)
@@ -312,7 +318,11 @@ TEST_F(CommandLineTest, DisplayScaleParameters)
   EXPECT_EQ(4, ppmm.getValue());
 
   auto help = [&](bool advanced) {
-    return capture([&](FILE* f) { Configuration::printHelp(global, advanced, true, f, 79, 14); });
+    return capture([&](FILE* f) {
+      Configuration::printHelp(
+          global, (advanced ? Configuration::kHelpAdvanced : 0u) | Configuration::kHelpValues, f,
+          79, 14);
+    });
   };
   const char* lines[] = {
       "\n  ppmm           - Physical units per mm (default=4)\n",

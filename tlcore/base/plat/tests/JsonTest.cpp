@@ -42,18 +42,18 @@ class TrickleInStream : public rdr::InStream {
 public:
   TrickleInStream(const std::string& data, size_t step) : data_(data), step_(step)
   {
-    ptr = end = checkpointPtr = base();
+    ptr_ = end_ = checkpointPtr_ = base();
   }
-  int64_t pos() override { return ptr - base(); }
-  bool atEnd() override { return ptr == end && end == base() + data_.size(); }
+  int64_t pos() override { return ptr_ - base(); }
+  bool atEnd() override { return ptr_ == end_ && end_ == base() + data_.size(); }
   bool overrun(int) override
   {
-    if (end == base() + data_.size())
+    if (end_ == base() + data_.size())
       throw rdr::EndOfStream("End of test stream");
-    end = std::min(end + step_, base() + data_.size());
+    end_ = std::min(end_ + step_, base() + data_.size());
     return true;
   }
-  size_t consumed() const { return (size_t)(ptr - base()); }
+  size_t consumed() const { return (size_t)(ptr_ - base()); }
 
 private:
   const uint8_t* base() const { return (const uint8_t*)data_.data(); }

@@ -231,7 +231,7 @@ TEST_F(SharedMemTest, PosixCreatorLocksBeforeTheObjectExists)
 {
   uint64_t serial = SharedMem::create(4096)->getSerial() + 1;
   Described d{false, -1, "/tlshm-" + std::to_string(getpid()) + "-" + std::to_string(serial)};
-  auto cleaner = std::make_unique<os::LockFile>(marker(d).c_str(), "", false, true);
+  auto cleaner = std::make_unique<os::LockFile>(marker(d).c_str(), "", os::LockFile::kPrivate);
   ASSERT_TRUE(cleaner->isLocked());
   std::unique_ptr<SharedMem> mem;
   std::thread creator([&] { mem = SharedMem::create(4096); });
@@ -242,7 +242,9 @@ TEST_F(SharedMemTest, PosixCreatorLocksBeforeTheObjectExists)
   ASSERT_TRUE(mem);
   EXPECT_EQ(d.name, parse(describe(*mem)).name);
   EXPECT_TRUE(exists(d));
-  EXPECT_TRUE(os::LockFile(marker(d).c_str(), nullptr, true, true).isLocked());
+  EXPECT_TRUE(
+      os::LockFile(marker(d).c_str(), nullptr, os::LockFile::kTestOnly | os::LockFile::kPrivate)
+          .isLocked());
 }
 
 // One process creates blocks while another keeps cleaning: no block may

@@ -29,7 +29,7 @@ protected:
     if (!wait)
       return 0;
     if (firstWaitBufSize < 0)
-      firstWaitBufSize = bufSize;
+      firstWaitBufSize = bufSize_;
     taken.append((const char*)data, len);
     return len;
   }
@@ -58,7 +58,7 @@ class MeteredOut : public rdr::BufferedOutStream {
 public:
   using BufferedOutStream::BufferedOutStream;
   size_t budget = 0;
-  std::string buffer() const { return std::string((const char*)start, bufSize); }
+  std::string buffer() const { return std::string((const char*)start_, bufSize_); }
   void discard() { discardBuffer(); }
 
 protected:

@@ -196,13 +196,13 @@ TEST(InStream, RewindAndRepositionErrors)
 // and 4 GiB.
 class ZeroInStream : public rdr::InStream {
 public:
-  ZeroInStream() : buf(1 << 20) { ptr = end = checkpointPtr = buf.data(); }
-  int64_t pos() override { return offset + (ptr - buf.data()); }
+  ZeroInStream() : buf(1 << 20) { ptr_ = end_ = checkpointPtr_ = buf.data(); }
+  int64_t pos() override { return offset + (ptr_ - buf.data()); }
   bool overrun(int) override
   {
-    offset += ptr - buf.data();
-    ptr = checkpointPtr = buf.data();
-    end = buf.data() + buf.size();
+    offset += ptr_ - buf.data();
+    ptr_ = checkpointPtr_ = buf.data();
+    end_ = buf.data() + buf.size();
     return true;
   }
   int64_t offset = 0;

@@ -16,7 +16,7 @@ public:
   explicit TrickleInStream(std::string bytes, bool closed = true)
     : data(std::move(bytes)), closed(closed)
   {
-    ptr = end = checkpointPtr = base();
+    ptr_ = end_ = checkpointPtr_ = base();
   }
 
   void arrive(size_t n) { arrived = std::min(data.size(), arrived + n); }
@@ -25,13 +25,13 @@ public:
   void setGrain(size_t n) { grain = n ? n : 1; }
   bool allArrived() const { return arrived == data.size(); }
 
-  int64_t pos() override { return ptr - base(); }
-  bool atEnd() override { return closed && ptr == base() + data.size(); }
+  int64_t pos() override { return ptr_ - base(); }
+  bool atEnd() override { return closed && ptr_ == base() + data.size(); }
   bool overrun(int) override
   {
-    size_t seen = end - base();
+    size_t seen = end_ - base();
     if (seen < arrived) {
-      end = base() + std::min(arrived, seen + grain);
+      end_ = base() + std::min(arrived, seen + grain);
       return true;
     }
     if (closed && allArrived())

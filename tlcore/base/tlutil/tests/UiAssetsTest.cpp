@@ -16,7 +16,7 @@ TEST(UiAssets, AllBuiltIn)
   std::vector<std::string> names = {
       "helv15.gz", "helvB15.gz", "helv16.gz", "helvB16.gz", "helv21.gz", "eyeOpen@2x.png", "eyeClosed@2x.png",
       "copyToClipboard@2x.png", "copiedToClipboard@2x.png", "tlzarnonnecticon.png", "files.png",
-      "tlzarnconnectsetup.png", "bluebtnbg@2x.png", "graybtnbg@2x.png", "whitebtnbg@2x.png", "off-checkbox@2x.png",
+      "tlzarnconnectsetup@2x.png", "bluebtnbg@2x.png", "graybtnbg@2x.png", "whitebtnbg@2x.png", "off-checkbox@2x.png",
       "on-checkbox@2x.png", "statusError@2x.png", "statusWarning@2x.png", "statusInfo@2x.png",
       "statusQuestion@2x.png", "statusPrivate@2x.png", "infoframe_success@2x.png", "infoframe_warning@2x.png",
       "infoframe_error@2x.png", "infoframe_locked@2x.png", "infoframe_notify@2x.png",

@@ -140,11 +140,9 @@ MbedTlsEngine::MbedTlsEngine(MbedTlsTrustManager* trustManager, int nSuites,
 
   if (identity && identity->key) {
     auto* cert = dynamic_cast<MbedTlsCertificate*>(identity->certificate.get());
-    if (!cert)
-      plat::AssertionFail("MbedTlsCertificate is null", __FILE__, __LINE__).fatal();
+    PLAT_ASSERT_TEXT(cert, "MbedTlsCertificate is null");
     auto* key = dynamic_cast<MbedTlsPrivateKey*>(identity->key.get());
-    if (!key)
-      plat::AssertionFail("MbedTlsPrivateKey is null", __FILE__, __LINE__).fatal();
+    PLAT_ASSERT_TEXT(key, "MbedTlsPrivateKey is null");
     clientCert_ = identity->certificate;
     clientKey_ = identity->key;
     // The library's own-cert list keeps a non-const pointer it never writes.

@@ -1,6 +1,6 @@
 // The composites built only from elements, on the fake back-end: the
 // animation and spinner, the button bar, the message box and the info
-// frame.
+// frame and the inspector.
 #include <string.h>
 
 #include <memory>
@@ -16,6 +16,7 @@
 #include "mui/MuLayout.h"
 #include "mui/MuLeaves.h"
 #include "mui/MuMessageBox.h"
+#include "mui/MuiInspector.h"
 #include "muiFake.h"
 #include "loc/Localize.h"
 #include "os/AppInfo.h"
@@ -303,4 +304,20 @@ TEST(Composites, InfoFrame)
   EXPECT_EQ(info.link(), nullptr);
   info.setShown(true);
   EXPECT_TRUE(info.frame()->isShown());
+}
+
+TEST(Composites, InspectorEmptiesItsTextsAndIsOne)
+{
+  plat::setMonoClock(clock);
+  plat::TimerManager timers;
+  auto d = makeDialog();
+  MuiInspector inspector;
+  EXPECT_DEATH(MuiInspector(), "!inspector");
+  now += 200 * plat::kTicksPerMilli;
+  EXPECT_EQ(0, timers.processTimers());
+  for (const char* path : {"main.muiid", "main.muitype", "main.muistate"})
+    EXPECT_STREQ("", inspector.dialog()->findElement(path)->getLabel()) << path;
+  MuElement* b = MuButton::create(MuLayout::create(d.get(), "l", 0), "b", "", 0, 0, 0);
+  EXPECT_STREQ("dlg.l.b", MuiInspector::fullAddress(b).str());
+  EXPECT_STREQ("dlg", MuiInspector::fullAddress(d.get()).str());
 }

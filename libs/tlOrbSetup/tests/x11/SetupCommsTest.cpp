@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "HeadlessFrontEnd.h"
 #include "ProgramRun.h"
 #include "fullQueue.h"
 #include "io/FdSelectManager.h"
@@ -18,7 +19,6 @@
 #include "plat/Exception.h"
 #include "product/addresses.h"
 #include "product/init.h"
-#include "tlOrbSetup/HeadlessFrontEnd.h"
 #include "tlOrbSetup/SetupComms.h"
 
 namespace {
@@ -293,7 +293,7 @@ int count(const std::string& text, const std::string& part)
 
 TEST_F(ProgramTest, SecondStartAndUriForwarder)
 {
-  tltest::ProgramRun wizard({});
+  tltest::ProgramRun wizard({}, {tltest::wizardDisplay()});
   ASSERT_TRUE(wizard.waitShown());
   ASSERT_TRUE(has(wizard.log(), "SetupComms: Listening on "));
 
@@ -301,7 +301,7 @@ TEST_F(ProgramTest, SecondStartAndUriForwarder)
   tltest::ProgramRun::Result second = tltest::runProgram({});
   EXPECT_EQ(0, second.status) << second.err;
   EXPECT_EQ("", second.log);
-  EXPECT_TRUE(wizard.waitForLog("HeadlessWindow: raiseAndActivate"));
+  EXPECT_TRUE(wizard.waitForLog("SetupWindow: raiseAndActivate"));
 
   const std::string uri = "Example.Daziziz.Setup://signin/done?t=a%2Fb&x=\xc3\xa9";
   struct Case {
@@ -323,7 +323,7 @@ TEST_F(ProgramTest, SecondStartAndUriForwarder)
     EXPECT_EQ(c.err, r.err);
   }
   // The URI unchanged; the refused ones never touched the pipe.
-  EXPECT_TRUE(wizard.waitForLog("HeadlessWindow: uri " + uri));
+  EXPECT_TRUE(wizard.waitForLog("Error handling URI '" + uri + "'"));
   EXPECT_EQ(2, count(wizard.log(), "SetupComms: Got connection"));
   EXPECT_EQ(0, wizard.finish(SIGTERM).status);
 }
@@ -332,7 +332,7 @@ TEST_F(ProgramTest, SecondStartAndUriForwarder)
 // xdg-open and gio open start "-uri", which hands the URI to the wizard.
 TEST_F(ProgramTest, CallbackRoadThroughTheDesktop)
 {
-  tltest::ProgramRun wizard({});
+  tltest::ProgramRun wizard({}, {tltest::wizardDisplay()});
   ASSERT_TRUE(wizard.waitShown());
   std::string apps = wizard.home() + "/.local/share/applications";
   std::string entry = apps + "/" + product::kUriScheme + ".desktop";
@@ -354,7 +354,7 @@ TEST_F(ProgramTest, CallbackRoadThroughTheDesktop)
   for (const char* opener : {"xdg-open", "gio open"}) {
     std::string uri = std::string(product::kUriScheme) + "://signin?via=" + opener[0] + "&s=%2F";
     EXPECT_EQ(0, asUser(std::string(opener) + " '" + uri + "' >/dev/null 2>&1")) << opener;
-    EXPECT_TRUE(wizard.waitForLog("HeadlessWindow: uri " + uri + "\n")) << opener;
+    EXPECT_TRUE(wizard.waitForLog("Error handling URI '" + uri + "'")) << opener;
   }
   EXPECT_EQ(0, wizard.finish(SIGTERM).status);
 }
@@ -371,7 +371,12 @@ TEST_F(ProgramTest, APipeOfAnotherVersionStopsTheStartAtTheListener)
   pid_t server = startPeer({"server", path, tmp / "server.log", "--version", "5e7cbc04"},
                            tmp / "server.out", user ? user->uid : 0, user ? user->gid : 0);
   ASSERT_TRUE(waitFor([&] { return has(readWholeFile(tmp / "server.log"), "ready\n"); }));
-  tltest::ProgramRun::Result r = tltest::runProgram({"-Log=*:stderr:0"});
+  // The error waits in the X layer's message box until it is answered.
+  tltest::ProgramRun run({"-Log=*:stderr:0"}, {tltest::wizardDisplay()});
+  std::string answer = "DISPLAY=" + tltest::sharedXvfb().display() +
+                       " xdotool search --sync --onlyvisible --name . windowfocus --sync key Return";
+  EXPECT_EQ(0, system(answer.c_str()));
+  tltest::ProgramRun::Result r = run.finish();
   kill(server, SIGKILL);
   tltest::waitChild(server);
   unlink(path.c_str());

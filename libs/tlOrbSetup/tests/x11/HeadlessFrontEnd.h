@@ -1,7 +1,6 @@
-// The front end without a display: the plain application loop, errors on
-// standard error, and a stand-in for the wizard window that logs and
-// records what it is asked to do. It serves the program until the wizard
-// exists, and the tests of the entry.
+// The front end without a display, for tests of the engine: the plain
+// application loop, errors on standard error, and a stand-in for the wizard
+// window that logs and records what it is asked to do.
 #pragma once
 
 #include <memory>

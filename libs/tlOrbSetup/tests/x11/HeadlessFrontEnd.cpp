@@ -1,4 +1,4 @@
-#include "tlOrbSetup/HeadlessFrontEnd.h"
+#include "HeadlessFrontEnd.h"
 
 #include <stdio.h>
 

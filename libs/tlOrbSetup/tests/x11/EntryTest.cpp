@@ -77,7 +77,7 @@ TEST_F(Entry, SignalsEndTheLoopWithStatusZero)
       {SIGTERM, {"(none)"}, "SetupApp: Got signal SIGTERM", "All rights reserved."},
   };
   for (const Case& c : cases) {
-    tltest::ProgramRun run(c.args);
+    tltest::ProgramRun run(c.args, {tltest::wizardDisplay()});
     ASSERT_TRUE(run.waitShown());
     Result r = run.finish(c.signal);
     EXPECT_EQ(0, r.status) << r.err;

@@ -1,6 +1,7 @@
 // Runs the program as a real process: as the test user when the tests run
 // as root, with HOME in a temporary directory owned by that user, standard
-// output and error in files there. The log file is HOME's
+// output and error in files there, without a display unless the caller
+// gives one (wizardDisplay). The log file is HOME's
 // ".zarn/tlzarnconnectsetup.log".
 #pragma once
 
@@ -17,6 +18,7 @@
 #include "plat/Time.h"
 #include "testuser.h"
 #include "testutil.h"
+#include "xvfb.h"
 
 namespace tltest {
 
@@ -28,6 +30,12 @@ inline std::string readWholeFile(const std::string& path)
 inline bool has(const std::string& text, const std::string& part)
 {
   return text.find(part) != std::string::npos;
+}
+
+// The environment entry that gives the wizard the program's shared Xvfb.
+inline std::string wizardDisplay()
+{
+  return "DISPLAY=" + sharedXvfb().display();
 }
 
 // The user the program runs as: the test user under root, else ourselves.
@@ -73,6 +81,7 @@ public:
       unsetenv("ZARN_PROFILE");
       unsetenv("ZARN_CONFIG_PROFILE");
       unsetenv("ZARN_PROFILE_DIR");
+      unsetenv("DISPLAY");
       for (const std::string& e : env)
         putenv(const_cast<char*>(e.c_str()));
       execv(TL_PROGRAM, argv.data());
@@ -101,8 +110,8 @@ public:
     }
     return true;
   }
-  // Waits for the wizard's stand-in window to be shown.
-  bool waitShown() const { return waitForLog("HeadlessWindow: show"); }
+  // Waits for the wizard's window to be shown.
+  bool waitShown() const { return waitForLog("SetupWindow: show"); }
 
   // Sends the signal (if any) and collects the result.
   Result finish(int signal = 0)

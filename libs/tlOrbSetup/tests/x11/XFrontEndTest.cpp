@@ -1,0 +1,102 @@
+// The program with its X front end, run as the test user on the shared
+// Xvfb under openbox: the wizard's fixed-size window with its title, class
+// and window-manager functions, screenshots of the initial page in two
+// languages, the language switched from the keyboard, closing through the
+// window manager, and the display error when there is no display.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <string>
+#include <vector>
+
+#include "ProgramRun.h"
+#include "txtest.h"
+
+namespace {
+
+using tltest::has;
+
+class XFrontEnd : public ::testing::Test {
+protected:
+  static void SetUpTestSuite()
+  {
+    tltest::sharedXvfb().startWm();
+    tltest::openTestDisplay();
+  }
+  void SetUp() override
+  {
+    if (geteuid() == 0 && !tltest::testUser())
+      GTEST_SKIP() << "needs the test user when run as root";
+  }
+};
+
+std::string x(const std::string& command)
+{
+  int status;
+  std::string out = tltest::runCommand("DISPLAY=" + tltest::sharedXvfb().display() + " " + command, &status);
+  return status == 0 ? out : "";
+}
+
+// The width of the install button's blue across the window's row that
+// crosses the middle column's first blue pixel; 0 when none is blue.
+int buttonWidth(Window w)
+{
+  XImage* im = XGetImage(tx::display(), w, 0, 0, 560, 540, AllPlanes, ZPixmap);
+  auto blue = [&](int x, int y) {
+    unsigned long p = XGetPixel(im, x, y);
+    return (p >> 16 & 0xff) < 60 && (p >> 8 & 0xff) < 130 && (p & 0xff) > 150;
+  };
+  int y = 0, width = 0;
+  while (y < 539 && !blue(280, y))
+    y++;
+  for (int x = 0; x < 560; x++)
+    width += blue(x, y + 4);
+  XDestroyImage(im);
+  return width;
+}
+
+TEST_F(XFrontEnd, WindowAndInitialPageInTwoLanguages)
+{
+  for (const char* locale : {"en", "de"}) {
+    tltest::ProgramRun run({std::string("-Locale=") + locale}, {tltest::wizardDisplay()});
+    ASSERT_TRUE(run.waitShown()) << run.log();
+    std::string id = x("xdotool search --sync --onlyvisible --name '^Tessaly Daziziz Setup$' | head -1");
+    ASSERT_NE("", id) << locale;
+    id.pop_back();
+    Window w = strtoul(id.c_str(), nullptr, 0);
+    std::string props = x("xprop -id " + id + " WM_NAME WM_CLASS _MOTIF_WM_HINTS WM_NORMAL_HINTS");
+    EXPECT_TRUE(has(props, "WM_NAME(STRING) = \"Tessaly Daziziz Setup\"")) << props;
+    EXPECT_TRUE(has(props, "WM_CLASS(STRING) = \"SetupDlg\", \"tessaly-tlzarnconnectsetup\"")) << props;
+    // Motif functions 36: move and close, no resize, minimise or maximise.
+    EXPECT_TRUE(has(props, "_MOTIF_WM_HINTS(_MOTIF_WM_HINTS) = 0x3, 0x24,")) << props;
+    // Fixed at 560 by 460 for the pages plus the header (a 48-pixel icon
+    // within margins of 16).
+    EXPECT_TRUE(has(props, "minimum size: 560 by 540\n") && has(props, "maximum size: 560 by 540\n")) << props;
+    std::string info = x("xwininfo -id " + id);
+    EXPECT_TRUE(has(info, "Width: 560\n") && has(info, "Height: 540\n")) << info;
+    // Time for the first paint, then what a person would see.
+    tltest::loopFor(500);
+    EXPECT_TRUE(tltest::screenshot(w, 560, 540, std::string("wizard-initial-") + locale));
+    // Down on the language choice: German at once, on a wider button.
+    if (std::string(locale) == "en") {
+      int english = buttonWidth(w);
+      x("xdotool windowactivate --sync " + id + " key Down");
+      EXPECT_TRUE(tltest::loopUntil([&] { return buttonWidth(w) > english + 40; }, 5000)) << english;
+      EXPECT_TRUE(tltest::screenshot(w, 560, 540, "wizard-switched-de"));
+    }
+    // Closed through the window manager: the program ends with status 0.
+    x("xdotool windowactivate --sync " + id + " key alt+F4");
+    tltest::ProgramRun::Result r = run.finish();
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_TRUE(has(r.log, "SetupDlg: Dialog closed")) << r.log;
+  }
+}
+
+TEST_F(XFrontEnd, NoDisplayIsAnError)
+{
+  tltest::ProgramRun::Result r = tltest::runProgram({});
+  EXPECT_EQ(1, r.status);
+  EXPECT_EQ("tlzarnconnectsetup: unable to open display \"\"\n", r.err);
+}
+
+} // namespace

@@ -1,0 +1,89 @@
+// The automation channel "MuiComms": a test driver connects to a per-process
+// named pipe and reads and operates every dialog through a line protocol,
+// one command per line and one reply per command, each reply closed by an
+// empty line. It listens only while the test-features gate is open.
+//
+// Commands act at once on the live element tree, as user input would: one
+// that opens a strong-modal dialog is answered when that dialog ends, since
+// the modal loop serves no descriptor. A connection that sends a line over
+// kMaxLine bytes, or fails to read or write, is closed and logged; the
+// others and the loop go on.
+//
+// Ownership: one instance per process, made by start() and deleted by
+// stop(); it owns its listener and connections. A connection is deleted on
+// a pass after the one that closed it. Loop thread only; nothing is locked.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "io/Io.h"
+#include "plat/DString.h"
+#include "plat/String.h"
+#include "rdr/Forward.h"
+
+namespace os {
+class NamedPipeListener;
+}
+
+namespace mui {
+
+class MuiCommsConn;
+
+class MuiComms : public io::IoAcceptor {
+public:
+  static constexpr int kMaxLine = 1024;
+
+  // Makes the process's channel on the pipe path of "MuiComms" for app
+  // (null: this application), pid (-1: this process) and index (-1: none),
+  // then listens when test features are enabled. A second start before
+  // stop() is the fatal assertion "!instance".
+  static void start(const char* app, long long pid, int index);
+  // Deletes the channel, its connections and its listener; nothing when
+  // none was started.
+  static void stop();
+  // The channel, or null.
+  static MuiComms* instance();
+
+  // Creates or deletes the listener. A failure to listen is logged as
+  // "MuiComms failed: %s" and leaves the channel off.
+  void setListening(bool on);
+  bool isListening() const { return listener_ != nullptr; }
+  const char* path() const { return path_.get(); }
+
+  void ioAccept(io::Io* io) override;
+
+  // Reads every complete line (line is the buffer) and writes its reply,
+  // until the stream throws: rdr::BlockException when a line is
+  // incomplete, what it reads or writes, rdr::StringTooLongException for
+  // a line over kMaxLine bytes.
+  static void serve(rdr::InStream& in, rdr::OutStream& out, plat::DString& line);
+  // Runs one command line and returns its reply, closing empty line
+  // included.
+  static plat::DString execute(const char* line);
+
+  // --- Menus (on the X layer's menus, in MuiCommsMenusTx.cpp) ---
+  // Runs the menu sub-command in rest (null: none) on the leaf items of the
+  // open popup menu registered as popupName, or of the application's menu
+  // bar when popupName is null, appending the reply's content; false when
+  // there is no such menu or item, or no sub-command.
+  static bool menuCommand(const char* popupName, char* rest, plat::DString& reply);
+  // Appends one line per open popup menu's name, in name order.
+  static void listPopupMenus(plat::DString& reply);
+
+private:
+  friend class MuiCommsConn;
+
+  explicit MuiComms(plat::String path);
+  ~MuiComms() override;
+  MuiComms(const MuiComms&) = delete;
+  MuiComms& operator=(const MuiComms&) = delete;
+
+  void forget(MuiCommsConn* conn);
+
+  plat::String path_;
+  std::unique_ptr<os::NamedPipeListener> listener_;
+  std::vector<MuiCommsConn*> conns_;
+};
+
+} // namespace mui

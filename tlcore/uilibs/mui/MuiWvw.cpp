@@ -1,0 +1,134 @@
+#include "mui/MuiWvw.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+
+#include "mui/MuContainersWvw.h"
+#include "mui/MuLayout.h"
+#include "mui/MuLeavesWvw.h"
+#include "mui/MuWindowsTx.h"
+#include "muimisc/ProgressBarWvw.h"
+#include "plat/Colour.h"
+#include "plat/Configuration.h"
+#include "wvw/WSmallControls.h"
+
+namespace mui {
+
+// --- Adapter ----------------------------------------------------------------
+
+MuCommonWvw::MuCommonWvw(MuElement* element, wvw::Widget* widget) : element_(element), widget_(widget)
+{
+  widget_->setMouseCallback(element);
+}
+
+rfb::Point MuCommonWvw::getPosition() const
+{
+  if (!widget_->getParentLayout())
+    return rfb::Point();
+  const rfb::Point p = widget_->getPosition();
+  const MuContainer* parent = element_->getParent();
+  return parent ? p.translate(parent->childOrigin()) : p;
+}
+
+void MuCommonWvw::ensureVisible(const rfb::Rect& rect)
+{
+  if (wvw::WParent* parent = widget_->getParent())
+    parent->showRect(widget_, rect);
+}
+
+void MuCommonWvw::invalidate(const rfb::Rect& rect)
+{
+  auto clamp = [](int v) { return std::max(-32768, std::min(v, 32767)); };
+  const rfb::Rect r(clamp(rect.topLeft.x), clamp(rect.topLeft.y), clamp(rect.bottomRight.x),
+                    clamp(rect.bottomRight.y));
+  widget_->invalidate(r.isEmpty() ? rfb::Region() : rfb::Region(r));
+}
+
+wvw::Widget* MuCommonWvw::getWidget(const MuElement* element, bool assertCommon)
+{
+  if (!element)
+    plat::AssertionFail("element", __FILE__, __LINE__).fatal();
+  const MuCommonWvw* c = dynamic_cast<const MuCommonWvw*>(element->common());
+  if (!(!assertCommon || c))
+    plat::AssertionFail("!assertCommon || c", __FILE__, __LINE__).fatal();
+  return c ? c->widget_ : nullptr;
+}
+
+// --- Singleton --------------------------------------------------------------
+
+MuiWvw::MuiWvw()
+{
+  static plat::SysColorsGeneric sysColors;
+  static bool installed = false;
+  if (!installed) {
+    plat::setSysColors(&sysColors);
+    installed = true;
+  }
+  style_ = wvw::WStyle::getDefault();
+  wvw::WCheckBox box("WCheck_check", wvw::WCheckBox::kOff);
+  const int w = box.preferredSize().x;
+  const int ppmm = plat::ppmm.getValue();
+  MetricTable table;
+  std::copy(kDefaultMetrics, kDefaultMetrics + kMetricCount, table);
+  table[kMetricCount - 1] = ppmm ? (uint32_t)((w * 8 + ppmm / 2) / ppmm + 8) : 8;
+  setMetrics(table);
+}
+
+MuiWvw::~MuiWvw() = default;
+
+MuiWvw& MuiWvw::instance()
+{
+  MuiWvw* mui = dynamic_cast<MuiWvw*>(&Mui::instance());
+  if (!mui)
+    plat::AssertionFail("MuiWvw", __FILE__, __LINE__).fatal();
+  return *mui;
+}
+
+wvw::WStyle MuiWvw::getStyle() const
+{
+  if (!debugLayout)
+    return style_;
+  wvw::WStyle s = style_;
+  s.bg = plat::Colour{rand() & 255, rand() & 255, rand() & 255};
+  return s;
+}
+
+// --- Factories --------------------------------------------------------------
+
+namespace {
+
+template <class Made, class Kind, class... Args> void bind(Kind* (*&factory)(Args...))
+{
+  factory = [](Args... args) -> Kind* { return new Made(args...); };
+}
+
+} // namespace
+
+void MuiWvw::bindFactories()
+{
+  bind<MuButtonWvw>(muButtonFactory);
+  bind<MuCheckWvw>(muCheckFactory);
+  bind<MuChoiceWvw>(muChoiceFactory);
+  bind<MuEditWvw>(muEditFactory);
+  bind<MuFrameWvw>(muFrameFactory);
+  bind<MuImageWvw>(muImageFactory);
+  bind<MuLayoutWvw>(muLayoutFactory);
+  bind<MuLineWvw>(muLineFactory);
+  bind<MuListWvw>(muListFactory);
+  bind<MuPagerWvw>(muPagerFactory);
+  bind<MuScrollWvw>(muScrollFactory);
+  bind<MuSliderWvw>(muSliderFactory);
+  bind<MuSplitterWvw>(muSplitterFactory);
+  bind<MuStaticWvw>(muStaticFactory);
+  bind<MuSuperboxTx>(muSuperboxFactory);
+  bind<MuDialogTx>(muDialogFactory);
+  bind<MuAutoHiderTx>(muAutoHiderFactory);
+  muPopupMenuFactory = [](const char* name, ui::MenuActionCallback* callback) -> MuPopupMenu* {
+    return new MuPopupMenuTx(name, callback);
+  };
+  bind<MuTextWvw>(muTextFactory);
+  bind<muimisc::ProgressBarWvw>(muimisc::progressBarFactory);
+}
+
+} // namespace mui
