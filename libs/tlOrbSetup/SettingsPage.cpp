@@ -9,6 +9,7 @@
 #include "mui/MuLayout.h"
 #include "mui/MuLeaves.h"
 #include "mui/MuMessageBox.h"
+#include "muimisc/ClearTextPassword.h"
 #include "plat/Log.h"
 #include "svr/AuthSchemes.h"
 #include "svr/Encryption.h"
@@ -23,26 +24,6 @@ namespace {
 plat::LogSrc vlog("SettingsPage");
 
 const char kSystemAuthHelp[] = "/help/system-authentication/";
-
-// A password entry named name in parent: the hidden edit "hidden" and the
-// clear edit "clear", one of them on show.
-mui::MuLayout* passwordField(mui::MuLayout* parent, const char* name)
-{
-  mui::MuLayout* field = mui::MuLayout::create(parent, name, mui::MuLayout::kHorizontal);
-  mui::MuEdit* hidden = mui::MuEdit::create(field, "hidden", "", mui::MuEdit::kPassword, 0);
-  mui::MuEdit* clear = mui::MuEdit::create(field, "clear", "", mui::MuEdit::kText, 0);
-  field->setChildLayout(hidden, mui::MuLayout::kStretch, 1);
-  field->setChildLayout(clear, mui::MuLayout::kStretch, 1);
-  clear->setShown(false);
-  return field;
-}
-
-void setHint(mui::MuLayout* field, const char* hint)
-{
-  for (const char* name : {"hidden", "clear"})
-    if (auto* edit = static_cast<mui::MuEdit*>(field->findElement(name)))
-      edit->setHint(hint);
-}
 
 const char* flag(bool on)
 {
@@ -103,10 +84,10 @@ SettingsPage::SettingsPage(SetupDlg* dlg) : Page(dlg, "settings")
   blockText_ = mui::MuText::create(block_, "zarnAuth", "", nullptr, 0);
   row1_ = mui::MuLayout::create(block_, nullptr, mui::MuLayout::kHorizontal);
   row1_->addIndent(true);
-  pwd1_ = passwordField(row1_, "pwd1");
+  pwd1_.reset(new muimisc::ClearTextPassword(row1_, "pwd1", "", true));
   row2_ = mui::MuLayout::create(block_, nullptr, mui::MuLayout::kHorizontal);
   row2_->addIndent(true);
-  pwd2_ = passwordField(row2_, "pwd2");
+  pwd2_.reset(new muimisc::ClearTextPassword(row2_, "pwd2", "", false));
   mui::MuSpacer* copyGap = mui::MuSpacer::create(row2_, units(46), 0);
   row2_->setChildLayout(copyGap, mui::MuLayout::kFixed, units(46));
   mui::MuFrame* aux1 = mui::MuFrame::create(block_, "aux1", nullptr, mui::MuFrame::kPlain);
@@ -128,13 +109,14 @@ SettingsPage::SettingsPage(SetupDlg* dlg) : Page(dlg, "settings")
   sysAuth_->setEnabled(true);
   analytics_->setChecked(true);
   updates_->setChecked(true);
-  if (mui::MuElement* edit = pwd1_->findElement("hidden"))
-    edit->setFocus();
+  pwd1_->hiddenEdit()->setFocus();
 }
 
 SettingsPage::~SettingsPage()
 {
   box_.reset();
+  pwd1_.reset();
+  pwd2_.reset();
   error_.reset();
   info_.reset();
 }
@@ -152,8 +134,8 @@ void SettingsPage::fillTexts()
       loc::formatArgs(LOC_TR_RAW("tlOrbSetup_system_auth_fmt"), svr::systemAuthPlatformName())
           .str());
   blockText_->setMarkup(escaped(LOC_TR("tlOrbSetup_zarn_auth_passwd")).get());
-  setHint(pwd1_, LOC_TR("tlOrbSetup_password"));
-  setHint(pwd2_, LOC_TR("tlOrbSetup_confirm_password"));
+  pwd1_->setHint(LOC_TR("tlOrbSetup_password"));
+  pwd2_->setHint(LOC_TR("tlOrbSetup_confirm_password"));
   updateAuthInfo();
   validatePassword();
   // From the inside out.
@@ -176,18 +158,11 @@ void SettingsPage::updateAuthInfo()
   info_->setInfo(0, centredMarkup(span.get()).get(), nullptr);
 }
 
-plat::String SettingsPage::passwordText(mui::MuLayout* field) const
-{
-  mui::MuElement* clear = field->findElement("clear");
-  mui::MuElement* edit = clear && clear->isShown() ? clear : field->findElement("hidden");
-  return edit ? static_cast<mui::MuEdit*>(edit)->getText() : plat::String();
-}
-
 bool SettingsPage::validatePassword()
 {
   if (!checking_)
     return false;
-  plat::SecureString first(passwordText(pwd1_).get()), second(passwordText(pwd2_).get());
+  plat::SecureString first(pwd1_->getText().get()), second(pwd2_->getText().get());
   PasswordCheck check = checkPasswords(first.get(), second.get());
   if (check == PasswordCheck::kTooShort)
     error_->setInfo(mui::MuInfoFrame::kError,
@@ -204,7 +179,7 @@ bool SettingsPage::validatePassword()
 bool SettingsPage::isPasswordPart(mui::MuElement* source) const
 {
   for (mui::MuElement* e = source; e; e = e->getParent())
-    if (e == pwd1_ || e == pwd2_)
+    if (e == pwd1_->layout() || e == pwd2_->layout())
       return true;
   return false;
 }
@@ -244,7 +219,7 @@ void SettingsPage::launch()
     return;
   plat::CaseInsensitiveStringMap values;
   {
-    plat::SecureString password(device ? passwordText(pwd1_).get() : nullptr);
+    plat::SecureString password(device ? pwd1_->getText().get() : nullptr);
     values = serverSettings(device, password.get() ? password.str() : "", analytics_->isChecked(),
                             updates_->isChecked());
   }

@@ -19,6 +19,9 @@ namespace mui {
 class MuInfoFrame;
 class MuMessageBox;
 } // namespace mui
+namespace muimisc {
+class ClearTextPassword;
+}
 
 namespace tlOrbSetup {
 
@@ -49,8 +52,6 @@ public:
   mui::MuMessageBox* errorBox() const { return box_.get(); }
 
 private:
-  // The text of the edit of a password field that is on show.
-  plat::String passwordText(mui::MuLayout* field) const;
   bool isPasswordPart(mui::MuElement* source) const;
   void launch();
 
@@ -67,8 +68,8 @@ private:
   mui::MuText* blockText_;
   mui::MuLayout* row1_;
   mui::MuLayout* row2_;
-  mui::MuLayout* pwd1_;
-  mui::MuLayout* pwd2_;
+  std::unique_ptr<muimisc::ClearTextPassword> pwd1_;
+  std::unique_ptr<muimisc::ClearTextPassword> pwd2_;
   std::unique_ptr<mui::MuInfoFrame> error_;
   mui::MuCheck* analytics_;
   mui::MuCheck* updates_;

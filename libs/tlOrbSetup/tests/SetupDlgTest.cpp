@@ -504,6 +504,12 @@ TEST_F(SetupDlgTest, SignInSettingsAndLaunch)
     act("settings.pwd2.hidden", "settext", p.second);
     EXPECT_EQ(p.message, passwordMessage()) << p.first;
   }
+  // Revealed, the clear edit holds the text that counts.
+  click("settings.pwd1.clearObsBtn");
+  act("settings.pwd1.clear", "settext", "s3cret?");
+  EXPECT_EQ("Passwords don&apos;t match - try again", passwordMessage());
+  act("settings.pwd1.clear", "settext", "s3cret!");
+  EXPECT_EQ("", passwordMessage());
   mui::MuElement* block = find("settings.pwd1")->getParent()->getParent();
   act("settings.sysAuth", "click", "1");
   EXPECT_FALSE(block->isShown());
