@@ -4,6 +4,7 @@
 #include "mui/MuLayout.h"
 #include "mui/MuLeaves.h"
 #include "mui/Mui.h"
+#include "plat/Markup.h"
 #include "tlOrbSetup/SetupDlg.h"
 
 namespace tlOrbSetup {
@@ -30,6 +31,44 @@ const KindLook kLooks[] = {{"bluebtnbg", "white"}, {"whitebtnbg", "#288cf4"}};
 const char kDisabledImage[] = "graybtnbg";
 
 } // namespace
+
+int units(int n)
+{
+  return mui::Mui::scale(n);
+}
+
+void spacer(mui::MuLayout* layout, int height)
+{
+  mui::MuSpacer::create(layout, 0, units(height));
+}
+
+void centred(mui::MuLayout* layout, mui::MuElement* child)
+{
+  layout->setChildLayout(child, mui::MuLayout::kNatural | mui::MuLayout::kAlignCentre, 1);
+}
+
+plat::DString escaped(const char* text)
+{
+  plat::DString s;
+  plat::Markup::appendEscaped(s, text);
+  return s;
+}
+
+plat::DString centredMarkup(const char* markup)
+{
+  plat::DString s;
+  plat::Markup::appendDivStart(s, 1, nullptr);
+  s.append(markup);
+  s.append("</div>");
+  return s;
+}
+
+plat::DString centredText(const char* text, int size, int weight)
+{
+  plat::DString inner;
+  plat::Markup::appendStyledText(inner, text, plat::Markup::Style(0, size, weight));
+  return centredMarkup(inner.get());
+}
 
 void PageButton::setup(mui::MuContainer* parent, const char* name, Kind k)
 {

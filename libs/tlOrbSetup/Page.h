@@ -14,6 +14,7 @@
 
 #include "mui/MuElement.h"
 #include "mui/Forward.h"
+#include "plat/DString.h"
 
 namespace tlOrbSetup {
 
@@ -57,5 +58,18 @@ struct PageButton {
   Kind kind = kBlue;
   mui::MuButton* button = nullptr;
 };
+
+// --- Parts the pages share -------------------------------------------------------
+
+// n layout units in the model's metric.
+int units(int n);
+// A spacer of height units in a vertical layout.
+void spacer(mui::MuLayout* layout, int height);
+// Natural length, centred across.
+void centred(mui::MuLayout* layout, mui::MuElement* child);
+plat::DString escaped(const char* text);
+// A centred division: markup as it is, or text escaped in a style.
+plat::DString centredMarkup(const char* markup);
+plat::DString centredText(const char* text, int size, int weight);
 
 } // namespace tlOrbSetup

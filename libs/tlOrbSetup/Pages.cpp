@@ -23,45 +23,6 @@ plat::LogSrc vlog("SetupPages");
 
 const uint16_t kInstallStart = 6553; // a tenth of the bar
 
-int units(int n)
-{
-  return mui::Mui::scale(n);
-}
-
-void spacer(mui::MuLayout* layout, int height)
-{
-  mui::MuSpacer::create(layout, 0, units(height));
-}
-
-// Natural length, centred across.
-void centred(mui::MuLayout* layout, mui::MuElement* child)
-{
-  layout->setChildLayout(child, mui::MuLayout::kNatural | mui::MuLayout::kAlignCentre, 1);
-}
-
-plat::DString escaped(const char* text)
-{
-  plat::DString s;
-  plat::Markup::appendEscaped(s, text);
-  return s;
-}
-
-// A centred division: markup as it is, or text escaped in a style.
-plat::DString centredMarkup(const char* markup)
-{
-  plat::DString s;
-  plat::Markup::appendDivStart(s, 1, nullptr);
-  s.append(markup);
-  s.append("</div>");
-  return s;
-}
-plat::DString centredText(const char* text, int size, int weight)
-{
-  plat::DString inner;
-  plat::Markup::appendStyledText(inner, text, plat::Markup::Style(0, size, weight));
-  return centredMarkup(inner.get());
-}
-
 // The framed column of the download and install pages: 100 units in from
 // both sides.
 mui::MuLayout* framedColumn(mui::MuLayout* root)
@@ -351,9 +312,10 @@ void ErrorPage::activated(mui::MuElement* source, uint32_t)
     dlg_->retry();
   } else if (source == cmdOut_) {
     box_.reset();
-    box_.reset(new mui::MuMessageBox(dlg_->dialog(), detail_.get() ? detail_.get() : "", mui::MuMessageBox::kOk,
+    box_.reset(new mui::MuMessageBox(dlg_->dialog(), detail_.get() ? detail_.get() : "",
+                                     mui::MuMessageBox::kOk | mui::MuMessageBox::kScrollText,
                                      LOC_TR("tlOrbSetup_error_cmdout"), nullptr, true, nullptr));
-    box_->dialog()->setSize(mui::Size(units(1200), units(800)));
+    box_->setFixedSize(mui::Size(units(1200), units(800)));
     box_->run();
   }
 }

@@ -20,12 +20,16 @@
 #include "plat/Log.h"
 #include "plat/Resource.h"
 #include "plat/TestFeatures.h"
+#include "product/addresses.h"
 #include "ssl/HttpsClient.h"
 #include "tlOrbSetup/AdminHelper.h"
 #include "tlOrbSetup/Pages.h"
 #include "tlOrbSetup/PkgOrb.h"
 #include "tlOrbSetup/SessionDir.h"
+#include "tlOrbSetup/SettingsPage.h"
 #include "tlOrbSetup/SetupApp.h"
+#include "tlOrbSetup/SignInPage.h"
+#include "tx/TXWindow.h"
 
 namespace tlOrbSetup {
 
@@ -201,6 +205,10 @@ SetupDlg::~SetupDlg()
   current_ = nullptr;
   download_.reset();
   install_.reset();
+  signInChoose_.reset();
+  signingIn_.reset();
+  applyToken_.reset();
+  settings_.reset();
   simpleLaunch_.reset();
   error_.reset();
   initial_.reset();
@@ -347,7 +355,11 @@ void SetupDlg::installDone(const char* error, const char* output)
   }
   AfterInstall next = afterInstall(signInAvailable(), forceSettingsPage.getValue());
   vlog.log(30, "Installed, next page %s", kAfterInstallNames[(int)next]);
-  if (next == AfterInstall::kSimpleLaunch)
+  if (next == AfterInstall::kSignInChoice)
+    showPage(signInChoose_, std::make_unique<SignInChoosePage>(this, false));
+  else if (next == AfterInstall::kSettings)
+    showSettings();
+  else
     showPage(simpleLaunch_, std::make_unique<SimpleLaunchPage>(this));
 }
 
@@ -394,13 +406,69 @@ void SetupDlg::showError(const char* text, const char* detail)
     page->setError(t.str(), d.get());
   retire(download_);
   retire(install_);
+  retire(signInChoose_);
+  retire(signingIn_);
+  retire(applyToken_);
+  retire(settings_);
   retire(pkg_);
   helper_.cancelRunCmd();
 }
 
-void SetupDlg::handleUri(const char*)
+void SetupDlg::signInChosen(bool signUp)
 {
-  throw plat::Exception("URI received when not showing SigningInPage");
+  vlog.log(30, "Sign in chosen, trial %d", signUp ? 1 : 0);
+  if (!scheme_) {
+    try {
+      scheme_.reset(new os::UrlSchemeRegistration(product::kUriScheme,
+                                                  os::UrlSchemeRegistration::OnDestroy::kUnregister));
+    } catch (plat::Exception& e) {
+      // The browser may still reach a handler registered before.
+      vlog.error("Registering %s: %s", product::kUriScheme, e.str());
+    }
+  }
+  showPage(signingIn_, std::make_unique<SigningInPage>(this, signUp));
+}
+
+void SetupDlg::signInEnded(bool timedOut)
+{
+  if (!signingIn_ || current_ != signingIn_.get())
+    return;
+  vlog.log(30, "Signing in/up %s", timedOut ? "timed out" : "abandoned");
+  retire(signingIn_);
+  showPage(signInChoose_, std::make_unique<SignInChoosePage>(this, timedOut));
+}
+
+void SetupDlg::handleUri(const char* uri)
+{
+  if (!signingIn_ || current_ != signingIn_.get() || deck_->getChild(deck_->current()) != signingIn_->root())
+    throw plat::Exception("URI received when not showing SigningInPage");
+  // A refused URI leaves the signing-in page waiting.
+  std::unique_ptr<ApplyTokenPage> page(new ApplyTokenPage(this, uri));
+  signingIn_->stopWaiting();
+  retire(signingIn_);
+  showPage(applyToken_, std::move(page))->start();
+}
+
+void SetupDlg::tokensApplied(const plat::Exception& result)
+{
+  if (*result.str() || *result.getType()) {
+    showError(result.str(), nullptr);
+    return;
+  }
+  retire(applyToken_);
+  showSettings();
+}
+
+void SetupDlg::showSettings()
+{
+  showPage(settings_, std::make_unique<SettingsPage>(this));
+}
+
+void SetupDlg::raiseAndActivate()
+{
+  // The window back-end's handle is its X window.
+  if (auto* window = static_cast<tx::TXWindow*>(dialog_->windowHandle()))
+    window->raiseAndActivate();
 }
 
 hostedremoteaccess::CapsClient* SetupDlg::getCapsClient()

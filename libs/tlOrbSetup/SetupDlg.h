@@ -50,6 +50,10 @@ class DownloadPage;
 class InstallPage;
 class SimpleLaunchPage;
 class ErrorPage;
+class SignInChoosePage;
+class SigningInPage;
+class ApplyTokenPage;
+class SettingsPage;
 class PkgOrb;
 
 // --- Rules of the wizard, kept apart for their tests ---------------------------
@@ -94,8 +98,17 @@ public:
   // detail may be null.
   void showError(const char* text, const char* detail);
   bool signInAvailable() const;
-  // Throws until the sign-in pages exist.
+  void signInChosen(bool signUp);
+  // Acts only while the signing-in page is on show.
+  void signInEnded(bool timedOut);
+  // Only while the signing-in page is on show; throws "URI received when
+  // not showing SigningInPage", or what the URI's check throws (the page
+  // then keeps waiting).
   void handleUri(const char* uri);
+  void tokensApplied(const plat::Exception& result);
+  void showSettings();
+  // Raises and activates the wizard's window, where the back-end has one.
+  void raiseAndActivate();
 
   // --- What the pages use ---
   mui::MuDialog* dialog() const { return dialog_.get(); }
@@ -113,6 +126,11 @@ public:
   InstallPage* installPage() const { return install_.get(); }
   ErrorPage* errorPage() const { return error_.get(); }
   SimpleLaunchPage* simpleLaunchPage() const { return simpleLaunch_.get(); }
+  SignInChoosePage* signInChoosePage() const { return signInChoose_.get(); }
+  SigningInPage* signingInPage() const { return signingIn_.get(); }
+  ApplyTokenPage* applyTokenPage() const { return applyToken_.get(); }
+  SettingsPage* settingsPage() const { return settings_.get(); }
+  bool schemeRegistered() const { return scheme_ != nullptr; }
   mui::MuChoice* languageChoice() const { return langs_; }
   const plat::Timer& exitTimer() const { return exitTimer_; }
 
@@ -154,6 +172,10 @@ private:
   std::unique_ptr<InitialPage> initial_;
   std::unique_ptr<DownloadPage> download_;
   std::unique_ptr<InstallPage> install_;
+  std::unique_ptr<SignInChoosePage> signInChoose_;
+  std::unique_ptr<SigningInPage> signingIn_;
+  std::unique_ptr<ApplyTokenPage> applyToken_;
+  std::unique_ptr<SettingsPage> settings_;
   std::unique_ptr<SimpleLaunchPage> simpleLaunch_;
   std::unique_ptr<ErrorPage> error_;
   std::unique_ptr<os::UrlSchemeRegistration> scheme_;

@@ -14,12 +14,15 @@
 #include <memory>
 #include <string>
 
+#include "authStandIn.h"
+#include "ctrlcommsFake.h"
 #include "httpTestUtil.h"
 #include "loc/Localize.h"
 #include "mui/MuContainerKinds.h"
 #include "mui/MuLayout.h"
 #include "mui/MuLeaves.h"
 #include "mui/MuMessageBox.h"
+#include "mui/MuButtonBar.h"
 #include "mui/Mui.h"
 #include "muiFake.h"
 #include "muimisc/ProgressBar.h"
@@ -31,12 +34,19 @@
 #include "plat/Configuration.h"
 #include "plat/File.h"
 #include "plat/TestFeatures.h"
+#include "product/addresses.h"
+#include "rootdir.h"
+#include "svr/Encryption.h"
+#include "tlutil/ConfigFile.h"
 #include "testutil.h"
 #include "tlOrbSetup/AdminHelperClient.h"
 #include "tlOrbSetup/Pages.h"
 #include "tlOrbSetup/PkgOrb.h"
 #include "tlOrbSetup/SessionDir.h"
+#include "tlOrbSetup/SettingsPage.h"
+#include "tlOrbSetup/SetupApp.h"
 #include "tlOrbSetup/SetupDlg.h"
+#include "tlOrbSetup/SignInPage.h"
 
 using namespace tlOrbSetup;
 
@@ -80,8 +90,9 @@ public:
     dlg_.reset();
     nettest::settle(os::AppLoop::selectManager());
     AdminHelperClient::setProgramForTest(nullptr);
-    for (const char* p : {"_CertsPem", "Locale", "_NoInstall", "_OrbUri", "_ForceSettingsPage"})
+    for (const char* p : {"_CertsPem", "Locale", "_NoInstall", "_OrbUri", "_ForceSettingsPage", "_PortalUri"})
       set(p, "");
+    set("_SignInTimeoutSecs", "600");
     os::setConfigDir(oldConfigDir_.c_str());
     os::setTmpDirForTest(nullptr);
     plat::setLogOverride(nullptr);
@@ -94,7 +105,25 @@ public:
     ASSERT_TRUE(e) << path;
     ASSERT_TRUE(e->doAction("click", nullptr)) << path;
   }
-  std::string markup(const char* path) { return static_cast<mui::MuText*>(find(path))->markup(); }
+  std::string markup(const char* path)
+  {
+    mui::MuElement* e = find(path);
+    return e ? static_cast<mui::MuText*>(e)->markup() : "<no " + std::string(path) + ">";
+  }
+  void act(const char* path, const char* action, const char* argument)
+  {
+    mui::MuElement* e = find(path);
+    ASSERT_TRUE(e) << path;
+    ASSERT_TRUE(e->doAction(action, argument)) << path << " " << action;
+  }
+  // The settings page's password message, "" while it is hidden.
+  std::string passwordMessage()
+  {
+    if (!find("settings.aux1.error")->isShown())
+      return "";
+    std::string m = markup("settings.aux1.error.split.textLayout.text");
+    return m.substr(m.find('>') + 1, m.rfind("</div>") - m.find('>') - 1);
+  }
   std::string label(const char* path) { return find(path)->getLabel(); }
   bool runUntil(const std::function<bool()>& done)
   {
@@ -219,11 +248,15 @@ TEST_F(SetupDlgTest, DownloadInstallAndNextPage)
     EXPECT_GT(n, 10);
     EXPECT_EQ(installBarValue(n), dlg_->installPage()->bar()->value());
     EXPECT_TRUE(capture.saw("SetupDlg: Installed, next page " + c.next)) << capture.all();
-    EXPECT_EQ(c.next == "simpleLaunch" ? "simpleLaunch" : "install", page());
+    EXPECT_EQ(c.next, page());
     EXPECT_TRUE(dlg_->mayClose(dlg_->dialog()));
     if (c.next == "simpleLaunch") {
       EXPECT_EQ(div("<span style=\"font-size:117%;font-weight:700;\">Installation Successful</span>"),
                 markup("simpleLaunch.text"));
+      // Nothing was installed by the dry run.
+      click("simpleLaunch.launch");
+      EXPECT_TRUE(capture.saw("SetupDlg: Error launching: No executable found"));
+      EXPECT_EQ(div("No executable found"), errorShown());
     }
   }
 }
@@ -319,6 +352,18 @@ TEST_F(SetupDlgTest, InstallCancelledWithOutput)
   mui::MuMessageBox* box = dlg_->errorPage()->outputBox();
   ASSERT_NE(nullptr, box);
   EXPECT_EQ(mui::Size(600, 400), tltest::fakeOf(box->dialog()).size);
+  // However long the output, the box keeps its height and its buttons.
+  // (The fake frame measures its content as a frame back-end would.)
+  mui::MuElement* frame = box->dialog()->findElement("main.frame");
+  tltest::fakeOf(frame).preferredHeightFor = [frame](int w) {
+    return static_cast<mui::MuContainer*>(frame)->getChild(0)->preferredHeight(w) + 16;
+  };
+  tltest::fakeOf(box->dialog()->findElement("main.frame.info.scroll.msg")).setPreferred(560, 1 << 20);
+  tltest::fakeOf(box->buttonBar()->find(mui::MuButtonBar::kOk)).setPreferred(80, 30);
+  box->setFixedSize(mui::Size(600, 400));
+  box->dialog()->relayout();
+  EXPECT_EQ(400, box->dialog()->getSize().y);
+  EXPECT_GT(box->dialog()->findElement("main.frame")->getSize().y, 300);
   EXPECT_EQ(1, (int)std::count_if(mui::Mui::instance().dialogs().begin(), mui::Mui::instance().dialogs().end(),
                                   [&](const auto& d) { return d.second != dlg_->dialog(); }));
 }
@@ -335,6 +380,237 @@ TEST_F(SetupDlgTest, ClosingDuringDownload)
   EXPECT_TRUE(capture.saw("SetupDlg: Dialog closed"));
   EXPECT_EQ(100, dlg_->exitTimer().getInterval());
   EXPECT_TRUE(dlg_->exitTimer().isStarted());
+}
+
+
+std::vector<std::string> lines(const std::string& text)
+{
+  std::vector<std::string> out;
+  for (size_t at = 0; at < text.size();) {
+    size_t nl = text.find('\n', at);
+    out.push_back(text.substr(at, nl - at));
+    at = nl == std::string::npos ? text.size() : nl + 1;
+  }
+  return out;
+}
+
+// After a real installation of the stand-in product (a .deb from the
+// HTTPS stand-in, installed by the admin helper): sign up and back, sign
+// in, refused callbacks, the good one redeemed at the authentication
+// stand-in and the server joined, the settings sent through the helper to
+// the control channel's stand-in, and the viewer launched with its token.
+TEST_F(SetupDlgTest, SignInSettingsAndLaunch)
+{
+  if (geteuid() != 0)
+    GTEST_SKIP() << "installs the stand-in product through the admin helper";
+  tltest::TempDir work("wizroad"), home("wizhome");
+  const std::string record = work / "record", fake = "tlzarnconnect-testfake";
+  tltest::commandOutput(std::string(TL_TEST_DATA_DIR) + "/make_fake_product.sh " + work.path() + " " + record);
+  auto purge = [&] { tltest::commandOutput("dpkg --purge " + fake + " >/dev/null 2>&1; true"); };
+  purge();
+  // The cloud configuration names the authentication stand-in.
+  tltest::RootOnlyDir data;
+  ASSERT_FALSE(data.path().empty());
+  const std::string keys = TL_BOOTSTRAP_KEYS;
+  httptest::AuthStandIn standin(2, data.path(), keys + "/ca.pem");
+  httptest::serveBootstrapDocument(standin, keys, standin.url(1));
+  for (const char* kind : {"viewer-session", "server-join"}) {
+    httptest::Answer a;
+    a.headers = {{"Content-Type", "application/json"}};
+    a.body = std::string("{\"type\":\"") + kind + "\",\"value\":\"" + (kind[0] == 'v' ? "VWR" : "SVR") + "\"}";
+    standin.push(1, a);
+  }
+  os::setSystemConfigDir(data.path().c_str());
+  setOrbUriDefault();
+  // The helper's settings go to a profile of their own; the scheme's
+  // desktop entry to a home of the test's.
+  const std::string profile = "wizroad-" + std::to_string(getpid());
+  setenv("ZARN_PROFILE", profile.c_str(), 1);
+  const std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
+  setenv("HOME", home.path().c_str(), 1);
+  const std::string pipeDir = "/tmp/.zarn-zarnservice";
+  mkdir(pipeDir.c_str(), 0700);
+  tltest::FakeServer ctrl(pipeDir + "/tlzarnserver-x11.CtrlComms", {});
+  set("_NoInstall", "0");
+  set("_PortalUri", "https://portal.test");
+  set("_SignInTimeoutSecs", "3");
+  serve({{"pkg", {ok(tltest::readFile(work / (fake + ".deb")))}}}, "/pkg/whole/" + fake + ".deb");
+
+  dlg_.reset(new SetupDlg());
+  dlg_->dialog()->setShown(true);
+  click("initial.install");
+  ASSERT_TRUE(runUntil([&] { return page() == "signInChoose"; })) << page() << capture.all();
+  EXPECT_NE(std::string::npos, markup("signInChoose.text").find("Installation Successful"));
+  EXPECT_THROW(dlg_->handleUri("example.daziziz.setup://install"), plat::Exception);
+
+  // Sign up, back, then sign in: one state, one registration.
+  const std::string state = signingInState().str();
+  const std::string entry = home / (".local/share/applications/" + std::string(product::kUriScheme) + ".desktop");
+  for (const char* button : {"signInChoose.trial.btn", "signInChoose.signIn.btn"}) {
+    SCOPED_TRACE(button);
+    click(button);
+    EXPECT_EQ("signingIn", page());
+    EXPECT_TRUE(capture.saw(std::string("SigningInPage: Opening URL https://portal.test/auth/") +
+                            (button[13] == 't' ? "sign_up/software_trial" : "download_first") + "?state=" + state +
+                            "&version=8"))
+        << capture.all();
+    EXPECT_TRUE(dlg_->schemeRegistered());
+    EXPECT_EQ(button[13] == 't', plat::pathExists(entry.c_str()));
+    unlink(entry.c_str());
+    if (button[13] == 't') {
+      click("signingIn.goback");
+      EXPECT_EQ("signInChoose", page());
+      nettest::settle(os::AppLoop::selectManager()); // the pages left go
+      EXPECT_EQ(std::string::npos, markup("signInChoose.text").find("Timed out"));
+    }
+  }
+  const std::string base = std::string(product::kUriScheme) + "://";
+  // A refused callback (the checks' table is in the rules test) leaves
+  // the page waiting.
+  try {
+    dlg_->handleUri((base + "Install?state=" + state + "&server=ticket-s&viewer=ticket-v").c_str());
+    ADD_FAILURE() << "accepted";
+  } catch (plat::Exception& e) {
+    EXPECT_STREQ("Bad URI endpoint", e.str());
+  }
+  EXPECT_EQ("signingIn", page());
+  dlg_->handleUri((base + "install?state=" + state + "&server=ticket-s&viewer=ticket-v").c_str());
+  EXPECT_EQ("applyToken", page());
+  ASSERT_TRUE(runUntil([&] { return page() == "settings"; })) << page() << capture.all();
+  std::vector<std::string> asked;
+  for (const httptest::Received& r : standin.requests())
+    if (r.node == 1)
+      asked.push_back(r.method + " " + r.path + " " + (r.body.find("ticket-v") != std::string::npos ? "v" : "s"));
+  EXPECT_EQ((std::vector<std::string>{"POST /authentication/1.1/tickets/redeem v",
+                                      "POST /authentication/1.1/tickets/redeem s"}),
+            asked);
+  // The sign-in wait is over: its time-out leaves the settings alone.
+  nettest::runUntil(os::AppLoop::selectManager(), [] { return false; }, 3500);
+  EXPECT_EQ("settings", page());
+
+  // Passwords: no message before any event, then the refusals.
+  EXPECT_EQ("", passwordMessage());
+  EXPECT_NE(nullptr, dynamic_cast<mui::MuCheck*>(find("settings.zarnAuth")));
+  const struct {
+    const char *first, *second, *message;
+  } pairs[] = {
+      {"12345", "12345", "The password must have a minimum of 6 characters."},
+      {"123456", "123457", "Passwords don&apos;t match - try again"},
+      {"\xc3\xa9\xc3\xa9\xc3\xa9", "\xc3\xa9\xc3\xa9\xc3\xa9", ""},
+      {"s3cret!", "s3cret!", ""},
+  };
+  for (const auto& p : pairs) {
+    act("settings.pwd1.hidden", "settext", p.first);
+    act("settings.pwd2.hidden", "settext", p.second);
+    EXPECT_EQ(p.message, passwordMessage()) << p.first;
+  }
+  // Revealed, the clear edit holds the text that counts.
+  click("settings.pwd1.clearObsBtn");
+  act("settings.pwd1.clear", "settext", "s3cret?");
+  EXPECT_EQ("Passwords don&apos;t match - try again", passwordMessage());
+  act("settings.pwd1.clear", "settext", "s3cret!");
+  EXPECT_EQ("", passwordMessage());
+  mui::MuElement* block = find("settings.pwd1")->getParent()->getParent();
+  act("settings.sysAuth", "click", "1");
+  EXPECT_FALSE(block->isShown());
+  EXPECT_NE(std::string::npos, markup("settings.info.split.textLayout.text").find("Need Help?"));
+  act("settings.zarnAuth", "click", "1");
+  EXPECT_TRUE(block->isShown());
+  act("settings.analytics", "click", "0");
+  act("settings.updates", "click", "0");
+  click("settings.launch");
+  click("settings.launch"); // waits for the helper's answer
+  ASSERT_TRUE(runUntil([&] { return capture.saw("SetupDlg: Exiting"); })) << capture.all();
+  EXPECT_EQ(nullptr, dlg_->settingsPage()->errorBox());
+  EXPECT_TRUE(dlg_->exitTimer().isStarted());
+
+  // The helper stored the settings in this order, and the server reloaded.
+  std::string all = capture.all();
+  size_t at = 0;
+  for (const char* set : {"Set 'Authentication'='ZarnAuth'", "Set 'EnableAnalytics'='0'",
+                          "Set 'EnableAutoUpdateChecks'='0'", "Set 'Password'='<hidden>'"}) {
+    size_t found = all.find(set, at);
+    EXPECT_NE(std::string::npos, found) << set;
+    at = found == std::string::npos ? at : found;
+  }
+  EXPECT_EQ((std::vector<std::string>{"verifyChannel ", "reload "}), ctrl.messages());
+  const std::string profileDir = "/root/.zarn/profiles/" + profile;
+  plat::CaseInsensitiveStringMap stored;
+  plat::readConfigFileToMap((profileDir + "/config.d/tlzarnserver-x11").c_str(), stored, nullptr);
+  plat::MBuf<unsigned char> hash;
+  ASSERT_TRUE(plat::hexToBin(stored[plat::String("Password")].str(), hash));
+  EXPECT_TRUE(svr::checkPassword("s3cret!", hash, nullptr));
+  EXPECT_STREQ("ZarnAuth", stored[plat::String("Authentication")].str());
+  plat::CaseInsensitiveStringMap viewer;
+  plat::readConfigFileToMap((config_ / "zarnviewer").c_str(), viewer, nullptr);
+  EXPECT_STREQ("0", viewer[plat::String("EnableAnalytics")].str());
+
+  // The server joined with its token, the viewer started with its own.
+  ASSERT_TRUE(runUntil([&] { return lines(tltest::readFileIfAny(record)).size() >= 5; }));
+  std::vector<std::string> ran = lines(tltest::readFileIfAny(record));
+  EXPECT_EQ("token SVR", ran[2]);
+  EXPECT_EQ(0u, ran[3].find("tlzarnconnect -signInToken "));
+  EXPECT_EQ("token VWR", ran[4]);
+  unlink(ran[3].substr(ran[3].rfind(' ') + 1).c_str());
+
+  dlg_.reset();
+  purge();
+  tltest::commandOutput("rm -rf '" + profileDir + "'");
+  setenv("HOME", oldHome.c_str(), 1);
+  unsetenv("ZARN_PROFILE");
+  os::setSystemConfigDir("");
+}
+
+// Settings shown at once (credentials, `_ForceSettingsPage`) after a dry
+// run: with no server to reload, the helper's failure is shown in a box and
+// the launch goes ahead (failing here: nothing is installed). Then an
+// immediate sign-in time-out.
+TEST_F(SetupDlgTest, SettingsFailureLaunchesAndSignInTimesOut)
+{
+  if (geteuid() != 0)
+    GTEST_SKIP() << "runs the admin helper as root";
+  serve({{"pkg", {ok(kDeb)}}}, "/pkg/whole/T.deb");
+  mkdir((config_ / "tlzarnconnect.d").c_str(), 0700);
+  config_.write("tlzarnconnect.d/CloudCredentials.bed", "x");
+  set("_ForceSettingsPage", "1");
+  const std::string profile = "wizfail-" + std::to_string(getpid());
+  setenv("ZARN_PROFILE", profile.c_str(), 1);
+  unlink("/tmp/.zarn-zarnservice/tlzarnserver-x11.CtrlComms");
+  dlg_.reset(new SetupDlg());
+  dlg_->dialog()->setShown(true);
+  click("initial.install");
+  ASSERT_TRUE(runUntil([&] { return page() == "settings"; })) << page();
+  // Login credentials need no password.
+  act("settings.sysAuth", "click", "1");
+  click("settings.launch");
+  EXPECT_TRUE(dlg_->settingsPage()->pending());
+  ASSERT_TRUE(runUntil([&] { return capture.saw("SetupDlg: Launching"); })) << capture.all();
+  EXPECT_TRUE(capture.saw("Admin: AdminHelper: Set 'Authentication'='SystemAuth'"));
+  EXPECT_TRUE(capture.saw("SettingsPage: Storing the settings failed: [System-2] connect: No such file or directory (2)"));
+  EXPECT_FALSE(capture.saw("Set 'Password'"));
+  EXPECT_EQ(div("No executable found"), errorShown());
+  tltest::commandOutput("rm -rf '/root/.zarn/profiles/" + profile + "'");
+  unsetenv("ZARN_PROFILE");
+
+  unlink((config_ / "tlzarnconnect.d/CloudCredentials.bed").c_str());
+  set("_SignInTimeoutSecs", "0");
+  set("_ForceSettingsPage", "0");
+  click("error.retry");
+  click("initial.install");
+  ASSERT_TRUE(runUntil([&] { return page() == "signInChoose"; })) << page();
+  // Without a cloud configuration the redemption fails, on a later pass.
+  click("signInChoose.signIn.btn");
+  dlg_->handleUri(
+      (std::string(product::kUriScheme) + "://install?state=" + signingInState().str() + "&server=s&viewer=v").c_str());
+  EXPECT_EQ("applyToken", page());
+  EXPECT_EQ(div("No cloud configuration"), errorShown());
+  click("error.retry");
+  click("initial.install");
+  ASSERT_TRUE(runUntil([&] { return page() == "signInChoose"; })) << page();
+  click("signInChoose.signIn.btn");
+  ASSERT_TRUE(runUntil([&] { return page() == "signInChoose" && dlg_->signInChoosePage()->timedOut(); }));
+  EXPECT_NE(std::string::npos, markup("signInChoose.text").find("Timed out waiting"));
+  EXPECT_TRUE(capture.saw("SetupDlg: Signing in/up timed out"));
 }
 
 } // namespace

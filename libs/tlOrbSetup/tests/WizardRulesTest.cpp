@@ -9,10 +9,15 @@
 #include <vector>
 
 #include "os/dirs.h"
+#include "plat/Configuration.h"
+#include "plat/encodings.h"
+#include "svr/Encryption.h"
 #include "testutil.h"
 #include "tlOrbSetup/AdminHelper.h"
 #include "tlOrbSetup/Pages.h"
+#include "tlOrbSetup/SettingsPage.h"
 #include "tlOrbSetup/SetupDlg.h"
+#include "tlOrbSetup/SignInPage.h"
 
 using namespace tlOrbSetup;
 
@@ -123,6 +128,101 @@ TEST(WizardRules, CredentialFileAndNextPage)
   EXPECT_EQ(AfterInstall::kSignInChoice, afterInstall(true, true));
   EXPECT_EQ(AfterInstall::kSettings, afterInstall(false, true));
   EXPECT_EQ(AfterInstall::kSimpleLaunch, afterInstall(false, false));
+}
+
+TEST(WizardRules, SignInAddressAndWait)
+{
+  ASSERT_TRUE(plat::Configuration::global().set("_PortalUri", "https://portal.test", plat::kPriorityPolicy + 1));
+  const std::string state = signingInState().str();
+  EXPECT_EQ(11u, state.size());
+  EXPECT_EQ(std::string::npos, state.find_first_not_of(
+                                   "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"));
+  plat::MBuf<unsigned char> bytes;
+  EXPECT_TRUE(plat::base64Decode(state.c_str(), bytes));
+  EXPECT_EQ(8, bytes.length());
+  // One state for the process: every address carries it.
+  EXPECT_EQ("https://portal.test/auth/sign_up/software_trial?state=" + state + "&version=8",
+            std::string(signInAddress(true).str()));
+  EXPECT_EQ("https://portal.test/auth/download_first?state=" + state + "&version=8",
+            std::string(signInAddress(false).str()));
+  plat::Configuration::global().set("_PortalUri", "", plat::kPriorityPolicy + 1);
+
+  const int cases[][2] = {{0, 0}, {600, 600000}, {2147483, 2147483000}, {2147484, 2147483647},
+                          {3000000, 2147483647}, {2147483647, 2147483647}};
+  for (const auto& c : cases)
+    EXPECT_EQ(c[1], signInTimeoutMs(c[0])) << c[0];
+}
+
+TEST(WizardRules, CallbackUri)
+{
+  const std::string good = "example.daziziz.setup://install?state=S1&server=ts&viewer=tv";
+  const struct {
+    std::string uri;
+    const char* error;
+  } cases[] = {
+      {good, nullptr},
+      {"example.daziziz.setup://install/?viewer=tv&server=t%26s&state=S1", nullptr},
+      {"example.daziziz.setup://Install?state=S1&server=ts&viewer=tv", "Bad URI endpoint"},
+      {"example.daziziz.setup://install:1?state=S1&server=ts&viewer=tv", "Bad URI endpoint"},
+      {"example.daziziz.setup:///install?state=S1&server=ts&viewer=tv", "Bad URI endpoint"},
+      {"example.daziziz.setup://install?state=S2&server=ts&viewer=tv", "Bad signingInState"},
+      {"example.daziziz.setup://install?server=ts&viewer=tv", "Bad signingInState"},
+      {"example.daziziz.setup://install", "Bad signingInState"},
+      {"example.daziziz.setup://install?state=S1&server=ts", "Missing param"},
+      {"example.daziziz.setup://install?state=S1&server=&viewer=tv", "Missing param"},
+      {"example.daziziz.setup://install?state=S1&state=S1&server=ts&viewer=tv", ""},
+      {"example.daziziz.setup://install?state=S1&&server=ts&viewer=tv", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.uri);
+    try {
+      io::UriParams p = checkCallbackUri(c.uri.c_str(), "S1");
+      EXPECT_EQ(nullptr, c.error);
+      EXPECT_EQ(c.uri.find("t%26s") != std::string::npos ? "t&s" : "ts",
+                std::string(p[plat::String("server")].str()));
+    } catch (plat::Exception& e) {
+      ASSERT_NE(nullptr, c.error) << e.str();
+      if (*c.error)
+        EXPECT_STREQ(c.error, e.str());
+      else
+        EXPECT_NE("", std::string(e.str()));
+    }
+  }
+  // Without a state of its own nothing passes.
+  EXPECT_THROW(checkCallbackUri(good.c_str(), nullptr), plat::Exception);
+}
+
+TEST(WizardRules, DevicePasswordAndSettings)
+{
+  const struct {
+    const char *first, *second;
+    PasswordCheck check;
+  } cases[] = {
+      {"12345", "12345", PasswordCheck::kTooShort}, {"123456", "123456", PasswordCheck::kOk},
+      {"\xc3\xa9\xc3\xa9\xc3\xa9", "\xc3\xa9\xc3\xa9\xc3\xa9", PasswordCheck::kOk},
+      {"\xc3\xa9\xc3\xa9", "\xc3\xa9\xc3\xa9", PasswordCheck::kTooShort},
+      {"123456", "123457", PasswordCheck::kMismatch}, {"123456", nullptr, PasswordCheck::kMismatch},
+      {"", "", PasswordCheck::kTooShort}, {nullptr, nullptr, PasswordCheck::kTooShort},
+      {"12345", "123456", PasswordCheck::kTooShort},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.check, checkPasswords(c.first, c.second)) << (c.first ? c.first : "null");
+
+  for (bool device : {true, false}) {
+    plat::CaseInsensitiveStringMap v = serverSettings(device, "s3cret!", device, !device);
+    std::string order;
+    for (const auto& kv : v)
+      order += std::string(kv.first.str()) + "=" + (strcmp(kv.first.str(), "Password") ? kv.second.str() : "*") + " ";
+    EXPECT_EQ(device ? "Authentication=ZarnAuth EnableAnalytics=1 EnableAutoUpdateChecks=0 Password=* "
+                     : "Authentication=SystemAuth EnableAnalytics=0 EnableAutoUpdateChecks=1 ",
+              order);
+    if (device) {
+      plat::MBuf<unsigned char> stored;
+      ASSERT_TRUE(plat::hexToBin(v[plat::String("password")].str(), stored));
+      EXPECT_TRUE(svr::checkPassword("s3cret!", stored, nullptr));
+      EXPECT_FALSE(svr::checkPassword("s3cret", stored, nullptr));
+    }
+  }
 }
 
 } // namespace

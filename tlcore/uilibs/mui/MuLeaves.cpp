@@ -70,6 +70,12 @@ void MuButton::setLabel(const char* label)
     setLabelText(label);
 }
 
+void MuCheck::setLabel(const char* label)
+{
+  if (plat::strCmpNull(getLabel(), label) != 0)
+    setLabelText(label);
+}
+
 void MuButton::setImage(const char* name, const Size&, int, bool keepName)
 {
   if (!keepName)

@@ -85,6 +85,8 @@ public:
   // "click" N (N required; shown in its tree): checked = N != 0, changed.
   bool doAction(const char* action, const char* argument) override;
 
+  // A new label (a language change); the back-end shows it.
+  virtual void setLabel(const char* label);
   virtual void setChecked(bool checked) = 0;
   virtual bool isChecked() const = 0;
   // The third state of the box.

@@ -356,6 +356,13 @@ MuCheckWvw::~MuCheckWvw()
   setCommon(nullptr);
 }
 
+void MuCheckWvw::setLabel(const char* label)
+{
+  MuCheck::setLabel(label);
+  box_->setLabelText(label ? label : "");
+  box_->label().stripMnemonic();
+}
+
 void MuCheckWvw::setChecked(bool checked)
 {
   Setting s(setting_);

@@ -108,6 +108,7 @@ public:
              const char* styleName = nullptr);
   ~MuCheckWvw() override;
 
+  void setLabel(const char* label) override;
   void setChecked(bool checked) override;
   bool isChecked() const override;
   void setIndeterminate() override;

@@ -1,5 +1,7 @@
 #include "mui/MuMessageBox.h"
 
+#include <algorithm>
+
 #include "mui/MuButtonBar.h"
 #include "mui/MuContainerKinds.h"
 #include "mui/MuLayout.h"
@@ -53,7 +55,7 @@ MuMessageBox::MuMessageBox(MuDialog* owner, const char* text, uint32_t flags, co
                                  ownerWindow));
   dialog_->addObserver(this, true);
 
-  MuLayout* main = MuLayout::create(dialog_.get(), "main", MuLayout::kVertical);
+  MuLayout* main = main_ = MuLayout::create(dialog_.get(), "main", MuLayout::kVertical);
   MuFrame* frame = MuFrame::create(main, "frame", nullptr, MuFrame::kPlain);
   frame->setMargin(Size(Mui::scale(16), Mui::scale(16)));
   MuLayout* info;
@@ -74,7 +76,13 @@ MuMessageBox::MuMessageBox(MuDialog* owner, const char* text, uint32_t flags, co
     plat::Markup::appendBold(message, text, nullptr, plat::Markup::Style::kNormalSize);
   else
     plat::Markup::appendEscaped(message, text);
-  message_ = MuText::create(info, "msg", message.get(), nullptr, 0);
+  MuContainer* messageParent = info;
+  if (flags & kScrollText) {
+    scroll_ = MuScroll::create(info, "scroll", MuScroll::kVertical);
+    info->setChildLayout(scroll_, MuLayout::kStretch, 1);
+    messageParent = scroll_;
+  }
+  message_ = MuText::create(messageParent, "msg", message.get(), nullptr, 0);
   if (detail && *detail)
     MuText::create(info, "detail", detail, nullptr, 0);
 
@@ -113,6 +121,18 @@ bool MuMessageBox::run(bool show)
 void MuMessageBox::setText(const char* markup)
 {
   message_->setMarkup(markup);
+}
+
+void MuMessageBox::setFixedSize(const Size& size)
+{
+  dialog_->setSize(size);
+  if (!scroll_)
+    return;
+  const int unbounded = 0x7fffffff;
+  scroll_->setMaxSize(Size(unbounded, 0));
+  const int margin = dialog_->margin();
+  const int rest = main_->preferredHeight(size.x - 2 * margin) + 2 * margin;
+  scroll_->setMaxSize(Size(unbounded, std::max(0, size.y - rest)));
 }
 
 void MuMessageBox::setLinkCallback(plat::Markup::LinkCallback* callback)

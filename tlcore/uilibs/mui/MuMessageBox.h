@@ -35,6 +35,8 @@ public:
   enum Buttons : uint32_t { kOk = 0, kOkCancel = 1, kYesNo = 4, kButtonsMask = 0xf };
   enum Icon : uint32_t { kError = 0x10, kQuestion = 0x20, kWarning = 0x30, kInfo = 0x40, kIconMask = 0xf0 };
   static const uint32_t kSecondDefault = 0x100;
+  // The message scrolls vertically inside the box (see setFixedSize).
+  static const uint32_t kScrollText = 0x1000;
 
   // The title follows the application's display name; the message is
   // plain text, the detail markup.
@@ -46,6 +48,9 @@ public:
   bool run(bool show = true);
   // The message as markup.
   void setText(const char* markup);
+  // Sizes the dialog; with kScrollText the message's view is held to what
+  // the size leaves beside the rest, so the buttons stay inside.
+  void setFixedSize(const Size& size);
   void setLinkCallback(plat::Markup::LinkCallback* callback);
 
   MuDialog* dialog() const { return dialog_.get(); }
@@ -58,6 +63,8 @@ public:
 
 private:
   std::unique_ptr<MuDialog> dialog_;
+  MuLayout* main_ = nullptr;
+  MuScroll* scroll_ = nullptr;
   MuText* message_ = nullptr;
   std::unique_ptr<MuButtonBar> bar_;
   bool result_ = false;
