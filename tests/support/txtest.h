@@ -12,6 +12,7 @@
 #include "os/AppInfo.h"
 #include "os/AppLoop.h"
 #include "plat/Time.h"
+#include "plat/Timer.h"
 #include "testutil.h"
 #include "tx/TXEvents.h"
 #include "tx/TXUtil.h"
@@ -27,9 +28,9 @@ inline void openTestDisplay()
   tx::openDisplay(sharedXvfb().display().c_str());
 }
 
-// Dispatches X events until done() holds or timeoutMs passed; done()'s
-// last answer.
-inline bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 10000)
+// Dispatches X events, then waits with wait(), until done() holds or
+// timeoutMs passed; done()'s last answer.
+inline bool runUntil(const std::function<bool()>& done, int timeoutMs, const std::function<void()>& wait)
 {
   const plat::Time end = plat::getMonoTime() + timeoutMs * plat::kTicksPerMilli;
   for (;;) {
@@ -38,25 +39,42 @@ inline bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 10000)
       return true;
     if (plat::getMonoTime() > end)
       return false;
-    pollfd p = {ConnectionNumber(tx::display()), POLLIN, 0};
-    poll(&p, 1, 20);
+    wait();
   }
 }
 
-// Like pumpUntil, but runs the thread's timers and descriptors too.
+// X events only.
+inline bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 10000)
+{
+  return runUntil(done, timeoutMs, [] {
+    pollfd p = {ConnectionNumber(tx::display()), POLLIN, 0};
+    poll(&p, 1, 20);
+  });
+}
+
+// X events, and the thread's timers and descriptors too.
 inline bool loopUntil(const std::function<bool()>& done, int timeoutMs = 10000)
 {
-  const plat::Time end = plat::getMonoTime() + timeoutMs * plat::kTicksPerMilli;
-  for (;;) {
-    tx::processEvents();
-    if (done())
-      return true;
-    if (plat::getMonoTime() > end)
-      return false;
-    os::AppLoop::selectManager().processOnce(5);
-  }
+  return runUntil(done, timeoutMs, [] { os::AppLoop::selectManager().processOnce(5); });
 }
 inline void loopFor(int ms) { loopUntil([] { return false; }, ms); }
+
+// Runs fn ms after at() is called (from a dialog's show hook: inside its
+// modal run).
+struct Later : plat::Timer::Callback {
+  std::function<void()> fn;
+  plat::Timer timer{this};
+  void at(int ms, std::function<void()> f)
+  {
+    fn = std::move(f);
+    timer.start(ms);
+  }
+  bool timerExpired(plat::Timer*) override
+  {
+    fn();
+    return false;
+  }
+};
 
 // Runs a shell command while dispatching X events (so that it can talk to
 // our windows); its standard output. *status gets its exit code.

@@ -44,21 +44,6 @@ struct Probe : wvw::Widget {
   }
 };
 
-// Runs fn ms after it is started (from a dialog's show hook: in its run).
-struct Later : plat::Timer::Callback {
-  std::function<void()> fn;
-  plat::Timer timer{this};
-  void at(int ms, std::function<void()> f)
-  {
-    fn = std::move(f);
-    timer.start(ms);
-  }
-  bool timerExpired(plat::Timer*) override
-  {
-    fn();
-    return false;
-  }
-};
 
 struct Box : tx::TXMsgBox {
   using TXMsgBox::TXMsgBox;

@@ -18,20 +18,6 @@ using namespace tltest;
 
 namespace {
 
-struct Later : plat::Timer::Callback {
-  std::function<void()> fn;
-  plat::Timer timer{this};
-  void at(int ms, std::function<void()> f)
-  {
-    fn = std::move(f);
-    timer.start(ms);
-  }
-  bool timerExpired(plat::Timer*) override
-  {
-    fn();
-    return false;
-  }
-};
 
 struct Quitter : tx::TXEventHandler {
   bool handleEvent(XEvent* ev) override
