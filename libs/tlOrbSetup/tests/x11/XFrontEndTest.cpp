@@ -143,12 +143,13 @@ TEST_F(XFrontEnd, DrivenThroughTheAutomationChannel)
   EXPECT_TRUE(has(mui.command("state SetupDlg.error.cmdOutBtn"), "shown 0\n"));
   EXPECT_EQ("1\n", mui.command("click SetupDlg.error.retry"));
   EXPECT_TRUE(held());
-  x("xdotool search --sync --onlyvisible --name '^Tessaly Daziziz Setup$' windowactivate --sync key alt+F4");
+  // Closed as the window manager asks; the reply may not come.
+  mui.send("close SetupDlg\n");
   plat::Time asked = plat::getMonoTime();
-  tltest::ProgramRun::Result r = run.finish();
+  bool closed = run.waitForLog("SetupDlg: Dialog closed");
+  tltest::ProgramRun::Result r = run.finish(closed ? 0 : SIGKILL);
   EXPECT_LT(plat::getMonoTime() - asked, plat::kTicksPerSecond);
-  EXPECT_EQ(0, r.status) << r.err;
-  EXPECT_TRUE(has(r.log, "SetupDlg: Dialog closed")) << r.log;
+  EXPECT_EQ(0, r.status) << r.err << r.log;
   const std::string site = "https://www.daziziz.example/legal/";
   EXPECT_EQ(site + "#eulas\n" + site + "#privacy\n", tltest::readWholeFile(run.home() + "/opened"));
 }
