@@ -401,6 +401,7 @@ void SetupDlg::showError(const char* text, const char* detail)
 {
   // Copies: the texts may belong to a page retired below.
   plat::String t(text), d(detail);
+  vlog.log(30, "Error page: %s", t.str());
   ErrorPage* page = showPage(error_, std::make_unique<ErrorPage>(this));
   if (t.get())
     page->setError(t.str(), d.get());

@@ -181,7 +181,8 @@ bool listItems(const char*, Tokens& tokens, plat::DString& reply)
   if (!element)
     return false;
   reply = element->getItems();
-  if (reply.length() == 0)
+  // Items are whole lines, a bar's single "49%" too.
+  if (reply.length() == 0 || reply.get()[reply.length() - 1] != '\n')
     reply.append("\n");
   return true;
 }

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,13 +53,17 @@ public:
   };
 
   // Starts the program with args (no argv at all when args is {"(none)"}),
-  // with extra "NAME=value" environment entries.
+  // with extra "NAME=value" environment entries; prepare fills HOME first.
   explicit ProgramRun(const std::vector<std::string>& args,
-                      const std::vector<std::string>& env = {})
+                      const std::vector<std::string>& env = {},
+                      const std::function<void(const std::string& home)>& prepare = nullptr)
       : home_("tlprog")
   {
     const TestUser* user = programUser();
-    if (user && chown(home_.path().c_str(), user->uid, user->gid) != 0)
+    if (prepare)
+      prepare(home_.path());
+    if (user && system(("chown -R " + std::to_string(user->uid) + ":" + std::to_string(user->gid) +
+                        " '" + home_.path() + "'").c_str()) != 0)
       return;
     std::string outPath = home_ / "stdout", errPath = home_ / "stderr";
     std::vector<char*> argv;

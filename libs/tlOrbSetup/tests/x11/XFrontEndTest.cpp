@@ -2,7 +2,8 @@
 // Xvfb under openbox: the wizard's fixed-size window with its title, class
 // and window-manager functions, screenshots of the initial page in two
 // languages, the language switched from the keyboard, closing through the
-// window manager, and the display error when there is no display.
+// window manager, the display error when there is no display, and the
+// program driven through its automation channel.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include "ProgramRun.h"
+#include "httpTestUtil.h"
+#include "muiDriver.h"
 #include "txtest.h"
 
 namespace {
@@ -90,6 +93,65 @@ TEST_F(XFrontEnd, WindowAndInitialPageInTwoLanguages)
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_TRUE(has(r.log, "SetupDlg: Dialog closed")) << r.log;
   }
+}
+
+// With test features (the key in the program's store), the test CA through
+// `_CertsPem`, the package held half-sent by the HTTPS stand-in, and a
+// recording xdg-open first on PATH.
+TEST_F(XFrontEnd, DrivenThroughTheAutomationChannel)
+{
+  httptest::TestCa ca;
+  std::string cert = ca.server("dl", "DNS:localhost");
+  const std::string response = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(1000, 'd');
+  httptest::ScriptedServer server({{"pkg", {response}}}, cert, ca.path("dl.key"));
+  const std::string uri = "https://localhost:" + std::to_string(server.port()) + "/pkg/hold-" +
+                          std::to_string(response.size() - 500) + "/T.deb";
+  tltest::TempDir tools("tlwiztools");
+  mkdir((tools / "bin").c_str(), 0755);
+  tools.write("bin/xdg-open", "#!/bin/sh\necho \"$@\" >> \"$HOME/opened\"\n", 0755);
+  tltest::commandOutput("cp '" + ca.path("ca.pem") + "' " + tools.path() + " && chmod -R a+rX " + tools.path());
+  tltest::ProgramRun run({"-Locale=en", "-_OrbUri=" + uri, "-_CertsPem=" + tools / "ca.pem"},
+                         {tltest::wizardDisplay(), "PATH=" + tools / "bin" + ":/usr/bin:/bin"},
+                         [](const std::string& home) {
+                           tltest::commandOutput("cd '" + home + "' && mkdir -p .zarn/config.d/tlzarnconnectsetup.d && cp " +
+                                                 TL_TEST_SUPPORT_DIR "/TestFeaturesEnableKey .zarn/config.d/tlzarnconnectsetup.d/");
+                         });
+  ASSERT_TRUE(run.waitForLog("MuiComms: Listening on ")) << run.log();
+  std::string log = run.log();
+  size_t at = log.find("MuiComms: Listening on ") + 23;
+  tltest::MuiDriver mui(log.substr(at, log.find('\n', at) - at));
+  EXPECT_EQ("0:English\n1:Deutsch\n2:Español\n3:Français\n4:Português (Brasil)\n",
+            mui.command("listitems SetupDlg.langs"));
+  const char* labels[] = {"Accept and Install", "Akzeptieren und installieren", "Aceptar e instalar",
+                          "Accepter et installer", "Aceitar e instalar"};
+  for (int i = 0; i < 5; i++) {
+    EXPECT_EQ("1\n", mui.command("select SetupDlg.langs " + std::to_string(i)));
+    EXPECT_TRUE(has(mui.command("state SetupDlg.initial.install"), std::string("\nlabel ") + labels[i] + "\n"))
+        << labels[i];
+  }
+  EXPECT_EQ("1\n", mui.command("select SetupDlg.langs 0"));
+  for (int i = 0; i < 2; i++)
+    EXPECT_EQ("1\n", mui.command("click SetupDlg.initial.eula " + std::to_string(i)));
+  // Held after half the body; cancelled, retried, held again and closed.
+  auto held = [&] {
+    EXPECT_EQ("1\n", mui.command("click SetupDlg.initial.install"));
+    return tltest::loopUntil([&] { return mui.command("listitems SetupDlg.download.progress") == "50%\n"; }, 20000);
+  };
+  EXPECT_TRUE(held());
+  EXPECT_EQ("1\n", mui.command("click SetupDlg.download.cancel"));
+  EXPECT_TRUE(run.waitForLog("SetupDlg: Error page: Download cancelled\n"));
+  EXPECT_TRUE(has(mui.command("state SetupDlg.error.cmdOutBtn"), "shown 0\n"));
+  EXPECT_EQ("1\n", mui.command("click SetupDlg.error.retry"));
+  EXPECT_TRUE(held());
+  // Closed as the window manager asks; the reply may not come.
+  mui.send("close SetupDlg\n");
+  plat::Time asked = plat::getMonoTime();
+  bool closed = run.waitForLog("SetupDlg: Dialog closed");
+  tltest::ProgramRun::Result r = run.finish(closed ? 0 : SIGKILL);
+  EXPECT_LT(plat::getMonoTime() - asked, plat::kTicksPerSecond);
+  EXPECT_EQ(0, r.status) << r.err << r.log;
+  const std::string site = "https://www.daziziz.example/legal/";
+  EXPECT_EQ(site + "#eulas\n" + site + "#privacy\n", tltest::readWholeFile(run.home() + "/opened"));
 }
 
 TEST_F(XFrontEnd, NoDisplayIsAnError)
