@@ -118,6 +118,14 @@ public:
   // Waits for the wizard's window to be shown.
   bool waitShown() const { return waitForLog("SetupWindow: show"); }
 
+  // Whether the program has ended; finish() still collects it.
+  bool ended() const
+  {
+    siginfo_t info{};
+    return pid_ <= 0 ||
+           (waitid(P_PID, (id_t)pid_, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_);
+  }
+
   // Sends the signal (if any) and collects the result.
   Result finish(int signal = 0)
   {
