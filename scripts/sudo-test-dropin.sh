@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The elevated launch tests start programs of a test build through real sudo
-# as the unprivileged test user (tlunpriv): allow exactly the launch pipe
+# as the unprivileged test user (tlunpriv, or the one TL_TEST_USER names): allow exactly the launch pipe
 # child and the setup program of each build folder named (build/test when
 # none is), keeping the profile variables the program's helper mode reads,
 # without a password. One rule per checkout: a later call replaces it. With
@@ -25,7 +25,7 @@ for dir in "$@"; do
   printf 'Defaults!%s env_keep += "ZARN_PROFILE ZARN_PROFILE_DIR"\n' "$program" >>"$tmp"
   allowed+="${allowed:+, }$child, $program"
 done
-printf 'tlunpriv ALL=(root) NOPASSWD: %s\n' "$allowed" >>"$tmp"
+printf '%s ALL=(root) NOPASSWD: %s\n' "${TL_TEST_USER:-tlunpriv}" "$allowed" >>"$tmp"
 chmod 0440 "$tmp"
 if visudo -cqf "$tmp"; then
   mv "$tmp" "/etc/sudoers.d/$name"

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,10 +27,12 @@ struct TestUser {
 };
 
 // The test user, made when missing; null when not running as root or when
-// useradd fails.
+// useradd fails. TL_TEST_USER names another one, so that checkouts tested
+// at once keep apart (the user's runtime folder and pipes are per user).
 inline const TestUser* testUser()
 {
-  static const char kName[] = "tlunpriv";
+  static const char* named = getenv("TL_TEST_USER");
+  static const std::string kName = named && *named ? named : "tlunpriv";
   static TestUser user;
   static bool done = false;
   if (done)
@@ -40,15 +43,15 @@ inline const TestUser* testUser()
   int lock = open("/tmp/.tlunpriv.lock", O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (lock >= 0)
     flock(lock, LOCK_EX);
-  if (!getpwnam(kName)) {
-    std::string cmd = std::string("useradd --create-home --shell /bin/sh ") + kName +
+  if (!getpwnam(kName.c_str())) {
+    std::string cmd = "useradd --create-home --shell /bin/sh '" + kName + "'" +
                       " >/dev/null 2>&1";
     if (system(cmd.c_str()) != 0)
       ADD_FAILURE() << "useradd " << kName << " failed";
   }
   if (lock >= 0)
     close(lock);
-  const struct passwd* pw = getpwnam(kName);
+  const struct passwd* pw = getpwnam(kName.c_str());
   if (!pw || pw->pw_uid == 0)
     return nullptr;
   user.name = kName;
