@@ -149,7 +149,7 @@ void PixelFormat::print(char (&buf)[kPrintSize]) const
   if (bpp != 8)
     add(" %s-endian", bigEndian ? "big" : "little");
   if (!trueColour) {
-    add(" colour-map");
+    add("%s", " colour-map");
     plat::strCat(buf, kPrintSize, tmp);
     return;
   }
