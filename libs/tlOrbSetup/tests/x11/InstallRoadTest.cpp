@@ -211,6 +211,8 @@ TEST_F(InstallRoad, InstallsThroughSudoAndDpkgThenOffersSignIn)
   EXPECT_TRUE(has(tltest::readFile(tools_ / "record"), "tlzarnservice start tlzarnserver-x11-serviced\n"));
   EXPECT_TRUE(waitFor("state SetupDlg.signInChoose", "shown 1"));
   shot("signin-en");
+  EXPECT_EQ("1\n", ask("select SetupDlg.langs 1"));
+  shot("signin-de");
   closeAndFinish();
   removePackage();
   EXPECT_FALSE(installed());
@@ -251,7 +253,6 @@ TEST_F(InstallRoad, NextPagesAndNotFound)
     }
     shot(c.page + "-" + c.locale);
     closeAndFinish();
-    EXPECT_FALSE(installed());
   }
 }
 
@@ -265,21 +266,25 @@ TEST_F(InstallRoad, WithoutTestFeaturesTheStandInIsNotReached)
   std::string text = log();
   EXPECT_TRUE(has(text, "SetupDlg: Using trusted certs from built-in resource\n")) << text;
   EXPECT_FALSE(has(text, "MuiComms: Listening"));
-  // The install button: the first blue pixel down the middle column.
+  // The install button: the first row blue across the middle.
   tltest::loopFor(300);
   XImage* im = XGetImage(tx::display(), window_, 0, 0, 560, 540, AllPlanes, ZPixmap);
   ASSERT_TRUE(im);
+  auto blue = [&](int x, int y) {
+    unsigned long p = XGetPixel(im, x, y);
+    return (p >> 16 & 0xff) < 60 && (p >> 8 & 0xff) < 130 && (p & 0xff) > 150;
+  };
   int y = 0;
-  for (unsigned long p; y < 539; y++)
-    if (p = XGetPixel(im, 280, y), (p >> 16 & 0xff) < 60 && (p >> 8 & 0xff) < 130 && (p & 0xff) > 150)
-      break;
+  while (y < 539 && !(blue(230, y) && blue(280, y) && blue(330, y)))
+    y++;
   XDestroyImage(im);
   tltest::commandOutput("DISPLAY=" + tltest::sharedXvfb().display() + " xdotool mousemove --window " +
                         std::to_string(window_) + " 280 " + std::to_string(y + 10) + " click 1");
   ASSERT_TRUE(run_->waitForLog("SetupDlg: Error page: ")) << log();
   text = log();
-  size_t at = text.find("SetupDlg: Error page: ");
-  EXPECT_TRUE(has(text.substr(at, text.find('\n', at) - at), "download.daziziz.example")) << text.substr(at);
+  EXPECT_TRUE(has(text, "Pkg: Downloading Tessaly Daziziz from https://download.daziziz.example/"))
+      << text;
+  EXPECT_TRUE(has(text, "SetupDlg: Error page: Error connecting: getaddrinfo")) << text;
   shot("error-without-test-features");
   EXPECT_TRUE(server_->requests().empty());
   closeAndFinish();
