@@ -74,7 +74,10 @@ protected:
                                                     " >/dev/null 2>&1"}) != 0)
       GTEST_SKIP() << "needs the sudo drop-in that scripts/sudo-test-dropin.sh installs";
     chmod(tools_.path().c_str(), 0755);
-    tools_.write("elevate", "#!/bin/sh\nwhile [ ! -e '" + elevateGo_ + "' ]; do sleep 0.05; done\nexec \"$@\"\n",
+    // Gives up after a minute, so that no gate outlives a failed test.
+    tools_.write("elevate",
+                 "#!/bin/sh\ni=0\nwhile [ ! -e '" + elevateGo_ + "' ]; do\n  [ $i -lt 1200 ] || exit 1\n"
+                 "  sleep 0.05; i=$((i + 1))\ndone\nexec \"$@\"\n",
                  0755);
     tltest::commandOutput(std::string(TL_TEST_DATA_DIR) + "/make_fake_product.sh " + tools_.path() + " " +
                           (tools_ / "record") + " wait:" + installGo_ + " && cp '" + ca_.path("ca.pem") +
@@ -82,17 +85,20 @@ protected:
     deb_ = tltest::readFile(tools_ / (kPackage + ".deb"));
     removePackage();
   }
-  void TearDown() override { removePackage(); }
+  void TearDown() override
+  {
+    if (!deb_.empty())
+      removePackage();
+  }
 
   // The stand-in serving the package under "pkg"; the URI of its mode.
   std::string serve(const std::string& mode)
   {
     const std::string response =
         "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(deb_.size()) + "\r\n\r\n" + deb_;
-    holdAt_ = response.size() - deb_.size() / 2;
     server_.reset(new httptest::ScriptedServer({{"pkg", {response}}}, cert_, ca_.path("dl.key")));
     return "https://localhost:" + std::to_string(server_->port()) + "/" +
-           (mode == "hold" ? "pkg/hold-" + std::to_string(holdAt_) : mode) + "/T.deb";
+           (mode == "hold" ? "pkg/hold-" + std::to_string(response.size() - deb_.size() / 2) : mode) + "/T.deb";
   }
 
   // The program with the test CA, the elevation behind its gate (closed),
@@ -180,7 +186,6 @@ protected:
   httptest::TestCa ca_;
   const std::string cert_ = ca_.server("dl", "DNS:localhost");
   std::string deb_;
-  size_t holdAt_ = 0;
   std::unique_ptr<httptest::ScriptedServer> server_;
   std::unique_ptr<tltest::ProgramRun> run_;
   std::unique_ptr<tltest::MuiDriver> mui_;
