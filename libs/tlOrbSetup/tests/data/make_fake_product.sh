@@ -6,7 +6,9 @@
 # the content of the file after "-joincloud" or "-signInToken" as
 # "token <content>"; it exits with the number in RECORD.status.<name>
 # (0 when there is none). With "fail", the package's pre-install script
-# exits 3. Usage: make_fake_product.sh OUT RECORD [fail]
+# exits 3; with "wait:FILE", the .deb's pre-install script prints its line,
+# then waits until FILE exists (a minute at most). Usage:
+# make_fake_product.sh OUT RECORD [fail | wait:FILE]
 set -eu
 out=$1 record=$2 fail=${3:-}
 name=tlzarnconnect-testfake
@@ -36,10 +38,15 @@ done
 # otherwise require a /bin/sh that no rpm package provides here.
 pre="echo 'preparing $name'; exit 0"
 rpmpre="print('preparing $name')"
-if [ "$fail" = fail ]; then
+case $fail in
+fail)
   pre='echo "pre-install refused" >&2; exit 3'
   rpmpre="error('pre-install refused')"
-fi
+  ;;
+wait:*)
+  pre="echo 'preparing $name'; i=0; while [ ! -e '${fail#wait:}' ] && [ \$i -lt 600 ]; do sleep 0.1; i=\$((i + 1)); done"
+  ;;
+esac
 
 # .deb
 mkdir -p "$work/root/DEBIAN"

@@ -1,0 +1,298 @@
+// The wizard's installation road in the real program, run as the test user
+// on the shared Xvfb under openbox and driven through its automation
+// channel: the package downloaded from the HTTPS stand-in, the admin helper
+// reached through real sudo, the package installed by real dpkg, and the
+// page that follows. Two gates hold the road where a person would look:
+// the elevation command waits for a file before it runs sudo, and the
+// package's pre-install script waits for another. Screenshots of each page
+// in English and German. The installed package is removed afterwards.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ProgramRun.h"
+#include "httpTestUtil.h"
+#include "muiDriver.h"
+#include "txtest.h"
+
+namespace {
+
+using tltest::has;
+
+const std::string kPackage = "tlzarnconnect-testfake";
+
+bool installed()
+{
+  int status;
+  return has(tltest::runCommand("dpkg-query -W -f='${Status}' " + kPackage + " 2>/dev/null", &status),
+             "install ok installed");
+}
+
+void removePackage()
+{
+  int status;
+  tltest::runCommand("dpkg --purge " + kPackage + " >/dev/null 2>&1", &status);
+}
+
+// What the window manager sends when the user closes the window.
+void askToClose(Window w)
+{
+  Display* d = tx::display();
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = w;
+  e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = (long)XInternAtom(d, "WM_DELETE_WINDOW", False);
+  e.xclient.data.l[1] = CurrentTime;
+  XSendEvent(d, w, False, NoEventMask, &e);
+  XFlush(d);
+}
+
+// A bar's "NN%" as a number.
+int percent(const std::string& items)
+{
+  return atoi(items.c_str());
+}
+
+enum Flags { kTestFeatures = 1, kCredentials = 2 };
+
+class InstallRoad : public ::testing::Test {
+protected:
+  static void SetUpTestSuite()
+  {
+    tltest::sharedXvfb().startWm();
+    tltest::openTestDisplay();
+  }
+  void SetUp() override
+  {
+    TL_REQUIRE_TEST_USER();
+    if (tltest::runAsTestUser({"/bin/sh", "-c", std::string("/usr/bin/sudo -n -l ") + TL_PROGRAM +
+                                                    " >/dev/null 2>&1"}) != 0)
+      GTEST_SKIP() << "needs the sudo drop-in that scripts/sudo-test-dropin.sh installs";
+    chmod(tools_.path().c_str(), 0755);
+    // Gives up after a minute, so that no gate outlives a failed test.
+    tools_.write("elevate",
+                 "#!/bin/sh\ni=0\nwhile [ ! -e '" + elevateGo_ + "' ]; do\n  [ $i -lt 1200 ] || exit 1\n"
+                 "  sleep 0.05; i=$((i + 1))\ndone\nexec \"$@\"\n",
+                 0755);
+    tltest::commandOutput(std::string(TL_TEST_DATA_DIR) + "/make_fake_product.sh " + tools_.path() + " " +
+                          (tools_ / "record") + " wait:" + installGo_ + " && cp '" + ca_.path("ca.pem") +
+                          "' " + tools_.path() + " && chmod -R a+rX " + tools_.path());
+    deb_ = tltest::readFile(tools_ / (kPackage + ".deb"));
+    removePackage();
+  }
+  void TearDown() override
+  {
+    if (!deb_.empty())
+      removePackage();
+  }
+
+  // The stand-in serving the package under "pkg"; the URI of its mode.
+  std::string serve(const std::string& mode)
+  {
+    const std::string response =
+        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(deb_.size()) + "\r\n\r\n" + deb_;
+    server_.reset(new httptest::ScriptedServer({{"pkg", {response}}}, cert_, ca_.path("dl.key")));
+    return "https://localhost:" + std::to_string(server_->port()) + "/" +
+           (mode == "hold" ? "pkg/hold-" + std::to_string(response.size() - deb_.size() / 2) : mode) + "/T.deb";
+  }
+
+  // The program with the test CA, the elevation behind its gate (closed),
+  // in locale.
+  void start(const std::string& locale, unsigned flags, std::vector<std::string> args)
+  {
+    unlink(elevateGo_.c_str());
+    unlink(installGo_.c_str());
+    args.insert(args.end(), {"-Locale=" + locale, "-_CertsPem=" + tools_ / "ca.pem",
+                             "-ElevateCmd=" + tools_ / "elevate" + " /usr/bin/sudo -n"});
+    run_.reset(new tltest::ProgramRun(args, {tltest::wizardDisplay()}, [flags](const std::string& home) {
+      const std::string config = home + "/.zarn/config.d/";
+      tltest::commandOutput("mkdir -p " + config + "tlzarnconnectsetup.d " + config + "tlzarnconnect.d");
+      if (flags & kTestFeatures)
+        tltest::commandOutput("cp " TL_TEST_SUPPORT_DIR "/TestFeaturesEnableKey " + config + "tlzarnconnectsetup.d/");
+      if (flags & kCredentials)
+        tltest::commandOutput("echo x > " + config + "tlzarnconnect.d/CloudCredentials.bed");
+    }));
+    ASSERT_TRUE(run_->waitShown()) << log();
+    std::string id = tltest::commandOutput("DISPLAY=" + tltest::sharedXvfb().display() +
+                                           " xdotool search --sync --onlyvisible --name '^Tessaly Daziziz Setup$'");
+    window_ = strtoul(id.c_str(), nullptr, 0);
+    ASSERT_NE(0u, window_) << id;
+    if (!(flags & kTestFeatures))
+      return;
+    ASSERT_TRUE(run_->waitForLog("MuiComms: Listening on ")) << log();
+    std::string log = run_->log();
+    size_t at = log.find("MuiComms: Listening on ") + 23;
+    mui_.reset(new tltest::MuiDriver(log.substr(at, log.find('\n', at) - at)));
+  }
+
+  std::string ask(const std::string& command) { return mui_->command(command); }
+  // The program's log without the channel's own lines.
+  std::string log() const
+  {
+    std::string out, all = run_->log();
+    for (size_t at = 0, end; at < all.size(); at = end + 1) {
+      end = std::min(all.find('\n', at), all.size());
+      if (!has(all.substr(at, end - at), "MuiComms: Got command"))
+        out += all.substr(at, end - at + 1);
+    }
+    return out;
+  }
+  // Waits until the reply to command holds part.
+  bool waitFor(const std::string& command, const std::string& part)
+  {
+    return tltest::loopUntil([&] { return has(ask(command), part); }, 15000);
+  }
+  // After the next paint.
+  void shot(const std::string& name)
+  {
+    tltest::loopFor(300);
+    EXPECT_TRUE(tltest::screenshot(window_, 560, 540, "install-road-" + name));
+  }
+  static void open(const std::string& gate) { tltest::commandOutput("touch '" + gate + "'"); }
+
+  // Downloads (held at half the body for a screenshot), then waits with
+  // the install page saying "Elevating...".
+  void downloadAndElevate(const std::string& locale)
+  {
+    ASSERT_EQ("1\n", ask("click SetupDlg.initial.install"));
+    ASSERT_TRUE(waitFor("listitems SetupDlg.download.progress", "50%"));
+    shot("download-" + locale);
+    server_->release();
+    // The channel carries no page texts: the screenshot shows "Elevating...".
+    ASSERT_TRUE(waitFor("state SetupDlg.install", "shown 1")) << log();
+    ASSERT_TRUE(run_->waitForLog("AdminHelperClient: Starting helper")) << log();
+    EXPECT_EQ("0%\n", ask("listitems SetupDlg.install.progress"));
+    shot("elevating-" + locale);
+    open(elevateGo_);
+  }
+
+  // Closed as the window manager asks: the program ends with status 0.
+  void closeAndFinish()
+  {
+    askToClose(window_);
+    bool closed = run_->waitForLog("SetupDlg: Dialog closed");
+    tltest::ProgramRun::Result r = run_->finish(closed ? 0 : SIGKILL);
+    EXPECT_EQ(0, r.status) << r.err << r.log;
+    mui_.reset();
+  }
+
+  tltest::TempDir tools_{"tlinstroad"};
+  const std::string elevateGo_ = tools_ / "elevate.go", installGo_ = tools_ / "install.go";
+  httptest::TestCa ca_;
+  const std::string cert_ = ca_.server("dl", "DNS:localhost");
+  std::string deb_;
+  std::unique_ptr<httptest::ScriptedServer> server_;
+  std::unique_ptr<tltest::ProgramRun> run_;
+  std::unique_ptr<tltest::MuiDriver> mui_;
+  Window window_ = 0;
+};
+
+// The one real install: no credentials, so the sign-in choice follows.
+// While the package tool runs, its output moves the bar and closing the
+// window is refused; afterwards closing ends the program.
+TEST_F(InstallRoad, InstallsThroughSudoAndDpkgThenOffersSignIn)
+{
+  start("en", kTestFeatures, {"-_OrbUri=" + serve("hold")});
+  EXPECT_TRUE(has(run_->log(), "SetupDlg: Using trusted certs from " + tools_ / "ca.pem\n"));
+  downloadAndElevate("en");
+  // The bar starts at a tenth; the pre-install script printed its line and
+  // waits.
+  ASSERT_TRUE(tltest::loopUntil([&] { return percent(ask("listitems SetupDlg.install.progress")) > 10; }, 60000))
+      << ask("listitems SetupDlg.install.progress") << log();
+  askToClose(window_);
+  tltest::loopFor(1000);
+  EXPECT_FALSE(run_->ended());
+  EXPECT_FALSE(has(run_->log(), "Dialog closed"));
+  EXPECT_TRUE(has(ask("state SetupDlg.install"), "shown 1\n"));
+  shot("installing-en");
+  open(installGo_);
+  ASSERT_TRUE(run_->waitForLog("SetupDlg: Installed, next page signInChoose\n")) << log();
+  EXPECT_TRUE(installed());
+  EXPECT_TRUE(has(tltest::readFile(tools_ / "record"), "tlzarnservice start tlzarnserver-x11-serviced\n"));
+  EXPECT_TRUE(waitFor("state SetupDlg.signInChoose", "shown 1"));
+  shot("signin-en");
+  EXPECT_EQ("1\n", ask("select SetupDlg.langs 1"));
+  shot("signin-de");
+  closeAndFinish();
+  removePackage();
+  EXPECT_FALSE(installed());
+}
+
+// The other pages that follow an install, after dry runs (the tool's
+// command line is its output), and a download the stand-in does not have.
+TEST_F(InstallRoad, NextPagesAndNotFound)
+{
+  struct Case {
+    const char* name;
+    const char* locale;
+    unsigned flags;
+    std::vector<std::string> args;
+    const char* mode;
+    std::string page;
+  } cases[] = {
+      {"credentials", "de", kTestFeatures | kCredentials, {}, "hold", "simpleLaunch"},
+      {"forced settings", "en", kTestFeatures | kCredentials, {"-_ForceSettingsPage=1"}, "pkg/whole", "settings"},
+      {"not found", "en", kTestFeatures, {}, "missing/whole", "error"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-_NoInstall=1", "-_OrbUri=" + serve(c.mode)});
+    start(c.locale, c.flags, args);
+    if (std::string(c.mode) == "hold") {
+      downloadAndElevate(c.locale);
+    } else {
+      open(elevateGo_);
+      ASSERT_EQ("1\n", ask("click SetupDlg.initial.install"));
+    }
+    ASSERT_TRUE(waitFor("state SetupDlg." + c.page, "shown 1")) << log();
+    if (c.page == "error") {
+      EXPECT_TRUE(has(run_->log(), "SetupDlg: Error page: HTTP status 404 (Not Found)\n"));
+    } else {
+      EXPECT_TRUE(has(run_->log(), "SetupDlg: Installed, next page " + c.page + "\n")) << log();
+    }
+    shot(c.page + "-" + c.locale);
+    closeAndFinish();
+  }
+}
+
+// Without test features there is no automation channel, `_CertsPem` and
+// `_OrbUri` are ignored: the install button fetches the built-in address,
+// never the stand-in.
+TEST_F(InstallRoad, WithoutTestFeaturesTheStandInIsNotReached)
+{
+  const std::string uri = serve("pkg/whole");
+  start("en", 0, {"-_OrbUri=" + uri});
+  std::string text = log();
+  EXPECT_TRUE(has(text, "SetupDlg: Using trusted certs from built-in resource\n")) << text;
+  EXPECT_FALSE(has(text, "MuiComms: Listening"));
+  // The install button: the first row blue across the middle.
+  tltest::loopFor(300);
+  XImage* im = XGetImage(tx::display(), window_, 0, 0, 560, 540, AllPlanes, ZPixmap);
+  ASSERT_TRUE(im);
+  auto blue = [&](int x, int y) {
+    unsigned long p = XGetPixel(im, x, y);
+    return (p >> 16 & 0xff) < 60 && (p >> 8 & 0xff) < 130 && (p & 0xff) > 150;
+  };
+  int y = 0;
+  while (y < 539 && !(blue(230, y) && blue(280, y) && blue(330, y)))
+    y++;
+  XDestroyImage(im);
+  tltest::commandOutput("DISPLAY=" + tltest::sharedXvfb().display() + " xdotool mousemove --window " +
+                        std::to_string(window_) + " 280 " + std::to_string(y + 10) + " click 1");
+  ASSERT_TRUE(run_->waitForLog("SetupDlg: Error page: ")) << log();
+  text = log();
+  EXPECT_TRUE(has(text, "Pkg: Downloading Tessaly Daziziz from https://download.daziziz.example/"))
+      << text;
+  EXPECT_TRUE(has(text, "SetupDlg: Error page: Error connecting: getaddrinfo")) << text;
+  shot("error-without-test-features");
+  EXPECT_TRUE(server_->requests().empty());
+  closeAndFinish();
+}
+
+} // namespace
