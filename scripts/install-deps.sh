@@ -19,7 +19,9 @@ if [ "$what" = tsan ]; then
 fi
 
 # What every build needs (the X layer is built on Xlib and its MIT-SHM
-# extension).
+# extension). The -dev packages of mbedtls, zlib and libpng also hold the
+# static archives that the release and optimised builds link into the
+# program.
 pkgs=(cmake ninja-build g++ pkg-config libmbedtls-dev zlib1g-dev libpng-dev python3 libx11-dev libxext-dev)
 # Peers the benchmarks measure against; the test build builds the benchmarks.
 # pixman's and Xlib's regions are the region code's peers in tests, fuzz targets
