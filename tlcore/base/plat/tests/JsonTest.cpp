@@ -493,13 +493,15 @@ TEST(SharedHandle, LastHolderDeletes)
     EXPECT_EQ(d.holderCount(), 2u);
     SharedHandle<DerivedCounted> back = sharedHandleCast<DerivedCounted>(moved);
     EXPECT_EQ(back.holderCount(), 3u);
-    moved = moved; // self-assignment
+    const auto& self = moved;
+    moved = self; // self-assignment
     back = d;      // same object: no change
     d.reset();
     moved.reset();
     EXPECT_EQ(Counted::alive, 1);
     EXPECT_TRUE(back.unique());
-    back = std::move(back);
+    auto& backAgain = back;
+    back = std::move(backAgain);
     EXPECT_EQ(Counted::alive, 1);
     SharedHandle<Counted> other(new Counted());
     SharedHandle<Counted> last(back);

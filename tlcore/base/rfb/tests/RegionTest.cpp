@@ -141,7 +141,8 @@ TEST(Region, ValueSemanticsAndSetBoxes)
   sa.swap(sb);
   EXPECT_TRUE(sa.equals(b));
   EXPECT_TRUE(sb.equals(a));
-  sa = sa; // self-assignment keeps it
+  const auto& self = sa;
+  sa = self; // self-assignment keeps it
   EXPECT_TRUE(sa.equals(b));
 
   EXPECT_EQ(a.containsRect(a.getBoundingRect()) == Xregion::kOverlapIn, a.numRects() == 1);
