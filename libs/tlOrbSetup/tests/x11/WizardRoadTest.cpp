@@ -49,6 +49,14 @@ std::vector<std::string> lines(const std::string& text)
   return out;
 }
 
+// What a stand-in saw, one line each, for the run command to show.
+void show(const char* who, const std::vector<std::string>& seen)
+{
+  for (const std::string& l : seen)
+    printf("%s: %s\n", who, l.c_str());
+  fflush(stdout);
+}
+
 bool waitFor(const std::function<bool()>& done, int seconds = 60)
 {
   const plat::Time end = plat::getMonoTime() + seconds * plat::kTicksPerSecond;
@@ -400,6 +408,7 @@ TEST_F(WizardRoad, DownloadInstallSignInSettingsLaunch)
   ASSERT_TRUE(w.waitPage("signingIn"));
   ASSERT_TRUE(waitFor([&] { return !w.opened().empty(); }));
   const std::string state = checkAddress(lines(w.opened())[0], "/auth/sign_up/software_trial");
+  show("Browser stand-in opened", lines(w.opened()));
 
   // Another window is active when the browser calls back.
   Display* d = tx::display();
@@ -408,7 +417,10 @@ TEST_F(WizardRoad, DownloadInstallSignInSettingsLaunch)
   XSync(d, False);
   x("xdotool windowactivate --sync " + std::to_string(other));
   ASSERT_TRUE(waitFor([&] { return activeWindow() == other; }, 10));
-  w.xdgOpen(kScheme + "://install?state=" + state + "&server=ticket-s&viewer=ticket-v");
+  const std::string callback =
+      kScheme + "://install?state=" + state + "&server=ticket-s&viewer=ticket-v";
+  show("Given to xdg-open", {callback});
+  w.xdgOpen(callback);
   EXPECT_TRUE(waitFor([&] { return activeWindow() == w.window(); }, 10));
   XDestroyWindow(d, other);
   XSync(d, False);
@@ -446,7 +458,8 @@ TEST_F(WizardRoad, DownloadInstallSignInSettingsLaunch)
   EXPECT_EQ(viewer, seen[3].substr(0, viewer.size()));
   EXPECT_EQ("token VWR", seen[4]);
   unlink(seen[3].substr(viewer.size()).c_str());
-  EXPECT_EQ((std::vector<std::string>{"verifyChannel ", "reload "}), ctrl.messages());
+  const std::vector<std::string> ctrlSeen = ctrl.messages();
+  EXPECT_EQ((std::vector<std::string>{"verifyChannel ", "reload "}), ctrlSeen);
   std::vector<std::string> settings =
       lines(readWholeFile(rootProfile + "/config.d/tlzarnserver-x11"));
   ASSERT_EQ(4u, settings.size()) << tltest::joinLines(settings);
@@ -460,6 +473,16 @@ TEST_F(WizardRoad, DownloadInstallSignInSettingsLaunch)
   EXPECT_FALSE(svr::checkPassword("s3cret-pX", stored, nullptr));
   EXPECT_EQ("EnableAnalytics=1\n", readWholeFile(w.run().home() + "/.zarn/profiles/" + w.profile() +
                                                  "/config.d/zarnviewer"));
+  std::vector<std::string> said;
+  for (const std::string& l : lines(r.log))
+    if (has(l, "SetupDlg: "))
+      said.push_back(l.substr(l.find("SetupDlg: ") + 10));
+  said.push_back("exit status " + std::to_string(r.status));
+  show("Wizard", said);
+  show("Authentication stand-in", tickets);
+  show("Product programs", seen);
+  show("Control channel stand-in", ctrlSeen);
+  show("Server settings", settings);
 }
 
 } // namespace
