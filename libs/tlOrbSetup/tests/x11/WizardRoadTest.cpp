@@ -73,7 +73,7 @@ std::string x(const std::string& command)
 // The window the window manager calls active, 0 for none.
 Window activeWindow()
 {
-  std::string out = x("xprop -root _NET_ACTIVE_WINDOW");
+  std::string out = x("xprop -root _NET_ACTIVE_WINDOW 2>/dev/null");
   size_t at = out.find("# ");
   return at == std::string::npos ? 0 : strtoul(out.c_str() + at + 2, nullptr, 0);
 }
@@ -190,19 +190,17 @@ public:
     pictured_++;
     printf("Page: %s\n", name.c_str());
     fflush(stdout);
-    usleep(pictured_ == 1 ? 500000 : 50000);
+    usleep(pictured_ == 1 ? 500000 : 30000);
+    if (current() != name.substr(0, name.find('-'))) {
+      printf("(the %s page went before its picture was taken)\n", name.c_str());
+      return;
+    }
     const char* dir = getenv("TL_ROAD_PICTURES");
     char n[8];
     snprintf(n, sizeof n, "%02d-", pictured_);
     std::string file =
         (dir && *dir && pictures_ == "road" ? std::string(dir) + "/" : pictures_ + "-") + n + name;
     EXPECT_TRUE(tltest::screenshot(window_, 560, 540, file)) << file;
-    if (current() != name.substr(0, name.find('-'))) {
-      unlink((file[0] == '/' ? file : std::string(TL_SCREENSHOT_DIR) + "/" + file)
-                 .append(".png")
-                 .c_str());
-      printf("(the %s page went before its picture was taken)\n", name.c_str());
-    }
   }
 
 private:
@@ -214,11 +212,17 @@ private:
                   "-ElevateCmd=/usr/bin/sudo -n", "-LogDir=$HOME/.zarn"});
     return extra;
   }
+  // Asked from the last page seen on: the next is usually at most a few
+  // pages further.
   std::string current()
   {
-    for (const char* name : kPages)
+    const size_t n = sizeof kPages / sizeof *kPages;
+    size_t from = std::find(kPages, kPages + n, last_) - kPages;
+    for (size_t i = 0; i < n; i++) {
+      const char* name = kPages[(from + i) % n];
       if (has(command(std::string("state SetupDlg.") + name), "shown 1\n"))
         return name;
+    }
     return "";
   }
   std::string pictures_;
