@@ -31,8 +31,11 @@ bench_pkgs=(libbenchmark-dev rapidjson-dev nlohmann-json3-dev libre2-dev libexpa
             libpixman-1-dev libxkbcommon-dev libx11-data openssl libmsgpack-dev)
 case "$what" in
   # The wizard runs on an Xvfb of its own with openbox when there is no
-  # display; its screen is dumped with xwd and turned into PNGs with PIL.
-  run) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" xvfb openbox x11-apps python3-pil) ;;
+  # display; its screen is dumped with xwd and turned into PNGs with PIL. Its
+  # whole road uses the real URL opener and desktop tools, finds and
+  # activates windows with xdotool and xprop.
+  run) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" xvfb openbox x11-apps python3-pil
+              xdg-utils desktop-file-utils xdotool x11-utils) ;;
   # The proxy benchmark tunnels through real proxies; the certificate one loads
   # Debian's CA bundle; the HTTP client's downloads from nginx are timed
   # against curl; the image puts go to an Xvfb.

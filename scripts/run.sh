@@ -6,22 +6,29 @@
 # shown, is stopped with SIGTERM, and its log is shown; then a PNG of the
 # screen is written for each language.
 #
-# Then the engine's road, headless, against local stand-ins: the road test
-# of the test build plays the wizard as the unprivileged test user, reaches
-# the admin helper through "sudo -n", downloads stand-in product packages
-# (.deb, then .rpm) from an HTTPS stand-in, installs them with dpkg and rpm,
-# starts the service, redeems tickets at the authentication stand-in, joins,
-# sends the server's settings to the control channel's stand-in and
-# launches. The road needs the test build's hooks, so it is built there
-# (only the road test and what it needs). Root only. What the road
-# installs goes again: the sudo rule, the test user (when made here), the
-# product packages and every stand-in process. Debian packages it needed
-# (sudo, rpm, openssl) stay: removing system packages is not this script's
-# business, and sudo's removal script refuses when root has no password.
+# Then the wizard's whole road against local stand-ins: the road test of
+# the test build (it needs that build's hooks, so only the program and that
+# test are built there) runs the real wizard as the unprivileged test user,
+# on DISPLAY when one was set (so that a person watches it), else on an
+# Xvfb with openbox of its own. The automation channel presses what a user
+# would press: the package is downloaded from an HTTPS stand-in and
+# installed with dpkg through the admin helper reached with "sudo -n", the
+# sign-up address goes through the real xdg-open to a recording browser,
+# the callback URI through the real xdg-open to the program's "-uri" mode,
+# tickets are redeemed at the hosted stand-in, the settings go to the
+# control channel's stand-in and the product's stand-in programs are
+# launched. Each page's name is printed as it shows and a PNG of every page
+# is written into a folder it names. Root only. What the road sets up goes
+# again: the sudo rule, the test user (when made here), the product package
+# and every stand-in process. Debian packages it needed (sudo, rpm,
+# openssl) stay: removing system packages is not this script's business,
+# and sudo's removal script refuses when root has no password.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh run
+# The road goes to the display the caller gave, not to the Xvfb below.
+user_display=${DISPLAY:-}
 
 cmake --preset release
 cmake --build --preset release -j "$(nproc)"
@@ -92,28 +99,37 @@ stop_x
 
 road_status=0
 if [ "$(id -u)" -ne 0 ]; then
-  echo "== The headless road needs root: skipped"
+  echo "== The wizard's road needs root: skipped"
 else
-  echo "== The headless road against local stand-ins"
+  echo "== The wizard's whole road against local stand-ins"
   road_pkgs=()
   for p in sudo rpm openssl; do
     s=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
     [[ "$s" == *"install ok installed"* ]] || road_pkgs+=("$p")
   done
+  road_user=${TL_TEST_USER:-tlunpriv}
   made_user=
-  id tlunpriv >/dev/null 2>&1 || made_user=1
+  if ! id "$road_user" >/dev/null 2>&1; then
+    useradd --create-home --shell /bin/sh "$road_user"
+    made_user=1
+  fi
   pipe_dir=/tmp/.zarn-zarnservice
   made_pipe_dir=
   [ -e "$pipe_dir" ] || made_pipe_dir=1
+  pictures=$(mktemp -d /tmp/tlzarnconnectsetup-pages.XXXXXX)
+  chmod 755 "$pictures"
+  let_in=
   cleanup() {
+    if [ -n "$let_in" ]; then
+      DISPLAY=$user_display xhost "-si:localuser:$road_user" >/dev/null 2>&1 || true
+    fi
     bash scripts/sudo-test-dropin.sh --remove || true
     dpkg --purge tlzarnconnect-testfake >/dev/null 2>&1 || true
-    command -v rpm >/dev/null && rpm -e tlzarnconnect-testfake >/dev/null 2>&1 || true
     if [ -n "$made_pipe_dir" ]; then
       rm -rf "$pipe_dir"
     fi
-    if [ -n "$made_user" ] && id tlunpriv >/dev/null 2>&1; then
-      userdel -r tlunpriv >/dev/null 2>&1 || true
+    if [ -n "$made_user" ] && id "$road_user" >/dev/null 2>&1; then
+      userdel -r "$road_user" >/dev/null 2>&1 || true
     fi
   }
   trap cleanup EXIT
@@ -123,17 +139,31 @@ else
     DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${road_pkgs[@]}"
   fi
   cmake --preset test >/dev/null
-  cmake --build --preset test -j "$(nproc)" --target tlOrbSetup_PkgOrbTest
-  bash scripts/sudo-test-dropin.sh
-  out=$(build/test/libs/tlOrbSetup/tests/tlOrbSetup_PkgOrbTest \
-          --gtest_filter='PkgOrbRoad.*' 2>&1) || road_status=$?
-  printf '%s\n' "$out" | grep -v '^\[ *\(RUN\|OK\) *\]' || true
-  if [ "$road_status" -eq 0 ] && grep -q '^\[  SKIPPED \]' <<<"$out"; then
+  cmake --build --preset test -j "$(nproc)" --target tlzarnconnectsetup tlOrbSetup_WizardRoadTest
+  TL_TEST_USER=$road_user bash scripts/sudo-test-dropin.sh
+  road_env=(TL_TEST_USER="$road_user" TL_ROAD_PICTURES="$pictures")
+  if [ -n "$user_display" ]; then
+    # The test user's programs reach the caller's display without its
+    # cookie (xhost comes with the desktops that have such a display).
+    road_env+=(TL_X_DISPLAY="$user_display")
+    if command -v xhost >/dev/null; then
+      DISPLAY=$user_display xhost "+si:localuser:$road_user" >/dev/null && let_in=1
+    fi
+    echo "== On $user_display"
+  fi
+  # Shown as it goes (each page's name as it shows); kept in road.log.
+  set +e
+  env "${road_env[@]}" build/test/libs/tlOrbSetup/tests/x11/tlOrbSetup_WizardRoadTest \
+    --gtest_filter='WizardRoad.DownloadInstallSignInSettingsLaunch' 2>&1 |
+    tee "$pictures/road.log" | grep --line-buffered -v '^\[ *\(RUN\|OK\) *\]'
+  road_status=${PIPESTATUS[0]}
+  set -e
+  if [ "$road_status" -eq 0 ] && grep -q '^\[  SKIPPED \]' "$pictures/road.log"; then
     road_status=1
   fi
+  echo "== A picture of every page: $pictures"
   echo "== The road's status $road_status"
 fi
-
 echo
 echo "Built the program and the benchmarks in build/release."
 echo "Next: 'bash scripts/test.sh' builds and runs every test; 'bash scripts/bench.sh' runs the benchmarks."

@@ -27,6 +27,7 @@ struct Answer {
   bool date = true;
   bool reset = false;  // close the connection instead of answering
   bool sticky = false; // the answer to every later request
+  int delayMs = 0;      // waited before answering
 };
 
 // One request as a node received it; header names as sent.
@@ -100,7 +101,8 @@ public:
             ",\"reason\":" + jsonText(a.reason) + ",\"headers\":[" + headers +
             "],\"body\":" + jsonText(a.body) + ",\"date\":" + (a.date ? "true" : "false") +
             ",\"reset\":" + (a.reset ? "true" : "false") +
-            ",\"sticky\":" + (a.sticky ? "true" : "false") + "}");
+            ",\"sticky\":" + (a.sticky ? "true" : "false") +
+            ",\"delayMs\":" + std::to_string(a.delayMs) + "}");
   }
   // Empties every node's queue.
   void clear() { command("{\"clear\":true}"); }

@@ -17,7 +17,8 @@ standard input and answers each with "ok":
    "body": text (latin-1), "date": true, "reset": false}
       queues an answer on node N; "reset" closes the connection instead
       ("RST", no answer); "sticky" keeps it queued for every later
-      request; "date" false leaves out the "Date" header;
+      request; "date" false leaves out the "Date" header; "delayMs"
+      waits that long before answering;
   {"dateOffset": seconds}: the "Date" of later answers runs that far off;
   {"clear": true}: empties every queue.
 A request that finds its node's queue empty gets 404. LOG gets one JSON
@@ -106,6 +107,7 @@ def serve(conn, node):
             if entry.get("reset"):
                 conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
                 return
+            time.sleep(entry.get("delayMs", 0) / 1000.0)
             conn.sendall(answer(entry))
     except (OSError, ssl.SSLError):
         pass

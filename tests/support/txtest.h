@@ -111,8 +111,8 @@ inline std::string pumpCommand(const std::string& command, int* status = nullptr
   return s;
 }
 
-// The drawable's pixels as TL_SCREENSHOT_DIR/<name>.png; false when that
-// fails.
+// The drawable's pixels as TL_SCREENSHOT_DIR/<name>.png (<name>.png when
+// name is an absolute path); false when that fails.
 inline bool screenshot(Drawable d, int w, int h, const std::string& name)
 {
   Display* dpy = tx::display();
@@ -137,7 +137,7 @@ inline bool screenshot(Drawable d, int w, int h, const std::string& name)
   XDestroyImage(im);
   mkdir(TL_SCREENSHOT_DIR, 0755);
   TempFile raw(rgb, "tlshot");
-  std::string png = std::string(TL_SCREENSHOT_DIR) + "/" + name + ".png";
+  std::string png = (name[0] == '/' ? name : std::string(TL_SCREENSHOT_DIR) + "/" + name) + ".png";
   int status;
   runCommand("/usr/bin/python3 -c 'import sys; from PIL import Image; Image.frombytes(\"RGB\", (" +
                  std::to_string(w) + "," + std::to_string(h) + "), open(sys.argv[1], \"rb\").read()).save(sys.argv[2])' " +

@@ -3,7 +3,8 @@
 // MIT-SHM, listening on TCP, at depth 24, 16 or 8 (8 is PseudoColor), with
 // openbox on demand. Stopped by process id when the object goes. A program
 // shares one server (sharedXvfb), whose options come from the environment
-// its ctest entry sets. No Xvfb, or one that does not answer, throws:
+// its ctest entry sets, or is a running server that TL_X_DISPLAY names (a
+// person's display, for a demonstration), which it leaves running. No Xvfb, or one that does not answer, throws:
 // the test fails, it never skips. Free of gtest.
 #pragma once
 
@@ -27,8 +28,9 @@ struct XvfbOptions {
   int depth = 24;
   bool shm = true;
   bool tcp = false;
+  std::string existing; // a running server's display, used as it is
 
-  // TL_XVFB_DEPTH, TL_XVFB_SHM=0 and TL_XVFB_TCP=1.
+  // TL_XVFB_DEPTH, TL_XVFB_SHM=0, TL_XVFB_TCP=1 and TL_X_DISPLAY.
   static XvfbOptions fromEnv()
   {
     XvfbOptions o;
@@ -36,6 +38,8 @@ struct XvfbOptions {
       o.depth = atoi(d);
     o.shm = !getenv("TL_XVFB_SHM") || std::string(getenv("TL_XVFB_SHM")) != "0";
     o.tcp = getenv("TL_XVFB_TCP") && std::string(getenv("TL_XVFB_TCP")) == "1";
+    if (const char* d = getenv("TL_X_DISPLAY"))
+      o.existing = d;
     return o;
   }
 };
@@ -44,6 +48,15 @@ class Xvfb {
 public:
   explicit Xvfb(const XvfbOptions& o = XvfbOptions())
   {
+    if (!o.existing.empty()) {
+      display_ = o.existing;
+      Display* d = XOpenDisplay(display_.c_str());
+      if (!d)
+        throw std::runtime_error("no X server answers on " + display_);
+      number_ = atoi(display_.c_str() + display_.find(':') + 1);
+      XCloseDisplay(d);
+      return;
+    }
     std::vector<std::string> args = {"Xvfb", "-displayfd", "", "-screen", "0",
                                      "1024x768x" + std::to_string(o.depth), "-noreset"};
     if (o.tcp)
