@@ -48,7 +48,7 @@ private:
 
 class XWindow : public FrontEnd::Window {
 public:
-  XWindow() : engineUi_(dlg_), registration_(&engineUi_) {}
+  XWindow() : engineUi_(makeWizardEngineUi(dlg_)), registration_(engineUi_.get()) {}
 
   void show() override
   {
@@ -64,11 +64,16 @@ public:
 
 private:
   SetupDlg dlg_;
-  WizardEngineUi engineUi_;
+  std::unique_ptr<EngineUi> engineUi_;
   EngineUi::Registration registration_;
 };
 
 } // namespace
+
+std::unique_ptr<EngineUi> makeWizardEngineUi(SetupDlg& dlg)
+{
+  return std::make_unique<WizardEngineUi>(dlg);
+}
 
 std::unique_ptr<os::AppLoop> XFrontEnd::makeLoop()
 {

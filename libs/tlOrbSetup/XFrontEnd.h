@@ -13,6 +13,9 @@
 
 namespace tlOrbSetup {
 
+class EngineUi;
+class SetupDlg;
+
 class XFrontEnd : public FrontEnd {
 public:
   std::unique_ptr<os::AppLoop> makeLoop() override;
@@ -20,5 +23,10 @@ public:
   void bindUiModel() override;
   std::unique_ptr<Window> makeWindow() override;
 };
+
+// The engine UI the window registers: questions in the model's message box
+// over dlg's dialog, the desktop kind detected on the display from now on.
+// Borrows dlg, which must outlive it.
+std::unique_ptr<EngineUi> makeWizardEngineUi(SetupDlg& dlg);
 
 } // namespace tlOrbSetup

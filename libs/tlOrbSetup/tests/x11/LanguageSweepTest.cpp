@@ -6,7 +6,11 @@
 // reads back its two colours where its value puts them, and a screenshot is
 // kept (TL_SCREENSHOT_DIR/sweep-<lang>-NN-<page>.png, tiled into
 // sweep-<lang>-sheet.png by tools/contact_sheet.py). Also the output box
-// with 1 MiB of output, and the copied password in cut buffer 0.
+// with 1 MiB of output, and the copied password in cut buffer 0. The engine
+// asks through the X front end's engine UI: on a display with a GNOME Shell
+// window and a display manager whose custom.conf comments out Wayland's
+// disabling line, the real install of the fake package brings the Wayland
+// question and the GNOME notice in the model's box over the wizard.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,7 +37,9 @@
 #include "plat/TestFeatures.h"
 #include "product/addresses.h"
 #include "tlOrbSetup/AdminHelperClient.h"
+#include "tlOrbSetup/EngineUi.h"
 #include "tlOrbSetup/Pages.h"
+#include "tlOrbSetup/PkgOrb.h"
 #include "tlOrbSetup/SetupDlg.h"
 #include "tlOrbSetup/SignInPage.h"
 #include "tlOrbSetup/XFrontEnd.h"
@@ -116,6 +122,15 @@ protected:
     os::AppInfo::set("tlzarnconnectsetup", "Tessaly", "zarn", nullptr, nullptr);
     tltest::openTestDisplay();
     os::AppLoop::selectManager();
+    // Tells the desktop detection GNOME Shell: tiny, off the screen.
+    XSetWindowAttributes attrs{};
+    attrs.override_redirect = True;
+    Window shell = XCreateWindow(tx::display(), DefaultRootWindow(tx::display()), -10, -10, 1, 1, 0,
+                                 CopyFromParent, InputOutput, CopyFromParent, CWOverrideRedirect, &attrs);
+    XClassHint hint{const_cast<char*>("gnome-shell"), const_cast<char*>("Gnome-shell")};
+    XSetClassHint(tx::display(), shell, &hint);
+    XMapWindow(tx::display(), shell);
+    XSync(tx::display(), False);
     XFrontEnd().bindUiModel();
     loc::Localize::instance()->init({});
   }
@@ -134,12 +149,17 @@ protected:
     set("_NoInstall", "1");
     set("_SignInTimeoutSecs", "0");
     ASSERT_TRUE(plat::Configuration::global().set("Locale", GetParam(), plat::kPriorityPolicy));
+    dm_.write("custom.conf", "[daemon]\n#WaylandEnable=false\n");
+    PkgOrb::setDisplayManagerDirsForTest({plat::String(dm_.path().c_str())});
   }
   void TearDown() override
   {
     dlg_.reset();
     tltest::loopFor(100);
     AdminHelperClient::setProgramForTest(nullptr);
+    PkgOrb::setDisplayManagerDirsForTest({});
+    int status;
+    tltest::runCommand("dpkg --purge tlzarnconnect-testfake >/dev/null 2>&1", &status);
   }
 
   mui::MuElement* find(const char* path) { return dlg_->dialog()->findElement(path); }
@@ -210,8 +230,28 @@ protected:
     ok->doAction("click", nullptr);
   }
 
+  // The engine's box as shown (its window transient for the wizard's),
+  // looked at as name, answered with button.
+  void answerEngineBox(const std::string& name, const char* button)
+  {
+    mui::MuDialog* box = nullptr;
+    for (const auto& d : mui::Mui::instance().dialogs())
+      box = d.second->isShown() && d.second != dlg_->dialog() ? d.second : box;
+    ASSERT_NE(nullptr, box);
+    tx::TXWParent* w = windowOf(box);
+    ::Window owner = 0;
+    XGetTransientForHint(tx::display(), w->window(), &owner);
+    EXPECT_EQ(windowOf(dlg_->dialog())->window(), owner);
+    EXPECT_EQ("", outside(box, box->getAbsolutePosition(), w->width(), w->height()));
+    look(name, box);
+    mui::MuElement* b = box->findElement((std::string("main.buttons.") + button).c_str());
+    EXPECT_TRUE(b && b->doAction("click", nullptr)) << button;
+    if (!b)
+      box->setShown(false);
+  }
+
   static inline std::vector<plat::String> keyDirs_{plat::String(TL_TEST_SUPPORT_DIR)};
-  tltest::TempDir tmp_{"sweeptmp"}, config_{"sweepcfg"}, home_{"sweephome"};
+  tltest::TempDir tmp_{"sweeptmp"}, config_{"sweepcfg"}, home_{"sweephome"}, dm_{"sweepdm"};
   httptest::TestCa ca_;
   std::string cert_ = ca_.server("dl", "DNS:localhost");
   const std::string held_ = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(1000, 'd');
@@ -225,6 +265,8 @@ TEST_P(LanguageSweep, EveryPage)
   const std::string shots = std::string(TL_SCREENSHOT_DIR) + "/sweep-" + GetParam();
   tltest::commandOutput("rm -f " + shots + "-*.png");
   dlg_.reset(new SetupDlg());
+  std::unique_ptr<EngineUi> engineUi = makeWizardEngineUi(*dlg_);
+  EngineUi::Registration registration(engineUi.get());
   dlg_->show();
   ASSERT_TRUE(tltest::loopUntil([&] { return windowOf(dlg_->dialog())->isMapped(); }));
   tltest::loopFor(300);
@@ -261,10 +303,33 @@ TEST_P(LanguageSweep, EveryPage)
   }
   EXPECT_EQ(2u, mui::Mui::instance().dialogs().size());
 
-  // Installed, no credentials: the sign-in road, timed out at once.
+  // Installed for real (a dry run starts no service, so asks nothing), no
+  // credentials: the Wayland question ("Yes" in Spanish: the helper edits
+  // custom.conf), the GNOME notice, then the sign-in road, timed out at once.
+  const bool yes = GetParam() == std::string("es");
+  tltest::TempDir pkg("sweeppkg");
+  chmod(pkg.path().c_str(), 0755);
+  tltest::commandOutput(std::string(TL_TEST_DATA_DIR) + "/make_fake_product.sh " + pkg.path() + " " +
+                        (pkg / "record"));
+  const std::string deb = tltest::readFile(pkg / "tlzarnconnect-testfake.deb");
+  httptest::ScriptedServer debServer(
+      {{"pkg", {"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(deb.size()) + "\r\n\r\n" + deb}}}, cert_,
+      ca_.path("dl.key"));
+  set("_NoInstall", "0");
   act("error.retry");
-  startDownload("whole");
+  set("_OrbUri", ("https://localhost:" + std::to_string(debServer.port()) + "/pkg/whole/T.deb").c_str());
+  onMap.fn = [&] {
+    onMap.fn = [&] { answerEngineBox("gnome-notice", "ok"); };
+    answerEngineBox("wayland-question", yes ? "yes" : "no");
+  };
+  act("initial.install");
   ASSERT_TRUE(reach("signInChoose"));
+  EXPECT_FALSE(onMap.fn) << "the GNOME notice never mapped";
+  EXPECT_EQ(std::string("[daemon]\n") + (yes ? "" : "#") + "WaylandEnable=false\n",
+            tltest::readFile(dm_ / "custom.conf"));
+  EXPECT_NE(std::string::npos,
+            tltest::readFile(pkg / "record").find("tlzarnservice start tlzarnserver-x11-serviced\n"));
+  set("_NoInstall", "1");
   look("signInChoose");
   act("signInChoose.signIn.btn");
   look("signingIn");
