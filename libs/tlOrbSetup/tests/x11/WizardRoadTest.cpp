@@ -100,6 +100,9 @@ struct Tools {
   tltest::TempDir dir{"tlroadtools"};
 };
 
+// Whether the user's store holds cloud credentials (then no sign-in).
+enum class Credentials { kNone, kStored };
+
 // One run of the wizard, the test features key in its profile and its log
 // in HOME's ".zarn", pictures of each page as it shows.
 class Wizard {
@@ -107,14 +110,18 @@ public:
   // Pictures are named "<pictures>-<n>-<page>"; TL_ROAD_PICTURES takes
   // those of the "road".
   Wizard(const char* pictures, const Tools& tools, const std::string& orbUri,
-         const std::vector<std::string>& extra)
+         const std::vector<std::string>& extra, Credentials credentials = Credentials::kNone)
       : pictures_(pictures), env_(tools.env("roadtest" + std::to_string(getpid()))),
         profile_("roadtest" + std::to_string(getpid())),
         run_(args(tools, orbUri, extra), env_, [&](const std::string& home) {
-          tltest::commandOutput(
-              "cd '" + home + "' && d=.zarn/profiles/" + profile_ +
-              "/config.d/tlzarnconnectsetup.d && mkdir -p $d && cp " TL_TEST_SUPPORT_DIR
-              "/TestFeaturesEnableKey $d/");
+          const std::string store =
+              "cd '" + home + "' && d=.zarn/profiles/" + profile_ + "/config.d";
+          tltest::commandOutput(store +
+                                " && mkdir -p $d/tlzarnconnectsetup.d && cp " TL_TEST_SUPPORT_DIR
+                                "/TestFeaturesEnableKey $d/tlzarnconnectsetup.d/");
+          if (credentials == Credentials::kStored)
+            tltest::commandOutput(store + " && mkdir $d/tlzarnconnect.d && echo x > "
+                                          "$d/tlzarnconnect.d/CloudCredentials.bed");
         })
   {
     if (!run_.waitForLog("MuiComms: Listening on "))
@@ -137,10 +144,18 @@ public:
   bool up() const { return mui_ && window_; }
   tltest::ProgramRun& run() { return run_; }
   Window window() const { return window_; }
-  const std::string& profile() const { return profile_; }
   std::string command(const std::string& line) { return mui_->command(line); }
   bool click(const std::string& path) { return command("click SetupDlg." + path) == "1\n"; }
   std::string opened() const { return readWholeFile(run_.home() + "/opened"); }
+  // The server's settings as the helper stored them, and the viewer's file.
+  std::vector<std::string> serverSettings() const
+  {
+    return lines(readWholeFile("/root/.zarn/profiles/" + profile_ + "/config.d/tlzarnserver-x11"));
+  }
+  std::string viewerSettings() const
+  {
+    return readWholeFile(run_.home() + "/.zarn/profiles/" + profile_ + "/config.d/zarnviewer");
+  }
   std::string desktopFile() const
   {
     return run_.home() + "/.local/share/applications/" + kScheme + ".desktop";
@@ -253,11 +268,77 @@ protected:
       GTEST_SKIP() << "needs the sudo drop-in that scripts/sudo-test-dropin.sh installs";
     cert_ = ca_.server("dl", "DNS:localhost");
   }
+  // The URI of a four-byte package for dry runs, served while the test runs.
+  std::string dryRunPackage()
+  {
+    dryRun_.reset(new httptest::ScriptedServer(
+        {{"pkg", {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody"}}}, cert_,
+        ca_.path("dl.key")));
+    return "https://localhost:" + std::to_string(dryRun_->port()) + "/pkg/whole/T.deb";
+  }
 
   httptest::TestCa ca_;
   std::string cert_;
   Tools tools_{ca_};
+  std::unique_ptr<httptest::ScriptedServer> dryRun_;
 };
+
+// The fake product's package, its programs recording their calls; not
+// installed before or after.
+struct FakeProduct {
+  FakeProduct()
+  {
+    chmod(work.path().c_str(), 0755);
+    tltest::commandOutput(std::string(TL_TEST_DATA_DIR) + "/make_fake_product.sh " + work.path() +
+                          " " + record + " && touch " + record + " && chmod 666 " + record);
+    purge();
+  }
+  ~FakeProduct() { purge(); }
+  static void purge() { tltest::commandOutput("dpkg --purge " + kFake + " >/dev/null 2>&1; true"); }
+  std::string deb() const { return work / (kFake + ".deb"); }
+  std::vector<std::string> seen() const { return lines(readWholeFile(record)); }
+
+  tltest::TempDir work{"wizroad"};
+  const std::string record = work / "record";
+};
+
+// The server's control pipe, where the stand-in listens.
+std::string controlPipe()
+{
+  const std::string dir = "/tmp/.zarn-zarnservice";
+  mkdir(dir.c_str(), 0700);
+  return dir + "/tlzarnserver-x11.CtrlComms";
+}
+
+// The dialog's lines of a log.
+std::vector<std::string> said(const std::string& log)
+{
+  std::vector<std::string> out;
+  for (const std::string& l : lines(log))
+    if (has(l, "SetupDlg: "))
+      out.push_back(l.substr(l.find("SetupDlg: ") + 10));
+  return out;
+}
+
+// The middle of the window's lowest blue run down the middle column, in
+// "x y" for xdotool: the page button at the bottom of a page; empty when
+// nothing there is blue.
+std::string pageButton(Window w)
+{
+  XImage* im = XGetImage(tx::display(), w, 0, 0, 560, 540, AllPlanes, ZPixmap);
+  auto blue = [&](int y) {
+    unsigned long p = XGetPixel(im, 280, y);
+    return (p >> 16 & 0xff) < 60 && (p >> 8 & 0xff) < 130 && (p & 0xff) > 150;
+  };
+  int y = 539;
+  while (y > 0 && !blue(y))
+    y--;
+  int top = y;
+  while (top > 0 && blue(top - 1))
+    top--;
+  XDestroyImage(im);
+  return y > 0 ? "280 " + std::to_string((top + y) / 2) : "";
+}
 
 // The state value of an opened sign-in address, after checking the rest.
 std::string checkAddress(const std::string& address, const std::string& path)
@@ -273,9 +354,7 @@ std::string checkAddress(const std::string& address, const std::string& path)
 // addresses with one state, the scheme registered once, refused URIs.
 TEST_F(WizardRoad, SignInPagesAndRefusedUris)
 {
-  httptest::ScriptedServer server({{"pkg", {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody"}}},
-                                  cert_, ca_.path("dl.key"));
-  const std::string uri = "https://localhost:" + std::to_string(server.port()) + "/pkg/whole/T.deb";
+  const std::string uri = dryRunPackage();
   auto toChoice = [&](Wizard& w) {
     ASSERT_TRUE(w.up()) << w.run().log();
     ASSERT_TRUE(w.click("initial.install"));
@@ -349,20 +428,7 @@ TEST_F(WizardRoad, DownloadInstallSignInSettingsLaunch)
 {
   tltest::RootOnlyDir data;
   ASSERT_FALSE(data.path().empty());
-  tltest::TempDir work("wizroad");
-  chmod(work.path().c_str(), 0755);
-  const std::string record = work / "record";
-  tltest::commandOutput(std::string(TL_TEST_DATA_DIR) + "/make_fake_product.sh " + work.path() +
-                        " " + record + " && touch " + record + " && chmod 666 " + record);
-  // The package goes whatever happens.
-  struct Purge {
-    Purge() { purge(); }
-    ~Purge() { purge(); }
-    static void purge()
-    {
-      tltest::commandOutput("dpkg --purge " + kFake + " >/dev/null 2>&1; true");
-    }
-  } purge;
+  FakeProduct product;
   // The hosted stand-in, and its cloud configuration beside the program,
   // where the program finds its data (the program's other tests, which
   // would find it too, hold the same lock).
@@ -385,20 +451,17 @@ TEST_F(WizardRoad, DownloadInstallSignInSettingsLaunch)
   standin.push(1, vwr);
   standin.push(1, svr);
 
-  const std::string deb = tltest::readFile(work / (kFake + ".deb"));
+  const std::string deb = tltest::readFile(product.deb());
   const std::string head =
       "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(deb.size()) + "\r\n\r\n";
   httptest::ScriptedServer server({{"pkg", {head + deb}}}, cert_, ca_.path("dl.key"));
   // Held half-way, so that the download page shows its progress.
   const std::string uri = "https://localhost:" + std::to_string(server.port()) + "/pkg/hold-" +
                           std::to_string(head.size() + deb.size() / 2) + "/" + kFake + ".deb";
-  const std::string pipeDir = "/tmp/.zarn-zarnservice";
-  mkdir(pipeDir.c_str(), 0700);
-  tltest::FakeServer ctrl(pipeDir + "/tlzarnserver-x11.CtrlComms", {});
+  tltest::FakeServer ctrl(controlPipe(), {});
 
   Wizard w("road", tools_, uri, {});
   ASSERT_TRUE(w.up()) << w.run().log();
-  const std::string rootProfile = "/root/.zarn/profiles/" + w.profile();
   EXPECT_EQ("initial", w.page());
   ASSERT_TRUE(w.click("initial.install"));
   ASSERT_TRUE(w.waitPage("download"));
@@ -408,7 +471,7 @@ TEST_F(WizardRoad, DownloadInstallSignInSettingsLaunch)
   server.release();
   ASSERT_TRUE(w.waitPage("install"));
   ASSERT_TRUE(w.waitPage("signInChoose", 120)) << w.run().log();
-  EXPECT_EQ("tlzarnservice start tlzarnserver-x11-serviced\n", readWholeFile(record));
+  EXPECT_EQ("tlzarnservice start tlzarnserver-x11-serviced\n", readWholeFile(product.record));
   ASSERT_TRUE(w.click("signInChoose.trial.btn"));
   ASSERT_TRUE(w.waitPage("signingIn"));
   ASSERT_TRUE(waitFor([&] { return !w.opened().empty(); }));
@@ -454,8 +517,8 @@ TEST_F(WizardRoad, DownloadInstallSignInSettingsLaunch)
 
   // What the stand-ins saw: the service, the join and the viewer with
   // their tokens, the settings in name order with a hash of the password.
-  ASSERT_TRUE(waitFor([&] { return lines(readWholeFile(record)).size() >= 5; }));
-  std::vector<std::string> seen = lines(readWholeFile(record));
+  ASSERT_TRUE(waitFor([&] { return product.seen().size() >= 5; }));
+  std::vector<std::string> seen = product.seen();
   const std::string viewer = "tlzarnconnect -signInToken ";
   ASSERT_EQ(5u, seen.size());
   EXPECT_EQ("tlzarnserver-x11 -service -joincloud", seen[1].substr(0, seen[1].rfind(' ')));
@@ -465,8 +528,7 @@ TEST_F(WizardRoad, DownloadInstallSignInSettingsLaunch)
   unlink(seen[3].substr(viewer.size()).c_str());
   const std::vector<std::string> ctrlSeen = ctrl.messages();
   EXPECT_EQ((std::vector<std::string>{"verifyChannel ", "reload "}), ctrlSeen);
-  std::vector<std::string> settings =
-      lines(readWholeFile(rootProfile + "/config.d/tlzarnserver-x11"));
+  std::vector<std::string> settings = w.serverSettings();
   ASSERT_EQ(4u, settings.size()) << tltest::joinLines(settings);
   EXPECT_EQ((std::vector<std::string>{"Authentication=ZarnAuth", "EnableAnalytics=1",
                                       "EnableAutoUpdateChecks=1"}),
@@ -476,18 +538,100 @@ TEST_F(WizardRoad, DownloadInstallSignInSettingsLaunch)
   EXPECT_EQ("Password=", settings[3].substr(0, 9));
   EXPECT_TRUE(svr::checkPassword("s3cret-pw", stored, nullptr));
   EXPECT_FALSE(svr::checkPassword("s3cret-pX", stored, nullptr));
-  EXPECT_EQ("EnableAnalytics=1\n", readWholeFile(w.run().home() + "/.zarn/profiles/" + w.profile() +
-                                                 "/config.d/zarnviewer"));
-  std::vector<std::string> said;
-  for (const std::string& l : lines(r.log))
-    if (has(l, "SetupDlg: "))
-      said.push_back(l.substr(l.find("SetupDlg: ") + 10));
-  said.push_back("exit status " + std::to_string(r.status));
-  show("Wizard", said);
+  EXPECT_EQ("EnableAnalytics=1\n", w.viewerSettings());
+  std::vector<std::string> wizard = said(r.log);
+  wizard.push_back("exit status " + std::to_string(r.status));
+  show("Wizard", wizard);
   show("Authentication stand-in", tickets);
   show("Product programs", seen);
   show("Control channel stand-in", ctrlSeen);
   show("Server settings", settings);
+}
+
+// The settings page after a dry run (stored credentials), driven with the
+// pointer: the login credentials chosen and both boxes cleared, launch
+// double-clicked while the server's control channel never answers. The
+// settings go out once, the helper's time-out shows in a message box over
+// the wizard, and the product is launched once the box is answered.
+TEST_F(WizardRoad, SettingsFailureStillLaunches)
+{
+  FakeProduct product;
+  tltest::commandOutput("dpkg -i " + product.deb() + " >/dev/null");
+  const std::string uri = dryRunPackage();
+  tltest::FakeServer ctrl(controlPipe(), {"--silent"});
+  Wizard w("settings", tools_, uri, {"-_NoInstall=1", "-_ForceSettingsPage=1"},
+           Credentials::kStored);
+  ASSERT_TRUE(w.up()) << w.run().log();
+  ASSERT_TRUE(w.click("initial.install"));
+  ASSERT_TRUE(w.waitPage("settings")) << w.run().log();
+
+  // Where a content element is in the window: its state's place, moved by
+  // the header (80 pixels) and the content frame's margin (50 across).
+  auto place = [&](const char* name) {
+    std::string state = w.command(std::string("state SetupDlg.settings.") + name);
+    int x = 0, y = 0, width = 0, height = 0;
+    sscanf(state.c_str() + state.find("pos "), "pos %d,%d\nsize %d,%d", &x, &y, &width, &height);
+    return std::vector<int>{50 + x, 80 + y, width, height};
+  };
+  const std::string window = std::to_string(w.window());
+  auto clickAt = [&](int across, int down) {
+    x("xdotool mousemove --window " + window + " " + std::to_string(across) + " " +
+      std::to_string(down) + " click 1");
+  };
+  // The choice's row lies between the second text and the info frame; the
+  // boxes' marks at their left.
+  const std::vector<int> text2 = place("text2"), info = place("info"), sysAuth = place("sysAuth");
+  clickAt(sysAuth[0] + 8, (text2[1] + text2[3] + info[1]) / 2);
+  for (const char* box : {"analytics", "updates"}) {
+    const std::vector<int> at = place(box);
+    clickAt(at[0] + 8, at[1] + at[3] / 2);
+  }
+  ASSERT_TRUE(
+      waitFor([&] { return has(w.command("state SetupDlg.settings.updates"), "value 0\n"); }, 10));
+  // The password block hidden.
+  for (const char* seen :
+       {"sysAuth value 1", "analytics value 0", "pwd1 shown 0", "pwd2 shown 0"}) {
+    const std::string name(seen, strchr(seen, ' '));
+    EXPECT_TRUE(has(w.command("state SetupDlg.settings." + name), seen + name.size() + 1)) << seen;
+  }
+  w.picture("settings-sysAuth");
+
+  // The second press comes while the helper waits for the server.
+  const std::string launch = pageButton(w.window());
+  ASSERT_NE("", launch);
+  x("xdotool mousemove --window " + window + " " + launch + " click --repeat 2 1");
+  std::string box = x("timeout 20 xdotool search --sync --onlyvisible --classname '^messagebox$'");
+  ASSERT_NE("", box) << w.run().log();
+  box.pop_back();
+  char owner[32];
+  snprintf(owner, sizeof owner, "# 0x%lx\n", w.window());
+  EXPECT_TRUE(has(x("xprop -id " + box + " WM_TRANSIENT_FOR"), owner));
+  tltest::loopFor(300);
+  Display* d = tx::display();
+  EXPECT_TRUE(tltest::screenshot(DefaultRootWindow(d), DisplayWidth(d, DefaultScreen(d)),
+                                 DisplayHeight(d, DefaultScreen(d)), "settings-failed-box"));
+  EXPECT_FALSE(has(w.run().log(), "SetupDlg: Launching"));
+  x("xdotool windowactivate --sync " + box + " key Return");
+  ASSERT_TRUE(w.run().waitForLog("SetupDlg: Exiting")) << w.run().log();
+  tltest::ProgramRun::Result r = w.run().finish();
+  EXPECT_EQ(0, r.status) << r.err;
+  const std::string failed =
+      "SettingsPage: Storing the settings failed: [TimedOut] Timed out waiting for response from "
+      "ZARN Server\n";
+  EXPECT_TRUE(has(r.log, failed)) << r.log;
+  EXPECT_EQ(r.log.find(failed), r.log.rfind(failed));
+  EXPECT_EQ((std::vector<std::string>{"Using trusted certs from " + tools_.dir / "ca.pem",
+                                      "Installed, next page settings", "Launching", "Exiting"}),
+            said(r.log));
+
+  // The helper stored them, then found the server silent.
+  EXPECT_EQ((std::vector<std::string>{"Authentication=SystemAuth", "EnableAnalytics=0",
+                                      "EnableAutoUpdateChecks=0"}),
+            w.serverSettings());
+  EXPECT_EQ((std::vector<std::string>{"verifyChannel "}), ctrl.messages());
+  EXPECT_EQ("EnableAnalytics=0\n", w.viewerSettings());
+  ASSERT_TRUE(waitFor([&] { return !product.seen().empty(); }, 10));
+  EXPECT_EQ((std::vector<std::string>{"tlzarnconnect"}), product.seen());
 }
 
 } // namespace
