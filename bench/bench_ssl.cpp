@@ -212,11 +212,11 @@ struct Sink : io::IoHandler {
   void dataAvailable(io::Io* io) override
   {
     try {
-      while (io->in->check(false, 1)) {
-        int n = io->in->nUnread();
+      while (io->in()->check(false, 1)) {
+        int n = io->in()->nUnread();
         bytes += n;
-        io->in->consume(n);
-        io->in->setCheckpoint();
+        io->in()->consume(n);
+        io->in()->setCheckpoint();
       }
     } catch (const rdr::EndOfStream&) {
       ended = true;
@@ -245,8 +245,8 @@ void BM_Receive_ours(benchmark::State& state)
     }
     Sink sink;
     io->setHandler(&sink);
-    io->out->writeBytes(kRequest, sizeof kRequest - 1);
-    io->out->flush();
+    io->out()->writeBytes(kRequest, sizeof kRequest - 1);
+    io->out()->flush();
     state.ResumeTiming();
     while (!sink.ended)
       mgr.processOnce(1000);

@@ -9,8 +9,7 @@ class MemIo : public io::Io {
 public:
   explicit MemIo(rdr::InStream* input)
   {
-    in = input;
-    out = &sink;
+    setStreams(input, &sink);
   }
   ~MemIo() override = default;
   void setHandler(io::IoHandler* h, bool) override { handler = h; }

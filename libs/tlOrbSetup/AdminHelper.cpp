@@ -224,7 +224,7 @@ void AdminHelper::startCmd(std::vector<plat::String> args, const std::vector<am:
 void AdminHelper::dataAvailable(io::Io* io)
 {
   PLAT_ASSERT(io == runCmdIo_.get());
-  rdr::InStream& in = *io->in;
+  rdr::InStream& in = *io->in();
   // What is available now goes out as messages of at most 4,096 bytes, in
   // one flush.
   rdr::FramedOutStream* last = nullptr;

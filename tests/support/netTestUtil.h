@@ -118,16 +118,16 @@ public:
   }
   void dataAvailable(io::Io* c) override
   {
-    while (c->in->check(false, 1)) {
-      char ch = (char)c->in->readU8();
-      c->in->setCheckpoint();
+    while (c->in()->check(false, 1)) {
+      char ch = (char)c->in()->readU8();
+      c->in()->setCheckpoint();
       if (ch != '\n') {
         line += ch;
         continue;
       }
       const char* reply = line == "ping+extra" ? "pong\nEXTRA" : "pong\n";
-      c->out->writeBytes(reply, (int)strlen(reply));
-      c->out->flush();
+      c->out()->writeBytes(reply, (int)strlen(reply));
+      c->out()->flush();
       line.clear();
     }
   }

@@ -30,9 +30,9 @@ const char* Io::resolvedPeerEndpoint()
 
 void Io::writeFlags(rdr::OutStream& os) const
 {
-  PLAT_ASSERT(flags.size() < 256);
-  os.writeU8((uint8_t)flags.size());
-  for (const plat::String& f : flags)
+  PLAT_ASSERT(flags().size() < 256);
+  os.writeU8((uint8_t)flags().size());
+  for (const plat::String& f : flags_)
     os.writeShortString(f.str());
 }
 
@@ -40,7 +40,7 @@ void Io::readFlags(rdr::InStream& is)
 {
   int n = is.readU8();
   for (int i = 0; i < n; i++)
-    flags.insert(is.readShortString());
+    flags().insert(is.readShortString());
 }
 
 // --- Connectors -------------------------------------------------------------

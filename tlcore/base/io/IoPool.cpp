@@ -322,7 +322,7 @@ void IoPool::releaseIo(const char* destination, Io* io)
   const char* reason = nullptr;
   char text[plat::Exception::kMessageSize];
   try {
-    if (io->in->nUnread() > 0 || io->in->check(false, 1))
+    if (io->in()->nUnread() > 0 || io->in()->check(false, 1))
       reason = "extra data sent";
   } catch (rdr::EndOfStream&) {
     reason = "end of stream";
@@ -400,7 +400,7 @@ void IoPool::dataAvailable(Io* io)
   char text[plat::Exception::kMessageSize];
   const char* error = nullptr;
   try {
-    if (!io->in->check(false, 1))
+    if (!io->in()->check(false, 1))
       return;
     error = "unexpected data";
   } catch (plat::Exception& e) {

@@ -104,8 +104,8 @@ void ProxyTcpConnector::begin()
   }
   try {
     io_->setHandler(this, true);
-    inStream_ = io_->in;
-    outStream_ = io_->out;
+    inStream_ = io_->in();
+    outStream_ = io_->out();
     inStream_->setCheckpoint();
     timeout_.start(g_timeoutMs);
     sendFirst();

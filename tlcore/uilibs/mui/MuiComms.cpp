@@ -335,7 +335,7 @@ private:
 void MuiCommsConn::dataAvailable(io::Io* io)
 {
   try {
-    MuiComms::serve(*io->in, *io->out, line_);
+    MuiComms::serve(*io->in(), *io->out(), line_);
   } catch (rdr::BlockException&) {
     // An incomplete line is read again from its start with more data.
   } catch (rdr::EndOfStream&) {

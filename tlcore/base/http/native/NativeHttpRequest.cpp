@@ -260,7 +260,7 @@ void NativeHttpRequest::writeRequest()
   head.append("\r\n");
   sendTime_ = plat::getMonoTime();
   try {
-    rdr::OutStream* out = connection_->out;
+    rdr::OutStream* out = connection_->out();
     if (head.length() > out->spaceAvailable())
       throw plat::Exception("Headers too large");
     out->writeBytes(head.get(), head.length());
@@ -278,7 +278,7 @@ void NativeHttpRequest::writeRequest()
 
 void NativeHttpRequest::writeBody()
 {
-  rdr::OutStream* out = connection_->out;
+  rdr::OutStream* out = connection_->out();
   out->flush();
   int room;
   while (bodyIn_.nUnread() > 0 && (room = out->spaceAvailable()) > 0) {
@@ -311,7 +311,7 @@ void NativeHttpRequest::dataAvailable(io::Io* io)
       connection != requestHeaders_.end() && headerHasToken(connection->second.get(), "close");
   try {
     while (steps_.getState()) {
-      if (!steps_.run(this, io->in))
+      if (!steps_.run(this, io->in()))
         return;
     }
   } catch (rdr::EndOfStream&) {
@@ -353,7 +353,7 @@ void NativeHttpRequest::dataAvailable(io::Io* io)
 
 void NativeHttpRequest::parseHeadLines()
 {
-  rdr::InStream* in = connection_->in;
+  rdr::InStream* in = connection_->in();
   parser_.setInStream(in);
   try {
     parser_.parse();
@@ -428,7 +428,7 @@ void NativeHttpRequest::checkBodySize()
 
 void NativeHttpRequest::copyBody()
 {
-  rdr::InStream* in = connection_->in;
+  rdr::InStream* in = connection_->in();
   // Large bodies arrive in fewer, larger reads.
   if (remaining_ > kLargeBody) {
     if (rdr::BufferedInStream* b = dynamic_cast<rdr::BufferedInStream*>(in))
@@ -470,7 +470,7 @@ bool NativeHttpRequest::readLengthBody()
 
 bool NativeHttpRequest::readChunkSize()
 {
-  rdr::InStream* in = connection_->in;
+  rdr::InStream* in = connection_->in();
   char line[kMaxChunkSizeLine];
   int length = 0;
   for (;;) {
@@ -504,7 +504,7 @@ bool NativeHttpRequest::readChunkSize()
 bool NativeHttpRequest::readChunkData()
 {
   copyBody();
-  rdr::InStream* in = connection_->in;
+  rdr::InStream* in = connection_->in();
   uint8_t cr = in->readU8();
   uint8_t lf = in->readU8();
   if (cr != '\r' || lf != '\n')

@@ -88,9 +88,9 @@ std::string readFile(const std::string& path)
 struct Collector : io::IoHandler {
   void dataAvailable(io::Io* c) override
   {
-    while (c->in->check(false, 1))
-      got += (char)c->in->readU8();
-    c->in->setCheckpoint();
+    while (c->in()->check(false, 1))
+      got += (char)c->in()->readU8();
+    c->in()->setCheckpoint();
   }
   void writable(io::Io*) override {}
   void closed(io::Io*) override { gone = true; }
@@ -137,8 +137,8 @@ protected:
     ASSERT_NE(nullptr, result->io) << result->error;
     Collector c;
     result->io->setHandler(&c, true);
-    result->io->out->writeBytes("ping\n", 5);
-    result->io->out->flush();
+    result->io->out()->writeBytes("ping\n", 5);
+    result->io->out()->flush();
     EXPECT_TRUE(nettest::runUntil(*mgr, [&] { return c.got.size() >= reply.size(); }));
     EXPECT_EQ(reply, c.got);
     result->io->shutdown(io::Shutdown::kDrop);
@@ -254,7 +254,7 @@ TEST_F(HttpConnectTest, ScriptedReplies)
     } else {
       // The buffer that carried the credentials wipes what it sent.
       ASSERT_NE(nullptr, result->io) << result->error;
-      auto* out = dynamic_cast<rdr::BufferedOutStream*>(result->io->out->getBottomStream());
+      auto* out = dynamic_cast<rdr::BufferedOutStream*>(result->io->out()->getBottomStream());
       ASSERT_NE(nullptr, out);
       EXPECT_EQ(c.credentials, out->isSecure());
       exchange("ping\n");

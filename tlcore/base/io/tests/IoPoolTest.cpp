@@ -31,12 +31,12 @@ public:
   void dataAvailable(io::Io* c) override
   {
     while (!done()) {
-      if (!c->in->check(false, 1))
+      if (!c->in()->check(false, 1))
         return;
-      line += (char)c->in->readU8();
-      c->in->setCheckpoint();
+      line += (char)c->in()->readU8();
+      c->in()->setCheckpoint();
     }
-    c->in->check(false, 1);
+    c->in()->check(false, 1);
   }
   void writable(io::Io*) override {}
   bool done() const { return !line.empty() && line.back() == '\n'; }
@@ -94,10 +94,10 @@ protected:
   {
     Client client;
     c->setHandler(&client, true);
-    c->out->writeBytes(request, (int)strlen(request));
-    c->out->writeU8('\n');
-    c->out->flush();
-    EXPECT_TRUE(run([&] { return client.done() && (!extra || c->in->nUnread() > 0); }));
+    c->out()->writeBytes(request, (int)strlen(request));
+    c->out()->writeU8('\n');
+    c->out()->flush();
+    EXPECT_TRUE(run([&] { return client.done() && (!extra || c->in()->nUnread() > 0); }));
     EXPECT_EQ("pong\n", client.line);
     c->setHandler(nullptr, true);
   }

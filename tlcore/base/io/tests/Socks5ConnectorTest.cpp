@@ -47,9 +47,9 @@ class Sink : public io::IoHandler {
 public:
   void dataAvailable(io::Io* c) override
   {
-    while (c->in->check(false, 1)) {
-      got += (char)c->in->readU8();
-      c->in->setCheckpoint();
+    while (c->in()->check(false, 1)) {
+      got += (char)c->in()->readU8();
+      c->in()->setCheckpoint();
     }
   }
   void writable(io::Io*) override {}
@@ -167,8 +167,8 @@ protected:
     io::IoPtr tunnel(out.io, io::Shutdown::kDrop);
     Sink sink;
     tunnel->setHandler(&sink, true);
-    tunnel->out->writeBytes("ping\n", 5);
-    tunnel->out->flush();
+    tunnel->out()->writeBytes("ping\n", 5);
+    tunnel->out()->flush();
     EXPECT_TRUE(nettest::runUntil(*mgr, [&] { return sink.got.size() >= 5; }));
     EXPECT_EQ("pong\n", sink.got);
   }

@@ -93,7 +93,7 @@ TEST_F(TcpConnectorTest, LoopbackConnectionsAndTheirNames)
     EXPECT_EQ(0, r.reports) << "reported from inside start";
     ASSERT_TRUE(run([&] { return r.reports > 0; }));
     ASSERT_TRUE(r.io) << r.error;
-    EXPECT_EQ(c.secure, r.io->flags.count(plat::String("secureTransport")) == 1);
+    EXPECT_EQ(c.secure, r.io->flags().count(plat::String("secureTransport")) == 1);
     std::string endpoint = plat::format(c.endpointFormat, port).str();
     EXPECT_STREQ(endpoint.c_str(), r.io->peerEndpoint());
     EXPECT_STREQ(endpoint.c_str(), r.io->resolvedPeerEndpoint());

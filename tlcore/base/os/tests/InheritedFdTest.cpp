@@ -73,7 +73,7 @@ TEST(InheritedFdTest, KindOfDescriptorPicksTheConnection)
                                                        : "fd";
     EXPECT_STREQ(c.kind, kind);
     if (dynamic_cast<io::TcpIo*>(io)) {
-      EXPECT_EQ(1u, io->flags.count(plat::String("secureTransport")));
+      EXPECT_EQ(1u, io->flags().count(plat::String("secureTransport")));
     }
     io->shutdown(io::Shutdown::kDrop);
     EXPECT_EQ(-1, fcntl(fd, F_GETFD)) << "the connection owns the descriptor";

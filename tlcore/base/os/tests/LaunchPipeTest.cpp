@@ -584,7 +584,7 @@ TEST(LaunchWithPipe, LaunchedOnALaterPass)
   ASSERT_EQ(1, owner.calls);
   ASSERT_TRUE(owner.got);
   rdr::MemOutStream text;
-  while (!os::copyStream(*owner.got->in, text, false))
+  while (!os::copyStream(*owner.got->in(), text, false))
     os::AppLoop::selectManager().processOnce(50);
   EXPECT_EQ("hi", std::string((const char*)text.data(), (size_t)text.length()));
 }

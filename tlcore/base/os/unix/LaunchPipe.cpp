@@ -179,8 +179,8 @@ const char* LaunchPipeListener::path() const
 
 void LaunchPipeListener::sendChallenge(io::Io* io)
 {
-  io->out->writeBytes(challenge_, sizeof(challenge_));
-  io->out->flush();
+  io->out()->writeBytes(challenge_, sizeof(challenge_));
+  io->out()->flush();
 }
 
 void LaunchPipeListener::ioAccept(io::IoPtr io)

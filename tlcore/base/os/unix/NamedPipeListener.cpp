@@ -214,13 +214,13 @@ void NamedPipeListener::createSocket()
 
 io::Io* NamedPipeListener::acceptConnection()
 {
-  if (fd < 0 || config_.datagram)
+  if (getFd() < 0 || config_.datagram)
     return nullptr;
   int c;
   try {
-    c = acceptSocket(fd);
+    c = acceptSocket(getFd());
   } catch (plat::SystemException& e) {
-    if ((e.getErr() == ENFILE || e.getErr() == EMFILE) && acceptor) {
+    if ((e.getErr() == ENFILE || e.getErr() == EMFILE) && getAcceptor()) {
       pipeLog.info("%s: out of descriptors, accepting paused", path_.get());
       pauseAccepting();
       return nullptr;
@@ -252,7 +252,7 @@ void NamedPipeListener::refresh()
     return;
   }
   pipeLog.info("Recreating socket: %s", path_.get());
-  io::IoAcceptor* saved = acceptor;
+  io::IoAcceptor* saved = getAcceptor();
   setAcceptor(nullptr);
   installFd(-1);
   try {
