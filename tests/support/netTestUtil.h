@@ -177,10 +177,10 @@ public:
 // Collects a connector's report.
 class Result : public io::IoConnected {
 public:
-  void connected(io::IoConnector*, io::Io* c) override
+  void connected(io::IoConnector*, io::IoPtr c) override
   {
     reports++;
-    io = c;
+    io.reset(c.release());
   }
   void failed(io::IoConnector*, const plat::Exception& e) override
   {
@@ -190,7 +190,7 @@ public:
     err = se ? se->getErr() : 0;
   }
   int reports = 0;
-  io::Io* io = nullptr;
+  io::IoPtr io{nullptr, io::Shutdown::kDrop};
   std::string error;
   int err = 0;
 };

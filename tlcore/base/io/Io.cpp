@@ -1,5 +1,7 @@
 #include "io/Io.h"
 
+#include <utility>
+
 #include "plat/Exception.h"
 #include "rdr/InStream.h"
 #include "rdr/OutStream.h"
@@ -86,12 +88,14 @@ bool IoConnectorBase::timerExpired(plat::Timer* t)
   return false;
 }
 
-void IoConnectorBase::succeeded(Io* io)
+void IoConnectorBase::succeeded(IoPtr io)
 {
-  if (callback_)
-    callback_->connected(this, io);
-  else
-    io->shutdown(Shutdown::kDrop);
+  if (callback_) {
+    callback_->connected(this, std::move(io));
+  } else {
+    io.setOnReset(Shutdown::kDrop);
+    io.reset();
+  }
 }
 
 void IoConnectorBase::failed(const plat::Exception& error)

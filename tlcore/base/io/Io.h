@@ -140,8 +140,8 @@ class IoConnector;
 // from inside start().
 class IoConnected {
 public:
-  // Ownership of io passes to the callee.
-  virtual void connected(IoConnector* connector, Io* io) = 0;
+  // The callee owns io; dropping it shuts the connection down (flushing).
+  virtual void connected(IoConnector* connector, IoPtr io) = 0;
   virtual void failed(IoConnector* connector, const plat::Exception& error) = 0;
   // An intermediate notification; ignored by default.
   virtual void progress(IoConnector* connector);
@@ -183,7 +183,7 @@ protected:
 
   // Hands io to the callback; without one the connection is shut down at
   // once (no flush, no handler).
-  void succeeded(Io* io);
+  void succeeded(IoPtr io);
   // Passes the error to the callback, if there is one.
   void failed(const plat::Exception& error);
 

@@ -205,14 +205,14 @@ int NativeHttpRequest::getResponseProgress(int* total)
 
 // --- Connecting ---------------------------------------------------------------------------
 
-void NativeHttpRequest::connected(io::IoConnector* connector, io::Io* io)
+void NativeHttpRequest::connected(io::IoConnector* connector, io::IoPtr io)
 {
   connectTime_ = io::IoPool::connectTime(connector);
   if (connectTime_ > 0 && closeNewConnection_)
     setHeader("Connection", "close");
   connector_.reset();
-  connection_.reset(io);
-  io->setHandler(this, true);
+  connection_.reset(io.release());
+  connection_->setHandler(this, true);
   state_ = kSending;
   writeRequest();
 }
@@ -324,17 +324,17 @@ void NativeHttpRequest::dataAvailable(io::Io* io)
 
   // The response is complete.
   bool responseClose = headerHasToken(parser_.getHeader("Connection"), "close");
-  io::Io* conn = connection_.release();
+  io::IoPtr conn(std::move(connection_));
   // After an interim response the final one is still to come on this
   // connection: no later request may read it as its own.
   bool interim = parser_.getStatus() < 200;
   if (!requestClose && !responseClose && !bodyNotFullySent_ && !interim) {
-    client_->pool().releaseIo(destination_.str(), conn);
+    client_->pool().releaseIo(destination_.str(), std::move(conn));
   } else {
-    client_->pool().discardIo(conn, interim              ? "interim response"
-                                    : bodyNotFullySent_ ? "request not fully sent"
-                                                        : "connection closed");
-    conn->shutdown(io::Shutdown::kDrop);
+    client_->pool().discardIo(conn.get(), interim              ? "interim response"
+                                          : bodyNotFullySent_ ? "request not fully sent"
+                                                              : "connection closed");
+    conn.reset();
   }
   timer_.stop();
   state_ = kComplete;

@@ -24,10 +24,10 @@ namespace {
 // The report of one connector, with the proxy error's kind.
 class Outcome : public io::IoConnected {
 public:
-  void connected(io::IoConnector*, io::Io* c) override
+  void connected(io::IoConnector*, io::IoPtr c) override
   {
     reports++;
-    io = c;
+    io.reset(c.release());
   }
   void failed(io::IoConnector*, const plat::Exception& e) override
   {
@@ -37,7 +37,7 @@ public:
     kind = pe ? pe->getKind() : "(not a ProxyError)";
   }
   int reports = 0;
-  io::Io* io = nullptr;
+  io::IoPtr io{nullptr, io::Shutdown::kDrop};
   std::string kind;
   std::string message;
 };
@@ -164,7 +164,7 @@ protected:
     ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return out.reports > 0; }));
     if (!out.io)
       return;
-    io::IoPtr tunnel(out.io, io::Shutdown::kDrop);
+    io::IoPtr tunnel(std::move(out.io));
     Sink sink;
     tunnel->setHandler(&sink, true);
     tunnel->out()->writeBytes("ping\n", 5);
@@ -361,8 +361,7 @@ TEST_F(Socks5ConnectorTest, ScriptedReplies)
       connector.start(&out);
       ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return out.reports > 0; }));
     }
-    if (out.io)
-      out.io->shutdown(io::Shutdown::kDrop);
+    out.io.reset();
     nettest::settle(*mgr); // lets the closing connection reach the proxy
     EXPECT_EQ(1, out.reports);
     EXPECT_EQ(c.kind, out.kind) << out.message;

@@ -52,9 +52,7 @@ protected:
       return result.error;
     EXPECT_TRUE(result.io->flags().count(plat::String("secureTransport")));
     if (io)
-      *io = result.io;
-    else
-      result.io->shutdown(io::Shutdown::kDrop);
+      *io = result.io.release();
     return "connected";
   }
   // A connector to endpoint over TCP, with hostName as given.
