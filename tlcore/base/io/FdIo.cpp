@@ -44,7 +44,7 @@ plat::IntParameter LazyFlushTimeout(
     "LazyFlushTimeout",
     "Maximum number of seconds for which attempts should be made to flush data to an "
     "unresponsive client (maximum 49 days)",
-    60, true, nullptr, 0, 2147483647);
+    60, plat::ParamLevel::kAdvanced, nullptr, 0, 2147483647);
 
 // Switching to waiting mode does not write out at once: a peer that takes
 // nothing would stall the loop thread. Detaching writes out what the peer

@@ -14,7 +14,8 @@ namespace {
 
 // Hidden: for finding where bad text is made.
 BoolParameter badUtf8Assert("_BadUtf8Assert",
-                            "Make bad UTF-8 cause an assertion failure for debugging", false, true);
+                            "Make bad UTF-8 cause an assertion failure for debugging", false,
+                            ParamLevel::kAdvanced);
 
 inline bool isCont(unsigned char c)
 {

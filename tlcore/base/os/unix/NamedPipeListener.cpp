@@ -20,7 +20,7 @@ namespace os {
 plat::IntParameter
     UnixSocketRefreshInterval("_UnixSocketRefreshInterval",
                               "Seconds between refreshes of the socket files of named pipes", 3600,
-                              false, nullptr, 0, INT_MAX);
+                              plat::ParamLevel::kBasic, nullptr, 0, INT_MAX);
 
 namespace {
 
