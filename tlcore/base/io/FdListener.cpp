@@ -34,7 +34,7 @@ FdListener::~FdListener()
 void FdListener::updateInterest()
 {
   fdMgr_->setEvents(this, (listening_ ? FdEvents::kAccept : FdEvents::kNone) |
-                             (acceptor_ && extraCallback_ ? FdEvents::kExtra : FdEvents::kNone));
+                              (acceptor_ && extraCallback_ ? FdEvents::kExtra : FdEvents::kNone));
   if (listening_)
     fdMgr_->queueReadable(this);
 }

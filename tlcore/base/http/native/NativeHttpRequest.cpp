@@ -331,7 +331,7 @@ void NativeHttpRequest::dataAvailable(io::Io* io)
   if (!requestClose && !responseClose && !bodyNotFullySent_ && !interim) {
     client_->pool().releaseIo(destination_.str(), std::move(conn));
   } else {
-    client_->pool().discardIo(conn.get(), interim              ? "interim response"
+    client_->pool().discardIo(conn.get(), interim             ? "interim response"
                                           : bodyNotFullySent_ ? "request not fully sent"
                                                               : "connection closed");
     conn.reset();
