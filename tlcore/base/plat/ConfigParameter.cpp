@@ -468,11 +468,7 @@ StringParameter::StringParameter(const char* name, const char* desc, const char*
                                  const char* attributes)
     : TypedParameter<String>(name, desc, locDesc, String(def), level, owner, attributes)
 {
-  if (!def) {
-    AssertionFail fail("def", __FILE__, __LINE__);
-    fail.appendFmt("Default value <null> for %s not allowed", name);
-    fail.fatal();
-  }
+  PLAT_ASSERT_FMT(def, "Default value <null> for %s not allowed", name);
 }
 
 StringParameter::StringParameter(const char* name, const char* description, const char* def,

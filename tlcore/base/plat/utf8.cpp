@@ -398,9 +398,7 @@ static void assertIfRequested(const char* message)
 {
   if (!badUtf8Assert)
     return;
-  AssertionFail fail("0", __FILE__, __LINE__);
-  fail.appendFmt("%s", message);
-  fail.fatal();
+  PLAT_FAIL_FMT("0", "%s", message);
 }
 
 BadUtf8::BadUtf8(const char* message) : Exception(message)

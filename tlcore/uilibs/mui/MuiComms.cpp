@@ -361,8 +361,7 @@ void MuiCommsConn::closed(io::Io*)
 
 void MuiComms::start(const char* app, long long pid, int index)
 {
-  if (theInstance)
-    plat::AssertionFail("!instance", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(!theInstance, "!instance");
   theInstance = new MuiComms(os::makeNamedPipePath("MuiComms", nullptr, app, pid, index));
   theInstance->setListening(plat::isTestFeaturesEnabled());
 }
