@@ -4,10 +4,7 @@
 // line server in the test.
 #include "io/Socks5Connector.h"
 
-#include <signal.h>
-#include <spawn.h>
 #include <stdio.h>
-#include <sys/wait.h>
 
 #include <fstream>
 #include <memory>
@@ -16,8 +13,6 @@
 #include "io/ProxyFetcherConnector.h"
 #include "io/ProxySettings.h"
 #include "netTestUtil.h"
-
-extern char** environ;
 
 namespace {
 
@@ -62,51 +57,8 @@ std::string tmpFile(const char* name)
   return "/tmp/tl-" + std::to_string(getpid()) + "-" + name;
 }
 
-int freePort()
-{
-  int port;
-  int fd = nettest::loopbackSocket(AF_INET, -1, &port);
-  close(fd);
-  return port;
-}
-
-bool listening(int port)
-{
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  io::IpInfo addr("127.0.0.1", port);
-  bool ok = ::connect(fd, addr.sockAddr(), addr.len()) == 0;
-  close(fd);
-  return ok;
-}
-
-// A proxy program run for one test; stopped (SIGTERM) when destroyed.
-class Peer {
-public:
-  Peer(std::vector<std::string> argv, int port)
-  {
-    std::vector<char*> args;
-    for (auto& a : argv)
-      args.push_back(&a[0]);
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ) != 0)
-      pid = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    for (int i = 0; i < 200 && pid > 0 && !listening(port); i++)
-      usleep(25000);
-  }
-  ~Peer()
-  {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-  pid_t pid = -1;
-};
+using nettest::freePort;
+using tlnet::Peer;
 
 // The scripted proxy: one script per connection; log() gives what the
 // client sent, one line per connection.
@@ -214,14 +166,14 @@ TEST_F(Socks5ConnectorTest, RealProxies)
                              "user.privileged: root\nuser.unprivileged: nobody\n"
                              "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
                              "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n";
-      peer.reset(new Peer({danted, "-f", conf, "-N", "1", "-p", conf + ".pid"}, port));
+      peer.reset(new Peer({danted, "-f", conf, "-N", "1", "-p", conf + ".pid"}, {port}));
     } else if (strcmp(c.peer, "microsocks") == 0) {
-      peer.reset(new Peer({microsocks, "-i", "127.0.0.1", "-p", portText}, port));
+      peer.reset(new Peer({microsocks, "-i", "127.0.0.1", "-p", portText}, {port}));
     } else {
       peer.reset(new Peer(
-          {microsocks, "-i", "127.0.0.1", "-p", portText, "-u", "alice", "-P", "s3cret"}, port));
+          {microsocks, "-i", "127.0.0.1", "-p", portText, "-u", "alice", "-P", "s3cret"}, {port}));
     }
-    ASSERT_TRUE(listening(port)) << c.peer << " did not start";
+    ASSERT_TRUE(peer->ready()) << c.peer << " did not start";
 
     std::string proxy = "127.0.0.1:" + portText;
     io::Socks5Connector connector(c.target, server->port, proxy.c_str(), io::IoPtr(), nullptr);
@@ -243,8 +195,8 @@ TEST_F(Socks5ConnectorTest, ProxyFetcherConnectorChoosesTheConnector)
   if (access("/usr/bin/microsocks", X_OK) != 0)
     GTEST_SKIP() << "microsocks missing";
   int port = freePort();
-  Peer peer({"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(port)}, port);
-  ASSERT_TRUE(listening(port));
+  Peer peer({"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(port)}, {port});
+  ASSERT_TRUE(peer.ready());
   std::string socksUrl = "socks://127.0.0.1:" + std::to_string(port);
   struct Case {
     std::string url;
