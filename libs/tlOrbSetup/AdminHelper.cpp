@@ -388,7 +388,7 @@ int adminHelperMain(int argc, char** argv)
   try {
     char** cursor = argv + 2;
     os::LaunchedProcessPipe::Args pipeArgs;
-    io::IoPtr connection(os::LaunchedProcessPipe::connect(pipeArgs, cursor, 0));
+    io::IoPtr connection = os::LaunchedProcessPipe::connect(pipeArgs, cursor, 0);
     plat::Configuration::global().parseCmdLine(cursor, nullptr);
     auto loop = std::make_unique<os::AppLoop>();
     auto helper = std::make_unique<AdminHelper>(std::move(connection));

@@ -158,10 +158,10 @@ public:
       delete c.second;
     }
   }
-  io::Io* acceptConnection() override
+  io::IoPtr acceptConnection() override
   {
     int fd = os::acceptSocket(getFd());
-    return fd < 0 ? nullptr : new io::TcpIo(fd, io::TcpIoFlags::kOwnFd);
+    return io::IoPtr(fd < 0 ? nullptr : new io::TcpIo(fd, io::TcpIoFlags::kOwnFd));
   }
   void ioAccept(io::IoPtr c) override
   {

@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include "os/socket.h"
 #include "plat/Exception.h"
 #include "plat/Log.h"
@@ -115,7 +117,7 @@ void FdListener::readable()
 {
   if (!acceptor_)
     return;
-  Io* io;
+  IoPtr io;
   try {
     io = acceptConnection();
   } catch (plat::Exception& e) {
@@ -130,7 +132,7 @@ void FdListener::readable()
   if (!io)
     return;
   io->flags().insert(plat::String("incoming"));
-  acceptor_->ioAccept(IoPtr(io));
+  acceptor_->ioAccept(std::move(io));
 }
 
 void FdListener::extraEvent()

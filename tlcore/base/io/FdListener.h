@@ -67,7 +67,7 @@ public:
 
 protected:
   // One accepted connection, or null when none is pending.
-  virtual Io* acceptConnection() = 0;
+  virtual IoPtr acceptConnection() = 0;
 
   void readable() override;
   void extraEvent() override;

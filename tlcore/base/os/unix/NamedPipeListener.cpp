@@ -212,10 +212,10 @@ void NamedPipeListener::createSocket()
   installFd(s.release());
 }
 
-io::Io* NamedPipeListener::acceptConnection()
+io::IoPtr NamedPipeListener::acceptConnection()
 {
   if (getFd() < 0 || config_.datagram)
-    return nullptr;
+    return io::IoPtr();
   int c;
   try {
     c = acceptSocket(getFd());
@@ -223,13 +223,13 @@ io::Io* NamedPipeListener::acceptConnection()
     if ((e.getErr() == ENFILE || e.getErr() == EMFILE) && getAcceptor()) {
       pipeLog.info("%s: out of descriptors, accepting paused", path_.get());
       pauseAccepting();
-      return nullptr;
+      return io::IoPtr();
     }
     throw;
   }
   if (c < 0)
-    return nullptr;
-  return new UnixIo(path_.get(), c, false);
+    return io::IoPtr();
+  return io::IoPtr(new UnixIo(path_.get(), c, false));
 }
 
 void NamedPipeListener::refresh()
