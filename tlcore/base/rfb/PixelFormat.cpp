@@ -1,5 +1,6 @@
 #include "rfb/PixelFormat.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <strings.h>
 
@@ -138,18 +139,30 @@ Pixel PixelFormat::pixelFromRGB(const int rgb[3], ColourMap* cm) const
   return p;
 }
 
+namespace {
+
+// snprintf at *n within buf, adding what was written, while there is room.
+__attribute__((format(printf, 3, 4))) void appendf(char (&buf)[PixelFormat::kPrintSize], int* n,
+                                                   const char* fmt, ...)
+{
+  if (*n >= (int)sizeof(buf))
+    return;
+  va_list ap;
+  va_start(ap, fmt);
+  *n += vsnprintf(buf + *n, sizeof(buf) - *n, fmt, ap);
+  va_end(ap);
+}
+
+} // namespace
+
 void PixelFormat::print(char (&buf)[kPrintSize]) const
 {
   char tmp[kPrintSize] = "";
   int n = snprintf(tmp, sizeof(tmp), "depth %d (%d bpp)", depth, bpp);
-  auto add = [&](const char* fmt, auto... args) {
-    if (n < (int)sizeof(tmp))
-      n += snprintf(tmp + n, sizeof(tmp) - n, fmt, args...);
-  };
   if (bpp != 8)
-    add(" %s-endian", bigEndian ? "big" : "little");
+    appendf(tmp, &n, " %s-endian", bigEndian ? "big" : "little");
   if (!trueColour) {
-    add(" colour-map");
+    appendf(tmp, &n, " colour-map");
     plat::strCat(buf, kPrintSize, tmp);
     return;
   }
@@ -159,21 +172,22 @@ void PixelFormat::print(char (&buf)[kPrintSize]) const
   const Field rgb[] = {r, g, b}, rgba[] = {r, g, b, a}, argb[] = {a, r, g, b};
   const Field bgr[] = {b, g, r}, bgra[] = {b, g, r, a}, abgr[] = {a, b, g, r};
   if (!alphaMax && fieldsStack(rgb, 3, depth, bits))
-    add(" rgb%d%d%d", bits[0], bits[1], bits[2]);
+    appendf(tmp, &n, " rgb%d%d%d", bits[0], bits[1], bits[2]);
   else if (fieldsStack(rgba, 4, depth, bits))
-    add(" rgba%d%d%d%d", bits[0], bits[1], bits[2], bits[3]);
+    appendf(tmp, &n, " rgba%d%d%d%d", bits[0], bits[1], bits[2], bits[3]);
   else if (fieldsStack(argb, 4, depth, bits))
-    add(" argb%d%d%d%d", bits[0], bits[1], bits[2], bits[3]);
+    appendf(tmp, &n, " argb%d%d%d%d", bits[0], bits[1], bits[2], bits[3]);
   else if (!alphaMax && fieldsStack(bgr, 3, depth, bits))
-    add(" bgr%d%d%d", bits[0], bits[1], bits[2]);
+    appendf(tmp, &n, " bgr%d%d%d", bits[0], bits[1], bits[2]);
   else if (fieldsStack(bgra, 4, depth, bits))
-    add(" bgra%d%d%d%d", bits[0], bits[1], bits[2], bits[3]);
+    appendf(tmp, &n, " bgra%d%d%d%d", bits[0], bits[1], bits[2], bits[3]);
   else if (fieldsStack(abgr, 4, depth, bits))
-    add(" abgr%d%d%d%d", bits[0], bits[1], bits[2], bits[3]);
+    appendf(tmp, &n, " abgr%d%d%d%d", bits[0], bits[1], bits[2], bits[3]);
   else {
-    add(" rgb max %d,%d,%d shift %d,%d,%d", redMax, greenMax, blueMax, redShift, greenShift, blueShift);
+    appendf(tmp, &n, " rgb max %d,%d,%d shift %d,%d,%d", redMax, greenMax, blueMax, redShift,
+            greenShift, blueShift);
     if (alphaMax)
-      add(" alpha max %d shift %d", alphaMax, alphaShift);
+      appendf(tmp, &n, " alpha max %d shift %d", alphaMax, alphaShift);
   }
   plat::strCat(buf, kPrintSize, tmp);
 }

@@ -437,8 +437,8 @@ void WMenuItem::paint(rfb::WritablePixelBuffer& pb)
 
 // --- WMenuBar::Menu --------------------------------------------------------------------
 
-WMenuBar::Menu::Menu(WMenuBar* bar, const char* text)
-  : bar_(bar), label_(text), dropDown_(WMenu::CheckColumn::Yes, nullptr, WMenu::Mnemonics::Shown, nullptr)
+WMenuBar::Menu::Menu(const char* text)
+    : label_(text), dropDown_(WMenu::CheckColumn::Yes, nullptr, WMenu::Mnemonics::Shown, nullptr)
 {
   rightPadding_ = kPadding;
   bottomPadding_ = kPadding;
@@ -498,7 +498,7 @@ WMenuBar::~WMenuBar()
 
 WMenuBar::Menu* WMenuBar::addMenu(const char* text, Menu* before)
 {
-  std::unique_ptr<Menu> title(new Menu(this, text));
+  std::unique_ptr<Menu> title(new Menu(text));
   Menu* m = title.get();
   m->setSize(m->preferredSize());
   auto at = std::find_if(menus_.begin(), menus_.end(), [&](const std::unique_ptr<Menu>& p) { return p.get() == before; });

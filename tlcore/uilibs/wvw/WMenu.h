@@ -157,7 +157,7 @@ public:
   public:
     static constexpr int kPadding = 3;
 
-    Menu(WMenuBar* bar, const char* text);
+    explicit Menu(const char* text);
     ~Menu() override;
 
     void setOpen(bool open);
@@ -171,7 +171,6 @@ public:
     void paint(rfb::WritablePixelBuffer& pb) override;
 
   private:
-    WMenuBar* bar_;
     WLabelWithMnemonic label_;
     WRootMenu dropDown_;
   };

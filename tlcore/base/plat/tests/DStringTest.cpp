@@ -252,7 +252,8 @@ TEST(DString, Assignment)
   b = a;
   EXPECT_STREQ(b.get(), "text");
   EXPECT_EQ(b.capacity(), 64);
-  b = b;
+  const DString& same = b;
+  b = same;
   EXPECT_STREQ(b.get(), "text");
   DString empty;
   b = empty;

@@ -493,13 +493,15 @@ TEST(SharedHandle, LastHolderDeletes)
     EXPECT_EQ(d.holderCount(), 2u);
     SharedHandle<DerivedCounted> back = sharedHandleCast<DerivedCounted>(moved);
     EXPECT_EQ(back.holderCount(), 3u);
-    moved = moved; // self-assignment
+    const SharedHandle<Counted>& self = moved;
+    moved = self;  // self-assignment
     back = d;      // same object: no change
     d.reset();
     moved.reset();
     EXPECT_EQ(Counted::alive, 1);
     EXPECT_TRUE(back.unique());
-    back = std::move(back);
+    SharedHandle<DerivedCounted>& selfBack = back;
+    back = std::move(selfBack);
     EXPECT_EQ(Counted::alive, 1);
     SharedHandle<Counted> other(new Counted());
     SharedHandle<Counted> last(back);

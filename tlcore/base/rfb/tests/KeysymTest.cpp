@@ -295,7 +295,8 @@ TEST(Keysym, TextToKeysyms)
   };
   for (const Case& c : cases)
     EXPECT_EQ(c.want, utf8ToKeysyms(c.text, c.flags)) << (c.text ? c.text : "null") << c.flags;
-  EXPECT_EQ(V({0x61}), utf8ToKeysyms("ab", 0, "ab" + 1));
+  const char* ab = "ab";
+  EXPECT_EQ(V({0x61}), utf8ToKeysyms(ab, 0, ab + 1));
 
   const std::pair<const char*, uint32_t> keys[] = {
     {"a", 0x61},    {"\xc3\xa9", 0xE9}, {"\xe2\x82\xac", 0x20AC}, {"F1", 0xFFBE}, {"F19", 0xFFD0},

@@ -141,7 +141,8 @@ TEST(Region, ValueSemanticsAndSetBoxes)
   sa.swap(sb);
   EXPECT_TRUE(sa.equals(b));
   EXPECT_TRUE(sb.equals(a));
-  sa = sa; // self-assignment keeps it
+  const Region& same = sa;
+  sa = same; // self-assignment keeps it
   EXPECT_TRUE(sa.equals(b));
 
   EXPECT_EQ(a.containsRect(a.getBoundingRect()) == Xregion::kOverlapIn, a.numRects() == 1);

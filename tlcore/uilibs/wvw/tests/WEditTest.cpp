@@ -468,7 +468,8 @@ TEST_F(WEditTest, RandomScriptsKeepInvariants)
   std::mt19937 rng(41);
   const uint32_t keyPool[] = {'a', 'Z', ' ', '-', 0xE9, 0x1000000 | 0x4E2D, 0x1000000 | 0x1F600, kLeft, kRight,
                               kHome, kEnd, kDelete, kBackSpace, kReturn, kTab, 0xFE51, 0xFF20, 'e', '\'', 0x1F};
-  const char* clips[] = {"x", "\xc3\xa9t\xc3\xa9", "\xff", "a\x01" "b", "\xe4\xb8", "\xf0\x9f\x98\x80!", "", "\n"};
+  const char* clips[] = {"x",        "\xc3\xa9t\xc3\xa9", "\xff", "a\001b",
+                         "\xe4\xb8", "\xf0\x9f\x98\x80!", "",     "\n"};
   for (int run = 0; run < 60; run++) {
     const int maxLength = 1 + (int)(rng() % 12);
     Field f(maxLength, "", Point(80, 24));
