@@ -78,7 +78,7 @@ public:
   explicit PipeReader(Counter& counter) : counter_(counter) {}
   void dataAvailable(io::Io* io) override
   {
-    rdr::InStream& in = *io->in;
+    rdr::InStream& in = *io->in();
     try {
       while (in.nUnread() > 0 || in.check(false, 1)) {
         int n = std::min(in.nUnread(), tlOrbSetup::adminmsg::kMaxOutputChunk);

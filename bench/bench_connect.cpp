@@ -93,9 +93,9 @@ void BM_RawConnect(benchmark::State& state)
 
 class Result : public io::IoConnected {
 public:
-  void connected(io::IoConnector*, io::Io* c) override { io = c; }
+  void connected(io::IoConnector*, io::IoPtr c) override { io.reset(c.release()); }
   void failed(io::IoConnector*, const plat::Exception&) override { error = true; }
-  io::Io* io = nullptr;
+  io::IoPtr io{nullptr, io::Shutdown::kDrop};
   bool error = false;
 };
 
@@ -116,8 +116,8 @@ void BM_TcpConnector(benchmark::State& state)
       state.SkipWithError("connector failed");
       break;
     }
-    resetOnClose(static_cast<io::TcpIo*>(r.io)->getFd());
-    r.io->shutdown(io::Shutdown::kDrop);
+    resetOnClose(static_cast<io::TcpIo*>(r.io.get())->getFd());
+    r.io.reset();
   }
   record(state, "connector", std::chrono::steady_clock::now() - start);
   // The last shutdowns and deferred deletes.

@@ -30,8 +30,8 @@ int runChild(char** argv)
   os::AppLoop::selectManager();
   char** cursor = argv;
   os::LaunchedProcessPipe::Args args;
-  io::Io* io = os::LaunchedProcessPipe::connect(args, cursor, 0);
-  int fd = dynamic_cast<io::FdIo*>(io)->getFd();
+  io::IoPtr io = os::LaunchedProcessPipe::connect(args, cursor, 0);
+  int fd = dynamic_cast<io::FdIo*>(io.get())->getFd();
   return write(fd, "hello", 5) == 5 ? 0 : 1;
 }
 

@@ -27,11 +27,11 @@ struct Echo : io::IoAcceptor, io::IoHandler {
   void writable(io::Io*) override {}
   void dataAvailable(io::Io* io) override
   {
-    for (plat::DString line;; io->out->flush()) {
-      io->in->setCheckpoint();
-      io->in->readLine(line, mui::MuiComms::kMaxLine, nullptr, true);
+    for (plat::DString line;; io->out()->flush()) {
+      io->in()->setCheckpoint();
+      io->in()->readLine(line, mui::MuiComms::kMaxLine, nullptr, true);
       line.append("\n\n");
-      io->out->writeBytes(line.get(), line.length());
+      io->out()->writeBytes(line.get(), line.length());
     }
   }
 };

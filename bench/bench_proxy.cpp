@@ -104,9 +104,9 @@ private:
 
 class Result : public io::IoConnected {
 public:
-  void connected(io::IoConnector*, io::Io* c) override { io = c; }
+  void connected(io::IoConnector*, io::IoPtr c) override { io.reset(c.release()); }
   void failed(io::IoConnector*, const plat::Exception& e) override { error = e.str(); }
-  io::Io* io = nullptr;
+  io::IoPtr io{nullptr, io::Shutdown::kDrop};
   std::string error;
 };
 
@@ -130,7 +130,7 @@ void measure(benchmark::State& state, Make make)
       state.SkipWithError(("connect failed: " + r.error).c_str());
       break;
     }
-    r.io->shutdown(io::Shutdown::kDrop);
+    r.io.reset();
   }
   // The last shutdowns and deferred deletes.
   for (int i = 0; i < 5; i++)

@@ -154,10 +154,10 @@ struct Env {
 // --- Ours ------------------------------------------------------------------------
 
 struct Result : io::IoConnected {
-  void connected(io::IoConnector*, io::Io* c) override
+  void connected(io::IoConnector*, io::IoPtr c) override
   {
     done = true;
-    io = c;
+    io.reset(c.release());
   }
   void failed(io::IoConnector*, const plat::Exception& e) override
   {
@@ -165,12 +165,12 @@ struct Result : io::IoConnected {
     error = e.str();
   }
   bool done = false;
-  io::Io* io = nullptr;
+  io::IoPtr io{nullptr, io::Shutdown::kDrop};
   std::string error;
 };
 
 // A verified TLS connection to the server, or null with error set.
-io::Io* connectTls(io::FdSelectManager& mgr, int port, std::string& error)
+io::IoPtr connectTls(io::FdSelectManager& mgr, int port, std::string& error)
 {
   std::string endpoint = std::string(kHost) + "::" + std::to_string(port);
   std::unique_ptr<io::IoConnector> tcp =
@@ -182,7 +182,7 @@ io::Io* connectTls(io::FdSelectManager& mgr, int port, std::string& error)
   while (!result.done)
     mgr.processOnce(1000);
   error = result.error;
-  return result.io;
+  return std::move(result.io);
 }
 
 void settle(io::FdSelectManager& mgr)
@@ -196,12 +196,12 @@ void BM_Handshake_ours(benchmark::State& state)
   io::FdSelectManager mgr;
   for (auto _ : state) {
     std::string error;
-    io::Io* io = connectTls(mgr, Env::get().sPort, error);
+    io::IoPtr io = connectTls(mgr, Env::get().sPort, error);
     if (!io) {
       state.SkipWithError(error.c_str());
       break;
     }
-    io->shutdown(io::Shutdown::kDrop);
+    io.reset();
   }
   settle(mgr);
 }
@@ -212,11 +212,11 @@ struct Sink : io::IoHandler {
   void dataAvailable(io::Io* io) override
   {
     try {
-      while (io->in->check(false, 1)) {
-        int n = io->in->nUnread();
+      while (io->in()->check(false, 1)) {
+        int n = io->in()->nUnread();
         bytes += n;
-        io->in->consume(n);
-        io->in->setCheckpoint();
+        io->in()->consume(n);
+        io->in()->setCheckpoint();
       }
     } catch (const rdr::EndOfStream&) {
       ended = true;
@@ -238,20 +238,20 @@ void BM_Receive_ours(benchmark::State& state)
   for (auto _ : state) {
     state.PauseTiming();
     std::string error;
-    io::Io* io = connectTls(mgr, Env::get().bulkPort, error);
+    io::IoPtr io = connectTls(mgr, Env::get().bulkPort, error);
     if (!io) {
       state.SkipWithError(error.c_str());
       break;
     }
     Sink sink;
     io->setHandler(&sink);
-    io->out->writeBytes(kRequest, sizeof kRequest - 1);
-    io->out->flush();
+    io->out()->writeBytes(kRequest, sizeof kRequest - 1);
+    io->out()->flush();
     state.ResumeTiming();
     while (!sink.ended)
       mgr.processOnce(1000);
     state.PauseTiming();
-    io->shutdown(io::Shutdown::kDrop);
+    io.reset();
     settle(mgr);
     if (sink.bytes != kFileSize || !sink.error.empty()) {
       state.SkipWithError(("short transfer: " + sink.error).c_str());

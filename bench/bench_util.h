@@ -1,11 +1,7 @@
 // Helpers shared by the benchmark programs.
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <stdio.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <map>
@@ -15,8 +11,6 @@
 #include <benchmark/benchmark.h>
 
 #include "../tests/support/loopback.h"
-
-extern char** environ;
 
 namespace tlbench {
 
@@ -64,63 +58,8 @@ inline void printRatio(const RatioReporter& rep, const char* what, const char* a
 
 using tlnet::freePort;
 using tlnet::listening;
-
-// Starts args with standard output and error discarded; the pid, or -1.
-inline pid_t spawnQuiet(std::vector<std::string> args)
-{
-  std::vector<char*> argv;
-  for (std::string& a : args)
-    argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-    pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-// Runs args to the end with output discarded; its exit status, or -1.
-inline int runQuiet(std::vector<std::string> args)
-{
-  pid_t pid = spawnQuiet(std::move(args));
-  int status;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid)
-    return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// A peer program (a proxy, a web server) running until destroyed (SIGTERM,
-// then reaped); ready() once it accepts connections on every port given.
-class Peer {
-public:
-  Peer(std::vector<std::string> args, std::vector<int> ports) : pid_(spawnQuiet(std::move(args)))
-  {
-    for (int i = 0; i < 400 && pid_ > 0 && !ok_; i++) {
-      ok_ = true;
-      for (int port : ports)
-        ok_ = ok_ && listening(port);
-      if (!ok_)
-        usleep(25000);
-    }
-  }
-  ~Peer()
-  {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  Peer(const Peer&) = delete;
-  Peer& operator=(const Peer&) = delete;
-  bool ready() const { return ok_; }
-
-private:
-  pid_t pid_;
-  bool ok_ = false;
-};
+using tlnet::Peer;
+using tlnet::runQuiet;
+using tlnet::spawnQuiet;
 
 } // namespace tlbench

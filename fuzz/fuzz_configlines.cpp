@@ -27,7 +27,7 @@ void addParams(Configuration& c)
 {
   c.logChanges = false;
   c.addBool("Flag", "", false);
-  c.addInt("Count", "", 5, false, -10, 1000);
+  c.addInt("Count", "", 5, plat::ParamLevel::kBasic, -10, 1000);
   c.addString("Name", "", "x");
   c.addEnum("Mode", "", "auto", kModes);
   c.addBinary("Blob", "", sizeof(kBlob), kBlob);

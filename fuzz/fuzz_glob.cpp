@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
   // Expansion without lookups drops the variables and never grows "$$".
   EnvVarMap vars;
-  DString expanded = expandEnvVars(text.c_str(), &vars, false, false);
+  DString expanded = expandEnvVars(text.c_str(), &vars, plat::EnvExpand::kNone);
   check(static_cast<size_t>(expanded.length()) <= text.size());
   if (text.find('$') == std::string::npos)
     check(text == expanded.get());

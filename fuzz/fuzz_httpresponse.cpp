@@ -23,7 +23,7 @@ public:
   explicit MemConnector(io::Io* io) : io_(io) {}
 
 protected:
-  void begin() override { succeeded(io_); }
+  void begin() override { succeeded(io::IoPtr(io_)); }
   void cancel() override {}
 
 private:

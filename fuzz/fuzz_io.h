@@ -7,11 +7,7 @@
 // A connection over memory streams; the fuzzer owns it.
 class MemIo : public io::Io {
 public:
-  explicit MemIo(rdr::InStream* input)
-  {
-    in = input;
-    out = &sink;
-  }
+  explicit MemIo(rdr::InStream* input) { setStreams(input, &sink); }
   ~MemIo() override = default;
   void setHandler(io::IoHandler* h, bool) override { handler = h; }
   void shutdown(io::Shutdown) override

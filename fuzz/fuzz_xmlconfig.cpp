@@ -18,7 +18,7 @@ namespace {
 
 std::string xmlOf(Configuration& cfg)
 {
-  std::unique_ptr<char[]> text(XmlConfig::toXml(&cfg, true, false));
+  std::unique_ptr<char[]> text(XmlConfig::toXml(&cfg, plat::XmlParts::kHiddenParams));
   return text.get();
 }
 

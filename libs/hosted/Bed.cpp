@@ -15,7 +15,7 @@ namespace hosted {
 const char* const kBedMediaType = "application/vnd.tessaly.bed";
 
 plat::IntParameter maxBedSize("_MaxBedSize", "The most bytes one BED document may take", 16777216,
-                              false, nullptr, 0, 2147483647);
+                              plat::ParamLevel::kBasic, nullptr, 0, 2147483647);
 
 using namespace bedcoding;
 using namespace bedarena;

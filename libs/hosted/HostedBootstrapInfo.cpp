@@ -12,10 +12,10 @@
 
 namespace hosted {
 
-plat::IntParameter hostedBootstrapMaxAttempts(
-    "_HostedBootstrapMaxAttempts", "Maximum number of Bootstrap attempts before giving up.", 6, false,
-    nullptr, 1,
-    2147483647);
+plat::IntParameter
+    hostedBootstrapMaxAttempts("_HostedBootstrapMaxAttempts",
+                               "Maximum number of Bootstrap attempts before giving up.", 6,
+                               plat::ParamLevel::kBasic, nullptr, 1, 2147483647);
 plat::StringParameter hostedBootstrapInfoOverride("_HostedBootstrapInfoOverride", "", "");
 
 namespace {

@@ -22,10 +22,12 @@
 
 namespace hosted {
 
-plat::IntParameter hostedRequestTimeout(
-    "HostedRequestTimeout", "The timeout for requests to the hosted services (in seconds).", 15,
-    false, nullptr, 0, 2147483647);
-plat::IntParameter hostedRequestDump("_HostedRequestDump", "", 0, false, nullptr, 0, 2147483647);
+plat::IntParameter
+    hostedRequestTimeout("HostedRequestTimeout",
+                         "The timeout for requests to the hosted services (in seconds).", 15,
+                         plat::ParamLevel::kBasic, nullptr, 0, 2147483647);
+plat::IntParameter hostedRequestDump("_HostedRequestDump", "", 0, plat::ParamLevel::kBasic, nullptr,
+                                     0, 2147483647);
 
 namespace {
 

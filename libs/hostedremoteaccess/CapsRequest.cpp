@@ -14,9 +14,10 @@
 
 namespace hostedremoteaccess {
 
-plat::IntParameter hostedCapsMaxAttempts("_HostedCapsMaxAttempts",
-                                         "Maximum number of node attempts of a hosted service call.",
-                                         6, false, nullptr, 1, 2147483647);
+plat::IntParameter
+    hostedCapsMaxAttempts("_HostedCapsMaxAttempts",
+                          "Maximum number of node attempts of a hosted service call.", 6,
+                          plat::ParamLevel::kBasic, nullptr, 1, 2147483647);
 
 namespace {
 

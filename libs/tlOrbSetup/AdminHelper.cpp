@@ -224,7 +224,7 @@ void AdminHelper::startCmd(std::vector<plat::String> args, const std::vector<am:
 void AdminHelper::dataAvailable(io::Io* io)
 {
   PLAT_ASSERT(io == runCmdIo_.get());
-  rdr::InStream& in = *io->in;
+  rdr::InStream& in = *io->in();
   // What is available now goes out as messages of at most 4,096 bytes, in
   // one flush.
   rdr::FramedOutStream* last = nullptr;
@@ -388,7 +388,7 @@ int adminHelperMain(int argc, char** argv)
   try {
     char** cursor = argv + 2;
     os::LaunchedProcessPipe::Args pipeArgs;
-    io::IoPtr connection(os::LaunchedProcessPipe::connect(pipeArgs, cursor, 0));
+    io::IoPtr connection = os::LaunchedProcessPipe::connect(pipeArgs, cursor, 0);
     plat::Configuration::global().parseCmdLine(cursor, nullptr);
     auto loop = std::make_unique<os::AppLoop>();
     auto helper = std::make_unique<AdminHelper>(std::move(connection));

@@ -21,7 +21,8 @@ namespace {
 plat::LogSrc vlog("AdminHelperClient");
 plat::LogSrcViaIpc adminLog("Admin");
 // Hidden: extra words for the helper's command line.
-plat::StringParameter adminArgs("_AdminArgs", "Extra arguments of the admin helper", "", true);
+plat::StringParameter adminArgs("_AdminArgs", "Extra arguments of the admin helper", "",
+                                plat::ParamLevel::kAdvanced);
 
 #ifdef TL_TEST_HOOKS
 plat::String programForTest;

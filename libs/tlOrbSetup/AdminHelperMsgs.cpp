@@ -25,7 +25,7 @@ RemoteError::RemoteError(const char* message, const char* type) : plat::Exceptio
 io::Io* withLargeInput(io::Io* io)
 {
   // The whole message on the wire, frame headers included, must fit.
-  if (auto* buffered = dynamic_cast<rdr::BufferedInStream*>(io->in))
+  if (auto* buffered = dynamic_cast<rdr::BufferedInStream*>(io->in()))
     buffered->growBuffer(kMaxMsgSize);
   return io;
 }
@@ -34,7 +34,7 @@ io::IoPtr withChannelBuffers(io::IoPtr io)
 {
   withLargeInput(io.get());
   // Command output goes out as many small messages and one flush per batch.
-  if (auto* buffered = dynamic_cast<rdr::BufferedOutStream*>(io->out))
+  if (auto* buffered = dynamic_cast<rdr::BufferedOutStream*>(io->out()))
     buffered->setWriteBatch(kWriteBatch);
   return io;
 }

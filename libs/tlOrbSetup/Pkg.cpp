@@ -17,7 +17,8 @@ namespace {
 
 plat::LogSrc vlog("Pkg");
 
-plat::BoolParameter noInstall("_NoInstall", "Only print the install command", false, true);
+plat::BoolParameter noInstall("_NoInstall", "Only print the install command", false,
+                              plat::ParamLevel::kAdvanced);
 
 bool isError(const plat::Exception& e)
 {

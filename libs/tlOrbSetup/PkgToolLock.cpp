@@ -12,8 +12,8 @@
 namespace tlOrbSetup {
 
 plat::IntParameter pkgToolLockWait("_PkgToolLockWait",
-                                   "Longest wait for another package tool, in seconds", 120, true,
-                                   nullptr, 0, 3600);
+                                   "Longest wait for another package tool, in seconds", 120,
+                                   plat::ParamLevel::kAdvanced, nullptr, 0, 3600);
 
 namespace {
 

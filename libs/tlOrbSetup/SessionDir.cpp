@@ -48,7 +48,7 @@ plat::String getInstallerDir()
 plat::String getInstallerSessionDir()
 {
   plat::String dir = joinDir(getInstallerDir(), sessionName().str());
-  plat::mkDirWithParents(dir.str(), true, true);
+  plat::mkDirWithParents(dir.str(), plat::DirMode::kMakePrivate);
   return dir;
 }
 

@@ -64,8 +64,8 @@ void SetupComms::ioAccept(io::IoPtr conn)
   conn.setOnReset(io::Shutdown::kDrop);
   io::Io* io = conn.get();
   try {
-    io->out->writeU32(kSetupCommsVersion);
-    io->out->flush();
+    io->out()->writeU32(kSetupCommsVersion);
+    io->out()->flush();
   } catch (plat::Exception& e) {
     // The client left before the version word reached it.
     char text[plat::Exception::kMessageSize];
@@ -117,7 +117,7 @@ SetupCommsClient::SetupCommsClient(const char* path)
   // What the connect left of the time-out bounds the rest.
   plat::Time left = clientTimeoutMs - (plat::getMonoTime() - start) / plat::kTicksPerMilli;
   conn.get()->setTimeout((int)std::max<plat::Time>(1, left));
-  uint32_t version = conn.get()->in->readU32();
+  uint32_t version = conn.get()->in()->readU32();
   if (version != kSetupCommsVersion)
     throw plat::ExceptionFmt("SetupComms version mismatch %x instead of %x", version,
                              kSetupCommsVersion);

@@ -37,9 +37,10 @@ namespace {
 
 plat::LogSrc vlog("SetupDlg");
 
-plat::StringParameter certsPem("_CertsPem", "", "", true);
-plat::BoolParameter forceSignInAvailable("_ForceSignInAvailable", "", false, true);
-plat::BoolParameter forceSettingsPage("_ForceSettingsPage", "", false, true);
+plat::StringParameter certsPem("_CertsPem", "", "", plat::ParamLevel::kAdvanced);
+plat::BoolParameter forceSignInAvailable("_ForceSignInAvailable", "", false,
+                                         plat::ParamLevel::kAdvanced);
+plat::BoolParameter forceSettingsPage("_ForceSettingsPage", "", false, plat::ParamLevel::kAdvanced);
 
 const int64_t kMaxCertsFile = 16 * 1024 * 1024;
 

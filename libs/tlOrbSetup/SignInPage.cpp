@@ -24,7 +24,8 @@ namespace {
 
 plat::LogSrc vlog("SigningInPage");
 
-plat::IntParameter signInTimeoutSecs("_SignInTimeoutSecs", "", 600, true, nullptr, 0, 2147483647);
+plat::IntParameter signInTimeoutSecs("_SignInTimeoutSecs", "", 600, plat::ParamLevel::kAdvanced,
+                                     nullptr, 0, 2147483647);
 
 const int kBold = plat::Markup::Style::kBold;
 

@@ -16,12 +16,13 @@ int main(int, char** argv)
   char** cursor = argv + 1;
   try {
     os::LaunchedProcessPipe::Args args;
-    io::Io* io = os::LaunchedProcessPipe::connect(args, cursor, 0);
-    int fd = dynamic_cast<io::FdIo*>(io)->getFd();
+    io::IoPtr io = os::LaunchedProcessPipe::connect(args, cursor, 0);
+    io.setOnReset(io::Shutdown::kDrop);
+    int fd = dynamic_cast<io::FdIo*>(io.get())->getFd();
     std::string hello = "hello " + std::to_string(geteuid());
     if (write(fd, hello.data(), hello.size()) != (ssize_t)hello.size())
       return 2;
-    io->shutdown(io::Shutdown::kDrop);
+    io.reset();
   } catch (plat::Exception& e) {
     fprintf(stderr, "%s\n", e.str());
     return 1;

@@ -118,16 +118,16 @@ public:
   }
   void dataAvailable(io::Io* c) override
   {
-    while (c->in->check(false, 1)) {
-      char ch = (char)c->in->readU8();
-      c->in->setCheckpoint();
+    while (c->in()->check(false, 1)) {
+      char ch = (char)c->in()->readU8();
+      c->in()->setCheckpoint();
       if (ch != '\n') {
         line += ch;
         continue;
       }
       const char* reply = line == "ping+extra" ? "pong\nEXTRA" : "pong\n";
-      c->out->writeBytes(reply, (int)strlen(reply));
-      c->out->flush();
+      c->out()->writeBytes(reply, (int)strlen(reply));
+      c->out()->flush();
       line.clear();
     }
   }
@@ -158,10 +158,10 @@ public:
       delete c.second;
     }
   }
-  io::Io* acceptConnection() override
+  io::IoPtr acceptConnection() override
   {
     int fd = os::acceptSocket(getFd());
-    return fd < 0 ? nullptr : new io::TcpIo(fd, io::TcpIoFlags::kOwnFd);
+    return io::IoPtr(fd < 0 ? nullptr : new io::TcpIo(fd, io::TcpIoFlags::kOwnFd));
   }
   void ioAccept(io::IoPtr c) override
   {
@@ -177,10 +177,10 @@ public:
 // Collects a connector's report.
 class Result : public io::IoConnected {
 public:
-  void connected(io::IoConnector*, io::Io* c) override
+  void connected(io::IoConnector*, io::IoPtr c) override
   {
     reports++;
-    io = c;
+    io.reset(c.release());
   }
   void failed(io::IoConnector*, const plat::Exception& e) override
   {
@@ -190,7 +190,7 @@ public:
     err = se ? se->getErr() : 0;
   }
   int reports = 0;
-  io::Io* io = nullptr;
+  io::IoPtr io{nullptr, io::Shutdown::kDrop};
   std::string error;
   int err = 0;
 };

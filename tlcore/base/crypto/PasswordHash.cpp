@@ -18,7 +18,7 @@ namespace crypto {
 plat::IntParameter
     PasswordHashRounds("PasswordHashRounds",
                        "Number of rounds to use when generating hashes for new passwords", 20000,
-                       false, nullptr, 1000, (int)kMaxPasswordHashRounds);
+                       plat::ParamLevel::kBasic, nullptr, 1000, (int)kMaxPasswordHashRounds);
 
 namespace {
 

@@ -44,7 +44,7 @@ plat::IntParameter LazyFlushTimeout(
     "LazyFlushTimeout",
     "Maximum number of seconds for which attempts should be made to flush data to an "
     "unresponsive client (maximum 49 days)",
-    60, true, nullptr, 0, 2147483647);
+    60, plat::ParamLevel::kAdvanced, nullptr, 0, 2147483647);
 
 // Switching to waiting mode does not write out at once: a peer that takes
 // nothing would stall the loop thread. Detaching writes out what the peer
@@ -91,8 +91,7 @@ FdIo::~FdIo()
   // The input refers to the output: it goes first.
   fdIn_.reset();
   fdOut_.reset();
-  in = nullptr;
-  out = nullptr;
+  setStreams(nullptr, nullptr);
 }
 
 void FdIo::deleteSelf(FdIo* self)
@@ -102,17 +101,16 @@ void FdIo::deleteSelf(FdIo* self)
 
 void FdIo::attach(int newFd, FdIoFlags flags, int inBufSize, int outBufSize)
 {
-  PLAT_ASSERT(fd < 0);
+  PLAT_ASSERT(getFd() < 0);
   if (!hasAny(flags, FdIoFlags::kBlocking))
     os::setBlocking(newFd, false);
-  fd = newFd;
-  ownFd = hasAny(flags, FdIoFlags::kOwnFd);
-  fdOut_ = std::make_unique<FdOutput>(fd, outBufSize);
-  fdIn_ = std::make_unique<FdInput>(fd, inBufSize, fdOut_.get());
+  setFd(newFd);
+  setOwnFd(hasAny(flags, FdIoFlags::kOwnFd));
+  fdOut_ = std::make_unique<FdOutput>(newFd, outBufSize);
+  fdIn_ = std::make_unique<FdInput>(newFd, inBufSize, fdOut_.get());
   fdOut_->setCallback(this);
   fdOut_->setInStream(fdIn_.get());
-  in = fdIn_.get();
-  out = fdOut_.get();
+  setStreams(fdIn_.get(), fdOut_.get());
 }
 
 // --- Handler and interest -----------------------------------------------------
@@ -215,7 +213,7 @@ void FdIo::shutdown(Shutdown how)
 {
   bool flush = hasAny(how, Shutdown::kFlush);
   const bool tellHandler = hasAny(how, Shutdown::kTellHandler);
-  vlog.info("shutdown %p (fd=%d), flush %s (tellHandler %s)", (void*)this, fd, boolText(flush),
+  vlog.info("shutdown %p (fd=%d), flush %s (tellHandler %s)", (void*)this, getFd(), boolText(flush),
             boolText(tellHandler));
   // What was buffered when the handler went is delivered whatever the
   // shutdown asks, as a waiting detach would have done.
@@ -250,17 +248,17 @@ void FdIo::shutdown(Shutdown how)
   if (busy_ > 0 && current) {
     // Asked from inside one of its own callbacks, which still runs on this
     // object when the call returns.
-    vlog.info("deferred shutdown %p (fd=%d)", (void*)this, fd);
+    vlog.info("deferred shutdown %p (fd=%d)", (void*)this, getFd());
     current->deferDelete<FdIo, &FdIo::deleteSelf>(this);
     return;
   }
-  vlog.info("immediate shutdown %p (fd=%d)", (void*)this, fd);
+  vlog.info("immediate shutdown %p (fd=%d)", (void*)this, getFd());
   delete this;
 }
 
 void FdIo::completeShutdown(const char* logFormat)
 {
-  vlog.info(logFormat, (void*)this, fd);
+  vlog.info(logFormat, (void*)this, getFd());
   if (handler_) {
     try {
       handler_->closed(this);
@@ -415,7 +413,7 @@ int FdIo::getSocketError()
     return socketError_;
   int err = 0;
   socklen_t len = sizeof(err);
-  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
+  if (getsockopt(getFd(), SOL_SOCKET, SO_ERROR, &err, &len) < 0)
     throw plat::SystemException("getsockopt", errno);
   socketError_ = err;
   return err;
@@ -441,7 +439,7 @@ void FdIo::setDisplayName(const char* text)
 const char* FdIo::displayName()
 {
   if (displayNameText_.isNull())
-    displayNameText_ = plat::format("<fd%d>", fd);
+    displayNameText_ = plat::format("<fd%d>", getFd());
   return displayNameText_.str();
 }
 

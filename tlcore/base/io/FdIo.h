@@ -68,7 +68,7 @@ public:
   void setTimeout(int ms) override;
 
   // --- Descriptor ---------------------------------------------------------------
-  int getFd() const { return fd; }
+  using FdHandler::getFd;
   // The pending socket error, reading SO_ERROR when none is known yet;
   // throws "getsockopt".
   int getSocketError();

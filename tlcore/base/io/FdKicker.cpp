@@ -17,18 +17,18 @@ FdKicker::FdKicker(FdKickerCallback* cb) : callback_(cb), manager_(FdManager::cu
   PLAT_ASSERT(manager_);
   int fds[2];
   os::pipeCloexec(fds);
-  fd = fds[0];
-  ownFd = true;
+  setFd(fds[0]);
+  setOwnFd(true);
   writeFd_ = fds[1];
   try {
-    os::setBlocking(fd, false);
+    os::setBlocking(fds[0], false);
     os::setBlocking(writeFd_, false);
   } catch (...) {
     // The FdHandler base closes the read end.
     ::close(writeFd_);
     throw;
   }
-  in_ = std::make_unique<rdr::FdInStream>(fd);
+  in_ = std::make_unique<rdr::FdInStream>(fds[0]);
   in_->setNonBlocking(true);
   manager_->setRegistered(this, true);
   manager_->setEvents(this, FdEvents::kRead);

@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include "os/socket.h"
 #include "plat/Exception.h"
 #include "plat/Log.h"
@@ -16,7 +18,7 @@ plat::LogSrc listenerLog("FdListener");
 
 Listener::~Listener() = default;
 
-FdListener::FdListener(int fd) : FdHandler(fd, true), retryTimer(this)
+FdListener::FdListener(int fd) : FdHandler(fd, true), retryTimer_(this)
 {
   os::initSocketProcessLimits();
 }
@@ -28,35 +30,35 @@ FdListener::~FdListener()
   } catch (...) {
     PLAT_FAIL("FdListener::~FdListener: setAcceptor threw");
   }
-  retryTimer.stop();
+  retryTimer_.stop();
 }
 
 void FdListener::updateInterest()
 {
-  fdMgr->setEvents(this, (listening ? FdEvents::kAccept : FdEvents::kNone) |
-                             (acceptor && extraCallback ? FdEvents::kExtra : FdEvents::kNone));
-  if (listening)
-    fdMgr->queueReadable(this);
+  fdMgr_->setEvents(this, (listening_ ? FdEvents::kAccept : FdEvents::kNone) |
+                              (acceptor_ && extraCallback_ ? FdEvents::kExtra : FdEvents::kNone));
+  if (listening_)
+    fdMgr_->queueReadable(this);
 }
 
 void FdListener::setAcceptor(IoAcceptor* newAcceptor)
 {
-  if (!acceptor && !newAcceptor)
+  if (!acceptor_ && !newAcceptor)
     return;
-  if (!fdMgr)
-    fdMgr = FdManager::current();
-  PLAT_ASSERT(fdMgr);
-  acceptor = newAcceptor;
-  fdMgr->setRegistered(this, acceptor != nullptr);
-  listening = acceptor != nullptr;
+  if (!fdMgr_)
+    fdMgr_ = FdManager::current();
+  PLAT_ASSERT(fdMgr_);
+  acceptor_ = newAcceptor;
+  fdMgr_->setRegistered(this, acceptor_ != nullptr);
+  listening_ = acceptor_ != nullptr;
   updateInterest();
-  if (!acceptor) {
-    fdMgr = nullptr;
-    retryTimer.stop();
+  if (!acceptor_) {
+    fdMgr_ = nullptr;
+    retryTimer_.stop();
   }
-  if (fd >= 0) {
+  if (getFd() >= 0) {
     try {
-      os::setBlocking(fd, acceptor == nullptr);
+      os::setBlocking(getFd(), acceptor_ == nullptr);
     } catch (plat::Exception&) {
       // A blocking listener only makes a spurious wake-up wait; not fatal.
     }
@@ -65,35 +67,36 @@ void FdListener::setAcceptor(IoAcceptor* newAcceptor)
 
 void FdListener::setListening(bool on)
 {
-  listening = on;
-  if (fdMgr)
+  listening_ = on;
+  if (fdMgr_)
     updateInterest();
 }
 
 void FdListener::setExtraCallback(ExtraCallback* cb)
 {
-  PLAT_ASSERT(fdMgr);
-  extraCallback = cb;
+  PLAT_ASSERT(fdMgr_);
+  extraCallback_ = cb;
   updateInterest();
 }
 
 void FdListener::pauseAccepting()
 {
-  listening = false;
-  if (fdMgr)
+  listening_ = false;
+  if (fdMgr_)
     updateInterest();
-  retryTimer.start(kRetryMs);
+  retryTimer_.start(kRetryMs);
 }
 
 void FdListener::resumeAccepting()
 {
-  listening = acceptor != nullptr;
-  if (fdMgr)
+  listening_ = acceptor_ != nullptr;
+  if (fdMgr_)
     updateInterest();
 }
 
 bool FdListener::waitReadable(int timeoutMs)
 {
+  int fd = getFd();
   if (fd > 1023)
     throw plat::SystemException("select", EMFILE);
   int remaining = timeoutMs;
@@ -112,9 +115,9 @@ bool FdListener::waitReadable(int timeoutMs)
 
 void FdListener::readable()
 {
-  if (!acceptor)
+  if (!acceptor_)
     return;
-  Io* io;
+  IoPtr io;
   try {
     io = acceptConnection();
   } catch (plat::Exception& e) {
@@ -122,47 +125,47 @@ void FdListener::readable()
     // readable: log it and try again a little later.
     char text[plat::Exception::kMessageSize];
     listenerLog.error("accept: %s", e.formatDisplay(text));
-    if (acceptor)
+    if (acceptor_)
       pauseAccepting();
     return;
   }
   if (!io)
     return;
-  io->flags.insert(plat::String("incoming"));
-  acceptor->ioAccept(IoPtr(io));
+  io->flags().insert(plat::String("incoming"));
+  acceptor_->ioAccept(std::move(io));
 }
 
 void FdListener::extraEvent()
 {
-  if (extraCallback)
-    extraCallback->extraEvent(this);
+  if (extraCallback_)
+    extraCallback_->extraEvent(this);
 }
 
 void FdListener::managerDestroyed()
 {
   // The manager is going: forget it so the destructor does not touch it.
-  acceptor = nullptr;
-  fdMgr = nullptr;
-  listening = false;
-  retryTimer.stop();
+  acceptor_ = nullptr;
+  fdMgr_ = nullptr;
+  listening_ = false;
+  retryTimer_.stop();
 }
 
 bool FdListener::timerExpired(plat::Timer* timer)
 {
-  if (timer == &retryTimer)
+  if (timer == &retryTimer_)
     resumeAccepting();
   return false;
 }
 
 void FdListener::installFd(int newFd)
 {
-  if (fd >= 0 && ownFd && fd != newFd)
-    ::close(fd);
-  fd = newFd;
-  ownFd = true;
-  if (fd >= 0 && acceptor) {
+  if (getFd() >= 0 && ownsFd() && getFd() != newFd)
+    ::close(getFd());
+  setFd(newFd);
+  setOwnFd(true);
+  if (newFd >= 0 && acceptor_) {
     try {
-      os::setBlocking(fd, false);
+      os::setBlocking(newFd, false);
     } catch (plat::Exception&) {
     }
   }

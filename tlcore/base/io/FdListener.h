@@ -47,9 +47,9 @@ public:
   // connections; null stops and unregisters. The descriptor is non-blocking
   // while an acceptor is set.
   void setAcceptor(IoAcceptor* acceptor) override;
-  IoAcceptor* getAcceptor() const { return acceptor; }
+  IoAcceptor* getAcceptor() const { return acceptor_; }
   void setListening(bool on);
-  bool isListening() const { return listening; }
+  bool isListening() const { return listening_; }
   // Needs a registered listener (fatal otherwise).
   void setExtraCallback(ExtraCallback* cb);
 
@@ -63,11 +63,11 @@ public:
   // plat::SystemException "select" (EMFILE).
   bool waitReadable(int timeoutMs);
 
-  int getFd() const { return fd; }
+  using FdHandler::getFd;
 
 protected:
   // One accepted connection, or null when none is pending.
-  virtual Io* acceptConnection() = 0;
+  virtual IoPtr acceptConnection() = 0;
 
   void readable() override;
   void extraEvent() override;
@@ -77,14 +77,14 @@ protected:
   // Replaces the descriptor, closing an owned older one.
   void installFd(int newFd);
 
-  FdManager* fdMgr = nullptr;
-  IoAcceptor* acceptor = nullptr;
-  ExtraCallback* extraCallback = nullptr;
-  bool listening = false;
-  plat::Timer retryTimer;
-
 private:
   void updateInterest();
+
+  FdManager* fdMgr_ = nullptr;
+  IoAcceptor* acceptor_ = nullptr;
+  ExtraCallback* extraCallback_ = nullptr;
+  bool listening_ = false;
+  plat::Timer retryTimer_;
 };
 
 } // namespace io

@@ -49,9 +49,9 @@ template <class F> void callOrDie(F&& f, const char* what)
 
 FdHandler::~FdHandler()
 {
-  if (fd >= 0 && ownFd)
-    ::close(fd);
-  fd = -1;
+  if (fd_ >= 0 && ownFd_)
+    ::close(fd_);
+  fd_ = -1;
 }
 
 void FdHandler::writable()
@@ -195,8 +195,8 @@ void FdManager::queueWritable(FdHandler* h)
 void FdManager::closeHandlerFds(int keepFd)
 {
   for (FdHandler* h : handlers_)
-    if (h->fd >= 0 && h->fd != keepFd)
-      ::close(h->fd);
+    if (h->fd_ >= 0 && h->fd_ != keepFd)
+      ::close(h->fd_);
 }
 
 void FdManager::wake()

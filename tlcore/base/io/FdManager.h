@@ -41,7 +41,7 @@ PLAT_FLAG_OPERATORS(FdEvents)
 class FdHandler {
 public:
   // With ownFd the descriptor is closed when the handler is destroyed.
-  explicit FdHandler(int fd = -1, bool ownFd = false) : fd(fd), ownFd(ownFd) {}
+  explicit FdHandler(int fd = -1, bool ownFd = false) : fd_(fd), ownFd_(ownFd) {}
   virtual ~FdHandler();
   FdHandler(const FdHandler&) = delete;
   FdHandler& operator=(const FdHandler&) = delete;
@@ -57,13 +57,19 @@ public:
   // The manager is going away and will not call again.
   virtual void managerDestroyed();
 
-  int getFd() const { return fd; }
+  int getFd() const { return fd_; }
+  bool ownsFd() const { return ownFd_; }
 
 protected:
+  // Replaces the descriptor without closing the old one.
+  void setFd(int fd) { fd_ = fd; }
+  void setOwnFd(bool ownFd) { ownFd_ = ownFd; }
+
+private:
   friend class FdManager;
 
-  int fd;
-  bool ownFd;
+  int fd_;
+  bool ownFd_;
 };
 
 // Runs a function once, on a later pass of the loop of the thread that

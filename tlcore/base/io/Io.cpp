@@ -1,5 +1,7 @@
 #include "io/Io.h"
 
+#include <utility>
+
 #include "plat/Exception.h"
 #include "rdr/InStream.h"
 #include "rdr/OutStream.h"
@@ -30,9 +32,9 @@ const char* Io::resolvedPeerEndpoint()
 
 void Io::writeFlags(rdr::OutStream& os) const
 {
-  PLAT_ASSERT(flags.size() < 256);
-  os.writeU8((uint8_t)flags.size());
-  for (const plat::String& f : flags)
+  PLAT_ASSERT(flags().size() < 256);
+  os.writeU8((uint8_t)flags().size());
+  for (const plat::String& f : flags_)
     os.writeShortString(f.str());
 }
 
@@ -40,7 +42,7 @@ void Io::readFlags(rdr::InStream& is)
 {
   int n = is.readU8();
   for (int i = 0; i < n; i++)
-    flags.insert(is.readShortString());
+    flags().insert(is.readShortString());
 }
 
 // --- Connectors -------------------------------------------------------------
@@ -86,12 +88,14 @@ bool IoConnectorBase::timerExpired(plat::Timer* t)
   return false;
 }
 
-void IoConnectorBase::succeeded(Io* io)
+void IoConnectorBase::succeeded(IoPtr io)
 {
-  if (callback_)
-    callback_->connected(this, io);
-  else
-    io->shutdown(Shutdown::kDrop);
+  if (callback_) {
+    callback_->connected(this, std::move(io));
+  } else {
+    io.setOnReset(Shutdown::kDrop);
+    io.reset();
+  }
 }
 
 void IoConnectorBase::failed(const plat::Exception& error)

@@ -32,10 +32,10 @@ PLAT_FLAG_OPERATORS(Shutdown)
 // from inside the call that caused them.
 class IoHandler {
 public:
-  // Bytes, an end of stream or an error can be read from io->in without
+  // Bytes, an end of stream or an error can be read from io->in() without
   // waiting.
   virtual void dataAvailable(Io* io) = 0;
-  // The connection is established (first event after a connect) or io->out
+  // The connection is established (first event after a connect) or io->out()
   // has drained and more can be written.
   virtual void writable(Io* io) = 0;
   // A shutdown that asked to tell the handler has completed; io is gone
@@ -80,17 +80,31 @@ public:
   void writeFlags(rdr::OutStream& os) const;
   void readFlags(rdr::InStream& is);
 
-  // Owned by the concrete class, valid for the connection's life.
-  rdr::InStream* in = nullptr;
-  rdr::OutStream* out = nullptr;
   // Free-form names that consumers test, such as "secureTransport".
-  plat::StringSet flags;
+  plat::StringSet& flags() { return flags_; }
+  const plat::StringSet& flags() const { return flags_; }
+
+  // --- Streams (owned by the concrete class, valid for the connection's life)
+  rdr::InStream* in() const { return in_; }
+  rdr::OutStream* out() const { return out_; }
 
 protected:
   Io() = default;
   virtual ~Io();
   Io(const Io&) = delete;
   Io& operator=(const Io&) = delete;
+
+  // Points the streams at the concrete class's own (null when they go).
+  void setStreams(rdr::InStream* in, rdr::OutStream* out)
+  {
+    in_ = in;
+    out_ = out;
+  }
+
+private:
+  rdr::InStream* in_ = nullptr;
+  rdr::OutStream* out_ = nullptr;
+  plat::StringSet flags_;
 };
 
 // An owning holder of one connection: reset() (and destruction) shut it down
@@ -126,8 +140,8 @@ class IoConnector;
 // from inside start().
 class IoConnected {
 public:
-  // Ownership of io passes to the callee.
-  virtual void connected(IoConnector* connector, Io* io) = 0;
+  // The callee owns io; dropping it shuts the connection down (flushing).
+  virtual void connected(IoConnector* connector, IoPtr io) = 0;
   virtual void failed(IoConnector* connector, const plat::Exception& error) = 0;
   // An intermediate notification; ignored by default.
   virtual void progress(IoConnector* connector);
@@ -169,7 +183,7 @@ protected:
 
   // Hands io to the callback; without one the connection is shut down at
   // once (no flush, no handler).
-  void succeeded(Io* io);
+  void succeeded(IoPtr io);
   // Passes the error to the callback, if there is one.
   void failed(const plat::Exception& error);
 

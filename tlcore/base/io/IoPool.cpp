@@ -51,7 +51,7 @@ public:
   // Run begin again on the next pass.
   void restart() { timer_.start(0); }
   // A released connection, handed over while this connector waited.
-  void handOver(Io* io) { succeeded(io); }
+  void handOver(IoPtr io) { succeeded(std::move(io)); }
 
 protected:
   void begin() override;
@@ -76,7 +76,7 @@ private:
   void waitExpired();
   void createNew();
 
-  void connected(IoConnector* ic, Io* io) override;
+  void connected(IoConnector* ic, IoPtr io) override;
   void failed(IoConnector* ic, const plat::Exception& error) override;
 
   IoPool* pool_;
@@ -95,9 +95,9 @@ void IoPool::PoolConnector::begin()
   IdleList::iterator i = pool_->getIdleFor(destination_.str());
   if (i != pool_->idleConns_.end()) {
     vlog.info("Re-using open Io to %s", destination_.str());
-    Io* io = pool_->takeIdle(i);
-    pool_->addActive(destination_.str(), io, nullptr, waitMs_);
-    succeeded(io);
+    IoPtr io = pool_->takeIdle(i);
+    pool_->addActive(destination_.str(), io.get(), nullptr, waitMs_);
+    succeeded(std::move(io));
     return;
   }
   if (pool_->hasActiveFor(destination_.str())) {
@@ -139,12 +139,12 @@ void IoPool::PoolConnector::cancel()
     pool_->dropActive(nullptr, ic.get());
 }
 
-void IoPool::PoolConnector::connected(IoConnector* ic, Io* io)
+void IoPool::PoolConnector::connected(IoConnector* ic, IoPtr io)
 {
   pool_->dropActive(nullptr, ic);
   disposeReported(std::move(inner_));
-  pool_->addActive(destination_.str(), io, nullptr, waitMs_);
-  succeeded(io);
+  pool_->addActive(destination_.str(), io.get(), nullptr, waitMs_);
+  succeeded(std::move(io));
 }
 
 void IoPool::PoolConnector::failed(IoConnector* ic, const plat::Exception& error)
@@ -293,9 +293,9 @@ void IoPool::rescheduleActive()
 
 // --- Idle entries --------------------------------------------------------------------------
 
-Io* IoPool::takeIdle(IdleList::iterator i)
+IoPtr IoPool::takeIdle(IdleList::iterator i)
 {
-  Io* io = i->iop.release();
+  IoPtr io(i->iop.release());
   io->setHandler(nullptr, true);
   idleConns_.erase(i);
   nIdle_--;
@@ -313,8 +313,10 @@ void IoPool::rescheduleIdle()
   idleTimer_.start(remainingMs(due - plat::getMonoTime()));
 }
 
-void IoPool::releaseIo(const char* destination, Io* io)
+void IoPool::releaseIo(const char* destination, IoPtr owned)
 {
+  owned.setOnReset(io::Shutdown::kDrop);
+  Io* io = owned.get();
   PLAT_ASSERT(getIdle(io) == idleConns_.end());
   // As the handler (reads off) the pool gets a look at the input without
   // waiting, whatever mode the user left the connection in.
@@ -322,7 +324,7 @@ void IoPool::releaseIo(const char* destination, Io* io)
   const char* reason = nullptr;
   char text[plat::Exception::kMessageSize];
   try {
-    if (io->in->nUnread() > 0 || io->in->check(false, 1))
+    if (io->in()->nUnread() > 0 || io->in()->check(false, 1))
       reason = "extra data sent";
   } catch (rdr::EndOfStream&) {
     reason = "end of stream";
@@ -333,7 +335,7 @@ void IoPool::releaseIo(const char* destination, Io* io)
   if (reason) {
     vlog.info("Not storing Io to %s in pool, %s", destination, reason);
     dropActive(io, nullptr);
-    io->shutdown(io::Shutdown::kDrop);
+    owned.reset();
     return;
   }
 
@@ -350,7 +352,7 @@ void IoPool::releaseIo(const char* destination, Io* io)
     io->setHandler(nullptr, true);
     addActive(destination, io, nullptr, pc->waitMs_);
     serveWaiters();
-    pc->handOver(io);
+    pc->handOver(IoPtr(owned.release()));
     return;
   }
 
@@ -361,11 +363,10 @@ void IoPool::releaseIo(const char* destination, Io* io)
     count += strcmp(e.destination.str(), destination) == 0;
   if (count >= maxIdlePerDestination_) {
     vlog.info("Not storing Io to %s in pool, connection limit reached", destination);
-    io->shutdown(io::Shutdown::kDrop);
+    owned.reset();
     return;
   }
-  idleConns_.push_back(
-      IdleEntry{plat::String(destination), IoPtr(io, io::Shutdown::kDrop), plat::getMonoTime()});
+  idleConns_.push_back(IdleEntry{plat::String(destination), std::move(owned), plat::getMonoTime()});
   nIdle_++;
   io->setHandler(this, true);
   if (nIdle_ == 1)
@@ -400,7 +401,7 @@ void IoPool::dataAvailable(Io* io)
   char text[plat::Exception::kMessageSize];
   const char* error = nullptr;
   try {
-    if (!io->in->check(false, 1))
+    if (!io->in()->check(false, 1))
       return;
     error = "unexpected data";
   } catch (plat::Exception& e) {
@@ -408,7 +409,8 @@ void IoPool::dataAvailable(Io* io)
   }
   vlog.info("Removing Io to %s from pool", i->destination.str());
   vlog.debug("  %s", error);
-  takeIdle(i)->shutdown(io::Shutdown::kDrop);
+  IoPtr gone = takeIdle(i);
+  gone.setOnReset(io::Shutdown::kDrop);
 }
 
 void IoPool::writable(Io*)

@@ -53,7 +53,7 @@ public:
   std::unique_ptr<IoConnector> newConnector(const char* destination, int waitMs);
   // Gives a connection back after a complete exchange; the pool keeps it,
   // hands it to a waiting connector, or shuts it down.
-  void releaseIo(const char* destination, Io* io);
+  void releaseIo(const char* destination, IoPtr io);
   // The user will not give io back (and shuts it down itself).
   void discardIo(Io* io, const char* reason);
   // Shuts every idle connection down and stops the idle timer; connections
@@ -101,7 +101,7 @@ private:
   void leaveWaiting(PoolConnector* pc);
   // Takes the entry out, detaching the pool, and gives up its connection
   // (not shut down).
-  Io* takeIdle(IdleList::iterator i);
+  IoPtr takeIdle(IdleList::iterator i);
   void rescheduleIdle();
   void rescheduleActive();
 

@@ -6,9 +6,8 @@ namespace io {
 
 IoWrapper::IoWrapper(Io* inner, IoHandler* handler) : inner_(inner), handler_(handler)
 {
-  in = inner_->in;
-  out = inner_->out;
-  flags = inner_->flags;
+  setStreams(inner_->in(), inner_->out());
+  flags() = inner_->flags();
   inner_->setHandler(handler_ ? this : nullptr, true);
 }
 
@@ -91,8 +90,7 @@ void IoWrapper::closed(Io*)
   if (h)
     h->closed(this);
   // The inner connection is gone once this returns, and its streams with it.
-  in = nullptr;
-  out = nullptr;
+  setStreams(nullptr, nullptr);
   if (FdManager* mgr = FdManager::current())
     mgr->deferDelete<IoWrapper, &IoWrapper::deleteSelf>(this);
   else

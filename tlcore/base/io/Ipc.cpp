@@ -29,8 +29,8 @@ void Ipc::ioAccept(IoPtr conn)
   PLAT_ASSERT(!io_);
   Io* io = conn.get();
   io_.reset(conn.release());
-  in_ = io->in;
-  out_ = io->out ? io->out : &nullOut_;
+  in_ = io->in();
+  out_ = io->out() ? io->out() : &nullOut_;
   io->setHandler(sync_ ? nullptr : this, true);
   if (in_)
     in_->setRewindable(!sync_);

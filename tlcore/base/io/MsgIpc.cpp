@@ -294,7 +294,7 @@ void MsgIpc::close(bool tellCallback)
     connectionGone(tellCallback);
 }
 
-Io* MsgIpc::releaseIo()
+IoPtr MsgIpc::releaseIo()
 {
   if (in_.getUnderlying() && in_.inMessage()) {
     try {
@@ -309,7 +309,7 @@ Io* MsgIpc::releaseIo()
   } catch (plat::Exception& e) {
     ipcLog.info("%s: %s", getName(), e.str());
   }
-  Io* io = ipc_.release();
+  IoPtr io(ipc_.release());
   repoint();
   stateFn_ = nullptr;
   return io;

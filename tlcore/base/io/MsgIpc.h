@@ -107,7 +107,7 @@ public:
   void close(bool tellCallback);
   // Skips the rest of an open incoming message and hands the connection to
   // the caller without closing it.
-  Io* releaseIo();
+  IoPtr releaseIo();
   bool isConnected() const { return ipc_.isConnected(); }
   Ipc& getIpc() { return ipc_; }
   const char* getName() const { return ipc_.getName(); }

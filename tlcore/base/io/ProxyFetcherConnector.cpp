@@ -84,10 +84,10 @@ void ProxyFetcherConnector::fetchFailed(ProxyFetcher*, const plat::Exception& er
   IoConnectorBase::failed(error);
 }
 
-void ProxyFetcherConnector::connected(IoConnector*, Io* io)
+void ProxyFetcherConnector::connected(IoConnector*, IoPtr io)
 {
   connectedFlag_ = true;
-  succeeded(io);
+  succeeded(std::move(io));
 }
 
 void ProxyFetcherConnector::failed(IoConnector*, const plat::Exception& error)

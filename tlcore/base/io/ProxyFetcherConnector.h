@@ -43,7 +43,7 @@ private:
   void fetched(ProxyFetcher* fetcher, const char* url,
                const ProxyCredentials& credentials) override;
   void fetchFailed(ProxyFetcher* fetcher, const plat::Exception& error) override;
-  void connected(IoConnector* connector, Io* io) override;
+  void connected(IoConnector* connector, IoPtr io) override;
   void failed(IoConnector* connector, const plat::Exception& error) override;
 
   plat::String host_;

@@ -80,11 +80,11 @@ void ProxyTcpConnector::reconnect()
   tcpConnector_->start(this);
 }
 
-void ProxyTcpConnector::connected(IoConnector*, Io* newIo)
+void ProxyTcpConnector::connected(IoConnector*, IoPtr newIo)
 {
   tcpConnector_.reset();
   releaseIo();
-  io_.reset(newIo);
+  io_.reset(newIo.release());
   begin();
 }
 
@@ -104,8 +104,8 @@ void ProxyTcpConnector::begin()
   }
   try {
     io_->setHandler(this, true);
-    inStream_ = io_->in;
-    outStream_ = io_->out;
+    inStream_ = io_->in();
+    outStream_ = io_->out();
     inStream_->setCheckpoint();
     timeout_.start(g_timeoutMs);
     sendFirst();
@@ -170,7 +170,7 @@ void ProxyTcpConnector::finish()
   inner->setHandler(nullptr, false);
   plat::String name = formatEndpointName(host_.str(), port_, -1, -1);
   Io* named = new NamedIo(inner, name.str(), host_.str(), name.str(), nullptr);
-  succeeded(named);
+  succeeded(IoPtr(named));
 }
 
 void ProxyTcpConnector::cancel()

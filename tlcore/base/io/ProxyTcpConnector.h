@@ -104,7 +104,7 @@ protected:
   void releaseIo();
 
   // IoConnected: the TCP connection to the proxy.
-  void connected(IoConnector* connector, Io* io) override;
+  void connected(IoConnector* connector, IoPtr io) override;
   void failed(IoConnector* connector, const plat::Exception& error) override;
   // IoHandler: the proxy's replies.
   void dataAvailable(Io* io) override;

@@ -59,7 +59,7 @@ bool IoConnectorMulti::timerExpired(plat::Timer*)
   return false;
 }
 
-void IoConnectorMulti::connected(IoConnector* connector, Io* io)
+void IoConnectorMulti::connected(IoConnector* connector, IoPtr io)
 {
   timer_.stop();
   // The others are abandoned now; the reporting one is still on the stack
@@ -73,7 +73,7 @@ void IoConnectorMulti::connected(IoConnector* connector, Io* io)
       mgr->deleteLater(std::move(ic));
   }
   all.clear();
-  cb_->connected(this, io);
+  cb_->connected(this, std::move(io));
 }
 
 void IoConnectorMulti::failed(IoConnector*, const plat::Exception& error)
@@ -190,7 +190,7 @@ void TcpAddrConnector::writable(Io* io)
     fail(e);
     return;
   }
-  succeeded(io_.release());
+  succeeded(IoPtr(io_.release()));
 }
 
 void TcpAddrConnector::fail(const plat::Exception& error)
@@ -299,9 +299,9 @@ void TcpConnector::resolverGone(IpResolver*)
     goneReport_.post();
 }
 
-void TcpConnector::connected(IoConnector*, Io* io)
+void TcpConnector::connected(IoConnector*, IoPtr io)
 {
-  callback_->connected(this, io);
+  callback_->connected(this, std::move(io));
 }
 
 void TcpConnector::failed(IoConnector*, const plat::Exception& error)

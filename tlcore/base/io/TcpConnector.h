@@ -48,7 +48,7 @@ public:
 
 private:
   void startNext();
-  void connected(IoConnector* connector, Io* io) override;
+  void connected(IoConnector* connector, IoPtr io) override;
   void failed(IoConnector* connector, const plat::Exception& error) override;
   void progress(IoConnector* connector) override;
   bool timerExpired(plat::Timer* timer) override;
@@ -123,7 +123,7 @@ private:
   void failed(IpResolver* resolver, const plat::Exception& error) override;
   void resolverGone(IpResolver* resolver) override;
   // IoConnected (from the multi-connector)
-  void connected(IoConnector* connector, Io* io) override;
+  void connected(IoConnector* connector, IoPtr io) override;
   void failed(IoConnector* connector, const plat::Exception& error) override;
 
   IoConnected* callback_ = nullptr;

@@ -43,7 +43,7 @@ void TcpIo::markIfLoopback()
 {
   try {
     if (myAddress().isLoopback() && peerAddressInfo().isLoopback())
-      flags.insert(plat::String("secureTransport"));
+      flags().insert(plat::String("secureTransport"));
   } catch (plat::Exception&) {
     // An end that cannot be read is not known to be loopback.
   }

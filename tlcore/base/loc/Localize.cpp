@@ -176,11 +176,7 @@ void Localize::parameterChanged(plat::ConfigParameter*, int)
 
 void Localize::addString(const char* locale, const char* key, const char* text)
 {
-  if (!plat::isValidUtf8(text)) {
-    plat::AssertionFail fail("isValidUtf8(str)", __FILE__, __LINE__);
-    fail.appendFmt("Bad UTF-8 in %s", key);
-    fail.fatal();
-  }
+  PLAT_ASSERT_TEXT_FMT(plat::isValidUtf8(text), "isValidUtf8(str)", "Bad UTF-8 in %s", key);
   if (!cacheTable_ || strcmp(cacheLocale_, locale) != 0) {
     auto it = table_.find(locale);
     if (it == table_.end())
@@ -256,10 +252,9 @@ const char* Localize::handOut(Translation* tr, const char* key, bool raw)
       format(out, tr->text.get(), nullptr);
       tr->text.adopt(out.release());
     }
-  } else if (raw != (tr->state == Translation::TR_RAW)) {
-    plat::AssertionFail fail("(raw == (state == TR_RAW))", __FILE__, __LINE__);
-    fail.appendFmt("Can't use same string as both raw and formatted - %s", key);
-    fail.fatal();
+  } else {
+    PLAT_ASSERT_TEXT_FMT(raw == (tr->state == Translation::TR_RAW), "(raw == (state == TR_RAW))",
+                         "Can't use same string as both raw and formatted - %s", key);
   }
   return tr->text.get();
 }

@@ -78,7 +78,7 @@ public:
   // Reads the options and the pipe name from argv (null-terminated; left
   // after what was used) and connects; need further arguments must follow.
   // "-dummy" and a numeric pipe name give the inherited descriptor.
-  static io::Io* connect(Args& args, char**& argv, int need);
+  static io::IoPtr connect(Args& args, char**& argv, int need);
   static void parseArgs(Args& args, char**& argv, int need);
   // The log path as descriptor 2: opened without following a link nor
   // waiting, and only when it is the user's own regular file, made private

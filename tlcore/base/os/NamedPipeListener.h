@@ -63,7 +63,7 @@ public:
   const char* getPath() const { return path_.str(); }
 
 protected:
-  io::Io* acceptConnection() override;
+  io::IoPtr acceptConnection() override;
   bool timerExpired(plat::Timer* timer) override;
 
 private:

@@ -2,9 +2,7 @@
 // side of a launch pipe, or "-dummy" standing for standard input).
 #pragma once
 
-namespace io {
-class Io;
-}
+#include "io/Io.h"
 
 namespace os {
 
@@ -12,7 +10,7 @@ namespace os {
 // and wraps it in the connection that fits it: an io::TcpIo for an IPv4 or
 // IPv6 stream socket, an os::UnixIo ("server", no path) for a Unix stream
 // socket, a plain io::FdIo for anything else (a pipe, a datagram socket).
-// The connection owns fd and ends only through shutdown(). Loop thread.
-io::Io* wrapInheritedFd(int fd);
+// The connection owns fd. Loop thread.
+io::IoPtr wrapInheritedFd(int fd);
 
 } // namespace os

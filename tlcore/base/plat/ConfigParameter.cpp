@@ -30,11 +30,7 @@ const char* translateKey(const char* key)
   return fn ? fn(key) : key;
 }
 
-bool sameValue(bool a, bool b)
-{
-  return a == b;
-}
-bool sameValue(int a, int b)
+template <typename T> bool sameValue(const T& a, const T& b)
 {
   return a == b;
 }
@@ -105,9 +101,9 @@ bool isSecretName(const char* name)
 // --- ConfigParameter -----------------------------------------------------------
 
 ConfigParameter::ConfigParameter(const char* name, const char* desc, const char* locDesc,
-                                 bool advanced, Configuration* owner, const char* attributes)
-    : name_(name), description_(desc), locDesc_(locDesc), advanced_(advanced), ownsStrings_(false),
-      attributes_(attributes, ',')
+                                 ParamLevel level, Configuration* owner, const char* attributes)
+    : name_(name), description_(desc), locDesc_(locDesc), advanced_(level == ParamLevel::kAdvanced),
+      ownsStrings_(false), attributes_(attributes, ',')
 {
   PLAT_ASSERT(name);
   PLAT_ASSERT(desc || locDesc);
@@ -335,15 +331,15 @@ template class TypedParameter<MBuf<unsigned char>>;
 
 // --- BoolParameter -------------------------------------------------------------
 
-BoolParameter::BoolParameter(const char* name, const char* description, bool def, bool advanced,
+BoolParameter::BoolParameter(const char* name, const char* description, bool def, ParamLevel level,
                              Configuration* owner, const char* attributes)
-    : TypedParameter<bool>(name, description, nullptr, def, advanced, owner, attributes)
+    : TypedParameter<bool>(name, description, nullptr, def, level, owner, attributes)
 {
 }
 
-BoolParameter::BoolParameter(const char* name, LocKey key, bool def, bool advanced,
+BoolParameter::BoolParameter(const char* name, LocKey key, bool def, ParamLevel level,
                              Configuration* owner, const char* attributes)
-    : TypedParameter<bool>(name, nullptr, key.key, def, advanced, owner, attributes)
+    : TypedParameter<bool>(name, nullptr, key.key, def, level, owner, attributes)
 {
 }
 
@@ -381,22 +377,21 @@ String BoolParameter::valueToStr(const bool& value) const
 // --- IntParameter --------------------------------------------------------------
 
 IntParameter::IntParameter(const char* name, const char* desc, const char* locDesc, int def,
-                           bool advanced, Configuration* owner, int min, int max,
+                           ParamLevel level, Configuration* owner, int min, int max,
                            const char* attributes)
-    : TypedParameter<int>(name, desc, locDesc, def, advanced, owner, attributes), min_(min),
-      max_(max)
+    : TypedParameter<int>(name, desc, locDesc, def, level, owner, attributes), min_(min), max_(max)
 {
 }
 
-IntParameter::IntParameter(const char* name, const char* description, int def, bool advanced,
+IntParameter::IntParameter(const char* name, const char* description, int def, ParamLevel level,
                            Configuration* owner, int min, int max, const char* attributes)
-    : IntParameter(name, description, nullptr, def, advanced, owner, min, max, attributes)
+    : IntParameter(name, description, nullptr, def, level, owner, min, max, attributes)
 {
 }
 
-IntParameter::IntParameter(const char* name, LocKey key, int def, bool advanced,
+IntParameter::IntParameter(const char* name, LocKey key, int def, ParamLevel level,
                            Configuration* owner, int min, int max, const char* attributes)
-    : IntParameter(name, nullptr, key.key, def, advanced, owner, min, max, attributes)
+    : IntParameter(name, nullptr, key.key, def, level, owner, min, max, attributes)
 {
 }
 
@@ -426,18 +421,18 @@ ConfigParameter* IntParameter::clone(Configuration* owner) const
 // --- EnumParameter -------------------------------------------------------------
 
 EnumParameter::EnumParameter(const char* name, const char* description, const char* def,
-                             const char* const* names, bool advanced, Configuration* owner,
+                             const char* const* names, ParamLevel level, Configuration* owner,
                              const char* attributes)
-    : IntParameter(name, description, nullptr, indexOfName(names, def, 0), advanced, owner, 0,
+    : IntParameter(name, description, nullptr, indexOfName(names, def, 0), level, owner, 0,
                    countNames(names) - 1, attributes),
       names_(names)
 {
 }
 
 EnumParameter::EnumParameter(const char* name, LocKey key, const char* def,
-                             const char* const* names, bool advanced, Configuration* owner,
+                             const char* const* names, ParamLevel level, Configuration* owner,
                              const char* attributes)
-    : IntParameter(name, nullptr, key.key, indexOfName(names, def, 0), advanced, owner, 0,
+    : IntParameter(name, nullptr, key.key, indexOfName(names, def, 0), level, owner, 0,
                    countNames(names) - 1, attributes),
       names_(names)
 {
@@ -469,26 +464,22 @@ int EnumParameter::nameToIndex(const char* name, int fallback) const
 // --- StringParameter -----------------------------------------------------------
 
 StringParameter::StringParameter(const char* name, const char* desc, const char* locDesc,
-                                 const char* def, bool advanced, Configuration* owner,
+                                 const char* def, ParamLevel level, Configuration* owner,
                                  const char* attributes)
-    : TypedParameter<String>(name, desc, locDesc, String(def), advanced, owner, attributes)
+    : TypedParameter<String>(name, desc, locDesc, String(def), level, owner, attributes)
 {
-  if (!def) {
-    AssertionFail fail("def", __FILE__, __LINE__);
-    fail.appendFmt("Default value <null> for %s not allowed", name);
-    fail.fatal();
-  }
+  PLAT_ASSERT_FMT(def, "Default value <null> for %s not allowed", name);
 }
 
 StringParameter::StringParameter(const char* name, const char* description, const char* def,
-                                 bool advanced, Configuration* owner, const char* attributes)
-    : StringParameter(name, description, nullptr, def, advanced, owner, attributes)
+                                 ParamLevel level, Configuration* owner, const char* attributes)
+    : StringParameter(name, description, nullptr, def, level, owner, attributes)
 {
 }
 
-StringParameter::StringParameter(const char* name, LocKey key, const char* def, bool advanced,
+StringParameter::StringParameter(const char* name, LocKey key, const char* def, ParamLevel level,
                                  Configuration* owner, const char* attributes)
-    : StringParameter(name, nullptr, key.key, def, advanced, owner, attributes)
+    : StringParameter(name, nullptr, key.key, def, level, owner, attributes)
 {
 }
 
@@ -512,18 +503,18 @@ ConfigParameter* StringParameter::clone(Configuration* owner) const
 // --- BinaryParameter -----------------------------------------------------------
 
 BinaryParameter::BinaryParameter(const char* name, const char* description, int defLength,
-                                 const unsigned char* def, bool advanced, Configuration* owner,
+                                 const unsigned char* def, ParamLevel level, Configuration* owner,
                                  const char* attributes)
     : TypedParameter<MBuf<unsigned char>>(name, description, nullptr, secureBytes(defLength, def),
-                                          advanced, owner, attributes)
+                                          level, owner, attributes)
 {
 }
 
 BinaryParameter::BinaryParameter(const char* name, LocKey key, int defLength,
-                                 const unsigned char* def, bool advanced, Configuration* owner,
+                                 const unsigned char* def, ParamLevel level, Configuration* owner,
                                  const char* attributes)
     : TypedParameter<MBuf<unsigned char>>(name, nullptr, key.key, secureBytes(defLength, def),
-                                          advanced, owner, attributes)
+                                          level, owner, attributes)
 {
 }
 
@@ -557,15 +548,15 @@ String BinaryParameter::valueToStr(const MBuf<unsigned char>& value) const
 
 // --- S64Parameter --------------------------------------------------------------
 
-S64Parameter::S64Parameter(const char* name, const char* description, int64_t def, bool advanced,
+S64Parameter::S64Parameter(const char* name, const char* description, int64_t def, ParamLevel level,
                            Configuration* owner, const char* attributes)
-    : TypedParameter<String>(name, description, nullptr, s64Text(def), advanced, owner, attributes)
+    : TypedParameter<String>(name, description, nullptr, s64Text(def), level, owner, attributes)
 {
 }
 
-S64Parameter::S64Parameter(const char* name, LocKey key, int64_t def, bool advanced,
+S64Parameter::S64Parameter(const char* name, LocKey key, int64_t def, ParamLevel level,
                            Configuration* owner, const char* attributes)
-    : TypedParameter<String>(name, nullptr, key.key, s64Text(def), advanced, owner, attributes)
+    : TypedParameter<String>(name, nullptr, key.key, s64Text(def), level, owner, attributes)
 {
 }
 

@@ -27,6 +27,9 @@ class ConfigParameter;
 
 constexpr int kPriorityDefault = 0, kPriorityPreference = 10, kPriorityPolicy = 30;
 
+// Where a parameter's help is shown: always, or only in the advanced help.
+enum class ParamLevel { kBasic, kAdvanced };
+
 // The attribute that marks a parameter holding a secret, and what log lines
 // show for its values.
 constexpr const char kSecretAttribute[] = "secret";
@@ -113,7 +116,7 @@ public:
   void removeCallback(ParameterChangedCallback* cb);
 
 protected:
-  ConfigParameter(const char* name, const char* description, const char* locDesc, bool advanced,
+  ConfigParameter(const char* name, const char* description, const char* locDesc, ParamLevel level,
                   Configuration* owner, const char* attributes);
   // For clones: owned copies of the other's texts and its attributes.
   ConfigParameter(const ConfigParameter& other, Configuration* owner, bool);
@@ -160,8 +163,8 @@ public:
 
 protected:
   TypedParameter(const char* name, const char* description, const char* locDesc, const T& def,
-                 bool advanced, Configuration* owner, const char* attributes)
-      : ConfigParameter(name, description, locDesc, advanced, owner, attributes)
+                 ParamLevel level, Configuration* owner, const char* attributes)
+      : ConfigParameter(name, description, locDesc, level, owner, attributes)
   {
     setHoldsBytes(kHoldsBytes);
     values_[kPriorityDefault] = def;
@@ -198,9 +201,10 @@ extern template class TypedParameter<MBuf<unsigned char>>;
 
 class BoolParameter : public TypedParameter<bool> {
 public:
-  BoolParameter(const char* name, const char* description, bool def, bool advanced = false,
-                Configuration* owner = nullptr, const char* attributes = nullptr);
-  BoolParameter(const char* name, LocKey key, bool def, bool advanced = false,
+  BoolParameter(const char* name, const char* description, bool def,
+                ParamLevel level = ParamLevel::kBasic, Configuration* owner = nullptr,
+                const char* attributes = nullptr);
+  BoolParameter(const char* name, LocKey key, bool def, ParamLevel level = ParamLevel::kBasic,
                 Configuration* owner = nullptr, const char* attributes = nullptr);
 
   using TypedParameter<bool>::setParam;
@@ -224,10 +228,10 @@ protected:
 
 class IntParameter : public TypedParameter<int> {
 public:
-  IntParameter(const char* name, const char* description, int def, bool advanced = false,
-               Configuration* owner = nullptr, int min = INT_MIN, int max = INT_MAX,
-               const char* attributes = nullptr);
-  IntParameter(const char* name, LocKey key, int def, bool advanced = false,
+  IntParameter(const char* name, const char* description, int def,
+               ParamLevel level = ParamLevel::kBasic, Configuration* owner = nullptr,
+               int min = INT_MIN, int max = INT_MAX, const char* attributes = nullptr);
+  IntParameter(const char* name, LocKey key, int def, ParamLevel level = ParamLevel::kBasic,
                Configuration* owner = nullptr, int min = INT_MIN, int max = INT_MAX,
                const char* attributes = nullptr);
 
@@ -247,7 +251,7 @@ public:
 
 protected:
   IntParameter(const char* name, const char* description, const char* locDesc, int def,
-               bool advanced, Configuration* owner, int min, int max, const char* attributes);
+               ParamLevel level, Configuration* owner, int min, int max, const char* attributes);
   IntParameter(const IntParameter& other, Configuration* owner)
       : TypedParameter<int>(other, owner), min_(other.min_), max_(other.max_)
   {
@@ -262,10 +266,10 @@ protected:
 class EnumParameter : public IntParameter {
 public:
   EnumParameter(const char* name, const char* description, const char* def,
-                const char* const* names, bool advanced = false, Configuration* owner = nullptr,
-                const char* attributes = nullptr);
+                const char* const* names, ParamLevel level = ParamLevel::kBasic,
+                Configuration* owner = nullptr, const char* attributes = nullptr);
   EnumParameter(const char* name, LocKey key, const char* def, const char* const* names,
-                bool advanced = false, Configuration* owner = nullptr,
+                ParamLevel level = ParamLevel::kBasic, Configuration* owner = nullptr,
                 const char* attributes = nullptr);
 
   using IntParameter::setParam;
@@ -290,10 +294,12 @@ protected:
 
 class StringParameter : public TypedParameter<String> {
 public:
-  StringParameter(const char* name, const char* description, const char* def, bool advanced = false,
-                  Configuration* owner = nullptr, const char* attributes = nullptr);
-  StringParameter(const char* name, LocKey key, const char* def, bool advanced = false,
-                  Configuration* owner = nullptr, const char* attributes = nullptr);
+  StringParameter(const char* name, const char* description, const char* def,
+                  ParamLevel level = ParamLevel::kBasic, Configuration* owner = nullptr,
+                  const char* attributes = nullptr);
+  StringParameter(const char* name, LocKey key, const char* def,
+                  ParamLevel level = ParamLevel::kBasic, Configuration* owner = nullptr,
+                  const char* attributes = nullptr);
 
   using TypedParameter<String>::setParam;
   // Throws BadUtf8 for invalid UTF-8; refuses null.
@@ -307,7 +313,7 @@ public:
 
 protected:
   StringParameter(const char* name, const char* description, const char* locDesc, const char* def,
-                  bool advanced, Configuration* owner, const char* attributes);
+                  ParamLevel level, Configuration* owner, const char* attributes);
   StringParameter(const StringParameter& other, Configuration* owner)
       : TypedParameter<String>(other, owner)
   {
@@ -320,10 +326,10 @@ protected:
 class BinaryParameter : public TypedParameter<MBuf<unsigned char>> {
 public:
   BinaryParameter(const char* name, const char* description, int defLength,
-                  const unsigned char* def, bool advanced = false, Configuration* owner = nullptr,
-                  const char* attributes = nullptr);
+                  const unsigned char* def, ParamLevel level = ParamLevel::kBasic,
+                  Configuration* owner = nullptr, const char* attributes = nullptr);
   BinaryParameter(const char* name, LocKey key, int defLength, const unsigned char* def,
-                  bool advanced = false, Configuration* owner = nullptr,
+                  ParamLevel level = ParamLevel::kBasic, Configuration* owner = nullptr,
                   const char* attributes = nullptr);
 
   using TypedParameter<MBuf<unsigned char>>::setParam;
@@ -349,9 +355,10 @@ protected:
 // A signed 64-bit number kept as "int64:" and 16 hexadecimal digits.
 class S64Parameter : public TypedParameter<String> {
 public:
-  S64Parameter(const char* name, const char* description, int64_t def, bool advanced = false,
-               Configuration* owner = nullptr, const char* attributes = nullptr);
-  S64Parameter(const char* name, LocKey key, int64_t def, bool advanced = false,
+  S64Parameter(const char* name, const char* description, int64_t def,
+               ParamLevel level = ParamLevel::kBasic, Configuration* owner = nullptr,
+               const char* attributes = nullptr);
+  S64Parameter(const char* name, LocKey key, int64_t def, ParamLevel level = ParamLevel::kBasic,
                Configuration* owner = nullptr, const char* attributes = nullptr);
 
   using TypedParameter<String>::setParam;

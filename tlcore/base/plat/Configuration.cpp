@@ -268,51 +268,51 @@ bool Configuration::setFromArgLen(const char* name, int nameLength, const char* 
 // --- Run-time parameters and structure
 
 BoolParameter* Configuration::addBool(const char* name, const char* description, bool def,
-                                      bool advanced, const char* attributes)
+                                      ParamLevel level, const char* attributes)
 {
-  auto* p = new BoolParameter(name, description, def, advanced, this, attributes);
+  auto* p = new BoolParameter(name, description, def, level, this, attributes);
   adoptParam(p);
   return p;
 }
 
 IntParameter* Configuration::addInt(const char* name, const char* description, int def,
-                                    bool advanced, int min, int max, const char* attributes)
+                                    ParamLevel level, int min, int max, const char* attributes)
 {
-  auto* p = new IntParameter(name, description, def, advanced, this, min, max, attributes);
+  auto* p = new IntParameter(name, description, def, level, this, min, max, attributes);
   adoptParam(p);
   return p;
 }
 
 StringParameter* Configuration::addString(const char* name, const char* description,
-                                          const char* def, bool advanced, const char* attributes)
+                                          const char* def, ParamLevel level, const char* attributes)
 {
-  auto* p = new StringParameter(name, description, def, advanced, this, attributes);
+  auto* p = new StringParameter(name, description, def, level, this, attributes);
   adoptParam(p);
   return p;
 }
 
 EnumParameter* Configuration::addEnum(const char* name, const char* description, const char* def,
-                                      const char* const* names, bool advanced,
+                                      const char* const* names, ParamLevel level,
                                       const char* attributes)
 {
-  auto* p = new EnumParameter(name, description, def, names, advanced, this, attributes);
+  auto* p = new EnumParameter(name, description, def, names, level, this, attributes);
   adoptParam(p);
   return p;
 }
 
 BinaryParameter* Configuration::addBinary(const char* name, const char* description, int defLength,
-                                          const unsigned char* def, bool advanced,
+                                          const unsigned char* def, ParamLevel level,
                                           const char* attributes)
 {
-  auto* p = new BinaryParameter(name, description, defLength, def, advanced, this, attributes);
+  auto* p = new BinaryParameter(name, description, defLength, def, level, this, attributes);
   adoptParam(p);
   return p;
 }
 
 S64Parameter* Configuration::addS64(const char* name, const char* description, int64_t def,
-                                    bool advanced, const char* attributes)
+                                    ParamLevel level, const char* attributes)
 {
-  auto* p = new S64Parameter(name, description, def, advanced, this, attributes);
+  auto* p = new S64Parameter(name, description, def, level, this, attributes);
   adoptParam(p);
   return p;
 }
@@ -734,9 +734,9 @@ void Configuration::ParamIterator::next()
   }
 }
 
-IntParameter ppmm("ppmm", "Physical units per mm", 4, true, nullptr, 1, 32);
+IntParameter ppmm("ppmm", "Physical units per mm", 4, ParamLevel::kAdvanced, nullptr, 1, 32);
 IntParameter TextSizeFactor("TextSizeFactor",
-                            "Factor for text size on this system, normal being 100", 100, true,
-                            nullptr, 1, 1000);
+                            "Factor for text size on this system, normal being 100", 100,
+                            ParamLevel::kAdvanced, nullptr, 1, 1000);
 
 } // namespace plat

@@ -138,20 +138,22 @@ public:
   bool setFromArgLen(const char* name, int nameLength, const char* value, int priority);
 
   // --- Run-time parameters (owned) and structure
-  BoolParameter* addBool(const char* name, const char* description, bool def, bool advanced = false,
-                         const char* attributes = nullptr);
-  IntParameter* addInt(const char* name, const char* description, int def, bool advanced = false,
-                       int min = INT_MIN, int max = INT_MAX, const char* attributes = nullptr);
+  BoolParameter* addBool(const char* name, const char* description, bool def,
+                         ParamLevel level = ParamLevel::kBasic, const char* attributes = nullptr);
+  IntParameter* addInt(const char* name, const char* description, int def,
+                       ParamLevel level = ParamLevel::kBasic, int min = INT_MIN, int max = INT_MAX,
+                       const char* attributes = nullptr);
   StringParameter* addString(const char* name, const char* description, const char* def,
-                             bool advanced = false, const char* attributes = nullptr);
+                             ParamLevel level = ParamLevel::kBasic,
+                             const char* attributes = nullptr);
   EnumParameter* addEnum(const char* name, const char* description, const char* def,
-                         const char* const* names, bool advanced = false,
+                         const char* const* names, ParamLevel level = ParamLevel::kBasic,
                          const char* attributes = nullptr);
   BinaryParameter* addBinary(const char* name, const char* description, int defLength,
-                             const unsigned char* def, bool advanced = false,
+                             const unsigned char* def, ParamLevel level = ParamLevel::kBasic,
                              const char* attributes = nullptr);
   S64Parameter* addS64(const char* name, const char* description, int64_t def,
-                       bool advanced = false, const char* attributes = nullptr);
+                       ParamLevel level = ParamLevel::kBasic, const char* attributes = nullptr);
   void adoptParam(ConfigParameter* param);
   // Deletes the owned parameters and forgets the borrowed ones.
   void clear();

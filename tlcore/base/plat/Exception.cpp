@@ -159,6 +159,16 @@ AssertionFail::AssertionFail(const char* expression, const char* file, int line)
   setType("AssertionFail");
 }
 
+void AssertionFail::fatalFmt(const char* fmt, ...)
+{
+  strCat(message_, kMessageSize, ": ");
+  va_list ap;
+  va_start(ap, fmt);
+  strCatVFormat(message_, kMessageSize, fmt, ap);
+  va_end(ap);
+  fatal();
+}
+
 void AssertionFail::fatal() const
 {
   if (fatalInProgress)

@@ -80,6 +80,8 @@ public:
   AssertionFail(const char* expression, const char* file, int line);
 
   [[noreturn]] void fatal() const;
+  // Appends ": " and the formatted detail (as appendFmt), then fatal().
+  [[noreturn]] void fatalFmt(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
   // Logs "Warning: %s" at error level and returns.
   void warn() const;
 
@@ -126,6 +128,20 @@ public:
 // A place that is never reached: ends the process as a failed check does.
 #define PLAT_FAIL(text) ::plat::AssertionFail(text, __FILE__, __LINE__).fatal()
 #define PLAT_FAIL_AT(text, file, line) ::plat::AssertionFail(text, file, line).fatal()
+
+// The same with a printf-style detail after the expression text:
+// "Assertion '<text>' failed at <file>:<line>: <detail>". The arguments are
+// evaluated only when the check fails.
+#define PLAT_ASSERT_FMT(cond, ...) PLAT_ASSERT_TEXT_FMT(cond, #cond, __VA_ARGS__)
+#define PLAT_ASSERT_TEXT_FMT(cond, text, ...)                                                      \
+  do {                                                                                             \
+    if (!(cond))                                                                                   \
+      ::plat::AssertionFail(text, __FILE__, __LINE__).fatalFmt(__VA_ARGS__);                       \
+  } while (0)
+#define PLAT_FAIL_FMT(text, ...)                                                                   \
+  ::plat::AssertionFail(text, __FILE__, __LINE__).fatalFmt(__VA_ARGS__)
+#define PLAT_FAIL_AT_FMT(text, file, line, ...)                                                    \
+  ::plat::AssertionFail(text, file, line).fatalFmt(__VA_ARGS__)
 
 // Throwing check, for sites whose caller can recover.
 #define PLAT_CHECK(cond)                                                                           \

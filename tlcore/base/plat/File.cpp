@@ -80,24 +80,24 @@ void removeContents(int dfd)
 
 // --- Directories -------------------------------------------------------------
 
-bool mkDir(const char* path, bool priv, bool fixExisting)
+bool mkDir(const char* path, DirMode mode)
 {
-  if (::mkdir(path, priv ? 0700 : 0777) == 0)
+  if (::mkdir(path, mode == DirMode::kShared ? 0777 : 0700) == 0)
     return true;
   int err = errno;
   struct stat st;
   if (::stat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
-    if (priv && fixExisting)
+    if (mode == DirMode::kMakePrivate)
       fileMakePrivate(path);
     return false;
   }
   throwErr(err, "mkDir(%s)", path);
 }
 
-bool mkDirWithParents(const char* path, bool priv, bool fixExisting)
+bool mkDirWithParents(const char* path, DirMode mode)
 {
   try {
-    return mkDir(path, priv, fixExisting);
+    return mkDir(path, mode);
   } catch (SystemException& e) {
     if (e.getErr() != ENOENT || !isNotRootDir(path))
       throw;
@@ -105,13 +105,13 @@ bool mkDirWithParents(const char* path, bool priv, bool fixExisting)
   String parent = dirName(path);
   // A relative path runs out at "." or ".."; those exist or the error stands.
   if (strcmp(parent.str(), path) != 0)
-    mkDirWithParents(parent.str(), priv, false);
-  return mkDir(path, priv, fixExisting);
+    mkDirWithParents(parent.str(), mode == DirMode::kShared ? DirMode::kShared : DirMode::kPrivate);
+  return mkDir(path, mode);
 }
 
 bool mkDirMatchParent(const char* path, bool priv)
 {
-  if (!mkDir(path, true, false))
+  if (!mkDir(path, DirMode::kPrivate))
     return false;
   struct stat st;
   if (::stat(dirName(path).str(), &st) < 0)

@@ -26,14 +26,18 @@ namespace plat {
 
 // --- Directories -------------------------------------------------------------
 
-// Creates the directory (0700 when priv, else 0777; the umask applies) and
-// returns true, or returns false when a directory is already there (made
-// private first when both priv and fixExisting are set). Other failures throw
-// "mkDir(%s)" with the errno of mkdir.
-bool mkDir(const char* path, bool priv, bool fixExisting);
+// The mode of a directory that mkDir makes: kShared 0777 (the umask
+// applies), kPrivate 0700; kMakePrivate is kPrivate that also makes a
+// directory already there private.
+enum class DirMode { kShared, kPrivate, kMakePrivate };
+
+// Creates the directory as mode says and returns true, or returns false when
+// a directory is already there. Other failures throw "mkDir(%s)" with the
+// errno of mkdir.
+bool mkDir(const char* path, DirMode mode);
 // mkDir, creating missing parents with the same mode; only the last directory
-// is repaired.
-bool mkDirWithParents(const char* path, bool priv, bool fixExisting);
+// is made private when it is there already.
+bool mkDirWithParents(const char* path, DirMode mode);
 // A private new directory that then takes its parent's owner, group and mode
 // (without group and other bits when priv, else without their write bits).
 // False when it existed already.

@@ -26,11 +26,11 @@ namespace {
 BoolParameter compactLogParam("CompactLog",
                               "Whether to produce more compact logging lines for readability.  "
                               "Also produces times in local timezone instead of UTC",
-                              false, true);
+                              false, ParamLevel::kAdvanced);
 StringParameter logDirParam("LogDir", LocKey{"plat_param_logdir"}, "");
 StringParameter logFileParam("LogFile", LocKey{"plat_param_logfile"}, "");
-IntParameter logKeepDaysParam("LogKeepDays", LocKey{"plat_param_log_keep_days"}, 30, false, nullptr,
-                              0, INT_MAX);
+IntParameter logKeepDaysParam("LogKeepDays", LocKey{"plat_param_log_keep_days"}, 30,
+                              ParamLevel::kBasic, nullptr, 0, INT_MAX);
 
 // Rotated files are "<base>.<14 digits>" with "(n)" added on a collision.
 constexpr int kMaxRotationCounter = 99;
@@ -231,8 +231,8 @@ String configuredPath(int priority)
 {
   String dir = priority < 0 ? String(logDirParam.getValue()) : logDirParam.getValueStr(priority);
   String file = priority < 0 ? String(logFileParam.getValue()) : logFileParam.getValueStr(priority);
-  DString d = expandEnvVars(dir.str(), nullptr, true, true);
-  DString f = expandEnvVars(file.str(), nullptr, true, true);
+  DString d = expandEnvVars(dir.str(), nullptr, EnvExpand::kStrict | EnvExpand::kUseEnvironment);
+  DString f = expandEnvVars(file.str(), nullptr, EnvExpand::kStrict | EnvExpand::kUseEnvironment);
   return joinPath(d.get(), f.get(), true);
 }
 
@@ -385,7 +385,7 @@ void LogDestFile::openAt(const char* path, bool rotateFirst)
   if (!path || !*path)
     throw Exception("No log file path");
   String dir = dirName(path);
-  mkDirWithParents(dir.str(), true, false);
+  mkDirWithParents(dir.str(), DirMode::kPrivate);
   int dirFd = openLogFolder(dir.str());
   int fd = -1;
   try {

@@ -62,11 +62,7 @@ Condition::~Condition()
 
 bool Condition::wait(int timeoutMs)
 {
-  if (timeoutMs != -1) {
-    AssertionFail fail("timeoutMs == -1", __FILE__, __LINE__);
-    fail.appendFmt("Condition timed wait not implemented yet");
-    fail.fatal();
-  }
+  PLAT_ASSERT_FMT(timeoutMs == -1, "Condition timed wait not implemented yet");
   pthread_cond_wait(&c_, m_.native());
   return true;
 }

@@ -196,7 +196,7 @@ bool isNameChar(char c)
 }
 
 void appendVariable(DString& out, const char* start, const char* end, const EnvVarMap* vars,
-                    bool strict, bool useEnvironment)
+                    EnvExpand how)
 {
   String name(start, static_cast<int>(end - start));
   if (vars) {
@@ -206,18 +206,18 @@ void appendVariable(DString& out, const char* start, const char* end, const EnvV
       return;
     }
   }
-  if (useEnvironment)
+  if (hasAny(how, EnvExpand::kUseEnvironment))
     if (const char* value = getenv(name.str())) {
       out.append(value);
       return;
     }
-  if (strict)
+  if (hasAny(how, EnvExpand::kStrict))
     throw Exception(0, "unknown environment variable: %s", name.str());
 }
 
 } // namespace
 
-DString expandEnvVars(const char* text, const EnvVarMap* vars, bool strict, bool useEnvironment)
+DString expandEnvVars(const char* text, const EnvVarMap* vars, EnvExpand how)
 {
   const char* p = orEmpty(text);
   DString out;
@@ -232,13 +232,13 @@ DString expandEnvVars(const char* text, const EnvVarMap* vars, bool strict, bool
       if (end == start)
         out.append("$");
       else
-        appendVariable(out, start, end, vars, strict, useEnvironment);
+        appendVariable(out, start, end, vars, how);
       p = close ? close + 1 : end;
     } else if (isNameChar(*p)) {
       const char* start = p;
       while (isNameChar(*p))
         p++;
-      appendVariable(out, start, p, vars, strict, useEnvironment);
+      appendVariable(out, start, p, vars, how);
     } else if (*p == '$') {
       out.append("$");
       p++;

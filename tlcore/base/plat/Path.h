@@ -11,6 +11,7 @@
 #include <map>
 
 #include "plat/DString.h"
+#include "plat/Flags.h"
 #include "plat/String.h"
 
 namespace plat {
@@ -51,11 +52,16 @@ int isReservedDeviceName(const char* name);
 
 using EnvVarMap = std::map<String, String, StringLess>;
 
+// How expandEnvVars looks names up: kUseEnvironment also asks getenv after
+// vars; kStrict makes a name found nowhere an error instead of "".
+enum class EnvExpand : unsigned { kNone = 0, kStrict = 1, kUseEnvironment = 2 };
+PLAT_FLAG_OPERATORS(EnvExpand)
+
 // Replaces "$name", "${name}" and "$$" (one "$"). A name is looked up in vars
-// (when given), then with getenv when useEnvironment; a name found nowhere
-// gives "" or, when strict, throws Exception "unknown environment variable:
-// %s". A '$' before anything else is dropped.
-DString expandEnvVars(const char* text, const EnvVarMap* vars, bool strict, bool useEnvironment);
+// (when given), then with getenv when how has kUseEnvironment; a name found
+// nowhere gives "" or, with kStrict, throws Exception "unknown environment
+// variable: %s". A '$' before anything else is dropped.
+DString expandEnvVars(const char* text, const EnvVarMap* vars, EnvExpand how);
 
 // --- Other utilities --------------------------------------------------------------
 

@@ -176,7 +176,7 @@ SharedMemSysV::SharedMemSysV(uint32_t size, const struct ipc_perm* perm) : Share
     // segment of ours that nobody maps.
     attach();
     String dir = markerDir("SysV");
-    mkDirWithParents(dir.get(), true, true);
+    mkDirWithParents(dir.get(), DirMode::kMakePrivate);
     String path = format("%s/%d", dir.get(), id);
     close(fileOpenFd(path.get(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
     markerPath_ = path;
@@ -271,7 +271,7 @@ SharedMemPosix::SharedMemPosix(uint32_t size) : SharedMem(size)
     // The marker is locked before the object exists: a cleaner that gets
     // the lock can then never unlink a live object of that name.
     String dir = markerDir("Posix");
-    mkDirWithParents(dir.get(), true, true);
+    mkDirWithParents(dir.get(), DirMode::kMakePrivate);
     String path = format("%s%s", dir.get(), name_.get());
     String pid = format("%ld\n", (long)getpid());
     // A cleaner holds a marker's lock only while it removes it.

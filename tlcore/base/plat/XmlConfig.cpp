@@ -57,15 +57,14 @@ struct ChoiceTable {
 class LoadedEnumParameter : private ChoiceTable, public EnumParameter {
 public:
   LoadedEnumParameter(const char* name, const char* description, std::vector<String> choices,
-                      bool advanced, Configuration* owner)
+                      ParamLevel level, Configuration* owner)
       : ChoiceTable(std::move(choices)),
-        EnumParameter(name, description, "", table.data(), advanced, owner)
+        EnumParameter(name, description, "", table.data(), level, owner)
   {
   }
-  LoadedEnumParameter(const char* name, LocKey key, std::vector<String> choices, bool advanced,
+  LoadedEnumParameter(const char* name, LocKey key, std::vector<String> choices, ParamLevel level,
                       Configuration* owner)
-      : ChoiceTable(std::move(choices)),
-        EnumParameter(name, key, "", table.data(), advanced, owner)
+      : ChoiceTable(std::move(choices)), EnumParameter(name, key, "", table.data(), level, owner)
   {
   }
   ConfigParameter* clone(Configuration* owner) const override
@@ -103,6 +102,7 @@ ConfigParameter* createParam(const xml::XmlNode& element, Configuration& owner,
   const char* locDesc = element.attribute("locDesc");
   const char* advancedText = element.attribute("advanced");
   bool advanced = advancedText && equalsNoCase(advancedText, "true");
+  ParamLevel level = advanced ? ParamLevel::kAdvanced : ParamLevel::kBasic;
   const char* flags = element.attribute("flags");
   if (!name || (!description && !locDesc) || element.childCount("value") == 0)
     throw Exception(kIncompatible);
@@ -114,16 +114,16 @@ ConfigParameter* createParam(const xml::XmlNode& element, Configuration& owner,
   bool keyed = locDesc != nullptr;
   LocKey key{locDesc};
   if (equalsNoCase(type, "string")) {
-    p = keyed ? new StringParameter(name, key, "", advanced, &owner)
-              : new StringParameter(name, description, "", advanced, &owner);
+    p = keyed ? new StringParameter(name, key, "", level, &owner)
+              : new StringParameter(name, description, "", level, &owner);
   } else if (equalsNoCase(type, "bool")) {
-    p = keyed ? new BoolParameter(name, key, false, advanced, &owner)
-              : new BoolParameter(name, description, false, advanced, &owner);
+    p = keyed ? new BoolParameter(name, key, false, level, &owner)
+              : new BoolParameter(name, description, false, level, &owner);
   } else if (equalsNoCase(type, "int")) {
     int min = readInt(element.attribute("min"), INT_MIN);
     int max = readInt(element.attribute("max"), INT_MAX);
-    p = keyed ? new IntParameter(name, key, 0, advanced, &owner, min, max)
-              : new IntParameter(name, description, 0, advanced, &owner, min, max);
+    p = keyed ? new IntParameter(name, key, 0, level, &owner, min, max)
+              : new IntParameter(name, description, 0, level, &owner, min, max);
   } else if (equalsNoCase(type, "enum")) {
     std::vector<String> choices;
     for (int pos = -1;;) {
@@ -138,14 +138,14 @@ ConfigParameter* createParam(const xml::XmlNode& element, Configuration& owner,
     // An enumeration needs at least one choice to hold a value at all.
     if (choices.empty())
       throw Exception(kIncompatible);
-    p = keyed ? new LoadedEnumParameter(name, key, std::move(choices), advanced, &owner)
-              : new LoadedEnumParameter(name, description, std::move(choices), advanced, &owner);
+    p = keyed ? new LoadedEnumParameter(name, key, std::move(choices), level, &owner)
+              : new LoadedEnumParameter(name, description, std::move(choices), level, &owner);
   } else if (equalsNoCase(type, "binary")) {
-    p = keyed ? new BinaryParameter(name, key, 0, nullptr, advanced, &owner)
-              : new BinaryParameter(name, description, 0, nullptr, advanced, &owner);
+    p = keyed ? new BinaryParameter(name, key, 0, nullptr, level, &owner)
+              : new BinaryParameter(name, description, 0, nullptr, level, &owner);
   } else if (equalsNoCase(type, "s64")) {
-    p = keyed ? new S64Parameter(name, key, 0, advanced, &owner)
-              : new S64Parameter(name, description, 0, advanced, &owner);
+    p = keyed ? new S64Parameter(name, key, 0, level, &owner)
+              : new S64Parameter(name, description, 0, level, &owner);
   } else {
     throw Exception(kIncompatible);
   }
@@ -249,11 +249,11 @@ void XmlConfig::Writer::close()
   out_.write("</config>\n");
 }
 
-char* XmlConfig::toXml(Configuration* cfg, bool includeHidden, bool useLocDesc, Filter* filter)
+char* XmlConfig::toXml(Configuration* cfg, XmlParts parts, Filter* filter)
 {
   rdr::MemOutStream out;
-  Writer writer(out, useLocDesc);
-  writer.writeParams(cfg, includeHidden, filter);
+  Writer writer(out, hasAny(parts, XmlParts::kLocDescKeys));
+  writer.writeParams(cfg, hasAny(parts, XmlParts::kHiddenParams), filter);
   writer.close();
   out.nulTerminate();
   return reinterpret_cast<char*>(out.releaseData());
@@ -261,7 +261,7 @@ char* XmlConfig::toXml(Configuration* cfg, bool includeHidden, bool useLocDesc, 
 
 void XmlConfig::writeUsage(Configuration& config, FILE* out)
 {
-  std::unique_ptr<char[]> text(toXml(&config, false, false));
+  std::unique_ptr<char[]> text(toXml(&config, XmlParts::kNone));
   fputs(text.get(), out);
 }
 

@@ -12,11 +12,17 @@
 
 #include "3rdparty/xml/Xml.h"
 #include "plat/Configuration.h"
+#include "plat/Flags.h"
 #include "rdr/TextWriter.h"
 
 #include "rdr/Forward.h"
 
 namespace plat {
+
+// What XmlConfig::toXml writes besides the visible parameters: those whose
+// names start with '_', and the description keys (locDesc attributes).
+enum class XmlParts : unsigned { kNone = 0, kHiddenParams = 1, kLocDescKeys = 2 };
+PLAT_FLAG_OPERATORS(XmlParts)
 
 class XmlConfig {
 public:
@@ -53,8 +59,7 @@ public:
   };
 
   // The whole document as a new[] text.
-  static char* toXml(Configuration* cfg, bool includeHidden, bool useLocDesc,
-                     Filter* filter = nullptr);
+  static char* toXml(Configuration* cfg, XmlParts parts, Filter* filter = nullptr);
 
   // Replaces the parameters cfg owns with the ones the document describes.
   // The document is read completely before cfg is touched: any failure

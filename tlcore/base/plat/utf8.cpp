@@ -14,7 +14,8 @@ namespace {
 
 // Hidden: for finding where bad text is made.
 BoolParameter badUtf8Assert("_BadUtf8Assert",
-                            "Make bad UTF-8 cause an assertion failure for debugging", false, true);
+                            "Make bad UTF-8 cause an assertion failure for debugging", false,
+                            ParamLevel::kAdvanced);
 
 inline bool isCont(unsigned char c)
 {
@@ -397,9 +398,7 @@ static void assertIfRequested(const char* message)
 {
   if (!badUtf8Assert)
     return;
-  AssertionFail fail("0", __FILE__, __LINE__);
-  fail.appendFmt("%s", message);
-  fail.fatal();
+  PLAT_FAIL_FMT("0", "%s", message);
 }
 
 BadUtf8::BadUtf8(const char* message) : Exception(message)

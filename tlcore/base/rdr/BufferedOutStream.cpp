@@ -16,7 +16,7 @@ plat::IntParameter MaxOutBufferSize(
     "The maximum number of bytes to buffer internally when writing to slow connections.  "
     "Larger values improve concurrency, smaller values reduce memory usage.  Changes to this "
     "setting affect new connections only.",
-    134217728, false, nullptr, 16384, 2147483647);
+    134217728, plat::ParamLevel::kBasic, nullptr, 16384, 2147483647);
 
 BufferedOutStream::BufferedOutStream(int size, int maxSize)
 {

@@ -15,7 +15,7 @@ namespace {
 plat::LogSrc vlog("DeadKeyUtil");
 
 plat::StringParameter deadKeyFileParam("DeadKeyFile", "File containing dead key information", "",
-                                       true);
+                                       plat::ParamLevel::kAdvanced);
 
 constexpr int kBuiltInDeadSymbolCount = sizeof(kBuiltInDeadSymbols) / sizeof(kBuiltInDeadSymbols[0]);
 

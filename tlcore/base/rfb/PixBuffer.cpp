@@ -17,10 +17,9 @@ bool fits16(int v) { return v >= -32768 && v <= 32767; }
 
 [[noreturn]] void outOfBounds(const char* what, const Rect& asked, const Rect& own, const char* file, int line)
 {
-  plat::AssertionFail fail("rect.encloses(r)", file, line);
   char a[Rect::kPrintSize], b[Rect::kPrintSize];
-  fail.appendFmt("%s out of bounds: %s outside %s", what, asked.print(a), own.print(b));
-  fail.fatal();
+  PLAT_FAIL_AT_FMT("rect.encloses(r)", file, line, "%s out of bounds: %s outside %s", what,
+                   asked.print(a), own.print(b));
 }
 
 } // namespace
@@ -166,11 +165,8 @@ void ManagedPixelBuffer::checkMemory()
                        fits16(rect.bottomRight.y),
                    "Rect(RgnRect(rect)) == rect");
   // 16-bit coordinates still allow far more than an int of bytes.
-  if (size > kMaxCapacity) {
-    plat::AssertionFail fail("sizeBytes() <= kMaxCapacity", __FILE__, __LINE__);
-    fail.appendFmt("%lld bytes", (long long)size);
-    fail.fatal();
-  }
+  PLAT_ASSERT_TEXT_FMT(size <= kMaxCapacity, "sizeBytes() <= kMaxCapacity", "%lld bytes",
+                       (long long)size);
   auto fresh = std::make_unique<uint8_t[]>((size_t)size);
   freeData();
   data = fresh.release();
@@ -221,11 +217,8 @@ std::unique_ptr<uint8_t[]> ManagedPixelBuffer::takeData()
 
 void ManagedPixelBuffer::setData(std::unique_ptr<uint8_t[]> owned, int capacity)
 {
-  if (!(capacity >= sizeBytes())) {
-    plat::AssertionFail fail("capacity_ >= sizeBytes()", __FILE__, __LINE__);
-    fail.appendFmt("%d bytes for %lld", capacity, (long long)sizeBytes());
-    fail.fatal();
-  }
+  PLAT_ASSERT_TEXT_FMT(capacity >= sizeBytes(), "capacity_ >= sizeBytes()", "%d bytes for %lld",
+                       capacity, (long long)sizeBytes());
   freeData();
   data = owned.release();
   capacity_ = capacity;

@@ -360,11 +360,7 @@ void TransPixelBuffer::setUpColourMapped()
   int levels = 1;
   while ((levels + 1) * (levels + 1) * (levels + 1) <= (1 << std::min<int>(pf.depth, 24)))
     levels++;
-  if (!cubeMaker) {
-    plat::AssertionFail fail("cubeMaker", __FILE__, __LINE__);
-    fail.appendFmt("no colour cube maker registered");
-    fail.fatal();
-  }
+  PLAT_ASSERT_FMT(cubeMaker, "no colour cube maker registered");
   ownCube_ = cubeMaker(levels);
   if (inPF_.bpp == 8 || (inPF_.bpp == 16 && !option_)) {
     buildOneTable();

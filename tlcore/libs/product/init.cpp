@@ -51,9 +51,9 @@ void makePrivateDir(const char* dir, bool withParents)
 {
   try {
     if (withParents)
-      plat::mkDirWithParents(dir, true, true);
+      plat::mkDirWithParents(dir, plat::DirMode::kMakePrivate);
     else
-      plat::mkDir(dir, true, true);
+      plat::mkDir(dir, plat::DirMode::kMakePrivate);
   } catch (plat::Exception&) {
     // Shows up when a file in it is opened.
   }
@@ -164,7 +164,8 @@ void initAppInfo(const char* programPath, const char* appName, const char* displ
 
 void initProfileDirs()
 {
-  String user = plat::expandEnvVars("$HOME/.zarn", nullptr, false, true).takeString();
+  String user =
+      plat::expandEnvVars("$HOME/.zarn", nullptr, plat::EnvExpand::kUseEnvironment).takeString();
   const char* profile = getenv("ZARN_PROFILE");
   const char* configProfile = getenv("ZARN_CONFIG_PROFILE");
   String profiles = plat::format("%s/profiles", user.str());
@@ -225,7 +226,8 @@ void installVersionInfoUpdater(const char* version)
 void initLogging(const char* logSetting, const char* logDir, const char* logFile, bool openNow)
 {
   if (!getenv("ZARN_PROFILE_DIR"))
-    os::setEnv("ZARN_PROFILE_DIR", plat::expandEnvVars("$HOME/.zarn", nullptr, false, true).get());
+    os::setEnv("ZARN_PROFILE_DIR",
+               plat::expandEnvVars("$HOME/.zarn", nullptr, plat::EnvExpand::kUseEnvironment).get());
   plat::Configuration& config = plat::Configuration::global();
   const char* app = os::AppInfo::getAppName(false);
   // Expanded when the file is opened.

@@ -35,13 +35,13 @@ void SslConnector::cancel()
   tls_.reset();
 }
 
-void SslConnector::connected(io::IoConnector*, io::Io* io)
+void SslConnector::connected(io::IoConnector*, io::IoPtr io)
 {
   inner_.reset();
   SslIo* tls;
   try {
     // On failure the connection is already shut down.
-    tls = new SslIo(io::IoPtr(io), verifier_, trustManager_, hostName_.get(), identity_.get());
+    tls = new SslIo(std::move(io), verifier_, trustManager_, hostName_.get(), identity_.get());
   } catch (const plat::Exception& e) {
     IoConnectorBase::failed(e);
     return;
@@ -63,9 +63,9 @@ void SslConnector::dataAvailable(io::Io*)
 
 void SslConnector::writable(io::Io*)
 {
-  io::Io* io = tls_.release();
+  io::IoPtr io(tls_.release());
   io->setHandler(nullptr);
-  succeeded(io);
+  succeeded(std::move(io));
 }
 
 void SslConnector::closed(io::Io* io)

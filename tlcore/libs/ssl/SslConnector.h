@@ -36,7 +36,7 @@ protected:
 
 private:
   // --- The inner connector
-  void connected(io::IoConnector* connector, io::Io* io) override;
+  void connected(io::IoConnector* connector, io::IoPtr io) override;
   void failed(io::IoConnector* connector, const plat::Exception& error) override;
   // --- The TLS connection
   void dataAvailable(io::Io* io) override;

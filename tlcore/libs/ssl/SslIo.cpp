@@ -41,8 +41,8 @@ SslIo::SslIo(io::IoPtr inner, SslVerifier* verifier, SslTrustManager* trustManag
       tlsOut_(this, kMaxPlainBytes), verifier_(verifier)
 {
   PLAT_ASSERT(verifier);
-  tlsOut_.innerOut = inner_->out;
-  flags.insert(plat::String("secureTransport"));
+  tlsOut_.innerOut = inner_->out();
+  flags().insert(plat::String("secureTransport"));
   bool high = tlsProfileParam.getValue() == 1;
   engine_ = SslEngine::create(trustManager, high ? 7 : 32, high ? kHighSuites : kNormalSuites, 1,
                               kProtocols, hostName, identity);
@@ -76,7 +76,7 @@ void SslIo::shutdown(io::Shutdown how)
     try {
       if (hasAny(how, io::Shutdown::kFlush) && !handshaking_)
         send();
-      engine_->close(inner_->out);
+      engine_->close(inner_->out());
     } catch (const plat::Exception& e) {
       vlog.log(100, "error flushing on close: %s", e.str());
     }
@@ -149,8 +149,7 @@ void SslIo::closed(io::Io*)
   // The inner connection deletes itself once this returns.
   inner_.release();
   tlsOut_.innerOut = nullptr;
-  in = nullptr;
-  out = nullptr;
+  setStreams(nullptr, nullptr);
   io::IoHandler* handler = handler_;
   handler_ = nullptr;
   if (handler) {
@@ -169,12 +168,11 @@ void SslIo::closed(io::Io*)
 void SslIo::handshakeStep()
 {
   try {
-    if (!engine_->handshake(inner_->in, inner_->out))
+    if (!engine_->handshake(inner_->in(), inner_->out()))
       return;
     verifier_->verify(engine_->peerCertificates(), peerEndpoint());
     handshaking_ = false;
-    in = &plainIn_;
-    out = &tlsOut_;
+    setStreams(&plainIn_, &tlsOut_);
   } catch (const plat::Exception& e) {
     vlog.log(30, "Handshaking error: %s", e.str());
     storeError(e);
@@ -200,7 +198,7 @@ void SslIo::readOnDemand()
     bool& flag;
   } reading(reading_);
   try {
-    engine_->read(inner_->in, &plainIn_);
+    engine_->read(inner_->in(), &plainIn_);
   } catch (const SslException& e) {
     if (e.getCode() == 8) {
       rdr::EndOfStream closed("SSL connection closed");
@@ -244,11 +242,11 @@ void SslIo::send()
 {
   while (tlsOut_.check(false, 1)) {
     int n = std::min(tlsOut_.nUnread(), kMaxRecordPayload);
-    engine_->write(n, static_cast<rdr::InStream&>(tlsOut_).getPtr(), inner_->out);
+    engine_->write(n, static_cast<rdr::InStream&>(tlsOut_).getPtr(), inner_->out());
     tlsOut_.consume(n);
     tlsOut_.setCheckpoint();
   }
-  inner_->out->flush();
+  inner_->out()->flush();
 }
 
 void SslIo::storeError(const plat::Exception& e)
@@ -288,7 +286,7 @@ int SslIo::bytesBuffered(rdr::MemIoStream* stream)
   if (stream != &tlsOut_)
     return 0;
   return (int)std::min<int64_t>(INT_MAX, (int64_t)tlsOut_.nUnread() +
-                                             (inner_ ? inner_->out->bytesBuffered() : 0));
+                                             (inner_ ? inner_->out()->bytesBuffered() : 0));
 }
 
 bool SslIo::writeClosed(rdr::MemIoStream* stream)

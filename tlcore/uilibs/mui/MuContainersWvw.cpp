@@ -368,8 +368,7 @@ void MuPagerWvw::removeChild(MuElement* element)
   int i = 0;
   while (i < childCount() && getChild(i) != element)
     i++;
-  if (i >= childCount())
-    plat::AssertionFail("isValid(i)", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(i < childCount(), "isValid(i)");
   if (tabs_) {
     selecting_ = true;
     tabs_->removeSheet(i);
@@ -492,8 +491,7 @@ void MuListWvw::clearRows()
 
 void MuListWvw::setCell(int row, uint32_t columnId, const char* text)
 {
-  if (columnIndex(columnId) < 0)
-    plat::AssertionFail("col >= 0", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(columnIndex(columnId) >= 0, "col >= 0");
   storeCell(row, columnId, text);
   table_.relayout();
   table_.repaint();
@@ -531,10 +529,8 @@ int MuListWvw::preferredWidth(int) const
 const char* MuListWvw::cellText(wvw::WTable*, int row, int columnId)
 {
   const int col = columnIndex(columnId);
-  if (row < 0 || row >= rowCount())
-    plat::AssertionFail("isValidRow(row)", __FILE__, __LINE__).fatal();
-  if (!(col >= 0 && col < columnCount()))
-    plat::AssertionFail("col >= 0 && col < (int)cols.size()", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(row >= 0 && row < rowCount(), "isValidRow(row)");
+  PLAT_ASSERT_TEXT(col >= 0 && col < columnCount(), "col >= 0 && col < (int)cols.size()");
   return cell(row, col);
 }
 

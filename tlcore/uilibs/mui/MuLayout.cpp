@@ -91,11 +91,9 @@ void MuLayout::destroyChildren()
 void MuLayout::setChildLayout(MuElement* child, uint32_t mode, int value)
 {
   auto i = find(child);
-  if (i == children_.end()) {
-    plat::AssertionFail fail("i != children.end()", __FILE__, __LINE__);
-    fail.appendFmt("Element '%s' is not a child of '%s'", child->getPathName().str(), getPathName().str());
-    fail.fatal();
-  }
+  PLAT_ASSERT_TEXT_FMT(i != children_.end(), "i != children.end()",
+                       "Element '%s' is not a child of '%s'", child->getPathName().str(),
+                       getPathName().str());
   i->mode = mode;
   i->value = value;
 }

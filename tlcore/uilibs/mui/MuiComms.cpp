@@ -335,7 +335,7 @@ private:
 void MuiCommsConn::dataAvailable(io::Io* io)
 {
   try {
-    MuiComms::serve(*io->in, *io->out, line_);
+    MuiComms::serve(*io->in(), *io->out(), line_);
   } catch (rdr::BlockException&) {
     // An incomplete line is read again from its start with more data.
   } catch (rdr::EndOfStream&) {
@@ -361,8 +361,7 @@ void MuiCommsConn::closed(io::Io*)
 
 void MuiComms::start(const char* app, long long pid, int index)
 {
-  if (theInstance)
-    plat::AssertionFail("!instance", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(!theInstance, "!instance");
   theInstance = new MuiComms(os::makeNamedPipePath("MuiComms", nullptr, app, pid, index));
   theInstance->setListening(plat::isTestFeaturesEnabled());
 }

@@ -16,8 +16,7 @@ MuiInspector* inspector = nullptr;
 
 MuiInspector::MuiInspector()
 {
-  if (inspector)
-    plat::AssertionFail("!inspector", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT(!inspector);
   inspector = this;
   // 200 by 100 mm.
   dialog_.reset(MuDialog::create("MuiInspector", "MuiInspector", Size(Mui::scale(1600), Mui::scale(800)),

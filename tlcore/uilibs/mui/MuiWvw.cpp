@@ -47,11 +47,9 @@ void MuCommonWvw::invalidate(const rfb::Rect& rect)
 
 wvw::Widget* MuCommonWvw::getWidget(const MuElement* element, bool assertCommon)
 {
-  if (!element)
-    plat::AssertionFail("element", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT(element);
   const MuCommonWvw* c = dynamic_cast<const MuCommonWvw*>(element->common());
-  if (!(!assertCommon || c))
-    plat::AssertionFail("!assertCommon || c", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT(!assertCommon || c);
   return c ? c->widget_ : nullptr;
 }
 
@@ -80,8 +78,7 @@ MuiWvw::~MuiWvw() = default;
 MuiWvw& MuiWvw::instance()
 {
   MuiWvw* mui = dynamic_cast<MuiWvw*>(&Mui::instance());
-  if (!mui)
-    plat::AssertionFail("MuiWvw", __FILE__, __LINE__).fatal();
+  PLAT_ASSERT_TEXT(mui, "MuiWvw");
   return *mui;
 }
 

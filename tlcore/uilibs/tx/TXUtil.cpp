@@ -21,13 +21,16 @@ plat::BoolParameter owncmap("owncmap",
                             "applications of being starved of colors.",
                             false);
 plat::BoolParameter xsync("xsync", "Enable X synchronization for debugging", false);
-plat::IntParameter wmDecorationWidth("WMDecorationWidth", "Width of window manager decoration around a window", 6,
-                                     false, nullptr, 0, 2147483647);
-plat::IntParameter wmDecorationHeight("WMDecorationHeight", "Height of window manager decoration around a window",
-                                      24, false, nullptr, 0, 2147483647);
-plat::IntParameter colorCubeSize("ColorCubeSize",
-                                 "Size of NxNxN color cube to allocate for colormapped displays (2 to 6)", 4, false,
-                                 nullptr, 2, 6);
+plat::IntParameter wmDecorationWidth("WMDecorationWidth",
+                                     "Width of window manager decoration around a window", 6,
+                                     plat::ParamLevel::kBasic, nullptr, 0, 2147483647);
+plat::IntParameter wmDecorationHeight("WMDecorationHeight",
+                                      "Height of window manager decoration around a window", 24,
+                                      plat::ParamLevel::kBasic, nullptr, 0, 2147483647);
+plat::IntParameter
+    colorCubeSize("ColorCubeSize",
+                  "Size of NxNxN color cube to allocate for colormapped displays (2 to 6)", 4,
+                  plat::ParamLevel::kBasic, nullptr, 2, 6);
 plat::BoolParameter debugEvents("_DebugEvents", "", false);
 plat::BoolParameter noGrab("_NoGrab", "", false);
 

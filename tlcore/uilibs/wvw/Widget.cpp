@@ -14,10 +14,11 @@ DragDropData::~DragDropData() = default;
 
 namespace wvw {
 
-plat::IntParameter doubleClickTime("DoubleClickTime",
-                                   "Maximum time in milliseconds between two mouse button clicks to count as a "
-                                   "double click",
-                                   500, false, nullptr, 0, 2147483647);
+plat::IntParameter
+    doubleClickTime("DoubleClickTime",
+                    "Maximum time in milliseconds between two mouse button clicks to count as a "
+                    "double click",
+                    500, plat::ParamLevel::kBasic, nullptr, 0, 2147483647);
 
 // --- Interfaces ----------------------------------------------------------------------
 

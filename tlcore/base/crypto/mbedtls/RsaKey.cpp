@@ -20,7 +20,7 @@ namespace crypto {
 plat::IntParameter
     RsaModulusBits("RsaModulusBits",
                    "Total number of bits to use when generating public and private keys", 2048,
-                   false, nullptr, 512, 8192);
+                   plat::ParamLevel::kBasic, nullptr, 512, 8192);
 plat::ParameterAlias RsaModulusBitsAlias("RSA_Modulus_Bits", RsaModulusBits);
 
 namespace {

@@ -29,8 +29,8 @@ bool operator==(const plat::String& a, const char* b)
 
 } // namespace
 
-plat::IntParameter httpMaxResourceSize("_HttpMaxResourceSize", "", 1073741824, false, nullptr, 0,
-                                       2147483647);
+plat::IntParameter httpMaxResourceSize("_HttpMaxResourceSize", "", 1073741824,
+                                       plat::ParamLevel::kBasic, nullptr, 0, 2147483647);
 plat::BoolParameter httpHarDump("_HttpHarDump", "", false);
 
 HttpCallback::~HttpCallback() = default;

@@ -205,14 +205,14 @@ int NativeHttpRequest::getResponseProgress(int* total)
 
 // --- Connecting ---------------------------------------------------------------------------
 
-void NativeHttpRequest::connected(io::IoConnector* connector, io::Io* io)
+void NativeHttpRequest::connected(io::IoConnector* connector, io::IoPtr io)
 {
   connectTime_ = io::IoPool::connectTime(connector);
   if (connectTime_ > 0 && closeNewConnection_)
     setHeader("Connection", "close");
   connector_.reset();
-  connection_.reset(io);
-  io->setHandler(this, true);
+  connection_.reset(io.release());
+  connection_->setHandler(this, true);
   state_ = kSending;
   writeRequest();
 }
@@ -260,7 +260,7 @@ void NativeHttpRequest::writeRequest()
   head.append("\r\n");
   sendTime_ = plat::getMonoTime();
   try {
-    rdr::OutStream* out = connection_->out;
+    rdr::OutStream* out = connection_->out();
     if (head.length() > out->spaceAvailable())
       throw plat::Exception("Headers too large");
     out->writeBytes(head.get(), head.length());
@@ -278,7 +278,7 @@ void NativeHttpRequest::writeRequest()
 
 void NativeHttpRequest::writeBody()
 {
-  rdr::OutStream* out = connection_->out;
+  rdr::OutStream* out = connection_->out();
   out->flush();
   int room;
   while (bodyIn_.nUnread() > 0 && (room = out->spaceAvailable()) > 0) {
@@ -311,7 +311,7 @@ void NativeHttpRequest::dataAvailable(io::Io* io)
       connection != requestHeaders_.end() && headerHasToken(connection->second.get(), "close");
   try {
     while (steps_.getState()) {
-      if (!steps_.run(this, io->in))
+      if (!steps_.run(this, io->in()))
         return;
     }
   } catch (rdr::EndOfStream&) {
@@ -324,17 +324,17 @@ void NativeHttpRequest::dataAvailable(io::Io* io)
 
   // The response is complete.
   bool responseClose = headerHasToken(parser_.getHeader("Connection"), "close");
-  io::Io* conn = connection_.release();
+  io::IoPtr conn(std::move(connection_));
   // After an interim response the final one is still to come on this
   // connection: no later request may read it as its own.
   bool interim = parser_.getStatus() < 200;
   if (!requestClose && !responseClose && !bodyNotFullySent_ && !interim) {
-    client_->pool().releaseIo(destination_.str(), conn);
+    client_->pool().releaseIo(destination_.str(), std::move(conn));
   } else {
-    client_->pool().discardIo(conn, interim              ? "interim response"
-                                    : bodyNotFullySent_ ? "request not fully sent"
-                                                        : "connection closed");
-    conn->shutdown(io::Shutdown::kDrop);
+    client_->pool().discardIo(conn.get(), interim             ? "interim response"
+                                          : bodyNotFullySent_ ? "request not fully sent"
+                                                              : "connection closed");
+    conn.reset();
   }
   timer_.stop();
   state_ = kComplete;
@@ -353,7 +353,7 @@ void NativeHttpRequest::dataAvailable(io::Io* io)
 
 void NativeHttpRequest::parseHeadLines()
 {
-  rdr::InStream* in = connection_->in;
+  rdr::InStream* in = connection_->in();
   parser_.setInStream(in);
   try {
     parser_.parse();
@@ -428,7 +428,7 @@ void NativeHttpRequest::checkBodySize()
 
 void NativeHttpRequest::copyBody()
 {
-  rdr::InStream* in = connection_->in;
+  rdr::InStream* in = connection_->in();
   // Large bodies arrive in fewer, larger reads.
   if (remaining_ > kLargeBody) {
     if (rdr::BufferedInStream* b = dynamic_cast<rdr::BufferedInStream*>(in))
@@ -470,7 +470,7 @@ bool NativeHttpRequest::readLengthBody()
 
 bool NativeHttpRequest::readChunkSize()
 {
-  rdr::InStream* in = connection_->in;
+  rdr::InStream* in = connection_->in();
   char line[kMaxChunkSizeLine];
   int length = 0;
   for (;;) {
@@ -504,7 +504,7 @@ bool NativeHttpRequest::readChunkSize()
 bool NativeHttpRequest::readChunkData()
 {
   copyBody();
-  rdr::InStream* in = connection_->in;
+  rdr::InStream* in = connection_->in();
   uint8_t cr = in->readU8();
   uint8_t lf = in->readU8();
   if (cr != '\r' || lf != '\n')

@@ -78,7 +78,7 @@ private:
   using Steps = rdr::StateMachine<NativeHttpRequest>;
 
   // --- Events
-  void connected(io::IoConnector* connector, io::Io* io) override;
+  void connected(io::IoConnector* connector, io::IoPtr io) override;
   void failed(io::IoConnector* connector, const plat::Exception& error) override;
   // Reports a connection failure (already copied) to the callback.
   void connectFailed(plat::Exception& copy);

@@ -88,9 +88,9 @@ std::string readFile(const std::string& path)
 struct Collector : io::IoHandler {
   void dataAvailable(io::Io* c) override
   {
-    while (c->in->check(false, 1))
-      got += (char)c->in->readU8();
-    c->in->setCheckpoint();
+    while (c->in()->check(false, 1))
+      got += (char)c->in()->readU8();
+    c->in()->setCheckpoint();
   }
   void writable(io::Io*) override {}
   void closed(io::Io*) override { gone = true; }
@@ -134,15 +134,14 @@ protected:
   // Sends "ping" through the tunnel and expects reply back.
   void exchange(const std::string& reply)
   {
-    ASSERT_NE(nullptr, result->io) << result->error;
+    ASSERT_TRUE(result->io) << result->error;
     Collector c;
     result->io->setHandler(&c, true);
-    result->io->out->writeBytes("ping\n", 5);
-    result->io->out->flush();
+    result->io->out()->writeBytes("ping\n", 5);
+    result->io->out()->flush();
     EXPECT_TRUE(nettest::runUntil(*mgr, [&] { return c.got.size() >= reply.size(); }));
     EXPECT_EQ(reply, c.got);
-    result->io->shutdown(io::Shutdown::kDrop);
-    result->io = nullptr;
+    result->io.reset();
   }
 
   // Starts the scripted proxy; its port.
@@ -253,8 +252,8 @@ TEST_F(HttpConnectTest, ScriptedReplies)
       EXPECT_NE(std::string::npos, result->error.find(c.error)) << result->error;
     } else {
       // The buffer that carried the credentials wipes what it sent.
-      ASSERT_NE(nullptr, result->io) << result->error;
-      auto* out = dynamic_cast<rdr::BufferedOutStream*>(result->io->out->getBottomStream());
+      ASSERT_TRUE(result->io) << result->error;
+      auto* out = dynamic_cast<rdr::BufferedOutStream*>(result->io->out()->getBottomStream());
       ASSERT_NE(nullptr, out);
       EXPECT_EQ(c.credentials, out->isSecure());
       exchange("ping\n");

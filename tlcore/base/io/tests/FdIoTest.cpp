@@ -48,17 +48,17 @@ public:
       return;
     }
     // Reads until it blocks; the end of the stream throws out of here.
-    while (io->in->check(false, 1)) {
-      const char* p = (const char*)io->in->getPtr();
-      received.append(p, io->in->consume(io->in->nUnread()));
-      io->in->setCheckpoint();
+    while (io->in()->check(false, 1)) {
+      const char* p = (const char*)io->in()->getPtr();
+      received.append(p, io->in()->consume(io->in()->nUnread()));
+      io->in()->setCheckpoint();
     }
   }
   void writable(io::Io*) override {}
   void closed(io::Io* io) override
   {
     closedCalls++;
-    bufferedAtClose = io->out->bytesBuffered();
+    bufferedAtClose = io->out()->bytesBuffered();
   }
   std::function<void(io::Io*)> onData;
   std::string received;
@@ -155,7 +155,7 @@ protected:
   static void writeBulk(io::Io* io)
   {
     std::vector<char> data(kBulk, 'z');
-    io->out->writeBytes(data.data(), kBulk);
+    io->out()->writeBytes(data.data(), kBulk);
   }
 
   int fdsBefore = 0;
@@ -229,7 +229,7 @@ TEST_F(FdIoTest, BufferedBytesReachASlowReader)
     Handler h;
     TestIo* io = connection(&h);
     writeBulk(io);
-    ASSERT_GT(io->out->bytesBuffered(), 0);
+    ASSERT_GT(io->out()->bytesBuffered(), 0);
     if (detach) {
       io->setHandler(nullptr);
       io->shutdown(io::Shutdown::kDrop);

@@ -31,12 +31,12 @@ public:
   void dataAvailable(io::Io* c) override
   {
     while (!done()) {
-      if (!c->in->check(false, 1))
+      if (!c->in()->check(false, 1))
         return;
-      line += (char)c->in->readU8();
-      c->in->setCheckpoint();
+      line += (char)c->in()->readU8();
+      c->in()->setCheckpoint();
     }
-    c->in->check(false, 1);
+    c->in()->check(false, 1);
   }
   void writable(io::Io*) override {}
   bool done() const { return !line.empty() && line.back() == '\n'; }
@@ -81,12 +81,12 @@ protected:
     c->start(results.back().get());
     return results.back().get();
   }
-  io::Io* get(int waitMs = 2000)
+  io::IoPtr get(int waitMs = 2000)
   {
     Result* r = ask(waitMs);
     EXPECT_TRUE(run([&] { return r->reports > 0; }));
     EXPECT_TRUE(r->io) << r->error;
-    return r->io;
+    return std::move(r->io);
   }
   // One request and its answer line; with extra, until the bytes after the
   // line are in.
@@ -94,10 +94,10 @@ protected:
   {
     Client client;
     c->setHandler(&client, true);
-    c->out->writeBytes(request, (int)strlen(request));
-    c->out->writeU8('\n');
-    c->out->flush();
-    EXPECT_TRUE(run([&] { return client.done() && (!extra || c->in->nUnread() > 0); }));
+    c->out()->writeBytes(request, (int)strlen(request));
+    c->out()->writeU8('\n');
+    c->out()->flush();
+    EXPECT_TRUE(run([&] { return client.done() && (!extra || c->in()->nUnread() > 0); }));
     EXPECT_EQ("pong\n", client.line);
     c->setHandler(nullptr, true);
   }
@@ -118,34 +118,36 @@ protected:
 TEST_F(IoPoolTest, ReleasedConnectionIsReused)
 {
   makePool();
-  io::Io* first = get();
-  exchange(first);
-  pool->releaseIo(dest.c_str(), first);
+  io::IoPtr first = get();
+  io::Io* firstIo = first.get();
+  exchange(firstIo);
+  pool->releaseIo(dest.c_str(), std::move(first));
   EXPECT_EQ(1u, pool->idleCount());
 
-  io::Io* second = get();
-  EXPECT_EQ(first, second);
-  exchange(second);
+  io::IoPtr second = get();
+  EXPECT_EQ(firstIo, second.get());
+  exchange(second.get());
   EXPECT_EQ(1, server->accepted);
   EXPECT_EQ(1, logged("Re-using open Io to %s"));
   EXPECT_GE(io::IoPool::connectTime(connectors[0]), 0);
   EXPECT_EQ(-1, io::IoPool::connectTime(connectors[1]));
-  pool->releaseIo(dest.c_str(), second);
+  pool->releaseIo(dest.c_str(), std::move(second));
 }
 
 TEST_F(IoPoolTest, WaiterGetsTheReleasedConnectionAtOnce)
 {
   makePool();
-  io::Io* first = get();
+  io::IoPtr first = get();
+  io::Io* firstIo = first.get();
   Result* waiter = ask(2000);
   ASSERT_TRUE(run([&] { return logged("Waiting to re-use open Io to %s") == 1; }));
-  exchange(first);
+  exchange(firstIo);
   EXPECT_EQ(0, waiter->reports);
-  pool->releaseIo(dest.c_str(), first);
-  EXPECT_EQ(first, waiter->io);
+  pool->releaseIo(dest.c_str(), std::move(first));
+  EXPECT_EQ(firstIo, waiter->io.get());
   EXPECT_EQ(1, logged("Immediately re-using open Io to %s"));
   EXPECT_EQ(1, server->accepted);
-  pool->releaseIo(dest.c_str(), first);
+  pool->releaseIo(dest.c_str(), std::move(waiter->io));
 }
 
 // Connections held past their wait make the others open their own (the
@@ -157,8 +159,8 @@ TEST_F(IoPoolTest, BoundedWaitAndAtMostTwoIdlePerDestination)
   ASSERT_TRUE(run([&] { return r[0]->io && r[1]->io && r[2]->io; }));
   EXPECT_EQ(3, server->accepted);
   for (Result* x : r) {
-    exchange(x->io);
-    pool->releaseIo(dest.c_str(), x->io);
+    exchange(x->io.get());
+    pool->releaseIo(dest.c_str(), std::move(x->io));
   }
   EXPECT_EQ(2u, pool->idleCount());
   EXPECT_EQ(1, logged("Not storing Io to %s in pool, connection limit reached"));
@@ -182,9 +184,9 @@ TEST_F(IoPoolTest, UncleanConnectionsAreNotKept)
     makePool();
     ASSERT_TRUE(run([&] { return server->live.empty(); }));
     int acceptedBefore = server->accepted;
-    io::Io* first = get();
-    exchange(first, c.request, !c.peerClosesWhileIdle);
-    pool->releaseIo(dest.c_str(), first);
+    io::IoPtr first = get();
+    exchange(first.get(), c.request, !c.peerClosesWhileIdle);
+    pool->releaseIo(dest.c_str(), std::move(first));
     if (c.peerClosesWhileIdle) {
       EXPECT_EQ(1u, pool->idleCount());
       ASSERT_EQ(1u, server->live.size());
@@ -194,9 +196,9 @@ TEST_F(IoPoolTest, UncleanConnectionsAreNotKept)
     EXPECT_EQ(1, logged(c.message));
     EXPECT_EQ(0u, pool->idleCount());
 
-    io::Io* next = get();
+    io::IoPtr next = get();
     EXPECT_EQ(acceptedBefore + 2, server->accepted);
-    pool->releaseIo(dest.c_str(), next);
+    pool->releaseIo(dest.c_str(), std::move(next));
   }
 }
 

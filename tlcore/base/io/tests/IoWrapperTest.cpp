@@ -17,9 +17,9 @@ public:
   void dataAvailable(io::Io* c) override
   {
     dataFrom = c;
-    while (c->in->check(false, 1)) {
-      received += (char)c->in->readU8();
-      c->in->setCheckpoint();
+    while (c->in()->check(false, 1)) {
+      received += (char)c->in()->readU8();
+      c->in()->setCheckpoint();
     }
   }
   void writable(io::Io*) override {}
@@ -85,7 +85,7 @@ TEST_F(IoWrapperTest, NamedIoAnswersItsTextsAndForwardsTheRest)
   EXPECT_STREQ("target.example::443", named->resolvedPeerEndpoint());
   EXPECT_STREQ("target.example", named->peerAddress());
   EXPECT_EQ(innerName, named->displayName());
-  EXPECT_EQ(fdIo->in, named->in);
+  EXPECT_EQ(fdIo->in(), named->in());
   named->shutdown(io::Shutdown::kDrop);
   ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return peerSeesEnd(); }));
 }
@@ -98,7 +98,7 @@ TEST_F(IoWrapperTest, EventsReachTheHandlerAsTheWrapper)
   ASSERT_EQ(3, write(sv[0], "abc", 3));
   ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return h.received == "abc"; }));
   EXPECT_EQ(w, h.dataFrom);
-  w->out->writeBytes("xy", 2);
+  w->out()->writeBytes("xy", 2);
   w->shutdown(io::Shutdown::kFlush | io::Shutdown::kTellHandler);
   ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return gone; }));
   char buf[4];

@@ -293,11 +293,7 @@ public:
   // A connection on which every write fails.
   class BrokenIo : public io::Io {
   public:
-    BrokenIo()
-    {
-      in = &input;
-      out = &output;
-    }
+    BrokenIo() { setStreams(&input, &output); }
     void setHandler(io::IoHandler*, bool) override {}
     void shutdown(io::Shutdown) override { delete this; }
     const char* displayName() override { return "broken"; }

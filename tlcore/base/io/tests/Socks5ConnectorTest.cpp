@@ -4,10 +4,7 @@
 // line server in the test.
 #include "io/Socks5Connector.h"
 
-#include <signal.h>
-#include <spawn.h>
 #include <stdio.h>
-#include <sys/wait.h>
 
 #include <fstream>
 #include <memory>
@@ -17,17 +14,15 @@
 #include "io/ProxySettings.h"
 #include "netTestUtil.h"
 
-extern char** environ;
-
 namespace {
 
 // The report of one connector, with the proxy error's kind.
 class Outcome : public io::IoConnected {
 public:
-  void connected(io::IoConnector*, io::Io* c) override
+  void connected(io::IoConnector*, io::IoPtr c) override
   {
     reports++;
-    io = c;
+    io.reset(c.release());
   }
   void failed(io::IoConnector*, const plat::Exception& e) override
   {
@@ -37,7 +32,7 @@ public:
     kind = pe ? pe->getKind() : "(not a ProxyError)";
   }
   int reports = 0;
-  io::Io* io = nullptr;
+  io::IoPtr io{nullptr, io::Shutdown::kDrop};
   std::string kind;
   std::string message;
 };
@@ -47,9 +42,9 @@ class Sink : public io::IoHandler {
 public:
   void dataAvailable(io::Io* c) override
   {
-    while (c->in->check(false, 1)) {
-      got += (char)c->in->readU8();
-      c->in->setCheckpoint();
+    while (c->in()->check(false, 1)) {
+      got += (char)c->in()->readU8();
+      c->in()->setCheckpoint();
     }
   }
   void writable(io::Io*) override {}
@@ -62,51 +57,8 @@ std::string tmpFile(const char* name)
   return "/tmp/tl-" + std::to_string(getpid()) + "-" + name;
 }
 
-int freePort()
-{
-  int port;
-  int fd = nettest::loopbackSocket(AF_INET, -1, &port);
-  close(fd);
-  return port;
-}
-
-bool listening(int port)
-{
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  io::IpInfo addr("127.0.0.1", port);
-  bool ok = ::connect(fd, addr.sockAddr(), addr.len()) == 0;
-  close(fd);
-  return ok;
-}
-
-// A proxy program run for one test; stopped (SIGTERM) when destroyed.
-class Peer {
-public:
-  Peer(std::vector<std::string> argv, int port)
-  {
-    std::vector<char*> args;
-    for (auto& a : argv)
-      args.push_back(&a[0]);
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ) != 0)
-      pid = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    for (int i = 0; i < 200 && pid > 0 && !listening(port); i++)
-      usleep(25000);
-  }
-  ~Peer()
-  {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-  pid_t pid = -1;
-};
+using nettest::freePort;
+using tlnet::Peer;
 
 // The scripted proxy: one script per connection; log() gives what the
 // client sent, one line per connection.
@@ -164,11 +116,11 @@ protected:
     ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return out.reports > 0; }));
     if (!out.io)
       return;
-    io::IoPtr tunnel(out.io, io::Shutdown::kDrop);
+    io::IoPtr tunnel(std::move(out.io));
     Sink sink;
     tunnel->setHandler(&sink, true);
-    tunnel->out->writeBytes("ping\n", 5);
-    tunnel->out->flush();
+    tunnel->out()->writeBytes("ping\n", 5);
+    tunnel->out()->flush();
     EXPECT_TRUE(nettest::runUntil(*mgr, [&] { return sink.got.size() >= 5; }));
     EXPECT_EQ("pong\n", sink.got);
   }
@@ -214,14 +166,14 @@ TEST_F(Socks5ConnectorTest, RealProxies)
                              "user.privileged: root\nuser.unprivileged: nobody\n"
                              "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
                              "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n";
-      peer.reset(new Peer({danted, "-f", conf, "-N", "1", "-p", conf + ".pid"}, port));
+      peer.reset(new Peer({danted, "-f", conf, "-N", "1", "-p", conf + ".pid"}, {port}));
     } else if (strcmp(c.peer, "microsocks") == 0) {
-      peer.reset(new Peer({microsocks, "-i", "127.0.0.1", "-p", portText}, port));
+      peer.reset(new Peer({microsocks, "-i", "127.0.0.1", "-p", portText}, {port}));
     } else {
       peer.reset(new Peer(
-          {microsocks, "-i", "127.0.0.1", "-p", portText, "-u", "alice", "-P", "s3cret"}, port));
+          {microsocks, "-i", "127.0.0.1", "-p", portText, "-u", "alice", "-P", "s3cret"}, {port}));
     }
-    ASSERT_TRUE(listening(port)) << c.peer << " did not start";
+    ASSERT_TRUE(peer->ready()) << c.peer << " did not start";
 
     std::string proxy = "127.0.0.1:" + portText;
     io::Socks5Connector connector(c.target, server->port, proxy.c_str(), io::IoPtr(), nullptr);
@@ -243,8 +195,8 @@ TEST_F(Socks5ConnectorTest, ProxyFetcherConnectorChoosesTheConnector)
   if (access("/usr/bin/microsocks", X_OK) != 0)
     GTEST_SKIP() << "microsocks missing";
   int port = freePort();
-  Peer peer({"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(port)}, port);
-  ASSERT_TRUE(listening(port));
+  Peer peer({"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(port)}, {port});
+  ASSERT_TRUE(peer.ready());
   std::string socksUrl = "socks://127.0.0.1:" + std::to_string(port);
   struct Case {
     std::string url;
@@ -361,8 +313,7 @@ TEST_F(Socks5ConnectorTest, ScriptedReplies)
       connector.start(&out);
       ASSERT_TRUE(nettest::runUntil(*mgr, [&] { return out.reports > 0; }));
     }
-    if (out.io)
-      out.io->shutdown(io::Shutdown::kDrop);
+    out.io.reset();
     nettest::settle(*mgr); // lets the closing connection reach the proxy
     EXPECT_EQ(1, out.reports);
     EXPECT_EQ(c.kind, out.kind) << out.message;

@@ -93,13 +93,13 @@ TEST_F(TcpConnectorTest, LoopbackConnectionsAndTheirNames)
     EXPECT_EQ(0, r.reports) << "reported from inside start";
     ASSERT_TRUE(run([&] { return r.reports > 0; }));
     ASSERT_TRUE(r.io) << r.error;
-    EXPECT_EQ(c.secure, r.io->flags.count(plat::String("secureTransport")) == 1);
+    EXPECT_EQ(c.secure, r.io->flags().count(plat::String("secureTransport")) == 1);
     std::string endpoint = plat::format(c.endpointFormat, port).str();
     EXPECT_STREQ(endpoint.c_str(), r.io->peerEndpoint());
     EXPECT_STREQ(endpoint.c_str(), r.io->resolvedPeerEndpoint());
     EXPECT_STREQ(plat::format(c.displayFormat, port).str(), r.io->displayName());
     EXPECT_STREQ("Direct TCP", tc.methodName(false));
-    r.io->shutdown(io::Shutdown::kDrop);
+    r.io.reset();
     close(lfd);
   }
 }
@@ -124,7 +124,7 @@ TEST_F(TcpConnectorTest, RefusedFirstAddressStartsTheNextAtOnce)
   ASSERT_TRUE(r.io) << r.error;
   EXPECT_STREQ(plat::format("dual.test::%d", port).str(), r.io->peerEndpoint());
   EXPECT_EQ(1, capture.countPrefix(plat::format("TCP to [::1]::%d failed: ", port).str()));
-  r.io->shutdown(io::Shutdown::kDrop);
+  r.io.reset();
 
   // The same through a name with both addresses.
   auto table = std::make_shared<io::HostTable>(true);
@@ -137,7 +137,7 @@ TEST_F(TcpConnectorTest, RefusedFirstAddressStartsTheNextAtOnce)
   ASSERT_TRUE(run([&] { return r2.reports > 0; }));
   ASSERT_TRUE(r2.io) << r2.error;
   EXPECT_STREQ("127.0.0.1", r2.io->peerAddress());
-  r2.io->shutdown(io::Shutdown::kDrop);
+  r2.io.reset();
   close(lfd);
   close(refused);
 }
@@ -197,7 +197,7 @@ TEST_F(TcpConnectorTest, SuccessAbandonsTheOtherAttemptsWithoutLeaks)
     ASSERT_TRUE(r.io) << r.error;
     EXPECT_STREQ(plat::format("[::1]::%d", port).str(), r.io->peerEndpoint());
     EXPECT_EQ(1, capture.count(plat::format("Trying TCP to 127.0.0.1::%d", silentPort).str()));
-    r.io->shutdown(io::Shutdown::kDrop);
+    r.io.reset();
     nettest::settle(*mgr);
   }
   nettest::settle(*mgr);

@@ -66,16 +66,17 @@ TEST(InheritedFdTest, KindOfDescriptorPicksTheConnection)
     int fd = c.make(&extra);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(0, fcntl(fd, F_GETFD) & FD_CLOEXEC);
-    io::Io* io = os::wrapInheritedFd(fd);
+    io::IoPtr io = os::wrapInheritedFd(fd);
+    io.setOnReset(io::Shutdown::kDrop);
     EXPECT_NE(0, fcntl(fd, F_GETFD) & FD_CLOEXEC);
-    const char* kind = dynamic_cast<io::TcpIo*>(io)    ? "tcp"
-                       : dynamic_cast<os::UnixIo*>(io) ? "unix"
-                                                       : "fd";
+    const char* kind = dynamic_cast<io::TcpIo*>(io.get())    ? "tcp"
+                       : dynamic_cast<os::UnixIo*>(io.get()) ? "unix"
+                                                             : "fd";
     EXPECT_STREQ(c.kind, kind);
-    if (dynamic_cast<io::TcpIo*>(io)) {
-      EXPECT_EQ(1u, io->flags.count(plat::String("secureTransport")));
+    if (dynamic_cast<io::TcpIo*>(io.get())) {
+      EXPECT_EQ(1u, io->flags().count(plat::String("secureTransport")));
     }
-    io->shutdown(io::Shutdown::kDrop);
+    io.reset();
     EXPECT_EQ(-1, fcntl(fd, F_GETFD)) << "the connection owns the descriptor";
     for (int e : extra)
       close(e);

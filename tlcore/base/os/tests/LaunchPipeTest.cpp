@@ -312,7 +312,7 @@ TEST(LaunchPipe, ChildSideLog)
                 os::LaunchedProcessPipe::Args args;
                 std::string r;
                 try {
-                  io::IoPtr io(os::LaunchedProcessPipe::connect(args, cursor, 0));
+                  io::IoPtr io = os::LaunchedProcessPipe::connect(args, cursor, 0);
                   int fd = dynamic_cast<io::FdIo*>(io.get())->getFd();
                   r = fd == 7 ? "descriptor 7" : "connected";
                 } catch (plat::Exception& e) {
@@ -356,12 +356,12 @@ TEST(LaunchPipe, ChildSideConnections)
     char* argv[] = {&words[0][0], &words[1][0], nullptr};
     char** cursor = argv;
     os::LaunchedProcessPipe::Args args;
-    io::Io* io = os::LaunchedProcessPipe::connect(args, cursor, 0);
+    io::IoPtr io = os::LaunchedProcessPipe::connect(args, cursor, 0);
     // "-dummy" stands for standard input.
     char** dummy = argv + 1;
-    io::Io* in = os::LaunchedProcessPipe::connect(args, dummy, 0);
+    io::IoPtr in = os::LaunchedProcessPipe::connect(args, dummy, 0);
     return std::string(io ? "connected " : "none ") +
-           std::to_string(dynamic_cast<io::FdIo*>(in)->getFd());
+           std::to_string(dynamic_cast<io::FdIo*>(in.get())->getFd());
   });
   silent.join();
   close(server);
@@ -584,7 +584,7 @@ TEST(LaunchWithPipe, LaunchedOnALaterPass)
   ASSERT_EQ(1, owner.calls);
   ASSERT_TRUE(owner.got);
   rdr::MemOutStream text;
-  while (!os::copyStream(*owner.got->in, text, false))
+  while (!os::copyStream(*owner.got->in(), text, false))
     os::AppLoop::selectManager().processOnce(50);
   EXPECT_EQ("hi", std::string((const char*)text.data(), (size_t)text.length()));
 }

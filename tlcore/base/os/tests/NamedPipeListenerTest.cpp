@@ -146,7 +146,7 @@ TEST_F(NamedPipeListenerTest, SocketModesAndPeerUser)
     if (c.connectErr == 0) {
       ASSERT_TRUE(runUntil([&] { return !accepted.ios.empty(); }));
       io::Io* io = accepted.ios[0];
-      EXPECT_EQ(1u, io->flags.count(plat::String("incoming")));
+      EXPECT_EQ(1u, io->flags().count(plat::String("incoming")));
       uid_t expectUid = c.credUid < 0 ? geteuid() : (uid_t)c.credUid;
       if (c.credOk) {
         EXPECT_NO_THROW(os::namedPipeCredCheck(io, expectUid));

@@ -115,7 +115,7 @@ TEST_F(UnixIoTest, NamesAndPeerChecksOfBothSides)
   EXPECT_EQ("<unix-server-anon-uid-" + uid + ">", accepted->displayName());
   EXPECT_EQ("[unix:" + dir + "/x y%25]", client->peerEndpoint());
   EXPECT_STREQ("", accepted->peerEndpoint());
-  EXPECT_EQ(1u, client->flags.count(plat::String("secureTransport")));
+  EXPECT_EQ(1u, client->flags().count(plat::String("secureTransport")));
 
   for (os::UnixIo* io : {client, accepted}) {
     EXPECT_EQ(getuid(), io->getPeerEuid());

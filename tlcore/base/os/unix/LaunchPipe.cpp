@@ -125,7 +125,7 @@ LaunchFailed::LaunchFailed(const char* fmt, ...)
 class LaunchPipeListener::Pipe : public NamedPipeListener {
 public:
   using NamedPipeListener::NamedPipeListener;
-  io::Io* acceptNow() { return acceptConnection(); }
+  io::IoPtr acceptNow() { return acceptConnection(); }
 };
 
 LaunchPipeListener::LaunchPipeListener(LaunchProcess::Cfg& cfg, LaunchWithPipeCallback* callback)
@@ -179,8 +179,8 @@ const char* LaunchPipeListener::path() const
 
 void LaunchPipeListener::sendChallenge(io::Io* io)
 {
-  io->out->writeBytes(challenge_, sizeof(challenge_));
-  io->out->flush();
+  io->out()->writeBytes(challenge_, sizeof(challenge_));
+  io->out()->flush();
 }
 
 void LaunchPipeListener::ioAccept(io::IoPtr io)
@@ -211,13 +211,12 @@ bool LaunchPipeListener::waitReadable(int timeoutMs)
 
 io::IoPtr LaunchPipeListener::acceptIo(int timeoutMs)
 {
-  io::Io* io = pipe_->waitReadable(timeoutMs) ? pipe_->acceptNow() : nullptr;
+  io::IoPtr io = pipe_->waitReadable(timeoutMs) ? pipe_->acceptNow() : io::IoPtr();
   if (!io)
     throw LaunchFailed("Launch failed: acceptIo() failed for %s",
                        cfg_->args.empty() ? "" : cfg_->args[0].str());
-  io::IoPtr owned(io);
-  sendChallenge(io);
-  return owned;
+  sendChallenge(io.get());
+  return io;
 }
 
 // --- The child's side -------------------------------------------------------------
@@ -298,7 +297,7 @@ void LaunchedProcessPipe::redirectStderr(const Args& args)
   }
 }
 
-io::Io* LaunchedProcessPipe::connect(Args& args, char**& argv, int need)
+io::IoPtr LaunchedProcessPipe::connect(Args& args, char**& argv, int need)
 {
   if (*argv && !strcmp(*argv, "-dummy")) {
     argv++;
@@ -335,7 +334,7 @@ io::Io* LaunchedProcessPipe::connect(Args& args, char**& argv, int need)
         throw plat::Exception("Bad hash");
       }
     }
-    return new UnixIo(args.pipeName.get(), fd);
+    return io::IoPtr(new UnixIo(args.pipeName.get(), fd));
   } catch (plat::Exception& e) {
     fprintf(stderr, "%s\n", e.str());
     throw;

@@ -35,7 +35,7 @@ void drain(io::Io* io, rdr::OutStream* out)
 {
   rdr::MemOutStream sink;
   try {
-    while (!copyStream(*io->in, out ? *out : sink, false)) {
+    while (!copyStream(*io->in(), out ? *out : sink, false)) {
       if (!out)
         sink.clear();
       waitReadable(io);
@@ -122,16 +122,16 @@ void LaunchWithPipe::runWithInput(size_t length, const uint8_t* bytes)
 {
   io::IoPtr io = startChild();
   io::FdIo* fdIo = dynamic_cast<io::FdIo*>(io.get());
-  io->out->writeBytes(bytes, (int)length);
-  io->out->flush();
-  while (io->out->bytesBuffered() != 0) {
+  io->out()->writeBytes(bytes, (int)length);
+  io->out()->flush();
+  while (io->out()->bytesBuffered() != 0) {
     // A non-blocking descriptor takes the rest as the child reads.
     struct pollfd pfd = {fdIo ? fdIo->getFd() : -1, POLLOUT, 0};
     poll(&pfd, 1, 100);
-    io->out->flush();
+    io->out()->flush();
   }
-  PLAT_ASSERT_TEXT(io->out->bytesBuffered() == 0, "io->getOutStream()->unflushedBytes() == 0");
-  if (io->out->closeWrite())
+  PLAT_ASSERT_TEXT(io->out()->bytesBuffered() == 0, "io->getOutStream()->unflushedBytes() == 0");
+  if (io->out()->closeWrite())
     drain(io.get(), nullptr);
 }
 

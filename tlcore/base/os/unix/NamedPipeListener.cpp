@@ -20,7 +20,7 @@ namespace os {
 plat::IntParameter
     UnixSocketRefreshInterval("_UnixSocketRefreshInterval",
                               "Seconds between refreshes of the socket files of named pipes", 3600,
-                              false, nullptr, 0, INT_MAX);
+                              plat::ParamLevel::kBasic, nullptr, 0, INT_MAX);
 
 namespace {
 
@@ -212,24 +212,24 @@ void NamedPipeListener::createSocket()
   installFd(s.release());
 }
 
-io::Io* NamedPipeListener::acceptConnection()
+io::IoPtr NamedPipeListener::acceptConnection()
 {
-  if (fd < 0 || config_.datagram)
-    return nullptr;
+  if (getFd() < 0 || config_.datagram)
+    return io::IoPtr();
   int c;
   try {
-    c = acceptSocket(fd);
+    c = acceptSocket(getFd());
   } catch (plat::SystemException& e) {
-    if ((e.getErr() == ENFILE || e.getErr() == EMFILE) && acceptor) {
+    if ((e.getErr() == ENFILE || e.getErr() == EMFILE) && getAcceptor()) {
       pipeLog.info("%s: out of descriptors, accepting paused", path_.get());
       pauseAccepting();
-      return nullptr;
+      return io::IoPtr();
     }
     throw;
   }
   if (c < 0)
-    return nullptr;
-  return new UnixIo(path_.get(), c, false);
+    return io::IoPtr();
+  return io::IoPtr(new UnixIo(path_.get(), c, false));
 }
 
 void NamedPipeListener::refresh()
@@ -252,7 +252,7 @@ void NamedPipeListener::refresh()
     return;
   }
   pipeLog.info("Recreating socket: %s", path_.get());
-  io::IoAcceptor* saved = acceptor;
+  io::IoAcceptor* saved = getAcceptor();
   setAcceptor(nullptr);
   installFd(-1);
   try {

@@ -62,7 +62,7 @@ void PersistentStoreFile::write(const char* name, const void* data, int length)
     throw plat::ExceptionFmt("No directory for the persistent store item %s", name);
   const char* path = itemPath(name);
   try {
-    plat::mkDirWithParents(plat::dirName(path).get(), true, false);
+    plat::mkDirWithParents(plat::dirName(path).get(), plat::DirMode::kPrivate);
   } catch (plat::Exception&) {
     // Shows as the failure to create the file itself.
   }

@@ -40,7 +40,7 @@ UnixIo::UnixIo(const char* path, int fd, bool datagram, int connectTimeoutMs)
     : io::FdIo(fd >= 0 ? fd : connectUnix(path, datagram ? kDatagram : kStream, connectTimeoutMs),
                io::FdIoFlags::kOwnFd)
 {
-  flags.insert(plat::String("secureTransport"));
+  flags().insert(plat::String("secureTransport"));
   plat::DString name;
   name.append("<unix-");
   name.append(fd >= 0 ? "server" : "client");

@@ -126,7 +126,7 @@ UrlSchemeRegistration::UrlSchemeRegistration(const char* scheme, OnDestroy onDes
       fileName_(plat::format("%s.desktop", scheme))
 {
   plat::String dir = desktopApplicationsDir();
-  plat::mkDirWithParents(dir.str(), true, false);
+  plat::mkDirWithParents(dir.str(), plat::DirMode::kPrivate);
   plat::String program = getProgramFile();
   if (program.isNull())
     throw plat::Exception("Error: could not find program executable");

@@ -8,17 +8,17 @@
 
 namespace os {
 
-io::Io* wrapInheritedFd(int fd)
+io::IoPtr wrapInheritedFd(int fd)
 {
   setInheritable(fd, false);
   if (socketType(fd) == SOCK_STREAM) {
     int family = socketFamily(fd);
     if (family == AF_INET || family == AF_INET6)
-      return new io::TcpIo(fd, io::TcpIoFlags::kOwnFd);
+      return io::IoPtr(new io::TcpIo(fd, io::TcpIoFlags::kOwnFd));
     if (family == AF_UNIX)
-      return new UnixIo(nullptr, fd);
+      return io::IoPtr(new UnixIo(nullptr, fd));
   }
-  return new io::FdIo(fd, io::FdIoFlags::kOwnFd);
+  return io::IoPtr(new io::FdIo(fd, io::FdIoFlags::kOwnFd));
 }
 
 } // namespace os

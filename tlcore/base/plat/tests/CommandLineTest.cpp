@@ -103,7 +103,7 @@ TEST_F(CommandLineTest, AcceptedFormsAndWhereParsingStops)
     Configuration cfg("Test");
     cfg.addString("LogDir", "d", "");
     cfg.addBool("CompactLog", "d", false);
-    cfg.addInt("LogKeepDays", "d", 30, false, 0, INT_MAX);
+    cfg.addInt("LogKeepDays", "d", 30, ParamLevel::kBasic, 0, INT_MAX);
     Argv argv(c.args);
     char** cursor = argv.get();
     EXPECT_TRUE(cfg.parseArgs(&cursor));
@@ -231,7 +231,7 @@ TEST_F(CommandLineTest, HelpLayout)
   demo.addString("Edge", "Short one.", "abcdefg"); // 23 + 17 columns reach 40
   demo.addInt("Zeta", "A longer description that has to wrap onto a second line.", 5);
   demo.addInt("_secret", "Hidden.", 1);
-  demo.addBool("Adv", "Advanced flag.", true, true);
+  demo.addBool("Adv", "Advanced flag.", true, ParamLevel::kAdvanced);
   const unsigned char key[] = {1, 2};
   demo.addBinary("Key", "Secret bytes.", 2, key);
   sub.addBool("b", "Flag.", false);
@@ -373,10 +373,10 @@ TEST_F(CommandLineTest, SecretsAreHiddenInEveryLog)
   static tltest::CaptureDest dest("CmdLineSecretCapture", tltest::CaptureDest::kLevelSourceText);
   Configuration cfg("SecretCfg");
   cfg.addString("ProxyPassword", "d", "");
-  cfg.addString("Marked", "d", "", false, "secret");
+  cfg.addString("Marked", "d", "", ParamLevel::kBasic, "secret");
   cfg.addString("Name", "d", "");
   cfg.addInt("PasswordHashRounds", "d", 1);
-  cfg.addInt("Pin", "d", 0, false, INT_MIN, INT_MAX, "secret");
+  cfg.addInt("Pin", "d", 0, ParamLevel::kBasic, INT_MIN, INT_MAX, "secret");
   const unsigned char none[] = {0};
   cfg.addBinary("ServerKey", "d", 1, none);
 

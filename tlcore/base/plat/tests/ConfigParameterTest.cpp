@@ -53,7 +53,7 @@ private:
 using Maker = std::function<ConfigParameter*(Configuration&)>;
 
 Maker boolMaker = [](Configuration& c) { return c.addBool("B", "d", false); };
-Maker intMaker = [](Configuration& c) { return c.addInt("I", "d", 4, false, 1, 32); };
+Maker intMaker = [](Configuration& c) { return c.addInt("I", "d", 4, ParamLevel::kBasic, 1, 32); };
 Maker enumMaker = [](Configuration& c) { return c.addEnum("E", "d", "red", kColours); };
 Maker stringMaker = [](Configuration& c) { return c.addString("S", "d", "x"); };
 Maker binaryMaker = [](Configuration& c) { return c.addBinary("Bin", "d", 0, nullptr); };
@@ -182,7 +182,7 @@ TEST(ConfigParameterTest, PrioritiesAndCallbacks)
 TEST(ConfigParameterTest, NoPolicyRefusesPolicyOnly)
 {
   Configuration cfg("Test");
-  BoolParameter* p = cfg.addBool("B", "d", false, false, "x,noPolicy");
+  BoolParameter* p = cfg.addBool("B", "d", false, ParamLevel::kBasic, "x,noPolicy");
   EXPECT_TRUE(p->hasAttribute("noPolicy"));
   EXPECT_FALSE(p->hasAttribute("nopolicy"));
   EXPECT_TRUE(p->setParam("1", kPriorityPreference));
@@ -251,8 +251,9 @@ TEST(ConfigParameterTest, ChangeLogLinesAndBinaryBytesNeverLogged)
 TEST(ConfigParameterDeathTest, MissingDescriptionOrDefaultIsFatal)
 {
   Configuration cfg("Test");
-  EXPECT_DEATH(BoolParameter("NoDesc", nullptr, false, false, &cfg), "desc \\|\\| locDesc");
-  EXPECT_DEATH(StringParameter("NullDef", LocKey{"key"}, nullptr, false, &cfg),
+  EXPECT_DEATH(BoolParameter("NoDesc", nullptr, false, ParamLevel::kBasic, &cfg),
+               "desc \\|\\| locDesc");
+  EXPECT_DEATH(StringParameter("NullDef", LocKey{"key"}, nullptr, ParamLevel::kBasic, &cfg),
                "Default value <null> for NullDef not allowed");
 }
 

@@ -37,7 +37,7 @@ TEST(ConfigurationTest, FindAndSetIgnoreCaseAndReachChildren)
   root.addChild(&child);
   root.addChild(&child); // listed once
   EXPECT_EQ(root.getChildren().size(), 1u);
-  IntParameter* days = root.addInt("LogKeepDays", "d", 30, false, 0, INT_MAX);
+  IntParameter* days = root.addInt("LogKeepDays", "d", 30, ParamLevel::kBasic, 0, INT_MAX);
   StringParameter* dir = child.addString("LogDir", "d", "");
 
   EXPECT_EQ(root.find("LOGKEEPDAYS", false), days);
@@ -129,7 +129,8 @@ TEST(ConfigurationTest, CopyClonesAndCompares)
   Configuration src("Src"), child("Child");
   src.addChild(&child);
   src.addInt("Num", "d", 1)->setValue(2, kPriorityPreference);
-  src.addBool("Flag", "d", false, false, "noPolicy")->setParam("1", kPriorityPolicy - 1);
+  src.addBool("Flag", "d", false, ParamLevel::kBasic, "noPolicy")
+      ->setParam("1", kPriorityPolicy - 1);
   child.addEnum("Kind", "d", "one", kinds)->setParam("TWO", kPriorityPolicy);
   child.addBinary("Bin", "d", 2, bytes);
   child.addS64("Big", "d", 7);

@@ -16,6 +16,7 @@
 
 #include "plat/Log.h"
 
+using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 
@@ -182,6 +183,35 @@ TEST(ExceptionDeathTest, FatalAssertionReportsAndAborts)
                                   "Assertion: Assertion 'answer == 42' failed[^\n]*\n"
                                   "(Assertion: stacktrace: +[0-9]+ [^\n]*\n)+"));
   EXPECT_THAT(r.err, HasSubstr("stacktrace:  1 "));
+}
+
+// The formatted forms put their detail after the place; a passing check
+// does not evaluate the detail's arguments.
+TEST(ExceptionDeathTest, FormattedAssertionsAppendTheirDetail)
+{
+  static int evaluated = 0;
+  struct Case {
+    std::function<void()> fail;
+    const char* expected;
+  } cases[] = {
+      {[] {
+         int two = 2;
+         PLAT_ASSERT_FMT(two == 3, "two is %d", two);
+       },
+       "'two == 3' failed at [^\n]*:[0-9]+: two is 2\n"},
+      {[] { PLAT_ASSERT_TEXT_FMT(false, "own words", "%s", "why"); },
+       "'own words' failed at [^\n]*: why\n"},
+      {[] { PLAT_FAIL_FMT("never", "no %s", "detail"); }, "'never' failed at [^\n]*: no detail\n"},
+      {[] { PLAT_FAIL_AT_FMT("there", "f.cpp", 7, "x=%d", 1); },
+       "'there' failed at f.cpp:7: x=1\n"},
+  };
+  for (const Case& c : cases) {
+    PLAT_ASSERT_FMT(true, "%d", ++evaluated);
+    ChildResult r = runInChild(c.fail);
+    ASSERT_TRUE(WIFSIGNALED(r.status));
+    EXPECT_THAT(r.err, ContainsRegex("^Assertion " + std::string(c.expected)));
+  }
+  EXPECT_EQ(0, evaluated);
 }
 
 TEST(ExceptionDeathTest, NestedFailureAbortsWithoutReportingTwice)

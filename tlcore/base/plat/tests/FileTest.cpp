@@ -34,11 +34,15 @@ TEST_F(FileTest, ModesUnderUmaskZero)
     int mode;
   };
   std::vector<Case> cases = {
-      {"priv", [&] { return plat::mkDir(path("priv").c_str(), true, false); }, true, 0700},
-      {"pub", [&] { return plat::mkDir(path("pub").c_str(), false, false); }, true, 0777},
-      {"open", [&] { return plat::mkDir(path("open").c_str(), true, false); }, false, 0755},
-      {"open", [&] { return plat::mkDir(path("open").c_str(), true, true); }, false, 0700},
-      {"a", [&] { return plat::mkDirWithParents(path("a/b/c").c_str(), true, false); }, true, 0700},
+      {"priv", [&] { return plat::mkDir(path("priv").c_str(), plat::DirMode::kPrivate); }, true,
+       0700},
+      {"pub", [&] { return plat::mkDir(path("pub").c_str(), plat::DirMode::kShared); }, true, 0777},
+      {"open", [&] { return plat::mkDir(path("open").c_str(), plat::DirMode::kPrivate); }, false,
+       0755},
+      {"open", [&] { return plat::mkDir(path("open").c_str(), plat::DirMode::kMakePrivate); },
+       false, 0700},
+      {"a", [&] { return plat::mkDirWithParents(path("a/b/c").c_str(), plat::DirMode::kPrivate); },
+       true, 0700},
       {"a/b", [] { return true; }, true, 0700},
       {"a/b/c", [] { return true; }, true, 0700},
       {"world/m", [&] { return plat::mkDirMatchParent(path("world/m").c_str(), false); }, true,
@@ -89,8 +93,8 @@ TEST_F(FileTest, FailuresCarryTheirErrno)
     int err;
   };
   std::vector<Case> cases = {
-      {[&] { plat::mkDir(f, true, false); }, "mkDir(" + file + ")", EEXIST},
-      {[&] { plat::mkDirWithParents((file + "/a/b").c_str(), true, false); },
+      {[&] { plat::mkDir(f, plat::DirMode::kPrivate); }, "mkDir(" + file + ")", EEXIST},
+      {[&] { plat::mkDirWithParents((file + "/a/b").c_str(), plat::DirMode::kPrivate); },
        "mkDir(" + file + "/a/b)", ENOTDIR},
       {[&] { plat::rmDir(path("full").c_str(), false); }, "rmDir(" + path("full") + ")", ENOTEMPTY},
       {[&] { plat::chDir(m); }, "chDir(" + missing + ")", ENOENT},
@@ -135,8 +139,8 @@ TEST_F(FileTest, PermissionErrorsAsUnprivilegedUser)
     std::string r;
     r += checkSysError([&] { plat::fileExists(closedF.c_str()); }, "fileExists(" + closedF + ")",
                        EACCES);
-    r += checkSysError([&] { plat::mkDir(newDir.c_str(), true, false); }, "mkDir(" + newDir + ")",
-                       EACCES);
+    r += checkSysError([&] { plat::mkDir(newDir.c_str(), plat::DirMode::kPrivate); },
+                       "mkDir(" + newDir + ")", EACCES);
     r += checkSysError([&] { plat::fileMakePrivate(root.c_str()); },
                        "fileMakePrivate/chown(" + root + ")", EPERM);
     r += checkSysError([&] { plat::FilePtr(root.c_str(), plat::FilePtr::kUpdate); },

@@ -145,18 +145,24 @@ TEST(PathTest, ExpandEnvVars)
       {"${A", true, false, "x"},
   };
   for (const auto& t : cases)
-    EXPECT_STREQ(expandEnvVars(t.text, t.useVars ? &vars : nullptr, false, t.useEnvironment).get(),
+    EXPECT_STREQ(expandEnvVars(t.text, t.useVars ? &vars : nullptr,
+                               t.useEnvironment ? EnvExpand::kUseEnvironment : EnvExpand::kNone)
+                     .get(),
                  t.expanded)
         << t.text;
   if (home) {
-    EXPECT_STREQ(expandEnvVars("${HOME", nullptr, true, true).get(), home);
+    EXPECT_STREQ(
+        expandEnvVars("${HOME", nullptr, EnvExpand::kStrict | EnvExpand::kUseEnvironment).get(),
+        home);
   }
 
   // Strict: a name found nowhere throws, the environment only counts when asked.
-  EXPECT_STREQ(expandEnvVars("$A$TL_PATH_TEST", &vars, true, false).get(), "xmap");
+  EXPECT_STREQ(expandEnvVars("$A$TL_PATH_TEST", &vars, EnvExpand::kStrict).get(), "xmap");
   for (const char* bad : {"$TL_PATH_MISSING", "${HOME}"}) {
     try {
-      expandEnvVars(bad, &vars, true, strcmp(bad, "${HOME}") != 0);
+      expandEnvVars(bad, &vars,
+                    EnvExpand::kStrict | (strcmp(bad, "${HOME}") != 0 ? EnvExpand::kUseEnvironment
+                                                                      : EnvExpand::kNone));
       ADD_FAILURE() << bad;
     } catch (const Exception& e) {
       std::string name = bad[1] == '{' ? "HOME" : "TL_PATH_MISSING";

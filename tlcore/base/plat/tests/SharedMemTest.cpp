@@ -217,7 +217,7 @@ TEST_F(SharedMemTest, UnattachedSegmentOfLiveCreatorIsKept)
   ASSERT_GE(id, 0);
   Described d{true, id, ""};
   std::string path = marker(d);
-  plat::mkDirWithParents(plat::dirName(path.c_str()).get(), true, true);
+  plat::mkDirWithParents(plat::dirName(path.c_str()).get(), plat::DirMode::kMakePrivate);
   close(open(path.c_str(), O_WRONLY | O_CREAT, 0600));
   std::unique_ptr<SharedMem> next = makeSysV();
   EXPECT_TRUE(exists(d));

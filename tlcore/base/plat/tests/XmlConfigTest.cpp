@@ -15,10 +15,10 @@ using namespace plat;
 
 namespace {
 
-std::string toXml(Configuration& cfg, bool includeHidden = false, bool useLocDesc = false,
+std::string toXml(Configuration& cfg, XmlParts parts = XmlParts::kNone,
                   XmlConfig::Filter* filter = nullptr)
 {
-  std::unique_ptr<char[]> text(XmlConfig::toXml(&cfg, includeHidden, useLocDesc, filter));
+  std::unique_ptr<char[]> text(XmlConfig::toXml(&cfg, parts, filter));
   return text.get();
 }
 
@@ -29,8 +29,8 @@ TEST(XmlConfig, LayoutSortingAndHidden)
   Configuration cfg("T");
   cfg.logChanges = false;
   cfg.addString("Name", "A \"q\" & b", "v");
-  cfg.addEnum("Mode", "M", "slow", kModes, false, "x,noPolicy");
-  cfg.addInt("level", "Lvl <1>", 3, true, 0, 10);
+  cfg.addEnum("Mode", "M", "slow", kModes, ParamLevel::kBasic, "x,noPolicy");
+  cfg.addInt("level", "Lvl <1>", 3, ParamLevel::kAdvanced, 0, 10);
   cfg.addBool("Foo", "D", true);
   cfg.addString("_Secret", "S", "pw");
   cfg.set("Name", "w", 10);
@@ -69,7 +69,7 @@ TEST(XmlConfig, LayoutSortingAndHidden)
                              "</string>\n";
   const std::string head = "<?xml version=\"1.0\"?>\n<config>\n", tail = "</config>\n";
   EXPECT_EQ(toXml(cfg), head + body + tail);
-  EXPECT_EQ(toXml(cfg, true), head + hidden + body + tail);
+  EXPECT_EQ(toXml(cfg, XmlParts::kHiddenParams), head + hidden + body + tail);
 
   // The usage printer writes the same for "-help xml" unless given its own writer.
   UsagePrinter printer("Prog 1.0");
@@ -90,24 +90,26 @@ TEST(XmlConfig, RoundTripEveryType)
   Configuration child("Child");
   child.logChanges = false;
   child.addS64("Big", "A 64-bit number", -5)->setValue(INT64_C(1) << 40, 10);
-  child.adoptParam(new BinaryParameter("Blob", LocKey{"plat_test_blob_desc"}, 3, bytes, false,
-                                       &child, "noPolicy"));
+  child.adoptParam(new BinaryParameter("Blob", LocKey{"plat_test_blob_desc"}, 3, bytes,
+                                       ParamLevel::kBasic, &child, "noPolicy"));
   Configuration cfg("Top");
   cfg.logChanges = false;
   cfg.addChild(&child);
-  cfg.addBool("Flag", "On or off", false, true, "a,b")->setParam("yes", 30);
-  cfg.addInt("Count", "How many", -3, false, -10, 99)->setParam("42", 10);
-  cfg.adoptParam(new EnumParameter("Mode", LocKey{"plat_test_mode_desc"}, "fast", kModes, false, &cfg));
+  cfg.addBool("Flag", "On or off", false, ParamLevel::kAdvanced, "a,b")->setParam("yes", 30);
+  cfg.addInt("Count", "How many", -3, ParamLevel::kBasic, -10, 99)->setParam("42", 10);
+  cfg.adoptParam(new EnumParameter("Mode", LocKey{"plat_test_mode_desc"}, "fast", kModes,
+                                   ParamLevel::kBasic, &cfg));
   cfg.set("Mode", "slow", 30);
   cfg.addString("Text", "Some <text>", "caf\xc3\xa9 & 'more'")->setParam("x\"y", 10);
   cfg.addString("_Hidden", "Hidden", "h");
 
-  for (bool useLocDesc : {false, true}) {
-    std::string first = toXml(cfg, true, useLocDesc);
+  for (XmlParts parts :
+       {XmlParts::kHiddenParams, XmlParts::kHiddenParams | XmlParts::kLocDescKeys}) {
+    std::string first = toXml(cfg, parts);
     Configuration loaded("Loaded");
     loaded.logChanges = false;
     XmlConfig::load(loaded, first.c_str());
-    EXPECT_EQ(toXml(loaded, true, useLocDesc), first);
+    EXPECT_EQ(toXml(loaded, parts), first);
     EXPECT_EQ(loaded.getEnumParam("Mode").getInt(), 1);
     EXPECT_EQ(loaded.getS64Param("Big").getValue(), INT64_C(1) << 40);
     EXPECT_TRUE(loaded.get("Blob").hasAttribute("noPolicy"));
@@ -116,15 +118,17 @@ TEST(XmlConfig, RoundTripEveryType)
     copy.logChanges = false;
     XmlConfig::load(copy, first.c_str());
     loaded.clear();
-    EXPECT_EQ(toXml(copy, true, useLocDesc), first);
+    EXPECT_EQ(toXml(copy, parts), first);
   }
-  EXPECT_NE(toXml(cfg, true, true).find("locDesc=\"plat_test_mode_desc\""), std::string::npos);
+  EXPECT_NE(toXml(cfg, XmlParts::kHiddenParams | XmlParts::kLocDescKeys)
+                .find("locDesc=\"plat_test_mode_desc\""),
+            std::string::npos);
 
   // The document is well-formed for a real XML parser too.
   char path[] = "/tmp/xmlconfig_XXXXXX";
   int fd = mkstemp(path);
   ASSERT_GE(fd, 0);
-  std::string text = toXml(cfg, true, false);
+  std::string text = toXml(cfg, XmlParts::kHiddenParams);
   EXPECT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size()));
   close(fd);
   EXPECT_EQ(system(("xmllint --noout " + std::string(path)).c_str()), 0);
@@ -206,7 +210,7 @@ TEST(XmlConfig, AdvancedAndFilters)
   ASSERT_NE(cfg.find("A"), nullptr);
   EXPECT_TRUE(cfg.get("A").isAdvanced());
   cfg.addInt("J", "j", 2);
-  EXPECT_EQ(toXml(cfg, false, false, &noInts).find("name=\"J\""), std::string::npos);
+  EXPECT_EQ(toXml(cfg, XmlParts::kNone, &noInts).find("name=\"J\""), std::string::npos);
 }
 
 } // namespace

@@ -74,7 +74,7 @@ TEST(ConfigFileTest, ApplyingSetsKnownNamesOnly)
   Configuration cfg("T");
   StringParameter* name = cfg.addString("Name", "d", "default");
   BoolParameter* flag = cfg.addBool("Flag", "d", false);
-  IntParameter* count = cfg.addInt("Count", "d", 1, false, 0, 10);
+  IntParameter* count = cfg.addInt("Count", "d", 1, plat::ParamLevel::kBasic, 0, 10);
   const char text[] = "Name = x\nFlag\nCount=99\nUnknown=1\n";
   rdr::MemInStream in(text, sizeof(text) - 1);
   applyConfigLines(in, cfg, kPriorityPreference);

@@ -34,7 +34,7 @@ protected:
   void put(const std::string& rel, const std::string& text)
   {
     std::string path = dir / rel;
-    mkDirWithParents(dirName(path.c_str()).get(), false, false);
+    mkDirWithParents(dirName(path.c_str()).get(), plat::DirMode::kShared);
     dir.write(rel, text);
   }
 
@@ -87,7 +87,7 @@ TEST_F(ConfigStoreTest, LaterFilesWinAndPolicyWinsOverAll)
   EXPECT_EQ(a->getPriority(), kPriorityPolicy);
 
   // A file that exists but cannot be read stops the loading.
-  mkDir((dir / "user/common").c_str(), false, false);
+  mkDir((dir / "user/common").c_str(), plat::DirMode::kShared);
   try {
     store.load(kPriorityPreference, &cfg);
     ADD_FAILURE();
@@ -127,7 +127,7 @@ TEST_F(ConfigStoreTest, AsRootOnlyAnInstallationOfRootsOwnIsRead)
     SCOPED_TRACE(c.first);
     std::string prog = root / ("prog" + std::to_string(n++));
     std::string policy = prog + "/pc/policy.d";
-    mkDirWithParents(policy.c_str(), false, false);
+    mkDirWithParents(policy.c_str(), plat::DirMode::kShared);
     for (const std::string& d : {prog, prog + "/pc", policy})
       ASSERT_EQ(0, chmod(d.c_str(), 0755));
     std::string file = policy + "/common";

@@ -64,8 +64,8 @@ const uint32_t kHighSuites[7] = {0xC0AD, 0xC02C, 0xC030, 0xC02E, 0xC032, 0xC09D,
 
 plat::EnumParameter tlsProfileParam("TlsProfile", plat::LocKey{"ssl_param_tlsprofile"}, "Normal",
                                     kProfileNames);
-plat::IntParameter tlsLoggingParam("_TlsLogging", "TLS library debug threshold", 0, true, nullptr,
-                                   0, INT_MAX);
+plat::IntParameter tlsLoggingParam("_TlsLogging", "TLS library debug threshold", 0,
+                                   plat::ParamLevel::kAdvanced, nullptr, 0, INT_MAX);
 
 SslEngine::~SslEngine() = default;
 

@@ -50,11 +50,9 @@ protected:
     EXPECT_EQ(result.reports, 1);
     if (!result.io)
       return result.error;
-    EXPECT_TRUE(result.io->flags.count(plat::String("secureTransport")));
+    EXPECT_TRUE(result.io->flags().count(plat::String("secureTransport")));
     if (io)
-      *io = result.io;
-    else
-      result.io->shutdown(io::Shutdown::kDrop);
+      *io = result.io.release();
     return "connected";
   }
   // A connector to endpoint over TCP, with hostName as given.
@@ -80,10 +78,10 @@ struct Reader : io::IoHandler {
   void dataAvailable(io::Io* io) override
   {
     try {
-      while (io->in->check(false, 1)) {
-        data.append(reinterpret_cast<const char*>(io->in->getPtr()), io->in->nUnread());
-        io->in->consume(io->in->nUnread());
-        io->in->setCheckpoint();
+      while (io->in()->check(false, 1)) {
+        data.append(reinterpret_cast<const char*>(io->in()->getPtr()), io->in()->nUnread());
+        io->in()->consume(io->in()->nUnread());
+        io->in()->setCheckpoint();
       }
     } catch (const rdr::EndOfStream& e) {
       ended = std::string("end: ") + e.str();
@@ -148,14 +146,14 @@ TEST_F(ConnectorTest, DataAndCloses)
     ASSERT_EQ(connect(*server, "valid.site.test", &io), "connected");
     Reader reader;
     io->setHandler(&reader);
-    io->out->writeBytes("hello\n", 6);
-    io->out->flush();
+    io->out()->writeBytes("hello\n", 6);
+    io->out()->flush();
     ASSERT_TRUE(nettest::runUntil(mgr_, [&] { return reader.data.size() >= 6; }));
     EXPECT_EQ(reader.data, "olleh\n");
     // s_server -rev ends the session on "CLOSE"; killing it is a TCP close.
     if (clean) {
-      io->out->writeBytes("CLOSE\n", 6);
-      io->out->flush();
+      io->out()->writeBytes("CLOSE\n", 6);
+      io->out()->flush();
     } else {
       server.reset();
     }
@@ -246,7 +244,7 @@ TEST_F(ConnectorTest, ShutdownFlushes)
   ScriptedServer server("sink");
   io::Io* io = nullptr;
   ASSERT_EQ(connect(server, "valid.site.test", &io), "connected");
-  io->out->writeBytes("tail-data", 9);
+  io->out()->writeBytes("tail-data", 9);
   io->shutdown(io::Shutdown::kFlush);
   EXPECT_TRUE(printed(server, "eof"));
   EXPECT_NE(server.output().find("close_notify 9 "
@@ -288,9 +286,9 @@ private:
 
 class CountingIo : public io::IoWrapper {
 public:
-  explicit CountingIo(io::Io* inner) : IoWrapper(inner, nullptr), counting(inner->out)
+  explicit CountingIo(io::Io* inner) : IoWrapper(inner, nullptr), counting(inner->out())
   {
-    out = &counting;
+    setStreams(in(), &counting);
   }
   CountingOut counting;
 };
@@ -317,8 +315,8 @@ TEST_F(ConnectorTest, FlushedWriteRecords)
     counting->counting.writes.clear();
     counting->counting.flushes = 0;
     std::string data(size, (char)('a' + size % 26));
-    io->out->writeBytes(data.data(), size);
-    io->out->flush();
+    io->out()->writeBytes(data.data(), size);
+    io->out()->flush();
     sent += data;
     int total = 0;
     for (int w : counting->counting.writes) {
@@ -346,15 +344,15 @@ TEST_F(ConnectorTest, Bulk)
   struct Both : Reader {
     void writable(io::Io* io) override
     {
-      while (left > 0 && io->out->spaceAvailable() > 0) {
+      while (left > 0 && io->out()->spaceAvailable() > 0) {
         int n = (int)std::min<int64_t>(left, sizeof block);
         for (int i = 0; i < n; i += 4)
           memcpy(block + i, &(seed = seed * 1103515245 + 12345), 4);
         sha.update(n, block);
-        io->out->writeBytes(block, n);
+        io->out()->writeBytes(block, n);
         left -= n;
       }
-      io->out->flush();
+      io->out()->flush();
     }
     int64_t left = kSize;
     uint32_t seed = 1;
@@ -393,7 +391,7 @@ TEST_F(ConnectorTest, PlainStreamLimit)
     int calls = 0;
   } idle;
   io->setHandler(&idle);
-  auto* plain = static_cast<rdr::MemIoStream*>(io->in);
+  auto* plain = static_cast<rdr::MemIoStream*>(io->in());
   ASSERT_TRUE(printed(server, "sent 32768 "));
   ASSERT_TRUE(nettest::runUntil(mgr_, [&] { return plain->lengthWritten() > 0; }));
   int calls = idle.calls;
