@@ -316,9 +316,14 @@ inline std::string readFile(const std::string& path)
 // The whole file, or "" when it is missing (for files that may not exist yet).
 inline std::string readFileIfAny(const std::string& path)
 {
-  if (access(path.c_str(), F_OK) != 0)
+  // Opened once: a file that goes between a check and the open (a process
+  // in /proc that ends) counts as missing.
+  FILE* f = fopen(path.c_str(), "rbe");
+  if (!f)
     return "";
-  return readFile(path);
+  std::string s = readStream(f);
+  fclose(f);
+  return s;
 }
 
 // Lower-case hexadecimal of the bytes, written independently of the code
