@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "WizardRun.h"
+#include "ProgramRun.h"
 
 namespace {
 
@@ -224,13 +224,11 @@ TEST_F(InstallRoad, WithoutTestFeaturesTheStandInIsNotReached)
   EXPECT_FALSE(has(text, "MuiComms: Listening"));
   // The install button: the first row blue across the middle.
   tltest::loopFor(300);
+  const std::vector<std::vector<bool>> blue = tltest::bluePixels(window_);
+  ASSERT_FALSE(blue.empty());
   int y = 0;
-  {
-    tltest::WindowImage im(window_);
-    ASSERT_TRUE(im);
-    while (y < 539 && !(im.blue(230, y) && im.blue(280, y) && im.blue(330, y)))
-      y++;
-  }
+  while (y < 539 && !(blue[y][230] && blue[y][280] && blue[y][330]))
+    y++;
   tltest::x("xdotool mousemove --window " + std::to_string(window_) + " 280 " +
             std::to_string(y + 10) + " click 1");
   ASSERT_TRUE(run_->waitForLog("SetupDlg: Error page: ")) << log();

@@ -19,7 +19,7 @@
 #include <memory>
 #include <string>
 
-#include "WizardRun.h"
+#include "ProgramRun.h"
 #include "loc/Localize.h"
 #include "mui/MuButtonBar.h"
 #include "mui/MuContainer.h"

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "WizardRun.h"
+#include "ProgramRun.h"
 #include "authStandIn.h"
 #include "ctrlcommsFake.h"
 #include "plat/encodings.h"
@@ -31,6 +31,7 @@ using tltest::FakeProduct;
 using tltest::has;
 using tltest::lines;
 using tltest::readWholeFile;
+using tltest::waitFor;
 using tltest::x;
 
 const char* const kPages[] = {"initial",    "download", "install",      "signInChoose", "signingIn",
@@ -43,14 +44,6 @@ void show(const char* who, const std::vector<std::string>& seen)
   for (const std::string& l : seen)
     printf("%s: %s\n", who, l.c_str());
   fflush(stdout);
-}
-
-bool waitFor(const std::function<bool()>& done, int seconds = 60)
-{
-  const plat::Time end = plat::getMonoTime() + seconds * plat::kTicksPerSecond;
-  while (!done() && plat::getMonoTime() < end)
-    usleep(20000);
-  return done();
 }
 
 // The window the window manager calls active, 0 for none.
@@ -257,12 +250,12 @@ std::vector<std::string> said(const std::string& log)
 // nothing there is blue.
 std::string pageButton(Window w)
 {
-  tltest::WindowImage im(w);
+  const std::vector<std::vector<bool>> blue = tltest::bluePixels(w);
   int y = 539;
-  while (y > 0 && !im.blue(280, y))
+  while (y > 0 && !blue[y][280])
     y--;
   int top = y;
-  while (top > 0 && im.blue(280, top - 1))
+  while (top > 0 && blue[top - 1][280])
     top--;
   return y > 0 ? "280 " + std::to_string((top + y) / 2) : "";
 }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "WizardRun.h"
+#include "ProgramRun.h"
 
 namespace {
 
@@ -30,12 +30,12 @@ protected:
 // crosses the middle column's first blue pixel; 0 when none is blue.
 int buttonWidth(Window w)
 {
-  tltest::WindowImage im(w);
+  const std::vector<std::vector<bool>> blue = tltest::bluePixels(w);
   int y = 0, width = 0;
-  while (y < 539 && !im.blue(280, y))
+  while (y < 539 && !blue[y][280])
     y++;
   for (int x = 0; x < 560; x++)
-    width += im.blue(x, y + 4);
+    width += blue[y + 4][x];
   return width;
 }
 
