@@ -269,10 +269,10 @@ public:
   // Serves body from now on, on a new port.
   void serve(const std::string& body)
   {
-    response_ =
+    const std::string response =
         "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-    half_ = response_.size() - body.size() / 2;
-    server_.reset(new httptest::ScriptedServer({{"pkg", {response_}}}, cert_, ca_.path("dl.key")));
+    half_ = response.size() - body.size() / 2;
+    server_.reset(new httptest::ScriptedServer({{"pkg", {response}}}, cert_, ca_.path("dl.key")));
   }
   // The package's address: "hold" holds it after half the body, else mode
   // is the path ("pkg/whole").
@@ -287,7 +287,6 @@ public:
 private:
   httptest::TestCa ca_;
   const std::string cert_ = ca_.server("dl", "DNS:localhost");
-  std::string response_;
   size_t half_ = 0;
   std::unique_ptr<httptest::ScriptedServer> server_;
 };
