@@ -14,28 +14,13 @@
 #include <vector>
 
 #include "ProgramRun.h"
-#include "httpTestUtil.h"
-#include "muiDriver.h"
-#include "txtest.h"
 
 namespace {
 
+using tltest::FakeProduct;
 using tltest::has;
-
-const std::string kPackage = "tlzarnconnect-testfake";
-
-bool installed()
-{
-  int status;
-  return has(tltest::runCommand("dpkg-query -W -f='${Status}' " + kPackage + " 2>/dev/null", &status),
-             "install ok installed");
-}
-
-void removePackage()
-{
-  int status;
-  tltest::runCommand("dpkg --purge " + kPackage + " >/dev/null 2>&1", &status);
-}
+using tltest::kCredentials;
+using tltest::kTestFeatures;
 
 // What the window manager sends when the user closes the window.
 void askToClose(Window w)
@@ -58,47 +43,25 @@ int percent(const std::string& items)
   return atoi(items.c_str());
 }
 
-enum Flags { kTestFeatures = 1, kCredentials = 2 };
-
-class InstallRoad : public ::testing::Test {
+class InstallRoad : public tltest::WizardTest {
 protected:
-  static void SetUpTestSuite()
-  {
-    tltest::sharedXvfb().startWm();
-    tltest::openTestDisplay();
-  }
   void SetUp() override
   {
-    TL_REQUIRE_TEST_USER();
-    if (tltest::runAsTestUser({"/bin/sh", "-c", std::string("/usr/bin/sudo -n -l ") + TL_PROGRAM +
-                                                    " >/dev/null 2>&1"}) != 0)
-      GTEST_SKIP() << "needs the sudo drop-in that scripts/sudo-test-dropin.sh installs";
+    TL_REQUIRE_SUDO_DROPIN();
     chmod(tools_.path().c_str(), 0755);
     // Gives up after a minute, so that no gate outlives a failed test.
     tools_.write("elevate",
                  "#!/bin/sh\ni=0\nwhile [ ! -e '" + elevateGo_ + "' ]; do\n  [ $i -lt 1200 ] || exit 1\n"
                  "  sleep 0.05; i=$((i + 1))\ndone\nexec \"$@\"\n",
                  0755);
-    tltest::commandOutput(std::string(TL_TEST_DATA_DIR) + "/make_fake_product.sh " + tools_.path() + " " +
-                          (tools_ / "record") + " wait:" + installGo_ + " && cp '" + ca_.path("ca.pem") +
-                          "' " + tools_.path() + " && chmod -R a+rX " + tools_.path());
-    deb_ = tltest::readFile(tools_ / (kPackage + ".deb"));
-    removePackage();
-  }
-  void TearDown() override
-  {
-    if (!deb_.empty())
-      removePackage();
+    product_.reset(new FakeProduct("wait:" + installGo_));
   }
 
-  // The stand-in serving the package under "pkg"; the URI of its mode.
+  // The stand-in serving the package; the URI of its mode.
   std::string serve(const std::string& mode)
   {
-    const std::string response =
-        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(deb_.size()) + "\r\n\r\n" + deb_;
-    server_.reset(new httptest::ScriptedServer({{"pkg", {response}}}, cert_, ca_.path("dl.key")));
-    return "https://localhost:" + std::to_string(server_->port()) + "/" +
-           (mode == "hold" ? "pkg/hold-" + std::to_string(response.size() - deb_.size() / 2) : mode) + "/T.deb";
+    pkg_.serve(tltest::readFile(product_->deb()));
+    return pkg_.uri(mode);
   }
 
   // The program with the test CA, the elevation behind its gate (closed),
@@ -107,27 +70,16 @@ protected:
   {
     unlink(elevateGo_.c_str());
     unlink(installGo_.c_str());
-    args.insert(args.end(), {"-Locale=" + locale, "-_CertsPem=" + tools_ / "ca.pem",
+    args.insert(args.end(), {"-Locale=" + locale, "-_CertsPem=" + pkg_.caPem(),
                              "-ElevateCmd=" + tools_ / "elevate" + " /usr/bin/sudo -n"});
-    run_.reset(new tltest::ProgramRun(args, {tltest::wizardDisplay()}, [flags](const std::string& home) {
-      const std::string config = home + "/.zarn/config.d/";
-      tltest::commandOutput("mkdir -p " + config + "tlzarnconnectsetup.d " + config + "tlzarnconnect.d");
-      if (flags & kTestFeatures)
-        tltest::commandOutput("cp " TL_TEST_SUPPORT_DIR "/TestFeaturesEnableKey " + config + "tlzarnconnectsetup.d/");
-      if (flags & kCredentials)
-        tltest::commandOutput("echo x > " + config + "tlzarnconnect.d/CloudCredentials.bed");
-    }));
+    run_.reset(new tltest::ProgramRun(args, {tltest::wizardDisplay()}, tltest::withStore(flags)));
     ASSERT_TRUE(run_->waitShown()) << log();
-    std::string id = tltest::commandOutput("DISPLAY=" + tltest::sharedXvfb().display() +
-                                           " xdotool search --sync --onlyvisible --name '^Tessaly Daziziz Setup$'");
-    window_ = strtoul(id.c_str(), nullptr, 0);
-    ASSERT_NE(0u, window_) << id;
+    window_ = tltest::wizardWindow();
+    ASSERT_NE(0u, window_);
     if (!(flags & kTestFeatures))
       return;
-    ASSERT_TRUE(run_->waitForLog("MuiComms: Listening on ")) << log();
-    std::string log = run_->log();
-    size_t at = log.find("MuiComms: Listening on ") + 23;
-    mui_.reset(new tltest::MuiDriver(log.substr(at, log.find('\n', at) - at)));
+    mui_ = tltest::connectMui(*run_);
+    ASSERT_TRUE(mui_) << log();
   }
 
   std::string ask(const std::string& command) { return mui_->command(command); }
@@ -162,7 +114,7 @@ protected:
     ASSERT_EQ("1\n", ask("click SetupDlg.initial.install"));
     ASSERT_TRUE(waitFor("listitems SetupDlg.download.progress", "50%"));
     shot("download-" + locale);
-    server_->release();
+    pkg_.server().release();
     // The channel carries no page texts: the screenshot shows "Elevating...".
     ASSERT_TRUE(waitFor("state SetupDlg.install", "shown 1")) << log();
     ASSERT_TRUE(run_->waitForLog("AdminHelperClient: Starting helper")) << log();
@@ -183,10 +135,8 @@ protected:
 
   tltest::TempDir tools_{"tlinstroad"};
   const std::string elevateGo_ = tools_ / "elevate.go", installGo_ = tools_ / "install.go";
-  httptest::TestCa ca_;
-  const std::string cert_ = ca_.server("dl", "DNS:localhost");
-  std::string deb_;
-  std::unique_ptr<httptest::ScriptedServer> server_;
+  tltest::PackageServer pkg_;
+  std::unique_ptr<FakeProduct> product_;
   std::unique_ptr<tltest::ProgramRun> run_;
   std::unique_ptr<tltest::MuiDriver> mui_;
   Window window_ = 0;
@@ -198,7 +148,7 @@ protected:
 TEST_F(InstallRoad, InstallsThroughSudoAndDpkgThenOffersSignIn)
 {
   start("en", kTestFeatures, {"-_OrbUri=" + serve("hold")});
-  EXPECT_TRUE(has(run_->log(), "SetupDlg: Using trusted certs from " + tools_ / "ca.pem\n"));
+  EXPECT_TRUE(has(run_->log(), "SetupDlg: Using trusted certs from " + pkg_.caPem() + "\n"));
   downloadAndElevate("en");
   // The bar starts at a tenth; the pre-install script printed its line and
   // waits.
@@ -212,15 +162,16 @@ TEST_F(InstallRoad, InstallsThroughSudoAndDpkgThenOffersSignIn)
   shot("installing-en");
   open(installGo_);
   ASSERT_TRUE(run_->waitForLog("SetupDlg: Installed, next page signInChoose\n")) << log();
-  EXPECT_TRUE(installed());
-  EXPECT_TRUE(has(tltest::readFile(tools_ / "record"), "tlzarnservice start tlzarnserver-x11-serviced\n"));
+  EXPECT_TRUE(FakeProduct::installed());
+  EXPECT_TRUE(
+      has(tltest::readFile(product_->record), "tlzarnservice start tlzarnserver-x11-serviced\n"));
   EXPECT_TRUE(waitFor("state SetupDlg.signInChoose", "shown 1"));
   shot("signin-en");
   EXPECT_EQ("1\n", ask("select SetupDlg.langs 1"));
   shot("signin-de");
   closeAndFinish();
-  removePackage();
-  EXPECT_FALSE(installed());
+  FakeProduct::purge();
+  EXPECT_FALSE(FakeProduct::installed());
 }
 
 // The other pages that follow an install, after dry runs (the tool's
@@ -273,25 +224,20 @@ TEST_F(InstallRoad, WithoutTestFeaturesTheStandInIsNotReached)
   EXPECT_FALSE(has(text, "MuiComms: Listening"));
   // The install button: the first row blue across the middle.
   tltest::loopFor(300);
-  XImage* im = XGetImage(tx::display(), window_, 0, 0, 560, 540, AllPlanes, ZPixmap);
-  ASSERT_TRUE(im);
-  auto blue = [&](int x, int y) {
-    unsigned long p = XGetPixel(im, x, y);
-    return (p >> 16 & 0xff) < 60 && (p >> 8 & 0xff) < 130 && (p & 0xff) > 150;
-  };
+  const std::vector<std::vector<bool>> blue = tltest::bluePixels(window_);
+  ASSERT_FALSE(blue.empty());
   int y = 0;
-  while (y < 539 && !(blue(230, y) && blue(280, y) && blue(330, y)))
+  while (y < 539 && !(blue[y][230] && blue[y][280] && blue[y][330]))
     y++;
-  XDestroyImage(im);
-  tltest::commandOutput("DISPLAY=" + tltest::sharedXvfb().display() + " xdotool mousemove --window " +
-                        std::to_string(window_) + " 280 " + std::to_string(y + 10) + " click 1");
+  tltest::x("xdotool mousemove --window " + std::to_string(window_) + " 280 " +
+            std::to_string(y + 10) + " click 1");
   ASSERT_TRUE(run_->waitForLog("SetupDlg: Error page: ")) << log();
   text = log();
   EXPECT_TRUE(has(text, "Pkg: Downloading Tessaly Daziziz from https://download.daziziz.example/"))
       << text;
   EXPECT_TRUE(has(text, "SetupDlg: Error page: Error connecting: getaddrinfo")) << text;
   shot("error-without-test-features");
-  EXPECT_TRUE(server_->requests().empty());
+  EXPECT_TRUE(pkg_.server().requests().empty());
   closeAndFinish();
 }
 

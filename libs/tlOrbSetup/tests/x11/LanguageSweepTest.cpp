@@ -19,7 +19,7 @@
 #include <memory>
 #include <string>
 
-#include "httpTestUtil.h"
+#include "ProgramRun.h"
 #include "loc/Localize.h"
 #include "mui/MuButtonBar.h"
 #include "mui/MuContainer.h"
@@ -45,7 +45,6 @@
 #include "tlOrbSetup/XFrontEnd.h"
 #include "tx/TXEvents.h"
 #include "tx/TXWParent.h"
-#include "txtest.h"
 
 using namespace tlOrbSetup;
 
@@ -145,7 +144,7 @@ protected:
     plat::setTestFeaturesDirsForTests(&keyDirs_);
     plat::resetTestFeaturesGateForTests();
     AdminHelperClient::setProgramForTest(TL_PROGRAM);
-    set("_CertsPem", ca_.path("ca.pem").c_str());
+    set("_CertsPem", pkg_.caPem().c_str());
     set("_NoInstall", "1");
     set("_SignInTimeoutSecs", "0");
     ASSERT_TRUE(plat::Configuration::global().set("Locale", GetParam(), plat::kPriorityPolicy));
@@ -158,8 +157,7 @@ protected:
     tltest::loopFor(100);
     AdminHelperClient::setProgramForTest(nullptr);
     PkgOrb::setDisplayManagerDirsForTest({});
-    int status;
-    tltest::runCommand("dpkg --purge tlzarnconnect-testfake >/dev/null 2>&1", &status);
+    tltest::FakeProduct::purge();
   }
 
   mui::MuElement* find(const char* path) { return dlg_->dialog()->findElement(path); }
@@ -175,7 +173,7 @@ protected:
   }
   void startDownload(const std::string& mode)
   {
-    set("_OrbUri", ("https://localhost:" + std::to_string(server_.port()) + "/pkg/" + mode + "/T.deb").c_str());
+    set("_OrbUri", pkg_.uri(mode).c_str());
     act("initial.install");
   }
 
@@ -252,10 +250,7 @@ protected:
 
   static inline std::vector<plat::String> keyDirs_{plat::String(TL_TEST_SUPPORT_DIR)};
   tltest::TempDir tmp_{"sweeptmp"}, config_{"sweepcfg"}, home_{"sweephome"}, dm_{"sweepdm"};
-  httptest::TestCa ca_;
-  std::string cert_ = ca_.server("dl", "DNS:localhost");
-  const std::string held_ = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(1000, 'd');
-  httptest::ScriptedServer server_{{{"pkg", {held_}}}, cert_, ca_.path("dl.key")};
+  tltest::PackageServer pkg_{std::string(1000, 'd')};
   std::unique_ptr<SetupDlg> dlg_;
   int shots_ = 0;
 };
@@ -273,7 +268,7 @@ TEST_P(LanguageSweep, EveryPage)
   look("initial");
 
   // Held at half the package, then cancelled: an error without output.
-  startDownload("hold-" + std::to_string(held_.size() - 500));
+  startDownload("hold");
   ASSERT_TRUE(tltest::loopUntil([&] { return dlg_->downloadPage()->bar()->value() == 32768; }, 20000));
   look("download");
   act("download.cancel");
@@ -282,7 +277,7 @@ TEST_P(LanguageSweep, EveryPage)
 
   // Installing (the helper's dry run), 1 MiB of output, cancelled.
   act("error.retry");
-  startDownload("whole");
+  startDownload("pkg/whole");
   ASSERT_TRUE(tltest::loopUntil([&] { return page() == "install" && dlg_->installPage()->busy(); }, 60000));
   for (int n = 0; n < (1 << 20);) {
     const std::string line = "Unpacking tlzarnconnect-part-" + std::to_string(n) + " (1.0-1) ...\n";
@@ -307,17 +302,11 @@ TEST_P(LanguageSweep, EveryPage)
   // credentials: the Wayland question ("Yes" in Spanish: the helper edits
   // custom.conf), the GNOME notice, then the sign-in road, timed out at once.
   const bool yes = GetParam() == std::string("es");
-  tltest::TempDir pkg("sweeppkg");
-  chmod(pkg.path().c_str(), 0755);
-  tltest::commandOutput(std::string(TL_TEST_DATA_DIR) + "/make_fake_product.sh " + pkg.path() + " " +
-                        (pkg / "record"));
-  const std::string deb = tltest::readFile(pkg / "tlzarnconnect-testfake.deb");
-  httptest::ScriptedServer debServer(
-      {{"pkg", {"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(deb.size()) + "\r\n\r\n" + deb}}}, cert_,
-      ca_.path("dl.key"));
+  tltest::FakeProduct fake;
+  pkg_.serve(tltest::readFile(fake.deb()));
   set("_NoInstall", "0");
   act("error.retry");
-  set("_OrbUri", ("https://localhost:" + std::to_string(debServer.port()) + "/pkg/whole/T.deb").c_str());
+  set("_OrbUri", pkg_.uri("pkg/whole").c_str());
   onMap.fn = [&] {
     onMap.fn = [&] { answerEngineBox("gnome-notice", "ok"); };
     answerEngineBox("wayland-question", yes ? "yes" : "no");
@@ -328,7 +317,7 @@ TEST_P(LanguageSweep, EveryPage)
   EXPECT_EQ(std::string("[daemon]\n") + (yes ? "" : "#") + "WaylandEnable=false\n",
             tltest::readFile(dm_ / "custom.conf"));
   EXPECT_NE(std::string::npos,
-            tltest::readFile(pkg / "record").find("tlzarnservice start tlzarnserver-x11-serviced\n"));
+            tltest::readFile(fake.record).find("tlzarnservice start tlzarnserver-x11-serviced\n"));
   set("_NoInstall", "1");
   look("signInChoose");
   act("signInChoose.signIn.btn");

@@ -2,24 +2,42 @@
 // as root, with HOME in a temporary directory owned by that user, standard
 // output and error in files there, without a display unless the caller
 // gives one (wizardDisplay). The log file is HOME's
-// ".zarn/tlzarnconnectsetup.log".
+// ".zarn/tlzarnconnectsetup.log". Also the steps the program's tests under
+// X share.
 #pragma once
 
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "httpTestUtil.h"
+#include "muiDriver.h"
 #include "plat/Time.h"
 #include "testuser.h"
 #include "testutil.h"
+#include "txtest.h"
 #include "xvfb.h"
+
+// Skips the test unless the test user may run the program through
+// "sudo -n" (scripts/sudo-test-dropin.sh).
+#define TL_REQUIRE_SUDO_DROPIN()                                                                   \
+  do {                                                                                             \
+    TL_REQUIRE_TEST_USER();                                                                        \
+    if (::tltest::runAsTestUser(                                                                   \
+            {"/bin/sh", "-c",                                                                      \
+             std::string("/usr/bin/sudo -n -l ") + TL_PROGRAM + " >/dev/null 2>&1"}) != 0)         \
+      GTEST_SKIP() << "needs the sudo drop-in that scripts/sudo-test-dropin.sh installs";          \
+  } while (0)
 
 namespace tltest {
 
@@ -31,6 +49,15 @@ inline std::string readWholeFile(const std::string& path)
 inline bool has(const std::string& text, const std::string& part)
 {
   return text.find(part) != std::string::npos;
+}
+
+// Whether done() holds within the time, asked every 10 ms.
+inline bool waitFor(const std::function<bool()>& done, int seconds = 60)
+{
+  const plat::Time end = plat::getMonoTime() + seconds * plat::kTicksPerSecond;
+  while (!done() && plat::getMonoTime() < end)
+    usleep(10000);
+  return done();
 }
 
 // The environment entry that gives the wizard the program's shared Xvfb.
@@ -63,7 +90,8 @@ public:
     if (prepare)
       prepare(home_.path());
     if (user && system(("chown -R " + std::to_string(user->uid) + ":" + std::to_string(user->gid) +
-                        " '" + home_.path() + "'").c_str()) != 0)
+                        " '" + home_.path() + "'")
+                           .c_str()) != 0)
       return;
     std::string outPath = home_ / "stdout", errPath = home_ / "stderr";
     std::vector<char*> argv;
@@ -107,13 +135,7 @@ public:
   // Waits (60 s at most) until the log file holds text.
   bool waitForLog(const std::string& text) const
   {
-    plat::Time end = plat::getMonoTime() + 60 * plat::kTicksPerSecond;
-    while (!has(log(), text)) {
-      if (plat::getMonoTime() > end)
-        return false;
-      usleep(10000);
-    }
-    return true;
+    return waitFor([&] { return has(log(), text); });
   }
   // Waits for the wizard's window to be shown.
   bool waitShown() const { return waitForLog("SetupWindow: show"); }
@@ -122,8 +144,8 @@ public:
   bool ended() const
   {
     siginfo_t info{};
-    return pid_ <= 0 ||
-           (waitid(P_PID, (id_t)pid_, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_);
+    return pid_ <= 0 || (waitid(P_PID, (id_t)pid_, &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                         info.si_pid == pid_);
   }
 
   // Sends the signal (if any) and collects the result.
@@ -153,5 +175,148 @@ inline ProgramRun::Result runProgram(const std::vector<std::string>& args,
 {
   return ProgramRun(args, env).finish();
 }
+
+// A suite on the shared Xvfb under openbox, this process connected to it.
+class WizardTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite()
+  {
+    sharedXvfb().startWm();
+    openTestDisplay();
+  }
+};
+
+// Runs a shell command on the shared display; what it printed.
+inline std::string x(const std::string& command)
+{
+  return commandOutput(wizardDisplay() + " " + command);
+}
+
+// The text's lines without their newlines.
+inline std::vector<std::string> lines(const std::string& text)
+{
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    out.push_back(line);
+  return out;
+}
+
+// What the program's store holds: the test features key, cloud credentials.
+enum StoreFlags : unsigned { kTestFeatures = 1, kCredentials = 2 };
+
+// The ProgramRun step that fills the store at HOME's dir as flags say.
+inline std::function<void(const std::string&)> withStore(unsigned flags,
+                                                         const std::string& dir = ".zarn/config.d")
+{
+  return [flags, dir](const std::string& home) {
+    const std::string store = "cd '" + home + "/' && mkdir -p " + dir + " && cd " + dir;
+    if (flags & kTestFeatures)
+      commandOutput(store + " && mkdir -p tlzarnconnectsetup.d && cp " TL_TEST_SUPPORT_DIR
+                            "/TestFeaturesEnableKey tlzarnconnectsetup.d/");
+    if (flags & kCredentials)
+      commandOutput(
+          store + " && mkdir -p tlzarnconnect.d && echo x > tlzarnconnect.d/CloudCredentials.bed");
+  };
+}
+
+// The program's automation channel, once its log names it; null when it
+// never does.
+inline std::unique_ptr<MuiDriver> connectMui(const ProgramRun& run)
+{
+  const std::string listening = "MuiComms: Listening on ";
+  if (!run.waitForLog(listening))
+    return nullptr;
+  const std::string log = run.log();
+  const size_t at = log.find(listening) + listening.size();
+  return std::make_unique<MuiDriver>(log.substr(at, log.find('\n', at) - at));
+}
+
+// The wizard's window, once shown; 0 for none.
+inline Window wizardWindow()
+{
+  return strtoul(
+      x("xdotool search --sync --onlyvisible --name '^Tessaly Daziziz Setup$' | head -1").c_str(),
+      nullptr, 0);
+}
+
+// Which of the wizard's 560 by 540 pixels show its main buttons' blue, by
+// row; none when the window cannot be read.
+inline std::vector<std::vector<bool>> bluePixels(Window w)
+{
+  XImage* im = XGetImage(tx::display(), w, 0, 0, 560, 540, AllPlanes, ZPixmap);
+  std::vector<std::vector<bool>> blue(im ? 540 : 0, std::vector<bool>(560));
+  for (size_t y = 0; y < blue.size(); y++)
+    for (int x = 0; x < 560; x++) {
+      const unsigned long p = XGetPixel(im, x, (int)y);
+      blue[y][x] = (p >> 16 & 0xff) < 60 && (p >> 8 & 0xff) < 130 && (p & 0xff) > 150;
+    }
+  if (im)
+    XDestroyImage(im);
+  return blue;
+}
+
+// The test CA and an HTTPS stand-in serving a package under "pkg". The
+// CA's folder is open to all, so that the test user's program reads caPem.
+class PackageServer {
+public:
+  explicit PackageServer(const std::string& body = "")
+  {
+    commandOutput("chmod -R a+rX '" + ca_.dir().path() + "'");
+    if (!body.empty())
+      serve(body);
+  }
+  // Serves body from now on, on a new port.
+  void serve(const std::string& body)
+  {
+    const std::string response =
+        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    half_ = response.size() - body.size() / 2;
+    server_.reset(new httptest::ScriptedServer({{"pkg", {response}}}, cert_, ca_.path("dl.key")));
+  }
+  // The package's address: "hold" holds it after half the body, else mode
+  // is the path ("pkg/whole").
+  std::string uri(const std::string& mode, const std::string& name = "T.deb") const
+  {
+    return "https://localhost:" + std::to_string(server_->port()) + "/" +
+           (mode == "hold" ? "pkg/hold-" + std::to_string(half_) : mode) + "/" + name;
+  }
+  std::string caPem() const { return ca_.path("ca.pem"); }
+  httptest::ScriptedServer& server() { return *server_; }
+
+private:
+  httptest::TestCa ca_;
+  const std::string cert_ = ca_.server("dl", "DNS:localhost");
+  size_t half_ = 0;
+  std::unique_ptr<httptest::ScriptedServer> server_;
+};
+
+// The fake product's package (make_fake_product.sh with args), its
+// programs recording their calls; not installed before or after.
+struct FakeProduct {
+  static inline const std::string kName = "tlzarnconnect-testfake";
+
+  explicit FakeProduct(const std::string& args = "")
+  {
+    chmod(work.path().c_str(), 0755);
+    commandOutput(std::string(TL_TEST_DATA_DIR) + "/make_fake_product.sh " + work.path() + " " +
+                  record + " " + args + " && touch " + record + " && chmod 666 " + record);
+    purge();
+  }
+  ~FakeProduct() { purge(); }
+
+  static void purge() { commandOutput("dpkg --purge " + kName + " >/dev/null 2>&1; true"); }
+  static bool installed()
+  {
+    int status;
+    return has(runCommand("dpkg-query -W -f='${Status}' " + kName + " 2>/dev/null", &status),
+               "install ok installed");
+  }
+  std::string deb() const { return work / (kName + ".deb"); }
+  std::vector<std::string> seen() const { return lines(readWholeFile(record)); }
+
+  TempDir work{"tlfakeproduct"};
+  const std::string record = work / "record";
+};
 
 } // namespace tltest

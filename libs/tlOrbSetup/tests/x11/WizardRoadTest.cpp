@@ -20,34 +20,23 @@
 #include "ProgramRun.h"
 #include "authStandIn.h"
 #include "ctrlcommsFake.h"
-#include "httpTestUtil.h"
-#include "muiDriver.h"
 #include "plat/encodings.h"
 #include "product/addresses.h"
 #include "rootdir.h"
 #include "svr/Encryption.h"
-#include "txtest.h"
 
 namespace {
 
+using tltest::FakeProduct;
 using tltest::has;
+using tltest::lines;
 using tltest::readWholeFile;
+using tltest::waitFor;
+using tltest::x;
 
 const char* const kPages[] = {"initial",    "download", "install",      "signInChoose", "signingIn",
                               "applyToken", "settings", "simpleLaunch", "error"};
 const std::string kScheme = product::kUriScheme;
-const std::string kFake = "tlzarnconnect-testfake";
-
-std::vector<std::string> lines(const std::string& text)
-{
-  std::vector<std::string> out;
-  for (size_t at = 0; at < text.size();) {
-    size_t nl = text.find('\n', at);
-    out.push_back(text.substr(at, nl - at));
-    at = nl == std::string::npos ? text.size() : nl + 1;
-  }
-  return out;
-}
 
 // What a stand-in saw, one line each, for the run command to show.
 void show(const char* who, const std::vector<std::string>& seen)
@@ -55,19 +44,6 @@ void show(const char* who, const std::vector<std::string>& seen)
   for (const std::string& l : seen)
     printf("%s: %s\n", who, l.c_str());
   fflush(stdout);
-}
-
-bool waitFor(const std::function<bool()>& done, int seconds = 60)
-{
-  const plat::Time end = plat::getMonoTime() + seconds * plat::kTicksPerSecond;
-  while (!done() && plat::getMonoTime() < end)
-    usleep(20000);
-  return done();
-}
-
-std::string x(const std::string& command)
-{
-  return tltest::commandOutput("DISPLAY=" + tltest::sharedXvfb().display() + " " + command);
 }
 
 // The window the window manager calls active, 0 for none.
@@ -78,17 +54,16 @@ Window activeWindow()
   return at == std::string::npos ? 0 : strtoul(out.c_str() + at + 2, nullptr, 0);
 }
 
-// The tools the program finds: the recording browser, the CA of the HTTPS
-// stand-in, and empty system data and configuration folders, so that
-// xdg-open sees no desktop's own handlers.
+// The tools the program finds: the recording browser, and empty system
+// data and configuration folders, so that xdg-open sees no desktop's own
+// handlers.
 struct Tools {
-  explicit Tools(const httptest::TestCa& ca)
+  Tools()
   {
     dir.write("browser", "#!/bin/sh\necho \"$@\" >> \"$HOME/opened\"\n", 0755);
     mkdir((dir / "share").c_str(), 0755);
     mkdir((dir / "etc").c_str(), 0755);
-    tltest::commandOutput("cp '" + ca.path("ca.pem") + "' " + dir.path() + " && chmod -R a+rX " +
-                          dir.path());
+    chmod(dir.path().c_str(), 0755);
   }
   // What both the program and xdg-open run with.
   std::vector<std::string> env(const std::string& profile) const
@@ -100,38 +75,25 @@ struct Tools {
   tltest::TempDir dir{"tlroadtools"};
 };
 
-// Whether the user's store holds cloud credentials (then no sign-in).
-enum class Credentials { kNone, kStored };
-
 // One run of the wizard, the test features key in its profile and its log
 // in HOME's ".zarn", pictures of each page as it shows.
 class Wizard {
 public:
   // Pictures are named "<pictures>-<n>-<page>"; TL_ROAD_PICTURES takes
   // those of the "road".
-  Wizard(const char* pictures, const Tools& tools, const std::string& orbUri,
-         const std::vector<std::string>& extra, Credentials credentials = Credentials::kNone)
+  // The store holds the test features key, and cloud credentials (then no
+  // sign-in) as store says.
+  Wizard(const char* pictures, const Tools& tools, const tltest::PackageServer& pkg,
+         const std::string& orbUri, const std::vector<std::string>& extra,
+         unsigned store = tltest::kTestFeatures)
       : pictures_(pictures), env_(tools.env("roadtest" + std::to_string(getpid()))),
         profile_("roadtest" + std::to_string(getpid())),
-        run_(args(tools, orbUri, extra), env_, [&](const std::string& home) {
-          const std::string store =
-              "cd '" + home + "' && d=.zarn/profiles/" + profile_ + "/config.d";
-          tltest::commandOutput(store +
-                                " && mkdir -p $d/tlzarnconnectsetup.d && cp " TL_TEST_SUPPORT_DIR
-                                "/TestFeaturesEnableKey $d/tlzarnconnectsetup.d/");
-          if (credentials == Credentials::kStored)
-            tltest::commandOutput(store + " && mkdir $d/tlzarnconnect.d && echo x > "
-                                          "$d/tlzarnconnect.d/CloudCredentials.bed");
-        })
+        run_(args(pkg, orbUri, extra), env_,
+             tltest::withStore(store, ".zarn/profiles/" + profile_ + "/config.d"))
   {
-    if (!run_.waitForLog("MuiComms: Listening on "))
-      return;
-    std::string log = run_.log();
-    size_t at = log.find("MuiComms: Listening on ") + 23;
-    mui_.reset(new tltest::MuiDriver(log.substr(at, log.find('\n', at) - at)));
-    std::string id =
-        x("xdotool search --sync --onlyvisible --name '^Tessaly Daziziz Setup$' | head -1");
-    window_ = strtoul(id.c_str(), nullptr, 0);
+    mui_ = tltest::connectMui(run_);
+    if (mui_)
+      window_ = tltest::wizardWindow();
   }
 
   // Root's side of the profile (the helper's) goes with the run.
@@ -219,12 +181,11 @@ public:
   }
 
 private:
-  static std::vector<std::string> args(const Tools& tools, const std::string& orbUri,
+  static std::vector<std::string> args(const tltest::PackageServer& pkg, const std::string& orbUri,
                                        std::vector<std::string> extra)
   {
-    extra.insert(extra.begin(),
-                 {"-Locale=en", "-_OrbUri=" + orbUri, "-_CertsPem=" + tools.dir / "ca.pem",
-                  "-ElevateCmd=/usr/bin/sudo -n", "-LogDir=$HOME/.zarn"});
+    extra.insert(extra.begin(), {"-Locale=en", "-_OrbUri=" + orbUri, "-_CertsPem=" + pkg.caPem(),
+                                 "-ElevateCmd=/usr/bin/sudo -n", "-LogDir=$HOME/.zarn"});
     return extra;
   }
   // Asked from the last page seen on: the next is usually at most a few
@@ -252,54 +213,18 @@ private:
   int pictured_ = 0;
 };
 
-class WizardRoad : public ::testing::Test {
+class WizardRoad : public tltest::WizardTest {
 protected:
-  static void SetUpTestSuite()
-  {
-    tltest::sharedXvfb().startWm();
-    tltest::openTestDisplay();
-  }
-  void SetUp() override
-  {
-    TL_REQUIRE_TEST_USER();
-    if (tltest::runAsTestUser(
-            {"/bin/sh", "-c",
-             std::string("/usr/bin/sudo -n -l ") + TL_PROGRAM + " >/dev/null 2>&1"}) != 0)
-      GTEST_SKIP() << "needs the sudo drop-in that scripts/sudo-test-dropin.sh installs";
-    cert_ = ca_.server("dl", "DNS:localhost");
-  }
+  void SetUp() override { TL_REQUIRE_SUDO_DROPIN(); }
   // The URI of a four-byte package for dry runs, served while the test runs.
   std::string dryRunPackage()
   {
-    dryRun_.reset(new httptest::ScriptedServer(
-        {{"pkg", {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody"}}}, cert_,
-        ca_.path("dl.key")));
-    return "https://localhost:" + std::to_string(dryRun_->port()) + "/pkg/whole/T.deb";
+    pkg_.serve("body");
+    return pkg_.uri("pkg/whole");
   }
 
-  httptest::TestCa ca_;
-  std::string cert_;
-  Tools tools_{ca_};
-  std::unique_ptr<httptest::ScriptedServer> dryRun_;
-};
-
-// The fake product's package, its programs recording their calls; not
-// installed before or after.
-struct FakeProduct {
-  FakeProduct()
-  {
-    chmod(work.path().c_str(), 0755);
-    tltest::commandOutput(std::string(TL_TEST_DATA_DIR) + "/make_fake_product.sh " + work.path() +
-                          " " + record + " && touch " + record + " && chmod 666 " + record);
-    purge();
-  }
-  ~FakeProduct() { purge(); }
-  static void purge() { tltest::commandOutput("dpkg --purge " + kFake + " >/dev/null 2>&1; true"); }
-  std::string deb() const { return work / (kFake + ".deb"); }
-  std::vector<std::string> seen() const { return lines(readWholeFile(record)); }
-
-  tltest::TempDir work{"wizroad"};
-  const std::string record = work / "record";
+  tltest::PackageServer pkg_;
+  Tools tools_;
 };
 
 // The server's control pipe, where the stand-in listens.
@@ -325,18 +250,13 @@ std::vector<std::string> said(const std::string& log)
 // nothing there is blue.
 std::string pageButton(Window w)
 {
-  XImage* im = XGetImage(tx::display(), w, 0, 0, 560, 540, AllPlanes, ZPixmap);
-  auto blue = [&](int y) {
-    unsigned long p = XGetPixel(im, 280, y);
-    return (p >> 16 & 0xff) < 60 && (p >> 8 & 0xff) < 130 && (p & 0xff) > 150;
-  };
+  const std::vector<std::vector<bool>> blue = tltest::bluePixels(w);
   int y = 539;
-  while (y > 0 && !blue(y))
+  while (y > 0 && !blue[y][280])
     y--;
   int top = y;
-  while (top > 0 && blue(top - 1))
+  while (top > 0 && blue[top - 1][280])
     top--;
-  XDestroyImage(im);
   return y > 0 ? "280 " + std::to_string((top + y) / 2) : "";
 }
 
@@ -362,7 +282,7 @@ TEST_F(WizardRoad, SignInPagesAndRefusedUris)
   };
   {
     SCOPED_TRACE("no time to sign in");
-    Wizard w("timeout", tools_, uri, {"-_NoInstall=1", "-_SignInTimeoutSecs=0"});
+    Wizard w("timeout", tools_, pkg_, uri, {"-_NoInstall=1", "-_SignInTimeoutSecs=0"});
     toChoice(w);
     ASSERT_TRUE(w.click("signInChoose.trial.btn"));
     EXPECT_TRUE(waitFor([&] { return has(w.run().log(), "Signing in/up timed out"); }))
@@ -377,7 +297,7 @@ TEST_F(WizardRoad, SignInPagesAndRefusedUris)
     w.command("close SetupDlg");
     EXPECT_EQ(0, w.run().finish().status);
   }
-  Wizard w("signin", tools_, uri, {"-_NoInstall=1"});
+  Wizard w("signin", tools_, pkg_, uri, {"-_NoInstall=1"});
   toChoice(w);
   ASSERT_TRUE(w.click("signInChoose.trial.btn"));
   ASSERT_TRUE(w.waitPage("signingIn"));
@@ -451,16 +371,11 @@ TEST_F(WizardRoad, DownloadInstallSignInSettingsLaunch)
   standin.push(1, vwr);
   standin.push(1, svr);
 
-  const std::string deb = tltest::readFile(product.deb());
-  const std::string head =
-      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(deb.size()) + "\r\n\r\n";
-  httptest::ScriptedServer server({{"pkg", {head + deb}}}, cert_, ca_.path("dl.key"));
-  // Held half-way, so that the download page shows its progress.
-  const std::string uri = "https://localhost:" + std::to_string(server.port()) + "/pkg/hold-" +
-                          std::to_string(head.size() + deb.size() / 2) + "/" + kFake + ".deb";
+  pkg_.serve(tltest::readFile(product.deb()));
   tltest::FakeServer ctrl(controlPipe(), {});
 
-  Wizard w("road", tools_, uri, {});
+  // Held half-way, so that the download page shows its progress.
+  Wizard w("road", tools_, pkg_, pkg_.uri("hold", FakeProduct::kName + ".deb"), {});
   ASSERT_TRUE(w.up()) << w.run().log();
   EXPECT_EQ("initial", w.page());
   ASSERT_TRUE(w.click("initial.install"));
@@ -468,7 +383,7 @@ TEST_F(WizardRoad, DownloadInstallSignInSettingsLaunch)
   EXPECT_TRUE(waitFor([&] { return w.command("listitems SetupDlg.download.progress") == "50%\n"; }))
       << w.command("listitems SetupDlg.download.progress");
   w.picture("download-half");
-  server.release();
+  pkg_.server().release();
   ASSERT_TRUE(w.waitPage("install"));
   ASSERT_TRUE(w.waitPage("signInChoose", 120)) << w.run().log();
   EXPECT_EQ("tlzarnservice start tlzarnserver-x11-serviced\n", readWholeFile(product.record));
@@ -559,8 +474,8 @@ TEST_F(WizardRoad, SettingsFailureStillLaunches)
   tltest::commandOutput("dpkg -i " + product.deb() + " >/dev/null");
   const std::string uri = dryRunPackage();
   tltest::FakeServer ctrl(controlPipe(), {"--silent"});
-  Wizard w("settings", tools_, uri, {"-_NoInstall=1", "-_ForceSettingsPage=1"},
-           Credentials::kStored);
+  Wizard w("settings", tools_, pkg_, uri, {"-_NoInstall=1", "-_ForceSettingsPage=1"},
+           tltest::kTestFeatures | tltest::kCredentials);
   ASSERT_TRUE(w.up()) << w.run().log();
   ASSERT_TRUE(w.click("initial.install"));
   ASSERT_TRUE(w.waitPage("settings")) << w.run().log();
@@ -620,7 +535,7 @@ TEST_F(WizardRoad, SettingsFailureStillLaunches)
       "ZARN Server\n";
   EXPECT_TRUE(has(r.log, failed)) << r.log;
   EXPECT_EQ(r.log.find(failed), r.log.rfind(failed));
-  EXPECT_EQ((std::vector<std::string>{"Using trusted certs from " + tools_.dir / "ca.pem",
+  EXPECT_EQ((std::vector<std::string>{"Using trusted certs from " + pkg_.caPem(),
                                       "Installed, next page settings", "Launching", "Exiting"}),
             said(r.log));
 

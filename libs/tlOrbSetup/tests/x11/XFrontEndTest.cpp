@@ -11,21 +11,14 @@
 #include <vector>
 
 #include "ProgramRun.h"
-#include "httpTestUtil.h"
-#include "muiDriver.h"
-#include "txtest.h"
 
 namespace {
 
 using tltest::has;
+using tltest::x;
 
-class XFrontEnd : public ::testing::Test {
+class XFrontEnd : public tltest::WizardTest {
 protected:
-  static void SetUpTestSuite()
-  {
-    tltest::sharedXvfb().startWm();
-    tltest::openTestDisplay();
-  }
   void SetUp() override
   {
     if (geteuid() == 0 && !tltest::testUser())
@@ -33,28 +26,16 @@ protected:
   }
 };
 
-std::string x(const std::string& command)
-{
-  int status;
-  std::string out = tltest::runCommand("DISPLAY=" + tltest::sharedXvfb().display() + " " + command, &status);
-  return status == 0 ? out : "";
-}
-
 // The width of the install button's blue across the window's row that
 // crosses the middle column's first blue pixel; 0 when none is blue.
 int buttonWidth(Window w)
 {
-  XImage* im = XGetImage(tx::display(), w, 0, 0, 560, 540, AllPlanes, ZPixmap);
-  auto blue = [&](int x, int y) {
-    unsigned long p = XGetPixel(im, x, y);
-    return (p >> 16 & 0xff) < 60 && (p >> 8 & 0xff) < 130 && (p & 0xff) > 150;
-  };
+  const std::vector<std::vector<bool>> blue = tltest::bluePixels(w);
   int y = 0, width = 0;
-  while (y < 539 && !blue(280, y))
+  while (y < 539 && !blue[y][280])
     y++;
   for (int x = 0; x < 560; x++)
-    width += blue(x, y + 4);
-  XDestroyImage(im);
+    width += blue[y + 4][x];
   return width;
 }
 
@@ -63,10 +44,9 @@ TEST_F(XFrontEnd, WindowAndInitialPageInTwoLanguages)
   for (const char* locale : {"en", "de"}) {
     tltest::ProgramRun run({std::string("-Locale=") + locale}, {tltest::wizardDisplay()});
     ASSERT_TRUE(run.waitShown()) << run.log();
-    std::string id = x("xdotool search --sync --onlyvisible --name '^Tessaly Daziziz Setup$' | head -1");
-    ASSERT_NE("", id) << locale;
-    id.pop_back();
-    Window w = strtoul(id.c_str(), nullptr, 0);
+    const Window w = tltest::wizardWindow();
+    ASSERT_NE(0u, w) << locale;
+    const std::string id = std::to_string(w);
     std::string props = x("xprop -id " + id + " WM_NAME WM_CLASS _MOTIF_WM_HINTS WM_NORMAL_HINTS");
     EXPECT_TRUE(has(props, "WM_NAME(STRING) = \"Tessaly Daziziz Setup\"")) << props;
     EXPECT_TRUE(has(props, "WM_CLASS(STRING) = \"SetupDlg\", \"tessaly-tlzarnconnectsetup\"")) << props;
@@ -100,51 +80,43 @@ TEST_F(XFrontEnd, WindowAndInitialPageInTwoLanguages)
 // recording xdg-open first on PATH.
 TEST_F(XFrontEnd, DrivenThroughTheAutomationChannel)
 {
-  httptest::TestCa ca;
-  std::string cert = ca.server("dl", "DNS:localhost");
-  const std::string response = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(1000, 'd');
-  httptest::ScriptedServer server({{"pkg", {response}}}, cert, ca.path("dl.key"));
-  const std::string uri = "https://localhost:" + std::to_string(server.port()) + "/pkg/hold-" +
-                          std::to_string(response.size() - 500) + "/T.deb";
+  tltest::PackageServer pkg(std::string(1000, 'd'));
   tltest::TempDir tools("tlwiztools");
+  chmod(tools.path().c_str(), 0755);
   mkdir((tools / "bin").c_str(), 0755);
   tools.write("bin/xdg-open", "#!/bin/sh\necho \"$@\" >> \"$HOME/opened\"\n", 0755);
-  tltest::commandOutput("cp '" + ca.path("ca.pem") + "' " + tools.path() + " && chmod -R a+rX " + tools.path());
-  tltest::ProgramRun run({"-Locale=en", "-_OrbUri=" + uri, "-_CertsPem=" + tools / "ca.pem"},
+  tltest::ProgramRun run({"-Locale=en", "-_OrbUri=" + pkg.uri("hold"), "-_CertsPem=" + pkg.caPem()},
                          {tltest::wizardDisplay(), "PATH=" + tools / "bin" + ":/usr/bin:/bin"},
-                         [](const std::string& home) {
-                           tltest::commandOutput("cd '" + home + "' && mkdir -p .zarn/config.d/tlzarnconnectsetup.d && cp " +
-                                                 TL_TEST_SUPPORT_DIR "/TestFeaturesEnableKey .zarn/config.d/tlzarnconnectsetup.d/");
-                         });
-  ASSERT_TRUE(run.waitForLog("MuiComms: Listening on ")) << run.log();
-  std::string log = run.log();
-  size_t at = log.find("MuiComms: Listening on ") + 23;
-  tltest::MuiDriver mui(log.substr(at, log.find('\n', at) - at));
+                         tltest::withStore(tltest::kTestFeatures));
+  std::unique_ptr<tltest::MuiDriver> mui = tltest::connectMui(run);
+  ASSERT_TRUE(mui) << run.log();
   EXPECT_EQ("0:English\n1:Deutsch\n2:Español\n3:Français\n4:Português (Brasil)\n",
-            mui.command("listitems SetupDlg.langs"));
+            mui->command("listitems SetupDlg.langs"));
   const char* labels[] = {"Accept and Install", "Akzeptieren und installieren", "Aceptar e instalar",
                           "Accepter et installer", "Aceitar e instalar"};
   for (int i = 0; i < 5; i++) {
-    EXPECT_EQ("1\n", mui.command("select SetupDlg.langs " + std::to_string(i)));
-    EXPECT_TRUE(has(mui.command("state SetupDlg.initial.install"), std::string("\nlabel ") + labels[i] + "\n"))
+    EXPECT_EQ("1\n", mui->command("select SetupDlg.langs " + std::to_string(i)));
+    EXPECT_TRUE(has(mui->command("state SetupDlg.initial.install"),
+                    std::string("\nlabel ") + labels[i] + "\n"))
         << labels[i];
   }
-  EXPECT_EQ("1\n", mui.command("select SetupDlg.langs 0"));
+  EXPECT_EQ("1\n", mui->command("select SetupDlg.langs 0"));
   for (int i = 0; i < 2; i++)
-    EXPECT_EQ("1\n", mui.command("click SetupDlg.initial.eula " + std::to_string(i)));
+    EXPECT_EQ("1\n", mui->command("click SetupDlg.initial.eula " + std::to_string(i)));
   // Held after half the body; cancelled, retried, held again and closed.
   auto held = [&] {
-    EXPECT_EQ("1\n", mui.command("click SetupDlg.initial.install"));
-    return tltest::loopUntil([&] { return mui.command("listitems SetupDlg.download.progress") == "50%\n"; }, 20000);
+    EXPECT_EQ("1\n", mui->command("click SetupDlg.initial.install"));
+    return tltest::loopUntil(
+        [&] { return mui->command("listitems SetupDlg.download.progress") == "50%\n"; }, 20000);
   };
   EXPECT_TRUE(held());
-  EXPECT_EQ("1\n", mui.command("click SetupDlg.download.cancel"));
+  EXPECT_EQ("1\n", mui->command("click SetupDlg.download.cancel"));
   EXPECT_TRUE(run.waitForLog("SetupDlg: Error page: Download cancelled\n"));
-  EXPECT_TRUE(has(mui.command("state SetupDlg.error.cmdOutBtn"), "shown 0\n"));
-  EXPECT_EQ("1\n", mui.command("click SetupDlg.error.retry"));
+  EXPECT_TRUE(has(mui->command("state SetupDlg.error.cmdOutBtn"), "shown 0\n"));
+  EXPECT_EQ("1\n", mui->command("click SetupDlg.error.retry"));
   EXPECT_TRUE(held());
   // Closed as the window manager asks; the reply may not come.
-  mui.send("close SetupDlg\n");
+  mui->send("close SetupDlg\n");
   plat::Time asked = plat::getMonoTime();
   bool closed = run.waitForLog("SetupDlg: Dialog closed");
   tltest::ProgramRun::Result r = run.finish(closed ? 0 : SIGKILL);
