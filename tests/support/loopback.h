@@ -100,8 +100,8 @@ inline int runQuiet(std::vector<std::string> args)
 enum class PeerOutput { kDiscard, kPipe };
 
 // A peer program (a proxy, a web server) running until destroyed (SIGTERM,
-// then reaped); ready() once it accepts connections on every port given.
-// With PeerOutput::kPipe its standard output is read with readLine().
+// SIGKILL after 10 s, then reaped); ready() once it accepts connections on
+// every port given. With PeerOutput::kPipe its standard output is read with readLine().
 class Peer {
 public:
   Peer(std::vector<std::string> args, std::vector<int> ports,
@@ -122,7 +122,13 @@ public:
       close(out_);
     if (pid_ > 0) {
       kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
+      bool reaped = false;
+      for (int i = 0; i < 1000 && !(reaped = waitpid(pid_, nullptr, WNOHANG) != 0); i++)
+        usleep(10000);
+      if (!reaped) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+      }
     }
   }
   Peer(const Peer&) = delete;
