@@ -5,6 +5,8 @@
 #include "rdr/InStream.h"
 #include "rdr/OutStream.h"
 
+#include <utility>
+
 namespace io {
 
 plat::LogSrc ipcLog("Ipc");
@@ -46,11 +48,11 @@ void Ipc::setSync(bool sync)
     in_->setRewindable(!sync);
 }
 
-Io* Ipc::detach()
+IoPtr Ipc::detach()
 {
   in_ = nullptr;
   out_ = &nullOut_;
-  return io_.release();
+  return std::move(io_);
 }
 
 void Ipc::close()
@@ -58,7 +60,8 @@ void Ipc::close()
   if (!io_)
     return;
   rdr::OutStream* oldOut = out_;
-  IoPtr io(detach(), flushOnClose_ ? Shutdown::kFlush : Shutdown::kDrop);
+  IoPtr io = detach();
+  io.setOnReset(flushOnClose_ ? Shutdown::kFlush : Shutdown::kDrop);
   if (flushOnClose_) {
     // A lazy stream sends what it can now; a flushing shutdown finishes the
     // rest from the loop, so closing never waits for a slow peer.
@@ -76,11 +79,11 @@ void Ipc::close()
   io.reset();
 }
 
-Io* Ipc::release()
+IoPtr Ipc::release()
 {
   if (!io_)
-    return nullptr;
-  Io* io = detach();
+    return IoPtr();
+  IoPtr io = detach();
   io->setHandler(nullptr, true);
   return io;
 }
@@ -98,7 +101,9 @@ void Ipc::dataAvailable(Io*)
     ipcLog.info("%s: %s", name_.str(), e.str());
     // The connection goes first, so whatever the callbacks do (write, close,
     // accept a new connection, destroy this channel) meets a clean state.
-    IoPtr(detach(), Shutdown::kDrop).reset();
+    IoPtr gone = detach();
+    gone.setOnReset(Shutdown::kDrop);
+    gone.reset();
     try {
       callback_->error(this, e);
       if (guard.destroyed())
@@ -118,8 +123,9 @@ void Ipc::writable(Io*)
 void Ipc::closed(Io*)
 {
   // The connection deletes itself right after this; detaching its handler
-  // here would only make its output stream wait for a dead peer.
-  detach();
+  // here would only make its output stream wait for a dead peer; nor is it
+  // ours to shut down any more.
+  detach().release();
   callback_->closed(this);
 }
 

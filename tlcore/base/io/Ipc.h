@@ -58,8 +58,9 @@ public:
   // Shuts the connection down (on a later pass; flushing first when
   // flushOnClose is set) without telling the callback.
   void close();
-  // Detaches the connection without shutting it down; the caller owns it.
-  Io* release();
+  // Detaches the connection without shutting it down; the caller owns it
+  // (empty while unconnected).
+  IoPtr release();
 
   bool isConnected() const { return (bool)io_; }
   Io* getIo() const { return io_.get(); }
@@ -79,7 +80,7 @@ private:
 
   // Forgets the connection and returns it; the streams fall back to
   // unconnected.
-  Io* detach();
+  IoPtr detach();
 
   plat::String name_;
   Callback* callback_;

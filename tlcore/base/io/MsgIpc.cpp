@@ -309,7 +309,7 @@ IoPtr MsgIpc::releaseIo()
   } catch (plat::Exception& e) {
     ipcLog.info("%s: %s", getName(), e.str());
   }
-  IoPtr io(ipc_.release());
+  IoPtr io = ipc_.release();
   repoint();
   stateFn_ = nullptr;
   return io;

@@ -3,10 +3,7 @@
 // text.
 #include "http/HttpConnectConnector.h"
 
-#include <fcntl.h>
 #include <langinfo.h>
-#include <signal.h>
-#include <sys/wait.h>
 
 #include <fstream>
 #include <memory>
@@ -25,50 +22,8 @@ namespace {
 using nettest::freePort;
 using nettest::Result;
 using nettest::waitForPort;
-
-// A peer program; stopped and reaped when this goes.
-struct Peer {
-  ~Peer()
-  {
-    if (pid <= 0)
-      return;
-    kill(pid, SIGTERM);
-    for (int i = 0; i < 200; i++) {
-      if (waitpid(pid, nullptr, WNOHANG) == pid)
-        return;
-      plat::sleepMs(50);
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-  // Runs argv with its standard output on a pipe (read end in out) or
-  // discarded.
-  void start(const std::vector<std::string>& args, int* out = nullptr)
-  {
-    int fds[2] = {-1, -1};
-    if (out) {
-      ASSERT_EQ(0, pipe2(fds, O_CLOEXEC));
-    }
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-      argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid = fork();
-    if (pid == 0) {
-      int null = open("/dev/null", O_RDWR);
-      dup2(out ? fds[1] : null, 1);
-      dup2(null, 2);
-      setpgid(0, 0);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    if (out) {
-      close(fds[1]);
-      *out = fds[0];
-    }
-  }
-  pid_t pid = -1;
-};
+using tlnet::Peer;
+using tlnet::PeerOutput;
 
 bool matches(const std::string& text, const char* pattern)
 {
@@ -147,16 +102,10 @@ protected:
   // Starts the scripted proxy; its port.
   int scripted(const std::string& scenario)
   {
-    int out = -1;
-    script.start({"/usr/bin/python3", std::string(TL_TEST_SUPPORT_DIR) + "/connect_scripted.py",
-                  scenario, log.path()},
-                 &out);
-    std::string text;
-    char ch;
-    while (text.size() < 16 && read(out, &ch, 1) == 1 && ch != '\n')
-      text += ch;
-    close(out);
-    return atoi(text.c_str());
+    std::string program = std::string(TL_TEST_SUPPORT_DIR) + "/connect_scripted.py";
+    script.reset(
+        new Peer({"/usr/bin/python3", program, scenario, log.path()}, {}, PeerOutput::kPipe));
+    return atoi(script->readLine().c_str());
   }
   // Waits for the scripted proxy to log line.
   bool scriptLogged(const std::string& line)
@@ -171,7 +120,7 @@ protected:
   std::unique_ptr<Result> result;
   std::unique_ptr<http::HttpConnectConnector> connector;
   tltest::TempFile log{"", "connect_log"};
-  Peer script;
+  std::unique_ptr<Peer> script;
 };
 
 TEST_F(HttpConnectTest, TinyproxyRetriesAfterClosing407OnNewConnection)
@@ -184,8 +133,7 @@ TEST_F(HttpConnectTest, TinyproxyRetriesAfterClosing407OnNewConnection)
       dir.write("conf", "Port " + std::to_string(port) + "\nListen 127.0.0.1\nTimeout 60\n" +
                             "BasicAuth user password\nConnectPort " + std::to_string(lines->port) +
                             "\nAllow 127.0.0.1\nLogLevel Critical\n");
-  Peer peer;
-  peer.start({"/usr/bin/tinyproxy", "-d", "-c", conf});
+  Peer peer({"/usr/bin/tinyproxy", "-d", "-c", conf}, {});
   ASSERT_TRUE(waitForPort(port, 30000));
   // Its 407 is HTTP/1.0 with "Connection: close".
   connect("127.0.0.1", lines->port, port, "user", "password");
@@ -210,8 +158,7 @@ TEST_F(HttpConnectTest, Squid407OnKeptConnection)
                   "/usr/lib/squid/basic_ncsa_auth " + d + "/passwd\nauth_param basic realm t\n" +
                   "acl authed proxy_auth REQUIRED\nhttp_access allow authed\n" +
                   "http_access deny all\n");
-  Peer peer;
-  peer.start({"/usr/sbin/squid", "-N", "-f", conf});
+  Peer peer({"/usr/sbin/squid", "-N", "-f", conf}, {});
   ASSERT_TRUE(waitForPort(port, 120000));
 
   connect("127.0.0.1", lines->port, port, "user", "password");
@@ -243,9 +190,7 @@ TEST_F(HttpConnectTest, ScriptedReplies)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.scenario);
     truncate(log.path().c_str(), 0);
-    Peer peer;
     int port = scripted(c.scenario);
-    std::swap(peer.pid, script.pid);
     ASSERT_GT(port, 0);
     connect("127.0.0.1", 9, port, c.credentials ? "user" : nullptr, "password");
     if (c.error) {
@@ -261,6 +206,7 @@ TEST_F(HttpConnectTest, ScriptedReplies)
     std::string text = readFile(log.path());
     EXPECT_NE(std::string::npos, text.find("conn " + std::to_string(c.connections) + "\n")) << text;
     EXPECT_EQ(std::string::npos, text.find("conn " + std::to_string(c.connections + 1) + "\n"));
+    script.reset();
   }
 }
 
