@@ -246,7 +246,7 @@ plat::DString MuEdit::getState() const
   static const char* const kTypes[] = {"Text", "Password", "Multiline"};
   plat::DString s = MuElement::getState();
   s.appendf("element Edit\ntype %s\nvalue %s\n", nameOf(kTypes, type_),
-            type_ == kPassword ? "<hidden>" : getText().str());
+            isSecret() ? "<hidden>" : getText().str());
   return s;
 }
 

@@ -523,7 +523,18 @@ void MuEditWvw::setText(const char* text)
 
 plat::String MuEditWvw::getText() const
 {
-  return plat::String(const_cast<wvw::WLabelEdit&>(edit_).edit().getText());
+  return plat::String(isSecret() ? "" : const_cast<wvw::WLabelEdit&>(edit_).edit().getText());
+}
+
+plat::SecureString MuEditWvw::getSecret() const
+{
+  return plat::SecureString(const_cast<wvw::WLabelEdit&>(edit_).edit().getText());
+}
+
+void MuEditWvw::setSensitive(bool sensitive)
+{
+  MuEdit::setSensitive(sensitive);
+  edit_.edit().setSensitive(sensitive);
 }
 
 void MuEditWvw::setHint(const char* hint)

@@ -146,7 +146,8 @@ TEST_F(MuiCommsX11, PasswordFieldRevealsAndCopies)
     loopFor(20);
     MuEdit* shown = pw.isClearTextShown() ? pw.clearEdit() : pw.hiddenEdit();
     EXPECT_STREQ(image, pw.eyeButton()->imageName());
-    EXPECT_STREQ("se cret", shown->getText().str());
+    EXPECT_STREQ("se cret", shown->getSecret().str());
+    EXPECT_STREQ("", (shown == pw.clearEdit() ? pw.hiddenEdit() : pw.clearEdit())->getSecret().str());
     EXPECT_EQ(1, shown->getSelection(&length));
     EXPECT_EQ(3, length);
     EXPECT_TRUE(shown->hasFocus());
