@@ -391,7 +391,7 @@ bool MuList::doAction(const char* action, const char* argument)
   int n = 0;
   if (strcmp(action, "select") != 0 || !intArgument(argument, &n) || flags() != 0)
     return false;
-  select(n);
+  select(std::max(-1, std::min(n, rowCount() - 1)));
   notify(this, kChanged);
   return true;
 }
@@ -495,7 +495,7 @@ bool MuSlider::doAction(const char* action, const char* argument)
   int n = 0;
   if (strcmp(action, "click") != 0 || !intArgument(argument, &n) || flags() != 0 || !isShownInTree())
     return false;
-  setValue(n);
+  setValue(std::min(std::max(n, minimum()), maximum()));
   notify(this, kChanged);
   return true;
 }

@@ -237,7 +237,7 @@ public:
   plat::DString getState() const override;
   // One line per row: 0:"a"|"b".
   plat::DString getItems() const override;
-  // "select" N (N required): changed.
+  // "select" N (N required, clamped to -1 .. last row): changed.
   bool doAction(const char* action, const char* argument) override;
 
   virtual void select(int row);
@@ -283,7 +283,7 @@ public:
   static MuSlider* create(MuContainer* parent, const char* name, uint32_t direction);
   const char* typeName() const override;
   plat::DString getState() const override;
-  // "click" N (N required; shown in its tree): changed.
+  // "click" N (N required, clamped to the range; shown in its tree): changed.
   bool doAction(const char* action, const char* argument) override;
 
   virtual void setValue(int value) = 0;
