@@ -257,6 +257,8 @@ TEST_F(SetupDlgTest, DownloadInstallAndNextPage)
                 markup("simpleLaunch.text"));
       // Nothing was installed by the dry run.
       click("simpleLaunch.launch");
+      click("simpleLaunch.launch"); // queued behind the first
+      EXPECT_EQ(1, capture.count("SetupDlg: Launching"));
       EXPECT_TRUE(capture.saw("SetupDlg: Error launching: No executable found"));
       EXPECT_EQ(div("No executable found"), errorShown());
     }
