@@ -1,7 +1,7 @@
 // The sign-in callback's URI check over arbitrary text, against a fixed
 // state. It may not crash and throws only plat::Exception; a URI it accepts
 // names the endpoint "install", carries that state and non-empty "server"
-// and "viewer", and all its values are valid UTF-8.
+// and "viewer", and all its names and values are valid UTF-8.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,29 +11,21 @@
 #include "plat/utf8.h"
 #include "tlOrbSetup/SignInPage.h"
 
-namespace {
-
-void check(bool ok)
-{
-  if (!ok)
-    abort();
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
   const std::string uri((const char*)data, size);
-  io::UriParams params;
+  io::UriParams p;
   try {
-    params = tlOrbSetup::checkCallbackUri(uri.c_str(), "S1");
+    p = tlOrbSetup::checkCallbackUri(uri.c_str(), "S1");
   } catch (plat::Exception&) {
     return 0;
   }
-  check(strcmp(io::EndpointUri(uri.c_str()).hostPort.str(), "install") == 0);
-  check(strcmp(params[plat::String("state")].str(), "S1") == 0);
-  check(*params[plat::String("server")].str() && *params[plat::String("viewer")].str());
-  for (const auto& kv : params)
-    check(plat::isValidUtf8(kv.first.str()) && plat::isValidUtf8(kv.second.str()));
+  bool ok = strcmp(io::EndpointUri(uri.c_str()).hostPort.str(), "install") == 0 &&
+            strcmp(p[plat::String("state")].str(), "S1") == 0 && *p[plat::String("server")].str() &&
+            *p[plat::String("viewer")].str();
+  for (const auto& kv : p)
+    ok = ok && plat::isValidUtf8(kv.first.str()) && plat::isValidUtf8(kv.second.str());
+  if (!ok)
+    abort();
   return 0;
 }

@@ -116,10 +116,8 @@ TEST_F(MuiCommsX11, EveryKindMenusAndAModalBox)
     EXPECT_EQ(c.tail, state.substr(state.size() - std::min(state.size(), strlen(c.tail)))) << c.bytes;
   }
   EXPECT_STREQ("s3cret", static_cast<MuEdit*>(d->findElement("l.pw"))->getSecret().str());
-  std::string lines;
-  for (const std::string& line : log.lines())
-    lines += line + "\n";
-  EXPECT_NE(std::string::npos, lines.find("Got command settext all.l.pw <hidden>\n")) << lines;
+  const std::string lines = ::testing::PrintToString(log.lines());
+  EXPECT_NE(std::string::npos, lines.find("\"Got command settext all.l.pw <hidden>\"")) << lines;
   EXPECT_EQ(std::string::npos, lines.find("s3cret")) << lines;
   // Answered through X while the modal loop runs; the reply comes after.
   // Return until the box is gone: the first may only close the popup menu.
