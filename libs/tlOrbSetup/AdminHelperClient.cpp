@@ -166,11 +166,11 @@ void AdminHelperClient::cancelRunCmd()
 }
 
 void AdminHelperClient::svrSettings(const plat::CaseInsensitiveStringMap& values,
-                                    SvrSettingsCallback* callback)
+                                    SvrSettingsCallback* callback, const plat::SecureString* password)
 {
   PLAT_ASSERT(!svrSettingsCb_);
   rdr::FramedOutStream& out = channel_->writeMsg(am::kSvrSettings);
-  am::writeSvrSettings(out, values);
+  am::writeSvrSettings(out, values, password);
   out.endMsg(true);
   svrSettingsCb_ = callback;
 }

@@ -62,7 +62,9 @@ public:
   void runCmd(const std::vector<plat::String>& args, RunCmdCallback* callback,
               const std::vector<adminmsg::FileDigest>& files = {});
   // Throws, sending nothing, when the values break the channel's limits.
-  void svrSettings(const plat::CaseInsensitiveStringMap& values, SvrSettingsCallback* callback);
+  // password: the encoded device password, sent as "Password".
+  void svrSettings(const plat::CaseInsensitiveStringMap& values, SvrSettingsCallback* callback,
+                   const plat::SecureString* password = nullptr);
   // Forgets the running command's callback (its answers are dropped) and,
   // when the helper is connected, sends "RunCmdCancel".
   void cancelRunCmd();

@@ -33,9 +33,12 @@ io::Io* withLargeInput(io::Io* io)
 io::IoPtr withChannelBuffers(io::IoPtr io)
 {
   withLargeInput(io.get());
-  // Command output goes out as many small messages and one flush per batch.
-  if (auto* buffered = dynamic_cast<rdr::BufferedOutStream*>(io->out()))
+  // Command output goes out as many small messages and one flush per batch;
+  // what went out is wiped, since "SvrSettings" carries the device password.
+  if (auto* buffered = dynamic_cast<rdr::BufferedOutStream*>(io->out())) {
     buffered->setWriteBatch(kWriteBatch);
+    buffered->setSecure(true);
+  }
   return io;
 }
 
@@ -154,17 +157,25 @@ void readSvrSettings(rdr::InStream& in, plat::CaseInsensitiveStringMap& out)
   out.swap(values);
 }
 
-void writeSvrSettings(rdr::OutStream& out, const plat::CaseInsensitiveStringMap& values)
+void writeSvrSettings(rdr::OutStream& out, const plat::CaseInsensitiveStringMap& values,
+                      const plat::SecureString* password)
 {
-  if (values.size() > (size_t)kMaxPairs)
+  const size_t pairs = values.size() + (password ? 1 : 0);
+  if (pairs > (size_t)kMaxPairs)
     throw plat::ExceptionFmt("SvrSettings takes at most %d pairs", kMaxPairs);
   for (const auto& kv : values)
     if (kv.first.length() > kMaxSettingLen || kv.second.length() > kMaxSettingLen)
       throw plat::ExceptionFmt("Setting '%s' longer than %d bytes", kv.first.get(), kMaxSettingLen);
-  out.writeU16((uint16_t)values.size());
+  if (password && password->length() > kMaxSettingLen)
+    throw plat::ExceptionFmt("Setting '%s' longer than %d bytes", kPasswordSetting, kMaxSettingLen);
+  out.writeU16((uint16_t)pairs);
   for (const auto& kv : values) {
     out.writeString(kv.first.get());
     out.writeString(kv.second.get());
+  }
+  if (password) {
+    out.writeString(kPasswordSetting);
+    out.writeString(password->str());
   }
 }
 

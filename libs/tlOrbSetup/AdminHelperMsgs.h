@@ -94,9 +94,13 @@ void writeRunCmd(rdr::OutStream& out, const std::vector<plat::String>& args,
                  const std::vector<FileDigest>& files = {});
 
 // "SvrSettings": u16 count, then key and value strings; a later key
-// replaces an earlier one that differs only in case.
+// replaces an earlier one that differs only in case. The writer sends the
+// encoded device password, when given, last as "Password", from storage
+// that is wiped.
+constexpr const char* kPasswordSetting = "Password";
 void readSvrSettings(rdr::InStream& in, plat::CaseInsensitiveStringMap& out);
-void writeSvrSettings(rdr::OutStream& out, const plat::CaseInsensitiveStringMap& values);
+void writeSvrSettings(rdr::OutStream& out, const plat::CaseInsensitiveStringMap& values,
+                      const plat::SecureString* password = nullptr);
 
 bool readHaveCloudCredsSvr(rdr::InStream& in);
 void writeHaveCloudCredsSvr(rdr::OutStream& out, bool have);

@@ -254,8 +254,10 @@ void SimpleLaunchPage::fillTexts()
 
 void SimpleLaunchPage::activated(mui::MuElement* source, uint32_t)
 {
-  if (source == launch_.button && !retired())
-    dlg_->launch();
+  if (source != launch_.button || retired() || launched_)
+    return;
+  launched_ = true;
+  dlg_->launch();
 }
 
 // --- Error page -----------------------------------------------------------------

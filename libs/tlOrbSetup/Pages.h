@@ -116,6 +116,8 @@ public:
 private:
   mui::MuText* text_;
   PageButton launch_;
+  // A press queued behind the first starts nothing more.
+  bool launched_ = false;
 };
 
 class ErrorPage : public Page {

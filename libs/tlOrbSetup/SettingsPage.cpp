@@ -43,17 +43,17 @@ PasswordCheck checkPasswords(const char* first, const char* second)
   return PasswordCheck::kOk;
 }
 
-plat::CaseInsensitiveStringMap serverSettings(bool deviceAuth, const char* password, bool analytics,
-                                              bool updates)
+ServerSettings serverSettings(bool deviceAuth, const char* password, bool analytics, bool updates)
 {
-  plat::CaseInsensitiveStringMap values;
+  ServerSettings settings;
   if (deviceAuth)
-    values[plat::String("Password")] = plat::String(svr::encodePassword(password, false).str());
+    settings.password = svr::encodePassword(password, false);
+  plat::CaseInsensitiveStringMap& values = settings.values;
   values[plat::String("Authentication")] =
       svr::authSchemeName(deviceAuth ? svr::kAuthZarn : svr::kAuthSystem, "");
   values[plat::String("EnableAnalytics")] = plat::String(flag(analytics));
   values[plat::String("EnableAutoUpdateChecks")] = plat::String(flag(updates));
-  return values;
+  return settings;
 }
 
 // --- Page ------------------------------------------------------------------------
@@ -162,7 +162,7 @@ bool SettingsPage::validatePassword()
 {
   if (!checking_)
     return false;
-  plat::SecureString first(pwd1_->getText().get()), second(pwd2_->getText().get());
+  const plat::SecureString first = pwd1_->getText(), second = pwd2_->getText();
   PasswordCheck check = checkPasswords(first.get(), second.get());
   if (check == PasswordCheck::kTooShort)
     error_->setInfo(mui::MuInfoFrame::kError,
@@ -217,16 +217,10 @@ void SettingsPage::launch()
   // The system's login credentials need no device password.
   if (device && !validatePassword())
     return;
-  plat::CaseInsensitiveStringMap values;
-  {
-    plat::SecureString password(device ? pwd1_->getText().get() : nullptr);
-    values = serverSettings(device, password.get() ? password.str() : "", analytics_->isChecked(),
-                            updates_->isChecked());
-  }
   const char* analytics = flag(analytics_->isChecked());
   pending_ = true;
   try {
-    dlg_->helper().svrSettings(values, this);
+    sendSettings(device);
   } catch (plat::Exception& e) {
     pending_ = false;
     vlog.error("Sending the settings: %s", e.str());
@@ -239,6 +233,15 @@ void SettingsPage::launch()
   } catch (plat::Exception& e) {
     vlog.error("Recording the analytics choice: %s", e.str());
   }
+}
+
+void SettingsPage::sendSettings(bool device)
+{
+  const ServerSettings settings =
+      serverSettings(device, device ? pwd1_->getText().str() : "", analytics_->isChecked(), updates_->isChecked());
+  pwd1_->setText("");
+  pwd2_->setText("");
+  dlg_->helper().svrSettings(settings.values, this, device ? &settings.password : nullptr);
 }
 
 void SettingsPage::result(const plat::Exception& error)

@@ -32,9 +32,14 @@ enum class PasswordCheck { kOk, kTooShort, kMismatch };
 PasswordCheck checkPasswords(const char* first, const char* second);
 
 // The server's settings for the choices made (names compared without
-// regard to case); "Password" only with the device password.
-plat::CaseInsensitiveStringMap serverSettings(bool deviceAuth, const char* password, bool analytics,
-                                              bool updates);
+// regard to case), and apart from them the encoded device password (null
+// without the device password), which the helper message sends as
+// "Password".
+struct ServerSettings {
+  plat::CaseInsensitiveStringMap values;
+  plat::SecureString password;
+};
+ServerSettings serverSettings(bool deviceAuth, const char* password, bool analytics, bool updates);
 
 class SettingsPage : public Page, public AdminHelperClient::SvrSettingsCallback {
 public:
@@ -54,6 +59,8 @@ public:
 private:
   bool isPasswordPart(mui::MuElement* source) const;
   void launch();
+  // Sends the settings to the helper; the password fields are emptied.
+  void sendSettings(bool device);
 
   plat::LinkCbOpenUrl openUrl_;
   mui::MuLayout* content_;

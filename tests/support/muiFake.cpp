@@ -109,6 +109,7 @@ public:
   using Fake::Fake;
   void setText(const char* text) override { text_ = text ? text : ""; }
   plat::String getText() const override { return plat::String(text_.c_str()); }
+  plat::SecureString getSecret() const override { return plat::SecureString(text_.c_str()); }
   void setSelection(int start, int length) override
   {
     start_ = start;

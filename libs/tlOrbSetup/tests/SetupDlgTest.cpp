@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "authStandIn.h"
@@ -24,6 +25,7 @@
 #include "mui/MuMessageBox.h"
 #include "mui/MuButtonBar.h"
 #include "mui/Mui.h"
+#include "mui/MuiComms.h"
 #include "muiFake.h"
 #include "muimisc/ProgressBar.h"
 #include "netTestUtil.h"
@@ -255,6 +257,8 @@ TEST_F(SetupDlgTest, DownloadInstallAndNextPage)
                 markup("simpleLaunch.text"));
       // Nothing was installed by the dry run.
       click("simpleLaunch.launch");
+      click("simpleLaunch.launch"); // queued behind the first
+      EXPECT_EQ(1, capture.count("SetupDlg: Launching"));
       EXPECT_TRUE(capture.saw("SetupDlg: Error launching: No executable found"));
       EXPECT_EQ(div("No executable found"), errorShown());
     }
@@ -523,6 +527,16 @@ TEST_F(SetupDlgTest, SignInSettingsAndLaunch)
   ASSERT_TRUE(runUntil([&] { return capture.saw("SetupDlg: Exiting"); })) << capture.all();
   EXPECT_EQ(nullptr, dlg_->settingsPage()->errorBox());
   EXPECT_TRUE(dlg_->exitTimer().isStarted());
+  // The password is gone from the edits and from every state the channel dumps.
+  std::string dump;
+  std::istringstream named(mui::MuiComms::execute("lists SetupDlg").get());
+  for (std::string line; std::getline(named, line) && !line.empty();) {
+    dump += mui::MuiComms::execute(("state SetupDlg." + line.substr(0, line.find(' '))).c_str()).get();
+    if (auto* edit = dynamic_cast<mui::MuEdit*>(find(line.substr(0, line.find(' ')).c_str())))
+      dump += edit->getSecret().str();
+  }
+  EXPECT_NE(std::string::npos, dump.find("element Edit\ntype Text\nvalue <hidden>\n")) << dump;
+  EXPECT_EQ(std::string::npos, dump.find("s3cret")) << dump;
 
   // The helper stored the settings in this order, and the server reloaded.
   std::string all = capture.all();

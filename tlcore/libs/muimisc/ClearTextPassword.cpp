@@ -25,6 +25,7 @@ ClearTextPassword::ClearTextPassword(mui::MuContainer* parent, const char* name,
   layout_ = MuLayout::create(parent, name, MuLayout::kHorizontal);
   hidden_ = MuEdit::create(layout_, "hidden", label, MuEdit::kPassword, 0);
   clear_ = MuEdit::create(layout_, "clear", label, MuEdit::kText, 0);
+  clear_->setSensitive(true);
   eye_ = MuButton::create(layout_, "clearObsBtn", nullptr, MuButton::kCustom, kCompact, MuButton::kCentre);
   if (withClipboardButton)
     copy_ = MuButton::create(layout_, "clipboardBtn", nullptr, MuButton::kCustom, kCompact, MuButton::kCentre);
@@ -74,9 +75,9 @@ MuEdit* ClearTextPassword::visibleEdit() const
   return isClearTextShown() ? clear_ : hidden_;
 }
 
-plat::String ClearTextPassword::getText() const
+plat::SecureString ClearTextPassword::getText() const
 {
-  return visibleEdit()->getText();
+  return visibleEdit()->getSecret();
 }
 
 void ClearTextPassword::setText(const char* text)
@@ -97,11 +98,14 @@ void ClearTextPassword::refreshEyeImage()
 
 void ClearTextPassword::swapEdits(bool showClear)
 {
-  const plat::String text = getText();
+  const plat::SecureString text = getText();
+  MuEdit* left = visibleEdit();
   hidden_->setShown(!showClear);
   clear_->setShown(showClear);
   refreshEyeImage();
   visibleEdit()->setText(text.str());
+  if (left != visibleEdit())
+    left->setText("");
   layout_->relayout();
 }
 

@@ -1,7 +1,8 @@
 // A password entry whose text an eye button reveals and hides again, with
 // an optional button that copies the text to the clipboard. Two edits share
 // one horizontal layout: "hidden" (a password edit) and "clear" (a text
-// edit); exactly one of them is shown and holds the text.
+// edit); exactly one of them is shown and holds the text, the other is
+// empty. Both keep it in storage that is wiped when replaced.
 //
 // Ownership: the control is an observer, not an element; the elements it
 // makes belong to the parent container and outlive it. Its destructor
@@ -42,7 +43,7 @@ public:
   void refreshEyeImage();
 
   // The text of the edit shown.
-  plat::String getText() const;
+  plat::SecureString getText() const;
   void setText(const char* text);
   bool isClearTextShown() const;
   mui::MuLayout* layout() const { return layout_; }

@@ -1,5 +1,8 @@
 #include "mui/MuLayout.h"
 
+#include <limits.h>
+#include <stdint.h>
+
 #include <algorithm>
 
 #include "mui/MuLeaves.h"
@@ -7,6 +10,17 @@
 #include "plat/Exception.h"
 
 namespace mui {
+
+namespace {
+
+// Lengths are summed in 64 bits: children may answer up to INT_MAX, and a
+// scroll view asks at 0x3fffffff.
+int clampToInt(int64_t v)
+{
+  return (int)std::max<int64_t>(INT_MIN, std::min<int64_t>(INT_MAX, v));
+}
+
+} // namespace
 
 plat::BoolParameter debugLayout("_DebugLayout", "", false);
 
@@ -154,7 +168,8 @@ int MuLayout::lengthAcross(const MuElement* e, int l) const
 
 int MuLayout::preferredAlong(int cross) const
 {
-  int n = 0, sum = 0, weights = 0, unit = 0;
+  int n = 0, unit = 0;
+  int64_t sum = 0, weights = 0;
   for (const Child& c : children_) {
     if (!c.element->isShown())
       continue;
@@ -174,12 +189,13 @@ int MuLayout::preferredAlong(int cross) const
       break;
     }
   }
-  return (n - 1) * spacing_ + unit * weights + sum;
+  return clampToInt((int64_t)(n - 1) * spacing_ + unit * weights + sum);
 }
 
 int MuLayout::preferredAcross(int length) const
 {
-  int n = 0, used = 0, weights = 0, cross = 0;
+  int n = 0, cross = 0;
+  int64_t used = 0, weights = 0;
   for (const Child& c : children_) {
     if (!c.element->isShown())
       continue;
@@ -201,11 +217,11 @@ int MuLayout::preferredAcross(int length) const
     cross = std::max(cross, lengthAcross(c.element.get(), l));
     used += l;
   }
-  const int rest = length - used - (n - 1) * spacing_;
+  const int64_t rest = length - used - (int64_t)(n - 1) * spacing_;
   for (const Child& c : children_) {
     if (!c.element->isShown() || (c.mode & kSizeMask) != kStretch)
       continue;
-    const int l = weights > 0 && c.value > 0 ? c.value * rest / weights : 0;
+    const int l = weights > 0 && c.value > 0 ? clampToInt(c.value * rest / weights) : 0;
     cross = std::max(cross, lengthAcross(c.element.get(), l));
   }
   return cross;
@@ -231,7 +247,8 @@ void MuLayout::layoutChildren()
   const Size size = getSize();
   const int along = vertical ? size.y : size.x;
   const int across = vertical ? size.x : size.y;
-  int n = 0, weights = 0, fixedSum = 0;
+  int n = 0;
+  int64_t weights = 0, fixedSum = 0;
   for (Child& c : children_) {
     if (!c.element->isShown())
       continue;
@@ -249,9 +266,9 @@ void MuLayout::layoutChildren()
       break;
     }
   }
-  const int avail = along - (n - 1) * spacing_;
-  const int extra = std::max(avail - fixedSum, 0);
-  int pos = 0;
+  const int64_t avail = along - (int64_t)(n - 1) * spacing_;
+  const int64_t extra = std::max<int64_t>(avail - fixedSum, 0);
+  int64_t pos = 0;
   // By index: a child's own layout may raise events whose observers change
   // this list.
   for (size_t i = 0; i < children_.size(); i++) {
@@ -260,7 +277,7 @@ void MuLayout::layoutChildren()
       continue;
     int length = c.value;
     if ((c.mode & kSizeMask) == kStretch)
-      length = weights > 0 && c.value > 0 ? (int)((int64_t)c.value * extra / weights) : 0;
+      length = weights > 0 && c.value > 0 ? clampToInt(c.value * extra / weights) : 0;
     int offset = 0, cross = across;
     const uint32_t align = c.mode & kAlignMask;
     if (align != kAlignFill) {
@@ -271,25 +288,25 @@ void MuLayout::layoutChildren()
       }
     }
     if (vertical) {
-      c.element->setPosition(rfb::Point(offset, pos));
+      c.element->setPosition(rfb::Point(offset, clampToInt(pos)));
       c.element->setSize(Size(cross, length));
     } else {
-      c.element->setPosition(rfb::Point(pos, offset));
+      c.element->setPosition(rfb::Point(clampToInt(pos), offset));
       c.element->setSize(Size(length, cross));
     }
-    pos += length + spacing_;
+    pos += (int64_t)length + spacing_;
   }
 }
 
 void MuLayout::checkLayout(MuLayoutCheckObserver* observer)
 {
   const Size size = getSize();
-  int pos = 0;
+  int64_t pos = 0;
   for (const Child& c : children_) {
     if (!c.element->isShown())
       continue;
     const Size cs = c.element->getSize();
-    int end, limit;
+    int64_t end, limit;
     const char* axis;
     if (orientation_ == kHorizontal) {
       end = pos + cs.x;
@@ -301,7 +318,7 @@ void MuLayout::checkLayout(MuLayoutCheckObserver* observer)
       axis = "V";
     }
     if (end > limit) {
-      plat::DString message = plat::DString::format("Overflowing %s layout by %d units", axis, end - limit);
+      plat::DString message = plat::DString::format("Overflowing %s layout by %d units", axis, clampToInt(end - limit));
       observer->layoutProblem(c.element.get(), message.get());
     }
     pos = end + spacing_;

@@ -246,7 +246,7 @@ plat::DString MuEdit::getState() const
   static const char* const kTypes[] = {"Text", "Password", "Multiline"};
   plat::DString s = MuElement::getState();
   s.appendf("element Edit\ntype %s\nvalue %s\n", nameOf(kTypes, type_),
-            type_ == kPassword ? "<hidden>" : getText().str());
+            isSecret() ? "<hidden>" : getText().str());
   return s;
 }
 
@@ -391,7 +391,7 @@ bool MuList::doAction(const char* action, const char* argument)
   int n = 0;
   if (strcmp(action, "select") != 0 || !intArgument(argument, &n) || flags() != 0)
     return false;
-  select(n);
+  select(std::max(-1, std::min(n, rowCount() - 1)));
   notify(this, kChanged);
   return true;
 }
@@ -495,7 +495,7 @@ bool MuSlider::doAction(const char* action, const char* argument)
   int n = 0;
   if (strcmp(action, "click") != 0 || !intArgument(argument, &n) || flags() != 0 || !isShownInTree())
     return false;
-  setValue(n);
+  setValue(std::min(std::max(n, minimum()), maximum()));
   notify(this, kChanged);
   return true;
 }

@@ -151,13 +151,19 @@ public:
 
   static MuEdit* create(MuContainer* parent, const char* name, const char* label, uint32_t type, int option);
   const char* typeName() const override;
-  // The value of a password edit is "<hidden>".
+  // The value of a secret edit is "<hidden>".
   plat::DString getState() const override;
   // "settext" T (T required): changed.
   bool doAction(const char* action, const char* argument) override;
 
   virtual void setText(const char* text) = 0;
+  // The text; "" for a secret edit, whose text only getSecret gives.
   virtual plat::String getText() const = 0;
+  virtual plat::SecureString getSecret() const = 0;
+  // A text edit that shows a secret in clear: its back-end keeps the text
+  // in storage wiped when replaced, as a password edit does.
+  virtual void setSensitive(bool sensitive) { sensitive_ = sensitive; }
+  bool isSecret() const { return type_ == kPassword || sensitive_; }
   // Shown by the back-end in an empty entry.
   virtual void setHint(const char* hint);
   // A negative start clears the selection; a negative length runs to the
@@ -178,6 +184,7 @@ protected:
   uint32_t type_;
   int option_;
   Filter* filter_ = nullptr;
+  bool sensitive_ = false;
 };
 
 class MuImage : public MuElement {
@@ -230,7 +237,7 @@ public:
   plat::DString getState() const override;
   // One line per row: 0:"a"|"b".
   plat::DString getItems() const override;
-  // "select" N (N required): changed.
+  // "select" N (N required, clamped to -1 .. last row): changed.
   bool doAction(const char* action, const char* argument) override;
 
   virtual void select(int row);
@@ -276,7 +283,7 @@ public:
   static MuSlider* create(MuContainer* parent, const char* name, uint32_t direction);
   const char* typeName() const override;
   plat::DString getState() const override;
-  // "click" N (N required; shown in its tree): changed.
+  // "click" N (N required, clamped to the range; shown in its tree): changed.
   bool doAction(const char* action, const char* argument) override;
 
   virtual void setValue(int value) = 0;

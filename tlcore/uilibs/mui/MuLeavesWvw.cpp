@@ -1,5 +1,8 @@
 #include "mui/MuLeavesWvw.h"
 
+#include <limits.h>
+#include <stdint.h>
+
 #include <algorithm>
 
 #include "mui/MuLayout.h"
@@ -523,7 +526,18 @@ void MuEditWvw::setText(const char* text)
 
 plat::String MuEditWvw::getText() const
 {
-  return plat::String(const_cast<wvw::WLabelEdit&>(edit_).edit().getText());
+  return plat::String(isSecret() ? "" : const_cast<wvw::WLabelEdit&>(edit_).edit().getText());
+}
+
+plat::SecureString MuEditWvw::getSecret() const
+{
+  return plat::SecureString(const_cast<wvw::WLabelEdit&>(edit_).edit().getText());
+}
+
+void MuEditWvw::setSensitive(bool sensitive)
+{
+  MuEdit::setSensitive(sensitive);
+  edit_.edit().setSensitive(sensitive);
 }
 
 void MuEditWvw::setHint(const char* hint)
@@ -658,7 +672,7 @@ void MuSliderWvw::setRange(int minimum, int maximum)
 {
   Setting s(setting_);
   min_ = minimum;
-  const int r = maximum - minimum;
+  const int r = (int)std::max<int64_t>(0, std::min<int64_t>(INT_MAX, (int64_t)maximum - minimum));
   slider_.setRange(vertical() ? rfb::Point(0, r) : rfb::Point(r, 0));
 }
 
@@ -670,7 +684,9 @@ int MuSliderWvw::maximum() const
 void MuSliderWvw::setValue(int value)
 {
   Setting s(setting_);
-  const int at = vertical() ? maximum() - value : value - min_;
+  // Positions count from the start; values outside the range stop at its ends.
+  const int64_t from = vertical() ? (int64_t)maximum() - value : (int64_t)value - min_;
+  const int at = (int)std::max<int64_t>(0, std::min<int64_t>(range(), from));
   slider_.setValue(vertical() ? rfb::Point(0, at) : rfb::Point(at, 0));
 }
 

@@ -158,6 +158,8 @@ public:
 
   void setText(const char* text) override;
   plat::String getText() const override;
+  plat::SecureString getSecret() const override;
+  void setSensitive(bool sensitive) override;
   void setHint(const char* hint) override;
   void setSelection(int start, int length) override;
   int getSelection(int* length) const override;

@@ -4,10 +4,12 @@
 #include <string.h>
 
 #include <algorithm>
+#include <string>
 
 #include "io/FdManager.h"
 #include "mui/MuContainer.h"
 #include "mui/MuDialog.h"
+#include "mui/MuLeaves.h"
 #include "mui/Mui.h"
 #include "os/NamedPipeListener.h"
 #include "os/paths.h"
@@ -290,6 +292,44 @@ const struct {
     {"menu", popupMenu},
 };
 
+// One line ended by a line feed, carriage returns dropped and invalid
+// UTF-8 mended. A line that the end of input cuts short throws
+// rdr::EndOfStream, unrun.
+void readCommand(rdr::InStream& in, plat::DString& line)
+{
+  std::string text;
+  for (;;) {
+    const uint8_t c = in.readU8();
+    if (c == '\n')
+      break;
+    if (c == '\r')
+      continue;
+    if (text.size() >= (size_t)MuiComms::kMaxLine)
+      throw rdr::StringTooLongException();
+    text.push_back((char)c);
+  }
+  line.clear();
+  line.append(text.data(), (int)text.size());
+  line.makeValidUtf8();
+}
+
+// The line as logged: without the text of a "settext" into a secret edit.
+plat::DString loggedLine(const char* line)
+{
+  if (strncmp(line, "settext ", 8) == 0 && Mui::hasInstance()) {
+    plat::String copy(line);
+    Tokens tokens(copy.data());
+    tokens.next();
+    const char* address = tokens.next();
+    auto* edit = dynamic_cast<MuEdit*>(findAddress(address));
+    if (edit && edit->isSecret())
+      return plat::DString::format("settext %s <hidden>", address);
+  }
+  plat::DString text;
+  text.append(line);
+  return text;
+}
+
 // The reply's content before the closing empty line; false for "0",
 // which unknown commands and empty lines get too.
 bool run(char* line, plat::DString& reply)
@@ -323,19 +363,30 @@ public:
   MuiCommsConn& operator=(const MuiCommsConn&) = delete;
 
   void dataAvailable(io::Io* io) override;
-  void writable(io::Io*) override {}
+  // The replies went out: the commands that wait are read.
+  void writable(io::Io* io) override
+  {
+    if (paused_) {
+      paused_ = false;
+      io->setHandler(this, true);
+    }
+  }
   void closed(io::Io* io) override;
 
 private:
   io::Io* io_;
   MuiComms* owner_;
   plat::DString line_;
+  bool paused_ = false;
 };
 
 void MuiCommsConn::dataAvailable(io::Io* io)
 {
   try {
-    MuiComms::serve(*io->in(), *io->out(), line_);
+    MuiComms::serve(*io->in(), *io->out(), line_, MuiComms::kMaxUnreadReplies);
+    // The peer leaves its replies unread: no more commands until it reads.
+    paused_ = true;
+    io->setHandler(this, false);
   } catch (rdr::BlockException&) {
     // An incomplete line is read again from its start with more data.
   } catch (rdr::EndOfStream&) {
@@ -416,13 +467,13 @@ void MuiComms::forget(MuiCommsConn* conn)
   conns_.erase(std::remove(conns_.begin(), conns_.end(), conn), conns_.end());
 }
 
-void MuiComms::serve(rdr::InStream& in, rdr::OutStream& out, plat::DString& line)
+void MuiComms::serve(rdr::InStream& in, rdr::OutStream& out, plat::DString& line, int maxUnread)
 {
-  for (;;) {
+  while (out.bytesBuffered() <= maxUnread) {
     in.setCheckpoint();
-    in.readLine(line, kMaxLine, nullptr, true);
+    readCommand(in, line);
     in.setCheckpoint();
-    vlog.info("Got command %s", line.get());
+    vlog.info("Got command %s", loggedLine(line.get()).get());
     plat::DString reply = execute(line.get());
     out.writeBytes(reply.get(), reply.length());
     out.flush();

@@ -7,7 +7,9 @@
 // that opens a strong-modal dialog is answered when that dialog ends, since
 // the modal loop serves no descriptor. A connection that sends a line over
 // kMaxLine bytes, or fails to read or write, is closed and logged; the
-// others and the loop go on.
+// others and the loop go on. A line that the end of input cuts short is
+// dropped, not run. Replies that a peer leaves unread are bounded: past
+// kMaxUnreadReplies bytes (plus one reply) its commands wait until it reads.
 //
 // Ownership: one instance per process, made by start() and deleted by
 // stop(); it owns its listener and connections. A connection is deleted on
@@ -33,6 +35,7 @@ class MuiCommsConn;
 class MuiComms : public io::IoAcceptor {
 public:
   static constexpr int kMaxLine = 1024;
+  static constexpr int kMaxUnreadReplies = 65536;
 
   // Makes the process's channel on the pipe path of "MuiComms" for app
   // (null: this application), pid (-1: this process) and index (-1: none),
@@ -55,9 +58,11 @@ public:
 
   // Reads every complete line (line is the buffer) and writes its reply,
   // until the stream throws: rdr::BlockException when a line is
-  // incomplete, what it reads or writes, rdr::StringTooLongException for
-  // a line over kMaxLine bytes.
-  static void serve(rdr::InStream& in, rdr::OutStream& out, plat::DString& line);
+  // incomplete, rdr::EndOfStream also when input ends inside a line, what
+  // it reads or writes, rdr::StringTooLongException for a line over
+  // kMaxLine bytes. Returns when more than maxUnread bytes of replies wait
+  // in out.
+  static void serve(rdr::InStream& in, rdr::OutStream& out, plat::DString& line, int maxUnread = 2147483647);
   // Runs one command line and returns its reply, closing empty line
   // included.
   static plat::DString execute(const char* line);

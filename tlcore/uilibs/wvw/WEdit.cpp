@@ -137,7 +137,7 @@ WEdit::~WEdit()
 
 void WEdit::wipe(plat::DString& s) const
 {
-  if (password_ && s.hasBuf())
+  if ((password_ || sensitive_) && s.hasBuf())
     memset(s.data(), 0, (size_t)s.capacity());
 }
 
@@ -152,7 +152,15 @@ void WEdit::setText(const char* text, Caret caret)
 {
   plat::DString t;
   t.append(text ? text : "");
-  t.makeValidUtf8();
+  if (!plat::isValidUtf8(t.get())) {
+    // Mended here, not in place, so that no copy is freed unwiped.
+    plat::String fixed = plat::utf8Sanitise(t.get(), nullptr, -1);
+    wipe(t);
+    t.clear();
+    t.append(fixed.get());
+    if (password_ || sensitive_)
+      memset(fixed.data(), 0, (size_t)fixed.length());
+  }
   t.truncate(cutLength(t.get(), t.length(), maxLength_));
   assignText(std::move(t));
   caret_ = caret == Caret::AtEnd ? length() : 0;
@@ -257,7 +265,7 @@ void WEdit::setPassword(bool password)
   if (password) { // from now on the text lives only in buffers wiped when replaced
     plat::DString t;
     t.append(text_.get());
-    text_ = std::move(t);
+    assignText(std::move(t));
   }
   repaint();
 }

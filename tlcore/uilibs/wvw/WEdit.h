@@ -7,7 +7,8 @@
 //
 // Every change of the text ends with valueChanged(this); handlers may
 // destroy the field from there. In password mode the text is never copied
-// out, and its buffers are wiped when replaced and when the field goes.
+// out, and its buffers are wiped when replaced and when the field goes; a
+// sensitive field shows its text but wipes its buffers in the same way.
 // The field reports every key as handled, does not blink its caret and
 // sends no click time-outs. Loop thread only.
 #pragma once
@@ -57,6 +58,7 @@ public:
   void setPlaceholder(const char* text);
   void setPassword(bool password);
   bool isPassword() const { return password_; }
+  void setSensitive(bool sensitive) { sensitive_ = sensitive; }
   void setFocusable(bool focusable) { focusable_ = focusable; }
   void setFilter(Filter* filter) { filter_ = filter; }
   void setAlignment(int hAlign, int vAlign);
@@ -118,6 +120,7 @@ private:
   int selLength_ = 0;
   int scrollX_ = 0;
   bool password_ = false;
+  bool sensitive_ = false;
   bool focusable_ = true;
   bool dragging_ = false;
   bool contextMenu_;

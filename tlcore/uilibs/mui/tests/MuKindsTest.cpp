@@ -101,7 +101,7 @@ TEST(Kinds, TypeWordsStatesAndActions)
       {"line", [](MuLayout* l) { return MuLine::create(l, "ln", true, true, 5); }, "click", nullptr, kNone, kRefused,
        "element Line\ntype horizontal type etched\n"},
       {"list", [](MuLayout* l) { return MuList::create(l, "li", 0, 0); }, "select", "2", MuObserver::kChanged, kArg,
-       "element List\nvalue 2\n"},
+       "element List\nvalue -1\n"}, // no row 2
       {"slider", [](MuLayout* l) { return MuSlider::create(l, "s", 0); }, "click", "30", MuObserver::kChanged,
        kArg | kShown, "element Slider\nvalue 30\nmin 0\nmax 100\n"},
       {"static", [](MuLayout* l) { return MuStatic::create(l, "st", "Hi", MuStatic::kHeading); }, "click", nullptr,

@@ -1,5 +1,7 @@
 // The box layout: its numbers, child management, the overflow check, and a
 // property test over random trees, on the fake back-end.
+#include <limits.h>
+
 #include <map>
 #include <memory>
 #include <random>
@@ -75,6 +77,22 @@ TEST_F(LayoutTest, NaturalAndStretchLengths)
   EXPECT_EQ(v->preferredHeight(50), 20 + 7 + 16);
   v->layoutChildren();
   EXPECT_EQ(c->getSize(), Size(50, 0));
+}
+
+// Lengths near 2^31 (a scroll view asks at 0x3fffffff) times weights:
+// sums and products are 64-bit, results stop at INT_MAX.
+TEST_F(LayoutTest, LongLengthsAndWeights)
+{
+  MuLayout* v = MuLayout::create(dialog.get(), "v", MuLayout::kVertical);
+  v->setSpacing(8);
+  for (int weight : {1, 3}) {
+    MuElement* e = leaf(v, 0, 0);
+    v->setChildLayout(e, MuLayout::kStretch, weight);
+    fakeOf(e).preferredWidthFor = [](int height) { return height; };
+    fakeOf(e).preferredHeightFor = [](int) { return 0x3fffffff; };
+  }
+  EXPECT_EQ(INT_MAX, v->preferredHeight(100));
+  EXPECT_EQ((int)(3LL * (0x3fffffff - 8) / 4), v->preferredWidth(0x3fffffff));
 }
 
 TEST_F(LayoutTest, CrossAlignment)

@@ -4,6 +4,7 @@
 
 #include "mui/MuContainersWvw.h"
 #include "mui/MuLeavesWvw.h"
+#include "muiWvwTree.h"
 #include "muimisc/ProgressBarWvw.h"
 #include "plat/Configuration.h"
 #include "wvwhost.h"
@@ -14,27 +15,7 @@ using mui::MuCommonWvw;
 using plat::Colour;
 const Colour kFrame{165, 165, 165}, kLight{238, 238, 238}, kFace{184, 184, 184}, kPressed{216, 216, 216};
 
-class HostDialog : public mui::MuDialog {
-public:
-  HostDialog(const char* n, const char* t, const mui::Size& s, uint32_t f, mui::MuDialog* o, WindowHandle w)
-    : MuDialog(n, t, s, f, o, w)
-  {
-    setCommon(std::make_unique<MuCommonWvw>(this, &canvas));
-  }
-  ~HostDialog() override
-  {
-    destroyChildren();
-    setCommon(nullptr);
-  }
-  void addChild(std::unique_ptr<mui::MuElement> e) override
-  {
-    canvas.addChild(MuCommonWvw::getWidget(e.get(), true), nullptr);
-    MuDialog::addChild(std::move(e));
-  }
-  void setTitle(const char*) override {}
-  mui::Size workAreaSize() const override { return mui::Size(800, 600); }
-  wvw::WCanvas canvas;
-};
+using tltest::HostDialog;
 
 struct Events : mui::MuObserver {
   void event(mui::MuElement* source, uint32_t code) override { seen.push_back({source, code}); }
@@ -53,13 +34,7 @@ protected:
   static void SetUpTestSuite()
   {
     ASSERT_TRUE(plat::ppmm.setParam(4, plat::kPriorityPolicy));
-    static mui::MuiWvw theMui;
-    mui::Mui::setInstance(&theMui);
-    mui::MuiWvw::bindFactories();
-    mui::muDialogFactory = [](const char* n, const char* t, const mui::Size& s, uint32_t f, mui::MuDialog* o,
-                              mui::MuDialog::WindowHandle w) -> mui::MuDialog* {
-      return new HostDialog(n, t, s, f, o, w);
-    };
+    tltest::bindWvwHostDialogs();
   }
   void SetUp() override
   {

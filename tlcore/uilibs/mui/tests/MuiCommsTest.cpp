@@ -1,5 +1,6 @@
 // The automation channel on the fake back-end: the command table, line
 // input over the real pipe through the test driver, and the gate.
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
@@ -12,6 +13,7 @@
 #include "muiFake.h"
 #include "os/AppInfo.h"
 #include "os/NamedPipeListener.h"
+#include "os/UnixIo.h"
 #include "plat/TestFeatures.h"
 #include "testutil.h"
 
@@ -124,6 +126,31 @@ TEST(MuiComms, TheGateAndLinesFromSeveralClients)
   a->send(std::string(2000, 'x'));
   EXPECT_THROW(a->reply(), std::runtime_error);
   EXPECT_EQ("2\n", connect()->command("version"));
+  // A peer that sends and never reads: the replies held stay bounded and
+  // its commands wait; once it reads, every whole command is answered.
+  const int fd = os::UnixIo::connectUnix(MuiComms::instance()->path(), os::UnixIo::kNonBlocking);
+  std::string commands;
+  while (commands.size() < (2 << 20))
+    commands += "state dlg\n";
+  size_t sent = 0, replies = 0;
+  for (int idle = 0; idle < 50; idle++) {
+    const ssize_t n = send(fd, commands.data() + sent, commands.size() - sent, MSG_NOSIGNAL);
+    idle = n > 0 ? 0 : idle;
+    sent += n > 0 ? n : 0;
+    manager.processOnce(5);
+  }
+  EXPECT_LT(sent, commands.size());
+  EXPECT_LT(log.lines().size(), 5000u) << "commands run while 64 KiB of replies wait";
+  char buf[65536], last = 0;
+  for (int idle = 0; idle < 200 && replies < sent / 10; idle++) {
+    const ssize_t n = recv(fd, buf, sizeof(buf), 0);
+    for (ssize_t i = 0; i < n; last = buf[i++])
+      replies += buf[i] == '\n' && last == '\n';
+    idle = n > 0 ? 0 : idle;
+    manager.processOnce(5);
+  }
+  EXPECT_EQ(sent / 10, replies);
+  close(fd);
   // A live server on the path.
   MuiComms::instance()->setListening(false);
   os::NamedPipeListener::Config config;
@@ -137,3 +164,4 @@ TEST(MuiComms, TheGateAndLinesFromSeveralClients)
     EXPECT_NE(std::string::npos, lines.find(line)) << lines;
   MuiComms::stop();
 }
+

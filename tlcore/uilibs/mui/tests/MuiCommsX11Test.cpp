@@ -13,6 +13,8 @@
 #include "mui/MuiComms.h"
 #include "mui/MuiWvw.h"
 #include "muiDriver.h"
+#include "muiWvwTree.h"
+#include "testutil.h"
 #include "muimisc/ClearTextPassword.h"
 #include "muimisc/ProgressBar.h"
 #include "plat/Configuration.h"
@@ -58,31 +60,10 @@ TEST_F(MuiCommsX11, EveryKindMenusAndAModalBox)
   Actions actions;
   std::unique_ptr<MuDialog> d(MuDialog::create("all", "All", Size(700, 500), 0, nullptr, nullptr));
   d->addObserver(&actions, true);
-  MuLayout* l = MuLayout::create(d.get(), "l", MuLayout::kVertical);
-  MuButton::create(l, "modal", "Modal", 0, 0, 1);
-  MuCheck::create(l, "check", "C", 0, nullptr);
-  MuChoice::create(l, "choice", "Ch");
-  MuEdit::create(l, "edit", "E", 0, 0);
-  MuImage::create(l, "image", "eyeOpen", Size(8, 8));
-  MuLine::create(l, "line", true, false, 1);
-  MuList::create(l, "list", 0, 0);
-  MuSlider::create(l, "slider", 0);
-  MuStatic::create(l, "static", "S", 0);
-  MuSuperbox::create(l, "superbox", "Sb", nullptr, 100);
-  MuText::create(l, "text", "t", nullptr, 0);
-  MuFrame::create(l, "frame", "F", 0);
-  MuPager::create(l, "pager", 0);
-  MuScroll::create(l, "scroll", 0);
-  MuSplitter::create(l, "splitter", 0, false, false);
-  muimisc::ProgressBar::create(l, "progress");
-  auto* bar = dynamic_cast<ui::MenuBar*>(d->getMenuBar());
-  for (const char* label : {"Open", "Operate", "Quit"})
-    bar->fileMenu()->insertItem(label, nullptr, nullptr, &actions);
-  bar->fileMenu()->leafItems()[2]->setChecked(1);
-  bar->helpMenu()->insertItem("About", nullptr, nullptr, &actions)->setEnabled(false);
+  tltest::buildEveryKind(d.get());
   d->setShown(true);
   std::unique_ptr<MuPopupMenu> pop = MuPopupMenu::create("pop", &actions);
-  pop->menu()->insertItem("Alpha", nullptr, nullptr);
+  tltest::fillMenus(*dynamic_cast<ui::MenuBar*>(d->getMenuBar()), *pop->menu(), &actions);
   pop->popupAt(rfb::Point(20, 20));
   loopFor(100);
 
@@ -95,9 +76,10 @@ TEST_F(MuiCommsX11, EveryKindMenusAndAModalBox)
     const char *line, *reply, *chosen = "";
   } rows[] = {
       {"lists all", "l (layout)\nl.modal (button)\nl.check (check)\nl.choice (choice)\nl.edit (edit)\n"
-                    "l.image (image)\nl.line (line)\nl.list (list)\nl.slider (slider)\nl.static (static)\n"
-                    "l.superbox (superbox)\nl.text (text)\nl.frame (frame)\nl.pager (pager)\nl.scroll (scroll)\n"
-                    "l.splitter (splitter)\nl.progress (progressBar)\nmenubar (menubar)\n"},
+                    "l.pw (edit)\nl.image (image)\nl.line (line)\nl.list (list)\nl.slider (slider)\n"
+                    "l.static (static)\nl.superbox (superbox)\nl.text (text)\nl.frame (frame)\nl.pager (pager)\n"
+                    "l.pager.x (layout)\nl.pager.y (layout)\nl.scroll (scroll)\nl.scroll.in (layout)\n"
+                    "l.scroll.in.s3 (static)\nl.splitter (splitter)\nl.progress (progressBar)\nmenubar (menubar)\n"},
       {"menubar listitems", "Open\nOperate\nQuit\nAbout\n"},
       {"menubar state op", "1 0\n"},
       {"menubar state", "1 0\n"},
@@ -112,6 +94,31 @@ TEST_F(MuiCommsX11, EveryKindMenusAndAModalBox)
     EXPECT_EQ(r.reply, driver.command(r.line)) << r.line;
     EXPECT_EQ(r.chosen, actions.chosen) << r.line;
   }
+  // Bytes from a peer that then closes; the state they leave. A line cut
+  // short is not run; numbers stop at the element's range; a password
+  // reaches no log.
+  tltest::LogCapture log("MuiComms");
+  const struct {
+    const char *bytes, *query, *tail;
+  } cases[] = {
+      {"settext all.l.edit kept\n", "state all.l.edit", "value kept\n"},
+      {"settext all.l.edit cut", "state all.l.edit", "value kept\n"},
+      {"click all.l.slider -2147483648\n", "state all.l.slider", "value -5\nmin -5\nmax 5\n"},
+      {"click all.l.slider 2147483647\n", "state all.l.slider", "value 5\nmin -5\nmax 5\n"},
+      {"select all.l.list 99\n", "state all.l.list", "value 1\n"},
+      {"select all.l.list -9\n", "state all.l.list", "value -1\n"},
+      {"settext all.l.pw s3cret\n", "state all.l.pw", "value <hidden>\n"},
+  };
+  for (const auto& c : cases) {
+    tltest::MuiDriver(tltest::MuiDriver::pipePath(getpid())).send(c.bytes);
+    loopFor(20);
+    const std::string state = driver.command(c.query);
+    EXPECT_EQ(c.tail, state.substr(state.size() - std::min(state.size(), strlen(c.tail)))) << c.bytes;
+  }
+  EXPECT_STREQ("s3cret", static_cast<MuEdit*>(d->findElement("l.pw"))->getSecret().str());
+  const std::string lines = ::testing::PrintToString(log.lines());
+  EXPECT_NE(std::string::npos, lines.find("\"Got command settext all.l.pw <hidden>\"")) << lines;
+  EXPECT_EQ(std::string::npos, lines.find("s3cret")) << lines;
   // Answered through X while the modal loop runs; the reply comes after.
   // Return until the box is gone: the first may only close the popup menu.
   const std::string x = "DISPLAY=" + tltest::sharedXvfb().display() + " xdotool ";
@@ -146,7 +153,8 @@ TEST_F(MuiCommsX11, PasswordFieldRevealsAndCopies)
     loopFor(20);
     MuEdit* shown = pw.isClearTextShown() ? pw.clearEdit() : pw.hiddenEdit();
     EXPECT_STREQ(image, pw.eyeButton()->imageName());
-    EXPECT_STREQ("se cret", shown->getText().str());
+    EXPECT_STREQ("se cret", shown->getSecret().str());
+    EXPECT_STREQ("", (shown == pw.clearEdit() ? pw.hiddenEdit() : pw.clearEdit())->getSecret().str());
     EXPECT_EQ(1, shown->getSelection(&length));
     EXPECT_EQ(3, length);
     EXPECT_TRUE(shown->hasFocus());
