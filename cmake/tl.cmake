@@ -8,6 +8,19 @@ endif()
 # Folder holding reference scripts and fixtures shared by the tests.
 set(TL_TEST_SUPPORT_DIR ${CMAKE_SOURCE_DIR}/tests/support)
 
+# The gtest program behind tl_test and tl_x11_test: built from its sources,
+# linked with its libraries, the core and gtest, with tests/support on its
+# include path and the support and source folders compiled in.
+function(_tl_test_program name)
+  cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${P_SOURCES})
+  target_link_libraries(${name} PRIVATE ${P_LIBS} tlcore_whole GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    TL_TEST_SUPPORT_DIR="${TL_TEST_SUPPORT_DIR}"
+    TL_TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
+  target_include_directories(${name} PRIVATE ${TL_TEST_SUPPORT_DIR})
+endfunction()
+
 # tl_test(<name> LABEL <label> SOURCES <files...> [LIBS <libs...>] [LOCK <resource>]
 #         [PROPERTIES <ctest properties...>])
 # One gtest executable; each test case is a ctest test labelled with the
@@ -18,12 +31,7 @@ function(tl_test name)
     return()
   endif()
   cmake_parse_arguments(T "" "LABEL;LOCK" "SOURCES;LIBS;PROPERTIES" ${ARGN})
-  add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} tlcore_whole GTest::gmock GTest::gtest_main)
-  target_compile_definitions(${name} PRIVATE
-    TL_TEST_SUPPORT_DIR="${TL_TEST_SUPPORT_DIR}"
-    TL_TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
-  target_include_directories(${name} PRIVATE ${TL_TEST_SUPPORT_DIR})
+  _tl_test_program(${name} SOURCES ${T_SOURCES} LIBS ${T_LIBS})
   set(lock)
   if(T_LOCK)
     set(lock RESOURCE_LOCK ${T_LOCK})
@@ -44,13 +52,8 @@ function(tl_x11_test name)
     return()
   endif()
   cmake_parse_arguments(T "" "LABEL" "SOURCES;LIBS;RUNS" ${ARGN})
-  add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} tlcore_whole GTest::gmock GTest::gtest_main)
-  target_compile_definitions(${name} PRIVATE
-    TL_TEST_SUPPORT_DIR="${TL_TEST_SUPPORT_DIR}"
-    TL_TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
-    TL_SCREENSHOT_DIR="${CMAKE_BINARY_DIR}/screenshots")
-  target_include_directories(${name} PRIVATE ${TL_TEST_SUPPORT_DIR})
+  _tl_test_program(${name} SOURCES ${T_SOURCES} LIBS ${T_LIBS})
+  target_compile_definitions(${name} PRIVATE TL_SCREENSHOT_DIR="${CMAKE_BINARY_DIR}/screenshots")
   foreach(run ${T_RUNS})
     string(REPLACE "=" ";" parts "${run}")
     list(POP_FRONT parts suffix)
