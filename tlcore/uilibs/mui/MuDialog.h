@@ -134,9 +134,7 @@ private:
     uint32_t kind;
   };
 
-  std::vector<Panel>::iterator findPanel(const MuElement* element);
-
-  std::vector<Panel> panels_;
+  ChildList<Panel> panels_;
   uint32_t flags_;
   int contentHeight_;
   int margin_;
