@@ -582,8 +582,7 @@ bool MuSplitter::mouseEvent(const tlutil::MouseEvent& event)
 
 std::unique_ptr<MuPopupMenu> MuPopupMenu::create(const char* name, ui::MenuActionCallback* callback)
 {
-  return std::unique_ptr<MuPopupMenu>(
-      boundFactory(muPopupMenuFactory, "muPopupMenuFactory", __FILE__, __LINE__)(name, callback));
+  return boundFactory(muPopupMenuFactory, "muPopupMenuFactory", __FILE__, __LINE__)(name, callback);
 }
 
 MuPopupMenu::~MuPopupMenu() = default;
@@ -613,8 +612,8 @@ MuAutoHiderCallback::~MuAutoHiderCallback() = default;
 std::unique_ptr<MuAutoHider> MuAutoHider::create(const char* name, const Size& size, int side, int visibleStrip,
                                                  Callback* callback)
 {
-  return std::unique_ptr<MuAutoHider>(boundFactory(muAutoHiderFactory, "muAutoHiderFactory", __FILE__,
-                                                   __LINE__)(name, size, side, visibleStrip, callback));
+  return boundFactory(muAutoHiderFactory, "muAutoHiderFactory", __FILE__, __LINE__)(name, size, side,
+                                                                                     visibleStrip, callback);
 }
 
 MuAutoHider::~MuAutoHider() = default;

@@ -47,8 +47,8 @@ MuDialog::MoveCallback* MuDialog::MoveCallback::exceptControls()
   return &exceptControlsPolicy;
 }
 
-MuDialog* MuDialog::create(const char* name, const char* title, const Size& size, uint32_t flags,
-                           MuDialog* owner, WindowHandle ownerWindow)
+std::unique_ptr<MuDialog> MuDialog::create(const char* name, const char* title, const Size& size, uint32_t flags,
+                                           MuDialog* owner, WindowHandle ownerWindow)
 {
   PLAT_ASSERT(muDialogFactory);
   return muDialogFactory(name, title, size, flags, owner, ownerWindow);

@@ -556,7 +556,7 @@ MuSuperbox::MuSuperbox(MuContainer* parent, const char* name, const char* label,
   plat::DString popupName;
   popupName.appendf("%s_%s_popup", dialog && dialog->getName() ? dialog->getName() : "", getPathName().str());
   std::replace(popupName.data(), popupName.data() + popupName.length(), '.', '_');
-  popup_.reset(MuDialog::create(popupName.get(), "", Size(1, popupHeight), 0x20, dialog, nullptr));
+  popup_ = MuDialog::create(popupName.get(), "", Size(1, popupHeight), 0x20, dialog, nullptr);
   popup_->setMargin(0);
 }
 

@@ -51,8 +51,8 @@ MuMessageBox::MuMessageBox(MuDialog* owner, const char* text, uint32_t flags, co
   if (buttonSet >= 2)
     dialogFlags |= MuDialog::kDisableClose;
   const int width = Mui::scale(960);
-  dialog_.reset(MuDialog::create("messagebox", boxTitle(title).get(), Size(width, 0), dialogFlags, owner,
-                                 ownerWindow));
+  dialog_ = MuDialog::create("messagebox", boxTitle(title).get(), Size(width, 0), dialogFlags, owner,
+                             ownerWindow);
   dialog_->addObserver(this, true);
 
   MuLayout* main = main_ = MuLayout::create(dialog_.get(), "main", MuLayout::kVertical);
