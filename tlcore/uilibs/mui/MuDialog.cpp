@@ -1,8 +1,7 @@
 #include "mui/MuDialog.h"
 
-#include <algorithm>
-
-#include "mui/MuLeaves.h"
+#include "mui/MuButtons.h"
+#include "mui/MuList.h"
 #include "mui/Mui.h"
 #include "plat/Exception.h"
 #include "rfb/KeysymNames.h"

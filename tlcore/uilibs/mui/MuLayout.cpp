@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "mui/MuLeaves.h"
+#include "mui/MuSmallKinds.h"
 #include "mui/Mui.h"
 #include "plat/Exception.h"
 

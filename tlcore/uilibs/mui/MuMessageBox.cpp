@@ -3,9 +3,11 @@
 #include <algorithm>
 
 #include "mui/MuButtonBar.h"
+#include "mui/MuButtons.h"
 #include "mui/MuContainerKinds.h"
 #include "mui/MuLayout.h"
-#include "mui/MuLeaves.h"
+#include "mui/MuSmallKinds.h"
+#include "mui/MuTexts.h"
 #include "mui/Mui.h"
 #include "os/AppInfo.h"
 #include "plat/Markup.h"

@@ -9,7 +9,7 @@
 #include "io/FdManager.h"
 #include "mui/MuContainer.h"
 #include "mui/MuDialog.h"
-#include "mui/MuLeaves.h"
+#include "mui/MuEntries.h"
 #include "mui/Mui.h"
 #include "os/NamedPipeListener.h"
 #include "os/paths.h"

@@ -2,7 +2,7 @@
 
 #include "mui/MuDialog.h"
 #include "mui/MuLayout.h"
-#include "mui/MuLeaves.h"
+#include "mui/MuTexts.h"
 #include "mui/Mui.h"
 #include "plat/Exception.h"
 
