@@ -58,7 +58,7 @@ int main(int argc, char** argv)
   manager = &loop;
   os::AppInfo::set(plat::format("benchmuicomms%d", (int)getpid()).str(), "Tessaly", "zarn", nullptr, nullptr);
   tltest::SampleTree tree;
-  mui::MuiComms::start(nullptr, -1, -1);
+  std::unique_ptr<mui::MuiComms> comms = mui::MuiComms::start(nullptr, -1, -1);
   mui::MuiComms::instance()->setListening(true);
   Echo echo;
   os::NamedPipeListener::Config config;
@@ -68,7 +68,7 @@ int main(int argc, char** argv)
   listener.setAcceptor(&echo);
   tlbench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  mui::MuiComms::stop();
+  comms.reset();
   for (int pass = 0; pass < 5; pass++) // the closed connections go
     loop.processOnce(10);
   tlbench::printRatio(reporter, "\"state\" round trip: channel / bare echo", "BM_MuiCommsState", "BM_BareEcho", 2.0);

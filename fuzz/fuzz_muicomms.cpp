@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   std::unique_ptr<mui::MuDialog> dialog(mui::MuDialog::create("all", "All", mui::Size(1400, 1000), 0, nullptr, nullptr));
   host.setContent(&static_cast<tltest::HostDialog*>(dialog.get())->canvas);
   tltest::buildEveryKind(dialog.get(), &sink);
-  auto* bar = new mui::MuMenuBarWvw(dialog.get(), &sink); // the dialog's child
+  mui::MuMenuBarWvw* bar = mui::MuMenuBarWvw::create(dialog.get(), &sink);
   wvw::WRootMenu popupWidget(wvw::WMenu::CheckColumn::Yes, &host, wvw::WMenu::Mnemonics::Hidden, nullptr);
   ui::MenuWvw popup(&popupWidget, &sink);
   auto registered = mui::MuPopupMenu::registry().emplace("pop", &popup);

@@ -77,16 +77,6 @@ private:
   os::SignalHandlerApp callback_;
 };
 
-// The automation channel, from the binding of the UI model until the loop
-// goes.
-class AutomationChannel {
-public:
-  AutomationChannel() { mui::MuiComms::start(nullptr, -1, -1); }
-  ~AutomationChannel() { mui::MuiComms::stop(); }
-  AutomationChannel(const AutomationChannel&) = delete;
-  AutomationChannel& operator=(const AutomationChannel&) = delete;
-};
-
 int runWizard(int argc, char** argv, FrontEnd& frontEnd)
 {
   product::init(argc > 0 ? argv[0] : nullptr, "tlzarnconnectsetup", "tlOrbSetup_setupapp_name_r",
@@ -111,7 +101,9 @@ int runWizard(int argc, char** argv, FrontEnd& frontEnd)
   std::unique_ptr<os::AppLoop> loop = frontEnd.makeLoop();
   SignalRoute signals;
   frontEnd.bindUiModel();
-  AutomationChannel automation;
+  // The automation channel, from the binding of the UI model until the loop
+  // goes.
+  std::unique_ptr<mui::MuiComms> automation = mui::MuiComms::start(nullptr, -1, -1);
   std::unique_ptr<FrontEnd::Window> window = frontEnd.makeWindow();
   auto comms = std::make_unique<SetupComms>(*window);
   window->show();

@@ -128,8 +128,8 @@ SetupDlg::SetupDlg() : helper_(this), exitTimer_(this), sweepLater_([this] { swe
   makeHttpsClient();
   const int factor = plat::TextSizeFactor.getValue();
   const mui::Size size(mui::Mui::scale(1120 * factor / 100), mui::Mui::scale(920 * factor / 100));
-  dialog_.reset(mui::MuDialog::create("SetupDlg", LOC_TR("tlOrbSetup_setupdlg_title"), size,
-                                      mui::MuDialog::kFixedSize | mui::MuDialog::kNoHide, nullptr, nullptr));
+  dialog_ = mui::MuDialog::create("SetupDlg", LOC_TR("tlOrbSetup_setupdlg_title"), size,
+                                  mui::MuDialog::kFixedSize | mui::MuDialog::kNoHide, nullptr, nullptr);
   loadLanguages();
 
   header_ = mui::MuFrame::create(dialog_.get(), nullptr, nullptr, mui::MuFrame::kPlain);

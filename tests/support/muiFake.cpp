@@ -35,12 +35,12 @@ public:
   }
 };
 
-template <class Made, class Kind, class... Args> void bindAs(Kind* (*&factory)(Args...))
+template <class Made, class Kind, class... Args> void bindAs(std::unique_ptr<Kind> (*&factory)(Args...))
 {
-  factory = [](Args... args) -> Kind* { return new Made(args...); };
+  factory = [](Args... args) -> std::unique_ptr<Kind> { return std::make_unique<Made>(args...); };
 }
 
-template <class Kind, class... Args> void bindFake(Kind* (*&factory)(Args...))
+template <class Kind, class... Args> void bindFake(std::unique_ptr<Kind> (*&factory)(Args...))
 {
   bindAs<Fake<Kind>>(factory);
 }
@@ -176,7 +176,7 @@ public:
 class FakeAutoHider : public mui::MuAutoHider {
 public:
   FakeAutoHider(const char* name, const mui::Size& size, Callback* callback)
-    : MuAutoHider(callback), dialog_(new FakeDialog(name, "", size, 0x0A00, nullptr, nullptr))
+    : MuAutoHider(callback), dialog_(std::make_unique<FakeDialog>(name, "", size, 0x0A00, nullptr, nullptr))
   {
   }
   mui::MuDialog* element() override { return dialog_.get(); }
@@ -290,16 +290,13 @@ void bindFakeBackEnd()
   static FakeMui fakeMui;
   mui::Mui::setInstance(&fakeMui);
   mui::muAutoHiderFactory = [](const char* name, const mui::Size& size, int, int,
-                               mui::MuAutoHiderCallback* callback) -> mui::MuAutoHider* {
-    return new FakeAutoHider(name, size, callback);
+                               mui::MuAutoHiderCallback* callback) -> std::unique_ptr<mui::MuAutoHider> {
+    return std::make_unique<FakeAutoHider>(name, size, callback);
   };
   bindAs<FakeButton>(mui::muButtonFactory);
   bindAs<FakeCheck>(mui::muCheckFactory);
   bindAs<FakeChoice>(mui::muChoiceFactory);
-  mui::muDialogFactory = [](const char* name, const char* title, const mui::Size& size, uint32_t flags,
-                            mui::MuDialog* owner, mui::MuDialog::WindowHandle window) -> mui::MuDialog* {
-    return new FakeDialog(name, title, size, flags, owner, window);
-  };
+  bindAs<FakeDialog>(mui::muDialogFactory);
   bindAs<FakeEdit>(mui::muEditFactory);
   bindFake(mui::muFrameFactory);
   bindAs<FakeImage>(mui::muImageFactory);
@@ -307,8 +304,8 @@ void bindFakeBackEnd()
   bindFake(mui::muLineFactory);
   bindAs<FakeList>(mui::muListFactory);
   bindFake(mui::muPagerFactory);
-  mui::muPopupMenuFactory = [](const char*, ui::MenuActionCallback*) -> mui::MuPopupMenu* {
-    return new FakePopupMenu();
+  mui::muPopupMenuFactory = [](const char*, ui::MenuActionCallback*) -> std::unique_ptr<mui::MuPopupMenu> {
+    return std::make_unique<FakePopupMenu>();
   };
   bindFake(mui::muScrollFactory);
   bindAs<FakeSlider>(mui::muSliderFactory);
@@ -349,8 +346,8 @@ SampleTree::SampleTree()
 {
   using namespace mui;
   bindFakeBackEnd();
-  dlg.reset(MuDialog::create("dlg", "", Size(400, 300), 0, nullptr, nullptr));
-  other.reset(MuDialog::create("other", "", Size(10, 10), 0, nullptr, nullptr));
+  dlg = MuDialog::create("dlg", "", Size(400, 300), 0, nullptr, nullptr);
+  other = MuDialog::create("other", "", Size(10, 10), 0, nullptr, nullptr);
   dlg->setShown(true);
   MuLayout* l = MuLayout::create(dlg.get(), "l", MuLayout::kVertical);
   MuButton::create(l, "b", "Go", 0, 0, 1);

@@ -44,7 +44,9 @@ inline void bindWvwHostDialogs()
   mui::Mui::setInstance(&theMui);
   mui::MuiWvw::bindFactories();
   mui::muDialogFactory = [](const char* n, const char* t, const mui::Size& s, uint32_t f, mui::MuDialog* o,
-                            mui::MuDialog::WindowHandle w) -> mui::MuDialog* { return new HostDialog(n, t, s, f, o, w); };
+                            mui::MuDialog::WindowHandle w) -> std::unique_ptr<mui::MuDialog> {
+    return std::make_unique<HostDialog>(n, t, s, f, o, w);
+  };
 }
 
 // Layout "l" in parent: every kind in the order of their type words, with

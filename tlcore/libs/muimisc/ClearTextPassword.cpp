@@ -1,9 +1,10 @@
 #include "muimisc/ClearTextPassword.h"
 
 #include "loc/Localize.h"
+#include "mui/MuButtons.h"
 #include "mui/MuDialog.h"
+#include "mui/MuEntries.h"
 #include "mui/MuLayout.h"
-#include "mui/MuLeaves.h"
 
 namespace muimisc {
 

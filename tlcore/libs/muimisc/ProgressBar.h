@@ -7,6 +7,8 @@
 
 #include <stdint.h>
 
+#include <memory>
+
 #include "mui/MuElement.h"
 
 namespace muimisc {
@@ -47,7 +49,7 @@ private:
 };
 
 // Null until the program's entry binds it, as the UI model's factories.
-using ProgressBarFactory = ProgressBar* (*)(mui::MuContainer* parent, const char* name);
+using ProgressBarFactory = std::unique_ptr<ProgressBar> (*)(mui::MuContainer* parent, const char* name);
 extern ProgressBarFactory progressBarFactory;
 
 } // namespace muimisc

@@ -1,6 +1,6 @@
 #include "mui/MuAnimation.h"
 
-#include "mui/MuLeaves.h"
+#include "mui/MuSmallKinds.h"
 #include "plat/Colour.h"
 
 namespace mui {

@@ -1,10 +1,11 @@
 #include "mui/MuButtonBar.h"
 
 #include "loc/Localize.h"
+#include "mui/MuButtons.h"
 #include "mui/MuContainerKinds.h"
 #include "mui/MuDialog.h"
 #include "mui/MuLayout.h"
-#include "mui/MuLeaves.h"
+#include "mui/MuSmallKinds.h"
 #include "mui/Mui.h"
 #include "plat/Exception.h"
 

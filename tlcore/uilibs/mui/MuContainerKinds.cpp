@@ -207,8 +207,8 @@ plat::DString MuPager::getState() const
 plat::DString MuPager::getItems() const
 {
   plat::DString s;
-  for (size_t i = 0; i < pages_.size(); i++)
-    s.appendf("%d:%s\n", (int)i, pages_[i].title.str());
+  for (int i = 0; i < pages_.count(); i++)
+    s.appendf("%d:%s\n", i, pages_[i].title.str());
   return s;
 }
 
@@ -226,56 +226,39 @@ bool MuPager::doAction(const char* action, const char* argument)
   return true;
 }
 
-int MuPager::indexOf(const MuElement* element) const
-{
-  for (size_t i = 0; i < pages_.size(); i++) {
-    if (pages_[i].element.get() == element)
-      return (int)i;
-  }
-  return -1;
-}
-
 MuElement* MuPager::getChild(int index) const
 {
-  const int count = childCount();
-  if (index < 0)
-    index += count;
-  return index >= 0 && index < count ? pages_[index].element.get() : nullptr;
+  return pages_.get(index);
 }
 
 int MuPager::childCount() const
 {
-  return (int)pages_.size();
+  return pages_.count();
 }
 
 void MuPager::addChild(std::unique_ptr<MuElement> element)
 {
-  PLAT_ASSERT(element);
-  pages_.push_back(Page{std::move(element), plat::String()});
+  pages_.add(Page{std::move(element), plat::String()});
 }
 
 void MuPager::removeChild(MuElement* element)
 {
-  const int i = indexOf(element);
+  const int i = pages_.indexOf(element);
   PLAT_ASSERT_TEXT(i >= 0, "i != pages.end()");
   if (i <= current_)
     current_ = std::max(current_ - 1, 0);
-  std::unique_ptr<MuElement> gone = std::move(pages_[i].element);
-  pages_.erase(pages_.begin() + i);
+  pages_.destroy(element);
 }
 
 void MuPager::layoutChildren()
 {
-  for (size_t i = 0; i < pages_.size(); i++)
-    pages_[i].element->setShown((int)i == current_);
+  for (int i = 0; i < pages_.count(); i++)
+    pages_[i].element->setShown(i == current_);
 }
 
 void MuPager::destroyChildren()
 {
-  while (!pages_.empty()) {
-    std::unique_ptr<MuElement> last = std::move(pages_.back().element);
-    pages_.pop_back();
-  }
+  pages_.destroyAll();
   current_ = 0;
 }
 
@@ -285,7 +268,7 @@ void MuPager::currentPageChanged() {}
 
 void MuPager::setPageTitle(MuElement* page, const char* title)
 {
-  const int i = indexOf(page);
+  const int i = pages_.indexOf(page);
   if (i < 0 || plat::strCmpNull(pages_[i].title.get(), title) == 0)
     return;
   pages_[i].title = plat::String(title);
@@ -359,7 +342,7 @@ int MuSplitter::preferredWidth(int) const
   int length = 0;
   for (const Pane& p : panes_)
     length = stacked() ? std::max(length, p.element->preferredWidth(-1)) : length + (fixed_ ? p.size : p.minimum);
-  return length + sashSize() * ((int)panes_.size() - 1);
+  return length + sashSize() * (panes_.count() - 1);
 }
 
 int MuSplitter::preferredHeight(int) const
@@ -369,27 +352,24 @@ int MuSplitter::preferredHeight(int) const
   int length = 0;
   for (const Pane& p : panes_)
     length = stacked() ? length + (fixed_ ? p.size : p.minimum) : std::max(length, p.element->preferredHeight(-1));
-  return length + sashSize() * ((int)panes_.size() - 1);
+  return length + sashSize() * (panes_.count() - 1);
 }
 
 MuElement* MuSplitter::getChild(int index) const
 {
-  const int count = childCount();
-  if (index < 0)
-    index += count;
-  return index >= 0 && index < count ? panes_[index].element.get() : nullptr;
+  return panes_.get(index);
 }
 
 int MuSplitter::childCount() const
 {
-  return (int)panes_.size();
+  return panes_.count();
 }
 
 void MuSplitter::addChild(std::unique_ptr<MuElement> element)
 {
   PLAT_ASSERT(element);
   const int natural = naturalLength(element.get());
-  panes_.push_back(Pane{natural, natural < -1 ? -1 : natural, std::move(element)});
+  panes_.add(Pane{natural, natural < -1 ? -1 : natural, std::move(element)});
   for (int i = 0; i < 2; i++) {
     notify(this, kChanged);
     layoutChildren();
@@ -398,22 +378,15 @@ void MuSplitter::addChild(std::unique_ptr<MuElement> element)
 
 void MuSplitter::removeChild(MuElement* element)
 {
-  auto i = std::find_if(panes_.begin(), panes_.end(), [element](const Pane& p) { return p.element.get() == element; });
-  if (i == panes_.end())
+  if (!panes_.destroy(element))
     return;
-  std::unique_ptr<MuElement> gone = std::move(i->element);
-  panes_.erase(i);
-  gone.reset();
   notify(this, kChanged);
   layoutChildren();
 }
 
 void MuSplitter::destroyChildren()
 {
-  while (!panes_.empty()) {
-    std::unique_ptr<MuElement> last = std::move(panes_.back().element);
-    panes_.pop_back();
-  }
+  panes_.destroyAll();
 }
 
 void MuSplitter::childSizeChanged()
@@ -437,22 +410,22 @@ void MuSplitter::layoutChildren()
   const int cross = stacked() ? size.x : size.y;
   const int sash = sashSize();
   int last = -1, shown = 0, minSum = 0;
-  for (size_t i = 0; i < panes_.size(); i++) {
+  for (int i = 0; i < panes_.count(); i++) {
     if (!panes_[i].element->isShown())
       continue;
-    last = (int)i;
+    last = i;
     shown++;
     minSum += panes_[i].minimum;
   }
   const bool shrink = isShownInTree() && !fixed_ && sash * shown + minSum <= length;
   int pos = 0;
-  for (size_t i = 0; i < panes_.size(); i++) {
+  for (int i = 0; i < panes_.count(); i++) {
     Pane& p = panes_[i];
     if (!p.element->isShown())
       continue;
-    int len = (int)i == last ? length - pos : p.size;
+    int len = i == last ? length - pos : p.size;
     if (shrink) {
-      const int avail = length - pos - sizeAfter((int)i);
+      const int avail = length - pos - sizeAfter(i);
       if (avail < len) {
         len = std::max(p.minimum, avail);
         p.size = len;
@@ -493,7 +466,7 @@ void MuSplitter::resizePane(int size, int index)
 void MuSplitter::checkSash(int index, bool widthBound) const
 {
   PLAT_ASSERT(index >= 0);
-  PLAT_ASSERT_TEXT(index < (int)panes_.size() - 1, widthBound ? "index < (int)children.size() - 1"
+  PLAT_ASSERT_TEXT(index < panes_.count() - 1, widthBound ? "index < (int)children.size() - 1"
                                                               : "index < (int)children.size() -1");
 }
 
@@ -515,7 +488,7 @@ std::vector<int> MuSplitter::sashPositions() const
 {
   std::vector<int> positions;
   int pos = 0;
-  for (int i = 0; i + 1 < (int)panes_.size(); i++) {
+  for (int i = 0; i + 1 < panes_.count(); i++) {
     pos += panes_[i].element->isShown() ? panes_[i].size : 0;
     positions.push_back(pos);
     pos += sashWidth(i);
@@ -534,7 +507,7 @@ std::vector<int> MuSplitter::paneSizes() const
 int MuSplitter::sizeAfter(int index) const
 {
   int sum = 0;
-  for (size_t i = index + 1; i < panes_.size(); i++) {
+  for (int i = index + 1; i >= 0 && i < panes_.count(); i++) {
     if (panes_[i].element->isShown())
       sum += panes_[i].minimum + sashSize();
   }
@@ -543,7 +516,7 @@ int MuSplitter::sizeAfter(int index) const
 
 int MuSplitter::lastShownBefore(int index) const
 {
-  for (int i = std::min(index, (int)panes_.size()) - 1; i >= 0; i--) {
+  for (int i = std::min(index, panes_.count()) - 1; i >= 0; i--) {
     if (panes_[i].element->isShown())
       return i;
   }
@@ -555,7 +528,7 @@ bool MuSplitter::mouseEvent(const tlutil::MouseEvent& event)
   const int c = stacked() ? event.position.y : event.position.x;
   if (!dragging_ && event.kind != tlutil::MouseEvent::kLeft) {
     activeSash_ = -1;
-    for (int i = 0; i + 1 < (int)panes_.size(); i++) {
+    for (int i = 0; i + 1 < panes_.count(); i++) {
       const MuElement* pane = panes_[i].element.get();
       const MuElement* next = panes_[i + 1].element.get();
       const int end = (stacked() ? pane->getPosition().y : pane->getPosition().x) + along(pane->getSize());
@@ -609,8 +582,7 @@ bool MuSplitter::mouseEvent(const tlutil::MouseEvent& event)
 
 std::unique_ptr<MuPopupMenu> MuPopupMenu::create(const char* name, ui::MenuActionCallback* callback)
 {
-  return std::unique_ptr<MuPopupMenu>(
-      boundFactory(muPopupMenuFactory, "muPopupMenuFactory", __FILE__, __LINE__)(name, callback));
+  return boundFactory(muPopupMenuFactory, "muPopupMenuFactory", __FILE__, __LINE__)(name, callback);
 }
 
 MuPopupMenu::~MuPopupMenu() = default;
@@ -640,8 +612,8 @@ MuAutoHiderCallback::~MuAutoHiderCallback() = default;
 std::unique_ptr<MuAutoHider> MuAutoHider::create(const char* name, const Size& size, int side, int visibleStrip,
                                                  Callback* callback)
 {
-  return std::unique_ptr<MuAutoHider>(boundFactory(muAutoHiderFactory, "muAutoHiderFactory", __FILE__,
-                                                   __LINE__)(name, size, side, visibleStrip, callback));
+  return boundFactory(muAutoHiderFactory, "muAutoHiderFactory", __FILE__, __LINE__)(name, size, side,
+                                                                                     visibleStrip, callback);
 }
 
 MuAutoHider::~MuAutoHider() = default;

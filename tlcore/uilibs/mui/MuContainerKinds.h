@@ -135,9 +135,7 @@ private:
     std::unique_ptr<MuElement> element;
     plat::String title;
   };
-  int indexOf(const MuElement* element) const;
-
-  std::vector<Page> pages_;
+  ChildList<Page> pages_;
   int current_ = 0;
 };
 
@@ -201,7 +199,7 @@ private:
   int naturalLength(const MuElement* e) const;
   void checkSash(int index, bool widthBound) const;
 
-  std::vector<Pane> panes_;
+  ChildList<Pane> panes_;
   bool dragging_ = false;
   int activeSash_ = -1;
   int dragStart_ = 0;

@@ -120,8 +120,9 @@ MuFrameWvw::MuFrameWvw(MuContainer* parent, const char* name, const char* title,
     if (title && *title)
       titleSpace_ = 10;
   } else {
-    background_ = new wvw::WBgLayout();
-    layout_.reset(background_);
+    auto background = std::make_unique<wvw::WBgLayout>();
+    background_ = background.get();
+    layout_ = std::move(background);
     background_->setFlags((uint32_t)(type == kBordered ? wvw::WBgLayout::kBordered
                           : type == kFooter ? wvw::WBgLayout::kTopLine
                           : type == kHeader ? wvw::WBgLayout::kBottomLine
@@ -329,8 +330,9 @@ rfb::Point MuSplitterWvw::preferredSize(wvw::WCustom*)
 MuPagerWvw::MuPagerWvw(MuContainer* parent, const char* name, uint32_t kind) : MuPager(parent, name, kind)
 {
   if (kind == 0) {
-    tabs_ = new wvw::WTabSheets();
-    layout_.reset(tabs_);
+    auto tabs = std::make_unique<wvw::WTabSheets>();
+    tabs_ = tabs.get();
+    layout_ = std::move(tabs);
     tabs_->addCallback(this);
   } else {
     layout_ = std::make_unique<wvw::WLayout>(wvw::WLayout::PointerRouting::ToChildren);

@@ -1,8 +1,7 @@
 #include "mui/MuDialog.h"
 
-#include <algorithm>
-
-#include "mui/MuLeaves.h"
+#include "mui/MuButtons.h"
+#include "mui/MuList.h"
 #include "mui/Mui.h"
 #include "plat/Exception.h"
 #include "rfb/KeysymNames.h"
@@ -47,8 +46,8 @@ MuDialog::MoveCallback* MuDialog::MoveCallback::exceptControls()
   return &exceptControlsPolicy;
 }
 
-MuDialog* MuDialog::create(const char* name, const char* title, const Size& size, uint32_t flags,
-                           MuDialog* owner, WindowHandle ownerWindow)
+std::unique_ptr<MuDialog> MuDialog::create(const char* name, const char* title, const Size& size, uint32_t flags,
+                                           MuDialog* owner, WindowHandle ownerWindow)
 {
   PLAT_ASSERT(muDialogFactory);
   return muDialogFactory(name, title, size, flags, owner, ownerWindow);
@@ -69,10 +68,7 @@ MuDialog::MuDialog(const char* name, const char*, const Size& size, uint32_t fla
 MuDialog::~MuDialog()
 {
   Mui::instance().registerDialog(this, false);
-  while (!panels_.empty()) {
-    std::unique_ptr<MuElement> first = std::move(panels_.front().element);
-    panels_.erase(panels_.begin());
-  }
+  panels_.destroyAll();
 }
 
 void MuDialog::setPosition(const rfb::Point& position)
@@ -118,44 +114,31 @@ void MuDialog::relayout()
 
 // --- Panels -----------------------------------------------------------------
 
-std::vector<MuDialog::Panel>::iterator MuDialog::findPanel(const MuElement* element)
-{
-  return std::find_if(panels_.begin(), panels_.end(),
-                      [element](const Panel& p) { return p.element.get() == element; });
-}
-
 MuElement* MuDialog::getChild(int index) const
 {
-  const int count = (int)panels_.size();
-  if (index < 0)
-    index += count;
-  return index >= 0 && index < count ? panels_[index].element.get() : nullptr;
+  return panels_.get(index);
 }
 
 int MuDialog::childCount() const
 {
-  return (int)panels_.size();
+  return panels_.count();
 }
 
 void MuDialog::addChild(std::unique_ptr<MuElement> element)
 {
-  panels_.push_back(Panel{std::move(element), kFill});
+  panels_.add(Panel{std::move(element), kFill});
 }
 
 void MuDialog::removeChild(MuElement* element)
 {
-  auto i = findPanel(element);
-  if (i == panels_.end())
-    return;
-  std::unique_ptr<MuElement> gone = std::move(i->element);
-  panels_.erase(i);
+  panels_.destroy(element);
 }
 
 void MuDialog::setPanelKind(MuElement* element, uint32_t kind)
 {
-  auto i = findPanel(element);
-  PLAT_ASSERT_TEXT(i != panels_.end(), "i != panels.end()");
-  i->kind = kind;
+  Panel* panel = panels_.find(element);
+  PLAT_ASSERT_TEXT(panel, "i != panels.end()");
+  panel->kind = kind;
 }
 
 void MuDialog::layoutChildren()
@@ -191,10 +174,7 @@ void MuDialog::layoutChildren()
 
 void MuDialog::destroyChildren()
 {
-  while (!panels_.empty()) {
-    std::unique_ptr<MuElement> last = std::move(panels_.back().element);
-    panels_.pop_back();
-  }
+  panels_.destroyAll();
 }
 
 // --- Window -----------------------------------------------------------------

@@ -61,9 +61,9 @@ public:
     virtual ~KeyHandler();
   };
 
-  // Built through muDialogFactory; not added anywhere.
-  static MuDialog* create(const char* name, const char* title, const Size& size, uint32_t flags,
-                          MuDialog* owner, WindowHandle ownerWindow);
+  // Built through muDialogFactory and owned by the caller.
+  static std::unique_ptr<MuDialog> create(const char* name, const char* title, const Size& size, uint32_t flags,
+                                          MuDialog* owner, WindowHandle ownerWindow);
   ~MuDialog() override;
 
   void setPosition(const rfb::Point& position) override;
@@ -134,9 +134,7 @@ private:
     uint32_t kind;
   };
 
-  std::vector<Panel>::iterator findPanel(const MuElement* element);
-
-  std::vector<Panel> panels_;
+  ChildList<Panel> panels_;
   uint32_t flags_;
   int contentHeight_;
   int margin_;

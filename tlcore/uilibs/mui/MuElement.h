@@ -21,6 +21,7 @@
 // input does. Loop thread only; nothing is locked.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <memory>
@@ -194,6 +195,11 @@ protected:
   // The whole decimal number an action was given; false for none or for
   // anything else.
   static bool intArgument(const char* argument, int* value);
+  // The word for a kind's type in its state lines; "Unknown" out of range.
+  template <size_t N> static const char* nameOf(const char* const (&names)[N], uint32_t type)
+  {
+    return type < N ? names[type] : "Unknown";
+  }
 
 private:
   // One event in progress on this element.

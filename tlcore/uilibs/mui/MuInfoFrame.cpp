@@ -2,7 +2,8 @@
 
 #include "mui/MuContainerKinds.h"
 #include "mui/MuLayout.h"
-#include "mui/MuLeaves.h"
+#include "mui/MuSmallKinds.h"
+#include "mui/MuTexts.h"
 #include "mui/Mui.h"
 #include "plat/Markup.h"
 

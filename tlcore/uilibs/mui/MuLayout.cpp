@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "mui/MuLeaves.h"
+#include "mui/MuSmallKinds.h"
 #include "mui/Mui.h"
 #include "plat/Exception.h"
 
@@ -34,11 +34,7 @@ MuLayout::MuLayout(MuContainer* parent, const char* name, uint32_t orientation)
 {
 }
 
-MuLayout::~MuLayout()
-{
-  for (Child& c : children_)
-    c.element.reset();
-}
+MuLayout::~MuLayout() = default;
 
 const char* MuLayout::typeName() const
 {
@@ -54,91 +50,66 @@ plat::DString MuLayout::getState() const
 
 // --- Children ---------------------------------------------------------------
 
-MuLayout::Children::iterator MuLayout::find(const MuElement* element)
-{
-  return std::find_if(children_.begin(), children_.end(),
-                      [element](const Child& c) { return c.element.get() == element; });
-}
-
-MuLayout::Children::const_iterator MuLayout::find(const MuElement* element) const
-{
-  return std::find_if(children_.begin(), children_.end(),
-                      [element](const Child& c) { return c.element.get() == element; });
-}
-
 MuElement* MuLayout::getChild(int index) const
 {
-  const int count = (int)children_.size();
-  if (index < 0)
-    index += count;
-  return index >= 0 && index < count ? children_[index].element.get() : nullptr;
+  return children_.get(index);
 }
 
 int MuLayout::childCount() const
 {
-  return (int)children_.size();
+  return children_.count();
 }
 
 void MuLayout::addChild(std::unique_ptr<MuElement> element)
 {
-  PLAT_ASSERT(element);
-  children_.push_back(Child{std::move(element), defaultMode_, 1});
+  children_.add(Child{std::move(element), defaultMode_, 1});
 }
 
 void MuLayout::removeChild(MuElement* element)
 {
-  auto i = find(element);
-  if (i == children_.end())
-    return;
-  std::unique_ptr<MuElement> gone = std::move(i->element);
-  children_.erase(i);
+  children_.destroy(element);
 }
 
 void MuLayout::destroyChildren()
 {
-  while (!children_.empty()) {
-    std::unique_ptr<MuElement> last = std::move(children_.back().element);
-    children_.pop_back();
-  }
+  children_.destroyAll();
 }
 
 void MuLayout::setChildLayout(MuElement* child, uint32_t mode, int value)
 {
-  auto i = find(child);
-  PLAT_ASSERT_TEXT_FMT(i != children_.end(), "i != children.end()",
-                       "Element '%s' is not a child of '%s'", child->getPathName().str(),
-                       getPathName().str());
-  i->mode = mode;
-  i->value = value;
+  Child* c = children_.find(child);
+  PLAT_ASSERT_TEXT_FMT(c, "i != children.end()", "Element '%s' is not a child of '%s'",
+                       child->getPathName().str(), getPathName().str());
+  c->mode = mode;
+  c->value = value;
 }
 
 uint32_t MuLayout::childMode(const MuElement* child) const
 {
-  auto i = find(child);
-  return i == children_.end() ? 0 : i->mode;
+  const Child* c = children_.find(child);
+  return c ? c->mode : 0;
 }
 
 int MuLayout::childValue(const MuElement* child) const
 {
-  auto i = find(child);
-  return i == children_.end() ? 0 : i->value;
+  const Child* c = children_.find(child);
+  return c ? c->value : 0;
 }
 
 void MuLayout::childrenReordered() {}
 
 void MuLayout::moveChild(MuElement* child, uint32_t where, MuElement* reference)
 {
-  auto i = find(child);
-  PLAT_ASSERT_TEXT(i != children_.end(), "i != children.end()");
-  Child moved = std::move(*i);
-  children_.erase(i);
-  auto at = children_.end();
+  const int from = children_.indexOf(child);
+  PLAT_ASSERT_TEXT(from >= 0, "i != children.end()");
+  Child moved = children_.take(from);
+  int at = children_.count();
   if (where == kToFront) {
-    at = children_.begin();
+    at = 0;
   } else if (where == kBefore || where == kAfter) {
-    at = find(reference);
-    if (at != children_.end() && where == kAfter)
-      ++at;
+    const int i = children_.indexOf(reference);
+    if (i >= 0)
+      at = where == kAfter ? i + 1 : i;
   }
   children_.insert(at, std::move(moved));
   childrenReordered();
@@ -271,7 +242,7 @@ void MuLayout::layoutChildren()
   int64_t pos = 0;
   // By index: a child's own layout may raise events whose observers change
   // this list.
-  for (size_t i = 0; i < children_.size(); i++) {
+  for (int i = 0; i < children_.count(); i++) {
     Child& c = children_[i];
     if (!c.element->isShown())
       continue;

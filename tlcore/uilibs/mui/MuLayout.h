@@ -89,10 +89,6 @@ private:
     uint32_t mode;
     int value;
   };
-  using Children = std::vector<Child>;
-
-  Children::iterator find(const MuElement* element);
-  Children::const_iterator find(const MuElement* element) const;
   // Along the axis for cross size c, and across it for length l.
   int lengthAlong(const MuElement* e, int c) const;
   int lengthAcross(const MuElement* e, int l) const;
@@ -102,7 +98,7 @@ private:
   uint32_t orientation_;
   int spacing_;
   uint32_t defaultMode_ = kNatural;
-  Children children_;
+  ChildList<Child> children_;
 };
 
 } // namespace mui

@@ -9,11 +9,18 @@ MuMenuBarWvwItem::MuMenuBarWvwItem(wvw::WMenuBar::Menu* menu, ui::Menu::ActionCa
 {
 }
 
+MuMenuBarWvw* MuMenuBarWvw::create(MuDialog* dialog, ui::Menu::ActionCallback* callback)
+{
+  auto bar = std::make_unique<MuMenuBarWvw>(dialog, callback);
+  MuMenuBarWvw* added = bar.get();
+  dialog->addChild(std::move(bar));
+  return added;
+}
+
 MuMenuBarWvw::MuMenuBarWvw(MuDialog* dialog, ui::Menu::ActionCallback* callback)
   : MuElement(dialog, "menubar", nullptr), callback_(callback)
 {
   setCommon(std::make_unique<MuCommonWvw>(this, &bar_));
-  dialog->addChild(std::unique_ptr<MuElement>(this));
 }
 
 MuMenuBarWvw::~MuMenuBarWvw()

@@ -1,8 +1,8 @@
 // A dialog's menu bar: an element that is also the process's ui::MenuBar.
 // Each menu added is an item whose sub-menu is a ui::MenuWvw over that
 // title's drop-down. The dialog back-end makes it on first request and
-// stacks it at the top; the bar adds itself to the dialog, which owns it.
-// The bar owns its items. Loop thread only.
+// stacks it at the top; create adds it to the dialog, which owns it. The
+// bar owns its items. Loop thread only.
 #pragma once
 
 #include <memory>
@@ -27,6 +27,8 @@ private:
 
 class MuMenuBarWvw : public MuElement, public ui::MenuBar {
 public:
+  // A new bar added to dialog.
+  static MuMenuBarWvw* create(MuDialog* dialog, ui::Menu::ActionCallback* callback);
   MuMenuBarWvw(MuDialog* dialog, ui::Menu::ActionCallback* callback);
   ~MuMenuBarWvw() override;
 

@@ -3,9 +3,11 @@
 #include <algorithm>
 
 #include "mui/MuButtonBar.h"
+#include "mui/MuButtons.h"
 #include "mui/MuContainerKinds.h"
 #include "mui/MuLayout.h"
-#include "mui/MuLeaves.h"
+#include "mui/MuSmallKinds.h"
+#include "mui/MuTexts.h"
 #include "mui/Mui.h"
 #include "os/AppInfo.h"
 #include "plat/Markup.h"
@@ -51,8 +53,8 @@ MuMessageBox::MuMessageBox(MuDialog* owner, const char* text, uint32_t flags, co
   if (buttonSet >= 2)
     dialogFlags |= MuDialog::kDisableClose;
   const int width = Mui::scale(960);
-  dialog_.reset(MuDialog::create("messagebox", boxTitle(title).get(), Size(width, 0), dialogFlags, owner,
-                                 ownerWindow));
+  dialog_ = MuDialog::create("messagebox", boxTitle(title).get(), Size(width, 0), dialogFlags, owner,
+                             ownerWindow);
   dialog_->addObserver(this, true);
 
   MuLayout* main = main_ = MuLayout::create(dialog_.get(), "main", MuLayout::kVertical);

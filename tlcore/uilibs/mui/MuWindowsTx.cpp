@@ -241,7 +241,7 @@ Size MuDialogTx::workAreaSize() const
 MuElement* MuDialogTx::getMenuBar()
 {
   if (!menuBar_) {
-    menuBar_ = new MuMenuBarWvw(this, nullptr);
+    menuBar_ = MuMenuBarWvw::create(this, nullptr);
     setPanelKind(menuBar_, kTop);
     layOutContent();
   }

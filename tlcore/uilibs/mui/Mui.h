@@ -14,6 +14,7 @@
 #include <stdint.h>
 
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "mui/MuDialog.h"
@@ -87,36 +88,41 @@ private:
 };
 
 // The factories, null until the program's entry binds them. Each returns
-// the new element built with its parent set but not yet added to it.
-using MuAutoHiderFactory = MuAutoHider* (*)(const char* name, const Size& size, int side, int visibleStrip,
-                                            MuAutoHiderCallback* callback);
-using MuButtonFactory = MuButton* (*)(MuContainer* parent, const char* name, const char* label, uint32_t type,
-                                      uint32_t styleFlags, uint32_t alignment);
-using MuCheckFactory = MuCheck* (*)(MuContainer* parent, const char* name, const char* label, uint32_t type,
-                                    MuCheck* radioPeer);
-using MuChoiceFactory = MuChoice* (*)(MuContainer* parent, const char* name, const char* label);
-using MuDialogFactory = MuDialog* (*)(const char* name, const char* title, const Size& size, uint32_t flags,
-                                      MuDialog* owner, MuDialog::WindowHandle ownerWindow);
-using MuEditFactory = MuEdit* (*)(MuContainer* parent, const char* name, const char* label, uint32_t type,
-                                  int option);
-using MuFrameFactory = MuFrame* (*)(MuContainer* parent, const char* name, const char* title, uint32_t type);
-using MuImageFactory = MuImage* (*)(MuContainer* parent, const char* name, const char* imageName,
-                                    const Size& size);
-using MuLayoutFactory = MuLayout* (*)(MuContainer* parent, const char* name, uint32_t orientation);
-using MuLineFactory = MuLine* (*)(MuContainer* parent, const char* name, bool horizontal, bool etched,
-                                  int thickness);
-using MuListFactory = MuList* (*)(MuContainer* parent, const char* name, uint32_t styleFlags, int option);
-using MuPagerFactory = MuPager* (*)(MuContainer* parent, const char* name, uint32_t kind);
-using MuPopupMenuFactory = MuPopupMenu* (*)(const char* name, ui::MenuActionCallback* callback);
-using MuScrollFactory = MuScroll* (*)(MuContainer* parent, const char* name, uint32_t style);
-using MuSliderFactory = MuSlider* (*)(MuContainer* parent, const char* name, uint32_t direction);
-using MuSplitterFactory = MuSplitter* (*)(MuContainer* parent, const char* name, uint32_t orientation,
-                                          bool thin, bool fixed);
-using MuStaticFactory = MuStatic* (*)(MuContainer* parent, const char* name, const char* text, uint32_t type);
-using MuSuperboxFactory = MuSuperbox* (*)(MuContainer* parent, const char* name, const char* label,
-                                          MuSuperboxKeyHandler* keyHandler, int popupHeight);
-using MuTextFactory = MuText* (*)(MuContainer* parent, const char* name, const char* markup,
-                                  plat::Markup::LinkCallback* linkCallback, uint32_t flag);
+// the new element built with its parent set but not yet added to it; its
+// kind's create operation hands it to the parent.
+using MuAutoHiderFactory = std::unique_ptr<MuAutoHider> (*)(const char* name, const Size& size, int side,
+                                                            int visibleStrip, MuAutoHiderCallback* callback);
+using MuButtonFactory = std::unique_ptr<MuButton> (*)(MuContainer* parent, const char* name, const char* label,
+                                                      uint32_t type, uint32_t styleFlags, uint32_t alignment);
+using MuCheckFactory = std::unique_ptr<MuCheck> (*)(MuContainer* parent, const char* name, const char* label,
+                                                    uint32_t type, MuCheck* radioPeer);
+using MuChoiceFactory = std::unique_ptr<MuChoice> (*)(MuContainer* parent, const char* name, const char* label);
+using MuDialogFactory = std::unique_ptr<MuDialog> (*)(const char* name, const char* title, const Size& size,
+                                                      uint32_t flags, MuDialog* owner,
+                                                      MuDialog::WindowHandle ownerWindow);
+using MuEditFactory = std::unique_ptr<MuEdit> (*)(MuContainer* parent, const char* name, const char* label,
+                                                  uint32_t type, int option);
+using MuFrameFactory = std::unique_ptr<MuFrame> (*)(MuContainer* parent, const char* name, const char* title,
+                                                    uint32_t type);
+using MuImageFactory = std::unique_ptr<MuImage> (*)(MuContainer* parent, const char* name, const char* imageName,
+                                                    const Size& size);
+using MuLayoutFactory = std::unique_ptr<MuLayout> (*)(MuContainer* parent, const char* name, uint32_t orientation);
+using MuLineFactory = std::unique_ptr<MuLine> (*)(MuContainer* parent, const char* name, bool horizontal, bool etched,
+                                                  int thickness);
+using MuListFactory = std::unique_ptr<MuList> (*)(MuContainer* parent, const char* name, uint32_t styleFlags,
+                                                  int option);
+using MuPagerFactory = std::unique_ptr<MuPager> (*)(MuContainer* parent, const char* name, uint32_t kind);
+using MuPopupMenuFactory = std::unique_ptr<MuPopupMenu> (*)(const char* name, ui::MenuActionCallback* callback);
+using MuScrollFactory = std::unique_ptr<MuScroll> (*)(MuContainer* parent, const char* name, uint32_t style);
+using MuSliderFactory = std::unique_ptr<MuSlider> (*)(MuContainer* parent, const char* name, uint32_t direction);
+using MuSplitterFactory = std::unique_ptr<MuSplitter> (*)(MuContainer* parent, const char* name, uint32_t orientation,
+                                                          bool thin, bool fixed);
+using MuStaticFactory = std::unique_ptr<MuStatic> (*)(MuContainer* parent, const char* name, const char* text,
+                                                      uint32_t type);
+using MuSuperboxFactory = std::unique_ptr<MuSuperbox> (*)(MuContainer* parent, const char* name, const char* label,
+                                                          MuSuperboxKeyHandler* keyHandler, int popupHeight);
+using MuTextFactory = std::unique_ptr<MuText> (*)(MuContainer* parent, const char* name, const char* markup,
+                                                  plat::Markup::LinkCallback* linkCallback, uint32_t flag);
 
 extern MuAutoHiderFactory muAutoHiderFactory;
 extern MuButtonFactory muButtonFactory;
@@ -141,7 +147,8 @@ extern MuTextFactory muTextFactory;
 // The factory for name, or the fatal assertion whose text is name.
 template <class Factory> Factory boundFactory(Factory factory, const char* name, const char* file, int line);
 
-// Calls the factory and hands the new element to its parent.
+// Calls the factory and hands the new element to its parent, which owns it;
+// returns it.
 template <class Kind, class Factory, class... Args>
 Kind* createChild(Factory factory, const char* factoryName, MuContainer* parent, Args... args);
 
@@ -160,9 +167,10 @@ Kind* createChild(Factory factory, const char* factoryName, MuContainer* parent,
 {
   Factory bound = boundFactory(factory, factoryName, __FILE__, __LINE__);
   PLAT_ASSERT(parent);
-  Kind* element = bound(parent, args...);
-  parent->addChild(std::unique_ptr<MuElement>(element));
-  return element;
+  std::unique_ptr<Kind> element = bound(parent, args...);
+  Kind* added = element.get();
+  parent->addChild(std::move(element));
+  return added;
 }
 
 } // namespace mui

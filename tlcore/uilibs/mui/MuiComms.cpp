@@ -9,7 +9,7 @@
 #include "io/FdManager.h"
 #include "mui/MuContainer.h"
 #include "mui/MuDialog.h"
-#include "mui/MuLeaves.h"
+#include "mui/MuEntries.h"
 #include "mui/Mui.h"
 #include "os/NamedPipeListener.h"
 #include "os/paths.h"
@@ -347,17 +347,13 @@ bool run(char* line, plat::DString& reply)
 
 // --- A connection ----------------------------------------------------------------
 
+// Drops its connection when deleted before the connection closed.
 class MuiCommsConn : public io::IoHandler {
 public:
-  MuiCommsConn(MuiComms* owner, io::Io* io) : io_(io), owner_(owner)
+  MuiCommsConn(MuiComms* owner, io::IoPtr io) : io_(std::move(io)), owner_(owner)
   {
-    owner_->conns_.push_back(this);
+    io_.setOnReset(io::Shutdown::kDrop);
     io_->setHandler(this);
-  }
-  ~MuiCommsConn() override
-  {
-    if (io_)
-      io_->shutdown(io::Shutdown::kDrop);
   }
   MuiCommsConn(const MuiCommsConn&) = delete;
   MuiCommsConn& operator=(const MuiCommsConn&) = delete;
@@ -374,7 +370,7 @@ public:
   void closed(io::Io* io) override;
 
 private:
-  io::Io* io_;
+  io::IoPtr io_;
   MuiComms* owner_;
   plat::DString line_;
   bool paused_ = false;
@@ -402,25 +398,18 @@ void MuiCommsConn::dataAvailable(io::Io* io)
 void MuiCommsConn::closed(io::Io*)
 {
   // The connection goes once this callback has returned.
-  io_ = nullptr;
+  io_.release();
   line_ = plat::DString();
-  owner_->forget(this);
-  io::FdManager::current()->deleteLater(this);
+  owner_->deleteLater(this);
 }
 
 // --- The channel -----------------------------------------------------------------
 
-void MuiComms::start(const char* app, long long pid, int index)
+std::unique_ptr<MuiComms> MuiComms::start(const char* app, long long pid, int index)
 {
-  PLAT_ASSERT_TEXT(!theInstance, "!instance");
-  theInstance = new MuiComms(os::makeNamedPipePath("MuiComms", nullptr, app, pid, index));
-  theInstance->setListening(plat::isTestFeaturesEnabled());
-}
-
-void MuiComms::stop()
-{
-  delete theInstance;
-  theInstance = nullptr;
+  auto comms = std::make_unique<MuiComms>(os::makeNamedPipePath("MuiComms", nullptr, app, pid, index));
+  comms->setListening(plat::isTestFeaturesEnabled());
+  return comms;
 }
 
 MuiComms* MuiComms::instance()
@@ -428,14 +417,17 @@ MuiComms* MuiComms::instance()
   return theInstance;
 }
 
-MuiComms::MuiComms(plat::String path) : path_(std::move(path)) {}
+MuiComms::MuiComms(plat::String path) : path_(std::move(path))
+{
+  PLAT_ASSERT_TEXT(!theInstance, "!instance");
+  theInstance = this;
+}
 
 MuiComms::~MuiComms()
 {
-  for (MuiCommsConn* conn : conns_)
-    delete conn;
   conns_.clear();
   listener_.reset();
+  theInstance = nullptr;
 }
 
 void MuiComms::setListening(bool on)
@@ -459,12 +451,17 @@ void MuiComms::setListening(bool on)
 
 void MuiComms::ioAccept(io::IoPtr io)
 {
-  new MuiCommsConn(this, io.release());
+  conns_.push_back(std::make_unique<MuiCommsConn>(this, std::move(io)));
 }
 
-void MuiComms::forget(MuiCommsConn* conn)
+void MuiComms::deleteLater(MuiCommsConn* conn)
 {
-  conns_.erase(std::remove(conns_.begin(), conns_.end(), conn), conns_.end());
+  auto i = std::find_if(conns_.begin(), conns_.end(), [conn](const auto& c) { return c.get() == conn; });
+  if (i == conns_.end())
+    return;
+  std::unique_ptr<MuiCommsConn> closed = std::move(*i);
+  conns_.erase(i);
+  io::FdManager::current()->deleteLater(std::move(closed));
 }
 
 void MuiComms::serve(rdr::InStream& in, rdr::OutStream& out, plat::DString& line, int maxUnread)

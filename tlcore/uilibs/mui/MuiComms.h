@@ -11,9 +11,10 @@
 // dropped, not run. Replies that a peer leaves unread are bounded: past
 // kMaxUnreadReplies bytes (plus one reply) its commands wait until it reads.
 //
-// Ownership: one instance per process, made by start() and deleted by
-// stop(); it owns its listener and connections. A connection is deleted on
-// a pass after the one that closed it. Loop thread only; nothing is locked.
+// Ownership: at most one channel per process, owned by whoever starts it;
+// it owns its listener and its connections, each of which owns its
+// io::IoPtr. A connection that closes leaves the channel at once and is
+// deleted on a later pass by the loop. Loop thread only; nothing is locked.
 #pragma once
 
 #include <memory>
@@ -39,13 +40,17 @@ public:
 
   // Makes the process's channel on the pipe path of "MuiComms" for app
   // (null: this application), pid (-1: this process) and index (-1: none),
-  // then listens when test features are enabled. A second start before
-  // stop() is the fatal assertion "!instance".
-  static void start(const char* app, long long pid, int index);
-  // Deletes the channel, its connections and its listener; nothing when
-  // none was started.
-  static void stop();
-  // The channel, or null.
+  // then listens when test features are enabled.
+  static std::unique_ptr<MuiComms> start(const char* app, long long pid, int index);
+  // A channel on path that does not listen yet. A second channel while one
+  // lives is the fatal assertion "!instance".
+  explicit MuiComms(plat::String path);
+  // Closes the connections and the listener.
+  ~MuiComms() override;
+  MuiComms(const MuiComms&) = delete;
+  MuiComms& operator=(const MuiComms&) = delete;
+
+  // The live channel, or null.
   static MuiComms* instance();
 
   // Creates or deletes the listener. A failure to listen is logged as
@@ -79,16 +84,13 @@ public:
 private:
   friend class MuiCommsConn;
 
-  explicit MuiComms(plat::String path);
-  ~MuiComms() override;
-  MuiComms(const MuiComms&) = delete;
-  MuiComms& operator=(const MuiComms&) = delete;
-
-  void forget(MuiCommsConn* conn);
+  // Takes a closed connection out of the list and has the loop delete it
+  // once the callback that closed it has returned.
+  void deleteLater(MuiCommsConn* conn);
 
   plat::String path_;
   std::unique_ptr<os::NamedPipeListener> listener_;
-  std::vector<MuiCommsConn*> conns_;
+  std::vector<std::unique_ptr<MuiCommsConn>> conns_;
 };
 
 } // namespace mui

@@ -2,7 +2,7 @@
 
 #include "mui/MuDialog.h"
 #include "mui/MuLayout.h"
-#include "mui/MuLeaves.h"
+#include "mui/MuTexts.h"
 #include "mui/Mui.h"
 #include "plat/Exception.h"
 
@@ -19,8 +19,8 @@ MuiInspector::MuiInspector()
   PLAT_ASSERT(!inspector);
   inspector = this;
   // 200 by 100 mm.
-  dialog_.reset(MuDialog::create("MuiInspector", "MuiInspector", Size(Mui::scale(1600), Mui::scale(800)),
-                                 MuDialog::kFitContent, nullptr, nullptr));
+  dialog_ = MuDialog::create("MuiInspector", "MuiInspector", Size(Mui::scale(1600), Mui::scale(800)),
+                             MuDialog::kFitContent, nullptr, nullptr);
   MuLayout* main = MuLayout::create(dialog_.get(), "main", MuLayout::kVertical);
   id_ = MuStatic::create(main, "muiid", "<muiid goes here>", MuStatic::kText);
   type_ = MuStatic::create(main, "muitype", "<type goes here>", MuStatic::kText);

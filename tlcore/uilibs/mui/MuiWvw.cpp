@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "mui/MuContainersWvw.h"
 #include "mui/MuLayout.h"
@@ -95,9 +96,9 @@ wvw::WStyle MuiWvw::getStyle() const
 
 namespace {
 
-template <class Made, class Kind, class... Args> void bind(Kind* (*&factory)(Args...))
+template <class Made, class Kind, class... Args> void bind(std::unique_ptr<Kind> (*&factory)(Args...))
 {
-  factory = [](Args... args) -> Kind* { return new Made(args...); };
+  factory = [](Args... args) -> std::unique_ptr<Kind> { return std::make_unique<Made>(args...); };
 }
 
 } // namespace
@@ -121,9 +122,7 @@ void MuiWvw::bindFactories()
   bind<MuSuperboxTx>(muSuperboxFactory);
   bind<MuDialogTx>(muDialogFactory);
   bind<MuAutoHiderTx>(muAutoHiderFactory);
-  muPopupMenuFactory = [](const char* name, ui::MenuActionCallback* callback) -> MuPopupMenu* {
-    return new MuPopupMenuTx(name, callback);
-  };
+  bind<MuPopupMenuTx>(muPopupMenuFactory);
   bind<MuTextWvw>(muTextFactory);
   bind<muimisc::ProgressBarWvw>(muimisc::progressBarFactory);
 }

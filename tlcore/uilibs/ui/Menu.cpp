@@ -69,8 +69,10 @@ Menu::Item* Menu::insertItem(const char* label, const char* secondText, Item* be
                              unsigned flags)
 {
   const size_t at = findItem(before);
-  Item* item = backend_->createItem(label, secondText, at < items_.size() ? before : nullptr, callback, flags);
-  items_.insert(items_.begin() + (ptrdiff_t)std::min(at, items_.size()), std::unique_ptr<Item>(item));
+  std::unique_ptr<Item> made =
+      backend_->createItem(label, secondText, at < items_.size() ? before : nullptr, callback, flags);
+  Item* item = made.get();
+  items_.insert(items_.begin() + (ptrdiff_t)std::min(at, items_.size()), std::move(made));
   backend_->changed();
   return item;
 }

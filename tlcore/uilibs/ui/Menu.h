@@ -59,8 +59,9 @@ public:
   class Backend {
   public:
     virtual ~Backend() = default;
-    virtual Item* createItem(const char* label, const char* secondText, Item* before, ActionCallback* callback,
-                             unsigned flags) = 0;
+    // A new item for the menu to own.
+    virtual std::unique_ptr<Item> createItem(const char* label, const char* secondText, Item* before,
+                                             ActionCallback* callback, unsigned flags) = 0;
     virtual void itemRemoved(Item* item) = 0;
     virtual void changed() = 0;
   };

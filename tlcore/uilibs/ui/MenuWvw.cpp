@@ -11,10 +11,10 @@ MenuWvw::MenuWvw(wvw::WMenu* menu, ActionCallback* callback, MenuWvw* parentMenu
 
 MenuWvw::~MenuWvw() { destroyAll(); }
 
-Menu::Item* MenuWvw::createItem(const char* label, const char* secondText, Menu::Item* before,
-                                ActionCallback* callback, unsigned flags)
+std::unique_ptr<Menu::Item> MenuWvw::createItem(const char* label, const char* secondText, Menu::Item* before,
+                                                ActionCallback* callback, unsigned flags)
 {
-  return new Item(this, label, secondText, static_cast<Item*>(before), callback, flags);
+  return std::make_unique<Item>(this, label, secondText, static_cast<Item*>(before), callback, flags);
 }
 
 MenuWvw::Item::Item(MenuWvw* owner, const char* label, const char* secondText, Item* before,

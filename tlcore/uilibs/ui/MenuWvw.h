@@ -55,8 +55,8 @@ public:
   MenuWvw* parentMenu() const { return parent_; }
 
 private:
-  Menu::Item* createItem(const char* label, const char* secondText, Menu::Item* before, ActionCallback* callback,
-                         unsigned flags) override;
+  std::unique_ptr<Menu::Item> createItem(const char* label, const char* secondText, Menu::Item* before,
+                                         ActionCallback* callback, unsigned flags) override;
   void itemRemoved(Menu::Item*) override {}
   void changed() override {}
 

@@ -188,6 +188,40 @@ TEST(SingleContainer, HoldsAtMostOneChild)
   EXPECT_EQ(frame->childCount(), 0);
 }
 
+// The containers of many children share one list: negative indices count
+// from the end, and a child being deleted is no longer among its parent's.
+TEST(ChildList, SameIndexingAndDeletionInEveryContainer)
+{
+  auto d = makeDialog(), host = makeDialog(0, "host");
+  MuLayout* l = MuLayout::create(host.get(), "l", MuLayout::kVertical);
+  struct Probe : MuElement {
+    Probe(MuContainer* p, std::vector<int>* counts) : MuElement(p, nullptr, nullptr), counts(counts) {}
+    ~Probe() override { counts->push_back(getParent()->childCount()); }
+    std::vector<int>* counts;
+  };
+  for (MuContainer* c : std::vector<MuContainer*>{d.get(), MuLayout::create(l, "v", MuLayout::kVertical),
+                                                  MuPager::create(l, "p", 0), MuSplitter::create(l, "s", 0, 0, 0)}) {
+    SCOPED_TRACE(c->typeName());
+    std::vector<int> counts;
+    std::vector<MuElement*> kids;
+    for (int i = 0; i < 3; i++) {
+      c->addChild(std::make_unique<Probe>(c, &counts));
+      kids.push_back(c->getChild(-1));
+    }
+    const struct {
+      int index;
+      MuElement* child;
+    } rows[] = {{0, kids[0]}, {2, kids[2]}, {-1, kids[2]}, {-3, kids[0]}, {3, nullptr}, {-4, nullptr}};
+    for (const auto& r : rows)
+      EXPECT_EQ(c->getChild(r.index), r.child) << r.index;
+    c->destroyChild(kids[1]);
+    EXPECT_EQ(c->getChild(1), kids[2]);
+    c->destroyChildren();
+    EXPECT_EQ(counts, (std::vector<int>{2, 1, 0}));
+    EXPECT_EQ(c->childCount(), 0);
+  }
+}
+
 TEST(Registry, IdsAreNeverReused)
 {
   auto first = makeDialog(0, "one");

@@ -74,7 +74,7 @@ TEST_F(ElementTest, NotificationCases)
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    dialog.reset(MuDialog::create("dlg", "Title", Size(400, 300), 0, nullptr, nullptr));
+    dialog = MuDialog::create("dlg", "Title", Size(400, 300), 0, nullptr, nullptr);
     main = MuLayout::create(dialog.get(), nullptr, MuLayout::kVertical);
     box = MuLayout::create(main, "box", MuLayout::kHorizontal);
     button = MuButton::create(box, "b", "OK", 0, 0, 1);
@@ -320,7 +320,7 @@ TEST(ElementReentrancy, RandomisedRounds)
   for (int round = 0; round < 5000; round++) {
     World w;
     w.rng = &rng;
-    w.dialog.reset(MuDialog::create("chaos", "", Size(10, 10), 0, nullptr, nullptr));
+    w.dialog = MuDialog::create("chaos", "", Size(10, 10), 0, nullptr, nullptr);
     w.elements.push_back(w.dialog.get());
     for (int i = 0; i < 6; i++)
       w.elements.push_back(MuLayout::create(static_cast<MuContainer*>(w.elements[w.pick(i + 1)]), nullptr, 0));

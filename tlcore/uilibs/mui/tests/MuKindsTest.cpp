@@ -43,7 +43,7 @@ struct Tree {
     EXPECT_TRUE(plat::ppmm.setParam(4, plat::kPriorityPolicy));
     tltest::bindFakeBackEnd();
     Mui::setMetrics(Mui::kDefaultMetrics);
-    dialog.reset(MuDialog::create("dlg", "", Size(400, 300), 0, nullptr, nullptr));
+    dialog = MuDialog::create("dlg", "", Size(400, 300), 0, nullptr, nullptr);
     dialog->setShown(true);
     layout = MuLayout::create(dialog.get(), "l", MuLayout::kVertical);
     dialog->addObserver(&events, true);

@@ -38,7 +38,8 @@ protected:
   }
   void SetUp() override
   {
-    dialog.reset(static_cast<HostDialog*>(mui::MuDialog::create("d", "D", mui::Size(300, 200), 0, nullptr, nullptr)));
+    dialog.reset(
+        static_cast<HostDialog*>(mui::MuDialog::create("d", "D", mui::Size(300, 200), 0, nullptr, nullptr).release()));
     dialog->setMargin(0);
     host.setContent(&dialog->canvas);
     dialog->addObserver(&events, true);

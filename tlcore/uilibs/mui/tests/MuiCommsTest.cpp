@@ -96,11 +96,12 @@ TEST(MuiComms, TheGateAndLinesFromSeveralClients)
   plat::setTestFeaturesDirsForTests(&keyDirs);
   os::AppInfo::set("muicommstest", "Tessaly", "zarn", nullptr, nullptr);
   tltest::LogCapture log("MuiComms");
+  std::unique_ptr<MuiComms> comms;
   for (const unsigned char* digest : {plat::getReleaseTestFeaturesDigest(), (const unsigned char*)nullptr}) {
     plat::setTestFeaturesDigestForTests(digest);
     plat::resetTestFeaturesGateForTests();
-    MuiComms::stop();
-    MuiComms::start(nullptr, -1, -1);
+    comms.reset();
+    comms = MuiComms::start(nullptr, -1, -1);
     EXPECT_EQ(!digest, access(MuiComms::instance()->path(), F_OK) == 0);
   }
   EXPECT_EQ(tltest::MuiDriver::pipePath(getpid()), MuiComms::instance()->path());
@@ -162,6 +163,5 @@ TEST(MuiComms, TheGateAndLinesFromSeveralClients)
   for (const char* line : {";Got command settext dlg.l.e x\xEF\xBF\xBD;", "String exceeds maximum length",
                            ";MuiComms failed: [System-98] name already bound"})
     EXPECT_NE(std::string::npos, lines.find(line)) << lines;
-  MuiComms::stop();
 }
 

@@ -69,7 +69,7 @@ TEST_F(MuiCommsX11, EveryKindMenusAndAModalBox)
 
   static std::vector<plat::String> keyDirs{plat::String(TL_TEST_SUPPORT_DIR)};
   plat::setTestFeaturesDirsForTests(&keyDirs);
-  MuiComms::start(nullptr, -1, -1);
+  std::unique_ptr<MuiComms> comms = MuiComms::start(nullptr, -1, -1);
   tltest::MuiDriver driver(tltest::MuiDriver::pipePath(getpid()));
   driver.pump = [] { loopFor(5); };
   const struct {
@@ -126,7 +126,6 @@ TEST_F(MuiCommsX11, EveryKindMenusAndAModalBox)
   ASSERT_EQ(0, system(("(sleep 1; " + answer + ") >/dev/null 2>&1 &").c_str()));
   EXPECT_EQ("1\n", driver.command("click all.l.modal"));
   EXPECT_EQ(1, actions.answer);
-  MuiComms::stop();
 }
 
 TEST_F(MuiCommsX11, PasswordFieldRevealsAndCopies)

@@ -143,12 +143,13 @@ struct Bar : ui::MenuBar, ui::Menu::Backend {
     ui::Menu* subMenu() override { return sub_; }
     ui::Menu* sub_;
   };
-  ui::Menu::Item* createItem(const char* label, const char* second, ui::Menu::Item*, ui::Menu::ActionCallback*,
-                             unsigned flags) override
+  std::unique_ptr<ui::Menu::Item> createItem(const char* label, const char* second, ui::Menu::Item*,
+                                             ui::Menu::ActionCallback*, unsigned flags) override
   {
-    if (flags & ui::Menu::kSubMenu)
-      subs.push_back(std::make_unique<ui::Menu>(this, nullptr));
-    return flags & ui::Menu::kSubMenu ? new Item(label, subs.back().get()) : new ui::Menu::Item(label, second);
+    if (!(flags & ui::Menu::kSubMenu))
+      return std::make_unique<ui::Menu::Item>(label, second);
+    subs.push_back(std::make_unique<ui::Menu>(this, nullptr));
+    return std::make_unique<Item>(label, subs.back().get());
   }
   void itemRemoved(ui::Menu::Item*) override {}
   void changed() override {}
