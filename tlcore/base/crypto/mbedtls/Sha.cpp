@@ -1,7 +1,5 @@
 #include "crypto/Sha.h"
 
-#include "crypto/Sha256Ni.h"
-
 #include <mbedtls/sha1.h>
 #include <mbedtls/sha256.h>
 #include <mbedtls/sha512.h>
@@ -9,6 +7,7 @@
 
 #include <algorithm>
 
+#include "crypto/Sha256Ni.h"
 #include "plat/Exception.h"
 #include "plat/String.h"
 #include "rdr/Exception.h"
