@@ -1,13 +1,11 @@
-// The package download (Pkg::startDownload: GET, progress timer, saving the
-// body in the installer session directory and the install-command check)
-// against a bare GET of the same 200 MB with the same client, both from one
-// nginx over plain HTTP on 127.0.0.1, so the difference is what the
-// download adds: saving the file and the bookkeeping around it. The saved
-// file is removed outside the timing. Goal: time ratio <= 1.10. Saving
-// alone is timed too, and the download shows how long its save took
-// ("save_ms"): the body is saved once it is complete, so that cost adds to
-// the GET's instead of overlapping it. Machines under load give steadier
-// ratios with --benchmark_enable_random_interleaving=true.
+// The package download (Pkg::startDownload: GET, progress timer, the
+// body's SHA-256 as it arrives, saving it in the installer session
+// directory and the install-command check) against a bare GET of the same
+// 200 MB with the same client, both from one nginx over plain HTTP on
+// 127.0.0.1, so the difference is what the download adds. The body is saved
+// once it is complete, so that cost adds to the GET's; "save_ms" shows it.
+// The saved file is removed outside the timing. Goal: time ratio <= 3, on
+// the medians of interleaved repetitions. Saving alone is timed too.
 #include <signal.h>
 #include <unistd.h>
 
@@ -162,7 +160,13 @@ void BM_SaveOnly(benchmark::State& state)
 {
   std::string body(kSize, 'x');
   for (auto _ : state) {
-    plat::String file = tlOrbSetup::writeSessionFile("pkg.deb", body.size(), body.data());
+    plat::String file;
+    try {
+      file = tlOrbSetup::writeSessionFile("pkg.deb", body.size(), body.data());
+    } catch (const plat::Exception& e) {
+      state.SkipWithError(e.str());
+      return;
+    }
     state.PauseTiming();
     unlink(file.str());
     state.ResumeTiming();
@@ -172,26 +176,24 @@ void BM_SaveOnly(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_SaveOnly)->Iterations(5)->Repetitions(3)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Download)->Iterations(5)->Repetitions(3)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BareGet)->Iterations(5)->Repetitions(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveOnly)->Iterations(2)->Repetitions(7)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Download)->Iterations(2)->Repetitions(7)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BareGet)->Iterations(2)->Repetitions(7)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
   os::AppInfo::set("bench_download", nullptr, "zarn", nullptr, nullptr);
   signal(SIGPIPE, SIG_IGN);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
+  tlbench::initialize(argc, argv);
   server = new Server;
   tlbench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   tlbench::printRatio(reporter, "200 MB package download and save over a bare GET",
-                      "BM_Download/iterations:5/repeats:3/real_time",
-                      "BM_BareGet/iterations:5/repeats:3/real_time", 1.10);
-  if (double r = reporter.ratio("BM_SaveOnly/iterations:5/repeats:3/real_time",
-                                "BM_BareGet/iterations:5/repeats:3/real_time"))
+                      "BM_Download/iterations:2/repeats:7/real_time",
+                      "BM_BareGet/iterations:2/repeats:7/real_time", 3.0);
+  if (double r = reporter.ratio("BM_SaveOnly/iterations:2/repeats:7/real_time",
+                                "BM_BareGet/iterations:2/repeats:7/real_time"))
     printf("saving 200 MB alone over a bare GET: time ratio %.2f\n", r);
   delete server;
   return 0;

@@ -8,7 +8,9 @@
 //                      library's own chain check) on that server
 //   bulk receive of 64 MiB through ssl::SslIo on the loop
 //                   vs a bare mbedtls_ssl_read loop on a blocking socket in
-//                      this binary, same suites, same chain check
+//                      this binary, same suites, same chain check (goal:
+//                      a time ratio of 1.2 at most, on the medians of
+//                      interleaved repetitions)
 // The bulk server is the tests' scripted Python server, which hands
 // OpenSSL 1 MiB per call (s_server -WWW is slower than either client).
 // Handshakes are wall time per connection; s_time's is its whole run
@@ -262,7 +264,7 @@ void BM_Receive_ours(benchmark::State& state)
   }
   state.SetBytesProcessed(total);
 }
-BENCHMARK(BM_Receive_ours)->UseRealTime()->MinTime(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Receive_ours)->UseRealTime()->Iterations(4)->Repetitions(5)->Unit(benchmark::kMillisecond);
 
 // --- Peers -----------------------------------------------------------------------
 
@@ -399,14 +401,14 @@ void BM_Receive_mbedtls(benchmark::State& state)
   }
   state.SetBytesProcessed(total);
 }
-BENCHMARK(BM_Receive_mbedtls)->UseRealTime()->MinTime(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Receive_mbedtls)->UseRealTime()->Iterations(4)->Repetitions(5)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
 int main(int argc, char** argv)
 {
   Env::get();
-  benchmark::Initialize(&argc, argv);
+  tlbench::initialize(argc, argv);
   tlbench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   // Handshakes are reported without a goal: both are bound by mbedtls's
@@ -417,10 +419,9 @@ int main(int argc, char** argv)
   tlbench::printRatio(reporter, "full handshake vs bare mbedtls handshake",
                       "BM_Handshake_ours/min_time:3.000/real_time",
                       "BM_Handshake_mbedtls/min_time:3.000/real_time", 0);
-  // At least 75 % of the bare loop's rate.
   tlbench::printRatio(reporter, "bulk receive vs bare mbedtls_ssl_read loop",
-                      "BM_Receive_ours/min_time:3.000/real_time",
-                      "BM_Receive_mbedtls/min_time:3.000/real_time", 1 / 0.75);
+                      "BM_Receive_ours/iterations:4/repeats:5/real_time",
+                      "BM_Receive_mbedtls/iterations:4/repeats:5/real_time", 1.2);
   benchmark::Shutdown();
   return 0;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <map>
@@ -42,6 +43,22 @@ public:
   }
   std::map<std::string, double> times;
 };
+
+// benchmark::Initialize with the repetitions of different benchmarks
+// interleaved in random order unless the command line says otherwise (a
+// shared machine's load then falls on both sides of a ratio alike); an
+// argument it does not know ends the program.
+inline void initialize(int argc, char** argv)
+{
+  static char interleave[] = "--benchmark_enable_random_interleaving=true";
+  std::vector<char*> args(argv, argv + argc);
+  args.insert(args.begin() + (argc > 0 ? 1 : 0), interleave);
+  int n = (int)args.size();
+  args.push_back(nullptr);
+  benchmark::Initialize(&n, args.data());
+  if (benchmark::ReportUnrecognizedArguments(n, args.data()))
+    exit(1);
+}
 
 // "<what>: time ratio r (goal <= g: met|missed)" for run a over run b; a
 // goal of 0 prints the ratio alone.

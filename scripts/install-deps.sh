@@ -38,9 +38,10 @@ case "$what" in
               xdg-utils desktop-file-utils xdotool x11-utils) ;;
   # The proxy benchmark tunnels through real proxies; the certificate one loads
   # Debian's CA bundle; the HTTP client's downloads from nginx are timed
-  # against curl; the image puts go to an Xvfb.
+  # against curl; the image puts go to an Xvfb; start-up is timed on one
+  # without and one with openbox.
   bench) pkgs+=(libgtest-dev libgmock-dev "${bench_pkgs[@]}" microsocks tinyproxy ca-certificates
-                nginx-light curl xvfb) ;;
+                nginx-light curl xvfb openbox) ;;
   test)
     # The regular-expression tests compare with Debian's /usr/bin/node,
     # whatever other node is on PATH. PIL and the fonts rerun the generator

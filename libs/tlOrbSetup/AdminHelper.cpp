@@ -21,6 +21,7 @@
 #include "plat/Exception.h"
 #include "plat/Log.h"
 #include "product/init.h"
+#include "rdr/BufferedInStream.h"
 #include "rdr/Exception.h"
 #include "rdr/FramedInStream.h"
 #include "rdr/FramedOutStream.h"
@@ -225,16 +226,22 @@ void AdminHelper::dataAvailable(io::Io* io)
 {
   PLAT_ASSERT(io == runCmdIo_.get());
   rdr::InStream& in = *io->in();
+  auto* buffered = dynamic_cast<rdr::BufferedInStream*>(&in);
   // What is available now goes out as messages of at most 4,096 bytes, in
   // one flush.
   rdr::FramedOutStream* last = nullptr;
+  bool drained = false;
   for (;;) {
     bool ended = false;
     try {
       // Only an empty buffer is refilled: a refill first moves the unread
-      // bytes to the buffer's start.
-      if (in.nUnread() == 0 && !in.check(false, 1))
-        break;
+      // bytes to the buffer's start. A refill that left room took all there
+      // was: asking again would only be told to wait.
+      if (in.nUnread() == 0) {
+        if (drained || !in.check(false, 1))
+          break;
+        drained = buffered && in.nUnread() < buffered->getBufSize();
+      }
     } catch (rdr::BlockException&) {
       break;
     } catch (plat::Exception& e) {

@@ -35,6 +35,11 @@ void Download::requestFailed(http::HttpRequest* request, plat::Exception* error)
   callback_->requestFailed(request, error);
 }
 
+void Download::bodyReceived(http::HttpRequest* request, int length, const unsigned char* bytes)
+{
+  callback_->bodyReceived(request, length, bytes);
+}
+
 bool Download::reportProgress()
 {
   plat::DestroyGuard guard(alive_);

@@ -1,6 +1,7 @@
 // One download of the product package: an HTTP GET without a time-out whose
 // body (up to 1 GiB, held in memory) the callback takes when it completes,
-// with the progress reported every second while it runs.
+// with the progress reported every second while it runs and each piece of
+// the body passed on as it arrives.
 //
 // Loop thread only. The client and the callback are borrowed; the request
 // is owned and aborted (without a callback) when the download is destroyed.
@@ -40,6 +41,7 @@ public:
   bool acceptStatus(http::HttpRequest* request, int status) override;
   void requestComplete(http::HttpRequest* request) override;
   void requestFailed(http::HttpRequest* request, plat::Exception* error) override;
+  void bodyReceived(http::HttpRequest* request, int length, const unsigned char* bytes) override;
 
   // Reports the progress now; false when the callback destroyed this.
   virtual bool reportProgress();

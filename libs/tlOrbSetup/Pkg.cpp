@@ -57,6 +57,7 @@ void Pkg::startDownload(DownloadCallback* callback)
   downloadCb_ = callback;
   downloadLater_.cancel();
   download_.reset();
+  bodyDigest_.start();
   try {
     // Where the body would go is known before anything is fetched.
     packageFileName(uri_.str());
@@ -95,12 +96,19 @@ void Pkg::progress(http::HttpRequest*, int64_t received, int64_t total)
     downloadCb_->progress(this, received, total);
 }
 
+void Pkg::bodyReceived(http::HttpRequest*, int length, const unsigned char* bytes)
+{
+  bodyDigest_.update(length, bytes);
+}
+
 void Pkg::downloadDone(http::HttpRequest* request)
 {
   // The body outlives the request, which goes once this call has returned.
   http::SharedBytes body = request->getResponseBody();
   retireDownload();
-  packageReceived(downloadCb_, body->length(), body->data());
+  fileDigest_ = adminmsg::FileDigest();
+  bodyDigest_.final(fileDigest_.sha256, adminmsg::kSha256Size);
+  saveReceived(body->length(), body->data());
 }
 
 void Pkg::downloadFailed(const plat::Exception& error)
@@ -121,10 +129,15 @@ void Pkg::retireDownload()
 void Pkg::packageReceived(DownloadCallback* callback, size_t length, const void* body)
 {
   downloadCb_ = callback;
+  fileDigest_ = adminmsg::fileDigest(0, length, body);
+  saveReceived(length, body);
+}
+
+void Pkg::saveReceived(size_t length, const void* body)
+{
   downloadCb_->progress(this, 1, 1);
   try {
     plat::String name = packageFileName(uri_.str());
-    fileDigest_ = adminmsg::fileDigest(0, length, body);
     file_ = writeSessionFile(name.str(), length, body);
     checkInstallCommand();
   } catch (plat::Exception& e) {

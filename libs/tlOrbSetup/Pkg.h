@@ -29,6 +29,7 @@
 #include <memory>
 #include <vector>
 
+#include "crypto/Sha.h"
 #include "hostedremoteaccess/TicketRedeemer.h"
 #include "io/FdManager.h"
 #include "plat/Exception.h"
@@ -124,6 +125,7 @@ public:
   void requestComplete(http::HttpRequest* request) override;
   void requestFailed(http::HttpRequest* request, plat::Exception* error) override;
   void progress(http::HttpRequest* request, int64_t received, int64_t total) override;
+  void bodyReceived(http::HttpRequest* request, int length, const unsigned char* bytes) override;
 
   // AdminHelperClient::RunCmdCallback: the install command.
   void result(int status, const plat::Exception& error) override;
@@ -163,6 +165,7 @@ protected:
 
 private:
   void downloadDone(http::HttpRequest* request);
+  void saveReceived(size_t length, const void* body);
   void downloadFailed(const plat::Exception& error);
   void retireDownload();
   void postInstall(const char* error);
@@ -172,8 +175,9 @@ private:
   plat::String name_;
   plat::String file_;
   // The SHA-256 of the body as received, which the helper checks its copy
-  // of file_ against before installing it.
+  // of file_ against before installing it; taken as the body arrives.
   adminmsg::FileDigest fileDigest_;
+  crypto::Sha bodyDigest_{256, false};
   http::HttpClient* client_;
   plat::String uri_;
   std::unique_ptr<Download> download_;

@@ -22,6 +22,7 @@
 #include "plat/TestFeatures.h"
 #include "product/addresses.h"
 #include "ssl/HttpsClient.h"
+#include "ssl/SslCertLookup.h"
 #include "tlOrbSetup/AdminHelper.h"
 #include "tlOrbSetup/Pages.h"
 #include "tlOrbSetup/PkgOrb.h"
@@ -69,6 +70,35 @@ std::string readCertsFile(const char* path)
     throw plat::SystemExceptionFmt(errno, "read(%s)", path);
   return text;
 }
+
+// The download's trusted certificates, parsed when a connection first asks
+// for an issuer instead of on the way to the first paint. The text is the
+// built-in resource's, or an owned copy of a file's.
+class CertsOnFirstUse : public ssl::SslCertLookupCustom {
+public:
+  explicit CertsOnFirstUse(std::string text) : owned_(std::move(text))
+  {
+    pem_ = owned_.data();
+    length_ = owned_.size();
+  }
+  CertsOnFirstUse(const char* pem, size_t length) : pem_(pem), length_(length) {}
+
+  ssl::SslCertificatePtr find(int length, const unsigned char* subjectDer) override
+  {
+    if (pem_) {
+      const char* pem = pem_;
+      pem_ = nullptr;
+      addCertsFromPem((int)length_, pem);
+      std::string().swap(owned_);
+    }
+    return SslCertLookupCustom::find(length, subjectDer);
+  }
+
+private:
+  std::string owned_;
+  const char* pem_ = nullptr;
+  size_t length_ = 0;
+};
 
 std::vector<plat::String> resourceTokens(const char* name, const char* seps)
 {
@@ -169,18 +199,16 @@ SetupDlg::SetupDlg() : helper_(this), exitTimer_(this), sweepLater_([this] { swe
 
 void SetupDlg::makeHttpsClient()
 {
-  std::unique_ptr<ssl::SslCertLookupCustom> custom(new ssl::SslCertLookupCustom());
+  std::unique_ptr<ssl::SslCertLookupCustom> custom;
   const bool testFeatures = plat::isTestFeaturesEnabled();
   plat::String pem = certsPem.getValueStr();
   if (testFeatures && *pem.str()) {
     vlog.log(100, "Using trusted certs from %s", pem.str());
-    std::string text = readCertsFile(pem.str());
-    custom->addCertsFromPem((int)text.size(), text.data());
+    custom = std::make_unique<CertsOnFirstUse>(readCertsFile(pem.str()));
   } else {
     vlog.log(100, "Using trusted certs from built-in resource");
     plat::BuiltInResource r = plat::findBuiltInResource("cacerts.pem");
-    if (r.data)
-      custom->addCertsFromPem((int)r.size, static_cast<const char*>(r.data));
+    custom = std::make_unique<CertsOnFirstUse>(static_cast<const char*>(r.data), r.data ? r.size : 0);
   }
   https_ = ssl::createHttpsClient(std::move(custom));
   if (testFeatures)

@@ -61,7 +61,7 @@ check "test, nodejs missing beside another node" test 0 "nodejs" \
 check "test, user, packages missing" test 1000 "squid gzip" "de_DE.utf8 de_AT.utf8 ja_JP.utf8" 0 \
   "sudo apt-get update" "apt-get update" "sudo $apt gzip squid" "$apt gzip squid"
 check "bench, nothing installed" bench 0 "*" "" 0 \
-  "apt-get update" "$apt $core $peers microsocks tinyproxy ca-certificates nginx-light curl xvfb"
+  "apt-get update" "$apt $core $peers microsocks tinyproxy ca-certificates nginx-light curl xvfb openbox"
 check "run, nothing installed" run 0 "*" "" 0 "apt-get update" "$apt $core $peers xvfb openbox x11-apps python3-pil xdg-utils desktop-file-utils xdotool x11-utils"
 check "run, all present" run 1000 "" "" 0
 check "fuzz, clang missing" fuzz 0 "clang" "" 0 "apt-get update" "$apt clang"

@@ -5,6 +5,10 @@
 // allocated once per object and wiped when freed, so one object can digest
 // many messages without allocating. A plain value with no shared state: one
 // thread at a time per object, any number of objects at once.
+//
+// SHA-224 and SHA-256 run their blocks on the CPU's SHA extensions where it
+// has them (x86), else on the library's portable code; both keep the same
+// running state, so saved states move between machines.
 #pragma once
 
 #include "plat/MBuf.h"
@@ -47,6 +51,14 @@ public:
   // when the stream would wait.
   static plat::MBuf<unsigned char> digestStream(int digestBits, rdr::InStream& in,
                                                 bool allowSha1ForLegacyCode);
+
+  // Whether SHA-224 and SHA-256 use the CPU's SHA extensions.
+  static bool usesSha256Extensions();
+#ifdef TL_TEST_HOOKS
+  // Makes SHA-224 and SHA-256 use the portable code (true) or whatever the
+  // CPU offers (false), so that tests check both on one machine.
+  static void setPortableSha256ForTests(bool portable);
+#endif
 
 private:
   struct Context;

@@ -42,6 +42,10 @@ public:
   virtual void requestComplete(HttpRequest* request) = 0;
   // error is valid for the duration of the call only.
   virtual void requestFailed(HttpRequest* request, plat::Exception* error) = 0;
+  // Each piece of the response body as it is read, in order, before the
+  // outcome; the request must not be destroyed from inside. Ignored unless
+  // overridden.
+  virtual void bodyReceived(HttpRequest* request, int length, const unsigned char* bytes);
 };
 
 class HttpRequest {

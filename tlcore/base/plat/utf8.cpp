@@ -295,13 +295,8 @@ bool isValidUtf8(const char* s, const char* end)
 {
   if (!s)
     return true;
-  if (!end) {
-    while (unsigned char c = *s++) {
-      if (c >= 0x80 && decodeRest(c, &s, 4) < 0)
-        return false;
-    }
-    return true;
-  }
+  if (!end)
+    end = s + strlen(s); // a NUL never occurs inside a sequence
   while (s < end) {
     unsigned char c = *s++;
     if (c < 0x80) {

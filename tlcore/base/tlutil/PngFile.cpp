@@ -83,6 +83,30 @@ bool readRows(PngFile::Decoder* d, uint8_t* first, size_t rowBytes, int height, 
   return true;
 }
 
+// Premultiplies 32-bit pixels of 8-bit channels in host order in place,
+// rounding as rfb::premultiply does; false for any other format.
+bool premultiplyRows(uint8_t* first, int stride, int width, int height, const rfb::PixelFormat& pf)
+{
+  if (pf.bpp != 32 || !pf.isNativeEndian() || !pf.trueColour || pf.redMax != 255 || pf.greenMax != 255 ||
+      pf.blueMax != 255 || pf.alphaMax != 255)
+    return false;
+  const int shifts[3] = {pf.redShift, pf.greenShift, pf.blueShift};
+  for (int y = 0; y < height; y++) {
+    uint32_t* row = reinterpret_cast<uint32_t*>(first + (size_t)stride * 4 * (size_t)y);
+    for (int x = 0; x < width; x++) {
+      const uint32_t p = row[x];
+      const uint32_t a = p >> pf.alphaShift & 255;
+      if (a == 255)
+        continue;
+      uint32_t out = a << pf.alphaShift;
+      for (int s : shifts)
+        out |= ((p >> s & 255) * a + 127) / 255 << s;
+      row[x] = out;
+    }
+  }
+  return true;
+}
+
 } // namespace
 
 PngFile::PngFile(int length, const uint8_t* data, Premultiply premultiply, const char* name)
@@ -125,7 +149,8 @@ void PngFile::getImage(rfb::WritablePixelBuffer* pb, rfb::Point pos)
     return;
   if (!readRows(dec_.get(), mem, (size_t)stride * 4, height_, passes_))
     throw PngException(0, "%s: %s", dec_->error, name_.str());
-  if (premultiply_ == Premultiply::Yes && format_.alphaMax)
+  if (premultiply_ == Premultiply::Yes && format_.alphaMax &&
+      !premultiplyRows(mem, stride, width_, height_, format_))
     rfb::blendImage(*pb, pos, *pb, r, rfb::premultiply);
 }
 

@@ -1,6 +1,7 @@
 #include "tlutil/Scaler.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "plat/Exception.h"
 #include "rfb/PixDraw.h"
@@ -122,6 +123,30 @@ struct RgbWrite {
   rfb::ColourMap* cm_;
 };
 
+// Which source columns each destination column of a job covers, and by how
+// much: the same for every source row, so worked out once per job.
+struct ColumnSpans {
+  explicit ColumnSpans(const ScaleJob& j)
+  {
+    const int32_t srcW = j.coords->srcSz.x, dstW = j.coords->dstSz.x;
+    const int64_t firstCol = j.srcStartX / dstW;
+    first.resize((size_t)j.size.x);
+    count.resize((size_t)j.size.x);
+    for (int x = 0; x < j.size.x; x++) {
+      const int64_t dx0 = j.dstStartX + (int64_t)x * srcW, dx1 = dx0 + srcW;
+      const size_t before = overlap.size();
+      int64_t sx = dx0 / dstW;
+      first[x] = (int32_t)(sx - firstCol);
+      for (; sx * dstW < dx1; sx++) {
+        const int64_t sx0 = sx * dstW;
+        overlap.push_back((int32_t)(std::min(sx0 + dstW, dx1) - std::max(sx0, dx0)));
+      }
+      count[x] = (int32_t)(overlap.size() - before);
+    }
+  }
+  std::vector<int32_t> first, count, overlap;
+};
+
 // The box filter over the virtual grid: a source pixel is dstW x dstH
 // units, a destination pixel srcW x srcH. Tag only tells apart kernels
 // that share a body.
@@ -132,9 +157,10 @@ void boxKernel(const ScaleJob& j)
   const Read rd(*j.srcFormat, j.srcColourMap);
   const Write wr(*j.dstFormat, j.dstColourMap);
   const int32_t srcW = j.coords->srcSz.x, srcH = j.coords->srcSz.y;
-  const int32_t dstW = j.coords->dstSz.x, dstH = j.coords->dstSz.y;
+  const int32_t dstH = j.coords->dstSz.y;
   const int32_t rx = (1 << 23) / srcW, ry = (1 << 23) / srcH;
-  const int64_t firstCol = j.srcStartX / dstW, firstRow = j.srcStartY / dstH;
+  const int64_t firstRow = j.srcStartY / dstH;
+  const ColumnSpans cols(j);
   uint32_t* acc = j.accum;
 
   for (int y = 0; y < j.size.y; y++) {
@@ -143,16 +169,16 @@ void boxKernel(const ScaleJob& j)
       const int64_t sy0 = sy * dstH;
       const int32_t overlapY = (int32_t)(std::min(sy0 + dstH, dy1) - std::max(sy0, dy0));
       const uint8_t* row = j.src + pixmem::offset(0, (int)(sy - firstRow), j.srcStride, SB);
+      const int32_t* overlapX = cols.overlap.data();
       for (int x = 0; x < j.size.x; x++) {
-        const int64_t dx0 = j.dstStartX + (int64_t)x * srcW, dx1 = dx0 + srcW;
+        const uint8_t* p = row + (int64_t)cols.first[x] * SB;
         int32_t sum[4] = {0, 0, 0, 0};
-        for (int64_t sx = dx0 / dstW; sx * dstW < dx1; sx++) {
-          const int64_t sx0 = sx * dstW;
-          const int32_t overlapX = (int32_t)(std::min(sx0 + dstW, dx1) - std::max(sx0, dx0));
+        for (int n = cols.count[x]; n > 0; n--, p += SB) {
           int32_t c[4];
-          rd.read(pixmem::load<SB>(row + (sx - firstCol) * SB), c);
+          rd.read(pixmem::load<SB>(p), c);
           for (int k = 0; k < N; k++)
-            sum[k] += c[k] * overlapX;
+            sum[k] += c[k] * *overlapX;
+          overlapX++;
         }
         for (int k = 0; k < N; k++)
           acc[x * 4 + k] += (uint32_t)((((sum[k] + srcW / 2) * rx) >> 23) * overlapY);

@@ -45,6 +45,22 @@ DisplayContext& ctx()
 
 // --- The connection ---------------------------------------------------------------
 
+namespace {
+
+// Xlib keeps what it has interned: asking for all of the layer's atoms in
+// one round trip lets each getter's own first XInternAtom answer at once
+// (and Xlib's own, when a top-level window gets its properties).
+void warmAtomCache(Display* dpy)
+{
+#define TX_ATOM_NAME(fn, name) const_cast<char*>(name),
+  char* names[] = {TX_ATOMS(TX_ATOM_NAME) const_cast<char*>("WM_LOCALE_NAME")};
+#undef TX_ATOM_NAME
+  Atom atoms[sizeof names / sizeof *names];
+  XInternAtoms(dpy, names, (int)(sizeof names / sizeof *names), False, atoms);
+}
+
+} // namespace
+
 void openDisplay(const char* name)
 {
   DisplayContext& c = ctx();
@@ -66,6 +82,7 @@ void openDisplay(const char* name)
   c.root = RootWindow(dpy, screen);
   c.cmap = owncmap ? XCreateColormap(dpy, c.root, DefaultVisual(dpy, screen), AllocNone)
                    : DefaultColormap(dpy, screen);
+  warmAtomCache(dpy);
 
   static const unsigned short levels[kGreyCount] = {0x0000, 0xBBBB, 0xEEEE, 0x5555, 0x8888, 0xFFFF};
   XColor greys[kGreyCount];
@@ -105,10 +122,43 @@ Time lastServerTime() { return ctx().lastServerTime; }
 
 // --- Colours ----------------------------------------------------------------------------
 
+namespace {
+
+// On a TrueColor visual whose channels keep as many bits as the server
+// keeps per value, the server's answer to XAllocColor is known without
+// asking: each value cut to its channel's bits, spread back over 16 bits.
+// False (nothing set) on any other visual.
+bool trueColourPixels(Display* dpy, XColor* colours, int count)
+{
+  const Visual* v = DefaultVisual(dpy, DefaultScreen(dpy));
+  const unsigned long masks[3] = {v->red_mask, v->green_mask, v->blue_mask};
+  if (v->c_class != TrueColor)
+    return false;
+  for (unsigned long m : masks)
+    if (!m || __builtin_popcountl(m) != v->bits_per_rgb || v->bits_per_rgb > 16)
+      return false;
+  for (int i = 0; i < count; i++) {
+    unsigned short* values[3] = {&colours[i].red, &colours[i].green, &colours[i].blue};
+    unsigned long pixel = 0;
+    for (int c = 0; c < 3; c++) {
+      const int bits = __builtin_popcountl(masks[c]);
+      const unsigned long value = *values[c] >> (16 - bits);
+      pixel |= value << __builtin_ctzl(masks[c]);
+      *values[c] = (unsigned short)(value * 65535 / ((1ul << bits) - 1));
+    }
+    colours[i].pixel = pixel;
+  }
+  return true;
+}
+
+} // namespace
+
 void allocColours(XColor* colours, int count)
 {
   Display* dpy = display();
   Colormap cmap = colormap();
+  if (trueColourPixels(dpy, colours, count))
+    return;
   std::vector<int> failed;
   for (int i = 0; i < count; i++)
     if (!XAllocColor(dpy, cmap, &colours[i]))

@@ -49,7 +49,8 @@ Time lastServerTime();
 
 // Read-only cells for every entry; a colour the map cannot hold takes the
 // nearest cell this process can share (cells borrowed for the search and
-// not chosen are freed again).
+// not chosen are freed again). On a TrueColor visual with as many bits a
+// channel as the server keeps, the pixels are computed without a request.
 void allocColours(XColor* colours, int count);
 rfb::Point getWMDecorationSize();
 // The display number of the open display, -1 when none is open.

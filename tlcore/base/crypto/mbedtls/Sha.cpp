@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "crypto/Sha256Ni.h"
 #include "plat/Exception.h"
 #include "plat/String.h"
 #include "rdr/Exception.h"
@@ -40,7 +41,93 @@ constexpr int kSha256StateSize = 8 + 32 + 64 + 1;
 constexpr int kSha512StateSize = 16 + 64 + 128 + 1;
 constexpr int kMaxStateSize = kSha512StateSize;
 
+#ifdef TL_TEST_HOOKS
+bool portableSha256 = false;
+#endif
+
+bool sha256Ni()
+{
+#ifdef TL_TEST_HOOKS
+  if (portableSha256)
+    return false;
+#endif
+  return haveSha256Ni();
+}
+
+// SHA-224 and SHA-256 over the library's context: its byte count, state
+// and pending block, kept exactly as its own code keeps them. Only the
+// block function differs.
+void sha256Blocks(mbedtls_sha256_context& c, const unsigned char* p, size_t n)
+{
+  if (sha256Ni()) {
+    sha256BlocksNi(c.state, p, n);
+    return;
+  }
+  for (; n > 0; n--, p += 64)
+    check(mbedtls_internal_sha256_process(&c, p));
+}
+
+void sha256Update(mbedtls_sha256_context& c, const unsigned char* p, size_t length)
+{
+  size_t used = c.total[0] & 63;
+  c.total[0] += (uint32_t)length;
+  if (c.total[0] < (uint32_t)length)
+    c.total[1]++;
+  if (used > 0 && length >= 64 - used) {
+    memcpy(c.buffer + used, p, 64 - used);
+    sha256Blocks(c, c.buffer, 1);
+    p += 64 - used;
+    length -= 64 - used;
+    used = 0;
+  }
+  if (length >= 64) {
+    sha256Blocks(c, p, length / 64);
+    p += length & ~(size_t)63;
+    length &= 63;
+  }
+  if (length > 0)
+    memcpy(c.buffer + used, p, length);
+}
+
+void putBigEndian(unsigned char* p, uint32_t v)
+{
+  p[0] = (unsigned char)(v >> 24);
+  p[1] = (unsigned char)(v >> 16);
+  p[2] = (unsigned char)(v >> 8);
+  p[3] = (unsigned char)v;
+}
+
+// Writes 28 or 32 bytes.
+void sha256Finish(mbedtls_sha256_context& c, unsigned char* out)
+{
+  size_t used = c.total[0] & 63;
+  c.buffer[used++] = 0x80;
+  if (used > 56) {
+    memset(c.buffer + used, 0, 64 - used);
+    sha256Blocks(c, c.buffer, 1);
+    used = 0;
+  }
+  memset(c.buffer + used, 0, 56 - used);
+  putBigEndian(c.buffer + 56, (c.total[0] >> 29) | (c.total[1] << 3));
+  putBigEndian(c.buffer + 60, c.total[0] << 3);
+  sha256Blocks(c, c.buffer, 1);
+  for (int i = 0; i < (c.is224 ? 7 : 8); i++)
+    putBigEndian(out + 4 * i, c.state[i]);
+}
+
 } // namespace
+
+bool Sha::usesSha256Extensions()
+{
+  return sha256Ni();
+}
+
+#ifdef TL_TEST_HOOKS
+void Sha::setPortableSha256ForTests(bool portable)
+{
+  portableSha256 = portable;
+}
+#endif
 
 Sha::Sha(int digestBits, bool allowSha1ForLegacyCode) : digestBits_(digestBits), ctx_(nullptr)
 {
@@ -95,7 +182,7 @@ void Sha::update(int length, const void* data)
     break;
   case 224:
   case 256:
-    check(mbedtls_sha256_update_ret(&ctx_->sha256, p, length));
+    sha256Update(ctx_->sha256, p, (size_t)length);
     break;
   default:
     check(mbedtls_sha512_update_ret(&ctx_->sha512, p, length));
@@ -111,19 +198,17 @@ void Sha::final(unsigned char* buffer, int bufSize)
   case 160:
     check(mbedtls_sha1_finish_ret(&ctx_->sha1, buffer));
     break;
+  case 224:
   case 256:
-    check(mbedtls_sha256_finish_ret(&ctx_->sha256, buffer));
+    sha256Finish(ctx_->sha256, buffer);
     break;
   case 512:
     check(mbedtls_sha512_finish_ret(&ctx_->sha512, buffer));
     break;
   default: {
-    // The truncated variants still write the full 32 or 64 bytes.
+    // SHA-384 still writes the full 64 bytes.
     unsigned char full[64];
-    if (digestBits == 224)
-      check(mbedtls_sha256_finish_ret(&ctx_->sha256, full));
-    else
-      check(mbedtls_sha512_finish_ret(&ctx_->sha512, full));
+    check(mbedtls_sha512_finish_ret(&ctx_->sha512, full));
     memcpy(buffer, full, digestBits / 8);
     plat::secureZero(full, sizeof(full));
     break;

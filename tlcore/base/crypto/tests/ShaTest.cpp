@@ -236,3 +236,115 @@ TEST(Sha, DigestStreamReadsToTheEnd)
     EXPECT_EQ(in.nUnread(), 0);
   }
 }
+
+namespace {
+
+// SHA-224 and SHA-256 on the portable code and, where the CPU has them, on
+// its SHA extensions.
+std::vector<bool> sha256Paths()
+{
+  Sha::setPortableSha256ForTests(true);
+  std::vector<bool> portable = {true};
+  Sha::setPortableSha256ForTests(false);
+  if (Sha::usesSha256Extensions())
+    portable.push_back(false);
+  return portable;
+}
+
+} // namespace
+
+// The examples of FIPS 180-4 (one block, two blocks, the padding spilling
+// into a block of its own, a million bytes), on every path.
+TEST(Sha, Sha256MatchesTheStandardsExamples)
+{
+  struct Vector {
+    std::string message;
+    const char* sha256;
+    const char* sha224;
+  };
+  const Vector vectors[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855",
+       "d14a028c2a3a2bc9476102bb288234c415a2b01f828ea62ac5b3e42f"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
+       "23097d223405d8228642a477bda255b32aadbce4bda0b3f7e36c9da7"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1",
+       "75388b16512776cc5dba5da1fd890150b0c6455cb4f58b1952522525"},
+      {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrs"
+       "mnopqrstnopqrstu",
+       "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1",
+       "c97ca9a559850ce97a04a96def6d99a9e0e0e2ab14e6b8df265fc0b3"},
+      {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0",
+       "20794655980c91d8bbb4c1ea97618a4bf03f42581948b2ee4ee7ad67"},
+  };
+  for (bool portable : sha256Paths()) {
+    Sha::setPortableSha256ForTests(portable);
+    for (const Vector& v : vectors) {
+      SCOPED_TRACE(std::to_string(v.message.size()) + (portable ? " bytes, portable" : " bytes, extensions"));
+      Bytes m(v.message.begin(), v.message.end());
+      EXPECT_EQ(ourDigest(256, m), v.sha256);
+      EXPECT_EQ(ourDigest(224, m), v.sha224);
+    }
+  }
+  Sha::setPortableSha256ForTests(false);
+}
+
+// Random messages fed in pieces that end at every kind of place relative
+// to the 64-byte block (empty, inside, one short of its end, at it, one
+// past, whole blocks from aligned and unaligned starts), each piece on a
+// path drawn at random, so the paths also take over each other's state;
+// against hashlib.
+TEST(Sha, Sha256InPiecesMatchesHashlib)
+{
+  std::mt19937 rng(2024);
+  struct Case {
+    int bits;
+    Bytes data;
+    std::vector<size_t> pieces;
+  };
+  std::vector<Case> cases;
+  for (int i = 0; i < 120; i++) {
+    Case c;
+    c.bits = i % 2 ? 224 : 256;
+    c.data = randomBytes(rng, i < 100 ? (int)(rng() % 700) : (int)(rng() % 70000));
+    for (size_t at = 0; at < c.data.size();) {
+      const size_t offset = at % 64, left = c.data.size() - at;
+      size_t n = 0;
+      switch (rng() % 7) {
+      case 0: n = 0; break;
+      case 1: n = rng() % 64; break;
+      case 2: n = 63 - offset; break;
+      case 3: n = 64 - offset; break;
+      case 4: n = 65 - offset; break;
+      case 5: n = 64 * (1 + rng() % 20); break;
+      case 6: n = 64 - offset + 64 * (rng() % 20); break;
+      }
+      n = std::min(n, left);
+      c.pieces.push_back(n);
+      at += n;
+    }
+    cases.push_back(c);
+  }
+  std::vector<std::string> requests;
+  for (const Case& c : cases)
+    requests.push_back("sha " + std::to_string(c.bits) + " " + hex(c.data));
+  std::vector<std::string> want = python(requests);
+
+  const std::vector<bool> paths = sha256Paths();
+  for (size_t i = 0; i < cases.size(); i++) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(std::to_string(c.bits) + " of " + std::to_string(c.data.size()) + " bytes");
+    Sha sha(c.bits, false);
+    size_t at = 0;
+    for (size_t n : c.pieces) {
+      Sha::setPortableSha256ForTests(paths[rng() % paths.size()]);
+      sha.update((int)n, c.data.data() + at);
+      at += n;
+    }
+    Sha::setPortableSha256ForTests(paths[rng() % paths.size()]);
+    unsigned char out[32];
+    sha.final(out, sizeof(out));
+    EXPECT_EQ(hex(out, (size_t)c.bits / 8), want[i]);
+  }
+  Sha::setPortableSha256ForTests(false);
+}

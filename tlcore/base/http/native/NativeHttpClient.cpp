@@ -34,6 +34,8 @@ plat::IntParameter httpMaxResourceSize("_HttpMaxResourceSize", "", 1073741824,
 plat::BoolParameter httpHarDump("_HttpHarDump", "", false);
 
 HttpCallback::~HttpCallback() = default;
+
+void HttpCallback::bodyReceived(HttpRequest*, int, const unsigned char*) {}
 HttpRequest::~HttpRequest() = default;
 HttpClient::~HttpClient() = default;
 

@@ -440,6 +440,7 @@ void NativeHttpRequest::copyBody()
     int n = std::min(remaining_, in->nUnread());
     prefault(bodyOut_.length() + n);
     bodyOut_.writeBytes(in->getPtr(), n);
+    callback_->bodyReceived(this, n, in->getPtr());
     in->consume(n);
     in->setCheckpoint();
     remaining_ -= n;
