@@ -28,7 +28,6 @@
 #include "score/Mode.h"
 #include "smisc/CtrlCommsClientHelper.h"
 #include "tlOrbSetup/AdminHelperMsgs.h"
-#include "tlOrbSetup/SetupApp.h"
 #include "tlutil/ConfigStore.h"
 
 namespace tlOrbSetup {

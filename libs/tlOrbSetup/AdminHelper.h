@@ -38,6 +38,9 @@ class InStream;
 
 namespace tlOrbSetup {
 
+// The "-helper" mode, with the whole command line; its exit status.
+int adminHelperMain(int argc, char** argv);
+
 // Whether the cloud credential record of appName exists in its
 // configuration directory as this process sees it.
 bool hasCloudCredentials(const char* appName, bool system);

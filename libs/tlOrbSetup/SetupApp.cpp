@@ -20,6 +20,7 @@
 #include "plat/TestFeatures.h"
 #include "product/addresses.h"
 #include "product/init.h"
+#include "tlOrbSetup/AdminHelper.h"
 #include "tlOrbSetup/FrontEnd.h"
 #include "tlOrbSetup/SetupComms.h"
 
