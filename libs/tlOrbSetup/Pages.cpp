@@ -23,13 +23,25 @@ plat::LogSrc vlog("SetupPages");
 
 const uint16_t kInstallStart = 6553; // a tenth of the bar
 
-// The framed column of the download and install pages: 100 units in from
-// both sides.
-mui::MuLayout* framedColumn(mui::MuLayout* root)
+// The framed column of the download and install pages, 100 units in from
+// both sides and 60 below the top, with the text over the bar.
+mui::MuLayout* framedColumn(mui::MuLayout* root, mui::MuText*& text, muimisc::ProgressBar*& bar)
 {
+  spacer(root, 60);
   mui::MuFrame* frame = mui::MuFrame::create(root, nullptr, nullptr, mui::MuFrame::kPlain);
   frame->setMargin(mui::Size(units(100), 0));
-  return mui::MuLayout::create(frame, nullptr, mui::MuLayout::kVertical);
+  mui::MuLayout* column = mui::MuLayout::create(frame, nullptr, mui::MuLayout::kVertical);
+  text = mui::MuText::create(column, "text", "", nullptr, 0);
+  bar = muimisc::ProgressBar::create(column, "progress");
+  return column;
+}
+
+// Their cancel button, centred 30 units below what parent holds.
+void cancelButton(mui::MuLayout* parent, PageButton& cancel)
+{
+  spacer(parent, 30);
+  cancel.setup(parent, "cancel", PageButton::kWhite);
+  centred(parent, cancel.button);
 }
 
 plat::String progressText(const char* key, Pkg* pkg)
@@ -127,13 +139,8 @@ void InitialPage::activated(mui::MuElement* source, uint32_t)
 
 DownloadPage::DownloadPage(SetupDlg* dlg) : Page(dlg, "download")
 {
-  spacer(root_, 60);
-  mui::MuLayout* column = framedColumn(root_);
-  text_ = mui::MuText::create(column, "text", "", nullptr, 0);
-  bar_ = muimisc::ProgressBar::create(column, "progress");
-  spacer(root_, 30);
-  cancel_.setup(root_, "cancel", PageButton::kWhite);
-  centred(root_, cancel_.button);
+  framedColumn(root_, text_, bar_);
+  cancelButton(root_, cancel_);
   text_->setMarkup(progressText("tlOrbSetup_download_downloading_fmt", dlg->pkg()).get());
 }
 
@@ -171,13 +178,7 @@ void DownloadPage::done(Pkg*, const plat::Exception& result)
 
 InstallPage::InstallPage(SetupDlg* dlg) : Page(dlg, "install")
 {
-  spacer(root_, 60);
-  mui::MuLayout* column = framedColumn(root_);
-  text_ = mui::MuText::create(column, "text", "", nullptr, 0);
-  bar_ = muimisc::ProgressBar::create(column, "progress");
-  spacer(column, 30);
-  cancel_.setup(column, "cancel", PageButton::kWhite);
-  centred(column, cancel_.button);
+  cancelButton(framedColumn(root_, text_, bar_), cancel_);
 }
 
 void InstallPage::fillTexts()

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "crypto/RandomStream.h"
 #include "hosted/VendorConfig.h"
 #include "http/HttpUtil.h"
 #include "loc/Localize.h"
@@ -14,8 +13,8 @@
 #include "os/desktop.h"
 #include "plat/ConfigParameter.h"
 #include "plat/Log.h"
-#include "plat/encodings.h"
 #include "tlOrbSetup/PkgOrb.h"
+#include "tlOrbSetup/SessionDir.h"
 #include "tlOrbSetup/SetupDlg.h"
 
 namespace tlOrbSetup {
@@ -36,15 +35,8 @@ const int kBold = plat::Markup::Style::kBold;
 const plat::String& signingInState()
 {
   static plat::String state;
-  if (state.isNull()) {
-    unsigned char bytes[8];
-    {
-      crypto::RandomStream random;
-      random.readBytes(bytes, sizeof(bytes));
-    }
-    state = plat::binToBase64(sizeof(bytes), bytes, true);
-    explicit_bzero(bytes, sizeof(bytes));
-  }
+  if (state.isNull())
+    state = randomToken(true);
   return state;
 }
 
