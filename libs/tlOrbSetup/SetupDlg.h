@@ -75,8 +75,9 @@ class SetupDlg : public mui::MuObserver,
                  public AdminHelperClient::Callback,
                  public plat::Timer::Callback {
 public:
-  // Throws what the UI model or reading `_CertsPem` throws.
-  SetupDlg();
+  // Throws what the UI model or reading `_CertsPem` throws. The cloud
+  // configuration (null: none) is what the capabilities client is made from.
+  explicit SetupDlg(hosted::HostedClientContextPtr cloudConfig);
   ~SetupDlg() override;
   SetupDlg(const SetupDlg&) = delete;
   SetupDlg& operator=(const SetupDlg&) = delete;
