@@ -13,7 +13,6 @@
 #include "plat/DString.h"
 #include "plat/Log.h"
 #include "tlOrbSetup/PkgOrb.h"
-#include "tlOrbSetup/SetupDlg.h"
 
 namespace tlOrbSetup {
 
@@ -105,7 +104,7 @@ std::string OutputTail::text() const
 
 // --- Initial page ----------------------------------------------------------------
 
-InitialPage::InitialPage(SetupDlg* dlg) : Page(dlg, "initial")
+InitialPage::InitialPage(PageHost* dlg) : Page(dlg, "initial")
 {
   mui::MuImage::create(root_, nullptr, "files", mui::Size());
   spacer(root_, 4);
@@ -137,7 +136,7 @@ void InitialPage::activated(mui::MuElement* source, uint32_t)
 
 // --- Download page -------------------------------------------------------------
 
-DownloadPage::DownloadPage(SetupDlg* dlg) : Page(dlg, "download")
+DownloadPage::DownloadPage(PageHost* dlg) : Page(dlg, "download")
 {
   framedColumn(root_, text_, bar_);
   cancelButton(root_, cancel_);
@@ -176,7 +175,7 @@ void DownloadPage::done(Pkg*, const plat::Exception& result)
 
 // --- Install page ----------------------------------------------------------------
 
-InstallPage::InstallPage(SetupDlg* dlg) : Page(dlg, "install")
+InstallPage::InstallPage(PageHost* dlg) : Page(dlg, "install")
 {
   cancelButton(framedColumn(root_, text_, bar_), cancel_);
 }
@@ -237,7 +236,7 @@ void InstallPage::finish(const char* error)
 
 // --- Simple launch page ---------------------------------------------------------
 
-SimpleLaunchPage::SimpleLaunchPage(SetupDlg* dlg) : Page(dlg, "simpleLaunch")
+SimpleLaunchPage::SimpleLaunchPage(PageHost* dlg) : Page(dlg, "simpleLaunch")
 {
   spacer(root_, 80);
   text_ = mui::MuText::create(root_, "text", "", nullptr, 0);
@@ -263,7 +262,7 @@ void SimpleLaunchPage::activated(mui::MuElement* source, uint32_t)
 
 // --- Error page -----------------------------------------------------------------
 
-ErrorPage::ErrorPage(SetupDlg* dlg) : Page(dlg, "error")
+ErrorPage::ErrorPage(PageHost* dlg) : Page(dlg, "error")
 {
   spacer(root_, 60);
   text1_ = mui::MuText::create(root_, "text1", "", nullptr, 0);

@@ -15,7 +15,6 @@
 #include "plat/Log.h"
 #include "tlOrbSetup/PkgOrb.h"
 #include "tlOrbSetup/SessionDir.h"
-#include "tlOrbSetup/SetupDlg.h"
 
 namespace tlOrbSetup {
 
@@ -87,7 +86,7 @@ void SignInChoosePage::SignInOption::setup(mui::MuLayout* parent, const char* na
   btn.setup(row, "btn", kind);
 }
 
-SignInChoosePage::SignInChoosePage(SetupDlg* dlg, bool timedOut)
+SignInChoosePage::SignInChoosePage(PageHost* dlg, bool timedOut)
     : Page(dlg, "signInChoose"), timedOut_(timedOut)
 {
   spacer(root_, 80);
@@ -129,7 +128,7 @@ void SignInChoosePage::activated(mui::MuElement* source, uint32_t)
 
 // --- Signing-in page ---------------------------------------------------------------
 
-SigningInPage::SigningInPage(SetupDlg* dlg, bool signUp) : Page(dlg, "signingIn"), timer_(this)
+SigningInPage::SigningInPage(PageHost* dlg, bool signUp) : Page(dlg, "signingIn"), timer_(this)
 {
   spacer(root_, 80);
   text1_ = mui::MuText::create(root_, "text1", "", nullptr, 0);
@@ -178,7 +177,7 @@ bool SigningInPage::timerExpired(plat::Timer*)
 
 // --- Apply-token page --------------------------------------------------------------
 
-ApplyTokenPage::ApplyTokenPage(SetupDlg* dlg, const char* uri)
+ApplyTokenPage::ApplyTokenPage(PageHost* dlg, const char* uri)
     : Page(dlg, "applyToken"), reportLater_([this] { report(); })
 {
   spacer(root_, 80);
