@@ -3,7 +3,6 @@
 #include <signal.h>
 #include <string.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -29,7 +28,7 @@
 #include "score/Mode.h"
 #include "smisc/CtrlCommsClientHelper.h"
 #include "tlOrbSetup/AdminHelperMsgs.h"
-#include "tlOrbSetup/SetupApp.h"
+#include "tlOrbSetup/CloudCredentials.h"
 #include "tlutil/ConfigStore.h"
 
 namespace tlOrbSetup {
@@ -41,7 +40,6 @@ namespace {
 plat::LogSrc vlog("AdminHelper");
 
 constexpr const char* kServerApp = "tlzarnserver-x11";
-constexpr const char* kCredentialsFile = "CloudCredentials.bed";
 
 // Reads the open message through to its end and returns its size on the
 // wire (frame headers, name and body), then rewinds to the body's start.
@@ -67,23 +65,6 @@ int64_t wireSize(rdr::FramedInStream& in, const char* name, int64_t limit)
 }
 
 } // namespace
-
-plat::String cloudCredentialsPath(const char* storePath)
-{
-  const char* dir = storePath ? storePath : "";
-  size_t n = strlen(dir);
-  return plat::format("%s%s%s", dir, n > 0 && dir[n - 1] == '/' ? "" : "/", kCredentialsFile);
-}
-
-bool hasCloudCredentials(const char* appName, bool)
-{
-  plat::String dir = os::getPersistentStorePath(appName);
-  if (dir.isNull())
-    return false;
-  plat::String path = cloudCredentialsPath(dir.get());
-  struct stat st;
-  return stat(path.get(), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 AdminHelper::AdminHelper(io::IoPtr connection)
     : outputTimer_(this),

@@ -38,12 +38,8 @@ class InStream;
 
 namespace tlOrbSetup {
 
-// Whether the cloud credential record of appName exists in its
-// configuration directory as this process sees it.
-bool hasCloudCredentials(const char* appName, bool system);
-// The store path joined with "CloudCredentials.bed" by one "/" (none added
-// after a trailing one; an empty or null path gives "/CloudCredentials.bed").
-plat::String cloudCredentialsPath(const char* storePath);
+// The "-helper" mode, with the whole command line; its exit status.
+int adminHelperMain(int argc, char** argv);
 
 class AdminHelper : public io::MsgIpc::Callback,
                     public io::MsgIpc::Reader,

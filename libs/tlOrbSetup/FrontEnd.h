@@ -10,6 +10,8 @@
 
 #include <memory>
 
+#include "hosted/HostedClientContext.h"
+
 int main(int argc, char** argv);
 
 namespace os {
@@ -47,7 +49,8 @@ public:
   // Makes the UI model's back end current and binds every element kind;
   // starts the automation channel where test features allow it.
   virtual void bindUiModel() = 0;
-  virtual std::unique_ptr<Window> makeWindow() = 0;
+  // The wizard's window, its capabilities client made from cloudConfig.
+  virtual std::unique_ptr<Window> makeWindow(hosted::HostedClientContextPtr cloudConfig) = 0;
 
   // Registers the process's front end; a second registration is fatal.
   static void install(FrontEndKey key, std::unique_ptr<FrontEnd> frontEnd);

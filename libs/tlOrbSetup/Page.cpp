@@ -5,11 +5,10 @@
 #include "mui/MuLeaves.h"
 #include "mui/Mui.h"
 #include "plat/Markup.h"
-#include "tlOrbSetup/SetupDlg.h"
 
 namespace tlOrbSetup {
 
-Page::Page(SetupDlg* dlg, const char* name)
+Page::Page(PageHost* dlg, const char* name)
   : dlg_(dlg), root_(mui::MuLayout::create(dlg->deck(), name, mui::MuLayout::kVertical)), deck_(dlg->deck())
 {
   root_->addObserver(this, true);

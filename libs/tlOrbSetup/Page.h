@@ -2,8 +2,9 @@
 //
 // A page owns one vertical layout in the wizard dialog's page deck (named
 // after the page, so automation paths read SetupDlg.<page>.<element>),
-// observes the elements in it and reports its outcome to the dialog. The
-// dialog owns its pages; a page borrows the dialog.
+// observes the elements in it and reports its outcome to its host
+// (PageHost.h), the wizard's dialog. The host owns its pages; a page
+// borrows the host.
 //
 // A page the dialog has left for good is retired first and deleted on a
 // later pass, so a page or package still on the stack is never deleted
@@ -15,10 +16,9 @@
 #include "mui/MuElement.h"
 #include "mui/Forward.h"
 #include "plat/DString.h"
+#include "tlOrbSetup/PageHost.h"
 
 namespace tlOrbSetup {
-
-class SetupDlg;
 
 class Page : public mui::MuObserver {
 public:
@@ -35,9 +35,9 @@ public:
   bool retired() const { return retired_; }
 
 protected:
-  Page(SetupDlg* dlg, const char* name);
+  Page(PageHost* dlg, const char* name);
 
-  SetupDlg* dlg_;
+  PageHost* dlg_;
   mui::MuLayout* root_;
 
 private:

@@ -13,7 +13,6 @@
 #include "plat/DString.h"
 #include "plat/Log.h"
 #include "tlOrbSetup/PkgOrb.h"
-#include "tlOrbSetup/SetupDlg.h"
 
 namespace tlOrbSetup {
 
@@ -23,13 +22,25 @@ plat::LogSrc vlog("SetupPages");
 
 const uint16_t kInstallStart = 6553; // a tenth of the bar
 
-// The framed column of the download and install pages: 100 units in from
-// both sides.
-mui::MuLayout* framedColumn(mui::MuLayout* root)
+// The framed column of the download and install pages, 100 units in from
+// both sides and 60 below the top, with the text over the bar.
+mui::MuLayout* framedColumn(mui::MuLayout* root, mui::MuText*& text, muimisc::ProgressBar*& bar)
 {
+  spacer(root, 60);
   mui::MuFrame* frame = mui::MuFrame::create(root, nullptr, nullptr, mui::MuFrame::kPlain);
   frame->setMargin(mui::Size(units(100), 0));
-  return mui::MuLayout::create(frame, nullptr, mui::MuLayout::kVertical);
+  mui::MuLayout* column = mui::MuLayout::create(frame, nullptr, mui::MuLayout::kVertical);
+  text = mui::MuText::create(column, "text", "", nullptr, 0);
+  bar = muimisc::ProgressBar::create(column, "progress");
+  return column;
+}
+
+// Their cancel button, centred 30 units below what parent holds.
+void cancelButton(mui::MuLayout* parent, PageButton& cancel)
+{
+  spacer(parent, 30);
+  cancel.setup(parent, "cancel", PageButton::kWhite);
+  centred(parent, cancel.button);
 }
 
 plat::String progressText(const char* key, Pkg* pkg)
@@ -93,7 +104,7 @@ std::string OutputTail::text() const
 
 // --- Initial page ----------------------------------------------------------------
 
-InitialPage::InitialPage(SetupDlg* dlg) : Page(dlg, "initial")
+InitialPage::InitialPage(PageHost* dlg) : Page(dlg, "initial")
 {
   mui::MuImage::create(root_, nullptr, "files", mui::Size());
   spacer(root_, 4);
@@ -125,15 +136,10 @@ void InitialPage::activated(mui::MuElement* source, uint32_t)
 
 // --- Download page -------------------------------------------------------------
 
-DownloadPage::DownloadPage(SetupDlg* dlg) : Page(dlg, "download")
+DownloadPage::DownloadPage(PageHost* dlg) : Page(dlg, "download")
 {
-  spacer(root_, 60);
-  mui::MuLayout* column = framedColumn(root_);
-  text_ = mui::MuText::create(column, "text", "", nullptr, 0);
-  bar_ = muimisc::ProgressBar::create(column, "progress");
-  spacer(root_, 30);
-  cancel_.setup(root_, "cancel", PageButton::kWhite);
-  centred(root_, cancel_.button);
+  framedColumn(root_, text_, bar_);
+  cancelButton(root_, cancel_);
   text_->setMarkup(progressText("tlOrbSetup_download_downloading_fmt", dlg->pkg()).get());
 }
 
@@ -169,15 +175,9 @@ void DownloadPage::done(Pkg*, const plat::Exception& result)
 
 // --- Install page ----------------------------------------------------------------
 
-InstallPage::InstallPage(SetupDlg* dlg) : Page(dlg, "install")
+InstallPage::InstallPage(PageHost* dlg) : Page(dlg, "install")
 {
-  spacer(root_, 60);
-  mui::MuLayout* column = framedColumn(root_);
-  text_ = mui::MuText::create(column, "text", "", nullptr, 0);
-  bar_ = muimisc::ProgressBar::create(column, "progress");
-  spacer(column, 30);
-  cancel_.setup(column, "cancel", PageButton::kWhite);
-  centred(column, cancel_.button);
+  cancelButton(framedColumn(root_, text_, bar_), cancel_);
 }
 
 void InstallPage::fillTexts()
@@ -236,7 +236,7 @@ void InstallPage::finish(const char* error)
 
 // --- Simple launch page ---------------------------------------------------------
 
-SimpleLaunchPage::SimpleLaunchPage(SetupDlg* dlg) : Page(dlg, "simpleLaunch")
+SimpleLaunchPage::SimpleLaunchPage(PageHost* dlg) : Page(dlg, "simpleLaunch")
 {
   spacer(root_, 80);
   text_ = mui::MuText::create(root_, "text", "", nullptr, 0);
@@ -262,7 +262,7 @@ void SimpleLaunchPage::activated(mui::MuElement* source, uint32_t)
 
 // --- Error page -----------------------------------------------------------------
 
-ErrorPage::ErrorPage(SetupDlg* dlg) : Page(dlg, "error")
+ErrorPage::ErrorPage(PageHost* dlg) : Page(dlg, "error")
 {
   spacer(root_, 60);
   text1_ = mui::MuText::create(root_, "text1", "", nullptr, 0);

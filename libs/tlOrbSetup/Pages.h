@@ -49,7 +49,7 @@ private:
 
 class InitialPage : public Page {
 public:
-  explicit InitialPage(SetupDlg* dlg);
+  explicit InitialPage(PageHost* dlg);
   void fillTexts() override;
   void activated(mui::MuElement* source, uint32_t code) override;
 
@@ -61,7 +61,7 @@ private:
 
 class DownloadPage : public Page, public Pkg::DownloadCallback {
 public:
-  explicit DownloadPage(SetupDlg* dlg);
+  explicit DownloadPage(PageHost* dlg);
   // Starts the package's download; once the page is selected.
   void start();
   void fillTexts() override;
@@ -81,7 +81,7 @@ private:
 
 class InstallPage : public Page, public Pkg::InstallCallback {
 public:
-  explicit InstallPage(SetupDlg* dlg);
+  explicit InstallPage(PageHost* dlg);
   void fillTexts() override;
   void showElevating();
   // Called by the dialog once the helper runs.
@@ -109,7 +109,7 @@ private:
 
 class SimpleLaunchPage : public Page {
 public:
-  explicit SimpleLaunchPage(SetupDlg* dlg);
+  explicit SimpleLaunchPage(PageHost* dlg);
   void fillTexts() override;
   void activated(mui::MuElement* source, uint32_t code) override;
 
@@ -122,7 +122,7 @@ private:
 
 class ErrorPage : public Page {
 public:
-  explicit ErrorPage(SetupDlg* dlg);
+  explicit ErrorPage(PageHost* dlg);
   ~ErrorPage() override;
   void fillTexts() override;
   // detail: the package tool's output, or null.

@@ -26,19 +26,25 @@ plat::String joinDir(const plat::String& dir, const char* name)
 const plat::String& sessionName()
 {
   static plat::String name;
-  if (name.isNull()) {
-    unsigned char bytes[8];
-    {
-      crypto::RandomStream random;
-      random.readBytes(bytes, sizeof(bytes));
-    }
-    name = plat::binToHex(sizeof(bytes), bytes);
-    explicit_bzero(bytes, sizeof(bytes));
-  }
+  if (name.isNull())
+    name = randomToken(false);
   return name;
 }
 
 } // namespace
+
+plat::String randomToken(bool base64)
+{
+  unsigned char bytes[8];
+  {
+    crypto::RandomStream random;
+    random.readBytes(bytes, sizeof(bytes));
+  }
+  plat::String token = base64 ? plat::binToBase64(sizeof(bytes), bytes, true)
+                              : plat::binToHex(sizeof(bytes), bytes);
+  explicit_bzero(bytes, sizeof(bytes));
+  return token;
+}
 
 plat::String getInstallerDir()
 {

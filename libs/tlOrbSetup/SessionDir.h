@@ -10,6 +10,10 @@
 
 namespace tlOrbSetup {
 
+// Eight fresh random bytes as 16 hex digits, or in the URL-safe base64
+// alphabet; the bytes are wiped once encoded.
+plat::String randomToken(bool base64);
+
 // The per-user temporary directory joined with "installer".
 plat::String getInstallerDir();
 // The installer directory joined with a random 16-hex-digit session name,

@@ -12,6 +12,7 @@
 
 #include "crypto/Sha.h"
 #include "os/AppInfo.h"
+#include "os/paths.h"
 #include "plat/Exception.h"
 #include "plat/File.h"
 #include "plat/Path.h"
@@ -46,22 +47,14 @@ plat::String folderPart(const plat::String& path)
 // files alike must belong to user, folders writable by no one else.
 int openOwned(int dirFd, const char* name, bool folder, uid_t user, const char* path)
 {
-  int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY;
   if (folder)
     flags |= O_DIRECTORY;
-  int fd = openat(dirFd, name, flags);
-  if (fd < 0) {
-    if (errno == ELOOP || (folder && errno == ENOTDIR))
-      throw plat::ExceptionFmt(
-          folder ? "%s is a symbolic link or not a folder" : "%s is a symbolic link", path);
-    throw plat::SystemExceptionFmt(errno, "open(%s)", path);
-  }
   struct stat st;
-  if (fstat(fd, &st) != 0) {
-    int err = errno;
-    close(fd);
-    throw plat::SystemExceptionFmt(err, "fstat(%s)", path);
-  }
+  int fd = os::openNoFollow(dirFd, name, flags, st, path);
+  if (fd < 0)
+    throw plat::ExceptionFmt(
+        folder ? "%s is a symbolic link or not a folder" : "%s is a symbolic link", path);
   bool ok = st.st_uid == user &&
             (folder ? S_ISDIR(st.st_mode) && !(st.st_mode & 022) : S_ISREG(st.st_mode));
   if (!ok) {

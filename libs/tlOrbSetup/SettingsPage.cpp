@@ -13,7 +13,6 @@
 #include "plat/Log.h"
 #include "svr/AuthSchemes.h"
 #include "svr/Encryption.h"
-#include "tlOrbSetup/SetupDlg.h"
 #include "tlutil/ConfigFile.h"
 #include "tlutil/ConfigStore.h"
 
@@ -58,7 +57,7 @@ ServerSettings serverSettings(bool deviceAuth, const char* password, bool analyt
 
 // --- Page ------------------------------------------------------------------------
 
-SettingsPage::SettingsPage(SetupDlg* dlg) : Page(dlg, "settings")
+SettingsPage::SettingsPage(PageHost* dlg) : Page(dlg, "settings")
 {
   frame_ = mui::MuFrame::create(root_, nullptr, nullptr, mui::MuFrame::kPlain);
   frame_->setMargin(mui::Size(units(100), 0));

@@ -43,7 +43,7 @@ ServerSettings serverSettings(bool deviceAuth, const char* password, bool analyt
 
 class SettingsPage : public Page, public AdminHelperClient::SvrSettingsCallback {
 public:
-  explicit SettingsPage(SetupDlg* dlg);
+  explicit SettingsPage(PageHost* dlg);
   ~SettingsPage() override;
   void fillTexts() override;
   void updateAuthInfo();

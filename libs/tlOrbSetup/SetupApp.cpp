@@ -20,6 +20,7 @@
 #include "plat/TestFeatures.h"
 #include "product/addresses.h"
 #include "product/init.h"
+#include "tlOrbSetup/AdminHelper.h"
 #include "tlOrbSetup/FrontEnd.h"
 #include "tlOrbSetup/SetupComms.h"
 
@@ -104,7 +105,7 @@ int runWizard(int argc, char** argv, FrontEnd& frontEnd)
   // The automation channel, from the binding of the UI model until the loop
   // goes.
   std::unique_ptr<mui::MuiComms> automation = mui::MuiComms::start(nullptr, -1, -1);
-  std::unique_ptr<FrontEnd::Window> window = frontEnd.makeWindow();
+  std::unique_ptr<FrontEnd::Window> window = frontEnd.makeWindow(loadedCloudConfig());
   auto comms = std::make_unique<SetupComms>(*window);
   window->show();
   int status = loop->run();

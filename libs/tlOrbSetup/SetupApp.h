@@ -20,10 +20,6 @@ namespace tlOrbSetup {
 // argc (no arguments at all is the wizard).
 int setupMain(int argc, char** argv);
 
-// The two special modes, with the whole command line.
-int adminHelperMain(int argc, char** argv);
-int uriHandlerMain(int argc, char** argv);
-
 // Gives `_OrbUri` its default: the download base, "x64" or "x86" and "deb"
 // or "rpm" for this machine; at priority 30 (fixed) unless test features are
 // enabled, else at priority 0. Then loads the cloud configuration in place

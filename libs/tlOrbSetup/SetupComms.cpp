@@ -17,7 +17,6 @@
 #include "product/init.h"
 #include "rdr/FramedInStream.h"
 #include "rdr/FramedOutStream.h"
-#include "tlOrbSetup/SetupApp.h"
 
 namespace tlOrbSetup {
 

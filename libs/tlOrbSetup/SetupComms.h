@@ -36,6 +36,10 @@ constexpr int kMaxSetupCommsUri = 8192;
 // "." and "SetupComms".
 plat::String setupCommsPath();
 
+// The "-uri" mode, with the whole command line: hands the URI to the
+// running wizard; its exit status.
+int uriHandlerMain(int argc, char** argv);
+
 class SetupComms : public io::IoAcceptor, private io::MsgIpc::Reader {
 public:
   // Listens on setupCommsPath(); throws plat::SystemException "name already

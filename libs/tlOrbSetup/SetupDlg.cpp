@@ -23,12 +23,11 @@
 #include "product/addresses.h"
 #include "ssl/HttpsClient.h"
 #include "ssl/SslCertLookup.h"
-#include "tlOrbSetup/AdminHelper.h"
+#include "tlOrbSetup/CloudCredentials.h"
 #include "tlOrbSetup/Pages.h"
 #include "tlOrbSetup/PkgOrb.h"
 #include "tlOrbSetup/SessionDir.h"
 #include "tlOrbSetup/SettingsPage.h"
-#include "tlOrbSetup/SetupApp.h"
 #include "tlOrbSetup/SignInPage.h"
 #include "tx/TXWindow.h"
 
@@ -153,7 +152,9 @@ AfterInstall afterInstall(bool signInAvailable, bool forceSettings)
 
 // --- Construction -----------------------------------------------------------------
 
-SetupDlg::SetupDlg() : helper_(this), exitTimer_(this), sweepLater_([this] { sweep(); })
+SetupDlg::SetupDlg(hosted::HostedClientContextPtr cloudConfig)
+    : hostedContext_(std::move(cloudConfig)), helper_(this), exitTimer_(this),
+      sweepLater_([this] { sweep(); })
 {
   makeHttpsClient();
   const int factor = plat::TextSizeFactor.getValue();
@@ -504,7 +505,6 @@ void SetupDlg::raiseAndActivate()
 hostedremoteaccess::CapsClient* SetupDlg::getCapsClient()
 {
   if (!caps_) {
-    hostedContext_ = loadedCloudConfig();
     if (!hostedContext_)
       throw plat::Exception("No cloud configuration");
     hostedSession_.reset(new hosted::HostedHttpSession(hostedContext_, &hosted::BedFormatCallback::instance()));

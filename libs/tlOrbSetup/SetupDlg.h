@@ -27,6 +27,7 @@
 #include "plat/String.h"
 #include "plat/Timer.h"
 #include "tlOrbSetup/AdminHelperClient.h"
+#include "tlOrbSetup/PageHost.h"
 #include "ui/Menu.h"
 
 namespace http {
@@ -73,10 +74,12 @@ class SetupDlg : public mui::MuObserver,
                  public mui::MuDialog::CloseCallback,
                  public ui::Menu::ActionCallback,
                  public AdminHelperClient::Callback,
-                 public plat::Timer::Callback {
+                 public plat::Timer::Callback,
+                 public PageHost {
 public:
-  // Throws what the UI model or reading `_CertsPem` throws.
-  SetupDlg();
+  // Throws what the UI model or reading `_CertsPem` throws. The cloud
+  // configuration (null: none) is what the capabilities client is made from.
+  explicit SetupDlg(hosted::HostedClientContextPtr cloudConfig);
   ~SetupDlg() override;
   SetupDlg(const SetupDlg&) = delete;
   SetupDlg& operator=(const SetupDlg&) = delete;
@@ -90,34 +93,34 @@ public:
   void retitle();
 
   // --- Page flow ---
-  void startDownload(bool installFlag);
-  void downloadDone(const plat::Exception& result);
-  void installDone(const char* error, const char* output);
-  void launch();
-  void retry();
+  void startDownload(bool installFlag) override;
+  void downloadDone(const plat::Exception& result) override;
+  void installDone(const char* error, const char* output) override;
+  void launch() override;
+  void retry() override;
   // detail may be null.
-  void showError(const char* text, const char* detail);
+  void showError(const char* text, const char* detail) override;
   bool signInAvailable() const;
-  void signInChosen(bool signUp);
+  void signInChosen(bool signUp) override;
   // Acts only while the signing-in page is on show.
-  void signInEnded(bool timedOut);
+  void signInEnded(bool timedOut) override;
   // Only while the signing-in page is on show; throws "URI received when
   // not showing SigningInPage", or what the URI's check throws (the page
   // then keeps waiting).
   void handleUri(const char* uri);
-  void tokensApplied(const plat::Exception& result);
+  void tokensApplied(const plat::Exception& result) override;
   void showSettings();
   // Raises and activates the wizard's window, where the back-end has one.
-  void raiseAndActivate();
+  void raiseAndActivate() override;
 
-  // --- What the pages use ---
-  mui::MuDialog* dialog() const { return dialog_.get(); }
-  mui::MuPager* deck() const { return deck_; }
+  // --- What the pages use (PageHost) ---
+  mui::MuDialog* dialog() const override { return dialog_.get(); }
+  mui::MuPager* deck() const override { return deck_; }
   http::NativeHttpClient* httpsClient() const { return https_.get(); }
-  AdminHelperClient& helper() { return helper_; }
-  PkgOrb* pkg() const { return pkg_.get(); }
-  bool installFlag() const { return installFlag_; }
-  hostedremoteaccess::CapsClient* getCapsClient();
+  AdminHelperClient& helper() override { return helper_; }
+  PkgOrb* pkg() const override { return pkg_.get(); }
+  bool installFlag() const override { return installFlag_; }
+  hostedremoteaccess::CapsClient* getCapsClient() override;
 
   // --- For tests and the front end ---
   Page* currentPage() const { return current_; }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "crypto/RandomStream.h"
 #include "hosted/VendorConfig.h"
 #include "http/HttpUtil.h"
 #include "loc/Localize.h"
@@ -14,9 +13,8 @@
 #include "os/desktop.h"
 #include "plat/ConfigParameter.h"
 #include "plat/Log.h"
-#include "plat/encodings.h"
 #include "tlOrbSetup/PkgOrb.h"
-#include "tlOrbSetup/SetupDlg.h"
+#include "tlOrbSetup/SessionDir.h"
 
 namespace tlOrbSetup {
 
@@ -36,15 +34,8 @@ const int kBold = plat::Markup::Style::kBold;
 const plat::String& signingInState()
 {
   static plat::String state;
-  if (state.isNull()) {
-    unsigned char bytes[8];
-    {
-      crypto::RandomStream random;
-      random.readBytes(bytes, sizeof(bytes));
-    }
-    state = plat::binToBase64(sizeof(bytes), bytes, true);
-    explicit_bzero(bytes, sizeof(bytes));
-  }
+  if (state.isNull())
+    state = randomToken(true);
   return state;
 }
 
@@ -95,7 +86,7 @@ void SignInChoosePage::SignInOption::setup(mui::MuLayout* parent, const char* na
   btn.setup(row, "btn", kind);
 }
 
-SignInChoosePage::SignInChoosePage(SetupDlg* dlg, bool timedOut)
+SignInChoosePage::SignInChoosePage(PageHost* dlg, bool timedOut)
     : Page(dlg, "signInChoose"), timedOut_(timedOut)
 {
   spacer(root_, 80);
@@ -137,7 +128,7 @@ void SignInChoosePage::activated(mui::MuElement* source, uint32_t)
 
 // --- Signing-in page ---------------------------------------------------------------
 
-SigningInPage::SigningInPage(SetupDlg* dlg, bool signUp) : Page(dlg, "signingIn"), timer_(this)
+SigningInPage::SigningInPage(PageHost* dlg, bool signUp) : Page(dlg, "signingIn"), timer_(this)
 {
   spacer(root_, 80);
   text1_ = mui::MuText::create(root_, "text1", "", nullptr, 0);
@@ -186,7 +177,7 @@ bool SigningInPage::timerExpired(plat::Timer*)
 
 // --- Apply-token page --------------------------------------------------------------
 
-ApplyTokenPage::ApplyTokenPage(SetupDlg* dlg, const char* uri)
+ApplyTokenPage::ApplyTokenPage(PageHost* dlg, const char* uri)
     : Page(dlg, "applyToken"), reportLater_([this] { report(); })
 {
   spacer(root_, 80);

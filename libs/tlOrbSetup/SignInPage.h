@@ -37,7 +37,7 @@ io::UriParams checkCallbackUri(const char* uri, const char* state);
 
 class SignInChoosePage : public Page {
 public:
-  SignInChoosePage(SetupDlg* dlg, bool timedOut);
+  SignInChoosePage(PageHost* dlg, bool timedOut);
   void fillTexts() override;
   void activated(mui::MuElement* source, uint32_t code) override;
 
@@ -60,7 +60,7 @@ private:
 class SigningInPage : public Page, public plat::Timer::Callback {
 public:
   // Opens the browser and starts the wait.
-  SigningInPage(SetupDlg* dlg, bool signUp);
+  SigningInPage(PageHost* dlg, bool signUp);
   ~SigningInPage() override;
   void fillTexts() override;
   void activated(mui::MuElement* source, uint32_t code) override;
@@ -80,7 +80,7 @@ private:
 class ApplyTokenPage : public Page, public Pkg::ApplyTokenCallback {
 public:
   // Raises the window and checks the URI; throws as checkCallbackUri.
-  ApplyTokenPage(SetupDlg* dlg, const char* uri);
+  ApplyTokenPage(PageHost* dlg, const char* uri);
   ~ApplyTokenPage() override;
   // Has the package redeem the tickets; once the page is selected.
   void start();

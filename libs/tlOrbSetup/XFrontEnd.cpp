@@ -48,7 +48,11 @@ private:
 
 class XWindow : public FrontEnd::Window {
 public:
-  XWindow() : engineUi_(makeWizardEngineUi(dlg_)), registration_(engineUi_.get()) {}
+  explicit XWindow(hosted::HostedClientContextPtr cloudConfig)
+      : dlg_(std::move(cloudConfig)), engineUi_(makeWizardEngineUi(dlg_)),
+        registration_(engineUi_.get())
+  {
+  }
 
   void show() override
   {
@@ -101,9 +105,9 @@ void XFrontEnd::bindUiModel()
   mui::MuiWvw::bindFactories();
 }
 
-std::unique_ptr<FrontEnd::Window> XFrontEnd::makeWindow()
+std::unique_ptr<FrontEnd::Window> XFrontEnd::makeWindow(hosted::HostedClientContextPtr cloudConfig)
 {
-  return std::make_unique<XWindow>();
+  return std::make_unique<XWindow>(std::move(cloudConfig));
 }
 
 } // namespace tlOrbSetup

@@ -21,7 +21,7 @@ public:
   std::unique_ptr<os::AppLoop> makeLoop() override;
   void showError(const char* text) override;
   void bindUiModel() override;
-  std::unique_ptr<Window> makeWindow() override;
+  std::unique_ptr<Window> makeWindow(hosted::HostedClientContextPtr cloudConfig) override;
 };
 
 // The engine UI the window registers: questions in the model's message box

@@ -185,7 +185,7 @@ TEST_F(SetupDlgTest, WindowLanguagesAndLegalLinks)
   const char* codes[] = {"en", "de", "es", "fr", "pt"};
   for (const char* locale : {"it", "pt_BR"}) {
     set("Locale", locale);
-    dlg_.reset(new SetupDlg());
+    dlg_.reset(new SetupDlg(loadedCloudConfig()));
     EXPECT_STREQ(locale[0] == 'i' ? "English" : "Português (Brasil)", dlg_->languageChoice()->text().str());
   }
   auto* d = static_cast<tltest::FakeDialog*>(dlg_->dialog());
@@ -236,7 +236,7 @@ TEST_F(SetupDlgTest, DownloadInstallAndNextPage)
     }
     set("_ForceSettingsPage", c.forceSettings ? "1" : "0");
     capture.clear();
-    dlg_.reset(new SetupDlg());
+    dlg_.reset(new SetupDlg(loadedCloudConfig()));
     click("initial.install");
     EXPECT_EQ("download", page());
     EXPECT_TRUE(dlg_->mayClose(dlg_->dialog()));
@@ -308,7 +308,7 @@ TEST_F(SetupDlgTest, FailuresEndOnTheErrorPage)
     plat::setTestFeaturesDirsForTests(c.testFeatures ? &keyDirs : &none);
     plat::resetTestFeaturesGateForTests();
     capture.clear();
-    dlg_.reset(new SetupDlg());
+    dlg_.reset(new SetupDlg(loadedCloudConfig()));
     EXPECT_TRUE(capture.saw("SetupDlg: Using trusted certs from " +
                             (c.testFeatures ? ca_.path("ca.pem") : "built-in resource")));
     click("initial.install");
@@ -345,7 +345,7 @@ TEST_F(SetupDlgTest, InstallCancelledWithOutput)
   if (geteuid() != 0)
     GTEST_SKIP() << "runs the admin helper as root";
   serve({{"pkg", {ok(kDeb)}}}, "/pkg/whole/T.deb");
-  dlg_.reset(new SetupDlg());
+  dlg_.reset(new SetupDlg(loadedCloudConfig()));
   click("initial.install");
   ASSERT_TRUE(runUntil([&] { return page() == "install" && dlg_->installPage()->busy(); }));
   dlg_->installPage()->output(nullptr, 6, "line1\n");
@@ -378,7 +378,7 @@ TEST_F(SetupDlgTest, ClosingDuringDownload)
   if (geteuid() != 0)
     GTEST_SKIP() << "runs the admin helper as root";
   serve({{"pkg", {ok(kDeb)}}}, "/pkg/hold-10/T.deb");
-  dlg_.reset(new SetupDlg());
+  dlg_.reset(new SetupDlg(loadedCloudConfig()));
   click("initial.install");
   EXPECT_TRUE(dlg_->dialog()->requestClose());
   EXPECT_TRUE(capture.saw("SetupDlg: Dialog closed"));
@@ -440,7 +440,7 @@ TEST_F(SetupDlgTest, SignInSettingsAndLaunch)
   set("_SignInTimeoutSecs", "3");
   serve({{"pkg", {ok(tltest::readFile(work / (fake + ".deb")))}}}, "/pkg/whole/" + fake + ".deb");
 
-  dlg_.reset(new SetupDlg());
+  dlg_.reset(new SetupDlg(loadedCloudConfig()));
   dlg_->dialog()->setShown(true);
   click("initial.install");
   ASSERT_TRUE(runUntil([&] { return page() == "signInChoose"; })) << page() << capture.all();
@@ -590,7 +590,7 @@ TEST_F(SetupDlgTest, SettingsFailureLaunchesAndSignInTimesOut)
   const std::string profile = "wizfail-" + std::to_string(getpid());
   setenv("ZARN_PROFILE", profile.c_str(), 1);
   unlink("/tmp/.zarn-zarnservice/tlzarnserver-x11.CtrlComms");
-  dlg_.reset(new SetupDlg());
+  dlg_.reset(new SetupDlg(loadedCloudConfig()));
   dlg_->dialog()->setShown(true);
   click("initial.install");
   ASSERT_TRUE(runUntil([&] { return page() == "settings"; })) << page();

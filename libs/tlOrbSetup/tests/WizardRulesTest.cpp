@@ -13,7 +13,7 @@
 #include "plat/encodings.h"
 #include "svr/Encryption.h"
 #include "testutil.h"
-#include "tlOrbSetup/AdminHelper.h"
+#include "tlOrbSetup/CloudCredentials.h"
 #include "tlOrbSetup/Pages.h"
 #include "tlOrbSetup/SettingsPage.h"
 #include "tlOrbSetup/SetupDlg.h"

@@ -5,6 +5,8 @@
 
 #include "plat/String.h"
 
+struct stat;
+
 namespace os {
 
 // "/tmp".
@@ -40,6 +42,12 @@ bool matchNamedPipeName(const char* entry, const char* name, const char* app);
 // owned by the user it is named after (or root) and writable by no one
 // else. Entries whose check fails stay. Reports nothing.
 void removeStaleNamedPipes(const char* name, const char* app);
+// Opens name relative to the folder dirFd (AT_FDCWD: the working folder)
+// with flags, O_NOFOLLOW and O_CLOEXEC, and fstats it into st; the caller
+// owns the descriptor. -1 when name is a symbolic link, or not a folder
+// while O_DIRECTORY is asked for (errno ELOOP or ENOTDIR); any other failure
+// throws plat::SystemException "open(%s)" or "fstat(%s)" of shown.
+int openNoFollow(int dirFd, const char* name, int flags, struct stat& st, const char* shown);
 // Null: the effective uid. "-..." a signed 32-bit decimal, else an unsigned
 // one; throws plat::BadNum "Failed to parse integer".
 void parseUid(uid_t& out, const char* text);

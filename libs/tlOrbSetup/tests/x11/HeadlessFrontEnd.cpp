@@ -47,7 +47,7 @@ void HeadlessFrontEnd::showError(const char* text)
   fflush(stderr);
 }
 
-std::unique_ptr<FrontEnd::Window> HeadlessFrontEnd::makeWindow()
+std::unique_ptr<FrontEnd::Window> HeadlessFrontEnd::makeWindow(hosted::HostedClientContextPtr)
 {
   return std::make_unique<StandInWindow>();
 }

@@ -31,7 +31,7 @@ public:
   // "<program>: <text>" on standard error.
   void showError(const char* text) override;
   void bindUiModel() override {}
-  std::unique_ptr<Window> makeWindow() override;
+  std::unique_ptr<Window> makeWindow(hosted::HostedClientContextPtr cloudConfig) override;
 };
 
 } // namespace tlOrbSetup

@@ -40,6 +40,7 @@
 #include "tlOrbSetup/EngineUi.h"
 #include "tlOrbSetup/Pages.h"
 #include "tlOrbSetup/PkgOrb.h"
+#include "tlOrbSetup/SetupApp.h"
 #include "tlOrbSetup/SetupDlg.h"
 #include "tlOrbSetup/SignInPage.h"
 #include "tlOrbSetup/XFrontEnd.h"
@@ -259,7 +260,7 @@ TEST_P(LanguageSweep, EveryPage)
 {
   const std::string shots = std::string(TL_SCREENSHOT_DIR) + "/sweep-" + GetParam();
   tltest::commandOutput("rm -f " + shots + "-*.png");
-  dlg_.reset(new SetupDlg());
+  dlg_.reset(new SetupDlg(loadedCloudConfig()));
   std::unique_ptr<EngineUi> engineUi = makeWizardEngineUi(*dlg_);
   EngineUi::Registration registration(engineUi.get());
   dlg_->show();

@@ -26,18 +26,10 @@ void makePrivateDir(const char* path)
 {
   if (mkdir(path, 0700) != 0 && errno != EEXIST)
     throw plat::SystemExceptionFmt(errno, "mkdir(%s)", path);
-  int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ELOOP || errno == ENOTDIR)
-      throw plat::ExceptionFmt("%s is not a private directory of this user", path);
-    throw plat::SystemExceptionFmt(errno, "open(%s)", path);
-  }
   struct stat st;
-  if (fstat(fd, &st) != 0) {
-    int err = errno;
-    close(fd);
-    throw plat::SystemExceptionFmt(err, "fstat(%s)", path);
-  }
+  int fd = openNoFollow(AT_FDCWD, path, O_RDONLY | O_DIRECTORY, st, path);
+  if (fd < 0)
+    throw plat::ExceptionFmt("%s is not a private directory of this user", path);
   if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 022)) {
     close(fd);
     throw plat::ExceptionFmt("%s is not a private directory of this user", path);
@@ -51,6 +43,22 @@ void makePrivateDir(const char* path)
 }
 
 } // namespace
+
+int openNoFollow(int dirFd, const char* name, int flags, struct stat& st, const char* shown)
+{
+  int fd = openat(dirFd, name, flags | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ELOOP || ((flags & O_DIRECTORY) && errno == ENOTDIR))
+      return -1;
+    throw plat::SystemExceptionFmt(errno, "open(%s)", shown);
+  }
+  if (fstat(fd, &st) != 0) {
+    int err = errno;
+    close(fd);
+    throw plat::SystemExceptionFmt(err, "fstat(%s)", shown);
+  }
+  return fd;
+}
 
 const char* getTmpDir()
 {
