@@ -158,10 +158,14 @@ public:
   // False stops the walk.
   virtual bool window(Window w) = 0;
 };
+// The most windows one walk visits: trees belong to other clients, and
+// each visit costs a round trip.
+constexpr int kMaxWalkWindows = 2048;
 // Children of window (the root when 0), bottom of the stack first, each
-// subtree before the next sibling when recursive. True when not stopped.
+// subtree before the next sibling when recursive. True when neither the
+// callback nor the bound stopped it.
 bool enumWindows(EnumWindowsCallback* callback, Window window, bool recursive);
-// The windows that exist, topmost first.
+// The windows that exist, topmost first (those the bounded walk reaches).
 void sortByStacking(std::vector<Window>& windows);
 
 // --- X errors ------------------------------------------------------------------------
