@@ -19,6 +19,7 @@
 
 #include "plat/Exception.h"
 #include "plat/Log.h"
+#include "plat/MBuf.h"
 #include "rfb/PixelFormat.h"
 #include "rfb/Rect.h"
 
@@ -140,6 +141,12 @@ public:
 private:
   bool valid_ = false;
 };
+
+// The text of n bytes of a received selection into out, with a NUL after
+// it: Latin-1 data (STRING) converted to UTF-8, UTF-8 data (UTF8_STRING)
+// with U+FFFD for invalid sequences; the text ends at the first NUL.
+// Copies made on the way are wiped when wipe is set.
+void selectionText(bool latin1, const unsigned char* data, int n, plat::MBuf<char>& out, bool wipe);
 
 // XChangeProperty, mode Replace; format-32 data are longs.
 void setProperty(Window window, Atom property, Atom type, int format, const void* data, int count);

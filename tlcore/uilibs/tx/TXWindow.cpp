@@ -52,8 +52,24 @@ void TXWindow::createWindow(TXWindow* parent, int borderWidth, unsigned long bac
     XMapWindow(display(), win_);
     mapped_ = true;
   }
+  linkParent(parent);
   addEventMask(FocusChangeMask | PropertyChangeMask);
   ctx().windows[win_] = this;
+}
+
+void TXWindow::linkParent(TXWindow* parent)
+{
+  if (parent_)
+    parent_->children_.erase(std::find(parent_->children_.begin(), parent_->children_.end(), this));
+  parent_ = parent;
+  if (parent)
+    parent->children_.push_back(this);
+}
+
+void TXWindow::reparent(TXWindow* parent, int x, int y)
+{
+  linkParent(parent);
+  XReparentWindow(display(), win_, parent ? parent->win_ : rootWindow(), x, y);
 }
 
 TXWindow::~TXWindow()
@@ -68,6 +84,12 @@ TXWindow::~TXWindow()
   c.modalList.erase(std::remove(c.modalList.begin(), c.modalList.end(), this), c.modalList.end());
   for (auto it = c.selectionOwners.begin(); it != c.selectionOwners.end();)
     it = it->second == this ? c.selectionOwners.erase(it) : std::next(it);
+  // Destroying our X window would destroy theirs under them.
+  while (!children_.empty()) {
+    children_.back()->unmap();
+    children_.back()->reparent(nullptr, 0, 0);
+  }
+  linkParent(nullptr);
   if (win_) {
     c.windows.erase(win_);
     XDestroyWindow(display(), win_);
@@ -304,11 +326,8 @@ void TXWindow::deliver(XEvent* ev)
     }
     break;
   case PropertyNotify:
-    if (incrProperty_ != None && ev->xproperty.atom == incrProperty_ && ev->xproperty.state == PropertyNewValue) {
-      PropertyData chunk(win_, incrProperty_, 0, true, 0x7ffffff);
-      if (chunk.valid() && chunk.items == 0)
-        incrProperty_ = None;
-    }
+    if (incrProperty_ != None && ev->xproperty.atom == incrProperty_ && ev->xproperty.state == PropertyNewValue)
+      readIncrChunk();
     break;
   case SelectionClear: {
     ownedSelections_.erase(ev->xselectionclear.selection);
