@@ -315,13 +315,19 @@ TX_ATOMS(TX_DEFINE_ATOM)
 
 // --- Properties and messages --------------------------------------------------------------
 
+bool firstCardinal(Atom actualType, int format, unsigned long items, const unsigned char* data, Atom type,
+                   unsigned long* value)
+{
+  if (actualType == None || (type && actualType != type) || format != 32 || items < 1 || !data)
+    return false;
+  *value = (unsigned long)reinterpret_cast<const long*>(data)[0];
+  return true;
+}
+
 bool getCardinalProperty(Window window, Atom property, Atom type, unsigned long* value)
 {
   PropertyData prop(window, property, type, false);
-  if (!prop.valid() || prop.format != 32 || prop.items < 1)
-    return false;
-  *value = (unsigned long)prop.longs()[0];
-  return true;
+  return prop.valid() && firstCardinal(prop.actualType, prop.format, prop.items, prop.data, type, value);
 }
 
 PropertyData::PropertyData(Window window, Atom property, Atom type, bool deleteIt, long maxLength)

@@ -118,6 +118,10 @@ TX_ATOMS(TX_DECLARE_ATOM)
 // The first 32-bit item of a property of that type (any type when 0); false
 // when it cannot be read, has another type or format, or is empty.
 bool getCardinalProperty(Window window, Atom property, Atom type, unsigned long* value);
+// The same on what a read gave (format-32 items are longs, as Xlib hands
+// them out).
+bool firstCardinal(Atom actualType, int format, unsigned long items, const unsigned char* data, Atom type,
+                   unsigned long* value);
 
 // One XGetWindowProperty result (at most 0x10000 32-bit units unless a
 // length is given), freed when this goes.
