@@ -314,14 +314,17 @@ void TXWindow::deliver(XEvent* ev)
     break;
   case ConfigureNotify:
     if (ev->xconfigure.window == win_) {
-      XEvent later;
-      while (XCheckTypedWindowEvent(display(), win_, ConfigureNotify, &later))
-        *ev = later;
-      bool changed = ev->xconfigure.width != width_ || ev->xconfigure.height != height_;
-      width_ = ev->xconfigure.width;
-      height_ = ev->xconfigure.height;
+      const int w = width_, h = height_;
+      for (XEvent later;; *ev = later) {
+        // Sizes come from the server's own events (a window manager's
+        // synthetic ones are for the position, and any client can send one).
+        if (!ev->xconfigure.send_event)
+          setSize(ev->xconfigure.width, ev->xconfigure.height);
+        if (!XCheckTypedWindowEvent(display(), win_, ConfigureNotify, &later))
+          break;
+      }
       configured();
-      if (changed && !guard.destroyed())
+      if ((w != width_ || h != height_) && !guard.destroyed())
         resized();
     }
     break;
@@ -420,10 +423,9 @@ void TXWindow::resize(int w, int h)
   h = clampSize(h);
   XSync(display(), False);
   XEvent ev;
-  while (XCheckTypedWindowEvent(display(), win_, ConfigureNotify, &ev)) {
-    width_ = ev.xconfigure.width;
-    height_ = ev.xconfigure.height;
-  }
+  while (XCheckTypedWindowEvent(display(), win_, ConfigureNotify, &ev))
+    if (!ev.xconfigure.send_event)
+      setSize(ev.xconfigure.width, ev.xconfigure.height);
   if (w == width_ && h == height_)
     return;
   if (fixedSize_) {
