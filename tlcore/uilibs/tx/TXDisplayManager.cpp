@@ -19,7 +19,7 @@ TXDisplayManager::TXDisplayManager(const char* displayName) : io_(new io::FdIo(-
 
 TXDisplayManager::~TXDisplayManager() { io_->shutdown(io::Shutdown::kDrop); }
 
-void WindowWatcher::watch(Window window)
+bool WindowWatcher::watch(Window window)
 {
   if (window_) {
     ErrorCatcher catcher;
@@ -28,12 +28,16 @@ void WindowWatcher::watch(Window window)
     window_ = 0;
   }
   if (!window)
-    return;
+    return true;
   // The window may be gone already (a window manager that just exited).
   ErrorCatcher catcher;
   XSelectInput(display(), window, StructureNotifyMask);
+  syncIfPending();
+  if (catcher.errorCode())
+    return false;
   addGlobalHandler(this, true);
   window_ = window;
+  return true;
 }
 
 bool WindowWatcher::handleEvent(XEvent* ev)

@@ -43,9 +43,10 @@ public:
   explicit WindowWatcher(Callback* callback) : callback_(callback) {}
   ~WindowWatcher() override { stop(); }
 
-  // Stops watching the previous window; 0 watches none. A window already
-  // gone is not an error.
-  void watch(Window window);
+  // Stops watching the previous window; 0 watches none. False when the
+  // window is gone before its events are selected (no destruction will be
+  // reported then), which is not an error.
+  bool watch(Window window);
   void stop() { watch(0); }
   Window watched() const { return window_; }
 

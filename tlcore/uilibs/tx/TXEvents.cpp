@@ -45,7 +45,7 @@ void traceEvent(const XEvent* ev)
   else
     snprintf(type, sizeof(type), "%d", ev->type);
   char detail[64] = "";
-  if (ev->type >= KeyPress && ev->type <= LeaveNotify)
+  if (ev->type >= ButtonPress && ev->type <= LeaveNotify)
     snprintf(detail, sizeof(detail), "%d,%d", ev->xbutton.x, ev->xbutton.y);
   else if (ev->type == Expose)
     snprintf(detail, sizeof(detail), "%d,%d to %d,%d", ev->xexpose.x, ev->xexpose.y,

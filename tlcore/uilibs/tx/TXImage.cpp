@@ -1,5 +1,6 @@
 #include "tx/TXImage.h"
 
+#include <stdint.h>
 #include <string.h>
 
 #include <algorithm>
@@ -15,10 +16,20 @@ extern plat::IntParameter colorCubeSize;
 
 static plat::LogSrc vlog("TXImage");
 
+// An image's bytes (and the shared segment that holds them) are counted in
+// 32 bits: larger sizes are refused, as windows refuse theirs. Rows are
+// padded by at most 31 pixels of at most 4 bytes.
+static void checkSize(const rfb::Point& size)
+{
+  if ((uint64_t)(std::max(size.x, 0) + 31) * (uint64_t)std::max(size.y, 0) * 4 > UINT32_MAX)
+    throw plat::Exception(1, "Image size %dx%d too large", size.x, size.y);
+}
+
 TXImage::TXImage(const rfb::Point& size, Visual* visual, int depth, Shm shm)
   : visual_(visual ? visual : DefaultVisual(display(), DefaultScreen(display()))),
     depth_(depth ? depth : DefaultDepth(display(), DefaultScreen(display()))), shmPolicy_(shm)
 {
+  checkSize(size);
   native_ = nativePixelFormat(visual_, depth_);
   static bool logged = false;
   if (!logged) {
@@ -159,6 +170,7 @@ void TXImage::setSize(const rfb::Point& size)
   const rfb::Rect newRect(0, 0, std::max(size.x, 0), std::max(size.y, 0));
   if (newRect.width() == rect.width() && newRect.height() == rect.height())
     return;
+  checkSize(size);
   const rfb::Rect oldRect = rect;
   const int oldStride = stride;
   std::unique_ptr<uint8_t[]> old;

@@ -29,7 +29,8 @@ public:
   enum class Shm { IfAvailable, Never };
 
   // Visual and depth 0 are the screen's defaults. The requested format
-  // starts as the native one.
+  // starts as the native one. A size whose bytes do not fit 32 bits throws
+  // plat::Exception, here and in setSize (which then keeps the image).
   TXImage(const rfb::Point& size, Visual* visual = nullptr, int depth = 0, Shm shm = Shm::IfAvailable);
   ~TXImage() override;
 

@@ -5,6 +5,8 @@
 #include <string.h>
 #include <sys/select.h>
 
+#include <algorithm>
+
 #include "plat/Select.h"
 #include "plat/Time.h"
 #include "plat/utf8.h"
@@ -14,8 +16,15 @@
 
 namespace tx {
 
-// Property reads of whole selections, in 32-bit units.
-static constexpr long kWholeProperty = 0x7ffffff;
+// The most bytes one request can write into a property (ChangeProperty
+// has 7 units of header with the big-requests length).
+static size_t maxPropertyBytes()
+{
+  long units = XExtendedMaxRequestSize(display());
+  if (!units)
+    units = XMaxRequestSize(display());
+  return units > 7 ? (size_t)(units - 7) * 4 : 0;
+}
 
 void TXWindow::setWipeSelectionText(bool wipe)
 {
@@ -40,7 +49,12 @@ void TXWindow::ownSelection(int length, const char* text, Time time)
     offered_.clear();
   plat::MBuf<unsigned char> latin1 = plat::utf8ToLatin1Buf(text ? length : 0, text ? text : "");
   latin1.setSecure(wipe_);
-  XStoreBytes(display(), reinterpret_cast<const char*>(latin1.data()), latin1.length());
+  // The server refuses more than one request carries, and Xlib's default
+  // handler would end the process: such a text leaves the cut buffer alone.
+  if ((size_t)latin1.length() <= maxPropertyBytes())
+    XStoreBytes(display(), reinterpret_cast<const char*>(latin1.data()), latin1.length());
+  else
+    vlogWindow.status("Cut buffer 0 left alone: %d bytes are more than one request carries", latin1.length());
   acquireSelection(XA_PRIMARY, time);
   acquireSelection(xa::CLIPBOARD(), time);
 }
@@ -72,11 +86,19 @@ bool TXWindow::requestConversion(Atom selection, Atom target, int waitMs)
 {
   received_.clear();
   XConvertSelection(display(), selection, target, xa::SELECTION_STRING(), win_, CurrentTime);
+  converting_ = selection;
+  convertingTarget_ = target;
+  const plat::Time deadline = plat::getMonoTime() + (plat::Time)waitMs * plat::kTicksPerMilli;
   XEvent ev;
-  if (waitForWindowEvent(SelectionNotify, waitMs, &ev)) {
-    handleSelectionNotify(ev.xselection);
-    return true;
+  for (;;) {
+    const plat::Time left = std::max<plat::Time>(deadline - plat::getMonoTime(), 0);
+    if (!waitForWindowEvent(SelectionNotify, (int)((left + plat::kTicksPerMilli - 1) / plat::kTicksPerMilli), &ev))
+      break;
+    // Other clients can send notifications too.
+    if (handleSelectionNotify(ev.xselection))
+      return true;
   }
+  converting_ = None;
   vlogWindow.info("timed out waiting for %s %s for 0x%lx", atomName(selection), atomName(target), win_);
   return false;
 }
@@ -105,23 +127,28 @@ bool TXWindow::waitForWindowEvent(int type, int waitMs, XEvent* ev)
   }
 }
 
+void selectionText(bool latin1, const unsigned char* data, int n, plat::MBuf<char>& out, bool wipe)
+{
+  if (latin1) {
+    plat::MBuf<unsigned char> utf8 = plat::latin1ToUtf8Buf(n, data);
+    utf8.setSecure(wipe);
+    storeText(out, reinterpret_cast<const char*>(utf8.data()), utf8.length());
+  } else {
+    const char* s = reinterpret_cast<const char*>(data);
+    plat::String clean = plat::utf8Sanitise(s, s + n, -1);
+    storeText(out, clean.get(), (int)strlen(clean.get()));
+    if (wipe)
+      plat::secureZero(const_cast<char*>(clean.get()), strlen(clean.get()));
+  }
+}
+
 void TXWindow::selectionReceived(const XSelectionEvent*, PropertyData* data)
 {
   received_.clear();
   if (!data || !data->valid() || data->format != 8)
     return;
-  const int n = (int)data->items;
-  if (data->actualType == XA_STRING) {
-    plat::MBuf<unsigned char> utf8 = plat::latin1ToUtf8Buf(n, data->data);
-    utf8.setSecure(wipe_);
-    storeText(received_, reinterpret_cast<const char*>(utf8.data()), utf8.length());
-  } else if (data->actualType == xa::UTF8_STRING()) {
-    const char* s = reinterpret_cast<const char*>(data->data);
-    plat::String clean = plat::utf8Sanitise(s, s + n, -1);
-    storeText(received_, clean.get(), (int)strlen(clean.get()));
-    if (wipe_)
-      plat::secureZero(const_cast<char*>(clean.get()), strlen(clean.get()));
-  }
+  if (data->actualType == XA_STRING || data->actualType == xa::UTF8_STRING())
+    tx::selectionText(data->actualType == XA_STRING, data->data, (int)data->items, received_, wipe_);
 }
 
 bool TXWindow::convertSelection(Window requestor, Atom, Atom property, Atom target)
@@ -176,22 +203,53 @@ void TXWindow::handleSelectionRequest(const XSelectionRequestEvent& req)
   }
 }
 
-void TXWindow::handleSelectionNotify(const XSelectionEvent& ev)
+bool TXWindow::handleSelectionNotify(const XSelectionEvent& ev)
 {
+  // Only the answer to the conversion this window asked for, in the
+  // property it named (None: refused).
+  if (converting_ == None || ev.requestor != win_ || ev.selection != converting_ || ev.target != convertingTarget_ ||
+      (ev.property != None && ev.property != xa::SELECTION_STRING()))
+    return false;
+  converting_ = None;
   if (ev.property == None) {
     selectionReceived(&ev, nullptr);
-    return;
+    return true;
   }
-  PropertyData data(win_, ev.property, 0, true, kWholeProperty);
+  PropertyData data(win_, ev.property, 0, true, kMaxSelectionBytes / 4);
   if (data.valid() && data.actualType == xa::INCR()) {
     vlogWindow.status("Ignoring large selection - replacing with empty string");
     incrProperty_ = ev.property;
+    incrBytes_ = 0;
     selectionReceived(&ev, nullptr);
-    return;
+    return true;
+  }
+  if (data.bytesAfter) {
+    // Deleting with the read only happens when all was read.
+    XDeleteProperty(display(), win_, ev.property);
+    vlogWindow.status("Ignoring selection of more than %d bytes", kMaxSelectionBytes);
+    selectionReceived(&ev, nullptr);
+    return true;
   }
   selectionReceived(&ev, &data);
   if (wipe_ && data.data && data.format == 8)
     plat::secureZero(data.data, data.items);
+  return true;
+}
+
+void TXWindow::readIncrChunk()
+{
+  const long left = kMaxSelectionBytes - incrBytes_;
+  PropertyData chunk(win_, incrProperty_, 0, true, left / 4);
+  if (!chunk.valid())
+    return;
+  if (chunk.bytesAfter) {
+    vlogWindow.status("Abandoning a selection transfer of more than %d bytes", kMaxSelectionBytes);
+    incrProperty_ = None;
+    return;
+  }
+  incrBytes_ += (long)chunk.items * (chunk.format / 8);
+  if (chunk.items == 0)
+    incrProperty_ = None;
 }
 
 } // namespace tx

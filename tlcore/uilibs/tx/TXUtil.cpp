@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <limits>
 #include <numeric>
 
@@ -364,13 +365,19 @@ TX_ATOMS(TX_DEFINE_ATOM)
 
 // --- Properties and messages --------------------------------------------------------------
 
+bool firstCardinal(Atom actualType, int format, unsigned long items, const unsigned char* data, Atom type,
+                   unsigned long* value)
+{
+  if (actualType == None || (type && actualType != type) || format != 32 || items < 1 || !data)
+    return false;
+  *value = (unsigned long)reinterpret_cast<const long*>(data)[0];
+  return true;
+}
+
 bool getCardinalProperty(Window window, Atom property, Atom type, unsigned long* value)
 {
   PropertyData prop(window, property, type, false);
-  if (!prop.valid() || prop.format != 32 || prop.items < 1)
-    return false;
-  *value = (unsigned long)prop.longs()[0];
-  return true;
+  return prop.valid() && firstCardinal(prop.actualType, prop.format, prop.items, prop.data, type, value);
 }
 
 PropertyData::PropertyData(Window window, Atom property, Atom type, bool deleteIt, long maxLength)
@@ -432,43 +439,62 @@ static std::vector<Window> childrenOf(Window w)
   return out;
 }
 
-static bool enumFrom(EnumWindowsCallback* callback, Window w, bool recursive)
+// Depth first, each subtree before the next sibling, children in the order
+// XQueryTree lists them (bottom of the stack first) or reversed. visit (w,
+// &descend) answers false to stop. Another client's tree may be deep or
+// wide: the walk keeps its own stack, visits at most kMaxWalkWindows windows
+// and never holds more ids than it could still visit.
+template <typename Visit> static bool walkTree(Window top, bool topmostFirst, Visit visit)
 {
-  for (Window child : childrenOf(w)) {
-    if (!callback->window(child))
+  std::vector<Window> todo; // the next one last
+  bool cut = false;
+  auto push = [&](Window w, int budget) {
+    std::vector<Window> children = childrenOf(w);
+    if (topmostFirst)
+      todo.insert(todo.end(), children.begin(), children.end());
+    else
+      todo.insert(todo.end(), children.rbegin(), children.rend());
+    if ((int)todo.size() > budget) {
+      todo.erase(todo.begin(), todo.end() - budget);
+      cut = true;
+    }
+  };
+  push(top, kMaxWalkWindows);
+  for (int visited = 1; !todo.empty(); visited++) {
+    const Window w = todo.back();
+    todo.pop_back();
+    bool descend = false;
+    if (!visit(w, &descend))
       return false;
-    if (recursive && !enumFrom(callback, child, true))
-      return false;
+    if (descend)
+      push(w, kMaxWalkWindows - visited);
   }
-  return true;
+  return !cut;
 }
 
 bool enumWindows(EnumWindowsCallback* callback, Window window, bool recursive)
 {
   ErrorCatcher catcher;
-  return enumFrom(callback, window ? window : rootWindow(), recursive);
-}
-
-static void stackWalk(Window w, std::vector<Window>& wanted, std::vector<Window>& found)
-{
-  std::vector<Window> children = childrenOf(w);
-  for (auto it = children.rbegin(); it != children.rend() && !wanted.empty(); ++it) {
-    auto at = std::find(wanted.begin(), wanted.end(), *it);
-    if (at != wanted.end()) {
-      found.push_back(*it);
-      wanted.erase(at);
-    }
-    XWindowAttributes attrs;
-    if (!wanted.empty() && XGetWindowAttributes(display(), *it, &attrs) && attrs.map_state == IsViewable)
-      stackWalk(*it, wanted, found);
-  }
+  return walkTree(window ? window : rootWindow(), false, [&](Window w, bool* descend) {
+    *descend = recursive;
+    return callback->window(w);
+  });
 }
 
 void sortByStacking(std::vector<Window>& windows)
 {
   std::vector<Window> wanted = windows, found;
   ErrorCatcher catcher;
-  stackWalk(rootWindow(), wanted, found);
+  walkTree(rootWindow(), true, [&](Window w, bool* descend) {
+    auto at = std::find(wanted.begin(), wanted.end(), w);
+    if (at != wanted.end()) {
+      found.push_back(w);
+      wanted.erase(at);
+    }
+    XWindowAttributes attrs;
+    *descend = !wanted.empty() && XGetWindowAttributes(display(), w, &attrs) && attrs.map_state == IsViewable;
+    return !wanted.empty();
+  });
   windows = found;
 }
 

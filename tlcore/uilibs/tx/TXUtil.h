@@ -19,6 +19,7 @@
 
 #include "plat/Exception.h"
 #include "plat/Log.h"
+#include "plat/MBuf.h"
 #include "rfb/PixelFormat.h"
 #include "rfb/Rect.h"
 
@@ -118,6 +119,10 @@ TX_ATOMS(TX_DECLARE_ATOM)
 // The first 32-bit item of a property of that type (any type when 0); false
 // when it cannot be read, has another type or format, or is empty.
 bool getCardinalProperty(Window window, Atom property, Atom type, unsigned long* value);
+// The same on what a read gave (format-32 items are longs, as Xlib hands
+// them out).
+bool firstCardinal(Atom actualType, int format, unsigned long items, const unsigned char* data, Atom type,
+                   unsigned long* value);
 
 // One XGetWindowProperty result (at most 0x10000 32-bit units unless a
 // length is given), freed when this goes.
@@ -142,6 +147,12 @@ private:
   bool valid_ = false;
 };
 
+// The text of n bytes of a received selection into out, with a NUL after
+// it: Latin-1 data (STRING) converted to UTF-8, UTF-8 data (UTF8_STRING)
+// with U+FFFD for invalid sequences; the text ends at the first NUL.
+// Copies made on the way are wiped when wipe is set.
+void selectionText(bool latin1, const unsigned char* data, int n, plat::MBuf<char>& out, bool wipe);
+
 // XChangeProperty, mode Replace; format-32 data are longs.
 void setProperty(Window window, Atom property, Atom type, int format, const void* data, int count);
 // A window-manager request: to the root, SubstructureRedirect |
@@ -159,10 +170,14 @@ public:
   // False stops the walk.
   virtual bool window(Window w) = 0;
 };
+// The most windows one walk visits: trees belong to other clients, and
+// each visit costs a round trip.
+constexpr int kMaxWalkWindows = 2048;
 // Children of window (the root when 0), bottom of the stack first, each
-// subtree before the next sibling when recursive. True when not stopped.
+// subtree before the next sibling when recursive. True when neither the
+// callback nor the bound stopped it.
 bool enumWindows(EnumWindowsCallback* callback, Window window, bool recursive);
-// The windows that exist, topmost first.
+// The windows that exist, topmost first (those the bounded walk reaches).
 void sortByStacking(std::vector<Window>& windows);
 
 // --- X errors ------------------------------------------------------------------------

@@ -290,10 +290,13 @@ bool TXWParent::handleEvent(XEvent* ev)
   case ButtonRelease:
   case MotionNotify: {
     uint32_t mask = (ev->xbutton.state >> 8) & 0x1f;
+    // Any client can send a button number: those without a bit are ignored.
+    const unsigned button = ev->xbutton.button;
+    const uint32_t bit = ev->type != MotionNotify && button >= 1 && button <= 32 ? 1u << (button - 1) : 0;
     if (ev->type == ButtonPress)
-      mask |= 1u << (ev->xbutton.button - 1);
+      mask |= bit;
     else if (ev->type == ButtonRelease)
-      mask &= ~(1u << (ev->xbutton.button - 1));
+      mask &= ~bit;
     hideTooltip();
     if (attached_ && content_ && !guard.destroyed())
       content_->pointerEvent(rfb::Point(ev->xbutton.x, ev->xbutton.y), mask);
@@ -469,10 +472,15 @@ void TXDragDrop::startDrag(wvw::WDragDropData* data, TXWParent* window, rfb::Pix
   XDefineCursor(dpy, window->window(), allowed_);
   image_.reset();
   if (image && !image->rect.isEmpty()) {
-    image_ = std::make_unique<TXImage>(rfb::Point(image->rect.width(), image->rect.height()));
-    image_->setPF(image->format);
-    image_->setColourMap(image->getColourMap());
-    image->getImage(image_->data, image->rect, image_->stride);
+    try {
+      image_ = std::make_unique<TXImage>(rfb::Point(image->rect.width(), image->rect.height()));
+      image_->setPF(image->format);
+      image_->setColourMap(image->getColourMap());
+      image->getImage(image_->data, image->rect, image_->stride);
+    } catch (plat::Exception& e) {
+      vlog.status("No drag image: %s", e.str());
+      image_.reset();
+    }
   }
 }
 
@@ -495,9 +503,13 @@ bool TXDragDrop::handleEvent(TXWParent* window, XEvent* ev)
   }
   plat::DestroyGuard guard(window->liveness_);
   // The whole content again, which takes the previous drag image away.
-  TXImage frame(content->getSize());
-  content->paint(frame);
-  frame.put(window->window(), frame.rect);
+  try {
+    TXImage frame(content->getSize());
+    content->paint(frame);
+    frame.put(window->window(), frame.rect);
+  } catch (plat::Exception& e) {
+    vlog.debug("No drag frame: %s", e.str());
+  }
   const rfb::Point pos(ev->xbutton.x, ev->xbutton.y);
   wvw::WDragDropData* data = data_;
   const bool allowed = content->dragOver(data, pos);

@@ -52,8 +52,24 @@ void TXWindow::createWindow(TXWindow* parent, int borderWidth, unsigned long bac
     XMapWindow(display(), win_);
     mapped_ = true;
   }
+  linkParent(parent);
   addEventMask(FocusChangeMask | PropertyChangeMask);
   ctx().windows[win_] = this;
+}
+
+void TXWindow::linkParent(TXWindow* parent)
+{
+  if (parent_)
+    parent_->children_.erase(std::find(parent_->children_.begin(), parent_->children_.end(), this));
+  parent_ = parent;
+  if (parent)
+    parent->children_.push_back(this);
+}
+
+void TXWindow::reparent(TXWindow* parent, int x, int y)
+{
+  linkParent(parent);
+  XReparentWindow(display(), win_, parent ? parent->win_ : rootWindow(), x, y);
 }
 
 TXWindow::~TXWindow()
@@ -68,6 +84,12 @@ TXWindow::~TXWindow()
   c.modalList.erase(std::remove(c.modalList.begin(), c.modalList.end(), this), c.modalList.end());
   for (auto it = c.selectionOwners.begin(); it != c.selectionOwners.end();)
     it = it->second == this ? c.selectionOwners.erase(it) : std::next(it);
+  // Destroying our X window would destroy theirs under them.
+  while (!children_.empty()) {
+    children_.back()->unmap();
+    children_.back()->reparent(nullptr, 0, 0);
+  }
+  linkParent(nullptr);
   if (win_) {
     c.windows.erase(win_);
     XDestroyWindow(display(), win_);
@@ -292,23 +314,23 @@ void TXWindow::deliver(XEvent* ev)
     break;
   case ConfigureNotify:
     if (ev->xconfigure.window == win_) {
-      XEvent later;
-      while (XCheckTypedWindowEvent(display(), win_, ConfigureNotify, &later))
-        *ev = later;
-      bool changed = ev->xconfigure.width != width_ || ev->xconfigure.height != height_;
-      width_ = ev->xconfigure.width;
-      height_ = ev->xconfigure.height;
+      const int w = width_, h = height_;
+      for (XEvent later;; *ev = later) {
+        // Sizes come from the server's own events (a window manager's
+        // synthetic ones are for the position, and any client can send one).
+        if (!ev->xconfigure.send_event)
+          setSize(ev->xconfigure.width, ev->xconfigure.height);
+        if (!XCheckTypedWindowEvent(display(), win_, ConfigureNotify, &later))
+          break;
+      }
       configured();
-      if (changed && !guard.destroyed())
+      if ((w != width_ || h != height_) && !guard.destroyed())
         resized();
     }
     break;
   case PropertyNotify:
-    if (incrProperty_ != None && ev->xproperty.atom == incrProperty_ && ev->xproperty.state == PropertyNewValue) {
-      PropertyData chunk(win_, incrProperty_, 0, true, 0x7ffffff);
-      if (chunk.valid() && chunk.items == 0)
-        incrProperty_ = None;
-    }
+    if (incrProperty_ != None && ev->xproperty.atom == incrProperty_ && ev->xproperty.state == PropertyNewValue)
+      readIncrChunk();
     break;
   case SelectionClear: {
     ownedSelections_.erase(ev->xselectionclear.selection);
@@ -401,10 +423,9 @@ void TXWindow::resize(int w, int h)
   h = clampSize(h);
   XSync(display(), False);
   XEvent ev;
-  while (XCheckTypedWindowEvent(display(), win_, ConfigureNotify, &ev)) {
-    width_ = ev.xconfigure.width;
-    height_ = ev.xconfigure.height;
-  }
+  while (XCheckTypedWindowEvent(display(), win_, ConfigureNotify, &ev))
+    if (!ev.xconfigure.send_event)
+      setSize(ev.xconfigure.width, ev.xconfigure.height);
   if (w == width_ && h == height_)
     return;
   if (fixedSize_) {

@@ -48,6 +48,12 @@ public:
   // at once. Creating twice is fatal.
   void createWindow(TXWindow* parent, int borderWidth, unsigned long background, Colormap cmap, int depth,
                     Visual* visual);
+  // Moves the X window into parent's (the root when null) at x, y. Child
+  // windows still there when their parent goes move to the root, unmapped,
+  // so that their ids stay valid.
+  void reparent(TXWindow* parent, int x, int y);
+  // Lets a borrower tell that the object was destroyed.
+  const plat::LivenessToken& liveness() const { return alive_; }
 
   Window window() const { return win_; }
   int width() const { return width_; }
@@ -113,6 +119,9 @@ public:
   void pushModal();
 
   // --- Selections ---
+  // The most bytes one received selection may hold; an INCR transfer
+  // (whose chunks are consumed, not kept) is followed up to as many.
+  static constexpr int kMaxSelectionBytes = 1 << 20;
   // Offers text (UTF-8, length bytes; null offers nothing) as PRIMARY and
   // CLIPBOARD and stores its Latin-1 form in cut buffer 0.
   void ownSelection(int length, const char* text, Time time);
@@ -160,12 +169,18 @@ private:
   // The dispatcher's delivery to this window.
   void deliver(XEvent* ev);
   void handleSelectionRequest(const XSelectionRequestEvent& req);
-  void handleSelectionNotify(const XSelectionEvent& ev);
+  // False for a notification of nothing this window asked for.
+  bool handleSelectionNotify(const XSelectionEvent& ev);
+  void readIncrChunk();
   void setSizeHints();
   void releaseSelections();
+  void linkParent(TXWindow* parent);
 
   plat::LivenessToken alive_;
   Window win_ = 0;
+  // The TXWindow whose X window holds ours, and those ours holds.
+  TXWindow* parent_ = nullptr;
+  std::vector<TXWindow*> children_;
   int width_;
   int height_;
   std::vector<TXEventHandler*> handlers_;
@@ -180,6 +195,10 @@ private:
   bool overrideRedirect_;
   bool fixedSize_ = false;
   Atom incrProperty_ = None;
+  long incrBytes_ = 0;
+  // The conversion requested and not yet answered (None: none).
+  Atom converting_ = None;
+  Atom convertingTarget_ = None;
   Window transientFor_ = 0;
   // UTF-8 and a NUL: what this window offers, and what it last received.
   plat::MBuf<char> offered_;

@@ -95,19 +95,30 @@ TXAutoHider::TXAutoHider(tx::TXWindow* panel, int side, int strip, Callback* cal
 TXAutoHider::~TXAutoHider()
 {
   panel_->addEventHandler(this, false);
-  if (parent_)
+  if (parent())
     parent_->addEventHandler(this, false);
+}
+
+tx::TXWindow* TXAutoHider::parent()
+{
+  if (parent_ && parentAlive_->destroyed()) {
+    parent_ = nullptr;
+    parentAlive_.reset();
+  }
+  return parent_;
 }
 
 void TXAutoHider::setParent(tx::TXWindow* parent)
 {
-  if (parent == parent_)
+  if (parent == this->parent())
     return;
   if (parent_)
     parent_->addEventHandler(this, false);
   parent_ = parent;
-  XReparentWindow(tx::display(), panel_->window(), parent ? parent->window() : tx::rootWindow(), 0, 0);
+  parentAlive_.reset();
+  panel_->reparent(parent, 0, 0);
   if (parent) {
+    parentAlive_.emplace(parent->liveness());
     parent->addEventHandler(this, true);
     parent->addEventMask(EnterWindowMask | LeaveWindowMask);
   }
@@ -124,12 +135,12 @@ rfb::Point TXAutoHider::size() { return rfb::Point(panel_->width(), panel_->heig
 
 rfb::Point TXAutoHider::parentSize()
 {
-  return parent_ ? rfb::Point(parent_->width(), parent_->height()) : rfb::Point();
+  return parent() ? rfb::Point(parent_->width(), parent_->height()) : rfb::Point();
 }
 
 bool TXAutoHider::handleEvent(XEvent* ev)
 {
-  if (!parent_ || (ev->type != EnterNotify && ev->type != LeaveNotify))
+  if (!parent() || (ev->type != EnterNotify && ev->type != LeaveNotify))
     return false;
   const XCrossingEvent& c = ev->xcrossing;
   if (c.window == panel_->window()) {

@@ -7,6 +7,8 @@
 // The hider borrows its target, callback and windows. Loop thread only.
 #pragma once
 
+#include <optional>
+
 #include "plat/Time.h"
 #include "plat/Timer.h"
 #include "rfb/Rect.h"
@@ -75,8 +77,10 @@ public:
   TXAutoHider(tx::TXWindow* panel, int side, int strip, Callback* callback);
   ~TXAutoHider() override;
 
-  // Reparents the panel into parent (the root when null).
+  // Reparents the panel into parent (the root when null). A parent
+  // destroyed since counts as none.
   void setParent(tx::TXWindow* parent);
+  tx::TXWindow* parent();
 
   void setPosition(const rfb::Point& position) override;
   rfb::Point size() override;
@@ -87,6 +91,7 @@ public:
 private:
   tx::TXWindow* panel_;
   tx::TXWindow* parent_ = nullptr;
+  std::optional<plat::DestroyGuard> parentAlive_;
   rfb::Point position_;
 };
 

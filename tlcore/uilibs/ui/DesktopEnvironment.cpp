@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -89,9 +90,15 @@ bool DesktopEnvironment::timerExpired(plat::Timer*)
 void DesktopEnvironment::detect()
 {
   const int previous = kind_;
-  const Window check = tx::wmCheckWindow();
-  if (check != watcher_.watched())
-    watcher_.watch(check);
+  Window check = tx::wmCheckWindow();
+  if (check != watcher_.watched() && !watcher_.watch(check)) {
+    // Gone between reading and watching it: no destruction will come.
+    vlog.info("Window Manager exited (watched window gone)");
+    check = 0;
+    reportPending_ = true;
+    // And once more a second later, as after a watched exit.
+    countdown_ = std::max(countdown_, 2);
+  }
   kind_ = kNone;
   // An address belongs to the desktop found now, not to an earlier one.
   dbus_ = plat::String();
@@ -116,19 +123,21 @@ void DesktopEnvironment::detect()
   }
 }
 
+int DesktopEnvironment::kindOfClass(const char* data, size_t n)
+{
+  auto found = classTable().find(std::string(data, strnlen(data, n)));
+  return found == classTable().end() ? kNone : found->second;
+}
+
 bool DesktopEnvironment::window(Window w)
 {
-  XClassHint hint = {nullptr, nullptr};
-  if (!XGetClassHint(tx::display(), w, &hint))
+  // Longer than any instance name of the table.
+  tx::PropertyData cls(w, XA_WM_CLASS, XA_STRING, false, 16);
+  if (!cls.valid() || cls.format != 8)
     return true;
-  std::string instance = hint.res_name ? hint.res_name : "";
-  if (hint.res_name)
-    XFree(hint.res_name);
-  if (hint.res_class)
-    XFree(hint.res_class);
-  auto found = classTable().find(instance);
-  if (found != classTable().end() && found->second >= kind_) {
-    kind_ = found->second;
+  const int kind = kindOfClass(reinterpret_cast<const char*>(cls.data), cls.items);
+  if (kind != kNone && kind >= kind_) {
+    kind_ = kind;
     dbus_ = busAddress(w);
   }
   return true;

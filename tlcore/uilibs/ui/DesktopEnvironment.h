@@ -46,6 +46,9 @@ public:
   const char* dbusAddress() const { return dbus_.get(); }
   // count detections, the first at once, then one a second.
   void redetect(int count);
+  // The kind a WM_CLASS value (n bytes as read) names by its instance part,
+  // the text up to the first NUL; kNone for none.
+  static int kindOfClass(const char* data, size_t n);
 
   bool timerExpired(plat::Timer* timer) override;
   bool window(Window w) override;
