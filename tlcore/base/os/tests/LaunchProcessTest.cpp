@@ -752,6 +752,26 @@ TEST(ProcessMonitor, FiftyChildrenEndingAtOnce)
   EXPECT_TRUE(zombies().empty());
 }
 
+// The launch leaves this thread's sanitizer state alone: threads that log
+// through the locked in-memory store afterwards race on nothing (under
+// ThreadSanitizer a report fails the test).
+TEST(LaunchProcess, ThreadsLogUnderTheLockAfterALaunch)
+{
+  static plat::LogSrc src("LaunchThreads");
+  LaunchProcess l(helperCfg("-", "exit:3"));
+  l.start();
+  int code = -1;
+  ASSERT_TRUE(l.wait(&code, 10000));
+  EXPECT_EQ(3, code);
+  std::thread other([] {
+    for (int i = 0; i < 20; i++)
+      src.info("other %d", i);
+  });
+  for (int i = 0; i < 20; i++)
+    src.info("main %d", i);
+  other.join();
+}
+
 // --- Free functions ---------------------------------------------------------------
 
 TEST(LaunchProcess, FreeFunctions)
