@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -771,6 +772,26 @@ TEST(LaunchProcess, ThreadsLogUnderTheLockAfterALaunch)
     src.info("main %d", i);
   other.join();
 }
+
+#ifdef TLTEST_TSAN
+int racyChild()
+{
+  static int shared;
+  std::thread other([] { shared++; });
+  shared++;
+  other.join();
+  return 1;
+}
+
+// A race in a forked child fails the test that forked it, even one that
+// expects the child to fail.
+TEST(LaunchProcess, SanitizerReportInAForkedChildFailsTheTest)
+{
+  EXPECT_NONFATAL_FAILURE(tltest::inChild(racyChild), "ThreadSanitizer reported");
+  TL_REQUIRE_TEST_USER();
+  EXPECT_NONFATAL_FAILURE(tltest::forkAsTestUser(racyChild), "ThreadSanitizer reported");
+}
+#endif
 
 // --- Free functions ---------------------------------------------------------------
 
