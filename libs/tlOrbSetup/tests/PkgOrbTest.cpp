@@ -37,6 +37,7 @@
 #include "plat/Configuration.h"
 #include "plat/File.h"
 #include "plat/Json.h"
+#include "plat/Shutdown.h"
 #include "plat/Time.h"
 #include "rootdir.h"
 #include "ssl/HttpsClient.h"
@@ -718,7 +719,11 @@ TEST(PkgOrbRoad, TestUserDownloadsInstallsJoinsAndLaunches)
     size_t asked = ticketsAsked(standin).size();
     tltest::FakeServer ctrl(pipeDir + "/tlzarnserver-x11.CtrlComms", {});
     std::vector<std::string> report = splitLines(tltest::childReport(
-        [&] { return roadAsTestUser(uri, tmp.path(), data.path(), dm.path(), profile); },
+        [&] {
+          std::string road = roadAsTestUser(uri, tmp.path(), data.path(), dm.path(), profile);
+          plat::shutdownSingletons(); // as main does; the child ends with _exit
+          return road;
+        },
         tltest::ChildUser::kTestUser));
     ASSERT_EQ(8u, report.size()) << tltest::joinLines(report);
     const std::string saved = report.back();
