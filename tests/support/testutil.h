@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "plat/Log.h"
+#include "plat/sanitizers.h"
 
 namespace tltest {
 
@@ -219,25 +220,14 @@ inline int exitCode(int status)
   return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
-#if defined(__SANITIZE_THREAD__)
-#define TLTEST_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define TLTEST_TSAN 1
-#endif
-#endif
-
-// A forked child's waitpid status, passed through. Under ThreadSanitizer a
-// report in the child fails the test that forked it, whatever the caller
-// expects of the child: test programs stop at their first report with the
-// sanitizer's exit code 66 (tsan_options.cpp), where a child that ends
-// with _exit would otherwise keep its own status.
+// Fails the test when ThreadSanitizer ended the forked child for a report
+// (a program of that build stops at its first): whatever status the caller
+// expects of the child, a report is a failure. Returns status.
 inline int checkedChildStatus(int status)
 {
-#ifdef TLTEST_TSAN
-  EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 66)
+  EXPECT_FALSE(plat::kThreadSanitizer && WIFEXITED(status) &&
+               WEXITSTATUS(status) == plat::kThreadSanitizerExit)
       << "ThreadSanitizer reported in a forked child (its report is above)";
-#endif
   return status;
 }
 

@@ -608,6 +608,10 @@ TEST_F(PkgOrbTest, SavedPackageChecks)
 std::string roadAsTestUser(const std::string& uri, const std::string& tmp, const std::string& data,
                            const std::string& dm, const std::string& profile)
 {
+  // Last, as at the end of main: the child ends with _exit.
+  struct Shutdown {
+    ~Shutdown() { plat::shutdownSingletons(); }
+  } atEnd;
   setenv("ZARN_PROFILE", profile.c_str(), 1);
   os::AppInfo::set("tlzarnconnectsetup", nullptr, "zarn", nullptr, nullptr);
   httptest::prepareProcess();
@@ -719,11 +723,7 @@ TEST(PkgOrbRoad, TestUserDownloadsInstallsJoinsAndLaunches)
     size_t asked = ticketsAsked(standin).size();
     tltest::FakeServer ctrl(pipeDir + "/tlzarnserver-x11.CtrlComms", {});
     std::vector<std::string> report = splitLines(tltest::childReport(
-        [&] {
-          std::string road = roadAsTestUser(uri, tmp.path(), data.path(), dm.path(), profile);
-          plat::shutdownSingletons(); // as main does; the child ends with _exit
-          return road;
-        },
+        [&] { return roadAsTestUser(uri, tmp.path(), data.path(), dm.path(), profile); },
         tltest::ChildUser::kTestUser));
     ASSERT_EQ(8u, report.size()) << tltest::joinLines(report);
     const std::string saved = report.back();

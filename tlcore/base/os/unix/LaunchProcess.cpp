@@ -24,6 +24,7 @@
 #include "plat/Exception.h"
 #include "plat/Log.h"
 #include "plat/Path.h"
+#include "plat/sanitizers.h"
 #include "rdr/Exception.h"
 #include "rdr/FdInStream.h"
 
@@ -36,23 +37,9 @@ namespace {
 plat::LogSrc vlog("LaunchProcess");
 
 constexpr size_t kRecordMax = 5 + 255;
-
-// ThreadSanitizer keeps the calling thread's state in memory that a CLONE_VM
-// child would share and overwrite (false races in the parent afterwards):
-// under it, the child gets a copy of the memory through fork.
-#if defined(__SANITIZE_THREAD__)
-#define TL_CHILD_BY_FORK 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define TL_CHILD_BY_FORK 1
-#endif
-#endif
-
-#ifndef TL_CHILD_BY_FORK
 // The child's stack while it shares the parent's memory; generous, since
 // the sanitizers make frames larger.
 constexpr size_t kChildStack = 256 * 1024;
-#endif
 
 class TimedOutWaiting : public plat::TimedOut {
 public:
@@ -147,12 +134,10 @@ struct ChildPlan {
   report(p.errWrite, p.execText, errno);
 }
 
-#ifndef TL_CHILD_BY_FORK
 TL_CHILD_SIDE int cloneEntry(void* arg)
 {
   runChild(*static_cast<ChildPlan*>(arg));
 }
-#endif
 
 // The first child of a double fork: a new session, the grandchild, done.
 [[noreturn]] TL_CHILD_SIDE void runMiddle(ChildPlan& p)
@@ -453,11 +438,9 @@ int LaunchProcess::spawn(std::vector<char*>& argv, std::vector<char*>& envp, int
   std::set<int> keepOpen{errWrite};
   char execText[128];
   snprintf(execText, sizeof(execText), "execve(%s)", cfg_.args.empty() ? "" : cfg_.args[0].str());
-#ifndef TL_CHILD_BY_FORK
   std::unique_ptr<char[]> stack;
-  if (cfg_.reaper != Reaper::kDetached)
+  if (cfg_.reaper != Reaper::kDetached && !plat::kThreadSanitizer)
     stack.reset(new char[kChildStack]);
-#endif
 
   ChildPlan plan{&blocker,          parentOnly.data(),
                  parentOnly.size(), pairs.data(),
@@ -478,17 +461,20 @@ int LaunchProcess::spawn(std::vector<char*>& argv, std::vector<char*>& envp, int
     }
     return 0;
   }
-#ifdef TL_CHILD_BY_FORK
-  pid_t pid = fork();
-  if (pid == 0)
-    runChild(plan);
-#else
-  // The child shares our memory until it has exec'd (as posix_spawn does),
-  // so a large parent costs nothing to copy.
-  char* top = stack.get() + kChildStack;
-  top -= (uintptr_t)top % 64;
-  int pid = clone(cloneEntry, top, CLONE_VM | CLONE_VFORK | SIGCHLD, &plan);
-#endif
+  int pid;
+  if (plat::kThreadSanitizer) {
+    // The sanitizer keeps this thread's state in memory that a CLONE_VM
+    // child would share and write (false races afterwards): fork instead.
+    pid = fork();
+    if (pid == 0)
+      runChild(plan);
+  } else {
+    // The child shares our memory until it has exec'd (as posix_spawn
+    // does), so a large parent costs nothing to copy.
+    char* top = stack.get() + kChildStack;
+    top -= (uintptr_t)top % 64;
+    pid = clone(cloneEntry, top, CLONE_VM | CLONE_VFORK | SIGCHLD, &plan);
+  }
   if (pid < 0)
     return errno;
   cleanup_.set(pid, name);
