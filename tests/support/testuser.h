@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include "testutil.h"
+
 namespace tltest {
 
 struct TestUser {
@@ -94,6 +96,7 @@ inline int forkAsTestUser(const std::function<int()>& fn)
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  checkedChildStatus(status);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "plat/Log.h"
+#include "plat/sanitizers.h"
 
 namespace tltest {
 
@@ -219,13 +220,24 @@ inline int exitCode(int status)
   return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
+// Fails the test when ThreadSanitizer ended the forked child for a report
+// (a program of that build stops at its first): whatever status the caller
+// expects of the child, a report is a failure. Returns status.
+inline int checkedChildStatus(int status)
+{
+  EXPECT_FALSE(plat::kThreadSanitizer && WIFEXITED(status) &&
+               WEXITSTATUS(status) == plat::kThreadSanitizerExit)
+      << "ThreadSanitizer reported in a forked child (its report is above)";
+  return status;
+}
+
 // Waits for a child of spawn(); its exitCode().
 inline int waitChild(pid_t pid)
 {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  return exitCode(status);
+  return exitCode(checkedChildStatus(status));
 }
 
 // Runs fn in a forked child and returns its exitCode().

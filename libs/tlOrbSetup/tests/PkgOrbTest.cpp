@@ -37,6 +37,7 @@
 #include "plat/Configuration.h"
 #include "plat/File.h"
 #include "plat/Json.h"
+#include "plat/Shutdown.h"
 #include "plat/Time.h"
 #include "rootdir.h"
 #include "ssl/HttpsClient.h"
@@ -607,6 +608,10 @@ TEST_F(PkgOrbTest, SavedPackageChecks)
 std::string roadAsTestUser(const std::string& uri, const std::string& tmp, const std::string& data,
                            const std::string& dm, const std::string& profile)
 {
+  // Last, as at the end of main: the child ends with _exit.
+  struct Shutdown {
+    ~Shutdown() { plat::shutdownSingletons(); }
+  } atEnd;
   setenv("ZARN_PROFILE", profile.c_str(), 1);
   os::AppInfo::set("tlzarnconnectsetup", nullptr, "zarn", nullptr, nullptr);
   httptest::prepareProcess();

@@ -24,6 +24,7 @@
 #include "plat/Exception.h"
 #include "plat/Log.h"
 #include "plat/Path.h"
+#include "plat/sanitizers.h"
 #include "rdr/Exception.h"
 #include "rdr/FdInStream.h"
 
@@ -438,7 +439,7 @@ int LaunchProcess::spawn(std::vector<char*>& argv, std::vector<char*>& envp, int
   char execText[128];
   snprintf(execText, sizeof(execText), "execve(%s)", cfg_.args.empty() ? "" : cfg_.args[0].str());
   std::unique_ptr<char[]> stack;
-  if (cfg_.reaper != Reaper::kDetached)
+  if (cfg_.reaper != Reaper::kDetached && !plat::kThreadSanitizer)
     stack.reset(new char[kChildStack]);
 
   ChildPlan plan{&blocker,          parentOnly.data(),
@@ -460,11 +461,20 @@ int LaunchProcess::spawn(std::vector<char*>& argv, std::vector<char*>& envp, int
     }
     return 0;
   }
-  // The child shares our memory until it has exec'd (as posix_spawn does),
-  // so a large parent costs nothing to copy.
-  char* top = stack.get() + kChildStack;
-  top -= (uintptr_t)top % 64;
-  int pid = clone(cloneEntry, top, CLONE_VM | CLONE_VFORK | SIGCHLD, &plan);
+  int pid;
+  if (plat::kThreadSanitizer) {
+    // The sanitizer keeps this thread's state in memory that a CLONE_VM
+    // child would share and write (false races afterwards): fork instead.
+    pid = fork();
+    if (pid == 0)
+      runChild(plan);
+  } else {
+    // The child shares our memory until it has exec'd (as posix_spawn
+    // does), so a large parent costs nothing to copy.
+    char* top = stack.get() + kChildStack;
+    top -= (uintptr_t)top % 64;
+    pid = clone(cloneEntry, top, CLONE_VM | CLONE_VFORK | SIGCHLD, &plan);
+  }
   if (pid < 0)
     return errno;
   cleanup_.set(pid, name);
