@@ -59,9 +59,10 @@ run_user=tlrun
 make_root() {
   local r=$1/root
   debootstrap --variant=minbase --include="$(IFS=,; echo "${root_pkgs[*]}")" "$suite" "$r" "$mirror"
-  # Debian 12's mbedtls (bullseye's 2.16 is long out of support), built
-  # and installed as Debian packages.
-  echo "deb-src $mirror bookworm main" >"$r/etc/apt/sources.list.d/mbedtls-source.list"
+  # Debian 12's mbedtls with its security updates (bullseye's 2.16 is long
+  # out of support), built and installed as Debian packages.
+  printf 'deb-src %s bookworm main\ndeb-src %s-security bookworm-security main\n' "$mirror" "$mirror" \
+    >"$r/etc/apt/sources.list.d/mbedtls-source.list"
   mount -t proc proc "$r/proc"
   install -d -o _apt "$r/usr/src/mbedtls"
   chroot "$r" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin /bin/sh -ec '
@@ -195,16 +196,21 @@ failed=0
 fail() { echo "FAILED: $*"; failed=1; }
 title="Tessaly Daziziz Setup"
 
-# start_x <runner...>: an Xvfb and openbox through the runner; sets display.
+# start_x <the root's path as the runner sees it> <runner...>: an Xvfb and
+# openbox through the runner, as on a desktop: the window manager runs
+# before the wizard starts. Sets display.
 start_x() {
-  local f
+  local f seen=$1
+  shift
   f=$(mktemp "$r/tmp/display.XXXXXX")
   "$@" Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$f" 2>/dev/null &
   pids+=($!)
   for _ in $(seq 100); do [ -s "$f" ] && break; sleep 0.1; done
   display=":$(head -1 "$f")"
-  "$@" DISPLAY="$display" openbox --sm-disable >/dev/null 2>&1 &
+  "$@" DISPLAY="$display" openbox --sm-disable --startup "touch $seen${f#"$r"}.wm" >/dev/null 2>&1 &
   pids+=($!)
+  for _ in $(seq 300); do [ -e "$f.wm" ] && return 0; sleep 0.1; done
+  fail "openbox did not start on $display"
 }
 
 # shown <pid> <log>: waits until the wizard's window is shown.
@@ -245,7 +251,7 @@ first_page() {
 }
 
 echo "== In the root, on its Xvfb and openbox"
-start_x "${in_root[@]}"
+start_x "" "${in_root[@]}"
 root_display=$display
 # The usage printer ends the process with status 1.
 status=0
@@ -255,7 +261,7 @@ grep -q "Valid parameters are listed below" "$out/help.txt" && [ "$status" -eq 1
 first_page root "$prog" /tmp/log-root "$r/tmp/log-root" "${in_root[@]}"
 
 echo "== The same page from $reference on this system's Xvfb"
-start_x "${on_host[@]}"
+start_x "$r" "${on_host[@]}"
 first_page host "$reference" "$out/log-host" "$out/log-host" "${on_host[@]}"
 display=$root_display
 if [ -f "$out/root.png" ] && [ -f "$out/host.png" ]; then
