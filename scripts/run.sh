@@ -58,8 +58,10 @@ if [ -z "${DISPLAY:-}" ]; then
   trap stop_x EXIT
   for _ in $(seq 100); do [ -s "$logdir/display" ] && break; sleep 0.1; done
   export DISPLAY=":$(head -1 "$logdir/display")"
-  openbox --sm-disable >/dev/null 2>&1 &
+  openbox --sm-disable --startup "touch $logdir/wm" >/dev/null 2>&1 &
   wm_pid=$!
+  # A wizard started while openbox is still starting may stay unmapped.
+  for _ in $(seq 100); do [ -e "$logdir/wm" ] && break; sleep 0.1; done
   echo "== On Xvfb $DISPLAY with openbox"
 fi
 
