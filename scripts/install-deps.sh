@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need; does nothing
-# when all of them are present. Usage: install-deps.sh [run|test|tsan|bench|fuzz]
+# when all of them are present. Usage: install-deps.sh [run|test|tsan|bench|fuzz|release]
 set -euo pipefail
 
 what=${1:-test}
@@ -59,6 +59,11 @@ case "$what" in
            xvfb openbox xdotool xclip x11-utils x11-apps clang libclang-rt-14-dev)
     ;;
   fuzz) pkgs+=(clang libclang-rt-14-dev libpixman-1-dev) ;;
+  # scripts/release.sh: the compilers and libraries come from the Debian 11
+  # root it makes with debootstrap; this system runs CMake, the build's
+  # generators (python3, openssl) and, to compare pictures, the program
+  # built here on an Xvfb with openbox.
+  release) pkgs=(cmake ninja-build python3 openssl debootstrap python3-pil xvfb openbox x11-apps) ;;
   *) echo "install-deps.sh: unknown set '$what'" >&2; exit 2 ;;
 esac
 

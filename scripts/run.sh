@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the release build (the program and the
-# benchmarks, no tests) and runs the program's main job: the wizard on the
-# display DISPLAY names, or, without one, on an Xvfb of its own with
+# Installs what is missing, builds the program a user downloads
+# (scripts/release.sh, in a Debian 11 root; as another user than root, a
+# release build for this system instead) and runs its main job: the wizard
+# on the display DISPLAY names, or, without one, on an Xvfb of its own with
 # openbox (both stopped again by process id). It runs until its window is
 # shown, is stopped with SIGTERM, and its log is shown; then a PNG of the
 # screen is written for each language.
@@ -30,10 +31,15 @@ bash scripts/install-deps.sh run
 # The road goes to the display the caller gave, not to the Xvfb below.
 user_display=${DISPLAY:-}
 
-cmake --preset release
-cmake --build --preset release -j "$(nproc)"
-
-prog=build/release/tlzarnconnectsetup
+if [ "$(id -u)" -eq 0 ]; then
+  bash scripts/release.sh
+  prog=build/portable/tlzarnconnectsetup
+else
+  echo "== Not root: the downloadable file is built by scripts/release.sh as root; a release build for this system instead"
+  cmake --preset release
+  cmake --build --preset release -j "$(nproc)" --target tlzarnconnectsetup
+  prog=build/release/tlzarnconnectsetup
+fi
 logdir=$(mktemp -d /tmp/tlzarnconnectsetup-run.XXXXXX)
 log="$logdir/tlzarnconnectsetup.log"
 
@@ -52,8 +58,10 @@ if [ -z "${DISPLAY:-}" ]; then
   trap stop_x EXIT
   for _ in $(seq 100); do [ -s "$logdir/display" ] && break; sleep 0.1; done
   export DISPLAY=":$(head -1 "$logdir/display")"
-  openbox --sm-disable >/dev/null 2>&1 &
+  openbox --sm-disable --startup "touch $logdir/wm" >/dev/null 2>&1 &
   wm_pid=$!
+  # A wizard started while openbox is still starting may stay unmapped.
+  for _ in $(seq 100); do [ -e "$logdir/wm" ] && break; sleep 0.1; done
   echo "== On Xvfb $DISPLAY with openbox"
 fi
 
@@ -165,7 +173,7 @@ else
   echo "== The road's status $road_status"
 fi
 echo
-echo "Built the program and the benchmarks in build/release."
-echo "Next: 'bash scripts/test.sh' builds and runs every test; 'bash scripts/bench.sh' runs the benchmarks."
+echo "The program shown above: $prog"
+echo "Next: 'bash scripts/test.sh' builds and runs every test; 'bash scripts/bench.sh' builds and runs the benchmarks."
 [ "$status" -eq 0 ] && exit "$road_status"
 exit "$status"

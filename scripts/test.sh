@@ -4,7 +4,10 @@
 #     test): every test, then every fuzz target replays its seed corpus;
 #  2. optimised with clang, without sanitizers (preset optimised): every
 #     test;
-#  3. the libFuzzer build (clang, preset fuzz): every fuzz target replays
+#  3. the program a user downloads, built in a Debian 11 root
+#     (scripts/release.sh): its symbol versions and libraries checked, and
+#     run there, its first page compared with the optimised build's;
+#  4. the libFuzzer build (clang, preset fuzz): every fuzz target replays
 #     its seed corpus.
 # Each step runs even when an earlier one failed; the run fails when any
 # did. With CI=true a test that skips fails it too: a skipped test proves
@@ -58,6 +61,7 @@ fi
 if step "optimised build" build optimised; then
   step "optimised build: tests" tests optimised || :
 fi
+step "portable build" bash scripts/release.sh --check build/optimised/tlzarnconnectsetup || :
 if step "libFuzzer build" build fuzz; then
   step "libFuzzer build: fuzz replays" tests fuzz || :
 fi
@@ -66,4 +70,4 @@ if [ ${#failed[@]} -gt 0 ]; then
   printf 'Failed: %s\n' "${failed[@]}"
   exit 1
 fi
-echo "All three builds passed."
+echo "All four builds passed."

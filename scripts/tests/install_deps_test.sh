@@ -67,6 +67,8 @@ check "run, all present" run 1000 "" "" 0
 check "fuzz, clang missing" fuzz 0 "clang" "" 0 "apt-get update" "$apt clang"
 check "fuzz, nothing installed" fuzz 0 "*" "" 0 "apt-get update" \
   "$apt $core clang libclang-rt-14-dev libpixman-1-dev"
+check "release, nothing installed" release 0 "*" "" 0 "apt-get update" \
+  "$apt cmake ninja-build python3 openssl debootstrap python3-pil xvfb openbox x11-apps"
 check "unknown set" nope 0 "" "" 2
 
 [ "$failures" -eq 0 ] && echo "install-deps.sh: all decisions as expected"
