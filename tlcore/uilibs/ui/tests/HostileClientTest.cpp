@@ -45,6 +45,8 @@ Window checkWindow()
 // An event from the other client, in our queue when this returns.
 void send(XEvent ev)
 {
+  // Our window must exist at the server before the other client names it.
+  XSync(tx::display(), False);
   XSendEvent(other, ev.xany.window, False, 0, &ev);
   XSync(other, False);
   XSync(tx::display(), False);
