@@ -21,6 +21,7 @@
 #include "plat/Log.h"
 #include "rdr/Exception.h"
 #include "rdr/InStream.h"
+#include "tlOrbSetup/AdminHelper.h"
 #include "tlOrbSetup/AdminHelperClient.h"
 #include "tlOrbSetup/AdminHelperMsgs.h"
 #include "tlOrbSetup/SetupApp.h"

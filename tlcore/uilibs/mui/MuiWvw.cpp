@@ -96,7 +96,7 @@ wvw::WStyle MuiWvw::getStyle() const
 
 namespace {
 
-template <class Made, class Kind, class... Args> void bind(std::unique_ptr<Kind> (*&factory)(Args...))
+template <class Made, class Kind, class... Args> void bindFactory(std::unique_ptr<Kind> (*&factory)(Args...))
 {
   factory = [](Args... args) -> std::unique_ptr<Kind> { return std::make_unique<Made>(args...); };
 }
@@ -105,26 +105,26 @@ template <class Made, class Kind, class... Args> void bind(std::unique_ptr<Kind>
 
 void MuiWvw::bindFactories()
 {
-  bind<MuButtonWvw>(muButtonFactory);
-  bind<MuCheckWvw>(muCheckFactory);
-  bind<MuChoiceWvw>(muChoiceFactory);
-  bind<MuEditWvw>(muEditFactory);
-  bind<MuFrameWvw>(muFrameFactory);
-  bind<MuImageWvw>(muImageFactory);
-  bind<MuLayoutWvw>(muLayoutFactory);
-  bind<MuLineWvw>(muLineFactory);
-  bind<MuListWvw>(muListFactory);
-  bind<MuPagerWvw>(muPagerFactory);
-  bind<MuScrollWvw>(muScrollFactory);
-  bind<MuSliderWvw>(muSliderFactory);
-  bind<MuSplitterWvw>(muSplitterFactory);
-  bind<MuStaticWvw>(muStaticFactory);
-  bind<MuSuperboxTx>(muSuperboxFactory);
-  bind<MuDialogTx>(muDialogFactory);
-  bind<MuAutoHiderTx>(muAutoHiderFactory);
-  bind<MuPopupMenuTx>(muPopupMenuFactory);
-  bind<MuTextWvw>(muTextFactory);
-  bind<muimisc::ProgressBarWvw>(muimisc::progressBarFactory);
+  bindFactory<MuButtonWvw>(muButtonFactory);
+  bindFactory<MuCheckWvw>(muCheckFactory);
+  bindFactory<MuChoiceWvw>(muChoiceFactory);
+  bindFactory<MuEditWvw>(muEditFactory);
+  bindFactory<MuFrameWvw>(muFrameFactory);
+  bindFactory<MuImageWvw>(muImageFactory);
+  bindFactory<MuLayoutWvw>(muLayoutFactory);
+  bindFactory<MuLineWvw>(muLineFactory);
+  bindFactory<MuListWvw>(muListFactory);
+  bindFactory<MuPagerWvw>(muPagerFactory);
+  bindFactory<MuScrollWvw>(muScrollFactory);
+  bindFactory<MuSliderWvw>(muSliderFactory);
+  bindFactory<MuSplitterWvw>(muSplitterFactory);
+  bindFactory<MuStaticWvw>(muStaticFactory);
+  bindFactory<MuSuperboxTx>(muSuperboxFactory);
+  bindFactory<MuDialogTx>(muDialogFactory);
+  bindFactory<MuAutoHiderTx>(muAutoHiderFactory);
+  bindFactory<MuPopupMenuTx>(muPopupMenuFactory);
+  bindFactory<MuTextWvw>(muTextFactory);
+  bindFactory<muimisc::ProgressBarWvw>(muimisc::progressBarFactory);
 }
 
 } // namespace mui
