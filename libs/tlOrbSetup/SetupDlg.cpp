@@ -1,5 +1,6 @@
 #include "tlOrbSetup/SetupDlg.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -260,8 +261,9 @@ void SetupDlg::show()
 void SetupDlg::removeInstallerDir()
 {
   plat::String dir = getInstallerDir();
-  if (plat::isDir(dir.str()))
-    plat::rmDir(dir.str(), true);
+  // What cannot go stays: the next download reports what it meets there.
+  if (plat::isDir(dir.str()) && !plat::tryRmDir(dir.str(), true))
+    vlog.error("Removing %s: %s", dir.str(), strerror(errno));
 }
 
 void SetupDlg::selectPage(Page* page)

@@ -88,6 +88,7 @@ public:
   // Removes a leftover installer directory, shows the dialog and focuses
   // the header.
   void show();
+  // Logs, and keeps what it cannot remove.
   static void removeInstallerDir();
   void selectPage(Page* page);
   void retitle();

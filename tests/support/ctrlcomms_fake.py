@@ -9,6 +9,8 @@ Usage: ctrlcomms_fake.py PATH LOG [options]
                    that a client sees UID as its peer
   --silent         never reply
   --close          close each connection at once
+  --kill-peer      kill the connecting process (SIGKILL, by the pid its
+                   socket reports) and end
   --config HEX,HEX,...  bodies of the successive "getConfigReply" messages
                    (the last one repeats)
   --connections N,M,...  connection counts of the successive
@@ -19,6 +21,7 @@ the name, a space and the body in hexadecimal. Serves one client and ends
 when it goes.
 """
 import os
+import signal
 import socket
 import struct
 import sys
@@ -65,7 +68,7 @@ def short(text):
 def main():
     path, log_path = sys.argv[1], sys.argv[2]
     args = sys.argv[3:]
-    opts = {"uid": None, "silent": False, "close": False, "config": [b""], "connections": []}
+    opts = {"uid": None, "silent": False, "close": False, "kill": False, "config": [b""], "connections": []}
     while args:
         a = args.pop(0)
         if a == "--uid":
@@ -74,6 +77,8 @@ def main():
             opts["silent"] = True
         elif a == "--close":
             opts["close"] = True
+        elif a == "--kill-peer":
+            opts["kill"] = True
         elif a == "--config":
             opts["config"] = [bytes.fromhex(h) for h in args.pop(0).split(",")]
         elif a == "--connections":
@@ -98,6 +103,11 @@ def main():
     try:
         if opts["close"]:
             conn.close()
+            return
+        if opts["kill"]:
+            creds = conn.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, struct.calcsize("3i"))
+            os.kill(struct.unpack("3i", creds)[0], signal.SIGKILL)
+            log.write("killed\n")
             return
         while True:
             name, body = read_message(conn)

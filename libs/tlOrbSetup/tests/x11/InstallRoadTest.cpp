@@ -17,25 +17,11 @@
 
 namespace {
 
+using tltest::askToClose;
 using tltest::FakeProduct;
 using tltest::has;
 using tltest::kCredentials;
 using tltest::kTestFeatures;
-
-// What the window manager sends when the user closes the window.
-void askToClose(Window w)
-{
-  Display* d = tx::display();
-  XEvent e{};
-  e.xclient.type = ClientMessage;
-  e.xclient.window = w;
-  e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-  e.xclient.format = 32;
-  e.xclient.data.l[0] = (long)XInternAtom(d, "WM_DELETE_WINDOW", False);
-  e.xclient.data.l[1] = CurrentTime;
-  XSendEvent(d, w, False, NoEventMask, &e);
-  XFlush(d);
-}
 
 // A bar's "NN%" as a number.
 int percent(const std::string& items)
@@ -51,8 +37,9 @@ protected:
     chmod(tools_.path().c_str(), 0755);
     // Gives up after a minute, so that no gate outlives a failed test.
     tools_.write("elevate",
-                 "#!/bin/sh\ni=0\nwhile [ ! -e '" + elevateGo_ + "' ]; do\n  [ $i -lt 1200 ] || exit 1\n"
-                 "  sleep 0.05; i=$((i + 1))\ndone\nexec \"$@\"\n",
+                 "#!/bin/sh\ni=0\nwhile [ ! -e '" + elevateGo_ +
+                     "' ]; do\n  [ $i -lt 1200 ] || exit 1\n"
+                     "  sleep 0.05; i=$((i + 1))\ndone\nexec \"$@\"\n",
                  0755);
     product_.reset(new FakeProduct("wait:" + installGo_));
   }
@@ -152,7 +139,8 @@ TEST_F(InstallRoad, InstallsThroughSudoAndDpkgThenOffersSignIn)
   downloadAndElevate("en");
   // The bar starts at a tenth; the pre-install script printed its line and
   // waits.
-  ASSERT_TRUE(tltest::loopUntil([&] { return percent(ask("listitems SetupDlg.install.progress")) > 10; }, 60000))
+  ASSERT_TRUE(tltest::loopUntil(
+      [&] { return percent(ask("listitems SetupDlg.install.progress")) > 10; }, 60000))
       << ask("listitems SetupDlg.install.progress") << log();
   askToClose(window_);
   tltest::loopFor(1000);
@@ -187,7 +175,12 @@ TEST_F(InstallRoad, NextPagesAndNotFound)
     std::string page;
   } cases[] = {
       {"credentials", "de", kTestFeatures | kCredentials, {}, "hold", "simpleLaunch"},
-      {"forced settings", "en", kTestFeatures | kCredentials, {"-_ForceSettingsPage=1"}, "pkg/whole", "settings"},
+      {"forced settings",
+       "en",
+       kTestFeatures | kCredentials,
+       {"-_ForceSettingsPage=1"},
+       "pkg/whole",
+       "settings"},
       {"not found", "en", kTestFeatures, {}, "missing/whole", "error"},
   };
   for (const Case& c : cases) {

@@ -240,6 +240,21 @@ inline Window wizardWindow()
       nullptr, 0);
 }
 
+// What the window manager sends when the user closes the window.
+inline void askToClose(Window w)
+{
+  Display* d = tx::display();
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = w;
+  e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = (long)XInternAtom(d, "WM_DELETE_WINDOW", False);
+  e.xclient.data.l[1] = CurrentTime;
+  XSendEvent(d, w, False, NoEventMask, &e);
+  XFlush(d);
+}
+
 // Which of the wizard's 560 by 540 pixels show its main buttons' blue, by
 // row; none when the window cannot be read.
 inline std::vector<std::vector<bool>> bluePixels(Window w)
@@ -305,15 +320,33 @@ struct FakeProduct {
   }
   ~FakeProduct() { purge(); }
 
-  static void purge() { commandOutput("dpkg --purge " + kName + " >/dev/null 2>&1; true"); }
-  static bool installed()
+  // Also after a package tool that was killed half-way.
+  static void purge()
   {
-    int status;
-    return has(runCommand("dpkg-query -W -f='${Status}' " + kName + " 2>/dev/null", &status),
-               "install ok installed");
+    commandOutput("dpkg --purge --force-remove-reinstreq " + kName + " >/dev/null 2>&1; true");
+  }
+  // dpkg's status of the package ("install ok installed"), "" when it has none.
+  static std::string status()
+  {
+    int exit;
+    return runCommand("dpkg-query -W -f='${Status}' " + kName + " 2>/dev/null", &exit);
+  }
+  static bool installed() { return status() == "install ok installed"; }
+  // Not even half-installed: dpkg knows nothing of it or only its name.
+  static bool gone()
+  {
+    const std::string s = status();
+    return s.empty() || (s.size() > 14 && s.compare(s.size() - 14, 14, " not-installed") == 0);
   }
   std::string deb() const { return work / (kName + ".deb"); }
   std::vector<std::string> seen() const { return lines(readWholeFile(record)); }
+  // Switches what a stand-in does at a point, "fail.preinst" or
+  // "kill.tlzarnserver-x11" for example (make_fake_product.sh).
+  void set(const std::string& point, const std::string& value = "") const
+  {
+    commandOutput("echo '" + value + "' > '" + record + "." + point + "'");
+  }
+  void unset(const std::string& point) const { unlink((record + "." + point).c_str()); }
 
   TempDir work{"tlfakeproduct"};
   const std::string record = work / "record";

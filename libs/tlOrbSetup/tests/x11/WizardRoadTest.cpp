@@ -6,6 +6,10 @@
 // with the real desktop tools; the test gives callback URIs to the real
 // xdg-open, which starts the program's own "-uri" mode from that
 // registration. The automation channel presses what a user would press.
+// The error roads are one table: what the user does, what the stand-ins do
+// (the package's scripts and the product's programs, the hosted and the
+// control channel's stand-ins), the page the user ends on with its text and
+// output button, and a window that closes with status 0.
 //
 // With TL_ROAD_PICTURES naming a folder, the whole road writes its page
 // pictures there (else into the screenshot folder); it prints each page's
@@ -14,12 +18,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "ProgramRun.h"
 #include "authStandIn.h"
 #include "ctrlcommsFake.h"
+#include "plat/Regex.h"
 #include "plat/encodings.h"
 #include "product/addresses.h"
 #include "rootdir.h"
@@ -27,6 +33,7 @@
 
 namespace {
 
+using tltest::askToClose;
 using tltest::FakeProduct;
 using tltest::has;
 using tltest::lines;
@@ -61,6 +68,11 @@ struct Tools {
   Tools()
   {
     dir.write("browser", "#!/bin/sh\necho \"$@\" >> \"$HOME/opened\"\n", 0755);
+    // Elevation held until HOME's gate opens; its end is kept there.
+    dir.write("elevate",
+              "#!/bin/sh\ni=0\nwhile [ ! -e \"$HOME/elevate.go\" ] && [ $i -lt 1200 ]; do\n"
+              "  sleep 0.05; i=$((i + 1))\ndone\n\"$@\"\necho $? > \"$HOME/elevated\"\n",
+              0755);
     mkdir((dir / "share").c_str(), 0755);
     mkdir((dir / "etc").c_str(), 0755);
     chmod(dir.path().c_str(), 0755);
@@ -108,6 +120,9 @@ public:
   Window window() const { return window_; }
   std::string command(const std::string& line) { return mui_->command(line); }
   bool click(const std::string& path) { return command("click SetupDlg." + path) == "1\n"; }
+  // A command answered only later (it runs a modal box).
+  void send(const std::string& line) { mui_->send(line + "\n"); }
+  std::string reply() { return mui_->reply(); }
   std::string opened() const { return readWholeFile(run_.home() + "/opened"); }
   // The server's settings as the helper stored them, and the viewer's file.
   std::vector<std::string> serverSettings() const
@@ -270,6 +285,57 @@ std::string checkAddress(const std::string& address, const std::string& path)
   return address.substr(start.size(), 11);
 }
 
+// From the sign-in choice, the sign-up: the state of the address the
+// browser stand-in was given.
+std::string signUp(Wizard& w)
+{
+  EXPECT_TRUE(w.waitPage("signInChoose", 120)) << w.run().log();
+  EXPECT_TRUE(w.click("signInChoose.trial.btn"));
+  EXPECT_TRUE(w.waitPage("signingIn"));
+  EXPECT_TRUE(waitFor([&] { return !w.opened().empty(); }));
+  return w.opened().empty() ? ""
+                            : checkAddress(lines(w.opened())[0], "/auth/sign_up/software_trial");
+}
+
+// The browser's callback with both tickets.
+std::string callback(const std::string& state)
+{
+  return kScheme + "://install?state=" + state + "&server=ticket-s&viewer=ticket-v";
+}
+
+// The hosted stand-in with its answers to the viewer's and the server's
+// tickets, and its cloud configuration beside the program, where the
+// program finds its data (the program's other tests, which would find it
+// too, hold the same lock).
+struct Hosted {
+  // The viewer's token after delayMs; refused: a hosted error instead.
+  explicit Hosted(int delayMs = 0, bool refused = false)
+  {
+    EXPECT_FALSE(data.path().empty());
+    httptest::serveBootstrapDocument(standin, keys, standin.url(1));
+    tltest::commandOutput("install -m 644 " + data / "CloudConfig.pkg " + config);
+    httptest::Answer vwr, svr;
+    vwr.body = R"({"type":"viewer-session","value":"VWR"})";
+    svr.body = R"({"type":"server-join","value":"SVR"})";
+    vwr.headers = svr.headers = {{"Content-Type", "application/json"}};
+    vwr.delayMs = delayMs;
+    if (refused) {
+      vwr.status = 403;
+      vwr.reason = "Forbidden";
+      vwr.body = R"({"errors":[{"code":"TicketExpired"}]})";
+    }
+    standin.push(1, vwr);
+    standin.push(1, svr);
+  }
+  ~Hosted() { unlink(config.c_str()); }
+
+  const std::string keys = TL_BOOTSTRAP_KEYS;
+  tltest::RootOnlyDir data;
+  httptest::AuthStandIn standin{2, data.path(), keys + "/ca.pem"};
+  const std::string config =
+      std::string(TL_PROGRAM).substr(0, std::string(TL_PROGRAM).rfind('/')) + "/CloudConfig.pkg";
+};
+
 // A dry-run install leads to the sign-in pages: the time-out, the two
 // addresses with one state, the scheme registered once, refused URIs.
 TEST_F(WizardRoad, SignInPagesAndRefusedUris)
@@ -346,30 +412,8 @@ TEST_F(WizardRoad, SignInPagesAndRefusedUris)
 // sent through the helper and the product launched.
 TEST_F(WizardRoad, DownloadInstallSignInSettingsLaunch)
 {
-  tltest::RootOnlyDir data;
-  ASSERT_FALSE(data.path().empty());
   FakeProduct product;
-  // The hosted stand-in, and its cloud configuration beside the program,
-  // where the program finds its data (the program's other tests, which
-  // would find it too, hold the same lock).
-  const std::string keys = TL_BOOTSTRAP_KEYS;
-  httptest::AuthStandIn standin(2, data.path(), keys + "/ca.pem");
-  httptest::serveBootstrapDocument(standin, keys, standin.url(1));
-  const std::string programDir =
-      std::string(TL_PROGRAM).substr(0, std::string(TL_PROGRAM).rfind('/'));
-  const std::string config = programDir + "/CloudConfig.pkg";
-  tltest::commandOutput("install -m 644 " + data / "CloudConfig.pkg " + config);
-  struct Remove {
-    std::string path;
-    ~Remove() { unlink(path.c_str()); }
-  } removeConfig{config};
-  httptest::Answer vwr, svr;
-  vwr.body = R"({"type":"viewer-session","value":"VWR"})";
-  svr.body = R"({"type":"server-join","value":"SVR"})";
-  vwr.headers = svr.headers = {{"Content-Type", "application/json"}};
-  vwr.delayMs = 1500; // so that a person sees the page that waits for it
-  standin.push(1, vwr);
-  standin.push(1, svr);
+  Hosted hosted(1500); // so that a person sees the page that waits for the token
 
   pkg_.serve(tltest::readFile(product.deb()));
   tltest::FakeServer ctrl(controlPipe(), {});
@@ -385,12 +429,9 @@ TEST_F(WizardRoad, DownloadInstallSignInSettingsLaunch)
   w.picture("download-half");
   pkg_.server().release();
   ASSERT_TRUE(w.waitPage("install"));
-  ASSERT_TRUE(w.waitPage("signInChoose", 120)) << w.run().log();
+  const std::string state = signUp(w);
+  ASSERT_NE("", state);
   EXPECT_EQ("tlzarnservice start tlzarnserver-x11-serviced\n", readWholeFile(product.record));
-  ASSERT_TRUE(w.click("signInChoose.trial.btn"));
-  ASSERT_TRUE(w.waitPage("signingIn"));
-  ASSERT_TRUE(waitFor([&] { return !w.opened().empty(); }));
-  const std::string state = checkAddress(lines(w.opened())[0], "/auth/sign_up/software_trial");
   show("Browser stand-in opened", lines(w.opened()));
 
   // Another window is active when the browser calls back.
@@ -400,16 +441,14 @@ TEST_F(WizardRoad, DownloadInstallSignInSettingsLaunch)
   XSync(d, False);
   x("xdotool windowactivate --sync " + std::to_string(other));
   ASSERT_TRUE(waitFor([&] { return activeWindow() == other; }, 10));
-  const std::string callback =
-      kScheme + "://install?state=" + state + "&server=ticket-s&viewer=ticket-v";
-  show("Given to xdg-open", {callback});
-  w.xdgOpen(callback);
+  show("Given to xdg-open", {callback(state)});
+  w.xdgOpen(callback(state));
   EXPECT_TRUE(waitFor([&] { return activeWindow() == w.window(); }, 10));
   XDestroyWindow(d, other);
   XSync(d, False);
   ASSERT_TRUE(w.waitPage("settings")) << w.run().log();
   std::vector<std::string> tickets;
-  for (httptest::Received& r : standin.requests())
+  for (httptest::Received& r : hosted.standin.requests())
     if (r.node == 1) {
       r.body.erase(std::remove_if(r.body.begin(), r.body.end(), isspace), r.body.end());
       tickets.push_back(r.method + " " + r.path + " " + r.body);
@@ -548,5 +587,282 @@ TEST_F(WizardRoad, SettingsFailureStillLaunches)
   ASSERT_TRUE(waitFor([&] { return !product.seen().empty(); }, 10));
   EXPECT_EQ((std::vector<std::string>{"tlzarnconnect"}), product.seen());
 }
+
+// --- The error roads -----------------------------------------------------------
+
+// The device password typed twice.
+void typePasswords(Wizard& w, const std::string& first, const std::string& second)
+{
+  EXPECT_EQ("1\n", w.command("settext SetupDlg.settings.pwd1.hidden " + first));
+  EXPECT_EQ("1\n", w.command("settext SetupDlg.settings.pwd2.hidden " + second));
+}
+
+// How a road starts.
+enum Start : unsigned {
+  kDryRun = 1,   // the tool's command line is its output; the product installed beforehand
+  kSignIn = 2,   // the user signs up; the hosted stand-in answers both tickets
+  kRefused = 4,  // it refuses the viewer's ticket with a hosted error
+  kSettings = 8, // credentials stored: the settings page follows the install
+  kHeld = 16,    // the elevation waits for the test's gate
+};
+
+struct Step {
+  ~Step()
+  {
+    if (!readOnly.empty())
+      chmod(readOnly.c_str(), 0700);
+  }
+  Wizard& w;
+  const FakeProduct& product;
+  std::string readOnly = ""; // a folder made read-only, restored afterwards
+};
+
+struct Road {
+  const char* name;
+  unsigned start;
+  std::vector<std::string> switches; // the product's stand-ins, "point" or "point=value"
+  std::vector<std::string> args;
+  std::function<void(Step&)> act; // after the install button (and the sign-up)
+  std::string page;               // where the user ends; "" when the program ended
+  std::string text = "";          // the error page's text, a regular expression
+  bool output = false;            // the output button shows
+  std::string logged = "";
+  std::function<void(Step&)> then = nullptr; // on the end page
+};
+
+// Cancelled while the pre-install script holds: the package tool is gone
+// within a second.
+void cancelWhileInstalling(Step& s)
+{
+  ASSERT_TRUE(waitFor(
+      [&] {
+        return atoi(s.w.command("listitems SetupDlg.install.progress").c_str()) > 10 &&
+               !readWholeFile(s.product.record + ".tool").empty();
+      },
+      120))
+      << s.w.run().log();
+  const pid_t tool = atoi(readWholeFile(s.product.record + ".tool").c_str());
+  ASSERT_TRUE(s.w.click("install.cancel"));
+  const plat::Time pressed = plat::getMonoTime();
+  EXPECT_TRUE(waitFor([&] { return kill(tool, 0) != 0; }, 10));
+  EXPECT_LT(plat::getMonoTime() - pressed, plat::kTicksPerSecond);
+  s.product.unset("hold.preinst"); // its script, left behind, ends
+  EXPECT_FALSE(FakeProduct::installed()) << FakeProduct::status();
+  EXPECT_NE(0, access("/usr/lib/tlzarnconnect", F_OK));
+}
+
+// Launch pressed with passwords the rules refuse: nothing reaches the
+// helper (which would have read it within the second waited).
+void refusedPasswords(Step& s)
+{
+  ASSERT_TRUE(s.w.waitPage("settings"));
+  for (const char* second : {"12345", "s3cret-pX"}) {
+    typePasswords(s.w, second[0] == '1' ? "12345" : "s3cret-pw", second);
+    ASSERT_TRUE(s.w.click("settings.launch"));
+    EXPECT_TRUE(has(s.w.command("state SetupDlg.settings.aux1.error"), "shown 1\n"));
+    s.w.picture(std::string("settings-refused") + second);
+  }
+  usleep(1000000);
+  EXPECT_FALSE(has(s.w.run().log(), "read message SvrSettings"));
+  EXPECT_FALSE(has(s.w.run().log(), "SetupDlg: Launching"));
+}
+
+// Launch with a good password; the control channel's stand-in given.
+void launchSettings(Step& s, const std::vector<std::string>& ctrlOptions)
+{
+  tltest::FakeServer ctrl(controlPipe(), ctrlOptions);
+  ASSERT_TRUE(waitFor([&] { return s.w.page() == "settings"; })) << s.w.run().log();
+  typePasswords(s.w, "s3cret-pw", "s3cret-pw");
+  ASSERT_TRUE(s.w.click("settings.launch"));
+  EXPECT_EQ(ctrlOptions.empty() ? "reload " : "killed", ctrl.messages().back());
+}
+
+// The session folder, where the tokens go, read-only while Launch is
+// pressed: the product is not started.
+void tokenFolderReadOnly(Step& s)
+{
+  ASSERT_TRUE(s.w.waitPage("settings")) << s.w.run().log();
+  const std::string log = s.w.run().log(), from = "Installing Tessaly Daziziz from ";
+  const size_t at = log.find(from) + from.size();
+  const std::string file = log.substr(at, log.find('\n', at) - at);
+  s.readOnly = file.substr(0, file.rfind('/'));
+  ASSERT_EQ(0, chmod(s.readOnly.c_str(), 0500)) << s.readOnly;
+  launchSettings(s, {});
+  EXPECT_TRUE(s.w.run().waitForLog("SetupDlg: Launching\n"));
+  EXPECT_FALSE(has(s.w.run().log(), "SetupDlg: Exiting"));
+  EXPECT_FALSE(has(readWholeFile(s.product.record), "tlzarnconnect"));
+}
+
+// "Try again", pressed with the pointer, while that folder cannot go.
+void retryKeepingTheFolder(Step& s)
+{
+  x("xdotool mousemove --window " + std::to_string(s.w.window()) + " " + pageButton(s.w.window()) +
+    " click 1");
+  EXPECT_TRUE(s.w.waitPage("initial", 10)) << s.w.run().log();
+  EXPECT_TRUE(has(s.w.run().log(), "SetupDlg: Removing /tmp/"));
+}
+
+// Closed while the elevation waits: the program ends; the helper started
+// afterwards finds no wizard and ends too.
+void closeWhileElevating(Step& s)
+{
+  ASSERT_TRUE(s.w.waitPage("install"));
+  ASSERT_TRUE(s.w.run().waitForLog("AdminHelperClient: Starting helper"));
+  askToClose(s.w.window());
+  EXPECT_TRUE(waitFor([&] { return s.w.run().ended(); }, 10)) << "the wizard hangs";
+  tltest::commandOutput("touch " + s.w.run().home() + "/elevate.go");
+  EXPECT_TRUE(waitFor([&] { return !readWholeFile(s.w.run().home() + "/elevated").empty(); }));
+  EXPECT_TRUE(waitFor(
+      [&] { return tltest::commandOutput("pgrep -f '^" TL_PROGRAM " -helper' || true").empty(); },
+      10));
+}
+
+// The output box, then a retry that installs.
+void outputAndRetry(Step& s)
+{
+  // The click is answered once the box is.
+  s.w.send("click SetupDlg.error.cmdOutBtn");
+  std::string box = x("timeout 20 xdotool search --sync --onlyvisible --classname '^messagebox$'");
+  ASSERT_NE("", box) << s.w.run().log();
+  box.pop_back();
+  EXPECT_TRUE(has(x("xprop -id " + box + " WM_NAME"),
+                  "\"Tessaly Daziziz Setup - Install command output\""));
+  usleep(300000);
+  Display* d = tx::display();
+  EXPECT_TRUE(tltest::screenshot(DefaultRootWindow(d), DisplayWidth(d, DefaultScreen(d)),
+                                 DisplayHeight(d, DefaultScreen(d)), "road-output-box"));
+  x("xdotool windowactivate --sync " + box + " key Return");
+  EXPECT_EQ("1\n", s.w.reply());
+  s.product.unset("fail.preinst");
+  ASSERT_TRUE(s.w.click("error.retry"));
+  ASSERT_TRUE(s.w.waitPage("initial"));
+  ASSERT_TRUE(s.w.click("initial.install"));
+  ASSERT_TRUE(s.w.waitPage("signInChoose", 120)) << s.w.run().log();
+  EXPECT_TRUE(FakeProduct::installed());
+}
+
+// clang-format off
+const Road kRoads[] = {
+    {"CancelWhileThePackageToolRuns", 0, {"hold.preinst"}, {}, cancelWhileInstalling,
+     "error", "Installation cancelled", true, "Admin: AdminHelper: read message RunCmdCancel"},
+    {"RefusedDevicePasswords", kDryRun | kSettings, {}, {}, refusedPasswords, "settings"},
+    {"ElevationRefused", kDryRun, {}, {"-ElevateCmd=/usr/bin/sudo -n -u nobody"}, nullptr,
+     "error", "Elevation failed", false, "AdminHelperClient: NOT launched"},
+    {"HelperDiesInstalling", 0, {"kill.preinst"}, {}, nullptr,
+     "error", "Elevation failed", false, "Helper process died"},
+    {"HelperDiesJoining", kDryRun | kSignIn, {"kill.tlzarnserver-x11"}, {}, nullptr,
+     "error", "Elevation failed", false, "Helper process died"},
+    {"HelperDiesWritingSettings", kDryRun | kSettings, {}, {},
+     [](Step& s) { launchSettings(s, {"--kill-peer"}); },
+     "error", "Elevation failed", false, "Helper process died"},
+    {"ToolFailsWithOutputThenRetrySucceeds", 0, {"fail.preinst"}, {}, nullptr,
+     "error", "Error code: 1", true, "Pkg: pre-install refused", outputAndRetry},
+    {"RedemptionRefused", kDryRun | kSignIn | kRefused, {}, {}, nullptr,
+     "error", "Hosted Application error: HTTP Forbidden"},
+    {"JoinFails", kDryRun | kSignIn, {"status.tlzarnserver-x11=5"}, {}, nullptr,
+     "error", "Post-install error code: 5"},
+    {"ClosedWhileElevating", kDryRun | kHeld, {}, {}, closeWhileElevating, ""},
+    {"ViewerTokenNotWritable", kDryRun | kSignIn, {}, {}, tokenFolderReadOnly,
+     "error", "fileOpenFd\\(/tmp/.*/vwrToken\\): Permission denied \\(13\\)", false, "",
+     retryKeepingTheFolder},
+};
+// clang-format on
+
+void PrintTo(const Road& road, std::ostream* out)
+{
+  *out << road.name;
+}
+
+class ErrorRoad : public WizardRoad, public ::testing::WithParamInterface<Road> {};
+
+// The root copies the helpers made.
+std::set<std::string> copies()
+{
+  const std::vector<std::string> l =
+      tltest::commandLines("ls -d /root/.zarn/copies-* 2>/dev/null || true");
+  return std::set<std::string>(l.begin(), l.end());
+}
+
+TEST_P(ErrorRoad, EndsAsPrescribed)
+{
+  const Road& road = GetParam();
+  FakeProduct product;
+  for (const std::string& sw : road.switches)
+    product.set(sw.substr(0, sw.find('=')),
+                sw.find('=') == std::string::npos ? "" : sw.substr(sw.find('=') + 1));
+  std::vector<std::string> args = road.args;
+  std::string uri;
+  if (road.start & kDryRun) {
+    tltest::commandOutput("dpkg -i " + product.deb() + " >/dev/null");
+    args.push_back("-_NoInstall=1");
+    uri = dryRunPackage();
+  } else {
+    pkg_.serve(tltest::readFile(product.deb()));
+    uri = pkg_.uri("pkg/whole", FakeProduct::kName + ".deb");
+  }
+  if (road.start & kSettings)
+    args.push_back("-_ForceSettingsPage=1");
+  if (road.start & kHeld)
+    args.push_back("-ElevateCmd=" + tools_.dir / "elevate" + " /usr/bin/sudo -n");
+  std::unique_ptr<Hosted> hosted(road.start & kSignIn ? new Hosted(0, road.start & kRefused)
+                                                      : nullptr);
+  const std::set<std::string> before = copies();
+
+  Wizard w((std::string("road-") + road.name).c_str(), tools_, pkg_, uri, args,
+           road.start & kSettings ? tltest::kTestFeatures | tltest::kCredentials
+                                  : tltest::kTestFeatures);
+  ASSERT_TRUE(w.up()) << w.run().log();
+  ASSERT_TRUE(w.click("initial.install"));
+  if (road.start & kSignIn)
+    w.xdgOpen(callback(signUp(w)));
+  Step step{w, product};
+  if (road.act)
+    road.act(step);
+  if (!road.page.empty()) {
+    ASSERT_TRUE(waitFor([&] { return w.page() == road.page || w.run().ended(); }, 120))
+        << w.run().log();
+    ASSERT_EQ(road.page, w.page());
+    if (road.page == "error") {
+      const std::string log = w.run().log(), shown = "SetupDlg: Error page: ";
+      const size_t at = log.find(shown) + shown.size();
+      const std::string text = log.substr(at, log.find('\n', at) - at);
+      EXPECT_TRUE(plat::Regex::create(("^" + road.text + "$").c_str(), 0)->search(text.c_str()))
+          << text;
+      EXPECT_TRUE(has(w.command("state SetupDlg.error.cmdOutBtn"),
+                      road.output ? "shown 1\n" : "shown 0\n"));
+    }
+    EXPECT_TRUE(w.run().waitForLog(road.logged)) << w.run().log();
+    if (road.then)
+      road.then(step);
+    EXPECT_EQ("1\n", w.command("select SetupDlg.langs 1"));
+    w.picture(w.page() + "-de");
+  }
+
+  // Closed as the window manager asks; a hang fails here.
+  if (!w.run().ended())
+    askToClose(w.window());
+  const bool ended = waitFor([&] { return w.run().ended(); }, 10);
+  tltest::ProgramRun::Result r = w.run().finish(ended ? 0 : SIGKILL);
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_TRUE(has(r.log, "SetupDlg: Dialog closed\n"));
+
+  // Nothing stays: only a killed helper leaves its copies, the package goes.
+  std::set<std::string> left = copies();
+  for (const std::string& c : before)
+    left.erase(c);
+  const bool killed = std::any_of(road.switches.begin(), road.switches.end(),
+                                  [](const std::string& sw) { return sw.rfind("kill.", 0) == 0; });
+  EXPECT_TRUE(killed || left.empty()) << *left.begin();
+  for (const std::string& c : left)
+    tltest::commandOutput("rm -rf '" + c + "'");
+  FakeProduct::purge();
+  EXPECT_TRUE(FakeProduct::gone()) << FakeProduct::status();
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ErrorRoad, ::testing::ValuesIn(kRoads),
+                         [](const ::testing::TestParamInfo<Road>& info) {
+                           return info.param.name;
+                         });
 
 } // namespace
