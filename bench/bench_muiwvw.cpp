@@ -10,6 +10,7 @@
 #include "mui/MuLayout.h"
 #include "mui/MuLeavesWvw.h"
 #include "rfb/PixDraw.h"
+#include "muiWvwTree.h"
 #include "wvwhost.h"
 
 namespace {
@@ -20,33 +21,11 @@ using rfb::Rect;
 constexpr int kRows = 10;
 const Point kSize(400, 400);
 
-// The dialog stand-in: its content canvas is hosted offscreen.
-class HostDialog : public mui::MuDialog {
-public:
-  HostDialog() : MuDialog("d", "", mui::Size(kSize.x, kSize.y), 0, nullptr, nullptr)
-  {
-    setCommon(std::make_unique<mui::MuCommonWvw>(this, &canvas));
-  }
-  ~HostDialog() override
-  {
-    destroyChildren();
-    setCommon(nullptr);
-  }
-  void addChild(std::unique_ptr<mui::MuElement> e) override
-  {
-    canvas.addChild(mui::MuCommonWvw::getWidget(e.get(), true), nullptr);
-    MuDialog::addChild(std::move(e));
-  }
-  void setTitle(const char*) override {}
-  mui::Size workAreaSize() const override { return kSize; }
-  wvw::WCanvas canvas;
-};
-
 void BM_DialogThroughFactories(benchmark::State& state)
 {
   tltest::WvwHost host(kSize);
   for (auto _ : state) {
-    HostDialog dialog;
+    tltest::HostDialog dialog("d", "", mui::Size(kSize.x, kSize.y), 0, nullptr, nullptr);
     host.setContent(&dialog.canvas);
     mui::MuLayout* column = mui::MuLayout::create(&dialog, "column", mui::MuLayout::kVertical);
     for (int i = 0; i < kRows; i++) {
