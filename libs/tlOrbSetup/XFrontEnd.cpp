@@ -22,9 +22,17 @@ namespace {
 plat::LogSrc vlog("SetupWindow");
 
 // The engine's questions, asked over the wizard's dialog.
-class WizardEngineUi : public EngineUi, public ui::DesktopEnvironment::Callback {
+class WizardEngineUi : public EngineUi, public ui::DesktopEnvironment::Callback, private tx::TXEventHandler {
 public:
-  explicit WizardEngineUi(SetupDlg& dlg) : dlg_(dlg), desktop_(this) {}
+  explicit WizardEngineUi(SetupDlg& dlg) : dlg_(dlg), window_(static_cast<tx::TXWindow*>(dlg.dialog()->windowHandle()))
+  {
+    window_->addEventHandler(this, true);
+  }
+  ~WizardEngineUi() override
+  {
+    if (!desktop_)
+      window_->addEventHandler(this, false);
+  }
 
   bool messageBox(const char* text, int style, TextKind kind) override
   {
@@ -37,12 +45,24 @@ public:
     }
     return box.run();
   }
-  int detectDesktopKind() override { return desktop_.kind(); }
+  int detectDesktopKind() override { return desktop_ ? desktop_->kind() : 0; }
   void desktopChanged() override {}
 
 private:
+  // The desktop is looked at once the window has had its first paint: under
+  // a window manager the walk over all windows takes a round trip each.
+  bool handleEvent(XEvent* ev) override
+  {
+    if (ev->type == Expose && !desktop_) {
+      window_->addEventHandler(this, false);
+      desktop_ = std::make_unique<ui::DesktopEnvironment>(this);
+    }
+    return false;
+  }
+
   SetupDlg& dlg_;
-  ui::DesktopEnvironment desktop_;
+  tx::TXWindow* window_;
+  std::unique_ptr<ui::DesktopEnvironment> desktop_;
   plat::LinkCbOpenUrl openUrl_;
 };
 

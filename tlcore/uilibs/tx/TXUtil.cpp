@@ -13,6 +13,7 @@
 #include "plat/String.h"
 #include "tx/TXContext.h"
 #include "tx/TXEvents.h"
+#include "tx/TXFontOpen.h"
 #include "tx/TXWindow.h"
 
 namespace tx {
@@ -96,20 +97,31 @@ void openDisplay(const char* name)
     c.greys[i] = greys[i].pixel;
 
   c.gc = XCreateGC(dpy, c.root, 0, nullptr);
-  c.font = XLoadQueryFont(dpy, "-*-helvetica-medium-r-*-*-12-*-*-*-*-*-*-*");
-  if (!c.font)
-    c.font = XLoadQueryFont(dpy, "fixed");
-  if (!c.font) {
-    fputs("Failed to load any font\n", stderr);
-    exit(1);
-  }
   XSetForeground(dpy, c.gc, c.greys[kGrey0000]);
   XSetBackground(dpy, c.gc, c.greys[kGreyBBBB]);
-  XSetFont(dpy, c.gc, c.font->fid);
 
   registerCutBufferTracker();
   unsigned char map[8];
   c.pointerButtons = std::min(XGetPointerMapping(dpy, map, 8), 8);
+  // Asked now, as windows' images will ask, before the font makes replies wait.
+  XShmQueryExtension(dpy);
+  // Last, so that no round trip of the open waits for the server's lookup.
+  startFontOpen(dpy, "-*-helvetica-medium-r-*-*-12-*-*-*-*-*-*-*");
+}
+
+void finishOpenDisplay()
+{
+  DisplayContext& c = ctx();
+  if (!c.dpy || c.font)
+    return;
+  c.font = finishFontOpen(c.dpy);
+  if (!c.font)
+    c.font = XLoadQueryFont(c.dpy, "fixed");
+  if (!c.font) {
+    fputs("Failed to load any font\n", stderr);
+    exit(1);
+  }
+  XSetFont(c.dpy, c.gc, c.font->fid);
 }
 
 Display* display() { return ctx().dpy; }
@@ -117,7 +129,11 @@ Window rootWindow() { return ctx().root; }
 Colormap colormap() { return ctx().cmap; }
 unsigned long greyPixel(Grey grey) { return ctx().greys[grey]; }
 GC defaultGC() { return ctx().gc; }
-XFontStruct* defaultFont() { return ctx().font; }
+XFontStruct* defaultFont()
+{
+  finishOpenDisplay();
+  return ctx().font;
+}
 int pointerButtons() { return ctx().pointerButtons; }
 Time lastServerTime() { return ctx().lastServerTime; }
 

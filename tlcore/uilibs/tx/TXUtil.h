@@ -31,6 +31,11 @@ namespace tx {
 // first. Throws plat::Exception "unable to open display ..." when no server
 // answers (after one retry with XAUTHLOCALHOSTNAME=localhost).
 void openDisplay(const char* name);
+// Completes what openDisplay leaves under way: the core font is opened
+// without waiting and queried here (at the latest when a window is first
+// mapped or the font is asked for); exits with "Failed to load any font"
+// when neither it nor "fixed" loads.
+void finishOpenDisplay();
 
 Display* display();
 Window rootWindow();

@@ -31,6 +31,7 @@ TXWindow::TXWindow(int width, int height, TXWindow* parent, int borderWidth, boo
   : width_(clampSize(width)), height_(clampSize(height)), overrideRedirect_(overrideRedirect)
 {
   memset(&sizeHints_, 0, sizeof(sizeHints_));
+  memset(&wmHints_, 0, sizeof(wmHints_));
   if (createNow)
     createWindow(parent, borderWidth, greyPixel(kGreyBBBB), colormap(), 0, nullptr);
 }
@@ -50,7 +51,7 @@ void TXWindow::createWindow(TXWindow* parent, int borderWidth, unsigned long bac
                        CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWColormap, &attrs);
   if (parent) {
     XMapWindow(display(), win_);
-    mapped_ = true;
+    mapped_ = everMapped_ = true;
   }
   linkParent(parent);
   addEventMask(FocusChangeMask | PropertyChangeMask);
@@ -116,17 +117,16 @@ void TXWindow::setWMProperties(const char* name, TXDeleteWindowCallback* callbac
   managed_ = true;
   if (overrideRedirect_)
     setOverrideRedirect(false);
-  XWMHints wmHints;
-  memset(&wmHints, 0, sizeof(wmHints));
-  wmHints.flags = InputHint | StateHint;
-  wmHints.input = True;
-  wmHints.initial_state = NormalState;
+  memset(&wmHints_, 0, sizeof(wmHints_));
+  wmHints_.flags = InputHint | StateHint;
+  wmHints_.input = True;
+  wmHints_.initial_state = NormalState;
   XClassHint classHint;
   std::string instance(name ? name : "");
   std::string cls(className ? className : applicationClass());
   classHint.res_name = &instance[0];
   classHint.res_class = &cls[0];
-  XSetWMProperties(display(), win_, nullptr, nullptr, nullptr, 0, &sizeHints_, &wmHints, &classHint);
+  XSetWMProperties(display(), win_, nullptr, nullptr, nullptr, 0, &sizeHints_, &wmHints_, &classHint);
   setName(name);
   Atom protocols[2] = {xa::WM_TAKE_FOCUS(), xa::WM_DELETE_WINDOW()};
   deleteCallback_ = callback;
@@ -143,6 +143,11 @@ void TXWindow::setName(const char* name)
 {
   if (!name)
     name = "";
+  // Titles are set again with every retitle; an unchanged one costs nothing.
+  if (nameSet_ && name_ == name)
+    return;
+  name_ = name;
+  nameSet_ = true;
   plat::String latin1;
   plat::utf8ToLatin1(latin1, name, -1, nullptr);
   XStoreName(display(), win_, latin1.get());
@@ -189,22 +194,17 @@ void TXWindow::setFixedSize(bool fixed)
   setSizeHints();
 }
 
-// Reads, changes and writes back the WM hints.
-template <typename F> static void changeWMHints(Window w, F change)
+// Changes and writes the WM hints (without asking the server for what
+// it holds: the property is ours, and a round trip each costs).
+template <typename F> static void changeWMHints(Window w, XWMHints& hints, F change)
 {
-  XWMHints* hints = XGetWMHints(display(), w);
-  XWMHints local;
-  memset(&local, 0, sizeof(local));
-  XWMHints* h = hints ? hints : &local;
-  change(h);
-  XSetWMHints(display(), w, h);
-  if (hints)
-    XFree(hints);
+  change(&hints);
+  XSetWMHints(display(), w, &hints);
 }
 
 void TXWindow::setInitialState(bool iconic)
 {
-  changeWMHints(win_, [iconic](XWMHints* h) {
+  changeWMHints(win_, wmHints_, [iconic](XWMHints* h) {
     h->flags |= StateHint;
     h->initial_state = iconic ? IconicState : NormalState;
   });
@@ -212,7 +212,7 @@ void TXWindow::setInitialState(bool iconic)
 
 void TXWindow::setUrgent(bool urgent)
 {
-  changeWMHints(win_, [urgent](XWMHints* h) {
+  changeWMHints(win_, wmHints_, [urgent](XWMHints* h) {
     if (urgent)
       h->flags |= XUrgencyHint;
     else
@@ -222,7 +222,7 @@ void TXWindow::setUrgent(bool urgent)
 
 void TXWindow::setInputHint(bool input)
 {
-  changeWMHints(win_, [input](XWMHints* h) {
+  changeWMHints(win_, wmHints_, [input](XWMHints* h) {
     h->flags |= InputHint;
     h->input = input ? True : False;
   });
@@ -319,7 +319,7 @@ void TXWindow::deliver(XEvent* ev)
         // Sizes come from the server's own events (a window manager's
         // synthetic ones are for the position, and any client can send one).
         if (!ev->xconfigure.send_event)
-          setSize(ev->xconfigure.width, ev->xconfigure.height);
+          serverSize(ev->xconfigure.width, ev->xconfigure.height);
         if (!XCheckTypedWindowEvent(display(), win_, ConfigureNotify, &later))
           break;
       }
@@ -417,15 +417,35 @@ void TXWindow::setSize(int w, int h)
   height_ = clampSize(h);
 }
 
+void TXWindow::serverSize(int w, int h)
+{
+  const rfb::Point size(w, h);
+  auto it = std::find(asked_.begin(), asked_.end(), size);
+  if (it == asked_.end()) {
+    // Imposed (by a window manager or another client).
+    asked_.clear();
+    setSize(w, h);
+    return;
+  }
+  const bool latest = it + 1 == asked_.end();
+  asked_.erase(asked_.begin(), it + 1);
+  if (latest)
+    setSize(w, h);
+}
+
 void TXWindow::resize(int w, int h)
 {
   w = clampSize(w);
   h = clampSize(h);
-  XSync(display(), False);
-  XEvent ev;
-  while (XCheckTypedWindowEvent(display(), win_, ConfigureNotify, &ev))
-    if (!ev.xconfigure.send_event)
-      setSize(ev.xconfigure.width, ev.xconfigure.height);
+  // A window manager may have resized a window once mapped: its size is
+  // learnt first.
+  if (everMapped_) {
+    XSync(display(), False);
+    XEvent ev;
+    while (XCheckTypedWindowEvent(display(), win_, ConfigureNotify, &ev))
+      if (!ev.xconfigure.send_event)
+        serverSize(ev.xconfigure.width, ev.xconfigure.height);
+  }
   if (w == width_ && h == height_)
     return;
   if (fixedSize_) {
@@ -433,6 +453,9 @@ void TXWindow::resize(int w, int h)
     setSizeHints();
   }
   XResizeWindow(display(), win_, (unsigned)w, (unsigned)h);
+  if (asked_.size() == kMaxAsked)
+    asked_.erase(asked_.begin());
+  asked_.push_back(rfb::Point(w, h));
   width_ = w;
   height_ = h;
   plat::DestroyGuard guard(alive_);
@@ -445,8 +468,11 @@ void TXWindow::resize(int w, int h)
 
 void TXWindow::map()
 {
+  // The first map of any window is where the core font is awaited.
+  if (!everMapped_)
+    finishOpenDisplay();
   XMapWindow(display(), win_);
-  mapped_ = true;
+  mapped_ = everMapped_ = true;
 }
 
 void TXWindow::unmap()
@@ -454,7 +480,8 @@ void TXWindow::unmap()
   XUnmapWindow(display(), win_);
   DisplayContext& c = ctx();
   c.modalList.erase(std::remove(c.modalList.begin(), c.modalList.end(), this), c.modalList.end());
-  if (managed_ && !overrideRedirect_) {
+  // A window never mapped has nothing to withdraw from a window manager.
+  if (managed_ && !overrideRedirect_ && everMapped_) {
     XEvent ev;
     memset(&ev, 0, sizeof(ev));
     ev.xunmap.type = UnmapNotify;

@@ -17,6 +17,7 @@
 #include <X11/Xutil.h>
 
 #include <map>
+#include <string>
 #include <vector>
 
 #include "plat/LivenessToken.h"
@@ -172,6 +173,8 @@ private:
   // False for a notification of nothing this window asked for.
   bool handleSelectionNotify(const XSelectionEvent& ev);
   void readIncrChunk();
+  // A size from the server's ConfigureNotify (see asked_).
+  void serverSize(int w, int h);
   void setSizeHints();
   void releaseSelections();
   void linkParent(TXWindow* parent);
@@ -188,9 +191,21 @@ private:
   TXDeleteWindowCallback* deleteCallback_ = nullptr;
   long eventMask_ = 0;
   XSizeHints sizeHints_;
+  // The name as last written, and the WM hints: they are ours to keep.
+  std::string name_;
+  bool nameSet_ = false;
+  XWMHints wmHints_;
   std::map<Atom, Time> ownedSelections_;
   bool managed_ = false;
   bool mapped_ = false;
+  // Until the first map no window manager has seen the window, and its
+  // size is the one last asked for.
+  bool everMapped_ = false;
+  // Sizes asked of the server and not yet seen in its ConfigureNotify,
+  // oldest first: a window manager answers redirected requests late, and
+  // a size already asked past is not taken.
+  static constexpr size_t kMaxAsked = 8;
+  std::vector<rfb::Point> asked_;
   bool focused_ = false;
   bool overrideRedirect_;
   bool fixedSize_ = false;

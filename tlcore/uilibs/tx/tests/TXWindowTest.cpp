@@ -279,6 +279,22 @@ TEST_F(TXWindowTest, PropertiesAndRequestsWithoutAndWithWindowManager)
     EXPECT_EQ((1024 - 320 - 10) / 2, xwininfo(w.window(), "Absolute upper-left X") - left);
     EXPECT_EQ((768 - 240 - 30) / 2, xwininfo(w.window(), "Absolute upper-left Y") - top);
 
+    // Sizes asked before the first map reach a window manager as requests
+    // it answers late: the window takes none but the last.
+    struct Sized : tx::TXWindow {
+      Sized() : TXWindow(100, 100) {}
+      void resized() override { seen.push_back(rfb::Point(width(), height())); }
+      std::vector<rfb::Point> seen;
+    } sized;
+    sized.setWMProperties("sized", nullptr);
+    sized.resize(300, 200);
+    sized.resize(320, 240);
+    sized.map();
+    EXPECT_TRUE(pumpUntil([&] { return xwininfo(sized.window(), "Width") == 320 && sized.isMapped(); }));
+    pumpUntil([] { return false; }, 200);
+    EXPECT_EQ(rfb::Point(320, 240), sized.seen.back());
+    EXPECT_EQ(2u, sized.seen.size()) << "a stale size was taken";
+
     tx::TXWindow tiny(5, 5);
     tiny.resize(0, 0);
     EXPECT_EQ(1, xwininfo(tiny.window(), "Width"));
