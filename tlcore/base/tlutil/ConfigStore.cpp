@@ -81,7 +81,7 @@ void ConfigStoreFile::load(int level, plat::Configuration* cfg)
     if (!isTrusted(path.get()))
       continue;
     try {
-      plat::readConfigFile(target, path.get(), level);
+      plat::readConfigFileIfExists(target, path.get(), level);
     } catch (plat::Exception& e) {
       if (plat::isMissingFileError(e))
         continue;
