@@ -8,12 +8,14 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
 #include "os/DirEnum.h"
 #include "plat/Exception.h"
 #include "plat/Log.h"
+#include "plat/Mutex.h"
 #include "plat/Path.h"
 #include "plat/numbers.h"
 #include "rdr/Exception.h"
@@ -460,7 +462,36 @@ void checkTrustedAsRoot(const char* path)
     literal = dirName(literal.str());
   }
   checkSecurePath(literal.str(), {0});
-  checkSecurePath(realpath(literal.str()).str(), {0});
+  String resolved = realpath(literal.str());
+  // Without links on the way it is the path just checked.
+  if (resolved != literal)
+    checkSecurePath(resolved.str(), {0});
+}
+
+bool isInstallPathTrusted(const char* path, String& why)
+{
+  if (::geteuid() != 0)
+    return true;
+  struct Verdict {
+    bool trusted;
+    String why;
+  };
+  static Mutex* mutex = new Mutex;
+  static auto* verdicts = new std::map<std::string, Verdict>;
+  MutexLock lock(*mutex);
+  auto it = verdicts->find(path);
+  if (it == verdicts->end()) {
+    Verdict v{true, String()};
+    try {
+      checkTrustedAsRoot(path);
+    } catch (Exception& e) {
+      v = Verdict{false, String(e.str())};
+    }
+    it = verdicts->emplace(path, std::move(v)).first;
+  }
+  if (!it->second.trusted)
+    why = it->second.why;
+  return it->second.trusted;
 }
 
 String resolveSecurePath(const char* path, const char* expectedTarget)
