@@ -446,10 +446,12 @@ void checkSecurePath(const char* path, const std::set<uid_t>& trusted)
   check(path);
 }
 
-void checkTrustedAsRoot(const char* path)
+namespace {
+
+// The path checkTrustedAsRoot judges: path normalised, or its nearest
+// existing ancestor when it is missing.
+String trustJudgedPath(const char* path)
 {
-  if (::geteuid() != 0)
-    return;
   String literal = normalisePath(path);
   if (literal.str()[0] != '/')
     throw Exception(0, "%s is not an absolute path", path);
@@ -461,11 +463,25 @@ void checkTrustedAsRoot(const char* path)
       break; // a dangling link: judged itself
     literal = dirName(literal.str());
   }
+  return literal;
+}
+
+void checkJudgedTrusted(const String& literal)
+{
   checkSecurePath(literal.str(), {0});
   String resolved = realpath(literal.str());
   // Without links on the way it is the path just checked.
   if (resolved != literal)
     checkSecurePath(resolved.str(), {0});
+}
+
+} // namespace
+
+void checkTrustedAsRoot(const char* path)
+{
+  if (::geteuid() != 0)
+    return;
+  checkJudgedTrusted(trustJudgedPath(path));
 }
 
 bool isInstallPathTrusted(const char* path, String& why)
@@ -483,7 +499,19 @@ bool isInstallPathTrusted(const char* path, String& why)
   if (it == verdicts->end()) {
     Verdict v{true, String()};
     try {
-      checkTrustedAsRoot(path);
+      // Missing paths below one folder share its verdict.
+      String judged = trustJudgedPath(path);
+      auto known = verdicts->find(judged.str());
+      if (known != verdicts->end()) {
+        v = known->second;
+      } else {
+        try {
+          checkJudgedTrusted(judged);
+        } catch (Exception& e) {
+          v = Verdict{false, String(e.str())};
+        }
+        verdicts->emplace(judged.str(), v);
+      }
     } catch (Exception& e) {
       v = Verdict{false, String(e.str())};
     }
