@@ -24,8 +24,11 @@ plat::MBuf<unsigned char> readFromDisk()
   std::vector<plat::String> dirs;
   os::getDataSearchDirs(dirs);
   plat::String path = plat::findFileInDirs(dirs, kCloudConfigName);
-  if (path.isNull())
-    throw plat::Exception(0, "%s file not found", kCloudConfigName);
+  if (path.isNull()) {
+    // The usual case: logged as the errors below, without an exception.
+    vlog.info("%s file not found", kCloudConfigName);
+    return plat::MBuf<unsigned char>();
+  }
   vlog.status("Using %s", path.str());
   plat::FilePtr file(path.str(), plat::FilePtr::kRead);
   struct stat st;

@@ -13,6 +13,7 @@
 #include "os/host.h"
 #include "plat/Configuration.h"
 #include "plat/Exception.h"
+#include "plat/File.h"
 #include "plat/Log.h"
 #include "plat/LogDestFile.h"
 #include "plat/ProductVersionInfo.h"
@@ -89,13 +90,17 @@ int runWizard(int argc, char** argv, FrontEnd& frontEnd)
   plat::UsagePrinter usage(plat::ProductVersionInfo::buildDesc());
   plat::Configuration::global().parseCmdLine(args.data(), &usage);
 
-  // A wizard already running for this user is raised instead.
-  try {
-    SetupCommsClient client;
-    client.send("fg", nullptr);
-    client.close();
-    return 0;
-  } catch (plat::Exception&) {
+  // A wizard already running for this user is raised instead; without its
+  // pipe there is none to ask.
+  plat::String pipe = setupCommsPath();
+  if (plat::pathExists(pipe.str())) {
+    try {
+      SetupCommsClient client(pipe.str());
+      client.send("fg", nullptr);
+      client.close();
+      return 0;
+    } catch (plat::Exception&) {
+    }
   }
 
   plat::setFileLogEnabled(true);

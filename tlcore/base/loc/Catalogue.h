@@ -26,8 +26,9 @@ struct Catalogue {
   const char* const* texts[kLanguages];
 };
 
-// Adds every text of c to the store (all keys of "de", then "es", "fr",
-// "en" and "pt") and lists c. The first registration of a key wins.
+// Lists c. Its texts of a language enter the store when that language is
+// first needed (at once for languages already in); the first registration
+// of a key wins.
 void registerCatalogue(const Catalogue& c);
 
 // The registered catalogues in registration order.

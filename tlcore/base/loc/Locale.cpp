@@ -129,6 +129,19 @@ plat::Mutex& supportCacheMutex()
 
 thread_local LocaleSetter* tlsSetter = nullptr;
 
+// One libc locale object per name for the whole process, never freed: a
+// read-only locale_t may be current on several threads at once.
+locale_t sharedLocale(const char* name)
+{
+  static plat::Mutex* mutex = new plat::Mutex;
+  static auto* objects = new std::map<std::string, locale_t>;
+  plat::MutexLock lock(*mutex);
+  auto it = objects->find(name);
+  if (it == objects->end())
+    it = objects->emplace(name, newlocale(LC_ALL_MASK, name, (locale_t)0)).first;
+  return it->second;
+}
+
 // Whether libc has the categories of mask for name. A locale object of its
 // own leaves every thread's locale alone.
 bool libcAccepts(int mask, const char* name)
@@ -460,7 +473,7 @@ LocaleSetter::LocaleSetter(const char* locales) : previous_(tlsSetter)
   } else {
     record_ = previous_ ? previous_->record_ : getProcessLocaleRecord();
   }
-  newLocale_ = newlocale(LC_ALL_MASK, record_.name.str(), (locale_t)0);
+  newLocale_ = sharedLocale(record_.name.str());
   if (newLocale_)
     oldLocale_ = uselocale(newLocale_);
 }
@@ -471,10 +484,8 @@ LocaleSetter::~LocaleSetter()
   tlsSetter = previous_;
   if (!locales_.isNull())
     logSrc.debug("restoring locale");
-  if (newLocale_) {
+  if (newLocale_)
     uselocale(oldLocale_);
-    freelocale(newLocale_);
-  }
   delete map_;
 }
 

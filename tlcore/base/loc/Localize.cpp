@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "loc/Catalogue.h"
 #include "loc/LocPrivate.h"
 #include "loc/LocStrings.h"
 #include "os/AppInfo.h"
@@ -176,6 +177,35 @@ void Localize::parameterChanged(plat::ConfigParameter*, int)
 
 void Localize::addString(const char* locale, const char* key, const char* text)
 {
+  // Catalogues registered before this text keep their precedence.
+  materialise(locale);
+  insertText(locale, key, text);
+}
+
+void Localize::addCatalogue(const Catalogue& c)
+{
+  for (int l = 0; l < Catalogue::kLanguages; l++)
+    if (materialised_[l])
+      for (unsigned i = 0; i < c.size; i++)
+        insertText(Catalogue::kLanguageCodes[l], c.keys[i], c.texts[l][i]);
+}
+
+void Localize::materialise(const char* locale)
+{
+  for (int l = 0; l < Catalogue::kLanguages; l++) {
+    if (materialised_[l] || strcmp(locale, Catalogue::kLanguageCodes[l]) != 0)
+      continue;
+    materialised_[l] = true;
+    // Each catalogue's keys are in ascending order, which insertText's hint
+    // turns into constant time per text.
+    for (const Catalogue* c : catalogues())
+      for (unsigned i = 0; i < c->size; i++)
+        insertText(Catalogue::kLanguageCodes[l], c->keys[i], c->texts[l][i]);
+  }
+}
+
+void Localize::insertText(const char* locale, const char* key, const char* text)
+{
   PLAT_ASSERT_TEXT_FMT(plat::isValidUtf8(text), "isValidUtf8(str)", "Bad UTF-8 in %s", key);
   if (!cacheTable_ || strcmp(cacheLocale_, locale) != 0) {
     auto it = table_.find(locale);
@@ -229,6 +259,7 @@ std::map<std::string, std::string> Localize::getTexts(const char* locale)
 {
   plat::MutexLock lock(translationMutex());
   std::map<std::string, std::string> out;
+  materialise(locale);
   auto lt = table_.find(locale);
   if (lt != table_.end())
     for (const auto& kv : lt->second)
@@ -278,6 +309,7 @@ void Localize::updateMap(TransMap* map, const std::vector<String>& localeList)
 
   plat::MutexLock lock(translationMutex());
   for (const String& l : fallbacks) {
+    materialise(l.str());
     if (loaded_.count(l))
       continue;
     loaded_.insert(l);
@@ -298,8 +330,15 @@ void Localize::updateMap(TransMap* map, const std::vector<String>& localeList)
     auto lt = table_.find(l.str());
     if (lt == table_.end())
       continue;
-    for (auto& kv : lt->second)
-      map->keys_.emplace(kv.first.get(), &kv.second);
+    // Both are sorted alike: merge, keeping the text of the earlier locale.
+    auto pos = map->keys_.begin();
+    for (auto& kv : lt->second) {
+      const char* key = kv.first.get();
+      while (pos != map->keys_.end() && plat::strCmpNull(pos->first, key) < 0)
+        ++pos;
+      if (pos == map->keys_.end() || plat::strCmpNull(key, pos->first) < 0)
+        map->keys_.emplace_hint(pos, key, &kv.second);
+    }
   }
 }
 
@@ -314,9 +353,11 @@ const char* Localize::pluralLookup(const char* key, unsigned n)
 {
   TransMap* map = tlsMap ? tlsMap : &processMap_;
   for (const String& l : map->getLocales()) {
+    materialise(l.str());
     auto lt = table_.find(l.str());
     if (lt == table_.end()) {
       String lang(l.str(), (int)strcspn(l.str(), "_-.@"));
+      materialise(lang.str());
       lt = table_.find(lang.str());
       if (lt == table_.end())
         continue;

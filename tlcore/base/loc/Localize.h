@@ -8,9 +8,10 @@
 // is, and the miss is logged.
 //
 // Ownership and threads: loc::Localize is a process-wide singleton. Built-in
-// texts (catalogues) are static literals registered before main through
-// addString, which takes no lock; everything else, lookups included, runs
-// under one recursive translation mutex, so any thread may look texts up.
+// texts (catalogues) are static literals registered before main, without a
+// lock; a language's texts enter the table the first time that language is
+// needed, under the mutex. Everything else, lookups included, runs under
+// one recursive translation mutex, so any thread may look texts up.
 // A returned text stays valid until string files are loaded again for its
 // locale (after the strings directories change) or the process ends.
 #pragma once
@@ -25,6 +26,7 @@
 #include "plat/ConfigParameter.h"
 #include "plat/String.h"
 
+#include "loc/Catalogue.h"
 #include "loc/Locale.h"
 #include "rdr/Forward.h"
 
@@ -127,6 +129,8 @@ public:
   // The first registration of a key wins. Invalid UTF-8 is fatal. Static
   // initialisation only (no lock).
   void addString(const char* locale, const char* key, const char* text);
+  // A catalogue's texts (see registerCatalogue). Static initialisation only.
+  void addCatalogue(const Catalogue& c);
   // Adds or replaces one text with copies (string files).
   void setString(const char* locale, const char* key, const char* text);
 
@@ -167,6 +171,10 @@ private:
 
   // Reads every place of one locale's string files, in order.
   void loadLocale(const char* locale);
+  // Brings the registered catalogues' texts of locale into the table the
+  // first time it is one of their languages.
+  void materialise(const char* locale);
+  void insertText(const char* locale, const char* key, const char* text);
 
   LocaleTable table_;
   std::vector<String> locales_;
@@ -178,7 +186,10 @@ private:
   // Counts records added to the table, so maps know when to rebuild.
   unsigned generation_ = 0;
 
-  // addString's cache: consecutive keys of one locale insert in order.
+  // Which of the catalogue languages have their texts in the table.
+  bool materialised_[Catalogue::kLanguages] = {};
+
+  // insertText's cache: consecutive keys of one locale insert in order.
   const char* cacheLocale_ = nullptr;
   KeyTable* cacheTable_ = nullptr;
   KeyTable::iterator cacheHint_;

@@ -8,12 +8,14 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
 #include "os/DirEnum.h"
 #include "plat/Exception.h"
 #include "plat/Log.h"
+#include "plat/Mutex.h"
 #include "plat/Path.h"
 #include "plat/numbers.h"
 #include "rdr/Exception.h"
@@ -444,10 +446,12 @@ void checkSecurePath(const char* path, const std::set<uid_t>& trusted)
   check(path);
 }
 
-void checkTrustedAsRoot(const char* path)
+namespace {
+
+// The path checkTrustedAsRoot judges: path normalised, or its nearest
+// existing ancestor when it is missing.
+String trustJudgedPath(const char* path)
 {
-  if (::geteuid() != 0)
-    return;
   String literal = normalisePath(path);
   if (literal.str()[0] != '/')
     throw Exception(0, "%s is not an absolute path", path);
@@ -459,8 +463,63 @@ void checkTrustedAsRoot(const char* path)
       break; // a dangling link: judged itself
     literal = dirName(literal.str());
   }
+  return literal;
+}
+
+void checkJudgedTrusted(const String& literal)
+{
   checkSecurePath(literal.str(), {0});
-  checkSecurePath(realpath(literal.str()).str(), {0});
+  String resolved = realpath(literal.str());
+  // Without links on the way it is the path just checked.
+  if (resolved != literal)
+    checkSecurePath(resolved.str(), {0});
+}
+
+} // namespace
+
+void checkTrustedAsRoot(const char* path)
+{
+  if (::geteuid() != 0)
+    return;
+  checkJudgedTrusted(trustJudgedPath(path));
+}
+
+bool isInstallPathTrusted(const char* path, String& why)
+{
+  if (::geteuid() != 0)
+    return true;
+  struct Verdict {
+    bool trusted;
+    String why;
+  };
+  static Mutex* mutex = new Mutex;
+  static auto* verdicts = new std::map<std::string, Verdict>;
+  MutexLock lock(*mutex);
+  auto it = verdicts->find(path);
+  if (it == verdicts->end()) {
+    Verdict v{true, String()};
+    try {
+      // Missing paths below one folder share its verdict.
+      String judged = trustJudgedPath(path);
+      auto known = verdicts->find(judged.str());
+      if (known != verdicts->end()) {
+        v = known->second;
+      } else {
+        try {
+          checkJudgedTrusted(judged);
+        } catch (Exception& e) {
+          v = Verdict{false, String(e.str())};
+        }
+        verdicts->emplace(judged.str(), v);
+      }
+    } catch (Exception& e) {
+      v = Verdict{false, String(e.str())};
+    }
+    it = verdicts->emplace(path, std::move(v)).first;
+  }
+  if (!it->second.trusted)
+    why = it->second.why;
+  return it->second.trusted;
 }
 
 String resolveSecurePath(const char* path, const char* expectedTarget)

@@ -118,6 +118,12 @@ void checkSecurePath(const char* path, const std::set<uid_t>& trusted);
 // every directory above it belong to root and are writable by no one else.
 // A missing path is judged by its nearest existing ancestor.
 void checkTrustedAsRoot(const char* path);
+// checkTrustedAsRoot for a path of the program's own installation: false,
+// with the reason in why, where a root process must not trust it. Only root
+// can change such a verdict (the first component that fails, or every one
+// that passes, can be changed by root alone), so each path's is kept for
+// the process.
+bool isInstallPathTrusted(const char* path, String& why);
 // The path with its links resolved, checked as above with root as the only
 // trusted owner. With expectedTarget, a missing path throws
 // "%s must be created and point to %s".

@@ -296,6 +296,22 @@ void readConfigFile(Configuration& cfg, const char* path, int priority)
   applyConfigLines(in, cfg, priority);
 }
 
+bool readConfigFileIfExists(Configuration& cfg, const char* path, int priority)
+{
+  vlog.debug("Looking for %s config in %s", cfg.getName(), path);
+  // Missing files are the usual case: no exception for them.
+  rdr::FileInStream in(path, FilePtr::kNoThrow);
+  if (!in.getFile().get()) {
+    int err = errno;
+    if (err == ENOENT || err == ENOTDIR)
+      return false;
+    throw SystemExceptionFmt(err, "Error opening \"%s\"", path);
+  }
+  vlog.info("Reading %s config from %s", cfg.getName(), path);
+  applyConfigLines(in, cfg, priority);
+  return true;
+}
+
 void readConfigFileToMap(const char* path, CaseInsensitiveStringMap& out,
                          const ConfigAliasMap* aliases)
 {

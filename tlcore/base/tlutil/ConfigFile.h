@@ -72,6 +72,8 @@ bool collectChanges(const Configuration& current, const Configuration& reference
 // Logs "Looking for" (debug) and "Reading" (info) on "FileConfig"; a
 // missing file throws.
 void readConfigFile(Configuration& cfg, const char* path, int priority);
+// The same, but a missing file reads nothing and gives false.
+bool readConfigFileIfExists(Configuration& cfg, const char* path, int priority);
 // A missing file throws.
 void readConfigFileToMap(const char* path, CaseInsensitiveStringMap& out,
                          const ConfigAliasMap* aliases);

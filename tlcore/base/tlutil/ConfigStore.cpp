@@ -81,7 +81,7 @@ void ConfigStoreFile::load(int level, plat::Configuration* cfg)
     if (!isTrusted(path.get()))
       continue;
     try {
-      plat::readConfigFile(target, path.get(), level);
+      plat::readConfigFileIfExists(target, path.get(), level);
     } catch (plat::Exception& e) {
       if (plat::isMissingFileError(e))
         continue;
@@ -94,13 +94,11 @@ bool ConfigStoreFile::isTrusted(const char* path) const
 {
   if (installDir_.isNull() || !plat::strStartsWith(path, installDir_.get()))
     return true;
-  try {
-    plat::checkTrustedAsRoot(path);
+  plat::String why;
+  if (plat::isInstallPathTrusted(path, why))
     return true;
-  } catch (plat::Exception& e) {
-    vlog.status("Skipping %s as root: %s", path, e.str());
-    return false;
-  }
+  vlog.status("Skipping %s as root: %s", path, why.get());
+  return false;
 }
 
 void ConfigStoreFile::loadAll(bool includePolicy, plat::Configuration* cfg)

@@ -202,12 +202,11 @@ void initTranslationDirs()
     String dir = plat::format("%s%s%s", programDir.str(), sep, os::AppInfo::getPathComp(true));
     // As root, string files beside the program count only where no other
     // user can change them, as configuration and data files there.
-    try {
-      plat::checkTrustedAsRoot(dir.str());
+    String why;
+    if (plat::isInstallPathTrusted(dir.str(), why))
       dirs.push_back(std::move(dir));
-    } catch (plat::Exception& e) {
-      vlog.status("Skipping %s as root: %s", dir.str(), e.str());
-    }
+    else
+      vlog.status("Skipping %s as root: %s", dir.str(), why.str());
   }
   loc::Localize::instance()->setStringsDirs(dirs);
 }

@@ -112,12 +112,11 @@ void getDataSearchDirs(std::vector<plat::String>& out, const char* programDir)
   std::vector<plat::String> dirs;
   addProgramDirs(dirs, programDir);
   for (plat::String& dir : dirs) {
-    try {
-      plat::checkTrustedAsRoot(dir.get());
+    plat::String why;
+    if (plat::isInstallPathTrusted(dir.get(), why))
       out.push_back(std::move(dir));
-    } catch (plat::Exception& e) {
-      vlog.status("Skipping %s as root: %s", dir.get(), e.str());
-    }
+    else
+      vlog.status("Skipping %s as root: %s", dir.get(), why.get());
   }
 }
 
