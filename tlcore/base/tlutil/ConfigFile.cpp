@@ -288,28 +288,36 @@ bool isMissingFileError(const Exception& e)
   return sys && (sys->getErr() == ENOENT || sys->getErr() == ENOTDIR);
 }
 
-void readConfigFile(Configuration& cfg, const char* path, int priority)
-{
-  vlog.debug("Looking for %s config in %s", cfg.getName(), path);
-  rdr::FileInStream in(path);
-  vlog.info("Reading %s config from %s", cfg.getName(), path);
-  applyConfigLines(in, cfg, priority);
-}
+namespace {
 
-bool readConfigFileIfExists(Configuration& cfg, const char* path, int priority)
+// Opens path and applies its lines at priority; with missingOk a missing
+// file (or folder on the way) gives false instead of its system exception.
+bool applyConfigFile(Configuration& cfg, const char* path, int priority, bool missingOk)
 {
   vlog.debug("Looking for %s config in %s", cfg.getName(), path);
-  // Missing files are the usual case: no exception for them.
   rdr::FileInStream in(path, FilePtr::kNoThrow);
   if (!in.getFile().get()) {
-    int err = errno;
-    if (err == ENOENT || err == ENOTDIR)
+    const int err = errno;
+    if (missingOk && (err == ENOENT || err == ENOTDIR))
       return false;
     throw SystemExceptionFmt(err, "Error opening \"%s\"", path);
   }
   vlog.info("Reading %s config from %s", cfg.getName(), path);
   applyConfigLines(in, cfg, priority);
   return true;
+}
+
+} // namespace
+
+void readConfigFile(Configuration& cfg, const char* path, int priority)
+{
+  applyConfigFile(cfg, path, priority, false);
+}
+
+bool readConfigFileIfExists(Configuration& cfg, const char* path, int priority)
+{
+  // Missing files are the usual case: no exception for them.
+  return applyConfigFile(cfg, path, priority, true);
 }
 
 void readConfigFileToMap(const char* path, CaseInsensitiveStringMap& out,

@@ -83,8 +83,6 @@ void ConfigStoreFile::load(int level, plat::Configuration* cfg)
     try {
       plat::readConfigFileIfExists(target, path.get(), level);
     } catch (plat::Exception& e) {
-      if (plat::isMissingFileError(e))
-        continue;
       throw plat::Exception(0, "Error reading %s: %s", path.get(), e.str());
     }
   }

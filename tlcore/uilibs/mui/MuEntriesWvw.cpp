@@ -12,6 +12,17 @@ plat::Colour elementBackground(const MuElement* e, plat::Colour fallback)
   return plat::getColor(s.background.get(), fallback);
 }
 
+// What every labelled entry sets on its widget: the label without its
+// mnemonic, the gap after it, where input goes and the style.
+template <typename W> void setUpLabelled(W& w, const char* label, wvw::WInputHandler* handler, const wvw::WStyle* style)
+{
+  w.label().setText(label ? label : "");
+  w.label().stripMnemonic();
+  w.setSpacing(Mui::metric(Mui::kLabelGap));
+  w.setInputHandler(handler);
+  w.setStyle(style);
+}
+
 } // namespace
 
 // --- Choice -----------------------------------------------------------------
@@ -21,11 +32,7 @@ MuChoiceWvw::MuChoiceWvw(MuContainer* parent, const char* name, const char* labe
     choice_("", flags & kEditable ? wvw::WChoice::Editable::Yes : wvw::WChoice::Editable::No, 255),
     flags_(flags)
 {
-  choice_.label().setText(label ? label : "");
-  choice_.label().stripMnemonic();
-  choice_.setSpacing(Mui::metric(Mui::kLabelGap));
-  choice_.setInputHandler(this);
-  choice_.setStyle(&wstyle_);
+  setUpLabelled(choice_, label, this, &wstyle_);
   setCommon(std::make_unique<MuCommonWvw>(this, &choice_));
 }
 
@@ -116,11 +123,7 @@ bool MuChoiceWvw::valueChanged(wvw::Widget* source)
 MuEditWvw::MuEditWvw(MuContainer* parent, const char* name, const char* label, uint32_t type, int option)
   : MuEdit(parent, name, label, type, option), edit_("", 8192)
 {
-  edit_.label().setText(label ? label : "");
-  edit_.label().stripMnemonic();
-  edit_.setSpacing(Mui::metric(Mui::kLabelGap));
-  edit_.setInputHandler(this);
-  edit_.setStyle(&wstyle_);
+  setUpLabelled(edit_, label, this, &wstyle_);
   entryStyle_ = wstyle_;
   edit_.edit().setStyle(&entryStyle_);
   edit_.edit().setFilter(this);
@@ -215,11 +218,7 @@ MuSuperboxWvw::MuSuperboxWvw(MuContainer* parent, const char* name, const char* 
                              int popupHeight)
   : MuSuperbox(parent, name, label, keyHandler, popupHeight), edit_("", 255)
 {
-  edit_.label().setText(label ? label : "");
-  edit_.label().stripMnemonic();
-  edit_.setSpacing(Mui::metric(Mui::kLabelGap));
-  edit_.setInputHandler(this);
-  edit_.setStyle(&wstyle_);
+  setUpLabelled(edit_, label, this, &wstyle_);
   setCommon(std::make_unique<MuCommonWvw>(this, &edit_));
 }
 

@@ -194,39 +194,32 @@ void TXWindow::setFixedSize(bool fixed)
   setSizeHints();
 }
 
-// Changes and writes the WM hints (without asking the server for what
-// it holds: the property is ours, and a round trip each costs).
-template <typename F> static void changeWMHints(Window w, XWMHints& hints, F change)
-{
-  change(&hints);
-  XSetWMHints(display(), w, &hints);
-}
-
 void TXWindow::setInitialState(bool iconic)
 {
-  changeWMHints(win_, wmHints_, [iconic](XWMHints* h) {
-    h->flags |= StateHint;
-    h->initial_state = iconic ? IconicState : NormalState;
-  });
+  wmHints_.flags |= StateHint;
+  wmHints_.initial_state = iconic ? IconicState : NormalState;
+  writeWMHints();
 }
 
 void TXWindow::setUrgent(bool urgent)
 {
-  changeWMHints(win_, wmHints_, [urgent](XWMHints* h) {
-    if (urgent)
-      h->flags |= XUrgencyHint;
-    else
-      h->flags &= ~XUrgencyHint;
-  });
+  if (urgent)
+    wmHints_.flags |= XUrgencyHint;
+  else
+    wmHints_.flags &= ~XUrgencyHint;
+  writeWMHints();
 }
 
 void TXWindow::setInputHint(bool input)
 {
-  changeWMHints(win_, wmHints_, [input](XWMHints* h) {
-    h->flags |= InputHint;
-    h->input = input ? True : False;
-  });
+  wmHints_.flags |= InputHint;
+  wmHints_.input = input ? True : False;
+  writeWMHints();
 }
+
+// Written whole from the window's own copy: the property is ours, and
+// reading it back first would cost a round trip each time.
+void TXWindow::writeWMHints() { XSetWMHints(display(), win_, &wmHints_); }
 
 void TXWindow::setTransientFor(Window window)
 {

@@ -176,6 +176,7 @@ private:
   // A size from the server's ConfigureNotify (see asked_).
   void serverSize(int w, int h);
   void setSizeHints();
+  void writeWMHints();
   void releaseSelections();
   void linkParent(TXWindow* parent);
 
