@@ -196,7 +196,9 @@ void AdminHelper::startCmd(std::vector<plat::String> args, const std::vector<am:
   os::LaunchProcess::Cfg cfg;
   cfg.args = args;
   os::LaunchProcess launcher(cfg);
-  io::IoPtr output = launcher.startWithPipe({1, 2});
+  // A pipe as large as a read: the command's writes cost less than on a
+  // socket, and it runs ahead of the helper by up to a whole read.
+  io::IoPtr output = launcher.startWithOutputPipe({1, 2}, am::kMaxMsgSize);
   procMon_ = launcher.makeMonitor(this);
   // Large reads: fewer loop passes per megabyte of output.
   runCmdIo_.reset(am::withLargeInput(output.release()));

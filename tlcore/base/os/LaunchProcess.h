@@ -110,6 +110,10 @@ public:
   // addSocketPair, start, and a connection (an io::FdIo) that owns the
   // parent's end.
   io::IoPtr startWithPipe(const std::vector<int>& childFds);
+  // The same with a one-way pipe from the child, which writes to it more
+  // cheaply than to a socket, holding up to pipeBytes when the system allows
+  // (0: its default size).
+  io::IoPtr startWithOutputPipe(const std::vector<int>& childFds, int pipeBytes);
   // Standard error to "/dev/null", standard output to a pipe; start; a
   // blocking stream that owns the read end.
   std::unique_ptr<rdr::FdInStream> captureStdout();

@@ -29,6 +29,7 @@
 #include "io/IpResolver.h"
 #include "os/AppLoop.h"
 #include "os/LaunchProcess.h"
+#include "os/ProcessMonitor.h"
 #include "os/socket.h"
 #include "plat/Exception.h"
 #include "plat/LogDestFile.h"
@@ -327,6 +328,10 @@ TEST(LaunchProcess, FilesPipesAndCapture)
   ASSERT_EQ(0, stat(fresh.c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 0777);
 
+  // The process-wide collector (and its signal pipe) a blocking wait may
+  // make is not the launcher's to close.
+  os::AppLoop::selectManager();
+  os::PidManager::ensure();
   int before = tltest::countFds();
   int code = -1;
   plat::String captured = LaunchProcess(helperCfg("-", "exit:3")).runAndCapture(&code, 5000);
@@ -335,9 +340,10 @@ TEST(LaunchProcess, FilesPipesAndCapture)
   EXPECT_EQ("/dev/null", r.fds[2]);
   EXPECT_EQ(0u, r.fds[1].find("pipe:"));
 
-  {
+  // Output and error share one connection: a socket pair, or a pipe.
+  for (bool socket : {true, false}) {
     LaunchProcess p(helperCfg("-", "exit:0"));
-    io::IoPtr io = p.startWithPipe({1, 2});
+    io::IoPtr io = socket ? p.startWithPipe({1, 2}) : p.startWithOutputPipe({1, 2}, 1 << 20);
     int fd = static_cast<io::FdIo*>(io.get())->getFd();
     std::string got;
     char buf[4096];
@@ -351,7 +357,7 @@ TEST(LaunchProcess, FilesPipesAndCapture)
         got.append(buf, (size_t)n);
     }
     Report s = parse(got);
-    EXPECT_EQ(0u, s.fds[1].find("socket:"));
+    EXPECT_EQ(0u, s.fds[1].find(socket ? "socket:" : "pipe:"));
     EXPECT_EQ(s.fds[1], s.fds[2]);
     p.wait(nullptr, -1);
     io.reset();

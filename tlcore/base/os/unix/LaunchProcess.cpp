@@ -509,6 +509,26 @@ io::IoPtr LaunchProcess::startWithPipe(const std::vector<int>& childFds)
   return io::IoPtr(new io::FdIo(fd, io::FdIoFlags::kOwnFd));
 }
 
+io::IoPtr LaunchProcess::startWithOutputPipe(const std::vector<int>& childFds, int pipeBytes)
+{
+  PLAT_ASSERT(!childFds.empty());
+  int first = childFds[0];
+  int fd = addPipe(0, first);
+  try {
+    for (size_t i = 1; i < childFds.size(); i++)
+      redirectDup(first, childFds[i]);
+    // Best effort: an unprivileged process may be refused a larger pipe.
+    if (pipeBytes > 0)
+      fcntl(fd, F_SETPIPE_SZ, pipeBytes);
+    start();
+  } catch (...) {
+    parentOnly_.erase(fd);
+    close(fd);
+    throw;
+  }
+  return io::IoPtr(new io::FdIo(fd, io::FdIoFlags::kOwnFd));
+}
+
 std::unique_ptr<rdr::FdInStream> LaunchProcess::captureStdout()
 {
   redirectToFile(2, "/dev/null", FileMode::kTruncate);
