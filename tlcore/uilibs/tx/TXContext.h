@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "plat/Log.h"
+#include "plat/Timer.h"
 #include "tx/Forward.h"
 
 namespace tx {
@@ -32,6 +33,8 @@ struct DisplayContext {
   unsigned long greys[6] = {};
   GC gc = nullptr;
   XFontStruct* font = nullptr;
+  // Runs finishOpenDisplay after the first image put.
+  std::unique_ptr<plat::Timer> fontTimer;
   int pointerButtons = 0;
   Time lastServerTime = 0;
 

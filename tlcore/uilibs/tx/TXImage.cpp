@@ -207,6 +207,7 @@ void TXImage::put(Window win, const rfb::Rect& r, const rfb::Point& offset, GC g
     XShmPutImage(display(), win, gc, xim_, x, y, x + offset.x, y + offset.y, (unsigned)w, (unsigned)h, False);
   else
     XPutImage(display(), win, gc, xim_, x, y, x + offset.x, y + offset.y, (unsigned)w, (unsigned)h);
+  imagePut();
 }
 
 } // namespace tx

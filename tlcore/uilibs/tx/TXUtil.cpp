@@ -11,6 +11,7 @@
 #include "os/env.h"
 #include "plat/ConfigParameter.h"
 #include "plat/String.h"
+#include "plat/Timer.h"
 #include "tx/TXContext.h"
 #include "tx/TXEvents.h"
 #include "tx/TXFontOpen.h"
@@ -103,10 +104,34 @@ void openDisplay(const char* name)
   registerCutBufferTracker();
   unsigned char map[8];
   c.pointerButtons = std::min(XGetPointerMapping(dpy, map, 8), 8);
-  // Asked now, as windows' images will ask, before the font makes replies wait.
+  // Asked now, as windows' images will ask.
   XShmQueryExtension(dpy);
-  // Last, so that no round trip of the open waits for the server's lookup.
-  startFontOpen(dpy, "-*-helvetica-medium-r-*-*-12-*-*-*-*-*-*-*");
+}
+
+namespace {
+
+class FontLater : public plat::Timer::Callback {
+public:
+  bool timerExpired(plat::Timer*) override
+  {
+    finishOpenDisplay();
+    return false;
+  }
+};
+
+} // namespace
+
+void imagePut()
+{
+  DisplayContext& c = ctx();
+  if (c.font || c.fontTimer)
+    return;
+  static FontLater later;
+  c.fontTimer = std::make_unique<plat::Timer>(&later);
+  if (plat::TimerManager::current())
+    c.fontTimer->start(kCoreFontDelayMs);
+  else
+    finishOpenDisplay();
 }
 
 void finishOpenDisplay()
@@ -114,6 +139,9 @@ void finishOpenDisplay()
   DisplayContext& c = ctx();
   if (!c.dpy || c.font)
     return;
+  if (c.fontTimer)
+    c.fontTimer->stop();
+  startFontOpen(c.dpy, "-*-helvetica-medium-r-*-*-12-*-*-*-*-*-*-*");
   c.font = finishFontOpen(c.dpy);
   if (!c.font)
     c.font = XLoadQueryFont(c.dpy, "fixed");

@@ -31,11 +31,16 @@ namespace tx {
 // first. Throws plat::Exception "unable to open display ..." when no server
 // answers (after one retry with XAUTHLOCALHOSTNAME=localhost).
 void openDisplay(const char* name);
-// Completes what openDisplay leaves under way: the core font is opened
-// without waiting and queried here (at the latest when a window is first
-// mapped or the font is asked for); exits with "Failed to load any font"
-// when neither it nor "fixed" loads.
+// Completes what openDisplay leaves for later: the core font, opened and
+// queried here; exits with "Failed to load any font" when neither it nor
+// "fixed" loads. Its lookup can hold the server up for milliseconds, which
+// the first frame (and a compositor showing it) should not wait behind, so
+// this runs kCoreFontDelayMs after the first image put on a thread with
+// timers (at once without), or earlier when the font is asked for.
 void finishOpenDisplay();
+constexpr int kCoreFontDelayMs = 200;
+// Called by every image put: the first schedules finishOpenDisplay.
+void imagePut();
 
 Display* display();
 Window rootWindow();

@@ -461,9 +461,6 @@ void TXWindow::resize(int w, int h)
 
 void TXWindow::map()
 {
-  // The first map of any window is where the core font is awaited.
-  if (!everMapped_)
-    finishOpenDisplay();
   XMapWindow(display(), win_);
   mapped_ = everMapped_ = true;
 }

@@ -27,6 +27,31 @@ TEST(TXImage, ColourCubeIndexes)
   }
 }
 
+// The core font's lookup waits until the first image has gone out: the
+// default GC gets the font only a while after the first put. Runs before
+// any other test of this program puts an image.
+TEST(TXImage, CoreFontFollowsTheFirstPut)
+{
+  openTestDisplay();
+  os::AppLoop::selectManager(); // the thread's timers
+  Display* dpy = tx::display();
+  auto gcFont = [dpy] {
+    XGCValues v;
+    return XGetGCValues(dpy, tx::defaultGC(), GCFont, &v) ? v.font : ~0ul;
+  };
+  ASSERT_EQ(~0ul, gcFont());
+  tx::TXWindow win(16, 16);
+  win.map();
+  tx::TXImage img(rfb::Point(16, 16));
+  const plat::Time put = plat::getMonoTime();
+  img.put(win.window(), img.rect);
+  EXPECT_EQ(~0ul, gcFont());
+  ASSERT_TRUE(loopUntil([&] { return gcFont() != ~0ul; }, 5000));
+  EXPECT_GE(plat::getMonoTime() - put, (plat::Time)tx::kCoreFontDelayMs * plat::kTicksPerMilli);
+  ASSERT_NE(nullptr, tx::defaultFont());
+  EXPECT_EQ(tx::defaultFont()->fid, gcFont());
+}
+
 TEST(TXImage, DrawnPixelsReadBackAsNativePixels)
 {
   openTestDisplay();
@@ -101,3 +126,4 @@ TEST(TXImage, DrawnPixelsReadBackAsNativePixels)
             lines.find(server.shm && !server.tcp ? "Using shared memory XImage" : "Using non-shm XImage"))
     << lines;
 }
+
