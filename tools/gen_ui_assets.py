@@ -17,6 +17,7 @@ import os
 import struct
 import sys
 import tempfile
+import zlib
 
 from PIL import Image, ImageDraw, ImageFont
 
@@ -132,11 +133,26 @@ def finish(img, w, h, mode):
     return img.quantize(colors=64, method=Image.Quantize.FASTOCTREE, dither=Image.Dither.NONE)
 
 
-def save(folder, name, img):
-    buf = io.BytesIO()
-    img.save(buf, "PNG", optimize=False)
-    with open(os.path.join(folder, name), "wb") as f:
-        f.write(buf.getvalue())
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def encode(img):
+    """PNG bytes. Grey and colour images with alpha are written with every
+    row unfiltered at the strongest deflate: the drawings compress at least
+    as well as with adaptive filters, and libpng reads them in about half
+    the time (no Paeth rows). Palette images go through PIL."""
+    if img.mode not in ("RGBA", "LA"):
+        buf = io.BytesIO()
+        img.save(buf, "PNG", optimize=False)
+        return buf.getvalue()
+    w, h = img.size
+    raw = img.tobytes()
+    row = w * len(img.mode)
+    rows = b"".join(b"\0" + raw[y * row:(y + 1) * row] for y in range(h))
+    ihdr = struct.pack(">IIBBBBB", w, h, 8, 6 if img.mode == "RGBA" else 4, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr) + png_chunk(b"IDAT", zlib.compress(rows, 9)) +
+            png_chunk(b"IEND", b""))
 
 
 def spinner(frame, colour):
@@ -320,7 +336,8 @@ def write(folder):
         with open(os.path.join(folder, name + ".gz"), "wb") as f:
             f.write(gz(make_font(bold, px, ascent, descent, bases)))
     for name, img in images().items():
-        save(folder, name, img)
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(encode(img))
 
 
 if __name__ == "__main__":
