@@ -2,10 +2,15 @@
 """Writes the user interface's built-in fonts and images into a folder.
 
 Fonts are one bit per pixel, rendered from Liberation Sans (DejaVu Sans
-for code points it lacks) in the program's bitmap font format, gzipped.
-Images are drawn here with PIL. Run by Debian's /usr/bin/python3 with
-python3-pil, fonts-liberation2 and fonts-dejavu-core; the output is
-byte for byte the same on every run.
+for code points it lacks) in the program's bitmap font format, in gzip
+files of stored (not deflated) blocks.
+Images are drawn here with PIL. Each "@2x" image also gets its variant
+for the default display scale under the name the image loader tries for
+that exact size ("statusError48x48"): the pixels the loader's scaler
+would make from the @2x image, so the program decodes the small image
+instead of decoding and scaling the large one. Run by Debian's
+/usr/bin/python3 with python3-pil, fonts-liberation2 and
+fonts-dejavu-core; the output is byte for byte the same on every run.
 
 Usage: gen_ui_assets.py <output folder>
        gen_ui_assets.py --check <folder>   (regenerates and compares)
@@ -17,6 +22,7 @@ import os
 import struct
 import sys
 import tempfile
+import zlib
 
 from PIL import Image, ImageDraw, ImageFont
 
@@ -103,8 +109,10 @@ def make_font(bold, px, ascent, descent, bases):
 
 
 def gz(data):
+    # Stored, not deflated: inflating a font took three to four times as
+    # long as reading it stored, for about 25 KB more per font.
     buf = io.BytesIO()
-    with gzip.GzipFile(filename="", mode="wb", fileobj=buf, mtime=0, compresslevel=9) as f:
+    with gzip.GzipFile(filename="", mode="wb", fileobj=buf, mtime=0, compresslevel=0) as f:
         f.write(data)
     return buf.getvalue()
 
@@ -132,11 +140,99 @@ def finish(img, w, h, mode):
     return img.quantize(colors=64, method=Image.Quantize.FASTOCTREE, dither=Image.Dither.NONE)
 
 
-def save(folder, name, img):
-    buf = io.BytesIO()
-    img.save(buf, "PNG", optimize=False)
-    with open(os.path.join(folder, name), "wb") as f:
-        f.write(buf.getvalue())
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def encode(img):
+    """PNG bytes. Grey and colour images with alpha are written with every
+    row unfiltered at the strongest deflate: the drawings compress at least
+    as well as with adaptive filters, and libpng reads them in about half
+    the time (no Paeth rows). Palette images go through PIL."""
+    if img.mode not in ("RGBA", "LA"):
+        buf = io.BytesIO()
+        img.save(buf, "PNG", optimize=False)
+        return buf.getvalue()
+    w, h = img.size
+    raw = img.tobytes()
+    row = w * len(img.mode)
+    rows = b"".join(b"\0" + raw[y * row:(y + 1) * row] for y in range(h))
+    ihdr = struct.pack(">IIBBBBB", w, h, 8, 6 if img.mode == "RGBA" else 4, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr) + png_chunk(b"IDAT", zlib.compress(rows, 9)) +
+            png_chunk(b"IEND", b""))
+
+
+# --- Variants at the default scale ----------------------------------------------------
+
+
+def box_spans(src, dst):
+    """Per destination pixel, the (source pixel, overlap) pairs it covers on a
+    grid where a source pixel is dst units and a destination pixel src."""
+    spans = []
+    for d in range(dst):
+        d0, d1 = d * src, d * src + src
+        s, span = d0 // dst, []
+        while s * dst < d1:
+            span.append((s, min(s * dst + dst, d1) - max(s * dst, d0)))
+            s += 1
+        spans.append(span)
+    return spans
+
+
+def box_scale(pixels, w, h, dw, dh):
+    """The program's scaler (Scaler.cpp, boxKernel) step by step in its fixed
+    point, over rows of 4-channel tuples."""
+    rx, ry = (1 << 23) // w, (1 << 23) // h
+    cols, rows = box_spans(w, dw), box_spans(h, dh)
+    out = []
+    for y in range(dh):
+        acc = [[0] * 4 for _ in range(dw)]
+        for sy, oy in rows[y]:
+            line = pixels[sy]
+            for x in range(dw):
+                for k in range(4):
+                    total = sum(line[sx][k] * ox for sx, ox in cols[x])
+                    acc[x][k] += (((total + w // 2) * rx) >> 23) * oy
+        out.append([tuple(((a + h // 2) * ry) >> 23 for a in px) for px in acc])
+    return out
+
+
+def premultiply(p):
+    a = p[3]
+    return tuple((c * a + 127) // 255 for c in p[:3]) + (a,)
+
+
+def unpremultiply(p):
+    """The straight pixel nearest p's colour that premultiplies back to p; one
+    exists, since c -> (c * a + 127) / 255 skips no value from 0 to a."""
+    a = p[3]
+    if a == 0:
+        return (0, 0, 0, 0)
+    out = []
+    for v in p[:3]:
+        c = min(255, (v * 255 + a // 2) // a)
+        while (c * a + 127) // 255 > v:
+            c -= 1
+        while (c * a + 127) // 255 < v:
+            c += 1
+        out.append(c)
+    return tuple(out) + (a,)
+
+
+def default_scale_variant(name, png):
+    """(name, image) of the @2x image's variant at the default scale (ppmm 4):
+    the size is the name rule's round8(side x 4), the pixels what the loader
+    makes of the premultiplied @2x pixels, stored straight."""
+    src = Image.open(io.BytesIO(png)).convert("RGBA")
+    w, h = src.size
+    dw, dh = (4 * w + 4) // 8, (4 * h + 4) // 8
+    data = list(src.getdata())
+    pixels = [[premultiply(p) for p in data[y * w:(y + 1) * w]] for y in range(h)]
+    scaled = [p for line in box_scale(pixels, w, h, dw, dh) for p in line]
+    img = Image.new("RGBA", (dw, dh))
+    img.putdata([unpremultiply(p) for p in scaled])
+    assert [premultiply(p) for p in img.getdata()] == scaled, name
+    return "%s%dx%d.png" % (name[:-len("@2x.png")], dw, dh), img
 
 
 def spinner(frame, colour):
@@ -320,7 +416,12 @@ def write(folder):
         with open(os.path.join(folder, name + ".gz"), "wb") as f:
             f.write(gz(make_font(bold, px, ascent, descent, bases)))
     for name, img in images().items():
-        save(folder, name, img)
+        made = [(name, img)]
+        if name.endswith("@2x.png"):
+            made.append(default_scale_variant(name, encode(img)))
+        for n, i in made:
+            with open(os.path.join(folder, n), "wb") as f:
+                f.write(encode(i))
 
 
 if __name__ == "__main__":

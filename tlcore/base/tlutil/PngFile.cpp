@@ -57,6 +57,9 @@ bool readHeader(PngFile::Decoder* d, png_uint_32* w, png_uint_32* h, int* colour
   if (setjmp(png_jmpbuf(d->pp)))
     return false;
   png_set_user_limits(d->pp, PngFile::kMaxSide, PngFile::kMaxSide);
+  // Every chunk's CRC is checked already; zlib's second sum over the
+  // inflated rows took a sixth of the decoding time.
+  png_set_option(d->pp, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
   png_set_read_fn(d->pp, d, onRead);
   png_read_info(d->pp, d->ip);
   png_set_bgr(d->pp);
@@ -98,6 +101,11 @@ bool premultiplyRows(uint8_t* first, int stride, int width, int height, const rf
       const uint32_t a = p >> pf.alphaShift & 255;
       if (a == 255)
         continue;
+      // Transparent areas: every channel rounds to 0.
+      if (a == 0) {
+        row[x] = 0;
+        continue;
+      }
       uint32_t out = a << pf.alphaShift;
       for (int s : shifts)
         out |= ((p >> s & 255) * a + 127) / 255 << s;

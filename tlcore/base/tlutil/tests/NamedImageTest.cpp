@@ -1,5 +1,7 @@
 // Named images: every branch and message of the name rule against a fake
 // finder, the built-in images at three scales, and the cache.
+#include <string.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -90,11 +92,15 @@ TEST(NamedImage, BuiltInImagesAtThreeScales)
   struct Case {
     int ppmm;
     Point status, spinner;
-  } cases[] = {{4, Point(48, 48), Point(48, 48)}, {6, Point(72, 72), Point(72, 72)}, {8, Point(96, 96), Point(96, 96)}};
+  } cases[] = {{4, Point(49, 49), Point(48, 48)}, {6, Point(73, 74), Point(72, 72)}, {8, Point(97, 98), Point(96, 96)}};
   for (const auto& c : cases) {
     ScaleGuard g(c.ppmm);
-    NamedImagePixelBuffer status("statusError", Point(), NamedImagePixelBuffer::Log::Errors);
+    // An @2x image of odd size; at ppmm 4 its built-in variant stands in
+    // for scaling it and must hold the same pixels.
+    NamedImagePixelBuffer status("statusPrivate", Point(), NamedImagePixelBuffer::Log::Errors);
+    NamedImagePixelBuffer scaled("statusPrivate@2x", c.status, NamedImagePixelBuffer::Log::Errors);
     EXPECT_EQ(c.status, Point(status.rect.width(), status.rect.height())) << c.ppmm;
+    EXPECT_EQ(0, memcmp(status.data, scaled.data, (size_t)scaled.sizeBytes())) << c.ppmm;
     EXPECT_TRUE(status.format.equal(rfb::argb8888Format()));
     NamedImagePixelBuffer spinner("spinner03", Point(), NamedImagePixelBuffer::Log::Errors);
     EXPECT_EQ(c.spinner, Point(spinner.rect.width(), spinner.rect.height())) << c.ppmm;
