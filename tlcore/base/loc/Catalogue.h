@@ -24,6 +24,9 @@ struct Catalogue {
   const char* const* keys;
   // Indexed as kLanguageCodes; each holds size texts, parallel to keys.
   const char* const* texts[kLanguages];
+  // Set where the texts are known to be valid UTF-8 (the generator refuses
+  // any other); the store checks a catalogue's texts otherwise.
+  bool checked;
 };
 
 // Lists c. Its texts of a language are checked when that language is first

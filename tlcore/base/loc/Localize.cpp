@@ -230,6 +230,8 @@ int findInCatalogue(const Catalogue& c, const char* key)
 
 void Localize::checkTexts(const Catalogue& c, int language)
 {
+  if (c.checked)
+    return;
   for (unsigned i = 0; i < c.size; i++)
     PLAT_ASSERT_TEXT_FMT(plat::isValidUtf8(c.texts[language][i]), "isValidUtf8(str)",
                          "Bad UTF-8 in %s", c.keys[i]);

@@ -21,11 +21,11 @@ Texts keysB = {"t_lazy_1", "t_lazy_3"}, textsB = {"B1", "B3"};
 Texts keysBad = {"t_lazy_bad"}, good = {"ok"}, bad = {"\xff"};
 Texts keysN = {"t_lazy_n_many", "t_lazy_n_sing"}, textsN = {"many", "one"};
 // Languages in Catalogue::kLanguageCodes order: de, es, fr, en, pt.
-const loc::Catalogue catA = {"a", "t", 2, keysA, {textsA, textsA, textsA, textsA, textsA}};
-const loc::Catalogue catB = {"b", "t", 2, keysB, {textsB, textsB, textsB, textsB, textsB}};
-const loc::Catalogue badPt = {"x", "t", 1, keysBad, {good, good, good, good, bad}};
-const loc::Catalogue badEs = {"y", "t", 1, keysBad, {good, bad, good, good, good}};
-const loc::Catalogue catN = {"n", "t", 2, keysN, {textsN, textsN, textsN, textsN, textsN}};
+const loc::Catalogue catA = {"a", "t", 2, keysA, {textsA, textsA, textsA, textsA, textsA}, false};
+const loc::Catalogue catB = {"b", "t", 2, keysB, {textsB, textsB, textsB, textsB, textsB}, false};
+const loc::Catalogue badPt = {"x", "t", 1, keysBad, {good, good, good, good, bad}, false};
+const loc::Catalogue badEs = {"y", "t", 1, keysBad, {good, bad, good, good, good}, false};
+const loc::Catalogue catN = {"n", "t", 2, keysN, {textsN, textsN, textsN, textsN, textsN}, false};
 const char kNames[] = "ABXYN";
 const loc::Catalogue* const kCatalogues[] = {&catA, &catB, &badPt, &badEs, &catN};
 
