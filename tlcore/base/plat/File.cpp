@@ -500,13 +500,11 @@ String trustJudgedPath(const char* path)
   if (literal.str()[0] != '/')
     throw Exception(0, "%s is not an absolute path", path);
   // A missing path is judged by its nearest existing ancestor: when only
-  // root can write there, nobody else can create the rest.
-  while (!pathExists(literal.str()) && isNotRootDir(literal.str())) {
-    struct stat st;
-    if (::lstat(literal.str(), &st) == 0)
-      break; // a dangling link: judged itself
+  // root can write there, nobody else can create the rest. Whatever lstat
+  // finds is judged itself, a dangling link too.
+  struct stat st;
+  while (isNotRootDir(literal.str()) && ::lstat(literal.str(), &st) != 0)
     literal = dirName(literal.str());
-  }
   return literal;
 }
 
