@@ -17,6 +17,7 @@
 #include "testutil.h"
 #include "loc/Catalogue.h"
 #include "loc/Localize.h"
+#include "plat/utf8.h"
 
 #include "http/LocStrings.h"
 #include "io/LocStrings.h"
@@ -149,6 +150,11 @@ TEST(CatalogueTest, EveryListedKeyInEveryLanguage)
     EXPECT_EQ(m.count, c->size) << m.name;
     for (unsigned i = 0; i < c->size; i++)
       EXPECT_EQ(0, strncmp(c->keys[i], m.prefix, strlen(m.prefix))) << c->keys[i];
+    // The store leaves the texts of a generated catalogue unchecked.
+    EXPECT_TRUE(c->checked) << m.name;
+    for (int l = 0; l < loc::Catalogue::kLanguages; l++)
+      for (unsigned i = 0; i < c->size; i++)
+        EXPECT_TRUE(plat::isValidUtf8(c->texts[l][i])) << c->keys[i];
   }
   for (const Listed& row : listed())
     EXPECT_EQ(0u, row.key.find(byModule[row.module]->prefix)) << row.key;

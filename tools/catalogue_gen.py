@@ -349,7 +349,7 @@ def generate_source(cat, function, source_name, header_include):
     out += [
         "static_assert(sizeof(keys) / sizeof(keys[0]) == %d, \"one text per key\");" % len(entries),
         "",
-        "const loc::Catalogue catalogue = {%s, %s, %d, keys, {%s}};" % (
+        "const loc::Catalogue catalogue = {%s, %s, %d, keys, {%s}, true};" % (
             c_literal(m), c_literal(cat.prefix), len(entries),
             ", ".join("texts_%s" % l for l in REGISTER_LANGUAGES)),
         "",

@@ -42,10 +42,11 @@ HostedClientContext::HostedClientContext(const char* principal, const char* pack
 HostedClientContext::HostedClientContext(const char* principal, int length,
                                          const void* packageData, os::PersistentStore* store,
                                          const char* secret, const char* bearerToken,
-                                         const char* businessId)
+                                         const char* businessId,
+                                         VendorConfig::Certificates certificates)
   : HostedClientContext(principal, store, secret, bearerToken, businessId)
 {
-  vendorConfig_ = VendorConfigPtr(new VendorConfig(length, packageData));
+  vendorConfig_ = VendorConfigPtr(new VendorConfig(length, packageData, certificates));
   asConfigError([&] { identity(PackageReader(length, packageData)); });
 }
 

@@ -31,7 +31,9 @@ public:
                       const char* secret, const char* bearerToken, const char* businessId);
   HostedClientContext(const char* principal, int length, const void* packageData,
                       os::PersistentStore* store, const char* secret, const char* bearerToken,
-                      const char* businessId);
+                      const char* businessId,
+                      VendorConfig::Certificates certificates =
+                          VendorConfig::Certificates::kParseNow);
   HostedClientContext(const char* principal, const PackageReader& package,
                       os::PersistentStore* store, const char* secret, const char* bearerToken,
                       const char* businessId);

@@ -28,10 +28,17 @@ extern plat::StringParameter portalUri;
 
 class VendorConfig {
 public:
+  // When the certificates are parsed: at once (a bad one is logged, none at
+  // all fails the construction), or at the trust manager's first look-up,
+  // for the program's own built-in package, whose certificates its tests
+  // check (they are what makes up most of the reading).
+  enum class Certificates { kParseNow, kParseWhenUsed };
+
   // Failures are HostedException: category "Configuration", kind
   // "ConfigPkg", unless reading raised a HostedException of its own.
   explicit VendorConfig(const char* path);
-  VendorConfig(int length, const void* configData);
+  VendorConfig(int length, const void* configData,
+               Certificates certificates = Certificates::kParseNow);
   explicit VendorConfig(const PackageReader& package);
   ~VendorConfig();
   VendorConfig(const VendorConfig&) = delete;
@@ -43,7 +50,7 @@ public:
   const plat::MBuf<unsigned char>& checksum() const { return checksum_; }
 
 private:
-  void read(const PackageReader& package);
+  void read(const PackageReader& package, Certificates certificates = Certificates::kParseNow);
 
   std::unique_ptr<ssl::SslTrustManager> trustManager_;
   std::unique_ptr<BootstrapConfig> bootstrapConfig_;

@@ -39,8 +39,10 @@ plat::MBuf<unsigned char> readFromDisk()
 
 } // namespace
 
-plat::MBuf<unsigned char> readCloudConfig()
+plat::MBuf<unsigned char> readCloudConfig(bool* builtIn)
 {
+  if (builtIn)
+    *builtIn = false;
   plat::MBuf<unsigned char> bytes;
   try {
     bytes = readFromDisk();
@@ -53,14 +55,19 @@ plat::MBuf<unsigned char> readCloudConfig()
   plat::BuiltInResource res = plat::findBuiltInResource(kCloudConfigName);
   if (!res.data)
     throw plat::Exception(0, "%s not available", kCloudConfigName);
+  if (builtIn)
+    *builtIn = true;
   return plat::MBuf<unsigned char>(static_cast<const unsigned char*>(res.data), (int)res.size);
 }
 
 hosted::HostedClientContextPtr loadCloudConfig(os::PersistentStore* store)
 {
-  plat::MBuf<unsigned char> bytes = readCloudConfig();
+  bool builtIn;
+  plat::MBuf<unsigned char> bytes = readCloudConfig(&builtIn);
   hosted::HostedClientContextPtr context(new hosted::HostedClientContext(
-      nullptr, bytes.length(), bytes.data(), store, nullptr, nullptr, nullptr));
+      nullptr, bytes.length(), bytes.data(), store, nullptr, nullptr, nullptr,
+      builtIn ? hosted::VendorConfig::Certificates::kParseWhenUsed
+              : hosted::VendorConfig::Certificates::kParseNow));
   vlog.status("Using business identifier %s", context->businessId());
   return context;
 }

@@ -15,12 +15,14 @@ extern const char* const kCloudConfigName;
 constexpr int kMaxCloudConfigSize = 1048576;
 
 // The package bytes. A missing, empty, oversized or unreadable file is only
-// logged and the built-in copy used; without one, plat::Exception
-// "%s not available" (the file name). Log source "CloudConfig".
-plat::MBuf<unsigned char> readCloudConfig();
+// logged and the built-in copy used (builtIn, when given, tells which);
+// without one, plat::Exception "%s not available" (the file name). Log
+// source "CloudConfig".
+plat::MBuf<unsigned char> readCloudConfig(bool* builtIn = nullptr);
 
 // The hosted client context built from those bytes over store (may be
-// null); logs "Using business identifier %s". Package errors are raised.
+// null); logs "Using business identifier %s". Package errors are raised;
+// the built-in copy's certificates are parsed when first used.
 hosted::HostedClientContextPtr loadCloudConfig(os::PersistentStore* store = nullptr);
 
 } // namespace hostedremoteaccess

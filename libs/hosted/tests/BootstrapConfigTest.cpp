@@ -249,6 +249,39 @@ TEST(VendorConfig, TheBuiltInPackage)
   EXPECT_FALSE(v.bootstrapConfig().isSigned());
 }
 
+// Certificates parsed at the first look-up: the built-in package's all
+// parse (so deferring them hides no error), a package's verify as when
+// parsed at once, a bad one is logged at that look-up, and with none left
+// nothing verifies.
+TEST(VendorConfig, CertificatesParsedWhenUsed)
+{
+  plat::BuiltInResource r = plat::findBuiltInResource("CloudConfig.pkg");
+  {
+    tltest::LogCapture log("VendorConfig");
+    hosted::VendorConfig v((int)r.size, r.data);
+    EXPECT_EQ(std::vector<std::string>{"Reading VendorConfig from configData"}, log.lines());
+  }
+  const auto later = hosted::VendorConfig::Certificates::kParseWhenUsed;
+  const std::string doc = bootstraptest::signedDoc();
+  struct Case {
+    std::string certs, outcome;
+    size_t lines; // after the look-up
+  } cases[] = {
+      {certPath("ca"), "ok", 1},
+      {"\"bad\", " + certPath("ca"), "ok", 2},
+      {"\"bad\"", "not ok", 3},
+  };
+  for (const Case& c : cases) {
+    tltest::LogCapture log("VendorConfig");
+    std::string pkg = vendorPackage(vendorSpec(c.certs, ""));
+    hosted::VendorConfig v((int)pkg.size(), pkg.data(), later);
+    EXPECT_EQ(1u, log.lines().size()) << c.certs;
+    std::string got = outcome(doc, &v.trustManager(), kUrl, BootstrapConfig::Signature::Required);
+    EXPECT_EQ(c.outcome, got == "ok" ? "ok" : "not ok") << c.certs << " " << got;
+    EXPECT_EQ(c.lines, log.lines().size()) << c.certs;
+  }
+}
+
 // --- Client context -------------------------------------------------------------------
 
 TEST(HostedClientContext, IdentityAndSections)

@@ -51,11 +51,17 @@ TEST_F(CloudConfig, SizesAtTheLimitsAndUnreadableFiles)
     dir_.write(kCloudConfigName, text);
     tltest::LogCapture log("CloudConfig");
     EXPECT_EQ(c.fromDisk ? text : builtIn(), read());
+    // Only the built-in copy has its certificates parsed when first used.
+    bool wasBuiltIn = c.fromDisk;
+    readCloudConfig(&wasBuiltIn);
+    EXPECT_EQ(!c.fromDisk, wasBuiltIn);
     std::vector<std::string> expected = {"Using " + path};
     if (!c.fromDisk) {
       expected.push_back(path + " has bad size");
       expected.push_back("Getting CloudConfig.pkg from built-in resource");
     }
+    std::vector<std::string> once = expected;
+    expected.insert(expected.end(), once.begin(), once.end());
     EXPECT_EQ(expected, log.lines());
   }
   // Found, but reading fails: a directory of that name.

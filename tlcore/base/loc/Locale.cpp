@@ -98,10 +98,16 @@ private:
   std::set<std::string> seen_;
 };
 
-// The libc locale of the `Locale` entries or the environment.
-LocaleRecord& processRecord()
+// The libc locale of the `Locale` entries or the environment. The
+// environment's is made when first asked for (fromEnvironment set): only a
+// thread locale needs it, and the support test loads a libc locale.
+struct ProcessRecord {
+  LocaleRecord record;
+  bool fromEnvironment = false;
+};
+ProcessRecord& processRecord()
 {
-  static LocaleRecord* record = new LocaleRecord;
+  static ProcessRecord* record = new ProcessRecord;
   return *record;
 }
 plat::Mutex& processRecordMutex()
@@ -372,13 +378,25 @@ bool checkLocaleSupported(const char* name, LocaleRecord& record)
 LocaleRecord getProcessLocaleRecord()
 {
   plat::MutexLock lock(processRecordMutex());
-  return processRecord();
+  ProcessRecord& process = processRecord();
+  if (process.fromEnvironment) {
+    // Each answer stands for the process, so this is the record an eager
+    // update would have made.
+    const char* env = getEnvironmentLocale();
+    LocaleRecord record;
+    if (!*env || !checkLocaleSupported(env, record))
+      checkLocaleSupported("C", record);
+    process.record = record;
+    process.fromEnvironment = false;
+  }
+  return process.record;
 }
 
 void setProcessLocaleRecord(const LocaleRecord& record)
 {
   plat::MutexLock lock(processRecordMutex());
-  processRecord() = record;
+  processRecord().record = record;
+  processRecord().fromEnvironment = false;
 }
 
 const char* getEnvironmentLocale()
@@ -409,10 +427,10 @@ void buildLocaleList(std::vector<String>& list)
     parseLocaleList(value, list, nullptr, nullptr);
   } else {
     const char* env = getEnvironmentLocale();
-    LocaleRecord record;
-    if (!*env || !checkLocaleSupported(env, record))
-      checkLocaleSupported("C", record);
-    setProcessLocaleRecord(record);
+    {
+      plat::MutexLock lock(processRecordMutex());
+      processRecord().fromEnvironment = true;
+    }
 
     LocaleParts parts(env);
     // Only "C" itself names no language; "C.UTF-8" gives "C".

@@ -54,7 +54,8 @@ void sanitiseLocaleList(plat::String& out, const char* list, int maxCount, bool 
 // variant); false, record untouched, when libc has none. The first answer
 // for a name stands for the life of the process.
 bool checkLocaleSupported(const char* name, LocaleRecord& record);
-// The process's libc locale record (made by each locale update).
+// The process's libc locale record (made by each locale update; one taken
+// from the environment is made when first asked for).
 LocaleRecord getProcessLocaleRecord();
 void setProcessLocaleRecord(const LocaleRecord& record);
 // The locale libc selects for messages from the environment, as it was at

@@ -184,24 +184,127 @@ void Localize::addString(const char* locale, const char* key, const char* text)
 
 void Localize::addCatalogue(const Catalogue& c)
 {
-  for (int l = 0; l < Catalogue::kLanguages; l++)
+  for (int l = 0; l < Catalogue::kLanguages; l++) {
+    if (!entered_[l])
+      continue;
+    checkTexts(c, l);
     if (materialised_[l])
       for (unsigned i = 0; i < c.size; i++)
         insertText(Catalogue::kLanguageCodes[l], c.keys[i], c.texts[l][i]);
+    else if (c.size)
+      generation_++;
+  }
+}
+
+namespace {
+
+int catalogueLanguage(const char* locale)
+{
+  for (int l = 0; l < Catalogue::kLanguages; l++)
+    if (strcmp(locale, Catalogue::kLanguageCodes[l]) == 0)
+      return l;
+  return -1;
+}
+
+// The index of key in c, or -1. A catalogue's keys start with its prefix
+// and are in ascending byte order.
+int findInCatalogue(const Catalogue& c, const char* key)
+{
+  if (strncmp(key, c.prefix, strlen(c.prefix)) != 0)
+    return -1;
+  unsigned lo = 0, hi = c.size;
+  while (lo < hi) {
+    unsigned mid = (lo + hi) / 2;
+    int cmp = strcmp(key, c.keys[mid]);
+    if (cmp == 0)
+      return (int)mid;
+    if (cmp < 0)
+      hi = mid;
+    else
+      lo = mid + 1;
+  }
+  return -1;
+}
+
+} // namespace
+
+void Localize::checkTexts(const Catalogue& c, int language)
+{
+  if (c.checked)
+    return;
+  for (unsigned i = 0; i < c.size; i++)
+    PLAT_ASSERT_TEXT_FMT(plat::isValidUtf8(c.texts[language][i]), "isValidUtf8(str)",
+                         "Bad UTF-8 in %s", c.keys[i]);
+}
+
+void Localize::enter(const char* locale)
+{
+  int l = catalogueLanguage(locale);
+  if (l < 0 || entered_[l])
+    return;
+  entered_[l] = true;
+  bool any = false;
+  for (const Catalogue* c : catalogues()) {
+    checkTexts(*c, l);
+    any = any || c->size;
+  }
+  // The language's texts are in the table from now on, as far as any map
+  // can tell.
+  if (any)
+    generation_++;
 }
 
 void Localize::materialise(const char* locale)
 {
-  for (int l = 0; l < Catalogue::kLanguages; l++) {
-    if (materialised_[l] || strcmp(locale, Catalogue::kLanguageCodes[l]) != 0)
-      continue;
-    materialised_[l] = true;
-    // Each catalogue's keys are in ascending order, which insertText's hint
-    // turns into constant time per text.
-    for (const Catalogue* c : catalogues())
-      for (unsigned i = 0; i < c->size; i++)
-        insertText(Catalogue::kLanguageCodes[l], c->keys[i], c->texts[l][i]);
+  enter(locale);
+  int l = catalogueLanguage(locale);
+  if (l < 0 || materialised_[l])
+    return;
+  materialised_[l] = true;
+  // Each catalogue's keys are in ascending order, which insertText's hint
+  // turns into constant time per text; records made by lookups stay.
+  for (const Catalogue* c : catalogues())
+    for (unsigned i = 0; i < c->size; i++)
+      insertText(Catalogue::kLanguageCodes[l], c->keys[i], c->texts[l][i]);
+}
+
+KeyTable::value_type* Localize::record(const char* locale, const char* key)
+{
+  auto lt = table_.find(locale);
+  if (lt != table_.end()) {
+    auto it = lt->second.find(key);
+    if (it != lt->second.end())
+      return &*it;
   }
+  int l = catalogueLanguage(locale);
+  if (l < 0 || !entered_[l] || materialised_[l])
+    return nullptr;
+  // Not in the table yet: the first registered catalogue that has the key
+  // gives its text, as materialise would have.
+  for (const Catalogue* c : catalogues()) {
+    int i = findInCatalogue(*c, key);
+    if (i < 0)
+      continue;
+    if (lt == table_.end())
+      lt = table_.emplace(LocStr(Catalogue::kLanguageCodes[l], false), KeyTable()).first;
+    Translation tr;
+    tr.text = LocStr(c->texts[l][i], false);
+    return &*lt->second.emplace(LocStr(c->keys[i], false), std::move(tr)).first;
+  }
+  return nullptr;
+}
+
+bool Localize::hasLocale(const char* locale)
+{
+  if (table_.count(locale))
+    return true;
+  int l = catalogueLanguage(locale);
+  if (l < 0 || !entered_[l])
+    return false;
+  for (const Catalogue* c : catalogues())
+    if (c->size)
+      return true;
+  return false;
 }
 
 void Localize::insertText(const char* locale, const char* key, const char* text)
@@ -270,7 +373,17 @@ std::map<std::string, std::string> Localize::getTexts(const char* locale)
 Translation* Localize::lookup(const char* key)
 {
   TransMap* map = tlsMap ? tlsMap : &processMap_;
-  return map->find(key);
+  if (Translation* tr = map->find(key))
+    return tr;
+  // The first locale of the list that has the key supplies it; the map
+  // keeps the answer until it is next rebuilt.
+  for (const String& l : map->locales_) {
+    if (KeyTable::value_type* kv = record(l.str(), key)) {
+      map->keys_.emplace(kv->first.get(), &kv->second);
+      return &kv->second;
+    }
+  }
+  return nullptr;
 }
 
 const char* Localize::handOut(Translation* tr, const char* key, bool raw)
@@ -309,7 +422,7 @@ void Localize::updateMap(TransMap* map, const std::vector<String>& localeList)
 
   plat::MutexLock lock(translationMutex());
   for (const String& l : fallbacks) {
-    materialise(l.str());
+    enter(l.str());
     if (loaded_.count(l))
       continue;
     loaded_.insert(l);
@@ -323,23 +436,12 @@ void Localize::updateMap(TransMap* map, const std::vector<String>& localeList)
   map->locales_ = fallbacks;
   map->built_ = true;
   map->generation_ = generation_;
+  // Emptied, the map fills itself key by key on lookups (Localize::lookup),
+  // each key from the first locale of the list that has it.
   map->keys_.clear();
   logSrc.debug("Updating %s TransMap with locales:", map->isThreadMap_ ? "thread" : "process");
-  for (const String& l : fallbacks) {
+  for (const String& l : fallbacks)
     logSrc.debug(" %s", l.str());
-    auto lt = table_.find(l.str());
-    if (lt == table_.end())
-      continue;
-    // Both are sorted alike: merge, keeping the text of the earlier locale.
-    auto pos = map->keys_.begin();
-    for (auto& kv : lt->second) {
-      const char* key = kv.first.get();
-      while (pos != map->keys_.end() && plat::strCmpNull(pos->first, key) < 0)
-        ++pos;
-      if (pos == map->keys_.end() || plat::strCmpNull(key, pos->first) < 0)
-        map->keys_.emplace_hint(pos, key, &kv.second);
-    }
-  }
 }
 
 void Localize::loadLocale(const char* locale)
@@ -353,20 +455,18 @@ const char* Localize::pluralLookup(const char* key, unsigned n)
 {
   TransMap* map = tlsMap ? tlsMap : &processMap_;
   for (const String& l : map->getLocales()) {
-    materialise(l.str());
-    auto lt = table_.find(l.str());
-    if (lt == table_.end()) {
-      String lang(l.str(), (int)strcspn(l.str(), "_-.@"));
-      materialise(lang.str());
-      lt = table_.find(lang.str());
-      if (lt == table_.end())
+    String table = l;
+    enter(table.str());
+    if (!hasLocale(table.str())) {
+      table = String(l.str(), (int)strcspn(l.str(), "_-.@"));
+      enter(table.str());
+      if (!hasLocale(table.str()))
         continue;
     }
     char pluralKey[256];
     plat::strFormat(pluralKey, "%s_%s", key, pluralSuffix(l.str(), n));
-    auto it = lt->second.find(pluralKey);
-    if (it != lt->second.end())
-      return handOut(&it->second, pluralKey, true);
+    if (KeyTable::value_type* kv = record(table.str(), pluralKey))
+      return handOut(&kv->second, pluralKey, true);
   }
   return nullptr;
 }

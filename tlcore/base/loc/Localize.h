@@ -4,14 +4,17 @@
 // Every shown text is a key (`plat_bad_argument`) that a lookup resolves
 // through the calling thread's translation map: a flattened view of the
 // locale table for one fallback list, so one search finds the text of the
-// first locale that has the key. A key that no locale has comes back as it
-// is, and the miss is logged.
+// first locale that has the key. The map fills itself: a key's first lookup
+// walks the list and the map keeps the answer until it is rebuilt. A key
+// that no locale has comes back as it is, and the miss is logged.
 //
 // Ownership and threads: loc::Localize is a process-wide singleton. Built-in
 // texts (catalogues) are static literals registered before main, without a
-// lock; a language's texts enter the table the first time that language is
-// needed, under the mutex. Everything else, lookups included, runs under
-// one recursive translation mutex, so any thread may look texts up.
+// lock; a language's texts are checked the first time that language is
+// needed, and each text enters the table when its key is first looked up
+// in that language (all at once for getTexts and addString), under the
+// mutex. Everything else, lookups included, runs under one recursive
+// translation mutex, so any thread may look texts up.
 // A returned text stays valid until string files are loaded again for its
 // locale (after the strings directories change) or the process ends.
 #pragma once
@@ -84,9 +87,10 @@ struct Translation {
 using KeyTable = std::map<LocStr, Translation, LocStrLess>;
 using LocaleTable = std::map<LocStr, KeyTable, LocStrLess>;
 
-// The locale table flattened for one fallback list. The process map lives
-// in the singleton; a thread map belongs to a LocaleSetter and is current
-// on its thread while it lives. Guarded by the translation mutex.
+// The locale table flattened for one fallback list, filled on lookups. The
+// process map lives in the singleton; a thread map belongs to a
+// LocaleSetter and is current on its thread while it lives. Guarded by the
+// translation mutex.
 class TransMap {
 public:
   // A thread map (it becomes the calling thread's current map).
@@ -95,7 +99,7 @@ public:
   TransMap(const TransMap&) = delete;
   TransMap& operator=(const TransMap&) = delete;
 
-  // The record of a key, or null.
+  // The record of a key looked up since the map was last built, or null.
   Translation* find(const char* key) const;
   const std::vector<String>& getLocales() const { return locales_; }
 
@@ -171,9 +175,19 @@ private:
 
   // Reads every place of one locale's string files, in order.
   void loadLocale(const char* locale);
-  // Brings the registered catalogues' texts of locale into the table the
-  // first time it is one of their languages.
+  // The first use of a catalogue language: its texts are checked, and from
+  // then on each text enters the table when its key is first looked up.
+  void enter(const char* locale);
+  // Brings every catalogue text of locale into the table (entering it).
   void materialise(const char* locale);
+  // Fatal unless every text of language (a Catalogue index) is UTF-8.
+  void checkTexts(const Catalogue& c, int language);
+  // The table's record of key for locale, made from the catalogues when an
+  // entered language has the key but the table has no record yet; null when
+  // the locale has none.
+  KeyTable::value_type* record(const char* locale, const char* key);
+  // Whether the table has locale, counting an entered catalogue language.
+  bool hasLocale(const char* locale);
   void insertText(const char* locale, const char* key, const char* text);
 
   LocaleTable table_;
@@ -186,7 +200,9 @@ private:
   // Counts records added to the table, so maps know when to rebuild.
   unsigned generation_ = 0;
 
-  // Which of the catalogue languages have their texts in the table.
+  // Which catalogue languages are in use, and which have all their texts
+  // in the table.
+  bool entered_[Catalogue::kLanguages] = {};
   bool materialised_[Catalogue::kLanguages] = {};
 
   // insertText's cache: consecutive keys of one locale insert in order.

@@ -428,22 +428,66 @@ String realpath(const char* requested, const char* path, int depth)
   }
 }
 
-void checkSecurePath(const char* path, const std::set<uid_t>& trusted)
+namespace {
+
+// The first component of a path that checkSecurePath refuses, and why.
+struct PathProblem {
+  enum Kind { kNone, kStat, kLstat, kPermissions } kind = kNone;
+  std::string prefix;
+  int err = 0;
+
+  // Calls fn with the exception that checkSecurePath throws for it.
+  template <class Fn> void withException(Fn fn) const
+  {
+    if (kind == kPermissions)
+      fn(Exception(0, "%s: permissions are not restrictive enough", prefix.c_str()));
+    else
+      fn(SystemExceptionFmt(err, kind == kStat ? "stat(%s)" : "lstat(%s)", prefix.c_str()));
+  }
+  String text() const
+  {
+    String out;
+    withException([&](const Exception& e) { out = String(e.str()); });
+    return out;
+  }
+};
+
+// checkSecurePath without exceptions: the verdicts of the installation's
+// paths are made at every start.
+PathProblem securePathProblem(const char* path, const std::set<uid_t>& trusted)
 {
   PLAT_ASSERT(path[0] == '/');
-  auto check = [&](const std::string& prefix) {
+  PathProblem problem;
+  auto check = [&](std::string prefix) {
     struct stat st, lst;
     if (::stat(prefix.c_str(), &st) < 0)
-      throwErr(errno, "stat(%s)", prefix.c_str());
-    if (::lstat(prefix.c_str(), &lst) < 0)
-      throwErr(errno, "lstat(%s)", prefix.c_str());
-    if (!trusted.count(st.st_uid) || !trusted.count(lst.st_uid) || (st.st_mode & 022))
-      throw Exception(0, "%s: permissions are not restrictive enough", prefix.c_str());
+      problem.kind = PathProblem::kStat;
+    else if (::lstat(prefix.c_str(), &lst) < 0)
+      problem.kind = PathProblem::kLstat;
+    else if (!trusted.count(st.st_uid) || !trusted.count(lst.st_uid) || (st.st_mode & 022))
+      problem.kind = PathProblem::kPermissions;
+    else
+      return true;
+    problem.err = errno;
+    problem.prefix = std::move(prefix);
+    return false;
   };
-  check("/");
+  if (!check("/"))
+    return problem;
   for (const char* slash = strchr(path + 1, '/'); slash; slash = strchr(slash + 1, '/'))
-    check(std::string(path, slash - path));
+    if (!check(std::string(path, slash - path)))
+      return problem;
   check(path);
+  return problem;
+}
+
+} // namespace
+
+void checkSecurePath(const char* path, const std::set<uid_t>& trusted)
+{
+  PathProblem problem = securePathProblem(path, trusted);
+  if (problem.kind != PathProblem::kNone)
+    problem.withException([](auto&& e) { throw e; });
 }
 
 namespace {
@@ -456,23 +500,31 @@ String trustJudgedPath(const char* path)
   if (literal.str()[0] != '/')
     throw Exception(0, "%s is not an absolute path", path);
   // A missing path is judged by its nearest existing ancestor: when only
-  // root can write there, nobody else can create the rest.
-  while (!pathExists(literal.str()) && isNotRootDir(literal.str())) {
-    struct stat st;
-    if (::lstat(literal.str(), &st) == 0)
-      break; // a dangling link: judged itself
+  // root can write there, nobody else can create the rest. Whatever lstat
+  // finds is judged itself, a dangling link too.
+  struct stat st;
+  while (isNotRootDir(literal.str()) && ::lstat(literal.str(), &st) != 0)
     literal = dirName(literal.str());
-  }
   return literal;
+}
+
+PathProblem judgedProblem(const String& literal)
+{
+  PathProblem problem = securePathProblem(literal.str(), {0});
+  if (problem.kind != PathProblem::kNone)
+    return problem;
+  String resolved = realpath(literal.str());
+  // Without links on the way it is the path just checked.
+  if (resolved != literal)
+    problem = securePathProblem(resolved.str(), {0});
+  return problem;
 }
 
 void checkJudgedTrusted(const String& literal)
 {
-  checkSecurePath(literal.str(), {0});
-  String resolved = realpath(literal.str());
-  // Without links on the way it is the path just checked.
-  if (resolved != literal)
-    checkSecurePath(resolved.str(), {0});
+  PathProblem problem = judgedProblem(literal);
+  if (problem.kind != PathProblem::kNone)
+    problem.withException([](auto&& e) { throw e; });
 }
 
 } // namespace
@@ -506,7 +558,9 @@ bool isInstallPathTrusted(const char* path, String& why)
         v = known->second;
       } else {
         try {
-          checkJudgedTrusted(judged);
+          PathProblem problem = judgedProblem(judged);
+          if (problem.kind != PathProblem::kNone)
+            v = Verdict{false, problem.text()};
         } catch (Exception& e) {
           v = Verdict{false, String(e.str())};
         }

@@ -7,7 +7,6 @@
 #include <memory>
 #include <vector>
 
-#include "loc/Locale.h"
 #include "loc/Localize.h"
 #include "os/AppInfo.h"
 #include "os/dirs.h"
@@ -134,7 +133,9 @@ void VersionInfoUpdater::parameterChanged(plat::ConfigParameter*, int)
   product.replaceAll("\xc2\xa9", "(C)");
   product.replaceAll("\xe2\x84\xa2", "(TM)");
   String wrapped = product.takeString();
-  loc::wordWrap(wrapped, 79, 0);
+  // The wrap counts UTF-8 characters and asks libc nothing, so it needs no
+  // libc locale (loc::wordWrap would load the whole of one).
+  plat::wordWrap(wrapped, 79, 0);
   ProductVersionInfo::set(ProductVersionInfo::kProductInfo, wrapped.str());
   plat::setLogFileHeader(wrapped.str());
 }

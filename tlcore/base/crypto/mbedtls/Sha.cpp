@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "crypto/Sha256Ni.h"
 #include "plat/Exception.h"
@@ -45,21 +46,33 @@ constexpr int kMaxStateSize = kSha512StateSize;
 bool portableSha256 = false;
 #endif
 
+// Set once the CPU has been asked.
+std::atomic<bool> sha256NiAsked{false};
+
 bool sha256Ni()
 {
 #ifdef TL_TEST_HOOKS
   if (portableSha256)
     return false;
 #endif
-  return haveSha256Ni();
+  bool have = haveSha256Ni();
+  sha256NiAsked.store(true, std::memory_order_relaxed);
+  return have;
 }
+
+// Asking the CPU takes four cpuid instructions, each a trip to the
+// hypervisor on a virtual machine (some microseconds): short runs of blocks
+// (the random stream's HMAC steps at start-up) take the portable code until
+// a longer run, or usesSha256Extensions, has asked.
+constexpr size_t kBlocksWorthAsking = 8;
 
 // SHA-224 and SHA-256 over the library's context: its byte count, state
 // and pending block, kept exactly as its own code keeps them. Only the
 // block function differs.
 void sha256Blocks(mbedtls_sha256_context& c, const unsigned char* p, size_t n)
 {
-  if (sha256Ni()) {
+  bool ask = n >= kBlocksWorthAsking || sha256NiAsked.load(std::memory_order_relaxed);
+  if (ask && sha256Ni()) {
     sha256BlocksNi(c.state, p, n);
     return;
   }

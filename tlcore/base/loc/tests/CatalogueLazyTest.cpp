@@ -19,13 +19,15 @@ using Texts = const char* const[];
 Texts keysA = {"t_lazy_1", "t_lazy_2"}, textsA = {"A1", "A2"};
 Texts keysB = {"t_lazy_1", "t_lazy_3"}, textsB = {"B1", "B3"};
 Texts keysBad = {"t_lazy_bad"}, good = {"ok"}, bad = {"\xff"};
+Texts keysN = {"t_lazy_n_many", "t_lazy_n_sing"}, textsN = {"many", "one"};
 // Languages in Catalogue::kLanguageCodes order: de, es, fr, en, pt.
-const loc::Catalogue catA = {"a", "t", 2, keysA, {textsA, textsA, textsA, textsA, textsA}};
-const loc::Catalogue catB = {"b", "t", 2, keysB, {textsB, textsB, textsB, textsB, textsB}};
-const loc::Catalogue badPt = {"x", "t", 1, keysBad, {good, good, good, good, bad}};
-const loc::Catalogue badEs = {"y", "t", 1, keysBad, {good, bad, good, good, good}};
-const char kNames[] = "ABXY";
-const loc::Catalogue* const kCatalogues[] = {&catA, &catB, &badPt, &badEs};
+const loc::Catalogue catA = {"a", "t", 2, keysA, {textsA, textsA, textsA, textsA, textsA}, false};
+const loc::Catalogue catB = {"b", "t", 2, keysB, {textsB, textsB, textsB, textsB, textsB}, false};
+const loc::Catalogue badPt = {"x", "t", 1, keysBad, {good, good, good, good, bad}, false};
+const loc::Catalogue badEs = {"y", "t", 1, keysBad, {good, bad, good, good, good}, false};
+const loc::Catalogue catN = {"n", "t", 2, keysN, {textsN, textsN, textsN, textsN, textsN}, false};
+const char kNames[] = "ABXYN";
+const loc::Catalogue* const kCatalogues[] = {&catA, &catB, &badPt, &badEs, &catN};
 
 std::string lookUp()
 {
@@ -38,8 +40,10 @@ std::string lookUp()
   return out;
 }
 
-// A, B, X (bad "pt"), Y (bad "es"): registered; f: a string file text;
-// d: an addString; '.': first use of "pt"; T: first use on four threads.
+// A, B, X (bad "pt"), Y (bad "es"), N (plurals): registered; f: a string
+// file text; d: an addString; '.': first use of "pt"; T: first use on four
+// threads; l: the lookups (their texts enter the table); g: the table's
+// texts of "pt"; P: plural lookups.
 void run(const char* steps, const char* expected)
 {
   std::string got;
@@ -52,6 +56,16 @@ void run(const char* steps, const char* expected)
       loc::Localize::instance()->addString("pt", "t_lazy_1", "direct");
     if (*s == '.')
       loc::LocaleSetter("pt");
+    if (*s == 'l')
+      lookUp();
+    if (*s == 'g')
+      for (const auto& kv : loc::Localize::instance()->getTexts("pt"))
+        got += kv.first.compare(0, 7, "t_lazy_") == 0 ? kv.second + "," : "";
+    if (*s == 'P') {
+      loc::LocaleSetter setter("pt");
+      got += std::string(loc::translatePlural("t_lazy_n", 1, nullptr, 0)) + "," +
+             loc::translatePlural("t_lazy_n", 2, nullptr, 0) + " ";
+    }
     if (*s == 'T') {
       std::string outs[4];
       std::vector<std::thread> threads;
@@ -80,7 +94,8 @@ TEST(CatalogueLazyTest, FirstUseKeepsRegistrationRules)
       {"AB.", "A1 A2 B3 -"},   {"BA.", "B1 A2 B3 -"},   {"A.B", "A1 A2 B3 -"},
       {".A", "A1 A2 - -"},     {"Af.", "file A2 - -"},  {"A.f", "file A2 - -"},
       {"Ad.", "A1 A2 - -"},    {"dA.", "direct A2 - -"}, {"ABT", "A1 A2 B3 -"},
-      {"AY.", "A1 A2 - ok"},
+      {"AY.", "A1 A2 - ok"},   {"A.lB", "A1 A2 B3 -"},  {"A.lf", "file A2 - -"},
+      {"A.lg", "A1,A2,A1 A2 - -"}, {"Af.lg", "file,A2,file A2 - -"}, {"N.P", "one,many - - - -"},
   };
   for (const auto& row : rows)
     EXPECT_EXIT(run(row.steps, row.expected), ::testing::ExitedWithCode(0), "") << row.steps;

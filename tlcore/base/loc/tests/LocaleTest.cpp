@@ -185,6 +185,13 @@ TEST(LocaleTest, SupportTest)
   EXPECT_THAT(capture().take(),
               ::testing::ElementsAre("30 No OS support for locale \"xx_YY\"", "30 Locales xx_YY:de_DE:en_US"));
   EXPECT_STREQ("de_DE.UTF-8", loc::getProcessLocaleRecord().name.str());
+  // Back to the environment, whose record is made when first asked for.
+  loctest::setLocale("");
+  loc::LocaleRecord env;
+  const char* e = loc::getEnvironmentLocale();
+  if (!*e || !loc::checkLocaleSupported(e, env))
+    loc::checkLocaleSupported("C", env);
+  EXPECT_STREQ(env.name.str(), loc::getProcessLocaleRecord().name.str());
 }
 
 // The first answer for a name stands, a failure too: a locale that libc

@@ -12,6 +12,8 @@
 #include "os/env.h"
 #include "os/shellAssignment.h"
 #include "plat/Exception.h"
+#include "rdr/Exception.h"
+#include "rdr/FileInStream.h"
 #include "osTestUtil.h"
 
 using ostest::run;
@@ -149,6 +151,49 @@ TEST_F(OsFiles, Description)
       root.write(std::string("etc/") + f.first, f.second);
     os::setOsFilesRootForTest(root.path().c_str());
     EXPECT_EQ(c.expected, description());
+  }
+}
+
+// The release files' reader against the stream reader's lines: line ends,
+// a last line without one, lines across the reader's buffer, NUL bytes and
+// a line beyond the stream's limit (which fails the file).
+TEST_F(OsFiles, ReleaseKeysReadAsStreamLines)
+{
+  auto peer = [](const std::string& path) {
+    std::string name = "-", version = "-";
+    try {
+      rdr::FileInStream in(path.c_str());
+      plat::DString line;
+      for (;;) {
+        const char* value = os::parseShellAssignment(in, line);
+        if (value && strcmp(line.get(), "N") == 0)
+          name = value;
+        else if (value && strcmp(line.get(), "V") == 0)
+          version = value;
+      }
+    } catch (rdr::EndOfStream&) {
+      return name == "-" || version == "-" ? std::string("<none>") : name + " " + version;
+    } catch (plat::Exception&) {
+    }
+    return std::string("<none>");
+  };
+  const std::string pieces[] = {"N=a\n", "V='1 2'\r\n", "\r", "N=\"b\\\"c\"", "V=3", "\n", "X", "=",
+                                std::string(4090, 'x'), "\n\n", std::string("N=\0z\n", 5)};
+  std::string longLine(rdr::InStream::kDefaultMaxLine + 1, 'y');
+  srand(7);
+  for (int i = 0; i < 300; i++) {
+    std::string text;
+    for (int n = rand() % 12; n > 0; n--)
+      text += pieces[rand() % (sizeof(pieces) / sizeof(pieces[0]))];
+    if (i % 50 == 1)
+      text += "N=n\nV=v\n" + longLine;
+    std::string path = dir_ / "etc/release";
+    FILE* f = fopen(path.c_str(), "we");
+    fwrite(text.data(), 1, text.size(), f);
+    fclose(f);
+    plat::String out;
+    bool ok = os::readReleaseKeys(out, path.c_str(), "N", "V");
+    EXPECT_EQ(peer(path), ok ? out.get() : "<none>") << i;
   }
 }
 

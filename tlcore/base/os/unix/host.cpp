@@ -10,13 +10,14 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "os/DirEnum.h"
 #include "os/shellAssignment.h"
 #include "plat/DString.h"
 #include "plat/Exception.h"
 #include "plat/File.h"
-#include "rdr/Exception.h"
-#include "rdr/FileInStream.h"
+#include "rdr/InStream.h"
 
 namespace os {
 
@@ -35,27 +36,42 @@ plat::String etcPath(const char* name)
 }
 
 // Calls fn(name, value) for each assignment line of the file until it
-// returns true; false when the file cannot be read.
+// returns true; false when the file cannot be read. Lines as
+// rdr::InStream::readLine gives them (every '\r' dropped, a last line
+// without a line feed counted, one longer than its limit failing the file),
+// read without exceptions: these files are read at every start.
 template <typename Fn> bool forEachAssignment(const char* path, Fn fn)
 {
-  try {
-    rdr::FileInStream in(path, plat::FilePtr::kNoThrow);
-    if (!in.getFile().get())
-      return false;
-    plat::DString line;
-    for (;;) {
-      const char* value;
-      try {
-        value = parseShellAssignment(in, line);
-      } catch (rdr::EndOfStream&) {
-        return true;
-      }
-      if (value && fn(line.get(), value))
-        return true;
-    }
-  } catch (plat::Exception&) {
+  FILE* f = fopen(path, "re");
+  if (!f)
     return false;
+  std::string line;
+  char buf[4096];
+  bool ok = true, stopped = false;
+  auto finishLine = [&] {
+    line.push_back(0);
+    const char* value = parseShellAssignment(&line[0]);
+    stopped = value && fn(line.c_str(), value);
+    line.clear();
+  };
+  while (ok && !stopped) {
+    size_t n = fread(buf, 1, sizeof(buf), f);
+    if (n == 0) {
+      ok = !ferror(f);
+      if (ok && !line.empty())
+        finishLine();
+      break;
+    }
+    for (size_t i = 0; i < n && ok && !stopped; i++) {
+      if (buf[i] == '\n')
+        finishLine();
+      else if (buf[i] != '\r')
+        line.push_back(buf[i]);
+      ok = line.size() <= (size_t)rdr::InStream::kDefaultMaxLine;
+    }
   }
+  fclose(f);
+  return ok;
 }
 
 bool isBlank(char c)

@@ -84,6 +84,15 @@ const char* getOwnExecutable()
 {
   static const plat::String own = []() {
     try {
+      // The kernel follows "/proc/self" itself: one read of the link, then
+      // its absolute target resolved as realpath would go on with it,
+      // instead of a walk through /proc.
+      char target[4096];
+      ssize_t n = ::readlink("/proc/self/exe", target, sizeof(target));
+      if (n > 0 && n < (ssize_t)sizeof(target) && target[0] == '/') {
+        target[n] = 0;
+        return plat::realpath(target);
+      }
       return plat::realpath("/proc/self/exe");
     } catch (plat::Exception&) {
       return plat::String();

@@ -1,8 +1,10 @@
 #include "plat/File.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <limits.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -264,6 +266,46 @@ TEST_F(FileTest, CheckSecurePath)
     ADD_FAILURE();
   } catch (plat::Exception& e) {
     EXPECT_EQ(base + "/none must be created and point to /target", e.str());
+  }
+}
+
+// The verdicts of the installation's paths give the reason checkTrustedAsRoot
+// throws: a link loop, a loose folder, a path missing below it, sound paths.
+TEST_F(FileTest, InstallPathVerdictsMatchTheRootCheck)
+{
+  if (geteuid() != 0)
+    GTEST_SKIP() << "the verdicts are made for root only";
+  std::string base = makeSafePrivateDir({0});
+  ASSERT_NE("", base) << "no safe folder to make a private directory in";
+  struct Remove {
+    ~Remove() { (void)plat::tryRmDir(path.c_str(), true); }
+    std::string path;
+  } remove{base};
+  symlink("loop", (base + "/loop").c_str());
+  mkdir((base + "/loose").c_str(), 0777);
+  chmod((base + "/loose").c_str(), 0777);
+  const std::string loose = base + "/loose: permissions are not restrictive enough";
+  const struct {
+    std::string path, reason; // reason empty: trusted
+  } cases[] = {
+      {base + "/loop", "stat(" + base + "/loop): " + strerror(ELOOP) + " (" +
+                           std::to_string(ELOOP) + ")"},
+      {base + "/loose", loose},
+      {base + "/loose/missing/file", loose},
+      {base + "/sound", ""},
+      {base, ""},
+  };
+  for (const auto& c : cases) {
+    std::string thrown;
+    try {
+      plat::checkTrustedAsRoot(c.path.c_str());
+    } catch (plat::Exception& e) {
+      thrown = e.str();
+    }
+    plat::String why;
+    EXPECT_EQ(c.reason.empty(), plat::isInstallPathTrusted(c.path.c_str(), why)) << c.path;
+    EXPECT_EQ(c.reason, why.isNull() ? "" : why.str()) << c.path;
+    EXPECT_EQ(c.reason, thrown) << c.path;
   }
 }
 
