@@ -4,7 +4,8 @@
 // Each module's generated unit holds one constant Catalogue (its keys, each
 // starting with its prefix, in ascending byte order and, per language, the
 // texts in the same order) and registers it through registerCatalogue the
-// first time its LocStringsInit is constructed. Keys and texts are static literals and are never copied.
+// first time its LocStringsInit is constructed. Keys and texts are static
+// literals and are never copied.
 // Registration happens during static initialisation, on one thread and
 // without a lock; the list is only read afterwards.
 #pragma once

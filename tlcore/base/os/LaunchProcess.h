@@ -146,6 +146,11 @@ private:
             SignalBlocker& blocker);
   void readChildError(int errRead);
   void closeMapped();
+  // Maps every child descriptor after the first to a duplicate of first;
+  // on failure closes parentEnd, which the parent no longer keeps.
+  void mapDuplicates(int parentEnd, int first, const std::vector<int>& childFds);
+  // start, and a connection owning parentEnd (closed should start fail).
+  io::IoPtr startOwning(int parentEnd);
 
   Cfg cfg_;
   std::map<int, int> childDup_;

@@ -69,5 +69,7 @@ extern plat::LogSrc vlogWindow;
 
 // Recomputes the pointer and keyboard grab owners and grabs or ungrabs.
 void recomputeGrabs();
+// Called by every image put: the first schedules finishOpenDisplay.
+void imagePut();
 
 } // namespace tx

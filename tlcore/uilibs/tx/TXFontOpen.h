@@ -1,14 +1,12 @@
-// Opening a core font without waiting for the server (TXUtil's font).
+// Opening a core font (TXUtil's font).
 #pragma once
 
 #include <X11/Xlib.h>
 
 namespace tx {
 
-// Sends the open of name and returns at once; an error the server answers
-// with is taken, whichever call reads it.
-void startFontOpen(Display* dpy, const char* name);
-// Queries the font started; null when the server could not open it.
-XFontStruct* finishFontOpen(Display* dpy);
+// Opens and queries name; null when the server could not open it. The
+// server's BadName for an unknown name reaches no error handler.
+XFontStruct* loadCoreFont(Display* dpy, const char* name);
 
 } // namespace tx

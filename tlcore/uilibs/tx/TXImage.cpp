@@ -8,6 +8,7 @@
 
 #include "plat/ConfigParameter.h"
 #include "plat/Log.h"
+#include "tx/TXContext.h"
 #include "tx/TXUtil.h"
 
 namespace tx {

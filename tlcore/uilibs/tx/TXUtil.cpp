@@ -141,8 +141,7 @@ void finishOpenDisplay()
     return;
   if (c.fontTimer)
     c.fontTimer->stop();
-  startFontOpen(c.dpy, "-*-helvetica-medium-r-*-*-12-*-*-*-*-*-*-*");
-  c.font = finishFontOpen(c.dpy);
+  c.font = loadCoreFont(c.dpy, "-*-helvetica-medium-r-*-*-12-*-*-*-*-*-*-*");
   if (!c.font)
     c.font = XLoadQueryFont(c.dpy, "fixed");
   if (!c.font) {

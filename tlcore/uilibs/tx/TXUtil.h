@@ -39,8 +39,6 @@ void openDisplay(const char* name);
 // timers (at once without), or earlier when the font is asked for.
 void finishOpenDisplay();
 constexpr int kCoreFontDelayMs = 200;
-// Called by every image put: the first schedules finishOpenDisplay.
-void imagePut();
 
 Display* display();
 Window rootWindow();

@@ -304,15 +304,20 @@ int LaunchProcess::addSocketPair(const std::vector<int>& childFds)
   int first = childFds[0] < 0 ? fds[1] : childFds[0];
   redirectFd(first, fds[1]);
   parentOnly_.insert(fds[0]);
+  mapDuplicates(fds[0], first, childFds);
+  return fds[0];
+}
+
+void LaunchProcess::mapDuplicates(int parentEnd, int first, const std::vector<int>& childFds)
+{
   try {
     for (size_t i = 1; i < childFds.size(); i++)
       redirectDup(first, childFds[i]);
   } catch (...) {
-    parentOnly_.erase(fds[0]);
-    close(fds[0]);
+    parentOnly_.erase(parentEnd);
+    close(parentEnd);
     throw;
   }
-  return fds[0];
 }
 
 void LaunchProcess::start()
@@ -497,16 +502,20 @@ void LaunchProcess::readChildError(int errRead)
   }
 }
 
-io::IoPtr LaunchProcess::startWithPipe(const std::vector<int>& childFds)
+io::IoPtr LaunchProcess::startOwning(int parentEnd)
 {
-  int fd = addSocketPair(childFds);
   try {
     start();
   } catch (...) {
-    close(fd);
+    close(parentEnd);
     throw;
   }
-  return io::IoPtr(new io::FdIo(fd, io::FdIoFlags::kOwnFd));
+  return io::IoPtr(new io::FdIo(parentEnd, io::FdIoFlags::kOwnFd));
+}
+
+io::IoPtr LaunchProcess::startWithPipe(const std::vector<int>& childFds)
+{
+  return startOwning(addSocketPair(childFds));
 }
 
 io::IoPtr LaunchProcess::startWithOutputPipe(const std::vector<int>& childFds, int pipeBytes)
@@ -514,19 +523,11 @@ io::IoPtr LaunchProcess::startWithOutputPipe(const std::vector<int>& childFds, i
   PLAT_ASSERT(!childFds.empty());
   int first = childFds[0];
   int fd = addPipe(0, first);
-  try {
-    for (size_t i = 1; i < childFds.size(); i++)
-      redirectDup(first, childFds[i]);
-    // Best effort: an unprivileged process may be refused a larger pipe.
-    if (pipeBytes > 0)
-      fcntl(fd, F_SETPIPE_SZ, pipeBytes);
-    start();
-  } catch (...) {
-    parentOnly_.erase(fd);
-    close(fd);
-    throw;
-  }
-  return io::IoPtr(new io::FdIo(fd, io::FdIoFlags::kOwnFd));
+  mapDuplicates(fd, first, childFds);
+  // Best effort: an unprivileged process may be refused a larger pipe.
+  if (pipeBytes > 0)
+    fcntl(fd, F_SETPIPE_SZ, pipeBytes);
+  return startOwning(fd);
 }
 
 std::unique_ptr<rdr::FdInStream> LaunchProcess::captureStdout()

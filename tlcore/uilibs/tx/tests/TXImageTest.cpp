@@ -126,4 +126,3 @@ TEST(TXImage, DrawnPixelsReadBackAsNativePixels)
             lines.find(server.shm && !server.tcp ? "Using shared memory XImage" : "Using non-shm XImage"))
     << lines;
 }
-

@@ -295,8 +295,11 @@ TEST_F(TXWindowTest, PropertiesAndRequestsWithoutAndWithWindowManager)
     EXPECT_EQ(rfb::Point(320, 240), sized.seen.back());
     EXPECT_EQ(2u, sized.seen.size()) << "a stale size was taken";
 
+    // Unmapped, it is resized at once without a window manager and when
+    // the manager answers with one.
     tx::TXWindow tiny(5, 5);
     tiny.resize(0, 0);
+    pumpUntil([&] { return xwininfo(tiny.window(), "Width") == 1; }, 2000);
     EXPECT_EQ(1, xwininfo(tiny.window(), "Width"));
     EXPECT_EQ(1, xwininfo(tiny.window(), "Height"));
 
