@@ -104,8 +104,6 @@ void openDisplay(const char* name)
   registerCutBufferTracker();
   unsigned char map[8];
   c.pointerButtons = std::min(XGetPointerMapping(dpy, map, 8), 8);
-  // Asked now, as windows' images will ask.
-  XShmQueryExtension(dpy);
 }
 
 namespace {

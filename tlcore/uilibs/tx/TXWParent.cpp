@@ -44,7 +44,7 @@ public:
 // --- Construction ---------------------------------------------------------------------
 
 TXWParent::TXWParent(wvw::Widget* content, TXWindow* parent, bool overrideRedirect)
-  : TXWindow(1, 1, parent, 0, overrideRedirect), redrawTimer_(this), tooltipTimer_(this), tooltip_(320, nullptr)
+  : TXWindow(1, 1, parent, 0, overrideRedirect), redrawTimer_(this), shareTimer_(this), tooltipTimer_(this), tooltip_(320, nullptr)
 {
   addEventHandler(this, true);
   addEventMask(KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | EnterWindowMask |
@@ -67,6 +67,7 @@ TXWParent::~TXWParent()
     content_->detach();
   }
   redrawTimer_.stop();
+  shareTimer_.stop();
 }
 
 // --- The hosted tree ------------------------------------------------------------------
@@ -85,6 +86,7 @@ void TXWParent::setChild(wvw::Widget* content)
     if (isMapped())
       unmap();
     redrawTimer_.stop();
+    shareTimer_.stop();
     backBuffer_.reset();
     return;
   }
@@ -123,12 +125,13 @@ void TXWParent::updateAttachment()
     if (guard.destroyed() || !attached_)
       return;
     damage_.clear();
-    backBuffer_ = std::make_unique<TXImage>(rfb::Point(width(), height()));
+    backBuffer_ = std::make_unique<TXImage>(rfb::Point(width(), height()), nullptr, 0, TXImage::Shm::Later);
   } else {
     content_->detach();
     if (guard.destroyed())
       return;
     redrawTimer_.stop();
+    shareTimer_.stop();
     backBuffer_.reset();
   }
 }
@@ -177,6 +180,8 @@ void TXWParent::paintAndPut(const rfb::Rect& r)
   ClipView view(*backBuffer_, clipped);
   content_->paint(view);
   backBuffer_->put(window(), clipped);
+  if (backBuffer_->sharePending() && !shareTimer_.isStarted())
+    shareTimer_.start(kShareMs);
 }
 
 void TXWParent::flushDamage()
@@ -332,10 +337,14 @@ bool TXWParent::handleEvent(XEvent* ev)
 
 bool TXWParent::timerExpired(plat::Timer* timer)
 {
-  if (timer == &redrawTimer_)
+  if (timer == &redrawTimer_) {
     flushDamage();
-  else if (timer == &tooltipTimer_)
+  } else if (timer == &shareTimer_) {
+    if (backBuffer_)
+      backBuffer_->share();
+  } else if (timer == &tooltipTimer_) {
     showTooltip();
+  }
   return false;
 }
 

@@ -65,6 +65,8 @@ class TXWParent : public TXWindow,
                   public wvw::WMouseInputHandler {
 public:
   static constexpr int kRedrawMs = 10;
+  // After a window's first put, its back buffer moves into shared memory.
+  static constexpr int kShareMs = 200;
   static constexpr int kTooltipMs = 500;
 
   // A 1x1 window; a child of parent's window when one is given. Without
@@ -152,6 +154,7 @@ private:
   std::multimap<unsigned, uint32_t> keysDown_;
   rfb::Region damage_;
   plat::Timer redrawTimer_;
+  plat::Timer shareTimer_;
   plat::Timer tooltipTimer_;
   wvw::WTooltip tooltip_;
   rfb::Point tooltipPos_;

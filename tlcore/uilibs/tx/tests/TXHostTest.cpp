@@ -26,6 +26,7 @@ struct Probe : wvw::Widget {
   // When each paint ran, and in which pass of the test's loop.
   std::vector<std::pair<plat::Time, int>> paints;
   int pass = 0;
+  plat::Colour colour{255, 0, 0};
   int presses = 0;
   uint32_t mask = 0;
 
@@ -40,7 +41,7 @@ struct Probe : wvw::Widget {
   void paint(rfb::WritablePixelBuffer& pb) override
   {
     paints.push_back({plat::getMonoTime(), pass});
-    rfb::fillRect(pb, pb.rect, pixel(pb, plat::Colour{255, 0, 0}));
+    rfb::fillRect(pb, pb.rect, pixel(pb, colour));
   }
 };
 
@@ -147,6 +148,19 @@ TEST_F(TXHost, DamageWithin10MsIsPaintedInOneBatch)
   XImage* im = XGetImage(tx::display(), w.window(), 55, 45, 1, 1, AllPlanes, ZPixmap);
   Visual* v = DefaultVisual(tx::display(), DefaultScreen(tx::display()));
   EXPECT_EQ(v->red_mask, XGetPixel(im, 0, 0));
+  XDestroyImage(im);
+
+  // A while after the first put the back buffer moves into shared memory
+  // (when the server allows); paints still reach the window.
+  ASSERT_TRUE(loopUntil([&] { return !w.backBuffer()->sharePending(); }));
+  const XvfbOptions server = XvfbOptions::fromEnv();
+  EXPECT_EQ(server.shm && !server.tcp, w.backBuffer()->isShared());
+  probe.colour = plat::Colour{0, 0, 255};
+  probe.invalidate(rfb::Region(rfb::Rect(50, 40, 60, 50)));
+  ASSERT_TRUE(loopUntil([&] { return probe.paints.size() >= 3; }));
+  XSync(tx::display(), False);
+  im = XGetImage(tx::display(), w.window(), 55, 45, 1, 1, AllPlanes, ZPixmap);
+  EXPECT_EQ(v->blue_mask, XGetPixel(im, 0, 0));
   XDestroyImage(im);
 }
 

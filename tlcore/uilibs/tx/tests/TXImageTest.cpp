@@ -65,23 +65,31 @@ TEST(TXImage, DrawnPixelsReadBackAsNativePixels)
   tx::TXWindow win(8 * n, 16);
   win.map();
 
+  // An image that starts in process memory and moves into shared memory
+  // keeps its pixels too; 400 x 700 takes the large-allocation path.
+  using Shm = tx::TXImage::Shm;
+  for (Shm policy : {Shm::IfAvailable, Shm::Later})
   for (int cube : mapped ? std::vector<int>{2, 4} : std::vector<int>{4}) {
-    SCOPED_TRACE("cube " + std::to_string(cube));
+    SCOPED_TRACE("cube " + std::to_string(cube) + (policy == Shm::Later ? " later" : ""));
     plat::Configuration::global().set("ColorCubeSize", std::to_string(cube).c_str(), plat::kPriorityPreference);
     std::vector<int> segments;
     {
-      tx::TXImage img(rfb::Point(8 * n, 16));
-      EXPECT_EQ(server.shm && !server.tcp, img.isShared());
+      tx::TXImage img(rfb::Point(8 * n, 16), nullptr, 0, policy);
+      EXPECT_EQ(server.shm && !server.tcp && policy != Shm::Later, img.isShared());
       img.setPF(rfb::xrgb8888Format());
       for (int i = 0; i < n; i++)
         for (int y = 0; y < 16; y++)
           for (int x = 0; x < 8; x++)
             img.setPixel(rfb::Point(i * 8 + x, y), rfb::xrgb8888Format().pixelFromRGB(colours[i], nullptr));
       // Growing and shrinking keep what both sizes share.
-      for (rfb::Point size : {rfb::Point(8 * n + 13, 21), rfb::Point(8 * n, 16)}) {
+      for (rfb::Point size : {rfb::Point(8 * n + 13, 21), rfb::Point(400, 700), rfb::Point(8 * n, 16)}) {
         segments.push_back(img.shmId());
         img.setSize(size);
       }
+      EXPECT_EQ(policy == Shm::Later, img.sharePending());
+      img.share();
+      EXPECT_FALSE(img.sharePending());
+      EXPECT_EQ(server.shm && !server.tcp, img.isShared());
       segments.push_back(img.shmId());
       img.put(win.window(), img.rect);
       XImage* got = XGetImage(dpy, win.window(), 0, 0, 8 * n, 16, AllPlanes, ZPixmap);
