@@ -57,19 +57,33 @@ UnixIo::UnixIo(const char* path, int fd, bool datagram, int connectTimeoutMs)
 
 UnixIo::~UnixIo() = default;
 
-int UnixIo::connectUnix(const char* path, unsigned flags, int timeoutMs)
+namespace {
+
+// connectUnix without throwing for what the caller may expect: the socket,
+// or -1 with *err and *what ("UnixIo", "socket" or "connect") set. A
+// server's absence is the usual answer to a liveness check, and a process's
+// first exception costs a tenth of a millisecond.
+int tryConnectUnix(const char* path, unsigned flags, int timeoutMs, int* err, const char** what)
 {
-  const bool datagram = flags & kDatagram;
-  const bool nonBlocking = flags & kNonBlocking;
+  const bool datagram = flags & UnixIo::kDatagram;
+  const bool nonBlocking = flags & UnixIo::kNonBlocking;
   struct sockaddr_un addr;
-  if (!path)
-    throw plat::SystemException("UnixIo", EINVAL);
+  *what = "UnixIo";
+  if (!path) {
+    *err = EINVAL;
+    return -1;
+  }
   size_t len = strlen(path);
-  if (len >= sizeof(addr.sun_path))
-    throw plat::SystemException("UnixIo", ENAMETOOLONG);
+  if (len >= sizeof(addr.sun_path)) {
+    *err = ENAMETOOLONG;
+    return -1;
+  }
   int fd = socketCloexec(AF_UNIX, datagram ? SOCK_DGRAM : SOCK_STREAM, 0);
-  if (fd < 0)
-    throw plat::SystemException("socket", errno);
+  if (fd < 0) {
+    *err = errno;
+    *what = "socket";
+    return -1;
+  }
   try {
     if (nonBlocking)
       setBlocking(fd, false);
@@ -83,12 +97,12 @@ int UnixIo::connectUnix(const char* path, unsigned flags, int timeoutMs)
   // The send time-out bounds the wait for room in the server's queue.
   bool timed = timeoutMs >= 0 && !nonBlocking;
   plat::Time deadline = plat::getMonoTime() + (plat::Time)timeoutMs * plat::kTicksPerMilli;
-  int r, err = 0;
+  int r, e = 0;
   do {
     if (timed) {
       plat::Time left = deadline - plat::getMonoTime();
       if (left <= 0) {
-        err = ETIMEDOUT;
+        e = ETIMEDOUT;
         break;
       }
       int64_t us = std::max<int64_t>(1, left / (plat::kTicksPerMilli / 1000));
@@ -96,11 +110,13 @@ int UnixIo::connectUnix(const char* path, unsigned flags, int timeoutMs)
       setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
     }
     r = ::connect(fd, (struct sockaddr*)&addr, sizeof(addr));
-    err = r < 0 ? errno : 0;
-  } while (r < 0 && (err == EINTR || (timed && err == EAGAIN)));
-  if (err) {
+    e = r < 0 ? errno : 0;
+  } while (r < 0 && (e == EINTR || (timed && e == EAGAIN)));
+  if (e) {
     ::close(fd);
-    throw plat::SystemException("connect", err);
+    *err = e;
+    *what = "connect";
+    return -1;
   }
   if (timed) {
     struct timeval none = {0, 0};
@@ -109,19 +125,32 @@ int UnixIo::connectUnix(const char* path, unsigned flags, int timeoutMs)
   return fd;
 }
 
+} // namespace
+
+int UnixIo::connectUnix(const char* path, unsigned flags, int timeoutMs)
+{
+  int err = 0;
+  const char* what = nullptr;
+  int fd = tryConnectUnix(path, flags, timeoutMs, &err, &what);
+  if (fd < 0)
+    throw plat::SystemException(what, err);
+  return fd;
+}
+
 bool UnixIo::isServerRunning(const char* path, bool datagram)
 {
-  try {
-    ::close(connectUnix(path, datagram ? kDatagram : kNonBlocking));
+  int err = 0;
+  const char* what = nullptr;
+  int fd = tryConnectUnix(path, datagram ? kDatagram : kNonBlocking, -1, &err, &what);
+  if (fd >= 0) {
+    ::close(fd);
     return true;
-  } catch (plat::SystemException& e) {
-    int err = e.getErr();
-    if (err == ENOENT || err == EDESTADDRREQ || err == ECONNREFUSED)
-      return false;
-    if (err == EAGAIN && !datagram)
-      return true;
-    throw;
   }
+  if (err == ENOENT || err == EDESTADDRREQ || err == ECONNREFUSED)
+    return false;
+  if (err == EAGAIN && !datagram)
+    return true;
+  throw plat::SystemException(what, err);
 }
 
 uid_t UnixIo::getPeerEuid()
