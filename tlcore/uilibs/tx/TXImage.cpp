@@ -29,47 +29,27 @@ static void checkSize(const rfb::Point& size)
     throw plat::Exception(1, "Image size %dx%d too large", size.x, size.y);
 }
 
-// Process memory for an image's pixels, zeroed. A large image asks for
-// transparent huge pages: drawing its first frame then takes a fault per
-// 2 MiB rather than per 4 KiB.
+// Process memory for an image's pixels, zeroed, and touched only as it is
+// drawn. (Huge pages would fault once per 2 MiB, but a virtual machine
+// whose host reclaims free guest memory backs each of their 4 KiB again
+// when the page is cleared: slower than small pages.)
 class PlainPixels {
 public:
-  explicit PlainPixels(size_t bytes)
+  explicit PlainPixels(size_t bytes) : bytes_(std::max(bytes, (size_t)1))
   {
-#if defined(__x86_64__) || defined(__i386__)
-    const size_t huge = 2u << 20;
-    if (bytes >= huge / 2) {
-      const size_t span = (bytes + huge - 1) & ~(huge - 1);
-      void* m = mmap(nullptr, span + huge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (m == MAP_FAILED)
-        throw plat::SystemException("mmap", errno);
-      // Only the aligned span stays mapped.
-      uint8_t* start = static_cast<uint8_t*>(m);
-      uint8_t* aligned = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(start) + huge - 1) & ~(huge - 1));
-      if (aligned > start)
-        munmap(start, aligned - start);
-      if (start + span + huge > aligned + span)
-        munmap(aligned + span, start + span + huge - (aligned + span));
-      madvise(aligned, span, MADV_HUGEPAGE);
-      map_ = aligned;
-      mapBytes_ = span;
-      return;
-    }
-#endif
-    map_ = mmap(nullptr, std::max(bytes, (size_t)1), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    map_ = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (map_ == MAP_FAILED)
       throw plat::SystemException("mmap", errno);
-    mapBytes_ = std::max(bytes, (size_t)1);
   }
-  ~PlainPixels() { munmap(map_, mapBytes_); }
+  ~PlainPixels() { munmap(map_, bytes_); }
   PlainPixels(const PlainPixels&) = delete;
   PlainPixels& operator=(const PlainPixels&) = delete;
 
   uint8_t* data() const { return static_cast<uint8_t*>(map_); }
 
 private:
+  size_t bytes_;
   void* map_;
-  size_t mapBytes_;
 };
 
 TXImage::TXImage(const rfb::Point& size, Visual* visual, int depth, Shm shm)

@@ -66,7 +66,7 @@ TEST(TXImage, DrawnPixelsReadBackAsNativePixels)
   win.map();
 
   // An image that starts in process memory and moves into shared memory
-  // keeps its pixels too; 400 x 700 takes the large-allocation path.
+  // keeps its pixels too.
   using Shm = tx::TXImage::Shm;
   for (Shm policy : {Shm::IfAvailable, Shm::Later})
   for (int cube : mapped ? std::vector<int>{2, 4} : std::vector<int>{4}) {
@@ -82,7 +82,7 @@ TEST(TXImage, DrawnPixelsReadBackAsNativePixels)
           for (int x = 0; x < 8; x++)
             img.setPixel(rfb::Point(i * 8 + x, y), rfb::xrgb8888Format().pixelFromRGB(colours[i], nullptr));
       // Growing and shrinking keep what both sizes share.
-      for (rfb::Point size : {rfb::Point(8 * n + 13, 21), rfb::Point(400, 700), rfb::Point(8 * n, 16)}) {
+      for (rfb::Point size : {rfb::Point(8 * n + 13, 21), rfb::Point(8 * n, 16)}) {
         segments.push_back(img.shmId());
         img.setSize(size);
       }
