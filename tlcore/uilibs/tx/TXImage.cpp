@@ -1,15 +1,12 @@
 #include "tx/TXImage.h"
 
-#include <errno.h>
 #include <stdint.h>
 #include <string.h>
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <vector>
 
 #include "plat/ConfigParameter.h"
-#include "plat/Exception.h"
 #include "plat/Log.h"
 #include "tx/TXContext.h"
 #include "tx/TXUtil.h"
@@ -28,29 +25,6 @@ static void checkSize(const rfb::Point& size)
   if ((uint64_t)(std::max(size.x, 0) + 31) * (uint64_t)std::max(size.y, 0) * 4 > UINT32_MAX)
     throw plat::Exception(1, "Image size %dx%d too large", size.x, size.y);
 }
-
-// Process memory for an image's pixels, zeroed, and touched only as it is
-// drawn. (Huge pages would fault once per 2 MiB, but a virtual machine
-// whose host reclaims free guest memory backs each of their 4 KiB again
-// when the page is cleared: slower than small pages.)
-class PlainPixels {
-public:
-  explicit PlainPixels(size_t bytes) : bytes_(std::max(bytes, (size_t)1))
-  {
-    map_ = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (map_ == MAP_FAILED)
-      throw plat::SystemException("mmap", errno);
-  }
-  ~PlainPixels() { munmap(map_, bytes_); }
-  PlainPixels(const PlainPixels&) = delete;
-  PlainPixels& operator=(const PlainPixels&) = delete;
-
-  uint8_t* data() const { return static_cast<uint8_t*>(map_); }
-
-private:
-  size_t bytes_;
-  void* map_;
-};
 
 TXImage::TXImage(const rfb::Point& size, Visual* visual, int depth, Shm shm)
   : visual_(visual ? visual : DefaultVisual(display(), DefaultScreen(display()))),
@@ -126,8 +100,8 @@ void TXImage::createXImage()
       shm_.reset();
     }
   }
-  plain_ = std::make_unique<PlainPixels>(bytes);
-  xim_ = XCreateImage(dpy, visual_, (unsigned)depth_, ZPixmap, 0, reinterpret_cast<char*>(plain_->data()),
+  plain_ = std::make_unique<uint8_t[]>(bytes);
+  xim_ = XCreateImage(dpy, visual_, (unsigned)depth_, ZPixmap, 0, reinterpret_cast<char*>(plain_.get()),
                       (unsigned)stride_, (unsigned)h, pad, imBytesPerLine());
   vlog.info("Using non-shm XImage");
 }

@@ -1,9 +1,9 @@
 // A pixel buffer that can be put on an X window. Widgets draw into it in
 // any pixel format; it keeps an XImage in the server's native format, in
-// System V shared memory when MIT-SHM allows (or from when share() is
-// called), and translates on each put when the two formats differ. On a colour-mapped (8-bit) display it
-// allocates a colour cube of ColorCubeSize levels and maps colours through
-// it.
+// System V shared memory when MIT-SHM allows (or once share() is called),
+// and translates on each put when the two formats differ. On a
+// colour-mapped (8-bit) display it allocates a colour cube of
+// ColorCubeSize levels and maps colours through it.
 //
 // The image owns its XImage, its shared segment (detached from the server
 // before it goes), the colour cube, the translator and its buffer; a colour
@@ -22,8 +22,6 @@
 #include "tx/ColorCube.h"
 
 namespace tx {
-
-class PlainPixels;
 
 class TXImage : public rfb::ConfigurablePixelBuffer {
 public:
@@ -79,7 +77,7 @@ private:
   std::unique_ptr<rfb::ColorCubePlusTable> cube_;
   std::unique_ptr<plat::SharedMemSysV> shm_;
   XShmSegmentInfo shmInfo_{};
-  std::unique_ptr<PlainPixels> plain_;
+  std::unique_ptr<uint8_t[]> plain_;
   std::unique_ptr<rfb::TransPixelBuffer> translator_;
   std::unique_ptr<uint8_t[]> intermediate_;
   rfb::ColourMap* userMap_ = nullptr;

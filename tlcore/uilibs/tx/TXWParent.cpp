@@ -44,7 +44,8 @@ public:
 // --- Construction ---------------------------------------------------------------------
 
 TXWParent::TXWParent(wvw::Widget* content, TXWindow* parent, bool overrideRedirect)
-  : TXWindow(1, 1, parent, 0, overrideRedirect), redrawTimer_(this), shareTimer_(this), tooltipTimer_(this), tooltip_(320, nullptr)
+  : TXWindow(1, 1, parent, 0, overrideRedirect), redrawTimer_(this), shareTimer_(this),
+    tooltipTimer_(this), tooltip_(320, nullptr)
 {
   addEventHandler(this, true);
   addEventMask(KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | EnterWindowMask |
@@ -125,7 +126,8 @@ void TXWParent::updateAttachment()
     if (guard.destroyed() || !attached_)
       return;
     damage_.clear();
-    backBuffer_ = std::make_unique<TXImage>(rfb::Point(width(), height()), nullptr, 0, TXImage::Shm::Later);
+    backBuffer_ = std::make_unique<TXImage>(rfb::Point(width(), height()), nullptr, 0,
+                                            TXImage::Shm::Later);
   } else {
     content_->detach();
     if (guard.destroyed())
