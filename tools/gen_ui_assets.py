@@ -8,8 +8,11 @@ Images are drawn here with PIL. Each "@2x" image also gets its variant
 for the default display scale under the name the image loader tries for
 that exact size ("statusError48x48"): the pixels the loader's scaler
 would make from the @2x image, so the program decodes the small image
-instead of decoding and scaling the large one. Run by Debian's
-/usr/bin/python3 with python3-pil, fonts-liberation2 and
+instead of decoding and scaling the large one. The first page's pictures
+are also written as premultiplied pixels (".pix": "TLPX", width and
+height as 32-bit little-endian numbers, then blue, green, red and alpha
+bytes row by row), which the loader copies instead of decoding. Run by
+Debian's /usr/bin/python3 with python3-pil, fonts-liberation2 and
 fonts-dejavu-core; the output is byte for byte the same on every run.
 
 Usage: gen_ui_assets.py <output folder>
@@ -219,6 +222,21 @@ def unpremultiply(p):
     return tuple(out) + (a,)
 
 
+def pix(img):
+    """The image's premultiplied pixels with their header."""
+    assert img.mode == "RGBA"
+    w, h = img.size
+    out = bytearray(b"TLPX" + struct.pack("<II", w, h))
+    for p in img.getdata():
+        r, g, b, a = premultiply(p)
+        out += bytes((b, g, r, a))
+    return bytes(out)
+
+
+# The pictures of the first page, on the way to the first frame.
+AS_PIXELS = {"files.png", "tlzarnconnectsetup48x48.png", "bluebtnbg110x32.png"}
+
+
 def default_scale_variant(name, png):
     """(name, image) of the @2x image's variant at the default scale (ppmm 4):
     the size is the name rule's round8(side x 4), the pixels what the loader
@@ -391,7 +409,7 @@ def check(folder):
     with tempfile.TemporaryDirectory() as tmp:
         write(tmp)
         made = sorted(os.listdir(tmp))
-        kept = sorted(n for n in os.listdir(folder) if n.endswith((".gz", ".png")))
+        kept = sorted(n for n in os.listdir(folder) if n.endswith((".gz", ".png", ".pix")))
         bad = sorted(set(made) ^ set(kept))
         for n in sorted(set(made) & set(kept)):
             with open(os.path.join(tmp, n), "rb") as a, open(os.path.join(folder, n), "rb") as b:
@@ -422,6 +440,9 @@ def write(folder):
         for n, i in made:
             with open(os.path.join(folder, n), "wb") as f:
                 f.write(encode(i))
+            if n in AS_PIXELS:
+                with open(os.path.join(folder, n[:-len(".png")] + ".pix"), "wb") as f:
+                    f.write(pix(i))
 
 
 if __name__ == "__main__":

@@ -25,6 +25,45 @@ plat::LogSrc vlog("NamedImagePixelBuffer");
 // (x + 4) / 8, halves away from zero.
 int round8(int x) { return x >= 0 ? (x + 4) / 8 : (x - 4) / 8; }
 
+uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
+
+// A built-in image kept as its premultiplied argb8888 pixels, row by row,
+// after "TLPX" and its width and height: copied rather than decoded.
+class PixImage : public rfb::ImageLoader {
+public:
+  PixImage(const plat::BuiltInResource& r, const char* name)
+  {
+    const uint8_t* p = static_cast<const uint8_t*>(r.data);
+    uint32_t w = 0, h = 0;
+    if (r.size >= 12 && memcmp(p, "TLPX", 4) == 0) {
+      w = le32(p + 4);
+      h = le32(p + 8);
+    }
+    if (w == 0 || h == 0 || w > (uint32_t)PngFile::kMaxSide || h > (uint32_t)PngFile::kMaxSide ||
+        r.size != 12 + (size_t)w * h * 4)
+      throw PngException(0, "Bad pixel resource: %s", name);
+    size_ = Point((int)w, (int)h);
+    pixels_ = p + 12;
+  }
+  Point getSize() override { return size_; }
+  const rfb::PixelFormat& getPf() override { return rfb::argb8888Format(); }
+  void getImage(rfb::WritablePixelBuffer* dst, Point pos) override
+  {
+    PLAT_ASSERT_TEXT(dst->format.equal(getPf()), "dst->format.equal(getPf())");
+    int stride = 0;
+    uint8_t* mem = dst->getPixelsRW(Rect(pos, pos.translate(size_)), &stride);
+    if (!mem)
+      return;
+    const size_t row = (size_t)size_.x * 4;
+    for (int y = 0; y < size_.y; y++)
+      memcpy(mem + (size_t)y * stride * 4, pixels_ + y * row, row);
+  }
+
+private:
+  Point size_;
+  const uint8_t* pixels_;
+};
+
 } // namespace
 
 NamedImageBadSize::NamedImageBadSize(int, const char* fmt, ...)
@@ -116,21 +155,29 @@ NamedImageLoader::~NamedImageLoader() = default;
 bool NamedImageLoader::tryName(const char* name)
 {
   char res[512];
+  if (premultiply_ == PngFile::Premultiply::Yes) {
+    snprintf(res, sizeof res, "%s.pix", name);
+    plat::BuiltInResource r = plat::findBuiltInResource(res);
+    if (r.data) {
+      image_ = std::make_unique<PixImage>(r, name);
+      return true;
+    }
+  }
   snprintf(res, sizeof res, "%s.png", name);
   plat::BuiltInResource r = plat::findBuiltInResource(res);
   if (!r.data)
     return false;
-  png_ = std::make_unique<PngFile>((int)r.size, static_cast<const uint8_t*>(r.data), premultiply_, name);
+  image_ = std::make_unique<PngFile>((int)r.size, static_cast<const uint8_t*>(r.data), premultiply_, name);
   return true;
 }
 
 void NamedImageLoader::getImage(rfb::WritablePixelBuffer* dst, Point pos)
 {
-  if (png_->getSize() == size_) {
-    png_->getImage(dst, pos);
+  if (image_->getSize() == size_) {
+    image_->getImage(dst, pos);
     return;
   }
-  ScaledImageLoader scaled(png_.get(), size_);
+  ScaledImageLoader scaled(image_.get(), size_);
   scaled.getImage(dst, pos);
 }
 

@@ -1,7 +1,9 @@
 // Named user-interface images: a base name ("statusError", "spinner03")
 // resolves, at the display scale (`ppmm`) or an explicit size, to the
 // plain PNG resource, its "@2x" variant or an exact-size variant, scaled
-// when no variant fits; in dark mode a "_darkbg" variant comes first.
+// when no variant fits; in dark mode a "_darkbg" variant comes first. A
+// name may also be built in as premultiplied pixels (".pix"), which a
+// premultiplied load copies instead of decoding the PNG.
 // Decoded images (failures included, as empty buffers) are cached for the
 // life of the process. Loop thread only; the cache has no lock.
 #pragma once
@@ -59,16 +61,17 @@ public:
   ~NamedImageLoader() override;
 
   rfb::Point getSize() override { return size_; }
-  const rfb::PixelFormat& getPf() override { return png_->getPf(); }
+  const rfb::PixelFormat& getPf() override { return image_->getPf(); }
   void getImage(rfb::WritablePixelBuffer* dst, rfb::Point pos) override;
 
   bool tryName(const char* name) override;
-  rfb::Point naturalSize() override { return png_ ? png_->getSize() : rfb::Point(); }
-  bool found() override { return png_ != nullptr; }
+  rfb::Point naturalSize() override { return image_ ? image_->getSize() : rfb::Point(); }
+  bool found() override { return image_ != nullptr; }
 
 private:
   rfb::Point size_;
-  std::unique_ptr<PngFile> png_;
+  // A PNG, or premultiplied pixels when those are built in and asked for.
+  std::unique_ptr<rfb::ImageLoader> image_;
   PngFile::Premultiply premultiply_;
 };
 

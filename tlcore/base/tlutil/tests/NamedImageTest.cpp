@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "plat/Configuration.h"
+#include "plat/Resource.h"
 #include "tlutil/NamedImage.h"
 
 namespace {
@@ -107,6 +108,28 @@ TEST(NamedImage, BuiltInImagesAtThreeScales)
   }
   NamedImagePixelBuffer missing("noSuchImage", Point(), NamedImagePixelBuffer::Log::Quiet);
   EXPECT_TRUE(missing.rect.isEmpty());
+}
+
+// The first page's pictures are also built in as premultiplied pixels:
+// they load as the premultiplied PNG does, at the default scale and scaled.
+TEST(NamedImage, PixelResourcesHoldThePremultipliedPng)
+{
+  for (const char* name : {"files", "tlzarnconnectsetup48x48", "bluebtnbg110x32"}) {
+    for (int ppmm : {4, 8}) {
+      ScaleGuard g(ppmm);
+      NamedImagePixelBuffer loaded(name, Point(), NamedImagePixelBuffer::Log::Errors);
+      const std::string png = std::string(name) + ".png";
+      ASSERT_NE(nullptr, plat::findBuiltInResource((std::string(name) + ".pix").c_str()).data) << name;
+      plat::BuiltInResource r = plat::findBuiltInResource(png.c_str());
+      tlutil::PngFile decoder((int)r.size, static_cast<const uint8_t*>(r.data), tlutil::PngFile::Premultiply::Yes,
+                              name);
+      tlutil::ScaledImageLoader scaled(&decoder, Point(loaded.rect.width(), loaded.rect.height()));
+      rfb::ManagedPixelBuffer decoded(&scaled);
+      ASSERT_EQ(decoded.sizeBytes(), loaded.sizeBytes()) << name << " " << ppmm;
+      EXPECT_TRUE(loaded.format.equal(decoded.format));
+      EXPECT_EQ(0, memcmp(decoded.data, loaded.data, (size_t)loaded.sizeBytes())) << name << " " << ppmm;
+    }
+  }
 }
 
 TEST(NamedImage, CacheKeepsBuffersAndFailures)
