@@ -172,19 +172,6 @@ void TXImage::setSize(const rfb::Point& size)
   if (newRect.width() == rect.width() && newRect.height() == rect.height())
     return;
   checkSize(size);
-  rebuild(newRect);
-}
-
-void TXImage::share()
-{
-  if (shmPolicy_ != Shm::Later)
-    return;
-  shmPolicy_ = Shm::IfAvailable;
-  rebuild(rect);
-}
-
-void TXImage::rebuild(const rfb::Rect& newRect)
-{
   const rfb::Rect oldRect = rect;
   const int oldStride = stride;
   std::unique_ptr<uint8_t[]> old;

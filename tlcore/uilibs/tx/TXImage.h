@@ -1,9 +1,9 @@
 // A pixel buffer that can be put on an X window. Widgets draw into it in
 // any pixel format; it keeps an XImage in the server's native format, in
-// System V shared memory when MIT-SHM allows (or once share() is called),
-// and translates on each put when the two formats differ. On a
-// colour-mapped (8-bit) display it allocates a colour cube of
-// ColorCubeSize levels and maps colours through it.
+// System V shared memory when MIT-SHM allows, and translates on each put
+// when the two formats differ. On a colour-mapped (8-bit) display it
+// allocates a colour cube of ColorCubeSize levels and maps colours through
+// it.
 //
 // The image owns its XImage, its shared segment (detached from the server
 // before it goes), the colour cube, the translator and its buffer; a colour
@@ -25,10 +25,8 @@ namespace tx {
 
 class TXImage : public rfb::ConfigurablePixelBuffer {
 public:
-  // Whether the image may live in shared memory. Later: in process memory
-  // until share(). A window's first frame is drawn sooner there: a fresh
-  // shared segment costs a page fault per 4 KiB and a round trip to attach.
-  enum class Shm { IfAvailable, Never, Later };
+  // Whether the image may live in shared memory.
+  enum class Shm { IfAvailable, Never };
 
   // Visual and depth 0 are the screen's defaults. The requested format
   // starts as the native one. A size whose bytes do not fit 32 bits throws
@@ -42,10 +40,6 @@ public:
   void setSize(const rfb::Point& size) override;
   // Null: for a colour-mapped format, a 6 x 6 x 6 cube of the image's own.
   void setColourMap(rfb::ColourMap* cm) override;
-  // An image made with Shm::Later moves into shared memory when MIT-SHM
-  // allows, keeping its pixels; from then on it is an IfAvailable image.
-  void share();
-  bool sharePending() const { return shmPolicy_ == Shm::Later; }
 
   // --- On screen ---
   // Puts r of the image at r + offset on the window (the layer's GC when
@@ -64,8 +58,6 @@ private:
   // Points the buffer at the XImage or at the translator's input.
   void configure();
   void copyOverlap(const uint8_t* old, int oldStride, const rfb::Rect& oldRect);
-  // Makes the XImage anew at newRect's size, keeping the pixels both share.
-  void rebuild(const rfb::Rect& newRect);
 
   Visual* visual_;
   int depth_;

@@ -30,11 +30,12 @@ std::set<TXWParent*>& allWindows()
   return *all;
 }
 
-// A view of r of a buffer in the buffer's own coordinates.
+// The pixels of r of a buffer, seen at `at`: a band of the window drawn
+// into the rows of a band-sized buffer.
 class ClipView : public rfb::FullFramePixelBuffer {
 public:
-  ClipView(rfb::FullFramePixelBuffer& pb, const rfb::Rect& r)
-    : FullFramePixelBuffer(pb.format, r, pb.colourMap, pb.getPixelsRW(r, nullptr), pb.stride)
+  ClipView(rfb::FullFramePixelBuffer& pb, const rfb::Rect& r, const rfb::Rect& at)
+    : FullFramePixelBuffer(pb.format, at, pb.colourMap, pb.getPixelsRW(r, nullptr), pb.stride)
   {
   }
 };
@@ -44,7 +45,7 @@ public:
 // --- Construction ---------------------------------------------------------------------
 
 TXWParent::TXWParent(wvw::Widget* content, TXWindow* parent, bool overrideRedirect)
-  : TXWindow(1, 1, parent, 0, overrideRedirect), redrawTimer_(this), shareTimer_(this),
+  : TXWindow(1, 1, parent, 0, overrideRedirect), redrawTimer_(this), bandTimer_(this),
     tooltipTimer_(this), tooltip_(320, nullptr)
 {
   addEventHandler(this, true);
@@ -68,7 +69,7 @@ TXWParent::~TXWParent()
     content_->detach();
   }
   redrawTimer_.stop();
-  shareTimer_.stop();
+  bandTimer_.stop();
 }
 
 // --- The hosted tree ------------------------------------------------------------------
@@ -87,7 +88,7 @@ void TXWParent::setChild(wvw::Widget* content)
     if (isMapped())
       unmap();
     redrawTimer_.stop();
-    shareTimer_.stop();
+    bandTimer_.stop();
     backBuffer_.reset();
     return;
   }
@@ -126,14 +127,13 @@ void TXWParent::updateAttachment()
     if (guard.destroyed() || !attached_)
       return;
     damage_.clear();
-    backBuffer_ = std::make_unique<TXImage>(rfb::Point(width(), height()), nullptr, 0,
-                                            TXImage::Shm::Later);
+    backBuffer_ = makeBackBuffer();
   } else {
     content_->detach();
     if (guard.destroyed())
       return;
     redrawTimer_.stop();
-    shareTimer_.stop();
+    bandTimer_.stop();
     backBuffer_.reset();
   }
 }
@@ -150,7 +150,15 @@ void TXWParent::resized()
   if (content_ && content_->getSize() != size)
     content_->setSize(size);
   if (backBuffer_)
-    backBuffer_->setSize(size);
+    backBuffer_->setSize(banded_ ? rfb::Point(size.x, std::min(size.y, kBandRows)) : size);
+}
+
+std::unique_ptr<TXImage> TXWParent::makeBackBuffer()
+{
+  if (!banded_)
+    return std::make_unique<TXImage>(rfb::Point(width(), height()));
+  return std::make_unique<TXImage>(rfb::Point(width(), std::min(height(), kBandRows)), nullptr, 0,
+                                   TXImage::Shm::Never);
 }
 
 // --- Damage and painting --------------------------------------------------------------
@@ -175,15 +183,28 @@ void TXWParent::paintAndPut(const rfb::Rect& r)
 {
   if (!backBuffer_ || !content_)
     return;
-  rfb::Rect clipped = rfb::clipRect(r, backBuffer_->rect);
+  rfb::Rect clipped = rfb::clipRect(r, rfb::Rect(0, 0, width(), height()));
   clipped = rfb::clipRect(clipped, rfb::Rect(0, 0, content_->width(), content_->height()));
   if (clipped.isEmpty())
     return;
-  ClipView view(*backBuffer_, clipped);
-  content_->paint(view);
-  backBuffer_->put(window(), clipped);
-  if (backBuffer_->sharePending() && !shareTimer_.isStarted())
-    shareTimer_.start(kShareMs);
+  // A buffer shorter than the window takes the area a band at a time, each
+  // band drawn into its top rows; a plain put has copied the pixels when it
+  // returns.
+  const int rows = backBuffer_->rect.height();
+  if (rows <= 0)
+    return;
+  const bool shorter = rows < height();
+  for (int y = clipped.topLeft.y; y < clipped.bottomRight.y; y += rows) {
+    const rfb::Rect part(clipped.topLeft.x, y, clipped.bottomRight.x,
+                         std::min(y + rows, clipped.bottomRight.y));
+    const int dy = shorter ? y : 0;
+    const rfb::Rect inBuffer = part.translate(rfb::Point(0, -dy));
+    ClipView view(*backBuffer_, inBuffer, part);
+    content_->paint(view);
+    backBuffer_->put(window(), inBuffer, rfb::Point(0, dy));
+  }
+  if (banded_ && !bandTimer_.isStarted())
+    bandTimer_.start(kBandedMs);
 }
 
 void TXWParent::flushDamage()
@@ -193,7 +214,7 @@ void TXWParent::flushDamage()
   todo.swap(damage_);
   if (!backBuffer_)
     return;
-  todo.assignIntersect(backBuffer_->rect);
+  todo.assignIntersect(rfb::Rect(0, 0, width(), height()));
   plat::DestroyGuard guard(liveness_);
   for (const rfb::Rect& r : todo.rects()) {
     paintAndPut(r);
@@ -341,9 +362,10 @@ bool TXWParent::timerExpired(plat::Timer* timer)
 {
   if (timer == &redrawTimer_) {
     flushDamage();
-  } else if (timer == &shareTimer_) {
+  } else if (timer == &bandTimer_) {
+    banded_ = false;
     if (backBuffer_)
-      backBuffer_->share();
+      backBuffer_ = makeBackBuffer();
   } else if (timer == &tooltipTimer_) {
     showTooltip();
   }

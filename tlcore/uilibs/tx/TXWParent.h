@@ -65,8 +65,12 @@ class TXWParent : public TXWindow,
                   public wvw::WMouseInputHandler {
 public:
   static constexpr int kRedrawMs = 10;
-  // After a window's first put, its back buffer moves into shared memory.
-  static constexpr int kShareMs = 200;
+  // A window's first frames go through a back buffer of at most kBandRows
+  // rows in process memory, a band at a time (a fresh window-sized one
+  // would fault in every page first); kBandedMs after its first put the
+  // back buffer becomes window-sized, in shared memory when MIT-SHM allows.
+  static constexpr int kBandRows = 128;
+  static constexpr int kBandedMs = 200;
   static constexpr int kTooltipMs = 500;
 
   // A 1x1 window; a child of parent's window when one is given. Without
@@ -136,6 +140,8 @@ protected:
   void updateAttachment();
   // Paints r of the content into the back buffer and puts it on the window.
   void paintAndPut(const rfb::Rect& r);
+  // Band-sized or window-sized, as banded_ says.
+  std::unique_ptr<TXImage> makeBackBuffer();
 
   plat::LivenessToken liveness_;
 
@@ -148,13 +154,15 @@ private:
   void showTooltip();
 
   std::unique_ptr<TXImage> backBuffer_;
+  // The back buffer is still band-sized.
+  bool banded_ = true;
   wvw::Widget* content_ = nullptr;
   bool attached_ = false;
   // Keycode to the keysym reported when it went down.
   std::multimap<unsigned, uint32_t> keysDown_;
   rfb::Region damage_;
   plat::Timer redrawTimer_;
-  plat::Timer shareTimer_;
+  plat::Timer bandTimer_;
   plat::Timer tooltipTimer_;
   wvw::WTooltip tooltip_;
   rfb::Point tooltipPos_;

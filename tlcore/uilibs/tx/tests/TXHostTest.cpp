@@ -26,7 +26,6 @@ struct Probe : wvw::Widget {
   // When each paint ran, and in which pass of the test's loop.
   std::vector<std::pair<plat::Time, int>> paints;
   int pass = 0;
-  plat::Colour colour{255, 0, 0};
   int presses = 0;
   uint32_t mask = 0;
 
@@ -41,10 +40,22 @@ struct Probe : wvw::Widget {
   void paint(rfb::WritablePixelBuffer& pb) override
   {
     paints.push_back({plat::getMonoTime(), pass});
-    rfb::fillRect(pb, pb.rect, pixel(pb, colour));
+    rfb::fillRect(pb, pb.rect, pixel(pb, plat::Colour{255, 0, 0}));
   }
 };
 
+// Rows in red, green and blue stripes of 50.
+struct Stripes : wvw::Widget {
+  int paints = 0;
+  rfb::Point preferredSize() override { return rfb::Point(100, 300); }
+  void paint(rfb::WritablePixelBuffer& pb) override
+  {
+    paints++;
+    const plat::Colour colours[3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+    for (int y = pb.rect.topLeft.y; y < pb.rect.bottomRight.y; y++)
+      rfb::fillRect(pb, rfb::Rect(pb.rect.topLeft.x, y, pb.rect.bottomRight.x, y + 1), pixel(pb, colours[y / 50 % 3]));
+  }
+};
 
 struct Box : tx::TXMsgBox {
   using TXMsgBox::TXMsgBox;
@@ -149,19 +160,43 @@ TEST_F(TXHost, DamageWithin10MsIsPaintedInOneBatch)
   Visual* v = DefaultVisual(tx::display(), DefaultScreen(tx::display()));
   EXPECT_EQ(v->red_mask, XGetPixel(im, 0, 0));
   XDestroyImage(im);
+}
 
-  // A while after the first put the back buffer moves into shared memory
-  // (when the server allows); paints still reach the window.
-  ASSERT_TRUE(loopUntil([&] { return !w.backBuffer()->sharePending(); }));
+// A window taller than a band is drawn a band at a time at first, and
+// through a window-sized buffer (shared where the server allows) once the
+// first put is a while past; every row lands where it belongs either way.
+TEST_F(TXHost, FirstFramesGoInBandsThenThroughTheWholeBuffer)
+{
+  Stripes stripes;
+  tx::TXWParent w(&stripes, nullptr, false);
+  w.resize(100, 300);
+  w.setVisible(true);
+  ASSERT_TRUE(loopUntil([&] { return w.backBuffer() && stripes.paints > 0; }));
+  loopFor(30);
+  Visual* v = DefaultVisual(tx::display(), DefaultScreen(tx::display()));
+  const unsigned long masks[3] = {v->red_mask, v->green_mask, v->blue_mask};
+  auto rowsLand = [&] {
+    XSync(tx::display(), False);
+    XImage* im = XGetImage(tx::display(), w.window(), 10, 0, 1, 300, AllPlanes, ZPixmap);
+    int wrong = 0;
+    for (int y = 0; y < 300; y++)
+      wrong += XGetPixel(im, 0, y) != masks[y / 50 % 3];
+    XDestroyImage(im);
+    return wrong;
+  };
+  EXPECT_EQ(tx::TXWParent::kBandRows, w.backBuffer()->rect.height());
+  EXPECT_EQ(3, stripes.paints);
+  EXPECT_EQ(0, rowsLand());
+
+  ASSERT_TRUE(loopUntil([&] { return w.backBuffer()->rect.height() == 300; }));
   const XvfbOptions server = XvfbOptions::fromEnv();
   EXPECT_EQ(server.shm && !server.tcp, w.backBuffer()->isShared());
-  probe.colour = plat::Colour{0, 0, 255};
-  probe.invalidate(rfb::Region(rfb::Rect(50, 40, 60, 50)));
-  ASSERT_TRUE(loopUntil([&] { return probe.paints.size() >= 3; }));
-  XSync(tx::display(), False);
-  im = XGetImage(tx::display(), w.window(), 55, 45, 1, 1, AllPlanes, ZPixmap);
-  EXPECT_EQ(v->blue_mask, XGetPixel(im, 0, 0));
-  XDestroyImage(im);
+  const int before = stripes.paints;
+  stripes.invalidate(rfb::Region(rfb::Rect(0, 0, 100, 300)));
+  ASSERT_TRUE(loopUntil([&] { return stripes.paints > before; }));
+  loopFor(30);
+  EXPECT_EQ(before + 1, stripes.paints);
+  EXPECT_EQ(0, rowsLand());
 }
 
 TEST_F(TXHost, TooltipShowsHalfASecondAfterThePointerStops)

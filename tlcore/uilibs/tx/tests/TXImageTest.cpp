@@ -65,17 +65,13 @@ TEST(TXImage, DrawnPixelsReadBackAsNativePixels)
   tx::TXWindow win(8 * n, 16);
   win.map();
 
-  // An image that starts in process memory and moves into shared memory
-  // keeps its pixels too.
-  using Shm = tx::TXImage::Shm;
-  for (Shm policy : {Shm::IfAvailable, Shm::Later})
   for (int cube : mapped ? std::vector<int>{2, 4} : std::vector<int>{4}) {
-    SCOPED_TRACE("cube " + std::to_string(cube) + (policy == Shm::Later ? " later" : ""));
+    SCOPED_TRACE("cube " + std::to_string(cube));
     plat::Configuration::global().set("ColorCubeSize", std::to_string(cube).c_str(), plat::kPriorityPreference);
     std::vector<int> segments;
     {
-      tx::TXImage img(rfb::Point(8 * n, 16), nullptr, 0, policy);
-      EXPECT_EQ(server.shm && !server.tcp && policy != Shm::Later, img.isShared());
+      tx::TXImage img(rfb::Point(8 * n, 16));
+      EXPECT_EQ(server.shm && !server.tcp, img.isShared());
       img.setPF(rfb::xrgb8888Format());
       for (int i = 0; i < n; i++)
         for (int y = 0; y < 16; y++)
@@ -86,10 +82,6 @@ TEST(TXImage, DrawnPixelsReadBackAsNativePixels)
         segments.push_back(img.shmId());
         img.setSize(size);
       }
-      EXPECT_EQ(policy == Shm::Later, img.sharePending());
-      img.share();
-      EXPECT_FALSE(img.sharePending());
-      EXPECT_EQ(server.shm && !server.tcp, img.isShared());
       segments.push_back(img.shmId());
       img.put(win.window(), img.rect);
       XImage* got = XGetImage(dpy, win.window(), 0, 0, 8 * n, 16, AllPlanes, ZPixmap);
