@@ -105,31 +105,20 @@ TEST(NamedImage, BuiltInImagesAtThreeScales)
     EXPECT_TRUE(status.format.equal(rfb::argb8888Format()));
     NamedImagePixelBuffer spinner("spinner03", Point(), NamedImagePixelBuffer::Log::Errors);
     EXPECT_EQ(c.spinner, Point(spinner.rect.width(), spinner.rect.height())) << c.ppmm;
+    // The first page's pictures, built in as premultiplied pixels too, load
+    // as their PNGs decoded and premultiplied do.
+    for (const char* name : {"files", "tlzarnconnectsetup48x48", "bluebtnbg110x32"}) {
+      NamedImagePixelBuffer pix(name, Point(), NamedImagePixelBuffer::Log::Errors);
+      plat::BuiltInResource r = plat::findBuiltInResource((std::string(name) + ".png").c_str());
+      tlutil::PngFile png((int)r.size, static_cast<const uint8_t*>(r.data), tlutil::PngFile::Premultiply::Yes, name);
+      tlutil::ScaledImageLoader scaled(&png, Point(pix.rect.width(), pix.rect.height()));
+      rfb::ManagedPixelBuffer decoded(&scaled);
+      ASSERT_EQ(decoded.sizeBytes(), pix.sizeBytes()) << name;
+      EXPECT_EQ(0, memcmp(decoded.data, pix.data, (size_t)pix.sizeBytes())) << name << " " << c.ppmm;
+    }
   }
   NamedImagePixelBuffer missing("noSuchImage", Point(), NamedImagePixelBuffer::Log::Quiet);
   EXPECT_TRUE(missing.rect.isEmpty());
-}
-
-// The first page's pictures are also built in as premultiplied pixels:
-// they load as the premultiplied PNG does, at the default scale and scaled.
-TEST(NamedImage, PixelResourcesHoldThePremultipliedPng)
-{
-  for (const char* name : {"files", "tlzarnconnectsetup48x48", "bluebtnbg110x32"}) {
-    for (int ppmm : {4, 8}) {
-      ScaleGuard g(ppmm);
-      NamedImagePixelBuffer loaded(name, Point(), NamedImagePixelBuffer::Log::Errors);
-      const std::string png = std::string(name) + ".png";
-      ASSERT_NE(nullptr, plat::findBuiltInResource((std::string(name) + ".pix").c_str()).data) << name;
-      plat::BuiltInResource r = plat::findBuiltInResource(png.c_str());
-      tlutil::PngFile decoder((int)r.size, static_cast<const uint8_t*>(r.data), tlutil::PngFile::Premultiply::Yes,
-                              name);
-      tlutil::ScaledImageLoader scaled(&decoder, Point(loaded.rect.width(), loaded.rect.height()));
-      rfb::ManagedPixelBuffer decoded(&scaled);
-      ASSERT_EQ(decoded.sizeBytes(), loaded.sizeBytes()) << name << " " << ppmm;
-      EXPECT_TRUE(loaded.format.equal(decoded.format));
-      EXPECT_EQ(0, memcmp(decoded.data, loaded.data, (size_t)loaded.sizeBytes())) << name << " " << ppmm;
-    }
-  }
 }
 
 TEST(NamedImage, CacheKeepsBuffersAndFailures)

@@ -185,7 +185,6 @@ TEST_F(TXHost, FirstFramesGoInBandsThenThroughTheWholeBuffer)
     return wrong;
   };
   EXPECT_EQ(tx::TXWParent::kBandRows, w.backBuffer()->rect.height());
-  EXPECT_EQ(3, stripes.paints);
   EXPECT_EQ(0, rowsLand());
 
   ASSERT_TRUE(loopUntil([&] { return w.backBuffer()->rect.height() == 300; }));
@@ -194,8 +193,6 @@ TEST_F(TXHost, FirstFramesGoInBandsThenThroughTheWholeBuffer)
   const int before = stripes.paints;
   stripes.invalidate(rfb::Region(rfb::Rect(0, 0, 100, 300)));
   ASSERT_TRUE(loopUntil([&] { return stripes.paints > before; }));
-  loopFor(30);
-  EXPECT_EQ(before + 1, stripes.paints);
   EXPECT_EQ(0, rowsLand());
 }
 
