@@ -108,6 +108,27 @@ void AdminHelper::closed(io::MsgIpc*)
   os::AppLoop::exit(0);
 }
 
+void AdminHelper::writable(io::MsgIpc*)
+{
+  if (!outputHeld_)
+    return;
+  outputHeld_ = false;
+  if (runCmdIo_.get()) {
+    // What is buffered already goes first, on the next pass.
+    runCmdIo_.get()->setHandler(this, true);
+    runCmdIo_.get()->markReadable();
+  }
+}
+
+bool AdminHelper::holdOutput()
+{
+  if (channel_->bytesBuffered() < kMaxBacklog)
+    return false;
+  outputHeld_ = true;
+  runCmdIo_.get()->setHandler(this, false);
+  return true;
+}
+
 bool AdminHelper::readMsg(const char* name, rdr::FramedInStream& in, io::MsgIpc*)
 {
   try {
@@ -212,9 +233,11 @@ void AdminHelper::dataAvailable(io::Io* io)
   auto* buffered = dynamic_cast<rdr::BufferedInStream*>(&in);
   // What is available now goes out as messages of at most 4,096 bytes, in
   // one flush.
-  rdr::FramedOutStream* last = nullptr;
+  bool sent = false;
   bool drained = false;
   for (;;) {
+    if (holdOutput())
+      break;
     bool ended = false;
     try {
       // Only an empty buffer is refilled: a refill first moves the unread
@@ -234,21 +257,20 @@ void AdminHelper::dataAvailable(io::Io* io)
       ended = true;
     }
     if (ended) {
-      if (last)
-        last->flush();
+      if (sent)
+        channel_->flush();
       dropOutput();
       finishIfDone();
       return;
     }
     int n = std::min(in.nUnread(), am::kMaxOutputChunk);
-    last = &channel_->writeMsg(am::kRunCmdOutput);
-    am::writeRunCmdOutput(*last, in.getPtr(), n);
+    am::sendRunCmdOutput(*channel_, in.getPtr(), n);
+    sent = true;
     in.consume(n);
     in.setCheckpoint(); // sent: never read again
-    last->endMsg(false);
   }
-  if (last)
-    last->flush();
+  if (sent)
+    channel_->flush();
 }
 
 void AdminHelper::closed(io::Io* io)
@@ -261,6 +283,7 @@ void AdminHelper::closed(io::Io* io)
 
 void AdminHelper::dropOutput()
 {
+  outputHeld_ = false;
   if (runCmdIo_.get())
     runCmdIo_.get()->setHandler(nullptr);
   runCmdIo_.reset();
@@ -283,6 +306,9 @@ void AdminHelper::processExited(os::ProcessMonitor*, int exitCode)
 
 bool AdminHelper::timerExpired(plat::Timer*)
 {
+  // Output the wizard has yet to take is not a daemon's open pipe.
+  if (outputHeld_)
+    return true;
   if (runCmdIo_.get()) {
     vlog.status("Command output still open after exit; not waiting longer");
     dropOutput();

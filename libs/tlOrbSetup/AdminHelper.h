@@ -3,6 +3,8 @@
 // AdminHelperMsgs.h): it runs commands (program path first, no shell) and
 // streams their output back, and writes the server's settings and has the
 // running server reload them. It ends when the wizard closes the channel.
+// The command's output is read only while less than kMaxBacklog bytes wait
+// for the wizard to take them; beyond that the command waits on its pipe.
 // A command's arguments that name session files with a digest get private
 // copies of those files instead (SessionFileCopies), checked against the
 // user on the other end of the connection; the copies go with the command.
@@ -48,6 +50,7 @@ class AdminHelper : public io::MsgIpc::Callback,
                     private plat::Timer::Callback {
 public:
   static constexpr int kOutputGraceMs = 2000;
+  static constexpr int kMaxBacklog = 1 << 20;
 
   // Takes the connection to the wizard and sends "HaveCloudCredsSvr".
   explicit AdminHelper(io::IoPtr connection);
@@ -57,6 +60,8 @@ public:
 
   // io::MsgIpc::Callback
   void closed(io::MsgIpc* channel) override;
+  // Output held back for the wizard goes on.
+  void writable(io::MsgIpc* channel) override;
   // io::MsgIpc::Reader
   bool readMsg(const char* name, rdr::FramedInStream& in, io::MsgIpc* channel) override;
   // os::ProcessMonitor::Callback
@@ -103,6 +108,8 @@ private:
   // Sends the result once the command exited and its output ended.
   void finishIfDone();
   void dropOutput();
+  // Stops reading the output while the wizard has kMaxBacklog bytes to take.
+  bool holdOutput();
   bool timerExpired(plat::Timer* timer) override;
 
   std::unique_ptr<io::MsgIpc> channel_;
@@ -117,6 +124,8 @@ private:
   // The exit seen, its result not yet sent.
   bool exited_ = false;
   int exitCode_ = 0;
+  // Reading the output waits for the channel to drain.
+  bool outputHeld_ = false;
   plat::Timer outputTimer_;
   PkgToolWait toolWait_;
 #ifdef TL_TEST_HOOKS

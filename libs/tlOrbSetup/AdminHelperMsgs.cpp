@@ -207,6 +207,14 @@ void writeRunCmdOutput(rdr::OutStream& out, const uint8_t* data, int length)
   out.writeBytes(data, length);
 }
 
+void sendRunCmdOutput(io::MsgIpc& channel, const uint8_t* data, int length)
+{
+  if (length < 1 || length > kMaxOutputChunk)
+    throw plat::ExceptionFmt("RunCmdOutput of %d bytes", length);
+  const uint8_t size[2] = {(uint8_t)(length >> 8), (uint8_t)length};
+  channel.writeMsg(kRunCmdOutput, {{size, 2}, {data, length}});
+}
+
 RunCmdResult readRunCmdResult(rdr::InStream& in)
 {
   RunCmdResult r;

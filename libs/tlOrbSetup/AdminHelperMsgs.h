@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "io/Io.h"
+#include "io/MsgIpc.h"
 #include "plat/Exception.h"
 #include "plat/String.h"
 #include "tlutil/ConfigFile.h"
@@ -111,6 +112,8 @@ void writeHaveCloudCredsSvr(rdr::OutStream& out, bool have);
 // copied into buf.
 const uint8_t* readRunCmdOutput(rdr::InStream& in, uint8_t (&buf)[kMaxOutputChunk], int* length);
 void writeRunCmdOutput(rdr::OutStream& out, const uint8_t* data, int length);
+// The same as a whole message on the channel, not flushed.
+void sendRunCmdOutput(io::MsgIpc& channel, const uint8_t* data, int length);
 
 // "RunCmdResult": u8 ok; u32 status, or the error's message and tag.
 RunCmdResult readRunCmdResult(rdr::InStream& in);

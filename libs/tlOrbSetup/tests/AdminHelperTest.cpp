@@ -204,6 +204,24 @@ TEST_F(AdminHelperTest, LargeOutputInOrder)
   EXPECT_TRUE(expected == rec_.out);
 }
 
+// A wizard that does not read holds the command up rather than having the
+// helper keep its output.
+TEST_F(AdminHelperTest, OutputWaitsForTheWizard)
+{
+  launch();
+  tltest::TempDir dir;
+  const std::string done = dir.path() + "/done";
+  rec_.out.clear();
+  client_->runCmd({plat::String("/bin/sh"), plat::String("-c"),
+                   plat::String(("head -c 33554432 /dev/zero; touch '" + done + "'").c_str())},
+                  &rec_);
+  usleep(1000000);
+  EXPECT_NE(0, access(done.c_str(), F_OK));
+  ASSERT_TRUE(runUntil([&] { return rec_.results > 0; }));
+  EXPECT_EQ(33554432u, rec_.out.size());
+  EXPECT_EQ(0, access(done.c_str(), F_OK));
+}
+
 TEST_F(AdminHelperTest, DaemonKeepingTheOutputOpenDelaysTheResultAtMostTwoSeconds)
 {
   launch();

@@ -116,8 +116,13 @@ void Ipc::dataAvailable(Io*)
   }
 }
 
+void Ipc::Callback::writable(Ipc*)
+{
+}
+
 void Ipc::writable(Io*)
 {
+  callback_->writable(this);
 }
 
 void Ipc::closed(Io*)

@@ -41,6 +41,9 @@ public:
     virtual void closed(Ipc* ipc) = 0;
     // dataAvailable threw; the connection is already gone, closed() follows.
     virtual void error(Ipc* ipc, const plat::Exception& e) = 0;
+    // Everything written has gone to the connection (once after each
+    // drain, and when the connection is new).
+    virtual void writable(Ipc* ipc);
     virtual ~Callback() = default;
   };
 

@@ -50,6 +50,10 @@ void MsgIpc::Callback::error(MsgIpc*, const plat::Exception&)
 {
 }
 
+void MsgIpc::Callback::writable(MsgIpc*)
+{
+}
+
 // --- Stage -----------------------------------------------------------------------
 
 MsgIpc::Stage::~Stage()
@@ -322,6 +326,12 @@ void MsgIpc::closed(Ipc*)
   connectionGone(true);
 }
 
+void MsgIpc::writable(Ipc*)
+{
+  if (callback_)
+    callback_->writable(this);
+}
+
 void MsgIpc::error(Ipc*, const plat::Exception& e)
 {
   if (callback_)
@@ -343,7 +353,7 @@ void MsgIpc::setMaxMsgSize(int bytes)
   stage_.setEnd();
 }
 
-rdr::FramedOutStream& MsgIpc::writeMsg(const char* name)
+void MsgIpc::prepareWrite(const char* name)
 {
   if (callback_ && !callback_->allowed(this, name, true)) {
     ipcLog.status("%s: Message '%s' not currently allowed", getName(), name);
@@ -358,10 +368,43 @@ rdr::FramedOutStream& MsgIpc::writeMsg(const char* name)
     stage_.discard();
     out_.setUnderlying(&stage_);
   }
+}
+
+rdr::FramedOutStream& MsgIpc::writeMsg(const char* name)
+{
+  prepareWrite(name);
   stage_.beginMsg(name);
   out_.startMsg();
   out_.writeShortString(name);
   return out_;
+}
+
+void MsgIpc::writeMsg(const char* name, std::initializer_list<Piece> body)
+{
+  int payload = 1 + (int)strlen(name);
+  for (const Piece& p : body)
+    payload += p.length;
+  const int wire = rdr::OutStreamV4::kHdrSize + payload;
+  if (!ipc_.isConnected() || payload > rdr::OutStreamV4::kMaxFrame || wire > maxMsgSize_) {
+    rdr::FramedOutStream& out = writeMsg(name);
+    for (const Piece& p : body)
+      out.writeBytes(p.data, p.length);
+    out.endMsg(false);
+    return;
+  }
+  prepareWrite(name);
+  // Staged messages go first; this one goes straight behind them, in one
+  // frame as the stage would have framed it.
+  stage_.forwardComplete();
+  rdr::OutStream& target = *ipc_.getOut();
+  if (target.nFree() < wire)
+    target.overrun(wire, 1);
+  rdr::OutStreamV4 direct(&target);
+  direct.startMsg();
+  direct.writeShortString(name);
+  for (const Piece& p : body)
+    direct.writeBytes(p.data, p.length);
+  direct.endMsg(false);
 }
 
 void MsgIpc::sendBadMsg(const char* name)

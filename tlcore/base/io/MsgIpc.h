@@ -30,6 +30,7 @@
 
 #include <stdint.h>
 
+#include <initializer_list>
 #include <map>
 #include <vector>
 
@@ -81,6 +82,9 @@ public:
     virtual bool allowed(MsgIpc* ipc, const char* name, bool isWrite);
     // An error ended the connection; closed() follows.
     virtual void error(MsgIpc* ipc, const plat::Exception& e);
+    // The connection has taken all it was given (messages not yet
+    // flushed may still wait in the channel: bytesBuffered).
+    virtual void writable(MsgIpc* ipc);
     virtual ~Callback() = default;
   };
 
@@ -119,6 +123,18 @@ public:
   // A body that takes the message over the limit throws while it is written
   // and nothing of the message is sent.
   rdr::FramedOutStream& writeMsg(const char* name);
+  // A whole message whose body is at hand, in pieces: refused and limited
+  // as above, and written without being staged when it fits one frame.
+  // Not flushed.
+  struct Piece {
+    const void* data;
+    int length;
+  };
+  void writeMsg(const char* name, std::initializer_list<Piece> body);
+  // Sends the messages written so far.
+  void flush() { stage_.flush(); }
+  // Bytes of messages written that the connection has not taken yet.
+  int bytesBuffered() { return stage_.bytesBuffered(); }
 
   // --- Reading -------------------------------------------------------------------
   // Synchronous use: reads and dispatches exactly one message; with
@@ -189,6 +205,7 @@ private:
   // io::Ipc::Callback
   void dataAvailable(Ipc* ipc) override;
   void closed(Ipc* ipc) override;
+  void writable(Ipc* ipc) override;
   void error(Ipc* ipc, const plat::Exception& e) override;
 
   // States of the incoming side; each returns true when it completed.
@@ -206,6 +223,8 @@ private:
   bool connectionGone(bool tellCallback);
   // False when the channel was destroyed meanwhile.
   bool tellReaders();
+  // Refuses a name the callback does not allow; drops an unfinished message.
+  void prepareWrite(const char* name);
   void sendBadMsg(const char* name);
   bool receiveBufferFull();
 

@@ -322,6 +322,7 @@ TEST_F(MsgIpcTest, RefusedNameOnWriteThrowsAndSendsNothing)
   } catch (plat::Exception& e) {
     EXPECT_STREQ("MsgIpc::writeMsg: Message not currently allowed", e.str());
   }
+  EXPECT_THROW(ipc.writeMsg("Secret", {{"x", 1}}), plat::Exception);
   EXPECT_TRUE(capture.saw("Test: Message 'Secret' not currently allowed"));
   ipc.writeMsg("Open").endMsg(true);
   EXPECT_EQ(0, peerStatus());
@@ -468,13 +469,24 @@ TEST_F(MsgIpcTest, MessageSizeLimitOnBothSides)
     rdr::FramedOutStream& big = peer.ipc.writeMsg("Big");
     big.writeBytes(body.data(), kAtLimit);
     big.endMsg(true);
+    // The same whole, in pieces.
+    peer.ipc.writeMsg("Big", {{body.data(), 100}, {body.data() + 100, kAtLimit - 100}});
+    peer.ipc.flush();
+    const std::string tooLarge =
+        "MsgIpc::writeMsg: message 'Big' is larger than " + std::to_string(kLimit) + " bytes";
     try {
       peer.ipc.writeMsg("Big").writeBytes(body.data(), kAtLimit + 1);
       return 1;
     } catch (plat::Exception& e) {
-      if (std::string(e.str()) !=
-          "MsgIpc::writeMsg: message 'Big' is larger than " + std::to_string(kLimit) + " bytes")
+      if (e.str() != tooLarge)
         return 2;
+    }
+    try {
+      peer.ipc.writeMsg("Big", {{body.data(), kAtLimit + 1}});
+      return 4;
+    } catch (plat::Exception& e) {
+      if (e.str() != tooLarge)
+        return 5;
     }
     peer.ipc.writeMsg("Done").endMsg(true);
     // A writer that does not check.
@@ -502,7 +514,7 @@ TEST_F(MsgIpcTest, MessageSizeLimitOnBothSides)
   });
   ipc.ioAccept(io::IoPtr(connection()));
   EXPECT_TRUE(runUntil([&] { return events.log.size() == 2; }));
-  EXPECT_EQ((std::vector<std::string>{"Big ok", "Done"}), handled);
+  EXPECT_EQ((std::vector<std::string>{"Big ok", "Big ok", "Done"}), handled);
   EXPECT_EQ((std::vector<std::string>{"error:MsgIpc: message 'Huge' does not fit the " +
                                           std::to_string(kLimit) + "-byte receive buffer",
                                       "closed"}),
