@@ -630,4 +630,27 @@ TEST(PixDraw, CopyRegionCopiesEachBoxInTiles)
   EXPECT_EQ(g.spoiled(), 0);
 }
 
+// Rows copied at every distance a row's destination can lie after its
+// source modulo 4 KiB near the in-order loop's window, and overlapping in
+// one block in both directions, equal row-by-row memmove.
+TEST(PixDraw, CopyRowsEqualsRowByRowMemmoveAtEveryDistance)
+{
+  std::mt19937 rng(5);
+  const int width = 37, height = 3, stride = 45, bytes = 4; // rows of 148 bytes
+  const size_t span = (size_t)stride * bytes * height;
+  std::vector<uint8_t> block(3 * 4096 + 2 * span), want;
+  for (long distance : {-300L, -64L, -1L, 0L, 1L, 16L, 63L, 64L, 200L, 255L, 256L, 4095L, 4096L,
+                        4100L, 4351L, (long)span + 1, (long)(span + 4096)}) {
+    for (uint8_t& b : block)
+      b = (uint8_t)rng();
+    want = block;
+    size_t from = 4096 + 16, to = from + distance;
+    for (int y = 0; y < height; y++)
+      memmove(&want[to + (size_t)y * stride * bytes], &want[from + (size_t)y * stride * bytes],
+              (size_t)width * bytes);
+    rfb::copyRows(&block[from], &block[to], Point(width, height), bytes, stride, stride);
+    ASSERT_EQ(block, want) << "distance " << distance;
+  }
+}
+
 } // namespace
