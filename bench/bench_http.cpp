@@ -256,10 +256,12 @@ int main(int argc, char** argv)
                         "256 MiB over HTTPS, ours/curl storing in memory",
                         "256 MiB over HTTPS, ours/curl discarding",
                         "1000 kept-alive GETs, ours/curl"};
+  // The goal is against curl storing the body; discarding is shown only.
+  const double goal[] = {2.0, 0, 2.0, 0, 2.0};
   for (int i = 0; i < 5; i++)
     tlbench::printRatio(reporter, what[i],
                         (std::string(ours[i]) + "/iterations:3/real_time").c_str(),
-                        (std::string(curl[i]) + "/iterations:3/real_time").c_str(), 2.0);
+                        (std::string(curl[i]) + "/iterations:3/real_time").c_str(), goal[i]);
   delete site;
   return 0;
 }
