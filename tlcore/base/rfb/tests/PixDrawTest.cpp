@@ -630,25 +630,23 @@ TEST(PixDraw, CopyRegionCopiesEachBoxInTiles)
   EXPECT_EQ(g.spoiled(), 0);
 }
 
-// Rows copied at every distance a row's destination can lie after its
-// source modulo 4 KiB near the in-order loop's window, and overlapping in
-// one block in both directions, equal row-by-row memmove.
+// Rows at distances around the in-order loop's 4 KiB window, overlapping
+// in one block both ways or not, equal row-by-row memmove.
 TEST(PixDraw, CopyRowsEqualsRowByRowMemmoveAtEveryDistance)
 {
   std::mt19937 rng(5);
-  const int width = 37, height = 3, stride = 45, bytes = 4; // rows of 148 bytes
-  const size_t span = (size_t)stride * bytes * height;
-  std::vector<uint8_t> block(3 * 4096 + 2 * span), want;
+  const int width = 37, height = 3, rowBytes = 45 * 4; // 148 bytes of each row copied
+  std::vector<uint8_t> block(4 * 4096 + 4 * rowBytes * height), want;
   for (long distance : {-300L, -64L, -1L, 0L, 1L, 16L, 63L, 64L, 200L, 255L, 256L, 4095L, 4096L,
-                        4100L, 4351L, (long)span + 1, (long)(span + 4096)}) {
+                        4100L, 4351L, 3L * rowBytes + 1, 3L * rowBytes + 4096}) {
     for (uint8_t& b : block)
       b = (uint8_t)rng();
     want = block;
     size_t from = 4096 + 16, to = from + distance;
     for (int y = 0; y < height; y++)
-      memmove(&want[to + (size_t)y * stride * bytes], &want[from + (size_t)y * stride * bytes],
-              (size_t)width * bytes);
-    rfb::copyRows(&block[from], &block[to], Point(width, height), bytes, stride, stride);
+      memmove(&want[to + (size_t)y * rowBytes], &want[from + (size_t)y * rowBytes],
+              (size_t)width * 4);
+    rfb::copyRows(&block[from], &block[to], Point(width, height), 4, 45, 45);
     ASSERT_EQ(block, want) << "distance " << distance;
   }
 }
