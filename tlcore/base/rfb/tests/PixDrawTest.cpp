@@ -630,8 +630,7 @@ TEST(PixDraw, CopyRegionCopiesEachBoxInTiles)
   EXPECT_EQ(g.spoiled(), 0);
 }
 
-// Rows at distances around the in-order loop's 4 KiB window, overlapping
-// in one block both ways or not, equal row-by-row memmove.
+// Rows at distances around the 4 KiB window, overlapping or not: memmove's.
 TEST(PixDraw, CopyRowsEqualsRowByRowMemmoveAtEveryDistance)
 {
   std::mt19937 rng(5);
