@@ -638,8 +638,7 @@ TEST(PixDraw, CopyRowsEqualsRowByRowMemmoveAtEveryDistance)
   std::vector<uint8_t> block(4 * 4096 + 4 * rowBytes * height), want;
   for (long distance : {-300L, -64L, -1L, 0L, 1L, 16L, 63L, 64L, 200L, 255L, 256L, 4095L, 4096L,
                         4100L, 4351L, 3L * rowBytes + 1, 3L * rowBytes + 4096}) {
-    for (uint8_t& b : block)
-      b = (uint8_t)rng();
+    std::generate(block.begin(), block.end(), [&] { return (uint8_t)rng(); });
     want = block;
     size_t from = 4096 + 16, to = from + distance;
     for (int y = 0; y < height; y++)
