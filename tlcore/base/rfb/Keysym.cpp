@@ -146,21 +146,11 @@ uint32_t keysymToUnicode(uint32_t keysym)
 {
   if (keysym < 256)
     return isPrintableLatin1(keysym) ? keysym : 0;
-  // Direct look-ups for legacy keysyms: only those of the 0xFF00 page have
-  // variants, and any other keysym that is not a Unicode keysym has no
-  // character.
+  // Legacy keysyms below the 0xFF00 page have no variants: a direct look-up.
+  // Past them only that page and Unicode keysyms have characters.
   if (keysym < Tables::kLegacyEnd)
     return tables().ucsOfLegacy[keysym];
-  if ((keysym & ~0xFFu) == Tables::kPage) {
-    const Tables& t = tables();
-    uint32_t k = t.plain(keysym);
-    if (!k)
-      k = keysym;
-    if (k < 256)
-      return isPrintableLatin1(k) ? k : 0;
-    return t.ucs(k);
-  }
-  if (!isUnicodeKeysym(keysym))
+  if ((keysym & ~0xFFu) != Tables::kPage && !isUnicodeKeysym(keysym))
     return 0;
   uint32_t k = normaliseKeysym(keysym);
   if (k < 256)
