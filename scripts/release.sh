@@ -23,6 +23,9 @@
 #   it with 0; as an unprivileged user, the "-uri" mode hands a URI to the
 #   running wizard. The pictures and logs stay in build/portable/check.
 set -euo pipefail
+# The cache as given, relative to where the script was started, without
+# symbolic links: the root's own path is made again inside the root.
+[ -z "${TL_ROOT_CACHE:-}" ] || TL_ROOT_CACHE=$(realpath -m -- "$TL_ROOT_CACHE")
 cd "$(dirname "$0")/.."
 src=$(pwd -P)
 
@@ -106,6 +109,18 @@ key=$({ declare -f make_root; printf '%s\n' "$suite" "$mirror" "${root_pkgs[@]}"
 cache=${TL_ROOT_CACHE:-/var/cache/tlzarnconnectsetup}
 entry=$cache/$suite-$key
 r=$entry/root
+# CMake's own files are mounted read-only at their path in the root (below);
+# /proc there is the kernel's.
+f=$(mktemp)
+printf 'message("${CMAKE_ROOT}")\n' >"$f"
+cmake_root=$(cmake -P "$f" 2>&1)
+rm -f "$f"
+case "$entry/" in
+  /proc/* | "$cmake_root"/*)
+    echo "release.sh: TL_ROOT_CACHE=$cache: the root's own path must lead back to its \"/\" inside it," \
+         "and /proc and $cmake_root are mounted over their paths there: choose another folder" >&2
+    exit 1 ;;
+esac
 
 # --- Make the root, or reuse it -----------------------------------------------
 
@@ -157,11 +172,18 @@ mount -t proc proc "$r/proc"
 mkdir -p "$r$src"
 mount --bind "$src" "$r$src"
 # CMake's checks compile sources of its own.
-printf 'message("${CMAKE_ROOT}")\n' >"$r/tmp/cmake-root.cmake"
-cmake_root=$(cmake -P "$r/tmp/cmake-root.cmake" 2>&1)
 mkdir -p "$r$cmake_root"
 mount --bind "$cmake_root" "$r$cmake_root"
 mount -o remount,bind,ro "$r$cmake_root"
+# The root's /tmp hides the link to its "/" made below a cache in /tmp.
+if [[ "$entry/" == /tmp/* ]]; then
+  mkdir -p "$r$entry"
+  ln -s / "$r$entry/root"
+fi
+if ! chroot "$r" test / -ef "$entry/root"; then
+  echo "release.sh: inside the root, $entry/root does not lead back to its \"/\": choose another TL_ROOT_CACHE" >&2
+  exit 1
+fi
 
 build=build/portable
 prog=$src/$build/tlzarnconnectsetup

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and tests three ways:
+# Installs what is missing, then builds and tests five ways:
 #  1. with AddressSanitizer and UndefinedBehaviorSanitizer (gcc, preset
 #     test): every test, then every fuzz target replays its seed corpus;
 #  2. optimised with clang, without sanitizers (preset optimised): every
@@ -8,14 +8,16 @@
 #     (scripts/release.sh): its symbol versions and libraries checked, and
 #     run there, its first page compared with the optimised build's;
 #  4. the libFuzzer build (clang, preset fuzz): every fuzz target replays
-#     its seed corpus.
+#     its seed corpus;
+#  5. with ThreadSanitizer (gcc, preset tsan): every test; a report in any
+#     process, whether or not its test looks at how it ended, fails the run.
 # Each step runs even when an earlier one failed; the run fails when any
 # did. With CI=true a test that skips fails it too: a skipped test proves
 # nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh test
+bash scripts/install-deps.sh tsan
 
 jobs=$(nproc)
 failed=()
@@ -51,7 +53,7 @@ tests() {
 }
 
 # The elevated launch tests of both test builds go through real sudo.
-bash scripts/sudo-test-dropin.sh build/test build/optimised
+bash scripts/sudo-test-dropin.sh build/test build/optimised build/tsan
 trap 'bash scripts/sudo-test-dropin.sh --remove' EXIT
 
 if step "sanitizer build" build test; then
@@ -66,8 +68,25 @@ if step "libFuzzer build" build fuzz; then
   step "libFuzzer build: fuzz replays" tests fuzz || :
 fi
 
+# Reports go to files, so that one from a process nobody waits for counts.
+tsan_reports() {
+  local dir=build/tsan/reports status=0
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  TSAN_OPTIONS="log_path=$PWD/$dir/tsan" tests tsan || status=$?
+  if [ -n "$(ls -A "$dir")" ]; then
+    echo "ThreadSanitizer reports:"
+    cat "$dir"/*
+    status=1
+  fi
+  return "$status"
+}
+if step "ThreadSanitizer build" build tsan; then
+  step "ThreadSanitizer build: tests" tsan_reports || :
+fi
+
 if [ ${#failed[@]} -gt 0 ]; then
   printf 'Failed: %s\n' "${failed[@]}"
   exit 1
 fi
-echo "All four builds passed."
+echo "All five builds passed."

@@ -1,6 +1,15 @@
 // Whether this build runs under ThreadSanitizer, for the few places that
-// must act differently under it.
+// must act differently under it, and under AddressSanitizer (always built
+// with UndefinedBehaviorSanitizer here).
 #pragma once
+
+#if defined(__SANITIZE_ADDRESS__)
+#define PLAT_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PLAT_ADDRESS_SANITIZER 1
+#endif
+#endif
 
 #if defined(__SANITIZE_THREAD__)
 #define PLAT_THREAD_SANITIZER 1
