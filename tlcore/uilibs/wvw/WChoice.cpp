@@ -150,7 +150,7 @@ bool WChoice::activated(Widget* source)
   if (source == &arrowButton_) {
     if (!popupMenu_.isAttached()) {
       if (!items_.empty())
-        popupMenu_.popup(true, rfb::Point(0, height()), this);
+        popupMenu_.popup(true, rfb::Point(0, box().bottomRight.y), this);
       return true;
     }
     source = popupMenu_.getCurrent();
@@ -189,10 +189,15 @@ bool WChoice::key(uint32_t keysym, bool down, Widget* source)
   return WLayout::key(keysym, down, source);
 }
 
+rfb::Rect WChoice::box()
+{
+  return rfb::Rect(0, 0, width(), getChildRect(&entry_).height());
+}
+
 bool WChoice::resized(Widget* source)
 {
   if (source == this) {
-    const int h = getChildRect(&entry_).height();
+    const int h = box().height();
     setChildRect(&entry_, rfb::Rect(0, 0, width() - kArrowWidth + 4, h));
     setChildRect(&arrowButton_, rfb::Rect(width() - kArrowWidth, 0, width(), h));
     popupMenu_.setMinWidth(width() - 7);

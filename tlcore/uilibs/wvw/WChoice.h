@@ -72,6 +72,9 @@ public:
   rfb::Point preferredSize() override;
 
 private:
+  // The drawn box (entry and button) at the choice's top; a parent may
+  // stretch the choice taller, the box keeps the entry's height.
+  rfb::Rect box();
   void showText(const char* text);
   const WMenuItem* labelled(const char* text) const;
 

@@ -89,7 +89,8 @@ TEST_F(WChoiceTest, ItemsAndStepping)
 
 TEST_F(WChoiceTest, MenuFromTheArrowButton)
 {
-  WvwHost host(Point(150, 24), Point(10, 100));
+  // Stretched taller than its box, as a layout row may stretch it.
+  WvwHost host(Point(150, 48), Point(10, 100));
   WChoice choice(nullptr, WChoice::Editable::No, 50);
   host.setContent(&choice);
   EXPECT_FALSE(choice.entry().wantsFocus());
@@ -107,7 +108,7 @@ TEST_F(WChoiceTest, MenuFromTheArrowButton)
   choice.setItem(2, "two");
   host.click(145, 10);
   ASSERT_EQ(host.popups.size(), 1u);
-  EXPECT_EQ(host.popups[0].position, Point(10, 124)); // below the choice
+  EXPECT_EQ(host.popups[0].position, Point(10, 100 + choice.entry().height())); // below the box
   EXPECT_EQ(choice.popupMenu().getSize().x, 150 - 7 + 8);
   host.typeKey(kDown);
   host.typeKey(kReturn);
