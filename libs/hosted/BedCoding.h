@@ -151,7 +151,7 @@ inline plat::Time unpackTime(uint64_t v)
   if (ms > 999 || !plat::isValidDateTime(year, mon, day, hour, min, sec) ||
       !plat::dateToTime(&t, year, mon, day, hour, min, sec))
     throw BedException("BED decode error");
-  return t + ms * plat::kTicksPerMilli - (plat::Time)offset * 600000000;
+  return plat::addTimeSat(t, ms * plat::kTicksPerMilli - (plat::Time)offset * 600000000);
 }
 
 // Raises the reader's depth for one value and restores it on the way out.

@@ -6,7 +6,7 @@
 #include "hosted/VendorConfig.h"
 #include "os/PersistentStore.h"
 #include "plat/Log.h"
-#include "plat/calendar.h"
+#include "plat/Time.h"
 #include "rdr/MemInStream.h"
 #include "rdr/MemOutStream.h"
 
@@ -53,7 +53,7 @@ void BootstrapCache::read()
     BootstrapConfigPtr config(new BootstrapConfig(body.length(), body.data(),
                                                   &vendorConfig_.trustManager(), sourceUrl.str(),
                                                   BootstrapConfig::Signature::Required));
-    if (expiry > plat::saturateTicks((__int128)plat::getTime() + config->maxAge()))
+    if (expiry > plat::addTimeSat(plat::getTime(), config->maxAge()))
       throw plat::Exception("expiryTime in cache exceeds age of the config");
     plat::MBuf<unsigned char> checksum = packageSection(package, "VendorConfigChecksum");
     const plat::MBuf<unsigned char>& expected = vendorConfig_.checksum();

@@ -178,7 +178,7 @@ const char* BootstrapConfig::getParameter(const BedMap& record, const char* name
 
 bool BootstrapConfig::isValidNow() const
 {
-  return validFrom_ <= plat::saturateTicks((__int128)plat::getTime() + kValidSlack);
+  return validFrom_ <= plat::addTimeSat(plat::getTime(), kValidSlack);
 }
 
 const char* BootstrapConfig::parameter(const char* name) const

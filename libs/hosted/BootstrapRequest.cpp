@@ -7,7 +7,7 @@
 #include "hosted/HostedClientContext.h"
 #include "hosted/HostedException.h"
 #include "plat/Log.h"
-#include "plat/calendar.h"
+#include "plat/Time.h"
 
 namespace hosted {
 
@@ -169,8 +169,8 @@ BootstrapConfigPtr acceptBootstrapAnswer(const HostedClientContext& context, con
     }
     plat::Time now = plat::getTime();
     context.bootstrapCache().update(config, length, body, url,
-                                    plat::saturateTicks((__int128)now + config->maxAge()),
-                                    plat::saturateTicks((__int128)now + BootstrapCache::kPreferPeriod));
+                                    plat::addTimeSat(now, config->maxAge()),
+                                    plat::addTimeSat(now, BootstrapCache::kPreferPeriod));
     return config;
   } catch (const HostedException&) {
     throw;

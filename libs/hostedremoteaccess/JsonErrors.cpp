@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "hosted/HostedException.h"
 #include "http/HttpUtil.h"
 #include "plat/numbers.h"
@@ -64,7 +66,7 @@ int64_t serverClockSkew(const char* dateHeader)
     return 0;
   plat::Time now = plat::getTime();
   now -= now % plat::kTicksPerSecond;
-  return now - date;
+  return std::clamp(plat::subTimeSat(now, date), -kMaxClockSkew, kMaxClockSkew);
 }
 
 int retryAfterMs(const char* header, int64_t clockSkew)
@@ -78,11 +80,13 @@ int retryAfterMs(const char* header, int64_t clockSkew)
   plat::Time date;
   if (!http::parseDate(&date, header))
     return -1;
-  plat::Time at = date + clockSkew;
+  bool absurd;
+  plat::Time at = plat::addTimeSat(date, clockSkew, &absurd);
   plat::Time now = plat::getTime();
-  if (at <= now)
+  if (absurd || at <= now)
     return 0;
-  int64_t ms = (at - now + plat::kTicksPerMilli - 1) / plat::kTicksPerMilli;
+  // Rounded up without adding to a difference that may be near the limit.
+  int64_t ms = (plat::subTimeSat(at, now) - 1) / plat::kTicksPerMilli + 1;
   return ms > 2147483647 ? 2147483647 : (int)ms;
 }
 

@@ -10,6 +10,7 @@
 #include "plat/Json.h"
 #include "plat/MBuf.h"
 #include "plat/String.h"
+#include "plat/Time.h"
 
 
 namespace hostedremoteaccess {
@@ -27,10 +28,17 @@ plat::StringSet badRequestErrorFields(const hosted::HostedException& error,
                                       const plat::MBuf<unsigned char>& body,
                                       const char* contentType);
 
-// Local time (to the second) minus the server's "Date"; 0 without one.
+// The largest clock skew taken into account: 100 years of ticks, beyond
+// any real clock's error, so that a date the server made up cannot carry
+// a Retry-After date past the range of plat::Time.
+constexpr int64_t kMaxClockSkew = 36525 * plat::kTicksPerDay;
+
+// Local time (to the second) minus the server's "Date", clamped to
+// +-kMaxClockSkew; 0 without one.
 int64_t serverClockSkew(const char* dateHeader);
-// Milliseconds to wait, at most 2147483647; -1 when the header gives no
-// usable value.
+// Milliseconds to wait, at most 2147483647; 0 for a date that is past or
+// that the skew carries beyond the range of plat::Time; -1 when the header
+// gives no usable value.
 int retryAfterMs(const char* header, int64_t clockSkew);
 
 } // namespace hostedremoteaccess

@@ -99,7 +99,8 @@ void PkgToolWait::start(const std::vector<plat::String>& args)
   }
   args_ = args;
   waiting_ = true;
-  deadline_ = plat::getMonoTime() + (plat::Time)pkgToolLockWait * plat::kTicksPerSecond;
+  deadline_ =
+      plat::addTimeSat(plat::getMonoTime(), (plat::Time)pkgToolLockWait * plat::kTicksPerSecond);
   timer_.start(kPollMs);
   callbacks_.busy(holder);
 }

@@ -238,6 +238,12 @@ TEST_F(Fixture, Answers)
   EXPECT_EQ(0, log.levels()[0]);
   EXPECT_EQ("ok", accept(kUrl, halfHour));
   EXPECT_EQ(1u, log.lines().size());
+
+  // The longest max-age a server can give: fresh until the end of time, in
+  // memory and read back.
+  EXPECT_EQ("ok", accept(kUrl, bootstraptest::signedDoc("\"maxAge\": 9223372036854775807")));
+  EXPECT_EQ(INT64_MAX, cache.expiryTime());
+  EXPECT_EQ("kept", readBack(vendor));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "hosted/HostedException.h"
 #include "hostedremoteaccess/JsonErrors.h"
@@ -117,6 +118,23 @@ TEST(JsonErrors, RetryAfterAndSkew)
   }
   EXPECT_EQ(2147483647,
             retryAfterMs(httpDate(plat::makeTime(2099, 1, 1, 0, 0, 0)).c_str(), 0));
+}
+
+// Dates at the ends of what an HTTP date can say, on the real clock: the
+// skew of a reply's Date is bounded (the fuzz target checks the bound), and
+// a sum the skew carries past the range of plat::Time is no wait.
+TEST(JsonErrors, ExtremeDates)
+{
+  const char* y100 = "Fri, 01 Jan 0100 00:00:00 GMT";
+  const char* y30000 = "Sat, 01 Jan 30000 00:00:00 GMT";
+  const std::tuple<int64_t, const char*, int> cases[] = {
+      {serverClockSkew(y100), y30000, 2147483647},
+      {serverClockSkew(y30000), y100, 0},
+      {INT64_MAX / 4, "Wed, 21 Oct 25626 07:28:00 GMT", 0},
+      {kMaxClockSkew, "Thu, 14 Sep 30828 02:48:05 GMT", 0},
+  };
+  for (auto [skew, retryAfter, ms] : cases)
+    EXPECT_EQ(ms, retryAfterMs(retryAfter, skew)) << retryAfter << " " << skew;
 }
 
 } // namespace

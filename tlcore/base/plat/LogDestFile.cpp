@@ -108,15 +108,13 @@ bool isRotatedName(const char* name, const char* base)
   return p > digits && p - digits <= 2 && p[0] == ')' && !p[1];
 }
 
-// now - days, without overflowing: a span beyond the clock's range keeps
-// everything.
+// now - days; a span beyond the clock's range keeps everything.
 Time retentionCutoff(Time now, int days)
 {
-  Time span, cutoff;
-  if (__builtin_mul_overflow(static_cast<Time>(days), kTicksPerDay, &span) ||
-      __builtin_sub_overflow(now, span, &cutoff))
+  Time span;
+  if (__builtin_mul_overflow(static_cast<Time>(days), kTicksPerDay, &span))
     return INT64_MIN;
-  return cutoff;
+  return subTimeSat(now, span);
 }
 
 // Removes expired rotated files, then moves the current file aside under

@@ -404,7 +404,7 @@ bool parseIsoTime(Time* out, const char* text)
     }
     for (int i = digits; i < 7; i++)
       frac *= 10;
-    t += (Time)frac;
+    t = addTimeSat(t, (Time)frac);
     cur = stop ? stop + 1 : end;
   }
 
@@ -433,7 +433,7 @@ bool parseIsoTime(Time* out, const char* text)
     if (sep == '-' && hours == 0 && minutes == 0)
       return false;
     const Time offset = ((Time)hours * 3600 + (Time)minutes * 60) * kTicksPerSecond;
-    t += sep == '+' ? -offset : offset;
+    t = addTimeSat(t, sep == '+' ? -offset : offset);
   }
   *out = t;
   return true;

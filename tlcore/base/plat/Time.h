@@ -47,6 +47,29 @@ WallClockFn setWallClock(WallClockFn fn);
 // Waits the given time; signals do not cut the wait short.
 void sleepMs(int milliseconds);
 
+// --- Arithmetic -------------------------------------------------------------
+
+// a + b and a - b clamped to the range of Time: the arithmetic for any time
+// or span that comes from outside (a peer's date, a stored expiry, a
+// configured period). saturated (may be null) tells whether it clamped.
+inline Time addTimeSat(Time a, Time b, bool* saturated = nullptr)
+{
+  Time r;
+  const bool over = __builtin_add_overflow(a, b, &r);
+  if (saturated)
+    *saturated = over;
+  return over ? (b > 0 ? INT64_MAX : INT64_MIN) : r;
+}
+
+inline Time subTimeSat(Time a, Time b, bool* saturated = nullptr)
+{
+  Time r;
+  const bool over = __builtin_sub_overflow(a, b, &r);
+  if (saturated)
+    *saturated = over;
+  return over ? (b < 0 ? INT64_MAX : INT64_MIN) : r;
+}
+
 // --- Conversions ------------------------------------------------------------
 
 // Seconds since 1970 plus micro- or nanoseconds (nanoseconds truncated to

@@ -18,27 +18,12 @@ thread_local TimerManager* thrInst = nullptr;
 // treat as a jump.
 constexpr Time kJumpSlack = 240 * kTicksPerSecond;
 
-// A replacement clock may return anything, so deadline arithmetic saturates.
-Time addTicks(Time a, Time b)
-{
-  Time r;
-  if (__builtin_add_overflow(a, b, &r))
-    return b > 0 ? INT64_MAX : INT64_MIN;
-  return r;
-}
-
-Time subTicks(Time a, Time b)
-{
-  Time r;
-  if (__builtin_sub_overflow(a, b, &r))
-    return a > b ? INT64_MAX : INT64_MIN;
-  return r;
-}
-
-// Rounded up, clamped to the int range; may be negative when overdue.
+// Rounded up, clamped to the int range; may be negative when overdue. A
+// replacement clock may return anything, so all deadline arithmetic here
+// saturates.
 int msUntil(Time deadline, Time now)
 {
-  Time diff = subTicks(deadline, now);
+  Time diff = subTimeSat(deadline, now);
   if (diff > INT64_MAX - (kTicksPerMilli - 1))
     return INT32_MAX;
   Time ms = (diff + kTicksPerMilli - 1) / kTicksPerMilli;
@@ -76,7 +61,7 @@ void Timer::stop()
 
 Time Timer::getRemaining() const
 {
-  return subTicks(deadline_, getMonoTime());
+  return subTimeSat(deadline_, getMonoTime());
 }
 
 // --- TimerManager -----------------------------------------------------------
@@ -151,10 +136,10 @@ int TimerManager::processTimers()
     bool jumped;
     Time n = readTime(&jumped);
     Time interval = (Time)t->interval_ * kTicksPerMilli;
-    Time deadline = addTicks(jumped ? n : t->deadline_, interval);
+    Time deadline = addTimeSat(jumped ? n : t->deadline_, interval);
     // Keep the rhythm, but never fire in a burst to catch up.
     if (deadline <= n)
-      deadline = addTicks(n, interval);
+      deadline = addTimeSat(n, interval);
     t->deadline_ = deadline;
     t->manager_ = this;
     link(t);
@@ -167,7 +152,7 @@ void TimerManager::schedule(Timer* timer, int32_t milliseconds)
 {
   Time now = readTime();
   timer->interval_ = milliseconds;
-  timer->deadline_ = addTicks(now, (Time)milliseconds * kTicksPerMilli);
+  timer->deadline_ = addTimeSat(now, (Time)milliseconds * kTicksPerMilli);
   timer->manager_ = this;
   if (link(timer))
     notify();
@@ -180,7 +165,7 @@ bool TimerManager::link(Timer* timer)
   // nearer, which makes both short and long intervals cheap.
   Timer* after;
   Time d = timer->deadline_;
-  if (head_ && subTicks(d, head_->deadline_) < subTicks(tail_->deadline_, d)) {
+  if (head_ && subTimeSat(d, head_->deadline_) < subTimeSat(tail_->deadline_, d)) {
     after = nullptr;
     for (Timer* t = head_; t && t->deadline_ <= d; t = t->next_)
       after = t;
@@ -234,7 +219,7 @@ void TimerManager::remove(Timer* timer)
 
 Time TimerManager::readTime(bool* jumpedOut)
 {
-  Time limit = head_ ? addTicks(head_->deadline_, kJumpSlack) : -1;
+  Time limit = head_ ? addTimeSat(head_->deadline_, kJumpSlack) : -1;
   bool jumped = false;
   Time now = getMonoTime(limit, &jumped);
   if (jumpedOut)
@@ -257,7 +242,7 @@ Time TimerManager::readTime(bool* jumpedOut)
   while (t) {
     Timer* next = t->next_;
     t->next_ = t->prev_ = nullptr;
-    t->deadline_ = addTicks(now, (Time)t->interval_ * kTicksPerMilli);
+    t->deadline_ = addTimeSat(now, (Time)t->interval_ * kTicksPerMilli);
     link(t);
     t = next;
   }

@@ -442,6 +442,10 @@ TEST(TimeConversions, Saturation)
       {plat::timespecToTime(0, 999), plat::kUnixEpochTicks + 9},
       {plat::timespecToTime(INT64_MAX, 0), INT64_MAX},
       {plat::timespecToTime(INT64_MIN, 0), INT64_MIN},
+      {plat::addTimeSat(INT64_MIN, -1), INT64_MIN},
+      {plat::addTimeSat(INT64_MAX, INT64_MIN), -1},
+      {plat::subTimeSat(-2, INT64_MAX), INT64_MIN},
+      {plat::subTimeSat(0, INT64_MIN), INT64_MAX},
   };
   for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++)
     EXPECT_EQ(cases[i].got, cases[i].expected) << "case " << i;
