@@ -19,6 +19,12 @@ function(_tl_test_program name)
     TL_TEST_SUPPORT_DIR="${TL_TEST_SUPPORT_DIR}"
     TL_TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
   target_include_directories(${name} PRIVATE ${TL_TEST_SUPPORT_DIR})
+  # The sanitized builds check the code under test, which keeps its
+  # optimisation; the test programs' own sources (gtest's templates,
+  # mostly) build about three times faster without it.
+  if(TL_SANITIZE OR TL_TSAN)
+    target_compile_options(${name} PRIVATE -O0)
+  endif()
 endfunction()
 
 # tl_test(<name> LABEL <label> SOURCES <files...> [LIBS <libs...>] [LOCK <resource>]
